@@ -1,0 +1,217 @@
+"""The catalogue folder: catalogue.json with icons and packages beside it."""
+
+import hashlib
+import json
+import os
+import threading
+import urllib.parse
+
+CATALOGUE_FILE = "catalogue.json"
+ICON_PREFIX = "/media/"
+FILE_PREFIX = "/files/"
+
+_APP_KEYS = {
+    "id", "name", "version", "description", "categoryIds", "categoryId",
+    "updatedAt", "downloads", "icon", "package", "md5", "packageSize", "hasPackage",
+}
+
+
+class CatalogueError(Exception):
+    """A catalogue folder that cannot be served; the text names the file and the problem."""
+
+
+class Package:
+    def __init__(self, app_id, path, rel):
+        self.app_id = app_id
+        self.path = path
+        self.rel = rel
+        self.name = os.path.basename(path)
+
+    def url_path(self):
+        return "%s%d/%s" % (FILE_PREFIX, self.app_id, urllib.parse.quote(self.name, safe=""))
+
+
+class Md5Cache:
+    """MD5 digests keyed by path, recomputed only when size or mtime change."""
+
+    def __init__(self):
+        self._lock = threading.Lock()
+        self._entries = {}
+
+    def digest(self, path):
+        st = os.stat(path)
+        key = (st.st_size, st.st_mtime_ns)
+        with self._lock:
+            hit = self._entries.get(path)
+        if hit and hit[0] == key:
+            return st.st_size, hit[1]
+        md5 = hashlib.md5()
+        with open(path, "rb") as f:
+            while True:
+                block = f.read(1 << 20)
+                if not block:
+                    break
+                md5.update(block)
+        value = md5.hexdigest()
+        with self._lock:
+            self._entries[path] = (key, value)
+        return st.st_size, value
+
+
+def _is_int(v):
+    return isinstance(v, int) and not isinstance(v, bool)
+
+
+def _resolve_inside(root, rel, where, what):
+    """Turns a folder-relative path into an absolute one that must stay inside root."""
+    if not isinstance(rel, str) or not rel:
+        raise CatalogueError("%s: %s must be a non-empty string" % (where, what))
+    if "\\" in rel or "\0" in rel:
+        raise CatalogueError("%s: %s %r must use '/' as separator" % (where, what, rel))
+    if rel.startswith("/") or ".." in rel.split("/"):
+        raise CatalogueError("%s: %s %r escapes the folder %s" % (where, what, rel, root))
+    real_root = os.path.realpath(root)
+    full = os.path.realpath(os.path.join(real_root, rel))
+    if os.path.commonpath([real_root, full]) != real_root:
+        raise CatalogueError("%s: %s %r escapes the folder %s" % (where, what, rel, root))
+    if not os.path.isfile(full):
+        raise CatalogueError("%s: %s file %r does not exist in %s" % (where, what, rel, root))
+    return full
+
+
+class Catalogue:
+    """A validated catalogue folder, ready to answer bootstrap, icon and package requests."""
+
+    def __init__(self, folder, packages_dir=None):
+        self.folder = folder
+        self.packages_dir = packages_dir or folder
+        self.md5 = Md5Cache()
+        self.categories = []
+        self.apps = []
+        self.icons = {}      # decoded URL path below ICON_PREFIX -> absolute file path
+        self.packages = {}   # app id -> Package
+        self._load()
+
+    def _load(self):
+        path = os.path.join(self.folder, CATALOGUE_FILE)
+        try:
+            with open(path, "rb") as f:
+                raw = f.read()
+        except FileNotFoundError:
+            raise CatalogueError("%s: file not found" % path)
+        except OSError as e:
+            raise CatalogueError("%s: cannot be read (%s)" % (path, e.strerror))
+        try:
+            doc = json.loads(raw.decode("utf-8-sig"))
+        except UnicodeDecodeError:
+            raise CatalogueError("%s: not UTF-8 text" % path)
+        except json.JSONDecodeError as e:
+            raise CatalogueError("%s: invalid JSON at line %d column %d: %s" % (path, e.lineno, e.colno, e.msg))
+        if not isinstance(doc, dict):
+            raise CatalogueError("%s: the top level must be an object" % path)
+        for key in ("categories", "apps"):
+            if not isinstance(doc.get(key), list):
+                raise CatalogueError("%s: member %r must be an array" % (path, key))
+        self._load_categories(path, doc["categories"])
+        self._load_apps(path, doc["apps"])
+
+    def _load_categories(self, path, items):
+        seen = set()
+        for i, c in enumerate(items):
+            where = "%s: categories[%d]" % (path, i)
+            if not isinstance(c, dict):
+                raise CatalogueError("%s must be an object" % where)
+            if not isinstance(c.get("id"), str) or not c["id"]:
+                raise CatalogueError("%s: 'id' must be a non-empty string" % where)
+            if not isinstance(c.get("name"), str):
+                raise CatalogueError("%s: 'name' must be a string" % where)
+            if c["id"] in seen:
+                raise CatalogueError("%s: duplicate category id %r" % (where, c["id"]))
+            seen.add(c["id"])
+            self.categories.append({"id": c["id"], "name": c["name"]})
+
+    def _load_apps(self, path, items):
+        category_ids = {c["id"] for c in self.categories}
+        seen = set()
+        for i, a in enumerate(items):
+            where = "%s: apps[%d]" % (path, i)
+            if not isinstance(a, dict):
+                raise CatalogueError("%s must be an object" % where)
+            if not _is_int(a.get("id")):
+                raise CatalogueError("%s: 'id' must be an integer" % where)
+            where = "%s (id %d)" % (where, a["id"])
+            if a["id"] in seen:
+                raise CatalogueError("%s: duplicate app id %d" % (where, a["id"]))
+            seen.add(a["id"])
+            unknown = sorted(set(a) - _APP_KEYS)
+            if unknown:
+                raise CatalogueError("%s: unknown member %r" % (where, unknown[0]))
+            self.apps.append(self._load_app(where, a, category_ids))
+
+    def _load_app(self, where, a, category_ids):
+        def check(key, ok, kind):
+            if key in a and not ok(a[key]):
+                raise CatalogueError("%s: %r must be %s" % (where, key, kind))
+
+        check("name", lambda v: isinstance(v, str), "a string")
+        if "name" not in a:
+            raise CatalogueError("%s: 'name' is missing" % where)
+        for key in ("version", "description", "categoryId"):
+            check(key, lambda v: isinstance(v, str), "a string")
+        check("categoryIds", lambda v: isinstance(v, list) and all(isinstance(x, str) for x in v),
+              "an array of strings")
+        for key in ("updatedAt", "downloads", "packageSize"):
+            check(key, lambda v: _is_int(v) and v >= 0, "a non-negative integer")
+        check("md5", lambda v: isinstance(v, str), "a string")
+        check("hasPackage", lambda v: isinstance(v, bool), "true or false")
+        for cid in a.get("categoryIds", []) + ([a["categoryId"]] if "categoryId" in a else []):
+            if cid not in category_ids:
+                raise CatalogueError("%s: category %r is not listed in 'categories'" % (where, cid))
+
+        app = {k: a[k] for k in a if k not in ("icon", "package")}
+        app["iconPath"] = None
+        if "icon" in a:
+            full = _resolve_inside(self.folder, a["icon"], where, "icon")
+            rel = os.path.normpath(a["icon"])
+            self.icons[rel] = full
+            app["iconPath"] = ICON_PREFIX + urllib.parse.quote(rel)
+        if "package" in a:
+            full = _resolve_inside(self.packages_dir, a["package"], where, "package")
+            self.packages[a["id"]] = Package(a["id"], full, a["package"])
+            self.md5.digest(full)
+        return app
+
+    def package(self, app_id):
+        return self.packages.get(app_id)
+
+    def icon_file(self, rel):
+        return self.icons.get(os.path.normpath(rel)) if rel else None
+
+    def bootstrap(self):
+        """The bootstrap answer; package sizes and digests follow the files as they are now."""
+        apps = []
+        for a in self.apps:
+            size, md5 = 0, ""
+            pkg = self.packages.get(a["id"])
+            if pkg:
+                try:
+                    size, md5 = self.md5.digest(pkg.path)
+                except OSError:
+                    pkg = None
+            out = {
+                "id": a["id"],
+                "name": a["name"],
+                "version": a.get("version", ""),
+                "description": a.get("description", ""),
+                "icon": a["iconPath"] or "",
+                "categoryIds": a.get("categoryIds", []),
+                "packageSize": a.get("packageSize", size),
+                "md5": a.get("md5", md5),
+                "hasPackage": a.get("hasPackage", pkg is not None),
+                "downloads": a.get("downloads", 0),
+                "updatedAt": a.get("updatedAt", 0),
+            }
+            if "categoryId" in a:
+                out["categoryId"] = a["categoryId"]
+            apps.append(out)
+        return {"code": 0, "data": {"categories": self.categories, "apps": apps}}

@@ -1,0 +1,324 @@
+"""The HTTP side: request handling, body sending with scripted faults, and the command line."""
+
+import argparse
+import json
+import os
+import signal
+import socket
+import sys
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+from . import testmode
+from .catalogue import FILE_PREFIX, ICON_PREFIX, Catalogue, CatalogueError
+from .responses import Answer, Body, content_type_for, file_answer, text_answer
+
+BOOTSTRAP_PATH = "/api/client/bootstrap"
+DOWNLOAD_PREFIX = "/api/client/download/"
+REPORT_PATH = "/api/client/report"
+MAX_REQUEST_BODY = 16 * 1024 * 1024
+MAX_REPORT_BODY = 64 * 1024
+
+
+class Request:
+    def __init__(self, method, raw_path, headers, body, client):
+        split = urllib.parse.urlsplit(raw_path)
+        self.method = method
+        self.raw_path = raw_path
+        self.path = urllib.parse.unquote(split.path)
+        self.raw_query = split.query
+        self.query = urllib.parse.parse_qs(split.query, keep_blank_values=True)
+        self.headers = headers
+        self.body = body
+        self.client = client
+
+
+def json_error(status, message):
+    return testmode.json_answer(status, {"code": status, "message": message})
+
+
+def is_download_path(path):
+    return path.startswith(DOWNLOAD_PREFIX) or path.startswith(FILE_PREFIX)
+
+
+def parse_file_path(path):
+    """(app id, file name) from /files/<id>/<name>, or None."""
+    parts = path[len(FILE_PREFIX):].split("/")
+    if len(parts) != 2 or not parts[0].isdigit():
+        return None
+    return int(parts[0]), parts[1]
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    server_version = "QuillboxService/1.0"
+    sys_version = ""
+    timeout = 120
+
+    def do_GET(self):
+        self._dispatch()
+
+    do_POST = do_HEAD = do_PUT = do_DELETE = do_PATCH = do_OPTIONS = do_GET
+
+    def version_string(self):
+        return self.server_version
+
+    def log_message(self, fmt, *args):
+        if not self.server.service.quiet:
+            sys.stderr.write("%s - [%s] %s\n" % (self.client_address[0], testmode.now_iso(), fmt % args))
+
+    def send_response(self, code, message=None):
+        self._status = code
+        super().send_response(code, message)
+
+    def _read_body(self):
+        if self.headers.get("Transfer-Encoding"):
+            self.close_connection = True
+            return None, 411
+        try:
+            length = int(self.headers.get("Content-Length", "0"))
+        except ValueError:
+            self.close_connection = True
+            return None, 400
+        if length < 0 or length > MAX_REQUEST_BODY:
+            self.close_connection = True
+            return None, 413
+        return self.rfile.read(length), None
+
+    def _dispatch(self):
+        svc = self.server.service
+        self._status, self._sent, self._dropped = 0, 0, False
+        body, error = self._read_body()
+        req = Request(self.command, self.path, self.headers, body or b"", self.client_address[0])
+        if error:
+            return self._send(text_answer(error, "bad request body\n"), None)
+        if svc.test_mode and req.path.startswith("/test/"):
+            answer = testmode.control(svc.state, svc.reports, req)
+            if answer is not None:
+                return self._send(answer, None)
+        counted = is_download_path(req.path)
+        started = time.time()
+        entry = {"method": req.method, "path": req.raw_path, "range": self.headers.get("Range"),
+                 "client": req.client, "time": round(started, 3)}
+        svc.state.begin(entry, counted)
+        try:
+            self._handle(req, entry)
+        finally:
+            svc.state.end(counted)
+            with svc.state.lock:
+                entry.update(status=self._status, bytes=self._sent, dropped=self._dropped,
+                             ms=round((time.time() - started) * 1000))
+
+    def _handle(self, req, entry):
+        svc = self.server.service
+        keys = [("path", req.path)]
+        file_ref = parse_file_path(req.path) if req.path.startswith(FILE_PREFIX) else None
+        if file_ref:
+            keys.insert(0, ("app", file_ref[0]))
+        fault = svc.state.take_fault(keys)
+        if fault:
+            entry["fault"] = fault.spec
+        answer, shaping = self._route(req, file_ref, fault)
+        if fault:
+            answer, shaping = fault.shape(answer), fault
+        self._send(answer, shaping)
+
+    def _route(self, req, file_ref, fault):
+        svc = self.server.service
+        path, method = req.path, req.method
+        reading = method in ("GET", "HEAD")
+        if path == BOOTSTRAP_PATH and reading:
+            return testmode.json_answer(200, svc.catalogue.bootstrap()), None
+        if path == REPORT_PATH and method == "POST":
+            return self._report(req), None
+        if path.startswith(DOWNLOAD_PREFIX) and reading:
+            return self._download(path[len(DOWNLOAD_PREFIX):]), None
+        if path.startswith(ICON_PREFIX) and reading:
+            icon = svc.catalogue.icon_file(path[len(ICON_PREFIX):])
+            if icon:
+                return Answer(200, [("Content-Type", content_type_for(icon))], Body(path=icon, length=os.path.getsize(icon))), None
+        if file_ref and reading:
+            return self._package_file(req, file_ref, fault), None
+        if svc.test_mode and path.startswith("/test/"):
+            routed = testmode.generic(req, self._origin())
+            if routed:
+                return routed
+        if path in (BOOTSTRAP_PATH, REPORT_PATH) or path.startswith(DOWNLOAD_PREFIX):
+            return json_error(405, "method not allowed"), None
+        return json_error(404, "not found"), None
+
+    def _origin(self):
+        host = self.headers.get("Host") or "%s:%d" % self.server.server_address[:2]
+        return "http://" + host
+
+    def _download(self, rest):
+        svc = self.server.service
+        pkg = svc.catalogue.package(int(rest)) if rest.isdigit() else None
+        if not pkg:
+            return json_error(404, "no package for app %s" % rest)
+        location = pkg.url_path()
+        ticket = svc.state.new_ticket(pkg.app_id)
+        if ticket:
+            location += "?ticket=" + ticket
+        answer = text_answer(302, "redirect\n")
+        answer.set_header("Location", location)
+        return answer
+
+    def _package_file(self, req, file_ref, fault):
+        svc = self.server.service
+        app_id, name = file_ref
+        pkg = svc.catalogue.package(app_id)
+        if not pkg or name != pkg.name:
+            return json_error(404, "no such file")
+        if not svc.state.use_ticket(app_id, req.query.get("ticket", [None])[0]):
+            return text_answer(403, "link expired\n")
+        get = fault.get if fault else (lambda k, d=None: d)
+        try:
+            return file_answer(pkg.path, pkg.name, self.headers.get("Range"),
+                               ignore_range=get("ignoreRange", False), range_start=get("rangeStart"))
+        except OSError:
+            return json_error(404, "package file is gone")
+
+    def _report(self, req):
+        if len(req.body) > MAX_REPORT_BODY:
+            return json_error(413, "report too large")
+        try:
+            doc = json.loads(req.body.decode("utf-8"))
+        except (UnicodeDecodeError, json.JSONDecodeError):
+            return json_error(400, "report is not JSON")
+        if not isinstance(doc, dict):
+            return json_error(400, "report must be an object")
+        app_id = doc.get("appId")
+        if not isinstance(app_id, int) or isinstance(app_id, bool):
+            return json_error(400, "appId must be an integer")
+        for key in ("event", "channel"):
+            if not isinstance(doc.get(key), str):
+                return json_error(400, "%s must be a string" % key)
+        self.server.service.reports.add({
+            "time": testmode.now_iso(), "client": req.client, "appId": app_id,
+            "event": doc["event"], "channel": doc["channel"], "body": req.body.decode("utf-8"),
+        })
+        return testmode.json_answer(200, {"code": 0})
+
+    def _send(self, answer, shaping):
+        """Writes the answer; shaping (a fault) may delay, stall, cut or mislabel the body."""
+        state = self.server.service.state
+        get = shaping.get if shaping else (lambda k, d=None: d)
+        try:
+            if get("delayMs") and not state.stall(get("delayMs")):
+                return self._drop(reset=False)
+            body = answer.body
+            given_length = any(n.lower() == "content-length" for n, _ in answer.headers)
+            lie = get("contentLength")
+            self.send_response(answer.status)
+            for name, value in answer.headers:
+                self.send_header(name, value)
+            if not given_length:
+                self.send_header("Content-Length", str(body.length if lie is None else lie))
+            self.end_headers()
+            if self.command == "HEAD":
+                return
+            limit, cut = body.length, None
+            for key, reset in (("dropAfter", False), ("resetAfter", True)):
+                if get(key) is not None and get(key) < limit:
+                    limit, cut = get(key), reset
+            stall_at = get("stallAfter", 0) if get("stallMs") is not None else None
+            if stall_at is not None and stall_at <= limit:
+                self._write(body, 0, stall_at)
+                if not state.stall(get("stallMs")):
+                    return self._drop(reset=False)
+                self._write(body, stall_at, limit)
+            else:
+                self._write(body, 0, limit)
+            if cut is not None:
+                self._drop(reset=cut)
+            elif lie is not None or given_length:
+                self.close_connection = True
+        except OSError:
+            self.close_connection = True
+            self._dropped = self._dropped or "client"
+
+    def _write(self, body, start, end):
+        if end <= start:
+            return
+        if body.path is None:
+            self.wfile.write(body.data[start:end])
+        else:
+            with open(body.path, "rb") as f:
+                self.connection.sendfile(f, body.offset + start, end - start)
+        self._sent += end - start
+
+    def _drop(self, reset):
+        """Ends the connection mid-answer, with a FIN or (reset) an RST."""
+        self.close_connection = True
+        self._dropped = "reset" if reset else "closed"
+        try:
+            if reset:
+                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\0\0\0\0\0\0\0")
+            else:
+                self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+
+class Service:
+    def __init__(self, catalogue, test_mode, report_log, quiet):
+        self.catalogue = catalogue
+        self.test_mode = test_mode
+        self.state = testmode.TestState(test_mode)
+        self.reports = testmode.Reports(report_log)
+        self.quiet = quiet
+
+
+class Server(ThreadingHTTPServer):
+    daemon_threads = True
+    request_queue_size = 128
+
+    def handle_error(self, request, client_address):
+        if isinstance(sys.exc_info()[1], OSError):
+            return
+        super().handle_error(request, client_address)
+
+
+def parse_args(argv):
+    ap = argparse.ArgumentParser(prog="quillbox-service", description="Local Quillbox catalogue service.")
+    ap.add_argument("--catalogue", required=True, metavar="DIR", help="folder holding catalogue.json")
+    ap.add_argument("--packages", metavar="DIR", help="resolve package paths here instead of the catalogue folder")
+    ap.add_argument("--host", default="127.0.0.1")
+    ap.add_argument("--port", type=int, default=0, help="0 picks a free port")
+    ap.add_argument("--report-log", metavar="FILE", help="append install reports here as JSON lines")
+    ap.add_argument("--test-mode", action="store_true", help="enable the /test/ control API")
+    ap.add_argument("--quiet", action="store_true", help="no access log on stderr")
+    return ap.parse_args(argv)
+
+
+def main(argv=None):
+    args = parse_args(argv)
+    try:
+        catalogue = Catalogue(args.catalogue, args.packages)
+    except CatalogueError as e:
+        sys.stderr.write("quillbox-service: %s\n" % e)
+        return 2
+    if args.test_mode and args.host not in ("127.0.0.1", "localhost", "::1"):
+        sys.stderr.write("quillbox-service: warning: test mode is reachable on %s\n" % args.host)
+    Server.address_family = socket.AF_INET6 if ":" in args.host else socket.AF_INET
+    try:
+        server = Server((args.host, args.port), Handler)
+    except OSError as e:
+        sys.stderr.write("quillbox-service: cannot listen on %s:%d: %s\n" % (args.host, args.port, e.strerror))
+        return 1
+    server.service = Service(catalogue, args.test_mode, args.report_log, args.quiet)
+    host, port = server.server_address[:2]
+    if host in ("0.0.0.0", "::"):
+        host = "127.0.0.1" if host == "0.0.0.0" else "::1"
+    sys.stdout.write("http://%s:%d\n" % ("[%s]" % host if ":" in host else host, port))
+    sys.stdout.flush()
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+    finally:
+        server.server_close()
+    return 0

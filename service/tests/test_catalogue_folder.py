@@ -1,0 +1,68 @@
+import os
+import tempfile
+import unittest
+
+from support import Service, run_refused, write_folder
+
+GOOD_APP = {"id": 1, "name": "甲", "categoryIds": ["c"], "icon": "i.png", "package": "p/setup.exe"}
+FILES = {"i.png": b"png", "p/setup.exe": b"MZ"}
+
+
+def catalogue(**app_changes):
+    app = dict(GOOD_APP, **app_changes)
+    return {"categories": [{"id": "c", "name": "常用"}], "apps": [app]}
+
+
+class BrokenFolderTest(unittest.TestCase):
+    def test_broken_folders_are_refused_with_the_file_and_the_problem(self):
+        outside = tempfile.NamedTemporaryFile(suffix=".exe")
+        cases = [
+            ("no catalogue.json", None, "file not found"),
+            ("not JSON", "{\"apps\": [", "invalid JSON at line 1"),
+            ("not an object", "[]", "top level must be an object"),
+            ("apps not an array", {"categories": [], "apps": {}}, "'apps' must be an array"),
+            ("category id a number", {"categories": [{"id": 5, "name": "x"}], "apps": []}, "'id' must be"),
+            ("duplicate category", {"categories": [{"id": "c", "name": "x"}] * 2, "apps": []}, "duplicate category"),
+            ("app id a string", catalogue(id="1"), "'id' must be an integer"),
+            ("duplicate app id", {"categories": [{"id": "c", "name": "x"}], "apps": [GOOD_APP, GOOD_APP]},
+             "duplicate app id 1"),
+            ("name a number", catalogue(name=3), "'name' must be a string"),
+            ("categoryIds a string", catalogue(categoryIds="c"), "'categoryIds' must be an array"),
+            ("unknown category", catalogue(categoryIds=["zz"]), "category 'zz' is not listed"),
+            ("negative size", catalogue(packageSize=-1), "'packageSize' must be a non-negative"),
+            ("hasPackage a string", catalogue(hasPackage="yes"), "'hasPackage' must be true or false"),
+            ("typo in a member", catalogue(pakage="p/setup.exe"), "unknown member 'pakage'"),
+            ("parent path", catalogue(package="../x.exe"), "escapes the folder"),
+            ("absolute path", catalogue(package=outside.name), "escapes the folder"),
+            ("backslashes", catalogue(package="p\\setup.exe"), "must use '/'"),
+            ("missing package", catalogue(package="p/none.exe"), "package file 'p/none.exe' does not exist"),
+            ("missing icon", catalogue(icon="none.png"), "icon file 'none.png' does not exist"),
+            ("symlink out", catalogue(package="link.exe"), "escapes the folder"),
+        ]
+        for label, doc, problem in cases:
+            with self.subTest(label), tempfile.TemporaryDirectory() as folder:
+                if doc is not None:
+                    write_folder(folder, doc, FILES)
+                    os.symlink(outside.name, os.path.join(folder, "link.exe"))
+                code, err = run_refused(folder)
+                self.assertNotEqual(code, 0)
+                self.assertIn("catalogue.json", err)
+                self.assertIn(problem, err)
+        outside.close()
+
+    def test_packages_folder_outside_the_catalogue(self):
+        with tempfile.TemporaryDirectory() as folder, tempfile.TemporaryDirectory() as packages:
+            write_folder(folder, catalogue(), {"i.png": b"png"})
+            code, err = run_refused(folder)
+            self.assertIn("does not exist", err)
+            write_folder(packages, catalogue(), {"p/setup.exe": b"MZ outside"})
+            svc = Service(catalogue(), {"i.png": b"png"}, "--packages", packages)
+            try:
+                _, headers, _ = svc.get("/api/client/download/1")
+                self.assertEqual(svc.get(headers["location"])[2], b"MZ outside")
+            finally:
+                svc.stop()
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,159 @@
+import hashlib
+import json
+import os
+import unittest
+import urllib.parse
+
+from support import Service
+
+SETUP_A = b"MZ" + bytes(range(256)) * 40
+SETUP_B = b"MZ" + b"other package" * 100
+CHINESE = b"MZ chinese name"
+PNG = b"\x89PNG\r\n\x1a\nnot really a png"
+
+CATALOGUE = {
+    "categories": [{"id": "common", "name": "常用软件"}, {"id": "web", "name": "浏览器"}],
+    "apps": [
+        {"id": 1, "name": "甲", "version": "1.2.3", "description": "说明", "categoryIds": ["common"],
+         "updatedAt": 1733616000000, "downloads": 12, "icon": "icons/1.png", "package": "pk/a/setup.exe"},
+        {"id": 2, "name": "乙", "categoryIds": ["common", "web"], "package": "pk/b/setup.exe"},
+        {"id": 3, "name": "丙", "package": "pk/极光 浏览器安装包.exe"},
+        {"id": 4, "name": "无包", "categoryId": "web"},
+        {"id": 5, "name": "覆盖", "package": "pk/b/setup.exe", "md5": "0" * 32, "packageSize": 7},
+        {"id": 6, "name": "假包", "hasPackage": True},
+    ],
+}
+FILES = {"pk/a/setup.exe": SETUP_A, "pk/b/setup.exe": SETUP_B,
+         "pk/极光 浏览器安装包.exe": CHINESE, "icons/1.png": PNG}
+
+
+class ContractTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.svc = Service(CATALOGUE, FILES)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.svc.stop()
+
+    def bootstrap_apps(self):
+        status, _, body = self.svc.get("/api/client/bootstrap")
+        self.assertEqual(status, 200)
+        doc = json.loads(body)
+        self.assertEqual(doc["code"], 0)
+        return doc["data"], {a["id"]: a for a in doc["data"]["apps"]}
+
+    def test_bootstrap_members_and_computed_digests(self):
+        data, apps = self.bootstrap_apps()
+        self.assertEqual(data["categories"], CATALOGUE["categories"])
+        self.assertEqual([a["id"] for a in data["apps"]], [1, 2, 3, 4, 5, 6])
+        a = apps[1]
+        self.assertEqual(set(a), {"id", "name", "version", "description", "icon", "categoryIds", "packageSize",
+                                  "md5", "hasPackage", "downloads", "updatedAt"})
+        self.assertEqual((a["version"], a["updatedAt"], a["downloads"]), ("1.2.3", 1733616000000, 12))
+        self.assertEqual((a["packageSize"], a["md5"], a["hasPackage"]),
+                         (len(SETUP_A), hashlib.md5(SETUP_A).hexdigest(), True))
+        self.assertEqual(apps[2]["md5"], hashlib.md5(SETUP_B).hexdigest())
+        self.assertEqual((apps[4]["hasPackage"], apps[4]["packageSize"], apps[4]["md5"], apps[4]["icon"]),
+                         (False, 0, "", ""))
+        self.assertEqual(apps[4]["categoryId"], "web")
+        self.assertEqual((apps[5]["md5"], apps[5]["packageSize"]), ("0" * 32, 7))
+        self.assertTrue(apps[6]["hasPackage"])
+
+    def test_digest_follows_a_changed_file(self):
+        path = os.path.join(self.svc.folder, "pk/a/setup.exe")
+        with open(path, "ab") as f:
+            f.write(b"tail")
+        try:
+            _, apps = self.bootstrap_apps()
+            self.assertEqual(apps[1]["md5"], hashlib.md5(SETUP_A + b"tail").hexdigest())
+            self.assertEqual(apps[1]["packageSize"], len(SETUP_A) + 4)
+        finally:
+            with open(path, "wb") as f:
+                f.write(SETUP_A)
+
+    def test_icon_is_served_under_its_url_with_its_type(self):
+        _, apps = self.bootstrap_apps()
+        status, headers, body = self.svc.get(apps[1]["icon"])
+        self.assertEqual((status, headers["content-type"], body), (200, "image/png", PNG))
+
+    def test_download_redirects_to_each_apps_own_file(self):
+        for app_id, content in ((1, SETUP_A), (2, SETUP_B), (5, SETUP_B)):
+            status, headers, _ = self.svc.get("/api/client/download/%d?channel=default" % app_id)
+            self.assertEqual(status, 302)
+            self.assertTrue(headers["location"].endswith("/setup.exe"), headers["location"])
+            status, _, body = self.svc.get(headers["location"])
+            self.assertEqual((status, body), (200, content))
+        for path in ("/api/client/download/4?channel=x", "/api/client/download/6", "/api/client/download/99",
+                     "/api/client/download/abc", "/files/1/other.exe", "/files/99/setup.exe"):
+            self.assertEqual(self.svc.get(path)[0], 404, path)
+
+    def test_ranges(self):
+        total = len(SETUP_A)
+        cases = [
+            (None, 200, None, SETUP_A),
+            ("bytes=0-0", 206, "bytes 0-0/%d" % total, SETUP_A[:1]),
+            ("bytes=100-199", 206, "bytes 100-199/%d" % total, SETUP_A[100:200]),
+            ("bytes=%d-" % (total - 5), 206, "bytes %d-%d/%d" % (total - 5, total - 1, total), SETUP_A[-5:]),
+            ("bytes=-3", 206, "bytes %d-%d/%d" % (total - 3, total - 1, total), SETUP_A[-3:]),
+            ("bytes=10-99999999", 206, "bytes 10-%d/%d" % (total - 1, total), SETUP_A[10:]),
+            ("bytes=%d-" % total, 416, "bytes */%d" % total, None),
+            ("bytes=5-2", 200, None, SETUP_A),
+            ("items=0-1", 200, None, SETUP_A),
+        ]
+        for rng, status, content_range, body in cases:
+            with self.subTest(rng=rng):
+                got, headers, data = self.svc.get("/files/1/setup.exe", headers={"Range": rng} if rng else {})
+                self.assertEqual(got, status)
+                self.assertEqual(headers.get("content-range"), content_range)
+                if body is not None:
+                    self.assertEqual(data, body)
+                    self.assertEqual(int(headers["content-length"]), len(body))
+                    self.assertEqual(headers["content-type"], "application/octet-stream")
+
+    def test_content_disposition_forms(self):
+        _, headers, _ = self.svc.get("/api/client/download/3")
+        status, headers, body = self.svc.get(headers["location"])
+        self.assertEqual((status, body), (200, CHINESE))
+        value = headers["content-disposition"]
+        star = value.split("filename*=", 1)[1]
+        self.assertTrue(star.startswith("UTF-8''"), value)
+        self.assertEqual(urllib.parse.unquote(star[len("UTF-8''"):]), "极光 浏览器安装包.exe")
+        self.assertNotIn(";", star)
+        fallback = value.split('filename="', 1)[1].split('"', 1)[0]
+        self.assertTrue(fallback.isascii() and fallback.endswith(".exe"), value)
+        _, headers, _ = self.svc.get("/files/1/setup.exe")
+        self.assertEqual(headers["content-disposition"],
+                         "attachment; filename=\"setup.exe\"; filename*=UTF-8''setup.exe")
+
+    def test_reports(self):
+        good = b'{"appId":42,"event":"install","channel":"de\\"f\\\\"}'
+        status, _, body = self.svc.request("POST", "/api/client/report", body=good,
+                                           headers={"Content-Type": "application/json"})
+        self.assertEqual((status, json.loads(body)), (200, {"code": 0}))
+        bad_bodies = [b"", b"not json", b"[1]", b'{"appId":"42","event":"install","channel":"x"}',
+                      b'{"appId":true,"event":"install","channel":"x"}', b'{"appId":1,"event":"install"}',
+                      b'{"appId":1,"event":5,"channel":"x"}', b'{"appId":1.5,"event":"a","channel":"x"}',
+                      b'\xff\xfe']
+        for bad in bad_bodies:
+            with self.subTest(body=bad):
+                self.assertEqual(self.svc.request("POST", "/api/client/report", body=bad)[0], 400)
+        with open(self.svc.report_log, encoding="utf-8") as f:
+            lines = [json.loads(line) for line in f]
+        self.assertEqual(len(lines), 1)
+        rec = lines[0]
+        self.assertEqual((rec["appId"], rec["event"], rec["channel"], rec["client"]),
+                         (42, "install", 'de"f\\', "127.0.0.1"))
+        self.assertEqual(rec["body"], good.decode())
+        self.assertRegex(rec["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
+
+    def test_wrong_methods_and_unknown_paths(self):
+        self.assertEqual(self.svc.get("/api/client/report")[0], 405)
+        self.assertEqual(self.svc.request("POST", "/api/client/bootstrap", body=b"{}")[0], 405)
+        self.assertEqual(self.svc.get("/nothing")[0], 404)
+        self.assertEqual(self.svc.get("/media/../catalogue.json")[0], 404)
+        self.assertEqual(self.svc.get("/test/reset")[0], 404)  # no control API without --test-mode
+
+
+if __name__ == "__main__":
+    unittest.main()
