@@ -1,0 +1,40 @@
+; A silent per-user installer for one sample application.
+; Defines: APP_KEY, APP_NAME, APP_VERSION, PROGRAM (the exe to install), OUT_FILE.
+Unicode true
+Target amd64-unicode
+SilentInstall silent
+RequestExecutionLevel user
+SetCompressor /SOLID lzma
+
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APP_KEY}"
+
+Name "${APP_NAME}"
+OutFile "${OUT_FILE}"
+InstallDir "$LOCALAPPDATA\Programs\${APP_KEY}"
+VIProductVersion "1.0.0.0"
+VIAddVersionKey "ProductName" "${APP_NAME}"
+VIAddVersionKey "FileVersion" "${APP_VERSION}"
+VIAddVersionKey "FileDescription" "${APP_NAME} 安装程序"
+VIAddVersionKey "LegalCopyright" "Quillbox test package"
+
+Section "Install"
+  SetOutPath "$INSTDIR"
+  File "/oname=${APP_KEY}.exe" "${PROGRAM}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${APP_NAME}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${APP_VERSION}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "Quillbox"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${APP_KEY}.exe"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+Section "Uninstall"
+  Delete "$INSTDIR\${APP_KEY}.exe"
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+  DeleteRegKey HKCU "${UNINSTALL_KEY}"
+SectionEnd
