@@ -31,11 +31,16 @@ def run_refused(folder, *extra):
 
 
 class Service:
+    """A running service; catalogue is a dict or raw text written to a scratch folder, or the path of a folder."""
+
     def __init__(self, catalogue, files, *extra):
         self.tmp = tempfile.TemporaryDirectory()
-        self.folder = os.path.join(self.tmp.name, "catalogue")
-        os.makedirs(self.folder)
-        write_folder(self.folder, catalogue, files)
+        if isinstance(catalogue, str) and os.path.isdir(catalogue):
+            self.folder = catalogue
+        else:
+            self.folder = os.path.join(self.tmp.name, "catalogue")
+            os.makedirs(self.folder)
+            write_folder(self.folder, catalogue, files)
         self.report_log = os.path.join(self.tmp.name, "reports.jsonl")
         self.proc = subprocess.Popen(
             [sys.executable, SERVICE, "--catalogue", self.folder, "--port", "0", "--quiet",
