@@ -5,6 +5,7 @@ import json
 import os
 import signal
 import socket
+import struct
 import sys
 import time
 import urllib.parse
@@ -17,7 +18,7 @@ from .responses import Answer, Body, content_type_for, file_answer, text_answer
 BOOTSTRAP_PATH = "/api/client/bootstrap"
 DOWNLOAD_PREFIX = "/api/client/download/"
 REPORT_PATH = "/api/client/report"
-MAX_REQUEST_BODY = 16 * 1024 * 1024
+MAX_REQUEST_BODY = 64 * 1024 * 1024  # room for a scripted 100 000-app bootstrap
 MAX_REPORT_BODY = 64 * 1024
 
 
@@ -255,7 +256,9 @@ class Handler(BaseHTTPRequestHandler):
         self._dropped = "reset" if reset else "closed"
         try:
             if reset:
-                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, b"\x01\0\0\0\0\0\0\0")
+                # Closing with a zero linger time sends an RST instead of a FIN.
+                self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                self.connection.close()
             else:
                 self.connection.shutdown(socket.SHUT_RDWR)
         except OSError:

@@ -39,6 +39,8 @@ class TestModeTest(unittest.TestCase):
             body, complete = resp.read(), True
         except http.client.IncompleteRead as e:
             body, complete = e.partial, False
+        except ConnectionResetError:
+            body, complete = None, False
         conn.close()
         return resp.status, {k.lower(): v for k, v in resp.getheaders()}, body, complete
 
@@ -77,6 +79,14 @@ class TestModeTest(unittest.TestCase):
         _, headers, body, _ = self.raw_get(FILE)
         self.assertEqual((headers["content-disposition"], headers["x-a"], body), ("x", "b", PACKAGE))
         self.assertEqual([e["dropped"] for e in self.log()["requests"]][:2], ["closed", False])
+
+    def test_reset_after_some_bytes(self):
+        self.script({"app": 7}, {"resetAfter": 5000})
+        status, _, body, complete = self.raw_get(FILE)
+        self.assertEqual((status, complete), (200, False))
+        self.assertNotEqual(body, PACKAGE)
+        entry = self.log()["requests"][0]
+        self.assertEqual((entry["dropped"], entry["bytes"]), ("reset", 5000))
 
     def test_expiring_redirect_target(self):
         self.assertEqual(self.svc.control("/test/expire", {"app": 7, "uses": 1})[0], 200)
