@@ -49,61 +49,61 @@ class FaultError(ValueError):
 class Fault:
     """One scripted answer; `repeat` says for how many requests it holds."""
 
-    def __init__(self, spec):
-        if not isinstance(spec, dict):
+    def __init__(self, script):
+        if not isinstance(script, dict):
             raise FaultError("a fault must be an object")
-        for key, value in spec.items():
+        for key, value in script.items():
             if key not in _FIELDS:
                 raise FaultError("unknown fault member %r" % key)
             check, kind = _FIELDS[key]
             if not check(value):
                 raise FaultError("fault member %r must be %s" % (key, kind))
-        if "bodyBase64" in spec:
+        if "bodyBase64" in script:
             try:
-                base64.b64decode(spec["bodyBase64"], validate=True)
+                base64.b64decode(script["bodyBase64"], validate=True)
             except ValueError:
                 raise FaultError("fault member 'bodyBase64' is not valid base64")
-        self.spec = dict(spec)
-        self.remaining = spec.get("repeat", 1)
+        self.script = dict(script)
+        self.remaining = script.get("repeat", 1)
 
     def get(self, key, default=None):
-        return self.spec.get(key, default)
+        return self.script.get(key, default)
 
     def replaces_answer(self):
-        return any(k in self.spec for k in ("status", "body", "bodyBase64", "bodySize", "html", "redirect"))
+        return any(k in self.script for k in ("status", "body", "bodyBase64", "bodySize", "html", "redirect"))
 
     def _body(self):
-        if "body" in self.spec:
-            return self.spec["body"].encode("utf-8")
-        if "bodyBase64" in self.spec:
-            return base64.b64decode(self.spec["bodyBase64"])
-        if "bodySize" in self.spec:
-            return pattern_bytes(self.spec["bodySize"])
+        if "body" in self.script:
+            return self.script["body"].encode("utf-8")
+        if "bodyBase64" in self.script:
+            return base64.b64decode(self.script["bodyBase64"])
+        if "bodySize" in self.script:
+            return pattern_bytes(self.script["bodySize"])
         return None
 
     def replacement(self):
         """The answer that takes the place of the normal one."""
-        if self.spec.get("html"):
-            answer = status_page(self.spec.get("status", 200))
-            answer.status = self.spec.get("status", 200)
+        if self.script.get("html"):
+            answer = status_page(self.script.get("status", 200))
+            answer.status = self.script.get("status", 200)
             return answer
-        if "redirect" in self.spec:
-            answer = text_answer(self.spec.get("status", 302), "redirect\n")
-            answer.set_header("Location", self.spec["redirect"])
+        if "redirect" in self.script:
+            answer = text_answer(self.script.get("status", 302), "redirect\n")
+            answer.set_header("Location", self.script["redirect"])
             return answer
-        status = self.spec.get("status", 200)
+        status = self.script.get("status", 200)
         body = self._body()
         if body is None:
             body = ("%d %s\n" % (status, reason(status))).encode("utf-8")
-        ctype = self.spec.get("contentType", "text/plain; charset=utf-8")
+        ctype = self.script.get("contentType", "text/plain; charset=utf-8")
         return Answer(status, [("Content-Type", ctype)], Body(body))
 
     def shape(self, answer):
         """Applies the replacement and header overrides to a normal answer."""
         if self.replaces_answer():
             answer = self.replacement()
-        elif "contentType" in self.spec:
-            answer.set_header("Content-Type", self.spec["contentType"])
-        for name, value in self.spec.get("headers", {}).items():
+        elif "contentType" in self.script:
+            answer.set_header("Content-Type", self.script["contentType"])
+        for name, value in self.script.get("headers", {}).items():
             answer.set_header(name, value)
         return answer

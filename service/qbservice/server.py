@@ -113,13 +113,10 @@ class Handler(BaseHTTPRequestHandler):
 
     def _handle(self, req, entry):
         svc = self.server.service
-        keys = [("path", req.path)]
         file_ref = parse_file_path(req.path) if req.path.startswith(FILE_PREFIX) else None
-        if file_ref:
-            keys.insert(0, ("app", file_ref[0]))
-        fault = svc.state.take_fault(keys)
+        fault = svc.state.take_fault(req.path, file_ref[0] if file_ref else None)
         if fault:
-            entry["fault"] = fault.spec
+            entry["fault"] = fault.script
         answer, shaping = self._route(req, file_ref, fault)
         if fault:
             answer, shaping = fault.shape(answer), fault

@@ -54,17 +54,21 @@ class TestState:
         with self.lock:
             self._reset_locked()
 
-    def add_faults(self, key, specs):
-        faults = [Fault(s) for s in specs]
+    def add_faults(self, key, scripts):
+        faults = [Fault(s) for s in scripts]
         with self.lock:
             self.faults.setdefault(key, collections.deque()).extend(faults)
         return len(faults)
 
-    def take_fault(self, keys):
-        """The next scripted fault for the first key that has one, consumed in order."""
+    def take_fault(self, path, app_id=None):
+        """The next scripted fault for this request, consumed in order; the most specific target first."""
         if not self.enabled:
             return None
+        keys = [("app", app_id), ("app", "*")] if app_id is not None else []
+        keys.append(("path", path))
         with self.lock:
+            keys += sorted((k for k in self.faults if k[0] == "prefix" and path.startswith(k[1])),
+                           key=lambda k: -len(k[1]))
             for key in keys:
                 queue = self.faults.get(key)
                 if not queue:
@@ -129,7 +133,7 @@ def control(state, reports, req):
         return _post_faults(state, req)
     if route == ("GET", "/test/faults"):
         with state.lock:
-            queues = [{"target": {k[0]: k[1]}, "faults": [dict(f.spec, remaining=f.remaining) for f in q]}
+            queues = [{"target": {k[0]: k[1]}, "faults": [dict(f.script, remaining=f.remaining) for f in q]}
                       for k, q in state.faults.items() if q]
         return ok(queues=queues)
     if route == ("POST", "/test/expire"):
@@ -157,10 +161,12 @@ def _json_body(req):
 
 
 def _target_key(doc):
-    if isinstance(doc.get("path"), str) and doc["path"].startswith("/") and "app" not in doc:
-        return ("path", doc["path"])
-    if isinstance(doc.get("app"), int) and not isinstance(doc.get("app"), bool) and "path" not in doc:
-        return ("app", doc["app"])
+    """("path", p), ("prefix", p) for a path ending in "*", or ("app", id or "*")."""
+    path, app = doc.get("path"), doc.get("app")
+    if isinstance(path, str) and path.startswith("/") and "app" not in doc:
+        return ("prefix", path[:-1]) if path.endswith("*") else ("path", path)
+    if ((isinstance(app, int) and not isinstance(app, bool)) or app == "*") and "path" not in doc:
+        return ("app", app)
     return None
 
 
@@ -171,11 +177,11 @@ def _post_faults(state, req):
     key = _target_key(doc)
     if key is None:
         return bad("give exactly one target: \"path\" (starting with /) or \"app\" (an integer)")
-    specs = doc.get("faults")
-    if not isinstance(specs, list) or not specs:
+    scripts = doc.get("faults")
+    if not isinstance(scripts, list) or not scripts:
         return bad("\"faults\" must be a non-empty array")
     try:
-        return ok(queued=state.add_faults(key, specs))
+        return ok(queued=state.add_faults(key, scripts))
     except FaultError as e:
         return bad(str(e))
 
@@ -269,11 +275,11 @@ _RESPOND_PARAMS = {
 
 
 def _respond(req):
-    spec = {}
+    script = {}
     for param, field in _RESPOND_PARAMS.items():
         if param in req.query:
             value = req.query[param][0]
-            spec[field] = value if field in ("body", "contentType") else _to_int(value)
+            script[field] = value if field in ("body", "contentType") else _to_int(value)
     headers = {}
     for h in req.query.get("h", []):
         name, sep, value = h.partition(":")
@@ -281,11 +287,11 @@ def _respond(req):
             return bad("h must be 'Name: value'"), None
         headers[name.strip()] = value.strip()
     if headers:
-        spec["headers"] = headers
-    if not any(k in spec for k in ("status", "body", "bodySize")):
-        spec["body"] = ""
+        script["headers"] = headers
+    if not any(k in script for k in ("status", "body", "bodySize")):
+        script["body"] = ""
     try:
-        fault = Fault(spec)
+        fault = Fault(script)
     except FaultError as e:
         return bad(str(e)), None
     return fault.shape(Answer(200)), fault

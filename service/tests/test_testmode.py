@@ -62,6 +62,16 @@ class TestModeTest(unittest.TestCase):
         self.assertEqual(self.svc.get("/api/client/download/7?channel=x")[0], 410)
         self.assertEqual(self.svc.get("/api/client/download/7?channel=x")[0], 302)
 
+    def test_most_specific_target_first(self):
+        self.script({"path": "/files/*"}, {"status": 502, "repeat": -1})
+        self.script({"app": "*"}, {"status": 503})
+        self.script({"app": 7}, {"status": 500})
+        self.script({"path": "/api/client/download/*"}, {"status": 410})
+        got = [self.svc.get(FILE)[0] for _ in range(4)]
+        self.assertEqual(got, [500, 503, 502, 502])
+        self.assertEqual(self.svc.get("/api/client/download/7")[0], 410)
+        self.assertEqual(self.svc.get("/api/client/download/7")[0], 302)
+
     def test_body_faults(self):
         self.script({"app": 7}, {"dropAfter": 1000}, {"ignoreRange": True}, {"rangeStart": 0},
                     {"contentLength": 100}, {"html": True}, {"headers": {"Content-Disposition": "x", "X-A": "b"}})
