@@ -1,0 +1,91 @@
+#include "config/config.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include "base/win_handles.h"
+#include "json/json.h"
+
+namespace {
+
+void trimTrailing(std::wstring& text, const wchar_t* separators) {
+    while (!text.empty() && wcschr(separators, text.back()) != nullptr) text.pop_back();
+}
+
+std::wstring memberText(const json::Value& root, const char* key, bool* present) {
+    const json::Value* member = root.find(key);
+    *present = member != nullptr;
+    return member ? Utf8ToWide(member->asString("")) : std::wstring();
+}
+
+std::wstring programFolder() {
+    wchar_t buffer[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    std::wstring path(buffer);
+    const size_t cut = path.find_last_of(L"\\/");
+    return cut == std::wstring::npos ? std::wstring(L".") : path.substr(0, cut);
+}
+
+}  // namespace
+
+bool readWholeFile(const std::wstring& path, std::string& out) {
+    qb::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    char chunk[4096];
+    DWORD read = 0;
+    while (::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr) && read > 0) out.append(chunk, read);
+    return true;
+}
+
+std::wstring configFilePath() {
+    wchar_t buffer[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer);
+    std::wstring folder = std::wstring(buffer) + L"\\Tidewell";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    return folder + L"\\config.json";
+}
+
+AppConfig parseConfigText(const std::string& bytes) {
+    AppConfig config;
+    if (bytes.empty()) return config;
+    const json::ValuePtr root = json::parse(bytes);
+    if (!root) return config;
+
+    bool present = false;
+    std::wstring server = memberText(*root, "server", &present);
+    if (present) {
+        trimTrailing(server, L"/");
+        if (!server.empty()) config.server = server;
+    }
+    std::wstring channel = memberText(*root, "channel", &present);
+    if (present && !channel.empty()) config.channel = channel;
+    std::wstring downloadDir = memberText(*root, "downloadDir", &present);
+    if (present) {
+        trimTrailing(downloadDir, L"\\/");
+        if (downloadDir.size() >= 3) config.downloadDir = downloadDir;
+    }
+    return config;
+}
+
+AppConfig loadConfig() {
+    std::string bytes;
+    if (!readWholeFile(configFilePath(), bytes)) readWholeFile(programFolder() + L"\\config.json", bytes);
+    return parseConfigText(bytes);
+}
+
+std::string configFileText(const AppConfig& config) {
+    return "{\n  \"server\": \"" + json::escapeString(WideToUtf8(config.server)) + "\",\n  \"channel\": \"" +
+           json::escapeString(WideToUtf8(config.channel)) + "\",\n  \"downloadDir\": \"" +
+           json::escapeString(WideToUtf8(config.downloadDir)) + "\"\n}\n";
+}
+
+bool saveConfig(const AppConfig& config) {
+    const std::string text = configFileText(config);
+    qb::UniqueHandle file(::CreateFileW(configFilePath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    DWORD written = 0;
+    const BOOL ok = ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    return ok && written == text.size();
+}

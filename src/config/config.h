@@ -1,0 +1,28 @@
+#pragma once
+// The user's settings and the small JSON file that keeps them.
+#include <string>
+
+#include "config/text_convert.h"
+
+// Built-in service origin, used until config.json names another.
+inline constexpr wchar_t kDefaultServer[] = L"https://api.quillbox.app";
+inline constexpr wchar_t kDefaultChannel[] = L"default";
+
+struct AppConfig {
+    std::wstring server = kDefaultServer;
+    std::wstring channel = kDefaultChannel;
+    std::wstring downloadDir;  // empty: the default download folder
+};
+
+// Never fails: a missing or bad file gives the defaults field by field.
+AppConfig loadConfig();
+// True when the whole file was written.
+bool saveConfig(const AppConfig& config);
+// Roaming application data + "\Tidewell\config.json"; creates the folder.
+std::wstring configFilePath();
+// Appends the file's bytes to out; false when it cannot be opened.
+bool readWholeFile(const std::wstring& path, std::string& out);
+
+// Pure pieces of loading and saving, exposed for tests.
+AppConfig parseConfigText(const std::string& bytes);
+std::string configFileText(const AppConfig& config);

@@ -1,0 +1,6 @@
+#pragma once
+// The only conversions between UTF-8 (JSON, HTTP, URLs) and UTF-16 (interface text, paths).
+#include <string>
+
+std::wstring Utf8ToWide(const std::string& text);
+std::string WideToUtf8(const std::wstring& text);

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+
+#include "config/config.h"
+#include "json/json.h"
+#include "support/test_support.h"
+
+namespace {
+
+TEST(ConfigParse, CleansValuesAndKeepsDefaultsForBadData) {
+    struct Case {
+        std::string file;
+        std::wstring server, channel, downloadDir;
+    };
+    const std::wstring S = kDefaultServer;
+    const Case cases[] = {
+        {"", S, L"default", L""},
+        {"not json", S, L"default", L""},
+        {"[1,2]", S, L"default", L""},
+        {"{\"server\":\"http://h:8080///\"}", L"http://h:8080", L"default", L""},
+        {"{\"server\":\"///\"}", S, L"default", L""},
+        {"{\"server\":5,\"channel\":true,\"downloadDir\":null}", S, L"default", L""},
+        {"{\"channel\":\"\"}", S, L"default", L""},
+        {"{\"channel\":\" beta \"}", S, L" beta ", L""},
+        {"{\"downloadDir\":\"D:\\\\Soft\\\\\\\\\"}", S, L"default", L"D:\\Soft"},
+        {"{\"downloadDir\":\"C:\\\\\"}", S, L"default", L""},
+        {"{\"downloadDir\":\"D:/x/\"}", S, L"default", L"D:/x"},
+        {"{\"downloadDir\":\"abc\"}", S, L"default", L"abc"},
+        {"\xEF\xBB\xBF{\"channel\":\"bom\"}", S, L"bom", L""},
+        {"{\"channel\":\"a\",\"channel\":\"b\"}", S, L"a", L""},
+        {"{\"downloadDir\":\"D:\\\\下载\",\"server\":\"https://例子.cn/\",\"x\":{}}", L"https://例子.cn", L"default",
+         L"D:\\下载"},
+    };
+    for (const Case& c : cases) {
+        const AppConfig config = parseConfigText(c.file);
+        EXPECT_EQ(config.server, c.server) << c.file;
+        EXPECT_EQ(config.channel, c.channel) << c.file;
+        EXPECT_EQ(config.downloadDir, c.downloadDir) << c.file;
+    }
+}
+
+TEST(ConfigWrite, WritesTheExactFormat) {
+    AppConfig config;
+    config.downloadDir = L"C:\\Apps";
+    EXPECT_EQ(configFileText(config), "{\n  \"server\": \"https://api.quillbox.app\",\n  \"channel\": \"default\",\n"
+                                      "  \"downloadDir\": \"C:\\\\Apps\"\n}\n");
+    config = AppConfig();
+    EXPECT_EQ(configFileText(config), "{\n  \"server\": \"https://api.quillbox.app\",\n  \"channel\": \"default\",\n"
+                                      "  \"downloadDir\": \"\"\n}\n");
+}
+
+TEST(ConfigWrite, HostileValuesRoundTrip) {
+    AppConfig config;
+    config.server = L"http://127.0.0.1:1/\"quoted\"\\";
+    config.channel = L"渠道\t\"x\"\\y\n";
+    config.downloadDir = L"D:\\My \"Files\"\\下载";
+    const std::string text = configFileText(config);
+    ASSERT_NE(json::parse(text), nullptr);
+    const AppConfig back = parseConfigText(text);
+    EXPECT_EQ(back.server, config.server);
+    EXPECT_EQ(back.channel, config.channel);
+    EXPECT_EQ(back.downloadDir, config.downloadDir);
+}
+
+// Uses the real file in this Wine prefix's roaming folder and restores whatever was there.
+class ConfigFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path_ = configFilePath();
+        hadFile_ = readWholeFile(path_, saved_);
+        beside_ = qbtest::exeFolder() + L"\\config.json";
+        ::DeleteFileW(path_.c_str());
+        ::DeleteFileW(beside_.c_str());
+    }
+    void TearDown() override {
+        ::DeleteFileW(beside_.c_str());
+        if (hadFile_)
+            qbtest::writeFileBytes(path_, saved_);
+        else
+            ::DeleteFileW(path_.c_str());
+    }
+    std::wstring path_, beside_;
+    std::string saved_;
+    bool hadFile_ = false;
+};
+
+TEST_F(ConfigFile, PathIsInTheRoamingFolderUnderTidewell) {
+    const size_t n = path_.size();
+    ASSERT_GT(n, 21u);
+    EXPECT_EQ(path_.substr(n - 21), L"\\Tidewell\\config.json");
+    const DWORD attributes = ::GetFileAttributesW(path_.substr(0, n - 12).c_str());
+    EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+TEST_F(ConfigFile, MissingFilesGiveDefaults) {
+    const AppConfig config = loadConfig();
+    EXPECT_EQ(config.server, kDefaultServer);
+    EXPECT_EQ(config.channel, L"default");
+    EXPECT_TRUE(config.downloadDir.empty());
+}
+
+TEST_F(ConfigFile, SaveThenLoadGivesTheSameSettings) {
+    AppConfig config;
+    config.server = L"http://127.0.0.1:8080";
+    config.channel = L"beta \"1\"";
+    config.downloadDir = L"E:\\下载\\Quillbox";
+    ASSERT_TRUE(saveConfig(config));
+    EXPECT_EQ(qbtest::readFileBytes(path_), configFileText(config));
+    const AppConfig back = loadConfig();
+    EXPECT_EQ(back.server, config.server);
+    EXPECT_EQ(back.channel, config.channel);
+    EXPECT_EQ(back.downloadDir, config.downloadDir);
+}
+
+TEST_F(ConfigFile, FallsBackToTheFileBesideTheProgramWithoutWritingIt) {
+    ASSERT_TRUE(qbtest::writeFileBytes(beside_, "{\"server\":\"http://beside:1/\",\"channel\":\"side\"}"));
+    AppConfig config = loadConfig();
+    EXPECT_EQ(config.server, L"http://beside:1");
+    EXPECT_EQ(config.channel, L"side");
+    EXPECT_FALSE(qbtest::fileExists(path_));  // loading never writes
+
+    // The per-user file wins once it exists, even when it holds nothing usable.
+    ASSERT_TRUE(qbtest::writeFileBytes(path_, "{}"));
+    config = loadConfig();
+    EXPECT_EQ(config.server, kDefaultServer);
+}
+
+TEST_F(ConfigFile, ReadWholeFileReportsMissingFilesAndAppends) {
+    std::string out = "x";
+    EXPECT_FALSE(readWholeFile(path_ + L".missing", out));
+    EXPECT_EQ(out, "x");
+    std::string big(10000, 'a');
+    big[4095] = 'b';
+    ASSERT_TRUE(qbtest::writeFileBytes(beside_, big));
+    EXPECT_TRUE(readWholeFile(beside_, out));
+    EXPECT_EQ(out, "x" + big);
+}
+
+TEST(TextConvert, ConvertsBothWaysAndReplacesInvalidUtf8) {
+    EXPECT_EQ(Utf8ToWide(""), L"");
+    EXPECT_EQ(WideToUtf8(L""), "");
+    EXPECT_EQ(Utf8ToWide("\xE4\xB8\x8B\xE8\xBD\xBD"), L"下载");
+    EXPECT_EQ(WideToUtf8(L"下载"), "\xE4\xB8\x8B\xE8\xBD\xBD");
+    EXPECT_EQ(Utf8ToWide("\xF0\x9F\x98\x80"), L"\xD83D\xDE00");
+    EXPECT_EQ(Utf8ToWide("a\xFF" "b"), L"a\xFFFD" L"b");
+    EXPECT_EQ(Utf8ToWide(std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
+}
+
+}  // namespace
