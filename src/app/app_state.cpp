@@ -1,0 +1,42 @@
+#include "app/app_state.h"
+
+AppState& appState() {
+    static AppState state;
+    return state;
+}
+
+void showToast(const std::wstring& text, int kind) {
+    AppState& app = appState();
+    app.toastText = text;
+    app.toastKind = kind;
+    app.toastTick = ::GetTickCount();
+    if (app.mainWnd) ::InvalidateRect(app.mainWnd, nullptr, FALSE);
+}
+
+namespace {
+
+struct FontSpec {
+    int height;
+    int weight;
+};
+
+// Heights are character heights in pixels; nothing is scaled for DPI.
+constexpr FontSpec kFontSpecs[kUiFontCount] = {
+    {-22, 700}, {-19, 700}, {-13, 400}, {-16, 700}, {-14, 400}, {-13, 400}, {-14, 400},
+    {-20, 700}, {-18, 400}, {-14, 400}, {-14, 400}, {-32, 700}, {-15, 400},
+};
+
+}  // namespace
+
+bool createUiFonts(HFONT (&fonts)[kUiFontCount]) {
+    bool all = true;
+    for (int i = 0; i < kUiFontCount; ++i) {
+        fonts[i] = ::CreateFontW(kFontSpecs[i].height, 0, 0, 0, kFontSpecs[i].weight, FALSE, FALSE, FALSE,
+                                 DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                 DEFAULT_PITCH, L"Microsoft YaHei");
+        all = all && fonts[i] != nullptr;
+    }
+    return all;
+}
+
+HFONT uiFont(UiFont font) { return appState().uiFonts[font]; }

@@ -1,0 +1,10 @@
+#pragma once
+// The main window: one custom-drawn surface whose procedure is the program's event hub.
+#include <windows.h>
+
+inline constexpr wchar_t kMainWindowClass[] = L"QBMainWnd";
+
+LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+// Invalidates the whole client area without erasing; painting happens in WM_PAINT.
+void repaintMainWindow();

@@ -1,0 +1,91 @@
+#include "app/startup.h"
+
+#include <dwmapi.h>
+#include <gdiplus.h>
+
+#include "app/app_state.h"
+#include "app/crash_log.h"
+#include "app/main_window.h"
+#include "app/placement.h"
+#include "app/settings_window.h"
+#include "app/shadow_window.h"
+#include "service/catalogue_loader.h"
+
+namespace {
+
+bool registerWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC procedure, HICON icon, HBRUSH background) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = 0;
+    wc.lpfnWndProc = procedure;
+    wc.hInstance = instance;
+    wc.hIcon = icon;
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = background;
+    wc.lpszClassName = name;
+    return ::RegisterClassExW(&wc) != 0;
+}
+
+}  // namespace
+
+bool initInstance(HINSTANCE instance) {
+    Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, background thread on
+    ULONG_PTR gdiplusToken = 0;
+    if (Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr) != Gdiplus::Ok) return false;
+
+    AppState& app = appState();
+    createUiFonts(app.uiFonts);
+    ::OleInitialize(nullptr);
+
+    registerWindowClass(instance, kMainWindowClass, MainWindowProc, ::LoadIconW(instance, MAKEINTRESOURCEW(1)),
+                        static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    registerWindowClass(instance, kSettingsWindowClass, SettingsWindowProc, nullptr,
+                        reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)));
+
+    const WindowPlacement place =
+        computeMainWindowPlacement(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+    HWND main = ::CreateWindowExW(WS_EX_APPWINDOW, kMainWindowClass, L"Quillbox", WS_POPUP | WS_OVERLAPPEDWINDOW,
+                                  place.x, place.y, place.width, place.height, nullptr, nullptr, instance, nullptr);
+    if (!main) return false;
+
+    const DWORD renderingPolicy = DWMNCRP_DISABLED;
+    ::DwmSetWindowAttribute(main, DWMWA_NCRENDERING_POLICY, &renderingPolicy, sizeof renderingPolicy);
+    const DWORD noBorderColour = 0xFFFFFFFE;  // DWMWA_COLOR_NONE
+    ::DwmSetWindowAttribute(main, 34 /* DWMWA_BORDER_COLOR */, &noBorderColour, sizeof noBorderColour);
+
+    ::ShowWindow(main, SW_SHOW);
+    ::UpdateWindow(main);
+
+    registerWindowClass(instance, kShadowWindowClass, ShadowWindowProc, nullptr, nullptr);
+    createShadowWindow(main);
+    return true;
+}
+
+void startCatalogLoad() {
+    AppState& app = appState();
+    app.catalogLoading = true;
+    app.catalogFailed = false;
+    if (app.mainWnd) ::InvalidateRect(app.mainWnd, nullptr, FALSE);
+    // A thread that cannot start leaves the loading text up until the user tries again.
+    startCatalogueLoadThread(app.config.server, app.mainWnd);
+}
+
+bool dialogMessageFilter(MSG* msg) {
+    HWND settings = appState().settingsWnd;
+    return settings != nullptr && ::IsDialogMessageW(settings, msg);
+}
+
+int runApplication(HINSTANCE instance) {
+    ::SetProcessDPIAware();
+    ::SetUnhandledExceptionFilter(crashFilter);
+    appState().config = loadConfig();
+    if (!initInstance(instance)) return 1;
+
+    MSG msg{};
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (dialogMessageFilter(&msg)) continue;
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+    return static_cast<int>(static_cast<uint32_t>(msg.wParam));
+}

@@ -1,0 +1,41 @@
+#pragma once
+// What painting records for input handling: clickable rectangles and scroll-bar geometry.
+#include <windows.h>
+
+#include <cstdint>
+
+enum class HitKind : int32_t {
+    None = 0,
+    Category = 1,
+    Minimize = 3,
+    Maximize = 4,
+    Close = 5,
+    DownloadsTab = 6,
+    SettingsButton = 7,
+    CardAction = 8,
+    RowCancel = 11,
+    RowInstall = 12,
+    RowOpenFolder = 13,
+    RowRetry = 14,
+    ClearCompleted = 15,
+    Reload = 16,
+    ChangeDir = 18,
+    OpenDir = 19,
+    Notice = 20,
+};
+
+struct HitRegion {
+    RECT rect{};
+    HitKind kind = HitKind::None;
+    int32_t param = 0;
+};
+
+struct ScrollBarInfo {
+    bool visible = false;
+    RECT track{};
+    RECT thumb{};
+    int maxScroll = 0;
+    int viewHeight = 0;
+    int thumbHeight = 0;
+    int trackTop = 0;
+};

@@ -1,0 +1,65 @@
+#pragma once
+// The catalogue records shared by the whole program and the bootstrap call that fills them.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace json {
+struct Value;
+}
+
+struct CategoryInfo {
+    std::wstring id;
+    std::wstring name;
+};
+
+enum IconState : int32_t {
+    IconStateNone = 0,
+    IconStateLoading = 1,
+    IconStateReady = 2,
+    IconStateFailed = 3,
+};
+
+struct AppInfo {
+    int32_t id = 0;
+    std::wstring name;
+    std::wstring version;
+    std::vector<std::wstring> categoryIds;
+    std::wstring description;
+    std::wstring icon;
+    int64_t packageSize = 0;
+    std::string md5;
+    bool hasPackage = false;
+    int64_t downloads = 0;
+    int64_t updatedAt = 0;
+    // Written by the icon worker: iconBitmap first, then iconState with release order.
+    HBITMAP iconBitmap = nullptr;
+    std::atomic<int32_t> iconState{IconStateNone};
+
+    AppInfo() = default;
+    AppInfo(const AppInfo& other) { *this = other; }
+    AppInfo& operator=(const AppInfo& other);
+};
+
+struct Catalogue {
+    std::vector<CategoryInfo> categories;
+    std::vector<AppInfo> apps;
+    std::wstring lastError;
+    HWND notifyWindow = nullptr;
+
+    // Replaces both lists on success; on failure keeps them and sets lastError.
+    bool LoadBootstrap(const std::wstring& server);
+    AppInfo* FindApp(int32_t id);
+    const AppInfo* FindApp(int32_t id) const;
+};
+
+// Builds one record from one JSON value; a non-object gives a record of defaults.
+AppInfo ParseAppInfo(const json::Value& object);
+// Keeps the digits of a version and at most its major and minor parts ("V 2.10.3 beta" -> "2.10").
+std::wstring NormalizeVersion(const std::wstring& text);
+
+// Thread entry of the start-up load; takes ownership of a heap-allocated std::wstring server copy.
+DWORD WINAPI CatalogueLoadThread(LPVOID serverCopy);

@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/placement.h"
+#include "support/test_support.h"
+
+namespace {
+
+TEST(Placement, CentresOnLargeScreensAndKeepsAMarginOnSmallOnes) {
+    struct Case {
+        int cx, cy;
+        WindowPlacement expected;
+    };
+    const Case cases[] = {
+        {1920, 1080, {370, 150, 1180, 780}}, {1024, 768, {30, 30, 964, 708}}, {1366, 768, {93, 30, 1180, 708}},
+        {1200, 820, {10, 20, 1180, 780}},    {1199, 819, {30, 30, 1139, 759}}, {1400, 900, {110, 60, 1180, 780}},
+        {1201, 821, {10, 20, 1180, 780}},
+    };
+    for (const Case& c : cases) {
+        const WindowPlacement p = computeMainWindowPlacement(c.cx, c.cy);
+        EXPECT_EQ(p.x, c.expected.x) << c.cx << "x" << c.cy;
+        EXPECT_EQ(p.y, c.expected.y) << c.cx << "x" << c.cy;
+        EXPECT_EQ(p.width, c.expected.width) << c.cx << "x" << c.cy;
+        EXPECT_EQ(p.height, c.expected.height) << c.cx << "x" << c.cy;
+    }
+}
+
+TEST(AppStateTest, StartsWithTheDocumentedValues) {
+    AppState fresh;
+    EXPECT_EQ(fresh.mousePos.x, -1);
+    EXPECT_EQ(fresh.mousePos.y, -1);
+    EXPECT_TRUE(fresh.noticeVerified);
+    EXPECT_EQ(fresh.page, 0);
+    EXPECT_TRUE(fresh.selectedCategoryId.empty());
+    EXPECT_EQ(fresh.config.channel, L"default");
+}
+
+TEST(AppStateTest, ShowToastStampsTextKindAndTime) {
+    const DWORD before = ::GetTickCount();
+    showToast(L"下载目录已保存", ToastSuccess);
+    const AppState& app = appState();
+    EXPECT_EQ(app.toastText, L"下载目录已保存");
+    EXPECT_EQ(app.toastKind, ToastSuccess);
+    EXPECT_LE(static_cast<DWORD>(app.toastTick - before), 1000u);
+}
+
+TEST(UiFonts, CreatesAllThirteenFontsWithTheirHeights) {
+    HFONT fonts[kUiFontCount] = {};
+    ASSERT_TRUE(createUiFonts(fonts));
+    const int heights[kUiFontCount] = {-22, -19, -13, -16, -14, -13, -14, -20, -18, -14, -14, -32, -15};
+    const int weights[kUiFontCount] = {700, 700, 400, 700, 400, 400, 400, 700, 400, 400, 400, 700, 400};
+    for (int i = 0; i < kUiFontCount; ++i) {
+        LOGFONTW lf{};
+        ASSERT_EQ(::GetObjectW(fonts[i], sizeof lf, &lf), static_cast<int>(sizeof lf)) << i;
+        EXPECT_EQ(lf.lfHeight, heights[i]) << i;
+        EXPECT_EQ(lf.lfWeight, weights[i]) << i;
+        EXPECT_STREQ(lf.lfFaceName, L"Microsoft YaHei") << i;
+        ::DeleteObject(fonts[i]);
+    }
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();  // the log is written in text mode
+        out.push_back(line);
+    }
+    return out;
+}
+
+DWORD runAndWait(const std::wstring& program) {
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::wstring command = L"\"" + program + L"\"";
+    if (!::CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return 0xFFFFFFFF;
+    ::WaitForSingleObject(pi.hProcess, 60000);
+    DWORD code = 0;
+    ::GetExitCodeProcess(pi.hProcess, &code);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return code;
+}
+
+TEST(CrashLog, EachCrashAppendsOneWellFormedLine) {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring log = std::wstring(temp) + L"qb_crash.log";
+    const std::wstring probe = qbtest::exeFolder() + L"\\crash_probe.exe";
+    ASSERT_TRUE(qbtest::fileExists(probe));
+
+    const size_t before = lines(qbtest::readFileBytes(log)).size();
+    EXPECT_EQ(runAndWait(probe), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+    EXPECT_EQ(runAndWait(probe), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+    const std::vector<std::string> after = lines(qbtest::readFileBytes(log));
+    ASSERT_EQ(after.size(), before + 2);
+
+    const std::regex wellFormed("^code=C0000005 rva=[0-9A-Fa-fx]+ frames:( [0-9A-Fa-fx]+){1,16}$");
+    for (size_t i = before; i < after.size(); ++i) EXPECT_TRUE(std::regex_match(after[i], wellFormed)) << after[i];
+}
+
+}  // namespace

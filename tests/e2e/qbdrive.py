@@ -1,0 +1,81 @@
+"""Drives Quillbox.exe under Wine and Xvfb for the end-to-end tests (xdotool, xwininfo, ImageMagick)."""
+import os
+import re
+import subprocess
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
+
+
+def wine_env(build):
+    """Environment of the build folder's private prefix, with its display up (wine-run starts it)."""
+    build = os.path.abspath(build)
+    subprocess.run([WINE_RUN, build, "cmd", "/c", "exit"], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    root = os.path.join(build, "wine")
+    with open(os.path.join(root, "display")) as f:
+        display = f.read().split()[0]
+    env = dict(os.environ)
+    env.update(WINEPREFIX=os.path.join(root, "prefix"), WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=", DISPLAY=display)
+    return env
+
+
+class Program:
+    """One running Quillbox.exe."""
+
+    def __init__(self, build, exe, args=(), desktop=None):
+        build = os.path.abspath(build)
+        self.env = wine_env(build)
+        cmd = ["wine"]
+        if desktop:
+            cmd += ["explorer", "/desktop=%s" % desktop]
+        cmd += [exe, *args]
+        self.log_path = os.path.join(build, "wine", "program.log")
+        self.log = open(self.log_path, "w")
+        self.proc = subprocess.Popen(cmd, env=self.env, stdin=subprocess.DEVNULL, stdout=self.log,
+                                     stderr=subprocess.STDOUT)
+        self.window = None
+
+    def xdo(self, *args, timeout=30):
+        return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True,
+                              timeout=timeout).stdout
+
+    def wait_window(self, name="^Quillbox$", timeout=60):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            out = self.xdo("search", "--onlyvisible", "--name", name).split()
+            if out:
+                self.window = out[0]
+                return self.window
+            if self.proc.poll() is not None:
+                raise RuntimeError("Quillbox exited early with code %s; Wine said:\n%s"
+                                   % (self.proc.returncode, open(self.log_path).read()[-3000:]))
+            time.sleep(0.2)
+        raise TimeoutError("no window named %s" % name)
+
+    def geometry(self, window=None):
+        out = subprocess.run(["xwininfo", "-id", window or self.window], env=self.env, capture_output=True,
+                             text=True).stdout
+        values = {}
+        for key, label in (("x", "Absolute upper-left X"), ("y", "Absolute upper-left Y"),
+                           ("width", "Width"), ("height", "Height")):
+            m = re.search(r"%s:\s+(-?\d+)" % label, out)
+            values[key] = int(m.group(1)) if m else None
+        return values
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-window", "root", path], env=self.env, check=True)
+
+    def close(self):
+        """Closes the window the keyboard way (Alt+F4)."""
+        self.xdo("key", "--window", self.window, "alt+F4")
+
+    def wait_exit(self, timeout=30):
+        return self.proc.wait(timeout=timeout)
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()

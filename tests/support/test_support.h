@@ -1,0 +1,19 @@
+#pragma once
+// Shared helpers for the unit tests that run under Wine.
+#include <string>
+
+namespace qbtest {
+
+// A fresh, empty folder under the temporary folder, unique per call.
+std::wstring makeScratchDir(const std::wstring& tag);
+// Removes a folder tree; ignores what cannot be removed.
+void removeTree(const std::wstring& path);
+bool writeFileBytes(const std::wstring& path, const std::string& bytes);
+std::string readFileBytes(const std::wstring& path);
+bool fileExists(const std::wstring& path);
+// Environment variable as UTF-16, empty when unset.
+std::wstring environment(const wchar_t* name);
+// Folder holding the running test executable.
+std::wstring exeFolder();
+
+}  // namespace qbtest
