@@ -1,0 +1,64 @@
+#pragma once
+// One HTTP(S) exchange over WinHTTP: own redirect handling, header capture, in-memory or streamed body.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct UrlParts {
+    std::wstring scheme;  // "https" or "http"
+    std::wstring host;
+    uint16_t port = 0;
+    std::wstring pathAndQuery;  // "/" when the URL has neither
+    bool secure = false;
+};
+
+std::optional<UrlParts> SplitUrl(const std::wstring& url);
+
+// Receives the body chunk by chunk; returning false stops the transfer with Aborted.
+using HttpSink = std::function<bool(const uint8_t* data, uint32_t length)>;
+
+struct HttpRequest {
+    std::wstring url;
+    std::vector<std::pair<std::wstring, std::wstring>> headers;
+    std::optional<std::string> body;
+    std::wstring method = L"GET";
+    HttpSink sink;                                   // empty: collect the body in memory
+    const std::atomic<bool>* cancelFlag = nullptr;  // caller-owned; only read here
+};
+
+struct HttpResponse {
+    int32_t status = 0;
+    int64_t contentLength = -1;
+    int64_t totalSize = -1;
+    bool hasContentRange = false;
+    std::string body;
+    std::wstring finalUrl;
+    std::wstring contentDisposition;
+    std::wstring contentType;
+};
+
+enum class HttpResult : int32_t {
+    Ok = 0,
+    InvalidUrl = 1,
+    ConnectFailed = 2,
+    SendFailed = 3,
+    ReadFailed = 4,
+    RedirectFailed = 5,
+    Aborted = 6,
+    HttpError = 7,
+    TlsFailed = 8,
+};
+
+class HttpClient {
+public:
+    // The whole exchange, redirects included; error receives the user-facing message on failure.
+    static HttpResult Send(const HttpRequest& request, HttpResponse& response, std::wstring& error);
+    // GET into memory; false with a message ("网络错误" when Send gave none) on any failure.
+    static bool Get(const std::wstring& url, std::string& body, std::wstring& error);
+};

@@ -1,0 +1,8 @@
+#pragma once
+// Tells the service that an installer was started; fire and forget.
+#include <cstdint>
+#include <string>
+
+bool ReportInstall(const std::wstring& server, int32_t appId, const std::wstring& channel);
+// The exact JSON body of a report.
+std::string installReportBody(int32_t appId, const std::wstring& channel);
