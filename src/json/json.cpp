@@ -349,10 +349,12 @@ size_t numberExtent(const char* begin, const char* end) {
     return static_cast<size_t>(q - begin);
 }
 
-ValuePtr parse(const std::string& text) {
-    Cursor c{text.data(), text.data() + text.size()};
-    if (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
-        static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF)
+ValuePtr parse(const std::string& text) { return parse(text.data(), text.size()); }
+
+ValuePtr parse(const char* data, size_t size) {
+    Cursor c{data, data + size};
+    if (size >= 3 && static_cast<unsigned char>(data[0]) == 0xEF && static_cast<unsigned char>(data[1]) == 0xBB &&
+        static_cast<unsigned char>(data[2]) == 0xBF)
         c.pos += 3;
     ValuePtr root = parseValue(c);
     if (c.failed || !root) return nullptr;

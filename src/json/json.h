@@ -32,8 +32,9 @@ struct Value {
     bool asBool(bool defaultValue) const;
 };
 
-// Parses a whole document; null on any error.
+// Parses a whole document; null on any error. Reads only the given bytes.
 ValuePtr parse(const std::string& text);
+ValuePtr parse(const char* data, size_t size);
 
 // Escapes text for use between double quotes; adds no quotes itself.
 std::string escapeString(const std::string& text);
