@@ -20,6 +20,10 @@ struct UrlParts {
 
 std::optional<UrlParts> SplitUrl(const std::wstring& url);
 
+// The URL a Location value leads to from currentUrl: absolute http(s) URLs as they are, "/x" on the
+// current origin, anything else beside the current path. No further normalisation.
+std::wstring resolveRedirectTarget(const std::wstring& location, const std::wstring& currentUrl);
+
 // Receives the body chunk by chunk; returning false stops the transfer with Aborted.
 using HttpSink = std::function<bool(const uint8_t* data, uint32_t length)>;
 
@@ -37,6 +41,7 @@ struct HttpResponse {
     int64_t contentLength = -1;
     int64_t totalSize = -1;
     bool hasContentRange = false;
+    int64_t rangeStart = -1;  // first byte of a "bytes a-b/total" Content-Range; -1 without one
     std::string body;
     std::wstring finalUrl;
     std::wstring contentDisposition;

@@ -1,0 +1,262 @@
+#include "service/http_client.h"
+
+#include <winhttp.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cwctype>
+#include <vector>
+
+#include "base/winhttp_handle.h"
+
+namespace {
+
+constexpr wchar_t kUserAgent[] =
+    L"Mozilla/5.0 (Windows NT 6.1; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/109.0.0.0 "
+    L"Safari/537.36";
+constexpr DWORD kSecureProtocols = 0xA80;  // TLS 1.0 + 1.1 + 1.2
+constexpr int kHopBudget = 11;             // ten redirects are followed, the eleventh fails
+constexpr DWORD kHeaderBufferBytes = 8192;
+constexpr DWORD kReadChunkBytes = 65536;
+constexpr size_t kMemoryBodyLimit = 8388608;
+
+std::wstring winhttpMessage(const wchar_t* prefix, DWORD code) {
+    return std::wstring(prefix) + std::to_wstring(code) + L")";
+}
+
+bool isCancelled(const HttpRequest& request) {
+    return request.cancelFlag && request.cancelFlag->load(std::memory_order_acquire);
+}
+
+bool isTlsError(DWORD code) { return code == 12045 || code == 12157 || code == 12175; }
+
+// The three handles of one hop; members close in reverse order: request, connection, session.
+struct Hop {
+    qb::UniqueInternet session;
+    qb::UniqueInternet connection;
+    qb::UniqueInternet request;
+
+    void close() {
+        request.reset();
+        connection.reset();
+        session.reset();
+    }
+};
+
+// Reads one header into a zeroed 8192-byte buffer; false when the query fails.
+bool queryHeader(HINTERNET request, DWORD infoLevel, const wchar_t* name, std::wstring& value) {
+    std::vector<wchar_t> buffer(kHeaderBufferBytes / sizeof(wchar_t), L'\0');
+    DWORD length = kHeaderBufferBytes;
+    if (!::WinHttpQueryHeaders(request, infoLevel, name, buffer.data(), &length, WINHTTP_NO_HEADER_INDEX))
+        return false;
+    value.assign(buffer.data(), std::min<size_t>(length / sizeof(wchar_t), buffer.size()));
+    return true;
+}
+
+// Start of "bytes a-b/total"; -1 for "bytes */total" or anything else.
+int64_t parseRangeStart(const std::wstring& contentRange) {
+    size_t i = contentRange.find_first_not_of(L" \t");
+    if (i == std::wstring::npos || contentRange.size() - i < 5 || ::_wcsnicmp(contentRange.c_str() + i, L"bytes", 5) != 0)
+        return -1;
+    i = contentRange.find_first_not_of(L" \t", i + 5);
+    int64_t start = 0;
+    size_t digits = 0;
+    for (; i != std::wstring::npos && i < contentRange.size() && iswdigit(contentRange[i]); ++i, ++digits) {
+        if (digits == 18) return -1;  // beyond any real file size
+        start = start * 10 + (contentRange[i] - L'0');
+    }
+    if (digits == 0 || i >= contentRange.size() || contentRange[i] != L'-') return -1;
+    return start;
+}
+
+// Steps of one hop up to an open request handle with its options and headers.
+HttpResult openHop(const HttpRequest& request, const UrlParts& parts, Hop& hop, std::wstring& error) {
+    hop.session.reset(::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                    WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!hop.session) {
+        error = L"网络初始化失败";
+        return HttpResult::ConnectFailed;
+    }
+    ::WinHttpSetTimeouts(hop.session.get(), 10000, 10000, 30000, 30000);
+    DWORD protocols = kSecureProtocols;
+    ::WinHttpSetOption(hop.session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols));
+
+    hop.connection.reset(::WinHttpConnect(hop.session.get(), parts.host.c_str(), parts.port, 0));
+    if (!hop.connection) {
+        hop.close();
+        error = L"创建请求失败";
+        return HttpResult::ConnectFailed;
+    }
+    hop.request.reset(::WinHttpOpenRequest(hop.connection.get(), request.method.c_str(), parts.pathAndQuery.c_str(),
+                                           nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                           parts.secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!hop.request) {
+        hop.close();
+        error = L"创建请求失败";
+        return HttpResult::ConnectFailed;
+    }
+    DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+    ::WinHttpSetOption(hop.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
+    for (const auto& header : request.headers) {
+        const std::wstring line = header.first + L": " + header.second;
+        ::WinHttpAddRequestHeaders(hop.request.get(), line.c_str(), static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
+    }
+    return HttpResult::Ok;
+}
+
+// Sends the request and waits for the response head.
+HttpResult exchange(const HttpRequest& request, Hop& hop, std::wstring& error) {
+    const DWORD bodyLength = request.body ? static_cast<DWORD>(request.body->size()) : 0;
+    LPVOID bodyData = request.body ? const_cast<char*>(request.body->data()) : WINHTTP_NO_REQUEST_DATA;
+    if (!::WinHttpSendRequest(hop.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, bodyData, bodyLength, bodyLength,
+                              0)) {
+        const DWORD code = ::GetLastError();
+        hop.close();
+        if (isCancelled(request)) return HttpResult::Aborted;
+        error = winhttpMessage(L"请求发送失败 (winhttp ", code);
+        return isTlsError(code) ? HttpResult::TlsFailed : HttpResult::SendFailed;
+    }
+    if (!::WinHttpReceiveResponse(hop.request.get(), nullptr)) {
+        const DWORD code = ::GetLastError();
+        hop.close();
+        if (isCancelled(request)) return HttpResult::Aborted;
+        error = winhttpMessage(L"服务器无响应 (winhttp ", code);
+        return HttpResult::SendFailed;
+    }
+    return HttpResult::Ok;
+}
+
+// The Location of a 3xx answer, or empty when this hop is final.
+std::wstring redirectLocation(HINTERNET request, int32_t status) {
+    std::wstring location;
+    if (status < 300 || status > 399) return location;
+    if (!queryHeader(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, location)) location.clear();
+    return location;
+}
+
+void captureHeaders(HINTERNET request, int32_t status, std::wstring& currentUrl, HttpResponse& response) {
+    std::wstring contentLength, contentRange, disposition, contentType;
+    const bool haveLength = queryHeader(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
+                                        contentLength);
+    const bool haveRange = queryHeader(request, WINHTTP_QUERY_CONTENT_RANGE, WINHTTP_HEADER_NAME_BY_INDEX,
+                                       contentRange);
+    if (!queryHeader(request, WINHTTP_QUERY_CUSTOM, L"Content-Disposition", disposition)) disposition.clear();
+    if (!queryHeader(request, WINHTTP_QUERY_CONTENT_TYPE, WINHTTP_HEADER_NAME_BY_INDEX, contentType))
+        contentType.clear();
+
+    response.status = status;
+    response.finalUrl = std::move(currentUrl);
+    response.contentLength = -1;
+    response.rangeStart = -1;
+    if (haveLength && !contentLength.empty()) response.contentLength = ::_wtoi64(contentLength.c_str());
+    if (haveRange && !contentRange.empty()) {
+        response.hasContentRange = true;
+        response.rangeStart = parseRangeStart(contentRange);
+        const size_t slash = contentRange.rfind(L'/');
+        if (slash != std::wstring::npos) {
+            const std::wstring total = contentRange.substr(slash + 1);
+            if (!total.empty() && total != L"*") response.totalSize = ::_wtoi64(total.c_str());
+        }
+    }
+    response.contentDisposition = disposition;
+    response.contentType = contentType;
+}
+
+// Reads the body to the sink or into memory; a failed or cancelled read keeps response.body as it was.
+HttpResult readBody(HINTERNET handle, const HttpRequest& request, HttpResponse& response, std::wstring& error) {
+    std::vector<uint8_t> buffer(kReadChunkBytes);
+    std::string collected;
+    for (;;) {
+        if (isCancelled(request)) return HttpResult::Aborted;
+        DWORD available = 0;
+        if (!::WinHttpQueryDataAvailable(handle, &available)) {
+            error = winhttpMessage(L"读取数据失败 (winhttp ", ::GetLastError());
+            return HttpResult::ReadFailed;
+        }
+        if (available == 0) {
+            if (!request.sink) response.body = std::move(collected);
+            return HttpResult::Ok;
+        }
+        DWORD read = 0;
+        const BOOL ok = ::WinHttpReadData(handle, buffer.data(), std::min(available, kReadChunkBytes), &read);
+        if (!ok || read == 0) {
+            error = winhttpMessage(L"读取数据中断 (winhttp ", ::GetLastError());
+            return HttpResult::ReadFailed;
+        }
+        if (request.sink) {
+            if (!request.sink(buffer.data(), read)) return HttpResult::Aborted;
+            continue;
+        }
+        collected.append(reinterpret_cast<const char*>(buffer.data()), read);
+        if (collected.size() > kMemoryBodyLimit) {
+            error = L"响应过大";
+            return HttpResult::ReadFailed;
+        }
+    }
+}
+
+}  // namespace
+
+HttpResult HttpClient::Send(const HttpRequest& request, HttpResponse& response, std::wstring& error) {
+    std::wstring currentUrl = request.url;
+    int hopsLeft = kHopBudget;
+    for (;;) {
+        if (isCancelled(request)) return HttpResult::Aborted;
+        const std::optional<UrlParts> parts = SplitUrl(currentUrl);
+        if (!parts) {
+            error = L"地址无效";
+            return HttpResult::InvalidUrl;
+        }
+        Hop hop;
+        HttpResult result = openHop(request, *parts, hop, error);
+        if (result != HttpResult::Ok) return result;
+        result = exchange(request, hop, error);
+        if (result != HttpResult::Ok) return result;
+
+        DWORD status = 0;
+        DWORD statusSize = sizeof(status);
+        ::WinHttpQueryHeaders(hop.request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+        const int32_t statusCode = static_cast<int32_t>(status);
+
+        const std::wstring location = redirectLocation(hop.request.get(), statusCode);
+        if (!location.empty()) {
+            std::wstring nextUrl = resolveRedirectTarget(location, currentUrl);
+            hop.close();
+            if (nextUrl == currentUrl) {
+                error = L"重定向死循环";
+                return HttpResult::RedirectFailed;
+            }
+            currentUrl = std::move(nextUrl);
+            if (--hopsLeft == 0) {
+                error = L"重定向次数过多";
+                return HttpResult::RedirectFailed;
+            }
+            continue;
+        }
+
+        captureHeaders(hop.request.get(), statusCode, currentUrl, response);
+        if (request.sink || statusCode <= 499) result = readBody(hop.request.get(), request, response, error);
+        hop.close();
+        if (result != HttpResult::Ok) return result;
+        if (statusCode >= 400) {
+            error = L"HTTP " + std::to_wstring(statusCode);
+            return HttpResult::HttpError;
+        }
+        return HttpResult::Ok;
+    }
+}
+
+bool HttpClient::Get(const std::wstring& url, std::string& body, std::wstring& error) {
+    HttpRequest request;
+    request.url = url;
+    request.method = L"GET";
+    HttpResponse response;
+    std::wstring message;
+    if (Send(request, response, message) == HttpResult::Ok) {
+        body = std::move(response.body);
+        return true;
+    }
+    error = message.empty() ? std::wstring(L"网络错误") : message;
+    return false;
+}

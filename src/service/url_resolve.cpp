@@ -1,0 +1,61 @@
+#include <windows.h>
+#include <winhttp.h>
+
+#include <cwchar>
+
+#include "service/http_client.h"
+
+namespace {
+
+constexpr DWORD kHostChars = 256;
+constexpr DWORD kPathChars = 4096;
+
+bool startsWithNoCase(const std::wstring& text, const wchar_t* prefix, size_t prefixLength) {
+    return text.size() > prefixLength && ::_wcsnicmp(text.c_str(), prefix, prefixLength) == 0;
+}
+
+}  // namespace
+
+std::optional<UrlParts> SplitUrl(const std::wstring& url) {
+    wchar_t host[kHostChars] = {};
+    wchar_t path[kPathChars] = {};
+    wchar_t extra[kPathChars] = {};
+    URL_COMPONENTS components{};
+    components.dwStructSize = sizeof(components);
+    components.lpszHostName = host;
+    components.dwHostNameLength = kHostChars - 1;
+    components.lpszUrlPath = path;
+    components.dwUrlPathLength = kPathChars - 1;
+    components.lpszExtraInfo = extra;
+    components.dwExtraInfoLength = kPathChars - 1;
+    if (!::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &components)) return std::nullopt;
+
+    UrlParts parts;
+    parts.secure = components.nScheme == INTERNET_SCHEME_HTTPS;
+    parts.scheme = parts.secure ? L"https" : L"http";
+    parts.host.assign(host, components.dwHostNameLength);
+    parts.port = components.nPort;
+    parts.pathAndQuery.assign(path, components.dwUrlPathLength);
+    parts.pathAndQuery.append(extra, components.dwExtraInfoLength);
+    if (parts.pathAndQuery.empty()) parts.pathAndQuery = L"/";
+    return parts;
+}
+
+std::wstring resolveRedirectTarget(const std::wstring& location, const std::wstring& currentUrl) {
+    if (startsWithNoCase(location, L"http://", 7) || startsWithNoCase(location, L"https://", 8)) return location;
+    const std::optional<UrlParts> current = SplitUrl(currentUrl);
+    if (!current) return location;
+
+    std::wstring origin = current->scheme + L"://" + current->host;
+    const bool defaultPort = current->secure ? current->port == 443 : current->port == 80;
+    if (!defaultPort) origin += L":" + std::to_wstring(current->port);
+    if (!location.empty() && location[0] == L'/') return origin + location;
+
+    std::wstring directory = current->pathAndQuery.substr(0, current->pathAndQuery.find(L'?'));
+    const size_t lastSlash = directory.rfind(L'/');
+    if (lastSlash == std::wstring::npos)
+        directory.push_back(L'/');
+    else
+        directory.resize(lastSlash + 1);
+    return origin + directory + location;
+}
