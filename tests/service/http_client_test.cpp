@@ -1,0 +1,376 @@
+#include "service/http_client.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "json/json.h"
+#include "support/service_control.h"
+
+namespace {
+
+const std::wstring kUntouched = L"(untouched)";
+
+class HttpClientTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(service.available()) << "QB_TEST_SERVER is not set";
+        ASSERT_TRUE(service.reset());
+    }
+
+    HttpResult get(const std::wstring& path, HttpResponse& response, std::wstring& error) {
+        HttpRequest request;
+        request.url = service.url(path);
+        return HttpClient::Send(request, response, error);
+    }
+
+    size_t requestsTo(const std::string& prefix) {
+        size_t count = 0;
+        for (const auto& entry : service.requests())
+            if (entry.path.compare(0, prefix.size(), prefix) == 0) ++count;
+        return count;
+    }
+
+    qbtest::ServiceControl service;
+};
+
+TEST(RedirectTargetTest, ResolvesLocationsAgainstTheCurrentUrl) {
+    struct Case {
+        const wchar_t* location;
+        const wchar_t* current;
+        const wchar_t* expected;
+    };
+    const Case cases[] = {
+        {L"d", L"http://host:8080/a/b/c?x=1", L"http://host:8080/a/b/d"},
+        {L"/e", L"http://host:8080/a/b/c?x=1", L"http://host:8080/e"},
+        {L"p", L"https://host/a", L"https://host/p"},
+        {L"p", L"https://host:443/a", L"https://host/p"},
+        {L"p", L"http://host:80/dir/", L"http://host/dir/p"},
+        {L"p", L"https://host:80/x", L"https://host:80/p"},
+        {L"q?y=2", L"http://host/a/b?z=/s/t", L"http://host/a/q?y=2"},
+        {L"../up", L"http://host/a/b", L"http://host/a/../up"},
+        {L"//other/x", L"http://host/a", L"http://host//other/x"},
+        {L"HTTPS://Elsewhere/x", L"http://host/a", L"HTTPS://Elsewhere/x"},
+        {L"http://x", L"https://host/a", L"http://x"},
+        {L"http://", L"http://host/a/b", L"http://host/a/http://"},
+        {L"https://", L"http://host/a/b", L"http://host/a/https://"},
+        {L"p", L"http://host", L"http://host/p"},
+        {L"p", L"not a url", L"p"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(resolveRedirectTarget(c.location, c.current), c.expected) << c.location << L" from " << c.current;
+}
+
+TEST(SplitUrlTest, SplitsWhatFitsAndRefusesTheRest) {
+    auto parts = SplitUrl(L"https://Example.com");
+    ASSERT_TRUE(parts);
+    EXPECT_EQ(parts->scheme, L"https");
+    EXPECT_TRUE(parts->secure);
+    EXPECT_EQ(parts->port, 443);
+    EXPECT_EQ(parts->pathAndQuery, L"/");
+
+    parts = SplitUrl(L"http://127.0.0.1:8080/a/b?x=1#frag");
+    ASSERT_TRUE(parts);
+    EXPECT_EQ(parts->scheme, L"http");
+    EXPECT_FALSE(parts->secure);
+    EXPECT_EQ(parts->host, L"127.0.0.1");
+    EXPECT_EQ(parts->port, 8080);
+    EXPECT_EQ(parts->pathAndQuery, L"/a/b?x=1#frag");
+
+    EXPECT_FALSE(SplitUrl(L"not a url"));
+    EXPECT_FALSE(SplitUrl(L""));
+    EXPECT_FALSE(SplitUrl(L"http://" + std::wstring(300, L'h') + L"/x"));
+    EXPECT_FALSE(SplitUrl(L"http://host/" + std::wstring(5000, L'p')));
+    EXPECT_TRUE(SplitUrl(L"http://" + std::wstring(200, L'h') + L"/x"));
+}
+
+TEST_F(HttpClientTest, FollowsTenRedirectsAndRefusesTheEleventh) {
+    for (const wchar_t* form : {L"path", L"absolute", L"relative"}) {
+        SCOPED_TRACE(form);
+        ASSERT_TRUE(service.resetLog());
+        HttpResponse response;
+        std::wstring error = kUntouched;
+        EXPECT_EQ(get(L"/test/redirect/10?form=" + std::wstring(form), response, error), HttpResult::Ok);
+        EXPECT_EQ(error, kUntouched);
+        EXPECT_EQ(response.status, 200);
+        EXPECT_EQ(response.finalUrl, service.url(L"/test/redirect/0?form=") + form);
+        EXPECT_EQ(response.body, "end of redirect chain\n");
+        EXPECT_EQ(requestsTo("/test/redirect/"), 11u);
+
+        ASSERT_TRUE(service.resetLog());
+        HttpResponse tooMany;
+        EXPECT_EQ(get(L"/test/redirect/11?form=" + std::wstring(form), tooMany, error), HttpResult::RedirectFailed);
+        EXPECT_EQ(error, L"重定向次数过多");
+        EXPECT_EQ(tooMany.status, 0);
+        EXPECT_EQ(requestsTo("/test/redirect/"), 11u);
+        EXPECT_EQ(requestsTo("/test/redirect/0"), 0u);
+    }
+}
+
+TEST_F(HttpClientTest, DetectsASelfRedirectAtOnceButNotALongerLoop) {
+    for (const wchar_t* form : {L"path", L"absolute", L"relative"}) {
+        ASSERT_TRUE(service.resetLog());
+        HttpResponse response;
+        std::wstring error;
+        EXPECT_EQ(get(L"/test/self?form=" + std::wstring(form), response, error), HttpResult::RedirectFailed) << form;
+        EXPECT_EQ(error, L"重定向死循环");
+        EXPECT_EQ(requestsTo("/test/self"), 1u);
+    }
+
+    ASSERT_TRUE(service.addPathFaults("/test/echo/a", R"([{"redirect": "/test/echo/b", "repeat": -1}])"));
+    ASSERT_TRUE(service.addPathFaults("/test/echo/b", R"([{"redirect": "a", "repeat": -1}])"));
+    HttpResponse response;
+    std::wstring error;
+    EXPECT_EQ(get(L"/test/echo/a", response, error), HttpResult::RedirectFailed);
+    EXPECT_EQ(error, L"重定向次数过多");
+}
+
+TEST_F(HttpClientTest, RepeatsAPostWithItsBodyAcrossRedirects) {
+    for (const wchar_t* status : {L"302", L"301", L"307"}) {
+        SCOPED_TRACE(status);
+        HttpRequest request;
+        request.url = service.url(L"/test/echo/first?status=") + status + L"&redirect=/test/echo/second";
+        request.method = L"POST";
+        request.headers = {{L"Content-Type", L"application/json"}, {L"X-Order", L"one"}};
+        request.body = std::string("{\"appId\":7,\"note\":\"\xE4\xB8\xAD\"}");
+        HttpResponse response;
+        std::wstring error;
+        ASSERT_EQ(HttpClient::Send(request, response, error), HttpResult::Ok) << error;
+        EXPECT_EQ(response.finalUrl, service.url(L"/test/echo/second"));
+        const json::ValuePtr echo = json::parse(response.body);
+        ASSERT_TRUE(echo);
+        EXPECT_EQ(echo->find("method")->asString(""), "POST");
+        EXPECT_EQ(echo->find("path")->asString(""), "/test/echo/second");
+        EXPECT_EQ(echo->find("body")->asString(""), *request.body);
+        const json::Value* headers = echo->find("headers");
+        ASSERT_TRUE(headers);
+        ASSERT_TRUE(headers->find("X-Order"));
+        EXPECT_EQ(headers->find("X-Order")->asString(""), "one");
+        ASSERT_TRUE(headers->find("User-Agent"));
+        EXPECT_EQ(headers->find("User-Agent")->asString(""),
+                  "Mozilla/5.0 (Windows NT 6.1; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+                  "Chrome/109.0.0.0 Safari/537.36");
+    }
+}
+
+TEST_F(HttpClientTest, LimitsTheInMemoryBodyToEightMebibytes) {
+    HttpResponse response;
+    std::wstring error = kUntouched;
+    ASSERT_EQ(get(L"/test/bytes/8388608", response, error), HttpResult::Ok);
+    EXPECT_EQ(error, kUntouched);
+    EXPECT_EQ(response.body.size(), 8388608u);
+    EXPECT_EQ(response.contentLength, 8388608);
+
+    HttpResponse tooLarge;
+    tooLarge.body = "kept";
+    EXPECT_EQ(get(L"/test/bytes/8388609", tooLarge, error), HttpResult::ReadFailed);
+    EXPECT_EQ(error, L"响应过大");
+    EXPECT_EQ(tooLarge.body, "kept");
+    EXPECT_EQ(tooLarge.status, 200);  // the head is captured before the body is read
+    EXPECT_EQ(tooLarge.contentLength, 8388609);
+    EXPECT_EQ(tooLarge.finalUrl, service.url(L"/test/bytes/8388609"));
+
+    // A sink takes any length.
+    uint64_t streamed = 0;
+    HttpRequest request;
+    request.url = service.url(L"/test/bytes/8388609");
+    request.sink = [&streamed](const uint8_t*, uint32_t length) {
+        EXPECT_LE(length, 65536u);
+        streamed += length;
+        return true;
+    };
+    HttpResponse sunk;
+    EXPECT_EQ(HttpClient::Send(request, sunk, error), HttpResult::Ok);
+    EXPECT_EQ(streamed, 8388609u);
+    EXPECT_TRUE(sunk.body.empty());
+}
+
+TEST_F(HttpClientTest, ReadsClientErrorPagesButNotServerErrorPages) {
+    HttpResponse notFound;
+    std::wstring error;
+    EXPECT_EQ(get(L"/test/status/404", notFound, error), HttpResult::HttpError);
+    EXPECT_EQ(error, L"HTTP 404");
+    EXPECT_EQ(notFound.status, 404);
+    EXPECT_NE(notFound.body.find("404"), std::string::npos);
+
+    HttpResponse unavailable;
+    EXPECT_EQ(get(L"/test/status/503", unavailable, error), HttpResult::HttpError);
+    EXPECT_EQ(error, L"HTTP 503");
+    EXPECT_EQ(unavailable.status, 503);
+    EXPECT_TRUE(unavailable.body.empty());
+
+    // With a sink even a server error page is streamed in full.
+    std::string streamed;
+    HttpRequest request;
+    request.url = service.url(L"/test/status/503");
+    request.sink = [&streamed](const uint8_t* data, uint32_t length) {
+        streamed.append(reinterpret_cast<const char*>(data), length);
+        return true;
+    };
+    HttpResponse sunk;
+    EXPECT_EQ(HttpClient::Send(request, sunk, error), HttpResult::HttpError);
+    EXPECT_NE(streamed.find("503"), std::string::npos);
+    EXPECT_EQ(static_cast<int64_t>(streamed.size()), sunk.contentLength);
+
+    std::string body = "kept";
+    EXPECT_FALSE(HttpClient::Get(service.url(L"/test/status/500"), body, error));
+    EXPECT_EQ(error, L"HTTP 500");
+    EXPECT_EQ(body, "kept");
+    EXPECT_FALSE(HttpClient::Get(service.url(L"/test/status/404"), body, error));
+    EXPECT_EQ(error, L"HTTP 404");
+    EXPECT_EQ(body, "kept");
+    EXPECT_TRUE(HttpClient::Get(service.url(L"/test/bytes/3"), body, error));
+    EXPECT_EQ(body.size(), 3u);
+}
+
+TEST_F(HttpClientTest, TreatsARedirectWithoutLocationAsFinal) {
+    HttpResponse response;
+    std::wstring error = kUntouched;
+    EXPECT_EQ(get(L"/test/respond?status=302&body=moved", response, error), HttpResult::Ok);
+    EXPECT_EQ(error, kUntouched);
+    EXPECT_EQ(response.status, 302);
+    EXPECT_EQ(response.body, "moved");
+}
+
+TEST_F(HttpClientTest, CapturesRangeLengthDispositionAndType) {
+    struct Case {
+        const wchar_t* contentRange;  // percent-encoded; nullptr: no header
+        bool hasRange;
+        int64_t total;
+        int64_t start;
+    };
+    const Case cases[] = {
+        {L"bytes%200-0/12345", true, 12345, 0},
+        {L"bytes%200-0/*", true, -1, 0},
+        {L"bytes%20100-199", true, -1, 100},
+        {L"bytes%20*/500", true, 500, -1},
+        {L"bytes%207-9/10", true, 10, 7},
+        {L"garbage", true, -1, -1},
+        {nullptr, false, -1, -1},
+    };
+    for (const Case& c : cases) {
+        std::wstring path = L"/test/respond?status=206&body=abc";
+        if (c.contentRange) path += L"&h=Content-Range:%20" + std::wstring(c.contentRange);
+        SCOPED_TRACE(path);
+        HttpResponse response;
+        std::wstring error;
+        ASSERT_EQ(get(path, response, error), HttpResult::Ok) << error;
+        EXPECT_EQ(response.status, 206);
+        EXPECT_EQ(response.hasContentRange, c.hasRange);
+        EXPECT_EQ(response.totalSize, c.total);
+        EXPECT_EQ(response.rangeStart, c.start);
+        EXPECT_EQ(response.contentLength, 3);
+        EXPECT_EQ(response.body, "abc");
+    }
+
+    HttpResponse response;
+    std::wstring error;
+    ASSERT_EQ(get(L"/test/respond?body=x&type=application/x-thing&h=Content-Disposition:%20attachment;%20"
+                  L"filename%3D%22a%20b.exe%22",
+                  response, error),
+              HttpResult::Ok);
+    EXPECT_EQ(response.contentType, L"application/x-thing");
+    EXPECT_EQ(response.contentDisposition, L"attachment; filename=\"a b.exe\"");
+    EXPECT_FALSE(response.hasContentRange);
+}
+
+TEST_F(HttpClientTest, ASinkThatRefusesAbortsWithoutAMessage) {
+    int calls = 0;
+    HttpRequest request;
+    request.url = service.url(L"/test/bytes/300000");
+    request.sink = [&calls](const uint8_t*, uint32_t) {
+        ++calls;
+        return false;
+    };
+    HttpResponse response;
+    std::wstring error = kUntouched;
+    EXPECT_EQ(HttpClient::Send(request, response, error), HttpResult::Aborted);
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(error, kUntouched);
+    EXPECT_EQ(response.status, 200);
+}
+
+TEST_F(HttpClientTest, ACancelFlagSetBeforehandStopsBeforeAnyRequest) {
+    std::atomic<bool> cancel{true};
+    HttpRequest request;
+    request.url = service.url(L"/test/bytes/10");
+    request.cancelFlag = &cancel;
+    HttpResponse response;
+    std::wstring error = kUntouched;
+    EXPECT_EQ(HttpClient::Send(request, response, error), HttpResult::Aborted);
+    EXPECT_EQ(error, kUntouched);
+    EXPECT_EQ(response.status, 0);
+    EXPECT_EQ(requestsTo("/test/bytes/"), 0u);
+}
+
+TEST_F(HttpClientTest, ACancelFlagSetDuringAStalledBodyStopsAtTheNextRead) {
+    constexpr uint64_t kSize = 300000;
+    std::atomic<bool> cancel{false};
+    std::mutex mutex;
+    std::condition_variable firstChunkArrived;
+    bool firstChunk = false;
+    std::thread canceller([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        firstChunkArrived.wait(lock, [&] { return firstChunk; });
+        cancel.store(true, std::memory_order_release);
+    });
+
+    uint64_t received = 0;
+    HttpRequest request;
+    request.url = service.url(L"/test/respond?size=" + std::to_wstring(kSize) + L"&stallAfter=1000&stallMs=1500");
+    request.cancelFlag = &cancel;
+    request.sink = [&](const uint8_t*, uint32_t length) {
+        received += length;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            firstChunk = true;
+        }
+        firstChunkArrived.notify_one();
+        return true;
+    };
+    HttpResponse response;
+    std::wstring error = kUntouched;
+    const HttpResult result = HttpClient::Send(request, response, error);
+    canceller.join();
+    EXPECT_EQ(result, HttpResult::Aborted);
+    EXPECT_EQ(error, kUntouched);
+    EXPECT_GE(received, 1u);
+    EXPECT_LT(received, kSize);
+    EXPECT_EQ(response.status, 200);
+}
+
+TEST_F(HttpClientTest, ReportsBadAddressesAndUnreachableServers) {
+    const std::wstring tooLongHost = L"http://" + std::wstring(300, L'h') + L"/x";
+    const std::wstring tooLongPath = service.url(L"/" + std::wstring(5000, L'p'));
+    for (const std::wstring& url : {std::wstring(L"not a url"), tooLongHost, tooLongPath}) {
+        HttpRequest request;
+        request.url = url;
+        HttpResponse response;
+        std::wstring error;
+        EXPECT_EQ(HttpClient::Send(request, response, error), HttpResult::InvalidUrl);
+        EXPECT_EQ(error, L"地址无效");
+    }
+    EXPECT_EQ(service.requests().size(), 0u);
+
+    // A redirect to something that cannot be split fails the same way.
+    HttpResponse redirected;
+    std::wstring error;
+    EXPECT_EQ(get(L"/test/echo/x?redirect=" + tooLongHost, redirected, error), HttpResult::InvalidUrl);
+    EXPECT_EQ(error, L"地址无效");
+
+    std::string body = "kept";
+    EXPECT_FALSE(HttpClient::Get(L"http://127.0.0.1:1/api/client/bootstrap", body, error));
+    EXPECT_EQ(error, L"请求发送失败 (winhttp 12029)");
+    EXPECT_EQ(body, "kept");
+
+    HttpRequest request;
+    request.url = L"http://127.0.0.1:1/";
+    HttpResponse response;
+    EXPECT_EQ(HttpClient::Send(request, response, error), HttpResult::SendFailed);
+    EXPECT_EQ(error, L"请求发送失败 (winhttp 12029)");
+}
+
+}  // namespace
