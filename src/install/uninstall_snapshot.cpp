@@ -1,0 +1,89 @@
+#include "install/uninstall_snapshot.h"
+
+#include <cwchar>
+
+#include "base/win_handles.h"
+
+namespace {
+
+constexpr DWORD kKeyNameChars = 256;
+constexpr DWORD kDisplayNameBytes = 512;
+// A display name may carry up to this many extra characters (edition, bitness, year) and still match.
+constexpr size_t kNameSuffixMargin = 16;
+
+constexpr wchar_t kNativeUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr wchar_t kWow64Uninstall[] = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// Any failure only means this registration contributes no display name.
+void readDisplayName(HKEY parent, const wchar_t* subkey, std::vector<std::wstring>* names) {
+    qb::UniqueRegKey key;
+    if (::RegOpenKeyExW(parent, subkey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+    wchar_t buffer[kDisplayNameBytes / sizeof(wchar_t)] = {};
+    DWORD type = 0;
+    DWORD size = kDisplayNameBytes;
+    if (::RegQueryValueExW(key.get(), L"DisplayName", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ)
+        return;
+    names->emplace_back(buffer, ::wcsnlen(buffer, size / sizeof(wchar_t)));
+}
+
+void scanLocation(HKEY root, const wchar_t* path, const wchar_t* prefix, UninstallSnapshot* snapshot) {
+    qb::UniqueRegKey location;
+    if (::RegOpenKeyExW(root, path, 0, KEY_READ, location.put()) != ERROR_SUCCESS) return;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[kKeyNameChars];
+        DWORD length = kKeyNameChars;
+        if (::RegEnumKeyExW(location.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        snapshot->keys.insert(prefix + std::wstring(name, length));
+        readDisplayName(location.get(), name, &snapshot->displayNames);
+    }
+}
+
+}  // namespace
+
+UninstallSnapshot takeUninstallSnapshotUnder(const UninstallRoots& roots) {
+    UninstallSnapshot snapshot;
+    scanLocation(roots.machine, kNativeUninstall, L"LM64\\", &snapshot);
+    scanLocation(roots.machine, kWow64Uninstall, L"LM32\\", &snapshot);
+    scanLocation(roots.user, kNativeUninstall, L"CU\\", &snapshot);
+    return snapshot;
+}
+
+UninstallSnapshot TakeUninstallSnapshot() { return takeUninstallSnapshotUnder(UninstallRoots{}); }
+
+bool hasNewUninstallKey(const UninstallSnapshot& before, const UninstallSnapshot& now) {
+    for (const std::wstring& key : now.keys) {
+        if (before.keys.count(key) == 0) return true;
+    }
+    return false;
+}
+
+bool HasNewUninstallEntry(const UninstallSnapshot& before) {
+    return hasNewUninstallKey(before, TakeUninstallSnapshot());
+}
+
+std::wstring NormalizeAppName(const std::wstring& text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (wchar_t c : text) {
+        if (c == L' ' || c == L'\x3000' || c == L'\t') continue;
+        out.push_back(c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c);
+    }
+    return out;
+}
+
+bool IsAppListed(const std::wstring& appName, const UninstallSnapshot& snapshot) {
+    const std::wstring wanted = NormalizeAppName(appName);
+    if (wanted.empty()) return false;
+    for (const std::wstring& displayName : snapshot.displayNames) {
+        const std::wstring listed = NormalizeAppName(displayName);
+        if (listed == wanted) return true;
+        if (listed.size() > wanted.size() && listed.size() - wanted.size() <= kNameSuffixMargin &&
+            listed.compare(0, wanted.size(), wanted) == 0)
+            return true;
+    }
+    return false;
+}
