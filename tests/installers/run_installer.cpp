@@ -1,6 +1,7 @@
 // Opens a file with the shell as Quillbox does (default verb, SEE_MASK_NOCLOSEPROCESS), waits for
 // the started process and prints its exit code; exits 0 after a wait, 2 when the shell refused.
 #include <windows.h>
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <cstdio>
