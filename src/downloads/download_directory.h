@@ -1,0 +1,8 @@
+#pragma once
+// The folder that receives downloads: the user's choice from the settings, else Downloads\Quillbox.
+#include <string>
+
+// Stores the folder with its trailing backslashes removed; an empty path restores the default.
+void setDownloadDirOverride(const std::wstring& path);
+// The download folder, created (one level) if it does not exist yet.
+std::wstring downloadDirectory();

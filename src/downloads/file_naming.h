@@ -1,0 +1,17 @@
+#pragma once
+// The three sources of a download's file name (app name, Content-Disposition, URL) and the rule that
+// makes any of them a safe Windows file name. Pure text functions: no file system, no Windows calls.
+#include <string>
+
+// Never empty and never a path: drops the characters Windows refuses (and code units 0-31), trailing
+// blanks and dots, defuses reserved device names, keeps at most 120 characters with the extension.
+std::wstring sanitizeFileName(const std::wstring& name);
+// The name a Content-Disposition value gives ("filename*=" before "filename="), or empty.
+std::wstring fileNameFromDisposition(const std::wstring& value);
+// The last path segment of a URL when it is a plausible package name with a known extension, or empty.
+std::wstring fileNameFromUrl(const std::wstring& url);
+
+// CON, PRN, AUX, NUL, COM0-9, LPT0-9 (with any extension): names that open a device, not a file.
+bool isReservedDeviceName(const std::wstring& name);
+// "setup.exe", 2 -> "setup (2).exe"; the extension stays and the result stays within 120 characters.
+std::wstring numberedFileName(const std::wstring& name, int number);

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdio>
+#include <string>
+
+#include "base/win_handles.h"
+#include "downloads/download_directory.h"
+#include "downloads/file_verification.h"
+#include "downloads/md5.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::string bytesOf(std::initializer_list<int> values) {
+    std::string out;
+    for (int v : values) out.push_back(static_cast<char>(v));
+    return out;
+}
+
+// An independent digest for cross-checking: the platform's CryptoAPI.
+std::string cryptoApiMd5(const std::string& data) {
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    std::string hex;
+    if (::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
+        ::CryptCreateHash(provider, CALG_MD5, 0, 0, &hash) &&
+        ::CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), 0)) {
+        BYTE digest[16];
+        DWORD size = sizeof digest;
+        if (::CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == 16) {
+            char text[3];
+            for (BYTE b : digest) {
+                std::snprintf(text, sizeof text, "%02x", b);
+                hex += text;
+            }
+        }
+    }
+    if (hash) ::CryptDestroyHash(hash);
+    if (provider) ::CryptReleaseContext(provider, 0);
+    return hex;
+}
+
+std::string pseudoRandom(size_t size, uint32_t seed) {
+    std::string out(size, '\0');
+    for (char& c : out) {
+        seed = seed * 1664525u + 1013904223u;
+        c = static_cast<char>(seed >> 24);
+    }
+    return out;
+}
+
+class FileVerification : public ::testing::Test {
+protected:
+    void SetUp() override { dir_ = qbtest::makeScratchDir(L"verify"); }
+    void TearDown() override { qbtest::removeTree(dir_); }
+    std::wstring file(const std::wstring& name, const std::string& bytes) {
+        const std::wstring path = dir_ + L"\\" + name;
+        EXPECT_TRUE(qbtest::writeFileBytes(path, bytes));
+        return path;
+    }
+    std::wstring dir_;
+};
+
+TEST(Md5, KnownDigests) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"The quick brown fox jumps over the lazy dog", "9e107d9d372bb6826bd81d3542a419d6"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (const auto& c : cases) {
+        Md5 md5;
+        md5.update(c.first.data(), c.first.size());
+        EXPECT_EQ(md5.finishHex(), c.second) << c.first;
+    }
+}
+
+TEST(Md5, PiecewiseUpdatesMatchCryptoApiAcrossBlockBoundaries) {
+    const std::string data = pseudoRandom(300000, 7);
+    for (size_t size : {55u, 56u, 63u, 64u, 65u, 119u, 120u, 128u, 4097u, 300000u}) {
+        const std::string part = data.substr(0, size);
+        for (size_t step : {1u, 7u, 64u, 1000u}) {
+            Md5 md5;
+            for (size_t at = 0; at < part.size(); at += step) md5.update(part.data() + at, std::min(step, part.size() - at));
+            EXPECT_EQ(md5.finishHex(), cryptoApiMd5(part)) << size << " in steps of " << step;
+        }
+    }
+}
+
+TEST_F(FileVerification, FileDigestsAcrossChunkBoundaries) {
+    const std::string data = pseudoRandom((3 << 20) + 100, 11);
+    for (size_t size : {size_t{0}, size_t{1}, size_t{(1 << 20) - 1}, size_t{1 << 20}, size_t{(1 << 20) + 1},
+                        size_t{(3 << 20) + 100}}) {
+        const std::string part = data.substr(0, size);
+        std::string digest = "prefix:";
+        ASSERT_TRUE(fileMd5(file(L"f" + std::to_wstring(size), part), digest)) << size;
+        EXPECT_EQ(digest, "prefix:" + cryptoApiMd5(part)) << size;
+    }
+}
+
+TEST_F(FileVerification, DigestOfAFileThatCannotBeReadFails) {
+    std::string digest = "kept";
+    EXPECT_FALSE(fileMd5(dir_ + L"\\missing.bin", digest));
+    EXPECT_FALSE(fileMd5(dir_, digest));  // a folder
+    const std::wstring path = file(L"locked.bin", "data");
+    qb::UniqueHandle writer(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer.valid());
+    EXPECT_FALSE(fileMd5(path, digest));
+    EXPECT_EQ(digest, "kept");
+}
+
+TEST_F(FileVerification, InstallerSignatures) {
+    const std::pair<std::string, bool> cases[] = {
+        {"", false},
+        {"M", false},
+        {"MZ", true},
+        {"MA" + std::string(10, 'x'), false},
+        {"mz", false},
+        {"ZM", false},
+        {bytesOf({0xD0, 0xCF, 0x11, 0xE0}), true},
+        {bytesOf({0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1, 0, 0}), true},
+        {bytesOf({0xD0, 0xCF, 0x11}), false},
+        {bytesOf({0xD0, 0xCF, 0x11, 0xE1}), false},
+        {bytesOf({0x50, 0x4B, 0x03, 0x04}), false},
+    };
+    int n = 0;
+    for (const auto& c : cases) EXPECT_EQ(isInstallerFile(file(L"i" + std::to_wstring(n++), c.first)), c.second) << n;
+    EXPECT_FALSE(isInstallerFile(dir_ + L"\\missing.exe"));
+}
+
+TEST_F(FileVerification, ArchiveSignatures) {
+    const std::pair<std::string, std::wstring> cases[] = {
+        {bytesOf({0x50, 0x4B, 0x03, 0x04}), L"zip"},
+        {bytesOf({0x50, 0x4B, 0x03}), L""},
+        {bytesOf({0x50, 0x4B, 0x05, 0x06, 0, 0}), L""},
+        {bytesOf({0x52, 0x61, 0x72, 0x21, 0x1A}), L""},
+        {bytesOf({0x52, 0x61, 0x72, 0x21, 0x1A, 0x07}), L"rar"},
+        {bytesOf({0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00}), L"rar"},
+        {bytesOf({0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C, 0x00, 0x04}), L"7z"},
+        {bytesOf({0x37, 0x7A, 0xBC, 0xAF, 0x27}), L""},
+        {"MZ" + std::string(10, '\0'), L""},
+        {"", L""},
+    };
+    int n = 0;
+    for (const auto& c : cases) EXPECT_EQ(archiveKind(file(L"a" + std::to_wstring(n++), c.first)), c.second) << n;
+    EXPECT_EQ(archiveKind(dir_ + L"\\missing.zip"), L"");
+}
+
+TEST_F(FileVerification, DownloadDirectoryOverride) {
+    const std::wstring chosen = dir_ + L"\\chosen";
+    setDownloadDirOverride(chosen + L"\\\\\\");
+    EXPECT_EQ(downloadDirectory(), chosen);
+    EXPECT_TRUE(qbtest::fileExists(chosen));
+
+    setDownloadDirOverride(L"");
+    const std::wstring standard = downloadDirectory();
+    EXPECT_EQ(standard.substr(standard.size() - 9), L"\\Quillbox");
+    EXPECT_TRUE(qbtest::fileExists(standard));
+}
+
+}  // namespace
