@@ -1,5 +1,44 @@
 #include "service/catalogue.h"
 
+#include <cwctype>
+
+#include "config/text_convert.h"
+#include "json/json.h"
+#include "service/http_client.h"
+
+namespace {
+
+std::wstring wideMember(const json::Value& object, const char* key) {
+    const json::Value* value = object.find(key);
+    return value ? Utf8ToWide(value->asString("")) : std::wstring();
+}
+
+int64_t int64Member(const json::Value& object, const char* key) {
+    const json::Value* value = object.find(key);
+    return value ? value->asInt64(0) : 0;
+}
+
+// The elements of an array value; anything else has none.
+const std::vector<json::ValuePtr>& arrayItems(const json::Value* value) {
+    static const std::vector<json::ValuePtr> kNone;
+    return value && value->kind == json::Kind::Array ? value->items : kNone;
+}
+
+std::vector<std::wstring> categoryIdsOf(const json::Value& object) {
+    std::vector<std::wstring> ids;
+    for (const json::ValuePtr& item : arrayItems(object.find("categoryIds"))) {
+        std::wstring id = item ? Utf8ToWide(item->asString("")) : std::wstring();
+        if (!id.empty()) ids.push_back(std::move(id));
+    }
+    if (ids.empty()) {
+        std::wstring single = wideMember(object, "categoryId");
+        if (!single.empty()) ids.push_back(std::move(single));
+    }
+    return ids;
+}
+
+}  // namespace
+
 AppInfo& AppInfo::operator=(const AppInfo& other) {
     if (this == &other) return *this;
     id = other.id;
@@ -30,8 +69,65 @@ const AppInfo* Catalogue::FindApp(int32_t id) const {
     return nullptr;
 }
 
-// Stand-in until the service client lands: every load fails as a network error would.
-bool Catalogue::LoadBootstrap(const std::wstring& /*server*/) {
-    lastError = L"网络错误";
-    return false;
+std::wstring NormalizeVersion(const std::wstring& text) {
+    std::wstring result;
+    for (const wchar_t c : text) {
+        if (std::iswdigit(c)) {
+            result.push_back(c);
+        } else if ((c == L' ' || c == L',' || c == L'.') && !result.empty() && result.back() != L'.') {
+            result.push_back(L'.');
+        }
+    }
+    while (!result.empty() && result.back() == L'.') result.pop_back();
+    const size_t firstDot = result.find(L'.');
+    if (firstDot != std::wstring::npos) {
+        const size_t secondDot = result.find(L'.', firstDot + 1);
+        if (secondDot != std::wstring::npos) result.resize(secondDot);
+    }
+    return result;
+}
+
+AppInfo ParseAppInfo(const json::Value& object) {
+    AppInfo app;
+    if (const json::Value* id = object.find("id")) app.id = id->asInt(0);
+    app.name = wideMember(object, "name");
+    app.version = NormalizeVersion(wideMember(object, "version"));
+    app.categoryIds = categoryIdsOf(object);
+    app.description = wideMember(object, "description");
+    app.icon = wideMember(object, "icon");
+    app.packageSize = int64Member(object, "packageSize");
+    if (const json::Value* md5 = object.find("md5")) app.md5 = md5->asString("");
+    if (const json::Value* hasPackage = object.find("hasPackage")) app.hasPackage = hasPackage->asBool(false);
+    app.downloads = int64Member(object, "downloads");
+    app.updatedAt = int64Member(object, "updatedAt");
+    return app;
+}
+
+bool Catalogue::LoadBootstrap(const std::wstring& server) {
+    lastError.clear();
+    std::string body;
+    std::wstring error;
+    if (!HttpClient::Get(server + L"/api/client/bootstrap", body, error)) {
+        lastError = error;
+        return false;
+    }
+    const json::ValuePtr root = json::parse(body);
+    const json::Value* data = root ? root->find("data") : nullptr;
+    if (!data) {
+        lastError = L"数据格式错误";
+        return false;
+    }
+    categories.clear();
+    for (const json::ValuePtr& item : arrayItems(data->find("categories"))) {
+        CategoryInfo category;
+        if (item) {
+            category.id = wideMember(*item, "id");
+            category.name = wideMember(*item, "name");
+        }
+        categories.push_back(std::move(category));
+    }
+    apps.clear();
+    for (const json::ValuePtr& item : arrayItems(data->find("apps")))
+        apps.push_back(item ? ParseAppInfo(*item) : AppInfo());
+    return true;
 }
