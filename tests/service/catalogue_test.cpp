@@ -1,0 +1,252 @@
+#include "service/catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include "app/messages.h"
+#include "json/json.h"
+#include "service/catalogue_loader.h"
+#include "support/message_window.h"
+#include "support/service_control.h"
+
+namespace {
+
+using Ids = std::vector<std::wstring>;
+
+AppInfo parseApp(const char* text) {
+    const json::ValuePtr value = json::parse(text);
+    EXPECT_TRUE(value) << text;
+    return value ? ParseAppInfo(*value) : AppInfo();
+}
+
+// A catalogue whose lists a failed load must leave alone.
+Catalogue markedCatalogue() {
+    Catalogue catalogue;
+    catalogue.categories.push_back({L"old", L"旧分类"});
+    catalogue.apps.push_back(parseApp(R"({"id": 99, "name": "旧应用"})"));
+    return catalogue;
+}
+
+void expectMarked(const Catalogue& catalogue) {
+    ASSERT_EQ(catalogue.categories.size(), 1u);
+    EXPECT_EQ(catalogue.categories[0].id, L"old");
+    ASSERT_EQ(catalogue.apps.size(), 1u);
+    EXPECT_EQ(catalogue.apps[0].id, 99);
+    EXPECT_EQ(catalogue.apps[0].name, L"旧应用");
+}
+
+TEST(NormalizeVersionTest, KeepsMajorAndMinorDigits) {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"V 2.10.3 beta", L"2.10"}, {L"1,0", L"1.0"},   {L"2024.1.1", L"2024.1"}, {L"build 7", L"7"},
+        {L"..3", L"3"},              {L"1. 2", L"1.2"},  {L"beta", L""},           {L"", L""},
+        {L"3.", L"3"},               {L"1..2", L"1.2"},  {L"v1.2-rc3", L"1.23"},   {L"10 , 4", L"10.4"},
+        {L"1.2.", L"1.2"},           {L"7.0.0.0", L"7.0"}, {L"版本 5.1", L"5.1"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(NormalizeVersion(c.first), c.second) << c.first;
+}
+
+TEST(ParseAppInfoTest, ReadsEveryFieldOfAFullRecord) {
+    const AppInfo app = parseApp(R"({"id": 7, "name": "画图工具", "version": "V 3.2.1", "categoryIds": ["design"],
+        "description": "好用", "icon": "/media/icons/7.png", "packageSize": 123456789012, "md5":
+        "0123456789abcdef0123456789abcdef", "hasPackage": true, "downloads": 5000000000,
+        "updatedAt": 1733616000000, "extra": {"ignored": 1}})");
+    EXPECT_EQ(app.id, 7);
+    EXPECT_EQ(app.name, L"画图工具");
+    EXPECT_EQ(app.version, L"3.2");
+    EXPECT_EQ(app.categoryIds, Ids{L"design"});
+    EXPECT_EQ(app.description, L"好用");
+    EXPECT_EQ(app.icon, L"/media/icons/7.png");
+    EXPECT_EQ(app.packageSize, 123456789012);
+    EXPECT_EQ(app.md5, "0123456789abcdef0123456789abcdef");
+    EXPECT_TRUE(app.hasPackage);
+    EXPECT_EQ(app.downloads, 5000000000);
+    EXPECT_EQ(app.updatedAt, 1733616000000);
+    EXPECT_EQ(app.iconBitmap, nullptr);
+    EXPECT_EQ(app.iconState.load(), IconStateNone);
+}
+
+TEST(ParseAppInfoTest, FallsBackToDefaultsForValuesOfTheWrongKind) {
+    struct Case {
+        const char* json;
+        int32_t id;
+        int64_t packageSize;
+        bool hasPackage;
+        const char* md5;
+    };
+    const Case cases[] = {
+        {R"({"id": "12"})", 0, 0, false, ""},
+        {R"({"id": 12.9})", 12, 0, false, ""},
+        {R"({"id": -3.7})", -3, 0, false, ""},
+        {R"({"packageSize": "1024"})", 0, 0, false, ""},
+        {R"({"packageSize": 1024.5, "hasPackage": "true"})", 0, 1024, false, ""},
+        {R"({"md5": 5, "hasPackage": 1})", 0, 0, false, ""},
+        {R"({"name": 3, "version": 2.5, "icon": null})", 0, 0, false, ""},
+        {R"([1, 2, 3])", 0, 0, false, ""},
+        {R"("just text")", 0, 0, false, ""},
+    };
+    for (const Case& c : cases) {
+        const AppInfo app = parseApp(c.json);
+        EXPECT_EQ(app.id, c.id) << c.json;
+        EXPECT_EQ(app.packageSize, c.packageSize) << c.json;
+        EXPECT_EQ(app.hasPackage, c.hasPackage) << c.json;
+        EXPECT_EQ(app.md5, c.md5) << c.json;
+        EXPECT_TRUE(app.name.empty() && app.version.empty() && app.icon.empty()) << c.json;
+    }
+}
+
+TEST(ParseAppInfoTest, TakesStringCategoryIdsAndFallsBackToCategoryId) {
+    const std::pair<const char*, Ids> cases[] = {
+        {R"({"categoryIds": ["a", 3, "", "b"], "categoryId": "z"})", {L"a", L"b"}},
+        {R"({"categoryIds": [], "categoryId": "z"})", {L"z"}},
+        {R"({"categoryIds": [3, ""], "categoryId": "z"})", {L"z"}},
+        {R"({"categoryIds": "a", "categoryId": "z"})", {L"z"}},
+        {R"({"categoryIds": {"x": "a"}})", {}},
+        {R"({"categoryId": "z"})", {L"z"}},
+        {R"({"categoryId": 5})", {}},
+        {R"({"categoryId": ""})", {}},
+        {R"({})", {}},
+        {R"({"categoryIds": ["聊天", "chat"]})", {L"聊天", L"chat"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parseApp(c.first).categoryIds, c.second) << c.first;
+}
+
+class CatalogueLoadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(service.available()) << "QB_TEST_SERVER is not set";
+        ASSERT_TRUE(service.reset());
+    }
+
+    bool scriptBootstrap(const std::string& faults) { return service.addPathFaults("/api/client/bootstrap", faults); }
+    bool scriptBootstrapBody(const std::string& body) {
+        return scriptBootstrap("[{\"body\": " + qbtest::ServiceControl::quoted(body) +
+                               ", \"contentType\": \"application/json\"}]");
+    }
+
+    qbtest::ServiceControl service;
+};
+
+TEST_F(CatalogueLoadTest, LoadsTheServedCatalogue) {
+    Catalogue catalogue = markedCatalogue();
+    catalogue.lastError = L"earlier failure";
+    ASSERT_TRUE(catalogue.LoadBootstrap(service.base()));
+    EXPECT_TRUE(catalogue.lastError.empty());
+    ASSERT_EQ(catalogue.categories.size(), 2u);
+    EXPECT_EQ(catalogue.categories[0].id, L"tools");
+    EXPECT_EQ(catalogue.categories[0].name, L"系统工具");
+    EXPECT_EQ(catalogue.categories[1].id, L"archive");
+    ASSERT_EQ(catalogue.apps.size(), 10u);
+
+    const AppInfo* small = catalogue.FindApp(1);
+    ASSERT_NE(small, nullptr);
+    EXPECT_EQ(small, &catalogue.apps[0]);
+    EXPECT_EQ(small->name, L"小型安装包");
+    EXPECT_EQ(small->version, L"1.1");
+    EXPECT_EQ(small->categoryIds, Ids{L"tools"});
+    EXPECT_EQ(small->packageSize, 100 * 1024);
+    EXPECT_EQ(small->md5.size(), 32u);
+    EXPECT_TRUE(small->hasPackage);
+    EXPECT_EQ(small->icon, L"/media/icons/1.png");
+    EXPECT_EQ(small->updatedAt, 1733616000000);
+
+    const AppInfo* none = catalogue.FindApp(10);
+    ASSERT_NE(none, nullptr);
+    EXPECT_FALSE(none->hasPackage);
+    EXPECT_TRUE(none->icon.empty());
+    EXPECT_EQ(catalogue.FindApp(99), nullptr);
+}
+
+TEST_F(CatalogueLoadTest, ReadsOddlyShapedAnswersLeniently) {
+    struct Case {
+        const char* body;
+        std::vector<std::pair<std::wstring, std::wstring>> categories;
+        std::vector<int32_t> appIds;
+    };
+    const Case cases[] = {
+        {R"({"data": {}})", {}, {}},
+        {R"({"code": 0, "data": []})", {}, {}},
+        {R"({"data": {"categories": {"id": "a"}, "apps": "none"}})", {}, {}},
+        {R"({"data": {"categories": [{"id": 5, "name": "五"}, 7, {"id": "a", "name": "甲"}, {}]}})",
+         {{L"", L"五"}, {L"", L""}, {L"a", L"甲"}, {L"", L""}},
+         {}},
+        {R"({"data": {"apps": [{"id": "12"}, {"id": 12.9}, 3, {"id": 4, "packageSize": "1024"}]}})",
+         {},
+         {0, 12, 0, 4}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.body);
+        ASSERT_TRUE(scriptBootstrapBody(c.body));
+        Catalogue catalogue = markedCatalogue();
+        ASSERT_TRUE(catalogue.LoadBootstrap(service.base())) << catalogue.lastError;
+        EXPECT_TRUE(catalogue.lastError.empty());
+        ASSERT_EQ(catalogue.categories.size(), c.categories.size());
+        for (size_t i = 0; i < c.categories.size(); ++i) {
+            EXPECT_EQ(catalogue.categories[i].id, c.categories[i].first);
+            EXPECT_EQ(catalogue.categories[i].name, c.categories[i].second);
+        }
+        ASSERT_EQ(catalogue.apps.size(), c.appIds.size());
+        for (size_t i = 0; i < c.appIds.size(); ++i) {
+            EXPECT_EQ(catalogue.apps[i].id, c.appIds[i]);
+            EXPECT_EQ(catalogue.apps[i].packageSize, 0);
+        }
+    }
+}
+
+TEST_F(CatalogueLoadTest, AFailedLoadKeepsThePreviousLists) {
+    struct Case {
+        std::string faults;  // empty: the server is unreachable
+        const wchar_t* error;
+    };
+    auto body = [](const char* text) {
+        return "[{\"body\": " + qbtest::ServiceControl::quoted(text) + ", \"contentType\": \"application/json\"}]";
+    };
+    const Case cases[] = {
+        {body(R"({"code": 0})"), L"数据格式错误"},
+        {body("not json at all"), L"数据格式错误"},
+        {body(R"({"data": {"apps": [)"), L"数据格式错误"},
+        {body(""), L"数据格式错误"},
+        {body("null"), L"数据格式错误"},
+        {R"([{"status": 500}])", L"HTTP 500"},
+        {R"([{"status": 404}])", L"HTTP 404"},
+        {R"([{"redirect": "/api/client/bootstrap"}])", L"重定向死循环"},
+        {"", L"请求发送失败 (winhttp 12029)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.faults);
+        std::wstring server = L"http://127.0.0.1:1";
+        if (!c.faults.empty()) {
+            ASSERT_TRUE(scriptBootstrap(c.faults));
+            server = service.base();
+        }
+        Catalogue catalogue = markedCatalogue();
+        EXPECT_FALSE(catalogue.LoadBootstrap(server));
+        EXPECT_EQ(catalogue.lastError, c.error);
+        expectMarked(catalogue);
+    }
+}
+
+TEST_F(CatalogueLoadTest, TheLoadThreadHandsItsResultToTheMainThread) {
+    qbtest::MessageWindow window;
+    ASSERT_NE(window.handle(), nullptr);
+
+    Catalogue shown = markedCatalogue();
+    const AppInfo* oldRecord = &shown.apps[0];
+    ASSERT_TRUE(startCatalogueLoadThread(L"http://127.0.0.1:1", window.handle()));
+    WPARAM succeeded = 99;
+    ASSERT_TRUE(window.waitFor(WM_QB_CATALOG_LOADED, 60000, &succeeded));
+    EXPECT_EQ(succeeded, 0u);
+    EXPECT_TRUE(adoptLoadedCatalogue(shown));
+    EXPECT_EQ(shown.lastError, L"请求发送失败 (winhttp 12029)");
+    expectMarked(shown);
+    EXPECT_FALSE(adoptLoadedCatalogue(shown));
+
+    ASSERT_TRUE(startCatalogueLoadThread(service.base(), window.handle()));
+    ASSERT_TRUE(window.waitFor(WM_QB_CATALOG_LOADED, 60000, &succeeded));
+    EXPECT_EQ(succeeded, 1u);
+    EXPECT_TRUE(adoptLoadedCatalogue(shown));
+    EXPECT_TRUE(shown.lastError.empty());
+    EXPECT_EQ(shown.categories.size(), 2u);
+    EXPECT_EQ(shown.apps.size(), 10u);
+    EXPECT_EQ(oldRecord->name, L"旧应用");  // replaced records stay alive for icon workers
+}
+
+}  // namespace
