@@ -1,0 +1,21 @@
+#include "service/install_report.h"
+
+#include "config/text_convert.h"
+#include "json/json.h"
+#include "service/http_client.h"
+
+std::string installReportBody(int32_t appId, const std::wstring& channel) {
+    return "{\"appId\":" + std::to_string(appId) + ",\"event\":\"install\",\"channel\":\"" +
+           json::escapeString(WideToUtf8(channel)) + "\"}";
+}
+
+bool ReportInstall(const std::wstring& server, int32_t appId, const std::wstring& channel) {
+    HttpRequest request;
+    request.url = server + L"/api/client/report";
+    request.headers = {{L"Content-Type", L"application/json"}};
+    request.body = installReportBody(appId, channel);
+    request.method = L"POST";
+    HttpResponse response;
+    std::wstring error;
+    return HttpClient::Send(request, response, error) == HttpResult::Ok;
+}
