@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "service/icon_loader.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::string le16(uint32_t v) { return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)}; }
+std::string le32(uint32_t v) { return le16(v & 0xFFFF) + le16(v >> 16); }
+std::string be32(uint32_t v) { return {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8), static_cast<char>(v)}; }
+
+// The start of a PNG file declaring width x height, padded with a marker byte to `size` bytes.
+std::string png(uint32_t width, uint32_t height, size_t size = 64, char fill = 'p') {
+    std::string data = std::string("\x89PNG\r\n\x1a\n", 8) + be32(13) + "IHDR" + be32(width) + be32(height);
+    data.resize(std::max(size, data.size()), fill);
+    return data;
+}
+
+// A bitmap header (height counting the mask) padded to `size` bytes.
+std::string dib(int32_t width, int32_t doubledHeight, size_t size = 64, uint32_t headerSize = 40, char fill = 'd') {
+    std::string data = le32(headerSize) + le32(static_cast<uint32_t>(width)) + le32(static_cast<uint32_t>(doubledHeight));
+    data.resize(std::max(size, data.size()), fill);
+    return data;
+}
+
+struct Image {
+    uint8_t width;
+    uint8_t height;
+    uint16_t bits;
+    std::string data;
+    int64_t claimedSize = -1;    // -1: the data's real size
+    int64_t claimedOffset = -1;  // -1: where the data really is
+};
+
+std::string ico(const std::vector<Image>& images, int count = -1) {
+    std::string directory, data;
+    const size_t dataStart = 6 + 16 * images.size();
+    for (const Image& image : images) {
+        directory += std::string{static_cast<char>(image.width), static_cast<char>(image.height), 7, 0};
+        directory += le16(1) + le16(image.bits);
+        directory += le32(static_cast<uint32_t>(image.claimedSize >= 0 ? image.claimedSize : image.data.size()));
+        directory += le32(static_cast<uint32_t>(image.claimedOffset >= 0 ? image.claimedOffset : dataStart + data.size()));
+        data += image.data;
+    }
+    return le16(0) + le16(1) + le16(count >= 0 ? count : static_cast<uint32_t>(images.size())) + directory + data;
+}
+
+// The single-image ICO the reduction should produce from `image` with the given directory sizes.
+std::string repacked(const Image& image, uint8_t width, uint8_t height) {
+    return le16(0) + le16(1) + le16(1) + std::string{static_cast<char>(width), static_cast<char>(height), 7, 0} +
+           le16(1) + le16(image.bits) + le32(static_cast<uint32_t>(image.data.size())) + le32(22) + image.data;
+}
+
+TEST(IcoReduceTest, PicksTheLargestThenDeepestUsableImage) {
+    const Image bmp16{16, 16, 32, dib(16, 32, 80, 40, 'a')};
+    const Image bmp48{48, 48, 32, dib(48, 96, 90, 40, 'b')};
+    const Image png256{0, 0, 32, png(256, 256, 100, 'c')};
+    EXPECT_EQ(reduceIcoToBestImage(ico({bmp16, bmp48, png256})), repacked(png256, 0, 0));
+    EXPECT_EQ(reduceIcoToBestImage(ico({png256, bmp48, bmp16})), repacked(png256, 0, 0));
+
+    const Image deep32{32, 32, 32, dib(32, 64, 70, 40, 'e')};
+    const Image shallow48{48, 48, 8, dib(48, 96, 70, 40, 'f')};
+    const Image shallow32{32, 32, 4, dib(32, 64, 70, 40, 'g')};
+    EXPECT_EQ(reduceIcoToBestImage(ico({deep32, shallow48})), repacked(shallow48, 48, 48));
+    EXPECT_EQ(reduceIcoToBestImage(ico({shallow32, deep32})), repacked(deep32, 32, 32));
+
+    const Image twin{32, 32, 32, dib(32, 64, 70, 40, 'h')};
+    EXPECT_EQ(reduceIcoToBestImage(ico({deep32, twin})), repacked(deep32, 32, 32));
+    EXPECT_EQ(reduceIcoToBestImage(ico({twin, deep32})), repacked(twin, 32, 32));
+}
+
+TEST(IcoReduceTest, SkipsEntriesThatPointPastTheEnd) {
+    const Image bmp16{16, 16, 32, dib(16, 32)};
+    Image tooLong{48, 48, 32, dib(48, 96)};
+    tooLong.claimedSize = 100000;
+    Image pastEnd{64, 64, 32, dib(64, 128)};
+    pastEnd.claimedOffset = 5000;
+    Image atEnd{64, 64, 32, dib(64, 128)};
+    EXPECT_EQ(reduceIcoToBestImage(ico({bmp16, tooLong, pastEnd})), repacked(bmp16, 16, 16));
+
+    // An entry whose offset is exactly the file size is outside it too.
+    const std::string body = ico({bmp16, atEnd});
+    std::string shifted = body;
+    shifted.replace(6 + 16 + 12, 4, le32(static_cast<uint32_t>(body.size())));
+    shifted.replace(6 + 16 + 8, 4, le32(0));
+    EXPECT_EQ(reduceIcoToBestImage(shifted), repacked(bmp16, 16, 16));
+
+    const std::string noneUsable = ico({tooLong, pastEnd});
+    EXPECT_EQ(reduceIcoToBestImage(noneUsable), noneUsable);
+}
+
+TEST(IcoReduceTest, ReadsOnlyTheDirectoryThatIsThere) {
+    const std::string whole = ico({Image{16, 16, 32, dib(16, 32)}, Image{32, 32, 32, dib(32, 64)}, Image{48, 48, 32, dib(48, 96)}});
+    for (const size_t length : {size_t{21}, size_t{22}, size_t{30}, size_t{6 + 16 * 2}, size_t{6 + 16 * 3 + 10}}) {
+        const std::string cut = whole.substr(0, length);
+        EXPECT_EQ(reduceIcoToBestImage(cut), cut) << length;
+    }
+
+    // A count larger than the directory: what follows is read as entries only while 16 bytes remain.
+    const Image only{32, 32, 32, dib(32, 64, 40)};
+    EXPECT_EQ(reduceIcoToBestImage(ico({only}, 3)), repacked(only, 32, 32));
+}
+
+TEST(IcoReduceTest, TakesDimensionsFromTheImageHeaders) {
+    struct Case {
+        const char* what;
+        Image image;
+        int width;  // -1: the body comes back unchanged
+        int height;
+    };
+    const Case cases[] = {
+        {"png 2048", {0, 0, 32, png(2048, 2048)}, -1, -1},
+        {"png 0 wide", {16, 16, 32, png(0, 16)}, -1, -1},
+        {"png 300x200", {0, 0, 32, png(300, 200)}, 0, 200},
+        {"png 1024", {0, 0, 32, png(1024, 1024)}, 0, 0},
+        {"png 1025 high", {0, 0, 32, png(16, 1025)}, -1, -1},
+        {"png under 24 bytes, read as an absurd bitmap header", {20, 10, 32, png(64, 64).substr(0, 23)}, -1, -1},
+        {"bmp header wins", {0, 0, 32, dib(64, 128)}, 64, 64},
+        {"bmp odd doubled height", {0, 0, 32, dib(40, 81)}, 40, 40},
+        {"bmp 2000 wide", {0, 0, 32, dib(2000, 64)}, -1, -1},
+        {"bmp core header", {24, 24, 32, dib(100, 200, 64, 12)}, 24, 24},
+        {"bmp negative width", {24, 24, 32, dib(-5, 64)}, 24, 24},
+        {"bmp height 1", {24, 24, 32, dib(8, 1)}, 24, 24},
+        {"under 12 bytes", {20, 20, 32, std::string(8, 'x')}, 20, 20},
+    };
+    // A smaller image first, so that a repacked file always differs from the original.
+    const Image decoy{1, 1, 1, dib(1, 2, 48)};
+    for (const Case& c : cases) {
+        const std::string body = ico({decoy, c.image});
+        if (c.width < 0)
+            EXPECT_EQ(reduceIcoToBestImage(body), body) << c.what;
+        else
+            EXPECT_EQ(reduceIcoToBestImage(body), repacked(c.image, static_cast<uint8_t>(c.width), static_cast<uint8_t>(c.height)))
+                << c.what;
+    }
+}
+
+TEST(IcoReduceTest, LeavesOtherFilesAlone) {
+    const Image image{16, 16, 32, dib(16, 32)};
+    std::string cursor = ico({image});
+    cursor[2] = 2;
+    std::string reserved = ico({image});
+    reserved[0] = 1;
+    std::string noImages = ico({image});
+    noImages[4] = 0;
+    std::string tooMany = ico({image});
+    tooMany[4] = 65;
+    const std::string pngFile = png(48, 48, 200);
+    const std::string jpegFile = std::string("\xFF\xD8\xFF\xE0", 4) + std::string(100, 'j');
+    for (const std::string& body : {cursor, reserved, noImages, tooMany, pngFile, jpegFile, std::string()})
+        EXPECT_EQ(reduceIcoToBestImage(body), body);
+
+    std::string sixtyFour = ico({image}, 64);
+    EXPECT_NE(reduceIcoToBestImage(sixtyFour), sixtyFour);
+}
+
+TEST(IcoReduceTest, ReducesARealMultiImageIconToItsPngFrame) {
+    const std::wstring folder = qbtest::environment(L"QB_TEST_CATALOGUE");
+    ASSERT_FALSE(folder.empty());
+    const std::string body = qbtest::readFileBytes(folder + L"\\icons\\3.ico");
+    ASSERT_GT(body.size(), 22u);
+    ASSERT_EQ(body[4], 3);  // 16, 48 and 256 pixels
+
+    const std::string reduced = reduceIcoToBestImage(body);
+    ASSERT_GT(reduced.size(), 22u + 24u);
+    EXPECT_EQ(reduced.substr(0, 6), le16(0) + le16(1) + le16(1));
+    EXPECT_EQ(reduced[6], 0);
+    EXPECT_EQ(reduced[7], 0);
+    EXPECT_EQ(reduced.substr(18, 4), le32(22));
+    EXPECT_EQ(reduced.substr(22, 4), "\x89PNG");
+    EXPECT_EQ(reduced.size() - 22, static_cast<uint8_t>(reduced[14]) | static_cast<uint8_t>(reduced[15]) << 8 |
+                                       static_cast<uint8_t>(reduced[16]) << 16);
+    EXPECT_NE(body.find(reduced.substr(22)), std::string::npos);
+}
+
+}  // namespace
