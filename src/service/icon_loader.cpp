@@ -1,0 +1,112 @@
+#include "service/icon_loader.h"
+
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <cstring>
+#include <memory>
+
+#include "app/messages.h"
+#include "base/win_handles.h"
+#include "service/http_client.h"
+
+namespace {
+
+constexpr size_t kMaxIconBytes = 4194304;
+constexpr Gdiplus::ARGB kOpaqueWhite = 0xFFFFFFFF;
+
+struct StreamRelease {
+    void operator()(IStream* stream) const { stream->Release(); }
+};
+using StreamPtr = std::unique_ptr<IStream, StreamRelease>;
+
+struct GdipImageDispose {
+    void operator()(Gdiplus::GpBitmap* bitmap) const { Gdiplus::DllExports::GdipDisposeImage(bitmap); }
+};
+using GdipBitmapPtr = std::unique_ptr<Gdiplus::GpBitmap, GdipImageDispose>;
+
+void setState(AppInfo& app, IconState state) { app.iconState.store(state, std::memory_order_release); }
+
+// Copies data into moveable global memory; empty on failure.
+qb::UniqueGlobal copyToGlobal(const std::string& data) {
+    qb::UniqueGlobal memory(::GlobalAlloc(GMEM_MOVEABLE, data.size()));
+    if (!memory) return memory;
+    void* target = ::GlobalLock(memory.get());
+    if (!target) return qb::UniqueGlobal();
+    std::memcpy(target, data.data(), data.size());
+    ::GlobalUnlock(memory.get());
+    return memory;
+}
+
+// Decodes the stream into an HBITMAP; null when GDI+ cannot read it.
+HBITMAP decodeBitmap(IStream* stream) {
+    Gdiplus::GpBitmap* raw = nullptr;
+    Gdiplus::DllExports::GdipCreateBitmapFromStream(stream, &raw);
+    const GdipBitmapPtr bitmap(raw);
+    if (!bitmap) return nullptr;
+    HBITMAP handle = nullptr;
+    if (Gdiplus::DllExports::GdipCreateHBITMAPFromBitmap(bitmap.get(), &handle, kOpaqueWhite) != Gdiplus::Ok)
+        return nullptr;
+    return handle;
+}
+
+// Everything after the fetch; false when the outcome should not be announced.
+bool decodeInto(AppInfo& app, const std::string& body) {
+    const std::string data = reduceIcoToBestImage(body);  // anything but an ICO comes back unchanged
+    qb::UniqueGlobal memory = copyToGlobal(data);
+    if (!memory) {
+        setState(app, IconStateFailed);
+        return false;
+    }
+    IStream* rawStream = nullptr;
+    if (FAILED(::CreateStreamOnHGlobal(memory.get(), TRUE, &rawStream)) || !rawStream) {
+        setState(app, IconStateFailed);
+        return true;
+    }
+    memory.release();  // the stream frees it now
+    const StreamPtr stream(rawStream);
+    if (HBITMAP bitmap = decodeBitmap(stream.get())) {
+        app.iconBitmap = bitmap;
+        setState(app, IconStateReady);
+    } else {
+        setState(app, IconStateFailed);
+    }
+    return true;
+}
+
+}  // namespace
+
+void RequestIcon(Catalogue& catalogue, HWND mainWindow, AppInfo& app, const std::wstring& server) {
+    if (app.icon.empty() || app.iconState.load(std::memory_order_acquire) != IconStateNone) return;
+    setState(app, IconStateLoading);
+    catalogue.notifyWindow = mainWindow;
+    auto* job = new IconJob{&catalogue, &app, server + app.icon};
+    HANDLE thread = ::CreateThread(nullptr, 0, IconThread, job, 0, nullptr);
+    if (!thread) {
+        setState(app, IconStateFailed);
+        delete job;
+        return;
+    }
+    ::CloseHandle(thread);
+}
+
+DWORD WINAPI IconThread(LPVOID parameter) {
+    const std::unique_ptr<IconJob> job(static_cast<IconJob*>(parameter));
+    AppInfo& app = *job->app;
+    const int32_t state = app.iconState.load(std::memory_order_acquire);
+    if (state == IconStateReady || state == IconStateFailed) return 0;
+
+    HttpRequest request;
+    request.url = job->url;
+    HttpResponse response;
+    std::wstring error;
+    if (HttpClient::Send(request, response, error) != HttpResult::Ok || response.body.empty() ||
+        response.body.size() > kMaxIconBytes) {
+        setState(app, IconStateFailed);
+        return 0;
+    }
+    if (decodeInto(app, response.body))
+        ::PostMessageW(job->catalogue->notifyWindow, WM_QB_ICON_READY, static_cast<WPARAM>(static_cast<INT_PTR>(app.id)),
+                       0);
+    return 0;
+}

@@ -1,0 +1,180 @@
+#include "service/icon_loader.h"
+
+#include <objidl.h>
+#include <gdiplus.h>
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "app/messages.h"
+#include "base/win_handles.h"
+#include "config/text_convert.h"
+#include "support/message_window.h"
+#include "support/service_control.h"
+
+namespace {
+
+constexpr DWORD kWaitMs = 60000;
+
+struct Rgb {
+    int r, g, b;
+};
+
+Rgb pixelAt(HBITMAP bitmap, int x, int y) {
+    qb::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
+    qb::SelectGuard select(dc.get(), bitmap);
+    const COLORREF colour = ::GetPixel(dc.get(), x, y);
+    return {GetRValue(colour), GetGValue(colour), GetBValue(colour)};
+}
+
+::testing::AssertionResult colourNear(Rgb actual, Rgb expected, int tolerance) {
+    if (std::abs(actual.r - expected.r) <= tolerance && std::abs(actual.g - expected.g) <= tolerance &&
+        std::abs(actual.b - expected.b) <= tolerance)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "pixel (" << actual.r << "," << actual.g << "," << actual.b
+                                         << ") is not near (" << expected.r << "," << expected.g << "," << expected.b << ")";
+}
+
+class IconLoaderTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        Gdiplus::GdiplusStartupInput input;
+        ASSERT_EQ(Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr), Gdiplus::Ok);
+    }
+    static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(gdiplusToken); }
+
+    void SetUp() override {
+        ASSERT_TRUE(service.available()) << "QB_TEST_SERVER is not set";
+        ASSERT_TRUE(service.reset());
+        ASSERT_TRUE(catalogue.LoadBootstrap(service.base())) << catalogue.lastError;
+        ASSERT_TRUE(service.resetLog());
+    }
+
+    // Runs the worker on this thread for an app whose icon path is `icon`.
+    void runWorker(AppInfo& app, const std::wstring& icon) {
+        app.icon = icon;
+        app.iconState.store(IconStateLoading);
+        catalogue.notifyWindow = window.handle();
+        IconThread(new IconJob{&catalogue, &app, service.base() + icon});
+    }
+
+    size_t requestsTo(const std::string& path) {
+        size_t count = 0;
+        for (const auto& entry : service.requests()) count += entry.path == path ? 1 : 0;
+        return count;
+    }
+
+    static ULONG_PTR gdiplusToken;
+    qbtest::ServiceControl service;
+    qbtest::MessageWindow window;
+    Catalogue catalogue;
+};
+
+ULONG_PTR IconLoaderTest::gdiplusToken = 0;
+
+TEST_F(IconLoaderTest, DecodesPngJpegAndIconFilesIntoBitmaps) {
+    struct Expected {
+        int width, height;
+        int x, y;
+        Rgb colour;
+        int tolerance;
+    };
+    const std::map<int32_t, Expected> expected = {
+        {1, {40, 30, 39, 29, {0xD0, 0x30, 0x20}, 0}},   // PNG
+        {2, {128, 128, 64, 8, {238, 87, 104}, 24}},     // JPEG
+        {3, {256, 256, 128, 128, {0x30, 0x60, 0x90}, 0}},  // ICO reduced to its 256-pixel PNG frame
+        {4, {32, 32, 31, 0, {0x20, 0xA0, 0x40}, 0}},    // ICO of bitmaps, the 32-pixel one chosen
+    };
+    for (const auto& item : expected) {
+        AppInfo* app = catalogue.FindApp(item.first);
+        ASSERT_NE(app, nullptr);
+        ASSERT_FALSE(app->icon.empty());
+        RequestIcon(catalogue, window.handle(), *app, service.base());
+        EXPECT_NE(app->iconState.load(), IconStateNone);
+        RequestIcon(catalogue, window.handle(), *app, service.base());  // a second request starts nothing
+    }
+    EXPECT_EQ(catalogue.notifyWindow, window.handle());
+
+    std::map<int32_t, int> announced;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        WPARAM id = 0;
+        ASSERT_TRUE(window.waitFor(WM_QB_ICON_READY, kWaitMs, &id));
+        ++announced[static_cast<int32_t>(id)];
+    }
+    for (const auto& item : expected) {
+        SCOPED_TRACE(item.first);
+        EXPECT_EQ(announced[item.first], 1);
+        const AppInfo& app = *catalogue.FindApp(item.first);
+        ASSERT_EQ(app.iconState.load(std::memory_order_acquire), IconStateReady);
+        ASSERT_NE(app.iconBitmap, nullptr);
+        BITMAP info{};
+        ASSERT_EQ(::GetObjectW(app.iconBitmap, sizeof(info), &info), static_cast<int>(sizeof(info)));
+        EXPECT_EQ(info.bmWidth, item.second.width);
+        EXPECT_EQ(info.bmHeight, item.second.height);
+        EXPECT_TRUE(colourNear(pixelAt(app.iconBitmap, item.second.x, item.second.y), item.second.colour, item.second.tolerance));
+        EXPECT_EQ(requestsTo(WideToUtf8(app.icon)), 1u);
+    }
+    EXPECT_FALSE(window.takePosted(WM_QB_ICON_READY));
+}
+
+TEST_F(IconLoaderTest, AnAppWithoutIconStartsNothing) {
+    AppInfo* app = catalogue.FindApp(10);
+    ASSERT_NE(app, nullptr);
+    ASSERT_TRUE(app->icon.empty());
+    RequestIcon(catalogue, window.handle(), *app, service.base());
+    EXPECT_EQ(app->iconState.load(), IconStateNone);
+    EXPECT_EQ(catalogue.notifyWindow, nullptr);
+    EXPECT_TRUE(service.requests().empty());
+}
+
+TEST_F(IconLoaderTest, FailuresBeforeDecodingAreSilentAndLaterOnesAreAnnounced) {
+    struct Case {
+        const wchar_t* icon;
+        bool announced;
+    };
+    const Case cases[] = {
+        {L"/media/icons/missing.png", false},  // 404
+        {L"/test/bytes/0", false},             // empty body
+        {L"/test/bytes/4194305", false},       // one byte over the limit
+        {L"/test/bytes/4194304", true},        // within the limit but not an image
+        {L"/test/status/503", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.icon);
+        AppInfo app;
+        app.id = 77;
+        runWorker(app, c.icon);
+        EXPECT_EQ(app.iconState.load(), IconStateFailed);
+        EXPECT_EQ(app.iconBitmap, nullptr);
+        WPARAM id = 0;
+        EXPECT_EQ(window.takePosted(WM_QB_ICON_READY, &id), c.announced);
+        if (c.announced) {
+            EXPECT_EQ(id, 77u);
+        }
+    }
+}
+
+TEST_F(IconLoaderTest, AWorkerForAFinishedIconDoesNothing) {
+    for (const IconState state : {IconStateReady, IconStateFailed}) {
+        AppInfo app;
+        app.id = -2;
+        app.icon = L"/media/icons/1.png";
+        app.iconState.store(state);
+        catalogue.notifyWindow = window.handle();
+        IconThread(new IconJob{&catalogue, &app, service.base() + app.icon});
+        EXPECT_EQ(app.iconState.load(), state);
+        EXPECT_FALSE(window.takePosted(WM_QB_ICON_READY));
+    }
+    EXPECT_TRUE(service.requests().empty());
+
+    // The id travels sign-extended.
+    AppInfo negative;
+    negative.id = -2;
+    runWorker(negative, L"/media/icons/1.png");
+    WPARAM id = 0;
+    ASSERT_TRUE(window.takePosted(WM_QB_ICON_READY, &id));
+    EXPECT_EQ(static_cast<INT_PTR>(id), -2);
+    EXPECT_EQ(negative.iconState.load(), IconStateReady);
+}
+
+}  // namespace
