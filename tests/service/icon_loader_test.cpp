@@ -4,6 +4,7 @@
 #include <gdiplus.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
 
 #include "app/messages.h"
