@@ -12,6 +12,8 @@
 #include <set>
 #include <string>
 
+#include "base/win_handles.h"
+
 enum TaskState : uint32_t {
     Downloading = 0,
     Verifying = 1,
@@ -30,6 +32,9 @@ struct Task {
     std::wstring name;
     std::string url;
     std::string md5;
+    // Written by the job under pathMutex; other threads copy them under it (the installer reads
+    // filePath once the job has finished, when nothing writes it any more).
+    std::mutex pathMutex;
     std::wstring filePath;
     std::wstring partPath;
     std::atomic<int64_t> totalBytes{0};
@@ -44,10 +49,15 @@ struct Task {
     std::wstring errorText;
     std::atomic<int32_t> retryCount{0};
     std::atomic<bool> cancelled{false};
-    HANDLE thread = nullptr;
+    qb::UniqueHandle thread;  // the job's worker thread; closed with the task
     std::mutex urlMutex;
     std::string resolvedUrl;
     std::set<std::string> failedUrls;
+
+    void setError(const std::wstring& text);
+    std::wstring error();
+    std::wstring finalPath();
+    std::wstring partialPath();
 };
 
 struct TaskSnapshot {
@@ -62,6 +72,11 @@ struct TaskSnapshot {
     std::wstring errorText;
     int32_t retryCount = 0;
 };
+
+// Why a job waits: between failed probes, or before retrying a transfer.
+enum class WaitReason { Probe, Retry };
+// Waits, or stops early once the task is cancelled. Tests replace it to record the schedule.
+using WaitFunction = std::function<void(Task& task, WaitReason reason, uint32_t milliseconds)>;
 
 class DownloadManager {
 public:
@@ -83,4 +98,38 @@ public:
     bool downloadPart(Task& task, int64_t start, int64_t end, bool useRange, bool acceptFull);
     void acquireSlot();
     void releaseSlot();
+
+    // Test hooks. setWaitFunction must be called while no job runs; an empty function restores the
+    // real waits (100 ms sleeps that end early on cancel).
+    void setWaitFunction(WaitFunction wait);
+    // The real wait: 100 ms sleeps that stop as soon as the task is cancelled.
+    static void sleepUnlessCancelled(Task& task, uint32_t milliseconds);
+    void updateSpeedsAt(uint32_t tick);
+    // Waits for the job thread of an app's current task; true when it has ended.
+    bool waitForJob(int32_t appId, DWORD milliseconds);
+
+private:
+    DownloadManager() = default;
+
+    void post(UINT message, WPARAM wParam);
+    void fail(Task& task, const std::wstring& text);
+    void wait(Task& task, WaitReason reason, uint32_t milliseconds);
+    std::shared_ptr<Task> find(int32_t appId);
+
+    // File names: a task owns its final and partial path from the moment it is named until it is
+    // gone, so two tasks never share a ".part" file or replace each other's download.
+    void claimFileName(const std::shared_ptr<Task>& task, const std::wstring& folder, const std::wstring& fileName);
+    void claimArchiveName(const std::shared_ptr<Task>& task, const std::wstring& kind);
+    std::wstring reservePath(const std::shared_ptr<Task>& task, const std::wstring& folder,
+                             const std::wstring& fileName, bool withPartial);
+    bool nameIsFree(const Task& task, const std::wstring& path);
+
+    std::mutex tasksMutex;
+    std::map<int32_t, std::shared_ptr<Task>> tasks;
+    std::mutex slotMutex;
+    std::condition_variable slotFreed;
+    int32_t activeRequests = 0;
+    std::mutex namesMutex;
+    std::multimap<std::wstring, std::weak_ptr<Task>> claimedPaths;  // upper-cased path -> owner
+    WaitFunction waitFunction;
 };

@@ -1,0 +1,298 @@
+#include <cwchar>
+
+#include "app/messages.h"
+#include "config/text_convert.h"
+#include "downloads/download_decision.h"
+#include "downloads/download_directory.h"
+#include "downloads/download_manager.h"
+#include "downloads/file_naming.h"
+#include "downloads/file_verification.h"
+#include "service/http_client.h"
+
+namespace {
+
+constexpr int kMaxProbes = 5;
+constexpr uint32_t kProbeWaitMs = 500;
+constexpr int32_t kMaxRequestsInFlight = 6;
+
+const wchar_t kCannotCreate[] = L"无法创建下载文件";
+const wchar_t kCannotOpen[] = L"无法打开下载文件";
+const wchar_t kCannotSeek[] = L"定位写入失败";
+const wchar_t kCannotWrite[] = L"磁盘写入失败";
+const wchar_t kCannotSave[] = L"保存文件失败（文件被占用？）";
+
+std::wstring lowerAscii(std::wstring text) {
+    for (wchar_t& c : text)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    return text;
+}
+
+bool setFileSize(HANDLE file, int64_t size) {
+    LARGE_INTEGER to;
+    to.QuadPart = size;
+    return ::SetFilePointerEx(file, to, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
+}
+
+}  // namespace
+
+// Writes one attempt's body at the task's position; bodies that are not the asked-for bytes of the
+// file (error pages, a range the server ignored or moved) never reach the file.
+class WriteSink {
+public:
+    WriteSink(Task& task, HANDLE file, const HttpResponse& response, bool useRange, bool acceptFull,
+              int64_t& position)
+        : task_(task), file_(file), response_(response), useRange_(useRange), acceptFull_(acceptFull),
+          attemptStart_(position), position_(position) {}
+
+    bool operator()(const uint8_t* data, uint32_t length) {
+        if (task_.cancelled.load(std::memory_order_relaxed)) return false;
+        const int32_t status = response_.status;
+        if (status != 200 && status != 206) return true;  // read and drop it; the status decides
+        if (useRange_) {
+            const bool wholeFileFromZero = status == 200 && acceptFull_ && attemptStart_ == 0;
+            const bool askedRange = status == 206 && response_.rangeStart == attemptStart_;
+            if (!wholeFileFromZero && !askedRange) {
+                rangeIgnored = true;
+                return false;
+            }
+        }
+        DWORD written = 0;
+        if (!::WriteFile(file_, data, length, &written, nullptr) || written != length) {
+            writeFailed = true;
+            return false;
+        }
+        task_.receivedBytes.fetch_add(length, std::memory_order_relaxed);
+        position_ += length;
+        return true;
+    }
+
+    bool rangeIgnored = false;
+    bool writeFailed = false;
+
+private:
+    Task& task_;
+    HANDLE file_;
+    const HttpResponse& response_;
+    bool useRange_;
+    bool acceptFull_;
+    int64_t attemptStart_;
+    int64_t& position_;
+};
+
+void DownloadManager::acquireSlot() {
+    std::unique_lock<std::mutex> lock(slotMutex);
+    slotFreed.wait(lock, [this] { return activeRequests < kMaxRequestsInFlight; });
+    ++activeRequests;
+}
+
+void DownloadManager::releaseSlot() {
+    {
+        std::lock_guard<std::mutex> lock(slotMutex);
+        --activeRequests;
+    }
+    slotFreed.notify_one();
+}
+
+void DownloadManager::run(std::shared_ptr<Task> task) {
+    const std::wstring url = Utf8ToWide(task->url);
+    HttpResponse probe;
+    for (int probes = 1;; ++probes) {
+        probe = HttpResponse();
+        HttpRequest request;
+        request.url = url;
+        request.headers.emplace_back(L"Range", L"bytes=0-0");
+        request.sink = [](const uint8_t*, uint32_t) { return false; };
+        request.cancelFlag = &task->cancelled;
+        std::wstring unused;
+        acquireSlot();
+        const HttpResult result = HttpClient::Send(request, probe, unused);
+        releaseSlot();
+        if (task->cancelled.load()) return;
+        if (result == HttpResult::Ok || result == HttpResult::Aborted) break;
+        wait(*task, WaitReason::Probe, kProbeWaitMs);
+        if (task->cancelled.load()) return;
+        if (probes == kMaxProbes) return fail(*task, ServiceTroubleMessage);
+    }
+
+    if (lowerAscii(probe.contentType).find(L"text/html") != std::wstring::npos)
+        return fail(*task, ServiceTroubleMessage);
+
+    // A 206 that starts elsewhere than byte 0 shows a server whose ranges cannot be trusted.
+    const bool rangesWork = probe.status == 206 && probe.hasContentRange && probe.rangeStart == 0;
+    if (rangesWork) {
+        if (probe.totalSize > 0) task->totalBytes.store(probe.totalSize);
+    } else if (probe.status == 200 && probe.contentLength > 0) {
+        task->totalBytes.store(probe.contentLength);
+    }
+    if (!probe.finalUrl.empty()) {
+        const std::string finalUrl = WideToUtf8(probe.finalUrl);
+        std::lock_guard<std::mutex> lock(task->urlMutex);
+        task->resolvedUrl = finalUrl;
+    }
+
+    std::wstring candidate = fileNameFromDisposition(probe.contentDisposition);
+    if (candidate.empty()) candidate = fileNameFromUrl(probe.finalUrl.empty() ? url : probe.finalUrl);
+    if (candidate.empty()) candidate = fileNameFromUrl(url);
+    if (!candidate.empty()) claimFileName(task, downloadDirectory(), sanitizeFileName(candidate));
+
+    const int64_t presized = task->totalBytes.load();
+    {
+        qb::UniqueHandle file(::CreateFileW(task->partialPath().c_str(), GENERIC_WRITE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return fail(*task, kCannotCreate);
+        if (presized > 0) setFileSize(file.get(), presized);
+    }
+
+    const bool transferred = downloadPart(*task, 0, presized > 0 ? presized - 1 : -1, presized > 0 && rangesWork, true);
+    if (task->cancelled.load()) return;
+    if (!transferred) {
+        std::wstring text = task->error();
+        if (text.empty()) text = ServiceTroubleMessage;
+        return fail(*task, text);
+    }
+    const std::wstring partPath = task->partialPath();
+    const int64_t received = task->receivedBytes.load();
+    if (presized > received) {
+        // The file was sized in advance from a size that turned out larger; cut the unwritten tail.
+        qb::UniqueHandle file(::CreateFileW(partPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file || !setFileSize(file.get(), received)) return fail(*task, kCannotWrite);
+    }
+
+    task->speed.store(0);
+    task->state.store(Verifying);
+    task->retryCount.store(0);
+    notifyChanged();
+
+    if (!task->md5.empty()) {
+        // A digest that cannot be computed has not been verified: installation stays blocked.
+        std::string digest;
+        task->md5Ok.store(fileMd5(partPath, digest) && digest == task->md5);
+    }
+    const std::wstring kind = archiveKind(partPath);
+    if (!kind.empty()) {
+        task->isArchive.store(true);
+        claimArchiveName(task, kind);
+    } else if (!isInstallerFile(partPath)) {
+        ::DeleteFileW(partPath.c_str());
+        return fail(*task, ServiceTroubleMessage);
+    }
+    if (!::MoveFileExW(partPath.c_str(), task->finalPath().c_str(), MOVEFILE_REPLACE_EXISTING))
+        return fail(*task, kCannotSave);
+
+    task->speed.store(0);
+    task->state.store(Completed);
+    notifyChanged();
+    post(WM_QB_DOWNLOAD_DONE, static_cast<WPARAM>(task->appId));
+}
+
+bool DownloadManager::downloadPart(Task& task, int64_t start, int64_t end, bool useRange, bool acceptFull) {
+    const std::wstring baseUrl = Utf8ToWide(task.url);
+    int64_t position = start;
+    for (int failedAttempts = 0;;) {
+        std::wstring requestUrl;
+        {
+            std::lock_guard<std::mutex> lock(task.urlMutex);
+            requestUrl = Utf8ToWide(task.resolvedUrl.empty() ? task.url : task.resolvedUrl);
+        }
+        const bool baseAttempt = requestUrl == baseUrl;
+
+        HttpRequest request;
+        request.url = requestUrl;
+        if (useRange) {
+            wchar_t range[64];
+            if (end >= 0) {
+                std::swprintf(range, 64, L"bytes=%lld-%lld", static_cast<long long>(position), static_cast<long long>(end));
+            } else {
+                std::swprintf(range, 64, L"bytes=%lld-", static_cast<long long>(position));
+            }
+            request.headers.emplace_back(L"Range", range);
+        }
+        request.cancelFlag = &task.cancelled;
+
+        qb::UniqueHandle file(::CreateFileW(task.partialPath().c_str(), GENERIC_WRITE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            task.setError(kCannotOpen);
+            return false;
+        }
+        if (position >= 1) {
+            LARGE_INTEGER to;
+            to.QuadPart = position;
+            if (!::SetFilePointerEx(file.get(), to, nullptr, FILE_BEGIN)) {
+                task.setError(kCannotSeek);
+                return false;
+            }
+        }
+
+        const int64_t attemptStart = position;
+        HttpResponse response;
+        WriteSink sink(task, file.get(), response, useRange, acceptFull, position);
+        request.sink = std::ref(sink);
+        std::wstring unused;
+        acquireSlot();
+        const HttpResult result = HttpClient::Send(request, response, unused);
+        releaseSlot();
+        file.reset();
+
+        AttemptFacts facts;
+        facts.cancelled = task.cancelled.load();
+        facts.writeFailed = sink.writeFailed;
+        facts.rangeIgnored = sink.rangeIgnored;
+        facts.useRange = useRange;
+        facts.acceptFull = acceptFull;
+        facts.result = result;
+        facts.status = response.status;
+        facts.hasContentRange = response.hasContentRange;
+        facts.totalSize = response.totalSize;
+        facts.contentLength = response.contentLength;
+        facts.hasFinalUrl = !response.finalUrl.empty();
+        facts.end = end;
+        facts.attemptStart = attemptStart;
+        facts.position = position;
+        const AttemptVerdict verdict = decideAttempt(facts);
+
+        if (verdict.noteFinalUrl || verdict.fallBackUrl) {
+            const std::string finalUrl = WideToUtf8(response.finalUrl);
+            std::lock_guard<std::mutex> lock(task.urlMutex);
+            if (verdict.noteFinalUrl) {
+                task.resolvedUrl = finalUrl;
+            } else if (baseAttempt) {
+                task.failedUrls.insert(finalUrl);
+                task.resolvedUrl = finalUrl;
+            } else if (task.failedUrls.count(finalUrl) == 0) {
+                // The cached target has expired: go back to the download URL and its redirects.
+                if (!task.resolvedUrl.empty()) task.failedUrls.insert(task.resolvedUrl);
+                task.resolvedUrl.clear();
+            }
+        }
+        if (verdict.takeTotalSize) task.totalBytes.store(response.totalSize);
+        if (verdict.rewind && position > start) {
+            task.receivedBytes.fetch_sub(position - start);
+            position = start;
+        }
+
+        switch (verdict.outcome) {
+            case AttemptOutcome::Done:
+                return true;
+            case AttemptOutcome::Fail:
+                if (verdict.error == AttemptError::ServiceTrouble) task.setError(ServiceTroubleMessage);
+                if (verdict.error == AttemptError::DiskWrite) task.setError(kCannotWrite);
+                return false;
+            case AttemptOutcome::Continue:
+                continue;
+            case AttemptOutcome::Retry:
+                break;
+        }
+        if (++failedAttempts >= kMaxTransferAttempts) {
+            task.setError(ServiceTroubleMessage);
+            return false;
+        }
+        task.retryCount.store(failedAttempts);
+        notifyChanged();
+        wait(task, WaitReason::Retry, retryWaitMs(failedAttempts));
+        if (task.cancelled.load()) return false;
+    }
+}

@@ -1,0 +1,238 @@
+#include "downloads/download_manager.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+
+#include "app/messages.h"
+#include "downloads/download_directory.h"
+#include "downloads/file_naming.h"
+#include "downloads/file_verification.h"
+#include "install/installer_monitor.h"
+
+const wchar_t ServiceTroubleMessage[] = L"抱歉，Quillbox网络出现点小问题，工程师正在修复中，请稍后再试";
+
+namespace {
+
+DWORD WINAPI jobThread(LPVOID startRecord) {
+    std::unique_ptr<std::shared_ptr<Task>> start(static_cast<std::shared_ptr<Task>*>(startRecord));
+    std::shared_ptr<Task> task = std::move(*start);
+    start.reset();
+    DownloadManager::instance().run(std::move(task));
+    return 0;
+}
+
+bool isFinished(uint32_t state) {
+    return state == Completed || state == Failed || state == Cancelled || state == Installed ||
+           state == InstallCancelled;
+}
+
+}  // namespace
+
+void Task::setError(const std::wstring& text) {
+    std::lock_guard<std::mutex> lock(errorMutex);
+    errorText = text;
+}
+
+std::wstring Task::error() {
+    std::lock_guard<std::mutex> lock(errorMutex);
+    return errorText;
+}
+
+std::wstring Task::finalPath() {
+    std::lock_guard<std::mutex> lock(pathMutex);
+    return filePath;
+}
+
+std::wstring Task::partialPath() {
+    std::lock_guard<std::mutex> lock(pathMutex);
+    return partPath;
+}
+
+DownloadManager& DownloadManager::instance() {
+    // Never destroyed: job threads may still use it while the process exits.
+    static DownloadManager* const manager = new DownloadManager();
+    return *manager;
+}
+
+void DownloadManager::post(UINT message, WPARAM wParam) {
+    if (HWND window = mainWindow.load()) ::PostMessageW(window, message, wParam, 0);
+}
+
+void DownloadManager::notifyChanged() { post(WM_QB_REFRESH, 0); }
+
+void DownloadManager::fail(Task& task, const std::wstring& text) {
+    task.state.store(Failed);
+    task.setError(text);
+    notifyChanged();
+    if (text == ServiceTroubleMessage) post(WM_QB_DOWNLOAD_FAILED, static_cast<WPARAM>(task.appId));
+}
+
+std::shared_ptr<Task> DownloadManager::find(int32_t appId) {
+    std::lock_guard<std::mutex> lock(tasksMutex);
+    const auto it = tasks.find(appId);
+    return it == tasks.end() ? nullptr : it->second;
+}
+
+void DownloadManager::startDownload(int32_t appId, const std::wstring& name, const std::string& url,
+                                    const std::string& md5, int64_t sizeHint) {
+    std::shared_ptr<Task> previous;
+    {
+        std::lock_guard<std::mutex> lock(tasksMutex);
+        const auto it = tasks.find(appId);
+        if (it != tasks.end()) {
+            if (it->second->state.load() < Completed) return;
+            previous = std::move(it->second);
+            tasks.erase(it);
+        }
+    }
+    // A finished predecessor gives its file names back before the new task is named.
+    previous.reset();
+
+    auto task = std::make_shared<Task>();
+    task->appId = appId;
+    task->name = name;
+    task->url = url;
+    task->md5 = md5;
+    task->totalBytes.store(sizeHint);
+    claimFileName(task, downloadDirectory(), sanitizeFileName(name) + L".exe");
+    {
+        std::lock_guard<std::mutex> lock(tasksMutex);
+        tasks[appId] = task;
+    }
+    notifyChanged();
+
+    auto* start = new std::shared_ptr<Task>(task);
+    HANDLE thread = ::CreateThread(nullptr, 0, jobThread, start, 0, nullptr);
+    if (!thread) {
+        delete start;
+        fail(*task, ServiceTroubleMessage);
+        return;
+    }
+    task->thread.reset(thread);
+}
+
+void DownloadManager::cancel(int32_t appId) {
+    const std::shared_ptr<Task> task = find(appId);
+    if (!task || task->state.load() >= Completed) return;
+    task->cancelled.store(true);
+    task->state.store(Cancelled);
+    notifyChanged();
+}
+
+void DownloadManager::clearFinished() {
+    {
+        std::lock_guard<std::mutex> lock(tasksMutex);
+        for (auto it = tasks.begin(); it != tasks.end();) {
+            Task& task = *it->second;
+            const uint32_t state = task.state.load();
+            if (!isFinished(state)) {
+                ++it;
+                continue;
+            }
+            if (state == Failed || state == Cancelled) ::DeleteFileW(task.partialPath().c_str());
+            it = tasks.erase(it);
+        }
+    }
+    notifyChanged();
+}
+
+void DownloadManager::openInFolder(int32_t appId) {
+    const std::shared_ptr<Task> task = find(appId);
+    if (!task) return;
+    const std::wstring path = task->finalPath();
+    if (path.empty()) return;
+    if (PIDLIST_ABSOLUTE item = ::ILCreateFromPathW(path.c_str())) {
+        ::SHOpenFolderAndSelectItems(item, 0, nullptr, 0);
+        ::ILFree(item);
+    }
+}
+
+bool DownloadManager::install(int32_t appId) {
+    const std::shared_ptr<Task> task = find(appId);
+    if (!task) return false;
+    const uint32_t state = task->state.load();
+    if ((state != Completed && state != InstallCancelled) || task->isArchive.load() || !task->md5Ok.load()) return false;
+
+    if (!isInstallerFile(task->finalPath())) {
+        fail(*task, ServiceTroubleMessage);
+        return false;
+    }
+    task->state.store(Installing);
+    notifyChanged();
+    if (!startInstallerThread(task)) {
+        task->state.store(Completed);
+        notifyChanged();
+    }
+    return true;
+}
+
+void DownloadManager::updateSpeeds() { updateSpeedsAt(::GetTickCount()); }
+
+void DownloadManager::updateSpeedsAt(uint32_t tick) {
+    bool changed = false;
+    {
+        std::lock_guard<std::mutex> lock(tasksMutex);
+        for (auto& entry : tasks) {
+            Task& task = *entry.second;
+            if (task.state.load() != Downloading) continue;
+            const int64_t received = task.receivedBytes.load();
+            if (task.sampleTick.load() == 0) {
+                task.sampleTick.store(tick);
+                task.sampleBytes.store(received);
+                continue;
+            }
+            // Unsigned difference: the 49.7-day wrap of the tick count does no harm.
+            const double seconds = static_cast<uint32_t>(tick - task.sampleTick.load()) / 1000.0;
+            if (seconds < 0.25) continue;
+            task.sampleTick.store(tick);
+            const int64_t difference = received - task.sampleBytes.load();
+            task.sampleBytes.store(received);
+            const double rate = difference / seconds;
+            task.speed.store(rate > 0 ? (rate < 4294967295.0 ? static_cast<uint32_t>(rate) : 0xFFFFFFFFu) : 0u);
+            changed = true;
+        }
+    }
+    if (changed) notifyChanged();
+}
+
+std::map<int32_t, TaskSnapshot> DownloadManager::snapshot() {
+    std::map<int32_t, TaskSnapshot> copy;
+    std::lock_guard<std::mutex> lock(tasksMutex);
+    for (const auto& entry : tasks) {
+        Task& task = *entry.second;
+        TaskSnapshot& s = copy[entry.first];
+        s.appId = task.appId;
+        s.name = task.name;
+        s.state = task.state.load();
+        s.receivedBytes = task.receivedBytes.load();
+        s.totalBytes = task.totalBytes.load();
+        s.speed = task.speed.load();
+        s.md5Ok = task.md5Ok.load();
+        s.isArchive = task.isArchive.load();
+        s.errorText = task.error();
+        s.retryCount = task.retryCount.load();
+    }
+    return copy;
+}
+
+void DownloadManager::setWaitFunction(WaitFunction waitFn) { waitFunction = std::move(waitFn); }
+
+void DownloadManager::wait(Task& task, WaitReason reason, uint32_t milliseconds) {
+    if (waitFunction) {
+        waitFunction(task, reason, milliseconds);
+    } else {
+        sleepUnlessCancelled(task, milliseconds);
+    }
+}
+
+void DownloadManager::sleepUnlessCancelled(Task& task, uint32_t milliseconds) {
+    for (uint32_t waited = 0; waited < milliseconds && !task.cancelled.load(); waited += 100)
+        ::Sleep(std::min<uint32_t>(100, milliseconds - waited));
+}
+
+bool DownloadManager::waitForJob(int32_t appId, DWORD milliseconds) {
+    const std::shared_ptr<Task> task = find(appId);
+    if (!task || !task->thread) return true;
+    return ::WaitForSingleObject(task->thread.get(), milliseconds) == WAIT_OBJECT_0;
+}

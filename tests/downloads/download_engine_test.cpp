@@ -1,0 +1,433 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "app/messages.h"
+#include "download_fixture.h"
+#include "downloads/download_directory.h"
+#include "support/test_support.h"
+#include "trickle_server.h"
+
+namespace {
+
+const int64_t kSmallSize = 100 * 1024;                 // app 1
+const int64_t kBigSize = 8 * 1024 * 1024 + 123;        // app 2
+const std::string kBigRange = "bytes=0-" + std::to_string(kBigSize - 1);
+
+std::vector<std::string> rangesOf(const std::vector<qbtest::LoggedRequest>& requests) {
+    std::vector<std::string> out;
+    for (const auto& r : requests) out.push_back(r.range);
+    return out;
+}
+
+std::vector<uint32_t> millisecondsOf(const std::vector<RecordedWait>& waits, WaitReason reason) {
+    std::vector<uint32_t> out;
+    for (const auto& w : waits)
+        if (w.reason == reason) out.push_back(w.milliseconds);
+    return out;
+}
+
+std::string base64(const std::string& bytes) {
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t group = static_cast<uint8_t>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 2]);
+        out += kAlphabet[(group >> 18) & 63];
+        out += kAlphabet[(group >> 12) & 63];
+        out += i + 1 < bytes.size() ? kAlphabet[(group >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? kAlphabet[group & 63] : '=';
+    }
+    return out;
+}
+
+bool posted(const std::vector<PostedMessage>& messages, UINT message) {
+    for (const auto& m : messages)
+        if (m.message == message) return true;
+    return false;
+}
+
+// The job's last words: a refresh, then the given message for the app.
+void expectEndsWith(const std::vector<PostedMessage>& messages, UINT last, int32_t appId) {
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages[messages.size() - 2], (PostedMessage{WM_QB_REFRESH, 0}));
+    EXPECT_EQ(messages.back(), (PostedMessage{last, static_cast<WPARAM>(appId)}));
+}
+
+using DownloadEngine = DownloadTest;
+
+TEST_F(DownloadEngine, PlainDownloadWithRangeSupport) {
+    start(1, packageMd5(1), 12345);
+    ASSERT_TRUE(finish(1));
+    const TaskSnapshot t = task(1);
+    EXPECT_EQ(t.state, Completed);
+    EXPECT_TRUE(t.md5Ok);
+    EXPECT_FALSE(t.isArchive);
+    EXPECT_EQ(t.totalBytes, kSmallSize);  // the server's size replaces the catalogue's
+    EXPECT_EQ(t.receivedBytes, kSmallSize);
+    EXPECT_EQ(t.retryCount, 0);
+    EXPECT_EQ(t.speed, 0u);
+    EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"small-setup.exe"});
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"small-setup.exe")), packageBytes(1));
+    EXPECT_EQ(rangesOf(fileRequests(1)), (std::vector<std::string>{"bytes=0-0", "bytes=0-102399"}));
+    EXPECT_TRUE(waits().empty());
+    const auto posts = messages();
+    expectEndsWith(posts, WM_QB_DOWNLOAD_DONE, 1);
+    EXPECT_FALSE(posted(posts, WM_QB_DOWNLOAD_FAILED));
+}
+
+TEST_F(DownloadEngine, PlainDownloadWithoutRangeSupport) {
+    ASSERT_TRUE(service.addAppFaults(1, R"([{"ignoreRange": true, "repeat": -1}])"));
+    start(1, packageMd5(1));
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Completed);
+    EXPECT_TRUE(task(1).md5Ok);
+    EXPECT_EQ(task(1).totalBytes, kSmallSize);  // from Content-Length
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"small-setup.exe")), packageBytes(1));
+    // After a probe answered 200 the transfer is a plain GET.
+    EXPECT_EQ(rangesOf(fileRequests(1)), (std::vector<std::string>{"bytes=0-0", ""}));
+}
+
+TEST_F(DownloadEngine, DropResumesWithARangeFromTheLastByte) {
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"dropAfter": 3000000}])"));
+    start(2, packageMd5(2));
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    EXPECT_TRUE(task(2).md5Ok);
+    EXPECT_EQ(task(2).retryCount, 0);
+    EXPECT_EQ(task(2).receivedBytes, kBigSize);
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"big-setup.exe")), packageBytes(2));
+    EXPECT_EQ(rangesOf(fileRequests(2)),
+              (std::vector<std::string>{"bytes=0-0", kBigRange, "bytes=3000000-" + std::to_string(kBigSize - 1)}));
+    const auto w = waits();
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_EQ(w[0].milliseconds, 500u);
+    EXPECT_EQ(w[0].retryCount, 1);
+    EXPECT_EQ(w[0].receivedBytes, 3000000);
+}
+
+TEST_F(DownloadEngine, DropWithoutRangeSupportStartsOverAndCorrectsProgress) {
+    ASSERT_TRUE(service.addAppFaults(2, R"([{"ignoreRange": true}, {"ignoreRange": true, "dropAfter": 3000000},
+                                            {"ignoreRange": true}])"));
+    start(2, packageMd5(2));
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"big-setup.exe")), packageBytes(2));
+    EXPECT_EQ(rangesOf(fileRequests(2)), (std::vector<std::string>{"bytes=0-0", "", ""}));
+    const auto w = waits();
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_EQ(w[0].receivedBytes, 0);  // the 3000000 dropped bytes no longer count
+    EXPECT_EQ(task(2).receivedBytes, kBigSize);
+}
+
+TEST_F(DownloadEngine, FullAnswerToARangeIsWrittenOnlyAtOffsetZero) {
+    // At offset 0 a 200 with the whole file is taken as it is.
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"ignoreRange": true}])"));
+    start(2, packageMd5(2));
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"big-setup.exe")), packageBytes(2));
+    const auto first = fileRequests(2);
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[1].status, 200);
+    EXPECT_TRUE(waits().empty());
+}
+
+TEST_F(DownloadEngine, FullAnswerToARangeAboveZeroRewinds) {
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"dropAfter": 3000000}, {"ignoreRange": true}])"));
+    start(2, packageMd5(2));
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"big-setup.exe")), packageBytes(2));
+    EXPECT_EQ(rangesOf(fileRequests(2)), (std::vector<std::string>{"bytes=0-0", kBigRange,
+                                                                    "bytes=3000000-" + std::to_string(kBigSize - 1),
+                                                                    kBigRange}));
+    const auto w = waits();
+    ASSERT_EQ(w.size(), 2u);
+    EXPECT_EQ(w[0].receivedBytes, 3000000);
+    EXPECT_EQ(w[1].receivedBytes, 0);
+}
+
+TEST_F(DownloadEngine, PartialAnswerStartingElsewhereIsNeverWrittenAtTheAskedOffset) {
+    // Asked for 3000000-, the server answers 206 from 1000000: writing it at 3000000 would corrupt the file.
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"dropAfter": 3000000}, {"rangeStart": 1000000}])"));
+    start(2, packageMd5(2));
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    EXPECT_TRUE(task(2).md5Ok);
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"big-setup.exe")), packageBytes(2));
+    const auto requests = fileRequests(2);
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[3].range, kBigRange);
+    const auto w = waits();
+    ASSERT_EQ(w.size(), 2u);
+    EXPECT_EQ(w[1].receivedBytes, 0);
+}
+
+TEST_F(DownloadEngine, ShortPartialAnswerIsFollowedByARequestForTheRest) {
+    // Asked for the whole file, the server sends a complete answer for its first 40000 bytes only;
+    // its Content-Range says the file goes on, so the rest is asked for at once.
+    const std::string head = packageBytes(1).substr(0, 40000);
+    ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 206, "contentType": "application/octet-stream", "bodyBase64": ")" +
+                                            base64(head) + R"(", "headers": {"Content-Range": "bytes 0-39999/102400"}}])"));
+    start(1, packageMd5(1));
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Completed);
+    EXPECT_TRUE(task(1).md5Ok);
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"small-setup.exe")), packageBytes(1));
+    EXPECT_EQ(rangesOf(fileRequests(1)), (std::vector<std::string>{"bytes=0-0", "bytes=0-102399", "bytes=40000-102399"}));
+    EXPECT_TRUE(waits().empty());  // not a failed attempt
+}
+
+TEST_F(DownloadEngine, SizeOverstatedByTheProbeLeavesNoPaddedTail) {
+    ASSERT_TRUE(service.addAppFaults(1, R"([{"headers": {"Content-Range": "bytes 0-0/200000"}}])"));
+    start(1, packageMd5(1));
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Completed);
+    EXPECT_TRUE(task(1).md5Ok);
+    EXPECT_EQ(task(1).totalBytes, kSmallSize);
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"small-setup.exe")), packageBytes(1));
+    EXPECT_EQ(rangesOf(fileRequests(1)), (std::vector<std::string>{"bytes=0-0", "bytes=0-199999"}));
+}
+
+TEST_F(DownloadEngine, ServerErrorsAreRetriedAndTheirBodiesNeverWritten) {
+    ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 500, "bodySize": 5000}, {"status": 503, "bodySize": 70000},
+                                            {"status": 429}, {"status": 408, "bodySize": 1000}])"));
+    start(1, packageMd5(1));
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Completed);
+    EXPECT_TRUE(task(1).md5Ok);
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"small-setup.exe")), packageBytes(1));
+    std::vector<int32_t> statuses;
+    for (const auto& r : fileRequests(1)) statuses.push_back(r.status);
+    EXPECT_EQ(statuses, (std::vector<int32_t>{206, 500, 503, 429, 408, 206}));
+    const auto w = waits();
+    EXPECT_EQ(millisecondsOf(w, WaitReason::Retry), (std::vector<uint32_t>{500, 1000, 1500, 2000}));
+    for (size_t i = 0; i < w.size(); ++i) {
+        EXPECT_EQ(w[i].retryCount, static_cast<int32_t>(i + 1));
+        EXPECT_EQ(w[i].receivedBytes, 0);
+    }
+    EXPECT_EQ(task(1).retryCount, 0);
+}
+
+TEST_F(DownloadEngine, ExpiredRedirectTargetSendsTheNextAttemptBackToTheDownloadUrl) {
+    ASSERT_TRUE(service.expireTargets(1, 1));
+    start(1, packageMd5(1));
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Completed);
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"small-setup.exe")), packageBytes(1));
+    std::vector<std::pair<std::string, int32_t>> trail;
+    for (const auto& r : service.requests()) trail.emplace_back(r.path, r.status);
+    const std::string download = "/api/client/download/1?channel=test";
+    const std::string file = "/files/1/small-setup.exe?ticket=";
+    EXPECT_EQ(trail, (std::vector<std::pair<std::string, int32_t>>{
+                         {download, 302}, {file + "1", 206},  // the probe uses the first ticket
+                         {file + "1", 403},                    // the cached target has expired
+                         {download, 302}, {file + "2", 206}}));
+    EXPECT_EQ(millisecondsOf(waits(), WaitReason::Retry), std::vector<uint32_t>{500});
+}
+
+TEST_F(DownloadEngine, ThirteenFailedAttemptsEndInServiceTrouble) {
+    ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 503, "repeat": 13}])"));
+    start(1, packageMd5(1));
+    ASSERT_TRUE(finish(1));
+    const TaskSnapshot t = task(1);
+    EXPECT_EQ(t.state, Failed);
+    EXPECT_EQ(t.errorText, ServiceTroubleMessage);
+    EXPECT_EQ(fileRequests(1).size(), 14u);  // the probe and 13 attempts
+    const auto w = waits();
+    EXPECT_EQ(millisecondsOf(w, WaitReason::Retry),
+              (std::vector<uint32_t>{500, 1000, 1500, 2000, 2500, 3000, 3500, 4000, 4000, 4000, 4000, 4000}));
+    std::vector<int32_t> counts;
+    for (const auto& wait : w) counts.push_back(wait.retryCount);
+    EXPECT_EQ(counts, (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    expectEndsWith(messages(), WM_QB_DOWNLOAD_FAILED, 1);
+}
+
+TEST_F(DownloadEngine, ProbesAreRetriedFiveTimes) {
+    ASSERT_TRUE(service.addPathFaults("/api/client/download/1", R"([{"status": 502, "body": "", "repeat": 4}])"));
+    start(1, packageMd5(1));
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Completed);
+    EXPECT_EQ(millisecondsOf(waits(), WaitReason::Probe), (std::vector<uint32_t>{500, 500, 500, 500}));
+
+    ASSERT_TRUE(service.reset());
+    ASSERT_TRUE(service.addPathFaults("/api/client/download/2", R"([{"status": 502, "body": "", "repeat": 5}])"));
+    start(2);
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Failed);
+    EXPECT_EQ(task(2).errorText, ServiceTroubleMessage);
+    EXPECT_TRUE(fileRequests(2).empty());
+}
+
+TEST_F(DownloadEngine, HtmlPageAnsweringTheProbeFails) {
+    ASSERT_TRUE(service.addPathFaults("/api/client/download/1", R"([{"html": true}])"));
+    start(1);
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Failed);
+    EXPECT_EQ(task(1).errorText, ServiceTroubleMessage);
+    EXPECT_TRUE(folderFiles().empty());
+    expectEndsWith(messages(), WM_QB_DOWNLOAD_FAILED, 1);
+}
+
+TEST_F(DownloadEngine, ContentThatIsNeitherInstallerNorArchiveFailsAndIsDeleted) {
+    start(6);
+    ASSERT_TRUE(finish(6));
+    EXPECT_EQ(task(6).state, Failed);
+    EXPECT_EQ(task(6).errorText, ServiceTroubleMessage);
+    EXPECT_TRUE(folderFiles().empty());
+    expectEndsWith(messages(), WM_QB_DOWNLOAD_FAILED, 6);
+}
+
+TEST_F(DownloadEngine, ArchivesAreNamedByTheirContent) {
+    start(9, packageMd5(9));  // served as bundle.zip, but a rar archive
+    start(3, packageMd5(3));
+    start(8, packageMd5(8));
+    ASSERT_TRUE(finish(9));
+    ASSERT_TRUE(finish(3));
+    ASSERT_TRUE(finish(8));
+    for (int32_t app : {3, 8, 9}) {
+        EXPECT_EQ(task(app).state, Completed) << app;
+        EXPECT_TRUE(task(app).isArchive) << app;
+        EXPECT_FALSE(manager().install(app)) << app;
+        EXPECT_EQ(task(app).state, Completed) << app;
+    }
+    EXPECT_EQ(folderFiles(), (std::vector<std::wstring>{L"bundle.rar", L"portable.zip", L"tools.7z"}));
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"bundle.rar")), packageBytes(9));
+}
+
+TEST_F(DownloadEngine, WindowsInstallerPackagesAreInstallers) {
+    start(7, packageMd5(7));
+    ASSERT_TRUE(finish(7));
+    EXPECT_EQ(task(7).state, Completed);
+    EXPECT_FALSE(task(7).isArchive);
+    EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"product.msi"});
+}
+
+TEST_F(DownloadEngine, DigestMismatchCompletesButBlocksInstallation) {
+    std::string upper = packageMd5(1);
+    for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    for (const std::string& expected : {std::string(32, '0'), upper}) {
+        SCOPED_TRACE(expected);
+        start(1, expected);
+        ASSERT_TRUE(finish(1));
+        EXPECT_EQ(task(1).state, Completed);
+        EXPECT_FALSE(task(1).md5Ok);
+        EXPECT_FALSE(manager().install(1));
+        EXPECT_EQ(task(1).state, Completed);
+        manager().clearFinished();
+        ::DeleteFileW(downloaded(L"small-setup.exe").c_str());
+    }
+}
+
+TEST_F(DownloadEngine, DigestThatCannotBeComputedIsNotAVerifiedDigest) {
+    ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 503}])"));
+    holdRetryWaits(true);
+    start(1, packageMd5(1));
+    ASSERT_TRUE(waitUntilHeld());
+    // Another writer keeps the partial file open, so it cannot be read for the digest.
+    qb::UniqueHandle writer(::CreateFileW(downloaded(L"small-setup.exe.part").c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(writer.valid());
+    letGo();
+    ASSERT_TRUE(finish(1));
+    writer.reset();
+    EXPECT_EQ(task(1).state, Completed);
+    EXPECT_FALSE(task(1).md5Ok);
+    EXPECT_FALSE(manager().install(1));
+}
+
+TEST_F(DownloadEngine, CancelDuringTransferEndsTheJobAtOnce) {
+    TrickleServer slow(64LL << 20, 16384, 5);  // about 3 MB/s for 64 MiB
+    ASSERT_TRUE(slow.listening());
+    manager().startDownload(1, L"慢速", slow.url(), "", 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (task(1).receivedBytes < 200000 && std::chrono::steady_clock::now() < deadline) ::Sleep(5);
+    ASSERT_GE(task(1).receivedBytes, 200000);
+    messages();
+    const auto cancelledAt = std::chrono::steady_clock::now();
+    manager().cancel(1);
+    ASSERT_TRUE(finish(1, 5000));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - cancelledAt);
+    EXPECT_LT(took.count(), 150);
+    const TaskSnapshot t = task(1);
+    EXPECT_EQ(t.state, Cancelled);
+    EXPECT_LT(t.receivedBytes, 64LL << 20);
+    EXPECT_EQ(messages(), std::vector<PostedMessage>{(PostedMessage{WM_QB_REFRESH, 0})});
+    EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"setup.exe.part"});  // kept until cleared
+}
+
+TEST_F(DownloadEngine, CancelDuringARetryWaitEndsTheJobWithinATick) {
+    ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 503}])"));
+    holdRetryWaits(true);
+    start(1);
+    ASSERT_TRUE(waitUntilHeld());
+    messages();
+    const auto cancelledAt = std::chrono::steady_clock::now();
+    manager().cancel(1);
+    ASSERT_TRUE(finish(1, 5000));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - cancelledAt);
+    EXPECT_LT(took.count(), 200);
+    EXPECT_EQ(task(1).state, Cancelled);
+    EXPECT_EQ(messages(), std::vector<PostedMessage>{(PostedMessage{WM_QB_REFRESH, 0})});
+    EXPECT_EQ(fileRequests(1).size(), 2u);
+}
+
+TEST_F(DownloadEngine, SevenTasksNeverHaveMoreThanSixRequestsInFlight) {
+    const int32_t apps[] = {1, 2, 3, 4, 5, 7, 8};
+    for (int32_t app : apps) ASSERT_TRUE(service.addAppFaults(app, R"([{"delayMs": 400}])"));
+    for (int32_t app : apps) start(app, packageMd5(app));
+    for (int32_t app : apps) ASSERT_TRUE(finish(app)) << app;
+    int64_t maxInFlight = -1;
+    service.requests(0, &maxInFlight);
+    EXPECT_EQ(maxInFlight, 6);
+    for (int32_t app : apps) {
+        EXPECT_EQ(task(app).state, Completed) << app;
+        EXPECT_TRUE(task(app).md5Ok) << app;
+    }
+    // Both packages are called setup.exe: the one named second gets a number, and neither replaced the other.
+    EXPECT_EQ(folderFiles(), (std::vector<std::wstring>{L"big-setup.exe", L"portable.zip", L"product.msi",
+                                                        L"setup (2).exe", L"setup.exe", L"small-setup.exe",
+                                                        L"tools.7z"}));
+    const std::string first = qbtest::readFileBytes(downloaded(L"setup.exe"));
+    const std::string second = qbtest::readFileBytes(downloaded(L"setup (2).exe"));
+    EXPECT_TRUE((first == packageBytes(4) && second == packageBytes(5)) ||
+                (first == packageBytes(5) && second == packageBytes(4)));
+}
+
+TEST_F(DownloadEngine, SameNamedPackageLaterNeverReplacesTheFirst) {
+    start(4, packageMd5(4));
+    ASSERT_TRUE(finish(4));
+    start(5, packageMd5(5));
+    ASSERT_TRUE(finish(5));
+    EXPECT_EQ(task(4).state, Completed);
+    EXPECT_EQ(task(5).state, Completed);
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"setup.exe")), packageBytes(4));
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"setup (2).exe")), packageBytes(5));
+}
+
+TEST_F(DownloadEngine, FolderThatCannotHoldTheFileFailsWithoutTheServiceMessage) {
+    setDownloadDirOverride(folder + L"\\missing\\deeper");
+    start(1);
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Failed);
+    EXPECT_EQ(task(1).errorText, L"无法创建下载文件");
+    const auto posts = messages();
+    EXPECT_EQ(posts.back(), (PostedMessage{WM_QB_REFRESH, 0}));
+    EXPECT_FALSE(posted(posts, WM_QB_DOWNLOAD_FAILED));
+    EXPECT_FALSE(posted(posts, WM_QB_DOWNLOAD_DONE));
+}
+
+TEST_F(DownloadEngine, OtherClientErrorsFailAtOnce) {
+    ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 400}])"));
+    start(1);
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Failed);
+    EXPECT_EQ(task(1).errorText, ServiceTroubleMessage);
+    EXPECT_TRUE(waits().empty());
+    EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"small-setup.exe.part"});
+}
+
+}  // namespace

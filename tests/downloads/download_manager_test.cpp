@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include "app/messages.h"
+#include "download_fixture.h"
+#include "support/test_support.h"
+
+namespace {
+
+using DownloadManagerTest = DownloadTest;
+
+const PostedMessage kRefresh{WM_QB_REFRESH, 0};
+
+TEST_F(DownloadManagerTest, StartingABusyTaskChangesNothing) {
+    ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 503}])"));
+    holdRetryWaits(true);
+    start(1);
+    ASSERT_TRUE(waitUntilHeld());
+    messages();
+    start(1);
+    EXPECT_TRUE(messages().empty());
+    EXPECT_EQ(task(1).state, Downloading);
+    EXPECT_EQ(task(1).retryCount, 1);  // still the first task
+    EXPECT_EQ(fileRequests(1).size(), 2u);
+}
+
+TEST_F(DownloadManagerTest, StartingAFinishedTaskReplacesItWithAFreshOne) {
+    start(1, std::string(32, '0'));
+    ASSERT_TRUE(finish(1));
+    ASSERT_EQ(task(1).state, Completed);
+    ASSERT_FALSE(task(1).md5Ok);
+
+    ASSERT_TRUE(service.addAppFaults(1, R"([{"delayMs": 300}])"));
+    start(1);
+    const TaskSnapshot fresh = task(1);
+    EXPECT_EQ(fresh.state, Downloading);
+    EXPECT_TRUE(fresh.md5Ok);
+    EXPECT_EQ(fresh.receivedBytes, 0);
+    EXPECT_EQ(fresh.retryCount, 0);
+    EXPECT_EQ(fresh.name, L"应用1");
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Completed);
+}
+
+TEST_F(DownloadManagerTest, CancelOnlyActsOnBusyDownloads) {
+    start(1);
+    ASSERT_TRUE(finish(1));
+    messages();
+    manager().cancel(1);   // completed
+    manager().cancel(42);  // no task
+    EXPECT_EQ(task(1).state, Completed);
+    EXPECT_TRUE(messages().empty());
+
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"status": 503}])"));
+    holdRetryWaits(true);
+    start(2);
+    ASSERT_TRUE(waitUntilHeld());
+    messages();
+    manager().cancel(2);
+    manager().cancel(2);
+    EXPECT_EQ(messages(), std::vector<PostedMessage>{kRefresh});
+    EXPECT_EQ(task(2).state, Cancelled);
+}
+
+TEST_F(DownloadManagerTest, ClearFinishedRemovesFinishedTasksAndOnlyTheirPartialFiles) {
+    start(1);  // completed
+    ASSERT_TRUE(finish(1));
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"status": 400}])"));
+    start(2);  // failed, partial file left
+    ASSERT_TRUE(finish(2));
+    ASSERT_TRUE(service.addAppFaults(3, R"([{}, {"status": 503}])"));
+    ASSERT_TRUE(service.addAppFaults(4, R"([{}, {"status": 503}])"));
+    holdRetryWaits(true);
+    start(3);  // cancelled in a retry wait
+    ASSERT_TRUE(waitUntilHeld());
+    manager().cancel(3);
+    ASSERT_TRUE(finish(3));
+    start(4);  // still downloading
+    ASSERT_TRUE(waitUntilHeld());
+    ASSERT_EQ(folderFiles(), (std::vector<std::wstring>{L"big-setup.exe.part", L"portable.zip.part",
+                                                        L"setup.exe.part", L"small-setup.exe"}));
+    messages();
+
+    manager().clearFinished();
+    EXPECT_EQ(folderFiles(), (std::vector<std::wstring>{L"setup.exe.part", L"small-setup.exe"}));
+    const auto left = manager().snapshot();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left.begin()->first, 4);
+    EXPECT_EQ(messages(), std::vector<PostedMessage>{kRefresh});
+
+    manager().clearFinished();  // nothing finished: still announced
+    EXPECT_EQ(messages(), std::vector<PostedMessage>{kRefresh});
+    EXPECT_EQ(manager().snapshot().size(), 1u);
+}
+
+TEST_F(DownloadManagerTest, SnapshotIsOrderedByAppId) {
+    EXPECT_TRUE(manager().snapshot().empty());
+    for (int32_t app : {7, 1, 4}) start(app);
+    std::vector<int32_t> ids;
+    for (const auto& entry : manager().snapshot()) {
+        ids.push_back(entry.first);
+        EXPECT_EQ(entry.second.appId, entry.first);
+    }
+    EXPECT_EQ(ids, (std::vector<int32_t>{1, 4, 7}));
+    for (int32_t app : {7, 1, 4}) ASSERT_TRUE(finish(app));
+}
+
+TEST_F(DownloadManagerTest, SpeedSamplesAcrossATickWrapAndARewind) {
+    // The first transfer drops after 1000000 bytes and keeps them; the second, asked for the rest,
+    // gets the whole file instead, so the position rewinds to 0.
+    ASSERT_TRUE(service.addAppFaults(2, R"([{"delayMs": 300}, {"dropAfter": 1000000}, {"ignoreRange": true}])"));
+    holdRetryWaits(true);
+    start(2);
+    const uint32_t t0 = 0xFFFFFF00u;  // 256 ms before the tick count wraps
+    manager().updateSpeedsAt(t0);     // the first sample only records
+    EXPECT_EQ(task(2).speed, 0u);
+    ASSERT_TRUE(waitUntilHeld());
+    ASSERT_EQ(task(2).receivedBytes, 1000000);
+    messages();
+
+    manager().updateSpeedsAt(t0 + 200);  // too soon: skipped, nothing posted
+    EXPECT_EQ(task(2).speed, 0u);
+    EXPECT_TRUE(messages().empty());
+
+    manager().updateSpeedsAt(t0 + 1000);  // one second across the wrap
+    EXPECT_EQ(task(2).speed, 1000000u);
+    EXPECT_EQ(messages(), std::vector<PostedMessage>{kRefresh});
+
+    letGo();
+    ASSERT_TRUE(waitUntilHeld());
+    ASSERT_EQ(task(2).receivedBytes, 0);
+    messages();
+    manager().updateSpeedsAt(t0 + 1500);  // fewer bytes than before: 0, never negative
+    EXPECT_EQ(task(2).speed, 0u);
+    EXPECT_EQ(messages(), std::vector<PostedMessage>{kRefresh});
+}
+
+TEST_F(DownloadManagerTest, InstallRefusesWhatIsNotAVerifiedInstaller) {
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"status": 400}])"));
+    start(2);  // failed
+    ASSERT_TRUE(finish(2));
+    ASSERT_TRUE(service.addAppFaults(4, R"([{}, {"status": 503}])"));
+    ASSERT_TRUE(service.addAppFaults(5, R"([{}, {"status": 503}])"));
+    holdRetryWaits(true);
+    start(4);  // cancelled
+    ASSERT_TRUE(waitUntilHeld());
+    manager().cancel(4);
+    ASSERT_TRUE(finish(4));
+    start(5);  // downloading
+    ASSERT_TRUE(waitUntilHeld());
+    messages();
+    for (int32_t app : {2, 4, 5, 99}) {
+        const uint32_t before = task(app).state;
+        EXPECT_FALSE(manager().install(app)) << app;
+        EXPECT_EQ(task(app).state, before) << app;
+    }
+    EXPECT_TRUE(messages().empty());
+}
+
+TEST_F(DownloadManagerTest, InstallOfAVanishedPackageFailsWithTheServiceMessage) {
+    start(1, packageMd5(1));
+    ASSERT_TRUE(finish(1));
+    ASSERT_EQ(task(1).state, Completed);
+    ASSERT_TRUE(::DeleteFileW(downloaded(L"small-setup.exe").c_str()));
+    messages();
+    EXPECT_FALSE(manager().install(1));
+    EXPECT_EQ(task(1).state, Failed);
+    EXPECT_EQ(task(1).errorText, ServiceTroubleMessage);
+    EXPECT_EQ(messages(), (std::vector<PostedMessage>{kRefresh, {WM_QB_DOWNLOAD_FAILED, 1}}));
+}
+
+}  // namespace
