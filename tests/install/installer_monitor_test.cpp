@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <climits>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/messages.h"
+#include "downloads/download_manager.h"
+#include "install/installer_monitor.h"
+#include "install/uninstall_snapshot.h"
+#include "support/message_window.h"
+#include "support/registry_support.h"
+#include "support/test_support.h"
+
+namespace {
+
+using qbtest::kUninstallPath;
+using qbtest::kWow64UninstallPath;
+
+// The packages tests/installers/CMakeLists.txt builds, with the keys and names it gives them.
+constexpr wchar_t kNothingOk[] = L"qbti-nothing-ok.exe";          // registers nothing, exit 0
+constexpr wchar_t kNothingCancel[] = L"qbti-nothing-cancel.exe";  // registers nothing, exit 1602
+constexpr wchar_t kHkcuInstaller[] = L"qbti-hkcu.exe";
+constexpr wchar_t kHkcuKey[] = L"QbTestHkcu";
+constexpr wchar_t kHkcuName[] = L"Qb \x6D4B\x8BD5 \x7528\x6237\x7EA7";
+constexpr wchar_t kNsisPackage[] = L"qb-nsis-setup.exe";
+constexpr wchar_t kNsisKey[] = L"QbTestNsis";
+constexpr wchar_t kNsisName[] = L"Qb \x661F\x6CB3\x7B14\x8BB0";
+constexpr wchar_t kMsiPackage[] = L"qb-ledger.msi";
+constexpr wchar_t kMsiName[] = L"Qb Test Ledger";
+
+constexpr wchar_t kListedKey[] = L"QbTestAlreadyListed";
+constexpr DWORD kNever = ULONG_MAX;
+
+std::wstring package(const wchar_t* file) { return qbtest::exeFolder() + L"\\installers\\" + file; }
+
+std::shared_ptr<Task> installingTask(const std::wstring& name, const std::wstring& filePath) {
+    auto task = std::make_shared<Task>();
+    task->appId = 7;
+    task->name = name;
+    task->filePath = filePath;
+    task->state = Installing;
+    return task;
+}
+
+// Runs a command line to its end; the exit code, or -1 when it could not start.
+long runAndWait(std::wstring commandLine) {
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
+    ::WaitForSingleObject(pi.hProcess, 120000);
+    DWORD code = 0;
+    ::GetExitCodeProcess(pi.hProcess, &code);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return static_cast<long>(code);
+}
+
+// Product codes (LM32\ keys) of the test MSI still registered.
+std::vector<std::wstring> registeredMsiProducts() {
+    std::vector<std::wstring> codes;
+    for (const std::wstring& key : TakeUninstallSnapshot().keys) {
+        if (key.rfind(L"LM32\\", 0) != 0) continue;
+        const std::wstring code = key.substr(5);
+        if (qbtest::readDisplayName(HKEY_LOCAL_MACHINE, kWow64UninstallPath, code) == kMsiName) codes.push_back(code);
+    }
+    return codes;
+}
+
+void uninstallMsiProducts() {
+    for (const std::wstring& code : registeredMsiProducts()) runAndWait(L"msiexec.exe /x " + code + L" /qn");
+}
+
+// The waits the monitor asked for, on a clock of their own that only those waits move.
+class FakeClock {
+public:
+    void wait(DWORD ms) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        waits_.push_back(ms);
+        now_ += ms;
+    }
+    DWORD now() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return now_;
+    }
+    std::vector<DWORD> waits() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return waits_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<DWORD> waits_;
+    DWORD now_ = 0;
+};
+
+class InstallerMonitorTest : public ::testing::Test {
+protected:
+    void SetUp() override { DownloadManager::instance().mainWindow = window_.handle(); }
+    void TearDown() override { DownloadManager::instance().mainWindow = nullptr; }
+
+    // The hooks hold their own references, so a monitor thread that outlives a failed test is harmless.
+    InstallerMonitorHooks recordingHooks() {
+        InstallerMonitorHooks hooks;
+        hooks.wait = [clock = clock_](DWORD ms) { clock->wait(ms); };
+        return hooks;
+    }
+
+    // Starts the monitor thread and waits for its one refresh, closing any message box the shell
+    // shows from that thread as a user would. False when no refresh came within a minute.
+    bool runMonitor(const std::shared_ptr<Task>& task, InstallerMonitorHooks hooks) {
+        if (!startInstallerThread(task, std::move(hooks))) return false;
+        WPARAM wParam = 1;
+        LPARAM lParam = 1;
+        bool refreshed = false;
+        for (int slice = 0; slice < 300 && !refreshed; ++slice) {
+            refreshed = window_.waitFor(WM_QB_REFRESH, 200, &wParam, &lParam);
+            if (!refreshed) closeMessageBoxes();
+        }
+        if (!refreshed) return false;
+        EXPECT_EQ(wParam, 0u);
+        EXPECT_EQ(lParam, 0);
+        ::Sleep(200);
+        return !window_.takePosted(WM_QB_REFRESH);
+    }
+
+    static void closeMessageBoxes() {
+        ::EnumWindows(
+            [](HWND w, LPARAM) -> BOOL {
+                DWORD pid = 0;
+                ::GetWindowThreadProcessId(w, &pid);
+                wchar_t cls[16] = {};
+                ::GetClassNameW(w, cls, 16);
+                if (pid == ::GetCurrentProcessId() && std::wstring(cls) == L"#32770")
+                    ::PostMessageW(w, WM_COMMAND, IDOK, 0);
+                return TRUE;
+            },
+            0);
+    }
+
+    qbtest::MessageWindow window_;
+    std::shared_ptr<FakeClock> clock_ = std::make_shared<FakeClock>();
+};
+
+// A real installer process; the registration appears (or not) on the monitor's own clock, so the
+// re-check schedule is exact without sleeping through it.
+TEST_F(InstallerMonitorTest, RechecksEveryTwoSecondsUntilTheRegistrationAppears) {
+    struct Case {
+        const wchar_t* installer;
+        DWORD registerAtMs;  // on the monitor's clock, 0 = right after the installer exits
+        uint32_t verdict;
+        size_t waits;
+    };
+    const Case cases[] = {
+        {kNothingOk, 5000, Installed, 3},  {kNothingOk, 0, Installed, 0},          {kNothingOk, 18000, Installed, 9},
+        {kNothingOk, 18001, Completed, 9}, {kNothingOk, kNever, Completed, 9},      {kNothingCancel, 4000, Installed, 2},
+        {kNothingCancel, 4001, InstallCancelled, 2}, {kNothingCancel, kNever, InstallCancelled, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.installer << " registering at " << c.registerAtMs);
+        clock_ = std::make_shared<FakeClock>();
+        auto tree = std::make_shared<qbtest::ScratchRegistry>();
+        auto snapshots = std::make_shared<int>(0);
+        InstallerMonitorHooks hooks = recordingHooks();
+        hooks.takeSnapshot = [tree, snapshots, clock = clock_, registerAt = c.registerAtMs] {
+            // Only snapshots after the first one can see the installer's registration.
+            if ((*snapshots)++ > 0 && clock->now() >= registerAt)
+                qbtest::writeUninstallEntry(tree->user(), kUninstallPath, L"QbLate", L"Qb Late");
+            return takeUninstallSnapshotUnder({tree->machine(), tree->user()});
+        };
+        auto task = installingTask(L"Qb Late", package(c.installer));
+        ASSERT_TRUE(runMonitor(task, std::move(hooks)));
+        EXPECT_EQ(task->state.load(), c.verdict);
+        EXPECT_EQ(clock_->waits(), std::vector<DWORD>(c.waits, 2000));
+    }
+}
+
+TEST_F(InstallerMonitorTest, AlreadyListedAppIsInstalledWithoutRechecks) {
+    ASSERT_TRUE(qbtest::writeUninstallEntry(HKEY_CURRENT_USER, kUninstallPath, kListedKey, L"Qb Listed App 2.0"));
+    auto task = installingTask(L"qb listed app", package(kNothingCancel));
+    EXPECT_TRUE(runMonitor(task, recordingHooks()));
+    EXPECT_EQ(task->state.load(), static_cast<uint32_t>(Installed));
+    EXPECT_TRUE(clock_->waits().empty());
+    EXPECT_TRUE(qbtest::deleteUninstallEntry(HKEY_CURRENT_USER, kUninstallPath, kListedKey));
+}
+
+TEST_F(InstallerMonitorTest, MissingPackageLeavesTheTaskCompleted) {
+    const std::wstring dir = qbtest::makeScratchDir(L"monitor");
+    auto task = installingTask(L"Qb Gone", dir + L"\\gone-setup.exe");
+    EXPECT_TRUE(runMonitor(task, recordingHooks()));
+    EXPECT_EQ(task->state.load(), static_cast<uint32_t>(Completed));
+    EXPECT_TRUE(clock_->waits().empty());
+    qbtest::removeTree(dir);
+}
+
+TEST_F(InstallerMonitorTest, UserOnlyRegistrationIsInstalled) {
+    qbtest::deleteUninstallEntry(HKEY_CURRENT_USER, kUninstallPath, kHkcuKey);
+    auto task = installingTask(L"Qb Unrelated Name", package(kHkcuInstaller));
+    EXPECT_TRUE(runMonitor(task, recordingHooks()));
+    EXPECT_EQ(task->state.load(), static_cast<uint32_t>(Installed));
+    EXPECT_TRUE(clock_->waits().empty());
+    EXPECT_EQ(qbtest::readDisplayName(HKEY_CURRENT_USER, kUninstallPath, kHkcuKey), kHkcuName);
+    EXPECT_FALSE(qbtest::uninstallEntryExists(HKEY_LOCAL_MACHINE, kUninstallPath, kHkcuKey, KEY_WOW64_64KEY));
+    EXPECT_FALSE(qbtest::uninstallEntryExists(HKEY_LOCAL_MACHINE, kUninstallPath, kHkcuKey, KEY_WOW64_32KEY));
+    EXPECT_TRUE(qbtest::deleteUninstallEntry(HKEY_CURRENT_USER, kUninstallPath, kHkcuKey));
+}
+
+TEST_F(InstallerMonitorTest, NsisPackageInstallsForTheCurrentUser) {
+    if (!qbtest::fileExists(package(kNsisPackage))) GTEST_SKIP() << "the NSIS package was not built (makensis)";
+    const std::wstring installDir = qbtest::environment(L"LOCALAPPDATA") + L"\\Programs\\" + kNsisKey;
+    qbtest::deleteUninstallEntry(HKEY_CURRENT_USER, kUninstallPath, kNsisKey);
+    qbtest::removeTree(installDir);
+
+    auto task = installingTask(kNsisName, package(kNsisPackage));
+    EXPECT_TRUE(runMonitor(task, recordingHooks()));
+    EXPECT_EQ(task->state.load(), static_cast<uint32_t>(Installed));
+    EXPECT_TRUE(clock_->waits().empty());
+    EXPECT_EQ(qbtest::readDisplayName(HKEY_CURRENT_USER, kUninstallPath, kNsisKey), kNsisName);
+    EXPECT_TRUE(qbtest::fileExists(installDir + L"\\" + kNsisKey + L".exe"));
+
+    EXPECT_TRUE(qbtest::deleteUninstallEntry(HKEY_CURRENT_USER, kUninstallPath, kNsisKey));
+    qbtest::removeTree(installDir);
+}
+
+TEST_F(InstallerMonitorTest, MsiPackageRegistersInThe32BitView) {
+    if (!qbtest::fileExists(package(kMsiPackage))) GTEST_SKIP() << "the MSI package was not built (wixl)";
+    uninstallMsiProducts();
+    ASSERT_TRUE(registeredMsiProducts().empty());
+    const UninstallSnapshot before = TakeUninstallSnapshot();
+
+    auto task = installingTask(kMsiName, package(kMsiPackage));
+    EXPECT_TRUE(runMonitor(task, recordingHooks()));
+    EXPECT_EQ(task->state.load(), static_cast<uint32_t>(Installed));
+    EXPECT_TRUE(clock_->waits().empty());
+    std::vector<std::wstring> added;
+    for (const std::wstring& key : TakeUninstallSnapshot().keys) {
+        if (!before.keys.count(key)) added.push_back(key);
+    }
+    const std::vector<std::wstring> products = registeredMsiProducts();
+    ASSERT_EQ(products.size(), 1u);
+    EXPECT_EQ(added, std::vector<std::wstring>{L"LM32\\" + products[0]});
+
+    uninstallMsiProducts();
+    EXPECT_TRUE(registeredMsiProducts().empty());
+}
+
+}  // namespace
