@@ -142,6 +142,7 @@ void DownloadManager::openInFolder(int32_t appId) {
     if (!task) return;
     const std::wstring path = task->finalPath();
     if (path.empty()) return;
+    if (shellActions.showInFolder) return shellActions.showInFolder(path);
     if (PIDLIST_ABSOLUTE item = ::ILCreateFromPathW(path.c_str())) {
         ::SHOpenFolderAndSelectItems(item, 0, nullptr, 0);
         ::ILFree(item);
@@ -160,7 +161,8 @@ bool DownloadManager::install(int32_t appId) {
     }
     task->state.store(Installing);
     notifyChanged();
-    if (!startInstallerThread(task)) {
+    const bool started = shellActions.startInstaller ? shellActions.startInstaller(task) : startInstallerThread(task);
+    if (!started) {
         task->state.store(Completed);
         notifyChanged();
     }
@@ -217,6 +219,8 @@ std::map<int32_t, TaskSnapshot> DownloadManager::snapshot() {
 }
 
 void DownloadManager::setWaitFunction(WaitFunction waitFn) { waitFunction = std::move(waitFn); }
+
+void DownloadManager::setShellActions(ShellActions actions) { shellActions = std::move(actions); }
 
 void DownloadManager::wait(Task& task, WaitReason reason, uint32_t milliseconds) {
     if (waitFunction) {

@@ -78,6 +78,13 @@ enum class WaitReason { Probe, Retry };
 // Waits, or stops early once the task is cancelled. Tests replace it to record the schedule.
 using WaitFunction = std::function<void(Task& task, WaitReason reason, uint32_t milliseconds)>;
 
+// What the manager asks of the shell. Empty members mean the real thing (Explorer with the file
+// selected, the installer monitor's thread); tests replace them so that no window or installer opens.
+struct ShellActions {
+    std::function<void(const std::wstring& path)> showInFolder;
+    std::function<bool(const std::shared_ptr<Task>& task)> startInstaller;
+};
+
 class DownloadManager {
 public:
     static DownloadManager& instance();
@@ -104,6 +111,7 @@ public:
     void setWaitFunction(WaitFunction wait);
     // The real wait: 100 ms sleeps that stop as soon as the task is cancelled.
     static void sleepUnlessCancelled(Task& task, uint32_t milliseconds);
+    void setShellActions(ShellActions actions);
     void updateSpeedsAt(uint32_t tick);
     // Waits for the job thread of an app's current task; true when it has ended.
     bool waitForJob(int32_t appId, DWORD milliseconds);
@@ -132,4 +140,5 @@ private:
     std::mutex namesMutex;
     std::multimap<std::wstring, std::weak_ptr<Task>> claimedPaths;  // upper-cased path -> owner
     WaitFunction waitFunction;
+    ShellActions shellActions;
 };

@@ -66,6 +66,7 @@ void DownloadTest::TearDown() {
     }
     manager().clearFinished();
     manager().setWaitFunction(nullptr);
+    manager().setShellActions({});
     manager().mainWindow.store(nullptr);
     if (window) ::DestroyWindow(window);
     setDownloadDirOverride(L"");

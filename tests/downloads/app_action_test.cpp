@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include "app/app_state.h"
+#include "app/messages.h"
+#include "download_fixture.h"
+#include "downloads/app_action.h"
+#include "json/json.h"
+#include "service/catalogue.h"
+#include "support/test_support.h"
+
+namespace {
+
+TEST(DownloadUrl, ChannelIsPercentEncoded) {
+    struct Case {
+        const wchar_t* server;
+        int32_t id;
+        const wchar_t* channel;
+        const char* url;
+    };
+    const Case cases[] = {
+        {L"https://s", 7, L"default", "https://s/api/client/download/7?channel=default"},
+        {L"https://s", 7, L"a b/c", "https://s/api/client/download/7?channel=a%20b%2Fc"},
+        {L"https://s", 7, L"渠道", "https://s/api/client/download/7?channel=%E6%B8%A0%E9%81%93"},
+        {L"https://s", 7, L"", "https://s/api/client/download/7?channel="},
+        {L"https://s", 7, L"Az09-._~+&=%", "https://s/api/client/download/7?channel=Az09-._%7E%2B%26%3D%25"},
+        {L"https://s/", 12, L"x", "https://s//api/client/download/12?channel=x"},
+        {L"http://h:81", -3, L"x", "http://h:81/api/client/download/-3?channel=x"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(downloadUrlFor(c.server, c.id, c.channel), c.url) << c.channel;
+}
+
+class AppAction : public DownloadTest {
+protected:
+    void SetUp() override {
+        DownloadTest::SetUp();
+        appState().config.server = service.base();
+        appState().config.channel = L"测试 a~b";
+        clearToast();
+        ShellActions actions;
+        actions.showInFolder = [this](const std::wstring& path) { shownFiles.push_back(path); };
+        actions.startInstaller = [this](const std::shared_ptr<Task>& task) {
+            installers.push_back(task);
+            task->state.store(installerVerdict);
+            return true;
+        };
+        manager().setShellActions(actions);
+    }
+    void TearDown() override {
+        for (const auto& t : installers) t->state.store(Completed);  // let clearFinished take them
+        installers.clear();
+        appState().config = AppConfig();
+        DownloadTest::TearDown();
+    }
+
+    AppInfo record(int32_t id, const std::string& md5) {
+        AppInfo app;
+        app.id = id;
+        app.name = L"测试应用" + std::to_wstring(id);
+        app.hasPackage = true;
+        app.packageSize = 4096;
+        app.md5 = md5;
+        return app;
+    }
+    void clearToast() {
+        appState().toastText = kUntouched;
+        appState().toastKind = -1;
+    }
+    void expectToast(const std::wstring& text, int kind) {
+        EXPECT_EQ(appState().toastText, text);
+        EXPECT_EQ(appState().toastKind, kind);
+        clearToast();
+    }
+    size_t reportsFor(int32_t appId) {
+        size_t n = 0;
+        for (const auto& r : service.reports()) {
+            const json::Value* id = r->find("appId");
+            const json::Value* channel = r->find("channel");
+            if (id && id->asInt(0) == appId && channel && channel->asString("") == "测试 a~b") ++n;
+        }
+        return n;
+    }
+
+    const std::wstring kUntouched = L"(no toast)";
+    std::vector<std::wstring> shownFiles;
+    std::vector<std::shared_ptr<Task>> installers;
+    TaskState installerVerdict = Installing;
+};
+
+TEST_F(AppAction, RecordsWithoutAPackageAreRefused) {
+    onAppAction(nullptr);
+    expectToast(L"该应用暂未上架安装包", ToastError);
+    AppInfo app = record(10, "");
+    app.hasPackage = false;
+    onAppAction(&app);
+    expectToast(L"该应用暂未上架安装包", ToastError);
+    EXPECT_TRUE(manager().snapshot().empty());
+}
+
+TEST_F(AppAction, FirstPressDownloadsSecondInstallsAndReports) {
+    const AppInfo app = record(1, packageMd5(1));
+    onAppAction(&app);
+    expectToast(L"开始下载：测试应用1", ToastNeutral);
+    ASSERT_TRUE(finish(1));
+    ASSERT_EQ(task(1).state, Completed);
+    const auto requests = service.requests();
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests[0].path, "/api/client/download/1?channel=%E6%B5%8B%E8%AF%95%20a%7Eb");
+
+    onAppAction(&app);
+    expectToast(L"正在打开安装向导：测试应用1", ToastSuccess);
+    ASSERT_EQ(installers.size(), 1u);
+    EXPECT_EQ(installers[0]->appId, 1);
+    EXPECT_EQ(task(1).state, Installing);
+    EXPECT_EQ(reportsFor(1), 1u);
+
+    onAppAction(&app);  // installing: nothing happens
+    expectToast(kUntouched, -1);
+    EXPECT_EQ(installers.size(), 1u);
+    EXPECT_EQ(reportsFor(1), 1u);
+}
+
+TEST_F(AppAction, CancelledInstallerCanBeStartedAgainAndAnInstalledAppDownloadsAfresh) {
+    const AppInfo app = record(1, packageMd5(1));
+    onAppAction(&app);
+    ASSERT_TRUE(finish(1));
+    installerVerdict = InstallCancelled;
+    onAppAction(&app);
+    ASSERT_EQ(task(1).state, InstallCancelled);
+    installerVerdict = Installed;
+    onAppAction(&app);
+    expectToast(L"正在打开安装向导：测试应用1", ToastSuccess);
+    EXPECT_EQ(installers.size(), 2u);
+    EXPECT_EQ(reportsFor(1), 2u);
+    ASSERT_EQ(task(1).state, Installed);
+
+    ASSERT_TRUE(service.addAppFaults(1, R"([{"delayMs": 300}])"));
+    onAppAction(&app);
+    expectToast(L"开始下载：测试应用1", ToastNeutral);
+    EXPECT_EQ(task(1).state, Downloading);
+    ASSERT_TRUE(finish(1));
+}
+
+TEST_F(AppAction, MismatchedDigestIsNeverInstalled) {
+    const AppInfo app = record(1, std::string(32, 'f'));
+    onAppAction(&app);
+    ASSERT_TRUE(finish(1));
+    onAppAction(&app);
+    expectToast(L"文件校验不一致，已禁止安装，请删除后重新下载", ToastError);
+    EXPECT_TRUE(installers.empty());
+    EXPECT_EQ(reportsFor(1), 0u);
+    EXPECT_EQ(task(1).state, Completed);
+}
+
+TEST_F(AppAction, ArchiveOpensItsFolderWhateverTheDigestSays) {
+    const AppInfo app = record(3, std::string(32, '0'));
+    onAppAction(&app);
+    ASSERT_TRUE(finish(3));
+    onAppAction(&app);
+    expectToast(L"「测试应用3」是压缩包，已保存到下载目录，解压后即可使用", ToastSuccess);
+    EXPECT_EQ(shownFiles, std::vector<std::wstring>{downloaded(L"portable.zip")});
+    EXPECT_TRUE(installers.empty());
+    EXPECT_EQ(task(3).state, Completed);
+}
+
+TEST_F(AppAction, BusyTasksAreLeftAlone) {
+    ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 503}])"));
+    holdRetryWaits(true);
+    const AppInfo app = record(1, "");
+    onAppAction(&app);
+    ASSERT_TRUE(waitUntilHeld());
+    clearToast();
+    messages();
+    onAppAction(&app);
+    expectToast(kUntouched, -1);
+    EXPECT_TRUE(messages().empty());
+    EXPECT_EQ(task(1).retryCount, 1);
+}
+
+TEST_F(AppAction, FailedDownloadIsRetriedAsANewTask) {
+    const AppInfo app = record(6, "");  // not an installer: fails
+    onAppAction(&app);
+    ASSERT_TRUE(finish(6));
+    ASSERT_EQ(task(6).state, Failed);
+    ASSERT_TRUE(service.addAppFaults(6, R"([{"delayMs": 300}])"));
+    onAppAction(&app);
+    expectToast(L"开始下载：测试应用6", ToastNeutral);
+    EXPECT_EQ(task(6).state, Downloading);
+    EXPECT_TRUE(task(6).errorText.empty());
+    ASSERT_TRUE(finish(6));
+}
+
+TEST_F(AppAction, RefusedInstallShowsNoToastAndSendsNoReport) {
+    const AppInfo app = record(1, packageMd5(1));
+    onAppAction(&app);
+    ASSERT_TRUE(finish(1));
+    ASSERT_TRUE(::DeleteFileW(downloaded(L"small-setup.exe").c_str()));
+    clearToast();
+    messages();
+    onAppAction(&app);
+    expectToast(kUntouched, -1);
+    EXPECT_EQ(reportsFor(1), 0u);
+    EXPECT_EQ(task(1).state, Failed);
+    EXPECT_EQ(messages().back(), (PostedMessage{WM_QB_DOWNLOAD_FAILED, 1}));
+}
+
+}  // namespace
