@@ -1,0 +1,72 @@
+#include "render/app_icon.h"
+
+#include "render/palette.h"
+
+namespace {
+
+constexpr uint32_t kPlaceholderPalette[5] = {0x0EA5E9, 0x06B6D4, 0x38BDF8, 0x22D3EE, 0x818CF8};
+
+// Moves every channel towards white, keeping percent of its distance from white.
+uint32_t towardsWhite(uint32_t rgb, int percent) {
+    uint32_t result = 0xFF000000;
+    for (int shift = 0; shift <= 16; shift += 8) {
+        const int v = static_cast<int>((rgb >> shift) & 0xFF);
+        result |= static_cast<uint32_t>(255 - (255 - v) * percent / 100) << shift;
+    }
+    return result;
+}
+
+bool drawDecodedIcon(Canvas& canvas, HBITMAP bitmap, const RECT& rect) {
+    gp::GpBitmap* wrapped = nullptr;
+    if (gp::GdipCreateBitmapFromHBITMAP(bitmap, nullptr, &wrapped) != Gdiplus::Ok || !wrapped) return false;
+    gp::UniqueImage image(wrapped);
+    canvas.note(gp::GdipDrawImageRectI(canvas.graphics(), image.get(), rect.left, rect.top, rect.right - rect.left,
+                                       rect.bottom - rect.top));
+    return true;
+}
+
+// The letter goes through the GDI+ context's own DC so it lands on top of the tile just filled.
+void drawLetter(Canvas& canvas, const std::wstring& letter, const RECT& rect, uint32_t rgb) {
+    HDC dc = nullptr;
+    if (gp::GdipGetDC(canvas.graphics(), &dc) != Gdiplus::Ok || !dc) return;
+    {
+        qb::SelectGuard selected(dc, canvas.font(FontIconLetter));
+        ::SetTextColor(dc, palette::text(rgb));
+        ::SetBkMode(dc, TRANSPARENT);
+        RECT box = rect;
+        ::DrawTextW(dc, letter.c_str(), -1, &box, kTextCentred);
+    }
+    gp::GdipReleaseDC(canvas.graphics(), dc);
+}
+
+}  // namespace
+
+PlaceholderColours placeholderColours(const AppInfo* app) {
+    uint32_t base = kPlaceholderPalette[0];
+    if (app) {
+        const int index = ((app->id % 5) + 5) % 5;
+        base = kPlaceholderPalette[index];
+    }
+    return {base, towardsWhite(base, 14), towardsWhite(base, 30)};
+}
+
+std::wstring placeholderLetter(const AppInfo* app) {
+    if (!app || app->name.empty()) return L"?";
+    return app->name.substr(0, 1);
+}
+
+void DrawAppIcon(PaintContext& ctx, AppInfo* app, const RECT& rect) {
+    if (app && !app->icon.empty() && app->iconState.load(std::memory_order_acquire) == IconStateNone &&
+        ctx.inputs.requestIcon) {
+        ctx.inputs.requestIcon(*app);
+    }
+    if (app && app->iconState.load(std::memory_order_acquire) == IconStateReady && app->iconBitmap &&
+        drawDecodedIcon(ctx.canvas, app->iconBitmap, rect)) {
+        return;
+    }
+    const PlaceholderColours colours = placeholderColours(app);
+    const int radius = (rect.right - rect.left) * 12 / 64;
+    FillRoundRect(ctx.canvas, rect, radius, colours.fill);
+    StrokeRoundRect(ctx.canvas, rect, radius, colours.border, 1.0f);
+    drawLetter(ctx.canvas, placeholderLetter(app), rect, colours.base);
+}

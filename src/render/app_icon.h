@@ -1,0 +1,23 @@
+#pragma once
+// The app-icon tile of cards, download rows and the completion notice.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "render/paint_context.h"
+
+struct PlaceholderColours {
+    uint32_t base;    // #RRGGBB, the letter
+    uint32_t fill;    // 0xAARRGGBB, a pale tint of base
+    uint32_t border;  // 0xAARRGGBB
+};
+
+// Colours of the letter tile: palette entry id mod 5, or the first entry without an app.
+PlaceholderColours placeholderColours(const AppInfo* app);
+// The first UTF-16 unit of the app's name, or "?".
+std::wstring placeholderLetter(const AppInfo* app);
+
+// Draws the app's decoded icon scaled into the square rect, or the letter tile while there is none;
+// asks for the icon the first time an app with an icon path is drawn.
+void DrawAppIcon(PaintContext& ctx, AppInfo* app, const RECT& rect);

@@ -1,0 +1,77 @@
+#pragma once
+// The drawing surface of one paint: a DC with GDI text and one GDI+ context on it.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "app/app_state.h"
+#include "render/gdiplus_api.h"
+#include "render/palette.h"
+
+// DrawTextW flag sets used by the painters.
+constexpr UINT kTextLeft = DT_SINGLELINE | DT_VCENTER;                                  // 0x24
+constexpr UINT kTextCentred = DT_SINGLELINE | DT_VCENTER | DT_CENTER;                   // 0x25
+constexpr UINT kTextLeftCut = DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER;             // 0x8024
+constexpr UINT kTextCentredCut = DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER | DT_CENTER;  // 0x8025
+constexpr UINT kTextPath = DT_PATH_ELLIPSIS | DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER;  // 0xC024
+constexpr UINT kTextMeasure = DT_CALCRECT | DT_SINGLELINE;                              // 0x420
+
+class Canvas {
+public:
+    // Creates the GDI+ context on dc: anti-aliased shapes, grid-fitted ClearType, bicubic images.
+    Canvas(HDC dc, const HFONT (&fonts)[kUiFontCount]);
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    HDC dc() const { return dc_; }
+    gp::GpGraphics* graphics() const { return graphics_.get(); }
+    HFONT font(UiFont f) const { return fonts_[f]; }
+    // Status of the last GDI+ call that failed; painting goes on after a failure.
+    gp::GpStatus lastStatus() const { return lastStatus_; }
+    void note(gp::GpStatus status) {
+        if (status != Gdiplus::Ok) lastStatus_ = status;
+    }
+
+    void fillRect(float x, float y, float width, float height, uint32_t argb);
+    void fillEllipse(float x, float y, float width, float height, uint32_t argb);
+    void drawEllipse(float x, float y, float width, float height, uint32_t argb, float penWidth);
+    void drawRect(float x, float y, float width, float height, uint32_t argb, float penWidth);
+    void drawLine(float x1, float y1, float x2, float y2, uint32_t argb, float penWidth);
+    void fillPath(gp::GpPath* path, uint32_t argb);
+    void drawPath(gp::GpPath* path, uint32_t argb, float penWidth);
+
+    // Text through GDI: select the font, colour #RRGGBB, transparent background, restore the font.
+    void drawText(const std::wstring& text, const RECT& rect, UiFont font, uint32_t rgb, UINT flags);
+    // Width of a single line as DrawTextW measures it (DT_CALCRECT | DT_SINGLELINE).
+    int measureLine(const std::wstring& text, UiFont font);
+    // Width from GetTextExtentPoint32W.
+    int textExtent(const std::wstring& text, UiFont font);
+
+private:
+    HDC dc_;
+    const HFONT (&fonts_)[kUiFontCount];
+    gp::UniqueGraphics graphics_;
+    gp::GpStatus lastStatus_ = Gdiplus::Ok;
+};
+
+// Clips GDI (between SaveDC and RestoreDC) and GDI+ to a rectangle for as long as it lives.
+class ClipScope {
+public:
+    ClipScope(Canvas& canvas, const RECT& rect);
+    ~ClipScope();
+    ClipScope(const ClipScope&) = delete;
+    ClipScope& operator=(const ClipScope&) = delete;
+
+private:
+    Canvas& canvas_;
+    int savedDc_;
+};
+
+// Appends one closed rounded-rectangle figure: four arcs of diameter 2 * radius, edges from the closing.
+void AddRoundRect(gp::GpPath* path, const RECT& rect, int radius);
+void FillRoundRect(Canvas& canvas, const RECT& rect, int radius, uint32_t argb);
+void StrokeRoundRect(Canvas& canvas, const RECT& rect, int radius, uint32_t argb, float penWidth);
+
+// Draws a scroll bar from its record: the track, and the thumb darker while dragged or paged.
+void drawScrollBar(Canvas& canvas, const ScrollBarInfo& bar, bool active);

@@ -1,0 +1,120 @@
+#include "render/download_page_painter.h"
+
+#include "render/app_icon.h"
+#include "render/layout.h"
+#include "render/palette.h"
+#include "render/state_texts.h"
+
+namespace {
+
+constexpr int kHeaderButtonRadius = 13;
+constexpr int kRowButtonRadius = 15;
+
+struct OutlineLook {
+    uint32_t border;
+    uint32_t labelRgb;
+};
+
+OutlineLook outlineLook(bool hovered) {
+    if (hovered) return {palette::kOutlineHover, palette::kTextAccent};
+    return {palette::kCardBorder, palette::kTextSecondary};
+}
+
+void drawOutlinedButton(Canvas& canvas, const RECT& rect, int radius, const wchar_t* label, OutlineLook look) {
+    FillRoundRect(canvas, rect, radius, palette::kWhite);
+    StrokeRoundRect(canvas, rect, radius, look.border, 1.0f);
+    canvas.drawText(label, rect, FontButton, look.labelRgb, kTextCentred);
+}
+
+void drawPrimaryButton(Canvas& canvas, const RECT& rect, int radius, const wchar_t* label) {
+    FillRoundRect(canvas, rect, radius, palette::kPrimary);
+    canvas.drawText(label, rect, FontButton, palette::kTextWhite, kTextCentred);
+}
+
+void paintPageHeader(PaintContext& ctx, int w) {
+    Canvas& canvas = ctx.canvas;
+    canvas.drawText(downloadPageHeading(ctx.inputs.tasks.size()), {224, 82, w - 200, 116}, FontSectionTitle,
+                    palette::kTextPrimary, kTextLeft);
+
+    // The outline of "清除已完成" never changes; only its label follows the hover.
+    const RECT clear = layout::clearCompletedButton(w);
+    drawOutlinedButton(canvas, clear, kHeaderButtonRadius, L"清除已完成",
+                       {palette::kCardBorder, outlineLook(ctx.hovered(HitKind::ClearCompleted)).labelRgb});
+    ctx.record(clear, HitKind::ClearCompleted);
+
+    canvas.drawText(L"下载目录：", {224, 122, 300, 146}, FontSmall, palette::kTextSecondary, kTextLeft);
+    canvas.drawText(ctx.inputs.downloadDirectory, {300, 122, w - 250, 146}, FontSmall, palette::kTextTertiary,
+                    kTextPath);
+
+    const RECT open = layout::openDirButton(w);
+    drawOutlinedButton(canvas, open, kHeaderButtonRadius, L"打开目录", outlineLook(ctx.hovered(HitKind::OpenDir)));
+    ctx.record(open, HitKind::OpenDir);
+    const RECT change = layout::changeDirButton(w);
+    drawOutlinedButton(canvas, change, kHeaderButtonRadius, L"修改目录", outlineLook(ctx.hovered(HitKind::ChangeDir)));
+    ctx.record(change, HitKind::ChangeDir);
+}
+
+RECT slotRect(RowSlot slot, int w, int base) {
+    switch (slot) {
+        case RowSlot::Second: return layout::rowSecondSlot(w, base);
+        case RowSlot::Wide: return layout::rowWideSlot(w, base);
+        case RowSlot::Primary: break;
+    }
+    return layout::rowPrimarySlot(w, base);
+}
+
+void paintProgressBar(Canvas& canvas, const TaskSnapshot& task, int w, int b) {
+    const RECT track = layout::rowProgressTrack(w, b);
+    FillRoundRect(canvas, track, 3, palette::kRowTrack);
+    switch (downloadRowBarFill(task)) {
+        case RowBarFill::Progress: {
+            const int percent = progressPercent(task.receivedBytes, task.totalBytes);
+            const int right = downloadRowProgressRight(w, percent);
+            if (percent > 0 && right > track.left) FillRoundRect(canvas, {track.left, track.top, right, track.bottom}, 3, palette::kPrimary);
+            break;
+        }
+        case RowBarFill::Finished: FillRoundRect(canvas, track, 3, palette::kSuccess); break;
+        case RowBarFill::Failed: FillRoundRect(canvas, track, 3, palette::kFailedBar); break;
+        case RowBarFill::None: break;
+    }
+}
+
+void paintRow(PaintContext& ctx, const TaskSnapshot& task, int w, int k) {
+    Canvas& canvas = ctx.canvas;
+    const int b = layout::downloadRowBase(k);
+    const RECT row = layout::downloadRow(w, k);
+    FillRoundRect(canvas, row, 10, palette::kWhite);
+    StrokeRoundRect(canvas, row, 10, palette::kRowBorder, 1.0f);
+
+    DrawAppIcon(ctx, ctx.app.catalog.FindApp(task.appId), {236, b - 39, 284, b + 9});
+    const ColouredText title = downloadRowTitle(task);
+    canvas.drawText(title.text, {298, b - 46, w - 260, b - 22}, FontCardTitle, title.rgb, kTextLeftCut);
+    paintProgressBar(canvas, task, w, b);
+    const ColouredText status = downloadRowStatus(task);
+    canvas.drawText(status.text, {298, b - 2, w - 260, b + 18}, FontRowStatus, status.rgb, kTextLeftCut);
+
+    for (const RowButton& button : downloadRowButtons(task)) {
+        const RECT rect = slotRect(button.slot, w, b);
+        if (button.primary) {
+            drawPrimaryButton(canvas, rect, kRowButtonRadius, button.label);
+        } else {
+            drawOutlinedButton(canvas, rect, kRowButtonRadius, button.label, outlineLook(false));
+        }
+        ctx.record(rect, button.kind, task.appId);
+    }
+}
+
+}  // namespace
+
+int downloadRowProgressRight(int w, int percent) { return 298 + (w - 558) * percent / 100; }
+
+void PaintDownloadPage(PaintContext& ctx, int w) {
+    paintPageHeader(ctx, w);
+    if (ctx.inputs.tasks.empty()) {
+        ctx.canvas.drawText(L"暂无下载任务，去首页挑几款软件吧", {200, 214, w, 284}, FontBody, palette::kTextTertiary,
+                            kTextCentred);
+        return;
+    }
+    int k = 0;
+    for (const auto& entry : ctx.inputs.tasks) paintRow(ctx, entry.second, w, k++);
+}

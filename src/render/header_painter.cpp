@@ -1,0 +1,120 @@
+#include "render/header_painter.h"
+
+#include <cmath>
+
+#include "render/canvas.h"
+#include "render/layout.h"
+#include "render/palette.h"
+#include "render/resource_images.h"
+
+namespace {
+
+constexpr float kGlyphPen = 1.6f;
+constexpr uint32_t kGlyphColour = 0xFFFFFFFF;
+
+void paintGradient(Canvas& canvas, int w) {
+    const Gdiplus::GpRect band{0, 0, w, layout::kHeaderHeight};
+    Gdiplus::GpLineGradient* brush = nullptr;
+    canvas.note(gp::GdipCreateLineBrushFromRectI(&band, palette::kHeaderLeft, palette::kHeaderRight,
+                                                 Gdiplus::LinearGradientModeHorizontal, Gdiplus::WrapModeTile,
+                                                 &brush));
+    gp::UniqueBrush owned(brush);
+    if (owned) canvas.note(gp::GdipFillRectangleI(canvas.graphics(), owned.get(), 0, 0, w, layout::kHeaderHeight));
+}
+
+// The logo picture, or a translucent tile with "云" when the resource cannot be decoded.
+void paintLogo(Canvas& canvas) {
+    const RECT tile{22, 9, 68, 55};
+    if (gp::GpImage* logo = logoImage()) {
+        canvas.note(gp::GdipDrawImageRectI(canvas.graphics(), logo, tile.left, tile.top, 46, 46));
+        return;
+    }
+    FillRoundRect(canvas, tile, 10, palette::kLogoFallback);
+    canvas.drawText(L"云", tile, FontLogoGlyph, palette::kTextWhite, kTextCentred);
+}
+
+void paintCaptionButtons(PaintContext& ctx) {
+    Canvas& canvas = ctx.canvas;
+    const int w = ctx.w;
+    const float fw = static_cast<float>(w);
+    if (ctx.hovered(HitKind::Close)) canvas.fillRect(fw - 46, 0, 46, 64, palette::kCloseHover);
+    if (ctx.hovered(HitKind::Minimize)) canvas.fillRect(fw - 138, 0, 46, 64, palette::kCaptionHover);
+    if (ctx.hovered(HitKind::Maximize)) canvas.fillRect(fw - 92, 0, 46, 64, palette::kCaptionHover);
+
+    canvas.drawLine(fw - 122, 39, fw - 108, 39, kGlyphColour, kGlyphPen);
+    if (ctx.inputs.maximized) {
+        canvas.drawRect(fw - 77, 28, 10, 10, kGlyphColour, kGlyphPen);
+        canvas.drawLine(fw - 74, 25, fw - 64, 25, kGlyphColour, kGlyphPen);
+        canvas.drawLine(fw - 64, 25, fw - 64, 35, kGlyphColour, kGlyphPen);
+        canvas.drawLine(fw - 64, 35, fw - 67, 35, kGlyphColour, kGlyphPen);
+    } else {
+        canvas.drawRect(fw - 76, 25, 14, 14, kGlyphColour, kGlyphPen);
+    }
+    canvas.drawLine(fw - 31, 24, fw - 15, 40, kGlyphColour, kGlyphPen);
+    canvas.drawLine(fw - 31, 40, fw - 15, 24, kGlyphColour, kGlyphPen);
+
+    ctx.record(layout::minimizeButton(w), HitKind::Minimize);
+    ctx.record(layout::maximizeButton(w), HitKind::Maximize);
+    ctx.record(layout::closeButton(w), HitKind::Close);
+}
+
+void paintTaskBadge(PaintContext& ctx) {
+    int downloading = 0;
+    for (const auto& entry : ctx.inputs.tasks)
+        if (entry.second.state == Downloading) ++downloading;
+    if (downloading <= 0) return;
+    const RECT badge = layout::taskBadge(ctx.w);
+    FillRoundRect(ctx.canvas, badge, 12, palette::kError);
+    StrokeRoundRect(ctx.canvas, badge, 12, palette::kWhite, 1.0f);
+    ctx.canvas.drawText(std::to_wstring(downloading), badge, FontSmall, palette::kTextWhite, kTextCentred);
+}
+
+}  // namespace
+
+void DrawHeaderPill(Canvas& canvas, const RECT& rect, const std::wstring& label, int glyph, bool hovered,
+                    bool active) {
+    if (active) {
+        FillRoundRect(canvas, rect, 17, palette::kPillActive);
+        StrokeRoundRect(canvas, rect, 17, palette::kPillBorder, 1.0f);
+    } else if (hovered) {
+        FillRoundRect(canvas, rect, 17, palette::kPillHover);
+    }
+    const float x0 = static_cast<float>(rect.left);
+    if (glyph == PillGlyphDownload) {
+        canvas.drawLine(x0 + 21, 24, x0 + 21, 34, kGlyphColour, kGlyphPen);
+        canvas.drawLine(x0 + 17, 30, x0 + 21, 34, kGlyphColour, kGlyphPen);
+        canvas.drawLine(x0 + 25, 30, x0 + 21, 34, kGlyphColour, kGlyphPen);
+        canvas.drawLine(x0 + 13, 37, x0 + 13, 40, kGlyphColour, kGlyphPen);
+        canvas.drawLine(x0 + 29, 37, x0 + 29, 40, kGlyphColour, kGlyphPen);
+        canvas.drawLine(x0 + 13, 40, x0 + 29, 40, kGlyphColour, kGlyphPen);
+    } else {
+        canvas.drawEllipse(x0 + 17, 28, 8, 8, kGlyphColour, kGlyphPen);
+        constexpr double kPi = 3.14159265;
+        for (int i = 0; i < 8; ++i) {
+            const double a = i * kPi / 4;
+            const float c = static_cast<float>(std::cos(a)), s = static_cast<float>(std::sin(a));
+            canvas.drawLine(x0 + 21 + 5 * c, 32 + 5 * s, x0 + 21 + 8 * c, 32 + 8 * s, kGlyphColour, kGlyphPen);
+        }
+    }
+    canvas.drawText(label, {rect.left + 36, 14, rect.right - 6, 50}, FontLabel,
+                    active || hovered ? palette::kTextWhite : palette::kTextPillIdle, kTextLeft);
+}
+
+void paintHeader(PaintContext& ctx) {
+    Canvas& canvas = ctx.canvas;
+    paintGradient(canvas, ctx.w);
+    paintLogo(canvas);
+    canvas.drawText(L"Quillbox", {82, 0, 282, 64}, FontBrandTitle, palette::kTextWhite, kTextLeft);
+    canvas.fillRect(230, 22, 1, 20, palette::kHeaderSeparator);
+    canvas.drawText(L"高速下载 · 免费安装", {244, 0, 464, 64}, FontBrandSubtitle, palette::kTextSubtitle, kTextLeft);
+    paintCaptionButtons(ctx);
+
+    const RECT downloads = layout::downloadsPill(ctx.w);
+    DrawHeaderPill(canvas, downloads, L"下载管理", PillGlyphDownload, ctx.hovered(HitKind::DownloadsTab),
+                   ctx.app.page == 1);
+    ctx.record(downloads, HitKind::DownloadsTab);
+    const RECT settings = layout::settingsPill(ctx.w);
+    DrawHeaderPill(canvas, settings, L"下载设置", PillGlyphGear, ctx.hovered(HitKind::SettingsButton), false);
+    ctx.record(settings, HitKind::SettingsButton);
+    paintTaskBadge(ctx);
+}

@@ -1,0 +1,111 @@
+#include "render/layout.h"
+
+#include <algorithm>
+
+namespace layout {
+
+RECT headerBand(int w) { return {0, 0, w, kHeaderHeight}; }
+RECT minimizeButton(int w) { return {w - 138, 0, w - 92, kHeaderHeight}; }
+RECT maximizeButton(int w) { return {w - 92, 0, w - 46, kHeaderHeight}; }
+RECT closeButton(int w) { return {w - 46, 0, w, kHeaderHeight}; }
+RECT downloadsPill(int w) { return {w - 370, 14, w - 266, 50}; }
+RECT settingsPill(int w) { return {w - 256, 14, w - 152, 50}; }
+RECT taskBadge(int w) { return {w - 282, 10, w - 258, 34}; }
+
+RECT sidebar(int h) { return {0, kHeaderHeight, kSidebarWidth, h}; }
+RECT sidebarListView(int h) { return {0, kSidebarListTop, kSidebarWidth, h - kSidebarListBottomMargin}; }
+
+int sidebarContentHeight(int rows) { return rows <= 0 ? 0 : (rows - 1) * kSidebarRowPitch + kSidebarRowHeight; }
+int sidebarViewHeight(int h) { return h - kSidebarListTop - kSidebarListBottomMargin; }
+int sidebarRowTop(int index, int scroll) { return kSidebarListTop + kSidebarRowPitch * index - scroll; }
+RECT sidebarRow(int index, int scroll) {
+    const int y = sidebarRowTop(index, scroll);
+    return {12, y, 188, y + kSidebarRowHeight};
+}
+bool sidebarRowVisible(int rowTop, int h) {
+    return rowTop + kSidebarRowHeight > kSidebarListTop && rowTop < h - kSidebarListBottomMargin;
+}
+RECT sidebarRowHit(int rowTop, int h) {
+    return {12, std::max(rowTop, kSidebarListTop), 188,
+            std::min(rowTop + kSidebarRowHeight, h - kSidebarListBottomMargin)};
+}
+RECT sidebarTrack(int h) { return {193, kSidebarListTop, 197, h - kSidebarListBottomMargin}; }
+
+GridColumns gridColumns(int right) {
+    const int avail = right - 240;
+    GridColumns grid;
+    int totalGap = 28;
+    if (avail >= 880) {
+        grid.columns = avail / 220;
+        totalGap = (grid.columns - 1) * kCardGap;
+    }
+    grid.cardWidth = (avail - totalGap) / grid.columns;
+    return grid;
+}
+
+int gridContentHeight(int apps, int columns) {
+    const int rows = (apps + columns - 1) / columns;
+    return rows * kCardPitch;
+}
+
+int gridMaxScroll(int contentHeight, int viewHeight) { return std::max(0, contentHeight - viewHeight + 14); }
+
+RECT cardRect(const GridColumns& grid, int index, int top, int scroll) {
+    const int row = index / grid.columns;
+    const int column = index % grid.columns;
+    const int x = 226 + column * (grid.cardWidth + kCardGap);
+    const int y = top + row * kCardPitch - scroll;
+    return {x, y, x + grid.cardWidth, y + kCardHeight};
+}
+
+RECT cardButton(const RECT& card) {
+    const int bx = card.left + (card.right - card.left - kCardButtonWidth) / 2;
+    return {bx, card.top + 188, bx + kCardButtonWidth, card.top + 188 + kCardButtonHeight};
+}
+
+RECT cardIcon(const RECT& card) {
+    const int ix = card.left + (card.right - card.left - kIconTileOnCard) / 2;
+    return {ix, card.top + 16, ix + kIconTileOnCard, card.top + 16 + kIconTileOnCard};
+}
+
+RECT contentTrack(int w, int h) { return {w - 19, kGridTopWithHeading, w - 15, h}; }
+
+ScrollBarInfo scrollBarGeometry(const RECT& track, int viewHeight, int contentHeight, int maxScroll, int scroll,
+                                int minThumb) {
+    ScrollBarInfo bar;
+    bar.maxScroll = maxScroll;
+    bar.viewHeight = viewHeight;
+    bar.trackTop = track.top;
+    if (maxScroll <= 0 || contentHeight <= 0) return bar;
+    bar.visible = true;
+    bar.track = track;
+    bar.thumbHeight = std::max(minThumb, viewHeight * viewHeight / contentHeight);
+    const int thumbTop = track.top + (viewHeight - bar.thumbHeight) * scroll / maxScroll;
+    bar.thumb = {track.left, thumbTop, track.right, thumbTop + bar.thumbHeight};
+    return bar;
+}
+
+RECT contentHeading(int w) { return {kGridLeft, 78, w - 12, 118}; }
+
+RECT reloadButton(int w) {
+    const int cx = (w + kSidebarWidth) / 2;
+    return {cx - 60, 294, cx + 60, 326};
+}
+RECT clearCompletedButton(int w) { return {w - 120, 86, w - 24, 112}; }
+RECT changeDirButton(int w) { return {w - 188, 120, w - 110, 146}; }
+RECT openDirButton(int w) { return {w - 102, 120, w - 24, 146}; }
+
+int downloadRowBase(int k) { return 216 + 96 * k; }
+RECT downloadRow(int w, int k) {
+    const int b = downloadRowBase(k);
+    return {220, b - 58, w - 20, b + 28};
+}
+RECT rowPrimarySlot(int w, int base) { return {w - 112, base - 30, w - 36, base}; }
+RECT rowSecondSlot(int w, int base) { return {w - 198, base - 30, w - 122, base}; }
+RECT rowWideSlot(int w, int base) { return {w - 136, base - 30, w - 36, base}; }
+RECT rowProgressTrack(int w, int base) { return {298, base - 12, w - 260, base - 6}; }
+
+RECT toast(int w) { return {(w - 360) / 2, 80, (w + 360) / 2, 122}; }
+RECT noticeCard(int w, int h) { return {w - 356, h - 104, w - 20, h - 20}; }
+
+}  // namespace layout

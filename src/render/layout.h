@@ -1,0 +1,83 @@
+#pragma once
+// The geometry of the main window as pure functions of the client size (w, h).
+// Painting draws these rectangles and records them as hit regions; tests read them directly.
+#include <windows.h>
+
+#include "render/hit_region.h"
+
+namespace layout {
+
+constexpr int kHeaderHeight = 64;
+constexpr int kSidebarWidth = 200;
+constexpr int kSidebarListTop = 78;
+constexpr int kSidebarListBottomMargin = 14;
+constexpr int kSidebarRowHeight = 46;
+constexpr int kSidebarRowPitch = 54;
+constexpr int kSidebarMinThumb = 30;
+constexpr int kGridLeft = 212;
+constexpr int kGridTopWithHeading = 126;
+constexpr int kCardHeight = 234;
+constexpr int kCardPitch = 248;
+constexpr int kCardGap = 14;
+constexpr int kGridMinThumb = 36;
+constexpr int kCardButtonWidth = 100;
+constexpr int kCardButtonHeight = 32;
+constexpr int kIconTileOnCard = 84;
+
+RECT headerBand(int w);
+RECT minimizeButton(int w);
+RECT maximizeButton(int w);
+RECT closeButton(int w);
+RECT downloadsPill(int w);
+RECT settingsPill(int w);
+RECT taskBadge(int w);
+
+RECT sidebar(int h);
+RECT sidebarListView(int h);
+// Content height of n category rows (the last row has no gap below it).
+int sidebarContentHeight(int rows);
+int sidebarViewHeight(int h);
+int sidebarRowTop(int index, int scroll);
+RECT sidebarRow(int index, int scroll);
+// A row is drawn only while some of it lies inside the list view.
+bool sidebarRowVisible(int rowTop, int h);
+// The clickable part of a row: the row clipped to the list view.
+RECT sidebarRowHit(int rowTop, int h);
+RECT sidebarTrack(int h);
+
+struct GridColumns {
+    int columns = 3;
+    int cardWidth = 0;
+};
+// Columns and card width of the grid whose right edge is right (w - 12 on the catalogue page).
+GridColumns gridColumns(int right);
+int gridContentHeight(int apps, int columns);
+// Largest grid scroll offset; 14 pixels of room stay below the last row.
+int gridMaxScroll(int contentHeight, int viewHeight);
+RECT cardRect(const GridColumns& grid, int index, int top, int scroll);
+RECT cardButton(const RECT& card);
+RECT cardIcon(const RECT& card);
+RECT contentTrack(int w, int h);
+
+// Thumb geometry of a scroll bar whose track runs from track.top for viewHeight pixels.
+// scroll must already be clamped; maxScroll 0 or less gives an invisible bar.
+ScrollBarInfo scrollBarGeometry(const RECT& track, int viewHeight, int contentHeight, int maxScroll, int scroll,
+                                int minThumb);
+
+RECT contentHeading(int w);
+RECT reloadButton(int w);
+RECT clearCompletedButton(int w);
+RECT changeDirButton(int w);
+RECT openDirButton(int w);
+// Base line of download row k; the row card spans b-58..b+28.
+int downloadRowBase(int k);
+RECT downloadRow(int w, int k);
+RECT rowPrimarySlot(int w, int base);
+RECT rowSecondSlot(int w, int base);
+RECT rowWideSlot(int w, int base);
+RECT rowProgressTrack(int w, int base);
+
+RECT toast(int w);
+RECT noticeCard(int w, int h);
+
+}  // namespace layout

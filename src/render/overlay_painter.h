@@ -1,0 +1,16 @@
+#pragma once
+// The transient messages drawn over everything: the toast banner and the completion notice card.
+#include "render/paint_context.h"
+
+constexpr DWORD kToastLifetimeMs = 2200;
+constexpr DWORD kNoticeLifetimeMs = 5000;
+
+// Colour of the toast banner by kind: green success, red error, dark otherwise.
+uint32_t toastColour(int kind);
+
+// Draws the toast while it is younger than 2200 ms, else empties toastText.
+void paintToast(PaintContext& ctx);
+// Draws the notice while it is younger than 5000 ms, else empties noticeText.
+void paintNotice(PaintContext& ctx);
+// The notice card at the bottom right; records Notice so that a click dismisses it.
+void DrawNoticeCard(PaintContext& ctx, int w, int h);

@@ -1,0 +1,121 @@
+#include "render/state_texts.h"
+
+#include <cwchar>
+
+#include "downloads/formatting.h"
+#include "render/palette.h"
+
+int progressPercent(int64_t receivedBytes, int64_t totalBytes) {
+    if (totalBytes <= 0) return 0;
+    return static_cast<int>(receivedBytes * 100 / totalBytes);
+}
+
+CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool hovered) {
+    using namespace palette;
+    const uint32_t primary = hovered ? kPrimaryHover : kPrimary;
+    const int state = task && task->state <= InstallCancelled ? static_cast<int>(task->state) : -1;
+    CardButtonLook look;
+    switch (state) {
+        case Downloading: {
+            const int percent = progressPercent(task->receivedBytes, task->totalBytes);
+            wchar_t label[24];
+            std::swprintf(label, 24, L"下载中 %d%%", percent);
+            look = {label, kNeutralFill, kTextAccent, true, percent};
+            break;
+        }
+        case Verifying:
+            look = {L"校验中", kNeutralFill, kTextAccent, true, progressPercent(task->receivedBytes, task->totalBytes)};
+            break;
+        case Completed:
+        case InstallCancelled:
+            look = {task->isArchive ? L"打开文件夹" : L"立即安装", primary, kTextWhite, false, 0};
+            break;
+        case Failed: look = {L"重试", primary, kTextWhite, false, 0}; break;
+        case Cancelled: look = {L"重新下载", primary, kTextWhite, false, 0}; break;
+        case Installed: look = {L"已安装", kInstalledFill, kTextSuccess, false, 0}; break;
+        case Installing: look = {L"安装中", kInstalledFill, kTextSuccess, false, 0}; break;
+        default:
+            look = hasPackage ? CardButtonLook{L"安 装", primary, kTextWhite, false, 0}
+                              : CardButtonLook{L"敬请期待", kNeutralFill, kTextDisabled, false, 0};
+            break;
+    }
+    return look;
+}
+
+std::wstring cardMetaLine(int64_t packageSize, int64_t updatedAt) {
+    const std::wstring size = packageSize > 0 ? formatSize(packageSize) : std::wstring();
+    const std::wstring date = formatDate(updatedAt);
+    if (date.empty()) return size;
+    return size + (size.empty() ? L"" : L" · ") + date + L"更新";
+}
+
+std::wstring catalogueHeading(const std::wstring& categoryName, size_t appCount, bool hasCategories) {
+    if (categoryName.empty() && !hasCategories) return L"暂无分类";
+    return categoryName + L" · " + std::to_wstring(appCount) + L" 款";
+}
+
+std::wstring downloadPageHeading(size_t taskCount) {
+    wchar_t text[64];
+    std::swprintf(text, 64, L"下载管理 · %d 个任务", static_cast<int>(taskCount));
+    return text;
+}
+
+ColouredText downloadRowTitle(const TaskSnapshot& task) {
+    if (task.state == Completed && !task.md5Ok) return {task.name + L"  (MD5 校验不一致)", palette::kTextError};
+    return {task.name, palette::kTextPrimary};
+}
+
+ColouredText downloadRowStatus(const TaskSnapshot& task) {
+    using namespace palette;
+    switch (task.state) {
+        case Downloading: {
+            std::wstring text = formatSize(task.receivedBytes) + L" / " + formatSize(task.totalBytes) + L" · " +
+                                formatSpeed(static_cast<int32_t>(task.speed));
+            if (task.retryCount > 0) text += L" · 网络波动，正在重试";
+            return {text, kTextTertiary};
+        }
+        case Verifying: return {L"正在校验文件...", kTextTertiary};
+        case Completed: return {task.isArchive ? L"下载成功 · 压缩包已保存" : L"下载完成", kTextSuccess};
+        case Failed: return {L"下载失败：" + task.errorText, kTextError};
+        case Cancelled: return {L"已取消", kTextTertiary};
+        case Installed: return {L"安装完成", kTextSuccess};
+        case Installing: return {L"正在安装，请稍候...", kTextSuccess};
+        case InstallCancelled: return {L"安装已取消，可点击右侧按钮重新安装", kTextError};
+    }
+    return {L"", kTextTertiary};
+}
+
+ColouredText noticeStatusLine(bool verified, bool isArchive) {
+    if (isArchive) return {L"下载成功，压缩包已保存", verified ? palette::kTextSecondary : palette::kTextWarning};
+    if (verified) return {L"下载完成，已打开安装向导", palette::kTextSecondary};
+    return {L"下载完成，校验不一致，请谨慎安装", palette::kTextWarning};
+}
+
+RowBarFill downloadRowBarFill(const TaskSnapshot& task) {
+    switch (task.state) {
+        case Downloading: return RowBarFill::Progress;
+        case Completed:
+        case Installed:
+        case Installing:
+        case InstallCancelled: return RowBarFill::Finished;
+        case Failed: return RowBarFill::Failed;
+        default: return RowBarFill::None;
+    }
+}
+
+std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task) {
+    switch (task.state) {
+        case Downloading:
+        case Verifying: return {{HitKind::RowCancel, L"取消", RowSlot::Primary, false}};
+        case Completed:
+        case InstallCancelled:
+            if (task.isArchive) return {{HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Wide, false}};
+            return {{HitKind::RowInstall, L"安装", RowSlot::Primary, true},
+                    {HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Second, false}};
+        case Failed:
+        case Cancelled: return {{HitKind::RowRetry, L"重试", RowSlot::Primary, true}};
+        case Installed:
+        case Installing: return {{HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Wide, false}};
+    }
+    return {};
+}

@@ -1,0 +1,48 @@
+#pragma once
+// What the cards, download rows and notice say and in which colours, by task state.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "downloads/download_manager.h"
+#include "render/hit_region.h"
+
+// Received share of the total in whole percent; 0 while the total is unknown.
+int progressPercent(int64_t receivedBytes, int64_t totalBytes);
+
+struct CardButtonLook {
+    std::wstring label;
+    uint32_t fill = 0;      // 0xAARRGGBB
+    uint32_t labelRgb = 0;  // #RRGGBB
+    bool showsProgress = false;
+    int percent = 0;
+};
+// The card's action button for an app without a task (task null) or with one.
+CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool hovered);
+
+// "12.5 MB · 03-01更新", the size alone, or empty.
+std::wstring cardMetaLine(int64_t packageSize, int64_t updatedAt);
+// "常用软件 · 12 款"; "暂无分类" when there is no category at all.
+std::wstring catalogueHeading(const std::wstring& categoryName, size_t appCount, bool hasCategories);
+std::wstring downloadPageHeading(size_t taskCount);
+
+struct ColouredText {
+    std::wstring text;
+    uint32_t rgb = 0;
+};
+ColouredText downloadRowTitle(const TaskSnapshot& task);
+ColouredText downloadRowStatus(const TaskSnapshot& task);
+ColouredText noticeStatusLine(bool verified, bool isArchive);
+
+enum class RowBarFill { None, Progress, Finished, Failed };
+RowBarFill downloadRowBarFill(const TaskSnapshot& task);
+
+enum class RowSlot { Primary, Second, Wide };
+struct RowButton {
+    HitKind kind;
+    const wchar_t* label;
+    RowSlot slot;
+    bool primary;  // filled blue; otherwise outlined
+};
+std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task);

@@ -1,0 +1,264 @@
+// Renders the main window off-screen from a catalogue folder and writes PNG pictures of it:
+//   render_preview.exe <catalogue folder> <output folder> [width height]
+// The catalogue is read from its catalogue.json and icons straight from the folder, so no service
+// is needed; download tasks in several states are made up for the picture.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "app/app_state.h"
+#include "config/text_convert.h"
+#include "json/json.h"
+#include "render/category_icons.h"
+#include "render/gdiplus_api.h"
+#include "render/paint_context.h"
+#include "support/paint_surface.h"
+
+namespace {
+
+std::string readFile(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// Major and minor part of a catalogue version, as the program shows it.
+std::wstring shortVersion(const std::wstring& text) {
+    std::wstring result;
+    for (wchar_t c : text) {
+        if (c >= L'0' && c <= L'9') {
+            result.push_back(c);
+        } else if ((c == L'.' || c == L' ' || c == L',') && !result.empty() && result.back() != L'.') {
+            result.push_back(L'.');
+        }
+    }
+    while (!result.empty() && result.back() == L'.') result.pop_back();
+    const size_t first = result.find(L'.');
+    const size_t second = first == std::wstring::npos ? first : result.find(L'.', first + 1);
+    if (second != std::wstring::npos) result.resize(second);
+    return result;
+}
+
+// An ICO file's largest image (the sample ICOs carry it as PNG), other files as they are.
+gp::GpBitmap* decodeIconFile(const std::wstring& path) {
+    const std::string bytes = readFile(path);
+    std::string best;
+    if (bytes.size() >= 22 && bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 1 && bytes[3] == 0) {
+        const int count = static_cast<unsigned char>(bytes[4]) | static_cast<unsigned char>(bytes[5]) << 8;
+        int bestWidth = -1;
+        for (int i = 0; i < count && 6 + 16 * (i + 1) <= static_cast<int>(bytes.size()); ++i) {
+            const unsigned char* entry = reinterpret_cast<const unsigned char*>(bytes.data()) + 6 + 16 * i;
+            const int width = entry[0] == 0 ? 256 : entry[0];
+            const uint32_t size = entry[8] | entry[9] << 8 | entry[10] << 16 | static_cast<uint32_t>(entry[11]) << 24;
+            const uint32_t offset = entry[12] | entry[13] << 8 | entry[14] << 16 | static_cast<uint32_t>(entry[15]) << 24;
+            if (width > bestWidth && offset < bytes.size() && bytes.size() - offset >= size) {
+                bestWidth = width;
+                best = bytes.substr(offset, size);
+            }
+        }
+    }
+    gp::GpBitmap* bitmap = nullptr;
+    if (best.size() > 8 && best.compare(1, 3, "PNG") == 0) {
+        HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, best.size());
+        if (!block) return nullptr;
+        std::memcpy(::GlobalLock(block), best.data(), best.size());
+        ::GlobalUnlock(block);
+        IStream* stream = nullptr;
+        if (SUCCEEDED(::CreateStreamOnHGlobal(block, TRUE, &stream))) {
+            gp::GdipCreateBitmapFromStream(stream, &bitmap);
+            stream->Release();
+        } else {
+            ::GlobalFree(block);
+        }
+        return bitmap;
+    }
+    gp::GdipCreateBitmapFromFile(path.c_str(), &bitmap);
+    return bitmap;
+}
+
+// The icon composed on white at 128 pixels, as the program's icon loader hands it over.
+HBITMAP loadIcon(const std::wstring& path) {
+    constexpr int kSide = 128;
+    gp::GpBitmap* canvas = nullptr;
+    if (gp::GdipCreateBitmapFromScan0(kSide, kSide, 0, PixelFormat32bppARGB, nullptr, &canvas) != Gdiplus::Ok)
+        return nullptr;
+    gp::UniqueImage owned(canvas);
+    gp::GpGraphics* graphics = nullptr;
+    gp::GdipGetImageGraphicsContext(canvas, &graphics);
+    gp::UniqueGraphics g(graphics);
+    gp::GdipGraphicsClear(graphics, 0xFFFFFFFF);
+    gp::GdipSetInterpolationMode(graphics, Gdiplus::InterpolationModeHighQualityBicubic);
+    bool drawn = false;
+    gp::GpBitmap* picture = decodeIconFile(path);
+    if (picture) {
+        gp::UniqueImage image(picture);
+        drawn = gp::GdipDrawImageRectI(graphics, picture, 0, 0, kSide, kSide) == Gdiplus::Ok;
+    }
+    if (!drawn) return nullptr;
+    HBITMAP handle = nullptr;
+    gp::GdipCreateHBITMAPFromBitmap(canvas, &handle, 0xFFFFFFFF);
+    return handle;
+}
+
+bool loadCatalogue(const std::wstring& folder, Catalogue& catalogue) {
+    json::ValuePtr root = json::parse(readFile(folder + L"\\catalogue.json"));
+    if (!root) return false;
+    if (const json::Value* categories = root->find("categories")) {
+        for (const json::ValuePtr& item : categories->items)
+            catalogue.categories.push_back({Utf8ToWide(item->find("id")->asString("")),
+                                            Utf8ToWide(item->find("name")->asString(""))});
+    }
+    const json::Value* apps = root->find("apps");
+    if (!apps) return false;
+    catalogue.apps.reserve(apps->items.size());
+    for (const json::ValuePtr& item : apps->items) {
+        catalogue.apps.emplace_back();
+        AppInfo& app = catalogue.apps.back();
+        auto text = [&](const char* key) {
+            const json::Value* v = item->find(key);
+            return v ? Utf8ToWide(v->asString("")) : std::wstring();
+        };
+        app.id = item->find("id")->asInt(0);
+        app.name = text("name");
+        app.version = shortVersion(text("version"));
+        app.description = text("description");
+        if (const json::Value* ids = item->find("categoryIds"))
+            for (const json::ValuePtr& id : ids->items) app.categoryIds.push_back(Utf8ToWide(id->asString("")));
+        if (const json::Value* updated = item->find("updatedAt")) app.updatedAt = updated->asInt64(0);
+        app.hasPackage = item->find("package") != nullptr;
+        app.packageSize = app.hasPackage ? (app.id * 7919LL % 90 + 3) * 1048576 + app.id * 40961LL : 0;
+        std::wstring icon = text("icon");
+        for (wchar_t& c : icon)
+            if (c == L'/') c = L'\\';
+        if (!icon.empty()) {
+            app.iconBitmap = loadIcon(folder + L"\\" + icon);
+            app.iconState = app.iconBitmap ? IconStateReady : IconStateFailed;
+        }
+    }
+    return true;
+}
+
+TaskSnapshot task(const AppInfo* app, uint32_t state, int64_t received, int64_t total) {
+    TaskSnapshot t;
+    t.appId = app ? app->id : 0;
+    t.name = app ? app->name : L"?";
+    t.state = state;
+    t.receivedBytes = received;
+    t.totalBytes = total;
+    return t;
+}
+
+PaintInputs makeInputs(Catalogue& catalogue) {
+    PaintInputs inputs;
+    inputs.now = ::GetTickCount();
+    inputs.downloadDirectory = L"C:\\Users\\demo\\Downloads\\Quillbox";
+    auto add = [&](int id, uint32_t state, int percent) {
+        const AppInfo* app = catalogue.FindApp(id);
+        const int64_t total = app && app->packageSize > 0 ? app->packageSize : 48 * 1048576LL;
+        inputs.tasks[id] = task(app, state, total * percent / 100, total);
+        return &inputs.tasks[id];
+    };
+    TaskSnapshot* downloading = add(1, Downloading, 37);
+    downloading->speed = 2 * 1048576 + 314572;
+    add(2, Installed, 100);
+    TaskSnapshot* retrying = add(3, Downloading, 62);
+    retrying->speed = 183 * 1024;
+    retrying->retryCount = 2;
+    TaskSnapshot* failed = add(4, Failed, 12);
+    failed->errorText = L"抱歉，Quillbox网络出现点小问题，工程师正在修复中，请稍后再试";
+    add(6, Verifying, 100);
+    TaskSnapshot* mismatch = add(9, Completed, 100);
+    mismatch->md5Ok = false;
+    TaskSnapshot* archive = add(12, Completed, 100);
+    archive->isArchive = true;
+    add(10, InstallCancelled, 100);
+    add(14, Cancelled, 20);
+    add(7, Installing, 100);
+    return inputs;
+}
+
+// Every category pictogram at sidebar size and enlarged, plain and highlighted.
+bool renderIconSheet(AppState& app, const std::wstring& path) {
+    qbtest::PaintSurface surface(20 * 90, 2 * 120);
+    RECT all = surface.client();
+    HBRUSH white = ::CreateSolidBrush(RGB(255, 255, 255));
+    ::FillRect(surface.dc(), &all, white);
+    ::DeleteObject(white);
+    {
+        Canvas canvas(surface.dc(), app.uiFonts);
+        for (int kind = 0; kind < kCategoryIconCount; ++kind) {
+            for (int highlighted = 0; highlighted < 2; ++highlighted) {
+                const int x = kind * 90 + 10, y = highlighted * 120 + 10;
+                uint32_t colour = categoryIconColour(kind);
+                if (highlighted) colour = darkenedIconColour(colour);
+                DrawCategoryIcon(canvas, kind, {x, y, x + 20, y + 20}, colour, highlighted != 0);
+                DrawCategoryIcon(canvas, kind, {x, y + 30, x + 80, y + 110}, colour, highlighted != 0);
+            }
+        }
+    }
+    return surface.savePng(path);
+}
+
+bool render(AppState& app, const PaintInputs& inputs, int w, int h, const std::wstring& path) {
+    qbtest::PaintSurface surface(w, h);
+    paintMainWindowWith(surface.dc(), surface.client(), app, inputs);
+    const bool saved = surface.savePng(path);
+    std::fwprintf(stderr, L"%ls %ls\n", saved ? L"wrote" : L"could not write", path.c_str());
+    return saved;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) {
+        std::fwprintf(stderr, L"usage: render_preview <catalogue folder> <output folder> [width height]\n");
+        return 2;
+    }
+    const std::wstring out = argv[2];
+    const int w = argc >= 5 ? _wtoi(argv[3]) : 1180;
+    const int h = argc >= 5 ? _wtoi(argv[4]) : 780;
+    qbtest::ensureGdiplus();
+    AppState& app = appState();
+    if (!createUiFonts(app.uiFonts)) return 1;
+    if (!loadCatalogue(argv[1], app.catalog)) {
+        std::fwprintf(stderr, L"cannot read %ls\\catalogue.json\n", argv[1]);
+        return 1;
+    }
+    PaintInputs inputs = makeInputs(app.catalog);
+    bool ok = true;
+
+    app.selectedCategoryId = L"common";
+    app.toastText = L"开始下载：霁光浏览器";
+    app.toastKind = ToastSuccess;
+    app.toastTick = inputs.now;
+    app.hoverActive = true;
+    app.hoverKind = static_cast<int>(HitKind::Category);
+    app.hoverParam = 4;
+    ok = render(app, inputs, w, h, out + L"\\catalogue.png") && ok;
+
+    app.selectedCategoryId = L"office";
+    app.toastText.clear();
+    app.hoverKind = static_cast<int>(HitKind::CardAction);
+    app.hoverParam = 28;
+    app.noticeText = L"星河笔记";
+    app.noticeTaskId = 2;
+    app.noticeTick = inputs.now;
+    ok = render(app, inputs, w, h, out + L"\\catalogue-office.png") && ok;
+
+    app.page = 1;
+    app.noticeText.clear();
+    app.hoverKind = static_cast<int>(HitKind::OpenDir);
+    ok = render(app, inputs, w, h, out + L"\\downloads.png") && ok;
+
+    app.page = 0;
+    app.catalogFailed = true;
+    app.hoverActive = false;
+    ok = render(app, inputs, w, h, out + L"\\failed.png") && ok;
+    ok = renderIconSheet(app, out + L"\\icons.png") && ok;
+    return ok ? 0 : 1;
+}

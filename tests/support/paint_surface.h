@@ -1,0 +1,38 @@
+#pragma once
+// A 32-bit DIB section with its own memory DC, for rendering the main window off-screen in tests.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+namespace qbtest {
+
+class PaintSurface {
+public:
+    PaintSurface(int width, int height);
+    ~PaintSurface();
+    PaintSurface(const PaintSurface&) = delete;
+    PaintSurface& operator=(const PaintSurface&) = delete;
+
+    HDC dc() const { return dc_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    RECT client() const { return {0, 0, width_, height_}; }
+    // Colour at (x, y) as 0xRRGGBB.
+    uint32_t pixel(int x, int y) const;
+    // Writes the image as PNG through the GDI+ encoder; false on failure.
+    bool savePng(const std::wstring& path) const;
+
+private:
+    int width_;
+    int height_;
+    HDC dc_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ previous_ = nullptr;
+    uint32_t* bits_ = nullptr;
+};
+
+// Starts GDI+ once for the process (painting needs it running).
+void ensureGdiplus();
+
+}  // namespace qbtest
