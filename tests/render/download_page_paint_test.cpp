@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include "render/app_icon.h"
+#include "render_fixture.h"
+
+namespace {
+
+using rendertest::describe;
+using rendertest::nearColour;
+using rendertest::over;
+using rendertest::sameRect;
+
+class DownloadPagePaint : public rendertest::PaintTest {
+protected:
+    DownloadPagePaint() { app.page = 1; }
+    std::vector<HitRegion> contentRegions() const {
+        std::vector<HitRegion> found;
+        for (const HitRegion& r : app.hitRegions)
+            if (static_cast<int>(r.kind) >= static_cast<int>(HitKind::RowCancel) && r.kind != HitKind::Reload)
+                found.push_back(r);
+        return found;
+    }
+};
+
+TEST_F(DownloadPagePaint, EmptyPageHasTheHeaderButtonsOnly) {
+    paint(1000, 660);
+    const std::vector<HitRegion> regions = contentRegions();
+    ASSERT_EQ(regions.size(), 3u);
+    EXPECT_EQ(regions[0].kind, HitKind::ClearCompleted);
+    EXPECT_TRUE(sameRect(regions[0].rect, {880, 86, 976, 112}));
+    EXPECT_EQ(regions[1].kind, HitKind::OpenDir);
+    EXPECT_TRUE(sameRect(regions[1].rect, {898, 120, 976, 146}));
+    EXPECT_EQ(regions[2].kind, HitKind::ChangeDir);
+    EXPECT_TRUE(sameRect(regions[2].rect, {812, 120, 890, 146}));
+    EXPECT_TRUE(regionsOf(HitKind::CardAction).empty());
+}
+
+TEST_F(DownloadPagePaint, RowButtonsSitInTheirSlotsInAscendingAppId) {
+    addTask(40, Installing);
+    addTask(7, Downloading, 10, 100);
+    addTask(12, Completed);
+    addTask(13, Completed).isArchive = true;
+    addTask(20, Failed);
+    paint(1180, 780);
+    const int w = 1180;
+    struct Expected {
+        HitKind kind;
+        int32_t param;
+        RECT rect;
+    };
+    auto primary = [&](int k) { int b = 216 + 96 * k; return RECT{w - 112, b - 30, w - 36, b}; };
+    auto second = [&](int k) { int b = 216 + 96 * k; return RECT{w - 198, b - 30, w - 122, b}; };
+    auto wide = [&](int k) { int b = 216 + 96 * k; return RECT{w - 136, b - 30, w - 36, b}; };
+    const Expected expected[] = {
+        {HitKind::RowCancel, 7, primary(0)},     {HitKind::RowInstall, 12, primary(1)},
+        {HitKind::RowOpenFolder, 12, second(1)}, {HitKind::RowOpenFolder, 13, wide(2)},
+        {HitKind::RowRetry, 20, primary(3)},     {HitKind::RowOpenFolder, 40, wide(4)},
+    };
+    std::vector<HitRegion> rows;
+    for (const HitRegion& r : contentRegions())
+        if (r.kind != HitKind::ClearCompleted && r.kind != HitKind::OpenDir && r.kind != HitKind::ChangeDir)
+            rows.push_back(r);
+    ASSERT_EQ(rows.size(), std::size(expected));
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].kind, expected[i].kind) << i;
+        EXPECT_EQ(rows[i].param, expected[i].param) << i;
+        EXPECT_TRUE(sameRect(rows[i].rect, expected[i].rect)) << i << " " << describe(rows[i].rect).c_str();
+    }
+    // Primary buttons are filled blue, outlined ones white.
+    EXPECT_TRUE(nearColour(pixel(w - 74, 312 - 27), 0x2563EB, 2));
+    EXPECT_TRUE(nearColour(pixel(w - 160, 312 - 27), 0xFFFFFF, 2));
+}
+
+TEST_F(DownloadPagePaint, FifthRowFitsAndTheSixthCannotBeClicked) {
+    for (int id = 1; id <= 6; ++id) addTask(id, Downloading, 1, 2);
+    paint(1000, 660);
+    EXPECT_TRUE(sameRect(regionOf(HitKind::RowCancel, 5).rect, {888, 570, 964, 600}));
+    EXPECT_GE(regionOf(HitKind::RowCancel, 6).rect.top, 660);  // below the window: no point of it is in the client
+}
+
+TEST_F(DownloadPagePaint, ProgressBarByStateAndPercent) {
+    const int w = 1000;
+    addTask(1, Downloading, 0, 1000);
+    addTask(2, Downloading, 500, 1000);
+    addTask(3, Downloading, 1000, 1000);
+    addTask(4, Downloading, 700, 0);  // unknown total: no fill
+    addTask(5, Failed, 300, 1000);
+    addTask(6, Completed, 1000, 1000);
+    paint(w, 780);
+    auto barY = [](int k) { return 216 + 96 * k - 9; };
+    const uint32_t track = 0xF0F1F4, blue = 0x2563EB;
+    EXPECT_TRUE(nearColour(pixel(302, barY(0)), track, 1));
+    EXPECT_TRUE(nearColour(pixel(515, barY(1)), blue, 2));  // 50 % of 442 ends at 519
+    EXPECT_TRUE(nearColour(pixel(524, barY(1)), track, 1));
+    EXPECT_TRUE(nearColour(pixel(736, barY(2)), blue, 2));  // 100 % reaches the track's end at 740
+    EXPECT_TRUE(nearColour(pixel(302, barY(3)), track, 1));
+    EXPECT_TRUE(nearColour(pixel(600, barY(4)), over(0x46F53F3F, track), 3));
+    EXPECT_TRUE(nearColour(pixel(600, barY(5)), 0x00B42A, 2));
+}
+
+TEST_F(DownloadPagePaint, DigestMismatchTitleIsRedAndUnknownAppsGetThePlaceholder) {
+    addTask(99, Completed).md5Ok = false;  // not in the catalogue
+    paint(1180, 780);
+    const int b = 216;
+    bool red = false;
+    for (int x = 298; x < 700 && !red; ++x)
+        for (int y = b - 46; y < b - 22 && !red; ++y) red = nearColour(pixel(x, y), 0xF53F3F, 24);
+    EXPECT_TRUE(red);
+    EXPECT_TRUE(nearColour(pixel(241, b - 15), placeholderColours(nullptr).fill, 2));
+}
+
+TEST_F(DownloadPagePaint, OutlinedButtonsShowTheirHoverLook) {
+    const int w = 1180;
+    paint(w, 780);
+    auto snapshot = [&](const RECT& r) {
+        std::vector<uint32_t> pixels;
+        for (int y = r.top; y < r.bottom; ++y)
+            for (int x = r.left; x < r.right; ++x) pixels.push_back(pixel(x, y));
+        return pixels;
+    };
+    const RECT open{w - 102, 120, w - 24, 146}, clear{w - 120, 86, w - 24, 112};
+    const auto openIdle = snapshot(open), clearIdle = snapshot(clear);
+    const uint32_t clearEdge = pixel(w - 72, 86), openEdge = pixel(w - 63, 120);
+
+    hover(HitKind::OpenDir);
+    paint(w, 780);
+    EXPECT_NE(snapshot(open), openIdle);
+    EXPECT_NE(pixel(w - 63, 120), openEdge);  // the outline turns blue
+    EXPECT_EQ(snapshot(clear), clearIdle);
+
+    hover(HitKind::ClearCompleted);
+    paint(w, 780);
+    EXPECT_NE(snapshot(clear), clearIdle);  // the label turns blue
+    EXPECT_EQ(pixel(w - 72, 86), clearEdge);  // the outline does not
+}
+
+}  // namespace

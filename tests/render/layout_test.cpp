@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include "render/download_page_painter.h"
+#include "render/layout.h"
+#include "render_fixture.h"
+
+namespace {
+
+using rendertest::describe;
+using rendertest::sameRect;
+
+TEST(Layout, GridColumnsFollowTheClientWidth) {
+    struct Case {
+        int w, columns, cardWidth;
+    };
+    const Case cases[] = {
+        {1000, 3, 240},  // the smallest window
+        {1131, 3, 283},  // avail 879: still three columns
+        {1132, 4, 209},  // avail 880: four
+        {1180, 4, 221},  // the default window
+        {1352, 5, 208},  // avail 1100: five
+        {1920, 7, 226},
+    };
+    for (const Case& c : cases) {
+        const layout::GridColumns grid = layout::gridColumns(c.w - 12);
+        EXPECT_EQ(grid.columns, c.columns) << "w = " << c.w;
+        EXPECT_EQ(grid.cardWidth, c.cardWidth) << "w = " << c.w;
+    }
+}
+
+TEST(Layout, CardsAndButtonsSitOnTheGrid) {
+    const layout::GridColumns grid = layout::gridColumns(1180 - 12);
+    // Card 5 is row 1, column 1: x = 226 + 235, y = 126 + 248 - scroll.
+    const RECT card = layout::cardRect(grid, 5, 126, 40);
+    EXPECT_TRUE(sameRect(card, {461, 334, 682, 568})) << describe(card).c_str();
+    const RECT button = layout::cardButton(card);
+    EXPECT_TRUE(sameRect(button, {521, 522, 621, 554})) << describe(button).c_str();
+    const RECT icon = layout::cardIcon(card);
+    EXPECT_TRUE(sameRect(icon, {529, 350, 613, 434})) << describe(icon).c_str();
+}
+
+TEST(Layout, GridScrollRangeKeepsRoomBelowTheLastRow) {
+    // 7 apps in 3 columns: 3 rows of 248; the view at h = 660 is 534 high.
+    const int content = layout::gridContentHeight(7, 3);
+    EXPECT_EQ(content, 744);
+    EXPECT_EQ(layout::gridMaxScroll(content, 660 - 126), 224);
+    EXPECT_EQ(layout::gridContentHeight(6, 3), 496);
+    EXPECT_EQ(layout::gridContentHeight(0, 3), 0);
+    EXPECT_EQ(layout::gridMaxScroll(496, 534), 0);   // fits with 38 pixels to spare
+    EXPECT_EQ(layout::gridMaxScroll(520, 534), 0);   // 14 short of the view: still no bar
+    EXPECT_EQ(layout::gridMaxScroll(521, 534), 1);   // 13 short: a bar with one pixel of travel
+}
+
+TEST(Layout, ScrollBarThumbTravelsTheTrack) {
+    const RECT track{193, 78, 197, 766};
+    struct Case {
+        int content, maxScroll, scroll, minThumb;
+        bool visible;
+        int thumbHeight, thumbTop;
+    };
+    const Case cases[] = {
+        {1072, 384, 0, 30, true, 441, 78},      // 20 sidebar rows in a 688 view
+        {1072, 384, 384, 30, true, 441, 325},   // at the end the thumb touches the track bottom
+        {1072, 384, 192, 30, true, 441, 201},
+        {40000, 39312, 100, 30, true, 30, 79},  // a long list keeps the smallest thumb
+        {688, 0, 0, 30, false, 0, 0},           // content that fits has no bar
+    };
+    for (const Case& c : cases) {
+        const ScrollBarInfo bar = layout::scrollBarGeometry(track, 688, c.content, c.maxScroll, c.scroll, c.minThumb);
+        EXPECT_EQ(bar.visible, c.visible) << c.content << "/" << c.scroll;
+        EXPECT_EQ(bar.maxScroll, c.maxScroll);
+        EXPECT_EQ(bar.viewHeight, 688);
+        EXPECT_EQ(bar.trackTop, 78);
+        if (!c.visible) continue;
+        EXPECT_EQ(bar.thumbHeight, c.thumbHeight) << c.content << "/" << c.scroll;
+        EXPECT_TRUE(sameRect(bar.thumb, {193, c.thumbTop, 197, c.thumbTop + c.thumbHeight}))
+            << describe(bar.thumb).c_str();
+        EXPECT_TRUE(sameRect(bar.track, track));
+    }
+}
+
+TEST(Layout, SidebarRowsAreClippedToTheListView) {
+    const int h = 780;
+    struct Case {
+        int index, scroll;
+        bool visible;
+        RECT hit;
+    };
+    const Case cases[] = {
+        {0, 0, true, {12, 78, 188, 124}},
+        {0, 30, true, {12, 78, 188, 94}},    // scrolled partly under the header: clipped at 78
+        {0, 46, false, {}},                  // wholly above the view
+        {0, 45, true, {12, 78, 188, 79}},
+        {12, 0, true, {12, 726, 188, 766}},  // cut at h - 14
+        {13, 0, false, {}},                  // starts at 780
+        {13, 15, true, {12, 765, 188, 766}},
+    };
+    for (const Case& c : cases) {
+        const int top = layout::sidebarRowTop(c.index, c.scroll);
+        EXPECT_EQ(layout::sidebarRowVisible(top, h), c.visible) << c.index << "/" << c.scroll;
+        if (c.visible) {
+            const RECT hit = layout::sidebarRowHit(top, h);
+            EXPECT_TRUE(sameRect(hit, c.hit)) << c.index << "/" << c.scroll << " " << describe(hit).c_str();
+        }
+    }
+    EXPECT_EQ(layout::sidebarContentHeight(0), 0);
+    EXPECT_EQ(layout::sidebarContentHeight(1), 46);
+    EXPECT_EQ(layout::sidebarContentHeight(20), 1072);
+}
+
+TEST(Layout, FrameElementsFollowTheRightEdge) {
+    struct Case {
+        RECT actual, expected;
+    };
+    const int w = 1000, h = 660;
+    const Case cases[] = {
+        {layout::minimizeButton(w), {862, 0, 908, 64}},
+        {layout::maximizeButton(w), {908, 0, 954, 64}},
+        {layout::closeButton(w), {954, 0, 1000, 64}},
+        {layout::downloadsPill(w), {630, 14, 734, 50}},
+        {layout::settingsPill(w), {744, 14, 848, 50}},
+        {layout::taskBadge(w), {718, 10, 742, 34}},
+        {layout::reloadButton(w), {540, 294, 660, 326}},
+        {layout::clearCompletedButton(w), {880, 86, 976, 112}},
+        {layout::changeDirButton(w), {812, 120, 890, 146}},
+        {layout::openDirButton(w), {898, 120, 976, 146}},
+        {layout::toast(w), {320, 80, 680, 122}},
+        {layout::noticeCard(w, h), {644, 556, 980, 640}},
+        {layout::contentTrack(w, h), {981, 126, 985, 660}},
+        {layout::sidebarTrack(h), {193, 78, 197, 646}},
+    };
+    for (const Case& c : cases)
+        EXPECT_TRUE(sameRect(c.actual, c.expected)) << describe(c.actual).c_str() << " vs " << describe(c.expected).c_str();
+}
+
+TEST(Layout, DownloadRowsAndTheirSlots) {
+    const int w = 1000;
+    EXPECT_EQ(layout::downloadRowBase(0), 216);
+    EXPECT_EQ(layout::downloadRowBase(4), 600);  // the fifth row still fits at h = 660
+    EXPECT_EQ(layout::downloadRowBase(5), 696);  // the sixth lies below it
+    EXPECT_TRUE(sameRect(layout::downloadRow(w, 1), {220, 254, 980, 340}));
+    EXPECT_TRUE(sameRect(layout::rowPrimarySlot(w, 600), {888, 570, 964, 600}));
+    EXPECT_TRUE(sameRect(layout::rowSecondSlot(w, 600), {802, 570, 878, 600}));
+    EXPECT_TRUE(sameRect(layout::rowWideSlot(w, 600), {864, 570, 964, 600}));
+    const RECT track = layout::rowProgressTrack(w, 216);
+    EXPECT_EQ(track.right - track.left, 442);
+    EXPECT_EQ(downloadRowProgressRight(w, 0), 298);
+    EXPECT_EQ(downloadRowProgressRight(w, 50), 298 + 221);
+    EXPECT_EQ(downloadRowProgressRight(w, 100), track.right);
+    EXPECT_EQ(downloadRowProgressRight(1180, 33), 298 + 622 * 33 / 100);
+}
+
+}  // namespace

@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+
+#include "render/app_icon.h"
+#include "render/category_icons.h"
+#include "render/palette.h"
+#include "render_fixture.h"
+
+namespace {
+
+using rendertest::describe;
+using rendertest::nearColour;
+using rendertest::over;
+using rendertest::sameRect;
+
+class MainWindowPaint : public rendertest::PaintTest {
+protected:
+    void twentyCategories() {
+        std::vector<std::wstring> names;
+        for (int i = 0; i < 20; ++i) names.push_back(L"分类" + std::to_wstring(i));
+        addCategories(names);
+    }
+};
+
+TEST_F(MainWindowPaint, HeaderRegionsComeFirstInPaintOrder) {
+    paint(1180, 780);
+    ASSERT_GE(app.hitRegions.size(), 5u);
+    struct Expected {
+        HitKind kind;
+        RECT rect;
+    };
+    const Expected expected[] = {
+        {HitKind::Minimize, {1042, 0, 1088, 64}},       {HitKind::Maximize, {1088, 0, 1134, 64}},
+        {HitKind::Close, {1134, 0, 1180, 64}},          {HitKind::DownloadsTab, {810, 14, 914, 50}},
+        {HitKind::SettingsButton, {924, 14, 1028, 50}},
+    };
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(app.hitRegions[i].kind, expected[i].kind) << i;
+        EXPECT_EQ(app.hitRegions[i].param, 0);
+        EXPECT_TRUE(sameRect(app.hitRegions[i].rect, expected[i].rect)) << describe(app.hitRegions[i].rect).c_str();
+    }
+}
+
+TEST_F(MainWindowPaint, HeaderGradientSidebarAndBackground) {
+    paint(1180, 780);
+    EXPECT_TRUE(nearColour(pixel(0, 2), 0x0EA5E9, 4));
+    EXPECT_TRUE(nearColour(pixel(1179, 2), 0x2563EB, 4));
+    EXPECT_TRUE(nearColour(pixel(590, 2), 0x1984EA, 6));  // halfway between the two ends
+    EXPECT_TRUE(nearColour(pixel(5, 400), 0xFAFBFD, 1));
+    EXPECT_TRUE(nearColour(pixel(200, 400), 0xE5E6EB, 1));  // the border line
+    EXPECT_TRUE(nearColour(pixel(700, 700), 0xF5F6F8, 0));  // window background
+}
+
+TEST_F(MainWindowPaint, CaptionHoverLooks) {
+    const int w = 1180;
+    hover(HitKind::Close);
+    paint(w, 780);
+    EXPECT_TRUE(nearColour(pixel(w - 4, 4), 0xE83F4F, 1));
+    EXPECT_FALSE(nearColour(pixel(w - 134, 4), over(0x26FFFFFF, 0x2563EB), 0));
+
+    hover(HitKind::Minimize);
+    paint(w, 780);
+    const uint32_t underneath = pixel(w - 140, 4);  // the gradient just left of the button
+    EXPECT_TRUE(nearColour(pixel(w - 137, 4), over(0x26FFFFFF, underneath), 3));
+    EXPECT_TRUE(nearColour(pixel(w - 4, 4), 0x2563EB, 4));
+}
+
+TEST_F(MainWindowPaint, MaximisedWindowShowsTheRestoreGlyph) {
+    const int w = 1180;
+    paint(w, 780);
+    const uint32_t normal = pixel(w - 64, 30);  // inside the maximise square
+    inputs.maximized = true;
+    paint(w, 780);
+    const uint32_t restored = pixel(w - 64, 30);  // on the restore glyph's right edge
+    EXPECT_TRUE(nearColour(normal, 0x2563EB, 12));
+    EXPECT_TRUE(nearColour(restored, 0xFFFFFF, 40));
+}
+
+TEST_F(MainWindowPaint, CategoryRowsAreClippedScrolledAndClamped) {
+    twentyCategories();
+    app.sidebarScroll = 30;
+    paint(1180, 780);
+    const std::vector<HitRegion> rows = regionsOf(HitKind::Category);
+    ASSERT_EQ(rows.size(), 14u);  // rows 0..13 touch the view 78..766
+    EXPECT_TRUE(sameRect(rows.front().rect, {12, 78, 188, 94})) << describe(rows.front().rect).c_str();
+    EXPECT_TRUE(sameRect(rows.back().rect, {12, 750, 188, 766})) << describe(rows.back().rect).c_str();
+    for (int i = 0; i < 14; ++i) EXPECT_EQ(rows[i].param, i);
+    EXPECT_EQ(app.sidebarScroll, 30);
+
+    // A click in the header above the first row never reaches it.
+    for (const HitRegion& r : rows) EXPECT_GE(r.rect.top, 78);
+
+    app.sidebarScroll = 100000;
+    paint(1180, 780);
+    EXPECT_EQ(app.sidebarScroll, 384);
+    const ScrollBarInfo& bar = app.sidebarScrollBar;
+    EXPECT_TRUE(bar.visible);
+    EXPECT_EQ(bar.maxScroll, 384);
+    EXPECT_EQ(bar.viewHeight, 688);
+    EXPECT_EQ(bar.thumbHeight, 441);
+    EXPECT_EQ(bar.trackTop, 78);
+    EXPECT_TRUE(sameRect(bar.track, {193, 78, 197, 766}));
+    EXPECT_TRUE(sameRect(bar.thumb, {193, 325, 197, 766}));
+    EXPECT_EQ(regionsOf(HitKind::Category).back().param, 19);
+
+    app.sidebarScroll = -50;
+    paint(1180, 780);
+    EXPECT_EQ(app.sidebarScroll, 0);
+}
+
+TEST_F(MainWindowPaint, SidebarBarIsHiddenWhenTheRowsFit) {
+    addCategories({L"常用软件", L"系统工具"});
+    app.sidebarScrollBar.visible = true;
+    app.sidebarScroll = 50;
+    paint(1180, 780);
+    EXPECT_FALSE(app.sidebarScrollBar.visible);
+    EXPECT_EQ(app.sidebarScroll, 0);
+    EXPECT_TRUE(nearColour(pixel(195, 100), 0xFAFBFD, 1));
+}
+
+TEST_F(MainWindowPaint, ThumbDarkensWhileDraggedOrPaged) {
+    twentyCategories();
+    paint(1180, 780);
+    const uint32_t track = over(0x12BEC0C9, 0xFAFBFD);
+    EXPECT_TRUE(nearColour(pixel(195, 200), over(0x6EA0A3AF, track), 3));
+    EXPECT_TRUE(nearColour(pixel(195, 700), track, 3));
+    app.dragBar = 2;
+    paint(1180, 780);
+    EXPECT_TRUE(nearColour(pixel(195, 200), over(0x96787C8A, track), 3));
+    app.dragBar = 1;  // the grid's bar: the sidebar keeps its idle look
+    paint(1180, 780);
+    EXPECT_TRUE(nearColour(pixel(195, 200), over(0x6EA0A3AF, track), 3));
+    app.dragBar = 0;
+    app.pageRepeatBar = 2;
+    paint(1180, 780);
+    EXPECT_TRUE(nearColour(pixel(195, 200), over(0x96787C8A, track), 3));
+}
+
+TEST_F(MainWindowPaint, SelectedRowHasItsFillAndAccentBarOnlyOnTheCataloguePage) {
+    addCategories({L"常用软件", L"系统工具", L"游戏娱乐"});
+    app.selectedCategoryId = L"c1";
+    paint(1180, 780);
+    const int y = 78 + 54;  // row 1
+    EXPECT_TRUE(nearColour(pixel(13, y + 20), 0x2563EB, 2));
+    EXPECT_TRUE(nearColour(pixel(180, y + 4), 0xEFF6FF, 1));
+    EXPECT_TRUE(nearColour(pixel(180, 78 + 4), 0xFAFBFD, 1));  // row 0 is plain
+
+    app.page = 1;
+    hover(HitKind::Category, 2);
+    paint(1180, 780);
+    EXPECT_TRUE(nearColour(pixel(180, y + 4), 0xFAFBFD, 1));
+    EXPECT_TRUE(nearColour(pixel(13, y + 20), 0xFAFBFD, 1));
+    EXPECT_TRUE(nearColour(pixel(180, 78 + 108 + 4), 0xF2F3F5, 1));  // hovered rows still show it
+}
+
+TEST_F(MainWindowPaint, NarrowNamesAreCentredWithTheirIcon) {
+    addCategories({L"影音", L"一个特别特别长的分类名称"});
+    paint(1180, 780);
+    // The short name's icon is pushed right of x 12; the long name starts at the row's left.
+    auto firstIconColumn = [&](int rowTop, uint32_t colour) {
+        for (int x = 12; x < 120; ++x)
+            if (nearColour(pixel(x, rowTop + 20), colour, 30)) return x;
+        return -1;
+    };
+    const int shortIcon = firstIconColumn(78, categoryIconColour(IconMedia));
+    const int longIcon = firstIconColumn(78 + 54, categoryIconColour(IconOther));
+    EXPECT_GT(shortIcon, 40);
+    EXPECT_GE(longIcon, 12);
+    EXPECT_LE(longIcon, 16);
+}
+
+TEST_F(MainWindowPaint, TaskBadgeCountsDownloadingTasksOnly) {
+    const int w = 1180;
+    addTask(1, Completed);
+    addTask(2, Verifying);
+    paint(w, 780);
+    const uint32_t noBadge = pixel(w - 279, 22);
+    EXPECT_FALSE(nearColour(noBadge, 0xF53F3F, 30));
+    addTask(3, Downloading);
+    paint(w, 780);
+    EXPECT_TRUE(nearColour(pixel(w - 279, 22), 0xF53F3F, 2));
+    for (const HitRegion& region : app.hitRegions) EXPECT_NE(region.kind, HitKind::None);
+}
+
+TEST_F(MainWindowPaint, LoadingWinsOverFailureAndFailureOffersReload) {
+    app.catalogLoading = true;
+    app.catalogFailed = true;
+    paint(1000, 660);
+    EXPECT_TRUE(regionsOf(HitKind::Reload).empty());
+    app.catalogLoading = false;
+    paint(1000, 660);
+    const HitRegion reload = regionOf(HitKind::Reload);
+    EXPECT_TRUE(sameRect(reload.rect, {540, 294, 660, 326})) << describe(reload.rect).c_str();
+    EXPECT_TRUE(nearColour(pixel(545, 310), 0x2563EB, 2));
+    app.page = 1;  // failure still wins over the download page
+    paint(1000, 660);
+    EXPECT_TRUE(regionsOf(HitKind::ClearCompleted).empty());
+    EXPECT_EQ(regionsOf(HitKind::Reload).size(), 1u);
+}
+
+TEST_F(MainWindowPaint, ToastColourByKindAndExpiry) {
+    const int w = 1000;
+    app.catalogLoading = true;  // nothing but the background under the toast
+    struct Case {
+        int kind;
+        uint32_t colour;
+    };
+    const Case cases[] = {{ToastSuccess, 0xE800B42A}, {ToastError, 0xE8F53F3F}, {ToastNeutral, 0xE81D2129},
+                          {7, 0xE81D2129}};
+    for (const Case& c : cases) {
+        app.toastText = L"下载目录已保存";
+        app.toastKind = c.kind;
+        app.toastTick = inputs.now - 2199;
+        paint(w, 660);
+        EXPECT_TRUE(nearColour(pixel(326, 101), over(c.colour, 0xF5F6F8), 3)) << c.kind;
+        EXPECT_EQ(app.toastText, L"下载目录已保存");
+    }
+    app.toastTick = inputs.now - 2200;
+    paint(w, 660);
+    EXPECT_TRUE(app.toastText.empty());
+    EXPECT_TRUE(nearColour(pixel(326, 101), 0xF5F6F8, 0));
+
+    // A tick-count wrap between setting and painting.
+    app.toastText = L"开始下载：星河笔记";
+    app.toastTick = 0xFFFFFF00u;
+    inputs.now = 0x100;
+    paint(w, 660);
+    EXPECT_EQ(app.toastText, L"开始下载：星河笔记");
+}
+
+TEST_F(MainWindowPaint, NoticeIsTheLastRegionUntilItExpires) {
+    addCategories({L"常用软件"});
+    app.noticeText = L"星河笔记";
+    app.noticeTaskId = 4;
+    app.noticeTick = inputs.now - 4999;
+    paint(1000, 660);
+    ASSERT_FALSE(app.hitRegions.empty());
+    EXPECT_EQ(app.hitRegions.back().kind, HitKind::Notice);
+    EXPECT_TRUE(sameRect(app.hitRegions.back().rect, {644, 556, 980, 640}));
+    // No app 4 in the catalogue: the icon is the pale "?" tile of the first palette entry.
+    EXPECT_TRUE(nearColour(pixel(664, 600), placeholderColours(nullptr).fill, 2));
+
+    app.noticeTick = inputs.now - 5000;
+    paint(1000, 660);
+    EXPECT_TRUE(app.noticeText.empty());
+    EXPECT_TRUE(regionsOf(HitKind::Notice).empty());
+}
+
+TEST_F(MainWindowPaint, AppIconPlaceholderColoursAndLetter) {
+    AppInfo seven;
+    seven.id = 7;
+    seven.name = L"声浪音乐";
+    const PlaceholderColours colours = placeholderColours(&seven);
+    EXPECT_EQ(colours.base, 0x38BDF8u);
+    EXPECT_EQ(colours.fill, 0xFFE4F6FFu);    // 255 - (255 - v) * 14 / 100
+    EXPECT_EQ(colours.border, 0xFFC4ECFDu);  // 255 - (255 - v) * 30 / 100
+    EXPECT_EQ(placeholderLetter(&seven), L"声");
+    AppInfo unnamed;
+    unnamed.id = 3;
+    EXPECT_EQ(placeholderLetter(&unnamed), L"?");
+    EXPECT_EQ(placeholderLetter(nullptr), L"?");
+    EXPECT_EQ(placeholderColours(&unnamed).base, 0x22D3EEu);
+    EXPECT_EQ(placeholderColours(nullptr).base, 0x0EA5E9u);
+    unnamed.id = -3;
+    EXPECT_EQ(placeholderColours(&unnamed).base, 0x38BDF8u);
+}
+
+TEST_F(MainWindowPaint, IconsAreRequestedOnceForAppsWithAnIconPath) {
+    addCategories({L"常用软件"});
+    app.selectedCategoryId = L"c0";
+    addApp(1, L"甲", L"c0").icon = L"/media/icons/1.png";
+    addApp(2, L"乙", L"c0");  // no icon path
+    AppInfo& loading = addApp(3, L"丙", L"c0");
+    loading.icon = L"/media/icons/3.png";
+    loading.iconState = IconStateLoading;
+    std::vector<int32_t> requested;
+    inputs.requestIcon = [&](AppInfo& info) {
+        requested.push_back(info.id);
+        info.iconState = IconStateLoading;
+    };
+    paint(1180, 780);
+    EXPECT_EQ(requested, std::vector<int32_t>{1});
+    paint(1180, 780);
+    EXPECT_EQ(requested, std::vector<int32_t>{1});
+}
+
+TEST_F(MainWindowPaint, ReadyIconBitmapReplacesThePlaceholder) {
+    addCategories({L"常用软件"});
+    app.selectedCategoryId = L"c0";
+    AppInfo& info = addApp(1, L"甲", L"c0");
+    info.icon = L"/media/icons/1.png";
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), 8, -8, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = ::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ASSERT_NE(bitmap, nullptr);
+    for (int i = 0; i < 64; ++i) static_cast<uint32_t*>(bits)[i] = 0xFF30A050;
+    info.iconBitmap = bitmap;
+    info.iconState = IconStateReady;
+    paint(1180, 780);
+    // Card 0 at w 1180: x 226, width 221; the icon square is (294, 142, 378, 226).
+    EXPECT_TRUE(nearColour(pixel(300, 150), 0x30A050, 3));
+    EXPECT_TRUE(nearColour(pixel(336, 184), 0x30A050, 3));
+    EXPECT_TRUE(nearColour(pixel(365, 212), 0x30A050, 3));
+    ::DeleteObject(bitmap);
+}
+
+}  // namespace

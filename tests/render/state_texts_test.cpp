@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include "render/palette.h"
+#include "render/state_texts.h"
+
+namespace {
+
+TaskSnapshot task(uint32_t state, int64_t received = 0, int64_t total = 0) {
+    TaskSnapshot t;
+    t.appId = 9;
+    t.name = L"星河笔记";
+    t.state = state;
+    t.receivedBytes = received;
+    t.totalBytes = total;
+    return t;
+}
+
+TEST(StateTexts, CardButtonByState) {
+    using namespace palette;
+    struct Case {
+        int state;  // -1: no task
+        bool hasPackage, isArchive, hovered;
+        const wchar_t* label;
+        uint32_t fill, labelRgb;
+        bool progress;
+    };
+    const Case cases[] = {
+        {-1, false, false, false, L"敬请期待", kNeutralFill, kTextDisabled, false},
+        {-1, false, false, true, L"敬请期待", kNeutralFill, kTextDisabled, false},  // neutral ignores hover
+        {-1, true, false, false, L"安 装", kPrimary, kTextWhite, false},
+        {-1, true, false, true, L"安 装", kPrimaryHover, kTextWhite, false},
+        {Downloading, true, false, true, L"下载中 25%", kNeutralFill, kTextAccent, true},
+        {Verifying, true, false, false, L"校验中", kNeutralFill, kTextAccent, true},
+        {Completed, true, false, false, L"立即安装", kPrimary, kTextWhite, false},
+        {Completed, true, true, true, L"打开文件夹", kPrimaryHover, kTextWhite, false},
+        {InstallCancelled, true, false, false, L"立即安装", kPrimary, kTextWhite, false},
+        {InstallCancelled, true, true, false, L"打开文件夹", kPrimary, kTextWhite, false},
+        {Failed, true, false, false, L"重试", kPrimary, kTextWhite, false},
+        {Cancelled, true, false, true, L"重新下载", kPrimaryHover, kTextWhite, false},
+        {Installed, true, false, true, L"已安装", kInstalledFill, kTextSuccess, false},  // green ignores hover
+        {Installing, true, false, false, L"安装中", kInstalledFill, kTextSuccess, false},
+        // A task wins over a missing package: a finished download still says what it is.
+        {Completed, false, false, false, L"立即安装", kPrimary, kTextWhite, false},
+        {Installed, false, false, false, L"已安装", kInstalledFill, kTextSuccess, false},
+    };
+    for (const Case& c : cases) {
+        TaskSnapshot t = task(c.state < 0 ? 0 : c.state, 250, 1000);
+        t.isArchive = c.isArchive;
+        const CardButtonLook look = cardButtonLook(c.state < 0 ? nullptr : &t, c.hasPackage, c.hovered);
+        EXPECT_EQ(look.label, c.label) << c.state;
+        EXPECT_EQ(look.fill, c.fill) << c.state;
+        EXPECT_EQ(look.labelRgb, c.labelRgb) << c.state;
+        EXPECT_EQ(look.showsProgress, c.progress) << c.state;
+    }
+}
+
+TEST(StateTexts, CardProgressLabelAndPercent) {
+    struct Case {
+        int64_t received, total;
+        int percent;
+        const wchar_t* label;
+    };
+    const Case cases[] = {
+        {0, 1000, 0, L"下载中 0%"},      {5, 1000, 0, L"下载中 0%"},    {500, 1000, 50, L"下载中 50%"},
+        {999, 1000, 99, L"下载中 99%"},  {1000, 1000, 100, L"下载中 100%"},
+        {700, 0, 0, L"下载中 0%"},       // unknown total
+        {3000000000LL, 6000000000LL, 50, L"下载中 50%"},  // beyond 32 bits
+    };
+    for (const Case& c : cases) {
+        const TaskSnapshot t = task(Downloading, c.received, c.total);
+        const CardButtonLook look = cardButtonLook(&t, true, false);
+        EXPECT_EQ(look.percent, c.percent) << c.received << "/" << c.total;
+        EXPECT_EQ(look.label, c.label);
+    }
+}
+
+TEST(StateTexts, DownloadRowStatusByState) {
+    using namespace palette;
+    struct Case {
+        uint32_t state;
+        bool isArchive;
+        int retries;
+        uint32_t speed;
+        const wchar_t* text;
+        uint32_t rgb;
+    };
+    const Case cases[] = {
+        {Downloading, false, 0, 1536, L"512 KB / 1.0 MB · 1 KB/s", kTextTertiary},
+        {Downloading, false, 0, 0, L"512 KB / 1.0 MB · ", kTextTertiary},  // no speed yet: the line ends in " · "
+        {Downloading, false, 2, 2097152, L"512 KB / 1.0 MB · 2.0 MB/s · 网络波动，正在重试", kTextTertiary},
+        {Verifying, false, 0, 0, L"正在校验文件...", kTextTertiary},
+        {Completed, false, 0, 0, L"下载完成", kTextSuccess},
+        {Completed, true, 0, 0, L"下载成功 · 压缩包已保存", kTextSuccess},
+        {Failed, false, 0, 0, L"下载失败：磁盘空间不足", kTextError},
+        {Cancelled, false, 0, 0, L"已取消", kTextTertiary},
+        {Installed, false, 0, 0, L"安装完成", kTextSuccess},
+        {Installing, false, 0, 0, L"正在安装，请稍候...", kTextSuccess},
+        {InstallCancelled, false, 0, 0, L"安装已取消，可点击右侧按钮重新安装", kTextError},
+    };
+    for (const Case& c : cases) {
+        TaskSnapshot t = task(c.state, 524288, 1048576);
+        t.isArchive = c.isArchive;
+        t.retryCount = c.retries;
+        t.speed = c.speed;
+        t.errorText = L"磁盘空间不足";
+        const ColouredText status = downloadRowStatus(t);
+        EXPECT_EQ(status.text, c.text) << c.state;
+        EXPECT_EQ(status.rgb, c.rgb) << c.state;
+    }
+}
+
+TEST(StateTexts, DownloadRowTitleWarnsOfADigestMismatchOnlyWhenCompleted) {
+    TaskSnapshot t = task(Completed);
+    t.md5Ok = false;
+    EXPECT_EQ(downloadRowTitle(t).text, L"星河笔记  (MD5 校验不一致)");
+    EXPECT_EQ(downloadRowTitle(t).rgb, palette::kTextError);
+    t.state = Installed;
+    EXPECT_EQ(downloadRowTitle(t).text, L"星河笔记");
+    EXPECT_EQ(downloadRowTitle(t).rgb, palette::kTextPrimary);
+    t.state = Completed;
+    t.md5Ok = true;
+    EXPECT_EQ(downloadRowTitle(t).text, L"星河笔记");
+}
+
+TEST(StateTexts, DownloadRowButtonsAndBarsByState) {
+    struct Case {
+        uint32_t state;
+        bool isArchive;
+        std::vector<RowButton> buttons;
+        RowBarFill bar;
+    };
+    const RowButton cancel{HitKind::RowCancel, L"取消", RowSlot::Primary, false};
+    const RowButton install{HitKind::RowInstall, L"安装", RowSlot::Primary, true};
+    const RowButton folder{HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Second, false};
+    const RowButton wideFolder{HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Wide, false};
+    const RowButton retry{HitKind::RowRetry, L"重试", RowSlot::Primary, true};
+    const Case cases[] = {
+        {Downloading, false, {cancel}, RowBarFill::Progress},
+        {Verifying, false, {cancel}, RowBarFill::None},
+        {Completed, false, {install, folder}, RowBarFill::Finished},
+        {Completed, true, {wideFolder}, RowBarFill::Finished},
+        {InstallCancelled, false, {install, folder}, RowBarFill::Finished},
+        {InstallCancelled, true, {wideFolder}, RowBarFill::Finished},
+        {Failed, false, {retry}, RowBarFill::Failed},
+        {Cancelled, false, {retry}, RowBarFill::None},
+        {Installed, false, {wideFolder}, RowBarFill::Finished},
+        {Installing, false, {wideFolder}, RowBarFill::Finished},  // no cancel while the installer runs
+    };
+    for (const Case& c : cases) {
+        TaskSnapshot t = task(c.state);
+        t.isArchive = c.isArchive;
+        const std::vector<RowButton> buttons = downloadRowButtons(t);
+        ASSERT_EQ(buttons.size(), c.buttons.size()) << c.state;
+        for (size_t i = 0; i < buttons.size(); ++i) {
+            EXPECT_EQ(buttons[i].kind, c.buttons[i].kind) << c.state;
+            EXPECT_STREQ(buttons[i].label, c.buttons[i].label) << c.state;
+            EXPECT_EQ(buttons[i].slot, c.buttons[i].slot) << c.state;
+            EXPECT_EQ(buttons[i].primary, c.buttons[i].primary) << c.state;
+        }
+        EXPECT_EQ(downloadRowBarFill(t), c.bar) << c.state;
+    }
+}
+
+TEST(StateTexts, HeadingsAndMetaLines) {
+    EXPECT_EQ(catalogueHeading(L"常用软件", 12, true), L"常用软件 · 12 款");
+    EXPECT_EQ(catalogueHeading(L"", 0, false), L"暂无分类");
+    EXPECT_EQ(catalogueHeading(L"", 0, true), L" · 0 款");  // a selection that matches no category
+    EXPECT_EQ(downloadPageHeading(0), L"下载管理 · 0 个任务");
+    EXPECT_EQ(downloadPageHeading(7), L"下载管理 · 7 个任务");
+
+    EXPECT_EQ(cardMetaLine(0, 0), L"");
+    EXPECT_EQ(cardMetaLine(-5, 0), L"");
+    EXPECT_EQ(cardMetaLine(1572864, 0), L"1.5 MB");
+    // Mid-month at noon UTC is the same day in every time zone.
+    const int64_t june15 = 1718452800000LL;
+    EXPECT_EQ(cardMetaLine(1572864, june15), L"1.5 MB · 06-15更新");
+    EXPECT_EQ(cardMetaLine(0, june15), L"06-15更新");
+}
+
+TEST(StateTexts, NoticeStatusLines) {
+    using namespace palette;
+    EXPECT_EQ(noticeStatusLine(true, false).text, L"下载完成，已打开安装向导");
+    EXPECT_EQ(noticeStatusLine(true, false).rgb, kTextSecondary);
+    EXPECT_EQ(noticeStatusLine(true, true).text, L"下载成功，压缩包已保存");
+    EXPECT_EQ(noticeStatusLine(true, true).rgb, kTextSecondary);
+    EXPECT_EQ(noticeStatusLine(false, false).text, L"下载完成，校验不一致，请谨慎安装");
+    EXPECT_EQ(noticeStatusLine(false, false).rgb, kTextWarning);
+    EXPECT_EQ(noticeStatusLine(false, true).text, L"下载成功，压缩包已保存");
+    EXPECT_EQ(noticeStatusLine(false, true).rgb, kTextWarning);
+}
+
+}  // namespace
