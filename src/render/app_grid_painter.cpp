@@ -46,7 +46,7 @@ void paintCard(PaintContext& ctx, AppInfo& app, const RECT& card, bool nameOnly)
         canvas.drawText(meta, {x + 8, y + 152, cx2 - 8, y + 172}, FontSmall, palette::kTextTertiary, kTextCentredCut);
     }
     canvas.drawLine(static_cast<float>(x + 18), static_cast<float>(y + 180), static_cast<float>(cx2 - 18),
-                    static_cast<float>(y + 180), palette::kCardBorder, 1.0f);
+                    static_cast<float>(y + 180), {palette::kCardBorder, 1.0f});
 
     const RECT button = layout::cardButton(card);
     ctx.record(button, HitKind::CardAction, app.id);  // the whole button, even where the clip hides it

@@ -1,22 +1,28 @@
 #include "render/canvas.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 
-gp::UniqueBrush solidBrush(Canvas& canvas, uint32_t argb) {
-    Gdiplus::GpSolidFill* brush = nullptr;
-    canvas.note(gp::GdipCreateSolidFill(argb, &brush));
-    return gp::UniqueBrush(brush);
-}
+// GDI+ puts pixel centres on whole numbers; the raster's pixels are unit squares from whole numbers.
+constexpr float kPixelCentre = 0.5f;
 
-gp::UniquePen pen(Canvas& canvas, uint32_t argb, float width) {
-    gp::GpPen* created = nullptr;
-    canvas.note(gp::GdipCreatePen1(argb, width, Gdiplus::UnitWorld, &created));
-    return gp::UniquePen(created);
+void blend(uint32_t& target, uint32_t argb, float coverage) {
+    const float a = static_cast<float>(argb >> 24) / 255.0f * coverage;
+    uint32_t result = target & 0xFF000000;
+    for (int shift = 0; shift <= 16; shift += 8) {
+        const float below = static_cast<float>((target >> shift) & 0xFF);
+        const float above = static_cast<float>((argb >> shift) & 0xFF);
+        result |= static_cast<uint32_t>(below + (above - below) * a + 0.5f) << shift;
+    }
+    target = result;
 }
 
 }  // namespace
 
-Canvas::Canvas(HDC dc, const HFONT (&fonts)[kUiFontCount]) : dc_(dc), fonts_(fonts) {
+Canvas::Canvas(HDC dc, const PixelBuffer& pixels, const HFONT (&fonts)[kUiFontCount])
+    : dc_(dc), pixels_(pixels), fonts_(fonts), clip_{0, 0, pixels.width, pixels.height} {
     note(gp::GdipCreateFromHDC(dc, graphics_.put()));
     if (!graphics_) return;
     note(gp::GdipSetSmoothingMode(graphics(), Gdiplus::SmoothingModeAntiAlias));
@@ -24,40 +30,126 @@ Canvas::Canvas(HDC dc, const HFONT (&fonts)[kUiFontCount]) : dc_(dc), fonts_(fon
     note(gp::GdipSetInterpolationMode(graphics(), Gdiplus::InterpolationModeHighQualityBicubic));
 }
 
+gp::UniquePath Canvas::newPath() {
+    gp::UniquePath path;
+    note(gp::GdipCreatePath(Gdiplus::FillModeAlternate, path.put()));
+    return path;
+}
+
+// Curves are flattened here with a fixed number of steps: Wine's GdipFlattenPath can recurse
+// without end on small arcs far from the origin.
+std::vector<Canvas::Figure> Canvas::flatten(gp::GpPath* path) {
+    std::vector<Figure> figures;
+    INT count = 0;
+    if (!path || gp::GdipGetPointCount(path, &count) != Gdiplus::Ok || count <= 0) return figures;
+    std::vector<Gdiplus::GpPointF> points(count);
+    std::vector<BYTE> types(count);
+    note(gp::GdipGetPathPoints(path, points.data(), count));
+    note(gp::GdipGetPathTypes(path, types.data(), count));
+    for (INT i = 0; i < count; ++i) {
+        const BYTE type = types[i] & Gdiplus::PathPointTypePathTypeMask;
+        if (type == Gdiplus::PathPointTypeStart || figures.empty()) figures.emplace_back();
+        std::vector<RasterPoint>& figure = figures.back().points;
+        if (type == Gdiplus::PathPointTypeBezier && i + 2 < count && !figure.empty()) {
+            const RasterPoint p0 = figure.back();
+            const RasterPoint p1{points[i].X, points[i].Y}, p2{points[i + 1].X, points[i + 1].Y},
+                p3{points[i + 2].X, points[i + 2].Y};
+            const float length = std::hypot(p1.x - p0.x, p1.y - p0.y) + std::hypot(p2.x - p1.x, p2.y - p1.y) +
+                                 std::hypot(p3.x - p2.x, p3.y - p2.y);
+            const int steps = std::clamp(static_cast<int>(std::ceil(length / 1.5f)), 2, 96);
+            for (int k = 1; k <= steps; ++k) {
+                const float t = static_cast<float>(k) / steps, u = 1 - t;
+                const float a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
+                figure.push_back({a * p0.x + b * p1.x + c * p2.x + d * p3.x, a * p0.y + b * p1.y + c * p2.y + d * p3.y});
+            }
+            i += 2;
+        } else {
+            figure.push_back({points[i].X, points[i].Y});
+        }
+        if (types[i] & Gdiplus::PathPointTypeCloseSubpath) figures.back().closed = true;
+    }
+    return figures;
+}
+
+void Canvas::paint(const PolygonSet& shape, uint32_t argb) {
+    if (!pixels_.bits || (argb >> 24) == 0) return;
+    const RECT bounds{std::max(clip_.left, 0L), std::max(clip_.top, 0L), std::min<LONG>(clip_.right, pixels_.width),
+                      std::min<LONG>(clip_.bottom, pixels_.height)};
+    PolygonSet shifted = shape;
+    for (auto& polygon : shifted.polygons)
+        for (RasterPoint& p : polygon) p.x += kPixelCentre, p.y += kPixelCentre;
+    raster_.rasterise(shifted, bounds);
+    // Text and pictures go through GDI and GDI+; both must be done before the bits are touched.
+    ::GdiFlush();
+    if (graphics_) gp::GdipFlush(graphics(), Gdiplus::FlushIntentionSync);
+    raster_.resolve([this, argb](int x, int y, float coverage) {
+        blend(pixels_.bits[static_cast<size_t>(y) * pixels_.width + x], argb, coverage);
+    });
+}
+
+void Canvas::fillFigures(const std::vector<Figure>& figures, uint32_t argb) {
+    PolygonSet shape;
+    for (const Figure& figure : figures)
+        if (figure.points.size() >= 3) shape.add(figure.points.data(), figure.points.size());
+    paint(shape, argb);
+}
+
+void Canvas::strokeFigures(const std::vector<Figure>& figures, const Pen& pen) {
+    PolygonSet shape;
+    for (const Figure& figure : figures) strokePolyline(shape, figure.points, figure.closed, {pen.width, pen.roundCaps});
+    paint(shape, pen.argb);
+}
+
 void Canvas::fillRect(float x, float y, float width, float height, uint32_t argb) {
-    gp::UniqueBrush brush = solidBrush(*this, argb);
-    if (brush) note(gp::GdipFillRectangle(graphics(), brush.get(), x, y, width, height));
+    const RasterPoint corners[4] = {{x, y}, {x + width, y}, {x + width, y + height}, {x, y + height}};
+    PolygonSet shape;
+    shape.add(corners, 4);
+    paint(shape, argb);
 }
 
 void Canvas::fillEllipse(float x, float y, float width, float height, uint32_t argb) {
-    gp::UniqueBrush brush = solidBrush(*this, argb);
-    if (brush) note(gp::GdipFillEllipse(graphics(), brush.get(), x, y, width, height));
+    gp::UniquePath path = newPath();
+    if (!path) return;
+    note(gp::GdipAddPathEllipse(path.get(), x, y, width, height));
+    fillFigures(flatten(path.get()), argb);
 }
 
-void Canvas::drawEllipse(float x, float y, float width, float height, uint32_t argb, float penWidth) {
-    gp::UniquePen p = pen(*this, argb, penWidth);
-    if (p) note(gp::GdipDrawEllipse(graphics(), p.get(), x, y, width, height));
+void Canvas::fillPolygon(const std::vector<RasterPoint>& points, uint32_t argb) {
+    PolygonSet shape;
+    if (points.size() >= 3) shape.add(points.data(), points.size());
+    paint(shape, argb);
 }
 
-void Canvas::drawRect(float x, float y, float width, float height, uint32_t argb, float penWidth) {
-    gp::UniquePen p = pen(*this, argb, penWidth);
-    if (p) note(gp::GdipDrawRectangle(graphics(), p.get(), x, y, width, height));
+void Canvas::fillPath(gp::GpPath* path, uint32_t argb) { fillFigures(flatten(path), argb); }
+
+void Canvas::drawEllipse(float x, float y, float width, float height, const Pen& pen) {
+    gp::UniquePath path = newPath();
+    if (!path) return;
+    note(gp::GdipAddPathEllipse(path.get(), x, y, width, height));
+    strokeFigures(flatten(path.get()), pen);
 }
 
-void Canvas::drawLine(float x1, float y1, float x2, float y2, uint32_t argb, float penWidth) {
-    gp::UniquePen p = pen(*this, argb, penWidth);
-    if (p) note(gp::GdipDrawLine(graphics(), p.get(), x1, y1, x2, y2));
+void Canvas::drawRect(float x, float y, float width, float height, const Pen& pen) {
+    strokeFigures({{{{x, y}, {x + width, y}, {x + width, y + height}, {x, y + height}}, true}}, pen);
 }
 
-void Canvas::fillPath(gp::GpPath* path, uint32_t argb) {
-    gp::UniqueBrush brush = solidBrush(*this, argb);
-    if (brush && path) note(gp::GdipFillPath(graphics(), brush.get(), path));
+void Canvas::drawLine(float x1, float y1, float x2, float y2, const Pen& pen) {
+    strokeFigures({{{{x1, y1}, {x2, y2}}, false}}, pen);
 }
 
-void Canvas::drawPath(gp::GpPath* path, uint32_t argb, float penWidth) {
-    gp::UniquePen p = pen(*this, argb, penWidth);
-    if (p && path) note(gp::GdipDrawPath(graphics(), p.get(), path));
+void Canvas::drawLines(const std::vector<RasterPoint>& points, const Pen& pen) {
+    strokeFigures({{points, false}}, pen);
 }
+
+void Canvas::drawArc(float x, float y, float width, float height, float startDegrees, float sweepDegrees,
+                     const Pen& pen) {
+    gp::UniquePath path = newPath();
+    if (!path) return;
+    note(gp::GdipAddPathArc(path.get(), x, y, width, height, startDegrees, sweepDegrees));
+    strokeFigures(flatten(path.get()), pen);
+}
+
+void Canvas::drawPath(gp::GpPath* path, const Pen& pen) { strokeFigures(flatten(path), pen); }
 
 void Canvas::drawText(const std::wstring& text, const RECT& rect, UiFont font, uint32_t rgb, UINT flags) {
     qb::SelectGuard selected(dc_, fonts_[font]);
@@ -81,15 +173,22 @@ int Canvas::textExtent(const std::wstring& text, UiFont font) {
     return size.cx;
 }
 
-ClipScope::ClipScope(Canvas& canvas, const RECT& rect) : canvas_(canvas), savedDc_(::SaveDC(canvas.dc())) {
-    qb::UniqueRegion region(::CreateRectRgn(rect.left, rect.top, rect.right, rect.bottom));
+ClipScope::ClipScope(Canvas& canvas, const RECT& rect)
+    : canvas_(canvas), previous_(canvas.clip()), savedDc_(::SaveDC(canvas.dc())) {
+    RECT clip{};
+    ::IntersectRect(&clip, &previous_, &rect);
+    canvas.setClip(clip);
+    qb::UniqueRegion region(::CreateRectRgn(clip.left, clip.top, clip.right, clip.bottom));
     ::SelectClipRgn(canvas.dc(), region.get());
-    canvas.note(gp::GdipSetClipRectI(canvas.graphics(), rect.left, rect.top, rect.right - rect.left,
-                                     rect.bottom - rect.top, Gdiplus::CombineModeReplace));
+    canvas.note(gp::GdipSetClipRectI(canvas.graphics(), clip.left, clip.top, clip.right - clip.left,
+                                     clip.bottom - clip.top, Gdiplus::CombineModeReplace));
 }
 
 ClipScope::~ClipScope() {
-    canvas_.note(gp::GdipResetClip(canvas_.graphics()));
+    canvas_.setClip(previous_);
+    canvas_.note(gp::GdipSetClipRectI(canvas_.graphics(), previous_.left, previous_.top,
+                                      previous_.right - previous_.left, previous_.bottom - previous_.top,
+                                      Gdiplus::CombineModeReplace));
     ::RestoreDC(canvas_.dc(), savedDc_);
 }
 
@@ -115,7 +214,7 @@ void StrokeRoundRect(Canvas& canvas, const RECT& rect, int radius, uint32_t argb
     canvas.note(gp::GdipCreatePath(Gdiplus::FillModeAlternate, path.put()));
     if (!path) return;
     AddRoundRect(path.get(), rect, radius);
-    canvas.drawPath(path.get(), argb, penWidth);
+    canvas.drawPath(path.get(), {argb, penWidth});
 }
 
 void drawScrollBar(Canvas& canvas, const ScrollBarInfo& bar, bool active) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <initializer_list>
+#include <utility>
 #include <vector>
 
 #include "render/canvas.h"
@@ -21,16 +22,17 @@ public:
         q_ = (width < height ? width : height) * 0.5f;
         cx_ = box.left + width * 0.5f;
         cy_ = box.top + height * 0.5f;
-        canvas.note(gp::GdipCreatePen1(main_, 1.8f, Gdiplus::UnitWorld, mainPen_.put()));
-        canvas.note(gp::GdipCreatePen1(kWhiteDetail, 1.9f, Gdiplus::UnitWorld, whitePen_.put()));
-        mainBrush_ = solid(main_);
-        whiteBrush_ = solid(kWhiteDetail);
     }
 
     float x(float a) const { return cx_ + a * q_; }
     float y(float b) const { return cy_ + b * q_; }
     float len(float l) const { return l * q_; }
+    RasterPoint at(float a, float b) const { return {x(a), y(b)}; }
+
     uint32_t mainColour() const { return main_; }
+    Pen mainPen() const { return {main_, 1.8f}; }
+    Pen whitePen() const { return {kWhiteDetail, 1.9f}; }
+    Pen pen(float widthPixels) const { return {main_, widthPixels}; }
 
     // A rounded box: the corners truncated to whole pixels, the radius (in Q units) too.
     RECT box(float a1, float b1, float a2, float b2) const {
@@ -38,93 +40,52 @@ public:
     }
     int radius(float r) const { return static_cast<int>(len(r)); }
 
-    gp::UniquePath path() {
-        gp::UniquePath created;
-        canvas_.note(gp::GdipCreatePath(Gdiplus::FillModeAlternate, created.put()));
-        return created;
+    void fillRoundBox(const RECT& rect, int radiusPixels) { FillRoundRect(canvas_, rect, radiusPixels, main_); }
+    void polygon(std::initializer_list<std::pair<float, float>> points, uint32_t argb) {
+        std::vector<RasterPoint> pts;
+        for (const auto& pt : points) pts.push_back(at(pt.first, pt.second));
+        canvas_.fillPolygon(pts, argb);
     }
-
-    void fillRoundBox(const RECT& rect, int radiusPixels, gp::GpBrush* brush) {
-        gp::UniquePath p = path();
-        if (!p) return;
-        AddRoundRect(p.get(), rect, radiusPixels);
-        fill(p.get(), brush);
+    void line(const Pen& pen, float a1, float b1, float a2, float b2) {
+        canvas_.drawLine(x(a1), y(b1), x(a2), y(b2), pen);
     }
-
-    void fill(gp::GpPath* p, gp::GpBrush* brush) {
-        if (brush) canvas_.note(gp::GdipFillPath(canvas_.graphics(), brush, p));
+    void fillEllipse(uint32_t argb, float a, float b, float w, float h) {
+        canvas_.fillEllipse(x(a), y(b), len(w), len(h), argb);
     }
-
-    void polygon(std::initializer_list<std::pair<float, float>> points, gp::GpBrush* brush) {
-        std::vector<Gdiplus::GpPointF> pts;
-        for (const auto& pt : points) pts.push_back({x(pt.first), y(pt.second)});
-        if (brush) {
-            canvas_.note(gp::GdipFillPolygon(canvas_.graphics(), brush, pts.data(), static_cast<int>(pts.size()),
-                                             Gdiplus::FillModeAlternate));
-        }
+    void drawEllipse(const Pen& pen, float a, float b, float w, float h) {
+        canvas_.drawEllipse(x(a), y(b), len(w), len(h), pen);
     }
-
-    void line(gp::GpPen* pen, float a1, float b1, float a2, float b2) {
-        if (pen) canvas_.note(gp::GdipDrawLine(canvas_.graphics(), pen, x(a1), y(b1), x(a2), y(b2)));
+    void fillRect(uint32_t argb, float a, float b, float w, float h) { canvas_.fillRect(x(a), y(b), len(w), len(h), argb); }
+    void drawRect(const Pen& pen, float a, float b, float w, float h) { canvas_.drawRect(x(a), y(b), len(w), len(h), pen); }
+    void arc(const Pen& pen, float a, float b, float w, float h, float start, float sweep) {
+        canvas_.drawArc(x(a), y(b), len(w), len(h), start, sweep, pen);
     }
-    void fillEllipse(gp::GpBrush* brush, float a, float b, float w, float h) {
-        if (brush) canvas_.note(gp::GdipFillEllipse(canvas_.graphics(), brush, x(a), y(b), len(w), len(h)));
-    }
-    void drawEllipse(gp::GpPen* pen, float a, float b, float w, float h) {
-        if (pen) canvas_.note(gp::GdipDrawEllipse(canvas_.graphics(), pen, x(a), y(b), len(w), len(h)));
-    }
-    void fillRect(gp::GpBrush* brush, float a, float b, float w, float h) {
-        if (brush) canvas_.note(gp::GdipFillRectangle(canvas_.graphics(), brush, x(a), y(b), len(w), len(h)));
-    }
-    void drawRect(gp::GpPen* pen, float a, float b, float w, float h) {
-        if (pen) canvas_.note(gp::GdipDrawRectangle(canvas_.graphics(), pen, x(a), y(b), len(w), len(h)));
-    }
-    void arc(gp::GpPen* pen, float a, float b, float w, float h, float start, float sweep) {
-        if (pen) canvas_.note(gp::GdipDrawArc(canvas_.graphics(), pen, x(a), y(b), len(w), len(h), start, sweep));
-    }
-
-    gp::UniquePen pen(uint32_t argb, float widthPixels) {
-        gp::UniquePen created;
-        canvas_.note(gp::GdipCreatePen1(argb, widthPixels, Gdiplus::UnitWorld, created.put()));
-        return created;
-    }
-    gp::UniqueBrush solid(uint32_t argb) {
-        Gdiplus::GpSolidFill* brush = nullptr;
-        canvas_.note(gp::GdipCreateSolidFill(argb, &brush));
-        return gp::UniqueBrush(brush);
-    }
-
-    gp::GpPen* mainPen() const { return mainPen_.get(); }
-    gp::GpPen* whitePen() const { return whitePen_.get(); }
-    gp::GpBrush* mainBrush() const { return mainBrush_.get(); }
-    gp::GpBrush* whiteBrush() const { return whiteBrush_.get(); }
     Canvas& canvas() { return canvas_; }
 
 private:
     Canvas& canvas_;
     uint32_t main_;
     float q_ = 0, cx_ = 0, cy_ = 0;
-    gp::UniquePen mainPen_, whitePen_;
-    gp::UniqueBrush mainBrush_, whiteBrush_;
 };
 
 void drawSecurity(IconPainter& p) {
-    p.polygon({{-0.85f, -0.85f}, {0.85f, -0.85f}, {0.85f, 0.05f}, {0.0f, 0.95f}, {-0.85f, 0.05f}}, p.mainBrush());
-    gp::UniquePen tick = p.pen(kWhiteDetail, 2.2f);
-    p.line(tick.get(), -0.36f, 0.02f, -0.07f, 0.32f);
-    p.line(tick.get(), -0.07f, 0.32f, 0.4f, -0.26f);
+    p.polygon({{-0.85f, -0.85f}, {0.85f, -0.85f}, {0.85f, 0.05f}, {0.0f, 0.95f}, {-0.85f, 0.05f}}, p.mainColour());
+    const Pen tick{kWhiteDetail, 2.2f};
+    p.line(tick, -0.36f, 0.02f, -0.07f, 0.32f);
+    p.line(tick, -0.07f, 0.32f, 0.4f, -0.26f);
 }
 
 void drawChat(IconPainter& p) {
-    gp::UniquePath path = p.path();
+    gp::UniquePath path;
+    p.canvas().note(gp::GdipCreatePath(Gdiplus::FillModeAlternate, path.put()));
     if (!path) return;
     const RECT bubble = p.box(-0.875f, -0.725f, 0.875f, 0.425f);
     AddRoundRect(path.get(), bubble, p.radius(1.15f * 0.34f));
     const float bottom = static_cast<float>(bubble.bottom);
     gp::GdipAddPathLine(path.get(), p.x(-0.28f), bottom, p.x(-0.5f), p.y(0.6f));
     gp::GdipAddPathLine(path.get(), p.x(-0.5f), p.y(0.6f), p.x(0.06f), bottom);
-    p.fill(path.get(), p.mainBrush());
-    for (float a : {-0.44f, -0.11f, 0.22f}) p.fillEllipse(p.whiteBrush(), a, -0.26f, 0.22f, 0.22f);
+    p.canvas().fillPath(path.get(), p.mainColour());
+    for (float a : {-0.44f, -0.11f, 0.22f}) p.fillEllipse(kWhiteDetail, a, -0.26f, 0.22f, 0.22f);
 }
 
 void drawBrowser(IconPainter& p) {
@@ -134,38 +95,33 @@ void drawBrowser(IconPainter& p) {
 }
 
 void drawMedia(IconPainter& p) {
-    p.fillEllipse(p.mainBrush(), -0.85f, -0.85f, 1.7f, 1.7f);
-    p.polygon({{-0.26f, -0.42f}, {0.42f, 0.0f}, {-0.26f, 0.42f}}, p.whiteBrush());
+    p.fillEllipse(p.mainColour(), -0.85f, -0.85f, 1.7f, 1.7f);
+    p.polygon({{-0.26f, -0.42f}, {0.42f, 0.0f}, {-0.26f, 0.42f}}, kWhiteDetail);
 }
 
 void drawOffice(IconPainter& p) {
-    p.polygon({{-0.6f, -0.85f}, {0.1f, -0.85f}, {0.6f, -0.35f}, {0.6f, 0.85f}, {-0.6f, 0.85f}}, p.mainBrush());
+    p.polygon({{-0.6f, -0.85f}, {0.1f, -0.85f}, {0.6f, -0.35f}, {0.6f, 0.85f}, {-0.6f, 0.85f}}, p.mainColour());
     for (float b : {-0.07f, 0.25f, 0.57f}) p.line(p.whitePen(), -0.4f, b, 0.4f, b);
 }
 
 void drawInput(IconPainter& p) {
     const RECT keyboard = p.box(-0.925f, -0.625f, 0.925f, 0.625f);
-    p.fillRoundBox(keyboard, p.radius(0.14f), p.mainBrush());
+    p.fillRoundBox(keyboard, p.radius(0.14f));
     const float o = 1.85f / 7.0f;
     const float xl = static_cast<float>(keyboard.left);
     const float lineTop = p.y(-0.1f);
     const float lineBottom = keyboard.bottom - p.len(0.1f);
     for (int j = 1; j <= 6; ++j) {
         const float lx = xl + p.len(j * o);
-        if (p.whitePen()) p.canvas().note(gp::GdipDrawLine(p.canvas().graphics(), p.whitePen(), lx, lineTop, lx, lineBottom));
+        p.canvas().drawLine(lx, lineTop, lx, lineBottom, p.whitePen());
     }
-    gp::UniqueBrush keys = p.solid(0xFFFFFFFF);
     const float keyTop = keyboard.top + p.len(0.06f);
-    for (float k : {1.21f, 1.93f, 3.14f}) {
-        if (keys) {
-            p.canvas().note(gp::GdipFillRectangle(p.canvas().graphics(), keys.get(), xl + p.len(k * o), keyTop,
-                                                  p.len(0.58f * o), p.len(0.65f)));
-        }
-    }
+    for (float k : {1.21f, 1.93f, 3.14f})
+        p.canvas().fillRect(xl + p.len(k * o), keyTop, p.len(0.58f * o), p.len(0.65f), 0xFFFFFFFF);
 }
 
 void drawArchive(IconPainter& p) {
-    p.fillRoundBox(p.box(-0.7f, -0.85f, 0.7f, 0.85f), p.radius(0.22f), p.mainBrush());
+    p.fillRoundBox(p.box(-0.7f, -0.85f, 0.7f, 0.85f), p.radius(0.22f));
     p.line(p.whitePen(), 0.0f, -0.7f, 0.0f, 0.6f);
     for (int k = 0; k <= 4; ++k) {
         const float b = -0.52f + 0.26f * k;
@@ -177,14 +133,14 @@ void drawArchive(IconPainter& p) {
 void drawSystem(IconPainter& p) {
     for (int i = 0; i < 8; ++i) {
         const float a = i * kPi / 4.0f;
-        p.fillRect(p.mainBrush(), 0.62f * std::cos(a) - 0.19f, 0.62f * std::sin(a) - 0.19f, 0.38f, 0.38f);
+        p.fillRect(p.mainColour(), 0.62f * std::cos(a) - 0.19f, 0.62f * std::sin(a) - 0.19f, 0.38f, 0.38f);
     }
-    p.fillEllipse(p.mainBrush(), -0.6f, -0.6f, 1.2f, 1.2f);
-    p.fillEllipse(p.whiteBrush(), -0.23f, -0.23f, 0.46f, 0.46f);
+    p.fillEllipse(p.mainColour(), -0.6f, -0.6f, 1.2f, 1.2f);
+    p.fillEllipse(kWhiteDetail, -0.23f, -0.23f, 0.46f, 0.46f);
 }
 
 void drawDriver(IconPainter& p) {
-    p.fillRect(p.mainBrush(), -0.55f, -0.55f, 1.1f, 1.1f);
+    p.fillRect(p.mainColour(), -0.55f, -0.55f, 1.1f, 1.1f);
     p.drawRect(p.whitePen(), -0.28f, -0.28f, 0.56f, 0.56f);
     for (float d : {-0.34f, 0.0f, 0.34f}) {
         p.line(p.mainPen(), -0.55f, d, -0.9f, d);
@@ -195,84 +151,67 @@ void drawDriver(IconPainter& p) {
 }
 
 void drawRemote(IconPainter& p) {
-    gp::UniquePen screens = p.pen(p.mainColour(), 1.8f);
-    p.drawRect(screens.get(), -0.95f, -0.75f, 0.75f, 0.55f);
-    p.drawRect(screens.get(), 0.2f, 0.2f, 0.75f, 0.55f);
+    const Pen screens = p.pen(1.8f);
+    p.drawRect(screens, -0.95f, -0.75f, 0.75f, 0.55f);
+    p.drawRect(screens, 0.2f, 0.2f, 0.75f, 0.55f);
     p.line(p.mainPen(), -0.2f, 0.28f, 0.45f, -0.05f);
-    p.polygon({{0.3f, -0.2f}, {0.5f, -0.05f}, {0.28f, 0.02f}}, p.mainBrush());
+    p.polygon({{0.3f, -0.2f}, {0.5f, -0.05f}, {0.28f, 0.02f}}, p.mainColour());
 }
 
 void drawBackup(IconPainter& p) {
-    gp::UniquePen ring = p.pen(p.mainColour(), 2.2f);
-    p.arc(ring.get(), -0.7f, -0.7f, 1.4f, 1.4f, 120.0f, 290.0f);
-    p.polygon({{-0.62f, -0.6f}, {-0.62f, -0.04f}, {-1.0f, -0.32f}}, p.mainBrush());
+    p.arc(p.pen(2.2f), -0.7f, -0.7f, 1.4f, 1.4f, 120.0f, 290.0f);
+    p.polygon({{-0.62f, -0.6f}, {-0.62f, -0.04f}, {-1.0f, -0.32f}}, p.mainColour());
 }
 
 void drawGame(IconPainter& p) {
-    gp::UniquePen stick = p.pen(p.mainColour(), p.len(0.2f));
-    if (stick) {
-        p.canvas().note(gp::GdipSetPenLineCap197819(stick.get(), Gdiplus::LineCapRound, Gdiplus::LineCapRound,
-                                                     Gdiplus::DashCapRound));
-    }
-    p.line(stick.get(), -0.38f, -0.38f, 0.06f, 0.36f);
-    p.fillEllipse(p.mainBrush(), -0.74f, -0.92f, 0.62f, 0.62f);
-    p.fillRoundBox(p.box(-0.87f, 0.3f, 0.87f, 0.8f), p.radius(0.2f), p.mainBrush());
-    p.fillEllipse(p.whiteBrush(), 0.16f, 0.45f, 0.2f, 0.2f);
-    p.fillEllipse(p.whiteBrush(), 0.46f, 0.45f, 0.2f, 0.2f);
+    Pen stick = p.pen(p.len(0.2f));
+    stick.roundCaps = true;
+    p.line(stick, -0.38f, -0.38f, 0.06f, 0.36f);
+    p.fillEllipse(p.mainColour(), -0.74f, -0.92f, 0.62f, 0.62f);
+    p.fillRoundBox(p.box(-0.87f, 0.3f, 0.87f, 0.8f), p.radius(0.2f));
+    p.fillEllipse(kWhiteDetail, 0.16f, 0.45f, 0.2f, 0.2f);
+    p.fillEllipse(kWhiteDetail, 0.46f, 0.45f, 0.2f, 0.2f);
 }
 
 void drawImage(IconPainter& p) {
-    gp::UniquePath frame = p.path();
-    if (frame) {
-        AddRoundRect(frame.get(), p.box(-0.85f, -0.68f, 0.85f, 0.68f), 3);
-        if (p.mainPen()) p.canvas().note(gp::GdipDrawPath(p.canvas().graphics(), p.mainPen(), frame.get()));
-    }
-    p.fillEllipse(p.mainBrush(), -0.38f, -0.42f, 0.28f, 0.28f);
-    gp::UniquePen hills = p.pen(p.mainColour(), 1.8f);
-    const Gdiplus::GpPointF points[] = {{p.x(-0.68f), p.y(0.48f)},
-                                        {p.x(-0.12f), p.y(-0.12f)},
-                                        {p.x(0.14f), p.y(0.14f)},
-                                        {p.x(0.34f), p.y(-0.04f)},
-                                        {p.x(0.68f), p.y(0.48f)}};
-    if (hills) p.canvas().note(gp::GdipDrawLines(p.canvas().graphics(), hills.get(), points, 5));
+    StrokeRoundRect(p.canvas(), p.box(-0.85f, -0.68f, 0.85f, 0.68f), 3, p.mainColour(), 1.8f);
+    p.fillEllipse(p.mainColour(), -0.38f, -0.42f, 0.28f, 0.28f);
+    p.canvas().drawLines({p.at(-0.68f, 0.48f), p.at(-0.12f, -0.12f), p.at(0.14f, 0.14f), p.at(0.34f, -0.04f),
+                          p.at(0.68f, 0.48f)},
+                         p.pen(1.8f));
 }
 
 void drawVideo(IconPainter& p) {
-    p.fillRect(p.mainBrush(), -0.9f, -0.62f, 1.8f, 1.24f);
+    p.fillRect(p.mainColour(), -0.9f, -0.62f, 1.8f, 1.24f);
     for (int k = 0; k <= 3; ++k) {
         const float a = -0.77f + 0.41f * k;
-        p.fillRect(p.whiteBrush(), a, -0.5f, 0.2f, 0.2f);
-        p.fillRect(p.whiteBrush(), a, 0.3f, 0.2f, 0.2f);
+        p.fillRect(kWhiteDetail, a, -0.5f, 0.2f, 0.2f);
+        p.fillRect(kWhiteDetail, a, 0.3f, 0.2f, 0.2f);
     }
 }
 
 void drawAI(IconPainter& p) {
     p.line(p.mainPen(), 0.0f, -0.82f, 0.0f, -0.55f);
-    p.fillEllipse(p.mainBrush(), -0.1f, -1.0f, 0.2f, 0.2f);
-    p.fillRoundBox(p.box(-0.75f, -0.55f, 0.75f, 0.5f), p.radius(0.2f), p.mainBrush());
-    p.fillEllipse(p.whiteBrush(), -0.44f, -0.28f, 0.3f, 0.3f);
-    p.fillEllipse(p.whiteBrush(), 0.14f, -0.28f, 0.3f, 0.3f);
-    p.fillRect(p.whiteBrush(), -0.22f, 0.12f, 0.44f, 0.1f);
+    p.fillEllipse(p.mainColour(), -0.1f, -1.0f, 0.2f, 0.2f);
+    p.fillRoundBox(p.box(-0.75f, -0.55f, 0.75f, 0.5f), p.radius(0.2f));
+    p.fillEllipse(kWhiteDetail, -0.44f, -0.28f, 0.3f, 0.3f);
+    p.fillEllipse(kWhiteDetail, 0.14f, -0.28f, 0.3f, 0.3f);
+    p.fillRect(kWhiteDetail, -0.22f, 0.12f, 0.44f, 0.1f);
 }
 
 void drawDesign(IconPainter& p) {
-    gp::UniquePen body = p.pen(p.mainColour(), 2.5f);
-    p.line(body.get(), -0.5f, 0.5f, 0.55f, -0.55f);
-    p.fillRect(p.mainBrush(), 0.3f, -0.85f, 0.34f, 0.34f);
-    p.polygon({{-0.78f, 0.22f}, {-0.55f, 0.55f}, {-0.78f, 0.78f}}, p.mainBrush());
+    p.line(p.pen(2.5f), -0.5f, 0.5f, 0.55f, -0.55f);
+    p.fillRect(p.mainColour(), 0.3f, -0.85f, 0.34f, 0.34f);
+    p.polygon({{-0.78f, 0.22f}, {-0.55f, 0.55f}, {-0.78f, 0.78f}}, p.mainColour());
 }
 
 void drawHardware(IconPainter& p) {
-    const uint32_t c = p.mainColour();
-    gp::UniquePen handle = p.pen(c, p.len(0.3f));
-    p.line(handle.get(), -0.52f, 0.52f, 0.46f, -0.46f);
-    gp::UniquePen jaw = p.pen(c, p.len(0.26f));
-    p.arc(jaw.get(), 0.4f, -0.84f, 0.44f, 0.44f, 10.0f, 250.0f);
-    p.line(jaw.get(), -0.7f, -0.7f, -0.5f, -0.5f);
-    gp::UniquePen shaft = p.pen(c, p.len(0.15f));
-    p.line(shaft.get(), -0.5f, -0.5f, 0.16f, 0.16f);
-    gp::UniquePen grip = p.pen(c, p.len(0.36f));
-    p.line(grip.get(), 0.2f, 0.2f, 0.64f, 0.64f);
+    p.line(p.pen(p.len(0.3f)), -0.52f, 0.52f, 0.46f, -0.46f);
+    const Pen jaw = p.pen(p.len(0.26f));
+    p.arc(jaw, 0.4f, -0.84f, 0.44f, 0.44f, 10.0f, 250.0f);
+    p.line(jaw, -0.7f, -0.7f, -0.5f, -0.5f);
+    p.line(p.pen(p.len(0.15f)), -0.5f, -0.5f, 0.16f, 0.16f);
+    p.line(p.pen(p.len(0.36f)), 0.2f, 0.2f, 0.64f, 0.64f);
 }
 
 void drawReinstall(IconPainter& p, bool highlighted) {
@@ -280,15 +219,12 @@ void drawReinstall(IconPainter& p, bool highlighted) {
     const uint32_t dark[4] = {0xFFC1401B, 0xFF659400, 0xFF0083BF, 0xFFCC9400};
     const float side = (2 * 0.8f - 0.18f) * 0.5f;
     const float corners[4][2] = {{-0.8f, -0.8f}, {0.09f, -0.8f}, {-0.8f, 0.09f}, {0.09f, 0.09f}};
-    for (int i = 0; i < 4; ++i) {
-        gp::UniqueBrush brush = p.solid(highlighted ? dark[i] : normal[i]);
-        p.fillRect(brush.get(), corners[i][0], corners[i][1], side, side);
-    }
+    for (int i = 0; i < 4; ++i) p.fillRect(highlighted ? dark[i] : normal[i], corners[i][0], corners[i][1], side, side);
 }
 
 void drawOther(IconPainter& p) {
     for (float b : {-0.56f, 0.06f})
-        for (float a : {-0.56f, 0.06f}) p.fillEllipse(p.mainBrush(), a, b, 0.5f, 0.5f);
+        for (float a : {-0.56f, 0.06f}) p.fillEllipse(p.mainColour(), a, b, 0.5f, 0.5f);
 }
 
 // The download kind is a full-colour picture; highlighting scales its colour channels to 80 %.

@@ -9,8 +9,7 @@
 
 namespace {
 
-constexpr float kGlyphPen = 1.6f;
-constexpr uint32_t kGlyphColour = 0xFFFFFFFF;
+constexpr Pen kGlyph{0xFFFFFFFF, 1.6f};
 
 void paintGradient(Canvas& canvas, int w) {
     const Gdiplus::GpRect band{0, 0, w, layout::kHeaderHeight};
@@ -41,17 +40,17 @@ void paintCaptionButtons(PaintContext& ctx) {
     if (ctx.hovered(HitKind::Minimize)) canvas.fillRect(fw - 138, 0, 46, 64, palette::kCaptionHover);
     if (ctx.hovered(HitKind::Maximize)) canvas.fillRect(fw - 92, 0, 46, 64, palette::kCaptionHover);
 
-    canvas.drawLine(fw - 122, 39, fw - 108, 39, kGlyphColour, kGlyphPen);
+    canvas.drawLine(fw - 122, 39, fw - 108, 39, kGlyph);
     if (ctx.inputs.maximized) {
-        canvas.drawRect(fw - 77, 28, 10, 10, kGlyphColour, kGlyphPen);
-        canvas.drawLine(fw - 74, 25, fw - 64, 25, kGlyphColour, kGlyphPen);
-        canvas.drawLine(fw - 64, 25, fw - 64, 35, kGlyphColour, kGlyphPen);
-        canvas.drawLine(fw - 64, 35, fw - 67, 35, kGlyphColour, kGlyphPen);
+        canvas.drawRect(fw - 77, 28, 10, 10, kGlyph);
+        canvas.drawLine(fw - 74, 25, fw - 64, 25, kGlyph);
+        canvas.drawLine(fw - 64, 25, fw - 64, 35, kGlyph);
+        canvas.drawLine(fw - 64, 35, fw - 67, 35, kGlyph);
     } else {
-        canvas.drawRect(fw - 76, 25, 14, 14, kGlyphColour, kGlyphPen);
+        canvas.drawRect(fw - 76, 25, 14, 14, kGlyph);
     }
-    canvas.drawLine(fw - 31, 24, fw - 15, 40, kGlyphColour, kGlyphPen);
-    canvas.drawLine(fw - 31, 40, fw - 15, 24, kGlyphColour, kGlyphPen);
+    canvas.drawLine(fw - 31, 24, fw - 15, 40, kGlyph);
+    canvas.drawLine(fw - 31, 40, fw - 15, 24, kGlyph);
 
     ctx.record(layout::minimizeButton(w), HitKind::Minimize);
     ctx.record(layout::maximizeButton(w), HitKind::Maximize);
@@ -81,19 +80,19 @@ void DrawHeaderPill(Canvas& canvas, const RECT& rect, const std::wstring& label,
     }
     const float x0 = static_cast<float>(rect.left);
     if (glyph == PillGlyphDownload) {
-        canvas.drawLine(x0 + 21, 24, x0 + 21, 34, kGlyphColour, kGlyphPen);
-        canvas.drawLine(x0 + 17, 30, x0 + 21, 34, kGlyphColour, kGlyphPen);
-        canvas.drawLine(x0 + 25, 30, x0 + 21, 34, kGlyphColour, kGlyphPen);
-        canvas.drawLine(x0 + 13, 37, x0 + 13, 40, kGlyphColour, kGlyphPen);
-        canvas.drawLine(x0 + 29, 37, x0 + 29, 40, kGlyphColour, kGlyphPen);
-        canvas.drawLine(x0 + 13, 40, x0 + 29, 40, kGlyphColour, kGlyphPen);
+        canvas.drawLine(x0 + 21, 24, x0 + 21, 34, kGlyph);
+        canvas.drawLine(x0 + 17, 30, x0 + 21, 34, kGlyph);
+        canvas.drawLine(x0 + 25, 30, x0 + 21, 34, kGlyph);
+        canvas.drawLine(x0 + 13, 37, x0 + 13, 40, kGlyph);
+        canvas.drawLine(x0 + 29, 37, x0 + 29, 40, kGlyph);
+        canvas.drawLine(x0 + 13, 40, x0 + 29, 40, kGlyph);
     } else {
-        canvas.drawEllipse(x0 + 17, 28, 8, 8, kGlyphColour, kGlyphPen);
+        canvas.drawEllipse(x0 + 17, 28, 8, 8, kGlyph);
         constexpr double kPi = 3.14159265;
         for (int i = 0; i < 8; ++i) {
             const double a = i * kPi / 4;
             const float c = static_cast<float>(std::cos(a)), s = static_cast<float>(std::sin(a));
-            canvas.drawLine(x0 + 21 + 5 * c, 32 + 5 * s, x0 + 21 + 8 * c, 32 + 8 * s, kGlyphColour, kGlyphPen);
+            canvas.drawLine(x0 + 21 + 5 * c, 32 + 5 * s, x0 + 21 + 8 * c, 32 + 8 * s, kGlyph);
         }
     }
     canvas.drawText(label, {rect.left + 36, 14, rect.right - 6, 50}, FontLabel,

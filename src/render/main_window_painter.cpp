@@ -75,16 +75,25 @@ void paintMainWindowWith(HDC dc, const RECT& client, AppState& app, const PaintI
     const int h = client.bottom - client.top;
     if (w <= 0 || h <= 0) return;
 
+    // The back buffer is a 32-bit DIB section so that shapes can be blended into its pixels.
     qb::UniqueMemoryDc memory(::CreateCompatibleDC(dc));
-    qb::UniqueBitmap bitmap(::CreateCompatibleBitmap(dc, w, h));
-    if (!memory || !bitmap) return;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    qb::UniqueBitmap bitmap(::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!memory || !bitmap || !bits) return;
     {
         qb::SelectGuard selected(memory.get(), bitmap.get());
         const RECT all{0, 0, w, h};
         qb::UniqueBrush background(::CreateSolidBrush(palette::text(palette::kWindowBackground)));
         ::FillRect(memory.get(), &all, background.get());
         {
-            Canvas canvas(memory.get(), app.uiFonts);
+            Canvas canvas(memory.get(), PixelBuffer{static_cast<uint32_t*>(bits), w, h}, app.uiFonts);
             PaintContext ctx{app, canvas, inputs, w, h};
             paintHeader(ctx);
             paintSidebar(ctx);
@@ -92,6 +101,7 @@ void paintMainWindowWith(HDC dc, const RECT& client, AppState& app, const PaintI
             paintToast(ctx);
             paintNotice(ctx);
         }
+        ::GdiFlush();
         ::BitBlt(dc, 0, 0, w, h, memory.get(), 0, 0, SRCCOPY);
     }
 }

@@ -45,7 +45,7 @@ void paintSidebar(PaintContext& ctx) {
     canvas.fillRect(0.0f, static_cast<float>(layout::kHeaderHeight), static_cast<float>(layout::kSidebarWidth),
                     static_cast<float>(ctx.h - layout::kHeaderHeight), palette::kSidebarFill);
     canvas.drawLine(200.0f, static_cast<float>(layout::kHeaderHeight), 200.0f, static_cast<float>(ctx.h),
-                    palette::kSidebarBorder, 1.0f);
+                    {palette::kSidebarBorder, 1.0f});
 
     const std::vector<CategoryInfo> categories = SnapshotCategories(app.catalog);
     const int contentHeight = layout::sidebarContentHeight(static_cast<int>(categories.size()));

@@ -16,6 +16,7 @@
 #include "render/category_icons.h"
 #include "render/gdiplus_api.h"
 #include "render/paint_context.h"
+#include "service/icon_loader.h"
 #include "support/paint_surface.h"
 
 namespace {
@@ -27,81 +28,27 @@ std::string readFile(const std::wstring& path) {
     return out.str();
 }
 
-// Major and minor part of a catalogue version, as the program shows it.
-std::wstring shortVersion(const std::wstring& text) {
-    std::wstring result;
-    for (wchar_t c : text) {
-        if (c >= L'0' && c <= L'9') {
-            result.push_back(c);
-        } else if ((c == L'.' || c == L' ' || c == L',') && !result.empty() && result.back() != L'.') {
-            result.push_back(L'.');
-        }
-    }
-    while (!result.empty() && result.back() == L'.') result.pop_back();
-    const size_t first = result.find(L'.');
-    const size_t second = first == std::wstring::npos ? first : result.find(L'.', first + 1);
-    if (second != std::wstring::npos) result.resize(second);
-    return result;
-}
-
-// An ICO file's largest image (the sample ICOs carry it as PNG), other files as they are.
-gp::GpBitmap* decodeIconFile(const std::wstring& path) {
-    const std::string bytes = readFile(path);
-    std::string best;
-    if (bytes.size() >= 22 && bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 1 && bytes[3] == 0) {
-        const int count = static_cast<unsigned char>(bytes[4]) | static_cast<unsigned char>(bytes[5]) << 8;
-        int bestWidth = -1;
-        for (int i = 0; i < count && 6 + 16 * (i + 1) <= static_cast<int>(bytes.size()); ++i) {
-            const unsigned char* entry = reinterpret_cast<const unsigned char*>(bytes.data()) + 6 + 16 * i;
-            const int width = entry[0] == 0 ? 256 : entry[0];
-            const uint32_t size = entry[8] | entry[9] << 8 | entry[10] << 16 | static_cast<uint32_t>(entry[11]) << 24;
-            const uint32_t offset = entry[12] | entry[13] << 8 | entry[14] << 16 | static_cast<uint32_t>(entry[15]) << 24;
-            if (width > bestWidth && offset < bytes.size() && bytes.size() - offset >= size) {
-                bestWidth = width;
-                best = bytes.substr(offset, size);
-            }
-        }
+// Decoded the way the program's icon worker does it: ICO files reduced to their best image, then
+// GDI+ from memory and a bitmap handle on a white background.
+HBITMAP loadIcon(const std::wstring& path) {
+    const std::string body = reduceIcoToBestImage(readFile(path));
+    if (body.empty()) return nullptr;
+    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, body.size());
+    if (!block) return nullptr;
+    std::memcpy(::GlobalLock(block), body.data(), body.size());
+    ::GlobalUnlock(block);
+    IStream* stream = nullptr;
+    if (FAILED(::CreateStreamOnHGlobal(block, TRUE, &stream))) {
+        ::GlobalFree(block);
+        return nullptr;
     }
     gp::GpBitmap* bitmap = nullptr;
-    if (best.size() > 8 && best.compare(1, 3, "PNG") == 0) {
-        HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, best.size());
-        if (!block) return nullptr;
-        std::memcpy(::GlobalLock(block), best.data(), best.size());
-        ::GlobalUnlock(block);
-        IStream* stream = nullptr;
-        if (SUCCEEDED(::CreateStreamOnHGlobal(block, TRUE, &stream))) {
-            gp::GdipCreateBitmapFromStream(stream, &bitmap);
-            stream->Release();
-        } else {
-            ::GlobalFree(block);
-        }
-        return bitmap;
-    }
-    gp::GdipCreateBitmapFromFile(path.c_str(), &bitmap);
-    return bitmap;
-}
-
-// The icon composed on white at 128 pixels, as the program's icon loader hands it over.
-HBITMAP loadIcon(const std::wstring& path) {
-    constexpr int kSide = 128;
-    gp::GpBitmap* canvas = nullptr;
-    if (gp::GdipCreateBitmapFromScan0(kSide, kSide, 0, PixelFormat32bppARGB, nullptr, &canvas) != Gdiplus::Ok)
-        return nullptr;
-    gp::UniqueImage owned(canvas);
-    gp::GpGraphics* graphics = nullptr;
-    gp::GdipGetImageGraphicsContext(canvas, &graphics);
-    gp::UniqueGraphics g(graphics);
-    gp::GdipGraphicsClear(graphics, 0xFFFFFFFF);
-    gp::GdipSetInterpolationMode(graphics, Gdiplus::InterpolationModeHighQualityBicubic);
-    bool drawn = false;
-    gp::GpBitmap* picture = decodeIconFile(path);
-    if (picture) {
-        gp::UniqueImage image(picture);
-        drawn = gp::GdipDrawImageRectI(graphics, picture, 0, 0, kSide, kSide) == Gdiplus::Ok;
-    }
-    if (!drawn) return nullptr;
     HBITMAP handle = nullptr;
-    gp::GdipCreateHBITMAPFromBitmap(canvas, &handle, 0xFFFFFFFF);
+    if (gp::GdipCreateBitmapFromStream(stream, &bitmap) == Gdiplus::Ok && bitmap) {
+        gp::GdipCreateHBITMAPFromBitmap(bitmap, &handle, 0xFFFFFFFF);
+        gp::GdipDisposeImage(bitmap);
+    }
+    stream->Release();
     return handle;
 }
 
@@ -117,22 +64,12 @@ bool loadCatalogue(const std::wstring& folder, Catalogue& catalogue) {
     if (!apps) return false;
     catalogue.apps.reserve(apps->items.size());
     for (const json::ValuePtr& item : apps->items) {
-        catalogue.apps.emplace_back();
+        catalogue.apps.push_back(ParseAppInfo(*item));
         AppInfo& app = catalogue.apps.back();
-        auto text = [&](const char* key) {
-            const json::Value* v = item->find(key);
-            return v ? Utf8ToWide(v->asString("")) : std::wstring();
-        };
-        app.id = item->find("id")->asInt(0);
-        app.name = text("name");
-        app.version = shortVersion(text("version"));
-        app.description = text("description");
-        if (const json::Value* ids = item->find("categoryIds"))
-            for (const json::ValuePtr& id : ids->items) app.categoryIds.push_back(Utf8ToWide(id->asString("")));
-        if (const json::Value* updated = item->find("updatedAt")) app.updatedAt = updated->asInt64(0);
+        // The service computes these from the package file; the picture makes up a size.
         app.hasPackage = item->find("package") != nullptr;
         app.packageSize = app.hasPackage ? (app.id * 7919LL % 90 + 3) * 1048576 + app.id * 40961LL : 0;
-        std::wstring icon = text("icon");
+        std::wstring icon = app.icon;
         for (wchar_t& c : icon)
             if (c == L'/') c = L'\\';
         if (!icon.empty()) {
@@ -190,7 +127,7 @@ bool renderIconSheet(AppState& app, const std::wstring& path) {
     ::FillRect(surface.dc(), &all, white);
     ::DeleteObject(white);
     {
-        Canvas canvas(surface.dc(), app.uiFonts);
+        Canvas canvas(surface.dc(), PixelBuffer{surface.bits(), surface.width(), surface.height()}, app.uiFonts);
         for (int kind = 0; kind < kCategoryIconCount; ++kind) {
             for (int highlighted = 0; highlighted < 2; ++highlighted) {
                 const int x = kind * 90 + 10, y = highlighted * 120 + 10;

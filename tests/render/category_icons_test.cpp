@@ -62,7 +62,7 @@ protected:
         RECT all = surface_->client();
         qb::UniqueBrush white(::CreateSolidBrush(RGB(255, 255, 255)));
         ::FillRect(surface_->dc(), &all, white.get());
-        Canvas canvas(surface_->dc(), app.uiFonts);
+        Canvas canvas(surface_->dc(), PixelBuffer{surface_->bits(), 100, 100}, app.uiFonts);
         DrawCategoryIcon(canvas, kind, {0, 0, side, side}, rgb, highlighted);
     }
     std::vector<uint32_t> snapshot() const {

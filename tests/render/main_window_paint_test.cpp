@@ -165,7 +165,7 @@ TEST_F(MainWindowPaint, NarrowNamesAreCentredWithTheirIcon) {
     const int longIcon = firstIconColumn(78 + 54, categoryIconColour(IconOther));
     EXPECT_GT(shortIcon, 40);
     EXPECT_GE(longIcon, 12);
-    EXPECT_LE(longIcon, 16);
+    EXPECT_LE(longIcon, 18);
 }
 
 TEST_F(MainWindowPaint, TaskBadgeCountsDownloadingTasksOnly) {

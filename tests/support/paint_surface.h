@@ -18,6 +18,8 @@ public:
     int width() const { return width_; }
     int height() const { return height_; }
     RECT client() const { return {0, 0, width_, height_}; }
+    // The pixels, 0x00RRGGBB per pixel, rows top to bottom.
+    uint32_t* bits() const { return bits_; }
     // Colour at (x, y) as 0xRRGGBB.
     uint32_t pixel(int x, int y) const;
     // Writes the image as PNG through the GDI+ encoder; false on failure.
