@@ -2,6 +2,7 @@
 
 #include "render/app_icon.h"
 #include "render/category_icons.h"
+#include "render/main_window_painter.h"
 #include "render/palette.h"
 #include "render_fixture.h"
 
@@ -302,6 +303,23 @@ TEST_F(MainWindowPaint, ReadyIconBitmapReplacesThePlaceholder) {
     EXPECT_TRUE(nearColour(pixel(336, 184), 0x30A050, 3));
     EXPECT_TRUE(nearColour(pixel(365, 212), 0x30A050, 3));
     ::DeleteObject(bitmap);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LivePaint, PaintsTheSharedStateIntoTheWindowDc) {
+    qbtest::ensureGdiplus();
+    AppState& shared = appState();
+    if (!shared.uiFonts[0]) createUiFonts(shared.uiFonts);
+    shared.catalog.categories = {{L"c0", L"常用软件"}, {L"c1", L"系统工具"}};
+    qbtest::PaintSurface window(1000, 660);
+    PaintMainWindow(window.dc(), window.client());
+    EXPECT_TRUE(rendertest::nearColour(window.pixel(0, 2), 0x0EA5E9, 4));
+    EXPECT_EQ(shared.hitRegions.size(), 5u + 2u);  // caption buttons, pills, two category rows
+    shared.catalog.categories.clear();
+    shared.hitRegions.clear();
 }
 
 }  // namespace
