@@ -108,14 +108,14 @@ PaintInputs makeInputs(Catalogue& catalogue) {
     retrying->retryCount = 2;
     TaskSnapshot* failed = add(4, Failed, 12);
     failed->errorText = L"抱歉，Quillbox网络出现点小问题，工程师正在修复中，请稍后再试";
-    add(6, Verifying, 100);
+    add(6, Completed, 100);
     TaskSnapshot* mismatch = add(9, Completed, 100);
     mismatch->md5Ok = false;
     TaskSnapshot* archive = add(12, Completed, 100);
     archive->isArchive = true;
     add(10, InstallCancelled, 100);
     add(14, Cancelled, 20);
-    add(7, Installing, 100);
+    add(7, Verifying, 100);
     return inputs;
 }
 
