@@ -1,12 +1,11 @@
 #include <cwctype>
-#include <initializer_list>
 
 #include "render/category_icons.h"
 
 namespace {
 
 struct KeywordGroup {
-    std::initializer_list<const wchar_t*> keywords;
+    const wchar_t* keywords[7];  // ends at the first null
     CategoryIcon icon;
 };
 
@@ -45,6 +44,7 @@ CategoryIcon CategoryIconFor(const std::wstring& name) {
     for (wchar_t& c : lowered) c = static_cast<wchar_t>(std::towlower(c));
     for (const KeywordGroup& group : kKeywordGroups) {
         for (const wchar_t* keyword : group.keywords) {
+            if (!keyword) break;
             if (lowered.find(keyword) != std::wstring::npos) return group.icon;
         }
     }

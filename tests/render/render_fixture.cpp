@@ -1,5 +1,6 @@
 #include "render_fixture.h"
 
+#include <cstdio>
 #include <sstream>
 
 namespace rendertest {
