@@ -179,6 +179,7 @@ TEST_F(MainWindowPaint, TaskBadgeCountsDownloadingTasksOnly) {
     addTask(3, Downloading);
     paint(w, 780);
     EXPECT_TRUE(nearColour(pixel(w - 279, 22), 0xF53F3F, 2));
+    EXPECT_FALSE(nearColour(pixel(w - 281, 11), 0xF53F3F, 60));  // radius 12 on 24 x 24: a circle, no corners
     for (const HitRegion& region : app.hitRegions) EXPECT_NE(region.kind, HitKind::None);
 }
 
