@@ -190,7 +190,7 @@ void DownloadManager::updateSpeedsAt(uint32_t tick) {
             task.sampleTick.store(tick);
             const int64_t difference = received - task.sampleBytes.load();
             task.sampleBytes.store(received);
-            const double rate = difference / seconds;
+            const double rate = static_cast<double>(difference) / seconds;
             task.speed.store(rate > 0 ? (rate < 4294967295.0 ? static_cast<uint32_t>(rate) : 0xFFFFFFFFu) : 0u);
             changed = true;
         }

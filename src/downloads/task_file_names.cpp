@@ -1,5 +1,8 @@
 #include "downloads/download_manager.h"
 
+#include <initializer_list>
+#include <iterator>
+
 #include "downloads/file_naming.h"
 
 namespace {
