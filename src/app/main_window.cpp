@@ -1,18 +1,24 @@
 #include "app/main_window.h"
 
+#include <windowsx.h>
+
 #include "app/app_state.h"
+#include "app/main_window_handlers.h"
 #include "app/messages.h"
-#include "app/shadow_window.h"
-#include "app/startup.h"
-#include "service/catalogue_loader.h"
+#include "app/shell_services.h"
 
 namespace {
 
+constexpr UINT kSpeedTimerMs = 500;
+
 LRESULT onCreate(HWND hwnd) {
     AppState& app = appState();
+    ShellServices& services = shellServices();
     app.mainWnd = hwnd;
-    ::SetTimer(hwnd, kSpeedTimerId, 500, nullptr);
-    startCatalogLoad();
+    services.attachDownloadWindow(hwnd);
+    if (!app.config.downloadDir.empty()) services.setDownloadDirOverride(app.config.downloadDir);
+    ::SetTimer(hwnd, kSpeedTimerId, kSpeedTimerMs, nullptr);
+    services.startCatalogLoad();
     return 0;
 }
 
@@ -32,19 +38,11 @@ LRESULT onPaint(HWND hwnd) {
     HDC dc = ::BeginPaint(hwnd, &ps);
     RECT client;
     ::GetClientRect(hwnd, &client);
+    // PENDING: PaintMainWindow once the painters land.
     HBRUSH background = ::CreateSolidBrush(RGB(0xF5, 0xF6, 0xF8));
     ::FillRect(dc, &client, background);
     ::DeleteObject(background);
     ::EndPaint(hwnd, &ps);
-    return 0;
-}
-
-LRESULT onCatalogLoaded(WPARAM succeeded) {
-    AppState& app = appState();
-    adoptLoadedCatalogue(app.catalog);
-    app.catalogLoading = false;
-    app.catalogFailed = succeeded == 0;
-    repaintMainWindow();
     return 0;
 }
 
@@ -60,10 +58,28 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_DESTROY: return onDestroy(hwnd);
         case WM_PAINT: return onPaint(hwnd);
         case WM_ERASEBKGND: return 1;
-        case WM_NCCALCSIZE: return 0;
-        case WM_QB_CATALOG_LOADED: return onCatalogLoaded(wp);
+        case WM_SETCURSOR: return onSetCursor(hwnd, wp, lp);
+        case WM_MOUSEMOVE: return onMouseMove(hwnd, GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+        case WM_MOUSELEAVE: return onMouseLeave();
+        case WM_LBUTTONDOWN: return onLeftButtonDown(hwnd, GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
+        case WM_LBUTTONUP: return onLeftButtonUp(hwnd);
+        case WM_CAPTURECHANGED: return onCaptureChanged(hwnd);
+        case WM_MOUSEWHEEL: return onMouseWheel(hwnd, GET_WHEEL_DELTA_WPARAM(wp), lp);
+        case WM_TIMER: return onTimer(hwnd, wp);
+        case WM_SIZE: return onSize(hwnd, wp, LOWORD(lp), HIWORD(lp));
+        case WM_GETMINMAXINFO: return onGetMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lp));
+        case WM_NCCALCSIZE: return onNcCalcSize(hwnd, wp, lp);
+        case WM_NCHITTEST: return onNcHitTest(hwnd, wp, lp);
+        case WM_NCACTIVATE: return onNcActivate(hwnd, wp);
+        case WM_WINDOWPOSCHANGED: return onWindowPosChanged(hwnd, wp, lp);
+        case WM_SIZING: return onSizing(hwnd, wp, lp);
+        case WM_ENTERSIZEMOVE: return onEnterSizeMove();
+        case WM_EXITSIZEMOVE: return onExitSizeMove(hwnd);
         case WM_QB_REFRESH:
         case WM_QB_ICON_READY: repaintMainWindow(); return 0;
+        case WM_QB_DOWNLOAD_DONE: return onDownloadDone(static_cast<int32_t>(wp));
+        case WM_QB_CATALOG_LOADED: return onCatalogLoaded(wp);
+        case WM_QB_DOWNLOAD_FAILED: return onDownloadFailed(hwnd, static_cast<int32_t>(wp));
     }
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }

@@ -1,0 +1,33 @@
+#pragma once
+// The handlers the main window procedure dispatches to, grouped by the file that holds them.
+#include <windows.h>
+
+#include <cstdint>
+
+// main_window_input.cpp: pointer, wheel, timers and clicks on painted elements.
+LRESULT onSetCursor(HWND hwnd, WPARAM wp, LPARAM lp);
+LRESULT onMouseMove(HWND hwnd, int x, int y);
+LRESULT onMouseLeave();
+LRESULT onLeftButtonDown(HWND hwnd, int x, int y);
+LRESULT onLeftButtonUp(HWND hwnd);
+LRESULT onCaptureChanged(HWND hwnd);
+LRESULT onMouseWheel(HWND hwnd, int delta, LPARAM screenPoint);
+LRESULT onTimer(HWND hwnd, UINT_PTR id);
+
+// main_window_notify.cpp: what workers post.
+LRESULT onCatalogLoaded(WPARAM succeeded);
+LRESULT onDownloadDone(int32_t taskId);
+LRESULT onDownloadFailed(HWND hwnd, int32_t taskId);
+// Starts the installer of a finished task and, when it starts, reports the install to the service.
+bool installAndReport(int32_t taskId);
+
+// frame.cpp: the borderless frame.
+LRESULT onNcCalcSize(HWND hwnd, WPARAM wp, LPARAM lp);
+LRESULT onNcHitTest(HWND hwnd, WPARAM wp, LPARAM lp);
+LRESULT onNcActivate(HWND hwnd, WPARAM wp);
+LRESULT onSize(HWND hwnd, WPARAM kind, int width, int height);
+LRESULT onGetMinMaxInfo(MINMAXINFO* info);
+LRESULT onWindowPosChanged(HWND hwnd, WPARAM wp, LPARAM lp);
+LRESULT onSizing(HWND hwnd, WPARAM wp, LPARAM lp);
+LRESULT onEnterSizeMove();
+LRESULT onExitSizeMove(HWND hwnd);

@@ -1,0 +1,249 @@
+#include <windowsx.h>
+
+#include "app/app_state.h"
+#include "app/interaction.h"
+#include "app/main_window.h"
+#include "app/main_window_handlers.h"
+#include "app/messages.h"
+#include "app/settings_window.h"
+#include "app/shell_services.h"
+
+namespace {
+
+constexpr UINT kPageRepeatFirstDelayMs = 400;
+constexpr UINT kPageRepeatDelayMs = 80;
+
+ScrollBarInfo& scrollBar(AppState& app, int bar) {
+    return bar == SidebarScrollBar ? app.sidebarScrollBar : app.contentScrollBar;
+}
+
+int& scrollOffset(AppState& app, int bar) { return bar == SidebarScrollBar ? app.sidebarScroll : app.contentScroll; }
+
+bool isBusy(uint32_t state) { return state == Downloading || state == Verifying || state == Installing; }
+
+void stepPage(AppState& app, int bar, int y) {
+    int& offset = scrollOffset(app, bar);
+    offset = pageStepOffset(scrollBar(app, bar), offset, y);
+}
+
+void selectCategory(int32_t row) {
+    AppState& app = appState();
+    // PENDING: SnapshotCategories once the drawing primitives land.
+    const std::vector<CategoryInfo> categories = app.catalog.categories;
+    if (row < 0 || static_cast<size_t>(row) >= categories.size()) return;
+    app.selectedCategoryId = categories[static_cast<size_t>(row)].id;
+    app.page = 0;
+    app.contentScroll = 0;
+    repaintMainWindow();
+}
+
+// A busy app's button only shows its progress on the download page instead of starting anything.
+void pressCardAction(int32_t appId) {
+    AppState& app = appState();
+    const AppInfo* info = app.catalog.FindApp(appId);
+    if (!info) return;
+    const auto tasks = shellServices().taskSnapshot();
+    const auto task = tasks.find(appId);
+    if (task != tasks.end() && isBusy(task->second.state)) {
+        app.page = 1;
+        repaintMainWindow();
+        return;
+    }
+    shellServices().appAction(info);
+}
+
+void installFromRow(int32_t taskId) {
+    const auto tasks = shellServices().taskSnapshot();
+    const auto task = tasks.find(taskId);
+    if (task != tasks.end() && !task->second.md5Ok) {
+        showToast(L"文件校验不一致，已禁止安装，请删除后重新下载", ToastError);
+        return;
+    }
+    if (!installAndReport(taskId)) return;
+    const AppInfo* info = appState().catalog.FindApp(taskId);
+    showToast(L"正在打开安装向导：" + (info ? info->name : std::wstring()), ToastSuccess);
+    repaintMainWindow();
+}
+
+void openDownloadDirectory() {
+    const std::wstring directory = shellServices().downloadDirectory();
+    if (!directory.empty()) shellServices().openFolderWindow(directory);
+}
+
+void actOnRegion(HWND hwnd, const HitRegion& region) {
+    AppState& app = appState();
+    ShellServices& services = shellServices();
+    switch (region.kind) {
+        case HitKind::Category: selectCategory(region.param); break;
+        case HitKind::Minimize: ::ShowWindow(hwnd, SW_MINIMIZE); break;
+        case HitKind::Maximize: ::ShowWindow(hwnd, ::IsZoomed(hwnd) ? SW_RESTORE : SW_MAXIMIZE); break;
+        case HitKind::Close: ::DestroyWindow(hwnd); break;
+        case HitKind::DownloadsTab:
+            app.page = 1;
+            repaintMainWindow();
+            break;
+        case HitKind::SettingsButton:
+        case HitKind::ChangeDir: openSettingsWindow(); break;
+        case HitKind::CardAction: pressCardAction(region.param); break;
+        case HitKind::RowCancel:
+            services.cancelTask(region.param);
+            repaintMainWindow();
+            break;
+        case HitKind::RowInstall: installFromRow(region.param); break;
+        case HitKind::RowOpenFolder: services.openInFolder(region.param); break;
+        case HitKind::RowRetry:
+            if (const AppInfo* info = app.catalog.FindApp(region.param)) services.appAction(info);
+            repaintMainWindow();
+            break;
+        case HitKind::ClearCompleted:
+            services.clearFinished();
+            repaintMainWindow();
+            break;
+        case HitKind::Reload: services.startCatalogLoad(); break;
+        case HitKind::OpenDir: openDownloadDirectory(); break;
+        case HitKind::Notice:
+            app.noticeText.clear();
+            repaintMainWindow();
+            break;
+        default: break;
+    }
+}
+
+bool anyTransferShown() {
+    for (const auto& entry : shellServices().taskSnapshot())
+        if (entry.second.state == Downloading || entry.second.state == Verifying) return true;
+    return false;
+}
+
+void onSpeedTimer() {
+    AppState& app = appState();
+    shellServices().updateSpeeds();
+    if (!app.noticeText.empty() || !app.toastText.empty() || app.page == 1 || anyTransferShown())
+        repaintMainWindow();
+}
+
+void onPageRepeatTimer(HWND hwnd) {
+    AppState& app = appState();
+    if (app.pageRepeatBar == NoScrollBar) return;
+    POINT cursor{};
+    ::GetCursorPos(&cursor);
+    ::ScreenToClient(hwnd, &cursor);
+    stepPage(app, app.pageRepeatBar, cursor.y);
+    repaintMainWindow();
+    ::SetTimer(hwnd, kPageRepeatTimerId, kPageRepeatDelayMs, nullptr);
+}
+
+void endPointerMode(HWND hwnd) {
+    AppState& app = appState();
+    app.dragBar = NoScrollBar;
+    app.pageRepeatBar = NoScrollBar;
+    ::KillTimer(hwnd, kPageRepeatTimerId);
+}
+
+}  // namespace
+
+LRESULT onSetCursor(HWND hwnd, WPARAM wp, LPARAM lp) {
+    if (LOWORD(lp) == HTCLIENT) {
+        POINT cursor{};
+        ::GetCursorPos(&cursor);
+        ::ScreenToClient(hwnd, &cursor);
+        if (anyHitRegionContains(appState().hitRegions, cursor)) {
+            ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
+            return TRUE;
+        }
+    }
+    return ::DefWindowProcW(hwnd, WM_SETCURSOR, wp, lp);
+}
+
+LRESULT onMouseMove(HWND hwnd, int x, int y) {
+    AppState& app = appState();
+    app.mousePos = POINT{x, y};
+    if (app.dragBar != NoScrollBar) {
+        if (const auto offset = dragScrollOffset(scrollBar(app, app.dragBar), y, app.dragGrabOffset))
+            scrollOffset(app, app.dragBar) = *offset;
+        repaintMainWindow();
+        return 0;
+    }
+    TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd, 0};
+    ::TrackMouseEvent(&track);
+
+    const bool wasActive = app.hoverActive;
+    const HitKind oldKind = static_cast<HitKind>(app.hoverKind);
+    const int oldParam = app.hoverParam;
+    app.hoverActive = false;
+    if (const HitRegion* region = findHitRegion(app.hitRegions, app.mousePos)) {
+        app.hoverActive = true;
+        app.hoverKind = static_cast<int>(region->kind);
+        app.hoverParam = region->param;
+    }
+    if (wasActive != app.hoverActive || oldKind != static_cast<HitKind>(app.hoverKind) ||
+        oldParam != app.hoverParam)
+        repaintMainWindow();
+    return 0;
+}
+
+LRESULT onMouseLeave() {
+    appState().hoverActive = false;
+    repaintMainWindow();
+    return 0;
+}
+
+LRESULT onLeftButtonDown(HWND hwnd, int x, int y) {
+    AppState& app = appState();
+    const POINT point{x, y};
+    const ScrollBarId bar = scrollBarAt(app.contentScrollBar, app.sidebarScrollBar, point);
+    if (bar != NoScrollBar) {
+        // Capture first: taking it again would report a capture change that ends the new mode.
+        ::SetCapture(hwnd);
+        const ScrollBarInfo& info = scrollBar(app, bar);
+        if (::PtInRect(&info.thumb, point)) {
+            app.dragBar = bar;
+            app.dragGrabOffset = y - info.thumb.top;
+        } else {
+            app.pageRepeatBar = bar;
+            stepPage(app, bar, y);
+            ::SetTimer(hwnd, kPageRepeatTimerId, kPageRepeatFirstDelayMs, nullptr);
+        }
+        repaintMainWindow();
+        return 0;
+    }
+    const HitRegion* region = findHitRegion(app.hitRegions, point);
+    if (!region) return 0;
+    const HitRegion hit = *region;  // the action may repaint, which rebuilds the list
+    actOnRegion(hwnd, hit);
+    return 0;
+}
+
+LRESULT onLeftButtonUp(HWND hwnd) {
+    AppState& app = appState();
+    if (app.dragBar == NoScrollBar && app.pageRepeatBar == NoScrollBar) return 0;
+    endPointerMode(hwnd);
+    ::ReleaseCapture();
+    return 0;
+}
+
+LRESULT onCaptureChanged(HWND hwnd) {
+    AppState& app = appState();
+    if (app.dragBar != NoScrollBar || app.pageRepeatBar != NoScrollBar) endPointerMode(hwnd);
+    return 0;
+}
+
+LRESULT onMouseWheel(HWND hwnd, int delta, LPARAM screenPoint) {
+    AppState& app = appState();
+    POINT point{GET_X_LPARAM(screenPoint), GET_Y_LPARAM(screenPoint)};
+    ::ScreenToClient(hwnd, &point);
+    switch (wheelTarget(point, app.page)) {
+        case WheelTarget::Sidebar: app.sidebarScroll -= delta; break;
+        case WheelTarget::Content: app.contentScroll -= delta; break;
+        case WheelTarget::Nothing: return 0;
+    }
+    app.hoverActive = false;
+    repaintMainWindow();
+    return 0;
+}
+
+LRESULT onTimer(HWND hwnd, UINT_PTR id) {
+    if (id == kSpeedTimerId) onSpeedTimer();
+    if (id == kPageRepeatTimerId) onPageRepeatTimer(hwnd);
+    return 0;
+}

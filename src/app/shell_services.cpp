@@ -1,0 +1,63 @@
+#include "app/shell_services.h"
+
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include "app/startup.h"
+#include "downloads/app_action.h"
+#include "service/install_report.h"
+
+// PENDING: from the downloads naming header once it lands.
+std::wstring downloadDirectory();
+void setDownloadDirOverride(const std::wstring& path);
+
+namespace {
+
+std::wstring browseForFolder(HWND owner) {
+    wchar_t displayName[MAX_PATH] = {};
+    BROWSEINFOW info{};
+    info.hwndOwner = owner;
+    info.pszDisplayName = displayName;
+    info.lpszTitle = L"选择下载保存目录";
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    PIDLIST_ABSOLUTE chosen = ::SHBrowseForFolderW(&info);
+    if (!chosen) return std::wstring();
+    wchar_t path[MAX_PATH] = {};
+    if (!::SHGetPathFromIDListW(chosen, path)) path[0] = L'\0';
+    ::CoTaskMemFree(chosen);
+    return path;
+}
+
+}  // namespace
+
+ShellServices realShellServices() {
+    ShellServices s;
+    s.attachDownloadWindow = [](HWND window) { DownloadManager::instance().mainWindow = window; };
+    s.taskSnapshot = [] { return DownloadManager::instance().snapshot(); };
+    s.cancelTask = [](int32_t id) { DownloadManager::instance().cancel(id); };
+    s.clearFinished = [] { DownloadManager::instance().clearFinished(); };
+    s.openInFolder = [](int32_t id) { DownloadManager::instance().openInFolder(id); };
+    s.install = [](int32_t id) { return DownloadManager::instance().install(id); };
+    s.updateSpeeds = [] { DownloadManager::instance().updateSpeeds(); };
+    s.appAction = [](const AppInfo* app) { onAppAction(app); };
+    s.reportInstall = [](const std::wstring& server, int32_t id, const std::wstring& channel) {
+        return ReportInstall(server, id, channel);
+    };
+    s.downloadDirectory = [] { return downloadDirectory(); };
+    s.setDownloadDirOverride = [](const std::wstring& path) { setDownloadDirOverride(path); };
+    s.saveConfig = [](const AppConfig& config) { return saveConfig(config); };
+    s.startCatalogLoad = [] { startCatalogLoad(); };
+    s.openFolderWindow = [](const std::wstring& folder) {
+        ::ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    };
+    s.messageBox = [](HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
+        return ::MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
+    };
+    s.pickFolder = browseForFolder;
+    return s;
+}
+
+ShellServices& shellServices() {
+    static ShellServices services = realShellServices();
+    return services;
+}

@@ -1,0 +1,37 @@
+#pragma once
+// What the main and settings windows ask of the other subsystems. Everything starts bound to the
+// real operations; tests swap single entries to observe calls or to stand in for downloads,
+// install reports, Explorer and modal dialogs.
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "config/config.h"
+#include "downloads/download_manager.h"
+
+struct AppInfo;
+
+struct ShellServices {
+    std::function<void(HWND)> attachDownloadWindow;  // where download workers post their news
+    std::function<std::map<int32_t, TaskSnapshot>()> taskSnapshot;
+    std::function<void(int32_t)> cancelTask;
+    std::function<void()> clearFinished;
+    std::function<void(int32_t)> openInFolder;
+    std::function<bool(int32_t)> install;
+    std::function<void()> updateSpeeds;
+    std::function<void(const AppInfo*)> appAction;
+    std::function<bool(const std::wstring& server, int32_t appId, const std::wstring& channel)> reportInstall;
+    std::function<std::wstring()> downloadDirectory;
+    std::function<void(const std::wstring&)> setDownloadDirOverride;
+    std::function<bool(const AppConfig&)> saveConfig;
+    std::function<void()> startCatalogLoad;
+    std::function<void(const std::wstring& folder)> openFolderWindow;
+    std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags)> messageBox;
+    std::function<std::wstring(HWND owner)> pickFolder;  // empty when the user backs out
+};
+
+ShellServices realShellServices();
+ShellServices& shellServices();
