@@ -1,9 +1,156 @@
 #include "app/shadow_window.h"
 
-// The shadow arrives with the frame work; until then the window runs without one.
-void createShadowWindow(HWND) {}
-void updateShadow(HWND) {}
+#include <gdiplus.h>
 
+#include <cstring>
+
+#include "app/app_state.h"
+
+using namespace Gdiplus::DllExports;
+
+namespace {
+
+constexpr uint32_t kShadowColour = 0x1E2230;
+constexpr float kRingPenWidth = 2.0f;
+
+unsigned g_imageBuilds = 0;
+
+// PENDING: the drawing primitives' AddRoundRect once they land.
+void addRoundRect(Gdiplus::GpPath* path, const RECT& rect, int radius) {
+    const int d = 2 * radius;
+    GdipAddPathArcI(path, rect.left, rect.top, d, d, 180.0f, 90.0f);
+    GdipAddPathArcI(path, rect.right - d, rect.top, d, d, 270.0f, 90.0f);
+    GdipAddPathArcI(path, rect.right - d, rect.bottom - d, d, d, 0.0f, 90.0f);
+    GdipAddPathArcI(path, rect.left, rect.bottom - d, d, d, 90.0f, 90.0f);
+    GdipClosePathFigure(path);
+}
+
+void drawRings(HDC dc, int width, int height) {
+    Gdiplus::GpGraphics* graphics = nullptr;
+    if (GdipCreateFromHDC(dc, &graphics) != Gdiplus::Ok) return;
+    GdipSetSmoothingMode(graphics, Gdiplus::SmoothingModeAntiAlias);
+    for (int i = 0; i < kShadowRingCount; ++i) {
+        const ShadowRing ring = shadowRing(i, width, height);
+        if ((ring.alpha & 0xFF) == 0) continue;
+        Gdiplus::GpPath* path = nullptr;
+        if (GdipCreatePath(Gdiplus::FillModeAlternate, &path) != Gdiplus::Ok) continue;
+        addRoundRect(path, ring.rect, ring.radius);
+        Gdiplus::GpPen* pen = nullptr;
+        const Gdiplus::ARGB colour = (static_cast<uint32_t>(ring.alpha) << 24) | kShadowColour;
+        if (GdipCreatePen1(colour, kRingPenWidth, Gdiplus::UnitWorld, &pen) == Gdiplus::Ok) {
+            GdipDrawPath(graphics, pen, path);
+            GdipDeletePen(pen);
+        }
+        GdipDeletePath(path);
+    }
+    GdipDeleteGraphics(graphics);
+}
+
+}  // namespace
+
+ShadowRing shadowRing(int i, int width, int height) {
+    const double fade = 1.0 - i / 18.0;
+    const int grow = i + 1;
+    ShadowRing ring;
+    ring.alpha = static_cast<int>(64.0 * fade * fade);
+    ring.rect = RECT{kShadowMargin - grow, kShadowMargin - grow, kShadowMargin + width + grow,
+                     kShadowMargin + height + grow};
+    ring.radius = i + 15;
+    return ring;
+}
+
+RECT shadowWindowRect(const RECT& mainRect) {
+    return RECT{mainRect.left - kShadowMargin, mainRect.top - kShadowMargin, mainRect.right + kShadowMargin,
+                mainRect.bottom + kShadowMargin};
+}
+
+void premultiplyAlpha(uint32_t* pixels, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t p = pixels[i];
+        const uint32_t a = p >> 24;
+        if (a == 0 || a == 255) continue;
+        const uint32_t r = ((p >> 16) & 0xFF) * a / 255;
+        const uint32_t g = ((p >> 8) & 0xFF) * a / 255;
+        const uint32_t b = (p & 0xFF) * a / 255;
+        pixels[i] = (a << 24) | (r << 16) | (g << 8) | b;
+    }
+}
+
+bool ShadowImage::create(int windowWidth, int windowHeight) {
+    const int w = windowWidth + 2 * kShadowMargin;
+    const int h = windowHeight + 2 * kShadowMargin;
+    qb::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
+    if (!dc) return false;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    qb::UniqueBitmap bitmap(::CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!bitmap || !bits) return false;
+
+    selected_.reset();
+    bitmap_ = std::move(bitmap);
+    dc_ = std::move(dc);
+    selected_.emplace(dc_.get(), bitmap_.get());
+    pixels_ = static_cast<uint32_t*>(bits);
+    size_ = SIZE{w, h};
+    const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
+    std::memset(pixels_, 0, count * sizeof(uint32_t));
+    drawRings(dc_.get(), windowWidth, windowHeight);
+    ::GdiFlush();
+    premultiplyAlpha(pixels_, count);
+    return true;
+}
+
+unsigned shadowImageBuilds() { return g_imageBuilds; }
+
+void createShadowWindow(HWND main) {
+    RECT mainRect{};
+    ::GetWindowRect(main, &mainRect);
+    const RECT rect = shadowWindowRect(mainRect);
+    HWND shadow = ::CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TRANSPARENT,
+                                    kShadowWindowClass, L"", WS_POPUP, rect.left, rect.top,
+                                    rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
+                                    ::GetModuleHandleW(nullptr), nullptr);
+    appState().shadowWnd = shadow;
+    if (shadow) updateShadow(main);
+}
+
+void updateShadow(HWND main) {
+    AppState& app = appState();
+    HWND shadow = app.shadowWnd;
+    if (!shadow || !main) return;
+    if (::IsIconic(main) || ::IsZoomed(main) || !::IsWindowVisible(main)) {
+        ::ShowWindow(shadow, SW_HIDE);
+        return;
+    }
+    RECT mainRect{};
+    ::GetWindowRect(main, &mainRect);
+    const RECT rect = shadowWindowRect(mainRect);
+    SIZE size{rect.right - rect.left, rect.bottom - rect.top};
+    if (size.cx != app.shadowBitmapSize.cx || size.cy != app.shadowBitmapSize.cy) {
+        ShadowImage image;
+        // Without a new picture the shadow keeps its old one but still follows the window.
+        if (image.create(mainRect.right - mainRect.left, mainRect.bottom - mainRect.top)) {
+            POINT source{0, 0};
+            BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+            ::UpdateLayeredWindow(shadow, nullptr, nullptr, &size, image.dc(), &source, 0, &blend, ULW_ALPHA);
+            app.shadowBitmapSize = size;
+            ++g_imageBuilds;
+        }
+    }
+    ::SetWindowPos(shadow, main, rect.left, rect.top, size.cx, size.cy, SWP_SHOWWINDOW | SWP_NOACTIVATE);
+}
+
+// The layered window's content comes only from UpdateLayeredWindow.
 LRESULT CALLBACK ShadowWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_ERASEBKGND: return 1;
+        case WM_PAINT: ::ValidateRect(hwnd, nullptr); return 0;
+    }
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }

@@ -2,8 +2,50 @@
 // The layered, click-through window that draws the main window's drop shadow.
 #include <windows.h>
 
+#include <cstdint>
+#include <optional>
+
+#include "base/win_handles.h"
+
 inline constexpr wchar_t kShadowWindowClass[] = L"QBShadow";
+inline constexpr int kShadowMargin = 18;
+inline constexpr int kShadowRingCount = 18;
 
 void createShadowWindow(HWND main);
+// Follows the main window: hidden while it is minimised, maximised or hidden; the image is
+// rebuilt only when the size changed.
 void updateShadow(HWND main);
 LRESULT CALLBACK ShadowWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+struct ShadowRing {
+    int alpha;   // 0 means the ring is not drawn
+    RECT rect;   // in shadow-window coordinates
+    int radius;
+};
+
+// Ring i (0 innermost) around a width x height window.
+ShadowRing shadowRing(int i, int width, int height);
+// The shadow window's screen rectangle for a main window rectangle.
+RECT shadowWindowRect(const RECT& mainRect);
+// Scales blue, green and red by alpha for the pixels that are partly transparent.
+void premultiplyAlpha(uint32_t* pixels, size_t count);
+
+// The shadow picture: a top-down 32-bit section selected into a memory DC.
+class ShadowImage {
+public:
+    // Draws the rings for a window of that size; false when the section cannot be created.
+    bool create(int windowWidth, int windowHeight);
+    HDC dc() const { return dc_.get(); }
+    SIZE size() const { return size_; }
+    const uint32_t* pixels() const { return pixels_; }
+
+private:
+    qb::UniqueMemoryDc dc_;
+    qb::UniqueBitmap bitmap_;
+    std::optional<qb::SelectGuard> selected_;  // declared last: deselected before the bitmap goes
+    uint32_t* pixels_ = nullptr;
+    SIZE size_{0, 0};
+};
+
+// How many shadow images were pushed to the window; a move must not add one.
+unsigned shadowImageBuilds();
