@@ -2,7 +2,31 @@
 // The small "下载设置" window that changes the download folder.
 #include <windows.h>
 
+#include <string>
+
 inline constexpr wchar_t kSettingsWindowClass[] = L"QBSettings";
 
+// Button and edit ids; 1 and 2 are also what the dialog keys send, hence the Escape handling.
+enum SettingsControlId : int {
+    kSettingsCancelId = 1,
+    kSettingsSaveId = 2,
+    kSettingsBrowseId = 3,
+    kSettingsDirEditId = 103,
+};
+
+// Opens the one settings window centred on the main window, which stays disabled while it is open.
 void openSettingsWindow();
 LRESULT CALLBACK SettingsWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+// Keyboard handling of the open settings window for the message loop; true when consumed.
+bool settingsDialogMessage(MSG* msg);
+
+// The text before the third dot of a version ("1.2.3.4" -> "1.2.3"); shorter versions stay whole.
+std::wstring versionBeforeThirdDot(const std::wstring& version);
+// "版本 v" and the cut product version, or nothing when there is no version.
+std::wstring versionLabelText(const std::wstring& productVersion);
+// The running program's ProductVersion string; empty when it has none.
+std::wstring programProductVersion();
+// The folder a save stores: trailing separators dropped, and a drive root (3 characters or fewer)
+// becomes empty, which means the default folder.
+std::wstring folderToSave(const std::wstring& editText);

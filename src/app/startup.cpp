@@ -70,10 +70,7 @@ void startCatalogLoad() {
     startCatalogueLoadThread(app.config.server, app.mainWnd);
 }
 
-bool dialogMessageFilter(MSG* msg) {
-    HWND settings = appState().settingsWnd;
-    return settings != nullptr && ::IsDialogMessageW(settings, msg);
-}
+bool dialogMessageFilter(MSG* msg) { return settingsDialogMessage(msg); }
 
 int runApplication(HINSTANCE instance) {
     ::SetProcessDPIAware();
