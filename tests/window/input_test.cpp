@@ -1,0 +1,369 @@
+#include <gtest/gtest.h>
+
+#include "app/interaction.h"
+#include "app/messages.h"
+#include "window/window_fixture.h"
+
+namespace {
+
+using wintest::MainWindowTest;
+
+HitRegion region(LONG l, LONG t, LONG r, LONG b, HitKind kind, int32_t param = 0) { return {RECT{l, t, r, b}, kind, param}; }
+
+ScrollBarInfo contentBar(int viewHeight, int thumbTop, int thumbHeight, int maxScroll) {
+    ScrollBarInfo bar;
+    bar.visible = true;
+    bar.trackTop = 126;
+    bar.viewHeight = viewHeight;
+    bar.thumbHeight = thumbHeight;
+    bar.maxScroll = maxScroll;
+    bar.track = RECT{1161, 126, 1165, 126 + viewHeight};
+    bar.thumb = RECT{1161, thumbTop, 1165, thumbTop + thumbHeight};
+    return bar;
+}
+
+TEST(HitLookup, TheRegionPaintedLastWinsWhereRegionsOverlap) {
+    const std::vector<HitRegion> regions = {
+        region(0, 0, 200, 100, HitKind::Category, 0),
+        region(50, 50, 150, 150, HitKind::Notice),
+        region(100, 0, 120, 20, HitKind::Close),
+    };
+    struct Case {
+        POINT point;
+        HitKind expected;
+    };
+    const Case cases[] = {
+        {{10, 10}, HitKind::Category}, {{60, 60}, HitKind::Notice},   {{110, 10}, HitKind::Close},
+        {{120, 10}, HitKind::Category},  // right edges are exclusive
+        {{60, 149}, HitKind::Notice},  {{60, 150}, HitKind::None},    {{300, 300}, HitKind::None},
+    };
+    for (const Case& c : cases) {
+        const HitRegion* hit = findHitRegion(regions, c.point);
+        EXPECT_EQ(hit ? hit->kind : HitKind::None, c.expected) << c.point.x << "," << c.point.y;
+        EXPECT_EQ(anyHitRegionContains(regions, c.point), c.expected != HitKind::None);
+    }
+}
+
+TEST(PageStep, ThreeQuartersOfTheViewOrSixtyPixelsTowardsThePointer) {
+    struct Case {
+        int viewHeight, offset, y, expected;
+    };
+    // Thumb at 200..240, range 1000.
+    const Case cases[] = {
+        {80, 100, 300, 160},   {80, 100, 150, 40},   {81, 100, 300, 160},  // 3 x 81 = 243: still 60
+        {82, 100, 300, 161},   {400, 100, 300, 400}, {400, 100, 150, 0},    // clamped at 0
+        {400, 900, 300, 1000},                                              // clamped at the range
+        {400, 100, 200, 400},                                               // on the thumb's top: down
+        {400, 5000, 300, 1000},                                             // an unclamped wheel offset
+    };
+    for (const Case& c : cases) {
+        const ScrollBarInfo bar = contentBar(c.viewHeight, 200, 40, 1000);
+        EXPECT_EQ(pageStepOffset(bar, c.offset, c.y), c.expected) << c.viewHeight << " " << c.offset << " " << c.y;
+    }
+    ScrollBarInfo hidden = contentBar(400, 200, 40, 1000);
+    hidden.visible = false;
+    EXPECT_EQ(pageStepOffset(hidden, 100, 300), 100);
+}
+
+TEST(ThumbDrag, MapsThePointerOntoTheRangeAndRefusesABarWithoutTravel) {
+    const ScrollBarInfo bar = contentBar(400, 126, 100, 900);  // travel 300 pixels for 900
+    struct Case {
+        int y, grab;
+        std::optional<int> expected;
+    };
+    const Case cases[] = {
+        {126, 0, 0}, {226, 0, 300}, {236, 10, 300}, {426, 0, 900}, {600, 0, 900}, {50, 0, 0}, {127, 0, 3},
+    };
+    for (const Case& c : cases) EXPECT_EQ(dragScrollOffset(bar, c.y, c.grab), c.expected) << c.y;
+    EXPECT_EQ(dragScrollOffset(contentBar(400, 126, 400, 900), 300, 0), std::nullopt);
+    EXPECT_EQ(dragScrollOffset(contentBar(400, 126, 401, 900), 300, 0), std::nullopt);
+}
+
+TEST(Wheel, RoutesBySidebarAndPage) {
+    struct Case {
+        POINT point;
+        int page;
+        WheelTarget expected;
+    };
+    const Case cases[] = {
+        {{100, 300}, 0, WheelTarget::Sidebar}, {{199, 65}, 0, WheelTarget::Sidebar},
+        {{200, 300}, 0, WheelTarget::Content}, {{100, 64}, 0, WheelTarget::Content},  // header above the sidebar
+        {{600, 30}, 0, WheelTarget::Content},  {{600, 400}, 1, WheelTarget::Nothing},
+        {{600, 30}, 1, WheelTarget::Nothing},  {{100, 300}, 1, WheelTarget::Sidebar},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(wheelTarget(c.point, c.page), c.expected) << c.point.x << "," << c.point.y << " page " << c.page;
+}
+
+TEST(SelectionAfterLoad, KeepsMovesOrClearsTheSelection) {
+    const std::vector<CategoryInfo> categories = {{L"tools", L"工具"}, {L"media", L"影音"}};
+    struct Case {
+        std::vector<CategoryInfo> categories;
+        std::wstring current;
+        bool fromDownloadPage;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {categories, L"media", false, L"media"}, {categories, L"games", false, L"tools"},
+        {categories, L"", false, L"tools"},      {categories, L"media", true, L"tools"},
+        {{}, L"media", false, L""},              {{}, L"", true, L""},
+        {categories, L"Media", false, L"tools"},  // ids compare exactly
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(selectionAfterLoad(c.categories, c.current, c.fromDownloadPage), c.expected) << c.current;
+}
+
+class MainWindowInput : public MainWindowTest {};
+
+TEST_F(MainWindowInput, OverlappingRegionsGiveTheClickAndTheHoverToTheLaterOne) {
+    createMainWindow();
+    AppState& state = appState();
+    state.catalog.categories = {{L"tools", L"工具"}, {L"media", L"影音"}};
+    state.hitRegions = {region(12, 78, 188, 124, HitKind::Category, 1), region(100, 90, 180, 110, HitKind::DownloadsTab)};
+
+    send(WM_MOUSEMOVE, 0, MAKELPARAM(120, 100));
+    EXPECT_TRUE(state.hoverActive);
+    EXPECT_EQ(state.hoverKind, static_cast<int>(HitKind::DownloadsTab));
+    click(120, 100);
+    EXPECT_EQ(state.page, 1);
+    EXPECT_TRUE(state.selectedCategoryId.empty());
+
+    send(WM_MOUSEMOVE, 0, MAKELPARAM(20, 100));
+    EXPECT_EQ(state.hoverKind, static_cast<int>(HitKind::Category));
+    EXPECT_EQ(state.hoverParam, 1);
+    state.contentScroll = 500;
+    click(20, 100);
+    EXPECT_EQ(state.selectedCategoryId, L"media");
+    EXPECT_EQ(state.page, 0);
+    EXPECT_EQ(state.contentScroll, 0);
+
+    send(WM_MOUSEMOVE, 0, MAKELPARAM(400, 400));
+    EXPECT_FALSE(state.hoverActive);
+    EXPECT_EQ(state.mousePos.x, 400);
+}
+
+TEST_F(MainWindowInput, ACategoryRowOutsideTheListDoesNothing) {
+    createMainWindow();
+    AppState& state = appState();
+    state.catalog.categories = {{L"tools", L"工具"}};
+    state.selectedCategoryId = L"tools";
+    state.hitRegions = {region(12, 78, 188, 124, HitKind::Category, 3)};
+    click(20, 100);
+    EXPECT_EQ(state.selectedCategoryId, L"tools");
+}
+
+TEST_F(MainWindowInput, WheelScrollsTheSidebarOrTheCardsAndLeavesTheDownloadPageAlone) {
+    createMainWindow();
+    AppState& state = appState();
+    struct Case {
+        int x, y, page, delta;
+        int sidebar, content;
+        bool hoverCleared;
+    };
+    const Case cases[] = {
+        {100, 300, 0, -120, 120, 0, true},  {600, 30, 0, -120, 0, 120, true}, {100, 40, 0, 120, 0, -120, true},
+        {600, 400, 1, -120, 0, 0, false},   {600, 30, 1, -120, 0, 0, false},  {100, 300, 1, -240, 240, 0, true},
+    };
+    for (const Case& c : cases) {
+        state.page = c.page;
+        state.sidebarScroll = 0;
+        state.contentScroll = 0;
+        state.hoverActive = true;
+        wheel(c.x, c.y, c.delta);
+        EXPECT_EQ(state.sidebarScroll, c.sidebar) << c.x << "," << c.y << " page " << c.page;
+        EXPECT_EQ(state.contentScroll, c.content) << c.x << "," << c.y << " page " << c.page;
+        EXPECT_EQ(state.hoverActive, !c.hoverCleared) << c.x << "," << c.y << " page " << c.page;
+    }
+}
+
+TEST_F(MainWindowInput, ATrackPressStepsAPageAndTheTimerRepeatsTowardsTheCursor) {
+    createMainWindow();
+    AppState& state = appState();
+    struct Case {
+        int viewHeight, pressY, expected;
+    };
+    const Case cases[] = {{80, 190, 160}, {400, 450, 400}, {80, 130, 40}, {400, 130, 0}};
+    for (const Case& c : cases) {
+        state.contentScrollBar = contentBar(c.viewHeight, 150, 30, 2000);
+        state.contentScroll = 100;
+        send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1163, c.pressY));
+        EXPECT_EQ(state.contentScroll, c.expected) << c.viewHeight << " " << c.pressY;
+        EXPECT_EQ(state.pageRepeatBar, ContentScrollBar);
+        EXPECT_EQ(state.dragBar, NoScrollBar);
+        EXPECT_EQ(::GetCapture(), main_);
+        send(WM_LBUTTONUP);
+        EXPECT_EQ(state.pageRepeatBar, NoScrollBar);
+        EXPECT_EQ(::GetCapture(), nullptr);
+    }
+
+    // Held down: each tick of timer 2 steps again towards where the cursor is now.
+    state.contentScrollBar = contentBar(400, 150, 30, 2000);
+    state.contentScroll = 0;
+    send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1163, 450));
+    EXPECT_EQ(state.contentScroll, 300);
+    POINT below{1163, 450};
+    ::ClientToScreen(main_, &below);
+    ::SetCursorPos(below.x, below.y);
+    send(WM_TIMER, kPageRepeatTimerId);
+    EXPECT_EQ(state.contentScroll, 600);
+    send(WM_CAPTURECHANGED);
+    EXPECT_EQ(state.pageRepeatBar, NoScrollBar);
+    send(WM_TIMER, kPageRepeatTimerId);
+    EXPECT_EQ(state.contentScroll, 600);
+}
+
+TEST_F(MainWindowInput, TheContentBarIsTriedBeforeTheSidebarBar) {
+    createMainWindow();
+    AppState& state = appState();
+    state.contentScrollBar = contentBar(400, 150, 30, 2000);
+    state.sidebarScrollBar = state.contentScrollBar;  // the same place: only the content bar may take it
+    state.sidebarScrollBar.track.left = 1100;
+    send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1163, 450));
+    EXPECT_EQ(state.pageRepeatBar, ContentScrollBar);
+    EXPECT_EQ(state.sidebarScroll, 0);
+    send(WM_LBUTTONUP);
+    send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1120, 450));
+    EXPECT_EQ(state.pageRepeatBar, SidebarScrollBar);
+    EXPECT_EQ(state.sidebarScroll, 300);
+    send(WM_LBUTTONUP);
+}
+
+TEST_F(MainWindowInput, DraggingTheThumbMapsThePointerAndAFullThumbChangesNothing) {
+    createMainWindow();
+    AppState& state = appState();
+    state.sidebarScrollBar = contentBar(400, 126, 100, 900);
+    state.sidebarScrollBar.track = RECT{193, 126, 197, 526};
+    state.sidebarScrollBar.thumb = RECT{193, 126, 197, 226};
+    send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(195, 136));
+    EXPECT_EQ(state.dragBar, SidebarScrollBar);
+    EXPECT_EQ(state.dragGrabOffset, 10);
+    send(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(195, 236));
+    EXPECT_EQ(state.sidebarScroll, 300);
+    send(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(195, 2000));
+    EXPECT_EQ(state.sidebarScroll, 900);
+    send(WM_LBUTTONUP);
+    EXPECT_EQ(state.dragBar, NoScrollBar);
+
+    state.contentScrollBar = contentBar(400, 126, 400, 0);
+    state.contentScroll = 37;
+    send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1163, 200));
+    EXPECT_EQ(state.dragBar, ContentScrollBar);
+    send(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(1163, 300));
+    EXPECT_EQ(state.contentScroll, 37);
+    send(WM_LBUTTONUP);
+}
+
+TEST_F(MainWindowInput, EachElementDoesItsAction) {
+    createMainWindow();
+    AppState& state = appState();
+    state.catalog.apps = {wintest::app(7, L"画图"), wintest::app(9, L"记事本")};
+    struct Case {
+        HitKind kind;
+        int32_t param;
+        std::vector<std::wstring> expected;
+    };
+    const Case cases[] = {
+        {HitKind::RowCancel, 7, {L"cancel 7"}},
+        {HitKind::RowOpenFolder, 9, {L"openInFolder 9"}},
+        {HitKind::RowRetry, 9, {L"appAction 9"}},
+        {HitKind::RowRetry, 8, {}},  // no longer in the catalogue
+        {HitKind::ClearCompleted, 0, {L"clearFinished"}},
+        {HitKind::Reload, 0, {L"startCatalogLoad"}},
+        {HitKind::OpenDir, 0, {L"open C:\\qb-downloads"}},
+        {HitKind::CardAction, 9, {L"appAction 9"}},
+        {HitKind::CardAction, 8, {}},
+    };
+    for (const Case& c : cases) {
+        calls_.log.clear();
+        state.hitRegions = {region(300, 300, 400, 340, c.kind, c.param)};
+        click(350, 320);
+        EXPECT_EQ(calls_.log, c.expected) << static_cast<int>(c.kind) << " " << c.param;
+    }
+
+    calls_.log.clear();
+    calls_.directory.clear();
+    state.hitRegions = {region(300, 300, 400, 340, HitKind::OpenDir)};
+    click(350, 320);
+    EXPECT_TRUE(calls_.log.empty());
+
+    state.noticeText = L"画图";
+    state.hitRegions = {region(824, 676, 1160, 760, HitKind::Notice)};
+    click(900, 700);
+    EXPECT_TRUE(state.noticeText.empty());
+}
+
+TEST_F(MainWindowInput, ACardOfABusyAppSwitchesToTheDownloadPage) {
+    createMainWindow();
+    AppState& state = appState();
+    state.catalog.apps = {wintest::app(7, L"画图")};
+    state.hitRegions = {region(300, 300, 400, 340, HitKind::CardAction, 7)};
+    for (uint32_t s : {Downloading, Verifying, Installing}) {
+        calls_.tasks = {{7, wintest::task(7, L"画图", s)}};
+        calls_.log.clear();
+        state.page = 0;
+        click(350, 320);
+        EXPECT_EQ(state.page, 1) << s;
+        EXPECT_TRUE(calls_.log.empty()) << s;
+    }
+    for (uint32_t s : {Completed, Failed, Cancelled, Installed, InstallCancelled}) {
+        calls_.tasks = {{7, wintest::task(7, L"画图", s)}};
+        calls_.log.clear();
+        state.page = 0;
+        click(350, 320);
+        EXPECT_EQ(state.page, 0) << s;
+        EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"appAction 7"}) << s;
+    }
+}
+
+TEST_F(MainWindowInput, ARowInstallRefusesAMismatchAndReportsAStartedInstaller) {
+    createMainWindow();
+    AppState& state = appState();
+    state.catalog.apps = {wintest::app(7, L"画图")};
+    state.hitRegions = {region(1068, 128, 1144, 158, HitKind::RowInstall, 7)};
+
+    calls_.tasks = {{7, wintest::task(7, L"画图", Completed, false)}};
+    click(1100, 140);
+    EXPECT_TRUE(calls_.log.empty());
+    EXPECT_EQ(state.toastText, L"文件校验不一致，已禁止安装，请删除后重新下载");
+    EXPECT_EQ(state.toastKind, ToastError);
+
+    calls_.tasks = {{7, wintest::task(7, L"画图", Completed)}};
+    state.toastText.clear();
+    calls_.installResult = false;
+    click(1100, 140);
+    EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"install 7"});
+    EXPECT_TRUE(state.toastText.empty());
+
+    calls_.log.clear();
+    calls_.installResult = true;
+    click(1100, 140);
+    EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"install 7", L"report 7 http://127.0.0.1:8080 beta"}));
+    EXPECT_EQ(state.toastText, L"正在打开安装向导：画图");
+    EXPECT_EQ(state.toastKind, ToastSuccess);
+
+    // A task whose app left the catalogue still installs, with no name in the toast.
+    state.catalog.apps.clear();
+    calls_.log.clear();
+    click(1100, 140);
+    EXPECT_EQ(state.toastText, L"正在打开安装向导：");
+}
+
+TEST_F(MainWindowInput, TheSpeedTimerSamplesSpeedsAndTheCursorTurnsToAHandOverElements) {
+    createMainWindow();
+    send(WM_TIMER, kSpeedTimerId);
+    EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"updateSpeeds"});
+    send(WM_TIMER, 77);
+    EXPECT_EQ(calls_.log.size(), 1u);
+
+    appState().hitRegions = {region(300, 300, 400, 340, HitKind::Reload)};
+    POINT inside{350, 320};
+    ::ClientToScreen(main_, &inside);
+    ::SetCursorPos(inside.x, inside.y);
+    EXPECT_EQ(send(WM_SETCURSOR, reinterpret_cast<WPARAM>(main_), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)), TRUE);
+    EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, IDC_HAND));
+    ::SetCursorPos(inside.x + 200, inside.y);
+    send(WM_SETCURSOR, reinterpret_cast<WPARAM>(main_), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, IDC_ARROW));
+}
+
+}  // namespace

@@ -1,0 +1,276 @@
+#include <gtest/gtest.h>
+
+#include "app/messages.h"
+#include "app/settings_window.h"
+#include "app/startup.h"
+#include "config/config.h"
+#include "qb_version.h"
+#include "support/test_support.h"
+#include "window/window_fixture.h"
+
+namespace {
+
+using wintest::MainWindowTest;
+
+TEST(SettingsText, TheVersionIsCutBeforeItsThirdDot) {
+    struct Case {
+        std::wstring version, label;
+    };
+    const Case cases[] = {
+        {L"2.0.15.3", L"版本 v2.0.15"}, {L"3.1", L"版本 v3.1"},     {L"1.2.3", L"版本 v1.2.3"},
+        {L"1.2.3.4.5", L"版本 v1.2.3"}, {L"", L""},                {L"7", L"版本 v7"},
+        {L"..1.2", L"版本 v..1"},        {L".", L"版本 v."},
+    };
+    for (const Case& c : cases) EXPECT_EQ(versionLabelText(c.version), c.label) << c.version;
+}
+
+TEST(SettingsText, SavingDropsSeparatorsAndTurnsADriveRootIntoTheDefault) {
+    struct Case {
+        std::wstring text, saved;
+    };
+    const Case cases[] = {
+        {L"D:\\Downloads\\", L"D:\\Downloads"}, {L"C:\\", L""},         {L"C:", L""},
+        {L"D:/x//\\", L"D:/x"},                 {L"abc", L""},          {L"abcd", L"abcd"},
+        {L"\\\\\\", L""},                       {L"", L""},             {L"D:\\a\\b", L"D:\\a\\b"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(folderToSave(c.text), c.saved) << c.text;
+}
+
+std::wstring windowText(HWND window) {
+    wchar_t text[512] = {};
+    ::GetWindowTextW(window, text, 512);
+    return text;
+}
+
+class SettingsWindow : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        configPath_ = configFilePath();
+        hadConfig_ = qbtest::fileExists(configPath_);
+        if (hadConfig_) savedConfig_ = qbtest::readFileBytes(configPath_);
+        createMainWindow();
+        ::KillTimer(main_, kSpeedTimerId);  // its ticks would only add noise to the call log
+    }
+    void TearDown() override {
+        MainWindowTest::TearDown();
+        if (hadConfig_)
+            qbtest::writeFileBytes(configPath_, savedConfig_);
+        else
+            ::DeleteFileW(configPath_.c_str());
+    }
+
+    HWND open() {
+        openSettingsWindow();
+        return appState().settingsWnd;
+    }
+    void press(int id) {
+        HWND settings = appState().settingsWnd;
+        ::SendMessageW(settings, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(settings, id)));
+    }
+    void expectClosedAndMainEnabled() {
+        EXPECT_EQ(appState().settingsWnd, nullptr);
+        EXPECT_TRUE(::IsWindowEnabled(main_));
+        EXPECT_EQ(::FindWindowW(kSettingsWindowClass, nullptr), nullptr);
+    }
+
+    std::wstring configPath_;
+    bool hadConfig_ = false;
+    std::string savedConfig_;
+};
+
+struct ExpectedControl {
+    const wchar_t* className;
+    const wchar_t* text;
+    RECT rect;
+    int id;
+    LONG height, weight;
+};
+
+struct ChildList {
+    std::vector<HWND> children;
+};
+
+BOOL CALLBACK collectChild(HWND child, LPARAM list) {
+    reinterpret_cast<ChildList*>(list)->children.push_back(child);
+    return TRUE;
+}
+
+TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsEightControls) {
+    calls_.directory = L"C:\\Users\\me\\Downloads\\Quillbox";
+    HWND settings = open();
+    ASSERT_NE(settings, nullptr);
+    EXPECT_FALSE(::IsWindowEnabled(main_));
+    EXPECT_EQ(::GetWindow(settings, GW_OWNER), main_);
+    EXPECT_EQ(windowText(settings), L"下载设置");
+    RECT r{};
+    ::GetWindowRect(settings, &r);
+    EXPECT_EQ(r.left, 110 + (1180 - 478) / 2);
+    EXPECT_EQ(r.top, 60 + (780 - 272) / 2);
+    EXPECT_EQ(r.right - r.left, 478);
+    EXPECT_EQ(r.bottom - r.top, 272);
+
+    const std::wstring version = L"版本 v" + std::to_wstring(QB_VERSION_MAJOR) + L"." +
+                                 std::to_wstring(QB_VERSION_MINOR) + L"." + std::to_wstring(QB_VERSION_PATCH);
+    const ExpectedControl expected[] = {
+        {L"Static", L"下载设置", {30, 20, 230, 42}, 0, -15, 700},
+        {L"Static", L"安装包保存目录", {30, 52, 330, 72}, 0, -14, 400},
+        {L"Edit", L"C:\\Users\\me\\Downloads\\Quillbox", {30, 76, 360, 106}, 103, -14, 400},
+        {L"Button", L"浏览...", {368, 76, 448, 106}, 3, -14, 400},
+        {L"Static", L"修改后对新的下载任务生效", {30, 116, 330, 136}, 0, -14, 400},
+        {L"Button", L"取消", {248, 156, 332, 190}, 1, -14, 400},
+        {L"Button", L"保存", {342, 156, 426, 190}, 2, -14, 400},
+        {L"Static", version.c_str(), {30, 204, 410, 222}, 0, -12, 400},
+    };
+    ChildList list;
+    ::EnumChildWindows(settings, collectChild, reinterpret_cast<LPARAM>(&list));
+    ASSERT_EQ(list.children.size(), 8u);
+    for (size_t i = 0; i < 8; ++i) {
+        HWND child = list.children[i];
+        const ExpectedControl& e = expected[i];
+        wchar_t className[64] = {};
+        ::GetClassNameW(child, className, 64);
+        EXPECT_EQ(_wcsicmp(className, e.className), 0) << i << " " << className;
+        EXPECT_EQ(windowText(child), e.text) << i;
+        RECT place{};
+        ::GetWindowRect(child, &place);
+        ::MapWindowPoints(nullptr, settings, reinterpret_cast<POINT*>(&place), 2);
+        EXPECT_EQ(place.left, e.rect.left) << i;
+        EXPECT_EQ(place.top, e.rect.top) << i;
+        EXPECT_EQ(place.right, e.rect.right) << i;
+        EXPECT_EQ(place.bottom, e.rect.bottom) << i;
+        EXPECT_EQ(::GetDlgCtrlID(child), e.id) << i;
+        LOGFONTW font{};
+        ASSERT_NE(::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0)), sizeof font, &font),
+                  0)
+            << i;
+        EXPECT_EQ(font.lfHeight, e.height) << i;
+        EXPECT_EQ(font.lfWeight, e.weight) << i;
+    }
+    EXPECT_EQ(appState().settingsDirEdit, list.children[2]);
+    EXPECT_EQ(appState().settingsVersionLabel, list.children[7]);
+    EXPECT_TRUE(::GetWindowLongPtrW(list.children[2], GWL_STYLE) & ES_READONLY);
+}
+
+TEST_F(SettingsWindow, OpeningItAgainOnlyBringsItToTheFront) {
+    HWND first = open();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(open(), first);
+    int count = 0;
+    for (HWND w = ::FindWindowExW(nullptr, nullptr, kSettingsWindowClass, nullptr); w;
+         w = ::FindWindowExW(nullptr, w, kSettingsWindowClass, nullptr))
+        ++count;
+    EXPECT_EQ(count, 1);
+    EXPECT_FALSE(::IsWindowEnabled(main_));
+}
+
+TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
+    appState().config.server = L"http://127.0.0.1:8080";
+    appState().config.channel = L"beta";
+    open();
+    ::SetWindowTextW(appState().settingsDirEdit, L"D:\\Downloads\\");
+    shellServices().saveConfig = realShellServices().saveConfig;
+    press(kSettingsSaveId);
+    expectClosedAndMainEnabled();
+    EXPECT_EQ(appState().config.downloadDir, L"D:\\Downloads");
+    EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"override D:\\Downloads"});
+    EXPECT_EQ(appState().toastText, L"下载目录已保存");
+    EXPECT_EQ(appState().toastKind, ToastSuccess);
+    EXPECT_EQ(qbtest::readFileBytes(configPath_),
+              "{\n  \"server\": \"http://127.0.0.1:8080\",\n  \"channel\": \"beta\",\n"
+              "  \"downloadDir\": \"D:\\\\Downloads\"\n}\n");
+}
+
+TEST_F(SettingsWindow, SavingADriveRootRestoresTheDefaultFolder) {
+    appState().config.server = L"http://127.0.0.1:8080";
+    appState().config.downloadDir = L"D:\\Old";
+    open();
+    ::SetWindowTextW(appState().settingsDirEdit, L"C:\\");
+    press(kSettingsSaveId);
+    expectClosedAndMainEnabled();
+    EXPECT_EQ(appState().config.downloadDir, L"");
+    EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"override "});
+    EXPECT_EQ(appState().toastText, L"已恢复默认下载目录");
+    EXPECT_EQ(qbtest::readFileBytes(configPath_),
+              "{\n  \"server\": \"http://127.0.0.1:8080\",\n  \"channel\": \"beta\",\n  \"downloadDir\": \"\"\n}\n");
+}
+
+TEST_F(SettingsWindow, TheFolderPickerFillsTheFieldUnlessItIsCancelled) {
+    open();
+    calls_.pickedFolder = L"E:\\Picked";
+    press(kSettingsBrowseId);
+    EXPECT_EQ(windowText(appState().settingsDirEdit), L"E:\\Picked");
+    calls_.pickedFolder.clear();
+    press(kSettingsBrowseId);
+    EXPECT_EQ(windowText(appState().settingsDirEdit), L"E:\\Picked");
+    EXPECT_NE(appState().settingsWnd, nullptr);
+}
+
+// Every way out but saving leaves the folder and the file as they were.
+TEST_F(SettingsWindow, CancelEscapeAndTheCloseBoxSaveNothingAndGiveTheMainWindowBack) {
+    const std::string before = qbtest::readFileBytes(configPath_);
+    int saves = 0;
+    shellServices().saveConfig = [&saves](const AppConfig&) { return ++saves > 0; };
+    appState().config.downloadDir = L"D:\\Kept";
+
+    struct Way {
+        const char* name;
+        std::function<void(HWND settings)> leave;
+    };
+    const Way ways[] = {
+        {"cancel button", [this](HWND) { press(kSettingsCancelId); }},
+        {"close box", [](HWND settings) { ::SendMessageW(settings, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        {"Escape in the folder field",
+         [this](HWND) {
+             ::SetFocus(appState().settingsDirEdit);
+             ::PostMessageW(appState().settingsDirEdit, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+             pump();
+         }},
+        {"Escape on the window",
+         [this](HWND settings) {
+             ::PostMessageW(settings, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+             pump();
+         }},
+    };
+    for (const Way& way : ways) {
+        HWND settings = open();
+        ASSERT_NE(settings, nullptr) << way.name;
+        calls_.pickedFolder = L"E:\\Mistake";
+        press(kSettingsBrowseId);  // a folder picked by mistake must not be kept
+        way.leave(settings);
+        expectClosedAndMainEnabled();
+        EXPECT_EQ(saves, 0) << way.name;
+        EXPECT_EQ(calls_.log, std::vector<std::wstring>{}) << way.name;
+        EXPECT_EQ(appState().config.downloadDir, L"D:\\Kept") << way.name;
+        EXPECT_TRUE(appState().toastText.empty()) << way.name;
+    }
+    EXPECT_EQ(qbtest::readFileBytes(configPath_), before);
+}
+
+TEST_F(SettingsWindow, EscapeForAnotherWindowIsLeftAlone) {
+    open();
+    MSG elsewhere{main_, WM_KEYDOWN, VK_ESCAPE, 0x00010001, 0, {}};
+    EXPECT_FALSE(dialogMessageFilter(&elsewhere));
+    EXPECT_NE(appState().settingsWnd, nullptr);
+    MSG release{appState().settingsDirEdit, WM_KEYUP, VK_ESCAPE, 0xC0010001, 0, {}};
+    dialogMessageFilter(&release);
+    EXPECT_NE(appState().settingsWnd, nullptr);
+}
+
+TEST_F(SettingsWindow, AWindowThatCannotBeCreatedLeavesTheMainWindowEnabled) {
+    ASSERT_TRUE(::UnregisterClassW(kSettingsWindowClass, ::GetModuleHandleW(nullptr)));
+    openSettingsWindow();
+    EXPECT_EQ(appState().settingsWnd, nullptr);
+    EXPECT_TRUE(::IsWindowEnabled(main_));
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = SettingsWindowProc;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+    wc.lpszClassName = kSettingsWindowClass;
+    ASSERT_NE(::RegisterClassExW(&wc), 0);
+}
+
+}  // namespace

@@ -1,0 +1,53 @@
+#pragma once
+// A hidden Quillbox main window with stand-ins for downloads, reports, Explorer and dialogs.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/shell_services.h"
+
+namespace wintest {
+
+// What the stand-ins were asked to do, one line per call ("install 7", "report 7 <server> <channel>").
+struct Calls {
+    std::vector<std::wstring> log;
+    std::map<int32_t, TaskSnapshot> tasks;
+    bool installResult = true;
+    std::wstring directory = L"C:\\qb-downloads";
+    std::wstring pickedFolder;
+    struct Box {
+        HWND owner;
+        std::wstring text, caption;
+        UINT flags;
+    };
+    std::vector<Box> boxes;
+};
+
+TaskSnapshot task(int32_t id, const std::wstring& name, uint32_t state, bool md5Ok = true, bool isArchive = false);
+AppInfo app(int32_t id, const std::wstring& name);
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Creates the main window (hidden unless asked) at (110, 60), 1180 x 780.
+    HWND createMainWindow(bool visible = false);
+    LRESULT send(UINT msg, WPARAM wp = 0, LPARAM lp = 0);
+    LRESULT click(int x, int y);
+    LRESULT wheel(int clientX, int clientY, int delta);
+    // Runs what is queued through the program's own loop filter, without waiting.
+    void pump();
+
+    HWND main_ = nullptr;
+    Calls calls_;
+
+private:
+    ShellServices saved_;
+};
+
+}  // namespace wintest
