@@ -65,6 +65,28 @@ class Program:
             values[key] = int(m.group(1)) if m else None
         return values
 
+    def wait_geometry(self, accept, timeout=10):
+        """Polls the window's geometry until accept(geometry) holds; returns the last one seen."""
+        deadline = time.time() + timeout
+        geometry = self.geometry()
+        while not accept(geometry) and time.time() < deadline:
+            time.sleep(0.1)
+            geometry = self.geometry()
+        return geometry
+
+    def click(self, x, y, repeat=1):
+        self.xdo("mousemove", str(x), str(y))
+        self.xdo("click", "--repeat", str(repeat), "--delay", "80", "1")
+
+    def drag(self, x0, y0, x1, y1, steps=10):
+        """Presses the left button at (x0, y0), moves to (x1, y1) in steps and lets go."""
+        self.xdo("mousemove", str(x0), str(y0))
+        self.xdo("mousedown", "1")
+        for i in range(1, steps + 1):
+            self.xdo("mousemove", str(x0 + (x1 - x0) * i // steps), str(y0 + (y1 - y0) * i // steps))
+            time.sleep(0.03)
+        self.xdo("mouseup", "1")
+
     def screenshot(self, path):
         subprocess.run(["import", "-window", "root", path], env=self.env, check=True)
 
