@@ -6,6 +6,7 @@
 #include "app/main_window_handlers.h"
 #include "app/messages.h"
 #include "app/shell_services.h"
+#include "render/main_window_painter.h"
 
 namespace {
 
@@ -38,10 +39,7 @@ LRESULT onPaint(HWND hwnd) {
     HDC dc = ::BeginPaint(hwnd, &ps);
     RECT client;
     ::GetClientRect(hwnd, &client);
-    // PENDING: PaintMainWindow once the painters land.
-    HBRUSH background = ::CreateSolidBrush(RGB(0xF5, 0xF6, 0xF8));
-    ::FillRect(dc, &client, background);
-    ::DeleteObject(background);
+    PaintMainWindow(dc, client);
     ::EndPaint(hwnd, &ps);
     return 0;
 }

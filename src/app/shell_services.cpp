@@ -5,11 +5,8 @@
 
 #include "app/startup.h"
 #include "downloads/app_action.h"
+#include "downloads/download_directory.h"
 #include "service/install_report.h"
-
-// PENDING: from the downloads naming header once it lands.
-std::wstring downloadDirectory();
-void setDownloadDirOverride(const std::wstring& path);
 
 namespace {
 
