@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "app/settings_window.h"
 #include "app/shell_services.h"
+#include "render/sidebar_painter.h"
 
 namespace {
 
@@ -28,8 +29,7 @@ void stepPage(AppState& app, int bar, int y) {
 
 void selectCategory(int32_t row) {
     AppState& app = appState();
-    // PENDING: SnapshotCategories once the drawing primitives land.
-    const std::vector<CategoryInfo> categories = app.catalog.categories;
+    const std::vector<CategoryInfo> categories = SnapshotCategories(app.catalog);
     if (row < 0 || static_cast<size_t>(row) >= categories.size()) return;
     app.selectedCategoryId = categories[static_cast<size_t>(row)].id;
     app.page = 0;

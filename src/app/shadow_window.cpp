@@ -1,12 +1,10 @@
 #include "app/shadow_window.h"
 
-#include <gdiplus.h>
-
 #include <cstring>
 
 #include "app/app_state.h"
-
-using namespace Gdiplus::DllExports;
+#include "render/canvas.h"
+#include "render/gdiplus_api.h"
 
 namespace {
 
@@ -15,35 +13,21 @@ constexpr float kRingPenWidth = 2.0f;
 
 unsigned g_imageBuilds = 0;
 
-// PENDING: the drawing primitives' AddRoundRect once they land.
-void addRoundRect(Gdiplus::GpPath* path, const RECT& rect, int radius) {
-    const int d = 2 * radius;
-    GdipAddPathArcI(path, rect.left, rect.top, d, d, 180.0f, 90.0f);
-    GdipAddPathArcI(path, rect.right - d, rect.top, d, d, 270.0f, 90.0f);
-    GdipAddPathArcI(path, rect.right - d, rect.bottom - d, d, d, 0.0f, 90.0f);
-    GdipAddPathArcI(path, rect.left, rect.bottom - d, d, d, 90.0f, 90.0f);
-    GdipClosePathFigure(path);
-}
-
 void drawRings(HDC dc, int width, int height) {
-    Gdiplus::GpGraphics* graphics = nullptr;
-    if (GdipCreateFromHDC(dc, &graphics) != Gdiplus::Ok) return;
-    GdipSetSmoothingMode(graphics, Gdiplus::SmoothingModeAntiAlias);
+    gp::UniqueGraphics graphics;
+    if (gp::GdipCreateFromHDC(dc, graphics.put()) != Gdiplus::Ok) return;
+    gp::GdipSetSmoothingMode(graphics.get(), Gdiplus::SmoothingModeAntiAlias);
     for (int i = 0; i < kShadowRingCount; ++i) {
         const ShadowRing ring = shadowRing(i, width, height);
         if ((ring.alpha & 0xFF) == 0) continue;
-        Gdiplus::GpPath* path = nullptr;
-        if (GdipCreatePath(Gdiplus::FillModeAlternate, &path) != Gdiplus::Ok) continue;
-        addRoundRect(path, ring.rect, ring.radius);
-        Gdiplus::GpPen* pen = nullptr;
-        const Gdiplus::ARGB colour = (static_cast<uint32_t>(ring.alpha) << 24) | kShadowColour;
-        if (GdipCreatePen1(colour, kRingPenWidth, Gdiplus::UnitWorld, &pen) == Gdiplus::Ok) {
-            GdipDrawPath(graphics, pen, path);
-            GdipDeletePen(pen);
-        }
-        GdipDeletePath(path);
+        gp::UniquePath path;
+        if (gp::GdipCreatePath(Gdiplus::FillModeAlternate, path.put()) != Gdiplus::Ok) continue;
+        AddRoundRect(path.get(), ring.rect, ring.radius);
+        gp::UniquePen pen;
+        const gp::ARGB colour = (static_cast<uint32_t>(ring.alpha) << 24) | kShadowColour;
+        if (gp::GdipCreatePen1(colour, kRingPenWidth, Gdiplus::UnitWorld, pen.put()) == Gdiplus::Ok)
+            gp::GdipDrawPath(graphics.get(), pen.get(), path.get());
     }
-    GdipDeleteGraphics(graphics);
 }
 
 }  // namespace
