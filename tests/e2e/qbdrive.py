@@ -76,16 +76,28 @@ class Program:
 
     def click(self, x, y, repeat=1):
         self.xdo("mousemove", str(x), str(y))
-        self.xdo("click", "--repeat", str(repeat), "--delay", "80", "1")
+        time.sleep(0.2)
+        if repeat == 1:
+            # A held press, as a hand gives it: push buttons act on the release they see.
+            self.xdo("mousedown", "1")
+            time.sleep(0.1)
+            self.xdo("mouseup", "1")
+        else:
+            self.xdo("click", "--repeat", str(repeat), "--delay", "80", "1")
 
     def drag(self, x0, y0, x1, y1, steps=10):
         """Presses the left button at (x0, y0), moves to (x1, y1) in steps and lets go."""
+        # Pauses let the program enter (and leave) its move/size loop before the pointer goes on.
         self.xdo("mousemove", str(x0), str(y0))
+        time.sleep(0.3)
         self.xdo("mousedown", "1")
+        time.sleep(0.3)
         for i in range(1, steps + 1):
             self.xdo("mousemove", str(x0 + (x1 - x0) * i // steps), str(y0 + (y1 - y0) * i // steps))
             time.sleep(0.03)
+        time.sleep(0.3)
         self.xdo("mouseup", "1")
+        time.sleep(0.3)
 
     def screenshot(self, path):
         subprocess.run(["import", "-window", "root", path], env=self.env, check=True)

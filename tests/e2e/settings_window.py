@@ -1,0 +1,102 @@
+#!/usr/bin/env python3
+"""The settings window opens from the header pill; Escape and "取消" back out without writing
+config.json, "保存" writes it and shows the toast. The user's real config.json is put back after."""
+import argparse
+import glob
+import os
+import sys
+import time
+
+from qbdrive import Program
+
+failures = []
+
+
+def check(what, ok, seen=""):
+    print("%s %s %s" % ("ok  " if ok else "FAIL", what, seen))
+    if not ok:
+        failures.append(what)
+
+
+def config_path(build):
+    users = glob.glob(os.path.join(os.path.abspath(build), "wine", "prefix", "drive_c", "users", "*", "AppData",
+                                   "Roaming"))
+    users = [u for u in users if not u.split(os.sep)[-3].lower() == "public"]
+    return os.path.join(users[0], "Tidewell", "config.json")
+
+
+def wait_gone(program, window, timeout=10):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if window not in program.xdo("search", "--onlyvisible", "--name", "^下载设置$").split():
+            return True
+        time.sleep(0.1)
+    return False
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", required=True)
+    ap.add_argument("--exe", required=True)
+    args = ap.parse_args()
+
+    program = Program(args.build, args.exe)
+    path = config_path(args.build)
+    saved = open(path, "rb").read() if os.path.exists(path) else None
+    if saved is not None:
+        os.remove(path)
+    try:
+        main_window = program.wait_window()
+        g = program.wait_geometry(lambda g: g["width"] == 1180)
+        pill = (g["x"] + g["width"] - 204, g["y"] + 32)  # the "下载设置" pill in the header
+
+        def open_settings():
+            program.click(*pill)
+            window = program.wait_window("^下载设置$", timeout=20)
+            program.window = main_window
+            s = program.geometry(window)
+            return window, s
+
+        def button(s, client_x, client_y):
+            # Without a window manager Wine's X window is the settings window's client area.
+            return s["x"] + client_x, s["y"] + client_y
+
+        window, s = open_settings()
+        check("opens centred on the main window", abs(s["x"] - (g["x"] + (1180 - 478) // 2)) <= 8, s)
+        check("the settings window's client area is 472 x 247", (s["width"], s["height"]) == (472, 247), s)
+        program.click(*button(s, 195, 91))  # into the folder field, which takes the keyboard
+        program.xdo("windowfocus", "--sync", window)
+        time.sleep(0.3)
+        program.xdo("key", "Escape")
+        check("Escape closes the settings window", wait_gone(program, window))
+        check("Escape writes no config.json", not os.path.exists(path))
+
+        window, s = open_settings()
+        program.click(*button(s, 290, 173))  # "取消"
+        check("取消 closes the settings window", wait_gone(program, window))
+        check("取消 writes no config.json", not os.path.exists(path))
+
+        window, s = open_settings()
+        program.click(*button(s, 384, 173))  # "保存"
+        check("保存 closes the settings window", wait_gone(program, window))
+        time.sleep(0.5)
+        program.screenshot(os.path.join(os.path.abspath(args.build), "wine", "settings-saved.png"))
+        text = open(path, "rb").read().decode("utf-8") if os.path.exists(path) else ""
+        check("保存 writes config.json with the folder", '"downloadDir": "' in text and "Quillbox" in text, text)
+
+        program.click(g["x"] + g["width"] - 23, g["y"] + 32)  # the close caption button
+        code = program.wait_exit()
+        check("the close button ends the program with code 0", code == 0, code)
+    finally:
+        program.kill()
+        if saved is not None:
+            with open(path, "wb") as f:
+                f.write(saved)
+        elif os.path.exists(path):
+            os.remove(path)
+    print("FAIL" if failures else "PASS")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
