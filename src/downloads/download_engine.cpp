@@ -108,7 +108,9 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
         const HttpResult result = HttpClient::Send(request, probe, unused);
         releaseSlot();
         if (task->cancelled.load()) return;
-        if (result == HttpResult::Ok || result == HttpResult::Aborted) break;
+        // The sink stops every probe at its first body byte, so an error status with a body ends in
+        // Aborted as well; it is still a failed probe.
+        if (result == HttpResult::Ok || (result == HttpResult::Aborted && probe.status < 400)) break;
         wait(*task, WaitReason::Probe, kProbeWaitMs);
         if (task->cancelled.load()) return;
         if (probes == kMaxProbes) return fail(*task, ServiceTroubleMessage);

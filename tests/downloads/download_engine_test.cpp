@@ -269,6 +269,28 @@ TEST_F(DownloadEngine, ProbesAreRetriedFiveTimes) {
     EXPECT_TRUE(fileRequests(2).empty());
 }
 
+TEST_F(DownloadEngine, ProbeErrorsWithABodyAreFailedProbes) {
+    // The probe stops reading at the first body byte, which must not turn an error page into a probe
+    // that got through.
+    ASSERT_TRUE(service.addAppFaults(4, R"([{"status": 503}, {"status": 404, "html": true},
+                                            {"status": 500, "bodySize": 70000}, {"status": 429}])"));
+    start(4, packageMd5(4));
+    ASSERT_TRUE(finish(4));
+    EXPECT_EQ(task(4).state, Completed);
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"setup.exe")), packageBytes(4));
+    EXPECT_EQ(millisecondsOf(waits(), WaitReason::Probe), (std::vector<uint32_t>{500, 500, 500, 500}));
+    const std::string range = "bytes=0-" + std::to_string(packageBytes(4).size() - 1);
+    EXPECT_EQ(rangesOf(fileRequests(4)), (std::vector<std::string>{"bytes=0-0", "bytes=0-0", "bytes=0-0", "bytes=0-0",
+                                                                    "bytes=0-0", range}));
+
+    ASSERT_TRUE(service.addAppFaults(5, R"([{"status": 502, "repeat": 5}])"));
+    start(5, packageMd5(5));
+    ASSERT_TRUE(finish(5));
+    EXPECT_EQ(task(5).state, Failed);
+    EXPECT_EQ(task(5).errorText, ServiceTroubleMessage);
+    EXPECT_EQ(rangesOf(fileRequests(5)), std::vector<std::string>(5, "bytes=0-0"));
+}
+
 TEST_F(DownloadEngine, HtmlPageAnsweringTheProbeFails) {
     ASSERT_TRUE(service.addPathFaults("/api/client/download/1", R"([{"html": true}])"));
     start(1);
