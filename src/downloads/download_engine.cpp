@@ -39,9 +39,9 @@ bool setFileSize(HANDLE file, int64_t size) {
 // file (error pages, a range the server ignored or moved) never reach the file.
 class WriteSink {
 public:
-    WriteSink(Task& task, HANDLE file, const HttpResponse& response, bool useRange, bool acceptFull,
+    WriteSink(Task& task, HANDLE file, const HttpResponse& response, bool useRange, bool acceptFull, int64_t end,
               int64_t& position)
-        : task_(task), file_(file), response_(response), useRange_(useRange), acceptFull_(acceptFull),
+        : task_(task), file_(file), response_(response), useRange_(useRange), acceptFull_(acceptFull), end_(end),
           attemptStart_(position), position_(position) {}
 
     bool operator()(const uint8_t* data, uint32_t length) {
@@ -49,7 +49,10 @@ public:
         const int32_t status = response_.status;
         if (status != 200 && status != 206) return true;  // read and drop it; the status decides
         if (useRange_) {
-            const bool wholeFileFromZero = status == 200 && acceptFull_ && attemptStart_ == 0;
+            // A 200 is the whole file only when it is as long as the file: an error page sent with 200,
+            // or a body that claims less, would otherwise be kept as the file's first bytes.
+            const bool wholeFileFromZero =
+                status == 200 && acceptFull_ && attemptStart_ == 0 && response_.contentLength == end_ + 1;
             const bool askedRange = status == 206 && response_.rangeStart == attemptStart_;
             if (!wholeFileFromZero && !askedRange) {
                 rangeIgnored = true;
@@ -75,6 +78,7 @@ private:
     const HttpResponse& response_;
     bool useRange_;
     bool acceptFull_;
+    int64_t end_;
     int64_t attemptStart_;
     int64_t& position_;
 };
@@ -231,7 +235,7 @@ bool DownloadManager::downloadPart(Task& task, int64_t start, int64_t end, bool 
 
         const int64_t attemptStart = position;
         HttpResponse response;
-        WriteSink sink(task, file.get(), response, useRange, acceptFull, position);
+        WriteSink sink(task, file.get(), response, useRange, acceptFull, end, position);
         request.sink = std::ref(sink);
         std::wstring unused;
         acquireSlot();

@@ -149,6 +149,24 @@ TEST_F(DownloadEngine, FullAnswerToARangeAboveZeroRewinds) {
     EXPECT_EQ(w[1].receivedBytes, 0);
 }
 
+TEST_F(DownloadEngine, FullAnswerOfAnotherLengthIsNeverWritten) {
+    // Error pages sent with 200 and a whole-file answer that claims fewer bytes than the file holds
+    // are not the file; the retry after each asks for the range again.
+    ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"html": true}, {"body": "<html>busy</html>", "contentType": "text/html"},
+                                            {"ignoreRange": true, "contentLength": 40000}])"));
+    start(1, packageMd5(1));
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Completed);
+    EXPECT_TRUE(task(1).md5Ok);
+    EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"small-setup.exe")) == packageBytes(1));
+    std::vector<int32_t> statuses;
+    for (const auto& r : fileRequests(1)) statuses.push_back(r.status);
+    EXPECT_EQ(statuses, (std::vector<int32_t>{206, 200, 200, 200, 206}));
+    const auto w = waits();
+    EXPECT_EQ(millisecondsOf(w, WaitReason::Retry), (std::vector<uint32_t>{500, 1000, 1500}));
+    for (const auto& wait : w) EXPECT_EQ(wait.receivedBytes, 0);
+}
+
 TEST_F(DownloadEngine, PartialAnswerStartingElsewhereIsNeverWrittenAtTheAskedOffset) {
     // Asked for 3000000-, the server answers 206 from 1000000: writing it at 3000000 would corrupt the file.
     ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"dropAfter": 3000000}, {"rangeStart": 1000000}])"));
