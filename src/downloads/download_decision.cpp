@@ -38,7 +38,9 @@ AttemptVerdict decideOk(const AttemptFacts& f) {
         v.outcome = wholeFile ? AttemptOutcome::Done : AttemptOutcome::Retry;
         return v;
     }
-    if (pastEnd) {
+    // The size may be unknown or stated too small by the probe, so the answer must be whole as well.
+    const bool answerWhole = f.contentLength < 1 || f.position - f.attemptStart >= f.contentLength;
+    if (pastEnd && answerWhole) {
         v.outcome = AttemptOutcome::Done;
     } else {
         v.rewind = true;

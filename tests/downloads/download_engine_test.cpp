@@ -167,6 +167,27 @@ TEST_F(DownloadEngine, FullAnswerOfAnotherLengthIsNeverWritten) {
     for (const auto& wait : w) EXPECT_EQ(wait.receivedBytes, 0);
 }
 
+TEST_F(DownloadEngine, PlainGetCutShortIsRetriedWhenTheSizeIsUnknownOrStatedTooSmall) {
+    // A probe that ignores Range and states too small a size, then a transfer cut past that size.
+    ASSERT_TRUE(service.addAppFaults(1, R"([{"ignoreRange": true, "contentLength": 50000}, {"dropAfter": 70000}])"));
+    // A probe answered from a wrong offset and no catalogue size: nothing but Content-Length tells.
+    ASSERT_TRUE(service.addAppFaults(4, R"([{"rangeStart": 5}, {"resetAfter": 30000}])"));
+    start(1, packageMd5(1));
+    start(4, packageMd5(4));
+    ASSERT_TRUE(finish(1));
+    ASSERT_TRUE(finish(4));
+    for (int32_t app : {1, 4}) {
+        EXPECT_EQ(task(app).state, Completed) << app;
+        EXPECT_TRUE(task(app).md5Ok) << app;
+        EXPECT_EQ(rangesOf(fileRequests(app)), (std::vector<std::string>{"bytes=0-0", "", ""})) << app;
+    }
+    EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"small-setup.exe")) == packageBytes(1));
+    EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"setup.exe")) == packageBytes(4));
+    const auto w = waits();
+    ASSERT_EQ(w.size(), 2u);
+    for (const auto& wait : w) EXPECT_EQ(wait.receivedBytes, 0) << wait.appId;  // the cut bytes no longer count
+}
+
 TEST_F(DownloadEngine, PartialAnswerStartingElsewhereIsNeverWrittenAtTheAskedOffset) {
     // Asked for 3000000-, the server answers 206 from 1000000: writing it at 3000000 would corrupt the file.
     ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"dropAfter": 3000000}, {"rangeStart": 1000000}])"));
