@@ -98,6 +98,10 @@ HttpResult openHop(const HttpRequest& request, const UrlParts& parts, Hop& hop, 
     }
     DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     ::WinHttpSetOption(hop.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
+    // One connection per request: a connection kept for reuse may hold the unread rest of an answer
+    // that was longer than its Content-Length, or have been closed by the server meanwhile.
+    DWORD disabled = WINHTTP_DISABLE_KEEP_ALIVE;
+    ::WinHttpSetOption(hop.request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof(disabled));
     for (const auto& header : request.headers) {
         const std::wstring line = header.first + L": " + header.second;
         ::WinHttpAddRequestHeaders(hop.request.get(), line.c_str(), static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);

@@ -293,6 +293,27 @@ TEST_F(HttpClientTest, ASinkThatRefusesAbortsWithoutAMessage) {
     EXPECT_EQ(response.status, 200);
 }
 
+TEST_F(HttpClientTest, AnswersLeftUnreadOrLongerThanTheirLengthSpoilNoLaterRequest) {
+    // A connection the server has closed, or one still holding bytes of an earlier answer, must never
+    // carry the next request.
+    for (int round = 0; round < 5; ++round) {
+        HttpResponse lying;
+        std::wstring error;
+        ASSERT_EQ(get(L"/test/respond?size=20000&contentLength=100", lying, error), HttpResult::Ok);
+        HttpResponse next;
+        EXPECT_EQ(get(L"/test/bytes/10", next, error), HttpResult::Ok) << round;
+        EXPECT_EQ(next.body.size(), 10u) << round;
+
+        HttpRequest stopped;
+        stopped.url = service.url(L"/test/bytes/300000");
+        stopped.sink = [](const uint8_t*, uint32_t) { return false; };
+        HttpResponse unread;
+        EXPECT_EQ(HttpClient::Send(stopped, unread, error), HttpResult::Aborted);
+        EXPECT_EQ(get(L"/test/bytes/10", next, error), HttpResult::Ok) << round;
+        EXPECT_EQ(next.body.size(), 10u) << round;
+    }
+}
+
 TEST_F(HttpClientTest, ACancelFlagSetBeforehandStopsBeforeAnyRequest) {
     std::atomic<bool> cancel{true};
     HttpRequest request;
