@@ -268,8 +268,9 @@ bool DownloadManager::downloadPart(Task& task, int64_t start, int64_t end, bool 
             } else if (baseAttempt) {
                 task.failedUrls.insert(finalUrl);
                 task.resolvedUrl = finalUrl;
-            } else if (task.failedUrls.count(finalUrl) == 0) {
-                // The cached target has expired: go back to the download URL and its redirects.
+            } else {
+                // The cached target has expired, or failed once more: go back to the download URL and
+                // its redirects, which may lead to a fresh link; retrying a dead link cannot succeed.
                 if (!task.resolvedUrl.empty()) task.failedUrls.insert(task.resolvedUrl);
                 task.resolvedUrl.clear();
             }

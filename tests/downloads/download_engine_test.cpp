@@ -275,6 +275,26 @@ TEST_F(DownloadEngine, ExpiredRedirectTargetSendsTheNextAttemptBackToTheDownload
     EXPECT_EQ(millisecondsOf(waits(), WaitReason::Retry), std::vector<uint32_t>{500});
 }
 
+TEST_F(DownloadEngine, ALinkThatFailedTwiceIsLeftForAFreshOne) {
+    // Links serve one request each. A fresh link answers 410 once; asked for again it has expired:
+    // the next attempt must fetch a new link instead of retrying the dead one until the attempts run out.
+    ASSERT_TRUE(service.expireTargets(1, 1));
+    ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 500}, {}, {"status": 410}])"));
+    start(1, packageMd5(1));
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Completed);
+    EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"small-setup.exe")) == packageBytes(1));
+    std::vector<std::pair<std::string, int32_t>> trail;
+    for (const auto& r : service.requests()) trail.emplace_back(r.path, r.status);
+    const std::string download = "/api/client/download/1?channel=test";
+    const std::string file = "/files/1/small-setup.exe?ticket=";
+    EXPECT_EQ(trail, (std::vector<std::pair<std::string, int32_t>>{
+                         {download, 302}, {file + "1", 206},                    // the probe
+                         {file + "1", 500}, {file + "1", 403},                  // the cached link expires
+                         {download, 302}, {file + "2", 410}, {file + "2", 403},  // the fresh one fails twice
+                         {download, 302}, {file + "3", 206}}));
+}
+
 TEST_F(DownloadEngine, ThirteenFailedAttemptsEndInServiceTrouble) {
     ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 503, "repeat": 13}])"));
     start(1, packageMd5(1));
