@@ -2,7 +2,6 @@
 // verification phase, under the same Wine. Prints key=value lines for bench/download.
 //   bench_download FILE_URL DOWNLOAD_URL FOLDER MD5 RUNS
 #include <windows.h>
-#include <winhttp.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -10,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "bare_http.h"
+#include "bench_support.h"
 #include "config/text_convert.h"
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
@@ -17,45 +18,7 @@
 
 namespace {
 
-double seconds() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// GET the URL and read the body the way the HTTP client does, discarding it; bytes read or -1.
-int64_t bareRead(const std::wstring& url, DWORD chunkLimit) {
-    const std::optional<UrlParts> parts = SplitUrl(url);
-    if (!parts) return -1;
-    HINTERNET session = ::WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                      WINHTTP_NO_PROXY_BYPASS, 0);
-    HINTERNET connection = session ? ::WinHttpConnect(session, parts->host.c_str(), parts->port, 0) : nullptr;
-    HINTERNET request = connection ? ::WinHttpOpenRequest(connection, L"GET", parts->pathAndQuery.c_str(), nullptr,
-                                                          WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0)
-                                   : nullptr;
-    int64_t total = -1;
-    if (request && ::WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
-        ::WinHttpReceiveResponse(request, nullptr)) {
-        std::vector<char> buffer(chunkLimit);
-        total = 0;
-        for (;;) {
-            DWORD available = 0;
-            if (!::WinHttpQueryDataAvailable(request, &available) || available == 0) break;
-            DWORD read = 0;
-            if (!::WinHttpReadData(request, buffer.data(), std::min(available, chunkLimit), &read) || read == 0) break;
-            total += read;
-        }
-    }
-    if (request) ::WinHttpCloseHandle(request);
-    if (connection) ::WinHttpCloseHandle(connection);
-    if (session) ::WinHttpCloseHandle(session);
-    return total;
-}
+using bench::seconds;
 
 struct EngineRun {
     bool ok = false;
@@ -105,7 +68,7 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 0; i < runs; ++i) {
         for (DWORD chunk : {65536u, 1048576u}) {
             const double t0 = seconds();
-            const int64_t bytes = bareRead(fileUrl, chunk);
+            const int64_t bytes = bench::bareRead(fileUrl, chunk);
             const double t = seconds() - t0;
             if (bytes <= 0) {
                 std::fwprintf(stderr, L"bare read failed\n");
