@@ -1,0 +1,145 @@
+// Runs the program's own start-up in this process (initInstance: GDI+, fonts, classes, the main
+// window whose creation starts the catalogue load, the shadow) and its message loop, with a hook
+// on the main window that notes the catalogue's arrival and the end of the first paint after it.
+// With --all-icons it then requests every app's icon (at most 16 fetches at once, messages
+// pumped as the program would) and reports the private bytes next to the decoded bitmaps' size.
+//   bench_app SERVER [--all-icons]
+#include <windows.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/messages.h"
+#include "app/startup.h"
+#include "bench_support.h"
+#include "service/http_client.h"
+#include "service/icon_loader.h"
+
+namespace {
+
+constexpr int kIconsInFlight = 16;
+
+struct Hook {
+    WNDPROC original = nullptr;
+    double loadedMs = -1;
+    double paintedMs = -1;
+    bench::MemoryFigures atPaint;
+};
+
+Hook& hook() {
+    static Hook h;
+    return h;
+}
+
+LRESULT CALLBACK hookedMainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    Hook& h = hook();
+    if (msg == WM_QB_CATALOG_LOADED && h.loadedMs < 0) h.loadedMs = bench::milliseconds();
+    const LRESULT result = ::CallWindowProcW(h.original, hwnd, msg, wp, lp);
+    if (msg == WM_PAINT && h.loadedMs >= 0 && h.paintedMs < 0) {
+        h.paintedMs = bench::milliseconds();
+        h.atPaint = bench::memoryOf(::GetCurrentProcess());
+    }
+    return result;
+}
+
+// Milliseconds on the bench clock at which this process was created.
+double processCreatedMs() {
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const uint64_t ticks = (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    const double createdEpochMs = static_cast<double>(ticks - 116444736000000000ULL) / 10000.0;
+    return bench::milliseconds() - (bench::epochMilliseconds() - createdEpochMs);
+}
+
+int inFlight(const Catalogue& catalogue) {
+    int loading = 0;
+    for (const AppInfo& app : catalogue.apps)
+        if (app.iconState.load() == IconStateLoading) ++loading;
+    return loading;
+}
+
+bool pumpUntil(double deadline, const std::function<bool()>& done) {
+    while (!done()) {
+        if (bench::milliseconds() > deadline) return false;
+        bench::pumpMessages();
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    return true;
+}
+
+void loadAllIcons(AppState& app) {
+    const double started = bench::milliseconds();
+    for (AppInfo& info : app.catalog.apps) {
+        pumpUntil(started + 600000, [&app] { return inFlight(app.catalog) < kIconsInFlight; });
+        RequestIcon(app.catalog, app.mainWnd, info, app.config.server);
+    }
+    pumpUntil(started + 600000, [&app] { return inFlight(app.catalog) == 0; });
+    bench::pumpMessages();
+    size_t ready = 0, failed = 0;
+    uint64_t bitmapBytes = 0;
+    for (const AppInfo& info : app.catalog.apps) {
+        const int32_t state = info.iconState.load();
+        if (state == IconStateFailed) ++failed;
+        if (state != IconStateReady || !info.iconBitmap) continue;
+        ++ready;
+        BITMAP bitmap{};
+        if (::GetObjectW(info.iconBitmap, sizeof bitmap, &bitmap))
+            bitmapBytes += static_cast<uint64_t>(bitmap.bmWidthBytes) * static_cast<uint64_t>(bitmap.bmHeight);
+    }
+    const bench::MemoryFigures after = bench::memoryOf(::GetCurrentProcess());
+    std::printf("icons_ready=%zu icons_failed=%zu load_s=%.1f bitmap_mib=%.1f private_icons_mib=%.1f "
+                "peak_private_mib=%.1f\n",
+                ready, failed, (bench::milliseconds() - started) / 1000.0, bench::mebibytes(bitmapBytes),
+                bench::mebibytes(after.privateBytes), bench::mebibytes(after.peakPrivateBytes));
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const double entered = bench::milliseconds();
+    const bench::MemoryFigures atEntry = bench::memoryOf(::GetCurrentProcess());
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: bench_app SERVER [--all-icons]\n");
+        return 2;
+    }
+    const bool allIcons = argc > 2 && std::wstring(argv[2]) == L"--all-icons";
+    const double created = processCreatedMs();
+
+    // runApplication's steps, with the server set as config.json would set it.
+    ::SetProcessDPIAware();
+    AppState& app = appState();
+    app.config.server = argv[1];
+    if (!initInstance(::GetModuleHandleW(nullptr))) {
+        std::fprintf(stderr, "initInstance failed\n");
+        return 1;
+    }
+    const double windowUp = bench::milliseconds();
+    const bench::MemoryFigures afterInit = bench::memoryOf(::GetCurrentProcess());
+    Hook& h = hook();
+    h.original = reinterpret_cast<WNDPROC>(
+        ::SetWindowLongPtrW(app.mainWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(hookedMainWindowProc)));
+
+    MSG msg;
+    while (h.paintedMs < 0 && ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        if (dialogMessageFilter(&msg)) continue;
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+    if (h.paintedMs < 0 || app.catalogFailed) {
+        std::fprintf(stderr, "no catalogue painted\n");
+        return 1;
+    }
+    std::printf("apps=%zu categories=%zu entry_ms=%.0f window_ms=%.0f loaded_ms=%.0f painted_ms=%.0f "
+                "painted_from_entry_ms=%.0f\n",
+                app.catalog.apps.size(), app.catalog.categories.size(), entered - created, windowUp - created,
+                h.loadedMs - created, h.paintedMs - created, h.paintedMs - entered);
+    std::printf("private_entry_mib=%.1f private_window_mib=%.1f private_catalogue_mib=%.1f peak_private_mib=%.1f\n",
+                bench::mebibytes(atEntry.privateBytes), bench::mebibytes(afterInit.privateBytes),
+                bench::mebibytes(h.atPaint.privateBytes), bench::mebibytes(h.atPaint.peakPrivateBytes));
+    std::fflush(stdout);
+    if (allIcons) loadAllIcons(app);
+    std::fflush(stdout);
+    ::ExitProcess(0);
+}

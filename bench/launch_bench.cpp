@@ -1,0 +1,259 @@
+// Starts the real Quillbox.exe against a local service and watches it from outside: the time from
+// CreateProcess to its visible main window, and to the first painted catalogue, seen on the screen
+// (a BitBlt of the content heading from the screen DC until its dark heading text appears). The
+// service's request log adds when the bootstrap request arrived and was answered, and when the
+// first icon request (made only by the painter) came. Also reads the program's private bytes.
+// Quillbox has no options of its own, so the service URL goes into its config.json, which is put
+// back as it was afterwards. Prints key=value lines.
+//   bench_launch QUILLBOX_EXE SERVER RUNS
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "config/text_convert.h"
+#include "json/json.h"
+#include "service/http_client.h"
+#include "support/service_control.h"
+#include "support/test_support.h"
+
+namespace {
+
+// The heading rectangle of the content area (client pixels); the loading screen leaves it blank.
+constexpr RECT kHeading{212, 78, 512, 118};
+constexpr int kDarkPixelsForText = 30;
+constexpr DWORD kPollSleepMs = 2;
+
+// Writes a config.json naming the server and restores the previous one (or none) when destroyed.
+class ConfigOverride {
+public:
+    explicit ConfigOverride(const std::wstring& server) {
+        wchar_t buffer[MAX_PATH] = {};
+        ::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer);
+        const std::wstring folder = std::wstring(buffer) + L"\\Tidewell";
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+        path_ = folder + L"\\config.json";
+        existed_ = qbtest::fileExists(path_);
+        if (existed_) previous_ = qbtest::readFileBytes(path_);
+        ok_ = qbtest::writeFileBytes(path_, "{\"server\": \"" + WideToUtf8(server) + "\"}");
+    }
+    ~ConfigOverride() {
+        if (existed_) {
+            qbtest::writeFileBytes(path_, previous_);
+        } else {
+            ::DeleteFileW(path_.c_str());
+        }
+    }
+    ConfigOverride(const ConfigOverride&) = delete;
+    ConfigOverride& operator=(const ConfigOverride&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    std::wstring path_;
+    std::string previous_;
+    bool existed_ = false;
+    bool ok_ = false;
+};
+
+struct WindowSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK findMainWindow(HWND hwnd, LPARAM parameter) {
+    auto* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(hwnd, &owner);
+    wchar_t className[32] = {};
+    ::GetClassNameW(hwnd, className, 32);
+    if (owner == search->processId && ::IsWindowVisible(hwnd) && std::wstring(className) == L"QBMainWnd") {
+        search->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Reads the heading rectangle off the screen; counts the pixels dark enough to be heading text.
+class HeadingProbe {
+public:
+    HeadingProbe() {
+        screen_ = ::GetDC(nullptr);
+        memory_ = ::CreateCompatibleDC(screen_);
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width();
+        info.bmiHeader.biHeight = -height();
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        bitmap_ = ::CreateDIBSection(screen_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0);
+        previous_ = ::SelectObject(memory_, bitmap_);
+    }
+    ~HeadingProbe() {
+        ::SelectObject(memory_, previous_);
+        ::DeleteObject(bitmap_);
+        ::DeleteDC(memory_);
+        ::ReleaseDC(nullptr, screen_);
+    }
+    HeadingProbe(const HeadingProbe&) = delete;
+    HeadingProbe& operator=(const HeadingProbe&) = delete;
+
+    int darkPixels(HWND window) {
+        POINT origin{kHeading.left, kHeading.top};
+        ::ClientToScreen(window, &origin);
+        if (!::BitBlt(memory_, 0, 0, width(), height(), screen_, origin.x, origin.y, SRCCOPY)) return 0;
+        ::GdiFlush();
+        int dark = 0;
+        for (int i = 0; i < width() * height(); ++i) {
+            const uint32_t p = bits_[i];
+            if (((p >> 16) & 0xFF) < 0x80 && ((p >> 8) & 0xFF) < 0x80 && (p & 0xFF) < 0x80) ++dark;
+        }
+        return dark;
+    }
+
+private:
+    static int width() { return kHeading.right - kHeading.left; }
+    static int height() { return kHeading.bottom - kHeading.top; }
+
+    HDC screen_ = nullptr;
+    HDC memory_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ previous_ = nullptr;
+    uint32_t* bits_ = nullptr;
+};
+
+struct LaunchTimes {
+    bool ok = false;
+    double windowMs = -1;
+    double paintedMs = -1;
+    double pollMs = 0;        // mean interval between two looks at the screen
+    double bootstrapArrivedMs = -1;
+    double bootstrapAnsweredMs = -1;
+    double firstIconMs = -1;
+    uint64_t privateAtPaint = 0;
+    uint64_t privateSettled = 0;
+};
+
+// Fills the service-side times from its request log, relative to the launch.
+void readServiceLog(const std::wstring& server, double launchEpochMs, LaunchTimes& times) {
+    std::string body;
+    std::wstring error;
+    if (!HttpClient::Get(server + L"/test/log", body, error)) return;
+    const json::ValuePtr log = json::parse(body);
+    const json::Value* requests = log ? log->find("requests") : nullptr;
+    if (!requests) return;
+    for (const json::ValuePtr& request : requests->items) {
+        const json::Value* path = request->find("path");
+        const json::Value* time = request->find("time");
+        const json::Value* ms = request->find("ms");
+        if (!path || !time) continue;
+        const std::string p = path->asString("");
+        const double at = time->asDouble(0) * 1000.0 - launchEpochMs;
+        if (p == "/api/client/bootstrap" && times.bootstrapArrivedMs < 0) {
+            times.bootstrapArrivedMs = at;
+            times.bootstrapAnsweredMs = at + (ms ? ms->asDouble(0) : 0);
+        }
+        if (p.rfind("/media/", 0) == 0 && times.firstIconMs < 0) times.firstIconMs = at;
+    }
+}
+
+LaunchTimes launch(const std::wstring& exe, const std::wstring& server) {
+    LaunchTimes times;
+    qbtest::ServiceControl(server).resetLog();
+    const std::wstring folder = exe.substr(0, exe.find_last_of(L"\\/"));
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    HeadingProbe probe;
+
+    const double launchEpochMs = bench::epochMilliseconds();
+    const double started = bench::milliseconds();
+    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                          &process)) {
+        std::fprintf(stderr, "cannot start %ls (error %lu)\n", exe.c_str(), ::GetLastError());
+        return times;
+    }
+    HWND window = nullptr;
+    int polls = 0;
+    double firstPoll = 0, lastPoll = 0;
+    for (;;) {
+        const double now = bench::milliseconds();
+        if (now - started > 60000 || ::WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0) {
+            std::fprintf(stderr, "no catalogue painted (%s)\n", now - started > 60000 ? "time-out" : "exited");
+            break;
+        }
+        if (!window) {
+            WindowSearch search{process.dwProcessId, nullptr};
+            ::EnumWindows(findMainWindow, reinterpret_cast<LPARAM>(&search));
+            window = search.found;
+            if (window) times.windowMs = bench::milliseconds() - started;
+        }
+        if (window) {
+            if (polls++ == 0) firstPoll = now;
+            lastPoll = now;
+            if (probe.darkPixels(window) >= kDarkPixelsForText) {
+                times.paintedMs = bench::milliseconds() - started;
+                times.ok = true;
+                break;
+            }
+        }
+        ::Sleep(kPollSleepMs);
+    }
+    times.pollMs = polls > 1 ? (lastPoll - firstPoll) / (polls - 1) : 0;
+    if (times.ok) {
+        times.privateAtPaint = bench::memoryOf(process.hProcess).privateBytes;
+        ::Sleep(3000);  // the visible cards' icons arrive
+        times.privateSettled = bench::memoryOf(process.hProcess).privateBytes;
+        readServiceLog(server, launchEpochMs, times);
+    }
+    if (window) ::PostMessageW(window, WM_CLOSE, 0, 0);
+    if (::WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) ::TerminateProcess(process.hProcess, 1);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return times;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: bench_launch QUILLBOX_EXE SERVER RUNS\n");
+        return 2;
+    }
+    const std::wstring exe = argv[1];
+    const std::wstring server = argv[2];
+    const int runs = std::max(1, _wtoi(argv[3]));
+    ConfigOverride config(server);
+    if (!config.ok()) {
+        std::fprintf(stderr, "cannot write config.json\n");
+        return 1;
+    }
+    std::vector<double> window, painted, arrived, answered, icon, poll;
+    std::vector<double> privateAtPaint, privateSettled;
+    for (int run = 0; run < runs; ++run) {
+        const LaunchTimes t = launch(exe, server);
+        if (!t.ok) return 1;
+        std::printf("run=%d window_ms=%.0f painted_ms=%.0f bootstrap_arrived_ms=%.0f bootstrap_answered_ms=%.0f "
+                    "first_icon_ms=%.0f poll_ms=%.1f private_mib=%.1f settled_private_mib=%.1f\n",
+                    run, t.windowMs, t.paintedMs, t.bootstrapArrivedMs, t.bootstrapAnsweredMs, t.firstIconMs, t.pollMs,
+                    bench::mebibytes(t.privateAtPaint), bench::mebibytes(t.privateSettled));
+        std::fflush(stdout);
+        window.push_back(t.windowMs);
+        painted.push_back(t.paintedMs);
+        arrived.push_back(t.bootstrapArrivedMs);
+        answered.push_back(t.bootstrapAnsweredMs);
+        icon.push_back(t.firstIconMs);
+        poll.push_back(t.pollMs);
+        privateAtPaint.push_back(bench::mebibytes(t.privateAtPaint));
+        privateSettled.push_back(bench::mebibytes(t.privateSettled));
+    }
+    std::printf("median window_ms=%.0f painted_ms=%.0f bootstrap_arrived_ms=%.0f bootstrap_answered_ms=%.0f "
+                "first_icon_ms=%.0f poll_ms=%.1f private_mib=%.1f settled_private_mib=%.1f\n",
+                bench::summarise(window).median, bench::summarise(painted).median, bench::summarise(arrived).median,
+                bench::summarise(answered).median, bench::summarise(icon).median, bench::summarise(poll).median,
+                bench::summarise(privateAtPaint).median, bench::summarise(privateSettled).median);
+    return 0;
+}

@@ -1,0 +1,54 @@
+# Shared by the benchmark scripts: build folder, generated catalogues, the local service, clean-up.
+# Source it after setting `root`; it parses [--runs N] [BUILD_DIR] into `runs` and `build`.
+runs=${runs:-5}
+build="$root/build"
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --runs) runs=$2; shift 2 ;;
+    *) build=$1; shift ;;
+  esac
+done
+build=$(cd "$build" && pwd)
+work="$build/bench-data"
+mkdir -p "$work"
+
+# bench_catalogue_dir NAME APPS CATEGORIES: the folder of a generated catalogue, made once per
+# generator version (its contents depend only on the arguments and the generator).
+bench_catalogue_dir() {
+  local name=$1 apps=$2 categories=$3
+  local dir="$work/$name"
+  local stamp
+  stamp="$(sha1sum "$root/bench/make-catalogue" | cut -c1-16) $apps $categories"
+  if [ "$(cat "$dir.stamp" 2>/dev/null)" != "$stamp" ]; then
+    echo "generating the $name catalogue ($apps apps, $categories categories)..." >&2
+    "$root/bench/make-catalogue" "$dir" --apps "$apps" --categories "$categories"
+    echo "$stamp" > "$dir.stamp"
+  fi
+  echo "$dir"
+}
+
+bench_service_pids=()
+# bench_start_service CATALOGUE_DIR [service options...]: starts the service, sets `service_url`.
+bench_start_service() {
+  local catalogue=$1; shift
+  coproc SERVICE { exec "$root/service/quillbox-service" --catalogue "$catalogue" --quiet "$@"; }
+  bench_service_pids+=("$SERVICE_PID")
+  read -r -t 120 service_url <&"${SERVICE[0]}"
+}
+
+bench_stop_services() {
+  local pid
+  for pid in "${bench_service_pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  bench_service_pids=()
+}
+
+bench_cleanup() {
+  bench_stop_services
+  "$root/scripts/wine-stop" "$build" >/dev/null 2>&1 || true
+}
+
+# Windows path of a folder under the build tree, for the bench programs.
+bench_windows_path() { local p=$1; echo "Z:${p//\//\\}"; }

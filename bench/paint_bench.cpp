@@ -1,0 +1,210 @@
+// Times PaintMainWindow at 1180 x 780 into a memory DC made for a hidden window: the frame alone
+// (loading screen), the card grid with placeholders and with decoded icons, scrolling through a
+// category one wheel notch (120 px) per paint, and the download page with 20 tasks held by the
+// DownloadManager in eight states. Next to them: one BitBlt of the same size. Prints key=value lines.
+//   bench_paint SERVER DOWNLOAD_FOLDER SAMPLES
+#include <windows.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "bench_support.h"
+#include "download_page_tasks.h"
+#include "downloads/download_directory.h"
+#include "downloads/download_manager.h"
+#include "render/gdiplus_api.h"
+#include "render/main_window_painter.h"
+#include "support/service_control.h"
+
+namespace {
+
+constexpr int kWidth = 1180;
+constexpr int kHeight = 780;
+constexpr int kWheelNotch = 120;
+
+struct Target {
+    HWND window = nullptr;
+    HDC windowDc = nullptr;
+    HDC memory = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ previous = nullptr;
+    RECT client{0, 0, kWidth, kHeight};
+};
+
+bool makeTarget(Target& target) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = ::DefWindowProcW;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"QBBenchPaint";
+    ::RegisterClassExW(&wc);
+    target.window = ::CreateWindowExW(0, wc.lpszClassName, L"bench", WS_POPUP, 0, 0, kWidth, kHeight, nullptr,
+                                      nullptr, wc.hInstance, nullptr);
+    if (!target.window) return false;
+    target.windowDc = ::GetDC(target.window);
+    target.memory = ::CreateCompatibleDC(target.windowDc);
+    target.bitmap = ::CreateCompatibleBitmap(target.windowDc, kWidth, kHeight);
+    if (!target.memory || !target.bitmap) return false;
+    target.previous = ::SelectObject(target.memory, target.bitmap);
+    return true;
+}
+
+std::vector<double> timePaints(const Target& target, int samples, const std::function<void(int)>& before = {}) {
+    std::vector<double> times;
+    for (int i = 0; i < samples; ++i) {
+        if (before) before(i);
+        const double start = bench::milliseconds();
+        PaintMainWindow(target.memory, target.client);
+        times.push_back(bench::milliseconds() - start);
+        bench::pumpMessages();
+    }
+    return times;
+}
+
+void print(const char* key, const std::vector<double>& samples) {
+    const bench::Summary s = bench::summarise(samples);
+    std::printf("%s_ms median=%.2f p95=%.2f min=%.2f max=%.2f n=%zu\n", key, s.median, s.p95, s.min, s.max, s.count);
+    std::fflush(stdout);
+}
+
+// The same copy PaintMainWindow ends with: a 32-bit DIB section onto the target.
+std::vector<double> timeBlits(const Target& target, int samples) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = kWidth;
+    info.bmiHeader.biHeight = -kHeight;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HDC source = ::CreateCompatibleDC(target.windowDc);
+    HBITMAP dib = ::CreateDIBSection(target.windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = ::SelectObject(source, dib);
+    std::vector<double> times;
+    for (int i = 0; i < samples; ++i) {
+        const double start = bench::milliseconds();
+        ::BitBlt(target.memory, 0, 0, kWidth, kHeight, source, 0, 0, SRCCOPY);
+        ::GdiFlush();
+        times.push_back(bench::milliseconds() - start);
+    }
+    ::SelectObject(source, old);
+    ::DeleteObject(dib);
+    ::DeleteDC(source);
+    return times;
+}
+
+// Pumps worker news until every listed app's icon has settled (ready or failed) or time runs out.
+bool waitForIcons(const std::vector<const AppInfo*>& apps, double timeoutMs) {
+    const double deadline = bench::milliseconds() + timeoutMs;
+    for (;;) {
+        bench::pumpMessages();
+        bool settled = true;
+        for (const AppInfo* app : apps) {
+            const int32_t state = app->iconState.load();
+            if (!app->icon.empty() && (state == IconStateNone || state == IconStateLoading)) settled = false;
+        }
+        if (settled) return true;
+        if (bench::milliseconds() > deadline) return false;
+        ::Sleep(5);
+    }
+}
+
+std::vector<const AppInfo*> appsOf(const Catalogue& catalog, const std::wstring& categoryId) {
+    std::vector<const AppInfo*> apps;
+    for (const AppInfo& app : catalog.apps)
+        for (const std::wstring& id : app.categoryIds)
+            if (id == categoryId) apps.push_back(&app);
+    return apps;
+}
+
+// The apps whose cards the last paint drew.
+std::vector<const AppInfo*> paintedApps(AppState& app) {
+    std::vector<const AppInfo*> apps;
+    for (const HitRegion& region : app.hitRegions)
+        if (region.kind == HitKind::CardAction)
+            if (const AppInfo* info = app.catalog.FindApp(region.param)) apps.push_back(info);
+    return apps;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: bench_paint SERVER DOWNLOAD_FOLDER SAMPLES\n");
+        return 2;
+    }
+    const std::wstring server = argv[1];
+    const std::wstring folder = argv[2];
+    const int samples = std::max(1, _wtoi(argv[3]));
+
+    ::SetProcessDPIAware();
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) return 1;
+    AppState& app = appState();
+    createUiFonts(app.uiFonts);
+    app.config.server = server;
+    Target target;
+    if (!makeTarget(target)) {
+        std::fprintf(stderr, "no paint target\n");
+        return 1;
+    }
+    app.mainWnd = target.window;
+    if (!app.catalog.LoadBootstrap(server) || app.catalog.categories.empty()) {
+        std::fprintf(stderr, "catalogue load failed: %ls\n", app.catalog.lastError.c_str());
+        return 1;
+    }
+    app.selectedCategoryId = app.catalog.categories.front().id;
+    const std::vector<const AppInfo*> category = appsOf(app.catalog, app.selectedCategoryId);
+    std::printf("apps=%zu categories=%zu category_apps=%zu size=%dx%d\n", app.catalog.apps.size(),
+                app.catalog.categories.size(), category.size(), kWidth, kHeight);
+
+    print("blit", timeBlits(target, samples));
+
+    app.catalogLoading = true;
+    print("frame", timePaints(target, samples));
+    app.catalogLoading = false;
+
+    // Icons that cannot be had draw the letter placeholder; nothing is requested.
+    for (AppInfo& info : app.catalog.apps) info.iconState.store(IconStateFailed);
+    print("grid_placeholders", timePaints(target, samples));
+    for (AppInfo& info : app.catalog.apps) info.iconState.store(IconStateNone);
+
+    timePaints(target, 1);
+    if (!waitForIcons(paintedApps(app), 60000)) std::fprintf(stderr, "visible icons still loading\n");
+    print("grid_icons", timePaints(target, samples));
+
+    // One wheel notch per paint from the top to the bottom of the category; the first pass
+    // requests the icons of cards as they come into view, the later ones find them decoded.
+    app.contentScroll = 0;
+    timePaints(target, 1);
+    const int maxScroll = app.contentScrollBar.maxScroll;
+    const int steps = maxScroll / kWheelNotch + 1;
+    const auto scrollTo = [](int i) { appState().contentScroll = i * kWheelNotch; };
+    print("scroll_first_pass", timePaints(target, steps, scrollTo));
+    if (!waitForIcons(category, 120000)) std::fprintf(stderr, "category icons still loading\n");
+    std::vector<double> warm;
+    for (int pass = 0; pass < 3; ++pass) {
+        const std::vector<double> times = timePaints(target, steps, scrollTo);
+        warm.insert(warm.end(), times.begin(), times.end());
+    }
+    std::printf("scroll_steps=%d max_scroll=%d\n", steps, maxScroll);
+    print("scroll", warm);
+
+    setDownloadDirOverride(folder);
+    if (!setUpDownloadPage(server, app)) return 1;
+    app.page = 1;
+    timePaints(target, 1);
+    std::vector<const AppInfo*> rows;
+    for (int32_t id = 1; id <= 20; ++id)
+        if (const AppInfo* info = app.catalog.FindApp(id)) rows.push_back(info);
+    if (!waitForIcons(rows, 60000)) std::fprintf(stderr, "row icons still loading\n");
+    print("download_page", timePaints(target, samples));
+    std::printf("tasks=%zu\n", DownloadManager::instance().snapshot().size());
+    std::fflush(stdout);
+
+    qbtest::ServiceControl(server).reset();  // ends the stalled transfers
+    ::ExitProcess(0);
+}
