@@ -25,6 +25,7 @@ namespace {
 // The heading rectangle of the content area (client pixels); the loading screen leaves it blank.
 constexpr RECT kHeading{212, 78, 512, 118};
 constexpr int kDarkPixelsForText = 30;
+constexpr uint32_t kWindowBackground = 0xF5F6F8;
 constexpr DWORD kPollSleepMs = 2;
 
 // Writes a config.json naming the server and restores the previous one (or none) when destroyed.
@@ -100,17 +101,19 @@ public:
     HeadingProbe(const HeadingProbe&) = delete;
     HeadingProbe& operator=(const HeadingProbe&) = delete;
 
-    int darkPixels(HWND window) {
+    // Heading text: dark pixels on a mostly painted background (a window not painted yet may be black).
+    bool headingShown(HWND window) {
         POINT origin{kHeading.left, kHeading.top};
         ::ClientToScreen(window, &origin);
         if (!::BitBlt(memory_, 0, 0, width(), height(), screen_, origin.x, origin.y, SRCCOPY)) return 0;
         ::GdiFlush();
-        int dark = 0;
+        int dark = 0, background = 0;
         for (int i = 0; i < width() * height(); ++i) {
-            const uint32_t p = bits_[i];
-            if (((p >> 16) & 0xFF) < 0x80 && ((p >> 8) & 0xFF) < 0x80 && (p & 0xFF) < 0x80) ++dark;
+            const uint32_t p = bits_[i] & 0xFFFFFF;
+            if (p == kWindowBackground) ++background;
+            if (((p >> 16) & 0xFF) < 0x60 && ((p >> 8) & 0xFF) < 0x60 && (p & 0xFF) < 0x60) ++dark;
         }
-        return dark;
+        return dark >= kDarkPixelsForText && background * 2 >= width() * height();
     }
 
 private:
@@ -194,7 +197,7 @@ LaunchTimes launch(const std::wstring& exe, const std::wstring& server) {
         if (window) {
             if (polls++ == 0) firstPoll = now;
             lastPoll = now;
-            if (probe.darkPixels(window) >= kDarkPixelsForText) {
+            if (probe.headingShown(window)) {
                 times.paintedMs = bench::milliseconds() - started;
                 times.ok = true;
                 break;

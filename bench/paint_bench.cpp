@@ -85,9 +85,10 @@ std::vector<double> timeBlits(const Target& target, int samples) {
     std::vector<double> times;
     for (int i = 0; i < samples; ++i) {
         const double start = bench::milliseconds();
-        ::BitBlt(target.memory, 0, 0, kWidth, kHeight, source, 0, 0, SRCCOPY);
+        const BOOL copied = ::BitBlt(target.memory, 0, 0, kWidth, kHeight, source, 0, 0, SRCCOPY);
         ::GdiFlush();
         times.push_back(bench::milliseconds() - start);
+        if (!copied) std::fprintf(stderr, "BitBlt failed\n");
     }
     ::SelectObject(source, old);
     ::DeleteObject(dib);
@@ -174,6 +175,9 @@ int wmain(int argc, wchar_t** argv) {
 
     timePaints(target, 1);
     if (!waitForIcons(paintedApps(app), 60000)) std::fprintf(stderr, "visible icons still loading\n");
+    size_t ready = 0;
+    for (const AppInfo* info : paintedApps(app)) ready += info->iconState.load() == IconStateReady;
+    std::printf("grid_icons_ready=%zu of %zu\n", ready, paintedApps(app).size());
     print("grid_icons", timePaints(target, samples));
 
     // One wheel notch per paint from the top to the bottom of the category; the first pass
