@@ -57,6 +57,24 @@ AppInfo& AppInfo::operator=(const AppInfo& other) {
     return *this;
 }
 
+AppInfo& AppInfo::operator=(AppInfo&& other) noexcept {
+    if (this == &other) return *this;
+    id = other.id;
+    name = std::move(other.name);
+    version = std::move(other.version);
+    categoryIds = std::move(other.categoryIds);
+    description = std::move(other.description);
+    icon = std::move(other.icon);
+    packageSize = other.packageSize;
+    md5 = std::move(other.md5);
+    hasPackage = other.hasPackage;
+    downloads = other.downloads;
+    updatedAt = other.updatedAt;
+    iconBitmap = other.iconBitmap;
+    iconState.store(other.iconState.load(std::memory_order_acquire), std::memory_order_release);
+    return *this;
+}
+
 AppInfo* Catalogue::FindApp(int32_t id) {
     for (AppInfo& app : apps)
         if (app.id == id) return &app;

@@ -42,6 +42,9 @@ struct AppInfo {
     AppInfo() = default;
     AppInfo(const AppInfo& other) { *this = other; }
     AppInfo& operator=(const AppInfo& other);
+    // Moves let the record lists grow without copying every string of every record.
+    AppInfo(AppInfo&& other) noexcept { *this = std::move(other); }
+    AppInfo& operator=(AppInfo&& other) noexcept;
 };
 
 struct Catalogue {

@@ -64,6 +64,31 @@ TEST(ParseAppInfoTest, ReadsEveryFieldOfAFullRecord) {
     EXPECT_EQ(app.iconState.load(), IconStateNone);
 }
 
+// Growing the list moves the records; every field, the icon ones included, must come along.
+TEST(ParseAppInfoTest, RecordsKeepEveryFieldWhileTheListGrows) {
+    std::vector<AppInfo> apps;
+    apps.push_back(parseApp(R"({"id": 7, "name": "画图工具", "version": "3.2", "categoryIds": ["design", "common"],
+        "description": "好用", "icon": "/media/icons/7.png", "packageSize": 123456789012, "md5": "abc",
+        "hasPackage": true, "downloads": 5000000000, "updatedAt": 1733616000000})"));
+    apps[0].iconBitmap = reinterpret_cast<HBITMAP>(static_cast<INT_PTR>(0x1234));
+    apps[0].iconState.store(IconStateReady);
+    for (int i = 0; i < 100; ++i) apps.push_back(AppInfo());
+    const AppInfo app = std::move(apps[0]);
+    EXPECT_EQ(app.id, 7);
+    EXPECT_EQ(app.name, L"画图工具");
+    EXPECT_EQ(app.version, L"3.2");
+    EXPECT_EQ(app.categoryIds, (Ids{L"design", L"common"}));
+    EXPECT_EQ(app.description, L"好用");
+    EXPECT_EQ(app.icon, L"/media/icons/7.png");
+    EXPECT_EQ(app.packageSize, 123456789012);
+    EXPECT_EQ(app.md5, "abc");
+    EXPECT_TRUE(app.hasPackage);
+    EXPECT_EQ(app.downloads, 5000000000);
+    EXPECT_EQ(app.updatedAt, 1733616000000);
+    EXPECT_EQ(app.iconBitmap, reinterpret_cast<HBITMAP>(static_cast<INT_PTR>(0x1234)));
+    EXPECT_EQ(app.iconState.load(), IconStateReady);
+}
+
 TEST(ParseAppInfoTest, FallsBackToDefaultsForValuesOfTheWrongKind) {
     struct Case {
         const char* json;
