@@ -83,21 +83,25 @@ void paintRow(PaintContext& ctx, const TaskSnapshot& task, int w, int k) {
     Canvas& canvas = ctx.canvas;
     const int b = layout::downloadRowBase(k);
     const RECT row = layout::downloadRow(w, k);
-    FillRoundRect(canvas, row, 10, palette::kWhite);
-    StrokeRoundRect(canvas, row, 10, palette::kRowBorder, 1.0f);
+    // The page does not scroll: a row wholly below the window is never seen, so only its buttons are recorded.
+    const bool seen = row.top < ctx.h;
+    if (seen) {
+        FillRoundRect(canvas, row, 10, palette::kWhite);
+        StrokeRoundRect(canvas, row, 10, palette::kRowBorder, 1.0f);
 
-    DrawAppIcon(ctx, ctx.app.catalog.FindApp(task.appId), {236, b - 39, 284, b + 9});
-    const ColouredText title = downloadRowTitle(task);
-    canvas.drawText(title.text, {298, b - 46, w - 260, b - 22}, FontCardTitle, title.rgb, kTextLeftCut);
-    paintProgressBar(canvas, task, w, b);
-    const ColouredText status = downloadRowStatus(task);
-    canvas.drawText(status.text, {298, b - 2, w - 260, b + 18}, FontRowStatus, status.rgb, kTextLeftCut);
+        DrawAppIcon(ctx, ctx.app.catalog.FindApp(task.appId), {236, b - 39, 284, b + 9});
+        const ColouredText title = downloadRowTitle(task);
+        canvas.drawText(title.text, {298, b - 46, w - 260, b - 22}, FontCardTitle, title.rgb, kTextLeftCut);
+        paintProgressBar(canvas, task, w, b);
+        const ColouredText status = downloadRowStatus(task);
+        canvas.drawText(status.text, {298, b - 2, w - 260, b + 18}, FontRowStatus, status.rgb, kTextLeftCut);
+    }
 
     for (const RowButton& button : downloadRowButtons(task)) {
         const RECT rect = slotRect(button.slot, w, b);
-        if (button.primary) {
+        if (seen && button.primary) {
             drawPrimaryButton(canvas, rect, kRowButtonRadius, button.label);
-        } else {
+        } else if (seen) {
             drawOutlinedButton(canvas, rect, kRowButtonRadius, button.label, outlineLook(false));
         }
         ctx.record(rect, button.kind, task.appId);

@@ -78,6 +78,20 @@ TEST_F(DownloadPagePaint, FifthRowFitsAndTheSixthCannotBeClicked) {
     EXPECT_GE(regionOf(HitKind::RowCancel, 6).rect.top, 660);  // below the window: no point of it is in the client
 }
 
+// Rows wholly below the window are not drawn, so their icons are not fetched; their buttons stay recorded.
+TEST_F(DownloadPagePaint, RowsBelowTheWindowFetchNoIcon) {
+    addCategories({L"工具"});
+    for (int id = 1; id <= 8; ++id) {
+        addApp(id, L"应用", L"c0").icon = L"/media/icons/" + std::to_wstring(id) + L".png";
+        addTask(id, Downloading, 1, 2);
+    }
+    std::vector<int32_t> requested;
+    inputs.requestIcon = [&requested](AppInfo& info) { requested.push_back(info.id); };
+    paint(1000, 660);
+    EXPECT_EQ(requested, (std::vector<int32_t>{1, 2, 3, 4, 5, 6}));  // the sixth row (top 638) is partly seen
+    for (int32_t id = 7; id <= 8; ++id) EXPECT_GE(regionOf(HitKind::RowCancel, id).rect.top, 660) << id;
+}
+
 TEST_F(DownloadPagePaint, ProgressBarByStateAndPercent) {
     const int w = 1000;
     addTask(1, Downloading, 0, 1000);
