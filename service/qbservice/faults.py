@@ -24,6 +24,7 @@ _FIELDS = {
     "resetAfter": (lambda v: _int(v) and v >= 0, "a non-negative integer"),
     "stallAfter": (lambda v: _int(v) and v >= 0, "a non-negative integer"),
     "stallMs": (lambda v: _int(v) and v >= 0, "a non-negative integer"),
+    "bytesPerSecond": (lambda v: _int(v) and v >= 1, "a positive integer"),
     "contentLength": (lambda v: _int(v) and v >= 0, "a non-negative integer"),
     "ignoreRange": (lambda v: isinstance(v, bool), "true or false"),
     "rangeStart": (lambda v: _int(v) and v >= 0, "a non-negative integer"),

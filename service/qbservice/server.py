@@ -221,14 +221,15 @@ class Handler(BaseHTTPRequestHandler):
             for key, reset in (("dropAfter", False), ("resetAfter", True)):
                 if get(key) is not None and get(key) < limit:
                     limit, cut = get(key), reset
+            rate = get("bytesPerSecond")
             stall_at = get("stallAfter", 0) if get("stallMs") is not None else None
             if stall_at is not None and stall_at <= limit:
-                self._write(body, 0, stall_at)
-                if not state.stall(get("stallMs")):
+                if not self._write(body, 0, stall_at, rate) or not state.stall(get("stallMs")):
                     return self._drop(reset=False)
-                self._write(body, stall_at, limit)
-            else:
-                self._write(body, 0, limit)
+                if not self._write(body, stall_at, limit, rate):
+                    return self._drop(reset=False)
+            elif not self._write(body, 0, limit, rate):
+                return self._drop(reset=False)
             if cut is not None:
                 self._drop(reset=cut)
             elif lie is not None or given_length:
@@ -237,15 +238,26 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
             self._dropped = self._dropped or "client"
 
-    def _write(self, body, start, end):
+    def _write(self, body, start, end, rate=None):
+        """Sends body[start:end], paced to rate bytes a second if given; False when a reset ended the pacing."""
+        if rate:
+            # Tenth-of-a-second slices, so progress arrives steadily.
+            step = max(1, rate // 10)
+            for at in range(start, end, step):
+                stop = min(at + step, end)
+                self._write(body, at, stop)
+                if stop < end and not self.server.service.state.stall((stop - at) * 1000.0 / rate):
+                    return False
+            return True
         if end <= start:
-            return
+            return True
         if body.path is None:
             self.wfile.write(body.data[start:end])
         else:
             with open(body.path, "rb") as f:
                 self.connection.sendfile(f, body.offset + start, end - start)
         self._sent += end - start
+        return True
 
     def _drop(self, reset):
         """Ends the connection mid-answer, with a FIN or (reset) an RST."""

@@ -136,6 +136,28 @@ class TestModeTest(unittest.TestCase):
         self.assertEqual(result["r"][2], PACKAGE[:10])
         self.assertEqual(self.svc.get(FILE)[0], 200)  # the scripted 500 is gone
 
+    def test_paced_body_takes_its_time_and_arrives_whole(self):
+        # 16384 bytes at 8192 a second: about two seconds, the stall on top.
+        self.script({"app": 7}, {"bytesPerSecond": 8192}, {"bytesPerSecond": 8192, "stallAfter": 4096, "stallMs": 500})
+        for expected in (2.0, 2.5):
+            started = time.time()
+            status, _, body, complete = self.raw_get(FILE)
+            took = time.time() - started
+            self.assertEqual((status, body, complete), (200, PACKAGE, True))
+            self.assertGreater(took, expected - 0.3)
+            self.assertLess(took, expected + 1.5)
+
+    def test_reset_ends_a_paced_body(self):
+        self.script({"app": 7}, {"bytesPerSecond": 100})
+        result = {}
+        t = threading.Thread(target=lambda: result.update(r=self.raw_get(FILE)))
+        t.start()
+        time.sleep(0.3)
+        self.svc.control("/test/reset", {})
+        t.join(5)
+        self.assertFalse(t.is_alive())
+        self.assertFalse(result["r"][3])  # cut short
+
     def test_fault_scripts_are_checked(self):
         for body in ({"app": 7, "faults": [{"staus": 500}]}, {"app": 7, "faults": []},
                      {"path": "x", "faults": [{}]}, {"app": 7, "path": "/x", "faults": [{}]},
