@@ -37,6 +37,8 @@ class Program:
         self.proc = subprocess.Popen(cmd, env=self.env, stdin=subprocess.DEVNULL, stdout=self.log,
                                      stderr=subprocess.STDOUT)
         self.window = None
+        # Without a virtual desktop the process started here is the program itself; its windows carry its pid.
+        self.pid = None if desktop else self.proc.pid
 
     def xdo(self, *args, timeout=30):
         return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True,
@@ -45,7 +47,8 @@ class Program:
     def wait_window(self, name="^Quillbox$", timeout=60):
         deadline = time.time() + timeout
         while time.time() < deadline:
-            out = self.xdo("search", "--onlyvisible", "--name", name).split()
+            where = ["--all", "--pid", str(self.pid)] if self.pid else []
+            out = self.xdo("search", *where, "--onlyvisible", "--name", name).split()
             if out:
                 self.window = out[0]
                 return self.window

@@ -1,0 +1,334 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios: the real Quillbox.exe in its own Wine prefix against the local catalogue service,
+driven with xdotool and checked on the screen, in the registry and in the service's logs.
+
+  e2e_suite.py --case NAME --prefix BUILD/e2e --exe Quillbox.exe --text-stamp text_stamp.exe --catalogue DIR
+
+The prefix and the catalogue are made by e2e_prefix.py. Each case prints one line per check; a failed
+check saves a screenshot under BUILD/e2e/runs/<case>/ and prints its path."""
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+import hostile
+from e2e_support import (CARD_FILL, DOWNLOADS, ERROR, INSTALLED_FILL, NEUTRAL, PRIMARY, SECONDARY, SUCCESS,
+                         TERTIARY, TEXT, WHITE, CHANNEL, H, W, Run, card_button, category_row, centre, row_base)
+from qbscreen import (FONT_BUTTON, FONT_CARD_TITLE, FONT_ROW_STATUS, FONT_SECTION_TITLE, FONT_TOAST, near, rgb,
+                      wait_for)
+
+NSIS_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\QbTestNsis"
+MD5_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\QbTestHkcu"
+HEADING = (212, 78, W - 12, 118)
+
+
+def format_size(n):
+    if n <= 0:
+        return "0 B"
+    if n > 1073741823:
+        return "%.2f GB" % (n / 1073741824.0)
+    if n > 1048575:
+        return "%.1f MB" % (n / 1048576.0)
+    if n <= 1023:
+        return "%d B" % n
+    return "%d KB" % (n >> 10)
+
+
+def package(run, name):
+    return os.path.join(run.catalogue, "packages", name)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def show_catalogue(run, count=5):
+    ok = run.wait_text(HEADING, FONT_SECTION_TITLE, TEXT, "常用软件 · %d 款" % count, timeout=40)
+    return run.check("the catalogue loads: the heading reads 常用软件 · %d 款" % count, ok)
+
+
+def show_downloads(run, tasks):
+    run.click(W - 318, 32)  # the "下载管理" pill
+    ok = run.wait_text((224, 82, W - 200, 116), FONT_SECTION_TITLE, TEXT, "下载管理 · %d 个任务" % tasks, timeout=15)
+    return run.check("the download page shows 下载管理 · %d 个任务" % tasks, ok)
+
+
+def button_label(run, shot, rect, label, fg, bg):
+    return run.text(shot, rect, FONT_BUTTON, fg, label, bg=bg)
+
+
+def wait_button(run, index, label, fg, bg, timeout):
+    rect = card_button(index)
+    return wait_for(lambda: button_label(run, run.shot(), rect, label, fg, bg), timeout, interval=0.2)
+
+
+def visible_windows(run):
+    out = run.program.xdo("search", "--onlyvisible", "--name", ".")
+    return set(out.split())
+
+
+def watch_card_progress(run, index, stop_after):
+    """Samples card index while it downloads: (fill pixels on a row near the top, percent read from the
+    label or None). Stops when the button leaves the neutral look or after stop_after samples past 40 %."""
+    rect = card_button(index)
+    bx, by = rect[0], rect[1]
+    samples = []
+    deadline = time.time() + 60
+    while time.time() < deadline:
+        shot = run.shot()
+        if not near(run.pixel(shot, bx + 95, by + 16), NEUTRAL, 4):
+            if samples:
+                break
+            time.sleep(0.1)
+            continue
+        sx, sy = run.screen(bx, by + 6)
+        fill = shot.count(sx, sy, sx + 100, sy + 1, lambda c: near(c, CARD_FILL, 10))
+        label = None
+        guess = fill + 5
+        for n in sorted(range(max(0, fill - 3), min(100, fill + 14) + 1), key=lambda n: abs(n - guess)):
+            split = (run.screen(bx + n, 0)[0], CARD_FILL, NEUTRAL)
+            if button_label(run, shot, rect, "下载中 %d%%" % n, PRIMARY, split):
+                label = n
+                break
+        samples.append((fill, label))
+        if len([s for s in samples if s[0] > 40]) >= stop_after:
+            break
+    return samples
+
+
+def case_install(run):
+    """Catalogue and categories; an NSIS install from the card with progress on the card and on the download
+    page, the uninstall registration and exactly one report; an archive opened in its folder; 清除已完成."""
+    svc = run.start_service()
+    run.write_config(svc.url)
+    run.start_program()
+    if not show_catalogue(run):
+        return
+    shot = run.last_shot
+    run.check("an app with a package offers 安 装 (white on blue)",
+              button_label(run, shot, card_button(0), "安 装", 0xFFFFFF, rgb(PRIMARY)))
+
+    run.click(*centre(category_row(1)))
+    ok = run.wait_text(HEADING, FONT_SECTION_TITLE, TEXT, "系统工具 · 2 款", timeout=10)
+    run.check("a category click changes the grid: 系统工具 · 2 款", ok)
+    run.check("an app without a package shows 敬请期待",
+              button_label(run, run.last_shot, card_button(1), "敬请期待", 0xB2BAC6, NEUTRAL))
+    run.click(*centre(category_row(0)))
+    show_catalogue(run)
+
+    # About ten seconds of transfer, so the fill can be watched growing.
+    size = os.path.getsize(package(run, "qb-nsis-setup.exe"))
+    svc.fault({"app": 1}, {}, {"bytesPerSecond": max(1, size // 10)})
+    run.click(*centre(card_button(0)))
+    samples = watch_card_progress(run, 0, stop_after=2)
+    print("       card samples (fill pixels, label percent):", samples, flush=True)
+    fills = [s[0] for s in samples]
+    run.check("the card shows a progress fill that grows",
+              len(samples) >= 3 and fills == sorted(fills) and fills[-1] - fills[0] >= 20, samples)
+    labelled = [s for s in samples if s[1] is not None]
+    run.check("the card reads 下载中 N% with N matching the fill",
+              len(labelled) >= 2 and all(abs(n - (f + 5)) <= 9 for f, n in labelled), samples)
+
+    # A busy card's button opens the download page.
+    run.click(*centre(card_button(0)))
+    b = row_base(0)
+    ok = run.wait_text((298, b - 46, W - 260, b - 22), FONT_CARD_TITLE, TEXT, "Qb 星河笔记", timeout=10)
+    run.check("the busy card's button opens the download page with the task's row", ok)
+    total = " / %s · " % format_size(size)
+    bars = []
+    for _ in range(3):
+        shot = run.shot()
+        sx, sy = run.screen(301, b - 9)  # past the bar's rounded end
+        bars.append(shot.run_length(sx, sx + W - 561, sy, lambda c: near(c, rgb(PRIMARY), 12)))
+        status_box = (298, b - 2, W - 260, b + 18)
+        sizes = run.text(shot, status_box, FONT_ROW_STATUS, TERTIARY, total, frame="none")
+        speed = run.text(shot, status_box, FONT_ROW_STATUS, TERTIARY, "KB/s", frame="right")
+        if sizes and speed:
+            break
+    print("       row progress (blue pixels):", bars, flush=True)
+    run.check("the row's progress bar is partly blue", any(0 < x < W - 561 for x in bars), bars)
+    run.check("the row's status shows received%s(total) and a speed in KB/s" % total, bool(sizes and speed),
+              (sizes, speed))
+
+    ok = run.wait_text((298, b - 2, W - 260, b + 18), FONT_ROW_STATUS, SUCCESS, "安装完成", timeout=90)
+    run.check("the row ends in 安装完成 once the installer has registered", ok)
+    shot = run.last_shot
+    run.check("the finished row's bar is green", near(run.pixel(shot, 298 + 300, b - 9), rgb(SUCCESS), 12))
+    run.check("the finished row offers 打开文件夹",
+              bool(run.text(shot, (W - 136, b - 30, W - 36, b), FONT_BUTTON, SECONDARY, "打开文件夹", bg=WHITE)))
+
+    run.click(*centre(category_row(0)))
+    ok = wait_button(run, 0, "已安装", SUCCESS, INSTALLED_FILL, timeout=10)
+    run.check("the card reads 已安装 in the green look", ok)
+    name = run.registry_value(NSIS_KEY, "DisplayName")
+    run.check("the registry holds the NSIS uninstall entry", name is not None, name)
+    reports = svc.reports()
+    run.check("the service logged exactly one install report, for app 1 and channel %r" % CHANNEL,
+              len(reports) == 1 and reports[0]["appId"] == 1 and reports[0]["event"] == "install"
+              and reports[0]["channel"] == CHANNEL, reports)
+
+    # An archive: saved, never installed, its folder opened from the card.
+    run.click(*centre(card_button(1)))
+    ok = wait_button(run, 1, "打开文件夹", 0xFFFFFF, rgb(PRIMARY), timeout=30)
+    run.check("the archive's card ends with 打开文件夹", ok)
+    saved = os.path.join(run.host_path(DOWNLOADS), "方块压缩包_便携版.zip")
+    run.check("the archive is saved byte for byte in the download folder",
+              os.path.exists(saved) and read(saved) == read(package(run, "方块压缩包_便携版.zip")), saved)
+    time.sleep(1)
+    run.check("no install report for the archive", len(svc.reports()) == 1, svc.reports())
+    before = visible_windows(run)
+    run.click(*centre(card_button(1)))
+    new = wait_for(lambda: visible_windows(run) - before, 20)
+    names = [run.program.xdo("getwindowname", w).strip() for w in new]
+    run.check("打开文件夹 opens a file-manager window on the download folder",
+              any(n.lower() == "downloads" for n in names), names)
+    for w in new:
+        if run.program.xdo("getwindowname", w).strip().lower() == "downloads":
+            g = run.program.geometry(w)
+            run.program.click(g["x"] + g["width"] // 2, g["y"] + g["height"] // 2)
+            run.program.xdo("key", "alt+F4")
+    run.check("the file-manager window closes again", wait_for(lambda: not (visible_windows(run) & new), 10))
+    run.check("no installer ran for the archive (one report, no new registration)", len(svc.reports()) == 1)
+
+    if show_downloads(run, 2):
+        b1 = row_base(1)
+        run.check("the archive's row reads 下载成功 · 压缩包已保存",
+                  bool(run.text(run.last_shot, (298, b1 - 2, W - 260, b1 + 18), FONT_ROW_STATUS, SUCCESS,
+                                "下载成功 · 压缩包已保存")))
+        run.click(W - 72, 99)  # "清除已完成"
+        ok = run.wait_text((224, 82, W - 200, 116), FONT_SECTION_TITLE, TEXT, "下载管理 · 0 个任务", timeout=10)
+        run.check("清除已完成 removes the finished rows", ok)
+        run.check("the page then shows its empty message",
+                  bool(run.text(run.last_shot, (200, 214, W, 284), 4, TERTIARY, "暂无下载任务，去首页挑几款软件吧")))
+    run.delete_registry_key(NSIS_KEY)
+
+
+def case_verify(run):
+    """A wrong catalogue MD5 warns and refuses the install; dropped and reset connections still give a
+    byte-identical file; the settings window moves the download folder and the next download lands there."""
+    svc = run.start_service()
+    run.write_config(svc.url)
+    run.start_program()
+    if not show_catalogue(run):
+        return
+    toast = ((W - 360) // 2, 80, (W + 360) // 2, 122)
+
+    run.click(*centre(card_button(3)))
+    ok = run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "下载完成，但 MD5 校验不一致，请谨慎安装", timeout=30)
+    run.check("a wrong catalogue MD5 ends with the warning toast", ok)
+    ok = wait_button(run, 3, "立即安装", 0xFFFFFF, rgb(PRIMARY), timeout=10)
+    run.check("the card keeps the finished package (立即安装)", ok)
+    run.click(*centre(card_button(3)))
+    ok = run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "文件校验不一致，已禁止安装，请删除后重新下载", timeout=10)
+    run.check("立即安装 on it is refused with 文件校验不一致，已禁止安装，请删除后重新下载", ok)
+    time.sleep(2)
+    run.check("no installer ran: no install report", svc.reports() == [], svc.reports())
+    run.check("no installer ran: no uninstall registration", run.registry_value(MD5_KEY, "DisplayName") is None)
+
+    # Drops (FIN) and resets (RST) in the middle of the transfer.
+    big = package(run, "big-portable.zip")
+    size = os.path.getsize(big)
+    svc.control("/test/log/reset", {})
+    svc.fault({"app": 3}, {}, {"dropAfter": size // 5}, {"resetAfter": size // 4}, {"dropAfter": 100000},
+              {"resetAfter": 1})
+    run.click(*centre(card_button(2)))
+    ok = wait_button(run, 2, "打开文件夹", 0xFFFFFF, rgb(PRIMARY), timeout=90)
+    run.check("the large archive finishes despite four cut connections", ok)
+    saved = os.path.join(run.host_path(DOWNLOADS), "big-portable.zip")
+    run.check("the file is byte-identical to the service's", os.path.exists(saved) and read(saved) == read(big))
+    files = [r for r in svc.requests() if r["path"].startswith("/files/3/")]
+    cut = [r for r in files if r.get("dropped")]
+    resumed = [r["range"] for r in files[2:]]
+    print("       package requests:", [(r["range"], r["status"], r["bytes"], r["dropped"]) for r in files], flush=True)
+    run.check("the service cut four transfers and the program resumed each with a Range from where it was",
+              len(cut) == 4 and all(rg and rg.startswith("bytes=") and not rg.startswith("bytes=0-") for rg in resumed),
+              resumed)
+
+    # The settings window: a new folder, saved; the next download lands there.
+    second = r"C:\qbe2e\second"
+    os.makedirs(run.host_path(second), exist_ok=True)
+    run.click(W - 204, 32)
+    settings = run.program.wait_window("^下载设置$", timeout=20)
+    s = run.program.geometry(settings)
+    run.program.window = run.window
+    run.program.click(s["x"] + 408, s["y"] + 91)  # "浏览..."
+    picker = run.program.wait_window("^Browse for Folder$", timeout=20)
+    run.program.window = run.window
+    p = run.program.geometry(picker)
+    # Keyboard through the folder tree, as a user would: My Computer, (C:), qbe2e, second.
+    run.program.click(p["x"] + 90, p["y"] + 130)
+    for keys in (("type", "My"), ("key", "Right"), ("key", "Down"), ("key", "Right"), ("type", "qbe2e"),
+                 ("key", "Right"), ("key", "Right"), ("type", "second")):
+        run.program.xdo(keys[0], "--delay", "120", keys[1]) if keys[0] == "type" else run.program.xdo(*keys)
+        time.sleep(0.6)
+    run.program.xdo("key", "Return")
+    gone = wait_for(lambda: picker not in run.program.xdo("search", "--onlyvisible", "--name", ".").split(), 10)
+    run.check("the folder picker closes with the chosen folder", gone)
+    time.sleep(0.5)
+    run.program.click(s["x"] + 384, s["y"] + 173)  # "保存"
+    ok = run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "下载目录已保存", timeout=10)
+    run.check("保存 confirms with 下载目录已保存", ok)
+    text = read(run.config_path()).decode("utf-8")
+    run.check("config.json now names the new folder", "second" in text, text)
+    run.click(*centre(card_button(4)))
+    ok = wait_button(run, 4, "打开文件夹", 0xFFFFFF, rgb(PRIMARY), timeout=30)
+    landed = os.path.join(run.host_path(second), "second-folder.zip")
+    run.check("the next download lands in the new folder", ok and os.path.exists(landed), landed)
+    run.check("and not in the old one", not os.path.exists(os.path.join(run.host_path(DOWNLOADS), "second-folder.zip")))
+    if show_downloads(run, 3):
+        run.check("the download page shows the new folder",
+                  bool(run.text(run.last_shot, (300, 122, W - 250, 146), 5, TERTIARY, second, bg=rgb(0xF5F6F8))))
+        b = row_base(1)  # rows go by app id: 3, 4, 5
+        run.check("the MD5 row's title is red with (MD5 校验不一致)",
+                  bool(run.text(run.last_shot, (298, b - 46, W - 260, b - 22), FONT_CARD_TITLE, ERROR,
+                                "校验不符  (MD5 校验不一致)", bg=WHITE)))
+
+
+def case_service_down(run):
+    """The service away at start: 无法连接服务器 with 重新加载; still away: the screen stays; back on the
+    same port: 重新加载 brings the catalogue."""
+    svc = run.start_service()
+    run.write_config(svc.url)
+    svc.stop()
+    run.start_program()
+    failed = (200, 184, W, 214)
+    ok = run.wait_text(failed, FONT_CARD_TITLE, TEXT, "无法连接服务器", timeout=40)
+    run.check("with the service gone the program shows 无法连接服务器", ok)
+    reload = ((W + 200) // 2 - 60, 294, (W + 200) // 2 + 60, 326)
+    run.check("and the 重新加载 button",
+              bool(run.text(run.last_shot, reload, FONT_BUTTON, 0xFFFFFF, "重新加载", bg=rgb(PRIMARY))))
+    run.click(*centre(reload))
+    time.sleep(3)
+    run.check("重新加载 while it is still gone shows the failure again",
+              run.wait_text(failed, FONT_CARD_TITLE, TEXT, "无法连接服务器", timeout=20) and run.alive())
+    svc.start()
+    run.click(*centre(reload))
+    show_catalogue(run)
+
+
+CASES = {"install": case_install, "verify": case_verify, "service_down": case_service_down,
+         "hostile": hostile.case_hostile}
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--case", required=True, choices=sorted(CASES))
+    ap.add_argument("--prefix", required=True, help="the e2e build folder holding the Wine prefix")
+    ap.add_argument("--exe", required=True)
+    ap.add_argument("--text-stamp", required=True)
+    ap.add_argument("--catalogue", required=True)
+    args = ap.parse_args()
+    run = Run(args, args.case)
+    try:
+        CASES[args.case](run)
+    except Exception as e:  # a broken step is a failed check with its screenshot, not a bare traceback
+        import traceback
+        traceback.print_exc()
+        run.check("the scenario ran to its end", False, repr(e))
+    return run.finish()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

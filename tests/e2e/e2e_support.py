@@ -1,0 +1,254 @@
+"""The end-to-end runs' world: their own Wine prefix (BUILD/e2e), the local catalogue service in test
+mode, Quillbox.exe driven like a user, and checks that save a screenshot when they fail."""
+import glob
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+import urllib.request
+
+import qbscreen
+from qbdrive import ROOT, Program, wine_env
+from qbscreen import Shot, TextStamps, find_text, wait_for
+
+SERVICE = os.path.join(ROOT, "service", "quillbox-service")
+CHANNEL = "e2e 测试"
+DOWNLOADS = r"C:\qbe2e\downloads"
+W, H = 1180, 780
+
+# Colours the checks look for (#RRGGBB).
+PRIMARY = 0x2563EB
+NEUTRAL = (0xF2, 0xF3, 0xF5)
+SUCCESS = 0x00B42A
+ERROR = 0xF53F3F
+TEXT = 0x1D2129
+TERTIARY = 0x86909C
+SECONDARY = 0x4E5969
+WHITE = (255, 255, 255)
+CARD_FILL = qbscreen.blend(0x462563EB, NEUTRAL)
+INSTALLED_FILL = qbscreen.blend(0x2600B42A, WHITE)
+
+
+def card_button(i, columns=4, card_width=221):
+    """Client rectangle of the action button of card i on an unscrolled grid (1180-wide window)."""
+    row, column = divmod(i, columns)
+    x = 226 + column * (card_width + 14) + (card_width - 100) // 2
+    y = 126 + row * 248 + 188
+    return x, y, x + 100, y + 32
+
+
+def category_row(i):
+    return 12, 78 + 54 * i, 188, 78 + 54 * i + 46
+
+
+def row_base(k):
+    return 216 + 96 * k
+
+
+def centre(rect):
+    return (rect[0] + rect[2]) // 2, (rect[1] + rect[3]) // 2
+
+
+class Service:
+    """quillbox-service in test mode on a fixed port, so it can go away and come back on the same one."""
+
+    def __init__(self, catalogue, work):
+        self.catalogue, self.work = catalogue, work
+        self.report_log = os.path.join(work, "reports.jsonl")
+        self.port, self.proc = 0, None
+        if os.path.exists(self.report_log):
+            os.remove(self.report_log)
+        self.start()
+
+    def start(self):
+        self.stderr = open(os.path.join(self.work, "service.log"), "a")
+        self.proc = subprocess.Popen([sys.executable, SERVICE, "--catalogue", self.catalogue, "--test-mode",
+                                      "--report-log", self.report_log, "--port", str(self.port)],
+                                     stdout=subprocess.PIPE, stderr=self.stderr, text=True)
+        line = self.proc.stdout.readline().strip()
+        if not line.startswith("http://"):
+            raise RuntimeError("the catalogue service did not start; see %s" % self.stderr.name)
+        self.url = line
+        self.port = int(line.rsplit(":", 1)[1])
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait(timeout=10)
+        self.proc = None
+
+    def control(self, path, body=None):
+        data = None if body is None else json.dumps(body).encode("utf-8")
+        request = urllib.request.Request(self.url + path, data=data, method="GET" if data is None else "POST",
+                                         headers={"Content-Type": "application/json"})
+        with urllib.request.urlopen(request, timeout=60) as answer:
+            return json.loads(answer.read().decode("utf-8"))
+
+    def fault(self, target, *faults):
+        self.control("/test/faults", dict(target, faults=list(faults)))
+
+    def requests(self):
+        return self.control("/test/log")["requests"]
+
+    def reports(self):
+        if not os.path.exists(self.report_log):
+            return []
+        with open(self.report_log, encoding="utf-8") as f:
+            return [json.loads(line) for line in f if line.strip()]
+
+
+class Run:
+    """One scenario: the program in the e2e prefix, pointed at a service; checks and their evidence."""
+
+    def __init__(self, args, name):
+        self.name = name
+        self.prefix_build = os.path.abspath(args.prefix)
+        self.exe = os.path.abspath(args.exe)
+        self.stamp_exe = os.path.abspath(args.text_stamp)
+        self.catalogue = os.path.abspath(args.catalogue)
+        self.work = os.path.join(self.prefix_build, "runs", name)
+        os.makedirs(self.work, exist_ok=True)
+        for old in glob.glob(os.path.join(self.work, "FAIL-*.png")):
+            os.remove(old)
+        self.env = wine_env(self.prefix_build)
+        self.drive_c = os.path.join(self.prefix_build, "wine", "prefix", "drive_c")
+        self.failures = []
+        self.program = None
+        self.service = None
+        self.stamps = TextStamps(self.stamp_exe, self.env)
+        self.crash_lines_before = len(self.crash_log())
+        # Each scenario starts with empty download folders.
+        shutil.rmtree(os.path.join(self.drive_c, "qbe2e"), ignore_errors=True)
+        os.makedirs(self.host_path(DOWNLOADS))
+        self.started = time.time()
+
+    # --- the prefix -------------------------------------------------------------------------------
+    def user_folder(self, *parts):
+        users = [u for u in glob.glob(os.path.join(self.drive_c, "users", "*"))
+                 if os.path.basename(u).lower() != "public"]
+        return os.path.join(users[0], *parts)
+
+    def config_path(self):
+        return self.user_folder("AppData", "Roaming", "Tidewell", "config.json")
+
+    def write_config(self, server, download_dir=DOWNLOADS):
+        path = self.config_path()
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "w", encoding="utf-8") as f:
+            json.dump({"server": server, "channel": CHANNEL, "downloadDir": download_dir}, f, ensure_ascii=False)
+
+    def host_path(self, windows_path):
+        assert windows_path[:3].upper() == "C:\\"
+        return os.path.join(self.drive_c, *windows_path[3:].split("\\"))
+
+    def crash_log(self):
+        lines = []
+        for path in glob.glob(os.path.join(self.drive_c, "users", "*", "Temp", "qb_crash.log")) + \
+                glob.glob(os.path.join(self.drive_c, "windows", "temp", "qb_crash.log")):
+            with open(path, "rb") as f:
+                lines += f.read().splitlines()
+        return lines
+
+    def registry_value(self, key, value):
+        """The data of a registry value in the prefix, or None."""
+        out = subprocess.run(["wine", "reg", "query", key, "/v", value], env=self.env, capture_output=True)
+        text = out.stdout.decode("utf-8", "replace")
+        for line in text.splitlines():
+            parts = line.split(None, 2)
+            if len(parts) == 3 and parts[0] == value:
+                return parts[2].strip()
+        return None
+
+    def delete_registry_key(self, key):
+        subprocess.run(["wine", "reg", "delete", key, "/f"], env=self.env, capture_output=True)
+
+    # --- the program ------------------------------------------------------------------------------
+    def start_service(self):
+        self.service = Service(self.catalogue, self.work)
+        self.service.control("/test/reset", {})
+        return self.service
+
+    def start_program(self):
+        self.program = Program(self.prefix_build, self.exe)
+        self.window = self.program.wait_window()
+        deadline = time.time() + 20
+        while True:
+            g = self.program.geometry()
+            if (g["width"], g["height"]) == (W, H) or time.time() > deadline:
+                break
+            time.sleep(0.2)
+        self.origin = (g["x"], g["y"])
+        self.check("the window opens at %d x %d" % (W, H), (g["width"], g["height"]) == (W, H), g)
+        return self.program
+
+    def screen(self, x, y):
+        return self.origin[0] + x, self.origin[1] + y
+
+    def screen_box(self, rect):
+        return (self.origin[0] + rect[0], self.origin[1] + rect[1], self.origin[0] + rect[2],
+                self.origin[1] + rect[3])
+
+    def click(self, x, y):
+        self.program.click(*self.screen(x, y))
+
+    def shot(self):
+        self.last_shot = Shot.grab(self.env)
+        return self.last_shot
+
+    def pixel(self, shot, x, y):
+        return shot.pixel(*self.screen(x, y))
+
+    def text(self, shot, rect, font, fg, text, bg=None, frame="both"):
+        return find_text(shot, self.stamps, self.screen_box(rect), font, fg, text, bg=bg, frame=frame)
+
+    def wait_text(self, rect, font, fg, text, timeout=20, bg=None, frame="both"):
+        """Grabs the screen until text shows in rect; the last grab stays in last_shot."""
+        return wait_for(lambda: self.text(self.shot(), rect, font, fg, text, bg=bg, frame=frame), timeout)
+
+    def alive(self):
+        return self.program is not None and self.program.proc.poll() is None
+
+    def responds(self, timeout=10):
+        """The window answers: xdotool reads its geometry and the process is alive."""
+        return self.alive() and self.program.geometry()["width"] == W
+
+    def close_program(self):
+        """Ends the program with its painted close button; checks it exits with 0."""
+        if not self.alive():
+            return
+        self.click(W - 23, 32)
+        try:
+            code = self.program.wait_exit(timeout=30)
+        except subprocess.TimeoutExpired:
+            code = None
+        self.check("the close button ends the program with exit code 0", code == 0, code)
+
+    # --- checks -----------------------------------------------------------------------------------
+    def check(self, what, ok, seen=""):
+        stamp = "%6.1fs" % (time.time() - self.started)
+        print("%s %s %s %s" % (stamp, "ok  " if ok else "FAIL", what, "" if ok else seen), flush=True)
+        if not ok:
+            self.failures.append(what)
+            path = os.path.join(self.work, "FAIL-%d.png" % len(self.failures))
+            try:
+                Shot.grab(self.env).save(path)
+                print("       screenshot: %s" % path, flush=True)
+            except (OSError, subprocess.SubprocessError) as e:
+                print("       no screenshot: %s" % e, flush=True)
+        return ok
+
+    def finish(self):
+        try:
+            self.close_program()
+        finally:
+            if self.program:
+                self.program.kill()
+            if self.service:
+                self.service.stop()
+            self.stamps.close()
+        crashes = self.crash_log()[self.crash_lines_before:]
+        self.check("no line was added to qb_crash.log", not crashes, crashes)
+        print("%s: %s in %.0f s" % (self.name, "FAIL" if self.failures else "PASS", time.time() - self.started))
+        return 1 if self.failures else 0
