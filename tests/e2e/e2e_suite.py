@@ -8,8 +8,9 @@ The prefix and the catalogue are made by e2e_prefix.py. Each case prints one lin
 check saves a screenshot under BUILD/e2e/runs/<case>/ and prints its path."""
 import argparse
 import os
-import subprocess
+import socket
 import sys
+import threading
 import time
 
 import hostile
@@ -299,10 +300,35 @@ def case_service_down(run):
     reload = ((W + 200) // 2 - 60, 294, (W + 200) // 2 + 60, 326)
     run.check("and the 重新加载 button",
               bool(run.text(run.last_shot, reload, FONT_BUTTON, 0xFFFFFF, "重新加载", bg=rgb(PRIMARY))))
+    # Something on the port that hangs up at once: 重新加载 must try again, and fail again.
+    listener = socket.socket()
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    listener.bind(("127.0.0.1", svc.port))
+    listener.listen(8)
+    listener.settimeout(0.2)
+    calls = []
+
+    def hang_up():
+        while not calls or calls[-1] is not None:
+            try:
+                conn, _ = listener.accept()
+            except socket.timeout:
+                continue
+            except OSError:
+                break
+            calls.append(conn)
+            conn.close()
+
+    thread = threading.Thread(target=hang_up, daemon=True)
+    thread.start()
     run.click(*centre(reload))
-    time.sleep(3)
-    run.check("重新加载 while it is still gone shows the failure again",
+    tried = wait_for(lambda: len(calls) > 0, 20)
+    run.check("重新加载 tries the service again", tried, len(calls))
+    run.check("and, the service still away, shows 无法连接服务器 again",
               run.wait_text(failed, FONT_CARD_TITLE, TEXT, "无法连接服务器", timeout=20) and run.alive())
+    calls.append(None)
+    thread.join(5)
+    listener.close()
     svc.start()
     run.click(*centre(reload))
     show_catalogue(run)
