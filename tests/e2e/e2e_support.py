@@ -54,8 +54,8 @@ def centre(rect):
 class Service:
     """quillbox-service in test mode on a fixed port, so it can go away and come back on the same one."""
 
-    def __init__(self, catalogue, work):
-        self.catalogue, self.work = catalogue, work
+    def __init__(self, catalogue, work, packages=None):
+        self.catalogue, self.work, self.packages = catalogue, work, packages
         self.report_log = os.path.join(work, "reports.jsonl")
         self.port, self.proc = 0, None
         if os.path.exists(self.report_log):
@@ -65,7 +65,8 @@ class Service:
     def start(self):
         self.stderr = open(os.path.join(self.work, "service.log"), "a")
         self.proc = subprocess.Popen([sys.executable, SERVICE, "--catalogue", self.catalogue, "--test-mode",
-                                      "--report-log", self.report_log, "--port", str(self.port)],
+                                      "--report-log", self.report_log, "--port", str(self.port)]
+                                     + (["--packages", self.packages] if self.packages else []),
                                      stdout=subprocess.PIPE, stderr=self.stderr, text=True)
         line = self.proc.stdout.readline().strip()
         if not line.startswith("http://"):

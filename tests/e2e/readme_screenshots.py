@@ -1,0 +1,112 @@
+#!/usr/bin/env python3
+"""Takes the README's screenshots from the running program with the sample catalogue and its real
+packages: the card grid with a download in progress, and the download page with tasks in several
+states (downloading slowly, installed, failed, archive saved).
+
+  readme_screenshots.py --prefix BUILD/shots --exe Quillbox.exe --text-stamp text_stamp.exe
+                        --catalogue service/sample --packages BUILD/sample-packages --out docs
+
+scripts/screenshots builds what it needs and runs it."""
+import argparse
+import os
+import subprocess
+import sys
+import time
+
+from e2e_support import PRIMARY, TEXT, W, H, Run, Service, card_button, category_row, centre, row_base
+from qbscreen import FONT_BUTTON, FONT_CARD_TITLE, FONT_ROW_STATUS, FONT_SECTION_TITLE, rgb, wait_for
+
+HEADING = (212, 78, W - 12, 118)
+SUCCESS = 0x00B42A
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--prefix", required=True)
+    ap.add_argument("--exe", required=True)
+    ap.add_argument("--text-stamp", required=True)
+    ap.add_argument("--catalogue", required=True)
+    ap.add_argument("--packages", required=True)
+    ap.add_argument("--out", required=True)
+    args = ap.parse_args()
+    run = Run(args, "screenshots")
+    try:
+        take(run, args)
+    except Exception as e:
+        import traceback
+        traceback.print_exc()
+        run.check("the screenshots were taken", False, repr(e))
+    return run.finish()
+
+
+def save_window(run, path):
+    x, y = run.origin
+    shot = run.shot()
+    with open(path + ".ppm", "wb") as f:
+        f.write(b"P6\n%d %d\n255\n" % (shot.width, shot.height) + shot.data)
+    subprocess.run(["convert", path + ".ppm", "-crop", "%dx%d+%d+%d" % (W, H, x, y), "+repage", "-strip", path],
+                   check=True)
+    os.remove(path + ".ppm")
+    print("saved", path, flush=True)
+
+
+def dismiss_message_box(run):
+    """The "下载失败" message box of a failed download: Return on it, as a user would."""
+    box = run.program.wait_window("^下载失败$", timeout=30)
+    run.program.window = run.window
+    g = run.program.geometry(box)
+    run.program.click(g["x"] + g["width"] // 2, g["y"] + 10)
+    run.program.xdo("key", "Return")
+    wait_for(lambda: box not in run.program.xdo("search", "--onlyvisible", "--name", ".").split(), 10)
+
+
+def take(run, args):
+    svc = Service(os.path.abspath(args.catalogue), run.work, packages=os.path.abspath(args.packages))
+    run.service = svc
+    folder = r"C:\Downloads\Quillbox"
+    os.makedirs(run.host_path(folder), exist_ok=True)
+    run.write_config(svc.url, folder)
+    run.start_program()
+    run.check("the sample catalogue loads",
+              run.wait_text(HEADING, FONT_SECTION_TITLE, TEXT, "常用软件 · 11 款", timeout=60))
+
+    # 星河笔记 (card 1): the real NSIS installer, to 已安装.
+    run.click(*centre(card_button(1)))
+    run.check("星河笔记 installs", wait_for(lambda: run.text(run.shot(), card_button(1), FONT_BUTTON, SUCCESS, "已安装",
+                                                             bg=None), 90))
+    # 青鸟聊天 (card 2): the service answers its package with an HTML error page; the program gives up.
+    svc.fault({"app": 3}, {"html": True, "status": 502, "repeat": -1})
+    run.click(*centre(card_button(2)))
+    dismiss_message_box(run)
+    # 方块五笔 (输入法, card 1): a zip archive, saved.
+    run.click(*centre(category_row(6)))
+    run.wait_text(HEADING, FONT_SECTION_TITLE, TEXT, "输入法 · 2 款", timeout=10)
+    run.click(*centre(card_button(1)))
+    run.check("方块五笔 is saved as an archive",
+              wait_for(lambda: run.text(run.shot(), card_button(1), FONT_BUTTON, 0xFFFFFF, "打开文件夹",
+                                        bg=rgb(PRIMARY)), 30))
+    run.click(*centre(category_row(0)))
+    run.wait_text(HEADING, FONT_SECTION_TITLE, TEXT, "常用软件 · 11 款", timeout=10)
+    time.sleep(3)  # the toasts of the earlier steps fade
+
+    # 霁光浏览器 (card 0): slowly, so both pictures catch it on the way.
+    size = os.path.getsize(os.path.join(args.packages, "packages", "1", "setup.exe"))
+    svc.fault({"app": 1}, {}, {"bytesPerSecond": max(1, size // 40)})
+    run.click(*centre(card_button(0)))
+    time.sleep(6)
+    run.program.xdo("mousemove", *[str(v) for v in run.screen(*centre(card_button(3)))])  # a hovered button
+    time.sleep(1)
+    save_window(run, os.path.join(args.out, "screenshot-catalogue.png"))
+
+    run.click(W - 318, 32)
+    run.wait_text((224, 82, W - 200, 116), FONT_SECTION_TITLE, TEXT, "下载管理 · 4 个任务", timeout=10)
+    run.program.xdo("mousemove", *[str(v) for v in run.screen(W - 250, H - 100)])
+    time.sleep(3)
+    b = row_base(0)
+    run.check("霁光浏览器 is still downloading",
+              bool(run.text(run.shot(), (W - 112, b - 30, W - 36, b), FONT_BUTTON, 0x4E5969, "取消", bg=(255, 255, 255))))
+    save_window(run, os.path.join(args.out, "screenshot-downloads.png"))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
