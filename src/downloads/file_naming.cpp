@@ -168,6 +168,12 @@ std::wstring sanitizeFileName(const std::wstring& name) {
     if (isReservedDeviceName(out)) out.insert(0, 1, L'_');
     out = truncateKeepingExtension(out, kMaxNameLength);
     trimTrailingBlanksAndDots(out);
+    // The cut can leave a device name behind ("nul" followed by many blanks and more text).
+    if (isReservedDeviceName(out)) {
+        out.insert(0, 1, L'_');
+        out = truncateKeepingExtension(out, kMaxNameLength);
+        trimTrailingBlanksAndDots(out);
+    }
     return out.empty() ? std::wstring(L"app") : out;
 }
 

@@ -54,6 +54,11 @@ TEST(FileNaming, ReservedDeviceNamesNeverBecomeFileNames) {
         {L"LPT.exe", L"LPT.exe"},     {L"setup-con.exe", L"setup-con.exe"},
     };
     for (const NameCase& c : cases) EXPECT_EQ(sanitizeFileName(c.input), c.expected) << c.input;
+    // A device name that only the length cut uncovers.
+    const std::wstring cutToDevice = sanitizeFileName(L"nul" + std::wstring(130, L' ') + L"tail");
+    EXPECT_EQ(cutToDevice.substr(0, 4), L"_nul");
+    EXPECT_FALSE(isReservedDeviceName(cutToDevice));
+    EXPECT_LE(cutToDevice.size(), 120u);
     EXPECT_TRUE(isReservedDeviceName(L"Com3.dll"));
     EXPECT_FALSE(isReservedDeviceName(L"Com3x.dll"));
 }
