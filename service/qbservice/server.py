@@ -71,6 +71,12 @@ class Handler(BaseHTTPRequestHandler):
 
     def send_response(self, code, message=None):
         self._status = code
+        # The status goes into the log before the client can see the answer, so a test reading the
+        # log right after its request returned never finds the entry without it.
+        entry = getattr(self, "_entry", None)
+        if entry is not None:
+            with self.server.service.state.lock:
+                entry["status"] = code
         super().send_response(code, message)
 
     def _read_body(self):
@@ -89,7 +95,7 @@ class Handler(BaseHTTPRequestHandler):
 
     def _dispatch(self):
         svc = self.server.service
-        self._status, self._sent, self._dropped = 0, 0, False
+        self._status, self._sent, self._dropped, self._entry = 0, 0, False, None
         body, error = self._read_body()
         req = Request(self.command, self.path, self.headers, body or b"", self.client_address[0])
         if error:
@@ -102,7 +108,9 @@ class Handler(BaseHTTPRequestHandler):
         started = time.time()
         entry = {"method": req.method, "path": req.raw_path, "range": self.headers.get("Range"),
                  "client": req.client, "time": round(started, 3)}
+        entry["status"] = 0
         svc.state.begin(entry, counted)
+        self._entry = entry
         try:
             self._handle(req, entry)
         finally:
@@ -110,6 +118,7 @@ class Handler(BaseHTTPRequestHandler):
             with svc.state.lock:
                 entry.update(status=self._status, bytes=self._sent, dropped=self._dropped,
                              ms=round((time.time() - started) * 1000))
+            self._entry = None
 
     def _handle(self, req, entry):
         svc = self.server.service
