@@ -1,7 +1,7 @@
 #include <cstdint>
 #include <string>
 
-#include "service/icon_loader.h"
+#include "service/ico_reduce.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "service/catalogue.h"
+#include "service/ico_reduce.h"
 
 // The heap record handed to an icon worker, which frees it.
 struct IconJob {
@@ -18,6 +19,3 @@ struct IconJob {
 void RequestIcon(Catalogue& catalogue, HWND mainWindow, AppInfo& app, const std::wstring& server);
 // Worker entry: fetch, decode, store iconBitmap, then iconState; takes ownership of an IconJob.
 DWORD WINAPI IconThread(LPVOID job);
-
-// Reduces an ICO file to its best single image (largest, then deepest); other bodies come back unchanged.
-std::string reduceIcoToBestImage(const std::string& body);
