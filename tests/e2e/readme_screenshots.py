@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Takes the README's screenshots from the running program with the sample catalogue and its real
-packages: the card grid with a download in progress, and the download page with tasks in several
-states (downloading slowly, installed, failed, archive saved).
+packages: the card grid with a download in progress, the download page with tasks in several
+states (downloading slowly, installed, failed, archive saved), and the grid again with the success
+toast and the completion notice of a finished download.
 
   readme_screenshots.py --prefix BUILD/shots --exe Quillbox.exe --text-stamp text_stamp.exe
                         --catalogue service/sample --packages BUILD/sample-packages --out docs
@@ -14,7 +15,7 @@ import sys
 import time
 
 from e2e_support import PRIMARY, TEXT, W, H, Run, Service, card_button, category_row, centre, row_base
-from qbscreen import FONT_BUTTON, FONT_CARD_TITLE, FONT_ROW_STATUS, FONT_SECTION_TITLE, rgb, wait_for
+from qbscreen import FONT_BUTTON, FONT_CARD_TITLE, FONT_ROW_STATUS, FONT_SECTION_TITLE, FONT_TOAST, rgb, wait_for
 
 HEADING = (212, 78, W - 12, 118)
 SUCCESS = 0x00B42A
@@ -106,6 +107,17 @@ def take(run, args):
     run.check("霁光浏览器 is still downloading",
               bool(run.text(run.shot(), (W - 112, b - 30, W - 36, b), FONT_BUTTON, 0x4E5969, "取消", bg=(255, 255, 255))))
     save_window(run, os.path.join(args.out, "screenshot-downloads.png"))
+
+    # Back on the grid, 磐石安全卫士 (card 3) downloads at full speed: the success toast and the
+    # completion notice show together for a moment.
+    run.click(*centre(category_row(0)))
+    run.wait_text(HEADING, FONT_SECTION_TITLE, TEXT, "常用软件 · 11 款", timeout=10)
+    run.click(*centre(card_button(3)))
+    run.program.xdo("mousemove", *[str(v) for v in run.screen(W - 250, 100)])
+    toast = ((W - 360) // 2, 80, (W + 360) // 2, 122)
+    run.check("the completion toast shows",
+              run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "「磐石安全卫士」下载完成，正在打开安装向导", timeout=30))
+    save_window(run, os.path.join(args.out, "screenshot-notice.png"))
 
 
 if __name__ == "__main__":
