@@ -31,17 +31,17 @@ HFONT createFont(int height, int weight) {
                          CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Microsoft YaHei");
 }
 
-struct ControlSpec {
+struct ControlLayout {
     const wchar_t* className;
     int x, y, width, height;
     int id;  // 0: none
     DWORD style;
 };
 
-HWND createControl(HWND parent, const ControlSpec& spec, const std::wstring& text) {
-    return ::CreateWindowExW(0, spec.className, text.c_str(), WS_CHILD | WS_VISIBLE | spec.style, spec.x, spec.y,
-                             spec.width, spec.height, parent,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), ::GetModuleHandleW(nullptr),
+HWND createControl(HWND parent, const ControlLayout& layout, const std::wstring& text) {
+    return ::CreateWindowExW(0, layout.className, text.c_str(), WS_CHILD | WS_VISIBLE | layout.style, layout.x, layout.y,
+                             layout.width, layout.height, parent,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), ::GetModuleHandleW(nullptr),
                              nullptr);
 }
 
