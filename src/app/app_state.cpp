@@ -1,8 +1,10 @@
 #include "app/app_state.h"
 
 AppState& appState() {
-    static AppState state;
-    return state;
+    // Never destroyed: icon workers may still write into the catalogue's records while the process
+    // exits, and the C runtime would otherwise free them under their feet after wWinMain returns.
+    static AppState* const state = new AppState();
+    return *state;
 }
 
 void showToast(const std::wstring& text, int kind) {
