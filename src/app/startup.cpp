@@ -65,6 +65,7 @@ void startCatalogLoad() {
     AppState& app = appState();
     app.catalogLoading = true;
     app.catalogFailed = false;
+    app.catalog.lastError.clear();
     if (app.mainWnd) ::InvalidateRect(app.mainWnd, nullptr, FALSE);
     // A thread that cannot start leaves the loading text up until the user tries again.
     startCatalogueLoadThread(app.config.server, app.mainWnd);

@@ -64,5 +64,3 @@ AppInfo ParseAppInfo(const json::Value& object);
 // Keeps the digits of a version and at most its major and minor parts ("V 2.10.3 beta" -> "2.10").
 std::wstring NormalizeVersion(const std::wstring& text);
 
-// Thread entry of the start-up load; takes ownership of a heap-allocated std::wstring server copy.
-DWORD WINAPI CatalogueLoadThread(LPVOID serverCopy);

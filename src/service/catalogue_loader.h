@@ -13,6 +13,8 @@ struct CatalogueLoadJob {
     HWND notifyWindow = nullptr;
 };
 
+// Thread entry of a load; takes ownership of a heap-allocated CatalogueLoadJob.
+DWORD WINAPI CatalogueLoadThread(LPVOID job);
 // Starts CatalogueLoadThread for a copy of server; false when the thread could not be created.
 bool startCatalogueLoadThread(const std::wstring& server, HWND notifyWindow);
 
