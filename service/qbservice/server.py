@@ -43,12 +43,21 @@ def is_download_path(path):
     return path.startswith(DOWNLOAD_PREFIX) or path.startswith(FILE_PREFIX)
 
 
+def parse_app_id(text):
+    """An app id in decimal, negative ones with a leading "-"; None for anything else."""
+    digits = text[1:] if text.startswith("-") else text
+    if not digits or not digits.isascii() or not digits.isdigit():
+        return None
+    return int(text)
+
+
 def parse_file_path(path):
     """(app id, file name) from /files/<id>/<name>, or None."""
     parts = path[len(FILE_PREFIX):].split("/")
-    if len(parts) != 2 or not parts[0].isdigit():
+    app_id = parse_app_id(parts[0]) if len(parts) == 2 else None
+    if app_id is None:
         return None
-    return int(parts[0]), parts[1]
+    return app_id, parts[1]
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -161,7 +170,8 @@ class Handler(BaseHTTPRequestHandler):
 
     def _download(self, rest):
         svc = self.server.service
-        pkg = svc.catalogue.package(int(rest)) if rest.isdigit() else None
+        app_id = parse_app_id(rest)
+        pkg = svc.catalogue.package(app_id) if app_id is not None else None
         if not pkg:
             return json_error(404, "no package for app %s" % rest)
         location = pkg.url_path()

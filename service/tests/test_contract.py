@@ -21,9 +21,11 @@ CATALOGUE = {
         {"id": 4, "name": "无包", "categoryId": "web"},
         {"id": 5, "name": "覆盖", "package": "pk/b/setup.exe", "md5": "0" * 32, "packageSize": 7},
         {"id": 6, "name": "假包", "hasPackage": True},
+        {"id": -3, "name": "负号", "package": "pk/neg/setup.exe"},
     ],
 }
-FILES = {"pk/a/setup.exe": SETUP_A, "pk/b/setup.exe": SETUP_B,
+SETUP_NEG = b"MZ" + b"negative id" * 50
+FILES = {"pk/neg/setup.exe": SETUP_NEG, "pk/a/setup.exe": SETUP_A, "pk/b/setup.exe": SETUP_B,
          "pk/极光 浏览器安装包.exe": CHINESE, "icons/1.png": PNG}
 
 
@@ -46,7 +48,7 @@ class ContractTest(unittest.TestCase):
     def test_bootstrap_members_and_computed_digests(self):
         data, apps = self.bootstrap_apps()
         self.assertEqual(data["categories"], CATALOGUE["categories"])
-        self.assertEqual([a["id"] for a in data["apps"]], [1, 2, 3, 4, 5, 6])
+        self.assertEqual([a["id"] for a in data["apps"]], [1, 2, 3, 4, 5, 6, -3])
         a = apps[1]
         self.assertEqual(set(a), {"id", "name", "version", "description", "icon", "categoryIds", "packageSize",
                                   "md5", "hasPackage", "downloads", "updatedAt"})
@@ -78,14 +80,16 @@ class ContractTest(unittest.TestCase):
         self.assertEqual((status, headers["content-type"], body), (200, "image/png", PNG))
 
     def test_download_redirects_to_each_apps_own_file(self):
-        for app_id, content in ((1, SETUP_A), (2, SETUP_B), (5, SETUP_B)):
+        for app_id, content in ((1, SETUP_A), (2, SETUP_B), (5, SETUP_B), (-3, SETUP_NEG)):
             status, headers, _ = self.svc.get("/api/client/download/%d?channel=default" % app_id)
             self.assertEqual(status, 302)
             self.assertTrue(headers["location"].endswith("/setup.exe"), headers["location"])
             status, _, body = self.svc.get(headers["location"])
             self.assertEqual((status, body), (200, content))
         for path in ("/api/client/download/4?channel=x", "/api/client/download/6", "/api/client/download/99",
-                     "/api/client/download/abc", "/files/1/other.exe", "/files/99/setup.exe"):
+                     "/api/client/download/abc", "/files/1/other.exe", "/files/99/setup.exe",
+                     "/api/client/download/-", "/api/client/download/--3", "/api/client/download/+3",
+                     "/api/client/download/%EF%BC%93", "/files/3/setup.exe"):
             self.assertEqual(self.svc.get(path)[0], 404, path)
 
     def test_ranges(self):
