@@ -9,6 +9,8 @@
 #include "render/sidebar_painter.h"
 #include "render/state_texts.h"
 
+#include <cstdint>
+
 namespace {
 
 void paintLoading(PaintContext& ctx) {
@@ -66,6 +68,59 @@ void paintContent(PaintContext& ctx) {
     }
 }
 
+// The back buffer outlives a paint: creating a 1180 x 780 DIB section and touching its fresh pages
+// for the first time cost more than drawing the whole frame. It is made again only when the client
+// size changes. Painting happens on the main thread only.
+class BackBuffer {
+public:
+    bool ensure(int w, int h) {
+        if (dc_ && bits_ && w == w_ && h == h_) return true;
+        release();
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(info.bmiHeader);
+        info.bmiHeader.biWidth = w;
+        info.bmiHeader.biHeight = -h;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        qb::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
+        void* bits = nullptr;
+        qb::UniqueBitmap bitmap(::CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+        if (!dc || !bitmap || !bits) return false;
+        previous_ = ::SelectObject(dc.get(), bitmap.get());
+        dc_ = std::move(dc);
+        bitmap_ = std::move(bitmap);
+        bits_ = static_cast<uint32_t*>(bits);
+        w_ = w;
+        h_ = h;
+        return true;
+    }
+    HDC dc() const { return dc_.get(); }
+    uint32_t* bits() const { return bits_; }
+
+private:
+    void release() {
+        if (dc_ && previous_ && previous_ != HGDI_ERROR) ::SelectObject(dc_.get(), previous_);
+        previous_ = nullptr;
+        bitmap_.reset();
+        dc_.reset();
+        bits_ = nullptr;
+        w_ = h_ = 0;
+    }
+
+    qb::UniqueMemoryDc dc_;
+    qb::UniqueBitmap bitmap_;
+    HGDIOBJ previous_ = nullptr;
+    uint32_t* bits_ = nullptr;
+    int w_ = 0;
+    int h_ = 0;
+};
+
+BackBuffer& backBuffer() {
+    static BackBuffer* const buffer = new BackBuffer();  // kept to the end of the process
+    return *buffer;
+}
+
 }  // namespace
 
 void paintMainWindowWith(HDC dc, const RECT& client, AppState& app, const PaintInputs& inputs) {
@@ -76,32 +131,23 @@ void paintMainWindowWith(HDC dc, const RECT& client, AppState& app, const PaintI
     if (w <= 0 || h <= 0) return;
 
     // The back buffer is a 32-bit DIB section so that shapes can be blended into its pixels.
-    qb::UniqueMemoryDc memory(::CreateCompatibleDC(dc));
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    qb::UniqueBitmap bitmap(::CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!memory || !bitmap || !bits) return;
+    BackBuffer& buffer = backBuffer();
+    if (!buffer.ensure(w, h)) return;
+    HDC memory = buffer.dc();
+    const int saved = ::SaveDC(memory);  // whatever a paint leaves selected or clipped goes with it
+    const RECT all{0, 0, w, h};
+    qb::UniqueBrush background(::CreateSolidBrush(palette::text(palette::kWindowBackground)));
+    ::FillRect(memory, &all, background.get());
     {
-        qb::SelectGuard selected(memory.get(), bitmap.get());
-        const RECT all{0, 0, w, h};
-        qb::UniqueBrush background(::CreateSolidBrush(palette::text(palette::kWindowBackground)));
-        ::FillRect(memory.get(), &all, background.get());
-        {
-            Canvas canvas(memory.get(), PixelBuffer{static_cast<uint32_t*>(bits), w, h}, app.uiFonts);
-            PaintContext ctx{app, canvas, inputs, w, h};
-            paintHeader(ctx);
-            paintSidebar(ctx);
-            paintContent(ctx);
-            paintToast(ctx);
-            paintNotice(ctx);
-        }
-        ::GdiFlush();
-        ::BitBlt(dc, 0, 0, w, h, memory.get(), 0, 0, SRCCOPY);
+        Canvas canvas(memory, PixelBuffer{buffer.bits(), w, h}, app.uiFonts);
+        PaintContext ctx{app, canvas, inputs, w, h};
+        paintHeader(ctx);
+        paintSidebar(ctx);
+        paintContent(ctx);
+        paintToast(ctx);
+        paintNotice(ctx);
     }
+    ::GdiFlush();
+    ::BitBlt(dc, 0, 0, w, h, memory, 0, 0, SRCCOPY);
+    if (saved) ::RestoreDC(memory, saved);
 }

@@ -51,6 +51,24 @@ TEST_F(MainWindowPaint, HeaderGradientSidebarAndBackground) {
     EXPECT_TRUE(nearColour(pixel(700, 700), 0xF5F6F8, 0));  // window background
 }
 
+// The back buffer is kept between paints: a paint at another size, or one that clipped and selected
+// fonts on the way, must leave nothing behind in the next image.
+TEST_F(MainWindowPaint, RepaintsAreIdenticalWhateverCameBefore) {
+    twentyCategories();
+    for (int i = 0; i < 9; ++i) addApp(100 + i, L"应用" + std::to_wstring(i), L"c0");
+    app.selectedCategoryId = L"c0";
+    app.sidebarScroll = 30;
+    const qbtest::PaintSurface& before = paint(1180, 780);
+    const std::vector<uint32_t> first(before.bits(), before.bits() + 1180 * 780);
+    app.page = 1;
+    paint(1000, 660);
+    app.page = 0;
+    const qbtest::PaintSurface& again = paint(1180, 780);
+    size_t differing = 0;
+    for (size_t i = 0; i < first.size(); ++i) differing += first[i] != again.bits()[i];
+    EXPECT_EQ(differing, 0u);
+}
+
 TEST_F(MainWindowPaint, CaptionHoverLooks) {
     const int w = 1180;
     hover(HitKind::Close);
