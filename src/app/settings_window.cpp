@@ -39,8 +39,8 @@ struct ControlLayout {
 };
 
 HWND createControl(HWND parent, const ControlLayout& layout, const std::wstring& text) {
-    return ::CreateWindowExW(0, layout.className, text.c_str(), WS_CHILD | WS_VISIBLE | layout.style, layout.x, layout.y,
-                             layout.width, layout.height, parent,
+    return ::CreateWindowExW(0, layout.className, text.c_str(), WS_CHILD | WS_VISIBLE | layout.style, layout.x,
+                             layout.y, layout.width, layout.height, parent,
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), ::GetModuleHandleW(nullptr),
                              nullptr);
 }
