@@ -165,6 +165,30 @@ TEST_F(SettingsWindow, OpeningItAgainOnlyBringsItToTheFront) {
     EXPECT_FALSE(::IsWindowEnabled(main_));
 }
 
+TEST_F(SettingsWindow, OnlyTheVersionLabelIsGreyOnAClearBackground) {
+    HWND settings = open();
+    ASSERT_NE(settings, nullptr);
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    ASSERT_NE(dc, nullptr);
+    ::SetTextColor(dc, RGB(1, 2, 3));
+    ::SetBkMode(dc, OPAQUE);
+    const LRESULT version = ::SendMessageW(settings, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                           reinterpret_cast<LPARAM>(appState().settingsVersionLabel));
+    EXPECT_EQ(reinterpret_cast<HGDIOBJ>(version), ::GetStockObject(NULL_BRUSH));
+    EXPECT_EQ(::GetTextColor(dc), 0xA09996u);
+    EXPECT_EQ(::GetBkMode(dc), TRANSPARENT);
+
+    // The other labels keep the system's look.
+    ::SetBkMode(dc, OPAQUE);
+    const LRESULT title = ::SendMessageW(settings, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                         reinterpret_cast<LPARAM>(::GetWindow(settings, GW_CHILD)));
+    EXPECT_NE(reinterpret_cast<HGDIOBJ>(title), ::GetStockObject(NULL_BRUSH));
+    EXPECT_EQ(::GetTextColor(dc), ::GetSysColor(COLOR_WINDOWTEXT));
+    ::DeleteDC(dc);
+    press(1);  // 取消
+    expectClosedAndMainEnabled();
+}
+
 TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
     appState().config.server = L"http://127.0.0.1:8080";
     appState().config.channel = L"beta";
