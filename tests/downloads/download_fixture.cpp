@@ -100,19 +100,7 @@ std::string DownloadTest::packageMd5(int32_t appId) {
     return md5.finishHex();
 }
 
-std::vector<std::wstring> DownloadTest::folderFiles() const {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW data;
-    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::wstring name = data.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (::FindNextFileW(find, &data));
-    ::FindClose(find);
-    std::sort(names.begin(), names.end());
-    return names;
-}
+std::vector<std::wstring> DownloadTest::folderFiles() const { return qbtest::filesIn(folder); }
 
 std::vector<PostedMessage> DownloadTest::messages() {
     std::vector<PostedMessage> out;

@@ -256,18 +256,7 @@ std::vector<Result> SoakTest::runBatch(const std::vector<SoakApp>& apps, uint64_
 
     // Clearing removes the partial files of failed downloads; only the saved files stay.
     manager().clearFinished();
-    const std::vector<std::wstring> left = [&folder] {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW data;
-        HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
-        if (find == INVALID_HANDLE_VALUE) return names;
-        do {
-            const std::wstring name = data.cFileName;
-            if (name != L"." && name != L"..") names.push_back(name);
-        } while (::FindNextFileW(find, &data));
-        ::FindClose(find);
-        return names;
-    }();
+    const std::vector<std::wstring> left = qbtest::filesIn(folder);
     for (const std::wstring& name : left)
         if (!savedNames.count(name)) ADD_FAILURE() << "stray file in the download folder: " << WideToUtf8(name);
     EXPECT_EQ(left.size(), savedNames.size());

@@ -1,6 +1,7 @@
 #pragma once
 // Shared helpers for the unit tests that run under Wine.
 #include <string>
+#include <vector>
 
 namespace qbtest {
 
@@ -10,6 +11,8 @@ std::wstring makeScratchDir(const std::wstring& tag);
 void removeTree(const std::wstring& path);
 bool writeFileBytes(const std::wstring& path, const std::string& bytes);
 std::string readFileBytes(const std::wstring& path);
+// Names of the files and folders directly in a folder, sorted; empty when it cannot be listed.
+std::vector<std::wstring> filesIn(const std::wstring& folder);
 bool fileExists(const std::wstring& path);
 // Environment variable as UTF-16, empty when unset.
 std::wstring environment(const wchar_t* name);
