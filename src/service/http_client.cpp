@@ -232,6 +232,12 @@ HttpResult HttpClient::Send(const HttpRequest& request, HttpResponse& response, 
                 error = L"重定向死循环";
                 return HttpResult::RedirectFailed;
             }
+            // What came over TLS never continues in the clear: anyone on the path could replace a
+            // plain-http answer (an installer, say). Judged on the resolved target, whatever the Location.
+            if (parts->secure && !isHttpsUrl(nextUrl)) {
+                error = L"重定向到不安全的地址";
+                return HttpResult::RedirectFailed;
+            }
             currentUrl = std::move(nextUrl);
             if (--hopsLeft == 0) {
                 error = L"重定向次数过多";

@@ -24,6 +24,9 @@ std::optional<UrlParts> SplitUrl(const std::wstring& url);
 // current origin, anything else beside the current path. No further normalisation.
 std::wstring resolveRedirectTarget(const std::wstring& location, const std::wstring& currentUrl);
 
+// True when url begins with "https://" (any case): the only redirect target an https exchange follows.
+bool isHttpsUrl(const std::wstring& url);
+
 // Receives the body chunk by chunk; returning false stops the transfer with Aborted.
 using HttpSink = std::function<bool(const uint8_t* data, uint32_t length)>;
 

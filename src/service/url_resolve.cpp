@@ -59,3 +59,5 @@ std::wstring resolveRedirectTarget(const std::wstring& location, const std::wstr
         directory.resize(lastSlash + 1);
     return origin + directory + location;
 }
+
+bool isHttpsUrl(const std::wstring& url) { return startsWithNoCase(url, L"https://", 8); }

@@ -7,8 +7,10 @@
 #include <mutex>
 #include <thread>
 
+#include "config/text_convert.h"
 #include "json/json.h"
 #include "support/service_control.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -22,8 +24,12 @@ protected:
     }
 
     HttpResult get(const std::wstring& path, HttpResponse& response, std::wstring& error) {
+        return fetch(service.url(path), response, error);
+    }
+
+    static HttpResult fetch(const std::wstring& url, HttpResponse& response, std::wstring& error) {
         HttpRequest request;
-        request.url = service.url(path);
+        request.url = url;
         return HttpClient::Send(request, response, error);
     }
 
@@ -35,6 +41,23 @@ protected:
     }
 
     qbtest::ServiceControl service;
+};
+
+// The same service behind the HTTPS front of tests/with-service --tls, whose test CA the prefix trusts.
+class HttpsClientTest : public HttpClientTest {
+protected:
+    void SetUp() override {
+        HttpClientTest::SetUp();
+        ASSERT_TRUE(secure.available()) << "QB_TEST_TLS_SERVER is not set";
+    }
+
+    // The next request to path answers 302 to target.
+    bool redirectOnce(const std::string& path, const std::wstring& target) {
+        const std::string location = qbtest::ServiceControl::quoted(WideToUtf8(target));
+        return service.addPathFaults(path, "[{\"redirect\": " + location + "}]");
+    }
+
+    qbtest::ServiceControl secure{qbtest::environment(L"QB_TEST_TLS_SERVER")};
 };
 
 TEST(RedirectTargetTest, ResolvesLocationsAgainstTheCurrentUrl) {
@@ -392,6 +415,88 @@ TEST_F(HttpClientTest, ReportsBadAddressesAndUnreachableServers) {
     HttpResponse response;
     EXPECT_EQ(HttpClient::Send(request, response, error), HttpResult::SendFailed);
     EXPECT_EQ(error, L"请求发送失败 (winhttp 12029)");
+}
+
+TEST_F(HttpsClientTest, FetchesOverTlsAndFollowsRedirectsThatEndOnHttps) {
+    HttpResponse direct;
+    std::wstring error = kUntouched;
+    EXPECT_EQ(fetch(secure.url(L"/test/bytes/70000"), direct, error), HttpResult::Ok) << error;
+    EXPECT_EQ(direct.body.size(), 70000u);
+
+    struct Case {
+        std::wstring start;
+        std::wstring final;
+    };
+    const std::wstring end = secure.url(L"/test/echo/end");
+    const Case cases[] = {
+        {secure.url(L"/test/redirect/3?form=relative"), secure.url(L"/test/redirect/0?form=relative")},
+        {secure.url(L"/test/echo/a?redirect=") + end, end},
+        {secure.url(L"/test/echo/a?redirect=HTTPS") + end.substr(5), L"HTTPS" + end.substr(5)},
+        // Only http(s) Locations are absolute: this one is a name beside the current path, still on https.
+        {secure.url(L"/test/echo/a?redirect=ftp://127.0.0.1/x"), secure.url(L"/test/echo/ftp://127.0.0.1/x")},
+        {service.url(L"/test/echo/a?redirect=") + end, end},  // http may move up to https
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.start);
+        HttpResponse response;
+        EXPECT_EQ(fetch(c.start, response, error), HttpResult::Ok) << error;
+        EXPECT_EQ(response.status, 200);
+        EXPECT_EQ(response.finalUrl, c.final);
+    }
+    EXPECT_EQ(error, kUntouched);
+}
+
+TEST_F(HttpsClientTest, RefusesRedirectsFromHttpsToHttpWithoutRequestingThem) {
+    const std::wstring insecure = service.url(L"/test/echo/insecure");
+    for (const std::wstring& location : {insecure, L"HTTP" + insecure.substr(4)}) {
+        SCOPED_TRACE(location);
+        ASSERT_TRUE(service.resetLog());
+        HttpResponse response;
+        std::wstring error;
+        EXPECT_EQ(fetch(secure.url(L"/test/echo/start?redirect=") + location, response, error),
+                  HttpResult::RedirectFailed);
+        EXPECT_EQ(error, L"重定向到不安全的地址");
+        EXPECT_EQ(response.status, 0);
+        EXPECT_EQ(requestsTo("/test/echo/start"), 1u);
+        EXPECT_EQ(requestsTo("/test/echo/insecure"), 0u);
+    }
+
+    // A package link answered with a plain-http copy: the probe stops before any byte of it arrives.
+    ASSERT_TRUE(service.resetLog());
+    ASSERT_TRUE(redirectOnce("/api/client/download/1", service.url(L"/files/1/copy.exe")));
+    HttpRequest probe;
+    probe.url = secure.url(L"/api/client/download/1?channel=x");
+    probe.headers = {{L"Range", L"bytes=0-0"}};
+    int chunks = 0;
+    probe.sink = [&chunks](const uint8_t*, uint32_t) { return ++chunks > 0; };
+    HttpResponse response;
+    std::wstring error;
+    EXPECT_EQ(HttpClient::Send(probe, response, error), HttpResult::RedirectFailed);
+    EXPECT_EQ(error, L"重定向到不安全的地址");
+    EXPECT_EQ(chunks, 0);
+    EXPECT_EQ(requestsTo("/api/client/download/1"), 1u);
+    EXPECT_EQ(requestsTo("/files/"), 0u);
+}
+
+TEST_F(HttpsClientTest, ACatalogueRedirectedFromHttpsToHttpIsNotLoaded) {
+    ASSERT_TRUE(redirectOnce("/api/client/bootstrap", service.url(L"/api/client/bootstrap")));
+    std::string body = "kept";
+    std::wstring error;
+    EXPECT_FALSE(HttpClient::Get(secure.url(L"/api/client/bootstrap"), body, error));
+    EXPECT_EQ(error, L"重定向到不安全的地址");
+    EXPECT_EQ(body, "kept");
+    EXPECT_EQ(requestsTo("/api/client/bootstrap"), 1u);
+}
+
+TEST_F(HttpsClientTest, RefusesACertificateFromAnUntrustedAuthority) {
+    const qbtest::ServiceControl untrusted(qbtest::environment(L"QB_TEST_TLS_UNTRUSTED_SERVER"));
+    ASSERT_TRUE(untrusted.available()) << "QB_TEST_TLS_UNTRUSTED_SERVER is not set";
+    HttpResponse response;
+    std::wstring error;
+    EXPECT_EQ(fetch(untrusted.url(L"/test/bytes/10"), response, error), HttpResult::TlsFailed);
+    EXPECT_EQ(error.rfind(L"请求发送失败 (winhttp ", 0), 0u) << error;
+    EXPECT_EQ(response.status, 0);
+    EXPECT_EQ(requestsTo("/test/bytes/"), 0u);
 }
 
 }  // namespace
