@@ -157,25 +157,67 @@ TEST(Sha256, PiecewiseUpdatesMatchThePortableRounds) {
 }
 
 TEST_F(FileVerification, FileDigestsAcrossChunkBoundaries) {
-    const std::string data = pseudoRandom((3 << 20) + 100, 11);
+    const std::string data = pseudoRandom((4 << 20) + 100, 11);
     for (size_t size : {size_t{0}, size_t{1}, size_t{(1 << 20) - 1}, size_t{1 << 20}, size_t{(1 << 20) + 1},
-                        size_t{(3 << 20) + 100}}) {
+                        size_t{4 << 20}, size_t{(4 << 20) + 100}}) {
         const std::string part = data.substr(0, size);
-        std::string digest = "prefix:";
-        ASSERT_TRUE(fileMd5(file(L"f" + std::to_wstring(size), part), digest)) << size;
-        EXPECT_EQ(digest, "prefix:" + cryptoApiMd5(part)) << size;
+        const std::wstring path = file(L"f" + std::to_wstring(size), part);
+        std::string md5 = "prefix:", sha256 = "prefix:";
+        ASSERT_TRUE(fileMd5(path, md5)) << size;
+        ASSERT_TRUE(fileSha256(path, sha256)) << size;
+        EXPECT_EQ(md5, "prefix:" + cryptoApiMd5(part)) << size;
+        EXPECT_EQ(sha256, "prefix:" + cryptoApiSha256(part)) << size;
+
+        qb::UniqueHandle handle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        FileDigests both;
+        ASSERT_TRUE(fileDigests(handle.get(), true, true, both)) << size;
+        EXPECT_EQ(both.md5, cryptoApiMd5(part)) << size;
+        EXPECT_EQ(both.sha256, cryptoApiSha256(part)) << size;
+    }
+}
+
+// A file of several chunks whose digests Python's hashlib computed, read through one handle whatever its
+// file pointer says.
+TEST_F(FileVerification, FileDigestsReadFromTheStartThroughAHandle) {
+    const std::wstring path = file(L"large.bin", pseudoRandom((6 << 20) + 5, 23));
+    const char* md5 = "74858db61edc949995341dbb07fd86b3";
+    const char* sha256 = "b2a1230325531be51933b1ba6c458f055c2cc183ea282ab059683287b896ff33";
+    qb::UniqueHandle handle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(handle.valid());
+    const std::pair<bool, bool> wanted[] = {{true, true}, {true, false}, {false, true}, {true, true}};
+    LONGLONG pointer = 3;
+    for (const auto& want : wanted) {
+        LARGE_INTEGER move;
+        move.QuadPart = pointer;
+        ASSERT_TRUE(::SetFilePointerEx(handle.get(), move, nullptr, FILE_BEGIN));
+        pointer *= 1000;  // 3, 3000, 3 MB, then past the end
+        FileDigests digests;
+        ASSERT_TRUE(fileDigests(handle.get(), want.first, want.second, digests));
+        EXPECT_EQ(digests.md5, want.first ? md5 : "") << want.first << want.second;
+        EXPECT_EQ(digests.sha256, want.second ? sha256 : "") << want.first << want.second;
     }
 }
 
 TEST_F(FileVerification, DigestOfAFileThatCannotBeReadFails) {
     std::string digest = "kept";
     EXPECT_FALSE(fileMd5(dir_ + L"\\missing.bin", digest));
+    EXPECT_FALSE(fileSha256(dir_ + L"\\missing.bin", digest));
     EXPECT_FALSE(fileMd5(dir_, digest));  // a folder
-    const std::wstring path = file(L"locked.bin", "data");
+    EXPECT_FALSE(fileSha256(dir_, digest));
+    const std::wstring path = file(L"locked.bin", pseudoRandom(3 << 20, 5));
     qb::UniqueHandle writer(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(writer.valid());
     EXPECT_FALSE(fileMd5(path, digest));
+    EXPECT_FALSE(fileSha256(path, digest));
     EXPECT_EQ(digest, "kept");
+
+    // A handle without read access: every combination fails and leaves no digest behind.
+    for (const auto& want : {std::make_pair(true, true), std::make_pair(true, false), std::make_pair(false, true)}) {
+        FileDigests digests{"old", "old"};
+        EXPECT_FALSE(fileDigests(writer.get(), want.first, want.second, digests)) << want.first << want.second;
+        EXPECT_EQ(digests.md5, "");
+        EXPECT_EQ(digests.sha256, "");
+    }
 }
 
 TEST_F(FileVerification, InstallerSignatures) {
