@@ -10,15 +10,30 @@
 
 #include "base/win_handles.h"
 #include "downloads/md5.h"
+#include "downloads/sha256.h"
 
 namespace {
 
 constexpr DWORD kChunkSize = 1 << 20;
+constexpr int kSlots = 4;
 
-// Reads a file one chunk ahead of its consumer on a helper thread, so reading and hashing overlap.
+// Reads `size` bytes at `offset`, so the handle's file pointer does not matter; at the end of the file
+// `read` is 0. False on a read error.
+bool readAt(HANDLE file, uint64_t offset, uint8_t* buffer, DWORD size, DWORD& read) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    read = 0;
+    if (::ReadFile(file, buffer, size, &read, &at)) return true;
+    read = 0;
+    return ::GetLastError() == ERROR_HANDLE_EOF;  // how a synchronous handle answers a read at the end
+}
+
+// Reads a file from offset 0 on a helper thread, up to kSlots chunks ahead of its consumers, so reading
+// and hashing overlap. Every consumer sees every chunk in order; a slot is refilled once all have seen it.
 class ReadAhead {
 public:
-    explicit ReadAhead(HANDLE file) : file_(file) {
+    ReadAhead(HANDLE file, int consumers) : file_(file), consumers_(consumers) {
         for (Slot& slot : slots_) slot.data.resize(kChunkSize);
         thread_.reset(::CreateThread(nullptr, 0, &ReadAhead::threadMain, this, 0, nullptr));
     }
@@ -33,32 +48,36 @@ public:
     ReadAhead(const ReadAhead&) = delete;
     ReadAhead& operator=(const ReadAhead&) = delete;
 
-    // Passes each chunk to consume in order; false when a read failed.
+    // Passes each chunk to consume in order; false when a read failed. Each consumer calls this once, on
+    // its own thread.
     template <typename Consume>
     bool forEachChunk(Consume consume) {
         if (!thread_) return readInline(consume);
-        for (int index = 0;; index ^= 1) {
-            Slot& slot = slots_[index];
+        for (int64_t chunk = 0;; ++chunk) {
+            Slot& slot = slots_[chunk % kSlots];
             {
                 std::unique_lock<std::mutex> lock(mutex_);
-                changed_.wait(lock, [&] { return slot.full; });
+                changed_.wait(lock, [&] { return slot.chunk == chunk || stopping_; });
+                if (slot.chunk != chunk) return false;
             }
             if (slot.failed) return false;
             if (slot.length == 0) return true;
             consume(slot.data.data(), slot.length);
+            bool emptied = false;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
-                slot.full = false;
+                emptied = --slot.unseen == 0;
             }
-            changed_.notify_all();
+            if (emptied) changed_.notify_all();
         }
     }
 
 private:
     struct Slot {
         std::vector<uint8_t> data;
+        int64_t chunk = -1;  // the chunk it holds once filled
+        int unseen = 0;      // consumers yet to see it; the reader refills it at 0
         DWORD length = 0;
-        bool full = false;  // owned by the consumer while set, by the reader while clear
         bool failed = false;
     };
 
@@ -68,44 +87,95 @@ private:
     }
 
     void readLoop() {
-        for (int index = 0;; index ^= 1) {
-            Slot& slot = slots_[index];
+        uint64_t offset = 0;
+        for (int64_t chunk = 0;; ++chunk) {
+            Slot& slot = slots_[chunk % kSlots];
             {
                 std::unique_lock<std::mutex> lock(mutex_);
-                changed_.wait(lock, [&] { return !slot.full || stopping_; });
+                changed_.wait(lock, [&] { return slot.unseen == 0 || stopping_; });
                 if (stopping_) return;
             }
             DWORD read = 0;
-            const bool ok = ::ReadFile(file_, slot.data.data(), kChunkSize, &read, nullptr) != FALSE;
+            const bool ok = readAt(file_, offset, slot.data.data(), kChunkSize, read);
+            offset += read;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
-                slot.length = ok ? read : 0;
+                slot.length = read;
                 slot.failed = !ok;
-                slot.full = true;
+                slot.unseen = consumers_;
+                slot.chunk = chunk;
             }
             changed_.notify_all();
             if (!ok || read == 0) return;
         }
     }
 
-    // Without a helper thread the same loop runs here.
+    // Without a helper thread each consumer reads the file itself.
     template <typename Consume>
     bool readInline(Consume consume) {
-        for (;;) {
+        std::vector<uint8_t> buffer(kChunkSize);
+        for (uint64_t offset = 0;;) {
             DWORD read = 0;
-            if (!::ReadFile(file_, slots_[0].data.data(), kChunkSize, &read, nullptr)) return false;
+            if (!readAt(file_, offset, buffer.data(), kChunkSize, read)) return false;
             if (read == 0) return true;
-            consume(slots_[0].data.data(), read);
+            consume(buffer.data(), read);
+            offset += read;
         }
     }
 
     HANDLE file_;
-    Slot slots_[2];
+    const int consumers_;
+    Slot slots_[kSlots];
     std::mutex mutex_;
     std::condition_variable changed_;
     bool stopping_ = false;
     qb::UniqueHandle thread_;
 };
+
+struct Sha256Job {
+    ReadAhead* reader = nullptr;
+    Sha256* sha256 = nullptr;
+    bool complete = false;
+};
+
+template <typename Hash>
+bool hashAlone(HANDLE file, Hash& hash) {
+    ReadAhead reader(file, 1);
+    return reader.forEachChunk([&](const uint8_t* data, DWORD length) { hash.update(data, length); });
+}
+
+DWORD WINAPI sha256JobMain(LPVOID param) {
+    Sha256Job& job = *static_cast<Sha256Job*>(param);
+    Sha256& sha256 = *job.sha256;
+    job.complete = job.reader->forEachChunk([&](const uint8_t* data, DWORD length) { sha256.update(data, length); });
+    return 0;
+}
+
+// MD5 here and SHA-256 on a second thread, both fed from the same chunks, so asking for both costs about
+// as much as the slower alone.
+bool hashBoth(HANDLE file, Md5& md5, Sha256& sha256) {
+    Sha256Job job;
+    job.sha256 = &sha256;
+    qb::UniqueHandle worker(::CreateThread(nullptr, 0, &sha256JobMain, &job, CREATE_SUSPENDED, nullptr));
+    ReadAhead reader(file, worker ? 2 : 1);
+    if (!worker) {
+        return reader.forEachChunk([&](const uint8_t* data, DWORD length) {
+            md5.update(data, length);
+            sha256.update(data, length);
+        });
+    }
+    job.reader = &reader;
+    ::ResumeThread(worker.get());
+    const bool complete = reader.forEachChunk([&](const uint8_t* data, DWORD length) { md5.update(data, length); });
+    ::WaitForSingleObject(worker.get(), INFINITE);
+    return complete && job.complete;
+}
+
+bool pathDigests(const std::wstring& path, bool wantMd5, bool wantSha256, FileDigests& out) {
+    qb::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return file && fileDigests(file.get(), wantMd5, wantSha256, out);
+}
 
 // Up to eight leading bytes of a file; false when it cannot be opened.
 bool readHead(const std::wstring& path, uint8_t (&head)[8], DWORD& count) {
@@ -127,18 +197,31 @@ bool startsWith(const uint8_t* data, DWORD count, std::initializer_list<uint8_t>
 
 }  // namespace
 
-bool fileMd5(const std::wstring& path, std::string& digest) {
-    qb::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) return false;
+bool fileDigests(HANDLE file, bool wantMd5, bool wantSha256, FileDigests& out) {
+    out = FileDigests();
+    if (!wantMd5 && !wantSha256) return true;
     Md5 md5;
-    bool complete = false;
-    {
-        ReadAhead reader(file.get());
-        complete = reader.forEachChunk([&](const uint8_t* data, DWORD length) { md5.update(data, length); });
-    }
+    Sha256 sha256;
+    const bool complete = wantMd5 && wantSha256 ? hashBoth(file, md5, sha256)
+                          : wantMd5             ? hashAlone(file, md5)
+                                                : hashAlone(file, sha256);
     if (!complete) return false;
-    digest += md5.finishHex();
+    if (wantMd5) out.md5 = md5.finishHex();
+    if (wantSha256) out.sha256 = sha256.finishHex();
+    return true;
+}
+
+bool fileMd5(const std::wstring& path, std::string& digest) {
+    FileDigests digests;
+    if (!pathDigests(path, true, false, digests)) return false;
+    digest += digests.md5;
+    return true;
+}
+
+bool fileSha256(const std::wstring& path, std::string& digest) {
+    FileDigests digests;
+    if (!pathDigests(path, false, true, digests)) return false;
+    digest += digests.sha256;
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -10,6 +11,7 @@
 #include "downloads/download_directory.h"
 #include "downloads/file_verification.h"
 #include "downloads/md5.h"
+#include "downloads/sha256.h"
 #include "support/test_support.h"
 
 namespace {
@@ -20,20 +22,20 @@ std::string bytesOf(std::initializer_list<int> values) {
     return out;
 }
 
-// An independent digest for cross-checking: the platform's CryptoAPI.
-std::string cryptoApiMd5(const std::string& data) {
+// An independent digest for cross-checking: the platform's CryptoAPI (CALG_MD5 or CALG_SHA_256).
+std::string cryptoApiDigest(ALG_ID algorithm, const std::string& data) {
     HCRYPTPROV provider = 0;
     HCRYPTHASH hash = 0;
     std::string hex;
-    if (::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) &&
-        ::CryptCreateHash(provider, CALG_MD5, 0, 0, &hash) &&
+    if (::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) &&
+        ::CryptCreateHash(provider, algorithm, 0, 0, &hash) &&
         ::CryptHashData(hash, reinterpret_cast<const BYTE*>(data.data()), static_cast<DWORD>(data.size()), 0)) {
-        BYTE digest[16];
+        BYTE digest[32];
         DWORD size = sizeof digest;
-        if (::CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0) && size == 16) {
+        if (::CryptGetHashParam(hash, HP_HASHVAL, digest, &size, 0)) {
             char text[3];
-            for (BYTE b : digest) {
-                std::snprintf(text, sizeof text, "%02x", b);
+            for (DWORD i = 0; i < size; ++i) {
+                std::snprintf(text, sizeof text, "%02x", digest[i]);
                 hex += text;
             }
         }
@@ -42,6 +44,9 @@ std::string cryptoApiMd5(const std::string& data) {
     if (provider) ::CryptReleaseContext(provider, 0);
     return hex;
 }
+
+std::string cryptoApiMd5(const std::string& data) { return cryptoApiDigest(CALG_MD5, data); }
+std::string cryptoApiSha256(const std::string& data) { return cryptoApiDigest(CALG_SHA_256, data); }
 
 std::string pseudoRandom(size_t size, uint32_t seed) {
     std::string out(size, '\0');
@@ -91,26 +96,128 @@ TEST(Md5, PiecewiseUpdatesMatchCryptoApiAcrossBlockBoundaries) {
     }
 }
 
-TEST_F(FileVerification, FileDigestsAcrossChunkBoundaries) {
-    const std::string data = pseudoRandom((3 << 20) + 100, 11);
-    for (size_t size : {size_t{0}, size_t{1}, size_t{(1 << 20) - 1}, size_t{1 << 20}, size_t{(1 << 20) + 1},
-                        size_t{(3 << 20) + 100}}) {
+std::string sha256Of(Sha256::Engine engine, const std::string& data) {
+    Sha256 sha256(engine);
+    sha256.update(data.data(), data.size());
+    return sha256.finishHex();
+}
+
+TEST(Sha256, KnownDigestsOnBothEngines) {
+    const std::string twoBlocks = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";  // 448 bits
+    const std::string threeBlocks =
+        "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu";
+    const std::pair<std::string, const char*> cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {twoBlocks, "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {threeBlocks, "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (Sha256::Engine engine : {Sha256::Engine::Fastest, Sha256::Engine::Portable}) {
+        Sha256 sha256(engine);  // reset between the cases, not rebuilt
+        for (const auto& c : cases) {
+            sha256.update(c.first.data(), c.first.size());
+            EXPECT_EQ(sha256.finishHex(), c.second) << c.first.size() << " bytes, engine " << static_cast<int>(engine);
+            sha256.reset();
+        }
+    }
+}
+
+// The last block of padding is one block or two around 55/56 bytes (mod 64); digests from Python's hashlib.
+TEST(Sha256, PaddingBoundariesOnBothEngines) {
+    const std::string data = pseudoRandom(120, 3);
+    const std::pair<size_t, const char*> cases[] = {
+        {55, "a065674f8f1ffe47c8cb8c3fc9bc2896c85605086576c15aa33b1071597c68d4"},
+        {56, "25e6b4f33add1abd1cf4cb9685b5638f65cccc3ca9db813c98d305fefbc7143f"},
+        {63, "636b6bfa4ba465ab2ba9729e3948e31dd7aa3badbadcd6edad63c40e81035620"},
+        {64, "8b8caaf95c975905f04bf4e5079a98d022544947ba4a7d1f12d8730ef926dbee"},
+        {119, "65458914955d86ce30a1581a5265651e592765ae89a469a9a11096bbd91cad0b"},
+        {120, "d93ac78153d8361a3b5b9118def817b1677e0bc2b23b0f504d6325083298c2a0"},
+    };
+    for (Sha256::Engine engine : {Sha256::Engine::Fastest, Sha256::Engine::Portable})
+        for (const auto& c : cases)
+            EXPECT_EQ(sha256Of(engine, data.substr(0, c.first)), c.second) << c.first << ", engine " << static_cast<int>(engine);
+}
+
+TEST(Sha256, PiecewiseUpdatesMatchThePortableRounds) {
+    std::printf("SHA extensions in use: %s\n", Sha256::usesShaExtensions() ? "yes" : "no");
+    const std::string data = pseudoRandom(300000, 7);
+    for (size_t size : {0u, 1u, 55u, 56u, 63u, 64u, 65u, 127u, 128u, 129u, 4097u, 300000u}) {
         const std::string part = data.substr(0, size);
-        std::string digest = "prefix:";
-        ASSERT_TRUE(fileMd5(file(L"f" + std::to_wstring(size), part), digest)) << size;
-        EXPECT_EQ(digest, "prefix:" + cryptoApiMd5(part)) << size;
+        const std::string expected = sha256Of(Sha256::Engine::Portable, part);
+        EXPECT_EQ(expected, cryptoApiSha256(part)) << size;
+        for (size_t step : {1u, 3u, 7u, 63u, 64u, 65u, 1000u, 4099u}) {
+            for (Sha256::Engine engine : {Sha256::Engine::Fastest, Sha256::Engine::Portable}) {
+                Sha256 sha256(engine);
+                for (size_t at = 0; at < part.size(); at += step) sha256.update(part.data() + at, std::min(step, part.size() - at));
+                EXPECT_EQ(sha256.finishHex(), expected) << size << " in steps of " << step << ", engine " << static_cast<int>(engine);
+            }
+        }
+    }
+}
+
+TEST_F(FileVerification, FileDigestsAcrossChunkBoundaries) {
+    const std::string data = pseudoRandom((4 << 20) + 100, 11);
+    for (size_t size : {size_t{0}, size_t{1}, size_t{(1 << 20) - 1}, size_t{1 << 20}, size_t{(1 << 20) + 1},
+                        size_t{4 << 20}, size_t{(4 << 20) + 100}}) {
+        const std::string part = data.substr(0, size);
+        const std::wstring path = file(L"f" + std::to_wstring(size), part);
+        std::string md5 = "prefix:", sha256 = "prefix:";
+        ASSERT_TRUE(fileMd5(path, md5)) << size;
+        ASSERT_TRUE(fileSha256(path, sha256)) << size;
+        EXPECT_EQ(md5, "prefix:" + cryptoApiMd5(part)) << size;
+        EXPECT_EQ(sha256, "prefix:" + cryptoApiSha256(part)) << size;
+
+        qb::UniqueHandle handle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        FileDigests both;
+        ASSERT_TRUE(fileDigests(handle.get(), true, true, both)) << size;
+        EXPECT_EQ(both.md5, cryptoApiMd5(part)) << size;
+        EXPECT_EQ(both.sha256, cryptoApiSha256(part)) << size;
+    }
+}
+
+// A file of several chunks whose digests Python's hashlib computed, read through one handle whatever its
+// file pointer says.
+TEST_F(FileVerification, FileDigestsReadFromTheStartThroughAHandle) {
+    const std::wstring path = file(L"large.bin", pseudoRandom((6 << 20) + 5, 23));
+    const char* md5 = "74858db61edc949995341dbb07fd86b3";
+    const char* sha256 = "b2a1230325531be51933b1ba6c458f055c2cc183ea282ab059683287b896ff33";
+    qb::UniqueHandle handle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(handle.valid());
+    const std::pair<bool, bool> wanted[] = {{true, true}, {true, false}, {false, true}, {true, true}};
+    LONGLONG pointer = 3;
+    for (const auto& want : wanted) {
+        LARGE_INTEGER move;
+        move.QuadPart = pointer;
+        ASSERT_TRUE(::SetFilePointerEx(handle.get(), move, nullptr, FILE_BEGIN));
+        pointer *= 1000;  // 3, 3000, 3 MB, then past the end
+        FileDigests digests;
+        ASSERT_TRUE(fileDigests(handle.get(), want.first, want.second, digests));
+        EXPECT_EQ(digests.md5, want.first ? md5 : "") << want.first << want.second;
+        EXPECT_EQ(digests.sha256, want.second ? sha256 : "") << want.first << want.second;
     }
 }
 
 TEST_F(FileVerification, DigestOfAFileThatCannotBeReadFails) {
     std::string digest = "kept";
     EXPECT_FALSE(fileMd5(dir_ + L"\\missing.bin", digest));
+    EXPECT_FALSE(fileSha256(dir_ + L"\\missing.bin", digest));
     EXPECT_FALSE(fileMd5(dir_, digest));  // a folder
-    const std::wstring path = file(L"locked.bin", "data");
+    EXPECT_FALSE(fileSha256(dir_, digest));
+    const std::wstring path = file(L"locked.bin", pseudoRandom(3 << 20, 5));
     qb::UniqueHandle writer(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(writer.valid());
     EXPECT_FALSE(fileMd5(path, digest));
+    EXPECT_FALSE(fileSha256(path, digest));
     EXPECT_EQ(digest, "kept");
+
+    // A handle without read access: every combination fails and leaves no digest behind.
+    for (const auto& want : {std::make_pair(true, true), std::make_pair(true, false), std::make_pair(false, true)}) {
+        FileDigests digests{"old", "old"};
+        EXPECT_FALSE(fileDigests(writer.get(), want.first, want.second, digests)) << want.first << want.second;
+        EXPECT_EQ(digests.md5, "");
+        EXPECT_EQ(digests.sha256, "");
+    }
 }
 
 TEST_F(FileVerification, InstallerSignatures) {
