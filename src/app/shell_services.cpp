@@ -4,7 +4,7 @@
 #include <shlobj.h>
 
 #include "app/startup.h"
-#include "downloads/app_action.h"
+#include "app/app_action.h"
 #include "downloads/download_directory.h"
 #include "service/install_report.h"
 
@@ -38,7 +38,7 @@ ShellServices realShellServices() {
     s.updateSpeeds = [] { DownloadManager::instance().updateSpeeds(); };
     s.appAction = [](const AppInfo* app) { onAppAction(app); };
     s.reportInstall = [](const std::wstring& server, int32_t id, const std::wstring& channel) {
-        return ReportInstall(server, id, channel);
+        return ReportInstallInBackground(server, id, channel);
     };
     s.downloadDirectory = [] { return downloadDirectory(); };
     s.setDownloadDirOverride = [](const std::wstring& path) { setDownloadDirOverride(path); };

@@ -23,6 +23,7 @@ struct ShellServices {
     std::function<bool(int32_t)> install;
     std::function<void()> updateSpeeds;
     std::function<void(const AppInfo*)> appAction;
+    // Sends the install report without waiting for the service; false when it could not be sent.
     std::function<bool(const std::wstring& server, int32_t appId, const std::wstring& channel)> reportInstall;
     std::function<std::wstring()> downloadDirectory;
     std::function<void(const std::wstring&)> setDownloadDirOverride;

@@ -1,5 +1,6 @@
 #include "service/install_report.h"
 
+#include "base/worker_thread.h"
 #include "config/text_convert.h"
 #include "json/json.h"
 #include "service/http_client.h"
@@ -18,4 +19,8 @@ bool ReportInstall(const std::wstring& server, int32_t appId, const std::wstring
     HttpResponse response;
     std::wstring error;
     return HttpClient::Send(request, response, error) == HttpResult::Ok;
+}
+
+bool ReportInstallInBackground(const std::wstring& server, int32_t appId, const std::wstring& channel) {
+    return qb::startWorker([server, appId, channel] { ReportInstall(server, appId, channel); });
 }

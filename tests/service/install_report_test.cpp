@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <chrono>
 #include <climits>
 #include <tuple>
 
@@ -102,6 +105,22 @@ TEST_F(InstallReportTest, AFailedReportOnlyReturnsFalse) {
     EXPECT_EQ(requests[0].status, 500);
     EXPECT_FALSE(ReportInstall(L"http://127.0.0.1:1", 42, L"default"));
     EXPECT_FALSE(ReportInstall(L"no server", 42, L"default"));
+}
+
+// The window sends reports this way: a service that takes its time never holds the caller.
+TEST_F(InstallReportTest, ABackgroundReportReturnsAtOnceAndArrivesLater) {
+    ASSERT_TRUE(service.addPathFaults("/api/client/report", R"([{"delayMs": 1500}])"));
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(ReportInstallInBackground(service.base(), 42, L"default"));
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 100);
+    EXPECT_TRUE(service.reports().empty());
+    size_t arrived = 0;
+    for (int i = 0; i < 100 && arrived == 0; ++i) {
+        ::Sleep(50);
+        arrived = service.reports().size();
+    }
+    EXPECT_EQ(arrived, 1u);
 }
 
 }  // namespace

@@ -1,0 +1,31 @@
+#include "base/worker_thread.h"
+
+#include <windows.h>
+
+#include <memory>
+
+namespace qb {
+namespace {
+
+DWORD WINAPI workerMain(LPVOID parameter) {
+    const std::unique_ptr<std::function<void()>> job(static_cast<std::function<void()>*>(parameter));
+    // Nothing escapes a thread procedure.
+    try {
+        (*job)();
+    } catch (...) {
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool startWorker(std::function<void()> job) {
+    auto owned = std::make_unique<std::function<void()>>(std::move(job));
+    HANDLE thread = ::CreateThread(nullptr, 0, workerMain, owned.get(), 0, nullptr);
+    if (!thread) return false;
+    owned.release();  // the worker frees it
+    ::CloseHandle(thread);
+    return true;
+}
+
+}  // namespace qb

@@ -1,0 +1,10 @@
+#pragma once
+// Starts a worker thread that owns its job: the job runs once on the new thread and is freed there.
+#include <functional>
+
+namespace qb {
+
+// False when no thread could be made; the job is then freed here without running.
+bool startWorker(std::function<void()> job);
+
+}  // namespace qb
