@@ -23,6 +23,12 @@ bool isInvalidNameChar(wchar_t c) {
     }
 }
 
+// Direction overrides and invisible marks would let "report\u202Eexe.pdf" read as a PDF in Explorer.
+bool isFormatCharacter(wchar_t c) {
+    return (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
+           c == 0xFEFF;
+}
+
 wchar_t asciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
 int hexValue(wchar_t c) {
@@ -163,7 +169,7 @@ std::wstring sanitizeFileName(const std::wstring& name) {
     std::wstring out;
     out.reserve(name.size());
     for (wchar_t c : name)
-        if (!isInvalidNameChar(c)) out.push_back(c);
+        if (!isInvalidNameChar(c) && !isFormatCharacter(c)) out.push_back(c);
     trimTrailingBlanksAndDots(out);
     if (isReservedDeviceName(out)) out.insert(0, 1, L'_');
     out = truncateKeepingExtension(out, kMaxNameLength);
@@ -226,4 +232,12 @@ std::wstring numberedFileName(const std::wstring& name, int number) {
     const std::wstring extension = hasExtension ? name.substr(dot) : std::wstring();
     const size_t room = kMaxNameLength > suffix.size() + extension.size() ? kMaxNameLength - suffix.size() - extension.size() : 1;
     return prefixOf(stem, room) + suffix + extension;
+}
+
+std::wstring withExtension(const std::wstring& name, const std::wstring& extension) {
+    const size_t dot = name.rfind(L'.');
+    std::wstring stem = dot == std::wstring::npos || dot == 0 ? name : name.substr(0, dot);
+    trimTrailingBlanksAndDots(stem);
+    if (stem.empty()) stem = L"app";
+    return sanitizeFileName(truncateKeepingExtension(stem + extension, kMaxNameLength));
 }

@@ -3,8 +3,9 @@
 // makes any of them a safe Windows file name. Pure text functions: no file system, no Windows calls.
 #include <string>
 
-// Never empty and never a path: drops the characters Windows refuses (and code units 0-31), trailing
-// blanks and dots, defuses reserved device names, keeps at most 120 characters with the extension.
+// Never empty and never a path: drops the characters Windows refuses (and code units 0-31), direction
+// and invisible format marks, trailing blanks and dots, defuses reserved device names, keeps at most
+// 120 characters with the extension.
 std::wstring sanitizeFileName(const std::wstring& name);
 // The name a Content-Disposition value gives ("filename*=" before "filename="), or empty.
 std::wstring fileNameFromDisposition(const std::wstring& value);
@@ -15,3 +16,6 @@ std::wstring fileNameFromUrl(const std::wstring& url);
 bool isReservedDeviceName(const std::wstring& name);
 // "setup.exe", 2 -> "setup (2).exe"; the extension stays and the result stays within 120 characters.
 std::wstring numberedFileName(const std::wstring& name, int number);
+// A sanitised name whose extension is `extension` (".exe"): a name's own last extension is replaced,
+// so a server cannot plant "version.dll" where the next installer would load it.
+std::wstring withExtension(const std::wstring& name, const std::wstring& extension);

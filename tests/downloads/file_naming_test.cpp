@@ -38,6 +38,12 @@ TEST(FileNaming, SanitizeKeepsOnlyWhatWindowsCanStore) {
         // A cut that would split a surrogate pair keeps the pair out instead.
         {std::wstring(119, L'e') + L"\xD83D\xDE00" + L"tail", std::wstring(119, L'e')},
         {L"中文 名称.exe", L"中文 名称.exe"},
+        // Direction overrides and invisible marks cannot make a program look like a document.
+        {L"report\u202Eexe.pdf", L"reportexe.pdf"},
+        {L"\u200Bset\u200Dup\uFEFF.exe", L"setup.exe"},
+        {L"a\u2066b\u2067c\u2068d\u2069\u202A\u202B\u202C\u202D\u200E\u200F.exe", L"abcd.exe"},
+        {L"\u202E\u200B", L"app"},
+        {L"\u2065\u2070\u200A.exe", L"\u2065\u2070\u200A.exe"},  // neighbours of the ranges stay
     };
     for (const NameCase& c : cases) EXPECT_EQ(sanitizeFileName(c.input), c.expected) << c.input.size();
 }
@@ -164,6 +170,25 @@ TEST(FileNaming, UrlNameLengthLimits) {
     EXPECT_EQ(fileNameFromUrl(L"http://h/" + segment + L"1234567.exe"), std::wstring(60, L'a') + L"1234567.exe");
     EXPECT_EQ(fileNameFromUrl(L"http://h/" + segment + L"12345678901234567.exe"), L"");
     EXPECT_EQ(fileNameFromUrl(L"http://h/" + std::wstring(10000, L'z') + L".exe"), L"");
+}
+
+TEST(FileNaming, TheExtensionFollowsTheContent) {
+    const struct {
+        std::wstring name;
+        const wchar_t* extension;
+        std::wstring expected;
+    } cases[] = {
+        {L"version.dll", L".exe", L"version.exe"},
+        {L"setup.exe", L".exe", L"setup.exe"},
+        {L"product.exe", L".msi", L"product.msi"},
+        {L"bundle.tar.gz", L".zip", L"bundle.tar.zip"},
+        {L"README", L".exe", L"README.exe"},
+        {L".hidden", L".exe", L".hidden.exe"},
+        {L"con.dll", L".exe", L"_con.exe"},
+        {L"x. .scr", L".exe", L"x.exe"},
+        {std::wstring(125, L'n') + L".dll", L".exe", std::wstring(116, L'n') + L".exe"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(withExtension(c.name, c.extension), c.expected) << c.name;
 }
 
 TEST(FileNaming, NumberedNamesKeepTheExtension) {
