@@ -7,6 +7,7 @@
 #include "app/messages.h"
 #include "base/win_handles.h"
 #include "downloads/download_manager.h"
+#include "downloads/file_signature.h"
 
 namespace {
 
@@ -39,6 +40,8 @@ bool registeredWithin(int rechecks, const UninstallSnapshot& before, const Insta
 }  // namespace
 
 TaskState monitorInstaller(const Task& task, const InstallerMonitorHooks& hooks) {
+    // Checked again right before it runs: the file may have changed since the download was verified.
+    if (checkSignature(task.filePath).state == SignatureBroken) return Failed;
     const UninstallSnapshot before = takeSnapshot(hooks);
     const bool alreadyListed = IsAppListed(task.name, before);
 
@@ -71,7 +74,9 @@ DWORD WINAPI InstallerThread(LPVOID startRecord) {
     {
         // The shell wants a single-threaded apartment for the packages it hands to other handlers.
         qb::ComInit com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-        task->state.store(monitorInstaller(*task, hooks));
+        const TaskState verdict = monitorInstaller(*task, hooks);
+        if (verdict == Failed) task->setError(kBrokenSignatureText);
+        task->state.store(verdict);
     }
     if (HWND window = DownloadManager::instance().mainWindow.load()) ::PostMessageW(window, WM_QB_REFRESH, 0, 0);
     return 0;

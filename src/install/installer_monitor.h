@@ -23,8 +23,11 @@ struct InstallerMonitorHooks {
     std::function<void(DWORD milliseconds)> wait;
 };
 
-// Runs the package of a task and returns the verdict (Installed, InstallCancelled or Completed);
-// does not touch the task's state.
+// Why an installer was not started although its task was: its signature broke after the download.
+constexpr wchar_t kBrokenSignatureText[] = L"安装包签名无效，已禁止安装";
+
+// Runs the package of a task and returns the verdict (Installed, InstallCancelled or Completed, or
+// Failed when the package's signature is broken and it was not started); does not touch the task's state.
 TaskState monitorInstaller(const Task& task, const InstallerMonitorHooks& hooks);
 
 // Starts InstallerThread for a task already in state Installing; false when no thread could be made.

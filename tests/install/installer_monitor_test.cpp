@@ -10,6 +10,7 @@
 
 #include "app/messages.h"
 #include "downloads/download_manager.h"
+#include "downloads/file_signature.h"
 #include "install/installer_monitor.h"
 #include "install/uninstall_snapshot.h"
 #include "support/message_window.h"
@@ -32,6 +33,9 @@ constexpr wchar_t kNsisKey[] = L"QbTestNsis";
 constexpr wchar_t kNsisName[] = L"Qb \x661F\x6CB3\x7B14\x8BB0";
 constexpr wchar_t kMsiPackage[] = L"qb-ledger.msi";
 constexpr wchar_t kMsiName[] = L"Qb Test Ledger";
+
+constexpr wchar_t kSignedProgram[] = L"qb-signed-app.exe";      // signed by the test publisher
+constexpr wchar_t kTamperedProgram[] = L"qb-tampered-app.exe";  // the same, one byte changed after signing
 
 constexpr wchar_t kListedKey[] = L"QbTestAlreadyListed";
 constexpr DWORD kNever = ULONG_MAX;
@@ -187,6 +191,45 @@ TEST_F(InstallerMonitorTest, AlreadyListedAppIsInstalledWithoutRechecks) {
     EXPECT_EQ(task->state.load(), static_cast<uint32_t>(Installed));
     EXPECT_TRUE(clock_->waits().empty());
     EXPECT_TRUE(qbtest::deleteUninstallEntry(HKEY_CURRENT_USER, kUninstallPath, kListedKey));
+}
+
+TEST(Signatures, WinVerifyTrustTellsSignedUnsignedAndChanged) {
+    const SignatureCheck signedProgram = checkSignature(package(kSignedProgram));
+    EXPECT_EQ(signedProgram.state, SignatureValid);
+    EXPECT_EQ(signedProgram.publisher, L"Qb Test Publisher");
+    EXPECT_EQ(checkSignature(package(kTamperedProgram)).state, SignatureBroken);
+    EXPECT_EQ(checkSignature(package(kHkcuInstaller)).state, SignatureUnsigned);
+    EXPECT_TRUE(checkSignature(package(kHkcuInstaller)).publisher.empty());
+    EXPECT_EQ(checkSignature(package(L"missing.exe")).state, SignatureUnsigned);
+
+    const std::pair<LONG, SignatureState> answers[] = {
+        {ERROR_SUCCESS, SignatureValid},
+        {TRUST_E_NOSIGNATURE, SignatureUnsigned},
+        {TRUST_E_SUBJECT_FORM_UNKNOWN, SignatureUnsigned},
+        {ERROR_INVALID_PARAMETER, SignatureUnsigned},
+        {HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), SignatureUnsigned},
+        {TRUST_E_BAD_DIGEST, SignatureBroken},
+        {TRUST_E_EXPLICIT_DISTRUST, SignatureBroken},
+        {CERT_E_UNTRUSTEDROOT, SignatureUntrusted},
+        {CERT_E_EXPIRED, SignatureUntrusted},
+    };
+    for (const auto& a : answers) EXPECT_EQ(signatureStateFor(a.first), a.second) << std::hex << a.first;
+}
+
+// The package is checked again right before it runs: one changed since its download never starts.
+TEST_F(InstallerMonitorTest, APackageWhoseSignatureBrokeIsNotStarted) {
+    auto tree = std::make_shared<qbtest::ScratchRegistry>();
+    InstallerMonitorHooks hooks = recordingHooks();
+    auto snapshots = std::make_shared<int>(0);
+    hooks.takeSnapshot = [tree, snapshots] {
+        ++*snapshots;
+        return takeUninstallSnapshotUnder({tree->machine(), tree->user()});
+    };
+    auto task = installingTask(L"Qb Changed", package(kTamperedProgram));
+    ASSERT_TRUE(runMonitor(task, hooks));
+    EXPECT_EQ(task->state.load(), static_cast<uint32_t>(Failed));
+    EXPECT_EQ(task->error(), L"安装包签名无效，已禁止安装");
+    EXPECT_EQ(*snapshots, 0);  // nothing was run, so nothing was compared
 }
 
 TEST_F(InstallerMonitorTest, MissingPackageLeavesTheTaskCompleted) {
