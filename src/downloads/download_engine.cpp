@@ -1,4 +1,6 @@
+#include <cstring>
 #include <cwchar>
+#include <vector>
 
 #include "app/messages.h"
 #include "config/text_convert.h"
@@ -6,7 +8,9 @@
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
 #include "downloads/file_naming.h"
+#include "downloads/file_signature.h"
 #include "downloads/file_verification.h"
+#include "downloads/mark_of_web.h"
 #include "service/http_client.h"
 
 namespace {
@@ -20,6 +24,10 @@ const wchar_t kCannotOpen[] = L"无法打开下载文件";
 const wchar_t kCannotSeek[] = L"定位写入失败";
 const wchar_t kCannotWrite[] = L"磁盘写入失败";
 const wchar_t kCannotSave[] = L"保存文件失败（文件被占用？）";
+const wchar_t kNoSpace[] = L"磁盘空间不足";
+
+// Attempts to find a free name when the one reserved was taken on disk meanwhile.
+constexpr int kNameAttempts = 16;
 
 std::wstring lowerAscii(std::wstring text) {
     for (wchar_t& c : text)
@@ -31,6 +39,45 @@ bool setFileSize(HANDLE file, int64_t size) {
     LARGE_INTEGER to;
     to.QuadPart = size;
     return ::SetFilePointerEx(file, to, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
+}
+
+std::wstring folderOf(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? std::wstring(L".") : path.substr(0, separator);
+}
+
+// False only when the folder's volume is known to hold less than `bytes`.
+bool roomFor(const std::wstring& folder, int64_t bytes) {
+    ULARGE_INTEGER available{};
+    if (!::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return true;
+    return static_cast<uint64_t>(bytes) <= available.QuadPart;
+}
+
+// The partial file is opened for reading too (verification reads it through this handle) and for
+// deletion (it is renamed through it); others may only read it meanwhile.
+HANDLE createExclusively(const std::wstring& path) {
+    return ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool nameTaken(DWORD error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; }
+
+// Renames the open file; an existing file of that name is never replaced.
+bool renameWithoutReplacing(HANDLE file, const std::wstring& target) {
+    const DWORD nameBytes = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::vector<uint8_t> buffer(sizeof(FILE_RENAME_INFO) + nameBytes);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = nameBytes;
+    std::memcpy(info->FileName, target.data(), nameBytes);
+    return ::SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != FALSE;
+}
+
+void deleteOnClose(HANDLE file) {
+    FILE_DISPOSITION_INFO info{};
+    info.DeleteFile = TRUE;
+    ::SetFileInformationByHandle(file, FileDispositionInfo, &info, sizeof(info));
 }
 
 }  // namespace
@@ -141,14 +188,15 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
     if (candidate.empty()) candidate = fileNameFromUrl(url);
     if (!candidate.empty()) claimFileName(task, downloadDirectory(), sanitizeFileName(candidate));
 
+    // A size the folder cannot hold ends the task before a file is made for it.
     const int64_t presized = task->totalBytes.load();
-    {
-        qb::UniqueHandle file(::CreateFileW(task->partialPath().c_str(), GENERIC_WRITE,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return fail(*task, kCannotCreate);
-        if (presized > 0) setFileSize(file.get(), presized);
-    }
+    if (presized > 0 && !roomFor(folderOf(task->partialPath()), presized)) return fail(*task, kNoSpace);
+    // However the job ends, the partial file is let go with it (a finished one was renamed already).
+    struct PartialFileRelease {
+        Task& task;
+        ~PartialFileRelease() { task.partFile.reset(); }
+    } release{*task};
+    if (!createPartialFile(task, presized)) return fail(*task, kCannotCreate);
 
     const bool transferred = downloadPart(*task, 0, presized > 0 ? presized - 1 : -1, presized > 0 && rangesWork, true);
     if (task->cancelled.load()) return;
@@ -157,35 +205,79 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
         if (text.empty()) text = ServiceTroubleMessage;
         return fail(*task, text);
     }
-    const std::wstring partPath = task->partialPath();
+    // The file was sized in advance from a size that may have turned out larger; cut the unwritten tail.
     const int64_t received = task->receivedBytes.load();
-    if (presized > received) {
-        // The file was sized in advance from a size that turned out larger; cut the unwritten tail.
-        qb::UniqueHandle file(::CreateFileW(partPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file || !setFileSize(file.get(), received)) return fail(*task, kCannotWrite);
-    }
+    if (presized > received && !setFileSize(task->partFile.get(), received)) return fail(*task, kCannotWrite);
 
     task->speed.store(0);
     task->state.store(Verifying);
     task->retryCount.store(0);
     notifyChanged();
+    verifyAndSave(task);
+}
 
-    if (!task->md5.empty()) {
-        // A digest that cannot be computed has not been verified: installation stays blocked.
-        std::string digest;
-        task->md5Ok.store(fileMd5(partPath, digest) && digest == task->md5);
+bool DownloadManager::createPartialFile(const std::shared_ptr<Task>& task, int64_t size) {
+    // A name that was free when it was reserved may have been taken since: then the next free one.
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        task->partFile.reset(createExclusively(task->partialPath()));
+        if (task->partFile) {
+            if (size > 0) setFileSize(task->partFile.get(), size);
+            return true;
+        }
+        if (!nameTaken(::GetLastError())) return false;
+        std::wstring fileName;
+        {
+            std::lock_guard<std::mutex> lock(task->pathMutex);
+            fileName = task->fileName;
+        }
+        claimFileName(task, folderOf(task->finalPath()), fileName);
     }
-    const std::wstring kind = archiveKind(partPath);
-    if (!kind.empty()) {
-        task->isArchive.store(true);
-        claimArchiveName(task, kind);
-    } else if (!isInstallerFile(partPath)) {
-        ::DeleteFileW(partPath.c_str());
+    return false;
+}
+
+void DownloadManager::verifyAndSave(const std::shared_ptr<Task>& task) {
+    HANDLE file = task->partFile.get();
+    const bool wantMd5 = !task->md5.empty();
+    const bool wantSha256 = !task->sha256.empty();
+    if (wantMd5 || wantSha256) {
+        // A digest that cannot be computed has not been verified: installation stays blocked.
+        FileDigests digests;
+        const bool read = fileDigests(file, wantMd5, wantSha256, digests);
+        task->md5Ok.store(read && (!wantMd5 || digests.md5 == task->md5) &&
+                          (!wantSha256 || digests.sha256 == task->sha256));
+    }
+    const PackageKind kind = sniffPackage(file);
+    if (kind == PackageKind::Unknown) {
+        deleteOnClose(file);
+        task->partFile.reset();
         return fail(*task, ServiceTroubleMessage);
     }
-    if (!::MoveFileExW(partPath.c_str(), task->finalPath().c_str(), MOVEFILE_REPLACE_EXISTING))
-        return fail(*task, kCannotSave);
+    task->isArchive.store(isArchiveKind(kind));
+    claimSniffedName(task, packageExtension(kind));
+    if (!task->isArchive.load()) {
+        const SignatureCheck signature = checkSignature(task->partialPath(), file);
+        {
+            std::lock_guard<std::mutex> lock(task->errorMutex);
+            task->publisher = signature.publisher;
+        }
+        task->signature.store(signature.state);
+    }
+
+    bool renamed = false;
+    for (int attempt = 0; attempt < kNameAttempts && !renamed; ++attempt) {
+        renamed = renameWithoutReplacing(file, task->finalPath());
+        if (!renamed && (!nameTaken(::GetLastError()) || !claimNextFinalName(task))) break;
+    }
+    task->partFile.reset();
+    if (!renamed) return fail(*task, kCannotSave);
+
+    const std::wstring saved = task->finalPath();
+    const std::wstring source = Utf8ToWide(task->url);
+    if (shellActions.markDownloaded) {
+        shellActions.markDownloaded(saved, source);
+    } else {
+        markDownloadedFromInternet(saved, source);
+    }
 
     task->speed.store(0);
     task->state.store(Completed);
@@ -217,31 +309,26 @@ bool DownloadManager::downloadPart(Task& task, int64_t start, int64_t end, bool 
         }
         request.cancelFlag = &task.cancelled;
 
-        qb::UniqueHandle file(::CreateFileW(task.partialPath().c_str(), GENERIC_WRITE,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        HANDLE file = task.partFile.get();
         if (!file) {
             task.setError(kCannotOpen);
             return false;
         }
-        if (position >= 1) {
-            LARGE_INTEGER to;
-            to.QuadPart = position;
-            if (!::SetFilePointerEx(file.get(), to, nullptr, FILE_BEGIN)) {
-                task.setError(kCannotSeek);
-                return false;
-            }
+        LARGE_INTEGER to;
+        to.QuadPart = position;
+        if (!::SetFilePointerEx(file, to, nullptr, FILE_BEGIN)) {
+            task.setError(kCannotSeek);
+            return false;
         }
 
         const int64_t attemptStart = position;
         HttpResponse response;
-        WriteSink sink(task, file.get(), response, useRange, acceptFull, end, position);
+        WriteSink sink(task, file, response, useRange, acceptFull, end, position);
         request.sink = std::ref(sink);
         std::wstring unused;
         acquireSlot();
         const HttpResult result = HttpClient::Send(request, response, unused);
         releaseSlot();
-        file.reset();
 
         AttemptFacts facts;
         facts.cancelled = task.cancelled.load();

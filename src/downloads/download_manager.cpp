@@ -39,6 +39,13 @@ std::wstring Task::error() {
     return errorText;
 }
 
+std::wstring Task::signer() {
+    std::lock_guard<std::mutex> lock(errorMutex);
+    return publisher;
+}
+
+bool installBlocked(const TaskSnapshot& task) { return !task.md5Ok || task.signature == SignatureBroken; }
+
 std::wstring Task::finalPath() {
     std::lock_guard<std::mutex> lock(pathMutex);
     return filePath;
@@ -75,7 +82,7 @@ std::shared_ptr<Task> DownloadManager::find(int32_t appId) {
 }
 
 void DownloadManager::startDownload(int32_t appId, const std::wstring& name, const std::string& url,
-                                    const std::string& md5, int64_t sizeHint) {
+                                    const std::string& md5, int64_t sizeHint, const std::string& sha256) {
     std::shared_ptr<Task> previous;
     {
         std::lock_guard<std::mutex> lock(tasksMutex);
@@ -94,6 +101,8 @@ void DownloadManager::startDownload(int32_t appId, const std::wstring& name, con
     task->name = name;
     task->url = url;
     task->md5 = md5;
+    task->sha256 = sha256;
+    task->unverified = md5.empty() && sha256.empty();
     task->totalBytes.store(sizeHint);
     claimFileName(task, downloadDirectory(), sanitizeFileName(name) + L".exe");
     {
@@ -153,7 +162,9 @@ bool DownloadManager::install(int32_t appId) {
     const std::shared_ptr<Task> task = find(appId);
     if (!task) return false;
     const uint32_t state = task->state.load();
-    if ((state != Completed && state != InstallCancelled) || task->isArchive.load() || !task->md5Ok.load()) return false;
+    if ((state != Completed && state != InstallCancelled) || task->isArchive.load() || !task->md5Ok.load() ||
+        task->signature.load() == SignatureBroken)
+        return false;
 
     if (!isInstallerFile(task->finalPath())) {
         fail(*task, ServiceTroubleMessage);
@@ -212,6 +223,9 @@ std::map<int32_t, TaskSnapshot> DownloadManager::snapshot() {
         s.speed = task.speed.load();
         s.md5Ok = task.md5Ok.load();
         s.isArchive = task.isArchive.load();
+        s.unverified = task.unverified;
+        s.signature = task.signature.load();
+        s.publisher = task.signer();
         s.errorText = task.error();
         s.retryCount = task.retryCount.load();
     }

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "base/win_handles.h"
+#include "downloads/file_signature.h"
 
 enum TaskState : uint32_t {
     Downloading = 0,
@@ -31,31 +32,41 @@ struct Task {
     int32_t appId = 0;
     std::wstring name;
     std::string url;
-    std::string md5;
+    std::string md5;     // expected digests from the catalogue, lowercase hex; either may be empty
+    std::string sha256;
     // Written by the job under pathMutex; other threads copy them under it (the installer reads
     // filePath once the job has finished, when nothing writes it any more).
     std::mutex pathMutex;
     std::wstring filePath;
     std::wstring partPath;
+    std::wstring fileName;  // the name asked for, before a "(n)" made it free
     std::atomic<int64_t> totalBytes{0};
     std::atomic<int64_t> receivedBytes{0};
     std::atomic<int64_t> sampleBytes{0};
     std::atomic<uint32_t> sampleTick{0};
     std::atomic<uint32_t> speed{0};
     std::atomic<uint32_t> state{Downloading};
-    std::atomic<bool> md5Ok{true};
+    std::atomic<bool> md5Ok{true};  // false when any digest the catalogue gave differs from the file's
     std::atomic<bool> isArchive{false};
-    std::mutex errorMutex;
+    // The catalogue gave no digest: the file cannot be verified, so its installer never starts unasked.
+    bool unverified = false;
+    std::atomic<uint32_t> signature{SignatureUnchecked};
+    std::mutex errorMutex;  // guards errorText and publisher
     std::wstring errorText;
+    std::wstring publisher;
     std::atomic<int32_t> retryCount{0};
     std::atomic<bool> cancelled{false};
     qb::UniqueHandle thread;  // the job's worker thread; closed with the task
     std::mutex urlMutex;
     std::string resolvedUrl;
     std::set<std::string> failedUrls;
+    // The ".part" file, open from its creation to its rename: nobody else may write, move or delete it
+    // meanwhile. Only the job's thread uses it.
+    qb::UniqueHandle partFile;
 
     void setError(const std::wstring& text);
     std::wstring error();
+    std::wstring signer();
     std::wstring finalPath();
     std::wstring partialPath();
 };
@@ -69,9 +80,15 @@ struct TaskSnapshot {
     uint32_t speed = 0;
     bool md5Ok = true;
     bool isArchive = false;
+    bool unverified = false;
+    uint32_t signature = SignatureUnchecked;
+    std::wstring publisher;
     std::wstring errorText;
     int32_t retryCount = 0;
 };
+
+// A finished installer that may not be started: a digest differs, or its signature is broken.
+bool installBlocked(const TaskSnapshot& task);
 
 // Why a job waits: between failed probes, or before retrying a transfer.
 enum class WaitReason { Probe, Retry };
@@ -83,6 +100,7 @@ using WaitFunction = std::function<void(Task& task, WaitReason reason, uint32_t 
 struct ShellActions {
     std::function<void(const std::wstring& path)> showInFolder;
     std::function<bool(const std::shared_ptr<Task>& task)> startInstaller;
+    std::function<void(const std::wstring& path, const std::wstring& sourceUrl)> markDownloaded;
 };
 
 class DownloadManager {
@@ -92,7 +110,7 @@ public:
     std::atomic<HWND> mainWindow{nullptr};
 
     void startDownload(int32_t appId, const std::wstring& name, const std::string& url, const std::string& md5,
-                       int64_t sizeHint);
+                       int64_t sizeHint, const std::string& sha256 = std::string());
     void cancel(int32_t appId);
     void clearFinished();
     void openInFolder(int32_t appId);
@@ -127,10 +145,17 @@ private:
     // File names: a task owns its final and partial path from the moment it is named until it is
     // gone, so two tasks never share a ".part" file or replace each other's download.
     void claimFileName(const std::shared_ptr<Task>& task, const std::wstring& folder, const std::wstring& fileName);
-    void claimArchiveName(const std::shared_ptr<Task>& task, const std::wstring& kind);
+    // The final name follows the content: ".exe", ".msi" or the archive's extension.
+    void claimSniffedName(const std::shared_ptr<Task>& task, const std::wstring& extension);
+    // Takes the next free final name after `path` was found taken on disk; false when none is left.
+    bool claimNextFinalName(const std::shared_ptr<Task>& task);
+    // Job steps between the probe and the transfer, and after it.
+    bool createPartialFile(const std::shared_ptr<Task>& task, int64_t size);
+    void verifyAndSave(const std::shared_ptr<Task>& task);
     std::wstring reservePath(const std::shared_ptr<Task>& task, const std::wstring& folder,
                              const std::wstring& fileName, bool withPartial);
-    bool nameIsFree(const Task& task, const std::wstring& path);
+    bool nameIsFree(const Task& task, const std::wstring& path, bool withPartial);
+    void releaseClaim(const Task& task, const std::wstring& path);
 
     std::mutex tasksMutex;
     std::map<int32_t, std::shared_ptr<Task>> tasks;

@@ -228,17 +228,52 @@ bool fileSha256(const std::wstring& path, std::string& digest) {
 bool isInstallerFile(const std::wstring& path) {
     uint8_t head[8] = {};
     DWORD count = 0;
-    if (!readHead(path, head, count) || count < 2) return false;
-    if (head[0] == 'M') return head[1] == 'Z';
-    return startsWith(head, count, {0xD0, 0xCF, 0x11, 0xE0});
+    if (!readHead(path, head, count)) return false;
+    const PackageKind kind = sniffPackage(head, count);
+    return kind == PackageKind::Executable || kind == PackageKind::InstallerDatabase;
 }
 
 std::wstring archiveKind(const std::wstring& path) {
     uint8_t head[8] = {};
     DWORD count = 0;
-    if (!readHead(path, head, count) || count < 4) return std::wstring();
-    if (head[0] == 'P') return startsWith(head, count, {0x50, 0x4B, 0x03, 0x04}) ? L"zip" : L"";
-    if (startsWith(head, count, {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07})) return L"rar";
-    if (startsWith(head, count, {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C})) return L"7z";
-    return std::wstring();
+    if (!readHead(path, head, count)) return std::wstring();
+    switch (sniffPackage(head, count)) {
+        case PackageKind::Zip: return L"zip";
+        case PackageKind::Rar: return L"rar";
+        case PackageKind::SevenZip: return L"7z";
+        default: return std::wstring();
+    }
+}
+
+PackageKind sniffPackage(const uint8_t* head, size_t count) {
+    if (count >= 2 && head[0] == 'M' && head[1] == 'Z') return PackageKind::Executable;
+    if (startsWith(head, count, {0xD0, 0xCF, 0x11, 0xE0})) return PackageKind::InstallerDatabase;
+    if (startsWith(head, count, {0x50, 0x4B, 0x03, 0x04})) return PackageKind::Zip;
+    if (startsWith(head, count, {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07})) return PackageKind::Rar;
+    if (startsWith(head, count, {0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C})) return PackageKind::SevenZip;
+    return PackageKind::Unknown;
+}
+
+bool isArchiveKind(PackageKind kind) {
+    return kind == PackageKind::Zip || kind == PackageKind::Rar || kind == PackageKind::SevenZip;
+}
+
+const wchar_t* packageExtension(PackageKind kind) {
+    switch (kind) {
+        case PackageKind::Executable: return L".exe";
+        case PackageKind::InstallerDatabase: return L".msi";
+        case PackageKind::Zip: return L".zip";
+        case PackageKind::Rar: return L".rar";
+        case PackageKind::SevenZip: return L".7z";
+        case PackageKind::Unknown: break;
+    }
+    return L"";
+}
+
+PackageKind sniffPackage(HANDLE file) {
+    uint8_t head[8] = {};
+    OVERLAPPED at{};  // offset 0, whatever the handle's position
+    DWORD count = 0;
+    if (!::ReadFile(file, head, sizeof head, &count, &at)) return PackageKind::Unknown;
+    return sniffPackage(head, count);
 }

@@ -2,6 +2,8 @@
 // What a downloaded file contains: its MD5 and SHA-256 digests and the signatures of installers and archives.
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 struct FileDigests {
@@ -22,3 +24,13 @@ bool fileSha256(const std::wstring& path, std::string& digest);
 bool isInstallerFile(const std::wstring& path);
 // L"zip", L"rar", L"7z" or empty.
 std::wstring archiveKind(const std::wstring& path);
+
+// What a package is by its first bytes. A compound document is taken for a Windows Installer package.
+enum class PackageKind { Unknown, Executable, InstallerDatabase, Zip, Rar, SevenZip };
+PackageKind sniffPackage(const uint8_t* head, size_t count);
+// Reads the first bytes through an open handle (GENERIC_READ), from offset 0.
+PackageKind sniffPackage(HANDLE file);
+bool isArchiveKind(PackageKind kind);
+// The extension a package of that kind is saved with (".exe", ".msi", ".zip", ".rar", ".7z"); empty
+// for Unknown. An installer database saved as ".exe" could never be opened.
+const wchar_t* packageExtension(PackageKind kind);

@@ -1,8 +1,7 @@
-#include "downloads/download_manager.h"
-
 #include <initializer_list>
 #include <iterator>
 
+#include "downloads/download_manager.h"
 #include "downloads/file_naming.h"
 
 namespace {
@@ -18,21 +17,32 @@ std::wstring pathKey(const std::wstring& path) {
 
 bool fileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+std::wstring folderOf(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+}
+
 }  // namespace
 
-// Free: no other living task holds it (as its file or as its ".part"), and no file of that name exists.
-bool DownloadManager::nameIsFree(const Task& task, const std::wstring& path) {
-    bool ownClaim = false;
-    for (const std::wstring& key : {pathKey(path), pathKey(path + L".part")}) {
-        const auto range = claimedPaths.equal_range(key);
+// Free: no other living task holds it (as its file or as its ".part"), and no file of that name (nor,
+// when the partial name comes with it, of that partial name) exists unless this task holds that name.
+bool DownloadManager::nameIsFree(const Task& task, const std::wstring& path, bool withPartial) {
+    enum class Holder { Nobody, This, Other };
+    const auto holderOf = [&](const std::wstring& name) {
+        Holder holder = Holder::Nobody;
+        const auto range = claimedPaths.equal_range(pathKey(name));
         for (auto it = range.first; it != range.second; ++it) {
             const std::shared_ptr<Task> owner = it->second.lock();
-            if (!owner) continue;
-            if (owner.get() != &task) return false;
-            ownClaim = true;
+            if (owner) holder = owner.get() == &task ? Holder::This : Holder::Other;
+            if (holder == Holder::Other) break;
         }
-    }
-    return ownClaim || !fileExists(path);
+        return holder;
+    };
+    const Holder final = holderOf(path);
+    const Holder partial = holderOf(path + L".part");
+    if (final == Holder::Other || partial == Holder::Other) return false;
+    if (final == Holder::Nobody && fileExists(path)) return false;
+    return !(withPartial && partial == Holder::Nobody && fileExists(path + L".part"));
 }
 
 std::wstring DownloadManager::reservePath(const std::shared_ptr<Task>& task, const std::wstring& folder,
@@ -44,11 +54,20 @@ std::wstring DownloadManager::reservePath(const std::shared_ptr<Task>& task, con
         it = it->second.expired() ? claimedPaths.erase(it) : std::next(it);
     for (int number = 1; number <= kMaxNameNumber; ++number) {
         path = prefix + (number == 1 ? fileName : numberedFileName(fileName, number));
-        if (nameIsFree(*task, path)) break;
+        if (nameIsFree(*task, path, withPartial)) break;
     }
     claimedPaths.emplace(pathKey(path), task);
     if (withPartial) claimedPaths.emplace(pathKey(path + L".part"), task);
     return path;
+}
+
+void DownloadManager::releaseClaim(const Task& task, const std::wstring& path) {
+    std::lock_guard<std::mutex> lock(namesMutex);
+    const auto range = claimedPaths.equal_range(pathKey(path));
+    for (auto it = range.first; it != range.second;) {
+        const std::shared_ptr<Task> owner = it->second.lock();
+        it = !owner || owner.get() == &task ? claimedPaths.erase(it) : std::next(it);
+    }
 }
 
 void DownloadManager::claimFileName(const std::shared_ptr<Task>& task, const std::wstring& folder,
@@ -57,18 +76,38 @@ void DownloadManager::claimFileName(const std::shared_ptr<Task>& task, const std
     std::lock_guard<std::mutex> lock(task->pathMutex);
     task->filePath = path;
     task->partPath = path + L".part";
+    task->fileName = fileName;
 }
 
-void DownloadManager::claimArchiveName(const std::shared_ptr<Task>& task, const std::wstring& kind) {
-    const std::wstring current = task->finalPath();
-    const size_t separator = current.find_last_of(L"\\/");
-    const std::wstring folder = separator == std::wstring::npos ? std::wstring() : current.substr(0, separator);
-    std::wstring fileName = separator == std::wstring::npos ? current : current.substr(separator + 1);
-    const size_t dot = fileName.rfind(L'.');
-    if (dot != std::wstring::npos) fileName.resize(dot);
-    fileName += L"." + kind;
-    const std::wstring path = reservePath(task, folder, fileName, false);
+void DownloadManager::claimSniffedName(const std::shared_ptr<Task>& task, const std::wstring& extension) {
+    std::wstring current, fileName;
+    {
+        std::lock_guard<std::mutex> lock(task->pathMutex);
+        current = task->filePath;
+        fileName = task->fileName;
+    }
+    if (current.size() > extension.size() &&
+        pathKey(current.substr(current.size() - extension.size())) == pathKey(extension))
+        return;
+    const std::wstring renamed = withExtension(fileName, extension);
     // The partial file keeps its name; only the final name follows the content.
+    const std::wstring path = reservePath(task, folderOf(current), renamed, false);
     std::lock_guard<std::mutex> lock(task->pathMutex);
     task->filePath = path;
+    task->fileName = renamed;
+}
+
+bool DownloadManager::claimNextFinalName(const std::shared_ptr<Task>& task) {
+    std::wstring current, fileName;
+    {
+        std::lock_guard<std::mutex> lock(task->pathMutex);
+        current = task->filePath;
+        fileName = task->fileName;
+    }
+    releaseClaim(*task, current);  // our own claim would make the taken name look free to us
+    const std::wstring path = reservePath(task, folderOf(current), fileName, false);
+    if (pathKey(path) == pathKey(current)) return false;
+    std::lock_guard<std::mutex> lock(task->pathMutex);
+    task->filePath = path;
+    return true;
 }

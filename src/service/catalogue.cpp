@@ -49,6 +49,7 @@ AppInfo& AppInfo::operator=(const AppInfo& other) {
     icon = other.icon;
     packageSize = other.packageSize;
     md5 = other.md5;
+    sha256 = other.sha256;
     hasPackage = other.hasPackage;
     downloads = other.downloads;
     updatedAt = other.updatedAt;
@@ -67,6 +68,7 @@ AppInfo& AppInfo::operator=(AppInfo&& other) noexcept {
     icon = std::move(other.icon);
     packageSize = other.packageSize;
     md5 = std::move(other.md5);
+    sha256 = std::move(other.sha256);
     hasPackage = other.hasPackage;
     downloads = other.downloads;
     updatedAt = other.updatedAt;
@@ -115,6 +117,7 @@ AppInfo ParseAppInfo(const json::Value& object) {
     app.icon = wideMember(object, "icon");
     app.packageSize = int64Member(object, "packageSize");
     if (const json::Value* md5 = object.find("md5")) app.md5 = md5->asString("");
+    if (const json::Value* sha256 = object.find("sha256")) app.sha256 = sha256->asString("");
     if (const json::Value* hasPackage = object.find("hasPackage")) app.hasPackage = hasPackage->asBool(false);
     app.downloads = int64Member(object, "downloads");
     app.updatedAt = int64Member(object, "updatedAt");

@@ -32,6 +32,7 @@ struct AppInfo {
     std::wstring icon;
     int64_t packageSize = 0;
     std::string md5;
+    std::string sha256;  // lowercase hex, as the catalogue gives it; empty when it gives none
     bool hasPackage = false;
     int64_t downloads = 0;
     int64_t updatedAt = 0;

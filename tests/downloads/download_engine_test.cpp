@@ -4,6 +4,7 @@
 
 #include "app/messages.h"
 #include "download_fixture.h"
+#include "config/text_convert.h"
 #include "downloads/download_directory.h"
 #include "support/test_support.h"
 #include "trickle_server.h"
@@ -402,22 +403,160 @@ TEST_F(DownloadEngine, DigestMismatchCompletesButBlocksInstallation) {
     }
 }
 
-TEST_F(DownloadEngine, DigestThatCannotBeComputedIsNotAVerifiedDigest) {
+TEST_F(DownloadEngine, EveryDigestGivenIsChecked) {
+    const std::string md5 = packageMd5(1);
+    const std::string sha = packageSha256(1);
+    const std::string wrongSha = std::string(64, 'a');
+    struct Case {
+        std::string md5, sha256;
+        bool ok, unverified;
+    };
+    ShellActions actions;
+    actions.startInstaller = [](const std::shared_ptr<Task>& t) {
+        t->state.store(Installed);
+        return true;
+    };
+    manager().setShellActions(actions);
+    const Case cases[] = {
+        {md5, sha, true, false},       {"", sha, true, false},          {md5, "", true, false},
+        {md5, wrongSha, false, false}, {"", wrongSha, false, false},    {std::string(32, '0'), sha, false, false},
+        {"", sha.substr(0, 63), false, false}, {"", "", true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.md5 + " / " + c.sha256);
+        start(1, c.md5, 0, c.sha256);
+        ASSERT_TRUE(finish(1));
+        EXPECT_EQ(task(1).state, Completed);
+        EXPECT_EQ(task(1).md5Ok, c.ok);
+        EXPECT_EQ(task(1).unverified, c.unverified);
+        EXPECT_EQ(manager().install(1), c.ok);
+        manager().clearFinished();
+        for (const std::wstring& name : folderFiles()) ::DeleteFileW(downloaded(name).c_str());
+    }
+}
+
+TEST_F(DownloadEngine, ThePartialFileIsHeldForThisTaskAlone) {
     ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 503}])"));
     holdRetryWaits(true);
     start(1, packageMd5(1));
     ASSERT_TRUE(waitUntilHeld());
-    // Another writer keeps the partial file open, so it cannot be read for the digest.
-    qb::UniqueHandle writer(::CreateFileW(downloaded(L"small-setup.exe.part").c_str(), GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(writer.valid());
+    // Others may read it, but not write, move or delete it while the job holds it.
+    const std::wstring part = downloaded(L"small-setup.exe.part");
+    const DWORD anySharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    qb::UniqueHandle writer(::CreateFileW(part.c_str(), GENERIC_WRITE, anySharing, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(writer.valid());
+    EXPECT_FALSE(::DeleteFileW(part.c_str()));
+    EXPECT_FALSE(::MoveFileW(part.c_str(), downloaded(L"moved.part").c_str()));
+    qb::UniqueHandle reader(::CreateFileW(part.c_str(), GENERIC_READ, anySharing, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(reader.valid());
+    reader.reset();
     letGo();
     ASSERT_TRUE(finish(1));
-    writer.reset();
     EXPECT_EQ(task(1).state, Completed);
-    EXPECT_FALSE(task(1).md5Ok);
-    EXPECT_FALSE(manager().install(1));
+    EXPECT_TRUE(task(1).md5Ok);
+    EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"small-setup.exe"});
+}
+
+TEST_F(DownloadEngine, FilesThatAreNotThisTasksAreNeverOpenedOrReplaced) {
+    // Someone else's partial file under the name the package asks for.
+    qbtest::writeFileBytes(downloaded(L"small-setup.exe.part"), "not ours");
+    start(1, packageMd5(1));
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Completed);
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"small-setup.exe.part")), "not ours");
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"small-setup (2).exe")), packageBytes(1));
+
+    // A file that appears under the final name while the package downloads.
+    ASSERT_TRUE(service.addAppFaults(4, R"([{}, {"status": 503}])"));
+    holdRetryWaits(true);
+    start(4, packageMd5(4));
+    ASSERT_TRUE(waitUntilHeld());
+    qbtest::writeFileBytes(downloaded(L"setup.exe"), "planted");
+    letGo();
+    ASSERT_TRUE(finish(4));
+    EXPECT_EQ(task(4).state, Completed);
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"setup.exe")), "planted");
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"setup (2).exe")), packageBytes(4));
+}
+
+TEST_F(DownloadEngine, TheFinalNameFollowsTheContent) {
+    struct Case {
+        int32_t app;
+        const char* disposition;
+        const wchar_t* saved;
+    };
+    const Case cases[] = {
+        {1, "attachment; filename=\\\"version.dll\\\"", L"version.exe"},
+        {1, "attachment; filename=x.scr", L"x.exe"},
+        {1, "attachment; filename=x.cpl", L"x.exe"},
+        {1, "attachment; filename=x.com", L"x.exe"},
+        {1, "attachment; filename=x.bat", L"x.exe"},
+        {1, "attachment; filename*=UTF-8''report%E2%80%AEexe.pdf", L"reportexe.exe"},
+        {7, "attachment; filename=product.exe", L"product.msi"},
+        {3, "attachment; filename=portable.exe", L"portable.zip"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.disposition);
+        ASSERT_TRUE(service.addAppFaults(c.app, std::string(R"([{"headers": {"Content-Disposition": ")") +
+                                                    c.disposition + R"("}}])"));
+        start(c.app, packageMd5(c.app));
+        ASSERT_TRUE(finish(c.app));
+        EXPECT_EQ(task(c.app).state, Completed);
+        EXPECT_EQ(folderFiles(), std::vector<std::wstring>{c.saved});
+        EXPECT_EQ(qbtest::readFileBytes(downloaded(c.saved)), packageBytes(c.app));
+        manager().clearFinished();
+        ::DeleteFileW(downloaded(c.saved).c_str());
+    }
+}
+
+TEST_F(DownloadEngine, ASizeTheFolderCannotHoldEndsTheTaskBeforeAnyFileIsMade) {
+    ASSERT_TRUE(service.addAppFaults(1, R"([{"headers": {"Content-Range": "bytes 0-0/1125899906842624"}}])"));
+    start(1, packageMd5(1));
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Failed);
+    EXPECT_EQ(task(1).errorText, L"磁盘空间不足");
+    EXPECT_TRUE(folderFiles().empty());
+    EXPECT_EQ(fileRequests(1).size(), 1u);  // the probe only
+    EXPECT_FALSE(posted(messages(), WM_QB_DOWNLOAD_FAILED));
+}
+
+TEST_F(DownloadEngine, SignaturesAreCheckedAndABrokenOneBlocksInstallation) {
+    std::vector<int32_t> started;
+    ShellActions actions;
+    actions.startInstaller = [&](const std::shared_ptr<Task>& t) {
+        started.push_back(t->appId);
+        t->state.store(Installed);
+        return true;
+    };
+    manager().setShellActions(actions);
+    for (int32_t app : {1, 11, 12}) start(app, packageMd5(app));
+    for (int32_t app : {1, 11, 12}) ASSERT_TRUE(finish(app)) << app;
+
+    EXPECT_EQ(task(1).signature, SignatureUnsigned);
+    EXPECT_EQ(task(11).signature, SignatureValid);
+    EXPECT_EQ(task(11).publisher, L"Qb Test Publisher");
+    EXPECT_EQ(task(12).signature, SignatureBroken);
+    EXPECT_TRUE(task(12).md5Ok);  // the catalogue vouched for the bytes; their signature does not hold
+    EXPECT_FALSE(manager().install(12));
+    EXPECT_EQ(task(12).state, Completed);
+    EXPECT_TRUE(manager().install(11));
+    EXPECT_EQ(started, std::vector<int32_t>{11});
+}
+
+TEST_F(DownloadEngine, FinishedPackagesAreMarkedAsDownloadedFromTheInternet) {
+    std::vector<std::pair<std::wstring, std::wstring>> marked;
+    ShellActions actions;
+    actions.markDownloaded = [&](const std::wstring& path, const std::wstring& source) {
+        marked.emplace_back(path, source);
+    };
+    manager().setShellActions(actions);
+    start(1, packageMd5(1));
+    ASSERT_TRUE(finish(1));
+    start(3, packageMd5(3));
+    ASSERT_TRUE(finish(3));
+    EXPECT_EQ(marked, (std::vector<std::pair<std::wstring, std::wstring>>{
+                          {downloaded(L"small-setup.exe"), Utf8ToWide(downloadUrl(1))},
+                          {downloaded(L"portable.zip"), Utf8ToWide(downloadUrl(3))}}));
 }
 
 TEST_F(DownloadEngine, CancelDuringTransferEndsTheJobAtOnce) {

@@ -7,6 +7,7 @@
 #include "config/config.h"
 #include "downloads/download_directory.h"
 #include "downloads/md5.h"
+#include "downloads/sha256.h"
 #include "support/test_support.h"
 
 namespace {
@@ -22,6 +23,8 @@ const wchar_t* packagePath(int32_t appId) {
         case 7: return L"packages\\7\\product.msi";
         case 8: return L"packages\\8\\tools.7z";
         case 9: return L"packages\\9\\bundle.zip";
+        case 11: return L"packages\\11\\qb-signed-app.exe";
+        case 12: return L"packages\\12\\qb-tampered-app.exe";
         default: return L"";
     }
 }
@@ -77,8 +80,8 @@ std::string DownloadTest::downloadUrl(int32_t appId) const {
     return WideToUtf8(service.base()) + "/api/client/download/" + std::to_string(appId) + "?channel=test";
 }
 
-void DownloadTest::start(int32_t appId, const std::string& md5, int64_t sizeHint) {
-    manager().startDownload(appId, L"应用" + std::to_wstring(appId), downloadUrl(appId), md5, sizeHint);
+void DownloadTest::start(int32_t appId, const std::string& md5, int64_t sizeHint, const std::string& sha256) {
+    manager().startDownload(appId, L"应用" + std::to_wstring(appId), downloadUrl(appId), md5, sizeHint, sha256);
 }
 
 bool DownloadTest::finish(int32_t appId, DWORD milliseconds) { return manager().waitForJob(appId, milliseconds); }
@@ -98,6 +101,13 @@ std::string DownloadTest::packageMd5(int32_t appId) {
     Md5 md5;
     md5.update(bytes.data(), bytes.size());
     return md5.finishHex();
+}
+
+std::string DownloadTest::packageSha256(int32_t appId) {
+    const std::string bytes = packageBytes(appId);
+    Sha256 sha;
+    sha.update(bytes.data(), bytes.size());
+    return sha.finishHex();
 }
 
 std::vector<std::wstring> DownloadTest::folderFiles() const { return qbtest::filesIn(folder); }

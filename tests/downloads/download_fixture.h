@@ -35,13 +35,15 @@ protected:
 
     DownloadManager& manager() { return DownloadManager::instance(); }
     std::string downloadUrl(int32_t appId) const;
-    void start(int32_t appId, const std::string& md5 = std::string(), int64_t sizeHint = 0);
+    void start(int32_t appId, const std::string& md5 = std::string(), int64_t sizeHint = 0,
+               const std::string& sha256 = std::string());
     // Waits for the app's job to end (false on time-out).
     bool finish(int32_t appId, DWORD milliseconds = 30000);
     TaskSnapshot task(int32_t appId);
     // The catalogue's package bytes and its name on the service.
     static std::string packageBytes(int32_t appId);
     static std::string packageMd5(int32_t appId);
+    static std::string packageSha256(int32_t appId);
     std::wstring downloaded(const std::wstring& fileName) const { return folder + L"\\" + fileName; }
     std::vector<std::wstring> folderFiles() const;
     // Every message posted to the stand-in main window since the last call.

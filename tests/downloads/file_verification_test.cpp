@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "base/win_handles.h"
 #include "downloads/download_directory.h"
 #include "downloads/file_verification.h"
+#include "downloads/mark_of_web.h"
 #include "downloads/md5.h"
 #include "downloads/sha256.h"
 #include "support/test_support.h"
@@ -255,6 +257,72 @@ TEST_F(FileVerification, ArchiveSignatures) {
     int n = 0;
     for (const auto& c : cases) EXPECT_EQ(archiveKind(file(L"a" + std::to_wstring(n++), c.first)), c.second) << n;
     EXPECT_EQ(archiveKind(dir_ + L"\\missing.zip"), L"");
+}
+
+TEST_F(FileVerification, PackagesAreSavedWithTheExtensionOfWhatTheyAre) {
+    const std::pair<std::string, std::wstring> cases[] = {
+        {"MZ" + std::string(10, 'x'), L".exe"},
+        {bytesOf({0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1}), L".msi"},
+        {bytesOf({0x50, 0x4B, 0x03, 0x04}), L".zip"},
+        {bytesOf({0x52, 0x61, 0x72, 0x21, 0x1A, 0x07}), L".rar"},
+        {bytesOf({0x37, 0x7A, 0xBC, 0xAF, 0x27, 0x1C}), L".7z"},
+        {"HELLO", L""},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::wstring path = file(L"k" + std::to_wstring(n++), c.first);
+        // Read through a handle held as the download holds its partial file, its position at the end.
+        qb::UniqueHandle held(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held.valid());
+        LARGE_INTEGER end{};
+        ::SetFilePointerEx(held.get(), end, nullptr, FILE_END);
+        EXPECT_EQ(packageExtension(sniffPackage(held.get())), c.second) << n;
+    }
+}
+
+// Records what the attachment services are asked, in order.
+class RecordingAttachments : public IAttachmentExecute {
+public:
+    std::vector<std::wstring> calls;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE SetClientTitle(LPCWSTR) override { return note(L"title"); }
+    HRESULT STDMETHODCALLTYPE SetClientGuid(REFGUID) override { return note(L"guid"); }
+    HRESULT STDMETHODCALLTYPE SetLocalPath(LPCWSTR path) override { return note(L"path " + std::wstring(path)); }
+    HRESULT STDMETHODCALLTYPE SetFileName(LPCWSTR) override { return note(L"name"); }
+    HRESULT STDMETHODCALLTYPE SetSource(LPCWSTR url) override { return note(L"source " + std::wstring(url)); }
+    HRESULT STDMETHODCALLTYPE SetReferrer(LPCWSTR) override { return note(L"referrer"); }
+    HRESULT STDMETHODCALLTYPE CheckPolicy() override { return note(L"policy"); }
+    HRESULT STDMETHODCALLTYPE Prompt(HWND, ATTACHMENT_PROMPT, ATTACHMENT_ACTION*) override { return note(L"prompt"); }
+    HRESULT STDMETHODCALLTYPE Save() override { return note(L"save"); }
+    HRESULT STDMETHODCALLTYPE Execute(HWND, LPCWSTR, HANDLE*) override { return note(L"execute"); }
+    HRESULT STDMETHODCALLTYPE SaveWithUI(HWND) override { return note(L"save with ui"); }
+    HRESULT STDMETHODCALLTYPE ClearClientState() override { return note(L"clear"); }
+
+private:
+    HRESULT note(const std::wstring& call) {
+        calls.push_back(call);
+        return S_OK;
+    }
+};
+
+TEST_F(FileVerification, FinishedPackagesAreMarkedTheDocumentedWayAndNoStrayFileAppears) {
+    const std::wstring path = file(L"setup.exe", "MZ");
+    RecordingAttachments attachments;
+    EXPECT_TRUE(markDownloadedFromInternet(attachments, path, L"https://example.test/api/client/download/5"));
+    EXPECT_EQ(attachments.calls, (std::vector<std::wstring>{L"guid", L"path " + path,
+                                                            L"source https://example.test/api/client/download/5",
+                                                            L"save"}));
+    // The platform's own service, where there is one; where there is none (Wine) nothing is written.
+    markDownloadedFromInternet(path, L"https://example.test/api/client/download/5");
+    EXPECT_EQ(qbtest::filesIn(dir_), std::vector<std::wstring>{L"setup.exe"});
+    EXPECT_EQ(qbtest::readFileBytes(path), "MZ");
 }
 
 TEST_F(FileVerification, DownloadDirectoryOverride) {

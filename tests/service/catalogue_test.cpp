@@ -159,7 +159,7 @@ TEST_F(CatalogueLoadTest, LoadsTheServedCatalogue) {
     EXPECT_EQ(catalogue.categories[0].id, L"tools");
     EXPECT_EQ(catalogue.categories[0].name, L"系统工具");
     EXPECT_EQ(catalogue.categories[1].id, L"archive");
-    ASSERT_EQ(catalogue.apps.size(), 10u);
+    ASSERT_EQ(catalogue.apps.size(), 12u);
 
     const AppInfo* small = catalogue.FindApp(1);
     ASSERT_NE(small, nullptr);
@@ -270,7 +270,7 @@ TEST_F(CatalogueLoadTest, TheLoadThreadHandsItsResultToTheMainThread) {
     EXPECT_TRUE(adoptLoadedCatalogue(shown));
     EXPECT_TRUE(shown.lastError.empty());
     EXPECT_EQ(shown.categories.size(), 2u);
-    EXPECT_EQ(shown.apps.size(), 10u);
+    EXPECT_EQ(shown.apps.size(), 12u);
     EXPECT_EQ(oldRecord->name, L"旧应用");  // replaced records stay alive for icon workers
 }
 
