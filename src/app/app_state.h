@@ -63,6 +63,9 @@ struct AppState {
     int noticeTaskId = 0;
     bool noticeIsArchive = false;
     bool noticeVerified = true;
+    bool noticeUnverified = false;  // the catalogue gave no digest, so the installer was not started
+    uint32_t noticeSignature = 0;   // SignatureState of the installer
+    std::wstring noticePublisher;
     DWORD noticeTick = 0;
 
     bool inSizeMove = false;

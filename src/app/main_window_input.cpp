@@ -1,5 +1,6 @@
 #include <windowsx.h>
 
+#include "app/app_action.h"
 #include "app/app_state.h"
 #include "app/interaction.h"
 #include "app/main_window.h"
@@ -55,9 +56,10 @@ void pressCardAction(int32_t appId) {
 void installFromRow(int32_t taskId) {
     const auto tasks = shellServices().taskSnapshot();
     const auto task = tasks.find(taskId);
-    if (task != tasks.end() && !task->second.md5Ok) {
-        showToast(L"文件校验不一致，已禁止安装，请删除后重新下载", ToastError);
-        return;
+    if (task != tasks.end()) {
+        const std::wstring refusal = installRefusal(task->second);
+        if (!refusal.empty()) return showToast(refusal, ToastError);
+        if (task->second.unverified && !confirmUnverifiedInstall(task->second)) return;
     }
     if (!installAndReport(taskId)) return;
     const AppInfo* info = appState().catalog.FindApp(taskId);

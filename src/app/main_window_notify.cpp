@@ -1,3 +1,4 @@
+#include "app/app_action.h"
 #include "app/app_state.h"
 #include "app/interaction.h"
 #include "app/main_window.h"
@@ -36,17 +37,25 @@ LRESULT onDownloadDone(int32_t taskId) {
     app.noticeText = task.name;
     app.noticeVerified = task.md5Ok;
     app.noticeIsArchive = task.isArchive;
+    app.noticeUnverified = task.unverified;
+    app.noticeSignature = task.signature;
+    app.noticePublisher = task.publisher;
     app.noticeTaskId = taskId;
     app.noticeTick = ::GetTickCount();
     repaintMainWindow();
 
     if (task.isArchive) {
         showToast(L"「" + task.name + L"」下载成功，压缩包已保存，可打开文件夹解压安装", ToastSuccess);
-    } else if (task.md5Ok) {
+    } else if (!task.md5Ok) {
+        showToast(L"下载完成，但 MD5 校验不一致，请谨慎安装", ToastError);
+    } else if (task.signature == SignatureBroken) {
+        showToast(L"安装包签名无效，已禁止安装", ToastError);
+    } else if (task.unverified) {
+        // Nothing vouches for this file: the user starts it from the card or the row, after a question.
+        showToast(L"「" + task.name + L"」无法校验，未自动打开安装向导", ToastNeutral);
+    } else {
         showToast(L"「" + task.name + L"」下载完成，正在打开安装向导", ToastSuccess);
         installAndReport(taskId);
-    } else {
-        showToast(L"下载完成，但 MD5 校验不一致，请谨慎安装", ToastError);
     }
     repaintMainWindow();
     return 0;

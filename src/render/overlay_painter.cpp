@@ -42,9 +42,24 @@ void DrawNoticeCard(PaintContext& ctx, int w, int h) {
     StrokeRoundRect(canvas, card, 10, palette::kNoticeBorder, 1.0f);
     // Tasks are keyed by app id, so the notice's task id finds the app.
     DrawAppIcon(ctx, app.catalog.FindApp(app.noticeTaskId), {w - 342, h - 84, w - 298, h - 40});
-    canvas.drawText(app.noticeText, {w - 286, h - 91, w - 34, h - 67}, FontCardTitle, palette::kTextPrimary,
-                    kTextLeftCut);
-    const ColouredText status = noticeStatusLine(app.noticeVerified, app.noticeIsArchive);
-    canvas.drawText(status.text, {w - 286, h - 61, w - 34, h - 37}, FontBody, status.rgb, kTextLeftCut);
+    NoticeFacts facts;
+    facts.verified = app.noticeVerified;
+    facts.isArchive = app.noticeIsArchive;
+    facts.unverified = app.noticeUnverified;
+    facts.signature = app.noticeSignature;
+    facts.publisher = app.noticePublisher;
+    const ColouredText status = noticeStatusLine(facts);
+    const ColouredText publisher = noticePublisherLine(facts);
+    if (publisher.text.empty()) {
+        canvas.drawText(app.noticeText, {w - 286, h - 91, w - 34, h - 67}, FontCardTitle, palette::kTextPrimary,
+                        kTextLeftCut);
+        canvas.drawText(status.text, {w - 286, h - 61, w - 34, h - 37}, FontBody, status.rgb, kTextLeftCut);
+    } else {
+        // An installer's notice names who signed it on a third, smaller line.
+        canvas.drawText(app.noticeText, {w - 286, h - 96, w - 34, h - 72}, FontCardTitle, palette::kTextPrimary,
+                        kTextLeftCut);
+        canvas.drawText(status.text, {w - 286, h - 70, w - 34, h - 50}, FontBody, status.rgb, kTextLeftCut);
+        canvas.drawText(publisher.text, {w - 286, h - 48, w - 34, h - 30}, FontSmall, publisher.rgb, kTextLeftCut);
+    }
     ctx.record(card, HitKind::Notice);
 }

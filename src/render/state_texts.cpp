@@ -62,7 +62,19 @@ std::wstring downloadPageHeading(size_t taskCount) {
 
 ColouredText downloadRowTitle(const TaskSnapshot& task) {
     if (task.state == Completed && !task.md5Ok) return {task.name + L"  (MD5 校验不一致)", palette::kTextError};
+    if (task.state == Completed && task.signature == SignatureBroken)
+        return {task.name + L"  (签名无效)", palette::kTextError};
     return {task.name, palette::kTextPrimary};
+}
+
+std::wstring signatureNote(const TaskSnapshot& task) {
+    if (task.isArchive) return std::wstring();
+    switch (task.signature) {
+        case SignatureValid: return task.publisher.empty() ? L" · 已签名" : L" · 发布者：" + task.publisher;
+        case SignatureUnsigned: return L" · 未签名";
+        case SignatureUntrusted: return L" · 签名未受信任";
+        default: return std::wstring();
+    }
 }
 
 ColouredText downloadRowStatus(const TaskSnapshot& task) {
@@ -75,20 +87,37 @@ ColouredText downloadRowStatus(const TaskSnapshot& task) {
             return {text, kTextTertiary};
         }
         case Verifying: return {L"正在校验文件...", kTextTertiary};
-        case Completed: return {task.isArchive ? L"下载成功 · 压缩包已保存" : L"下载完成", kTextSuccess};
+        case Completed:
+            if (task.isArchive) return {L"下载成功 · 压缩包已保存", kTextSuccess};
+            if (task.signature == SignatureBroken) return {L"下载完成 · 签名无效，已禁止安装", kTextError};
+            return {L"下载完成" + signatureNote(task) + (task.unverified ? L" · 未校验" : L""), kTextSuccess};
         case Failed: return {L"下载失败：" + task.errorText, kTextError};
         case Cancelled: return {L"已取消", kTextTertiary};
-        case Installed: return {L"安装完成", kTextSuccess};
-        case Installing: return {L"正在安装，请稍候...", kTextSuccess};
+        case Installed: return {L"安装完成" + signatureNote(task), kTextSuccess};
+        case Installing: return {L"正在安装，请稍候..." + signatureNote(task), kTextSuccess};
         case InstallCancelled: return {L"安装已取消，可点击右侧按钮重新安装", kTextError};
     }
     return {L"", kTextTertiary};
 }
 
-ColouredText noticeStatusLine(bool verified, bool isArchive) {
-    if (isArchive) return {L"下载成功，压缩包已保存", verified ? palette::kTextSecondary : palette::kTextWarning};
-    if (verified) return {L"下载完成，已打开安装向导", palette::kTextSecondary};
-    return {L"下载完成，校验不一致，请谨慎安装", palette::kTextWarning};
+ColouredText noticeStatusLine(const NoticeFacts& facts) {
+    using namespace palette;
+    if (facts.isArchive) return {L"下载成功，压缩包已保存", facts.verified ? kTextSecondary : kTextWarning};
+    if (!facts.verified) return {L"下载完成，校验不一致，请谨慎安装", kTextWarning};
+    if (facts.signature == SignatureBroken) return {L"下载完成，签名无效，已禁止安装", kTextWarning};
+    if (facts.unverified) return {L"下载完成，无法校验，未自动安装", kTextWarning};
+    return {L"下载完成，已打开安装向导", kTextSecondary};
+}
+
+ColouredText noticePublisherLine(const NoticeFacts& facts) {
+    if (facts.isArchive) return {L"", palette::kTextTertiary};
+    switch (facts.signature) {
+        case SignatureValid:
+            return {facts.publisher.empty() ? L"已签名" : L"发布者：" + facts.publisher, palette::kTextTertiary};
+        case SignatureUnsigned: return {L"未签名", palette::kTextTertiary};
+        case SignatureUntrusted: return {L"签名未受信任", palette::kTextTertiary};
+        default: return {L"", palette::kTextTertiary};
+    }
 }
 
 RowBarFill downloadRowBarFill(const TaskSnapshot& task) {

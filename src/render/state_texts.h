@@ -33,7 +33,19 @@ struct ColouredText {
 };
 ColouredText downloadRowTitle(const TaskSnapshot& task);
 ColouredText downloadRowStatus(const TaskSnapshot& task);
-ColouredText noticeStatusLine(bool verified, bool isArchive);
+// " · 发布者：…", " · 未签名" or " · 签名未受信任" for a checked installer; empty otherwise.
+std::wstring signatureNote(const TaskSnapshot& task);
+
+struct NoticeFacts {
+    bool verified = true;  // every digest the catalogue gave matched
+    bool isArchive = false;
+    bool unverified = false;  // the catalogue gave no digest
+    uint32_t signature = SignatureUnchecked;
+    std::wstring publisher;
+};
+ColouredText noticeStatusLine(const NoticeFacts& facts);
+// The notice's line under the status for an installer ("发布者：…", "未签名"); empty text for none.
+ColouredText noticePublisherLine(const NoticeFacts& facts);
 
 enum class RowBarFill { None, Progress, Finished, Failed };
 RowBarFill downloadRowBarFill(const TaskSnapshot& task);

@@ -2,10 +2,12 @@
 
 #include "app/app_state.h"
 #include "app/messages.h"
+#include "app/shell_services.h"
 #include "download_fixture.h"
-#include "downloads/app_action.h"
+#include "app/app_action.h"
 #include "json/json.h"
 #include "service/catalogue.h"
+#include "service/install_report.h"
 #include "support/test_support.h"
 
 namespace {
@@ -44,11 +46,19 @@ protected:
             return true;
         };
         manager().setShellActions(actions);
+        saved = shellServices();
+        // Reports are sent at once here, so a test can read them from the service right after.
+        shellServices().reportInstall = ReportInstall;
+        shellServices().messageBox = [this](HWND, const std::wstring& text, const std::wstring& caption, UINT flags) {
+            questions.push_back(caption + L"|" + std::to_wstring(flags) + L"|" + text);
+            return answer;
+        };
     }
     void TearDown() override {
         for (const auto& t : installers) t->state.store(Completed);  // let clearFinished take them
         installers.clear();
         appState().config = AppConfig();
+        shellServices() = saved;
         DownloadTest::TearDown();
     }
 
@@ -81,6 +91,9 @@ protected:
     }
 
     const std::wstring kUntouched = L"(no toast)";
+    ShellServices saved;
+    std::vector<std::wstring> questions;
+    int answer = IDNO;
     std::vector<std::wstring> shownFiles;
     std::vector<std::shared_ptr<Task>> installers;
     TaskState installerVerdict = Installing;
@@ -149,6 +162,42 @@ TEST_F(AppAction, MismatchedDigestIsNeverInstalled) {
     EXPECT_TRUE(installers.empty());
     EXPECT_EQ(reportsFor(1), 0u);
     EXPECT_EQ(task(1).state, Completed);
+}
+
+TEST_F(AppAction, APackageWithoutADigestStartsOnlyWhenTheUserSaysSo) {
+    const AppInfo app = record(1, "");
+    onAppAction(&app);
+    ASSERT_TRUE(finish(1));
+    ASSERT_EQ(task(1).state, Completed);
+    clearToast();
+
+    onAppAction(&app);  // asked; No is the default and the answer
+    ASSERT_EQ(questions.size(), 1u);
+    const std::wstring flags = std::to_wstring(MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+    EXPECT_EQ(questions[0].substr(0, questions[0].find(L'|', 8) + 1), L"无法校验安装包|" + flags + L"|");
+    EXPECT_NE(questions[0].find(L"「测试应用1」"), std::wstring::npos);
+    EXPECT_TRUE(installers.empty());
+    EXPECT_EQ(reportsFor(1), 0u);
+    expectToast(kUntouched, -1);
+
+    answer = IDYES;
+    onAppAction(&app);
+    EXPECT_EQ(questions.size(), 2u);
+    ASSERT_EQ(installers.size(), 1u);
+    EXPECT_EQ(reportsFor(1), 1u);
+    expectToast(L"正在打开安装向导：测试应用1", ToastSuccess);
+}
+
+TEST_F(AppAction, ABrokenSignatureIsNeverInstalled) {
+    const AppInfo app = record(12, packageMd5(12));
+    onAppAction(&app);
+    ASSERT_TRUE(finish(12));
+    ASSERT_EQ(task(12).state, Completed);
+    onAppAction(&app);
+    expectToast(L"安装包签名无效，已禁止安装", ToastError);
+    EXPECT_TRUE(installers.empty());
+    EXPECT_TRUE(questions.empty());
+    EXPECT_EQ(reportsFor(12), 0u);
 }
 
 TEST_F(AppAction, ArchiveOpensItsFolderWhateverTheDigestSays) {

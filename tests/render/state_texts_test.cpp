@@ -83,6 +83,8 @@ TEST(StateTexts, DownloadRowStatusByState) {
         uint32_t speed;
         const wchar_t* text;
         uint32_t rgb;
+        uint32_t signature = SignatureUnchecked;
+        bool unverified = false;
     };
     const Case cases[] = {
         {Downloading, false, 0, 1536, L"512 KB / 1.0 MB · 1 KB/s", kTextTertiary},
@@ -96,9 +98,20 @@ TEST(StateTexts, DownloadRowStatusByState) {
         {Installed, false, 0, 0, L"安装完成", kTextSuccess},
         {Installing, false, 0, 0, L"正在安装，请稍候...", kTextSuccess},
         {InstallCancelled, false, 0, 0, L"安装已取消，可点击右侧按钮重新安装", kTextError},
+        // Who signed an installer, once it was checked.
+        {Completed, false, 0, 0, L"下载完成 · 发布者：星河软件", kTextSuccess, SignatureValid},
+        {Completed, false, 0, 0, L"下载完成 · 未签名 · 未校验", kTextSuccess, SignatureUnsigned, true},
+        {Completed, false, 0, 0, L"下载完成 · 签名未受信任", kTextSuccess, SignatureUntrusted},
+        {Completed, false, 0, 0, L"下载完成 · 签名无效，已禁止安装", kTextError, SignatureBroken},
+        {Completed, true, 0, 0, L"下载成功 · 压缩包已保存", kTextSuccess, SignatureUnchecked, true},
+        {Installing, false, 0, 0, L"正在安装，请稍候... · 发布者：星河软件", kTextSuccess, SignatureValid},
+        {Installed, false, 0, 0, L"安装完成 · 未签名", kTextSuccess, SignatureUnsigned},
     };
     for (const Case& c : cases) {
         TaskSnapshot t = task(c.state, 524288, 1048576);
+        t.signature = c.signature;
+        t.publisher = c.signature == SignatureValid ? L"星河软件" : L"";
+        t.unverified = c.unverified;
         t.isArchive = c.isArchive;
         t.retryCount = c.retries;
         t.speed = c.speed;
@@ -120,6 +133,9 @@ TEST(StateTexts, DownloadRowTitleWarnsOfADigestMismatchOnlyWhenCompleted) {
     t.state = Completed;
     t.md5Ok = true;
     EXPECT_EQ(downloadRowTitle(t).text, L"星河笔记");
+    t.signature = SignatureBroken;
+    EXPECT_EQ(downloadRowTitle(t).text, L"星河笔记  (签名无效)");
+    EXPECT_EQ(downloadRowTitle(t).rgb, palette::kTextError);
 }
 
 TEST(StateTexts, DownloadRowButtonsAndBarsByState) {
@@ -179,14 +195,37 @@ TEST(StateTexts, HeadingsAndMetaLines) {
 
 TEST(StateTexts, NoticeStatusLines) {
     using namespace palette;
-    EXPECT_EQ(noticeStatusLine(true, false).text, L"下载完成，已打开安装向导");
-    EXPECT_EQ(noticeStatusLine(true, false).rgb, kTextSecondary);
-    EXPECT_EQ(noticeStatusLine(true, true).text, L"下载成功，压缩包已保存");
-    EXPECT_EQ(noticeStatusLine(true, true).rgb, kTextSecondary);
-    EXPECT_EQ(noticeStatusLine(false, false).text, L"下载完成，校验不一致，请谨慎安装");
-    EXPECT_EQ(noticeStatusLine(false, false).rgb, kTextWarning);
-    EXPECT_EQ(noticeStatusLine(false, true).text, L"下载成功，压缩包已保存");
-    EXPECT_EQ(noticeStatusLine(false, true).rgb, kTextWarning);
+    struct Case {
+        NoticeFacts facts;
+        const wchar_t* status;
+        uint32_t rgb;
+        const wchar_t* publisher;
+    };
+    const auto facts = [](bool verified, bool isArchive, bool unverified, uint32_t signature) {
+        NoticeFacts f;
+        f.verified = verified;
+        f.isArchive = isArchive;
+        f.unverified = unverified;
+        f.signature = signature;
+        f.publisher = signature == SignatureValid || signature == SignatureBroken ? L"星河软件" : L"";
+        return f;
+    };
+    const Case cases[] = {
+        {facts(true, false, false, SignatureUnchecked), L"下载完成，已打开安装向导", kTextSecondary, L""},
+        {facts(true, true, false, SignatureUnchecked), L"下载成功，压缩包已保存", kTextSecondary, L""},
+        {facts(false, false, false, SignatureUnchecked), L"下载完成，校验不一致，请谨慎安装", kTextWarning, L""},
+        {facts(false, true, false, SignatureUnchecked), L"下载成功，压缩包已保存", kTextWarning, L""},
+        {facts(true, false, false, SignatureValid), L"下载完成，已打开安装向导", kTextSecondary, L"发布者：星河软件"},
+        {facts(true, false, false, SignatureUnsigned), L"下载完成，已打开安装向导", kTextSecondary, L"未签名"},
+        {facts(true, false, true, SignatureUnsigned), L"下载完成，无法校验，未自动安装", kTextWarning, L"未签名"},
+        {facts(true, false, false, SignatureBroken), L"下载完成，签名无效，已禁止安装", kTextWarning, L""},
+        {facts(false, false, false, SignatureBroken), L"下载完成，校验不一致，请谨慎安装", kTextWarning, L""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(noticeStatusLine(c.facts).text, c.status);
+        EXPECT_EQ(noticeStatusLine(c.facts).rgb, c.rgb) << c.status;
+        EXPECT_EQ(noticePublisherLine(c.facts).text, c.publisher) << c.status;
+    }
 }
 
 }  // namespace

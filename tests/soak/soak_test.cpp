@@ -21,7 +21,7 @@
 #include "app/messages.h"
 #include "config/config.h"
 #include "config/text_convert.h"
-#include "downloads/app_action.h"
+#include "app/app_action.h"
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
 #include "downloads/md5.h"

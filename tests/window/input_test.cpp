@@ -346,6 +346,33 @@ TEST_F(MainWindowInput, ARowInstallRefusesAMismatchAndReportsAStartedInstaller) 
     calls_.log.clear();
     click(1100, 140);
     EXPECT_EQ(state.toastText, L"正在打开安装向导：");
+
+    // A broken signature is refused like a digest mismatch.
+    state.catalog.apps = {wintest::app(7, L"画图")};
+    calls_.tasks[7].signature = SignatureBroken;
+    calls_.log.clear();
+    click(1100, 140);
+    EXPECT_TRUE(calls_.log.empty());
+    EXPECT_EQ(state.toastText, L"安装包签名无效，已禁止安装");
+    EXPECT_TRUE(calls_.boxes.empty());
+
+    // A package without a digest starts only after a Yes; No is the default button.
+    calls_.tasks[7].signature = SignatureUnsigned;
+    calls_.tasks[7].unverified = true;
+    state.toastText.clear();
+    calls_.boxAnswer = IDNO;
+    click(1100, 140);
+    ASSERT_EQ(calls_.boxes.size(), 1u);
+    EXPECT_EQ(calls_.boxes[0].owner, main_);
+    EXPECT_EQ(calls_.boxes[0].caption, L"无法校验安装包");
+    EXPECT_EQ(calls_.boxes[0].flags, static_cast<UINT>(MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2));
+    EXPECT_NE(calls_.boxes[0].text.find(L"未签名"), std::wstring::npos);
+    EXPECT_TRUE(calls_.log.empty());
+    EXPECT_TRUE(state.toastText.empty());
+    calls_.boxAnswer = IDYES;
+    click(1100, 140);
+    EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"install 7", L"report 7 http://127.0.0.1:8080 beta"}));
+    EXPECT_EQ(state.toastText, L"正在打开安装向导：画图");
 }
 
 TEST_F(MainWindowInput, TheSpeedTimerSamplesSpeedsAndTheCursorTurnsToAHandOverElements) {

@@ -60,6 +60,12 @@ TEST_F(MainWindowNotify, ACatalogueReloadKeepsMovesOrClearsTheSelection) {
 TEST_F(MainWindowNotify, AFinishedDownloadShowsTheNoticeAndInstallsOnlyAVerifiedInstaller) {
     createMainWindow();
     AppState& state = appState();
+    TaskSnapshot unverified = wintest::task(7, L"画图", Completed);
+    unverified.unverified = true;
+    unverified.signature = SignatureValid;
+    unverified.publisher = L"画图工作室";
+    TaskSnapshot broken = wintest::task(7, L"画图", Completed);
+    broken.signature = SignatureBroken;
     struct Case {
         TaskSnapshot task;
         bool installResult;
@@ -77,6 +83,9 @@ TEST_F(MainWindowNotify, AFinishedDownloadShowsTheNoticeAndInstallsOnlyAVerified
         {wintest::task(7, L"画图", Completed, false, true), true, L"「画图」下载成功，压缩包已保存，可打开文件夹解压安装",
          ToastSuccess, {}},
         {wintest::task(7, L"画图", Completed, false), true, L"下载完成，但 MD5 校验不一致，请谨慎安装", ToastError, {}},
+        // Nothing vouches for a package without a digest, and a broken signature is refused: neither starts.
+        {unverified, true, L"「画图」无法校验，未自动打开安装向导", ToastNeutral, {}},
+        {broken, true, L"安装包签名无效，已禁止安装", ToastError, {}},
     };
     for (const Case& c : cases) {
         calls_.tasks = {{7, c.task}};
@@ -89,6 +98,9 @@ TEST_F(MainWindowNotify, AFinishedDownloadShowsTheNoticeAndInstallsOnlyAVerified
         EXPECT_EQ(state.noticeTaskId, 7);
         EXPECT_EQ(state.noticeVerified, c.task.md5Ok);
         EXPECT_EQ(state.noticeIsArchive, c.task.isArchive);
+        EXPECT_EQ(state.noticeUnverified, c.task.unverified);
+        EXPECT_EQ(state.noticeSignature, c.task.signature);
+        EXPECT_EQ(state.noticePublisher, c.task.publisher);
         EXPECT_EQ(state.toastText, c.toast);
         EXPECT_EQ(state.toastKind, c.toastKind);
         EXPECT_EQ(calls_.log, c.calls) << c.toast;

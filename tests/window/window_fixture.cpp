@@ -95,7 +95,7 @@ void MainWindowTest::SetUp() {
     s.openFolderWindow = [note](const std::wstring& folder) { note(L"open " + folder); };
     s.messageBox = [c](HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
         c->boxes.push_back({owner, text, caption, flags});
-        return IDOK;
+        return c->boxAnswer;
     };
     s.pickFolder = [c](HWND) { return c->pickedFolder; };
 }

@@ -25,6 +25,7 @@ struct Calls {
         UINT flags;
     };
     std::vector<Box> boxes;
+    int boxAnswer = IDOK;
 };
 
 TaskSnapshot task(int32_t id, const std::wstring& name, uint32_t state, bool md5Ok = true, bool isArchive = false);

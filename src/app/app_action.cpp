@@ -1,12 +1,13 @@
-#include "downloads/app_action.h"
+#include "app/app_action.h"
 
 #include <cstdio>
 
 #include "app/app_state.h"
+#include "app/main_window_handlers.h"
+#include "app/shell_services.h"
 #include "config/text_convert.h"
 #include "downloads/download_manager.h"
 #include "service/catalogue.h"
-#include "service/install_report.h"
 
 namespace {
 
@@ -15,21 +16,20 @@ bool keepsItsByte(unsigned char c) {
            c == '_';
 }
 
-// A finished download: open the archive's folder, start the verified installer, or refuse.
+// A finished download: open the archive's folder, start the installer (after asking when the package
+// could not be verified), or refuse.
 void actOnDownloaded(const AppInfo& app, const TaskSnapshot& task) {
-    DownloadManager& manager = DownloadManager::instance();
     if (task.isArchive) {
-        manager.openInFolder(app.id);
+        shellServices().openInFolder(app.id);
         showToast(L"「" + app.name + L"」是压缩包，已保存到下载目录，解压后即可使用", ToastSuccess);
-    } else if (task.md5Ok) {
-        // A refusal has already been turned into a failure the main window reports.
-        if (!manager.install(app.id)) return;
-        const AppConfig& config = appState().config;
-        ReportInstall(config.server, app.id, config.channel);
-        showToast(L"正在打开安装向导：" + app.name, ToastSuccess);
-    } else {
-        showToast(L"文件校验不一致，已禁止安装，请删除后重新下载", ToastError);
+        return;
     }
+    const std::wstring refusal = installRefusal(task);
+    if (!refusal.empty()) return showToast(refusal, ToastError);
+    if (task.unverified && !confirmUnverifiedInstall(task)) return;
+    // A refusal has already been turned into a failure the main window reports.
+    if (!installAndReport(app.id)) return;
+    showToast(L"正在打开安装向导：" + app.name, ToastSuccess);
 }
 
 }  // namespace
@@ -54,7 +54,7 @@ void onAppAction(const AppInfo* app) {
         showToast(L"该应用暂未上架安装包", ToastError);
         return;
     }
-    const std::map<int32_t, TaskSnapshot> tasks = DownloadManager::instance().snapshot();
+    const std::map<int32_t, TaskSnapshot> tasks = shellServices().taskSnapshot();
     const auto found = tasks.find(app->id);
     if (found != tasks.end()) {
         switch (found->second.state) {
@@ -72,6 +72,25 @@ void onAppAction(const AppInfo* app) {
     }
     const AppConfig& config = appState().config;
     DownloadManager::instance().startDownload(app->id, app->name, downloadUrlFor(config.server, app->id, config.channel),
-                                              app->md5, app->packageSize);
+                                              app->md5, app->packageSize, app->sha256);
     showToast(L"开始下载：" + app->name, ToastNeutral);
+}
+
+std::wstring installRefusal(const TaskSnapshot& task) {
+    if (!task.md5Ok) return L"文件校验不一致，已禁止安装，请删除后重新下载";
+    if (task.signature == SignatureBroken) return L"安装包签名无效，已禁止安装";
+    return std::wstring();
+}
+
+bool confirmUnverifiedInstall(const TaskSnapshot& task) {
+    std::wstring text = L"「" + task.name + L"」的安装包没有可核对的校验值，无法确认它在下载途中未被篡改。\n\n";
+    if (task.signature == SignatureValid && !task.publisher.empty()) {
+        text += L"发布者：" + task.publisher + L"\n\n";
+    } else if (task.signature == SignatureUnsigned) {
+        text += L"该安装包未签名。\n\n";
+    }
+    text += L"仍要运行它吗？";
+    const int answer = shellServices().messageBox(appState().mainWnd, text, L"无法校验安装包",
+                                                  MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
+    return answer == IDYES;
 }

@@ -4,7 +4,13 @@
 #include <string>
 
 struct AppInfo;
+struct TaskSnapshot;
 
 void onAppAction(const AppInfo* app);
 // server + "/api/client/download/" + id + "?channel=" + percent-encoded channel, in UTF-8.
 std::string downloadUrlFor(const std::wstring& server, int32_t appId, const std::wstring& channel);
+// Asks (Yes/No, No by default) before the installer of a package without a digest is started; true
+// when the user agreed.
+bool confirmUnverifiedInstall(const TaskSnapshot& task);
+// The toast text that refuses to install a finished package, or empty when it may be installed.
+std::wstring installRefusal(const TaskSnapshot& task);
