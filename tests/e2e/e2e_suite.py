@@ -14,6 +14,7 @@ import threading
 import time
 
 import hostile
+import hostile_service
 from e2e_support import (CARD_FILL, DOWNLOADS, ERROR, INSTALLED_FILL, NEUTRAL, PRIMARY, SECONDARY, SUCCESS,
                          TERTIARY, TEXT, WHITE, CHANNEL, H, W, Run, card_button, category_row, centre, row_base)
 from qbscreen import (FONT_BUTTON, FONT_CARD_TITLE, FONT_ROW_STATUS, FONT_SECTION_TITLE, FONT_TOAST, near, rgb,
@@ -153,8 +154,8 @@ def case_install(run):
     run.check("the row's status shows received%s(total) and a speed in KB/s" % total, bool(sizes and speed),
               (sizes, speed))
 
-    ok = run.wait_text((298, b - 2, W - 260, b + 18), FONT_ROW_STATUS, SUCCESS, "安装完成", timeout=90)
-    run.check("the row ends in 安装完成 once the installer has registered", ok)
+    ok = run.wait_text((298, b - 2, W - 260, b + 18), FONT_ROW_STATUS, SUCCESS, "安装完成 · 未签名", timeout=90)
+    run.check("the row ends in 安装完成 · 未签名 once the (unsigned) installer has registered", ok)
     shot = run.last_shot
     run.check("the finished row's bar is green", near(run.pixel(shot, 298 + 300, b - 9), rgb(SUCCESS), 12))
     run.check("the finished row offers 打开文件夹",
@@ -335,7 +336,7 @@ def case_service_down(run):
 
 
 CASES = {"install": case_install, "verify": case_verify, "service_down": case_service_down,
-         "hostile": hostile.case_hostile}
+         "hostile": hostile.case_hostile, "hostile_service": hostile_service.case_hostile_service}
 
 
 def main():
