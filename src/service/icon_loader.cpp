@@ -9,6 +9,7 @@
 #include "app/messages.h"
 #include "base/win_handles.h"
 #include "service/http_client.h"
+#include "service/image_header.h"
 
 namespace {
 
@@ -52,8 +53,14 @@ HBITMAP decodeBitmap(IStream* stream) {
 
 // Everything after the fetch; false when the outcome should not be announced.
 bool decodeInto(AppInfo& app, const std::string& body) {
-    const std::string data = reduceIcoToBestImage(body);  // anything but an ICO comes back unchanged
-    qb::UniqueGlobal memory = copyToGlobal(data);
+    // An unknown format or a declared size beyond 1024 pixels never reaches GDI+, which would
+    // allocate the whole bitmap before looking any further.
+    const std::optional<std::string> data = decodableIconBytes(body);
+    if (!data) {
+        setState(app, IconStateFailed);
+        return false;
+    }
+    qb::UniqueGlobal memory = copyToGlobal(*data);
     if (!memory) {
         setState(app, IconStateFailed);
         return false;

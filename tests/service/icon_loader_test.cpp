@@ -36,6 +36,17 @@ Rgb pixelAt(HBITMAP bitmap, int x, int y) {
                                          << ") is not near (" << expected.r << "," << expected.g << "," << expected.b << ")";
 }
 
+// The first bytes of a PNG file declaring width x height, padded to `size` bytes: no image data.
+std::string pngHeaderOnly(uint32_t width, uint32_t height, size_t size) {
+    auto be32 = [](uint32_t v) {
+        return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
+                           static_cast<char>(v)};
+    };
+    std::string data = std::string("\x89PNG\r\n\x1a\n", 8) + be32(13) + "IHDR" + be32(width) + be32(height);
+    data.resize(size, '\0');
+    return data;
+}
+
 class IconLoaderTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -137,7 +148,7 @@ TEST_F(IconLoaderTest, FailuresBeforeDecodingAreSilentAndLaterOnesAreAnnounced) 
         {L"/media/icons/missing.png", false},  // 404
         {L"/test/bytes/0", false},             // empty body
         {L"/test/bytes/4194305", false},       // one byte over the limit
-        {L"/test/bytes/4194304", true},        // within the limit but not an image
+        {L"/test/bytes/4194304", false},       // within the limit but no image format: never decoded
         {L"/test/status/503", false},
     };
     for (const Case& c : cases) {
@@ -176,6 +187,31 @@ TEST_F(IconLoaderTest, AWorkerForAFinishedIconDoesNothing) {
     ASSERT_TRUE(window.takePosted(WM_QB_ICON_READY, &id));
     EXPECT_EQ(static_cast<INT_PTR>(id), -2);
     EXPECT_EQ(negative.iconState.load(), IconStateReady);
+}
+
+TEST_F(IconLoaderTest, AnIconDeclaringHugeDimensionsFailsWithoutDecoding) {
+    struct Case {
+        const char* path;
+        uint32_t side;
+        bool announced;  // only a decode attempt is announced
+    };
+    const Case cases[] = {
+        {"/media/bomb.png", 30000, false},  // 1 MiB claiming 30 000 x 30 000: 3.6 GB once decoded
+        {"/media/small.png", 16, true},     // the same bytes within the limit reach the decoder, which fails
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::string body = pngHeaderOnly(c.side, c.side, 1 << 20);
+        ASSERT_TRUE(service.addPathFaults(c.path, "[{\"bodyBase64\": \"" + qbtest::ServiceControl::base64(body) +
+                                                      "\", \"contentType\": \"image/png\"}]"));
+        AppInfo app;
+        app.id = 31;
+        runWorker(app, Utf8ToWide(c.path));
+        EXPECT_EQ(app.iconState.load(), IconStateFailed);
+        EXPECT_EQ(app.iconBitmap, nullptr);
+        EXPECT_EQ(window.takePosted(WM_QB_ICON_READY), c.announced);
+        EXPECT_EQ(requestsTo(c.path), 1u);
+    }
 }
 
 }  // namespace

@@ -47,6 +47,8 @@ public:
 
     // A JSON text with its string content escaped (for building fault scripts).
     static std::string quoted(const std::string& text);
+    // Bytes as base64, for a fault's "bodyBase64".
+    static std::string base64(const std::string& bytes);
 
 private:
     bool post(const std::wstring& path, const std::string& body) const;
