@@ -4,6 +4,7 @@
 #include <gdiplus.h>
 
 #include <cstring>
+#include <cwchar>
 #include <memory>
 
 #include "app/messages.h"
@@ -81,13 +82,32 @@ bool decodeInto(AppInfo& app, const std::string& body) {
     return true;
 }
 
+bool sameOrigin(const UrlParts& a, const UrlParts& b) {
+    return a.scheme == b.scheme && a.port == b.port && a.host.size() == b.host.size() &&
+           ::_wcsicmp(a.host.c_str(), b.host.c_str()) == 0;
+}
+
 }  // namespace
+
+std::optional<std::wstring> iconUrlFor(const std::wstring& server, const std::wstring& icon) {
+    if (icon.empty() || icon[0] != L'/') return std::nullopt;
+    std::wstring url = server + icon;
+    const std::optional<UrlParts> origin = SplitUrl(server);
+    const std::optional<UrlParts> target = SplitUrl(url);
+    if (!origin || !target || !sameOrigin(*origin, *target)) return std::nullopt;
+    return url;
+}
 
 void RequestIcon(Catalogue& catalogue, HWND mainWindow, AppInfo& app, const std::wstring& server) {
     if (app.icon.empty() || app.iconState.load(std::memory_order_acquire) != IconStateNone) return;
     setState(app, IconStateLoading);
     catalogue.notifyWindow = mainWindow;
-    auto* job = new IconJob{&catalogue, &app, server + app.icon};
+    const std::optional<std::wstring> url = iconUrlFor(server, app.icon);
+    if (!url) {
+        setState(app, IconStateFailed);
+        return;
+    }
+    auto* job = new IconJob{&catalogue, &app, *url};
     HANDLE thread = ::CreateThread(nullptr, 0, IconThread, job, 0, nullptr);
     if (!thread) {
         setState(app, IconStateFailed);

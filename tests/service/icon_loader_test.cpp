@@ -47,6 +47,35 @@ std::string pngHeaderOnly(uint32_t width, uint32_t height, size_t size) {
     return data;
 }
 
+TEST(IconUrlTest, StaysOnTheServersOrigin) {
+    struct Case {
+        const wchar_t* server;
+        const wchar_t* icon;
+        const wchar_t* url;  // null: refused
+    };
+    const Case cases[] = {
+        {L"http://127.0.0.1:8080", L"/media/icons/1.png", L"http://127.0.0.1:8080/media/icons/1.png"},
+        {L"http://127.0.0.1:8080", L".evil.example/p.png", nullptr},
+        {L"http://127.0.0.1:8080", L"@evil.example/p.png", nullptr},
+        {L"http://127.0.0.1:8080", L"evil.example/p.png", nullptr},
+        {L"http://127.0.0.1:8080", L"", nullptr},
+        {L"http://127.0.0.1:8080", L"//evil.example/p.png", L"http://127.0.0.1:8080//evil.example/p.png"},
+        {L"https://store.example", L"/i/7.png?v=2", L"https://store.example/i/7.png?v=2"},
+        {L"https://store.example", L":8443/i/7.png", nullptr},
+        {L"https://store.example", L".evil.example/p.png", nullptr},
+        {L"https://store.example", L"@evil.example/p.png", nullptr},
+        {L"http://Store.Example:81/api", L"/i/7.png", L"http://Store.Example:81/api/i/7.png"},
+        {L"not a url", L"/i/7.png", nullptr},
+    };
+    for (const Case& c : cases) {
+        const std::optional<std::wstring> url = iconUrlFor(c.server, c.icon);
+        EXPECT_EQ(url.has_value(), c.url != nullptr) << c.server << " + " << c.icon;
+        if (url && c.url) {
+            EXPECT_EQ(*url, c.url);
+        }
+    }
+}
+
 class IconLoaderTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -212,6 +241,17 @@ TEST_F(IconLoaderTest, AnIconDeclaringHugeDimensionsFailsWithoutDecoding) {
         EXPECT_EQ(window.takePosted(WM_QB_ICON_READY), c.announced);
         EXPECT_EQ(requestsTo(c.path), 1u);
     }
+}
+
+TEST_F(IconLoaderTest, AnIconPathLeavingTheServerFailsAtOnce) {
+    for (const wchar_t* icon : {L".evil.example/p.png", L"@evil.example/p.png", L":1/p.png"}) {
+        AppInfo app;
+        app.id = 41;
+        app.icon = icon;
+        RequestIcon(catalogue, window.handle(), app, service.base());
+        EXPECT_EQ(app.iconState.load(), IconStateFailed) << icon;
+    }
+    EXPECT_FALSE(window.takePosted(WM_QB_ICON_READY));
 }
 
 }  // namespace
