@@ -5,7 +5,9 @@
 
 #include <cstring>
 #include <cwchar>
+#include <deque>
 #include <memory>
+#include <mutex>
 
 #include "app/messages.h"
 #include "base/win_handles.h"
@@ -82,6 +84,75 @@ bool decodeInto(AppInfo& app, const std::string& body) {
     return true;
 }
 
+void runIconJob(const IconJob& job) {
+    AppInfo& app = *job.app;
+    const int32_t state = app.iconState.load(std::memory_order_acquire);
+    if (state == IconStateReady || state == IconStateFailed) return;
+
+    HttpRequest request;
+    request.url = job.url;
+    HttpResponse response;
+    std::wstring error;
+    if (HttpClient::Send(request, response, error) != HttpResult::Ok || response.body.empty() ||
+        response.body.size() > kMaxIconBytes) {
+        setState(app, IconStateFailed);
+        return;
+    }
+    if (decodeInto(app, response.body))
+        ::PostMessageW(job.catalogue->notifyWindow, WM_QB_ICON_READY, static_cast<WPARAM>(static_cast<INT_PTR>(app.id)),
+                       0);
+}
+
+// The fetches waiting for a worker, and how many workers run. Never destroyed: workers may still be
+// running while the process exits.
+struct IconQueue {
+    std::mutex mutex;
+    std::deque<std::unique_ptr<IconJob>> waiting;
+    size_t workers = 0;
+};
+
+IconQueue& iconQueue() {
+    static IconQueue* queue = new IconQueue;
+    return *queue;
+}
+
+// The next waiting job; null when there is none, and the asking worker then no longer counts.
+std::unique_ptr<IconJob> takeNextJob() {
+    IconQueue& queue = iconQueue();
+    std::lock_guard<std::mutex> lock(queue.mutex);
+    if (queue.waiting.empty()) {
+        --queue.workers;
+        return nullptr;
+    }
+    std::unique_ptr<IconJob> job = std::move(queue.waiting.front());
+    queue.waiting.pop_front();
+    return job;
+}
+
+DWORD WINAPI iconWorker(LPVOID) {
+    while (const std::unique_ptr<IconJob> job = takeNextJob()) runIconJob(*job);
+    return 0;
+}
+
+// Queues the job and starts a worker while fewer than kMaxIconWorkers run. When no worker can be
+// started and none is left to take the queue, every waiting icon fails.
+void enqueueIconJob(std::unique_ptr<IconJob> job) {
+    IconQueue& queue = iconQueue();
+    std::unique_lock<std::mutex> lock(queue.mutex);
+    queue.waiting.push_back(std::move(job));
+    if (queue.workers >= kMaxIconWorkers) return;
+    ++queue.workers;
+    lock.unlock();
+    if (HANDLE thread = ::CreateThread(nullptr, 0, iconWorker, nullptr, 0, nullptr)) {
+        ::CloseHandle(thread);
+        return;
+    }
+    lock.lock();
+    if (--queue.workers > 0) return;
+    for (const std::unique_ptr<IconJob>& waiting : queue.waiting) setState(*waiting->app, IconStateFailed);
+    queue.waiting.clear();
+}
+
 bool sameOrigin(const UrlParts& a, const UrlParts& b) {
     return a.scheme == b.scheme && a.port == b.port && a.host.size() == b.host.size() &&
            ::_wcsicmp(a.host.c_str(), b.host.c_str()) == 0;
@@ -102,38 +173,16 @@ void RequestIcon(Catalogue& catalogue, HWND mainWindow, AppInfo& app, const std:
     if (app.icon.empty() || app.iconState.load(std::memory_order_acquire) != IconStateNone) return;
     setState(app, IconStateLoading);
     catalogue.notifyWindow = mainWindow;
-    const std::optional<std::wstring> url = iconUrlFor(server, app.icon);
+    std::optional<std::wstring> url = iconUrlFor(server, app.icon);
     if (!url) {
         setState(app, IconStateFailed);
         return;
     }
-    auto* job = new IconJob{&catalogue, &app, *url};
-    HANDLE thread = ::CreateThread(nullptr, 0, IconThread, job, 0, nullptr);
-    if (!thread) {
-        setState(app, IconStateFailed);
-        delete job;
-        return;
-    }
-    ::CloseHandle(thread);
+    enqueueIconJob(std::make_unique<IconJob>(IconJob{&catalogue, &app, std::move(*url)}));
 }
 
 DWORD WINAPI IconThread(LPVOID parameter) {
     const std::unique_ptr<IconJob> job(static_cast<IconJob*>(parameter));
-    AppInfo& app = *job->app;
-    const int32_t state = app.iconState.load(std::memory_order_acquire);
-    if (state == IconStateReady || state == IconStateFailed) return 0;
-
-    HttpRequest request;
-    request.url = job->url;
-    HttpResponse response;
-    std::wstring error;
-    if (HttpClient::Send(request, response, error) != HttpResult::Ok || response.body.empty() ||
-        response.body.size() > kMaxIconBytes) {
-        setState(app, IconStateFailed);
-        return 0;
-    }
-    if (decodeInto(app, response.body))
-        ::PostMessageW(job->catalogue->notifyWindow, WM_QB_ICON_READY, static_cast<WPARAM>(static_cast<INT_PTR>(app.id)),
-                       0);
+    runIconJob(*job);
     return 0;
 }

@@ -4,8 +4,12 @@
 #include <gdiplus.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <set>
+#include <utility>
+#include <vector>
 
 #include "app/messages.h"
 #include "base/win_handles.h"
@@ -252,6 +256,45 @@ TEST_F(IconLoaderTest, AnIconPathLeavingTheServerFailsAtOnce) {
         EXPECT_EQ(app.iconState.load(), IconStateFailed) << icon;
     }
     EXPECT_FALSE(window.takePosted(WM_QB_ICON_READY));
+}
+
+TEST_F(IconLoaderTest, AtMostEightFetchesRunAtOnceAndEveryQueuedOneFinishes) {
+    constexpr size_t kIcons = 20;
+    constexpr int kDelayMs = 400;
+    ASSERT_TRUE(service.addPathFaults("/media/*", "[{\"delayMs\": " + std::to_string(kDelayMs) + ", \"repeat\": -1}]"));
+    // Workers hold plain pointers to these records, so they stay for the life of the process.
+    std::vector<AppInfo>& apps = *new std::vector<AppInfo>(kIcons);
+    for (size_t i = 0; i < kIcons; ++i) {
+        apps[i].id = static_cast<int32_t>(200 + i);
+        apps[i].icon = L"/media/icons/1.png";
+        RequestIcon(catalogue, window.handle(), apps[i], service.base());
+    }
+    // RequestIcon returned before any answer: the service holds each one for the delay.
+    for (const AppInfo& app : apps) EXPECT_EQ(app.iconState.load(), IconStateLoading);
+
+    std::set<WPARAM> announced;
+    for (size_t i = 0; i < kIcons; ++i) {
+        WPARAM id = 0;
+        ASSERT_TRUE(window.waitFor(WM_QB_ICON_READY, kWaitMs, &id)) << i << " of " << kIcons;
+        announced.insert(id);
+    }
+    EXPECT_EQ(announced.size(), kIcons);
+    for (const AppInfo& app : apps) EXPECT_EQ(app.iconState.load(), IconStateReady) << app.id;
+
+    // The service began each answer at `time` and sent nothing for the delay, so every fetch was in
+    // flight for at least [time, time + delay): the most of these that overlap ran at once.
+    const std::vector<qbtest::LoggedRequest> log = service.requests();
+    ASSERT_EQ(log.size(), kIcons);
+    std::vector<std::pair<double, int>> edges;  // an end sorts before a start at the same moment
+    for (const qbtest::LoggedRequest& entry : log) {
+        EXPECT_EQ(entry.status, 200);
+        edges.emplace_back(entry.time, 1);
+        edges.emplace_back(entry.time + (kDelayMs - 2) / 1000.0, -1);
+    }
+    std::sort(edges.begin(), edges.end());
+    int inFlight = 0, most = 0;
+    for (const auto& edge : edges) most = std::max(most, inFlight += edge.second);
+    EXPECT_EQ(most, static_cast<int>(kMaxIconWorkers));
 }
 
 }  // namespace

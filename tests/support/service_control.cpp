@@ -74,6 +74,7 @@ std::vector<LoggedRequest> ServiceControl::requests(int64_t since, int64_t* maxI
         entry.status = member("status").asInt(0);
         entry.bytes = member("bytes").asInt64(0);
         entry.dropped = member("dropped").asString("");
+        entry.time = member("time").asDouble(0);
         out.push_back(std::move(entry));
     }
     return out;

@@ -17,6 +17,7 @@ struct LoggedRequest {
     int32_t status = 0;
     int64_t bytes = 0;    // body bytes sent
     std::string dropped;  // empty, "closed", "reset" or "client"
+    double time = 0;      // when the service began to answer, seconds since 1970
 };
 
 class ServiceControl {
