@@ -1,8 +1,9 @@
 // Runs the program's own start-up in this process (initInstance: GDI+, fonts, classes, the main
 // window whose creation starts the catalogue load, the shadow) and its message loop, with a hook
 // on the main window that notes the catalogue's arrival and the end of the first paint after it.
-// With --all-icons it then requests every app's icon (at most 16 fetches at once, messages
-// pumped as the program would) and reports the private bytes next to the decoded bitmaps' size.
+// With --all-icons it then requests every app's icon (at most 16 requested and unfinished at once, of
+// which the loader fetches 8; messages pumped as the program would) and reports the private bytes
+// next to the decoded bitmaps' size.
 //   bench_app SERVER [--all-icons]
 #include <windows.h>
 

@@ -74,6 +74,7 @@ bool matchesWordIgnoringCase(const char* p, const char* end, const char* word) {
 struct Cursor {
     const char* pos;
     const char* end;
+    size_t valuesLeft;
     int depth = 0;
     bool failed = false;
 };
@@ -164,11 +165,20 @@ ValuePtr fail(Cursor& c) {
     return nullptr;
 }
 
+// A fresh value of this kind, or null (and the parse fails) once the document has used up its values.
+ValuePtr newValue(Cursor& c, Kind kind) {
+    if (c.valuesLeft == 0) return fail(c);
+    --c.valuesLeft;
+    auto value = std::make_shared<Value>();
+    value->kind = kind;
+    return value;
+}
+
 ValuePtr parseArray(Cursor& c) {
     if (++c.depth > kMaxDepth) return fail(c);
+    ValuePtr array = newValue(c, Kind::Array);
+    if (!array) return nullptr;
     ++c.pos;
-    auto array = std::make_shared<Value>();
-    array->kind = Kind::Array;
     skipWhitespace(c);
     if (c.pos < c.end && *c.pos == ']') {
         ++c.pos;
@@ -196,9 +206,9 @@ ValuePtr parseArray(Cursor& c) {
 
 ValuePtr parseObject(Cursor& c) {
     if (++c.depth > kMaxDepth) return fail(c);
+    ValuePtr object = newValue(c, Kind::Object);
+    if (!object) return nullptr;
     ++c.pos;
-    auto object = std::make_shared<Value>();
-    object->kind = Kind::Object;
     skipWhitespace(c);
     if (c.pos < c.end && *c.pos == '}') {
         ++c.pos;
@@ -239,9 +249,9 @@ ValuePtr parseNumber(Cursor& c) {
     const double number = std::strtod(copy.c_str(), &stop);
     const size_t consumed = static_cast<size_t>(stop - copy.c_str());
     if (consumed == 0) return fail(c);
+    ValuePtr value = newValue(c, Kind::Number);
+    if (!value) return nullptr;
     c.pos += consumed;
-    auto value = std::make_shared<Value>();
-    value->kind = Kind::Number;
     value->number = number;
     return value;
 }
@@ -253,17 +263,16 @@ ValuePtr parseValue(Cursor& c) {
     const size_t remaining = static_cast<size_t>(c.end - c.pos);
     switch (ch) {
         case '"': {
-            auto value = std::make_shared<Value>();
-            value->kind = Kind::String;
-            value->text = parseString(c);
+            ValuePtr value = newValue(c, Kind::String);
+            if (value) value->text = parseString(c);
             return value;
         }
         case '[': return parseArray(c);
         case '{': return parseObject(c);
         case 't':
         case 'f': {
-            auto value = std::make_shared<Value>();
-            value->kind = Kind::Bool;
+            ValuePtr value = newValue(c, Kind::Bool);
+            if (!value) return nullptr;
             if (remaining >= 4 && std::memcmp(c.pos, "true", 4) == 0) {
                 value->boolValue = true;
                 c.pos += 4;
@@ -278,7 +287,7 @@ ValuePtr parseValue(Cursor& c) {
         case 'n':
             if (remaining >= 4 && std::memcmp(c.pos, "null", 4) == 0) {
                 c.pos += 4;
-                return std::make_shared<Value>();
+                return newValue(c, Kind::Null);
             }
             return fail(c);
         default: return parseNumber(c);
@@ -349,10 +358,10 @@ size_t numberExtent(const char* begin, const char* end) {
     return static_cast<size_t>(q - begin);
 }
 
-ValuePtr parse(const std::string& text) { return parse(text.data(), text.size()); }
+ValuePtr parse(const std::string& text, const ParseLimits& limits) { return parse(text.data(), text.size(), limits); }
 
-ValuePtr parse(const char* data, size_t size) {
-    Cursor c{data, data + size};
+ValuePtr parse(const char* data, size_t size, const ParseLimits& limits) {
+    Cursor c{data, data + size, limits.maxValues};
     if (size >= 3 && static_cast<unsigned char>(data[0]) == 0xEF && static_cast<unsigned char>(data[1]) == 0xBB &&
         static_cast<unsigned char>(data[2]) == 0xBF)
         c.pos += 3;

@@ -8,6 +8,10 @@
 
 namespace {
 
+// A bootstrap with more than these fails: the records of a hostile answer would outgrow memory.
+constexpr size_t kMaxApps = 100000;
+constexpr size_t kMaxCategories = 1000;
+
 std::wstring wideMember(const json::Value& object, const char* key) {
     const json::Value* value = object.find(key);
     return value ? Utf8ToWide(value->asString("")) : std::wstring();
@@ -138,8 +142,19 @@ bool Catalogue::LoadBootstrap(const std::wstring& server) {
         lastError = L"数据格式错误";
         return false;
     }
+    const std::vector<json::ValuePtr>& categoryItems = arrayItems(data->find("categories"));
+    const std::vector<json::ValuePtr>& appItems = arrayItems(data->find("apps"));
+    if (categoryItems.size() > kMaxCategories) {
+        lastError = L"分类数量超出上限";
+        return false;
+    }
+    if (appItems.size() > kMaxApps) {
+        lastError = L"应用数量超出上限";
+        return false;
+    }
     categories.clear();
-    for (const json::ValuePtr& item : arrayItems(data->find("categories"))) {
+    categories.reserve(categoryItems.size());
+    for (const json::ValuePtr& item : categoryItems) {
         CategoryInfo category;
         if (item) {
             category.id = wideMember(*item, "id");
@@ -148,7 +163,8 @@ bool Catalogue::LoadBootstrap(const std::wstring& server) {
         categories.push_back(std::move(category));
     }
     apps.clear();
-    for (const json::ValuePtr& item : arrayItems(data->find("apps")))
+    apps.reserve(appItems.size());
+    for (const json::ValuePtr& item : appItems)
         apps.push_back(item ? ParseAppInfo(*item) : AppInfo());
     return true;
 }

@@ -54,7 +54,8 @@ struct Catalogue {
     std::wstring lastError;
     HWND notifyWindow = nullptr;
 
-    // Replaces both lists on success; on failure keeps them and sets lastError.
+    // Replaces both lists on success; on failure (also beyond 100 000 apps or 1 000 categories) keeps
+    // them and sets lastError.
     bool LoadBootstrap(const std::wstring& server);
     AppInfo* FindApp(int32_t id);
     const AppInfo* FindApp(int32_t id) const;

@@ -28,32 +28,8 @@ void appendLe32(std::string& out, uint32_t value) {
 
 uint32_t sideOf(uint8_t byte) { return byte == 0 ? 256 : byte; }
 
-struct ChosenImage {
-    size_t entry = 0;  // offset of the directory entry
-    uint32_t size = 0;
-    uint32_t offset = 0;
-};
-
-// The usable entry with the highest width * 4096 + bit count; the earlier one on a tie.
-bool chooseImage(const std::string& body, uint32_t count, ChosenImage& chosen) {
-    const size_t entriesInBody = (body.size() - kIcoHeaderBytes) / kIcoEntryBytes;
-    int64_t bestScore = -1;
-    for (size_t i = 0; i < count && i < entriesInBody; ++i) {
-        const size_t entry = kIcoHeaderBytes + i * kIcoEntryBytes;
-        const uint32_t size = le32(body, entry + 8);
-        const uint32_t offset = le32(body, entry + 12);
-        if (offset >= body.size() || body.size() - offset < size) continue;
-        const int64_t score = static_cast<int64_t>(sideOf(static_cast<uint8_t>(body[entry]))) * 4096 + le16(body, entry + 6);
-        if (score > bestScore) {
-            bestScore = score;
-            chosen = {entry, size, offset};
-        }
-    }
-    return bestScore >= 0;
-}
-
 // Width and height from the image's own PNG or bitmap header when it has one; false when they are absurd.
-bool imageDimensions(const std::string& body, const ChosenImage& image, uint32_t& width, uint32_t& height) {
+bool imageDimensions(const std::string& body, const IcoImage& image, uint32_t& width, uint32_t& height) {
     width = sideOf(static_cast<uint8_t>(body[image.entry]));
     height = sideOf(static_cast<uint8_t>(body[image.entry + 1]));
     const size_t data = image.offset;
@@ -74,12 +50,31 @@ bool imageDimensions(const std::string& body, const ChosenImage& image, uint32_t
 
 }  // namespace
 
-std::string reduceIcoToBestImage(const std::string& body) {
-    if (body.size() < kIcoHeaderBytes + kIcoEntryBytes) return body;
+std::optional<IcoImage> chooseIcoImage(const std::string& body) {
+    if (body.size() < kIcoHeaderBytes + kIcoEntryBytes) return std::nullopt;
     const uint32_t count = le16(body, 4);
-    if (le16(body, 0) != 0 || le16(body, 2) != 1 || count < 1 || count > kMaxIcoImages) return body;
-    ChosenImage image;
-    if (!chooseImage(body, count, image)) return body;
+    if (le16(body, 0) != 0 || le16(body, 2) != 1 || count < 1 || count > kMaxIcoImages) return std::nullopt;
+    const size_t entriesInBody = (body.size() - kIcoHeaderBytes) / kIcoEntryBytes;
+    std::optional<IcoImage> chosen;
+    int64_t bestScore = -1;
+    for (size_t i = 0; i < count && i < entriesInBody; ++i) {
+        const size_t entry = kIcoHeaderBytes + i * kIcoEntryBytes;
+        const uint32_t size = le32(body, entry + 8);
+        const uint32_t offset = le32(body, entry + 12);
+        if (offset >= body.size() || body.size() - offset < size) continue;
+        const int64_t score = static_cast<int64_t>(sideOf(static_cast<uint8_t>(body[entry]))) * 4096 + le16(body, entry + 6);
+        if (score > bestScore) {
+            bestScore = score;
+            chosen = IcoImage{entry, size, offset};
+        }
+    }
+    return chosen;
+}
+
+std::string reduceIcoToBestImage(const std::string& body) {
+    const std::optional<IcoImage> chosen = chooseIcoImage(body);
+    if (!chosen) return body;
+    const IcoImage& image = *chosen;
     uint32_t width = 0, height = 0;
     if (!imageDimensions(body, image, width, height)) return body;
 

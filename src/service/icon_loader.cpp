@@ -4,11 +4,15 @@
 #include <gdiplus.h>
 
 #include <cstring>
+#include <cwchar>
+#include <deque>
 #include <memory>
+#include <mutex>
 
 #include "app/messages.h"
 #include "base/win_handles.h"
 #include "service/http_client.h"
+#include "service/image_header.h"
 
 namespace {
 
@@ -52,8 +56,14 @@ HBITMAP decodeBitmap(IStream* stream) {
 
 // Everything after the fetch; false when the outcome should not be announced.
 bool decodeInto(AppInfo& app, const std::string& body) {
-    const std::string data = reduceIcoToBestImage(body);  // anything but an ICO comes back unchanged
-    qb::UniqueGlobal memory = copyToGlobal(data);
+    // An unknown format or a declared size beyond 1024 pixels never reaches GDI+, which would
+    // allocate the whole bitmap before looking any further.
+    const std::optional<std::string> data = decodableIconBytes(body);
+    if (!data) {
+        setState(app, IconStateFailed);
+        return false;
+    }
+    qb::UniqueGlobal memory = copyToGlobal(*data);
     if (!memory) {
         setState(app, IconStateFailed);
         return false;
@@ -74,39 +84,105 @@ bool decodeInto(AppInfo& app, const std::string& body) {
     return true;
 }
 
-}  // namespace
-
-void RequestIcon(Catalogue& catalogue, HWND mainWindow, AppInfo& app, const std::wstring& server) {
-    if (app.icon.empty() || app.iconState.load(std::memory_order_acquire) != IconStateNone) return;
-    setState(app, IconStateLoading);
-    catalogue.notifyWindow = mainWindow;
-    auto* job = new IconJob{&catalogue, &app, server + app.icon};
-    HANDLE thread = ::CreateThread(nullptr, 0, IconThread, job, 0, nullptr);
-    if (!thread) {
-        setState(app, IconStateFailed);
-        delete job;
-        return;
-    }
-    ::CloseHandle(thread);
-}
-
-DWORD WINAPI IconThread(LPVOID parameter) {
-    const std::unique_ptr<IconJob> job(static_cast<IconJob*>(parameter));
-    AppInfo& app = *job->app;
+void runIconJob(const IconJob& job) {
+    AppInfo& app = *job.app;
     const int32_t state = app.iconState.load(std::memory_order_acquire);
-    if (state == IconStateReady || state == IconStateFailed) return 0;
+    if (state == IconStateReady || state == IconStateFailed) return;
 
     HttpRequest request;
-    request.url = job->url;
+    request.url = job.url;
     HttpResponse response;
     std::wstring error;
     if (HttpClient::Send(request, response, error) != HttpResult::Ok || response.body.empty() ||
         response.body.size() > kMaxIconBytes) {
         setState(app, IconStateFailed);
-        return 0;
+        return;
     }
     if (decodeInto(app, response.body))
-        ::PostMessageW(job->catalogue->notifyWindow, WM_QB_ICON_READY, static_cast<WPARAM>(static_cast<INT_PTR>(app.id)),
+        ::PostMessageW(job.catalogue->notifyWindow, WM_QB_ICON_READY, static_cast<WPARAM>(static_cast<INT_PTR>(app.id)),
                        0);
+}
+
+// The fetches waiting for a worker, and how many workers run. Never destroyed: workers may still be
+// running while the process exits.
+struct IconQueue {
+    std::mutex mutex;
+    std::deque<std::unique_ptr<IconJob>> waiting;
+    size_t workers = 0;
+};
+
+IconQueue& iconQueue() {
+    static IconQueue* queue = new IconQueue;
+    return *queue;
+}
+
+// The next waiting job; null when there is none, and the asking worker then no longer counts.
+std::unique_ptr<IconJob> takeNextJob() {
+    IconQueue& queue = iconQueue();
+    std::lock_guard<std::mutex> lock(queue.mutex);
+    if (queue.waiting.empty()) {
+        --queue.workers;
+        return nullptr;
+    }
+    std::unique_ptr<IconJob> job = std::move(queue.waiting.front());
+    queue.waiting.pop_front();
+    return job;
+}
+
+DWORD WINAPI iconWorker(LPVOID) {
+    while (const std::unique_ptr<IconJob> job = takeNextJob()) runIconJob(*job);
+    return 0;
+}
+
+// Queues the job and starts a worker while fewer than kMaxIconWorkers run. When no worker can be
+// started and none is left to take the queue, every waiting icon fails.
+void enqueueIconJob(std::unique_ptr<IconJob> job) {
+    IconQueue& queue = iconQueue();
+    std::unique_lock<std::mutex> lock(queue.mutex);
+    queue.waiting.push_back(std::move(job));
+    if (queue.workers >= kMaxIconWorkers) return;
+    ++queue.workers;
+    lock.unlock();
+    if (HANDLE thread = ::CreateThread(nullptr, 0, iconWorker, nullptr, 0, nullptr)) {
+        ::CloseHandle(thread);
+        return;
+    }
+    lock.lock();
+    if (--queue.workers > 0) return;
+    for (const std::unique_ptr<IconJob>& waiting : queue.waiting) setState(*waiting->app, IconStateFailed);
+    queue.waiting.clear();
+}
+
+bool sameOrigin(const UrlParts& a, const UrlParts& b) {
+    return a.scheme == b.scheme && a.port == b.port && a.host.size() == b.host.size() &&
+           ::_wcsicmp(a.host.c_str(), b.host.c_str()) == 0;
+}
+
+}  // namespace
+
+std::optional<std::wstring> iconUrlFor(const std::wstring& server, const std::wstring& icon) {
+    if (icon.empty() || icon[0] != L'/') return std::nullopt;
+    std::wstring url = server + icon;
+    const std::optional<UrlParts> origin = SplitUrl(server);
+    const std::optional<UrlParts> target = SplitUrl(url);
+    if (!origin || !target || !sameOrigin(*origin, *target)) return std::nullopt;
+    return url;
+}
+
+void RequestIcon(Catalogue& catalogue, HWND mainWindow, AppInfo& app, const std::wstring& server) {
+    if (app.icon.empty() || app.iconState.load(std::memory_order_acquire) != IconStateNone) return;
+    setState(app, IconStateLoading);
+    catalogue.notifyWindow = mainWindow;
+    std::optional<std::wstring> url = iconUrlFor(server, app.icon);
+    if (!url) {
+        setState(app, IconStateFailed);
+        return;
+    }
+    enqueueIconJob(std::make_unique<IconJob>(IconJob{&catalogue, &app, std::move(*url)}));
+}
+
+DWORD WINAPI IconThread(LPVOID parameter) {
+    const std::unique_ptr<IconJob> job(static_cast<IconJob*>(parameter));
+    runIconJob(*job);
     return 0;
 }

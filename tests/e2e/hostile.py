@@ -24,15 +24,17 @@ def bootstrap(categories, apps):
 
 
 def many_apps(count, fat):
-    """count apps in one category (plus a small second one); fat ones carry long descriptions."""
+    """count apps in all, every one in the first category and the last two also in a small second one;
+    fat ones carry long descriptions."""
     categories = [{"id": "c0", "name": "全部"}, {"id": "c1", "name": "小类"}]
     apps = []
-    for i in range(1, count + 1):
+    for i in range(1, count - 1):
         if fat:
             apps.append(app(i, "应用%d" % i, description="说明" * 20))
         else:
             apps.append({"id": i, "name": "应用%d" % i, "categoryIds": ["c0"], "hasPackage": True})
-    apps += [app(count + 1, "小类应用甲", "c1"), app(count + 2, "小类应用乙", "c1")]
+    apps += [app(count - 1, "小类应用甲", categoryIds=["c0", "c1"]),
+             app(count, "小类应用乙", categoryIds=["c0", "c1"])]
     return bootstrap(categories, apps)
 
 
@@ -162,6 +164,9 @@ def case_hostile(run):
     print("100 000 lean apps: %.1f MiB" % (len(small.encode()) / 1048576.0), flush=True)
     variant(run, svc, "100 000 apps below the 8 MiB limit", "loaded", "全部 · 100000 款", body=small,
             then=switch_category("全部 · 100000 款"))
+    over = many_apps(100001, fat=False)
+    print("100 001 lean apps: %.1f MiB" % (len(over.encode()) / 1048576.0), flush=True)
+    variant(run, svc, "100 001 apps, one more than the catalogue takes", "failed", "全部 · 100001 款", body=over)
 
     body, count = odd_fields()
 

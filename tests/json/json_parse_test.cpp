@@ -85,6 +85,36 @@ TEST(JsonParse, NestingLimitIsSixtyFourLevels) {
     EXPECT_NE(json::parse("[" + nested(63, '[', ']') + "," + nested(63, '[', ']') + "]"), nullptr);
 }
 
+// Every value counts, containers and scalars alike; object keys do not.
+TEST(JsonParse, StopsAtTheValueLimit) {
+    struct Case {
+        const char* document;
+        size_t values;
+    };
+    const Case cases[] = {
+        {"7", 1},
+        {"[]", 1},
+        {"[1,\"a\",true,null]", 5},
+        {"{\"k\":1,\"l\":{}}", 3},
+        {"[[[]],{\"a\":[false]}]", 6},
+    };
+    for (const Case& c : cases) {
+        EXPECT_NE(json::parse(c.document, json::ParseLimits{c.values}), nullptr) << c.document;
+        EXPECT_EQ(json::parse(c.document, json::ParseLimits{c.values - 1}), nullptr) << c.document;
+    }
+
+    // Every caller gets the default limit: an array holding it in total parses, one more value fails.
+    std::string zeros = "[";
+    for (size_t i = 1; i < json::kDefaultMaxValues; ++i) zeros += i == 1 ? "0" : ",0";
+    zeros += "]";
+    const json::ValuePtr full = json::parse(zeros);
+    ASSERT_NE(full, nullptr);
+    EXPECT_EQ(full->items.size(), json::kDefaultMaxValues - 1);
+    zeros.insert(1, "0,");
+    EXPECT_EQ(json::parse(zeros), nullptr);
+    EXPECT_EQ(json::parse(zeros.data(), zeros.size()), nullptr);
+}
+
 TEST(JsonParse, StringEscapes) {
     struct Case {
         std::string document;

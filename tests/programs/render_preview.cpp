@@ -16,7 +16,7 @@
 #include "render/category_icons.h"
 #include "render/gdiplus_api.h"
 #include "render/paint_context.h"
-#include "service/icon_loader.h"
+#include "service/image_header.h"
 #include "support/paint_surface.h"
 
 namespace {
@@ -28,11 +28,12 @@ std::string readFile(const std::wstring& path) {
     return out.str();
 }
 
-// Decoded the way the program's icon worker does it: ICO files reduced to their best image, then
-// GDI+ from memory and a bitmap handle on a white background.
+// Decoded the way the program's icon worker does it: ICO files reduced to their best image, nothing
+// larger than 1024 pixels, then GDI+ from memory and a bitmap handle on a white background.
 HBITMAP loadIcon(const std::wstring& path) {
-    const std::string body = reduceIcoToBestImage(readFile(path));
-    if (body.empty()) return nullptr;
+    const std::optional<std::string> decodable = decodableIconBytes(readFile(path));
+    if (!decodable) return nullptr;
+    const std::string& body = *decodable;
     HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, body.size());
     if (!block) return nullptr;
     std::memcpy(::GlobalLock(block), body.data(), body.size());

@@ -1,6 +1,11 @@
 #include "service/catalogue.h"
 
+#include <psapi.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
 
 #include "app/messages.h"
 #include "json/json.h"
@@ -24,6 +29,52 @@ Catalogue markedCatalogue() {
     catalogue.categories.push_back({L"old", L"旧分类"});
     catalogue.apps.push_back(parseApp(R"({"id": 99, "name": "旧应用"})"));
     return catalogue;
+}
+
+// {"data": {"categories": [...], "apps": [...]}} with `categories` empty categories and `apps` apps,
+// lean ones (id, name, one category, hasPackage) or empty objects.
+std::string bootstrapOf(size_t categories, size_t apps, bool lean) {
+    std::string body = R"({"code": 0, "data": {"categories": [)";
+    for (size_t i = 0; i < categories; ++i) body += i ? ",{}" : "{}";
+    body += R"(], "apps": [)";
+    for (size_t i = 1; i <= apps; ++i) {
+        if (i > 1) body += ',';
+        if (!lean) {
+            body += "{}";
+            continue;
+        }
+        const std::string id = std::to_string(i);
+        body += R"({"id": )" + id + R"(, "name": "应用)" + id + R"(", "categoryIds": ["c0"], "hasPackage": true})";
+    }
+    return body + "]}}";
+}
+
+struct MemoryFigures {
+    uint64_t workingSet = 0;
+    uint64_t peakWorkingSet = 0;
+    uint64_t pagefile = 0;
+    uint64_t peakPagefile = 0;
+};
+
+MemoryFigures processMemory() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    MemoryFigures figures;
+    if (::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters)) {
+        figures.workingSet = counters.WorkingSetSize;
+        figures.peakWorkingSet = counters.PeakWorkingSetSize;
+        figures.pagefile = counters.PagefileUsage;
+        figures.peakPagefile = counters.PeakPagefileUsage;
+    }
+    return figures;
+}
+
+// How far a peak counter rose above the current usage measured before: at least the real growth.
+// Windows keeps a true peak of both counters; Wine 8 only of the working set (its PeakPagefileUsage
+// is the current PagefileUsage), so the larger of the two is taken.
+uint64_t peakGrowth(const MemoryFigures& before, const MemoryFigures& after) {
+    auto rise = [](uint64_t peak, uint64_t base) { return peak > base ? peak - base : 0; };
+    return std::max(rise(after.peakWorkingSet, before.workingSet), rise(after.peakPagefile, before.pagefile));
 }
 
 void expectMarked(const Catalogue& catalogue) {
@@ -149,6 +200,64 @@ protected:
 
     qbtest::ServiceControl service;
 };
+
+// Runs before the large loads below: a peak they left behind would count against this load.
+TEST_F(CatalogueLoadTest, AnEightMebibyteBodyOfEmptyAppsFailsInBoundedMemory) {
+    constexpr size_t kBodyBytes = 8388608;  // the largest answer the client reads
+    std::string body = R"({"data":{"apps":[)";
+    while (body.size() + 3 + 4 <= kBodyBytes) body += "{},";
+    body += "{}]}}";
+    body.resize(kBodyBytes, ' ');
+    ASSERT_TRUE(scriptBootstrapBody(body));
+    body = std::string();
+
+    const MemoryFigures before = processMemory();
+    ASSERT_GT(before.workingSet, 0u);
+    Catalogue catalogue = markedCatalogue();
+    EXPECT_FALSE(catalogue.LoadBootstrap(service.base()));
+    const uint64_t growth = peakGrowth(before, processMemory());
+    EXPECT_LT(growth, 256u << 20) << "peak grew by " << (growth >> 20) << " MiB";
+    EXPECT_EQ(catalogue.lastError, L"数据格式错误");
+    expectMarked(catalogue);
+    std::printf("hostile bootstrap: peak memory grew by %.1f MiB\n", static_cast<double>(growth) / 1048576.0);
+}
+
+TEST_F(CatalogueLoadTest, LoadsAtMost100000AppsAnd1000Categories) {
+    struct Case {
+        size_t categories;
+        size_t apps;
+        bool lean;
+        const wchar_t* error;  // null: the load succeeds
+    };
+    const Case cases[] = {
+        {1000, 0, false, nullptr},
+        {1001, 0, false, L"分类数量超出上限"},
+        {0, 100000, true, nullptr},  // 600 008 values in 7.6 MiB
+        {0, 100001, false, L"应用数量超出上限"},
+        {1001, 100001, false, L"分类数量超出上限"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.categories) + " categories, " + std::to_string(c.apps) + " apps");
+        ASSERT_TRUE(service.reset());
+        ASSERT_TRUE(scriptBootstrapBody(bootstrapOf(c.categories, c.apps, c.lean)));
+        Catalogue catalogue = markedCatalogue();
+        const bool loaded = catalogue.LoadBootstrap(service.base());
+        if (c.error) {
+            EXPECT_FALSE(loaded);
+            EXPECT_EQ(catalogue.lastError, c.error);
+            expectMarked(catalogue);
+            continue;
+        }
+        ASSERT_TRUE(loaded) << catalogue.lastError;
+        EXPECT_EQ(catalogue.categories.size(), c.categories);
+        ASSERT_EQ(catalogue.apps.size(), c.apps);
+        if (c.apps > 0) {
+            EXPECT_EQ(catalogue.apps.back().id, static_cast<int32_t>(c.apps));
+            EXPECT_EQ(catalogue.apps.back().name, L"应用" + std::to_wstring(c.apps));
+            EXPECT_EQ(catalogue.apps.back().categoryIds, Ids{L"c0"});
+        }
+    }
+}
 
 TEST_F(CatalogueLoadTest, LoadsTheServedCatalogue) {
     Catalogue catalogue = markedCatalogue();

@@ -74,6 +74,7 @@ std::vector<LoggedRequest> ServiceControl::requests(int64_t since, int64_t* maxI
         entry.status = member("status").asInt(0);
         entry.bytes = member("bytes").asInt64(0);
         entry.dropped = member("dropped").asString("");
+        entry.time = member("time").asDouble(0);
         out.push_back(std::move(entry));
     }
     return out;
@@ -86,5 +87,20 @@ std::vector<json::ValuePtr> ServiceControl::reports() const {
 }
 
 std::string ServiceControl::quoted(const std::string& text) { return "\"" + json::escapeString(text) + "\""; }
+
+std::string ServiceControl::base64(const std::string& bytes) {
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        uint32_t group = static_cast<uint8_t>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 2]);
+        out += kDigits[group >> 18];
+        out += kDigits[(group >> 12) & 63];
+        out += i + 1 < bytes.size() ? kDigits[(group >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? kDigits[group & 63] : '=';
+    }
+    return out;
+}
 
 }  // namespace qbtest

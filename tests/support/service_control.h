@@ -17,6 +17,7 @@ struct LoggedRequest {
     int32_t status = 0;
     int64_t bytes = 0;    // body bytes sent
     std::string dropped;  // empty, "closed", "reset" or "client"
+    double time = 0;      // when the service began to answer, seconds since 1970
 };
 
 class ServiceControl {
@@ -47,6 +48,8 @@ public:
 
     // A JSON text with its string content escaped (for building fault scripts).
     static std::string quoted(const std::string& text);
+    // Bytes as base64, for a fault's "bodyBase64".
+    static std::string base64(const std::string& bytes);
 
 private:
     bool post(const std::wstring& path, const std::string& body) const;
