@@ -19,7 +19,8 @@ CATALOGUE = {
         {"id": 2, "name": "乙", "categoryIds": ["common", "web"], "package": "pk/b/setup.exe"},
         {"id": 3, "name": "丙", "package": "pk/极光 浏览器安装包.exe"},
         {"id": 4, "name": "无包", "categoryId": "web"},
-        {"id": 5, "name": "覆盖", "package": "pk/b/setup.exe", "md5": "0" * 32, "packageSize": 7},
+        {"id": 5, "name": "覆盖", "package": "pk/b/setup.exe", "md5": "0" * 32, "packageSize": 7,
+         "sha256": "f" * 64},
         {"id": 6, "name": "假包", "hasPackage": True},
         {"id": -3, "name": "负号", "package": "pk/neg/setup.exe"},
     ],
@@ -51,15 +52,16 @@ class ContractTest(unittest.TestCase):
         self.assertEqual([a["id"] for a in data["apps"]], [1, 2, 3, 4, 5, 6, -3])
         a = apps[1]
         self.assertEqual(set(a), {"id", "name", "version", "description", "icon", "categoryIds", "packageSize",
-                                  "md5", "hasPackage", "downloads", "updatedAt"})
+                                  "md5", "sha256", "hasPackage", "downloads", "updatedAt"})
         self.assertEqual((a["version"], a["updatedAt"], a["downloads"]), ("1.2.3", 1733616000000, 12))
-        self.assertEqual((a["packageSize"], a["md5"], a["hasPackage"]),
-                         (len(SETUP_A), hashlib.md5(SETUP_A).hexdigest(), True))
-        self.assertEqual(apps[2]["md5"], hashlib.md5(SETUP_B).hexdigest())
-        self.assertEqual((apps[4]["hasPackage"], apps[4]["packageSize"], apps[4]["md5"], apps[4]["icon"]),
-                         (False, 0, "", ""))
+        self.assertEqual((a["packageSize"], a["md5"], a["sha256"], a["hasPackage"]),
+                         (len(SETUP_A), hashlib.md5(SETUP_A).hexdigest(), hashlib.sha256(SETUP_A).hexdigest(), True))
+        self.assertEqual((apps[2]["md5"], apps[2]["sha256"]),
+                         (hashlib.md5(SETUP_B).hexdigest(), hashlib.sha256(SETUP_B).hexdigest()))
+        self.assertEqual((apps[4]["hasPackage"], apps[4]["packageSize"], apps[4]["md5"], apps[4]["sha256"],
+                          apps[4]["icon"]), (False, 0, "", "", ""))
         self.assertEqual(apps[4]["categoryId"], "web")
-        self.assertEqual((apps[5]["md5"], apps[5]["packageSize"]), ("0" * 32, 7))
+        self.assertEqual((apps[5]["md5"], apps[5]["sha256"], apps[5]["packageSize"]), ("0" * 32, "f" * 64, 7))
         self.assertTrue(apps[6]["hasPackage"])
 
     def test_digest_follows_a_changed_file(self):
@@ -69,6 +71,7 @@ class ContractTest(unittest.TestCase):
         try:
             _, apps = self.bootstrap_apps()
             self.assertEqual(apps[1]["md5"], hashlib.md5(SETUP_A + b"tail").hexdigest())
+            self.assertEqual(apps[1]["sha256"], hashlib.sha256(SETUP_A + b"tail").hexdigest())
             self.assertEqual(apps[1]["packageSize"], len(SETUP_A) + 4)
         finally:
             with open(path, "wb") as f:
