@@ -154,9 +154,29 @@ class ContractTest(unittest.TestCase):
         self.assertEqual(rec["body"], good.decode())
         self.assertRegex(rec["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
 
+    def test_bodies_are_refused_by_their_route_before_they_are_read(self):
+        # Only the head is sent: a 413 that waited for the body would never arrive.
+        report = "POST /api/client/report HTTP/1.1\r\nHost: x\r\nContent-Length: %d\r\n%s\r\n"
+        cases = [
+            ("report one byte over 64 KiB", report % (65537, ""), b"", 413),
+            ("report over the limit, asking to continue", report % (10 ** 9, "Expect: 100-continue\r\n"), b"", 413),
+            ("report of exactly 64 KiB is read", report % (65536, "Connection: close\r\n"), b"x" * 65536, 400),
+            ("GET with a body", "GET /api/client/bootstrap HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\n\r\n", b"", 413),
+            ("POST to a route without body", "POST /api/client/bootstrap HTTP/1.1\r\nContent-Length: 2\r\n\r\n", b"",
+             413),
+            ("GET with an empty body", "GET /api/client/bootstrap HTTP/1.1\r\nContent-Length: 0\r\n"
+                                       "Connection: close\r\n\r\n", b"", 200),
+            ("chunked", "POST /api/client/report HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", b"", 411),
+        ]
+        for label, head, body, status in cases:
+            with self.subTest(label):
+                received, closed = self.svc.raw(head.encode("ascii") + body)
+                self.assertTrue(received.startswith(b"HTTP/1.1 %d " % status), received[:100])
+                self.assertTrue(closed)
+
     def test_wrong_methods_and_unknown_paths(self):
         self.assertEqual(self.svc.get("/api/client/report")[0], 405)
-        self.assertEqual(self.svc.request("POST", "/api/client/bootstrap", body=b"{}")[0], 405)
+        self.assertEqual(self.svc.request("POST", "/api/client/bootstrap")[0], 405)
         self.assertEqual(self.svc.get("/nothing")[0], 404)
         self.assertEqual(self.svc.get("/media/../catalogue.json")[0], 404)
         self.assertEqual(self.svc.get("/test/reset")[0], 404)  # no control API without --test-mode
