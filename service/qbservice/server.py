@@ -189,6 +189,8 @@ class Handler(BaseHTTPRequestHandler):
     def _dispatch(self):
         svc = self.server.service
         self._status, self._sent, self._dropped, self._entry = 0, 0, False, None
+        # A reset from now on ends this answer's stalls, even one that begins after the reset.
+        self._wake = svc.state.wake
         req = Request(self.command, self.path, self.headers, b"", self.client_address[0])
         # Checked before a single body byte is read; a refused body is never read, so the connection closes.
         error = self._body_error(self._body_limit(req.method, req.path))
@@ -307,10 +309,9 @@ class Handler(BaseHTTPRequestHandler):
 
     def _send(self, answer, shaping):
         """Writes the answer; shaping (a fault) may delay, stall, cut or mislabel the body."""
-        state = self.server.service.state
         get = shaping.get if shaping else (lambda k, d=None: d)
         try:
-            if get("delayMs") and not state.stall(get("delayMs")):
+            if get("delayMs") and not self._stall(get("delayMs")):
                 return self._drop(reset=False)
             body = answer.body
             given_length = any(n.lower() == "content-length" for n, _ in answer.headers)
@@ -330,7 +331,7 @@ class Handler(BaseHTTPRequestHandler):
             rate = get("bytesPerSecond")
             stall_at = get("stallAfter", 0) if get("stallMs") is not None else None
             if stall_at is not None and stall_at <= limit:
-                if not self._write(body, 0, stall_at, rate) or not state.stall(get("stallMs")):
+                if not self._write(body, 0, stall_at, rate) or not self._stall(get("stallMs")):
                     return self._drop(reset=False)
                 if not self._write(body, stall_at, limit, rate):
                     return self._drop(reset=False)
@@ -344,6 +345,10 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
             self._dropped = self._dropped or "client"
 
+    def _stall(self, ms):
+        """Waits ms milliseconds; False when a reset since the request came in cut the wait short."""
+        return not self._wake.wait(ms / 1000.0)
+
     def _write(self, body, start, end, rate=None):
         """Sends body[start:end], paced to rate bytes a second if given; False when a reset ended the pacing."""
         if rate:
@@ -352,7 +357,7 @@ class Handler(BaseHTTPRequestHandler):
             for at in range(start, end, step):
                 stop = min(at + step, end)
                 self._write(body, at, stop)
-                if stop < end and not self.server.service.state.stall((stop - at) * 1000.0 / rate):
+                if stop < end and not self._stall((stop - at) * 1000.0 / rate):
                     return False
             return True
         if end <= start:
@@ -369,6 +374,10 @@ class Handler(BaseHTTPRequestHandler):
         """Ends the connection mid-answer, with a FIN or (reset) an RST."""
         self.close_connection = True
         self._dropped = "reset" if reset else "closed"
+        # Logged before the client can see the connection end, as with the status.
+        if self._entry is not None:
+            with self.server.service.state.lock:
+                self._entry.update(dropped=self._dropped, bytes=self._sent)
         try:
             if reset:
                 # Closing with a zero linger time sends an RST instead of a FIN.

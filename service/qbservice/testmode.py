@@ -126,10 +126,6 @@ class TestState:
             if counted:
                 self.in_flight -= 1
 
-    def stall(self, ms):
-        """Waits ms milliseconds; False when a reset cut the wait short."""
-        return not self.wake.wait(ms / 1000.0)
-
 
 def control(state, reports, req):
     """The control API under /test/; None when the path is not a control route."""
