@@ -508,7 +508,10 @@ def main(argv=None):
         host = "127.0.0.1" if host == "0.0.0.0" else "::1"
     sys.stdout.write("http://%s:%d\n" % ("[%s]" % host if ":" in host else host, port))
     sys.stdout.flush()
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    # SIGTERM only asks the serving loop to stop (shutdown waits for it, hence the thread): an
+    # exception raised by the handler could land in a finalizer, which drops it, and the service
+    # would go on running.
+    signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=server.shutdown, daemon=True).start())
     try:
         server.serve_forever()
     except KeyboardInterrupt:
