@@ -12,7 +12,7 @@ FILE_PREFIX = "/files/"
 
 _APP_KEYS = {
     "id", "name", "version", "description", "categoryIds", "categoryId",
-    "updatedAt", "downloads", "icon", "package", "md5", "packageSize", "hasPackage",
+    "updatedAt", "downloads", "icon", "package", "md5", "sha256", "packageSize", "hasPackage",
 }
 
 
@@ -31,31 +31,42 @@ class Package:
         return "%s%d/%s" % (FILE_PREFIX, self.app_id, urllib.parse.quote(self.name, safe=""))
 
 
-class Md5Cache:
-    """MD5 digests keyed by path, recomputed only when size or mtime change."""
+class Digests:
+    """A package file's size with its MD5 and SHA-256, in lower-case hexadecimal."""
+
+    def __init__(self, size, md5, sha256):
+        self.size = size
+        self.md5 = md5
+        self.sha256 = sha256
+
+
+class DigestCache:
+    """File digests keyed by path, recomputed only when size or mtime change."""
 
     def __init__(self):
         self._lock = threading.Lock()
         self._entries = {}
 
-    def digest(self, path):
+    def digests(self, path):
         st = os.stat(path)
         key = (st.st_size, st.st_mtime_ns)
         with self._lock:
             hit = self._entries.get(path)
         if hit and hit[0] == key:
-            return st.st_size, hit[1]
-        md5 = hashlib.md5()
+            return hit[1]
+        # Both digests in one pass, so a large package is read once.
+        md5, sha256 = hashlib.md5(), hashlib.sha256()
         with open(path, "rb") as f:
             while True:
                 block = f.read(1 << 20)
                 if not block:
                     break
                 md5.update(block)
-        value = md5.hexdigest()
+                sha256.update(block)
+        value = Digests(st.st_size, md5.hexdigest(), sha256.hexdigest())
         with self._lock:
             self._entries[path] = (key, value)
-        return st.st_size, value
+        return value
 
 
 def _is_int(v):
@@ -85,7 +96,7 @@ class Catalogue:
     def __init__(self, folder, packages_dir=None):
         self.folder = folder
         self.packages_dir = packages_dir or folder
-        self.md5 = Md5Cache()
+        self.digests = DigestCache()
         self.categories = []
         self.apps = []
         self.icons = {}      # decoded URL path below ICON_PREFIX -> absolute file path
@@ -162,7 +173,8 @@ class Catalogue:
               "an array of strings")
         for key in ("updatedAt", "downloads", "packageSize"):
             check(key, lambda v: _is_int(v) and v >= 0, "a non-negative integer")
-        check("md5", lambda v: isinstance(v, str), "a string")
+        for key in ("md5", "sha256"):
+            check(key, lambda v: isinstance(v, str), "a string")
         check("hasPackage", lambda v: isinstance(v, bool), "true or false")
         for cid in a.get("categoryIds", []) + ([a["categoryId"]] if "categoryId" in a else []):
             if cid not in category_ids:
@@ -178,7 +190,7 @@ class Catalogue:
         if "package" in a:
             full = _resolve_inside(self.packages_dir, a["package"], where, "package")
             self.packages[a["id"]] = Package(a["id"], full, a["package"])
-            self.md5.digest(full)
+            self.digests.digests(full)
         return app
 
     def package(self, app_id):
@@ -191,11 +203,11 @@ class Catalogue:
         """The bootstrap answer; package sizes and digests follow the files as they are now."""
         apps = []
         for a in self.apps:
-            size, md5 = 0, ""
+            found = Digests(0, "", "")
             pkg = self.packages.get(a["id"])
             if pkg:
                 try:
-                    size, md5 = self.md5.digest(pkg.path)
+                    found = self.digests.digests(pkg.path)
                 except OSError:
                     pkg = None
             out = {
@@ -205,8 +217,9 @@ class Catalogue:
                 "description": a.get("description", ""),
                 "icon": a["iconPath"] or "",
                 "categoryIds": a.get("categoryIds", []),
-                "packageSize": a.get("packageSize", size),
-                "md5": a.get("md5", md5),
+                "packageSize": a.get("packageSize", found.size),
+                "md5": a.get("md5", found.md5),
+                "sha256": a.get("sha256", found.sha256),
                 "hasPackage": a.get("hasPackage", pkg is not None),
                 "downloads": a.get("downloads", 0),
                 "updatedAt": a.get("updatedAt", 0),

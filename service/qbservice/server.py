@@ -1,12 +1,15 @@
 """The HTTP side: request handling, body sending with scripted faults, and the command line."""
 
 import argparse
+import email.utils
+import io
 import json
 import os
 import signal
 import socket
 import struct
 import sys
+import threading
 import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -18,8 +21,46 @@ from .responses import Answer, Body, content_type_for, file_answer, text_answer
 BOOTSTRAP_PATH = "/api/client/bootstrap"
 DOWNLOAD_PREFIX = "/api/client/download/"
 REPORT_PATH = "/api/client/report"
-MAX_REQUEST_BODY = 64 * 1024 * 1024  # room for a scripted 100 000-app bootstrap
+MAX_TEST_BODY = 64 * 1024 * 1024  # test mode: room for a scripted 100 000-app bootstrap
 MAX_REPORT_BODY = 64 * 1024
+# The program keeps at most 6 download requests in flight and fetches the icons of the cards in view;
+# 64 leaves room for several programs at once while bounding the threads a flood can start.
+DEFAULT_MAX_CONNECTIONS = 64
+HEADER_TIMEOUT = 10.0  # seconds for a request line and its headers, idle keep-alive time included
+BODY_TIMEOUT = 120     # seconds any one read or write of a body may wait once the headers are in
+
+# Control characters (C0, DEL, C1) written as \xNN, and the backslash doubled, so a request line
+# in the access log cannot drive the operator's terminal and an escape cannot be forged.
+_LOG_ESCAPES = {c: "\\x%02x" % c for c in list(range(0x20)) + list(range(0x7F, 0xA0))}
+_LOG_ESCAPES[ord("\\")] = "\\\\"
+
+
+def log_safe(text):
+    return text.translate(_LOG_ESCAPES)
+
+
+def write_log(client, message):
+    sys.stderr.write("%s - [%s] %s\n" % (log_safe(client), testmode.now_iso(), log_safe(message)))
+
+
+class _HeadReader(socket.SocketIO):
+    """Socket reads that give up at a deadline while one is set, however slowly the bytes trickle in."""
+
+    deadline = None
+
+    def readinto(self, b):
+        if self.deadline is not None:
+            left = self.deadline - time.monotonic()
+            if left <= 0:
+                self._timeout_occurred = True
+                raise TimeoutError("no complete request head in time")
+            self._sock.settimeout(left)
+        return super().readinto(b)
+
+
+def url_path(raw_path):
+    """The decoded path of a request target, without its query."""
+    return urllib.parse.unquote(urllib.parse.urlsplit(raw_path).path)
 
 
 class Request:
@@ -27,12 +68,19 @@ class Request:
         split = urllib.parse.urlsplit(raw_path)
         self.method = method
         self.raw_path = raw_path
-        self.path = urllib.parse.unquote(split.path)
+        self.path = url_path(raw_path)
         self.raw_query = split.query
         self.query = urllib.parse.parse_qs(split.query, keep_blank_values=True)
         self.headers = headers
         self.body = body
         self.client = client
+
+
+_BODY_ERRORS = {
+    400: "bad Content-Length\n",
+    411: "chunked request bodies are not accepted; send a Content-Length\n",
+    413: "request body too large for this route\n",
+}
 
 
 def json_error(status, message):
@@ -64,7 +112,31 @@ class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "QuillboxService/1.0"
     sys_version = ""
-    timeout = 120
+    timeout = BODY_TIMEOUT
+
+    def setup(self):
+        super().setup()
+        self.rfile.close()
+        self._reader = _HeadReader(self.connection, "rb")
+        self.rfile = io.BufferedReader(self._reader)
+
+    def handle_one_request(self):
+        # The request line and headers must all arrive before the deadline; the wait for the next
+        # request on a kept-alive connection counts too.
+        self._reader.deadline = time.monotonic() + self.server.header_timeout
+        super().handle_one_request()
+
+    def parse_request(self):
+        parsed = super().parse_request()
+        self._reader.deadline = None
+        self.connection.settimeout(self.timeout)
+        return parsed
+
+    def handle_expect_100(self):
+        # A body that will be refused is not invited.
+        if self._body_error(self._body_limit(self.command, url_path(self.path))):
+            return True
+        return super().handle_expect_100()
 
     def do_GET(self):
         self._dispatch()
@@ -76,7 +148,7 @@ class Handler(BaseHTTPRequestHandler):
 
     def log_message(self, fmt, *args):
         if not self.server.service.quiet:
-            sys.stderr.write("%s - [%s] %s\n" % (self.client_address[0], testmode.now_iso(), fmt % args))
+            write_log(self.client_address[0], fmt % args)
 
     def send_response(self, code, message=None):
         self._status = code
@@ -88,27 +160,46 @@ class Handler(BaseHTTPRequestHandler):
                 entry["status"] = code
         super().send_response(code, message)
 
-    def _read_body(self):
+    def _body_limit(self, method, path):
+        """The largest body this request may carry, decided from its method and (decoded) path alone."""
+        svc = self.server.service
+        if svc.test_mode and path.startswith("/test/"):
+            return MAX_TEST_BODY
+        if method == "POST" and path == REPORT_PATH:
+            return MAX_REPORT_BODY
+        if svc.test_mode and method not in ("GET", "HEAD"):
+            # A scripted answer may stand in for a route that takes a body (a redirected report).
+            file_ref = parse_file_path(path) if path.startswith(FILE_PREFIX) else None
+            if svc.state.has_fault(path, file_ref[0] if file_ref else None):
+                return MAX_REPORT_BODY
+        return 0
+
+    def _body_error(self, limit):
+        """The status refusing the announced body (None when it may be read): chunked, unreadable or too large."""
         if self.headers.get("Transfer-Encoding"):
-            self.close_connection = True
-            return None, 411
+            return 411
         try:
             length = int(self.headers.get("Content-Length", "0"))
         except ValueError:
-            self.close_connection = True
-            return None, 400
-        if length < 0 or length > MAX_REQUEST_BODY:
-            self.close_connection = True
-            return None, 413
-        return self.rfile.read(length), None
+            return 400
+        if length < 0:
+            return 400
+        return 413 if length > limit else None
 
     def _dispatch(self):
         svc = self.server.service
         self._status, self._sent, self._dropped, self._entry = 0, 0, False, None
-        body, error = self._read_body()
-        req = Request(self.command, self.path, self.headers, body or b"", self.client_address[0])
+        # A reset from now on ends this answer's stalls, even one that begins after the reset.
+        self._wake = svc.state.wake
+        req = Request(self.command, self.path, self.headers, b"", self.client_address[0])
+        # Checked before a single body byte is read; a refused body is never read, so the connection closes.
+        error = self._body_error(self._body_limit(req.method, req.path))
         if error:
-            return self._send(text_answer(error, "bad request body\n"), None)
+            self.close_connection = True
+            answer = text_answer(error, _BODY_ERRORS[error])
+            answer.set_header("Connection", "close")
+            return self._send(answer, None)
+        req.body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
         if svc.test_mode and req.path.startswith("/test/"):
             answer = testmode.control(svc.state, svc.reports, req)
             if answer is not None:
@@ -198,8 +289,6 @@ class Handler(BaseHTTPRequestHandler):
             return json_error(404, "package file is gone")
 
     def _report(self, req):
-        if len(req.body) > MAX_REPORT_BODY:
-            return json_error(413, "report too large")
         try:
             doc = json.loads(req.body.decode("utf-8"))
         except (UnicodeDecodeError, json.JSONDecodeError):
@@ -220,10 +309,9 @@ class Handler(BaseHTTPRequestHandler):
 
     def _send(self, answer, shaping):
         """Writes the answer; shaping (a fault) may delay, stall, cut or mislabel the body."""
-        state = self.server.service.state
         get = shaping.get if shaping else (lambda k, d=None: d)
         try:
-            if get("delayMs") and not state.stall(get("delayMs")):
+            if get("delayMs") and not self._stall(get("delayMs")):
                 return self._drop(reset=False)
             body = answer.body
             given_length = any(n.lower() == "content-length" for n, _ in answer.headers)
@@ -243,7 +331,7 @@ class Handler(BaseHTTPRequestHandler):
             rate = get("bytesPerSecond")
             stall_at = get("stallAfter", 0) if get("stallMs") is not None else None
             if stall_at is not None and stall_at <= limit:
-                if not self._write(body, 0, stall_at, rate) or not state.stall(get("stallMs")):
+                if not self._write(body, 0, stall_at, rate) or not self._stall(get("stallMs")):
                     return self._drop(reset=False)
                 if not self._write(body, stall_at, limit, rate):
                     return self._drop(reset=False)
@@ -257,6 +345,10 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
             self._dropped = self._dropped or "client"
 
+    def _stall(self, ms):
+        """Waits ms milliseconds; False when a reset since the request came in cut the wait short."""
+        return not self._wake.wait(ms / 1000.0)
+
     def _write(self, body, start, end, rate=None):
         """Sends body[start:end], paced to rate bytes a second if given; False when a reset ended the pacing."""
         if rate:
@@ -265,7 +357,7 @@ class Handler(BaseHTTPRequestHandler):
             for at in range(start, end, step):
                 stop = min(at + step, end)
                 self._write(body, at, stop)
-                if stop < end and not self.server.service.state.stall((stop - at) * 1000.0 / rate):
+                if stop < end and not self._stall((stop - at) * 1000.0 / rate):
                     return False
             return True
         if end <= start:
@@ -282,6 +374,10 @@ class Handler(BaseHTTPRequestHandler):
         """Ends the connection mid-answer, with a FIN or (reset) an RST."""
         self.close_connection = True
         self._dropped = "reset" if reset else "closed"
+        # Logged before the client can see the connection end, as with the status.
+        if self._entry is not None:
+            with self.server.service.state.lock:
+                self._entry.update(dropped=self._dropped, bytes=self._sent)
         try:
             if reset:
                 # Closing with a zero linger time sends an RST instead of a FIN.
@@ -303,8 +399,57 @@ class Service:
 
 
 class Server(ThreadingHTTPServer):
+    """A thread per connection, at most max_connections at once; one more is refused at the door."""
+
     daemon_threads = True
     request_queue_size = 128
+
+    def __init__(self, address, handler, service, max_connections=DEFAULT_MAX_CONNECTIONS,
+                 header_timeout=HEADER_TIMEOUT):
+        self.service = service
+        self.header_timeout = header_timeout
+        self.max_connections = max_connections
+        self._slots = threading.BoundedSemaphore(max_connections)
+        super().__init__(address, handler)
+
+    def process_request(self, request, client_address):
+        if not self._slots.acquire(blocking=False):
+            return self._refuse(request, client_address)
+        try:
+            super().process_request(request, client_address)
+        except RuntimeError:
+            # No thread could be started, so none will give the slot back. (Anything raised once
+            # the thread runs, a SIGTERM's SystemExit say, leaves the release to the thread.)
+            self._slots.release()
+            raise
+
+    def process_request_thread(self, request, client_address):
+        try:
+            super().process_request_thread(request, client_address)
+        finally:
+            self._slots.release()
+
+    def _refuse(self, sock, client_address):
+        """Answers 503 from the listening thread and closes, so no thread is started to wait for a slot."""
+        body = b'{"code":503,"message":"too many connections"}'
+        head = ("HTTP/1.1 503 Service Unavailable\r\nServer: %s\r\nDate: %s\r\n"
+                "Content-Type: application/json; charset=utf-8\r\nContent-Length: %d\r\n"
+                "Retry-After: 1\r\nConnection: close\r\n\r\n"
+                % (Handler.server_version, email.utils.formatdate(usegmt=True), len(body)))
+        try:
+            sock.setblocking(False)
+            sock.send(head.encode("ascii") + body)
+            sock.shutdown(socket.SHUT_WR)
+            # What the client has already sent is read away, so the close is a FIN and not an RST
+            # that could overtake the answer.
+            for _ in range(16):
+                if not sock.recv(65536):
+                    break
+        except OSError:
+            pass
+        sock.close()
+        if not self.service.quiet:
+            write_log(client_address[0], "503 refused: all %d connections are in use" % self.max_connections)
 
     def handle_error(self, request, client_address):
         if isinstance(sys.exc_info()[1], OSError):
@@ -321,7 +466,24 @@ def parse_args(argv):
     ap.add_argument("--report-log", metavar="FILE", help="append install reports here as JSON lines")
     ap.add_argument("--test-mode", action="store_true", help="enable the /test/ control API")
     ap.add_argument("--quiet", action="store_true", help="no access log on stderr")
+    ap.add_argument("--max-connections", type=_positive(int), default=DEFAULT_MAX_CONNECTIONS, metavar="N",
+                    help="connections served at once; one more is answered 503 (default %(default)s)")
+    ap.add_argument("--header-timeout", type=_positive(float), default=HEADER_TIMEOUT, metavar="SECONDS",
+                    help="close a connection whose request line and headers are not in within this time "
+                         "(default %(default)s)")
     return ap.parse_args(argv)
+
+
+def _positive(kind):
+    def parse(text):
+        try:
+            value = kind(text)
+        except ValueError:
+            value = 0
+        if not 0 < value < float("inf"):
+            raise argparse.ArgumentTypeError("must be a number above 0: %r" % text)
+        return value
+    return parse
 
 
 def main(argv=None):
@@ -335,17 +497,21 @@ def main(argv=None):
         sys.stderr.write("quillbox-service: warning: test mode is reachable on %s\n" % args.host)
     Server.address_family = socket.AF_INET6 if ":" in args.host else socket.AF_INET
     try:
-        server = Server((args.host, args.port), Handler)
+        service = Service(catalogue, args.test_mode, args.report_log, args.quiet)
+        server = Server((args.host, args.port), Handler, service,
+                        max_connections=args.max_connections, header_timeout=args.header_timeout)
     except OSError as e:
         sys.stderr.write("quillbox-service: cannot listen on %s:%d: %s\n" % (args.host, args.port, e.strerror))
         return 1
-    server.service = Service(catalogue, args.test_mode, args.report_log, args.quiet)
     host, port = server.server_address[:2]
     if host in ("0.0.0.0", "::"):
         host = "127.0.0.1" if host == "0.0.0.0" else "::1"
     sys.stdout.write("http://%s:%d\n" % ("[%s]" % host if ":" in host else host, port))
     sys.stdout.flush()
-    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    # SIGTERM only asks the serving loop to stop (shutdown waits for it, hence the thread): an
+    # exception raised by the handler could land in a finalizer, which drops it, and the service
+    # would go on running.
+    signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=server.shutdown, daemon=True).start())
     try:
         server.serve_forever()
     except KeyboardInterrupt:

@@ -9,6 +9,7 @@ from .faults import Fault, FaultError
 from .responses import Answer, Body, status_page, text_answer
 
 LOG_LIMIT = 100000
+REPORTS_KEPT = 10000
 
 
 def json_answer(status, value):
@@ -60,19 +61,27 @@ class TestState:
             self.faults.setdefault(key, collections.deque()).extend(faults)
         return len(faults)
 
-    def take_fault(self, path, app_id=None):
-        """The next scripted fault for this request, consumed in order; the most specific target first."""
-        if not self.enabled:
-            return None
+    def _queue_locked(self, path, app_id):
+        """The first non-empty fault queue for this request, the most specific target first; None if none."""
         keys = [("app", app_id), ("app", "*")] if app_id is not None else []
         keys.append(("path", path))
+        keys += sorted((k for k in self.faults if k[0] == "prefix" and path.startswith(k[1])),
+                       key=lambda k: -len(k[1]))
+        return next((self.faults[k] for k in keys if self.faults.get(k)), None)
+
+    def has_fault(self, path, app_id=None):
+        if not self.enabled:
+            return False
         with self.lock:
-            keys += sorted((k for k in self.faults if k[0] == "prefix" and path.startswith(k[1])),
-                           key=lambda k: -len(k[1]))
-            for key in keys:
-                queue = self.faults.get(key)
-                if not queue:
-                    continue
+            return self._queue_locked(path, app_id) is not None
+
+    def take_fault(self, path, app_id=None):
+        """The next scripted fault for this request, consumed in order."""
+        if not self.enabled:
+            return None
+        with self.lock:
+            queue = self._queue_locked(path, app_id)
+            if queue:
                 fault = queue[0]
                 if fault.remaining > 0:
                     fault.remaining -= 1
@@ -116,10 +125,6 @@ class TestState:
         with self.lock:
             if counted:
                 self.in_flight -= 1
-
-    def stall(self, ms):
-        """Waits ms milliseconds; False when a reset cut the wait short."""
-        return not self.wake.wait(ms / 1000.0)
 
 
 def control(state, reports, req):
@@ -305,9 +310,9 @@ def _to_int(value):
 
 
 class Reports:
-    """Valid install reports, kept in memory and appended to the report log."""
+    """Valid install reports: the most recent kept in memory, every one appended to the report log."""
 
-    def __init__(self, log_path, limit=10000):
+    def __init__(self, log_path, limit=REPORTS_KEPT):
         self.log_path = log_path
         self.limit = limit
         self.lock = threading.Lock()

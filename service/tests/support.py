@@ -3,6 +3,7 @@
 import http.client
 import json
 import os
+import socket
 import subprocess
 import sys
 import tempfile
@@ -30,10 +31,25 @@ def run_refused(folder, *extra):
     return proc.returncode, proc.stderr
 
 
+def read_to_close(sock):
+    """What arrives until the peer closes: (bytes, True), or (bytes, False) when the socket timed out first."""
+    received = bytearray()
+    try:
+        while True:
+            block = sock.recv(65536)
+            if not block:
+                return bytes(received), True
+            received += block
+    except socket.timeout:
+        return bytes(received), False
+    except ConnectionResetError:
+        return bytes(received), True
+
+
 class Service:
     """A running service; catalogue is a dict or raw text written to a scratch folder, or the path of a folder."""
 
-    def __init__(self, catalogue, files, *extra):
+    def __init__(self, catalogue, files, *extra, quiet=True):
         self.tmp = tempfile.TemporaryDirectory()
         if isinstance(catalogue, str) and os.path.isdir(catalogue):
             self.folder = catalogue
@@ -43,7 +59,7 @@ class Service:
             write_folder(self.folder, catalogue, files)
         self.report_log = os.path.join(self.tmp.name, "reports.jsonl")
         self.proc = subprocess.Popen(
-            [sys.executable, SERVICE, "--catalogue", self.folder, "--port", "0", "--quiet",
+            [sys.executable, SERVICE, "--catalogue", self.folder, "--port", "0", *(["--quiet"] if quiet else []),
              "--report-log", self.report_log, *extra],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         line = self.proc.stdout.readline().strip()
@@ -73,6 +89,15 @@ class Service:
             return resp.status, {k.lower(): v for k, v in resp.getheaders()}, data
         finally:
             conn.close()
+
+    def connect(self, timeout=5):
+        return socket.create_connection((self.host, self.port), timeout=timeout)
+
+    def raw(self, data, timeout=5):
+        """Sends data as it is and reads until the service closes: (bytes received, closed within timeout)."""
+        with self.connect(timeout) as sock:
+            sock.sendall(data)
+            return read_to_close(sock)
 
     def get(self, path, **kw):
         return self.request("GET", path, **kw)

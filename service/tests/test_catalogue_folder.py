@@ -30,6 +30,7 @@ class BrokenFolderTest(unittest.TestCase):
             ("categoryIds a string", catalogue(categoryIds="c"), "'categoryIds' must be an array"),
             ("unknown category", catalogue(categoryIds=["zz"]), "category 'zz' is not listed"),
             ("negative size", catalogue(packageSize=-1), "'packageSize' must be a non-negative"),
+            ("sha256 a number", catalogue(sha256=256), "'sha256' must be a string"),
             ("hasPackage a string", catalogue(hasPackage="yes"), "'hasPackage' must be true or false"),
             ("typo in a member", catalogue(pakage="p/setup.exe"), "unknown member 'pakage'"),
             ("parent path", catalogue(package="../x.exe"), "escapes the folder"),

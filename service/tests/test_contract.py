@@ -19,7 +19,8 @@ CATALOGUE = {
         {"id": 2, "name": "乙", "categoryIds": ["common", "web"], "package": "pk/b/setup.exe"},
         {"id": 3, "name": "丙", "package": "pk/极光 浏览器安装包.exe"},
         {"id": 4, "name": "无包", "categoryId": "web"},
-        {"id": 5, "name": "覆盖", "package": "pk/b/setup.exe", "md5": "0" * 32, "packageSize": 7},
+        {"id": 5, "name": "覆盖", "package": "pk/b/setup.exe", "md5": "0" * 32, "packageSize": 7,
+         "sha256": "f" * 64},
         {"id": 6, "name": "假包", "hasPackage": True},
         {"id": -3, "name": "负号", "package": "pk/neg/setup.exe"},
     ],
@@ -51,15 +52,16 @@ class ContractTest(unittest.TestCase):
         self.assertEqual([a["id"] for a in data["apps"]], [1, 2, 3, 4, 5, 6, -3])
         a = apps[1]
         self.assertEqual(set(a), {"id", "name", "version", "description", "icon", "categoryIds", "packageSize",
-                                  "md5", "hasPackage", "downloads", "updatedAt"})
+                                  "md5", "sha256", "hasPackage", "downloads", "updatedAt"})
         self.assertEqual((a["version"], a["updatedAt"], a["downloads"]), ("1.2.3", 1733616000000, 12))
-        self.assertEqual((a["packageSize"], a["md5"], a["hasPackage"]),
-                         (len(SETUP_A), hashlib.md5(SETUP_A).hexdigest(), True))
-        self.assertEqual(apps[2]["md5"], hashlib.md5(SETUP_B).hexdigest())
-        self.assertEqual((apps[4]["hasPackage"], apps[4]["packageSize"], apps[4]["md5"], apps[4]["icon"]),
-                         (False, 0, "", ""))
+        self.assertEqual((a["packageSize"], a["md5"], a["sha256"], a["hasPackage"]),
+                         (len(SETUP_A), hashlib.md5(SETUP_A).hexdigest(), hashlib.sha256(SETUP_A).hexdigest(), True))
+        self.assertEqual((apps[2]["md5"], apps[2]["sha256"]),
+                         (hashlib.md5(SETUP_B).hexdigest(), hashlib.sha256(SETUP_B).hexdigest()))
+        self.assertEqual((apps[4]["hasPackage"], apps[4]["packageSize"], apps[4]["md5"], apps[4]["sha256"],
+                          apps[4]["icon"]), (False, 0, "", "", ""))
         self.assertEqual(apps[4]["categoryId"], "web")
-        self.assertEqual((apps[5]["md5"], apps[5]["packageSize"]), ("0" * 32, 7))
+        self.assertEqual((apps[5]["md5"], apps[5]["sha256"], apps[5]["packageSize"]), ("0" * 32, "f" * 64, 7))
         self.assertTrue(apps[6]["hasPackage"])
 
     def test_digest_follows_a_changed_file(self):
@@ -69,6 +71,7 @@ class ContractTest(unittest.TestCase):
         try:
             _, apps = self.bootstrap_apps()
             self.assertEqual(apps[1]["md5"], hashlib.md5(SETUP_A + b"tail").hexdigest())
+            self.assertEqual(apps[1]["sha256"], hashlib.sha256(SETUP_A + b"tail").hexdigest())
             self.assertEqual(apps[1]["packageSize"], len(SETUP_A) + 4)
         finally:
             with open(path, "wb") as f:
@@ -151,9 +154,29 @@ class ContractTest(unittest.TestCase):
         self.assertEqual(rec["body"], good.decode())
         self.assertRegex(rec["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
 
+    def test_bodies_are_refused_by_their_route_before_they_are_read(self):
+        # Only the head is sent: a 413 that waited for the body would never arrive.
+        report = "POST /api/client/report HTTP/1.1\r\nHost: x\r\nContent-Length: %d\r\n%s\r\n"
+        cases = [
+            ("report one byte over 64 KiB", report % (65537, ""), b"", 413),
+            ("report over the limit, asking to continue", report % (10 ** 9, "Expect: 100-continue\r\n"), b"", 413),
+            ("report of exactly 64 KiB is read", report % (65536, "Connection: close\r\n"), b"x" * 65536, 400),
+            ("GET with a body", "GET /api/client/bootstrap HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\n\r\n", b"", 413),
+            ("POST to a route without body", "POST /api/client/bootstrap HTTP/1.1\r\nContent-Length: 2\r\n\r\n", b"",
+             413),
+            ("GET with an empty body", "GET /api/client/bootstrap HTTP/1.1\r\nContent-Length: 0\r\n"
+                                       "Connection: close\r\n\r\n", b"", 200),
+            ("chunked", "POST /api/client/report HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", b"", 411),
+        ]
+        for label, head, body, status in cases:
+            with self.subTest(label):
+                received, closed = self.svc.raw(head.encode("ascii") + body)
+                self.assertTrue(received.startswith(b"HTTP/1.1 %d " % status), received[:100])
+                self.assertTrue(closed)
+
     def test_wrong_methods_and_unknown_paths(self):
         self.assertEqual(self.svc.get("/api/client/report")[0], 405)
-        self.assertEqual(self.svc.request("POST", "/api/client/bootstrap", body=b"{}")[0], 405)
+        self.assertEqual(self.svc.request("POST", "/api/client/bootstrap")[0], 405)
         self.assertEqual(self.svc.get("/nothing")[0], 404)
         self.assertEqual(self.svc.get("/media/../catalogue.json")[0], 404)
         self.assertEqual(self.svc.get("/test/reset")[0], 404)  # no control API without --test-mode

@@ -62,6 +62,14 @@ class TestModeTest(unittest.TestCase):
         self.assertEqual(self.svc.get("/api/client/download/7?channel=x")[0], 410)
         self.assertEqual(self.svc.get("/api/client/download/7?channel=x")[0], 302)
 
+    def test_a_scripted_path_takes_a_report_sized_body(self):
+        # A report sent to an old address is redirected by a fault; without one the path takes no body.
+        report = b'{"appId":42,"event":"install","channel":"default"}'
+        self.assertEqual(self.svc.request("POST", "/old/api/client/report", body=report)[0], 413)
+        self.script({"path": "/old/api/client/report"}, {"redirect": "/api/client/report", "status": 307})
+        status, headers, _ = self.svc.request("POST", "/old/api/client/report", body=report)
+        self.assertEqual((status, headers["location"]), (307, "/api/client/report"))
+
     def test_most_specific_target_first(self):
         self.script({"path": "/files/*"}, {"status": 502, "repeat": -1})
         self.script({"app": "*"}, {"status": 503})
@@ -200,6 +208,8 @@ class ClientTestRoutesTest(unittest.TestCase):
         self.assertEqual((status, doc["method"], doc["path"], doc["query"], doc["body"]),
                          (200, "POST", "/test/echo/x", "q=1", "{\"a\":1}"))
         self.assertEqual(self.svc.request("POST", "/test/echo/x?redirect=/test/echo/y", body=b"z")[0], 302)
+        big = b"e" * (4 * 1024 * 1024)
+        self.assertEqual(json.loads(self.svc.request("POST", "/test/echo/big", body=big)[2])["bodyLength"], len(big))
 
     def test_sized_bodies_statuses_and_headers(self):
         for n in (0, 8388608, 8388609):
