@@ -28,7 +28,14 @@ class TestModeTest(unittest.TestCase):
         self.assertEqual(status, 200, doc)
 
     def log(self):
-        return self.svc.control("/test/log")[1]
+        """The request log once the service has finished recording every answer: a client can see an
+        answer end before the service thread that sent it has written its entry."""
+        deadline = time.time() + 5
+        while True:
+            doc = self.svc.control("/test/log")[1]
+            if (doc["inFlight"] == 0 and all("ms" in e for e in doc["requests"])) or time.time() > deadline:
+                return doc
+            time.sleep(0.02)
 
     def raw_get(self, path, headers=None):
         """Reads what arrives before the server closes: (status, headers, body, complete)."""
