@@ -98,7 +98,7 @@ TEST(NormalizeVersionTest, KeepsMajorAndMinorDigits) {
 TEST(ParseAppInfoTest, ReadsEveryFieldOfAFullRecord) {
     const AppInfo app = parseApp(R"({"id": 7, "name": "画图工具", "version": "V 3.2.1", "categoryIds": ["design"],
         "description": "好用", "icon": "/media/icons/7.png", "packageSize": 123456789012, "md5":
-        "0123456789abcdef0123456789abcdef", "hasPackage": true, "downloads": 5000000000,
+        "0123456789abcdef0123456789abcdef", "sha256": "00ff", "hasPackage": true, "downloads": 5000000000,
         "updatedAt": 1733616000000, "extra": {"ignored": 1}})");
     EXPECT_EQ(app.id, 7);
     EXPECT_EQ(app.name, L"画图工具");
@@ -108,6 +108,7 @@ TEST(ParseAppInfoTest, ReadsEveryFieldOfAFullRecord) {
     EXPECT_EQ(app.icon, L"/media/icons/7.png");
     EXPECT_EQ(app.packageSize, 123456789012);
     EXPECT_EQ(app.md5, "0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(app.sha256, "00ff");
     EXPECT_TRUE(app.hasPackage);
     EXPECT_EQ(app.downloads, 5000000000);
     EXPECT_EQ(app.updatedAt, 1733616000000);
@@ -120,7 +121,7 @@ TEST(ParseAppInfoTest, RecordsKeepEveryFieldWhileTheListGrows) {
     std::vector<AppInfo> apps;
     apps.push_back(parseApp(R"({"id": 7, "name": "画图工具", "version": "3.2", "categoryIds": ["design", "common"],
         "description": "好用", "icon": "/media/icons/7.png", "packageSize": 123456789012, "md5": "abc",
-        "hasPackage": true, "downloads": 5000000000, "updatedAt": 1733616000000})"));
+        "sha256": "def", "hasPackage": true, "downloads": 5000000000, "updatedAt": 1733616000000})"));
     apps[0].iconBitmap = reinterpret_cast<HBITMAP>(static_cast<INT_PTR>(0x1234));
     apps[0].iconState.store(IconStateReady);
     for (int i = 0; i < 100; ++i) apps.push_back(AppInfo());
@@ -133,6 +134,7 @@ TEST(ParseAppInfoTest, RecordsKeepEveryFieldWhileTheListGrows) {
     EXPECT_EQ(app.icon, L"/media/icons/7.png");
     EXPECT_EQ(app.packageSize, 123456789012);
     EXPECT_EQ(app.md5, "abc");
+    EXPECT_EQ(app.sha256, "def");
     EXPECT_TRUE(app.hasPackage);
     EXPECT_EQ(app.downloads, 5000000000);
     EXPECT_EQ(app.updatedAt, 1733616000000);
@@ -278,6 +280,7 @@ TEST_F(CatalogueLoadTest, LoadsTheServedCatalogue) {
     EXPECT_EQ(small->categoryIds, Ids{L"tools"});
     EXPECT_EQ(small->packageSize, 100 * 1024);
     EXPECT_EQ(small->md5.size(), 32u);
+    EXPECT_EQ(small->sha256.size(), 64u);  // the service serves both digests
     EXPECT_TRUE(small->hasPackage);
     EXPECT_EQ(small->icon, L"/media/icons/1.png");
     EXPECT_EQ(small->updatedAt, 1733616000000);
