@@ -90,7 +90,9 @@ ColouredText downloadRowStatus(const TaskSnapshot& task) {
         case Completed:
             if (task.isArchive) return {L"下载成功 · 压缩包已保存", kTextSuccess};
             if (task.signature == SignatureBroken) return {L"下载完成 · 签名无效，已禁止安装", kTextError};
-            return {L"下载完成" + signatureNote(task) + (task.unverified ? L" · 未校验" : L""), kTextSuccess};
+            // Nothing vouched for the bytes: the line says so in the caution colour.
+            if (task.unverified) return {L"下载完成" + signatureNote(task) + L" · 未校验", kTextWarning};
+            return {L"下载完成" + signatureNote(task), kTextSuccess};
         case Failed: return {L"下载失败：" + task.errorText, kTextError};
         case Cancelled: return {L"已取消", kTextTertiary};
         case Installed: return {L"安装完成" + signatureNote(task), kTextSuccess};

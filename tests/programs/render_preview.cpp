@@ -103,18 +103,23 @@ PaintInputs makeInputs(Catalogue& catalogue) {
     };
     TaskSnapshot* downloading = add(1, Downloading, 37);
     downloading->speed = 2 * 1048576 + 314572;
-    add(2, Installed, 100);
+    TaskSnapshot* installed = add(2, Installed, 100);
+    installed->signature = SignatureValid;
+    installed->publisher = L"星河软件有限公司";
     TaskSnapshot* retrying = add(3, Downloading, 62);
     retrying->speed = 183 * 1024;
     retrying->retryCount = 2;
     TaskSnapshot* failed = add(4, Failed, 12);
     failed->errorText = L"抱歉，Quillbox网络出现点小问题，工程师正在修复中，请稍后再试";
-    add(6, Completed, 100);
+    TaskSnapshot* unverified = add(6, Completed, 100);
+    unverified->signature = SignatureUnsigned;
+    unverified->unverified = true;
     TaskSnapshot* mismatch = add(9, Completed, 100);
     mismatch->md5Ok = false;
     TaskSnapshot* archive = add(12, Completed, 100);
     archive->isArchive = true;
     add(10, InstallCancelled, 100);
+    add(11, Completed, 100)->signature = SignatureBroken;
     add(14, Cancelled, 20);
     add(7, Verifying, 100);
     return inputs;
@@ -185,6 +190,8 @@ int wmain(int argc, wchar_t** argv) {
     app.hoverParam = 28;
     app.noticeText = L"星河笔记";
     app.noticeTaskId = 2;
+    app.noticeSignature = SignatureValid;
+    app.noticePublisher = L"星河软件有限公司";
     app.noticeTick = inputs.now;
     ok = render(app, inputs, w, h, out + L"\\catalogue-office.png") && ok;
 

@@ -100,7 +100,7 @@ TEST(StateTexts, DownloadRowStatusByState) {
         {InstallCancelled, false, 0, 0, L"安装已取消，可点击右侧按钮重新安装", kTextError},
         // Who signed an installer, once it was checked.
         {Completed, false, 0, 0, L"下载完成 · 发布者：星河软件", kTextSuccess, SignatureValid},
-        {Completed, false, 0, 0, L"下载完成 · 未签名 · 未校验", kTextSuccess, SignatureUnsigned, true},
+        {Completed, false, 0, 0, L"下载完成 · 未签名 · 未校验", kTextWarning, SignatureUnsigned, true},
         {Completed, false, 0, 0, L"下载完成 · 签名未受信任", kTextSuccess, SignatureUntrusted},
         {Completed, false, 0, 0, L"下载完成 · 签名无效，已禁止安装", kTextError, SignatureBroken},
         {Completed, true, 0, 0, L"下载成功 · 压缩包已保存", kTextSuccess, SignatureUnchecked, true},
