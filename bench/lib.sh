@@ -50,5 +50,17 @@ bench_cleanup() {
   "$root/scripts/wine-stop" "$build" >/dev/null 2>&1 || true
 }
 
+# bench_package: the 1 GiB package ("MZ" and random bytes) that bench/download serves, made once.
+bench_package() {
+  local package="$work/catalogue/packages/1/bench-setup.exe" size=1073741824
+  if [ ! -f "$package" ] || [ "$(stat -c %s "$package")" != "$size" ]; then
+    echo "making a 1 GiB package..." >&2
+    mkdir -p "$(dirname "$package")"
+    { printf 'MZ'; head -c $((size - 2)) /dev/urandom; } > "$package"
+    rm -f "$work/package.md5"
+  fi
+  echo "$package"
+}
+
 # Windows path of a folder under the build tree, for the bench programs.
 bench_windows_path() { local p=$1; echo "Z:${p//\//\\}"; }

@@ -1,6 +1,6 @@
 #pragma once
 // SHA-256 (FIPS 180-4) over a byte stream: the processor's SHA extensions where it has them, portable
-// code elsewhere. Our own rather than the platform's CNG, which measured 7 times slower under Wine.
+// code elsewhere. Our own rather than the platform's CNG, which measured 6 to 7 times slower under Wine.
 #include <cstddef>
 #include <cstdint>
 #include <string>
