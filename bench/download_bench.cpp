@@ -1,6 +1,6 @@
 // Times the download engine against a bare WinHTTP read loop on the same URL, and the engine's
 // verification phase, under the same Wine. Prints key=value lines for bench/download.
-//   bench_download FILE_URL DOWNLOAD_URL FOLDER MD5 RUNS
+//   bench_download FILE_URL DOWNLOAD_URL FOLDER MD5 SHA256 RUNS
 #include <windows.h>
 
 #include <algorithm>
@@ -27,11 +27,11 @@ struct EngineRun {
     double verifySeconds = 0;
 };
 
-EngineRun engineRun(const std::string& downloadUrl, const std::string& md5) {
+EngineRun engineRun(const std::string& downloadUrl, const std::string& md5, const std::string& sha256) {
     DownloadManager& manager = DownloadManager::instance();
     EngineRun run;
     const double started = seconds();
-    manager.startDownload(1, L"bench", downloadUrl, md5, 0);
+    manager.startDownload(1, L"bench", downloadUrl, md5, 0, sha256);
     double verifying = 0;
     for (;;) {
         const TaskSnapshot task = manager.snapshot()[1];
@@ -51,18 +51,30 @@ EngineRun engineRun(const std::string& downloadUrl, const std::string& md5) {
     return run;
 }
 
+// Each run needs the plain name again (the engine never replaces an existing file).
+void removeFiles(const std::wstring& folder) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileW((folder + L"\\" + data.cFileName).c_str());
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 6) {
-        std::fwprintf(stderr, L"usage: bench_download FILE_URL DOWNLOAD_URL FOLDER MD5 RUNS\n");
+    if (argc < 7) {
+        std::fwprintf(stderr, L"usage: bench_download FILE_URL DOWNLOAD_URL FOLDER MD5 SHA256 RUNS\n");
         return 2;
     }
     const std::wstring fileUrl = argv[1];
     const std::string downloadUrl = WideToUtf8(argv[2]);
     const std::wstring folder = argv[3];
     const std::string md5 = WideToUtf8(argv[4]);
-    const int runs = std::max(1, _wtoi(argv[5]));
+    const std::string sha256 = WideToUtf8(argv[5]);
+    const int runs = std::max(1, _wtoi(argv[6]));
     setDownloadDirOverride(folder);
 
     for (int i = 0; i < runs; ++i) {
@@ -79,23 +91,17 @@ int wmain(int argc, wchar_t** argv) {
         }
         std::fflush(stdout);
 
-        const EngineRun run = engineRun(downloadUrl, md5);
-        if (!run.ok) return 1;
-        std::printf("engine_MBps=%.1f verify_s=%.3f bytes=%lld\n", static_cast<double>(run.bytes) / run.transferSeconds / 1e6,
-                    run.verifySeconds, static_cast<long long>(run.bytes));
-        std::fflush(stdout);
-        DownloadManager::instance().clearFinished();
-        // Each run needs the plain name again (the engine never replaces an existing file); the last stays.
-        if (i + 1 < runs) {
-            WIN32_FIND_DATAW data;
-            HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
-            if (find != INVALID_HANDLE_VALUE) {
-                do {
-                    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                        ::DeleteFileW((folder + L"\\" + data.cFileName).c_str());
-                } while (::FindNextFileW(find, &data));
-                ::FindClose(find);
-            }
+        // One engine run verifies the MD5 only, the next the SHA-256 only: each digest is timed on its own.
+        for (const bool withSha256 : {false, true}) {
+            removeFiles(folder);  // the last run's file stays for the host tools
+            const EngineRun run =
+                engineRun(downloadUrl, withSha256 ? std::string() : md5, withSha256 ? sha256 : std::string());
+            if (!run.ok) return 1;
+            std::printf("engine_MBps=%.1f %s=%.3f bytes=%lld\n",
+                        static_cast<double>(run.bytes) / run.transferSeconds / 1e6,
+                        withSha256 ? "verify_sha256_s" : "verify_s", run.verifySeconds, static_cast<long long>(run.bytes));
+            std::fflush(stdout);
+            DownloadManager::instance().clearFinished();
         }
     }
     return 0;
