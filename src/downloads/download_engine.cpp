@@ -225,12 +225,17 @@ bool DownloadManager::createPartialFile(const std::shared_ptr<Task>& task, int64
             return true;
         }
         if (!nameTaken(::GetLastError())) return false;
-        std::wstring fileName;
+        std::wstring fileName, finalPath, partialPath;
         {
             std::lock_guard<std::mutex> lock(task->pathMutex);
             fileName = task->fileName;
+            finalPath = task->filePath;
+            partialPath = task->partPath;
         }
-        claimFileName(task, folderOf(task->finalPath()), fileName);
+        // Our own claims would make the taken names look free to us.
+        releaseClaim(*task, finalPath);
+        releaseClaim(*task, partialPath);
+        claimFileName(task, folderOf(finalPath), fileName);
     }
     return false;
 }

@@ -477,6 +477,18 @@ TEST_F(DownloadEngine, FilesThatAreNotThisTasksAreNeverOpenedOrReplaced) {
     EXPECT_EQ(task(4).state, Completed);
     EXPECT_EQ(qbtest::readFileBytes(downloaded(L"setup.exe")), "planted");
     EXPECT_EQ(qbtest::readFileBytes(downloaded(L"setup (2).exe")), packageBytes(4));
+
+    // A partial file that appears under the reserved name while the probe is out (a package the
+    // service gives no name keeps the app's name, reserved when the download starts).
+    const std::string program = "MZ" + std::string(4000, 'p');
+    ASSERT_TRUE(service.addPathFaults("/api/client/download/8", R"([{"delayMs": 1500, "bodyBase64": ")" +
+                                          base64(program) + R"("}, {"bodyBase64": ")" + base64(program) + R"("}])"));
+    start(8);  // the name is reserved before this returns; the partial file waits for the probe's answer
+    qbtest::writeFileBytes(downloaded(L"应用8.exe.part"), "not ours either");
+    ASSERT_TRUE(finish(8));
+    EXPECT_EQ(task(8).state, Completed);
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"应用8.exe.part")), "not ours either");
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"应用8 (2).exe")), program);
 }
 
 TEST_F(DownloadEngine, TheFinalNameFollowsTheContent) {
