@@ -41,13 +41,9 @@ bool setFileSize(HANDLE file, int64_t size) {
     return ::SetFilePointerEx(file, to, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
 }
 
-std::wstring folderOf(const std::wstring& path) {
-    const size_t separator = path.find_last_of(L"\\/");
-    return separator == std::wstring::npos ? std::wstring(L".") : path.substr(0, separator);
-}
-
 // False only when the folder's volume is known to hold less than `bytes`.
-bool roomFor(const std::wstring& folder, int64_t bytes) {
+bool roomFor(std::wstring folder, int64_t bytes) {
+    if (folder.empty()) folder = L".";
     ULARGE_INTEGER available{};
     if (!::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return true;
     return static_cast<uint64_t>(bytes) <= available.QuadPart;
@@ -190,7 +186,7 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
 
     // A size the folder cannot hold ends the task before a file is made for it.
     const int64_t presized = task->totalBytes.load();
-    if (presized > 0 && !roomFor(folderOf(task->partialPath()), presized)) return fail(*task, kNoSpace);
+    if (presized > 0 && !roomFor(folderOfPath(task->partialPath()), presized)) return fail(*task, kNoSpace);
     // However the job ends, the partial file is let go with it (a finished one was renamed already).
     struct PartialFileRelease {
         Task& task;
@@ -225,17 +221,7 @@ bool DownloadManager::createPartialFile(const std::shared_ptr<Task>& task, int64
             return true;
         }
         if (!nameTaken(::GetLastError())) return false;
-        std::wstring fileName, finalPath, partialPath;
-        {
-            std::lock_guard<std::mutex> lock(task->pathMutex);
-            fileName = task->fileName;
-            finalPath = task->filePath;
-            partialPath = task->partPath;
-        }
-        // Our own claims would make the taken names look free to us.
-        releaseClaim(*task, finalPath);
-        releaseClaim(*task, partialPath);
-        claimFileName(task, folderOf(finalPath), fileName);
+        claimNamesAgain(task);
     }
     return false;
 }

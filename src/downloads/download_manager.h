@@ -147,6 +147,8 @@ private:
     void claimFileName(const std::shared_ptr<Task>& task, const std::wstring& folder, const std::wstring& fileName);
     // The final name follows the content: ".exe", ".msi" or the archive's extension.
     void claimSniffedName(const std::shared_ptr<Task>& task, const std::wstring& extension);
+    // Reserves the names anew after the partial name was found taken on disk.
+    void claimNamesAgain(const std::shared_ptr<Task>& task);
     // Takes the next free final name after `path` was found taken on disk; false when none is left.
     bool claimNextFinalName(const std::shared_ptr<Task>& task);
     // Job steps between the probe and the transfer, and after it.

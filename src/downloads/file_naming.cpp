@@ -241,3 +241,8 @@ std::wstring withExtension(const std::wstring& name, const std::wstring& extensi
     if (stem.empty()) stem = L"app";
     return sanitizeFileName(truncateKeepingExtension(stem + extension, kMaxNameLength));
 }
+
+std::wstring folderOfPath(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+}

@@ -19,3 +19,5 @@ std::wstring numberedFileName(const std::wstring& name, int number);
 // A sanitised name whose extension is `extension` (".exe"): a name's own last extension is replaced,
 // so a server cannot plant "version.dll" where the next installer would load it.
 std::wstring withExtension(const std::wstring& name, const std::wstring& extension);
+// The folder part of a path ("C:\\d\\x.exe" -> "C:\\d"); empty when it has no separator.
+std::wstring folderOfPath(const std::wstring& path);

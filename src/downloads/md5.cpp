@@ -1,5 +1,7 @@
 #include "downloads/md5.h"
 
+#include "downloads/digest_blocks.h"
+
 #include <cstring>
 
 namespace {
@@ -125,24 +127,9 @@ void Md5::blocks(const uint8_t* p, size_t count) {
 }
 
 void Md5::update(const void* data, size_t length) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
     length_ += length;
-    if (buffered_ > 0) {
-        const size_t take = length < 64 - buffered_ ? length : 64 - buffered_;
-        std::memcpy(buffer_ + buffered_, p, take);
-        buffered_ += take;
-        p += take;
-        length -= take;
-        if (buffered_ < 64) return;
-        blocks(buffer_, 1);
-        buffered_ = 0;
-    }
-    const size_t whole = length / 64;
-    if (whole > 0) blocks(p, whole);
-    p += whole * 64;
-    length -= whole * 64;
-    std::memcpy(buffer_, p, length);
-    buffered_ = length;
+    feedBlocks(buffer_, buffered_, static_cast<const uint8_t*>(data), length,
+               [this](const uint8_t* from, size_t count) { blocks(from, count); });
 }
 
 void Md5::finish(uint8_t digest[16]) {
@@ -158,14 +145,7 @@ void Md5::finish(uint8_t digest[16]) {
 }
 
 std::string Md5::finishHex() {
-    static const char kHex[] = "0123456789abcdef";
     uint8_t digest[16];
     finish(digest);
-    std::string text;
-    text.reserve(32);
-    for (uint8_t byte : digest) {
-        text.push_back(kHex[byte >> 4]);
-        text.push_back(kHex[byte & 15]);
-    }
-    return text;
+    return lowerHex(digest, sizeof digest);
 }

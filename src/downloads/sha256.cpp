@@ -1,5 +1,7 @@
 #include "downloads/sha256.h"
 
+#include "downloads/digest_blocks.h"
+
 #include <cstring>
 
 #if defined(__x86_64__) || defined(_M_X64) || defined(__i386__) || defined(_M_IX86)
@@ -201,24 +203,9 @@ void Sha256::reset() {
 }
 
 void Sha256::update(const void* data, size_t length) {
-    const uint8_t* p = static_cast<const uint8_t*>(data);
     length_ += length;
-    if (buffered_ > 0) {
-        const size_t take = length < 64 - buffered_ ? length : 64 - buffered_;
-        std::memcpy(buffer_ + buffered_, p, take);
-        buffered_ += take;
-        p += take;
-        length -= take;
-        if (buffered_ < 64) return;
-        compress_(state_, buffer_, 1);
-        buffered_ = 0;
-    }
-    const size_t whole = length / 64;
-    if (whole > 0) compress_(state_, p, whole);
-    p += whole * 64;
-    length -= whole * 64;
-    std::memcpy(buffer_, p, length);
-    buffered_ = length;
+    feedBlocks(buffer_, buffered_, static_cast<const uint8_t*>(data), length,
+               [this](const uint8_t* from, size_t count) { compress_(state_, from, count); });
 }
 
 void Sha256::finish(uint8_t digest[32]) {
@@ -234,14 +221,7 @@ void Sha256::finish(uint8_t digest[32]) {
 }
 
 std::string Sha256::finishHex() {
-    static const char kHex[] = "0123456789abcdef";
     uint8_t digest[32];
     finish(digest);
-    std::string text;
-    text.reserve(64);
-    for (uint8_t byte : digest) {
-        text.push_back(kHex[byte >> 4]);
-        text.push_back(kHex[byte & 15]);
-    }
-    return text;
+    return lowerHex(digest, sizeof digest);
 }

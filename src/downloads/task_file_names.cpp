@@ -17,11 +17,6 @@ std::wstring pathKey(const std::wstring& path) {
 
 bool fileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::wstring folderOf(const std::wstring& path) {
-    const size_t separator = path.find_last_of(L"\\/");
-    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
-}
-
 }  // namespace
 
 // Free: no other living task holds it (as its file or as its ".part"), and no file of that name (nor,
@@ -91,10 +86,24 @@ void DownloadManager::claimSniffedName(const std::shared_ptr<Task>& task, const 
         return;
     const std::wstring renamed = withExtension(fileName, extension);
     // The partial file keeps its name; only the final name follows the content.
-    const std::wstring path = reservePath(task, folderOf(current), renamed, false);
+    const std::wstring path = reservePath(task, folderOfPath(current), renamed, false);
     std::lock_guard<std::mutex> lock(task->pathMutex);
     task->filePath = path;
     task->fileName = renamed;
+}
+
+void DownloadManager::claimNamesAgain(const std::shared_ptr<Task>& task) {
+    std::wstring fileName, finalPath, partialPath;
+    {
+        std::lock_guard<std::mutex> lock(task->pathMutex);
+        fileName = task->fileName;
+        finalPath = task->filePath;
+        partialPath = task->partPath;
+    }
+    // Our own claims would make the taken names look free to us.
+    releaseClaim(*task, finalPath);
+    releaseClaim(*task, partialPath);
+    claimFileName(task, folderOfPath(finalPath), fileName);
 }
 
 bool DownloadManager::claimNextFinalName(const std::shared_ptr<Task>& task) {
@@ -105,7 +114,7 @@ bool DownloadManager::claimNextFinalName(const std::shared_ptr<Task>& task) {
         fileName = task->fileName;
     }
     releaseClaim(*task, current);  // our own claim would make the taken name look free to us
-    const std::wstring path = reservePath(task, folderOf(current), fileName, false);
+    const std::wstring path = reservePath(task, folderOfPath(current), fileName, false);
     if (pathKey(path) == pathKey(current)) return false;
     std::lock_guard<std::mutex> lock(task->pathMutex);
     task->filePath = path;

@@ -11,6 +11,7 @@
 
 #include "app/messages.h"
 #include "base/win_handles.h"
+#include "base/worker_thread.h"
 #include "service/http_client.h"
 #include "service/image_header.h"
 
@@ -129,9 +130,8 @@ std::unique_ptr<IconJob> takeNextJob() {
     return job;
 }
 
-DWORD WINAPI iconWorker(LPVOID) {
+void iconWorker() {
     while (const std::unique_ptr<IconJob> job = takeNextJob()) runIconJob(*job);
-    return 0;
 }
 
 // Queues the job and starts a worker while fewer than kMaxIconWorkers run. When no worker can be
@@ -143,10 +143,7 @@ void enqueueIconJob(std::unique_ptr<IconJob> job) {
     if (queue.workers >= kMaxIconWorkers) return;
     ++queue.workers;
     lock.unlock();
-    if (HANDLE thread = ::CreateThread(nullptr, 0, iconWorker, nullptr, 0, nullptr)) {
-        ::CloseHandle(thread);
-        return;
-    }
+    if (qb::startWorker(iconWorker)) return;
     lock.lock();
     if (--queue.workers > 0) return;
     for (const std::unique_ptr<IconJob>& waiting : queue.waiting) setState(*waiting->app, IconStateFailed);

@@ -28,21 +28,7 @@ std::vector<uint32_t> millisecondsOf(const std::vector<RecordedWait>& waits, Wai
     return out;
 }
 
-std::string base64(const std::string& bytes) {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (size_t i = 0; i < bytes.size(); i += 3) {
-        uint32_t group = static_cast<uint8_t>(bytes[i]) << 16;
-        if (i + 1 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 1]) << 8;
-        if (i + 2 < bytes.size()) group |= static_cast<uint8_t>(bytes[i + 2]);
-        out += kAlphabet[(group >> 18) & 63];
-        out += kAlphabet[(group >> 12) & 63];
-        out += i + 1 < bytes.size() ? kAlphabet[(group >> 6) & 63] : '=';
-        out += i + 2 < bytes.size() ? kAlphabet[group & 63] : '=';
-    }
-    return out;
-}
-
+using qbtest::ServiceControl;
 bool posted(const std::vector<PostedMessage>& messages, UINT message) {
     for (const auto& m : messages)
         if (m.message == message) return true;
@@ -218,7 +204,7 @@ TEST_F(DownloadEngine, ShortPartialAnswerIsFollowedByARequestForTheRest) {
     // its Content-Range says the file goes on, so the rest is asked for at once.
     const std::string head = packageBytes(1).substr(0, 40000);
     ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 206, "contentType": "application/octet-stream", "bodyBase64": ")" +
-                                            base64(head) + R"(", "headers": {"Content-Range": "bytes 0-39999/102400"}}])"));
+                                            ServiceControl::base64(head) + R"(", "headers": {"Content-Range": "bytes 0-39999/102400"}}])"));
     start(1, packageMd5(1));
     ASSERT_TRUE(finish(1));
     EXPECT_EQ(task(1).state, Completed);
@@ -481,8 +467,9 @@ TEST_F(DownloadEngine, FilesThatAreNotThisTasksAreNeverOpenedOrReplaced) {
     // A partial file that appears under the reserved name while the probe is out (a package the
     // service gives no name keeps the app's name, reserved when the download starts).
     const std::string program = "MZ" + std::string(4000, 'p');
-    ASSERT_TRUE(service.addPathFaults("/api/client/download/8", R"([{"delayMs": 1500, "bodyBase64": ")" +
-                                          base64(program) + R"("}, {"bodyBase64": ")" + base64(program) + R"("}])"));
+    const std::string body = ServiceControl::base64(program);
+    ASSERT_TRUE(service.addPathFaults("/api/client/download/8", R"([{"delayMs": 1500, "bodyBase64": ")" + body +
+                                                                     R"("}, {"bodyBase64": ")" + body + R"("}])"));
     start(8);  // the name is reserved before this returns; the partial file waits for the probe's answer
     qbtest::writeFileBytes(downloaded(L"应用8.exe.part"), "not ours either");
     ASSERT_TRUE(finish(8));
