@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/config.h"
+#include "config/local_cache.h"
 #include "json/json.h"
 #include "support/test_support.h"
 
@@ -148,6 +149,37 @@ TEST(TextConvert, ConvertsBothWaysAndReplacesInvalidUtf8) {
     EXPECT_EQ(Utf8ToWide("\xF0\x9F\x98\x80"), L"\xD83D\xDE00");
     EXPECT_EQ(Utf8ToWide("a\xFF" "b"), L"a\xFFFD" L"b");
     EXPECT_EQ(Utf8ToWide(std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LocalCache, RefusesNamesThatLeaveTheFolderAndReplacesEntriesWhole) {
+    for (const wchar_t* bad : {L"", L"..", L"a\\..\\b", L"\\a", L"a\\", L"C:x", L"a/b", L"a\\\\b", L"图标.png",
+                               L"a b", L"..\\config.json"})
+        EXPECT_FALSE(cache::isSafeName(bad)) << bad;
+    for (const wchar_t* good : {L"bootstrap.json", L"icons\\00ab12.png", L"a-b_c.1"})
+        EXPECT_TRUE(cache::isSafeName(good)) << good;
+
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + L"qb-cache-" + std::to_wstring(::GetCurrentProcessId());
+    cache::setFolder(folder + L"\\inner");
+    EXPECT_FALSE(cache::write(L"..\\escaped", "x"));
+    EXPECT_EQ(::GetFileAttributesW((folder + L"\\escaped").c_str()), INVALID_FILE_ATTRIBUTES);
+
+    EXPECT_TRUE(cache::write(L"icons\\a.png", "first"));
+    EXPECT_TRUE(cache::write(L"icons\\a.png", "second, longer"));
+    EXPECT_EQ(cache::read(L"icons\\a.png", 100).value_or("missing"), "second, longer");
+    EXPECT_FALSE(cache::read(L"icons\\a.png", 5)) << "larger than asked for";
+    EXPECT_FALSE(cache::read(L"icons\\b.png", 100));
+    EXPECT_TRUE(cache::remove(L"icons\\a.png"));
+    EXPECT_FALSE(cache::read(L"icons\\a.png", 100));
+    cache::setFolder(std::wstring());
+    ::RemoveDirectoryW((folder + L"\\inner\\icons").c_str());
+    ::RemoveDirectoryW((folder + L"\\inner").c_str());
+    ::RemoveDirectoryW(folder.c_str());
 }
 
 }  // namespace
