@@ -53,6 +53,9 @@ struct Catalogue {
     std::vector<AppInfo> apps;
     std::wstring lastError;
     HWND notifyWindow = nullptr;
+    // Counts the times the lists were replaced: a result meant for older records (an icon fetched
+    // for them) names the generation it was asked for, and a mismatch drops it.
+    uint32_t generation = 0;
 
     // Replaces both lists on success; on failure (also beyond 100 000 apps or 1 000 categories) keeps
     // them and sets lastError.

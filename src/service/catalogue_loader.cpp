@@ -67,5 +67,6 @@ bool adoptLoadedCatalogue(Catalogue& target) {
         retiredAppLists().push_back(std::make_unique<std::vector<AppInfo>>(std::move(target.apps)));
     target.categories = std::move(loaded->categories);
     target.apps = std::move(loaded->apps);
+    ++target.generation;
     return true;
 }
