@@ -12,7 +12,7 @@
 #include <string>
 
 #include "app/app_state.h"
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "app/startup.h"
 #include "bench_support.h"
 #include "service/http_client.h"

@@ -4,7 +4,7 @@
 
 #include "app/app_state.h"
 #include "app/main_window_handlers.h"
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "app/shell_services.h"
 #include "render/main_window_painter.h"
 

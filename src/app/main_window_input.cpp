@@ -5,7 +5,7 @@
 #include "app/interaction.h"
 #include "app/main_window.h"
 #include "app/main_window_handlers.h"
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "app/settings_window.h"
 #include "app/shell_services.h"
 #include "render/sidebar_painter.h"

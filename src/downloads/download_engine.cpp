@@ -2,7 +2,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "config/text_convert.h"
 #include "downloads/download_decision.h"
 #include "downloads/download_directory.h"

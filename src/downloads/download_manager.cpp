@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "downloads/download_directory.h"
 #include "downloads/file_naming.h"
 #include "downloads/file_verification.h"

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "base/win_handles.h"
 #include "downloads/download_manager.h"
 #include "downloads/file_signature.h"

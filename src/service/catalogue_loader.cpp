@@ -3,7 +3,7 @@
 #include <memory>
 #include <mutex>
 
-#include "app/messages.h"
+#include "base/window_messages.h"
 
 namespace {
 

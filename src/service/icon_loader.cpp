@@ -9,7 +9,7 @@
 #include <memory>
 #include <mutex>
 
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "base/win_handles.h"
 #include "base/worker_thread.h"
 #include "service/http_client.h"

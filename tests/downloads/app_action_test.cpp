@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/app_state.h"
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "app/shell_services.h"
 #include "download_fixture.h"
 #include "app/app_action.h"

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "download_fixture.h"
 #include "config/text_convert.h"
 #include "downloads/download_directory.h"

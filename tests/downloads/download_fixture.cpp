@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "config/config.h"
 #include "downloads/download_directory.h"
 #include "downloads/md5.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "download_fixture.h"
 #include "support/test_support.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "downloads/download_manager.h"
 #include "downloads/file_signature.h"
 #include "install/installer_monitor.h"

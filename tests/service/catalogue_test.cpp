@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "json/json.h"
 #include "service/catalogue_loader.h"
 #include "support/message_window.h"

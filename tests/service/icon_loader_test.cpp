@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "base/win_handles.h"
 #include "config/text_convert.h"
 #include "support/message_window.h"

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "config/config.h"
 #include "config/text_convert.h"
 #include "app/app_action.h"

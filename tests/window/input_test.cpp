@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/interaction.h"
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "window/window_fixture.h"
 
 namespace {

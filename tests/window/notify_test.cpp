@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "window/window_fixture.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/messages.h"
+#include "base/window_messages.h"
 #include "app/settings_window.h"
 #include "app/startup.h"
 #include "config/config.h"

@@ -1,0 +1,34 @@
+#pragma once
+// Messages that workers post to the main window; wParam carries an id, never a pointer.
+#include <windows.h>
+
+#include <cstdint>
+
+constexpr UINT WM_QB_REFRESH = WM_APP + 1;          // a download task changed; wParam 0
+constexpr UINT WM_QB_DOWNLOAD_DONE = WM_APP + 2;    // wParam: task id (the app id)
+constexpr UINT WM_QB_ICON_READY = WM_APP + 3;       // wParam: app id
+constexpr UINT WM_QB_CATALOG_LOADED = WM_APP + 4;   // wParam: 1 success, 0 failure
+constexpr UINT WM_QB_DOWNLOAD_FAILED = WM_APP + 5;  // wParam: task id
+
+constexpr UINT_PTR kSpeedTimerId = 1;       // 500 ms speed sampling and periodic repaint
+constexpr UINT_PTR kPageRepeatTimerId = 2;  // repeats page-wise scrolling while a track is held
+
+// A result names what it is for by id and generation: the app id in the low 32 bits of wParam, the
+// generation (of a download task, or of the catalogue an icon was asked for) in the high 32 bits.
+// The window drops a result whose generation is no longer current.
+struct IdAndGeneration {
+    int32_t id = 0;
+    uint32_t generation = 0;
+};
+
+constexpr WPARAM packIdAndGeneration(int32_t id, uint32_t generation) {
+    return static_cast<WPARAM>((static_cast<uint64_t>(generation) << 32) | static_cast<uint32_t>(id));
+}
+
+constexpr IdAndGeneration unpackIdAndGeneration(WPARAM wParam) {
+    const uint64_t bits = static_cast<uint64_t>(wParam);
+    return {static_cast<int32_t>(static_cast<uint32_t>(bits)), static_cast<uint32_t>(bits >> 32)};
+}
+
+static_assert(sizeof(WPARAM) == 8, "wParam carries an id and a generation");
+static_assert(unpackIdAndGeneration(packIdAndGeneration(-5, 0xFFFFFFFFu)).id == -5, "ids keep their sign");
