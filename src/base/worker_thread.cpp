@@ -19,13 +19,13 @@ DWORD WINAPI workerMain(LPVOID parameter) {
 
 }  // namespace
 
-bool startWorker(std::function<void()> job) {
+UniqueHandle startWaitableWorker(std::function<void()> job) {
     auto owned = std::make_unique<std::function<void()>>(std::move(job));
-    HANDLE thread = ::CreateThread(nullptr, 0, workerMain, owned.get(), 0, nullptr);
-    if (!thread) return false;
-    owned.release();  // the worker frees it
-    ::CloseHandle(thread);
-    return true;
+    UniqueHandle thread(::CreateThread(nullptr, 0, workerMain, owned.get(), 0, nullptr));
+    if (thread) owned.release();  // the worker frees it
+    return thread;
 }
+
+bool startWorker(std::function<void()> job) { return static_cast<bool>(startWaitableWorker(std::move(job))); }
 
 }  // namespace qb
