@@ -75,9 +75,9 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_EXITSIZEMOVE: return onExitSizeMove(hwnd);
         case WM_QB_REFRESH:
         case WM_QB_ICON_READY: repaintMainWindow(); return 0;
-        case WM_QB_DOWNLOAD_DONE: return onDownloadDone(static_cast<int32_t>(wp));
+        case WM_QB_DOWNLOAD_DONE: return onDownloadDone(unpackIdAndGeneration(wp));
         case WM_QB_CATALOG_LOADED: return onCatalogLoaded(wp);
-        case WM_QB_DOWNLOAD_FAILED: return onDownloadFailed(hwnd, static_cast<int32_t>(wp));
+        case WM_QB_DOWNLOAD_FAILED: return onDownloadFailed(hwnd, unpackIdAndGeneration(wp));
     }
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }

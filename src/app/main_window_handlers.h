@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "base/window_messages.h"
+
 // main_window_input.cpp: pointer, wheel, timers and clicks on painted elements.
 LRESULT onSetCursor(HWND hwnd, WPARAM wp, LPARAM lp);
 LRESULT onMouseMove(HWND hwnd, int x, int y);
@@ -16,8 +18,9 @@ LRESULT onTimer(HWND hwnd, UINT_PTR id);
 
 // main_window_notify.cpp: what workers post.
 LRESULT onCatalogLoaded(WPARAM succeeded);
-LRESULT onDownloadDone(int32_t taskId);
-LRESULT onDownloadFailed(HWND hwnd, int32_t taskId);
+// News of a download is for the task of that app id and generation; news of a replaced task is dropped.
+LRESULT onDownloadDone(IdAndGeneration news);
+LRESULT onDownloadFailed(HWND hwnd, IdAndGeneration news);
 // Starts the installer of a finished task and, when it starts, reports the install to the service.
 bool installAndReport(int32_t taskId);
 

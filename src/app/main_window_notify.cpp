@@ -4,7 +4,18 @@
 #include "app/main_window.h"
 #include "app/main_window_handlers.h"
 #include "app/shell_services.h"
+#include "downloads/download_manager.h"
 #include "service/catalogue_loader.h"
+
+namespace {
+
+// Another task of the same app (one that replaced or preceded the task the news is for).
+bool replacedSince(const std::map<int32_t, TaskSnapshot>& tasks, IdAndGeneration news) {
+    const auto found = tasks.find(news.id);
+    return found != tasks.end() && found->second.generation != news.generation;
+}
+
+}  // namespace
 
 bool installAndReport(int32_t taskId) {
     ShellServices& services = shellServices();
@@ -26,11 +37,12 @@ LRESULT onCatalogLoaded(WPARAM succeeded) {
     return 0;
 }
 
-LRESULT onDownloadDone(int32_t taskId) {
+LRESULT onDownloadDone(IdAndGeneration news) {
     const auto tasks = shellServices().taskSnapshot();
-    const auto found = tasks.find(taskId);
-    if (found == tasks.end()) return 0;
+    const auto found = tasks.find(news.id);
+    if (found == tasks.end() || replacedSince(tasks, news)) return 0;
     const TaskSnapshot& task = found->second;
+    const int32_t taskId = news.id;
 
     ::MessageBeep(MB_ICONASTERISK);
     AppState& app = appState();
@@ -53,17 +65,20 @@ LRESULT onDownloadDone(int32_t taskId) {
     } else if (task.unverified) {
         // Nothing vouches for this file: the user starts it from the card or the row, after a question.
         showToast(L"「" + task.name + L"」无法校验，未自动打开安装向导", ToastNeutral);
-    } else {
+    } else if (installAndReport(taskId)) {
         showToast(L"「" + task.name + L"」下载完成，正在打开安装向导", ToastSuccess);
-        installAndReport(taskId);
+    } else {
+        showToast(L"「" + task.name + L"」下载完成", ToastSuccess);
     }
     repaintMainWindow();
     return 0;
 }
 
-LRESULT onDownloadFailed(HWND hwnd, int32_t taskId) {
+LRESULT onDownloadFailed(HWND hwnd, IdAndGeneration news) {
     const auto tasks = shellServices().taskSnapshot();
-    const auto found = tasks.find(taskId);
+    if (replacedSince(tasks, news)) return 0;
+    // A task cleared from the list since still failed: the warning comes without its name.
+    const auto found = tasks.find(news.id);
     std::wstring text;
     if (found != tasks.end() && !found->second.name.empty()) text = L"「" + found->second.name + L"」\n\n";
     text += ServiceTroubleMessage;

@@ -6,6 +6,7 @@
 #include "app/startup.h"
 #include "app/app_action.h"
 #include "downloads/download_directory.h"
+#include "downloads/download_manager.h"
 #include "service/install_report.h"
 
 namespace {

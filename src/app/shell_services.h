@@ -10,7 +10,7 @@
 #include <string>
 
 #include "config/config.h"
-#include "downloads/download_manager.h"
+#include "downloads/task.h"
 
 struct AppInfo;
 

@@ -8,7 +8,7 @@
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
 #include "downloads/file_naming.h"
-#include "downloads/file_signature.h"
+#include "install/file_signature.h"
 #include "downloads/file_verification.h"
 #include "downloads/mark_of_web.h"
 #include "service/http_client.h"
@@ -160,11 +160,11 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
         if (result == HttpResult::Ok || (result == HttpResult::Aborted && probe.status < 400)) break;
         wait(*task, WaitReason::Probe, kProbeWaitMs);
         if (task->cancelled.load()) return;
-        if (probes == kMaxProbes) return fail(*task, ServiceTroubleMessage);
+        if (probes == kMaxProbes) return fail(*task, Downloading, ServiceTroubleMessage);
     }
 
     if (lowerAscii(probe.contentType).find(L"text/html") != std::wstring::npos)
-        return fail(*task, ServiceTroubleMessage);
+        return fail(*task, Downloading, ServiceTroubleMessage);
 
     // A 206 that starts elsewhere than byte 0 shows a server whose ranges cannot be trusted.
     const bool rangesWork = probe.status == 206 && probe.hasContentRange && probe.rangeStart == 0;
@@ -186,27 +186,29 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
 
     // A size the folder cannot hold ends the task before a file is made for it.
     const int64_t presized = task->totalBytes.load();
-    if (presized > 0 && !roomFor(folderOfPath(task->partialPath()), presized)) return fail(*task, kNoSpace);
+    if (presized > 0 && !roomFor(folderOfPath(task->partialPath()), presized))
+        return fail(*task, Downloading, kNoSpace);
     // However the job ends, the partial file is let go with it (a finished one was renamed already).
     struct PartialFileRelease {
         Task& task;
         ~PartialFileRelease() { task.partFile.reset(); }
     } release{*task};
-    if (!createPartialFile(task, presized)) return fail(*task, kCannotCreate);
+    if (!createPartialFile(task, presized)) return fail(*task, Downloading, kCannotCreate);
 
     const bool transferred = downloadPart(*task, 0, presized > 0 ? presized - 1 : -1, presized > 0 && rangesWork, true);
     if (task->cancelled.load()) return;
     if (!transferred) {
         std::wstring text = task->error();
         if (text.empty()) text = ServiceTroubleMessage;
-        return fail(*task, text);
+        return fail(*task, Downloading, text);
     }
     // The file was sized in advance from a size that may have turned out larger; cut the unwritten tail.
     const int64_t received = task->receivedBytes.load();
-    if (presized > received && !setFileSize(task->partFile.get(), received)) return fail(*task, kCannotWrite);
+    if (presized > received && !setFileSize(task->partFile.get(), received))
+        return fail(*task, Downloading, kCannotWrite);
 
     task->speed.store(0);
-    task->state.store(Verifying);
+    if (!task->advance(Downloading, Verifying)) return;
     task->retryCount.store(0);
     notifyChanged();
     verifyAndSave(task);
@@ -241,7 +243,7 @@ void DownloadManager::verifyAndSave(const std::shared_ptr<Task>& task) {
     if (kind == PackageKind::Unknown) {
         deleteOnClose(file);
         task->partFile.reset();
-        return fail(*task, ServiceTroubleMessage);
+        return fail(*task, Verifying, ServiceTroubleMessage);
     }
     task->isArchive.store(isArchiveKind(kind));
     claimSniffedName(task, packageExtension(kind));
@@ -259,8 +261,10 @@ void DownloadManager::verifyAndSave(const std::shared_ptr<Task>& task) {
         renamed = renameWithoutReplacing(file, task->finalPath());
         if (!renamed && (!nameTaken(::GetLastError()) || !claimNextFinalName(task))) break;
     }
-    task->partFile.reset();
-    if (!renamed) return fail(*task, kCannotSave);
+    if (!renamed) {
+        task->partFile.reset();
+        return fail(*task, Verifying, kCannotSave);
+    }
 
     const std::wstring saved = task->finalPath();
     const std::wstring source = Utf8ToWide(task->url);
@@ -271,9 +275,13 @@ void DownloadManager::verifyAndSave(const std::shared_ptr<Task>& task) {
     }
 
     task->speed.store(0);
-    task->state.store(Completed);
+    // Cancelled while it verified: the file goes back to its partial name, never finished nor installed.
+    const bool completed = task->advance(Verifying, Completed);
+    if (!completed && !renameWithoutReplacing(file, task->partialPath())) deleteOnClose(file);
+    task->partFile.reset();
+    if (!completed) return;
     notifyChanged();
-    post(WM_QB_DOWNLOAD_DONE, static_cast<WPARAM>(task->appId));
+    post(WM_QB_DOWNLOAD_DONE, packIdAndGeneration(task->appId, task->generation));
 }
 
 bool DownloadManager::downloadPart(Task& task, int64_t start, int64_t end, bool useRange, bool acceptFull) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/window_messages.h"
+#include "base/worker_thread.h"
 #include "downloads/download_directory.h"
 #include "downloads/file_naming.h"
 #include "downloads/file_verification.h"
@@ -14,47 +15,12 @@ const wchar_t ServiceTroubleMessage[] = L"抱歉，Quillbox网络出现点小问
 
 namespace {
 
-DWORD WINAPI jobThread(LPVOID startRecord) {
-    std::unique_ptr<std::shared_ptr<Task>> start(static_cast<std::shared_ptr<Task>*>(startRecord));
-    std::shared_ptr<Task> task = std::move(*start);
-    start.reset();
-    DownloadManager::instance().run(std::move(task));
-    return 0;
-}
-
 bool isFinished(uint32_t state) {
     return state == Completed || state == Failed || state == Cancelled || state == Installed ||
            state == InstallCancelled;
 }
 
 }  // namespace
-
-void Task::setError(const std::wstring& text) {
-    std::lock_guard<std::mutex> lock(errorMutex);
-    errorText = text;
-}
-
-std::wstring Task::error() {
-    std::lock_guard<std::mutex> lock(errorMutex);
-    return errorText;
-}
-
-std::wstring Task::signer() {
-    std::lock_guard<std::mutex> lock(errorMutex);
-    return publisher;
-}
-
-bool installBlocked(const TaskSnapshot& task) { return !task.md5Ok || task.signature == SignatureBroken; }
-
-std::wstring Task::finalPath() {
-    std::lock_guard<std::mutex> lock(pathMutex);
-    return filePath;
-}
-
-std::wstring Task::partialPath() {
-    std::lock_guard<std::mutex> lock(pathMutex);
-    return partPath;
-}
 
 DownloadManager& DownloadManager::instance() {
     // Never destroyed: job threads may still use it while the process exits.
@@ -68,11 +34,11 @@ void DownloadManager::post(UINT message, WPARAM wParam) {
 
 void DownloadManager::notifyChanged() { post(WM_QB_REFRESH, 0); }
 
-void DownloadManager::fail(Task& task, const std::wstring& text) {
-    task.state.store(Failed);
+void DownloadManager::fail(Task& task, TaskState from, const std::wstring& text) {
+    if (!task.advance(from, Failed)) return;
     task.setError(text);
     notifyChanged();
-    if (text == ServiceTroubleMessage) post(WM_QB_DOWNLOAD_FAILED, static_cast<WPARAM>(task.appId));
+    if (text == ServiceTroubleMessage) post(WM_QB_DOWNLOAD_FAILED, packIdAndGeneration(task.appId, task.generation));
 }
 
 std::shared_ptr<Task> DownloadManager::find(int32_t appId) {
@@ -98,6 +64,10 @@ void DownloadManager::startDownload(int32_t appId, const std::wstring& name, con
 
     auto task = std::make_shared<Task>();
     task->appId = appId;
+    {
+        std::lock_guard<std::mutex> lock(tasksMutex);
+        task->generation = ++lastGeneration;
+    }
     task->name = name;
     task->url = url;
     task->md5 = md5;
@@ -111,22 +81,22 @@ void DownloadManager::startDownload(int32_t appId, const std::wstring& name, con
     }
     notifyChanged();
 
-    auto* start = new std::shared_ptr<Task>(task);
-    HANDLE thread = ::CreateThread(nullptr, 0, jobThread, start, 0, nullptr);
-    if (!thread) {
-        delete start;
-        fail(*task, ServiceTroubleMessage);
-        return;
-    }
-    task->thread.reset(thread);
+    task->thread = qb::startWaitableWorker([this, task] { run(task); });
+    if (!task->thread) fail(*task, Downloading, ServiceTroubleMessage);
 }
 
 void DownloadManager::cancel(int32_t appId) {
     const std::shared_ptr<Task> task = find(appId);
-    if (!task || task->state.load() >= Completed) return;
-    task->cancelled.store(true);
-    task->state.store(Cancelled);
-    notifyChanged();
+    if (!task) return;
+    // Only a running job is cancelled; it may finish or fail meanwhile, and then that stands.
+    uint32_t state = task->state.load();
+    while (state == Downloading || state == Verifying) {
+        if (task->state.compare_exchange_weak(state, Cancelled)) {
+            task->cancelled.store(true);
+            notifyChanged();
+            return;
+        }
+    }
 }
 
 void DownloadManager::clearFinished() {
@@ -167,17 +137,32 @@ bool DownloadManager::install(int32_t appId) {
         return false;
 
     if (!isInstallerFile(task->finalPath())) {
-        fail(*task, ServiceTroubleMessage);
+        fail(*task, static_cast<TaskState>(state), ServiceTroubleMessage);
         return false;
     }
-    task->state.store(Installing);
+    if (!task->advance(static_cast<TaskState>(state), Installing)) return false;
     notifyChanged();
-    const bool started = shellActions.startInstaller ? shellActions.startInstaller(task) : startInstallerThread(task);
-    if (!started) {
-        task->state.store(Completed);
+    const bool started = shellActions.startInstaller ? shellActions.startInstaller(task) : startInstaller(task);
+    if (!started && task->advance(Installing, Completed)) notifyChanged();
+    return started;
+}
+
+bool DownloadManager::startInstaller(const std::shared_ptr<Task>& task) {
+    InstallerRun run;
+    run.packagePath = task->finalPath();
+    run.appName = task->name;
+    run.finished = [this, task](InstallVerdict verdict) {
+        TaskState to = Installed;
+        if (verdict == InstallVerdict::Cancelled) to = InstallCancelled;
+        if (verdict == InstallVerdict::NotInstalled) to = Completed;
+        if (verdict == InstallVerdict::SignatureBroken) {
+            to = Failed;
+            task->setError(kBrokenSignatureText);
+        }
+        task->advance(Installing, to);
         notifyChanged();
-    }
-    return true;
+    };
+    return startInstallerThread(std::move(run));
 }
 
 void DownloadManager::updateSpeeds() { updateSpeedsAt(::GetTickCount()); }
@@ -216,6 +201,7 @@ std::map<int32_t, TaskSnapshot> DownloadManager::snapshot() {
         Task& task = *entry.second;
         TaskSnapshot& s = copy[entry.first];
         s.appId = task.appId;
+        s.generation = task.generation;
         s.name = task.name;
         s.state = task.state.load();
         s.receivedBytes = task.receivedBytes.load();

@@ -9,86 +9,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 
-#include "base/win_handles.h"
-#include "downloads/file_signature.h"
-
-enum TaskState : uint32_t {
-    Downloading = 0,
-    Verifying = 1,
-    Completed = 2,
-    Failed = 3,
-    Cancelled = 4,
-    Installed = 5,
-    Installing = 6,
-    InstallCancelled = 7,
-};
+#include "downloads/task.h"
 
 extern const wchar_t ServiceTroubleMessage[];
-
-struct Task {
-    int32_t appId = 0;
-    std::wstring name;
-    std::string url;
-    std::string md5;     // expected digests from the catalogue, lowercase hex; either may be empty
-    std::string sha256;
-    // Written by the job under pathMutex; other threads copy them under it (the installer reads
-    // filePath once the job has finished, when nothing writes it any more).
-    std::mutex pathMutex;
-    std::wstring filePath;
-    std::wstring partPath;
-    std::wstring fileName;  // the name asked for, before a "(n)" made it free
-    std::atomic<int64_t> totalBytes{0};
-    std::atomic<int64_t> receivedBytes{0};
-    std::atomic<int64_t> sampleBytes{0};
-    std::atomic<uint32_t> sampleTick{0};
-    std::atomic<uint32_t> speed{0};
-    std::atomic<uint32_t> state{Downloading};
-    std::atomic<bool> md5Ok{true};  // false when any digest the catalogue gave differs from the file's
-    std::atomic<bool> isArchive{false};
-    // The catalogue gave no digest: the file cannot be verified, so its installer never starts unasked.
-    bool unverified = false;
-    std::atomic<uint32_t> signature{SignatureUnchecked};
-    std::mutex errorMutex;  // guards errorText and publisher
-    std::wstring errorText;
-    std::wstring publisher;
-    std::atomic<int32_t> retryCount{0};
-    std::atomic<bool> cancelled{false};
-    qb::UniqueHandle thread;  // the job's worker thread; closed with the task
-    std::mutex urlMutex;
-    std::string resolvedUrl;
-    std::set<std::string> failedUrls;
-    // The ".part" file, open from its creation to its rename: nobody else may write, move or delete it
-    // meanwhile. Only the job's thread uses it.
-    qb::UniqueHandle partFile;
-
-    void setError(const std::wstring& text);
-    std::wstring error();
-    std::wstring signer();
-    std::wstring finalPath();
-    std::wstring partialPath();
-};
-
-struct TaskSnapshot {
-    int32_t appId = 0;
-    std::wstring name;
-    uint32_t state = Downloading;
-    int64_t receivedBytes = 0;
-    int64_t totalBytes = 0;
-    uint32_t speed = 0;
-    bool md5Ok = true;
-    bool isArchive = false;
-    bool unverified = false;
-    uint32_t signature = SignatureUnchecked;
-    std::wstring publisher;
-    std::wstring errorText;
-    int32_t retryCount = 0;
-};
-
-// A finished installer that may not be started: a digest differs, or its signature is broken.
-bool installBlocked(const TaskSnapshot& task);
 
 // Why a job waits: between failed probes, or before retrying a transfer.
 enum class WaitReason { Probe, Retry };
@@ -114,6 +39,7 @@ public:
     void cancel(int32_t appId);
     void clearFinished();
     void openInFolder(int32_t appId);
+    // True only when the installer's monitor runs; the task is then Installing until its verdict.
     bool install(int32_t appId);
     void updateSpeeds();
     std::map<int32_t, TaskSnapshot> snapshot();
@@ -138,7 +64,10 @@ private:
     DownloadManager() = default;
 
     void post(UINT message, WPARAM wParam);
-    void fail(Task& task, const std::wstring& text);
+    // Moves the task from `from` to Failed with the text; nothing happens when it has left `from`
+    // meanwhile (a cancel came first).
+    void fail(Task& task, TaskState from, const std::wstring& text);
+    bool startInstaller(const std::shared_ptr<Task>& task);
     void wait(Task& task, WaitReason reason, uint32_t milliseconds);
     std::shared_ptr<Task> find(int32_t appId);
 
@@ -161,6 +90,7 @@ private:
 
     std::mutex tasksMutex;
     std::map<int32_t, std::shared_ptr<Task>> tasks;
+    uint32_t lastGeneration = 0;  // guarded by tasksMutex
     std::mutex slotMutex;
     std::condition_variable slotFreed;
     int32_t activeRequests = 0;

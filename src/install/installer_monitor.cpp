@@ -4,21 +4,15 @@
 
 #include <utility>
 
-#include "base/window_messages.h"
 #include "base/win_handles.h"
-#include "downloads/download_manager.h"
-#include "downloads/file_signature.h"
+#include "base/worker_thread.h"
+#include "install/file_signature.h"
 
 namespace {
 
 #if defined(_WIN64)
 static_assert(sizeof(SHELLEXECUTEINFOW) == 112, "the shell expects the 64-bit record");
 #endif
-
-struct InstallerStart {
-    std::shared_ptr<Task> task;
-    InstallerMonitorHooks hooks;
-};
 
 UninstallSnapshot takeSnapshot(const InstallerMonitorHooks& hooks) {
     return hooks.takeSnapshot ? hooks.takeSnapshot() : TakeUninstallSnapshot();
@@ -39,20 +33,21 @@ bool registeredWithin(int rechecks, const UninstallSnapshot& before, const Insta
 
 }  // namespace
 
-TaskState monitorInstaller(const Task& task, const InstallerMonitorHooks& hooks) {
+InstallVerdict monitorInstaller(const std::wstring& packagePath, const std::wstring& appName,
+                                const InstallerMonitorHooks& hooks) {
     // Checked again right before it runs: the file may have changed since the download was verified.
-    if (checkSignature(task.filePath).state == SignatureBroken) return Failed;
+    if (checkSignature(packagePath).state == SignatureBroken) return InstallVerdict::SignatureBroken;
     const UninstallSnapshot before = takeSnapshot(hooks);
-    const bool alreadyListed = IsAppListed(task.name, before);
+    const bool alreadyListed = IsAppListed(appName, before);
 
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
-    info.lpFile = task.filePath.c_str();
+    info.lpFile = packagePath.c_str();
     info.nShow = SW_SHOWNORMAL;
-    if (!::ShellExecuteExW(&info)) return Completed;
+    if (!::ShellExecuteExW(&info)) return InstallVerdict::NotInstalled;
     // Nothing to wait for (the shell handed the file to a program already running): taken as installed.
-    if (!info.hProcess) return Installed;
+    if (!info.hProcess) return InstallVerdict::Installed;
 
     qb::UniqueHandle process(info.hProcess);
     ::WaitForSingleObject(process.get(), INFINITE);
@@ -60,37 +55,22 @@ TaskState monitorInstaller(const Task& task, const InstallerMonitorHooks& hooks)
     ::GetExitCodeProcess(process.get(), &exitCode);
     process.reset();
 
-    if (alreadyListed) return Installed;
-    if (hasNewUninstallKey(before, takeSnapshot(hooks))) return Installed;
-    if (exitCode != 0) return registeredWithin(kRechecksAfterFailedExit, before, hooks) ? Installed : InstallCancelled;
-    return registeredWithin(kRechecksAfterCleanExit, before, hooks) ? Installed : Completed;
+    if (alreadyListed || hasNewUninstallKey(before, takeSnapshot(hooks))) return InstallVerdict::Installed;
+    if (exitCode != 0)
+        return registeredWithin(kRechecksAfterFailedExit, before, hooks) ? InstallVerdict::Installed
+                                                                         : InstallVerdict::Cancelled;
+    return registeredWithin(kRechecksAfterCleanExit, before, hooks) ? InstallVerdict::Installed
+                                                                    : InstallVerdict::NotInstalled;
 }
 
-DWORD WINAPI InstallerThread(LPVOID startRecord) {
-    std::unique_ptr<InstallerStart> start(static_cast<InstallerStart*>(startRecord));
-    const std::shared_ptr<Task> task = std::move(start->task);
-    const InstallerMonitorHooks hooks = std::move(start->hooks);
-    start.reset();
-    {
-        // The shell wants a single-threaded apartment for the packages it hands to other handlers.
-        qb::ComInit com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-        const TaskState verdict = monitorInstaller(*task, hooks);
-        if (verdict == Failed) task->setError(kBrokenSignatureText);
-        task->state.store(verdict);
-    }
-    if (HWND window = DownloadManager::instance().mainWindow.load()) ::PostMessageW(window, WM_QB_REFRESH, 0, 0);
-    return 0;
-}
-
-bool startInstallerThread(const std::shared_ptr<Task>& task) { return startInstallerThread(task, {}); }
-
-bool startInstallerThread(const std::shared_ptr<Task>& task, InstallerMonitorHooks hooks) {
-    auto* start = new InstallerStart{task, std::move(hooks)};
-    HANDLE thread = ::CreateThread(nullptr, 0, InstallerThread, start, 0, nullptr);
-    if (!thread) {
-        delete start;
-        return false;
-    }
-    ::CloseHandle(thread);
-    return true;
+bool startInstallerThread(InstallerRun run) {
+    return qb::startWorker([run = std::move(run)] {
+        InstallVerdict verdict;
+        {
+            // The shell wants a single-threaded apartment for the packages it hands to other handlers.
+            qb::ComInit com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+            verdict = monitorInstaller(run.packagePath, run.appName, run.hooks);
+        }
+        run.finished(verdict);
+    });
 }

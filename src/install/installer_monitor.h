@@ -1,20 +1,24 @@
 #pragma once
 // Opens a finished package with the shell, waits for it, and decides from the uninstall
-// registrations whether the application is now installed.
+// registrations whether the application is now installed. Knows the package only by its path and
+// the application's name; whoever starts it hears the verdict through a callback.
 #include <windows.h>
 
-#include <cstdint>
 #include <functional>
-#include <memory>
+#include <string>
 
 #include "install/uninstall_snapshot.h"
-
-struct Task;
-enum TaskState : uint32_t;
 
 constexpr DWORD kInstallRecheckIntervalMs = 2000;
 constexpr int kRechecksAfterFailedExit = 2;
 constexpr int kRechecksAfterCleanExit = 9;
+
+enum class InstallVerdict {
+    Installed,        // a registration appeared, or the application was listed already
+    Cancelled,        // the installer failed and registered nothing
+    NotInstalled,     // the installer ended cleanly (or could not be opened) and registered nothing
+    SignatureBroken,  // the package's signature broke after the download; it was not started
+};
 
 // Where the monitor reads the registrations and how it waits between re-checks; empty members
 // mean the real registry and Sleep. Tests record the schedule and use a scratch tree.
@@ -23,14 +27,20 @@ struct InstallerMonitorHooks {
     std::function<void(DWORD milliseconds)> wait;
 };
 
+struct InstallerRun {
+    std::wstring packagePath;
+    std::wstring appName;  // matched against the names already registered
+    InstallerMonitorHooks hooks;
+    std::function<void(InstallVerdict verdict)> finished;  // called once, on the monitor's thread
+};
+
 // Why an installer was not started although its task was: its signature broke after the download.
 constexpr wchar_t kBrokenSignatureText[] = L"安装包签名无效，已禁止安装";
 
-// Runs the package of a task and returns the verdict (Installed, InstallCancelled or Completed, or
-// Failed when the package's signature is broken and it was not started); does not touch the task's state.
-TaskState monitorInstaller(const Task& task, const InstallerMonitorHooks& hooks);
+// Runs the package and returns the verdict.
+InstallVerdict monitorInstaller(const std::wstring& packagePath, const std::wstring& appName,
+                                const InstallerMonitorHooks& hooks);
 
-// Starts InstallerThread for a task already in state Installing; false when no thread could be made.
-bool startInstallerThread(const std::shared_ptr<Task>& task);
-bool startInstallerThread(const std::shared_ptr<Task>& task, InstallerMonitorHooks hooks);
-DWORD WINAPI InstallerThread(LPVOID startRecord);
+// Runs monitorInstaller on a thread of its own and hands the verdict to `run.finished`; false when no
+// thread could be made (nothing is called then).
+bool startInstallerThread(InstallerRun run);

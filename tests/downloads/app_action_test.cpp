@@ -249,7 +249,7 @@ TEST_F(AppAction, RefusedInstallShowsNoToastAndSendsNoReport) {
     expectToast(kUntouched, -1);
     EXPECT_EQ(reportsFor(1), 0u);
     EXPECT_EQ(task(1).state, Failed);
-    EXPECT_EQ(messages().back(), (PostedMessage{WM_QB_DOWNLOAD_FAILED, 1}));
+    EXPECT_EQ(messages().back(), (PostedMessage{WM_QB_DOWNLOAD_FAILED, news(1)}));
 }
 
 }  // namespace

@@ -35,11 +35,11 @@ bool posted(const std::vector<PostedMessage>& messages, UINT message) {
     return false;
 }
 
-// The job's last words: a refresh, then the given message for the app.
-void expectEndsWith(const std::vector<PostedMessage>& messages, UINT last, int32_t appId) {
+// The job's last words: a refresh, then the given message with its news of the task.
+void expectEndsWith(const std::vector<PostedMessage>& messages, UINT last, WPARAM news) {
     ASSERT_GE(messages.size(), 2u);
     EXPECT_EQ(messages[messages.size() - 2], (PostedMessage{WM_QB_REFRESH, 0}));
-    EXPECT_EQ(messages.back(), (PostedMessage{last, static_cast<WPARAM>(appId)}));
+    EXPECT_EQ(messages.back(), (PostedMessage{last, news}));
 }
 
 using DownloadEngine = DownloadTest;
@@ -60,7 +60,7 @@ TEST_F(DownloadEngine, PlainDownloadWithRangeSupport) {
     EXPECT_EQ(rangesOf(fileRequests(1)), (std::vector<std::string>{"bytes=0-0", "bytes=0-102399"}));
     EXPECT_TRUE(waits().empty());
     const auto posts = messages();
-    expectEndsWith(posts, WM_QB_DOWNLOAD_DONE, 1);
+    expectEndsWith(posts, WM_QB_DOWNLOAD_DONE, news(1));
     EXPECT_FALSE(posted(posts, WM_QB_DOWNLOAD_FAILED));
 }
 
@@ -296,7 +296,7 @@ TEST_F(DownloadEngine, ThirteenFailedAttemptsEndInServiceTrouble) {
     std::vector<int32_t> counts;
     for (const auto& wait : w) counts.push_back(wait.retryCount);
     EXPECT_EQ(counts, (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
-    expectEndsWith(messages(), WM_QB_DOWNLOAD_FAILED, 1);
+    expectEndsWith(messages(), WM_QB_DOWNLOAD_FAILED, news(1));
 }
 
 TEST_F(DownloadEngine, ProbesAreRetriedFiveTimes) {
@@ -344,7 +344,7 @@ TEST_F(DownloadEngine, HtmlPageAnsweringTheProbeFails) {
     EXPECT_EQ(task(1).state, Failed);
     EXPECT_EQ(task(1).errorText, ServiceTroubleMessage);
     EXPECT_TRUE(folderFiles().empty());
-    expectEndsWith(messages(), WM_QB_DOWNLOAD_FAILED, 1);
+    expectEndsWith(messages(), WM_QB_DOWNLOAD_FAILED, news(1));
 }
 
 TEST_F(DownloadEngine, ContentThatIsNeitherInstallerNorArchiveFailsAndIsDeleted) {
@@ -353,7 +353,7 @@ TEST_F(DownloadEngine, ContentThatIsNeitherInstallerNorArchiveFailsAndIsDeleted)
     EXPECT_EQ(task(6).state, Failed);
     EXPECT_EQ(task(6).errorText, ServiceTroubleMessage);
     EXPECT_TRUE(folderFiles().empty());
-    expectEndsWith(messages(), WM_QB_DOWNLOAD_FAILED, 6);
+    expectEndsWith(messages(), WM_QB_DOWNLOAD_FAILED, news(6));
 }
 
 TEST_F(DownloadEngine, ArchivesAreNamedByTheirContent) {

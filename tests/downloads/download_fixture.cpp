@@ -92,6 +92,12 @@ TaskSnapshot DownloadTest::task(int32_t appId) {
     return it == all.end() ? TaskSnapshot{} : it->second;
 }
 
+WPARAM DownloadTest::news(int32_t appId) {
+    const TaskSnapshot current = task(appId);
+    EXPECT_NE(current.generation, 0u) << "no task for app " << appId;
+    return packIdAndGeneration(appId, current.generation);
+}
+
 std::string DownloadTest::packageBytes(int32_t appId) {
     return qbtest::readFileBytes(qbtest::environment(L"QB_TEST_CATALOGUE") + L"\\" + packagePath(appId));
 }

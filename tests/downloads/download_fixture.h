@@ -40,6 +40,8 @@ protected:
     // Waits for the app's job to end (false on time-out).
     bool finish(int32_t appId, DWORD milliseconds = 30000);
     TaskSnapshot task(int32_t appId);
+    // The wParam of news about the app's current task: its id and generation.
+    WPARAM news(int32_t appId);
     // The catalogue's package bytes and its name on the service.
     static std::string packageBytes(int32_t appId);
     static std::string packageMd5(int32_t appId);

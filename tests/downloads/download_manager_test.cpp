@@ -28,6 +28,7 @@ TEST_F(DownloadManagerTest, StartingAFinishedTaskReplacesItWithAFreshOne) {
     ASSERT_TRUE(finish(1));
     ASSERT_EQ(task(1).state, Completed);
     ASSERT_FALSE(task(1).md5Ok);
+    const uint32_t replaced = task(1).generation;
 
     ASSERT_TRUE(service.addAppFaults(1, R"([{"delayMs": 300}])"));
     start(1);
@@ -37,6 +38,7 @@ TEST_F(DownloadManagerTest, StartingAFinishedTaskReplacesItWithAFreshOne) {
     EXPECT_EQ(fresh.receivedBytes, 0);
     EXPECT_EQ(fresh.retryCount, 0);
     EXPECT_EQ(fresh.name, L"应用1");
+    EXPECT_GT(fresh.generation, replaced);  // news of the replaced task can be told apart
     ASSERT_TRUE(finish(1));
     EXPECT_EQ(task(1).state, Completed);
 }
@@ -59,6 +61,52 @@ TEST_F(DownloadManagerTest, CancelOnlyActsOnBusyDownloads) {
     manager().cancel(2);
     EXPECT_EQ(messages(), std::vector<PostedMessage>{kRefresh});
     EXPECT_EQ(task(2).state, Cancelled);
+}
+
+// The job's last step (marking the saved file) runs while the task verifies: a cancel there wins.
+TEST_F(DownloadManagerTest, ACancelWhileVerifyingLeavesNoFinishedFileAndInstallsNothing) {
+    std::vector<uint32_t> statesWhenMarked;
+    int installers = 0;
+    ShellActions actions;
+    actions.markDownloaded = [&](const std::wstring&, const std::wstring&) {
+        statesWhenMarked.push_back(task(1).state);
+        manager().cancel(1);
+    };
+    actions.startInstaller = [&](const std::shared_ptr<Task>&) {
+        ++installers;
+        return true;
+    };
+    manager().setShellActions(actions);
+    start(1, packageMd5(1));
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(statesWhenMarked, std::vector<uint32_t>{Verifying});
+    EXPECT_EQ(task(1).state, Cancelled);
+    EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"small-setup.exe.part"});
+    for (const PostedMessage& m : messages()) EXPECT_NE(m.message, static_cast<UINT>(WM_QB_DOWNLOAD_DONE));
+    EXPECT_FALSE(manager().install(1));
+    EXPECT_EQ(installers, 0);
+}
+
+TEST_F(DownloadManagerTest, InstallIsTrueOnlyWhenTheInstallerStarted) {
+    bool starts = false;
+    std::vector<uint32_t> statesAtStart;
+    std::shared_ptr<Task> running;
+    ShellActions actions;
+    actions.startInstaller = [&](const std::shared_ptr<Task>& t) {
+        statesAtStart.push_back(t->state.load());
+        if (starts) running = t;
+        return starts;
+    };
+    manager().setShellActions(actions);
+    start(1, packageMd5(1));
+    ASSERT_TRUE(finish(1));
+    EXPECT_FALSE(manager().install(1));
+    EXPECT_EQ(task(1).state, Completed);
+    starts = true;
+    EXPECT_TRUE(manager().install(1));
+    EXPECT_EQ(task(1).state, Installing);
+    EXPECT_EQ(statesAtStart, (std::vector<uint32_t>{Installing, Installing}));
+    ASSERT_TRUE(running->advance(Installing, Installed));  // the stand-in monitor's verdict, so the task can be cleared
 }
 
 TEST_F(DownloadManagerTest, ClearFinishedRemovesFinishedTasksAndOnlyTheirPartialFiles) {
@@ -165,7 +213,7 @@ TEST_F(DownloadManagerTest, InstallOfAVanishedPackageFailsWithTheServiceMessage)
     EXPECT_FALSE(manager().install(1));
     EXPECT_EQ(task(1).state, Failed);
     EXPECT_EQ(task(1).errorText, ServiceTroubleMessage);
-    EXPECT_EQ(messages(), (std::vector<PostedMessage>{kRefresh, {WM_QB_DOWNLOAD_FAILED, 1}}));
+    EXPECT_EQ(messages(), (std::vector<PostedMessage>{kRefresh, {WM_QB_DOWNLOAD_FAILED, news(1)}}));
 }
 
 }  // namespace

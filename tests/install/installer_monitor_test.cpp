@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <climits>
 #include <memory>
 #include <mutex>
@@ -9,8 +10,7 @@
 #include <vector>
 
 #include "base/window_messages.h"
-#include "downloads/download_manager.h"
-#include "downloads/file_signature.h"
+#include "install/file_signature.h"
 #include "install/installer_monitor.h"
 #include "install/uninstall_snapshot.h"
 #include "support/message_window.h"
@@ -41,15 +41,6 @@ constexpr wchar_t kListedKey[] = L"QbTestAlreadyListed";
 constexpr DWORD kNever = ULONG_MAX;
 
 std::wstring package(const wchar_t* file) { return qbtest::exeFolder() + L"\\installers\\" + file; }
-
-std::shared_ptr<Task> installingTask(const std::wstring& name, const std::wstring& filePath) {
-    auto task = std::make_shared<Task>();
-    task->appId = 7;
-    task->name = name;
-    task->filePath = filePath;
-    task->state = Installing;
-    return task;
-}
 
 // Runs a command line to its end; the exit code, or -1 when it could not start.
 long runAndWait(std::wstring commandLine) {
@@ -105,9 +96,6 @@ private:
 
 class InstallerMonitorTest : public ::testing::Test {
 protected:
-    void SetUp() override { DownloadManager::instance().mainWindow = window_.handle(); }
-    void TearDown() override { DownloadManager::instance().mainWindow = nullptr; }
-
     // The hooks hold their own references, so a monitor thread that outlives a failed test is harmless.
     InstallerMonitorHooks recordingHooks() {
         InstallerMonitorHooks hooks;
@@ -115,10 +103,21 @@ protected:
         return hooks;
     }
 
-    // Starts the monitor thread and waits for its one refresh, closing any message box the shell
-    // shows from that thread as a user would. False when no refresh came within a minute.
-    bool runMonitor(const std::shared_ptr<Task>& task, InstallerMonitorHooks hooks) {
-        if (!startInstallerThread(task, std::move(hooks))) return false;
+    // Starts the monitor thread for the package and waits for its one verdict (posted to the window as
+    // a refresh), closing any message box the shell shows from that thread as a user would. False when
+    // no verdict came within a minute.
+    bool runMonitor(const std::wstring& appName, const std::wstring& path, InstallerMonitorHooks hooks,
+                    InstallVerdict& verdict) {
+        auto heard = std::make_shared<std::atomic<InstallVerdict>>(InstallVerdict::NotInstalled);
+        InstallerRun run;
+        run.appName = appName;
+        run.packagePath = path;
+        run.hooks = std::move(hooks);
+        run.finished = [heard, window = window_.handle()](InstallVerdict v) {
+            heard->store(v);
+            ::PostMessageW(window, WM_QB_REFRESH, 0, 0);
+        };
+        if (!startInstallerThread(std::move(run))) return false;
         WPARAM wParam = 1;
         LPARAM lParam = 1;
         bool refreshed = false;
@@ -127,6 +126,7 @@ protected:
             if (!refreshed) closeMessageBoxes();
         }
         if (!refreshed) return false;
+        verdict = heard->load();
         EXPECT_EQ(wParam, 0u);
         EXPECT_EQ(lParam, 0);
         ::Sleep(200);
@@ -157,13 +157,18 @@ TEST_F(InstallerMonitorTest, RechecksEveryTwoSecondsUntilTheRegistrationAppears)
     struct Case {
         const wchar_t* installer;
         DWORD registerAtMs;  // on the monitor's clock, 0 = right after the installer exits
-        uint32_t verdict;
+        InstallVerdict verdict;
         size_t waits;
     };
     const Case cases[] = {
-        {kNothingOk, 5000, Installed, 3},  {kNothingOk, 0, Installed, 0},          {kNothingOk, 18000, Installed, 9},
-        {kNothingOk, 18001, Completed, 9}, {kNothingOk, kNever, Completed, 9},      {kNothingCancel, 4000, Installed, 2},
-        {kNothingCancel, 4001, InstallCancelled, 2}, {kNothingCancel, kNever, InstallCancelled, 2},
+        {kNothingOk, 5000, InstallVerdict::Installed, 3},
+        {kNothingOk, 0, InstallVerdict::Installed, 0},
+        {kNothingOk, 18000, InstallVerdict::Installed, 9},
+        {kNothingOk, 18001, InstallVerdict::NotInstalled, 9},
+        {kNothingOk, kNever, InstallVerdict::NotInstalled, 9},
+        {kNothingCancel, 4000, InstallVerdict::Installed, 2},
+        {kNothingCancel, 4001, InstallVerdict::Cancelled, 2},
+        {kNothingCancel, kNever, InstallVerdict::Cancelled, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.installer << " registering at " << c.registerAtMs);
@@ -177,18 +182,18 @@ TEST_F(InstallerMonitorTest, RechecksEveryTwoSecondsUntilTheRegistrationAppears)
                 qbtest::writeUninstallEntry(tree->user(), kUninstallPath, L"QbLate", L"Qb Late");
             return takeUninstallSnapshotUnder({tree->machine(), tree->user()});
         };
-        auto task = installingTask(L"Qb Late", package(c.installer));
-        ASSERT_TRUE(runMonitor(task, std::move(hooks)));
-        EXPECT_EQ(task->state.load(), c.verdict);
+        InstallVerdict verdict{};
+        ASSERT_TRUE(runMonitor(L"Qb Late", package(c.installer), std::move(hooks), verdict));
+        EXPECT_EQ(verdict, c.verdict);
         EXPECT_EQ(clock_->waits(), std::vector<DWORD>(c.waits, 2000));
     }
 }
 
 TEST_F(InstallerMonitorTest, AlreadyListedAppIsInstalledWithoutRechecks) {
     ASSERT_TRUE(qbtest::writeUninstallEntry(HKEY_CURRENT_USER, kUninstallPath, kListedKey, L"Qb Listed App 2.0"));
-    auto task = installingTask(L"qb listed app", package(kNothingCancel));
-    EXPECT_TRUE(runMonitor(task, recordingHooks()));
-    EXPECT_EQ(task->state.load(), static_cast<uint32_t>(Installed));
+    InstallVerdict verdict{};
+    EXPECT_TRUE(runMonitor(L"qb listed app", package(kNothingCancel), recordingHooks(), verdict));
+    EXPECT_EQ(verdict, InstallVerdict::Installed);
     EXPECT_TRUE(clock_->waits().empty());
     EXPECT_TRUE(qbtest::deleteUninstallEntry(HKEY_CURRENT_USER, kUninstallPath, kListedKey));
 }
@@ -225,27 +230,26 @@ TEST_F(InstallerMonitorTest, APackageWhoseSignatureBrokeIsNotStarted) {
         ++*snapshots;
         return takeUninstallSnapshotUnder({tree->machine(), tree->user()});
     };
-    auto task = installingTask(L"Qb Changed", package(kTamperedProgram));
-    ASSERT_TRUE(runMonitor(task, hooks));
-    EXPECT_EQ(task->state.load(), static_cast<uint32_t>(Failed));
-    EXPECT_EQ(task->error(), L"安装包签名无效，已禁止安装");
+    InstallVerdict verdict{};
+    ASSERT_TRUE(runMonitor(L"Qb Changed", package(kTamperedProgram), hooks, verdict));
+    EXPECT_EQ(verdict, InstallVerdict::SignatureBroken);
     EXPECT_EQ(*snapshots, 0);  // nothing was run, so nothing was compared
 }
 
 TEST_F(InstallerMonitorTest, MissingPackageLeavesTheTaskCompleted) {
     const std::wstring dir = qbtest::makeScratchDir(L"monitor");
-    auto task = installingTask(L"Qb Gone", dir + L"\\gone-setup.exe");
-    EXPECT_TRUE(runMonitor(task, recordingHooks()));
-    EXPECT_EQ(task->state.load(), static_cast<uint32_t>(Completed));
+    InstallVerdict verdict{};
+    EXPECT_TRUE(runMonitor(L"Qb Gone", dir + L"\\gone-setup.exe", recordingHooks(), verdict));
+    EXPECT_EQ(verdict, InstallVerdict::NotInstalled);
     EXPECT_TRUE(clock_->waits().empty());
     qbtest::removeTree(dir);
 }
 
 TEST_F(InstallerMonitorTest, UserOnlyRegistrationIsInstalled) {
     qbtest::deleteUninstallEntry(HKEY_CURRENT_USER, kUninstallPath, kHkcuKey);
-    auto task = installingTask(L"Qb Unrelated Name", package(kHkcuInstaller));
-    EXPECT_TRUE(runMonitor(task, recordingHooks()));
-    EXPECT_EQ(task->state.load(), static_cast<uint32_t>(Installed));
+    InstallVerdict verdict{};
+    EXPECT_TRUE(runMonitor(L"Qb Unrelated Name", package(kHkcuInstaller), recordingHooks(), verdict));
+    EXPECT_EQ(verdict, InstallVerdict::Installed);
     EXPECT_TRUE(clock_->waits().empty());
     EXPECT_EQ(qbtest::readDisplayName(HKEY_CURRENT_USER, kUninstallPath, kHkcuKey), kHkcuName);
     EXPECT_FALSE(qbtest::uninstallEntryExists(HKEY_LOCAL_MACHINE, kUninstallPath, kHkcuKey, KEY_WOW64_64KEY));
@@ -259,9 +263,9 @@ TEST_F(InstallerMonitorTest, NsisPackageInstallsForTheCurrentUser) {
     qbtest::deleteUninstallEntry(HKEY_CURRENT_USER, kUninstallPath, kNsisKey);
     qbtest::removeTree(installDir);
 
-    auto task = installingTask(kNsisName, package(kNsisPackage));
-    EXPECT_TRUE(runMonitor(task, recordingHooks()));
-    EXPECT_EQ(task->state.load(), static_cast<uint32_t>(Installed));
+    InstallVerdict verdict{};
+    EXPECT_TRUE(runMonitor(kNsisName, package(kNsisPackage), recordingHooks(), verdict));
+    EXPECT_EQ(verdict, InstallVerdict::Installed);
     EXPECT_TRUE(clock_->waits().empty());
     EXPECT_EQ(qbtest::readDisplayName(HKEY_CURRENT_USER, kUninstallPath, kNsisKey), kNsisName);
     EXPECT_TRUE(qbtest::fileExists(installDir + L"\\" + kNsisKey + L".exe"));
@@ -276,9 +280,9 @@ TEST_F(InstallerMonitorTest, MsiPackageRegistersInThe32BitView) {
     ASSERT_TRUE(registeredMsiProducts().empty());
     const UninstallSnapshot before = TakeUninstallSnapshot();
 
-    auto task = installingTask(kMsiName, package(kMsiPackage));
-    EXPECT_TRUE(runMonitor(task, recordingHooks()));
-    EXPECT_EQ(task->state.load(), static_cast<uint32_t>(Installed));
+    InstallVerdict verdict{};
+    EXPECT_TRUE(runMonitor(kMsiName, package(kMsiPackage), recordingHooks(), verdict));
+    EXPECT_EQ(verdict, InstallVerdict::Installed);
     EXPECT_TRUE(clock_->waits().empty());
     std::vector<std::wstring> added;
     for (const std::wstring& key : TakeUninstallSnapshot().keys) {

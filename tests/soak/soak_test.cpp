@@ -159,8 +159,8 @@ protected:
     void pumpMessages() {
         MSG msg;
         while (::PeekMessageW(&msg, window.handle(), WM_APP, WM_APP + 16, PM_REMOVE)) {
-            if (msg.message == WM_QB_DOWNLOAD_DONE) ++doneMessages[static_cast<int32_t>(msg.wParam)];
-            if (msg.message == WM_QB_DOWNLOAD_FAILED) ++failedMessages[static_cast<int32_t>(msg.wParam)];
+            if (msg.message == WM_QB_DOWNLOAD_DONE) ++doneMessages[unpackIdAndGeneration(msg.wParam).id];
+            if (msg.message == WM_QB_DOWNLOAD_FAILED) ++failedMessages[unpackIdAndGeneration(msg.wParam).id];
         }
     }
 

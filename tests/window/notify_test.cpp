@@ -76,8 +76,8 @@ TEST_F(MainWindowNotify, AFinishedDownloadShowsTheNoticeAndInstallsOnlyAVerified
     const Case cases[] = {
         {wintest::task(7, L"画图", Completed), true, L"「画图」下载完成，正在打开安装向导", ToastSuccess,
          {L"install 7", L"report 7 http://127.0.0.1:8080 beta"}},
-        {wintest::task(7, L"画图", Completed), false, L"「画图」下载完成，正在打开安装向导", ToastSuccess,
-         {L"install 7"}},
+        // The installer did not start: no report, and no word of a wizard.
+        {wintest::task(7, L"画图", Completed), false, L"「画图」下载完成", ToastSuccess, {L"install 7"}},
         {wintest::task(7, L"画图", Completed, true, true), true, L"「画图」下载成功，压缩包已保存，可打开文件夹解压安装",
          ToastSuccess, {}},
         {wintest::task(7, L"画图", Completed, false, true), true, L"「画图」下载成功，压缩包已保存，可打开文件夹解压安装",
@@ -130,6 +130,31 @@ TEST_F(MainWindowNotify, AFailedDownloadShowsAWarningWithTheNameWhenTheTaskIsKno
     send(WM_QB_DOWNLOAD_FAILED, 42);
     ASSERT_EQ(calls_.boxes.size(), 2u);
     EXPECT_EQ(calls_.boxes[1].text, L"「记事本」\n\n抱歉，Quillbox网络出现点小问题，工程师正在修复中，请稍后再试");
+}
+
+TEST_F(MainWindowNotify, NewsOfAReplacedTaskIsDropped) {
+    createMainWindow();
+    AppState& state = appState();
+    TaskSnapshot current = wintest::task(7, L"画图", Completed);
+    current.generation = 5;
+    calls_.tasks = {{7, current}};
+    state.noticeText.clear();
+    state.toastText.clear();
+    for (uint32_t old : {4u, 6u}) {
+        send(WM_QB_DOWNLOAD_DONE, packIdAndGeneration(7, old));
+        send(WM_QB_DOWNLOAD_FAILED, packIdAndGeneration(7, old));
+    }
+    EXPECT_TRUE(state.noticeText.empty());
+    EXPECT_TRUE(state.toastText.empty());
+    EXPECT_TRUE(calls_.log.empty());
+    EXPECT_TRUE(calls_.boxes.empty());
+
+    send(WM_QB_DOWNLOAD_DONE, packIdAndGeneration(7, 5));
+    EXPECT_EQ(state.noticeText, L"画图");
+    EXPECT_EQ(state.toastText, L"「画图」下载完成，正在打开安装向导");
+    EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"install 7", L"report 7 http://127.0.0.1:8080 beta"}));
+    send(WM_QB_DOWNLOAD_FAILED, packIdAndGeneration(7, 5));
+    EXPECT_EQ(calls_.boxes.size(), 1u);
 }
 
 TEST_F(MainWindowNotify, ClosingTheWindowDestroysTheShadowAndEndsTheLoop) {

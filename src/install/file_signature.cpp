@@ -1,4 +1,4 @@
-#include "downloads/file_signature.h"
+#include "install/file_signature.h"
 
 #include <softpub.h>
 #include <wincrypt.h>

@@ -1,0 +1,89 @@
+#pragma once
+// One download task: what the job and the installer monitor change, and the copy the window reads.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "base/win_handles.h"
+#include "install/file_signature.h"
+
+enum TaskState : uint32_t {
+    Downloading = 0,
+    Verifying = 1,
+    Completed = 2,
+    Failed = 3,
+    Cancelled = 4,
+    Installed = 5,
+    Installing = 6,
+    InstallCancelled = 7,
+};
+
+struct Task {
+    int32_t appId = 0;
+    uint32_t generation = 0;  // tells this task's news from its predecessors' under the same app id
+    std::wstring name;
+    std::string url;
+    std::string md5;     // expected digests from the catalogue, lowercase hex; either may be empty
+    std::string sha256;
+    // Written by the job under pathMutex; other threads copy them under it (the installer reads
+    // filePath once the job has finished, when nothing writes it any more).
+    std::mutex pathMutex;
+    std::wstring filePath;
+    std::wstring partPath;
+    std::wstring fileName;  // the name asked for, before a "(n)" made it free
+    std::atomic<int64_t> totalBytes{0};
+    std::atomic<int64_t> receivedBytes{0};
+    std::atomic<int64_t> sampleBytes{0};
+    std::atomic<uint32_t> sampleTick{0};
+    std::atomic<uint32_t> speed{0};
+    std::atomic<uint32_t> state{Downloading};
+    std::atomic<bool> md5Ok{true};  // false when any digest the catalogue gave differs from the file's
+    std::atomic<bool> isArchive{false};
+    // The catalogue gave no digest: the file cannot be verified, so its installer never starts unasked.
+    bool unverified = false;
+    std::atomic<uint32_t> signature{SignatureUnchecked};
+    std::mutex errorMutex;  // guards errorText and publisher
+    std::wstring errorText;
+    std::wstring publisher;
+    std::atomic<int32_t> retryCount{0};
+    std::atomic<bool> cancelled{false};
+    qb::UniqueHandle thread;  // the job's worker thread; closed with the task
+    std::mutex urlMutex;
+    std::string resolvedUrl;
+    std::set<std::string> failedUrls;
+    // The ".part" file, open from its creation to its rename: nobody else may write, move or delete it
+    // meanwhile. Only the job's thread uses it.
+    qb::UniqueHandle partFile;
+
+    // Moves the state only from the one the mover expects: a cancel or a failure that came first wins.
+    bool advance(TaskState from, TaskState to) {
+        uint32_t expected = from;
+        return state.compare_exchange_strong(expected, to);
+    }
+    void setError(const std::wstring& text);
+    std::wstring error();
+    std::wstring signer();
+    std::wstring finalPath();
+    std::wstring partialPath();
+};
+
+struct TaskSnapshot {
+    int32_t appId = 0;
+    uint32_t generation = 0;
+    std::wstring name;
+    uint32_t state = Downloading;
+    int64_t receivedBytes = 0;
+    int64_t totalBytes = 0;
+    uint32_t speed = 0;
+    bool md5Ok = true;
+    bool isArchive = false;
+    bool unverified = false;
+    uint32_t signature = SignatureUnchecked;
+    std::wstring publisher;
+    std::wstring errorText;
+    int32_t retryCount = 0;
+};
