@@ -349,15 +349,11 @@ bool DownloadManager::downloadPart(Task& task, int64_t start, int64_t end, bool 
         if (verdict.noteFinalUrl || verdict.fallBackUrl) {
             const std::string finalUrl = WideToUtf8(response.finalUrl);
             std::lock_guard<std::mutex> lock(task.urlMutex);
-            if (verdict.noteFinalUrl) {
-                task.resolvedUrl = finalUrl;
-            } else if (baseAttempt) {
-                task.failedUrls.insert(finalUrl);
+            if (verdict.noteFinalUrl || baseAttempt) {
                 task.resolvedUrl = finalUrl;
             } else {
                 // The cached target has expired, or failed once more: go back to the download URL and
                 // its redirects, which may lead to a fresh link; retrying a dead link cannot succeed.
-                if (!task.resolvedUrl.empty()) task.failedUrls.insert(task.resolvedUrl);
                 task.resolvedUrl.clear();
             }
         }

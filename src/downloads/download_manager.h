@@ -43,12 +43,6 @@ public:
     bool install(int32_t appId);
     void updateSpeeds();
     std::map<int32_t, TaskSnapshot> snapshot();
-    void notifyChanged();
-
-    void run(std::shared_ptr<Task> task);
-    bool downloadPart(Task& task, int64_t start, int64_t end, bool useRange, bool acceptFull);
-    void acquireSlot();
-    void releaseSlot();
 
     // Test hooks. setWaitFunction must be called while no job runs; an empty function restores the
     // real waits (100 ms sleeps that end early on cancel).
@@ -63,6 +57,12 @@ public:
 private:
     DownloadManager() = default;
 
+    // The job, on its own thread from startDownload.
+    void run(std::shared_ptr<Task> task);
+    bool downloadPart(Task& task, int64_t start, int64_t end, bool useRange, bool acceptFull);
+    void acquireSlot();
+    void releaseSlot();
+    void notifyChanged();
     void post(UINT message, WPARAM wParam);
     // Moves the task from `from` to Failed with the text; nothing happens when it has left `from`
     // meanwhile (a cancel came first).

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "base/win_handles.h"
@@ -54,7 +53,6 @@ struct Task {
     qb::UniqueHandle thread;  // the job's worker thread; closed with the task
     std::mutex urlMutex;
     std::string resolvedUrl;
-    std::set<std::string> failedUrls;
     // The ".part" file, open from its creation to its rename: nobody else may write, move or delete it
     // meanwhile. Only the job's thread uses it.
     qb::UniqueHandle partFile;
