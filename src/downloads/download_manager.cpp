@@ -9,7 +9,6 @@
 #include "downloads/download_directory.h"
 #include "downloads/file_naming.h"
 #include "downloads/file_verification.h"
-#include "install/installer_monitor.h"
 
 const wchar_t ServiceTroubleMessage[] = L"抱歉，Quillbox网络出现点小问题，工程师正在修复中，请稍后再试";
 
@@ -147,19 +146,23 @@ bool DownloadManager::install(int32_t appId) {
     return started;
 }
 
+TaskState stateAfterInstall(InstallVerdict verdict) {
+    switch (verdict) {
+        case InstallVerdict::Installed: return Installed;
+        case InstallVerdict::Cancelled: return InstallCancelled;
+        case InstallVerdict::NotInstalled: return Completed;
+        case InstallVerdict::SignatureBroken: return Failed;
+    }
+    return Completed;
+}
+
 bool DownloadManager::startInstaller(const std::shared_ptr<Task>& task) {
     InstallerRun run;
     run.packagePath = task->finalPath();
     run.appName = task->name;
     run.finished = [this, task](InstallVerdict verdict) {
-        TaskState to = Installed;
-        if (verdict == InstallVerdict::Cancelled) to = InstallCancelled;
-        if (verdict == InstallVerdict::NotInstalled) to = Completed;
-        if (verdict == InstallVerdict::SignatureBroken) {
-            to = Failed;
-            task->setError(kBrokenSignatureText);
-        }
-        task->advance(Installing, to);
+        if (verdict == InstallVerdict::SignatureBroken) task->setError(kBrokenSignatureText);
+        task->advance(Installing, stateAfterInstall(verdict));
         notifyChanged();
     };
     return startInstallerThread(std::move(run));

@@ -12,8 +12,13 @@
 #include <string>
 
 #include "downloads/task.h"
+#include "install/installer_monitor.h"
 
 extern const wchar_t ServiceTroubleMessage[];
+
+// Where an installer run leaves its task: a package whose signature broke has failed, one that
+// registered nothing is still only downloaded.
+TaskState stateAfterInstall(InstallVerdict verdict);
 
 // Why a job waits: between failed probes, or before retrying a transfer.
 enum class WaitReason { Probe, Retry };

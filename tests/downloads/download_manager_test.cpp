@@ -107,6 +107,14 @@ TEST_F(DownloadManagerTest, InstallIsTrueOnlyWhenTheInstallerStarted) {
     EXPECT_EQ(task(1).state, Installing);
     EXPECT_EQ(statesAtStart, (std::vector<uint32_t>{Installing, Installing}));
     ASSERT_TRUE(running->advance(Installing, Installed));  // the stand-in monitor's verdict, so the task can be cleared
+
+    const std::pair<InstallVerdict, TaskState> verdicts[] = {
+        {InstallVerdict::Installed, Installed},
+        {InstallVerdict::Cancelled, InstallCancelled},
+        {InstallVerdict::NotInstalled, Completed},
+        {InstallVerdict::SignatureBroken, Failed},
+    };
+    for (const auto& v : verdicts) EXPECT_EQ(stateAfterInstall(v.first), v.second);
 }
 
 TEST_F(DownloadManagerTest, ClearFinishedRemovesFinishedTasksAndOnlyTheirPartialFiles) {
