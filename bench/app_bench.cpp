@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-#include "render/app_state.h"
+#include "app/app_state.h"
 #include "base/window_messages.h"
 #include "app/startup.h"
 #include "bench_support.h"

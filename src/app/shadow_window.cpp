@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "render/app_state.h"
+#include "app/app_state.h"
 #include "render/canvas.h"
 #include "render/gdiplus_api.h"
 

@@ -1,4 +1,4 @@
-#include "render/app_state.h"
+#include "app/app_state.h"
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
 #include "render/main_window_painter.h"

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "render/app_state.h"
+#include "app/app_state.h"
 #include "config/text_convert.h"
 #include "json/json.h"
 #include "render/category_icons.h"

@@ -1,4 +1,4 @@
-#include "render/app_state.h"
+#include "app/app_state.h"
 
 AppState& appState() {
     // Never destroyed: icon workers may still write into the catalogue's records while the process
