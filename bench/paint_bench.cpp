@@ -15,7 +15,9 @@
 #include "download_page_tasks.h"
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
+#include "render/app_icon.h"
 #include "render/gdiplus_api.h"
+#include "render/layout.h"
 #include "render/main_window_painter.h"
 #include "support/service_control.h"
 
@@ -96,15 +98,20 @@ std::vector<double> timeBlits(const Target& target, int samples) {
     return times;
 }
 
-// Pumps worker news until every listed app's icon has settled (ready or failed) or time runs out.
+// Pumps worker news into the icon cache, as the main window does, until every listed app's card icon
+// has settled (ready or failed) or time runs out.
 bool waitForIcons(const std::vector<const AppInfo*>& apps, double timeoutMs) {
     const double deadline = bench::milliseconds() + timeoutMs;
+    AppState& state = appState();
     for (;;) {
         bench::pumpMessages();
+        state.icons.adoptResults(state.catalog.generation);
         bool settled = true;
         for (const AppInfo* app : apps) {
-            const int32_t state = app->iconState.load();
-            if (!app->icon.empty() && (state == IconStateNone || state == IconStateLoading)) settled = false;
+            if (app->icon.empty()) continue;
+            const IconStatus status = state.icons.status(app->id, layout::kIconTileOnCard);
+            if (status == IconStatus::Loading) settled = false;
+            if (status == IconStatus::None) RequestIcon(state, *app, layout::kIconTileOnCard);  // freed meanwhile
         }
         if (settled) return true;
         if (bench::milliseconds() > deadline) return false;
@@ -168,15 +175,17 @@ int wmain(int argc, wchar_t** argv) {
     print("frame", timePaints(target, samples));
     app.catalogLoading = false;
 
-    // Icons that cannot be had draw the letter placeholder; nothing is requested.
-    for (AppInfo& info : app.catalog.apps) info.iconState.store(IconStateFailed);
+    // Icons that cannot be had draw the letter placeholder: without a server every icon fails at once.
+    app.config.server.clear();
     print("grid_placeholders", timePaints(target, samples));
-    for (AppInfo& info : app.catalog.apps) info.iconState.store(IconStateNone);
+    app.config.server = server;
+    app.icons.clear();
 
     timePaints(target, 1);
     if (!waitForIcons(paintedApps(app), 60000)) std::fprintf(stderr, "visible icons still loading\n");
     size_t ready = 0;
-    for (const AppInfo* info : paintedApps(app)) ready += info->iconState.load() == IconStateReady;
+    for (const AppInfo* info : paintedApps(app))
+        ready += app.icons.status(info->id, layout::kIconTileOnCard) == IconStatus::Ready;
     std::printf("grid_icons_ready=%zu of %zu\n", ready, paintedApps(app).size());
     print("grid_icons", timePaints(target, samples));
 

@@ -18,6 +18,7 @@ LRESULT onTimer(HWND hwnd, UINT_PTR id);
 LRESULT onCatalogLoaded(WPARAM succeeded);
 LRESULT onDownloadDone(int32_t taskId);
 LRESULT onDownloadFailed(HWND hwnd, int32_t taskId);
+LRESULT onIconReady();
 // Starts the installer of a finished task and, when it starts, reports the install to the service.
 bool installAndReport(int32_t taskId);
 
