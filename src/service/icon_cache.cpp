@@ -6,6 +6,21 @@ IconCache::~IconCache() {
     if (loader_) loader_->close();
 }
 
+IconCache& IconCache::operator=(IconCache&& other) noexcept {
+    if (this == &other) return *this;
+    if (loader_) loader_->close();
+    entries_ = std::move(other.entries_);
+    loader_ = std::move(other.loader_);
+    kept_ = other.kept_;
+    decoded_ = other.decoded_;
+    loading_ = other.loading_;
+    clock_ = other.clock_;
+    lastStamp_ = other.lastStamp_;
+    generation_ = other.generation_;
+    other.clear();
+    return *this;
+}
+
 const IconCache::Entry* IconCache::find(int32_t appId, int size) const {
     const auto found = entries_.find(keyOf(appId, size));
     return found == entries_.end() ? nullptr : &found->second;

@@ -31,6 +31,9 @@ public:
     ~IconCache();
     IconCache(const IconCache&) = delete;
     IconCache& operator=(const IconCache&) = delete;
+    IconCache(IconCache&& other) noexcept = default;
+    // Closes this cache's loader first (tests reset the application state by assignment).
+    IconCache& operator=(IconCache&& other) noexcept;
 
     // Marks the icon as just used and queues its fetch unless it is decoded, loading or failed; an app
     // without an icon path asks for nothing. A new generation first forgets every icon of the old one.
