@@ -179,7 +179,6 @@ TEST_F(IconLoaderTest, DecodesPngJpegAndIconFilesOnceAtTheDrawnSize) {
         request(icons, *catalogue.FindApp(item.id), 5);  // decoded: nothing more is fetched
         EXPECT_EQ(requestsTo(icon), 1u);
     }
-    EXPECT_FALSE(window.takePosted(WM_QB_ICON_READY));
 }
 
 TEST_F(IconLoaderTest, FailedIconsAreRememberedAndNotFetchedAgain) {
