@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "render/layout.h"
 #include "render/paint_context.h"
 
 struct PlaceholderColours {
@@ -26,4 +27,4 @@ void DrawAppIcon(PaintContext& ctx, AppInfo* app, const RECT& rect);
 // queues its fetch the first time, else only notes that it is still in use. Cheap once asked.
 void RequestIcon(AppState& state, const AppInfo& app, int drawnSize);
 // Changes whenever what DrawAppIcon draws for the app at drawnSize changes; 0 for the letter tile.
-uint32_t iconStamp(const AppState& state, const AppInfo& app, int drawnSize);
+uint32_t iconStamp(const AppState& state, const AppInfo& app, int drawnSize = layout::kIconTileOnCard);

@@ -312,7 +312,7 @@ TEST_F(MainWindowPaint, AReadyIconIsBlendedOneToOneOverTheCard) {
     paint(1180, 780);
     // Card 0 at w 1180: x 226, width 221; the icon square is (294, 142, 378, 226).
     const uint32_t cardBehind = pixel(280, 184);
-    EXPECT_EQ(iconStamp(app, info, layout::kIconTileOnCard), 0u);
+    EXPECT_EQ(iconStamp(app, info), 0u);  // the card size unless told otherwise
 
     const int side = layout::kIconTileOnCard;
     BITMAPINFO bi{};
