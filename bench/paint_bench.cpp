@@ -98,9 +98,9 @@ std::vector<double> timeBlits(const Target& target, int samples) {
     return times;
 }
 
-// Pumps worker news into the icon cache, as the main window does, until every listed app's card icon
-// has settled (ready or failed) or time runs out.
-bool waitForIcons(const std::vector<const AppInfo*>& apps, double timeoutMs) {
+// Pumps worker news into the icon cache, as the main window does, until every listed app's icon at
+// the drawn size has settled (ready or failed) or time runs out.
+bool waitForIcons(const std::vector<const AppInfo*>& apps, double timeoutMs, int size = layout::kIconTileOnCard) {
     const double deadline = bench::milliseconds() + timeoutMs;
     AppState& state = appState();
     for (;;) {
@@ -109,9 +109,9 @@ bool waitForIcons(const std::vector<const AppInfo*>& apps, double timeoutMs) {
         bool settled = true;
         for (const AppInfo* app : apps) {
             if (app->icon.empty()) continue;
-            const IconStatus status = state.icons.status(app->id, layout::kIconTileOnCard);
+            const IconStatus status = state.icons.status(app->id, size);
             if (status == IconStatus::Loading) settled = false;
-            if (status == IconStatus::None) RequestIcon(state, *app, layout::kIconTileOnCard);  // freed meanwhile
+            if (status == IconStatus::None) RequestIcon(state, *app, size);  // not drawn yet, or freed meanwhile
         }
         if (settled) return true;
         if (bench::milliseconds() > deadline) return false;
@@ -137,6 +137,8 @@ std::vector<const AppInfo*> paintedApps(AppState& app) {
 }
 
 }  // namespace
+
+constexpr int kRowIconSide = 48;  // download rows draw icons at 48 pixels
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 4) {
@@ -213,7 +215,7 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<const AppInfo*> rows;
     for (int32_t id = 1; id <= 20; ++id)
         if (const AppInfo* info = app.catalog.FindApp(id)) rows.push_back(info);
-    if (!waitForIcons(rows, 60000)) std::fprintf(stderr, "row icons still loading\n");
+    if (!waitForIcons(rows, 60000, kRowIconSide)) std::fprintf(stderr, "row icons still loading\n");
     print("download_page", timePaints(target, samples));
     std::printf("tasks=%zu\n", DownloadManager::instance().snapshot().size());
     std::fflush(stdout);
