@@ -1,22 +1,25 @@
 // Runs the program's own start-up in this process (initInstance: GDI+, fonts, classes, the main
 // window whose creation starts the catalogue load, the shadow) and its message loop, with a hook
 // on the main window that notes the catalogue's arrival and the end of the first paint after it.
-// With --all-icons it then requests every app's icon (at most 16 requested and unfinished at once, of
-// which the loader fetches 8; messages pumped as the program would) and reports the private bytes
-// next to the decoded bitmaps' size.
+// With --all-icons it then requests every app's icon at the card size (at most 16 requested and
+// unfinished at once, of which the loader fetches 8; messages pumped as the program would, so the main
+// window adopts them and its icon cache keeps the most recent few hundred) and reports the private
+// bytes next to the size of every icon decoded and of those kept.
 //   bench_app SERVER [--all-icons]
 #include <windows.h>
 
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/app_state.h"
 #include "base/window_messages.h"
 #include "app/startup.h"
 #include "bench_support.h"
+#include "render/app_icon.h"
+#include "render/layout.h"
 #include "service/http_client.h"
-#include "service/icon_loader.h"
 
 namespace {
 
@@ -54,13 +57,6 @@ double processCreatedMs() {
     return bench::milliseconds() - (bench::epochMilliseconds() - createdEpochMs);
 }
 
-int inFlight(const Catalogue& catalogue) {
-    int loading = 0;
-    for (const AppInfo& app : catalogue.apps)
-        if (app.iconState.load() == IconStateLoading) ++loading;
-    return loading;
-}
-
 bool pumpUntil(double deadline, const std::function<bool()>& done) {
     while (!done()) {
         if (bench::milliseconds() > deadline) return false;
@@ -70,30 +66,57 @@ bool pumpUntil(double deadline, const std::function<bool()>& done) {
     return true;
 }
 
+uint64_t bitmapBytes(HBITMAP handle) {
+    BITMAP bitmap{};
+    if (!handle || !::GetObjectW(handle, sizeof bitmap, &bitmap)) return 0;
+    return static_cast<uint64_t>(bitmap.bmWidthBytes) * static_cast<uint64_t>(bitmap.bmHeight);
+}
+
 void loadAllIcons(AppState& app) {
+    constexpr int kSide = layout::kIconTileOnCard;
     const double started = bench::milliseconds();
-    for (AppInfo& info : app.catalog.apps) {
-        pumpUntil(started + 600000, [&app] { return inFlight(app.catalog) < kIconsInFlight; });
-        RequestIcon(app.catalog, app.mainWnd, info, app.config.server);
-    }
-    pumpUntil(started + 600000, [&app] { return inFlight(app.catalog) == 0; });
-    bench::pumpMessages();
     size_t ready = 0, failed = 0;
-    uint64_t bitmapBytes = 0;
-    for (const AppInfo& info : app.catalog.apps) {
-        const int32_t state = info.iconState.load();
-        if (state == IconStateFailed) ++failed;
-        if (state != IconStateReady || !info.iconBitmap) continue;
+    uint64_t decodedBytes = 0;
+    // Counts each icon as it arrives: the cache may free it again before the end.
+    const auto tally = [&](const AppInfo& info) {
+        const IconStatus status = app.icons.status(info.id, kSide);
+        if (status == IconStatus::Failed) ++failed;
+        if (status != IconStatus::Ready) return;
         ++ready;
-        BITMAP bitmap{};
-        if (::GetObjectW(info.iconBitmap, sizeof bitmap, &bitmap))
-            bitmapBytes += static_cast<uint64_t>(bitmap.bmWidthBytes) * static_cast<uint64_t>(bitmap.bmHeight);
+        decodedBytes += bitmapBytes(app.icons.bitmap(info.id, kSide));
+    };
+    std::vector<const AppInfo*> pending;
+    const auto tallyPending = [&] {
+        std::vector<const AppInfo*> loading;
+        for (const AppInfo* info : pending) {
+            if (app.icons.status(info->id, kSide) == IconStatus::Loading)
+                loading.push_back(info);
+            else
+                tally(*info);
+        }
+        pending.swap(loading);
+    };
+    for (const AppInfo& info : app.catalog.apps) {
+        pumpUntil(started + 600000, [&] {
+            tallyPending();
+            return app.icons.loadingCount() < kIconsInFlight;
+        });
+        RequestIcon(app, info, kSide);
+        pending.push_back(&info);
     }
+    pumpUntil(started + 600000, [&] {
+        tallyPending();
+        return pending.empty();
+    });
+    bench::pumpMessages();
+    uint64_t keptBytes = 0;
+    for (const AppInfo& info : app.catalog.apps) keptBytes += bitmapBytes(app.icons.bitmap(info.id, kSide));
     const bench::MemoryFigures after = bench::memoryOf(::GetCurrentProcess());
-    std::printf("icons_ready=%zu icons_failed=%zu load_s=%.1f bitmap_mib=%.1f private_icons_mib=%.1f "
-                "peak_private_mib=%.1f\n",
-                ready, failed, (bench::milliseconds() - started) / 1000.0, bench::mebibytes(bitmapBytes),
-                bench::mebibytes(after.privateBytes), bench::mebibytes(after.peakPrivateBytes));
+    std::printf("icons_ready=%zu icons_failed=%zu icons_kept=%zu load_s=%.1f bitmap_mib=%.1f kept_bitmap_mib=%.1f "
+                "private_icons_mib=%.1f peak_private_mib=%.1f\n",
+                ready, failed, app.icons.decodedCount(), (bench::milliseconds() - started) / 1000.0,
+                bench::mebibytes(decodedBytes), bench::mebibytes(keptBytes), bench::mebibytes(after.privateBytes),
+                bench::mebibytes(after.peakPrivateBytes));
 }
 
 }  // namespace

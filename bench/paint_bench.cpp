@@ -15,7 +15,9 @@
 #include "download_page_tasks.h"
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
+#include "render/app_icon.h"
 #include "render/gdiplus_api.h"
+#include "render/layout.h"
 #include "render/main_window_painter.h"
 #include "support/service_control.h"
 
@@ -96,15 +98,20 @@ std::vector<double> timeBlits(const Target& target, int samples) {
     return times;
 }
 
-// Pumps worker news until every listed app's icon has settled (ready or failed) or time runs out.
-bool waitForIcons(const std::vector<const AppInfo*>& apps, double timeoutMs) {
+// Pumps worker news into the icon cache, as the main window does, until every listed app's icon at
+// the drawn size has settled (ready or failed) or time runs out.
+bool waitForIcons(const std::vector<const AppInfo*>& apps, double timeoutMs, int size = layout::kIconTileOnCard) {
     const double deadline = bench::milliseconds() + timeoutMs;
+    AppState& state = appState();
     for (;;) {
         bench::pumpMessages();
+        state.icons.adoptResults(state.catalog.generation);
         bool settled = true;
         for (const AppInfo* app : apps) {
-            const int32_t state = app->iconState.load();
-            if (!app->icon.empty() && (state == IconStateNone || state == IconStateLoading)) settled = false;
+            if (app->icon.empty()) continue;
+            const IconStatus status = state.icons.status(app->id, size);
+            if (status == IconStatus::Loading) settled = false;
+            if (status == IconStatus::None) RequestIcon(state, *app, size);  // not drawn yet, or freed meanwhile
         }
         if (settled) return true;
         if (bench::milliseconds() > deadline) return false;
@@ -130,6 +137,8 @@ std::vector<const AppInfo*> paintedApps(AppState& app) {
 }
 
 }  // namespace
+
+constexpr int kRowIconSide = 48;  // download rows draw icons at 48 pixels
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 4) {
@@ -168,15 +177,17 @@ int wmain(int argc, wchar_t** argv) {
     print("frame", timePaints(target, samples));
     app.catalogLoading = false;
 
-    // Icons that cannot be had draw the letter placeholder; nothing is requested.
-    for (AppInfo& info : app.catalog.apps) info.iconState.store(IconStateFailed);
+    // Icons that cannot be had draw the letter placeholder: without a server every icon fails at once.
+    app.config.server.clear();
     print("grid_placeholders", timePaints(target, samples));
-    for (AppInfo& info : app.catalog.apps) info.iconState.store(IconStateNone);
+    app.config.server = server;
+    app.icons.clear();
 
     timePaints(target, 1);
     if (!waitForIcons(paintedApps(app), 60000)) std::fprintf(stderr, "visible icons still loading\n");
     size_t ready = 0;
-    for (const AppInfo* info : paintedApps(app)) ready += info->iconState.load() == IconStateReady;
+    for (const AppInfo* info : paintedApps(app))
+        ready += app.icons.status(info->id, layout::kIconTileOnCard) == IconStatus::Ready;
     std::printf("grid_icons_ready=%zu of %zu\n", ready, paintedApps(app).size());
     print("grid_icons", timePaints(target, samples));
 
@@ -204,7 +215,7 @@ int wmain(int argc, wchar_t** argv) {
     std::vector<const AppInfo*> rows;
     for (int32_t id = 1; id <= 20; ++id)
         if (const AppInfo* info = app.catalog.FindApp(id)) rows.push_back(info);
-    if (!waitForIcons(rows, 60000)) std::fprintf(stderr, "row icons still loading\n");
+    if (!waitForIcons(rows, 60000, kRowIconSide)) std::fprintf(stderr, "row icons still loading\n");
     print("download_page", timePaints(target, samples));
     std::printf("tasks=%zu\n", DownloadManager::instance().snapshot().size());
     std::fflush(stdout);

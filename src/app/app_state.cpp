@@ -1,10 +1,10 @@
 #include "app/app_state.h"
 
 AppState& appState() {
-    // Never destroyed: icon workers may still write into the catalogue's records while the process
-    // exits, and the C runtime would otherwise free them under their feet after wWinMain returns.
-    static AppState* const state = new AppState();
-    return *state;
+    // Destroyed after wWinMain returns: workers hold nothing of it (icon workers share only their
+    // loader, which outlives the state when they are still running).
+    static AppState state;
+    return state;
 }
 
 void showToast(const std::wstring& text, int kind) {

@@ -8,6 +8,7 @@
 #include "config/config.h"
 #include "render/hit_region.h"
 #include "service/catalogue.h"
+#include "service/icon_cache.h"
 
 enum UiFont : int {
     FontBrandTitle,
@@ -36,6 +37,7 @@ struct AppState {
     HWND settingsVersionLabel = nullptr;
     AppConfig config;
     Catalogue catalog;
+    IconCache icons;  // decoded icons of catalog's apps; only the main thread touches it
     HFONT uiFonts[kUiFontCount] = {};
 
     int page = 0;  // 0 catalogue, 1 download manager

@@ -73,8 +73,8 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_SIZING: return onSizing(hwnd, wp, lp);
         case WM_ENTERSIZEMOVE: return onEnterSizeMove();
         case WM_EXITSIZEMOVE: return onExitSizeMove(hwnd);
-        case WM_QB_REFRESH:
-        case WM_QB_ICON_READY: repaintMainWindow(); return 0;
+        case WM_QB_REFRESH: repaintMainWindow(); return 0;
+        case WM_QB_ICON_READY: return onIconReady();
         case WM_QB_DOWNLOAD_DONE: return onDownloadDone(unpackIdAndGeneration(wp));
         case WM_QB_CATALOG_LOADED: return onCatalogLoaded(wp);
         case WM_QB_DOWNLOAD_FAILED: return onDownloadFailed(hwnd, unpackIdAndGeneration(wp));

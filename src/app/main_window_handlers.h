@@ -21,6 +21,7 @@ LRESULT onCatalogLoaded(WPARAM succeeded);
 // News of a download is for the task of that app id and generation; news of a replaced task is dropped.
 LRESULT onDownloadDone(IdAndGeneration news);
 LRESULT onDownloadFailed(HWND hwnd, IdAndGeneration news);
+LRESULT onIconReady();
 // Starts the installer of a finished task and, when it starts, reports the install to the service.
 bool installAndReport(int32_t taskId);
 

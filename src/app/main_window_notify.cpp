@@ -37,6 +37,14 @@ LRESULT onCatalogLoaded(WPARAM succeeded) {
     return 0;
 }
 
+// One message per finished icon, but the first takes every icon finished so far; results for a
+// catalogue since replaced are dropped there.
+LRESULT onIconReady() {
+    AppState& app = appState();
+    if (app.icons.adoptResults(app.catalog.generation) > 0) repaintMainWindow();
+    return 0;
+}
+
 LRESULT onDownloadDone(IdAndGeneration news) {
     const auto tasks = shellServices().taskSnapshot();
     const auto found = tasks.find(news.id);

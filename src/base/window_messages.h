@@ -6,7 +6,7 @@
 
 constexpr UINT WM_QB_REFRESH = WM_APP + 1;          // a download task changed; wParam 0
 constexpr UINT WM_QB_DOWNLOAD_DONE = WM_APP + 2;    // wParam: app id and task generation, packed
-constexpr UINT WM_QB_ICON_READY = WM_APP + 3;       // wParam: app id
+constexpr UINT WM_QB_ICON_READY = WM_APP + 3;       // wParam: packIdAndGeneration(app id, catalogue generation)
 constexpr UINT WM_QB_CATALOG_LOADED = WM_APP + 4;   // wParam: 1 success, 0 failure
 constexpr UINT WM_QB_DOWNLOAD_FAILED = WM_APP + 5;  // wParam: app id and task generation, packed
 

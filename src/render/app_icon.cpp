@@ -16,13 +16,23 @@ uint32_t towardsWhite(uint32_t rgb, int percent) {
     return result;
 }
 
+// The bitmap is premultiplied and already at the rect's size: one AlphaBlend through the GDI+
+// context's own DC, so it lands on top of what GDI+ drew before.
 bool drawDecodedIcon(Canvas& canvas, HBITMAP bitmap, const RECT& rect) {
-    gp::GpBitmap* wrapped = nullptr;
-    if (gp::GdipCreateBitmapFromHBITMAP(bitmap, nullptr, &wrapped) != Gdiplus::Ok || !wrapped) return false;
-    gp::UniqueImage image(wrapped);
-    canvas.note(gp::GdipDrawImageRectI(canvas.graphics(), image.get(), rect.left, rect.top, rect.right - rect.left,
-                                       rect.bottom - rect.top));
-    return true;
+    HDC dc = nullptr;
+    if (gp::GdipGetDC(canvas.graphics(), &dc) != Gdiplus::Ok || !dc) return false;
+    bool drawn = false;
+    {
+        qb::UniqueMemoryDc source(::CreateCompatibleDC(dc));
+        if (source) {
+            qb::SelectGuard selected(source.get(), bitmap);
+            const int side = rect.right - rect.left;
+            const BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+            drawn = ::AlphaBlend(dc, rect.left, rect.top, side, side, source.get(), 0, 0, side, side, blend) != FALSE;
+        }
+    }
+    gp::GdipReleaseDC(canvas.graphics(), dc);
+    return drawn;
 }
 
 // The letter goes through the GDI+ context's own DC so it lands on top of the tile just filled.
@@ -55,14 +65,20 @@ std::wstring placeholderLetter(const AppInfo* app) {
     return app->name.substr(0, 1);
 }
 
+void RequestIcon(AppState& state, const AppInfo& app, int drawnSize) {
+    state.icons.request(app, drawnSize, {state.config.server, state.catalog.generation, state.mainWnd});
+}
+
+uint32_t iconStamp(const AppState& state, const AppInfo& app, int drawnSize) {
+    return state.icons.stamp(app.id, drawnSize);
+}
+
 void DrawAppIcon(PaintContext& ctx, AppInfo* app, const RECT& rect) {
-    if (app && !app->icon.empty() && app->iconState.load(std::memory_order_acquire) == IconStateNone &&
-        ctx.inputs.requestIcon) {
-        ctx.inputs.requestIcon(*app);
-    }
-    if (app && app->iconState.load(std::memory_order_acquire) == IconStateReady && app->iconBitmap &&
-        drawDecodedIcon(ctx.canvas, app->iconBitmap, rect)) {
-        return;
+    const int side = rect.right - rect.left;
+    if (app && !app->icon.empty() && ctx.inputs.requestIcon) ctx.inputs.requestIcon(*app, side);
+    if (app) {
+        if (HBITMAP bitmap = ctx.app.icons.bitmap(app->id, side); bitmap && drawDecodedIcon(ctx.canvas, bitmap, rect))
+            return;
     }
     const PlaceholderColours colours = placeholderColours(app);
     const int radius = (rect.right - rect.left) * 12 / 64;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "render/layout.h"
 #include "render/paint_context.h"
 
 struct PlaceholderColours {
@@ -18,6 +19,12 @@ PlaceholderColours placeholderColours(const AppInfo* app);
 // The first UTF-16 unit of the app's name, or "?".
 std::wstring placeholderLetter(const AppInfo* app);
 
-// Draws the app's decoded icon scaled into the square rect, or the letter tile while there is none;
-// asks for the icon the first time an app with an icon path is drawn.
+// Draws the app's icon decoded at the rect's size 1:1, or the letter tile while there is none; asks
+// for the icon at that size (inputs.requestIcon) whenever an app with an icon path is drawn.
 void DrawAppIcon(PaintContext& ctx, AppInfo* app, const RECT& rect);
+
+// Asks for the app's icon decoded at drawnSize (84 on cards, 48 in download rows, 44 in the notice):
+// queues its fetch the first time, else only notes that it is still in use. Cheap once asked.
+void RequestIcon(AppState& state, const AppInfo& app, int drawnSize);
+// Changes whenever what DrawAppIcon draws for the app at drawnSize changes; 0 for the letter tile.
+uint32_t iconStamp(const AppState& state, const AppInfo& app, int drawnSize = layout::kIconTileOnCard);

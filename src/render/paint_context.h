@@ -20,8 +20,9 @@ struct PaintInputs {
     std::wstring downloadDirectory;
     DWORD now = 0;
     bool maximized = false;
-    // Starts the fetch of an app's icon; called for apps with an icon path not yet requested.
-    std::function<void(AppInfo&)> requestIcon;
+    // Asks for an app's icon at a drawn size (RequestIcon in the live program); called for every app
+    // with an icon path that is drawn, so recently drawn icons stay decoded.
+    std::function<void(const AppInfo&, int)> requestIcon;
 };
 
 struct PaintContext {

@@ -57,8 +57,6 @@ AppInfo& AppInfo::operator=(const AppInfo& other) {
     hasPackage = other.hasPackage;
     downloads = other.downloads;
     updatedAt = other.updatedAt;
-    iconBitmap = other.iconBitmap;
-    iconState.store(other.iconState.load(std::memory_order_acquire), std::memory_order_release);
     return *this;
 }
 
@@ -76,8 +74,6 @@ AppInfo& AppInfo::operator=(AppInfo&& other) noexcept {
     hasPackage = other.hasPackage;
     downloads = other.downloads;
     updatedAt = other.updatedAt;
-    iconBitmap = other.iconBitmap;
-    iconState.store(other.iconState.load(std::memory_order_acquire), std::memory_order_release);
     return *this;
 }
 

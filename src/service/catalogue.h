@@ -2,7 +2,6 @@
 // The catalogue records shared by the whole program and the bootstrap call that fills them.
 #include <windows.h>
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,13 +13,6 @@ struct Value;
 struct CategoryInfo {
     std::wstring id;
     std::wstring name;
-};
-
-enum IconState : int32_t {
-    IconStateNone = 0,
-    IconStateLoading = 1,
-    IconStateReady = 2,
-    IconStateFailed = 3,
 };
 
 struct AppInfo {
@@ -36,9 +28,6 @@ struct AppInfo {
     bool hasPackage = false;
     int64_t downloads = 0;
     int64_t updatedAt = 0;
-    // Written by the icon worker: iconBitmap first, then iconState with release order.
-    HBITMAP iconBitmap = nullptr;
-    std::atomic<int32_t> iconState{IconStateNone};
 
     AppInfo() = default;
     AppInfo(const AppInfo& other) { *this = other; }
@@ -52,7 +41,6 @@ struct Catalogue {
     std::vector<CategoryInfo> categories;
     std::vector<AppInfo> apps;
     std::wstring lastError;
-    HWND notifyWindow = nullptr;
     // Counts the times the lists were replaced: a result meant for older records (an icon fetched
     // for them) names the generation it was asked for, and a mismatch drops it.
     uint32_t generation = 0;

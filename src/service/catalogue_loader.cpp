@@ -18,12 +18,6 @@ PendingLoad& pendingLoad() {
     return pending;
 }
 
-// Records replaced by a reload, kept for the life of the process: icon workers hold plain pointers.
-std::vector<std::unique_ptr<std::vector<AppInfo>>>& retiredAppLists() {
-    static std::vector<std::unique_ptr<std::vector<AppInfo>>> retired;
-    return retired;
-}
-
 }  // namespace
 
 DWORD WINAPI CatalogueLoadThread(LPVOID parameter) {
@@ -63,8 +57,6 @@ bool adoptLoadedCatalogue(Catalogue& target) {
     if (!loaded) return false;
     target.lastError = loaded->lastError;
     if (!succeeded) return true;
-    if (!target.apps.empty())
-        retiredAppLists().push_back(std::make_unique<std::vector<AppInfo>>(std::move(target.apps)));
     target.categories = std::move(loaded->categories);
     target.apps = std::move(loaded->apps);
     ++target.generation;

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -15,8 +14,9 @@
 #include "json/json.h"
 #include "render/category_icons.h"
 #include "render/gdiplus_api.h"
+#include "render/layout.h"
 #include "render/paint_context.h"
-#include "service/image_header.h"
+#include "service/icon_decode.h"
 #include "support/paint_surface.h"
 
 namespace {
@@ -28,32 +28,15 @@ std::string readFile(const std::wstring& path) {
     return out.str();
 }
 
-// Decoded the way the program's icon worker does it: ICO files reduced to their best image, nothing
-// larger than 1024 pixels, then GDI+ from memory and a bitmap handle on a white background.
-HBITMAP loadIcon(const std::wstring& path) {
-    const std::optional<std::string> decodable = decodableIconBytes(readFile(path));
-    if (!decodable) return nullptr;
-    const std::string& body = *decodable;
-    HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, body.size());
-    if (!block) return nullptr;
-    std::memcpy(::GlobalLock(block), body.data(), body.size());
-    ::GlobalUnlock(block);
-    IStream* stream = nullptr;
-    if (FAILED(::CreateStreamOnHGlobal(block, TRUE, &stream))) {
-        ::GlobalFree(block);
-        return nullptr;
-    }
-    gp::GpBitmap* bitmap = nullptr;
-    HBITMAP handle = nullptr;
-    if (gp::GdipCreateBitmapFromStream(stream, &bitmap) == Gdiplus::Ok && bitmap) {
-        gp::GdipCreateHBITMAPFromBitmap(bitmap, &handle, 0xFFFFFFFF);
-        gp::GdipDisposeImage(bitmap);
-    }
-    stream->Release();
-    return handle;
+// Decoded the way the program's icon workers do it, at each size the painters draw icons at: the
+// card tile, the download row and the completion notice.
+void loadIcons(IconCache& icons, int32_t appId, const std::wstring& path) {
+    const std::string body = readFile(path);
+    for (const int size : {layout::kIconTileOnCard, 48, 44}) icons.store(appId, size, decodeIconAtSize(body, size));
 }
 
-bool loadCatalogue(const std::wstring& folder, Catalogue& catalogue) {
+bool loadCatalogue(const std::wstring& folder, AppState& state) {
+    Catalogue& catalogue = state.catalog;
     json::ValuePtr root = json::parse(readFile(folder + L"\\catalogue.json"));
     if (!root) return false;
     if (const json::Value* categories = root->find("categories")) {
@@ -73,10 +56,7 @@ bool loadCatalogue(const std::wstring& folder, Catalogue& catalogue) {
         std::wstring icon = app.icon;
         for (wchar_t& c : icon)
             if (c == L'/') c = L'\\';
-        if (!icon.empty()) {
-            app.iconBitmap = loadIcon(folder + L"\\" + icon);
-            app.iconState = app.iconBitmap ? IconStateReady : IconStateFailed;
-        }
+        if (!icon.empty()) loadIcons(state.icons, app.id, folder + L"\\" + icon);
     }
     return true;
 }
@@ -168,7 +148,7 @@ int wmain(int argc, wchar_t** argv) {
     qbtest::ensureGdiplus();
     AppState& app = appState();
     if (!createUiFonts(app.uiFonts)) return 1;
-    if (!loadCatalogue(argv[1], app.catalog)) {
+    if (!loadCatalogue(argv[1], app)) {
         std::fwprintf(stderr, L"cannot read %ls\\catalogue.json\n", argv[1]);
         return 1;
     }

@@ -86,7 +86,10 @@ TEST_F(DownloadPagePaint, RowsBelowTheWindowFetchNoIcon) {
         addTask(id, Downloading, 1, 2);
     }
     std::vector<int32_t> requested;
-    inputs.requestIcon = [&requested](AppInfo& info) { requested.push_back(info.id); };
+    inputs.requestIcon = [&requested](const AppInfo& info, int size) {
+        EXPECT_EQ(size, 48) << "rows draw icons at 48 pixels";
+        requested.push_back(info.id);
+    };
     paint(1000, 660);
     EXPECT_EQ(requested, (std::vector<int32_t>{1, 2, 3, 4, 5, 6}));  // the sixth row (top 638) is partly seen
     for (int32_t id = 7; id <= 8; ++id) EXPECT_GE(regionOf(HitKind::RowCancel, id).rect.top, 660) << id;

@@ -2,6 +2,7 @@
 
 #include "render/app_icon.h"
 #include "render/category_icons.h"
+#include "render/layout.h"
 #include "render/main_window_painter.h"
 #include "render/palette.h"
 #include "render_fixture.h"
@@ -284,44 +285,59 @@ TEST_F(MainWindowPaint, AppIconPlaceholderColoursAndLetter) {
     EXPECT_EQ(placeholderColours(&unnamed).base, 0x38BDF8u);
 }
 
-TEST_F(MainWindowPaint, IconsAreRequestedOnceForAppsWithAnIconPath) {
+TEST_F(MainWindowPaint, EveryDrawnAppWithAnIconPathAsksForItAtItsDrawnSize) {
     addCategories({L"常用软件"});
     app.selectedCategoryId = L"c0";
     addApp(1, L"甲", L"c0").icon = L"/media/icons/1.png";
     addApp(2, L"乙", L"c0");  // no icon path
-    AppInfo& loading = addApp(3, L"丙", L"c0");
-    loading.icon = L"/media/icons/3.png";
-    loading.iconState = IconStateLoading;
-    std::vector<int32_t> requested;
-    inputs.requestIcon = [&](AppInfo& info) {
-        requested.push_back(info.id);
-        info.iconState = IconStateLoading;
-    };
+    std::vector<std::pair<int32_t, int>> requested;
+    inputs.requestIcon = [&](const AppInfo& info, int size) { requested.emplace_back(info.id, size); };
     paint(1180, 780);
-    EXPECT_EQ(requested, std::vector<int32_t>{1});
+    EXPECT_EQ(requested, (std::vector<std::pair<int32_t, int>>{{1, layout::kIconTileOnCard}}));
+
+    // The completion notice draws the same app's icon at 44 pixels.
+    app.noticeText = L"甲";
+    app.noticeTaskId = 1;
+    app.noticeTick = inputs.now;
+    requested.clear();
     paint(1180, 780);
-    EXPECT_EQ(requested, std::vector<int32_t>{1});
+    EXPECT_EQ(requested, (std::vector<std::pair<int32_t, int>>{{1, layout::kIconTileOnCard}, {1, 44}}));
 }
 
-TEST_F(MainWindowPaint, ReadyIconBitmapReplacesThePlaceholder) {
+TEST_F(MainWindowPaint, AReadyIconIsBlendedOneToOneOverTheCard) {
     addCategories({L"常用软件"});
     app.selectedCategoryId = L"c0";
     AppInfo& info = addApp(1, L"甲", L"c0");
     info.icon = L"/media/icons/1.png";
-    BITMAPINFO bi{};
-    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), 8, -8, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    HBITMAP bitmap = ::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    ASSERT_NE(bitmap, nullptr);
-    for (int i = 0; i < 64; ++i) static_cast<uint32_t*>(bits)[i] = 0xFF30A050;
-    info.iconBitmap = bitmap;
-    info.iconState = IconStateReady;
     paint(1180, 780);
     // Card 0 at w 1180: x 226, width 221; the icon square is (294, 142, 378, 226).
-    EXPECT_TRUE(nearColour(pixel(300, 150), 0x30A050, 3));
-    EXPECT_TRUE(nearColour(pixel(336, 184), 0x30A050, 3));
-    EXPECT_TRUE(nearColour(pixel(365, 212), 0x30A050, 3));
-    ::DeleteObject(bitmap);
+    const uint32_t cardBehind = pixel(280, 184);
+    EXPECT_EQ(iconStamp(app, info), 0u);  // the card size unless told otherwise
+
+    const int side = layout::kIconTileOnCard;
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), side, -side, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    qb::UniqueBitmap bitmap(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    ASSERT_TRUE(bitmap);
+    uint32_t* pixels = static_cast<uint32_t*>(bits);
+    for (int i = 0; i < side * side; ++i) pixels[i] = 0xFF30A050;
+    pixels[0] = 0x00000000;               // transparent: the card shows through
+    pixels[side * 42 + 42] = 0x80100000;  // half-covered dark red, premultiplied
+    pixels[side * (side - 1) + side - 1] = 0xFF0000FF;  // the last pixel lands on the square's last pixel
+    app.icons.store(1, side, std::move(bitmap));
+    const uint32_t stamp = iconStamp(app, info, side);
+    EXPECT_NE(stamp, 0u);
+    EXPECT_EQ(iconStamp(app, info, 48), 0u) << "another size is another icon";
+    paint(1180, 780);
+    EXPECT_TRUE(nearColour(pixel(300, 150), 0x30A050, 0));
+    EXPECT_TRUE(nearColour(pixel(377, 225), 0x0000FF, 0));
+    EXPECT_TRUE(nearColour(pixel(294, 142), cardBehind & 0xFFFFFF, 0));
+    // 0x10 + card * (255 - 0x80) / 255 on red; card * 127 / 255 on green and blue.
+    const int card = static_cast<int>(cardBehind & 0xFF);
+    const int red = 0x10 + card * 127 / 255;
+    EXPECT_TRUE(nearColour(pixel(294 + 42, 142 + 42), (red << 16) | ((card * 127 / 255) << 8) | (card * 127 / 255), 2));
+    EXPECT_EQ(iconStamp(app, info, side), stamp) << "drawing changes nothing";
 }
 
 }  // namespace

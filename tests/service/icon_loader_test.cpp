@@ -1,35 +1,38 @@
 #include "service/icon_loader.h"
 
-#include <objidl.h>
-#include <gdiplus.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
-#include <map>
 #include <set>
 #include <utility>
 #include <vector>
 
 #include "base/window_messages.h"
-#include "base/win_handles.h"
+#include "config/local_cache.h"
 #include "config/text_convert.h"
+#include "service/icon_cache.h"
+#include "service/icon_decode.h"
 #include "support/message_window.h"
+#include "support/paint_surface.h"
 #include "support/service_control.h"
+#include "support/test_support.h"
 
 namespace {
 
 constexpr DWORD kWaitMs = 60000;
+constexpr int kSide = 84;
 
 struct Rgb {
     int r, g, b;
 };
 
+// The premultiplied pixel of a 32-bit top-down DIB section; every test icon is opaque.
 Rgb pixelAt(HBITMAP bitmap, int x, int y) {
-    qb::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
-    qb::SelectGuard select(dc.get(), bitmap);
-    const COLORREF colour = ::GetPixel(dc.get(), x, y);
-    return {GetRValue(colour), GetGValue(colour), GetBValue(colour)};
+    DIBSECTION dib{};
+    if (::GetObjectW(bitmap, sizeof dib, &dib) != sizeof dib || !dib.dsBm.bmBits) return {-1, -1, -1};
+    const uint32_t argb = static_cast<const uint32_t*>(dib.dsBm.bmBits)[y * dib.dsBm.bmWidth + x];
+    return {static_cast<int>((argb >> 16) & 0xFF), static_cast<int>((argb >> 8) & 0xFF), static_cast<int>(argb & 0xFF)};
 }
 
 ::testing::AssertionResult colourNear(Rgb actual, Rgb expected, int tolerance) {
@@ -49,6 +52,13 @@ std::string pngHeaderOnly(uint32_t width, uint32_t height, size_t size) {
     std::string data = std::string("\x89PNG\r\n\x1a\n", 8) + be32(13) + "IHDR" + be32(width) + be32(height);
     data.resize(size, '\0');
     return data;
+}
+
+AppInfo appWithIcon(int32_t id, const std::wstring& icon) {
+    AppInfo app;
+    app.id = id;
+    app.icon = icon;
+    return app;
 }
 
 TEST(IconUrlTest, StaysOnTheServersOrigin) {
@@ -78,208 +88,231 @@ TEST(IconUrlTest, StaysOnTheServersOrigin) {
             EXPECT_EQ(*url, c.url);
         }
     }
+    // Every URL gets its own safe local cache name.
+    const std::wstring a = iconCacheName(L"http://127.0.0.1:8080/media/icons/1.png");
+    EXPECT_TRUE(cache::isSafeName(a)) << a;
+    EXPECT_NE(a, iconCacheName(L"http://127.0.0.1:8080/media/icons/2.png"));
+    EXPECT_NE(a, iconCacheName(L"http://127.0.0.1:8081/media/icons/1.png"));
 }
 
 class IconLoaderTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        Gdiplus::GdiplusStartupInput input;
-        ASSERT_EQ(Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr), Gdiplus::Ok);
-    }
-    static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(gdiplusToken); }
-
     void SetUp() override {
+        qbtest::ensureGdiplus();
         ASSERT_TRUE(service.available()) << "QB_TEST_SERVER is not set";
         ASSERT_TRUE(service.reset());
         ASSERT_TRUE(catalogue.LoadBootstrap(service.base())) << catalogue.lastError;
         ASSERT_TRUE(service.resetLog());
+        cacheFolder = qbtest::makeScratchDir(L"icon-cache");
+        cache::setFolder(cacheFolder);
+    }
+    void TearDown() override {
+        cache::setFolder(std::wstring());
+        qbtest::removeTree(cacheFolder);
     }
 
-    // Runs the worker on this thread for an app whose icon path is `icon`.
-    void runWorker(AppInfo& app, const std::wstring& icon) {
-        app.icon = icon;
-        app.iconState.store(IconStateLoading);
-        catalogue.notifyWindow = window.handle();
-        IconThread(new IconJob{&catalogue, &app, service.base() + icon});
+    IconSource source(uint32_t generation = 1) const { return {service.base(), generation, window.handle()}; }
+    void request(IconCache& icons, const AppInfo& app, uint32_t generation = 1) {
+        icons.request(app, kSide, source(generation));
     }
 
-    size_t requestsTo(const std::string& path) {
+    // Pumps the loader's announcements into the cache, as the main window does, until nothing loads.
+    void settle(IconCache& icons, uint32_t generation = 1) {
+        while (icons.loadingCount() > 0) {
+            ASSERT_TRUE(window.waitFor(WM_QB_ICON_READY, kWaitMs)) << icons.loadingCount() << " still loading";
+            icons.adoptResults(generation);
+        }
+    }
+
+    size_t requestsTo(const std::wstring& path) {
+        const std::string wanted = WideToUtf8(path);
         size_t count = 0;
-        for (const auto& entry : service.requests()) count += entry.path == path ? 1 : 0;
+        for (const auto& entry : service.requests()) count += entry.path == wanted ? 1 : 0;
         return count;
     }
 
-    static ULONG_PTR gdiplusToken;
     qbtest::ServiceControl service;
     qbtest::MessageWindow window;
     Catalogue catalogue;
+    std::wstring cacheFolder;
 };
 
-ULONG_PTR IconLoaderTest::gdiplusToken = 0;
-
-TEST_F(IconLoaderTest, DecodesPngJpegAndIconFilesIntoBitmaps) {
+TEST_F(IconLoaderTest, DecodesPngJpegAndIconFilesOnceAtTheDrawnSize) {
     struct Expected {
-        int width, height;
+        int32_t id;
         int x, y;
         Rgb colour;
         int tolerance;
     };
-    const std::map<int32_t, Expected> expected = {
-        {1, {40, 30, 39, 29, {0xD0, 0x30, 0x20}, 0}},   // PNG
-        {2, {128, 128, 64, 8, {238, 87, 104}, 24}},     // JPEG
-        {3, {256, 256, 128, 128, {0x30, 0x60, 0x90}, 0}},  // ICO reduced to its 256-pixel PNG frame
-        {4, {32, 32, 31, 0, {0x20, 0xA0, 0x40}, 0}},    // ICO of bitmaps, the 32-pixel one chosen
+    const Expected expected[] = {
+        {1, 42, 42, {0xD0, 0x30, 0x20}, 0},  // PNG of 40 x 30, stretched
+        {2, 42, 5, {238, 87, 104}, 24},      // JPEG
+        {3, 42, 42, {0x30, 0x60, 0x90}, 0},  // ICO reduced to its 256-pixel PNG frame
+        {4, 42, 42, {0x20, 0xA0, 0x40}, 0},  // ICO of bitmaps, the 32-pixel one chosen
     };
-    for (const auto& item : expected) {
-        AppInfo* app = catalogue.FindApp(item.first);
+    IconCache icons;
+    for (const Expected& item : expected) {
+        const AppInfo* app = catalogue.FindApp(item.id);
         ASSERT_NE(app, nullptr);
-        ASSERT_FALSE(app->icon.empty());
-        RequestIcon(catalogue, window.handle(), *app, service.base());
-        EXPECT_NE(app->iconState.load(), IconStateNone);
-        RequestIcon(catalogue, window.handle(), *app, service.base());  // a second request starts nothing
+        request(icons, *app, 5);
+        EXPECT_EQ(icons.status(item.id, kSide), IconStatus::Loading);
+        request(icons, *app, 5);  // a second request starts nothing
     }
-    EXPECT_EQ(catalogue.notifyWindow, window.handle());
-
-    std::map<int32_t, int> announced;
-    for (size_t i = 0; i < expected.size(); ++i) {
-        WPARAM id = 0;
-        ASSERT_TRUE(window.waitFor(WM_QB_ICON_READY, kWaitMs, &id));
-        ++announced[static_cast<int32_t>(id)];
+    WPARAM names = 0;
+    ASSERT_TRUE(window.waitFor(WM_QB_ICON_READY, kWaitMs, &names));
+    EXPECT_EQ(unpackIdAndGeneration(names).generation, 5u);
+    icons.adoptResults(5);
+    settle(icons, 5);
+    EXPECT_EQ(icons.decodedCount(), 4u);
+    for (const Expected& item : expected) {
+        SCOPED_TRACE(item.id);
+        ASSERT_EQ(icons.status(item.id, kSide), IconStatus::Ready);
+        EXPECT_NE(icons.stamp(item.id, kSide), 0u);
+        HBITMAP bitmap = icons.bitmap(item.id, kSide);
+        DIBSECTION dib{};
+        ASSERT_EQ(::GetObjectW(bitmap, sizeof dib, &dib), static_cast<int>(sizeof dib));
+        EXPECT_EQ(dib.dsBmih.biWidth, kSide);
+        EXPECT_EQ(std::abs(dib.dsBmih.biHeight), kSide);  // rows run top-down: the JPEG's top row is checked
+        EXPECT_EQ(dib.dsBm.bmBitsPixel, 32);
+        EXPECT_TRUE(colourNear(pixelAt(bitmap, item.x, item.y), item.colour, item.tolerance));
+        const std::wstring& icon = catalogue.FindApp(item.id)->icon;
+        request(icons, *catalogue.FindApp(item.id), 5);  // decoded: nothing more is fetched
+        EXPECT_EQ(requestsTo(icon), 1u);
     }
-    for (const auto& item : expected) {
-        SCOPED_TRACE(item.first);
-        EXPECT_EQ(announced[item.first], 1);
-        const AppInfo& app = *catalogue.FindApp(item.first);
-        ASSERT_EQ(app.iconState.load(std::memory_order_acquire), IconStateReady);
-        ASSERT_NE(app.iconBitmap, nullptr);
-        BITMAP info{};
-        ASSERT_EQ(::GetObjectW(app.iconBitmap, sizeof(info), &info), static_cast<int>(sizeof(info)));
-        EXPECT_EQ(info.bmWidth, item.second.width);
-        EXPECT_EQ(info.bmHeight, item.second.height);
-        EXPECT_TRUE(colourNear(pixelAt(app.iconBitmap, item.second.x, item.second.y), item.second.colour, item.second.tolerance));
-        EXPECT_EQ(requestsTo(WideToUtf8(app.icon)), 1u);
-    }
-    EXPECT_FALSE(window.takePosted(WM_QB_ICON_READY));
 }
 
-TEST_F(IconLoaderTest, AnAppWithoutIconStartsNothing) {
-    AppInfo* app = catalogue.FindApp(10);
-    ASSERT_NE(app, nullptr);
-    ASSERT_TRUE(app->icon.empty());
-    RequestIcon(catalogue, window.handle(), *app, service.base());
-    EXPECT_EQ(app->iconState.load(), IconStateNone);
-    EXPECT_EQ(catalogue.notifyWindow, nullptr);
-    EXPECT_TRUE(service.requests().empty());
-}
-
-TEST_F(IconLoaderTest, FailuresBeforeDecodingAreSilentAndLaterOnesAreAnnounced) {
-    struct Case {
-        const wchar_t* icon;
-        bool announced;
+TEST_F(IconLoaderTest, FailedIconsAreRememberedAndNotFetchedAgain) {
+    const std::string bomb = pngHeaderOnly(30000, 30000, 1 << 20);  // 3.6 GB once decoded
+    ASSERT_TRUE(service.addPathFaults("/media/bomb.png", "[{\"bodyBase64\": \"" + qbtest::ServiceControl::base64(bomb) +
+                                                             "\", \"contentType\": \"image/png\", \"repeat\": -1}]"));
+    const std::string small = pngHeaderOnly(16, 16, 1 << 20);  // within the limit, but GDI+ cannot decode it
+    ASSERT_TRUE(service.addPathFaults("/media/small.png", "[{\"bodyBase64\": \"" + qbtest::ServiceControl::base64(small) +
+                                                              "\", \"contentType\": \"image/png\", \"repeat\": -1}]"));
+    const wchar_t* fetched[] = {
+        L"/media/icons/missing.png",  // 404
+        L"/test/bytes/0",             // empty body
+        L"/test/bytes/4194305",       // one byte over the limit
+        L"/test/bytes/4194304",       // within the limit but no image format
+        L"/test/status/503",
+        L"/media/bomb.png",
+        L"/media/small.png",
     };
-    const Case cases[] = {
-        {L"/media/icons/missing.png", false},  // 404
-        {L"/test/bytes/0", false},             // empty body
-        {L"/test/bytes/4194305", false},       // one byte over the limit
-        {L"/test/bytes/4194304", false},       // within the limit but no image format: never decoded
-        {L"/test/status/503", false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.icon);
-        AppInfo app;
-        app.id = 77;
-        runWorker(app, c.icon);
-        EXPECT_EQ(app.iconState.load(), IconStateFailed);
-        EXPECT_EQ(app.iconBitmap, nullptr);
-        WPARAM id = 0;
-        EXPECT_EQ(window.takePosted(WM_QB_ICON_READY, &id), c.announced);
-        if (c.announced) {
-            EXPECT_EQ(id, 77u);
-        }
+    IconCache icons;
+    std::vector<AppInfo> apps;
+    for (const wchar_t* icon : fetched) apps.push_back(appWithIcon(static_cast<int32_t>(apps.size() + 50), icon));
+    for (const AppInfo& app : apps) request(icons, app);
+    settle(icons);
+    for (const AppInfo& app : apps) {
+        SCOPED_TRACE(app.icon);
+        EXPECT_EQ(icons.status(app.id, kSide), IconStatus::Failed);
+        EXPECT_EQ(icons.bitmap(app.id, kSide), nullptr);
+        EXPECT_EQ(icons.stamp(app.id, kSide), 0u);
+        request(icons, app);
+        EXPECT_EQ(icons.status(app.id, kSide), IconStatus::Failed);
+        EXPECT_EQ(requestsTo(app.icon), 1u);
+        EXPECT_FALSE(cache::read(iconCacheName(service.base() + app.icon), kMaxIconBytes)) << "nothing kept";
     }
-}
 
-TEST_F(IconLoaderTest, AWorkerForAFinishedIconDoesNothing) {
-    for (const IconState state : {IconStateReady, IconStateFailed}) {
-        AppInfo app;
-        app.id = -2;
-        app.icon = L"/media/icons/1.png";
-        app.iconState.store(state);
-        catalogue.notifyWindow = window.handle();
-        IconThread(new IconJob{&catalogue, &app, service.base() + app.icon});
-        EXPECT_EQ(app.iconState.load(), state);
-        EXPECT_FALSE(window.takePosted(WM_QB_ICON_READY));
-    }
-    EXPECT_TRUE(service.requests().empty());
-
-    // The id travels sign-extended.
-    AppInfo negative;
-    negative.id = -2;
-    runWorker(negative, L"/media/icons/1.png");
-    WPARAM id = 0;
-    ASSERT_TRUE(window.takePosted(WM_QB_ICON_READY, &id));
-    EXPECT_EQ(static_cast<INT_PTR>(id), -2);
-    EXPECT_EQ(negative.iconState.load(), IconStateReady);
-}
-
-TEST_F(IconLoaderTest, AnIconDeclaringHugeDimensionsFailsWithoutDecoding) {
-    struct Case {
-        const char* path;
-        uint32_t side;
-        bool announced;  // only a decode attempt is announced
-    };
-    const Case cases[] = {
-        {"/media/bomb.png", 30000, false},  // 1 MiB claiming 30 000 x 30 000: 3.6 GB once decoded
-        {"/media/small.png", 16, true},     // the same bytes within the limit reach the decoder, which fails
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        const std::string body = pngHeaderOnly(c.side, c.side, 1 << 20);
-        ASSERT_TRUE(service.addPathFaults(c.path, "[{\"bodyBase64\": \"" + qbtest::ServiceControl::base64(body) +
-                                                      "\", \"contentType\": \"image/png\"}]"));
-        AppInfo app;
-        app.id = 31;
-        runWorker(app, Utf8ToWide(c.path));
-        EXPECT_EQ(app.iconState.load(), IconStateFailed);
-        EXPECT_EQ(app.iconBitmap, nullptr);
-        EXPECT_EQ(window.takePosted(WM_QB_ICON_READY), c.announced);
-        EXPECT_EQ(requestsTo(c.path), 1u);
-    }
-}
-
-TEST_F(IconLoaderTest, AnIconPathLeavingTheServerFailsAtOnce) {
+    // A path leaving the server's origin fails without a fetch.
     for (const wchar_t* icon : {L".evil.example/p.png", L"@evil.example/p.png", L":1/p.png"}) {
-        AppInfo app;
-        app.id = 41;
-        app.icon = icon;
-        RequestIcon(catalogue, window.handle(), app, service.base());
-        EXPECT_EQ(app.iconState.load(), IconStateFailed) << icon;
+        request(icons, appWithIcon(41, icon));
+        EXPECT_EQ(icons.status(41, kSide), IconStatus::Failed) << icon;
+        icons.clear();
     }
-    EXPECT_FALSE(window.takePosted(WM_QB_ICON_READY));
+    EXPECT_EQ(icons.loadingCount(), 0u);
+    request(icons, appWithIcon(42, L""));  // no icon path: nothing at all
+    EXPECT_EQ(icons.status(42, kSide), IconStatus::None);
+}
+
+TEST_F(IconLoaderTest, AnIconArrivingForAnOlderCatalogueIsDropped) {
+    IconCache icons;
+    request(icons, *catalogue.FindApp(1), 1);
+    WPARAM names = 0;
+    ASSERT_TRUE(window.waitFor(WM_QB_ICON_READY, kWaitMs, &names));
+    EXPECT_EQ(unpackIdAndGeneration(names).id, 1);
+    EXPECT_EQ(unpackIdAndGeneration(names).generation, 1u);
+    EXPECT_EQ(icons.adoptResults(2), 0u);  // the catalogue was replaced meanwhile
+    EXPECT_EQ(icons.status(1, kSide), IconStatus::None);
+    EXPECT_EQ(icons.bitmap(1, kSide), nullptr);
+    EXPECT_EQ(icons.decodedCount(), 0u);
+
+    // Asked for again under the new generation, it comes from the local cache.
+    request(icons, *catalogue.FindApp(1), 2);
+    settle(icons, 2);
+    EXPECT_EQ(icons.status(1, kSide), IconStatus::Ready);
+    EXPECT_EQ(requestsTo(catalogue.FindApp(1)->icon), 1u);
+}
+
+TEST_F(IconLoaderTest, TheLeastRecentlyUsedIconIsFreedAndComesBackFromTheLocalCache) {
+    IconCache icons(2);
+    const AppInfo& one = *catalogue.FindApp(1);
+    const AppInfo& two = *catalogue.FindApp(2);
+    const AppInfo& three = *catalogue.FindApp(3);
+    for (const AppInfo* app : {&one, &two}) {
+        request(icons, *app);
+        settle(icons);
+    }
+    const uint32_t stampOfTwo = icons.stamp(2, kSide);
+    request(icons, one);  // drawn again: two is now the least recently used
+    request(icons, three);
+    settle(icons);
+    EXPECT_EQ(icons.decodedCount(), 2u);
+    EXPECT_EQ(icons.status(1, kSide), IconStatus::Ready);
+    EXPECT_EQ(icons.status(2, kSide), IconStatus::None);
+    EXPECT_EQ(icons.stamp(2, kSide), 0u);
+    EXPECT_EQ(icons.status(3, kSide), IconStatus::Ready);
+
+    request(icons, two);
+    EXPECT_EQ(icons.status(2, kSide), IconStatus::Loading);
+    settle(icons);
+    EXPECT_EQ(icons.status(2, kSide), IconStatus::Ready);
+    EXPECT_NE(icons.stamp(2, kSide), 0u);
+    EXPECT_NE(icons.stamp(2, kSide), stampOfTwo);
+    EXPECT_TRUE(colourNear(pixelAt(icons.bitmap(2, kSide), 42, 5), {238, 87, 104}, 24));
+    for (const AppInfo* app : {&one, &two, &three}) EXPECT_EQ(requestsTo(app->icon), 1u) << app->icon;
+}
+
+TEST_F(IconLoaderTest, ALocalCopyThatDoesNotDecodeIsRemovedAndFetchedAgain) {
+    const AppInfo& app = *catalogue.FindApp(1);
+    const std::wstring name = iconCacheName(service.base() + app.icon);
+    for (const std::string& corrupt : {std::string("not an image"), pngHeaderOnly(30000, 30000, 4096),
+                                       pngHeaderOnly(16, 16, 4096)}) {
+        ASSERT_TRUE(service.resetLog());
+        ASSERT_TRUE(cache::write(name, corrupt));
+        IconCache icons;
+        request(icons, app);
+        settle(icons);
+        EXPECT_EQ(icons.status(1, kSide), IconStatus::Ready);
+        EXPECT_TRUE(colourNear(pixelAt(icons.bitmap(1, kSide), 42, 42), {0xD0, 0x30, 0x20}, 0));
+        EXPECT_EQ(requestsTo(app.icon), 1u);
+        const std::optional<std::string> kept = cache::read(name, kMaxIconBytes);
+        ASSERT_TRUE(kept.has_value());
+        EXPECT_TRUE(decodeIconAtSize(*kept, kSide)) << "the service's copy replaced the corrupt one";
+    }
+
+    // A good local copy is used as it is, even when the service no longer has the file.
+    const AppInfo missing = appWithIcon(60, L"/media/icons/missing.png");
+    ASSERT_TRUE(cache::write(iconCacheName(service.base() + missing.icon), *cache::read(name, kMaxIconBytes)));
+    IconCache icons;
+    request(icons, missing);
+    settle(icons);
+    EXPECT_EQ(icons.status(60, kSide), IconStatus::Ready);
+    EXPECT_EQ(requestsTo(missing.icon), 0u);
 }
 
 TEST_F(IconLoaderTest, AtMostEightFetchesRunAtOnceAndEveryQueuedOneFinishes) {
     constexpr size_t kIcons = 20;
     constexpr int kDelayMs = 400;
     ASSERT_TRUE(service.addPathFaults("/media/*", "[{\"delayMs\": " + std::to_string(kDelayMs) + ", \"repeat\": -1}]"));
-    // Workers hold plain pointers to these records, so they stay for the life of the process.
-    std::vector<AppInfo>& apps = *new std::vector<AppInfo>(kIcons);
-    for (size_t i = 0; i < kIcons; ++i) {
-        apps[i].id = static_cast<int32_t>(200 + i);
-        apps[i].icon = L"/media/icons/1.png";
-        RequestIcon(catalogue, window.handle(), apps[i], service.base());
-    }
-    // RequestIcon returned before any answer: the service holds each one for the delay.
-    for (const AppInfo& app : apps) EXPECT_EQ(app.iconState.load(), IconStateLoading);
-
-    std::set<WPARAM> announced;
-    for (size_t i = 0; i < kIcons; ++i) {
-        WPARAM id = 0;
-        ASSERT_TRUE(window.waitFor(WM_QB_ICON_READY, kWaitMs, &id)) << i << " of " << kIcons;
-        announced.insert(id);
-    }
-    EXPECT_EQ(announced.size(), kIcons);
-    for (const AppInfo& app : apps) EXPECT_EQ(app.iconState.load(), IconStateReady) << app.id;
+    IconCache icons;
+    std::vector<AppInfo> apps;
+    for (size_t i = 0; i < kIcons; ++i)
+        apps.push_back(appWithIcon(static_cast<int32_t>(200 + i), L"/media/icons/1.png?n=" + std::to_wstring(i)));
+    for (const AppInfo& app : apps) request(icons, app);
+    // request returned before any answer: the service holds each one for the delay.
+    EXPECT_EQ(icons.loadingCount(), kIcons);
+    settle(icons);
+    EXPECT_EQ(icons.decodedCount(), kIcons);
 
     // The service began each answer at `time` and sent nothing for the delay, so every fetch was in
     // flight for at least [time, time + delay): the most of these that overlap ran at once.
