@@ -55,11 +55,7 @@ std::wstring placeholderLetter(const AppInfo* app) {
     return app->name.substr(0, 1);
 }
 
-void DrawAppIcon(PaintContext& ctx, AppInfo* app, const RECT& rect) {
-    if (app && !app->icon.empty() && app->iconState.load(std::memory_order_acquire) == IconStateNone &&
-        ctx.inputs.requestIcon) {
-        ctx.inputs.requestIcon(*app);
-    }
+void DrawAppIcon(PaintContext& ctx, const AppInfo* app, const RECT& rect) {
     if (app && app->iconState.load(std::memory_order_acquire) == IconStateReady && app->iconBitmap &&
         drawDecodedIcon(ctx.canvas, app->iconBitmap, rect)) {
         return;

@@ -18,6 +18,5 @@ PlaceholderColours placeholderColours(const AppInfo* app);
 // The first UTF-16 unit of the app's name, or "?".
 std::wstring placeholderLetter(const AppInfo* app);
 
-// Draws the app's decoded icon scaled into the square rect, or the letter tile while there is none;
-// asks for the icon the first time an app with an icon path is drawn.
-void DrawAppIcon(PaintContext& ctx, AppInfo* app, const RECT& rect);
+// Draws the app's decoded icon scaled into the square rect, or the letter tile while there is none.
+void DrawAppIcon(PaintContext& ctx, const AppInfo* app, const RECT& rect);

@@ -13,6 +13,8 @@
 
 using TaskMap = std::map<int32_t, TaskSnapshot>;
 
+class PaintCaches;
+
 // Taken once at the start of a paint: the live program fills it from the download manager, the
 // tick count and the window; tests fill it by hand.
 struct PaintInputs {
@@ -20,19 +22,20 @@ struct PaintInputs {
     std::wstring downloadDirectory;
     DWORD now = 0;
     bool maximized = false;
-    // Starts the fetch of an app's icon; called for apps with an icon path not yet requested.
+    // Starts the fetch of an app's icon; the update step calls it for shown apps with an icon path
+    // not yet requested.
     std::function<void(AppInfo&)> requestIcon;
 };
 
+// What painters read while they draw; painting changes nothing in AppState.
 struct PaintContext {
-    AppState& app;
+    const AppState& app;
     Canvas& canvas;
     const PaintInputs& inputs;
     int w;
     int h;
 
-    void record(const RECT& rect, HitKind kind, int32_t param = 0) { app.hitRegions.push_back({rect, kind, param}); }
-    bool hovered(HitKind kind) const { return app.hoverActive && app.hoverKind == static_cast<int>(kind); }
+    bool hovered(HitKind kind) const { return app.hoverActive && app.hoverKind == kind; }
     bool hovered(HitKind kind, int32_t param) const { return hovered(kind) && app.hoverParam == param; }
     const TaskSnapshot* taskFor(int32_t appId) const {
         auto it = inputs.tasks.find(appId);
@@ -40,5 +43,7 @@ struct PaintContext {
     }
 };
 
-// Paints the whole client area into dc through a back buffer; PaintMainWindow feeds it live inputs.
-void paintMainWindowWith(HDC dc, const RECT& client, AppState& app, const PaintInputs& inputs);
+// Paints the whole client area into dc through the caches' back buffer; PaintMainWindow feeds it
+// live inputs after the update step (updateFrame) has brought app up to date.
+void paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const PaintInputs& inputs,
+                         PaintCaches& caches);

@@ -12,7 +12,7 @@ using rendertest::sameRect;
 
 class DownloadPagePaint : public rendertest::PaintTest {
 protected:
-    DownloadPagePaint() { app.page = 1; }
+    DownloadPagePaint() { app.page = Page::Downloads; }
     std::vector<HitRegion> contentRegions() const {
         std::vector<HitRegion> found;
         for (const HitRegion& r : app.hitRegions)
