@@ -104,6 +104,15 @@ constexpr int kFaceHeight = layout::kCardHeight + 2 * kFaceMargin;
 // costs no single paint much.
 constexpr int kFacesAheadPerPaint = 2;
 constexpr double kDrawAheadWhileUnderMs = 3.0;
+// Icons arrive in bursts and scaling one costs milliseconds: past this time a paint shows the cards
+// whose icon just arrived as they were, and the window paints again for them.
+constexpr double kNewIconsWhileUnderMs = 3.0;
+
+struct GridPass {
+    double start = 0;
+    int drawn = 0;          // faces drawn by this paint
+    bool deferred = false;  // some card still shows its face from before its icon arrived
+};
 
 double milliseconds() {
     LARGE_INTEGER frequency, counter;
@@ -138,9 +147,25 @@ const DibSurface* cardFace(PaintContext& ctx, const AppInfo& app, const CardFace
 }
 
 // Copies the card's face into the back buffer, or draws the card there when no face can be made.
-void paintCardFace(PaintContext& ctx, const AppInfo& app, const RECT& card, bool nameOnly, PaintCaches& caches) {
+// A face that differs only by a newly arrived icon waits for a later paint once this one has drawn
+// a face and run out of time.
+const DibSurface* faceAsItWas(const AppInfo& app, const CardFaceKey& key, PaintCaches& caches, GridPass& pass) {
+    if (pass.drawn == 0 || milliseconds() < pass.start + kNewIconsWhileUnderMs) return nullptr;
+    const CardFaceKey* shown = caches.cards.shown(app.id);
+    if (!shown || *shown == key || !shown->sameButIcon(key)) return nullptr;
+    const DibSurface* face = caches.cards.asItIs(app.id, key.width + 2 * kFaceMargin, kFaceHeight);
+    pass.deferred = pass.deferred || face;
+    return face;
+}
+
+void paintCardFace(PaintContext& ctx, const AppInfo& app, const RECT& card, bool nameOnly, PaintCaches& caches,
+                   GridPass& pass) {
     const CardFaceKey key = cardFaceKey(ctx, app, card.right - card.left, nameOnly);
-    const DibSurface* face = cardFace(ctx, app, key, caches);
+    const DibSurface* face = faceAsItWas(app, key, caches, pass);
+    if (!face) {
+        pass.drawn += caches.cards.holds(app.id, key) ? 0 : 1;
+        face = cardFace(ctx, app, key, caches);
+    }
     if (!face) {
         paintCardChrome(ctx.canvas, card, key.hovered);
         paintCardContent(ctx, app, key, card, caches);
@@ -187,9 +212,10 @@ CardFaceKey cardFaceKey(const PaintContext& ctx, const AppInfo& app, int width, 
     return key;
 }
 
-void PaintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std::wstring& heading,
+bool PaintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std::wstring& heading,
                   PaintCaches& caches) {
-    const double start = milliseconds();
+    GridPass pass;
+    pass.start = milliseconds();
     const AppState& app = ctx.app;
     const layout::GridView view = layout::gridView(ctx.w, ctx.h, static_cast<int>(apps.size()));
     ctx.canvas.drawText(heading, layout::contentHeading(ctx.w), FontSectionTitle, palette::kTextPrimary, kTextLeft);
@@ -201,10 +227,11 @@ void PaintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std:
         for (size_t i = 0; i < apps.size(); ++i) {
             const RECT card = layout::cardRect(view.columns, static_cast<int>(i), view.clip.top, app.contentScroll);
             if (!layout::cardShown(view, card)) continue;
-            paintCardFace(ctx, app.catalog.apps[apps[i]], card, nameOnly, caches);
+            paintCardFace(ctx, app.catalog.apps[apps[i]], card, nameOnly, caches, pass);
         }
     }
     const bool active = app.dragBar == ScrollBarId::Content || app.pageRepeatBar == ScrollBarId::Content;
     drawScrollBar(ctx.canvas, app.contentScrollBar, active);
-    drawFacesAhead(ctx, apps, view, nameOnly, start + kDrawAheadWhileUnderMs, caches);
+    if (!pass.deferred) drawFacesAhead(ctx, apps, view, nameOnly, pass.start + kDrawAheadWhileUnderMs, caches);
+    return !pass.deferred;
 }

@@ -9,8 +9,9 @@
 
 // Paints the heading and the cards of the apps (indexes into the catalogue) at the scroll offset
 // and bar the update step settled; each card is its cached face, drawn again when its key changes.
-// A paint that drew few faces draws some of the cards about to scroll in.
-void PaintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std::wstring& heading,
+// A paint that drew few faces draws some of the cards about to scroll in; one that ran out of time
+// may show cards from before their icon arrived and answers false: paint again soon.
+bool PaintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std::wstring& heading,
                   PaintCaches& caches);
 
 // Everything a card of this app shows at this width.

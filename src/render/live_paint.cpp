@@ -32,7 +32,8 @@ void PaintMainWindow(HDC dc, const RECT& client) {
     updateFrame(app, inputs, client.right - client.left, client.bottom - client.top);
     std::unique_ptr<PaintCaches>& caches = mainWindowCaches();
     if (!caches) caches = std::make_unique<PaintCaches>();
-    paintMainWindowWith(dc, client, app, inputs, *caches);
+    if (!paintMainWindowWith(dc, client, app, inputs, *caches) && app.mainWnd)
+        ::InvalidateRect(app.mainWnd, nullptr, FALSE);
 }
 
 void ReleaseMainWindowPaintCaches() { mainWindowCaches().reset(); }

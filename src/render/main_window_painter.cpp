@@ -30,18 +30,20 @@ void paintFailure(PaintContext& ctx) {
     canvas.drawText(L"重新加载", reload, FontButton, palette::kTextWhite, kTextCentred);
 }
 
-void paintCataloguePage(PaintContext& ctx, PaintCaches& caches) {
+bool paintCataloguePage(PaintContext& ctx, PaintCaches& caches) {
     const AppState& app = ctx.app;
     const std::vector<size_t> apps = selectedApps(app);
     const bool hasCategories = !app.catalog.categories.empty();
-    PaintAppGrid(ctx, apps, catalogueHeading(selectedCategoryName(app), apps.size(), hasCategories), caches);
+    const bool complete =
+        PaintAppGrid(ctx, apps, catalogueHeading(selectedCategoryName(app), apps.size(), hasCategories), caches);
     if (apps.empty()) {
         ctx.canvas.drawText(hasCategories ? L"该分类暂无应用" : L"暂无分类，请在管理后台添加", {200, 184, ctx.w, 214},
                             FontBody, palette::kTextTertiary, kTextCentred);
     }
+    return complete;
 }
 
-void paintContent(PaintContext& ctx, PaintCaches& caches) {
+bool paintContent(PaintContext& ctx, PaintCaches& caches) {
     if (ctx.app.catalogLoading) {
         paintLoading(ctx);
     } else if (ctx.app.catalogFailed) {
@@ -49,8 +51,9 @@ void paintContent(PaintContext& ctx, PaintCaches& caches) {
     } else if (ctx.app.page == Page::Downloads) {
         PaintDownloadPage(ctx, caches.rows);
     } else {
-        paintCataloguePage(ctx, caches);
+        return paintCataloguePage(ctx, caches);
     }
+    return true;
 }
 
 ChromeKey chromeKey(const AppState& app, const PaintInputs& inputs, int w, int h) {
@@ -99,19 +102,20 @@ const DibSurface* chromeLayer(const AppState& app, const PaintInputs& inputs, in
 
 }  // namespace
 
-void paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const PaintInputs& inputs,
+bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const PaintInputs& inputs,
                          PaintCaches& caches) {
     const int w = client.right - client.left;
     const int h = client.bottom - client.top;
-    if (w <= 0 || h <= 0) return;
+    if (w <= 0 || h <= 0) return true;
 
     // The back buffer is a 32-bit DIB section so that shapes can be blended into its pixels; it is
     // kept because making and first touching a new one costs more than drawing the whole frame.
     DibSurface& buffer = caches.backBuffer;
-    if (!buffer.ensure(w, h)) return;
+    if (!buffer.ensure(w, h)) return true;
     HDC memory = buffer.dc();
     const int saved = ::SaveDC(memory);  // whatever a paint leaves selected or clipped goes with it
     const DibSurface* chrome = chromeLayer(app, inputs, w, h, caches);
+    bool complete = true;
     {
         Canvas canvas(memory, buffer.pixels(), app.uiFonts);
         PaintContext ctx{app, canvas, inputs, w, h};
@@ -122,11 +126,12 @@ void paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const 
             paintHeader(ctx);
             paintSidebar(ctx);
         }
-        paintContent(ctx, caches);
+        complete = paintContent(ctx, caches);
         paintToast(ctx);
         paintNotice(ctx);
     }
     ::GdiFlush();
     ::BitBlt(dc, 0, 0, w, h, memory, 0, 0, SRCCOPY);
     if (saved) ::RestoreDC(memory, saved);
+    return complete;
 }

@@ -61,6 +61,12 @@ bool CardFaceKey::operator==(const CardFaceKey& o) const {
            button.showsProgress == o.button.showsProgress && button.percent == o.button.percent;
 }
 
+bool CardFaceKey::sameButIcon(const CardFaceKey& other) const {
+    CardFaceKey same = other;
+    same.icon = icon;
+    return *this == same;
+}
+
 bool RowFaceKey::operator==(const RowFaceKey& o) const {
     if (buttons.size() != o.buttons.size()) return false;
     for (size_t i = 0; i < buttons.size(); ++i) {

@@ -73,6 +73,8 @@ struct CardFaceKey {
     std::wstring meta;
     CardButtonLook button;
     bool operator==(const CardFaceKey& other) const;
+    // The same but for the icon tile.
+    bool sameButIcon(const CardFaceKey& other) const;
 };
 
 // The parts of a download row that stay put while it downloads: card, icon, title and buttons.
@@ -134,6 +136,21 @@ public:
         for (const Entry& entry : entries_)
             if (entry.id == id) return entry.valid && entry.key == key;
         return false;
+    }
+    // What id's face shows now, or null when it has none.
+    const Key* shown(int32_t id) const {
+        for (const Entry& entry : entries_)
+            if (entry.id == id && entry.valid) return &entry.key;
+        return nullptr;
+    }
+    // id's face as it is, w x h, to be shown once more before it is drawn again; null when none.
+    const DibSurface* asItIs(int32_t id, int w, int h) {
+        for (Entry& entry : entries_) {
+            if (entry.id != id || !entry.valid || entry.surface->width() != w || entry.surface->height() != h) continue;
+            entry.lastDrawn = ++clock_;
+            return entry.surface.get();
+        }
+        return nullptr;
     }
     size_t size() const { return entries_.size(); }
 

@@ -44,6 +44,7 @@ struct PaintContext {
 };
 
 // Paints the whole client area into dc through the caches' back buffer; PaintMainWindow feeds it
-// live inputs after the update step (updateFrame) has brought app up to date.
-void paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const PaintInputs& inputs,
+// live inputs after the update step (updateFrame) has brought app up to date. False when some
+// cards still wait for their new icon: the window should paint again.
+bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const PaintInputs& inputs,
                          PaintCaches& caches);
