@@ -180,5 +180,5 @@ struct PaintCaches {
     // Scaling a decoded icon costs more than the rest of a card: a card drawn again for a new
     // hover or button look copies its tile. 256 tiles of 84 px are about 7 MiB.
     FaceCache<IconTileKey> iconTiles{256};
-    FaceCache<RowFaceKey> rows{16};
+    FaceCache<RowFaceKey> rows{10};  // a window 1080 pixels high shows 10 rows
 };
