@@ -210,7 +210,7 @@ int wmain(int argc, wchar_t** argv) {
 
     setDownloadDirOverride(folder);
     if (!setUpDownloadPage(server, app)) return 1;
-    app.page = 1;
+    app.page = Page::Downloads;
     timePaints(target, 1);
     std::vector<const AppInfo*> rows;
     for (int32_t id = 1; id <= 20; ++id)

@@ -29,6 +29,8 @@ enum UiFont : int {
 
 enum ToastKind : int { ToastNeutral = 0, ToastSuccess = 1, ToastError = 2 };
 
+enum class Page { Catalogue, Downloads };
+
 struct AppState {
     HWND mainWnd = nullptr;
     HWND shadowWnd = nullptr;
@@ -40,7 +42,7 @@ struct AppState {
     IconCache icons;  // decoded icons of catalog's apps; only the main thread touches it
     HFONT uiFonts[kUiFontCount] = {};
 
-    int page = 0;  // 0 catalogue, 1 download manager
+    Page page = Page::Catalogue;
     std::wstring selectedCategoryId;
     bool catalogLoading = false;
     bool catalogFailed = false;
@@ -49,14 +51,15 @@ struct AppState {
     ScrollBarInfo sidebarScrollBar;
     ScrollBarInfo contentScrollBar;
 
+    // Written by the update step before each paint; input reads them.
     std::vector<HitRegion> hitRegions;
     POINT mousePos{-1, -1};
     bool hoverActive = false;
-    int hoverKind = 0;
+    HitKind hoverKind = HitKind::None;
     int hoverParam = 0;
-    int dragBar = 0;  // 0 none, 1 content, 2 sidebar
+    ScrollBarId dragBar = ScrollBarId::None;
     int dragGrabOffset = 0;
-    int pageRepeatBar = 0;
+    ScrollBarId pageRepeatBar = ScrollBarId::None;
 
     std::wstring toastText;
     int toastKind = ToastNeutral;

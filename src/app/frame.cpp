@@ -7,17 +7,18 @@
 #include "app/main_window.h"
 #include "app/main_window_handlers.h"
 #include "app/shadow_window.h"
+#include "render/layout.h"
 
 LRESULT frameHitTest(POINT client, SIZE clientSize, const std::vector<HitRegion>& regions) {
     const LONG x = client.x;
     const LONG y = client.y;
-    if (y >= clientSize.cy - kResizeBorderBottom) {
-        if (x < kResizeBorderLeft) return HTBOTTOMLEFT;
-        return x < clientSize.cx - kResizeBorderRight ? HTBOTTOM : HTBOTTOMRIGHT;
+    if (y >= clientSize.cy - layout::kResizeBorderBottom) {
+        if (x < layout::kResizeBorderLeft) return HTBOTTOMLEFT;
+        return x < clientSize.cx - layout::kResizeBorderRight ? HTBOTTOM : HTBOTTOMRIGHT;
     }
-    if (x < kResizeBorderLeft) return HTLEFT;
-    if (x >= clientSize.cx - kResizeBorderRight) return HTRIGHT;
-    if (y > kCaptionBandBottom) return HTCLIENT;
+    if (x < layout::kResizeBorderLeft) return HTLEFT;
+    if (x >= clientSize.cx - layout::kResizeBorderRight) return HTRIGHT;
+    if (y >= layout::kHeaderHeight) return HTCLIENT;
     return anyHitRegionContains(regions, client) ? HTCLIENT : HTCAPTION;
 }
 

@@ -6,10 +6,6 @@
 
 #include "render/hit_region.h"
 
-inline constexpr int kResizeBorderLeft = 7;
-inline constexpr int kResizeBorderRight = 6;
-inline constexpr int kResizeBorderBottom = 6;
-inline constexpr int kCaptionBandBottom = 63;  // the 64-pixel header moves the window
 inline constexpr int kWindowCornerEllipse = 14;
 inline constexpr SIZE kMinimumWindowSize{1000, 660};
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "render/layout.h"
+
 namespace {
 
 bool contains(const RECT& rect, POINT point) { return ::PtInRect(&rect, point) != FALSE; }
@@ -20,9 +22,9 @@ bool anyHitRegionContains(const std::vector<HitRegion>& regions, POINT point) {
 }
 
 ScrollBarId scrollBarAt(const ScrollBarInfo& content, const ScrollBarInfo& sidebar, POINT point) {
-    if (content.visible && contains(content.track, point)) return ContentScrollBar;
-    if (sidebar.visible && contains(sidebar.track, point)) return SidebarScrollBar;
-    return NoScrollBar;
+    if (content.visible && contains(content.track, point)) return ScrollBarId::Content;
+    if (sidebar.visible && contains(sidebar.track, point)) return ScrollBarId::Sidebar;
+    return ScrollBarId::None;
 }
 
 int pageStepOffset(const ScrollBarInfo& bar, int offset, int y) {
@@ -42,9 +44,9 @@ std::optional<int> dragScrollOffset(const ScrollBarInfo& bar, int y, int grabOff
     return static_cast<int>(std::max<int64_t>(0, std::min<int64_t>(mapped, bar.maxScroll)));
 }
 
-WheelTarget wheelTarget(POINT client, int page) {
-    if (client.x <= 199 && client.y > 64) return WheelTarget::Sidebar;
-    return page != 0 ? WheelTarget::Nothing : WheelTarget::Content;
+WheelTarget wheelTarget(POINT client, Page page) {
+    if (layout::inSidebar(client)) return WheelTarget::Sidebar;
+    return page == Page::Downloads ? WheelTarget::Nothing : WheelTarget::Content;
 }
 
 std::wstring selectionAfterLoad(const std::vector<CategoryInfo>& categories, const std::wstring& current,

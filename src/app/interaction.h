@@ -6,11 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "app/app_state.h"
 #include "render/hit_region.h"
 #include "service/catalogue.h"
-
-// Scroll bars as dragBar and pageRepeatBar name them.
-enum ScrollBarId : int { NoScrollBar = 0, ContentScrollBar = 1, SidebarScrollBar = 2 };
 
 // The region under a point, scanning from the last painted; null when none contains it.
 const HitRegion* findHitRegion(const std::vector<HitRegion>& regions, POINT point);
@@ -28,7 +26,7 @@ std::optional<int> dragScrollOffset(const ScrollBarInfo& bar, int y, int grabOff
 
 enum class WheelTarget { Sidebar, Content, Nothing };
 // The sidebar below the header takes the wheel; elsewhere it scrolls the cards, except on the download page.
-WheelTarget wheelTarget(POINT client, int page);
+WheelTarget wheelTarget(POINT client, Page page);
 
 // The category selected after a catalogue load: the current one if it survived on the catalogue
 // page, otherwise the first category, or none when there are none.

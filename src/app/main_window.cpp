@@ -30,6 +30,7 @@ LRESULT onDestroy(HWND hwnd) {
         app.shadowWnd = nullptr;
     }
     ::KillTimer(hwnd, kSpeedTimerId);
+    ReleaseMainWindowPaintCaches();
     ::PostQuitMessage(0);
     return 0;
 }

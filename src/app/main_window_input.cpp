@@ -15,15 +15,17 @@ namespace {
 constexpr UINT kPageRepeatFirstDelayMs = 400;
 constexpr UINT kPageRepeatDelayMs = 80;
 
-ScrollBarInfo& scrollBar(AppState& app, int bar) {
-    return bar == SidebarScrollBar ? app.sidebarScrollBar : app.contentScrollBar;
+ScrollBarInfo& scrollBar(AppState& app, ScrollBarId bar) {
+    return bar == ScrollBarId::Sidebar ? app.sidebarScrollBar : app.contentScrollBar;
 }
 
-int& scrollOffset(AppState& app, int bar) { return bar == SidebarScrollBar ? app.sidebarScroll : app.contentScroll; }
+int& scrollOffset(AppState& app, ScrollBarId bar) {
+    return bar == ScrollBarId::Sidebar ? app.sidebarScroll : app.contentScroll;
+}
 
 bool isBusy(uint32_t state) { return state == Downloading || state == Verifying || state == Installing; }
 
-void stepPage(AppState& app, int bar, int y) {
+void stepPage(AppState& app, ScrollBarId bar, int y) {
     int& offset = scrollOffset(app, bar);
     offset = pageStepOffset(scrollBar(app, bar), offset, y);
 }
@@ -33,7 +35,7 @@ void selectCategory(int32_t row) {
     const std::vector<CategoryInfo> categories = SnapshotCategories(app.catalog);
     if (row < 0 || static_cast<size_t>(row) >= categories.size()) return;
     app.selectedCategoryId = categories[static_cast<size_t>(row)].id;
-    app.page = 0;
+    app.page = Page::Catalogue;
     app.contentScroll = 0;
     repaintMainWindow();
 }
@@ -46,7 +48,7 @@ void pressCardAction(int32_t appId) {
     const auto tasks = shellServices().taskSnapshot();
     const auto task = tasks.find(appId);
     if (task != tasks.end() && isBusy(task->second.state)) {
-        app.page = 1;
+        app.page = Page::Downloads;
         repaintMainWindow();
         return;
     }
@@ -81,7 +83,7 @@ void actOnRegion(HWND hwnd, const HitRegion& region) {
         case HitKind::Maximize: ::ShowWindow(hwnd, ::IsZoomed(hwnd) ? SW_RESTORE : SW_MAXIMIZE); break;
         case HitKind::Close: ::DestroyWindow(hwnd); break;
         case HitKind::DownloadsTab:
-            app.page = 1;
+            app.page = Page::Downloads;
             repaintMainWindow();
             break;
         case HitKind::SettingsButton:
@@ -120,13 +122,13 @@ bool anyTransferShown() {
 void onSpeedTimer() {
     AppState& app = appState();
     shellServices().updateSpeeds();
-    if (!app.noticeText.empty() || !app.toastText.empty() || app.page == 1 || anyTransferShown())
+    if (!app.noticeText.empty() || !app.toastText.empty() || app.page == Page::Downloads || anyTransferShown())
         repaintMainWindow();
 }
 
 void onPageRepeatTimer(HWND hwnd) {
     AppState& app = appState();
-    if (app.pageRepeatBar == NoScrollBar) return;
+    if (app.pageRepeatBar == ScrollBarId::None) return;
     POINT cursor{};
     ::GetCursorPos(&cursor);
     ::ScreenToClient(hwnd, &cursor);
@@ -137,8 +139,8 @@ void onPageRepeatTimer(HWND hwnd) {
 
 void endPointerMode(HWND hwnd) {
     AppState& app = appState();
-    app.dragBar = NoScrollBar;
-    app.pageRepeatBar = NoScrollBar;
+    app.dragBar = ScrollBarId::None;
+    app.pageRepeatBar = ScrollBarId::None;
     ::KillTimer(hwnd, kPageRepeatTimerId);
 }
 
@@ -160,7 +162,7 @@ LRESULT onSetCursor(HWND hwnd, WPARAM wp, LPARAM lp) {
 LRESULT onMouseMove(HWND hwnd, int x, int y) {
     AppState& app = appState();
     app.mousePos = POINT{x, y};
-    if (app.dragBar != NoScrollBar) {
+    if (app.dragBar != ScrollBarId::None) {
         if (const auto offset = dragScrollOffset(scrollBar(app, app.dragBar), y, app.dragGrabOffset))
             scrollOffset(app, app.dragBar) = *offset;
         repaintMainWindow();
@@ -170,15 +172,15 @@ LRESULT onMouseMove(HWND hwnd, int x, int y) {
     ::TrackMouseEvent(&track);
 
     const bool wasActive = app.hoverActive;
-    const HitKind oldKind = static_cast<HitKind>(app.hoverKind);
+    const HitKind oldKind = app.hoverKind;
     const int oldParam = app.hoverParam;
     app.hoverActive = false;
     if (const HitRegion* region = findHitRegion(app.hitRegions, app.mousePos)) {
         app.hoverActive = true;
-        app.hoverKind = static_cast<int>(region->kind);
+        app.hoverKind = region->kind;
         app.hoverParam = region->param;
     }
-    if (wasActive != app.hoverActive || oldKind != static_cast<HitKind>(app.hoverKind) ||
+    if (wasActive != app.hoverActive || oldKind != app.hoverKind ||
         oldParam != app.hoverParam)
         repaintMainWindow();
     return 0;
@@ -194,7 +196,7 @@ LRESULT onLeftButtonDown(HWND hwnd, int x, int y) {
     AppState& app = appState();
     const POINT point{x, y};
     const ScrollBarId bar = scrollBarAt(app.contentScrollBar, app.sidebarScrollBar, point);
-    if (bar != NoScrollBar) {
+    if (bar != ScrollBarId::None) {
         // Capture first: taking it again would report a capture change that ends the new mode.
         ::SetCapture(hwnd);
         const ScrollBarInfo& info = scrollBar(app, bar);
@@ -218,7 +220,7 @@ LRESULT onLeftButtonDown(HWND hwnd, int x, int y) {
 
 LRESULT onLeftButtonUp(HWND hwnd) {
     AppState& app = appState();
-    if (app.dragBar == NoScrollBar && app.pageRepeatBar == NoScrollBar) return 0;
+    if (app.dragBar == ScrollBarId::None && app.pageRepeatBar == ScrollBarId::None) return 0;
     endPointerMode(hwnd);
     ::ReleaseCapture();
     return 0;
@@ -226,7 +228,7 @@ LRESULT onLeftButtonUp(HWND hwnd) {
 
 LRESULT onCaptureChanged(HWND hwnd) {
     AppState& app = appState();
-    if (app.dragBar != NoScrollBar || app.pageRepeatBar != NoScrollBar) endPointerMode(hwnd);
+    if (app.dragBar != ScrollBarId::None || app.pageRepeatBar != ScrollBarId::None) endPointerMode(hwnd);
     return 0;
 }
 

@@ -30,8 +30,8 @@ LRESULT onCatalogLoaded(WPARAM succeeded) {
     adoptLoadedCatalogue(app.catalog);
     app.catalogLoading = false;
     app.catalogFailed = succeeded == 0;
-    const bool fromDownloadPage = app.page == 1;
-    app.page = 0;
+    const bool fromDownloadPage = app.page == Page::Downloads;
+    app.page = Page::Catalogue;
     app.selectedCategoryId = selectionAfterLoad(app.catalog.categories, app.selectedCategoryId, fromDownloadPage);
     repaintMainWindow();
     return 0;

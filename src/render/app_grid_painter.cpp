@@ -3,24 +3,16 @@
 #include <algorithm>
 
 #include "render/app_icon.h"
+#include "render/frame_update.h"
 #include "render/layout.h"
 #include "render/palette.h"
 #include "render/state_texts.h"
 
 namespace {
 
-constexpr int kGridBar = 1;  // dragBar / pageRepeatBar value of the grid's bar
 constexpr wchar_t kCommonCategoryName[] = L"常用软件";
 
-std::wstring selectedCategoryName(const AppState& app) {
-    for (const CategoryInfo& category : app.catalog.categories)
-        if (category.id == app.selectedCategoryId) return category.name;
-    return std::wstring();
-}
-
-void paintCardButton(PaintContext& ctx, const AppInfo& app, const RECT& button) {
-    const bool hovered = ctx.hovered(HitKind::CardAction, app.id);
-    const CardButtonLook look = cardButtonLook(ctx.taskFor(app.id), app.hasPackage, hovered);
+void paintCardButton(PaintContext& ctx, const CardButtonLook& look, const RECT& button) {
     FillRoundRect(ctx.canvas, button, 14, look.fill);
     if (look.showsProgress && look.percent > 0) {
         // One pixel of the 100-pixel button stands for one percent.
@@ -30,31 +22,7 @@ void paintCardButton(PaintContext& ctx, const AppInfo& app, const RECT& button) 
     ctx.canvas.drawText(look.label, button, FontButton, look.labelRgb, kTextCentred);
 }
 
-void paintCard(PaintContext& ctx, AppInfo& app, const RECT& card, bool nameOnly) {
-    Canvas& canvas = ctx.canvas;
-    const int x = card.left, y = card.top, cx2 = card.right;
-    FillRoundRect(canvas, card, 10, palette::kWhite);
-    const bool hovered = ctx.hovered(HitKind::CardAction, app.id);
-    StrokeRoundRect(canvas, card, 10, hovered ? palette::kCardBorderHover : palette::kCardBorder, 1.0f);
-
-    DrawAppIcon(ctx, &app, layout::cardIcon(card));
-    drawCardNameLine(ctx, app, card, nameOnly);
-    canvas.drawText(app.description, {x + 8, y + 130, cx2 - 8, y + 150}, FontBody, palette::kTextTertiary,
-                    kTextCentredCut);
-    const std::wstring meta = cardMetaLine(app.packageSize, app.updatedAt);
-    if (!meta.empty()) {
-        canvas.drawText(meta, {x + 8, y + 152, cx2 - 8, y + 172}, FontSmall, palette::kTextTertiary, kTextCentredCut);
-    }
-    canvas.drawLine(static_cast<float>(x + 18), static_cast<float>(y + 180), static_cast<float>(cx2 - 18),
-                    static_cast<float>(y + 180), {palette::kCardBorder, 1.0f});
-
-    const RECT button = layout::cardButton(card);
-    ctx.record(button, HitKind::CardAction, app.id);  // the whole button, even where the clip hides it
-    paintCardButton(ctx, app, button);
-}
-
-}  // namespace
-
+// The name line of a card: the name alone, or the name and "v" + version side by side.
 void drawCardNameLine(PaintContext& ctx, const AppInfo& app, const RECT& card, bool nameOnly) {
     Canvas& canvas = ctx.canvas;
     const int x = card.left, y = card.top, cx2 = card.right;
@@ -86,31 +54,165 @@ void drawCardNameLine(PaintContext& ctx, const AppInfo& app, const RECT& card, b
                     kTextLeft);
 }
 
-void PaintAppGrid(PaintContext& ctx, const RECT& rect, const std::vector<AppInfo*>& apps,
-                  const std::wstring& heading) {
-    AppState& app = ctx.app;
-    const layout::GridColumns grid = layout::gridColumns(rect.right);
-    const int top = heading.empty() ? rect.top : layout::kGridTopWithHeading;
-    const int contentHeight = layout::gridContentHeight(static_cast<int>(apps.size()), grid.columns);
-    const int viewHeight = rect.bottom - top;
-    const int maxScroll = layout::gridMaxScroll(contentHeight, viewHeight);
-    app.contentScroll = std::clamp(app.contentScroll, 0, maxScroll);
+// Everything of a card that is not the same on every card of its width and hover.
+void paintCardContent(PaintContext& ctx, const AppInfo& app, const CardFaceKey& key, const RECT& card) {
+    Canvas& canvas = ctx.canvas;
+    const int x = card.left, y = card.top, cx2 = card.right;
+    DrawAppIcon(ctx, &app, layout::cardIcon(card));
+    drawCardNameLine(ctx, app, card, key.nameOnly);
+    canvas.drawText(app.description, {x + 8, y + 130, cx2 - 8, y + 150}, FontBody, palette::kTextTertiary,
+                    kTextCentredCut);
+    if (!key.meta.empty()) {
+        canvas.drawText(key.meta, {x + 8, y + 152, cx2 - 8, y + 172}, FontSmall, palette::kTextTertiary,
+                        kTextCentredCut);
+    }
+    paintCardButton(ctx, key.button, layout::cardButton(card));
+}
 
-    ctx.canvas.drawText(heading, {layout::kGridLeft, 78, rect.right, 118}, FontSectionTitle, palette::kTextPrimary,
-                        kTextLeft);
+// The white card, its border and the divider above the button.
+void paintCardChrome(Canvas& canvas, const RECT& card, bool hovered) {
+    const int x = card.left, y = card.top, cx2 = card.right;
+    FillRoundRect(canvas, card, 10, palette::kWhite);
+    StrokeRoundRect(canvas, card, 10, hovered ? palette::kCardBorderHover : palette::kCardBorder, 1.0f);
+    canvas.drawLine(static_cast<float>(x + 18), static_cast<float>(y + 180), static_cast<float>(cx2 - 18),
+                    static_cast<float>(y + 180), {palette::kCardBorder, 1.0f});
+}
+
+// A face holds the card with one pixel of background around it: strokes reach past the edges.
+constexpr int kFaceMargin = 1;
+constexpr int kFaceHeight = layout::kCardHeight + 2 * kFaceMargin;
+// Faces of cards about to scroll in drawn ahead by a paint that is still short, so that a new row
+// costs no single paint much.
+constexpr int kFacesAheadPerPaint = 2;
+constexpr double kDrawAheadWhileUnderMs = 3.0;
+// Icons arrive in bursts and scaling one costs milliseconds: past this time a paint shows the cards
+// whose icon just arrived as they were, and the window paints again for them.
+constexpr double kNewIconsWhileUnderMs = 3.0;
+
+struct GridPass {
+    double start = 0;
+    int drawn = 0;          // faces drawn by this paint
+    bool deferred = false;  // some card still shows its face from before its icon arrived
+};
+
+double milliseconds() {
+    LARGE_INTEGER frequency, counter;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+RECT faceCard(int width) { return {kFaceMargin, kFaceMargin, kFaceMargin + width, kFaceMargin + layout::kCardHeight}; }
+
+const DibSurface* cardChrome(const AppState& app, int width, bool hovered, PaintCaches& caches) {
+    DibSurface& chrome = caches.cardChrome[hovered ? 1 : 0];
+    if (chrome.width() == width + 2 * kFaceMargin) return &chrome;
+    if (!chrome.ensure(width + 2 * kFaceMargin, kFaceHeight)) return nullptr;
+    fillBackground(chrome);
+    Canvas canvas(chrome.dc(), chrome.pixels(), app.uiFonts);
+    paintCardChrome(canvas, faceCard(width), hovered);
+    return &chrome;
+}
+
+// The face of a card showing key, drawn now unless the cache holds it; null when none can be made.
+const DibSurface* cardFace(PaintContext& ctx, const AppInfo& app, const CardFaceKey& key, PaintCaches& caches) {
+    const auto face = caches.cards.find(app.id, key, key.width + 2 * kFaceMargin, kFaceHeight);
+    if (!face.surface || face.current) return face.surface;
+    const DibSurface* chrome = cardChrome(ctx.app, key.width, key.hovered, caches);
+    if (!chrome) return nullptr;
+    ::BitBlt(face.surface->dc(), 0, 0, chrome->width(), chrome->height(), chrome->dc(), 0, 0, SRCCOPY);
+    Canvas canvas(face.surface->dc(), face.surface->pixels(), ctx.app.uiFonts);
+    PaintContext local{ctx.app, canvas, ctx.inputs, ctx.w, ctx.h};
+    paintCardContent(local, app, key, faceCard(key.width));
+    return face.surface;
+}
+
+// Copies the card's face into the back buffer, or draws the card there when no face can be made.
+// A face that differs only by a newly arrived icon waits for a later paint once this one has drawn
+// a face and run out of time.
+const DibSurface* faceAsItWas(const AppInfo& app, const CardFaceKey& key, PaintCaches& caches, GridPass& pass) {
+    if (pass.drawn == 0 || milliseconds() < pass.start + kNewIconsWhileUnderMs) return nullptr;
+    const CardFaceKey* shown = caches.cards.shown(app.id);
+    if (!shown || *shown == key || !shown->sameButIcon(key)) return nullptr;
+    const DibSurface* face = caches.cards.asItIs(app.id, key.width + 2 * kFaceMargin, kFaceHeight);
+    pass.deferred = pass.deferred || face;
+    return face;
+}
+
+void paintCardFace(PaintContext& ctx, const AppInfo& app, const RECT& card, bool nameOnly, PaintCaches& caches,
+                   GridPass& pass) {
+    const CardFaceKey key = cardFaceKey(ctx, app, card.right - card.left, nameOnly);
+    const DibSurface* face = faceAsItWas(app, key, caches, pass);
+    if (!face) {
+        pass.drawn += caches.cards.holds(app.id, key) ? 0 : 1;
+        face = cardFace(ctx, app, key, caches);
+    }
+    if (!face) {
+        paintCardChrome(ctx.canvas, card, key.hovered);
+        paintCardContent(ctx, app, key, card);
+        return;
+    }
+    RECT shown{card.left - kFaceMargin, card.top - kFaceMargin, card.right + kFaceMargin, card.bottom + kFaceMargin};
+    const RECT clip = ctx.canvas.clip();
+    if (!::IntersectRect(&shown, &shown, &clip)) return;
+    ::BitBlt(ctx.canvas.dc(), shown.left, shown.top, shown.right - shown.left, shown.bottom - shown.top, face->dc(),
+             shown.left - card.left + kFaceMargin, shown.top - card.top + kFaceMargin, SRCCOPY);
+}
+
+// Draws a few faces of the cards about to scroll in, those below the view first.
+void drawFacesAhead(PaintContext& ctx, const std::vector<size_t>& apps, const layout::GridView& view, bool nameOnly,
+                    double deadline, PaintCaches& caches) {
+    int budget = kFacesAheadPerPaint;
+    for (int below = 1; below >= 0 && budget > 0; --below) {
+        for (size_t i = 0; i < apps.size() && budget > 0 && milliseconds() < deadline; ++i) {
+            const RECT card = layout::cardRect(view.columns, static_cast<int>(i), view.clip.top, ctx.app.contentScroll);
+            if (layout::cardShown(view, card) || !layout::cardNearView(view, card)) continue;
+            if ((card.top >= view.clip.bottom) != (below == 1)) continue;
+            const AppInfo& app = ctx.app.catalog.apps[apps[i]];
+            const CardFaceKey key = cardFaceKey(ctx, app, card.right - card.left, nameOnly);
+            if (caches.cards.holds(app.id, key)) continue;
+            cardFace(ctx, app, key, caches);
+            --budget;
+        }
+    }
+}
+
+}  // namespace
+
+CardFaceKey cardFaceKey(const PaintContext& ctx, const AppInfo& app, int width, bool nameOnly) {
+    CardFaceKey key;
+    key.width = width;
+    key.nameOnly = nameOnly;
+    key.hovered = ctx.hovered(HitKind::CardAction, app.id);
+    key.icon = iconStamp(ctx.app, app);
+    key.name = app.name;
+    key.version = app.version;
+    key.description = app.description;
+    key.meta = cardMetaLine(app.packageSize, app.updatedAt);
+    key.button = cardButtonLook(ctx.taskFor(app.id), app.hasPackage, key.hovered);
+    return key;
+}
+
+bool PaintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std::wstring& heading,
+                  PaintCaches& caches) {
+    GridPass pass;
+    pass.start = milliseconds();
+    const AppState& app = ctx.app;
+    const layout::GridView view = layout::gridView(ctx.w, ctx.h, static_cast<int>(apps.size()));
+    ctx.canvas.drawText(heading, layout::contentHeading(ctx.w), FontSectionTitle, palette::kTextPrimary, kTextLeft);
 
     const bool nameOnly = selectedCategoryName(app) == kCommonCategoryName;
     {
-        ClipScope clip(ctx.canvas, {layout::kGridLeft, top, rect.right, rect.bottom});
-        for (int i = 0; i < static_cast<int>(apps.size()); ++i) {
-            const RECT card = layout::cardRect(grid, i, top, app.contentScroll);
-            if (card.top >= rect.bottom || card.bottom <= top) continue;
-            paintCard(ctx, *apps[i], card, nameOnly);
+        ClipScope clip(ctx.canvas, view.clip);
+        ctx.canvas.flush();  // faces are copied in with GDI
+        for (size_t i = 0; i < apps.size(); ++i) {
+            const RECT card = layout::cardRect(view.columns, static_cast<int>(i), view.clip.top, app.contentScroll);
+            if (!layout::cardShown(view, card)) continue;
+            paintCardFace(ctx, app.catalog.apps[apps[i]], card, nameOnly, caches, pass);
         }
     }
-
-    const RECT track{rect.right - 7, top, rect.right - 3, rect.bottom};
-    app.contentScrollBar =
-        layout::scrollBarGeometry(track, viewHeight, contentHeight, maxScroll, app.contentScroll, layout::kGridMinThumb);
-    drawScrollBar(ctx.canvas, app.contentScrollBar, app.dragBar == kGridBar || app.pageRepeatBar == kGridBar);
+    const bool active = app.dragBar == ScrollBarId::Content || app.pageRepeatBar == ScrollBarId::Content;
+    drawScrollBar(ctx.canvas, app.contentScrollBar, active);
+    if (!pass.deferred) drawFacesAhead(ctx, apps, view, nameOnly, pass.start + kDrawAheadWhileUnderMs, caches);
+    return !pass.deferred;
 }

@@ -1,13 +1,18 @@
 #pragma once
 // The catalogue page below the header: the heading and the scrolling grid of app cards.
+#include <cstddef>
 #include <string>
 #include <vector>
 
+#include "render/paint_cache.h"
 #include "render/paint_context.h"
 
-// Paints the heading and the cards of apps inside rect (212, 78, w-12, h); clamps contentScroll,
-// records one CardAction region per drawn card and writes contentScrollBar.
-void PaintAppGrid(PaintContext& ctx, const RECT& rect, const std::vector<AppInfo*>& apps, const std::wstring& heading);
+// Paints the heading and the cards of the apps (indexes into the catalogue) at the scroll offset
+// and bar the update step settled; each card is its cached face, drawn again when its key changes.
+// A paint that drew few faces draws some of the cards about to scroll in; one that ran out of time
+// may show cards from before their icon arrived and answers false: paint again soon.
+bool PaintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std::wstring& heading,
+                  PaintCaches& caches);
 
-// The name line of a card: the name alone, or the name and "v" + version side by side.
-void drawCardNameLine(PaintContext& ctx, const AppInfo& app, const RECT& card, bool nameOnly);
+// Everything a card of this app shows at this width.
+CardFaceKey cardFaceKey(const PaintContext& ctx, const AppInfo& app, int width, bool nameOnly);

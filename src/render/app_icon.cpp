@@ -73,9 +73,8 @@ uint32_t iconStamp(const AppState& state, const AppInfo& app, int drawnSize) {
     return state.icons.stamp(app.id, drawnSize);
 }
 
-void DrawAppIcon(PaintContext& ctx, AppInfo* app, const RECT& rect) {
+void DrawAppIcon(PaintContext& ctx, const AppInfo* app, const RECT& rect) {
     const int side = rect.right - rect.left;
-    if (app && !app->icon.empty() && ctx.inputs.requestIcon) ctx.inputs.requestIcon(*app, side);
     if (app) {
         if (HBITMAP bitmap = ctx.app.icons.bitmap(app->id, side); bitmap && drawDecodedIcon(ctx.canvas, bitmap, rect))
             return;

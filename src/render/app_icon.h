@@ -19,9 +19,8 @@ PlaceholderColours placeholderColours(const AppInfo* app);
 // The first UTF-16 unit of the app's name, or "?".
 std::wstring placeholderLetter(const AppInfo* app);
 
-// Draws the app's icon decoded at the rect's size 1:1, or the letter tile while there is none; asks
-// for the icon at that size (inputs.requestIcon) whenever an app with an icon path is drawn.
-void DrawAppIcon(PaintContext& ctx, AppInfo* app, const RECT& rect);
+// Draws the app's icon decoded at the rect's size 1:1, or the letter tile while there is none.
+void DrawAppIcon(PaintContext& ctx, const AppInfo* app, const RECT& rect);
 
 // Asks for the app's icon decoded at drawnSize (84 on cards, 48 in download rows, 44 in the notice):
 // queues its fetch the first time, else only notes that it is still in use. Cheap once asked.

@@ -80,11 +80,15 @@ void Canvas::paint(const PolygonSet& shape, uint32_t argb) {
         for (RasterPoint& p : polygon) p.x += kPixelCentre, p.y += kPixelCentre;
     raster_.rasterise(shifted, bounds);
     // Text and pictures go through GDI and GDI+; both must be done before the bits are touched.
-    ::GdiFlush();
-    if (graphics_) gp::GdipFlush(graphics(), Gdiplus::FlushIntentionSync);
+    flush();
     raster_.resolve([this, argb](int x, int y, float coverage) {
         blend(pixels_.bits[static_cast<size_t>(y) * pixels_.width + x], argb, coverage);
     });
+}
+
+void Canvas::flush() {
+    if (graphics_) gp::GdipFlush(graphics(), Gdiplus::FlushIntentionSync);
+    ::GdiFlush();
 }
 
 void Canvas::fillFigures(const std::vector<Figure>& figures, uint32_t argb) {

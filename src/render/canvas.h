@@ -68,6 +68,9 @@ public:
     // Width from GetTextExtentPoint32W.
     int textExtent(const std::wstring& text, UiFont font);
 
+    // Finishes what GDI+ and GDI still hold, before pixels are touched by other means.
+    void flush();
+
     const RECT& clip() const { return clip_; }
     void setClip(const RECT& clip) { clip_ = clip; }
 

@@ -40,7 +40,6 @@ void paintPageHeader(PaintContext& ctx, int w) {
     const RECT clear = layout::clearCompletedButton(w);
     drawOutlinedButton(canvas, clear, kHeaderButtonRadius, L"清除已完成",
                        {palette::kCardBorder, outlineLook(ctx.hovered(HitKind::ClearCompleted)).labelRgb});
-    ctx.record(clear, HitKind::ClearCompleted);
 
     canvas.drawText(L"下载目录：", {224, 122, 300, 146}, FontSmall, palette::kTextSecondary, kTextLeft);
     canvas.drawText(ctx.inputs.downloadDirectory, {300, 122, w - 250, 146}, FontSmall, palette::kTextTertiary,
@@ -48,19 +47,8 @@ void paintPageHeader(PaintContext& ctx, int w) {
 
     const RECT open = layout::openDirButton(w);
     drawOutlinedButton(canvas, open, kHeaderButtonRadius, L"打开目录", outlineLook(ctx.hovered(HitKind::OpenDir)));
-    ctx.record(open, HitKind::OpenDir);
     const RECT change = layout::changeDirButton(w);
     drawOutlinedButton(canvas, change, kHeaderButtonRadius, L"修改目录", outlineLook(ctx.hovered(HitKind::ChangeDir)));
-    ctx.record(change, HitKind::ChangeDir);
-}
-
-RECT slotRect(RowSlot slot, int w, int base) {
-    switch (slot) {
-        case RowSlot::Second: return layout::rowSecondSlot(w, base);
-        case RowSlot::Wide: return layout::rowWideSlot(w, base);
-        case RowSlot::Primary: break;
-    }
-    return layout::rowPrimarySlot(w, base);
 }
 
 void paintProgressBar(Canvas& canvas, const TaskSnapshot& task, int w, int b) {
@@ -79,40 +67,69 @@ void paintProgressBar(Canvas& canvas, const TaskSnapshot& task, int w, int b) {
     }
 }
 
-void paintRow(PaintContext& ctx, const TaskSnapshot& task, int w, int k) {
+RowFaceKey rowFaceKey(const PaintContext& ctx, const TaskSnapshot& task, const AppInfo* app, int w) {
+    RowFaceKey key;
+    key.w = w;
+    key.icon = app ? static_cast<int64_t>(iconStamp(ctx.app, *app, layout::kRowIconSize)) : -1;
+    key.title = downloadRowTitle(task);
+    key.buttons = downloadRowButtons(task);
+    return key;
+}
+
+// What does not move while the task runs: the card, the icon, the title and the buttons.
+void paintRowFace(PaintContext& ctx, const AppInfo* app, const RowFaceKey& key, int w, int b) {
     Canvas& canvas = ctx.canvas;
-    const int b = layout::downloadRowBase(k);
-    const RECT row = layout::downloadRow(w, k);
-    // The page does not scroll: a row wholly below the window is never seen, so only its buttons are recorded.
-    const bool seen = row.top < ctx.h;
-    if (seen) {
-        FillRoundRect(canvas, row, 10, palette::kWhite);
-        StrokeRoundRect(canvas, row, 10, palette::kRowBorder, 1.0f);
-
-        DrawAppIcon(ctx, ctx.app.catalog.FindApp(task.appId), {236, b - 39, 284, b + 9});
-        const ColouredText title = downloadRowTitle(task);
-        canvas.drawText(title.text, {298, b - 46, w - 260, b - 22}, FontCardTitle, title.rgb, kTextLeftCut);
-        paintProgressBar(canvas, task, w, b);
-        const ColouredText status = downloadRowStatus(task);
-        canvas.drawText(status.text, {298, b - 2, w - 260, b + 18}, FontRowStatus, status.rgb, kTextLeftCut);
-    }
-
-    for (const RowButton& button : downloadRowButtons(task)) {
-        const RECT rect = slotRect(button.slot, w, b);
-        if (seen && button.primary) {
+    const RECT row = layout::downloadRowAt(w, b);
+    FillRoundRect(canvas, row, 10, palette::kWhite);
+    StrokeRoundRect(canvas, row, 10, palette::kRowBorder, 1.0f);
+    DrawAppIcon(ctx, app, layout::downloadRowIcon(b));
+    canvas.drawText(key.title.text, {298, b - 46, w - 260, b - 22}, FontCardTitle, key.title.rgb, kTextLeftCut);
+    for (const RowButton& button : key.buttons) {
+        const RECT rect = layout::rowButton(button.slot, w, b);
+        if (button.primary) {
             drawPrimaryButton(canvas, rect, kRowButtonRadius, button.label);
-        } else if (seen) {
+        } else {
             drawOutlinedButton(canvas, rect, kRowButtonRadius, button.label, outlineLook(false));
         }
-        ctx.record(rect, button.kind, task.appId);
     }
+}
+
+// A row face spans the client's width and the row's height with one pixel to spare above and below.
+constexpr int kRowFaceMargin = 1;
+constexpr int kRowFaceBase = 58 + kRowFaceMargin;
+constexpr int kRowFaceHeight = 86 + 2 * kRowFaceMargin;
+
+void paintRow(PaintContext& ctx, const TaskSnapshot& task, int w, int k, FaceCache<RowFaceKey>& faces) {
+    const int b = layout::downloadRowBase(k);
+    const RECT row = layout::downloadRow(w, k);
+    if (row.top >= ctx.h) return;  // below the window: never seen
+    const AppInfo* app = ctx.app.catalog.FindApp(task.appId);
+    const RowFaceKey key = rowFaceKey(ctx, task, app, w);
+    const auto face = faces.find(task.appId, key, w + 1, kRowFaceHeight);
+    if (!face.surface) {
+        paintRowFace(ctx, app, key, w, b);
+    } else {
+        if (!face.current) {
+            fillBackground(*face.surface);
+            Canvas canvas(face.surface->dc(), face.surface->pixels(), ctx.app.uiFonts);
+            PaintContext local{ctx.app, canvas, ctx.inputs, ctx.w, ctx.h};
+            paintRowFace(local, app, key, w, kRowFaceBase);
+        }
+        ctx.canvas.flush();
+        ::BitBlt(ctx.canvas.dc(), row.left - 1, row.top - kRowFaceMargin, row.right - row.left + 2, kRowFaceHeight,
+                 face.surface->dc(), row.left - 1, 0, SRCCOPY);
+    }
+    paintProgressBar(ctx.canvas, task, w, b);
+    const ColouredText status = downloadRowStatus(task);
+    ctx.canvas.drawText(status.text, {298, b - 2, w - 260, b + 18}, FontRowStatus, status.rgb, kTextLeftCut);
 }
 
 }  // namespace
 
 int downloadRowProgressRight(int w, int percent) { return 298 + (w - 558) * percent / 100; }
 
-void PaintDownloadPage(PaintContext& ctx, int w) {
+void PaintDownloadPage(PaintContext& ctx, FaceCache<RowFaceKey>& faces) {
+    const int w = ctx.w;
     paintPageHeader(ctx, w);
     if (ctx.inputs.tasks.empty()) {
         ctx.canvas.drawText(L"暂无下载任务，去首页挑几款软件吧", {200, 214, w, 284}, FontBody, palette::kTextTertiary,
@@ -120,5 +137,5 @@ void PaintDownloadPage(PaintContext& ctx, int w) {
         return;
     }
     int k = 0;
-    for (const auto& entry : ctx.inputs.tasks) paintRow(ctx, entry.second, w, k++);
+    for (const auto& entry : ctx.inputs.tasks) paintRow(ctx, entry.second, w, k++, faces);
 }

@@ -11,6 +11,8 @@ namespace {
 
 constexpr Pen kGlyph{0xFFFFFFFF, 1.6f};
 
+enum PillGlyph : int { PillGlyphDownload = 0, PillGlyphGear = 1 };
+
 void paintGradient(Canvas& canvas, int w) {
     const Gdiplus::GpRect band{0, 0, w, layout::kHeaderHeight};
     Gdiplus::GpLineGradient* brush = nullptr;
@@ -32,13 +34,18 @@ void paintLogo(Canvas& canvas) {
     canvas.drawText(L"云", tile, FontLogoGlyph, palette::kTextWhite, kTextCentred);
 }
 
+void fillButton(Canvas& canvas, const RECT& r, uint32_t argb) {
+    canvas.fillRect(static_cast<float>(r.left), static_cast<float>(r.top), static_cast<float>(r.right - r.left),
+                    static_cast<float>(r.bottom - r.top), argb);
+}
+
 void paintCaptionButtons(PaintContext& ctx) {
     Canvas& canvas = ctx.canvas;
     const int w = ctx.w;
     const float fw = static_cast<float>(w);
-    if (ctx.hovered(HitKind::Close)) canvas.fillRect(fw - 46, 0, 46, 64, palette::kCloseHover);
-    if (ctx.hovered(HitKind::Minimize)) canvas.fillRect(fw - 138, 0, 46, 64, palette::kCaptionHover);
-    if (ctx.hovered(HitKind::Maximize)) canvas.fillRect(fw - 92, 0, 46, 64, palette::kCaptionHover);
+    if (ctx.hovered(HitKind::Close)) fillButton(canvas, layout::closeButton(w), palette::kCloseHover);
+    if (ctx.hovered(HitKind::Minimize)) fillButton(canvas, layout::minimizeButton(w), palette::kCaptionHover);
+    if (ctx.hovered(HitKind::Maximize)) fillButton(canvas, layout::maximizeButton(w), palette::kCaptionHover);
 
     canvas.drawLine(fw - 122, 39, fw - 108, 39, kGlyph);
     if (ctx.inputs.maximized) {
@@ -51,16 +58,10 @@ void paintCaptionButtons(PaintContext& ctx) {
     }
     canvas.drawLine(fw - 31, 24, fw - 15, 40, kGlyph);
     canvas.drawLine(fw - 31, 40, fw - 15, 24, kGlyph);
-
-    ctx.record(layout::minimizeButton(w), HitKind::Minimize);
-    ctx.record(layout::maximizeButton(w), HitKind::Maximize);
-    ctx.record(layout::closeButton(w), HitKind::Close);
 }
 
 void paintTaskBadge(PaintContext& ctx) {
-    int downloading = 0;
-    for (const auto& entry : ctx.inputs.tasks)
-        if (entry.second.state == Downloading) ++downloading;
+    const int downloading = downloadingCount(ctx.inputs.tasks);
     if (downloading <= 0) return;
     const RECT badge = layout::taskBadge(ctx.w);
     FillRoundRect(ctx.canvas, badge, 12, palette::kError);
@@ -68,9 +69,8 @@ void paintTaskBadge(PaintContext& ctx) {
     ctx.canvas.drawText(std::to_wstring(downloading), badge, FontSmall, palette::kTextWhite, kTextCentred);
 }
 
-}  // namespace
-
-void DrawHeaderPill(Canvas& canvas, const RECT& rect, const std::wstring& label, int glyph, bool hovered,
+// One header pill; active wins over hovered. The pill's label starts 36 pixels in, after the glyph.
+void drawHeaderPill(Canvas& canvas, const RECT& rect, const std::wstring& label, int glyph, bool hovered,
                     bool active) {
     if (active) {
         FillRoundRect(canvas, rect, 17, palette::kPillActive);
@@ -99,6 +99,15 @@ void DrawHeaderPill(Canvas& canvas, const RECT& rect, const std::wstring& label,
                     active || hovered ? palette::kTextWhite : palette::kTextPillIdle, kTextLeft);
 }
 
+}  // namespace
+
+int downloadingCount(const TaskMap& tasks) {
+    int downloading = 0;
+    for (const auto& entry : tasks)
+        if (entry.second.state == Downloading) ++downloading;
+    return downloading;
+}
+
 void paintHeader(PaintContext& ctx) {
     Canvas& canvas = ctx.canvas;
     paintGradient(canvas, ctx.w);
@@ -109,11 +118,9 @@ void paintHeader(PaintContext& ctx) {
     paintCaptionButtons(ctx);
 
     const RECT downloads = layout::downloadsPill(ctx.w);
-    DrawHeaderPill(canvas, downloads, L"下载管理", PillGlyphDownload, ctx.hovered(HitKind::DownloadsTab),
-                   ctx.app.page == 1);
-    ctx.record(downloads, HitKind::DownloadsTab);
+    drawHeaderPill(canvas, downloads, L"下载管理", PillGlyphDownload, ctx.hovered(HitKind::DownloadsTab),
+                   ctx.app.page == Page::Downloads);
     const RECT settings = layout::settingsPill(ctx.w);
-    DrawHeaderPill(canvas, settings, L"下载设置", PillGlyphGear, ctx.hovered(HitKind::SettingsButton), false);
-    ctx.record(settings, HitKind::SettingsButton);
+    drawHeaderPill(canvas, settings, L"下载设置", PillGlyphGear, ctx.hovered(HitKind::SettingsButton), false);
     paintTaskBadge(ctx);
 }

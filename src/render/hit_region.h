@@ -30,6 +30,9 @@ struct HitRegion {
     int32_t param = 0;
 };
 
+// The scroll bar being dragged or paged, if any.
+enum class ScrollBarId { None, Content, Sidebar };
+
 struct ScrollBarInfo {
     bool visible = false;
     RECT track{};

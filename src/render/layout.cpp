@@ -4,7 +4,6 @@
 
 namespace layout {
 
-RECT headerBand(int w) { return {0, 0, w, kHeaderHeight}; }
 RECT minimizeButton(int w) { return {w - 138, 0, w - 92, kHeaderHeight}; }
 RECT maximizeButton(int w) { return {w - 92, 0, w - 46, kHeaderHeight}; }
 RECT closeButton(int w) { return {w - 46, 0, w, kHeaderHeight}; }
@@ -12,7 +11,6 @@ RECT downloadsPill(int w) { return {w - 370, 14, w - 266, 50}; }
 RECT settingsPill(int w) { return {w - 256, 14, w - 152, 50}; }
 RECT taskBadge(int w) { return {w - 282, 10, w - 258, 34}; }
 
-RECT sidebar(int h) { return {0, kHeaderHeight, kSidebarWidth, h}; }
 RECT sidebarListView(int h) { return {0, kSidebarListTop, kSidebarWidth, h - kSidebarListBottomMargin}; }
 
 int sidebarContentHeight(int rows) { return rows <= 0 ? 0 : (rows - 1) * kSidebarRowPitch + kSidebarRowHeight; }
@@ -30,6 +28,8 @@ RECT sidebarRowHit(int rowTop, int h) {
             std::min(rowTop + kSidebarRowHeight, h - kSidebarListBottomMargin)};
 }
 RECT sidebarTrack(int h) { return {193, kSidebarListTop, 197, h - kSidebarListBottomMargin}; }
+int sidebarMaxScroll(int rows, int h) { return std::max(0, sidebarContentHeight(rows) - sidebarViewHeight(h)); }
+bool inSidebar(POINT client) { return client.x < kSidebarWidth && client.y > kHeaderHeight; }
 
 GridColumns gridColumns(int right) {
     const int avail = right - 240;
@@ -70,6 +70,15 @@ RECT cardIcon(const RECT& card) {
 
 RECT contentTrack(int w, int h) { return {w - 19, kGridTopWithHeading, w - 15, h}; }
 
+GridView gridView(int w, int h, int apps) {
+    GridView view;
+    view.columns = gridColumns(w - 12);
+    view.clip = {kGridLeft, kGridTopWithHeading, w - 12, h};
+    view.contentHeight = gridContentHeight(apps, view.columns.columns);
+    view.maxScroll = gridMaxScroll(view.contentHeight, h - kGridTopWithHeading);
+    return view;
+}
+
 ScrollBarInfo scrollBarGeometry(const RECT& track, int viewHeight, int contentHeight, int maxScroll, int scroll,
                                 int minThumb) {
     ScrollBarInfo bar;
@@ -87,6 +96,14 @@ ScrollBarInfo scrollBarGeometry(const RECT& track, int viewHeight, int contentHe
 
 RECT contentHeading(int w) { return {kGridLeft, 78, w - 12, 118}; }
 
+bool cardShown(const GridView& view, const RECT& card) {
+    return card.top < view.clip.bottom && card.bottom > view.clip.top;
+}
+
+bool cardNearView(const GridView& view, const RECT& card) {
+    return card.top < view.clip.bottom + 2 * kCardPitch && card.bottom > view.clip.top - kCardPitch;
+}
+
 RECT reloadButton(int w) {
     const int cx = (w + kSidebarWidth) / 2;
     return {cx - 60, 294, cx + 60, 326};
@@ -96,13 +113,19 @@ RECT changeDirButton(int w) { return {w - 188, 120, w - 110, 146}; }
 RECT openDirButton(int w) { return {w - 102, 120, w - 24, 146}; }
 
 int downloadRowBase(int k) { return 216 + 96 * k; }
-RECT downloadRow(int w, int k) {
-    const int b = downloadRowBase(k);
-    return {220, b - 58, w - 20, b + 28};
-}
+RECT downloadRow(int w, int k) { return downloadRowAt(w, downloadRowBase(k)); }
+RECT downloadRowAt(int w, int base) { return {220, base - 58, w - 20, base + 28}; }
 RECT rowPrimarySlot(int w, int base) { return {w - 112, base - 30, w - 36, base}; }
 RECT rowSecondSlot(int w, int base) { return {w - 198, base - 30, w - 122, base}; }
 RECT rowWideSlot(int w, int base) { return {w - 136, base - 30, w - 36, base}; }
+RECT rowButton(RowSlot slot, int w, int base) {
+    switch (slot) {
+        case RowSlot::Second: return rowSecondSlot(w, base);
+        case RowSlot::Wide: return rowWideSlot(w, base);
+        case RowSlot::Primary: break;
+    }
+    return rowPrimarySlot(w, base);
+}
 RECT rowProgressTrack(int w, int base) { return {298, base - 12, w - 260, base - 6}; }
 
 RECT toast(int w) { return {(w - 360) / 2, 80, (w + 360) / 2, 122}; }

@@ -5,6 +5,9 @@
 
 #include "render/hit_region.h"
 
+// Where a download row's button sits.
+enum class RowSlot { Primary, Second, Wide };
+
 namespace layout {
 
 constexpr int kHeaderHeight = 64;
@@ -23,8 +26,18 @@ constexpr int kGridMinThumb = 36;
 constexpr int kCardButtonWidth = 100;
 constexpr int kCardButtonHeight = 32;
 constexpr int kIconTileOnCard = 84;
+constexpr int kRowIconSize = 48;
+constexpr int kNoticeIconSize = 44;
 
-RECT headerBand(int w);
+// The borderless frame resizes from bands on the left, right and bottom edges; the header moves it.
+constexpr int kResizeBorderLeft = 7;
+constexpr int kResizeBorderRight = 6;
+constexpr int kResizeBorderBottom = 6;
+
+// The icon of a download row whose text baseline is b, and of the completion notice.
+inline RECT downloadRowIcon(int b) { return {236, b - 39, 236 + kRowIconSize, b - 39 + kRowIconSize}; }
+inline RECT noticeIcon(int w, int h) { return {w - 342, h - 84, w - 342 + kNoticeIconSize, h - 84 + kNoticeIconSize}; }
+
 RECT minimizeButton(int w);
 RECT maximizeButton(int w);
 RECT closeButton(int w);
@@ -32,7 +45,6 @@ RECT downloadsPill(int w);
 RECT settingsPill(int w);
 RECT taskBadge(int w);
 
-RECT sidebar(int h);
 RECT sidebarListView(int h);
 // Content height of n category rows (the last row has no gap below it).
 int sidebarContentHeight(int rows);
@@ -44,6 +56,9 @@ bool sidebarRowVisible(int rowTop, int h);
 // The clickable part of a row: the row clipped to the list view.
 RECT sidebarRowHit(int rowTop, int h);
 RECT sidebarTrack(int h);
+int sidebarMaxScroll(int rows, int h);
+// The sidebar below the header, where the wheel scrolls the categories.
+bool inSidebar(POINT client);
 
 struct GridColumns {
     int columns = 3;
@@ -59,6 +74,19 @@ RECT cardButton(const RECT& card);
 RECT cardIcon(const RECT& card);
 RECT contentTrack(int w, int h);
 
+// The catalogue grid of apps cards below its heading, for a client of w x h.
+struct GridView {
+    GridColumns columns;
+    RECT clip{};  // where cards show: (212, 126, w - 12, h)
+    int contentHeight = 0;
+    int maxScroll = 0;
+};
+GridView gridView(int w, int h, int apps);
+// A card is drawn, and clickable, while some of it lies inside the grid's view.
+bool cardShown(const GridView& view, const RECT& card);
+// Cards about to be shown: up to two rows below the view and one above it.
+bool cardNearView(const GridView& view, const RECT& card);
+
 // Thumb geometry of a scroll bar whose track runs from track.top for viewHeight pixels.
 // scroll must already be clamped; maxScroll 0 or less gives an invisible bar.
 ScrollBarInfo scrollBarGeometry(const RECT& track, int viewHeight, int contentHeight, int maxScroll, int scroll,
@@ -72,9 +100,11 @@ RECT openDirButton(int w);
 // Base line of download row k; the row card spans b-58..b+28.
 int downloadRowBase(int k);
 RECT downloadRow(int w, int k);
+RECT downloadRowAt(int w, int base);
 RECT rowPrimarySlot(int w, int base);
 RECT rowSecondSlot(int w, int base);
 RECT rowWideSlot(int w, int base);
+RECT rowButton(RowSlot slot, int w, int base);
 RECT rowProgressTrack(int w, int base);
 
 RECT toast(int w);

@@ -1,9 +1,23 @@
+#include <memory>
+
 #include "app/app_state.h"
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
 #include "render/app_icon.h"
+#include "render/frame_update.h"
 #include "render/main_window_painter.h"
+#include "render/paint_cache.h"
 #include "render/paint_context.h"
+
+namespace {
+
+// The main window's pictures kept between paints; only the window thread paints.
+std::unique_ptr<PaintCaches>& mainWindowCaches() {
+    static std::unique_ptr<PaintCaches> caches;
+    return caches;
+}
+
+}  // namespace
 
 // Takes this paint's inputs from the running program: one task snapshot, the clock, the window.
 void PaintMainWindow(HDC dc, const RECT& client) {
@@ -13,7 +27,13 @@ void PaintMainWindow(HDC dc, const RECT& client) {
     inputs.now = ::GetTickCount();
     inputs.maximized = app.mainWnd && ::IsZoomed(app.mainWnd);
     // Only the download page shows the folder, and asking for it creates it.
-    if (app.page == 1) inputs.downloadDirectory = downloadDirectory();
+    if (app.page == Page::Downloads) inputs.downloadDirectory = downloadDirectory();
     inputs.requestIcon = [&app](const AppInfo& info, int size) { RequestIcon(app, info, size); };
-    paintMainWindowWith(dc, client, app, inputs);
+    updateFrame(app, inputs, client.right - client.left, client.bottom - client.top);
+    std::unique_ptr<PaintCaches>& caches = mainWindowCaches();
+    if (!caches) caches = std::make_unique<PaintCaches>();
+    if (!paintMainWindowWith(dc, client, app, inputs, *caches) && app.mainWnd)
+        ::InvalidateRect(app.mainWnd, nullptr, FALSE);
 }
+
+void ReleaseMainWindowPaintCaches() { mainWindowCaches().reset(); }

@@ -2,9 +2,11 @@
 
 #include "render/app_grid_painter.h"
 #include "render/download_page_painter.h"
+#include "render/frame_update.h"
 #include "render/header_painter.h"
 #include "render/layout.h"
 #include "render/overlay_painter.h"
+#include "render/paint_cache.h"
 #include "render/palette.h"
 #include "render/sidebar_painter.h"
 #include "render/state_texts.h"
@@ -26,128 +28,110 @@ void paintFailure(PaintContext& ctx) {
     const RECT reload = layout::reloadButton(ctx.w);
     FillRoundRect(canvas, reload, 15, palette::kPrimary);
     canvas.drawText(L"重新加载", reload, FontButton, palette::kTextWhite, kTextCentred);
-    ctx.record(reload, HitKind::Reload);
 }
 
-void paintCataloguePage(PaintContext& ctx) {
-    AppState& app = ctx.app;
-    std::wstring name;
-    for (const CategoryInfo& category : app.catalog.categories) {
-        if (category.id == app.selectedCategoryId) {
-            name = category.name;
-            break;
-        }
-    }
-    std::vector<AppInfo*> apps;
-    for (AppInfo& info : app.catalog.apps) {
-        for (const std::wstring& id : info.categoryIds) {
-            if (id == app.selectedCategoryId) {
-                apps.push_back(&info);
-                break;
-            }
-        }
-    }
+bool paintCataloguePage(PaintContext& ctx, PaintCaches& caches) {
+    const AppState& app = ctx.app;
+    const std::vector<size_t> apps = selectedApps(app);
     const bool hasCategories = !app.catalog.categories.empty();
-    PaintAppGrid(ctx, {layout::kGridLeft, 78, ctx.w - 12, ctx.h}, apps,
-                 catalogueHeading(name, apps.size(), hasCategories));
+    const bool complete =
+        PaintAppGrid(ctx, apps, catalogueHeading(selectedCategoryName(app), apps.size(), hasCategories), caches);
     if (apps.empty()) {
         ctx.canvas.drawText(hasCategories ? L"该分类暂无应用" : L"暂无分类，请在管理后台添加", {200, 184, ctx.w, 214},
                             FontBody, palette::kTextTertiary, kTextCentred);
     }
+    return complete;
 }
 
-void paintContent(PaintContext& ctx) {
+bool paintContent(PaintContext& ctx, PaintCaches& caches) {
     if (ctx.app.catalogLoading) {
         paintLoading(ctx);
     } else if (ctx.app.catalogFailed) {
         paintFailure(ctx);
-    } else if (ctx.app.page == 1) {
-        PaintDownloadPage(ctx, ctx.w);
-    } else if (ctx.app.page == 0) {
-        paintCataloguePage(ctx);
+    } else if (ctx.app.page == Page::Downloads) {
+        PaintDownloadPage(ctx, caches.rows);
+    } else {
+        return paintCataloguePage(ctx, caches);
     }
+    return true;
 }
 
-// The back buffer outlives a paint: creating a 1180 x 780 DIB section and touching its fresh pages
-// for the first time cost more than drawing the whole frame. It is made again only when the client
-// size changes. Painting happens on the main thread only.
-class BackBuffer {
-public:
-    bool ensure(int w, int h) {
-        if (dc_ && bits_ && w == w_ && h == h_) return true;
-        release();
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(info.bmiHeader);
-        info.bmiHeader.biWidth = w;
-        info.bmiHeader.biHeight = -h;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        qb::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
-        void* bits = nullptr;
-        qb::UniqueBitmap bitmap(::CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-        if (!dc || !bitmap || !bits) return false;
-        previous_ = ::SelectObject(dc.get(), bitmap.get());
-        dc_ = std::move(dc);
-        bitmap_ = std::move(bitmap);
-        bits_ = static_cast<uint32_t*>(bits);
-        w_ = w;
-        h_ = h;
-        return true;
+ChromeKey chromeKey(const AppState& app, const PaintInputs& inputs, int w, int h) {
+    ChromeKey key;
+    key.w = w;
+    key.h = h;
+    key.maximized = inputs.maximized;
+    key.downloadsPage = app.page == Page::Downloads;
+    key.selectedCategoryId = app.selectedCategoryId;
+    key.categories = app.catalog.categories;
+    key.sidebarScroll = app.sidebarScroll;
+    key.sidebarBarActive = sidebarBarActive(app);
+    switch (app.hoverActive ? app.hoverKind : HitKind::None) {
+        case HitKind::Category:
+        case HitKind::Minimize:
+        case HitKind::Maximize:
+        case HitKind::Close:
+        case HitKind::DownloadsTab:
+        case HitKind::SettingsButton:
+            key.hoverKind = app.hoverKind;
+            key.hoverParam = app.hoverParam;
+            break;
+        default: break;
     }
-    HDC dc() const { return dc_.get(); }
-    uint32_t* bits() const { return bits_; }
+    key.downloading = downloadingCount(inputs.tasks);
+    return key;
+}
 
-private:
-    void release() {
-        if (dc_ && previous_ && previous_ != HGDI_ERROR) ::SelectObject(dc_.get(), previous_);
-        previous_ = nullptr;
-        bitmap_.reset();
-        dc_.reset();
-        bits_ = nullptr;
-        w_ = h_ = 0;
+// The header and the sidebar over the background, drawn again only when what they show changes.
+const DibSurface* chromeLayer(const AppState& app, const PaintInputs& inputs, int w, int h, PaintCaches& caches) {
+    ChromeKey key = chromeKey(app, inputs, w, h);
+    if (caches.chromeValid && caches.chromeKey == key) return &caches.chrome;
+    caches.chromeValid = false;
+    if (!caches.chrome.ensure(w, h)) return nullptr;
+    fillBackground(caches.chrome);
+    {
+        Canvas canvas(caches.chrome.dc(), caches.chrome.pixels(), app.uiFonts);
+        PaintContext ctx{app, canvas, inputs, w, h};
+        paintHeader(ctx);
+        paintSidebar(ctx);
     }
-
-    qb::UniqueMemoryDc dc_;
-    qb::UniqueBitmap bitmap_;
-    HGDIOBJ previous_ = nullptr;
-    uint32_t* bits_ = nullptr;
-    int w_ = 0;
-    int h_ = 0;
-};
-
-BackBuffer& backBuffer() {
-    static BackBuffer* const buffer = new BackBuffer();  // kept to the end of the process
-    return *buffer;
+    caches.chromeKey = std::move(key);
+    caches.chromeValid = true;
+    return &caches.chrome;
 }
 
 }  // namespace
 
-void paintMainWindowWith(HDC dc, const RECT& client, AppState& app, const PaintInputs& inputs) {
-    app.hitRegions.clear();
-    app.contentScrollBar.visible = false;  // only a painted grid has a bar to drag
+bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const PaintInputs& inputs,
+                         PaintCaches& caches) {
     const int w = client.right - client.left;
     const int h = client.bottom - client.top;
-    if (w <= 0 || h <= 0) return;
+    if (w <= 0 || h <= 0) return true;
 
-    // The back buffer is a 32-bit DIB section so that shapes can be blended into its pixels.
-    BackBuffer& buffer = backBuffer();
-    if (!buffer.ensure(w, h)) return;
+    // The back buffer is a 32-bit DIB section so that shapes can be blended into its pixels; it is
+    // kept because making and first touching a new one costs more than drawing the whole frame.
+    DibSurface& buffer = caches.backBuffer;
+    if (!buffer.ensure(w, h)) return true;
     HDC memory = buffer.dc();
     const int saved = ::SaveDC(memory);  // whatever a paint leaves selected or clipped goes with it
-    const RECT all{0, 0, w, h};
-    qb::UniqueBrush background(::CreateSolidBrush(palette::text(palette::kWindowBackground)));
-    ::FillRect(memory, &all, background.get());
+    const DibSurface* chrome = chromeLayer(app, inputs, w, h, caches);
+    bool complete = true;
     {
-        Canvas canvas(memory, PixelBuffer{buffer.bits(), w, h}, app.uiFonts);
+        Canvas canvas(memory, buffer.pixels(), app.uiFonts);
         PaintContext ctx{app, canvas, inputs, w, h};
-        paintHeader(ctx);
-        paintSidebar(ctx);
-        paintContent(ctx);
+        if (chrome) {
+            ::BitBlt(memory, 0, 0, w, h, chrome->dc(), 0, 0, SRCCOPY);
+        } else {
+            fillBackground(buffer);
+            paintHeader(ctx);
+            paintSidebar(ctx);
+        }
+        complete = paintContent(ctx, caches);
         paintToast(ctx);
         paintNotice(ctx);
     }
     ::GdiFlush();
     ::BitBlt(dc, 0, 0, w, h, memory, 0, 0, SRCCOPY);
     if (saved) ::RestoreDC(memory, saved);
+    return complete;
 }

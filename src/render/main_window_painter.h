@@ -2,6 +2,10 @@
 // Painting of the main window's client area.
 #include <windows.h>
 
-// Called from WM_PAINT with the BeginPaint DC: paints the whole client area off-screen, rebuilds
-// appState().hitRegions and both scroll-bar records, and copies the image to dc with one BitBlt.
+// Called from WM_PAINT with the BeginPaint DC: runs the update step (hit regions, scroll bars,
+// expiries, icon requests), paints the whole client area off-screen from the main window's paint
+// caches and copies the image to dc with one BitBlt.
 void PaintMainWindow(HDC dc, const RECT& client);
+
+// Frees the main window's paint caches; the next paint makes them again.
+void ReleaseMainWindowPaintCaches();

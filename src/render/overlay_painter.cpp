@@ -1,6 +1,7 @@
 #include "render/overlay_painter.h"
 
 #include "render/app_icon.h"
+#include "render/frame_update.h"
 #include "render/layout.h"
 #include "render/palette.h"
 #include "render/state_texts.h"
@@ -11,37 +12,17 @@ uint32_t toastColour(int kind) {
     return palette::kToastNeutral;
 }
 
-void paintToast(PaintContext& ctx) {
-    AppState& app = ctx.app;
-    if (app.toastText.empty()) return;
-    // Unsigned difference, so a tick-count wrap between set and paint is harmless.
-    if (static_cast<DWORD>(ctx.inputs.now - app.toastTick) >= kToastLifetimeMs) {
-        app.toastText.clear();
-        return;
-    }
-    const RECT banner = layout::toast(ctx.w);
-    FillRoundRect(ctx.canvas, banner, 20, toastColour(app.toastKind));
-    ctx.canvas.drawText(app.toastText, banner, FontToast, palette::kTextWhite, kTextCentredCut);
-}
+namespace {
 
-void paintNotice(PaintContext& ctx) {
-    AppState& app = ctx.app;
-    if (app.noticeText.empty()) return;
-    if (static_cast<DWORD>(ctx.inputs.now - app.noticeTick) >= kNoticeLifetimeMs) {
-        app.noticeText.clear();
-        return;
-    }
-    DrawNoticeCard(ctx, ctx.w, ctx.h);
-}
-
-void DrawNoticeCard(PaintContext& ctx, int w, int h) {
-    AppState& app = ctx.app;
+// The notice card at the bottom right, over everything.
+void drawNoticeCard(PaintContext& ctx, int w, int h) {
+    const AppState& app = ctx.app;
     Canvas& canvas = ctx.canvas;
     const RECT card = layout::noticeCard(w, h);
     FillRoundRect(canvas, card, 10, palette::kNoticeFill);
     StrokeRoundRect(canvas, card, 10, palette::kNoticeBorder, 1.0f);
     // Tasks are keyed by app id, so the notice's task id finds the app.
-    DrawAppIcon(ctx, app.catalog.FindApp(app.noticeTaskId), {w - 342, h - 84, w - 298, h - 40});
+    DrawAppIcon(ctx, app.catalog.FindApp(app.noticeTaskId), layout::noticeIcon(w, h));
     NoticeFacts facts;
     facts.verified = app.noticeVerified;
     facts.isArchive = app.noticeIsArchive;
@@ -61,5 +42,18 @@ void DrawNoticeCard(PaintContext& ctx, int w, int h) {
         canvas.drawText(status.text, {w - 286, h - 70, w - 34, h - 50}, FontBody, status.rgb, kTextLeftCut);
         canvas.drawText(publisher.text, {w - 286, h - 48, w - 34, h - 30}, FontSmall, publisher.rgb, kTextLeftCut);
     }
-    ctx.record(card, HitKind::Notice);
+}
+
+}  // namespace
+
+void paintToast(PaintContext& ctx) {
+    const AppState& app = ctx.app;
+    if (!toastShown(app, ctx.inputs.now)) return;
+    const RECT banner = layout::toast(ctx.w);
+    FillRoundRect(ctx.canvas, banner, 20, toastColour(app.toastKind));
+    ctx.canvas.drawText(app.toastText, banner, FontToast, palette::kTextWhite, kTextCentredCut);
+}
+
+void paintNotice(PaintContext& ctx) {
+    if (noticeShown(ctx.app, ctx.inputs.now)) drawNoticeCard(ctx, ctx.w, ctx.h);
 }

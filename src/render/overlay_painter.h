@@ -8,9 +8,7 @@ constexpr DWORD kNoticeLifetimeMs = 5000;
 // Colour of the toast banner by kind: green success, red error, dark otherwise.
 uint32_t toastColour(int kind);
 
-// Draws the toast while it is younger than 2200 ms, else empties toastText.
+// Draws the toast while it is younger than 2200 ms.
 void paintToast(PaintContext& ctx);
-// Draws the notice while it is younger than 5000 ms, else empties noticeText.
+// Draws the notice card while it is younger than 5000 ms.
 void paintNotice(PaintContext& ctx);
-// The notice card at the bottom right; records Notice so that a click dismisses it.
-void DrawNoticeCard(PaintContext& ctx, int w, int h);

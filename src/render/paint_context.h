@@ -13,6 +13,8 @@
 
 using TaskMap = std::map<int32_t, TaskSnapshot>;
 
+class PaintCaches;
+
 // Taken once at the start of a paint: the live program fills it from the download manager, the
 // tick count and the window; tests fill it by hand.
 struct PaintInputs {
@@ -20,20 +22,20 @@ struct PaintInputs {
     std::wstring downloadDirectory;
     DWORD now = 0;
     bool maximized = false;
-    // Asks for an app's icon at a drawn size (RequestIcon in the live program); called for every app
-    // with an icon path that is drawn, so recently drawn icons stay decoded.
+    // Asks for an app's icon at a drawn size (RequestIcon in the live program); the update step calls
+    // it for every app with an icon path that is shown or about to be, so those icons stay decoded.
     std::function<void(const AppInfo&, int)> requestIcon;
 };
 
+// What painters read while they draw; painting changes nothing in AppState.
 struct PaintContext {
-    AppState& app;
+    const AppState& app;
     Canvas& canvas;
     const PaintInputs& inputs;
     int w;
     int h;
 
-    void record(const RECT& rect, HitKind kind, int32_t param = 0) { app.hitRegions.push_back({rect, kind, param}); }
-    bool hovered(HitKind kind) const { return app.hoverActive && app.hoverKind == static_cast<int>(kind); }
+    bool hovered(HitKind kind) const { return app.hoverActive && app.hoverKind == kind; }
     bool hovered(HitKind kind, int32_t param) const { return hovered(kind) && app.hoverParam == param; }
     const TaskSnapshot* taskFor(int32_t appId) const {
         auto it = inputs.tasks.find(appId);
@@ -41,5 +43,8 @@ struct PaintContext {
     }
 };
 
-// Paints the whole client area into dc through a back buffer; PaintMainWindow feeds it live inputs.
-void paintMainWindowWith(HDC dc, const RECT& client, AppState& app, const PaintInputs& inputs);
+// Paints the whole client area into dc through the caches' back buffer; PaintMainWindow feeds it
+// live inputs after the update step (updateFrame) has brought app up to date. False when some
+// cards still wait for their new icon: the window should paint again.
+bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const PaintInputs& inputs,
+                         PaintCaches& caches);

@@ -8,12 +8,10 @@
 
 namespace {
 
-constexpr int kSidebarBar = 2;  // dragBar / pageRepeatBar value of the sidebar's bar
-
 void paintRow(PaintContext& ctx, const CategoryInfo& category, int index, int rowTop) {
     Canvas& canvas = ctx.canvas;
     const RECT row = layout::sidebarRow(index, ctx.app.sidebarScroll);
-    const bool selected = ctx.app.page == 0 && category.id == ctx.app.selectedCategoryId;
+    const bool selected = ctx.app.page == Page::Catalogue && category.id == ctx.app.selectedCategoryId;
     const bool hovered = ctx.hovered(HitKind::Category, index);
     if (selected) {
         FillRoundRect(canvas, row, 8, palette::kSelectedRow);
@@ -31,28 +29,25 @@ void paintRow(PaintContext& ctx, const CategoryInfo& category, int index, int ro
     DrawCategoryIcon(canvas, kind, {off + 12, rowTop + 13, off + 32, rowTop + 33}, colour, selected || hovered);
     canvas.drawText(category.name, {off + 39, rowTop, 184, rowTop + layout::kSidebarRowHeight}, FontCategory,
                     palette::kTextPrimary, kTextLeftCut);
-
-    ctx.record(layout::sidebarRowHit(rowTop, ctx.h), HitKind::Category, index);
 }
 
 }  // namespace
 
+bool sidebarBarActive(const AppState& app) {
+    return app.dragBar == ScrollBarId::Sidebar || app.pageRepeatBar == ScrollBarId::Sidebar;
+}
+
 std::vector<CategoryInfo> SnapshotCategories(const Catalogue& catalogue) { return catalogue.categories; }
 
 void paintSidebar(PaintContext& ctx) {
-    AppState& app = ctx.app;
+    const AppState& app = ctx.app;
     Canvas& canvas = ctx.canvas;
     canvas.fillRect(0.0f, static_cast<float>(layout::kHeaderHeight), static_cast<float>(layout::kSidebarWidth),
                     static_cast<float>(ctx.h - layout::kHeaderHeight), palette::kSidebarFill);
     canvas.drawLine(200.0f, static_cast<float>(layout::kHeaderHeight), 200.0f, static_cast<float>(ctx.h),
                     {palette::kSidebarBorder, 1.0f});
 
-    const std::vector<CategoryInfo> categories = SnapshotCategories(app.catalog);
-    const int contentHeight = layout::sidebarContentHeight(static_cast<int>(categories.size()));
-    const int viewHeight = layout::sidebarViewHeight(ctx.h);
-    const int maxScroll = std::max(0, contentHeight - viewHeight);
-    app.sidebarScroll = std::clamp(app.sidebarScroll, 0, maxScroll);
-
+    const std::vector<CategoryInfo>& categories = app.catalog.categories;
     {
         ClipScope clip(canvas, layout::sidebarListView(ctx.h));
         for (int i = 0; i < static_cast<int>(categories.size()); ++i) {
@@ -62,8 +57,5 @@ void paintSidebar(PaintContext& ctx) {
         }
     }
 
-    app.sidebarScrollBar = layout::scrollBarGeometry(layout::sidebarTrack(ctx.h), viewHeight, contentHeight,
-                                                     maxScroll, app.sidebarScroll, layout::kSidebarMinThumb);
-    drawScrollBar(canvas, app.sidebarScrollBar,
-                  app.dragBar == kSidebarBar || app.pageRepeatBar == kSidebarBar);
+    drawScrollBar(canvas, app.sidebarScrollBar, sidebarBarActive(app));
 }

@@ -7,6 +7,8 @@
 // A copy of the catalogue's categories in catalogue order; rows and row clicks index into it.
 std::vector<CategoryInfo> SnapshotCategories(const Catalogue& catalogue);
 
-// Paints the sidebar background, the category rows and the scroll bar; clamps sidebarScroll,
-// records one Category region per visible row and writes sidebarScrollBar.
+// Paints the sidebar background, the visible category rows and the scroll bar at the offset and
+// bar geometry the update step settled.
 void paintSidebar(PaintContext& ctx);
+// The sidebar's thumb is darker while it is dragged or paged.
+bool sidebarBarActive(const AppState& app);

@@ -7,6 +7,7 @@
 
 #include "downloads/download_manager.h"
 #include "render/hit_region.h"
+#include "render/layout.h"
 
 // Received share of the total in whole percent; 0 while the total is unknown.
 int progressPercent(int64_t receivedBytes, int64_t totalBytes);
@@ -50,7 +51,6 @@ ColouredText noticePublisherLine(const NoticeFacts& facts);
 enum class RowBarFill { None, Progress, Finished, Failed };
 RowBarFill downloadRowBarFill(const TaskSnapshot& task);
 
-enum class RowSlot { Primary, Second, Wide };
 struct RowButton {
     HitKind kind;
     const wchar_t* label;

@@ -37,7 +37,7 @@ TEST(AppStateTest, StartsWithTheDocumentedValues) {
     EXPECT_EQ(fresh.mousePos.x, -1);
     EXPECT_EQ(fresh.mousePos.y, -1);
     EXPECT_TRUE(fresh.noticeVerified);
-    EXPECT_EQ(fresh.page, 0);
+    EXPECT_EQ(fresh.page, Page::Catalogue);
     EXPECT_TRUE(fresh.selectedCategoryId.empty());
     EXPECT_EQ(fresh.config.channel, L"default");
 }

@@ -13,8 +13,10 @@
 #include "config/text_convert.h"
 #include "json/json.h"
 #include "render/category_icons.h"
+#include "render/frame_update.h"
 #include "render/gdiplus_api.h"
 #include "render/layout.h"
+#include "render/paint_cache.h"
 #include "render/paint_context.h"
 #include "service/icon_decode.h"
 #include "support/paint_surface.h"
@@ -128,8 +130,10 @@ bool renderIconSheet(AppState& app, const std::wstring& path) {
 }
 
 bool render(AppState& app, const PaintInputs& inputs, int w, int h, const std::wstring& path) {
+    static PaintCaches caches;  // one set for all pictures, as the window keeps it between paints
     qbtest::PaintSurface surface(w, h);
-    paintMainWindowWith(surface.dc(), surface.client(), app, inputs);
+    updateFrame(app, inputs, w, h);
+    paintMainWindowWith(surface.dc(), surface.client(), app, inputs, caches);
     const bool saved = surface.savePng(path);
     std::fwprintf(stderr, L"%ls %ls\n", saved ? L"wrote" : L"could not write", path.c_str());
     return saved;
@@ -160,13 +164,13 @@ int wmain(int argc, wchar_t** argv) {
     app.toastKind = ToastSuccess;
     app.toastTick = inputs.now;
     app.hoverActive = true;
-    app.hoverKind = static_cast<int>(HitKind::Category);
+    app.hoverKind = HitKind::Category;
     app.hoverParam = 4;
     ok = render(app, inputs, w, h, out + L"\\catalogue.png") && ok;
 
     app.selectedCategoryId = L"office";
     app.toastText.clear();
-    app.hoverKind = static_cast<int>(HitKind::CardAction);
+    app.hoverKind = HitKind::CardAction;
     app.hoverParam = 28;
     app.noticeText = L"星河笔记";
     app.noticeTaskId = 2;
@@ -175,12 +179,12 @@ int wmain(int argc, wchar_t** argv) {
     app.noticeTick = inputs.now;
     ok = render(app, inputs, w, h, out + L"\\catalogue-office.png") && ok;
 
-    app.page = 1;
+    app.page = Page::Downloads;
     app.noticeText.clear();
-    app.hoverKind = static_cast<int>(HitKind::OpenDir);
+    app.hoverKind = HitKind::OpenDir;
     ok = render(app, inputs, w, h, out + L"\\downloads.png") && ok;
 
-    app.page = 0;
+    app.page = Page::Catalogue;
     app.catalogFailed = true;
     app.hoverActive = false;
     ok = render(app, inputs, w, h, out + L"\\failed.png") && ok;

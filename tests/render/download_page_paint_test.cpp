@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "render/app_icon.h"
+#include "render/download_page_painter.h"
+#include "render/layout.h"
 #include "render_fixture.h"
 
 namespace {
@@ -12,7 +14,7 @@ using rendertest::sameRect;
 
 class DownloadPagePaint : public rendertest::PaintTest {
 protected:
-    DownloadPagePaint() { app.page = 1; }
+    DownloadPagePaint() { app.page = Page::Downloads; }
     std::vector<HitRegion> contentRegions() const {
         std::vector<HitRegion> found;
         for (const HitRegion& r : app.hitRegions)
@@ -149,6 +151,30 @@ TEST_F(DownloadPagePaint, OutlinedButtonsShowTheirHoverLook) {
     paint(w, 780);
     EXPECT_NE(snapshot(clear), clearIdle);  // the label turns blue
     EXPECT_EQ(pixel(w - 72, 86), clearEdge);  // the outline does not
+}
+
+// A row's card, icon, title and buttons are a kept face; the bar and status line are drawn over it.
+// Both follow the task from paint to paint.
+TEST_F(DownloadPagePaint, KeptRowsFollowTheirTask) {
+    const int w = 1000;
+    TaskSnapshot& task = addTask(5, Downloading, 250, 1000);
+    paint(w, 660);
+    const RECT slot = layout::rowPrimarySlot(w, 216);
+    const uint32_t cancelButton = pixel(slot.left + 10, slot.top + 4);  // outlined, white
+    EXPECT_TRUE(nearColour(cancelButton, 0xFFFFFF, 2));
+    const int quarter = downloadRowProgressRight(w, 25), threeQuarters = downloadRowProgressRight(w, 75);
+    EXPECT_TRUE(nearColour(pixel(quarter - 6, 207), 0x2563EB, 2));
+    EXPECT_TRUE(nearColour(pixel(threeQuarters - 6, 207), 0xF0F1F4, 1));
+
+    task.receivedBytes = 750;
+    paint(w, 660);
+    EXPECT_TRUE(nearColour(pixel(threeQuarters - 6, 207), 0x2563EB, 2));
+
+    task.state = Completed;  // "安装" takes the slot, filled blue
+    task.receivedBytes = 1000;
+    paint(w, 660);
+    EXPECT_TRUE(nearColour(pixel(slot.left + 10, slot.top + 4), 0x2563EB, 2));
+    EXPECT_TRUE(nearColour(pixel(threeQuarters - 6, 207), 0x00B42A, 2));
 }
 
 }  // namespace

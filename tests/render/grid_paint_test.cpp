@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "render/layout.h"
+#include "render/paint_cache.h"
 #include "render_fixture.h"
 
 namespace {
@@ -181,6 +182,71 @@ TEST_F(GridPaint, LongNamesAreCutSoTheVersionKeepsItsPlace) {
     const auto ink = inkColumns(nameBand);
     EXPECT_LE(ink.first, nameBand.left + 2);
     EXPECT_GE(ink.second, nameBand.right - 4);  // the version label ends at the right margin
+}
+
+// Each card is a cached face: one whose hover, icon or task look changes is drawn again, the
+// others are copied as they were.
+TEST_F(GridPaint, CachedCardFacesFollowHoverIconAndTask) {
+    catalogueOf(2);
+    app.catalog.apps[0].icon = L"/media/icons/1.png";
+    paint(1180, 780);
+    const RECT first = buttonOf(1), second = buttonOf(2);
+    auto snapshot = [&](const RECT& r) {
+        std::vector<uint32_t> pixels;
+        for (int y = r.top; y < r.bottom; ++y)
+            for (int x = r.left; x < r.right; ++x) pixels.push_back(pixel(x, y));
+        return pixels;
+    };
+    const RECT secondCard{second.left - 60, second.top - 188, second.right + 61, second.top + 47};
+    const auto secondIdle = snapshot(secondCard);
+    const uint32_t idleButton = pixel(first.left + 50, first.top + 4);
+
+    hover(HitKind::CardAction, 1);
+    paint(1180, 780);
+    EXPECT_FALSE(nearColour(pixel(first.left + 50, first.top + 4), idleButton, 0));  // the hovered button
+    EXPECT_EQ(snapshot(secondCard), secondIdle);
+
+    // The icon arrives: the letter tile gives way to the picture.
+    const int side = layout::kIconTileOnCard;
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), side, -side, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    qb::UniqueBitmap bitmap(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    ASSERT_TRUE(bitmap);
+    for (int i = 0; i < side * side; ++i) static_cast<uint32_t*>(bits)[i] = 0xFF30A050;
+    const RECT icon = layout::cardIcon({first.left - 60, first.top - 188, first.right + 60, first.top + 46});
+    EXPECT_FALSE(nearColour(pixel(icon.left + 40, icon.top + 40), 0x30A050, 3));
+    app.icons.store(1, side, std::move(bitmap));
+    paint(1180, 780);
+    EXPECT_TRUE(nearColour(pixel(icon.left + 40, icon.top + 40), 0x30A050, 3));
+
+    // A download starts: the button fills with its progress.
+    app.hoverActive = false;
+    addTask(2, Downloading, 50, 100);
+    paint(1180, 780);
+    EXPECT_NE(snapshot(secondCard), secondIdle);
+    EXPECT_TRUE(nearColour(pixel(second.left + 40, second.top + 4), over(0x462563EB, 0xF2F3F5), 3));
+    EXPECT_TRUE(nearColour(pixel(second.left + 55, second.top + 4), 0xF2F3F5, 2));
+}
+
+TEST(FaceCache, KeepsABoundedNumberAndDropsTheLeastRecentlyDrawn) {
+    struct Look {
+        int size = 0;
+        int shade = 0;
+        bool operator==(const Look& other) const { return size == other.size && shade == other.shade; }
+    };
+    FaceCache<Look> cache(2);
+    const Look key{8, 2};
+    EXPECT_FALSE(cache.find(1, key, 10, 10).current);  // new: to be drawn
+    EXPECT_TRUE(cache.find(1, key, 10, 10).current);
+    EXPECT_FALSE(cache.find(1, {8, 3}, 10, 10).current);  // another look
+    EXPECT_FALSE(cache.find(2, key, 10, 10).current);
+    EXPECT_FALSE(cache.find(1, {8, 3}, 12, 10).current);  // another size
+    EXPECT_FALSE(cache.find(3, key, 10, 10).current);  // takes the place of 2, drawn longest ago
+    EXPECT_EQ(cache.size(), 2u);
+    EXPECT_TRUE(cache.holds(1, {8, 3}));
+    EXPECT_TRUE(cache.holds(3, key));
+    EXPECT_FALSE(cache.holds(2, key));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "render/app_icon.h"
 #include "render/category_icons.h"
+#include "render/frame_update.h"
 #include "render/layout.h"
 #include "render/main_window_painter.h"
 #include "render/palette.h"
@@ -61,9 +62,9 @@ TEST_F(MainWindowPaint, RepaintsAreIdenticalWhateverCameBefore) {
     app.sidebarScroll = 30;
     const qbtest::PaintSurface& before = paint(1180, 780);
     const std::vector<uint32_t> first(before.bits(), before.bits() + 1180 * 780);
-    app.page = 1;
+    app.page = Page::Downloads;
     paint(1000, 660);
-    app.page = 0;
+    app.page = Page::Catalogue;
     const qbtest::PaintSurface& again = paint(1180, 780);
     size_t differing = 0;
     for (size_t i = 0; i < first.size(); ++i) differing += first[i] != again.bits()[i];
@@ -143,14 +144,14 @@ TEST_F(MainWindowPaint, ThumbDarkensWhileDraggedOrPaged) {
     const uint32_t track = over(0x12BEC0C9, 0xFAFBFD);
     EXPECT_TRUE(nearColour(pixel(195, 200), over(0x6EA0A3AF, track), 3));
     EXPECT_TRUE(nearColour(pixel(195, 700), track, 3));
-    app.dragBar = 2;
+    app.dragBar = ScrollBarId::Sidebar;
     paint(1180, 780);
     EXPECT_TRUE(nearColour(pixel(195, 200), over(0x96787C8A, track), 3));
-    app.dragBar = 1;  // the grid's bar: the sidebar keeps its idle look
+    app.dragBar = ScrollBarId::Content;  // the grid's bar: the sidebar keeps its idle look
     paint(1180, 780);
     EXPECT_TRUE(nearColour(pixel(195, 200), over(0x6EA0A3AF, track), 3));
-    app.dragBar = 0;
-    app.pageRepeatBar = 2;
+    app.dragBar = ScrollBarId::None;
+    app.pageRepeatBar = ScrollBarId::Sidebar;
     paint(1180, 780);
     EXPECT_TRUE(nearColour(pixel(195, 200), over(0x96787C8A, track), 3));
 }
@@ -164,7 +165,7 @@ TEST_F(MainWindowPaint, SelectedRowHasItsFillAndAccentBarOnlyOnTheCataloguePage)
     EXPECT_TRUE(nearColour(pixel(180, y + 4), 0xEFF6FF, 1));
     EXPECT_TRUE(nearColour(pixel(180, 78 + 4), 0xFAFBFD, 1));  // row 0 is plain
 
-    app.page = 1;
+    app.page = Page::Downloads;
     hover(HitKind::Category, 2);
     paint(1180, 780);
     EXPECT_TRUE(nearColour(pixel(180, y + 4), 0xFAFBFD, 1));
@@ -212,7 +213,7 @@ TEST_F(MainWindowPaint, LoadingWinsOverFailureAndFailureOffersReload) {
     const HitRegion reload = regionOf(HitKind::Reload);
     EXPECT_TRUE(sameRect(reload.rect, {540, 294, 660, 326})) << describe(reload.rect).c_str();
     EXPECT_TRUE(nearColour(pixel(545, 310), 0x2563EB, 2));
-    app.page = 1;  // failure still wins over the download page
+    app.page = Page::Downloads;  // failure still wins over the download page
     paint(1000, 660);
     EXPECT_TRUE(regionsOf(HitKind::ClearCompleted).empty());
     EXPECT_EQ(regionsOf(HitKind::Reload).size(), 1u);
@@ -338,6 +339,56 @@ TEST_F(MainWindowPaint, AReadyIconIsBlendedOneToOneOverTheCard) {
     const int red = 0x10 + card * 127 / 255;
     EXPECT_TRUE(nearColour(pixel(294 + 42, 142 + 42), (red << 16) | ((card * 127 / 255) << 8) | (card * 127 / 255), 2));
     EXPECT_EQ(iconStamp(app, info, side), stamp) << "drawing changes nothing";
+}
+
+// Painting only reads: an expired toast and notice, a scroll past the end and an icon nobody asked
+// for are all settled by the update step, and a paint without it leaves them as they are.
+TEST_F(MainWindowPaint, OnlyTheUpdateStepChangesTheState) {
+    twentyCategories();
+    app.selectedCategoryId = L"c0";
+    addApp(1, L"甲", L"c0").icon = L"/media/icons/1.png";
+    app.sidebarScroll = 100000;
+    app.contentScroll = -30;
+    app.toastText = L"已过期";
+    app.toastTick = inputs.now - 2200;
+    app.noticeText = L"星河笔记";
+    app.noticeTick = inputs.now - 5000;
+    std::vector<int32_t> requested;
+    inputs.requestIcon = [&requested](const AppInfo& info, int) { requested.push_back(info.id); };
+
+    qbtest::PaintSurface surface(1180, 780);
+    paintMainWindowWith(surface.dc(), surface.client(), app, inputs, caches);
+    EXPECT_EQ(app.sidebarScroll, 100000);
+    EXPECT_EQ(app.contentScroll, -30);
+    EXPECT_EQ(app.toastText, L"已过期");
+    EXPECT_EQ(app.noticeText, L"星河笔记");
+    EXPECT_TRUE(requested.empty());
+    EXPECT_TRUE(app.hitRegions.empty());
+
+    updateFrame(app, inputs, 1180, 780);
+    EXPECT_EQ(app.sidebarScroll, 384);
+    EXPECT_EQ(app.contentScroll, 0);
+    EXPECT_TRUE(app.toastText.empty());
+    EXPECT_TRUE(app.noticeText.empty());
+    EXPECT_EQ(requested, std::vector<int32_t>{1});
+    EXPECT_EQ(regionsOf(HitKind::CardAction).size(), 1u);
+    EXPECT_EQ(regionsOf(HitKind::Category).size(), 13u);  // rows 7 to 19 at the end of the list
+}
+
+// The header and sidebar layer is kept between paints and drawn again when what it shows changes.
+TEST_F(MainWindowPaint, KeptHeaderAndSidebarFollowTheirInputs) {
+    addCategories({L"常用软件", L"系统工具"});
+    app.selectedCategoryId = L"c0";
+    paint(1180, 780);
+    const uint32_t selectedRow = pixel(180, 78 + 4), otherRow = pixel(180, 78 + 54 + 4);
+    app.selectedCategoryId = L"c1";
+    paint(1180, 780);
+    EXPECT_EQ(pixel(180, 78 + 4), otherRow);
+    EXPECT_EQ(pixel(180, 78 + 54 + 4), selectedRow);
+    const uint32_t noBadge = pixel(1180 - 279, 22);
+    addTask(3, Downloading);
+    paint(1180, 780);
+    EXPECT_NE(pixel(1180 - 279, 22), noBadge);
 }
 
 }  // namespace

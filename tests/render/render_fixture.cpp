@@ -1,5 +1,7 @@
 #include "render_fixture.h"
 
+#include "render/frame_update.h"
+
 #include <cstdio>
 #include <sstream>
 
@@ -87,13 +89,14 @@ TaskSnapshot& PaintTest::addTask(int32_t appId, uint32_t state, int64_t received
 
 void PaintTest::hover(HitKind kind, int32_t param) {
     app.hoverActive = true;
-    app.hoverKind = static_cast<int>(kind);
+    app.hoverKind = kind;
     app.hoverParam = param;
 }
 
 const qbtest::PaintSurface& PaintTest::paint(int w, int h) {
     surface_ = std::make_unique<qbtest::PaintSurface>(w, h);
-    paintMainWindowWith(surface_->dc(), surface_->client(), app, inputs);
+    updateFrame(app, inputs, w, h);
+    paintMainWindowWith(surface_->dc(), surface_->client(), app, inputs, caches);
     return *surface_;
 }
 

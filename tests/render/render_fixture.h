@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "render/paint_cache.h"
 #include "render/paint_context.h"
 #include "support/paint_surface.h"
 
@@ -35,7 +36,7 @@ protected:
     TaskSnapshot& addTask(int32_t appId, uint32_t state, int64_t received = 0, int64_t total = 0);
     void hover(HitKind kind, int32_t param = 0);
 
-    // Paints the whole window at w x h into a fresh surface.
+    // Runs the update step and paints the whole window at w x h into a fresh surface.
     const qbtest::PaintSurface& paint(int w, int h);
     uint32_t pixel(int x, int y) const { return surface_->pixel(x, y); }
 
@@ -46,6 +47,7 @@ protected:
     std::unique_ptr<AppState> state_ = std::make_unique<AppState>();
     AppState& app = *state_;
     PaintInputs inputs;
+    PaintCaches caches;  // kept from paint to paint, as the window keeps them
     std::unique_ptr<qbtest::PaintSurface> surface_;
 };
 

@@ -82,17 +82,22 @@ TEST(ThumbDrag, MapsThePointerOntoTheRangeAndRefusesABarWithoutTravel) {
 TEST(Wheel, RoutesBySidebarAndPage) {
     struct Case {
         POINT point;
-        int page;
+        Page page;
         WheelTarget expected;
     };
     const Case cases[] = {
-        {{100, 300}, 0, WheelTarget::Sidebar}, {{199, 65}, 0, WheelTarget::Sidebar},
-        {{200, 300}, 0, WheelTarget::Content}, {{100, 64}, 0, WheelTarget::Content},  // header above the sidebar
-        {{600, 30}, 0, WheelTarget::Content},  {{600, 400}, 1, WheelTarget::Nothing},
-        {{600, 30}, 1, WheelTarget::Nothing},  {{100, 300}, 1, WheelTarget::Sidebar},
+        {{100, 300}, Page::Catalogue, WheelTarget::Sidebar},
+        {{199, 65}, Page::Catalogue, WheelTarget::Sidebar},
+        {{200, 300}, Page::Catalogue, WheelTarget::Content},
+        {{100, 64}, Page::Catalogue, WheelTarget::Content},  // header above the sidebar
+        {{600, 30}, Page::Catalogue, WheelTarget::Content},
+        {{600, 400}, Page::Downloads, WheelTarget::Nothing},
+        {{600, 30}, Page::Downloads, WheelTarget::Nothing},
+        {{100, 300}, Page::Downloads, WheelTarget::Sidebar},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(wheelTarget(c.point, c.page), c.expected) << c.point.x << "," << c.point.y << " page " << c.page;
+        EXPECT_EQ(wheelTarget(c.point, c.page), c.expected)
+            << c.point.x << "," << c.point.y << " page " << static_cast<int>(c.page);
 }
 
 TEST(SelectionAfterLoad, KeepsMovesOrClearsTheSelection) {
@@ -123,18 +128,18 @@ TEST_F(MainWindowInput, OverlappingRegionsGiveTheClickAndTheHoverToTheLaterOne) 
 
     send(WM_MOUSEMOVE, 0, MAKELPARAM(120, 100));
     EXPECT_TRUE(state.hoverActive);
-    EXPECT_EQ(state.hoverKind, static_cast<int>(HitKind::DownloadsTab));
+    EXPECT_EQ(state.hoverKind, HitKind::DownloadsTab);
     click(120, 100);
-    EXPECT_EQ(state.page, 1);
+    EXPECT_EQ(state.page, Page::Downloads);
     EXPECT_TRUE(state.selectedCategoryId.empty());
 
     send(WM_MOUSEMOVE, 0, MAKELPARAM(20, 100));
-    EXPECT_EQ(state.hoverKind, static_cast<int>(HitKind::Category));
+    EXPECT_EQ(state.hoverKind, HitKind::Category);
     EXPECT_EQ(state.hoverParam, 1);
     state.contentScroll = 500;
     click(20, 100);
     EXPECT_EQ(state.selectedCategoryId, L"media");
-    EXPECT_EQ(state.page, 0);
+    EXPECT_EQ(state.page, Page::Catalogue);
     EXPECT_EQ(state.contentScroll, 0);
 
     send(WM_MOUSEMOVE, 0, MAKELPARAM(400, 400));
@@ -156,13 +161,16 @@ TEST_F(MainWindowInput, WheelScrollsTheSidebarOrTheCardsAndLeavesTheDownloadPage
     createMainWindow();
     AppState& state = appState();
     struct Case {
-        int x, y, page, delta;
+        int x, y;
+        Page page;
+        int delta;
         int sidebar, content;
         bool hoverCleared;
     };
     const Case cases[] = {
-        {100, 300, 0, -120, 120, 0, true},  {600, 30, 0, -120, 0, 120, true}, {100, 40, 0, 120, 0, -120, true},
-        {600, 400, 1, -120, 0, 0, false},   {600, 30, 1, -120, 0, 0, false},  {100, 300, 1, -240, 240, 0, true},
+        {100, 300, Page::Catalogue, -120, 120, 0, true}, {600, 30, Page::Catalogue, -120, 0, 120, true},
+        {100, 40, Page::Catalogue, 120, 0, -120, true},  {600, 400, Page::Downloads, -120, 0, 0, false},
+        {600, 30, Page::Downloads, -120, 0, 0, false},   {100, 300, Page::Downloads, -240, 240, 0, true},
     };
     for (const Case& c : cases) {
         state.page = c.page;
@@ -170,9 +178,9 @@ TEST_F(MainWindowInput, WheelScrollsTheSidebarOrTheCardsAndLeavesTheDownloadPage
         state.contentScroll = 0;
         state.hoverActive = true;
         wheel(c.x, c.y, c.delta);
-        EXPECT_EQ(state.sidebarScroll, c.sidebar) << c.x << "," << c.y << " page " << c.page;
-        EXPECT_EQ(state.contentScroll, c.content) << c.x << "," << c.y << " page " << c.page;
-        EXPECT_EQ(state.hoverActive, !c.hoverCleared) << c.x << "," << c.y << " page " << c.page;
+        EXPECT_EQ(state.sidebarScroll, c.sidebar) << c.x << "," << c.y << " page " << static_cast<int>(c.page);
+        EXPECT_EQ(state.contentScroll, c.content) << c.x << "," << c.y << " page " << static_cast<int>(c.page);
+        EXPECT_EQ(state.hoverActive, !c.hoverCleared) << c.x << "," << c.y << " page " << static_cast<int>(c.page);
     }
 }
 
@@ -188,11 +196,11 @@ TEST_F(MainWindowInput, ATrackPressStepsAPageAndTheTimerRepeatsTowardsTheCursor)
         state.contentScroll = 100;
         send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1163, c.pressY));
         EXPECT_EQ(state.contentScroll, c.expected) << c.viewHeight << " " << c.pressY;
-        EXPECT_EQ(state.pageRepeatBar, ContentScrollBar);
-        EXPECT_EQ(state.dragBar, NoScrollBar);
+        EXPECT_EQ(state.pageRepeatBar, ScrollBarId::Content);
+        EXPECT_EQ(state.dragBar, ScrollBarId::None);
         EXPECT_EQ(::GetCapture(), main_);
         send(WM_LBUTTONUP);
-        EXPECT_EQ(state.pageRepeatBar, NoScrollBar);
+        EXPECT_EQ(state.pageRepeatBar, ScrollBarId::None);
         EXPECT_EQ(::GetCapture(), nullptr);
     }
 
@@ -207,7 +215,7 @@ TEST_F(MainWindowInput, ATrackPressStepsAPageAndTheTimerRepeatsTowardsTheCursor)
     send(WM_TIMER, kPageRepeatTimerId);
     EXPECT_EQ(state.contentScroll, 600);
     send(WM_CAPTURECHANGED);
-    EXPECT_EQ(state.pageRepeatBar, NoScrollBar);
+    EXPECT_EQ(state.pageRepeatBar, ScrollBarId::None);
     send(WM_TIMER, kPageRepeatTimerId);
     EXPECT_EQ(state.contentScroll, 600);
 }
@@ -219,11 +227,11 @@ TEST_F(MainWindowInput, TheContentBarIsTriedBeforeTheSidebarBar) {
     state.sidebarScrollBar = state.contentScrollBar;  // the same place: only the content bar may take it
     state.sidebarScrollBar.track.left = 1100;
     send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1163, 450));
-    EXPECT_EQ(state.pageRepeatBar, ContentScrollBar);
+    EXPECT_EQ(state.pageRepeatBar, ScrollBarId::Content);
     EXPECT_EQ(state.sidebarScroll, 0);
     send(WM_LBUTTONUP);
     send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1120, 450));
-    EXPECT_EQ(state.pageRepeatBar, SidebarScrollBar);
+    EXPECT_EQ(state.pageRepeatBar, ScrollBarId::Sidebar);
     EXPECT_EQ(state.sidebarScroll, 300);
     send(WM_LBUTTONUP);
 }
@@ -235,19 +243,19 @@ TEST_F(MainWindowInput, DraggingTheThumbMapsThePointerAndAFullThumbChangesNothin
     state.sidebarScrollBar.track = RECT{193, 126, 197, 526};
     state.sidebarScrollBar.thumb = RECT{193, 126, 197, 226};
     send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(195, 136));
-    EXPECT_EQ(state.dragBar, SidebarScrollBar);
+    EXPECT_EQ(state.dragBar, ScrollBarId::Sidebar);
     EXPECT_EQ(state.dragGrabOffset, 10);
     send(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(195, 236));
     EXPECT_EQ(state.sidebarScroll, 300);
     send(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(195, 2000));
     EXPECT_EQ(state.sidebarScroll, 900);
     send(WM_LBUTTONUP);
-    EXPECT_EQ(state.dragBar, NoScrollBar);
+    EXPECT_EQ(state.dragBar, ScrollBarId::None);
 
     state.contentScrollBar = contentBar(400, 126, 400, 0);
     state.contentScroll = 37;
     send(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(1163, 200));
-    EXPECT_EQ(state.dragBar, ContentScrollBar);
+    EXPECT_EQ(state.dragBar, ScrollBarId::Content);
     send(WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(1163, 300));
     EXPECT_EQ(state.contentScroll, 37);
     send(WM_LBUTTONUP);
@@ -300,17 +308,17 @@ TEST_F(MainWindowInput, ACardOfABusyAppSwitchesToTheDownloadPage) {
     for (uint32_t s : {Downloading, Verifying, Installing}) {
         calls_.tasks = {{7, wintest::task(7, L"画图", s)}};
         calls_.log.clear();
-        state.page = 0;
+        state.page = Page::Catalogue;
         click(350, 320);
-        EXPECT_EQ(state.page, 1) << s;
+        EXPECT_EQ(state.page, Page::Downloads) << s;
         EXPECT_TRUE(calls_.log.empty()) << s;
     }
     for (uint32_t s : {Completed, Failed, Cancelled, Installed, InstallCancelled}) {
         calls_.tasks = {{7, wintest::task(7, L"画图", s)}};
         calls_.log.clear();
-        state.page = 0;
+        state.page = Page::Catalogue;
         click(350, 320);
-        EXPECT_EQ(state.page, 0) << s;
+        EXPECT_EQ(state.page, Page::Catalogue) << s;
         EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"appAction 7"}) << s;
     }
 }

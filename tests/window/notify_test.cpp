@@ -36,13 +36,14 @@ TEST_F(MainWindowNotify, ACatalogueReloadKeepsMovesOrClearsTheSelection) {
     struct Case {
         std::vector<CategoryInfo> categories;
         std::wstring selected;
-        int page;
+        Page page;
         WPARAM succeeded;
         std::wstring expected;
     };
     const Case cases[] = {
-        {two, L"media", 0, 1, L"media"}, {two, L"games", 0, 1, L"tools"}, {{}, L"media", 0, 1, L""},
-        {two, L"media", 1, 1, L"tools"}, {{}, L"media", 1, 0, L""},       {two, L"media", 0, 0, L"media"},
+        {two, L"media", Page::Catalogue, 1, L"media"}, {two, L"games", Page::Catalogue, 1, L"tools"},
+        {{}, L"media", Page::Catalogue, 1, L""},       {two, L"media", Page::Downloads, 1, L"tools"},
+        {{}, L"media", Page::Downloads, 0, L""},       {two, L"media", Page::Catalogue, 0, L"media"},
     };
     for (const Case& c : cases) {
         state.catalog.categories = c.categories;
@@ -50,8 +51,8 @@ TEST_F(MainWindowNotify, ACatalogueReloadKeepsMovesOrClearsTheSelection) {
         state.page = c.page;
         state.catalogLoading = true;
         send(WM_QB_CATALOG_LOADED, c.succeeded);
-        EXPECT_EQ(state.selectedCategoryId, c.expected) << c.selected << " page " << c.page;
-        EXPECT_EQ(state.page, 0);
+        EXPECT_EQ(state.selectedCategoryId, c.expected) << c.selected << " page " << static_cast<int>(c.page);
+        EXPECT_EQ(state.page, Page::Catalogue);
         EXPECT_FALSE(state.catalogLoading);
         EXPECT_EQ(state.catalogFailed, c.succeeded == 0);
     }
