@@ -1,5 +1,6 @@
 #include "service/icon_loader.h"
 
+#include <chrono>
 #include <cwchar>
 
 #include "base/window_messages.h"
@@ -26,6 +27,46 @@ std::optional<std::string> fetchIconBytes(const std::wstring& url) {
         return std::nullopt;
     return std::move(response.body);
 }
+
+// Decoding and scaling are the processor's share of an icon: at most one core fewer than the machine
+// has decodes at once, so the window thread always has a core to paint on while icons arrive.
+class DecodeGate {
+public:
+    DecodeGate() {
+        SYSTEM_INFO info{};
+        ::GetSystemInfo(&info);
+        free_ = info.dwNumberOfProcessors > 2 ? static_cast<int>(info.dwNumberOfProcessors) - 1 : 1;
+    }
+    void enter() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        freed_.wait(lock, [this] { return free_ > 0; });
+        --free_;
+    }
+    void leave() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++free_;
+        }
+        freed_.notify_one();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable freed_;
+    int free_ = 1;
+};
+
+qb::UniqueBitmap decodeGated(const std::string& bytes, int size) {
+    static DecodeGate gate;
+    gate.enter();
+    qb::UniqueBitmap bitmap = decodeIconAtSize(bytes, size);
+    gate.leave();
+    return bitmap;
+}
+
+// A worker with nothing to do waits this long for another request before it ends: icons are asked
+// for a few at a time while the user scrolls, and starting a thread each time costs the window.
+constexpr auto kWorkerLinger = std::chrono::seconds(2);
 
 }  // namespace
 
@@ -54,12 +95,12 @@ std::wstring iconCacheName(const std::wstring& url) {
 qb::UniqueBitmap loadIcon(const std::wstring& url, int size) {
     const std::wstring name = iconCacheName(url);
     if (const std::optional<std::string> kept = cache::read(name, kMaxIconBytes)) {
-        if (qb::UniqueBitmap bitmap = decodeIconAtSize(*kept, size)) return bitmap;
+        if (qb::UniqueBitmap bitmap = decodeGated(*kept, size)) return bitmap;
         cache::remove(name);  // never trusted again: the service's copy replaces it
     }
     const std::optional<std::string> body = fetchIconBytes(url);
     if (!body) return {};
-    qb::UniqueBitmap bitmap = decodeIconAtSize(*body, size);
+    qb::UniqueBitmap bitmap = decodeGated(*body, size);
     if (bitmap) cache::write(name, *body);
     return bitmap;
 }
@@ -68,7 +109,8 @@ void IconLoader::enqueue(const std::shared_ptr<IconLoader>& loader, IconRequest 
     std::unique_lock<std::mutex> lock(loader->mutex_);
     if (loader->closed_) return;
     loader->waiting_.push_back(std::move(request));
-    if (loader->workers_ >= kMaxIconWorkers) return;
+    if (loader->idle_ > 0) loader->requested_.notify_one();
+    if (loader->idle_ >= loader->waiting_.size() || loader->workers_ >= kMaxIconWorkers) return;
     ++loader->workers_;
     lock.unlock();
     if (qb::startWorker([loader] { work(loader); })) return;
@@ -92,16 +134,24 @@ void IconLoader::close() {
     closed_ = true;
     waiting_.clear();
     finished_.clear();
+    requested_.notify_all();
 }
 
 void IconLoader::work(const std::shared_ptr<IconLoader>& loader) {
+    // Decoding competes with the window for the processor: a late icon costs less than a late frame.
+    ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
     while (std::optional<IconRequest> request = loader->takeNext())
         loader->deliver({request->appId, request->generation, request->size, loadIcon(request->url, request->size)});
 }
 
 // The next waiting request; nullopt when there is none, and the asking worker then no longer counts.
 std::optional<IconRequest> IconLoader::takeNext() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (waiting_.empty() && !closed_) {
+        ++idle_;
+        requested_.wait_for(lock, kWorkerLinger, [this] { return closed_ || !waiting_.empty(); });
+        --idle_;
+    }
     if (waiting_.empty()) {
         --workers_;
         return std::nullopt;

@@ -4,6 +4,7 @@
 // Workers never see catalogue records: a request names the app by id and catalogue generation.
 #include <windows.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -67,9 +68,11 @@ private:
     void deliver(IconResult result);
 
     std::mutex mutex_;
+    std::condition_variable requested_;  // a request arrived, or the loader closed
     std::deque<IconRequest> waiting_;
     std::vector<IconResult> finished_;
     size_t workers_ = 0;
+    size_t idle_ = 0;  // workers waiting for a request
     bool closed_ = false;
     const HWND notifyWindow_;
 };
