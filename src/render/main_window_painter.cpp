@@ -48,8 +48,13 @@ void paintCataloguePage(PaintContext& ctx) {
         }
     }
     const bool hasCategories = !app.catalog.categories.empty();
-    PaintAppGrid(ctx, {layout::kGridLeft, 78, ctx.w - 12, ctx.h}, apps,
-                 catalogueHeading(name, apps.size(), hasCategories));
+    const std::wstring heading = catalogueHeading(name, apps.size(), hasCategories);
+    PaintAppGrid(ctx, {layout::kGridLeft, 78, ctx.w - 12, ctx.h}, apps, heading);
+    if (!app.catalogNotice.empty()) {
+        const int left = layout::kGridLeft + ctx.canvas.textExtent(heading, FontSectionTitle) + 16;
+        ctx.canvas.drawText(app.catalogNotice, {left, 78, ctx.w - 24, 118}, FontBody, palette::kTextTertiary,
+                            kTextLeftCut);
+    }
     if (apps.empty()) {
         ctx.canvas.drawText(hasCategories ? L"该分类暂无应用" : L"暂无分类，请在管理后台添加", {200, 184, ctx.w, 214},
                             FontBody, palette::kTextTertiary, kTextCentred);

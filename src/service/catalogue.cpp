@@ -136,6 +136,11 @@ bool Catalogue::LoadBootstrap(const std::wstring& server) {
         lastError = error;
         return false;
     }
+    return ParseBootstrap(body);
+}
+
+bool Catalogue::ParseBootstrap(const std::string& body) {
+    lastError.clear();
     const json::ValuePtr root = json::parse(body);
     const json::Value* data = root ? root->find("data") : nullptr;
     if (!data) {

@@ -60,6 +60,8 @@ struct Catalogue {
     // Replaces both lists on success; on failure (also beyond 100 000 apps or 1 000 categories) keeps
     // them and sets lastError.
     bool LoadBootstrap(const std::wstring& server);
+    // The same for a bootstrap body already at hand (the network's or the local cache's).
+    bool ParseBootstrap(const std::string& body);
     AppInfo* FindApp(int32_t id);
     const AppInfo* FindApp(int32_t id) const;
 };
