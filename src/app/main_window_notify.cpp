@@ -61,10 +61,7 @@ LRESULT onCatalogLoaded(WPARAM step) {
     }
     repaintMainWindow();
     // The rest of the start-up waits until the first catalogue (or the failure screen) is on the screen.
-    if (ShellServices& services = shellServices(); services.finishStartUp) {
-        ::UpdateWindow(app.mainWnd);
-        services.finishStartUp();
-    }
+    if (ShellServices& services = shellServices(); services.finishStartUp) services.finishStartUp();
     return 0;
 }
 

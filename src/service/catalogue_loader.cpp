@@ -15,6 +15,8 @@ struct PendingLoad {
     std::unique_ptr<Catalogue> catalogue;  // lists not adopted yet; a newer load result replaces them
     CatalogueAdoption outcome;
     std::wstring lastError;
+    CatalogueLoadStep step = CatalogueLoadFailed;  // the newest step published
+    HWND window = nullptr;                          // where steps are posted; null until there is one
 };
 
 PendingLoad& pendingLoad() {
@@ -35,20 +37,19 @@ int64_t nowMs() {
     return static_cast<int64_t>((ticks - 116444736000000000ULL) / 10000ULL);
 }
 
-void publish(HWND window, CatalogueLoadStep step, std::unique_ptr<Catalogue> lists, const std::wstring& error,
+void publish(CatalogueLoadStep step, std::unique_ptr<Catalogue> lists, const std::wstring& error,
              int64_t confirmedAtMs) {
-    {
-        PendingLoad& pending = pendingLoad();
-        std::lock_guard<std::mutex> lock(pending.mutex);
-        if (lists) pending.catalogue = std::move(lists);
-        pending.lastError = error;
-        pending.outcome.pending = true;
-        pending.outcome.finished = step != CatalogueLoadCached;
-        pending.outcome.failed = step == CatalogueLoadFailed;
-        pending.outcome.offline = step == CatalogueLoadOffline;
-        pending.outcome.confirmedAtMs = confirmedAtMs;
-    }
-    if (window) ::PostMessageW(window, WM_QB_CATALOG_LOADED, step, 0);
+    PendingLoad& pending = pendingLoad();
+    std::lock_guard<std::mutex> lock(pending.mutex);
+    if (lists) pending.catalogue = std::move(lists);
+    pending.lastError = error;
+    pending.step = step;
+    pending.outcome.pending = true;
+    pending.outcome.finished = step != CatalogueLoadCached;
+    pending.outcome.failed = step == CatalogueLoadFailed;
+    pending.outcome.offline = step == CatalogueLoadOffline;
+    pending.outcome.confirmedAtMs = confirmedAtMs;
+    if (pending.window) ::PostMessageW(pending.window, WM_QB_CATALOG_LOADED, step, 0);
 }
 
 // The cached bootstrap parsed, or null (a cache that does not parse is removed, never used again).
@@ -60,11 +61,12 @@ std::unique_ptr<Catalogue> parseCached(const CachedBootstrap& cached) {
 }
 
 void runLoad(const CatalogueLoadJob& job) {
+    // The cache first: a start shows what it holds while the service is asked.
     std::optional<CachedBootstrap> cached = readCachedBootstrap();
     if (cached) {
         std::unique_ptr<Catalogue> lists = parseCached(*cached);
         if (lists) {
-            publish(job.notifyWindow, CatalogueLoadCached, std::move(lists), L"", cached->stamp.confirmedAtMs);
+            publish(CatalogueLoadCached, std::move(lists), L"", cached->stamp.confirmedAtMs);
         } else {
             cached.reset();
         }
@@ -84,14 +86,14 @@ void runLoad(const CatalogueLoadJob& job) {
     BootstrapStamp stamp{WideToUtf8(response.etag), WideToUtf8(response.lastModified), nowMs()};
     if (result == HttpResult::Ok && cached && (response.status == 304 || response.body == cached->body)) {
         storeBootstrapStamp(stamp, cached->body.size());
-        publish(job.notifyWindow, CatalogueLoadUnchanged, nullptr, L"", stamp.confirmedAtMs);
+        publish(CatalogueLoadUnchanged, nullptr, L"", stamp.confirmedAtMs);
         return;
     }
     if (result == HttpResult::Ok && response.status != 304) {
         auto fresh = std::make_unique<Catalogue>();
         if (fresh->ParseBootstrap(response.body)) {
             storeCachedBootstrap(response.body, stamp);
-            publish(job.notifyWindow, CatalogueLoadFresh, std::move(fresh), L"", stamp.confirmedAtMs);
+            publish(CatalogueLoadFresh, std::move(fresh), L"", stamp.confirmedAtMs);
             return;
         }
         error = fresh->lastError;
@@ -99,9 +101,9 @@ void runLoad(const CatalogueLoadJob& job) {
         error = L"数据格式错误";  // 304 to a request that named no copy
     }
     if (cached) {
-        publish(job.notifyWindow, CatalogueLoadOffline, nullptr, error, cached->stamp.confirmedAtMs);
+        publish(CatalogueLoadOffline, nullptr, error, cached->stamp.confirmedAtMs);
     } else {
-        publish(job.notifyWindow, CatalogueLoadFailed, nullptr, error, 0);
+        publish(CatalogueLoadFailed, nullptr, error, 0);
     }
 }
 
@@ -113,8 +115,16 @@ DWORD WINAPI CatalogueLoadThread(LPVOID parameter) {
     return 0;
 }
 
+void setCatalogueLoadWindow(HWND window) {
+    PendingLoad& pending = pendingLoad();
+    std::lock_guard<std::mutex> lock(pending.mutex);
+    pending.window = window;
+    if (window && pending.outcome.pending) ::PostMessageW(window, WM_QB_CATALOG_LOADED, pending.step, 0);
+}
+
 bool startCatalogueLoadThread(const std::wstring& server, HWND notifyWindow) {
-    auto* job = new CatalogueLoadJob{server, notifyWindow};
+    if (notifyWindow) setCatalogueLoadWindow(notifyWindow);
+    auto* job = new CatalogueLoadJob{server};
     HANDLE thread = ::CreateThread(nullptr, 0, CatalogueLoadThread, job, 0, nullptr);
     if (!thread) {
         delete job;

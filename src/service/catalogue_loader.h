@@ -21,13 +21,16 @@ enum CatalogueLoadStep : WPARAM {
 
 struct CatalogueLoadJob {
     std::wstring server;
-    HWND notifyWindow = nullptr;
 };
 
 // Thread entry of a load; takes ownership of a heap-allocated CatalogueLoadJob.
 DWORD WINAPI CatalogueLoadThread(LPVOID job);
-// Starts CatalogueLoadThread for a copy of server; false when the thread could not be created.
+// Starts CatalogueLoadThread for a copy of server; false when the thread could not be created. Its
+// steps are posted to notifyWindow, or, when that is null, to the window named later.
 bool startCatalogueLoadThread(const std::wstring& server, HWND notifyWindow);
+// Names the window that receives the steps; a step already published is posted to it at once (a load
+// started before the main window existed).
+void setCatalogueLoadWindow(HWND window);
 
 struct CatalogueAdoption {
     bool pending = false;    // a result was waiting
