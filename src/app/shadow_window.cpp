@@ -40,9 +40,8 @@ void drawRings(uint32_t* pixels, int width, int height, int windowWidth, int win
                 const double a = coverage * ring.alpha / 255.0;
                 alpha = a + alpha * (1 - a);
             }
-            if (alpha > 0)
-                pixels[static_cast<size_t>(y) * width + x] =
-                    (static_cast<uint32_t>(alpha * 255 + 0.5) << 24) | kShadowColour;
+            const uint32_t alphaByte = static_cast<uint32_t>(alpha * 255 + 0.5);
+            if (alphaByte > 0) pixels[static_cast<size_t>(y) * width + x] = (alphaByte << 24) | kShadowColour;
         }
     }
 }
