@@ -139,9 +139,16 @@ bool Catalogue::LoadBootstrap(const std::wstring& server) {
     return ParseBootstrap(body);
 }
 
-bool Catalogue::ParseBootstrap(const std::string& body) {
+bool Catalogue::ParseBootstrap(const std::string& body, json::ValuePtr* parsedTree) {
     lastError.clear();
-    const json::ValuePtr root = json::parse(body);
+    json::ValuePtr root = json::parse(body);
+    struct HandOut {
+        json::ValuePtr& root;
+        json::ValuePtr* target;
+        ~HandOut() {
+            if (target) *target = std::move(root);
+        }
+    } handOut{root, parsedTree};
     const json::Value* data = root ? root->find("data") : nullptr;
     if (!data) {
         lastError = L"数据格式错误";

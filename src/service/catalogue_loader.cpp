@@ -53,9 +53,10 @@ void publish(CatalogueLoadStep step, std::unique_ptr<Catalogue> lists, const std
 }
 
 // The cached bootstrap parsed, or null (a cache that does not parse is removed, never used again).
-std::unique_ptr<Catalogue> parseCached(const CachedBootstrap& cached) {
+// The parsed document goes to tree, to be freed after the lists were handed over.
+std::unique_ptr<Catalogue> parseCached(const CachedBootstrap& cached, json::ValuePtr& tree) {
     auto lists = std::make_unique<Catalogue>();
-    if (lists->ParseBootstrap(cached.body)) return lists;
+    if (lists->ParseBootstrap(cached.body, &tree)) return lists;
     forgetCachedBootstrap();
     return nullptr;
 }
@@ -64,7 +65,8 @@ void runLoad(const CatalogueLoadJob& job) {
     // The cache first: a start shows what it holds while the service is asked.
     std::optional<CachedBootstrap> cached = readCachedBootstrap();
     if (cached) {
-        std::unique_ptr<Catalogue> lists = parseCached(*cached);
+        json::ValuePtr tree;
+        std::unique_ptr<Catalogue> lists = parseCached(*cached, tree);
         if (lists) {
             publish(CatalogueLoadCached, std::move(lists), L"", cached->stamp.confirmedAtMs);
         } else {
@@ -85,13 +87,17 @@ void runLoad(const CatalogueLoadJob& job) {
 
     BootstrapStamp stamp{WideToUtf8(response.etag), WideToUtf8(response.lastModified), nowMs()};
     if (result == HttpResult::Ok && cached && (response.status == 304 || response.body == cached->body)) {
+        // A 304 need not repeat the validators; the copy keeps its own then.
+        if (stamp.etag.empty()) stamp.etag = cached->stamp.etag;
+        if (stamp.lastModified.empty()) stamp.lastModified = cached->stamp.lastModified;
         storeBootstrapStamp(stamp, cached->body.size());
         publish(CatalogueLoadUnchanged, nullptr, L"", stamp.confirmedAtMs);
         return;
     }
     if (result == HttpResult::Ok && response.status != 304) {
         auto fresh = std::make_unique<Catalogue>();
-        if (fresh->ParseBootstrap(response.body)) {
+        json::ValuePtr tree;  // freed after the hand-over
+        if (fresh->ParseBootstrap(response.body, &tree)) {
             storeCachedBootstrap(response.body, stamp);
             publish(CatalogueLoadFresh, std::move(fresh), L"", stamp.confirmedAtMs);
             return;
