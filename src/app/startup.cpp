@@ -65,6 +65,10 @@ bool initInstance(HINSTANCE instance) {
     const DWORD noBorderColour = 0xFFFFFFFE;  // DWMWA_COLOR_NONE
     ::DwmSetWindowAttribute(main, 34 /* DWMWA_BORDER_COLOR */, &noBorderColour, sizeof noBorderColour);
 
+    // A cached catalogue parsed meanwhile goes into the first paint, in place of the loading text.
+    MSG loaded{};
+    if (::PeekMessageW(&loaded, main, WM_QB_CATALOG_LOADED, WM_QB_CATALOG_LOADED, PM_REMOVE))
+        ::DispatchMessageW(&loaded);
     ::ShowWindow(main, SW_SHOW);
     ::UpdateWindow(main);
     // OLE and the shadow follow the first catalogue paint; a load that takes longer does not hold them back.
