@@ -4,7 +4,9 @@
 // service's request log adds when the bootstrap request arrived and was answered, and when the
 // first icon request (made only by the painter) came. Also reads the program's private bytes.
 // Quillbox has no options of its own, so the service URL goes into its config.json, which is put
-// back as it was afterwards. Prints key=value lines.
+// back as it was afterwards. Each run starts the program twice: cold (its cached bootstrap removed
+// first; the start fills the cache) and warm (the cached catalogue shown at once, then refreshed).
+// Prints key=value lines, "cold" and "warm" ones.
 //   bench_launch QUILLBOX_EXE SERVER RUNS
 #include <windows.h>
 #include <shlobj.h>
@@ -219,6 +221,47 @@ LaunchTimes launch(const std::wstring& exe, const std::wstring& server) {
     return times;
 }
 
+// Removes the program's cached bootstrap, so the next start is a first one.
+void forgetCachedCatalogue() {
+    wchar_t buffer[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer);
+    const std::wstring folder = std::wstring(buffer) + L"\\Tidewell\\cache\\";
+    ::DeleteFileW((folder + L"bootstrap.stamp.json").c_str());
+    ::DeleteFileW((folder + L"bootstrap.json").c_str());
+}
+
+struct Series {
+    std::vector<double> window, painted, arrived, answered, icon, poll, privateAtPaint, privateSettled;
+
+    void add(const LaunchTimes& t) {
+        window.push_back(t.windowMs);
+        painted.push_back(t.paintedMs);
+        arrived.push_back(t.bootstrapArrivedMs);
+        answered.push_back(t.bootstrapAnsweredMs);
+        icon.push_back(t.firstIconMs);
+        poll.push_back(t.pollMs);
+        privateAtPaint.push_back(bench::mebibytes(t.privateAtPaint));
+        privateSettled.push_back(bench::mebibytes(t.privateSettled));
+    }
+};
+
+void printTimes(const char* label, const LaunchTimes& t, int run) {
+    std::printf("%s run=%d window_ms=%.0f painted_ms=%.0f bootstrap_arrived_ms=%.0f bootstrap_answered_ms=%.0f "
+                "first_icon_ms=%.0f poll_ms=%.1f private_mib=%.1f settled_private_mib=%.1f\n",
+                label, run, t.windowMs, t.paintedMs, t.bootstrapArrivedMs, t.bootstrapAnsweredMs, t.firstIconMs,
+                t.pollMs, bench::mebibytes(t.privateAtPaint), bench::mebibytes(t.privateSettled));
+    std::fflush(stdout);
+}
+
+void printMedians(const char* label, const Series& s) {
+    std::printf("median %s window_ms=%.0f painted_ms=%.0f bootstrap_arrived_ms=%.0f bootstrap_answered_ms=%.0f "
+                "first_icon_ms=%.0f poll_ms=%.1f private_mib=%.1f settled_private_mib=%.1f\n",
+                label, bench::summarise(s.window).median, bench::summarise(s.painted).median,
+                bench::summarise(s.arrived).median, bench::summarise(s.answered).median,
+                bench::summarise(s.icon).median, bench::summarise(s.poll).median,
+                bench::summarise(s.privateAtPaint).median, bench::summarise(s.privateSettled).median);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -234,29 +277,20 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "cannot write config.json\n");
         return 1;
     }
-    std::vector<double> window, painted, arrived, answered, icon, poll;
-    std::vector<double> privateAtPaint, privateSettled;
+    Series cold, warm;
     for (int run = 0; run < runs; ++run) {
-        const LaunchTimes t = launch(exe, server);
-        if (!t.ok) return 1;
-        std::printf("run=%d window_ms=%.0f painted_ms=%.0f bootstrap_arrived_ms=%.0f bootstrap_answered_ms=%.0f "
-                    "first_icon_ms=%.0f poll_ms=%.1f private_mib=%.1f settled_private_mib=%.1f\n",
-                    run, t.windowMs, t.paintedMs, t.bootstrapArrivedMs, t.bootstrapAnsweredMs, t.firstIconMs, t.pollMs,
-                    bench::mebibytes(t.privateAtPaint), bench::mebibytes(t.privateSettled));
-        std::fflush(stdout);
-        window.push_back(t.windowMs);
-        painted.push_back(t.paintedMs);
-        arrived.push_back(t.bootstrapArrivedMs);
-        answered.push_back(t.bootstrapAnsweredMs);
-        icon.push_back(t.firstIconMs);
-        poll.push_back(t.pollMs);
-        privateAtPaint.push_back(bench::mebibytes(t.privateAtPaint));
-        privateSettled.push_back(bench::mebibytes(t.privateSettled));
+        forgetCachedCatalogue();
+        const LaunchTimes first = launch(exe, server);
+        if (!first.ok) return 1;
+        printTimes("cold", first, run);
+        cold.add(first);
+        const LaunchTimes again = launch(exe, server);
+        if (!again.ok) return 1;
+        printTimes("warm", again, run);
+        warm.add(again);
     }
-    std::printf("median window_ms=%.0f painted_ms=%.0f bootstrap_arrived_ms=%.0f bootstrap_answered_ms=%.0f "
-                "first_icon_ms=%.0f poll_ms=%.1f private_mib=%.1f settled_private_mib=%.1f\n",
-                bench::summarise(window).median, bench::summarise(painted).median, bench::summarise(arrived).median,
-                bench::summarise(answered).median, bench::summarise(icon).median, bench::summarise(poll).median,
-                bench::summarise(privateAtPaint).median, bench::summarise(privateSettled).median);
+    printMedians("cold", cold);
+    printMedians("warm", warm);
+    forgetCachedCatalogue();
     return 0;
 }

@@ -3,6 +3,7 @@
 import hashlib
 import json
 import os
+import time
 import threading
 import urllib.parse
 
@@ -192,6 +193,13 @@ class Catalogue:
             self.packages[a["id"]] = Package(a["id"], full, a["package"])
             self.digests.digests(full)
         return app
+
+    def changed_at(self):
+        """When the catalogue file was last written, seconds since 1970."""
+        try:
+            return os.path.getmtime(os.path.join(self.folder, CATALOGUE_FILE))
+        except OSError:
+            return time.time()
 
     def package(self, app_id):
         return self.packages.get(app_id)

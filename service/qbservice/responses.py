@@ -1,5 +1,7 @@
 """Building answers: byte ranges, file names for Content-Disposition, status pages."""
 
+import email.utils
+import hashlib
 import http
 import os
 import re
@@ -120,3 +122,25 @@ def file_answer(path, name, range_header, ignore_range=False, range_start=None):
         first, last = min(range_start, total - 1), min(range_start + (last - first), total - 1)
     headers.append(("Content-Range", "bytes %d-%d/%d" % (first, last, total)))
     return Answer(206, headers, Body(path=path, offset=first, length=last - first + 1))
+
+
+def entity_tag(data):
+    """A strong validator for a body: the same bytes give the same tag."""
+    return '"%s"' % hashlib.sha256(data).hexdigest()[:32]
+
+
+def not_modified(if_none_match, if_modified_since, etag, last_modified):
+    """Whether a GET with these conditions gets 304: If-None-Match decides when present (a listed tag
+    or "*"); otherwise If-Modified-Since when the body did not change after that date."""
+    if if_none_match is not None:
+        tags = [t.strip() for t in if_none_match.split(",")]
+        return "*" in tags or etag in tags or ("W/" + etag) in tags
+    if if_modified_since is None:
+        return False
+    try:
+        since = email.utils.parsedate_to_datetime(if_modified_since)
+    except (TypeError, ValueError, IndexError):
+        return False
+    if since is None or since.tzinfo is None:
+        return False
+    return int(last_modified) <= since.timestamp()

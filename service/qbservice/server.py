@@ -16,7 +16,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 from . import testmode
 from .catalogue import FILE_PREFIX, ICON_PREFIX, Catalogue, CatalogueError
-from .responses import Answer, Body, content_type_for, file_answer, text_answer
+from .responses import Answer, Body, content_type_for, entity_tag, file_answer, not_modified, text_answer
 
 BOOTSTRAP_PATH = "/api/client/bootstrap"
 DOWNLOAD_PREFIX = "/api/client/download/"
@@ -236,7 +236,7 @@ class Handler(BaseHTTPRequestHandler):
         path, method = req.path, req.method
         reading = method in ("GET", "HEAD")
         if path == BOOTSTRAP_PATH and reading:
-            return testmode.json_answer(200, svc.catalogue.bootstrap()), None
+            return self._bootstrap(), None
         if path == REPORT_PATH and method == "POST":
             return self._report(req), None
         if path.startswith(DOWNLOAD_PREFIX) and reading:
@@ -258,6 +258,18 @@ class Handler(BaseHTTPRequestHandler):
     def _origin(self):
         host = self.headers.get("Host") or "%s:%d" % self.server.server_address[:2]
         return "http://" + host
+
+    def _bootstrap(self):
+        """The bootstrap with its ETag and Last-Modified; 304 without a body when the client's copy is current."""
+        answer = testmode.json_answer(200, self.server.service.catalogue.bootstrap())
+        etag = entity_tag(answer.body.data)
+        changed = self.server.service.bootstrap_changed_at(etag)
+        validators = [("ETag", etag), ("Last-Modified", email.utils.formatdate(changed, usegmt=True))]
+        if not_modified(self.headers.get("If-None-Match"), self.headers.get("If-Modified-Since"), etag, changed):
+            return Answer(304, validators)
+        for name, value in validators:
+            answer.set_header(name, value)
+        return answer
 
     def _download(self, rest):
         svc = self.server.service
@@ -319,7 +331,7 @@ class Handler(BaseHTTPRequestHandler):
             self.send_response(answer.status)
             for name, value in answer.headers:
                 self.send_header(name, value)
-            if not given_length:
+            if not given_length and answer.status != 304:
                 self.send_header("Content-Length", str(body.length if lie is None else lie))
             self.end_headers()
             if self.command == "HEAD":
@@ -396,6 +408,19 @@ class Service:
         self.state = testmode.TestState(test_mode)
         self.reports = testmode.Reports(report_log)
         self.quiet = quiet
+        self._bootstrap_lock = threading.Lock()
+        self._bootstrap_etag = None
+        self._bootstrap_changed = 0
+
+    def bootstrap_changed_at(self, etag):
+        """Whole seconds since 1970 at which the bootstrap last changed: the catalogue file's time for
+        the first answer, the time of the answer that first carried a new tag after that."""
+        with self._bootstrap_lock:
+            if etag != self._bootstrap_etag:
+                first = self._bootstrap_etag is None
+                self._bootstrap_etag = etag
+                self._bootstrap_changed = int(self.catalogue.changed_at() if first else time.time())
+            return self._bootstrap_changed
 
 
 class Server(ThreadingHTTPServer):

@@ -1,3 +1,4 @@
+import email.utils
 import hashlib
 import json
 import os
@@ -73,6 +74,42 @@ class ContractTest(unittest.TestCase):
             self.assertEqual(apps[1]["md5"], hashlib.md5(SETUP_A + b"tail").hexdigest())
             self.assertEqual(apps[1]["sha256"], hashlib.sha256(SETUP_A + b"tail").hexdigest())
             self.assertEqual(apps[1]["packageSize"], len(SETUP_A) + 4)
+        finally:
+            with open(path, "wb") as f:
+                f.write(SETUP_A)
+
+    def test_bootstrap_answers_304_while_the_clients_copy_is_current(self):
+        status, headers, body = self.svc.get("/api/client/bootstrap")
+        self.assertEqual(status, 200)
+        etag, modified = headers["etag"], headers["last-modified"]
+        self.assertTrue(etag.startswith('"') and etag.endswith('"'), etag)
+        earlier = email.utils.formatdate(email.utils.parsedate_to_datetime(modified).timestamp() - 1, usegmt=True)
+        cases = [
+            ({"If-None-Match": etag}, 304),
+            ({"If-None-Match": '"other", ' + etag}, 304),
+            ({"If-None-Match": '"other"'}, 200),
+            ({"If-None-Match": '"other"', "If-Modified-Since": modified}, 200),  # the tag decides
+            ({"If-Modified-Since": modified}, 304),
+            ({"If-Modified-Since": earlier}, 200),
+            ({"If-Modified-Since": "not a date"}, 200),
+            ({}, 200),
+        ]
+        for conditions, expected in cases:
+            with self.subTest(conditions=conditions):
+                status, answered, data = self.svc.get("/api/client/bootstrap", headers=conditions)
+                self.assertEqual(status, expected)
+                self.assertEqual((answered["etag"], answered["last-modified"]), (etag, modified))
+                self.assertEqual(data, b"" if expected == 304 else body)
+                if expected == 304:
+                    self.assertNotIn("content-length", answered)
+        # A changed catalogue has a new tag: the old one no longer matches.
+        path = os.path.join(self.svc.folder, "pk/a/setup.exe")
+        with open(path, "ab") as f:
+            f.write(b"tail")
+        try:
+            status, answered, _ = self.svc.get("/api/client/bootstrap", headers={"If-None-Match": etag})
+            self.assertEqual(status, 200)
+            self.assertNotEqual(answered["etag"], etag)
         finally:
             with open(path, "wb") as f:
                 f.write(SETUP_A)

@@ -46,6 +46,8 @@ struct AppState {
     std::wstring selectedCategoryId;
     bool catalogLoading = false;
     bool catalogFailed = false;
+    bool catalogOffline = false;  // the service could not be used; the cached catalogue is shown
+    std::wstring catalogNotice;   // quiet note beside the content heading; empty for none
     int sidebarScroll = 0;
     int contentScroll = 0;
     ScrollBarInfo sidebarScrollBar;

@@ -5,6 +5,7 @@
 #include "app/main_window_handlers.h"
 #include "app/shell_services.h"
 #include "downloads/download_manager.h"
+#include "render/state_texts.h"
 #include "service/catalogue_loader.h"
 
 namespace {
@@ -13,6 +14,17 @@ namespace {
 bool replacedSince(const std::map<int32_t, TaskSnapshot>& tasks, IdAndGeneration news) {
     const auto found = tasks.find(news.id);
     return found != tasks.end() && found->second.generation != news.generation;
+}
+
+// The local clock's distance from UTC in minutes, as the system converts that instant.
+int32_t localUtcOffsetMinutes(int64_t utcMs) {
+    if (utcMs <= 0) return 0;
+    const uint64_t ticks = static_cast<uint64_t>(utcMs) * 10000ULL + 116444736000000000ULL;
+    FILETIME utc{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+    FILETIME local{};
+    if (!::FileTimeToLocalFileTime(&utc, &local)) return 0;
+    const uint64_t localTicks = (static_cast<uint64_t>(local.dwHighDateTime) << 32) | local.dwLowDateTime;
+    return static_cast<int32_t>((static_cast<int64_t>(localTicks) - static_cast<int64_t>(ticks)) / 600000000LL);
 }
 
 }  // namespace
@@ -25,15 +37,38 @@ bool installAndReport(int32_t taskId) {
     return true;
 }
 
-LRESULT onCatalogLoaded(WPARAM succeeded) {
+LRESULT onCatalogLoaded(WPARAM step) {
     AppState& app = appState();
-    adoptLoadedCatalogue(app.catalog);
-    app.catalogLoading = false;
-    app.catalogFailed = succeeded == 0;
-    const bool fromDownloadPage = app.page == Page::Downloads;
-    app.page = Page::Catalogue;
-    app.selectedCategoryId = selectionAfterLoad(app.catalog.categories, app.selectedCategoryId, fromDownloadPage);
+    CatalogueAdoption loaded = adoptLoadedCatalogue(app.catalog);
+    if (!loaded.pending) {
+        // Already taken with an earlier message of the same load; or posted without a result to take,
+        // when the step alone says what happened.
+        if (!app.catalogLoading) return 0;
+        loaded.finished = step != CatalogueLoadCached;
+        loaded.failed = step == CatalogueLoadFailed;
+        loaded.offline = step == CatalogueLoadOffline;
+    }
+    const bool firstShown = app.catalogLoading;
+    if (loaded.replaced || loaded.finished) app.catalogLoading = false;
+    app.catalogFailed = loaded.failed;
+    app.catalogOffline = loaded.offline;
+    app.catalogNotice =
+        loaded.offline ? offlineNotice(loaded.confirmedAtMs, localUtcOffsetMinutes(loaded.confirmedAtMs)) : L"";
+    if (firstShown) {
+        const bool fromDownloadPage = app.page == Page::Downloads;
+        app.page = Page::Catalogue;
+        app.selectedCategoryId =
+            selectionAfterLoad(app.catalog.categories, app.selectedCategoryId, fromDownloadPage);
+    } else if (loaded.replaced) {
+        // A refresh replacing the shown catalogue keeps the page, and the selection and scroll
+        // while the selected category still exists.
+        const std::wstring kept = selectionAfterLoad(app.catalog.categories, app.selectedCategoryId, false);
+        if (kept != app.selectedCategoryId) app.contentScroll = 0;
+        app.selectedCategoryId = kept;
+    }
     repaintMainWindow();
+    // The rest of the start-up waits until the first catalogue (or the failure screen) is on the screen.
+    if (ShellServices& services = shellServices(); services.finishStartUp) services.finishStartUp();
     return 0;
 }
 

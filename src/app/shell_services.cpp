@@ -45,13 +45,17 @@ ShellServices realShellServices() {
     s.setDownloadDirOverride = [](const std::wstring& path) { setDownloadDirOverride(path); };
     s.saveConfig = [](const AppConfig& config) { return saveConfig(config); };
     s.startCatalogLoad = [] { startCatalogLoad(); };
+    s.finishStartUp = [] { finishStartUpSoon(); };
     s.openFolderWindow = [](const std::wstring& folder) {
         ::ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     };
     s.messageBox = [](HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
         return ::MessageBoxW(owner, text.c_str(), caption.c_str(), flags);
     };
-    s.pickFolder = browseForFolder;
+    s.pickFolder = [](HWND owner) {
+        finishStartUp();  // the picker needs OLE on this thread
+        return browseForFolder(owner);
+    };
     return s;
 }
 

@@ -9,6 +9,7 @@
 #include "app/placement.h"
 #include "app/settings_window.h"
 #include "app/shadow_window.h"
+#include "base/window_messages.h"
 #include "service/catalogue_loader.h"
 
 namespace {
@@ -26,16 +27,27 @@ bool registerWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC proced
     return ::RegisterClassExW(&wc) != 0;
 }
 
+constexpr UINT kFinishStartUpLatestMs = 1500;
+constexpr UINT kFinishStartUpSoonMs = 50;
+
+void CALLBACK finishStartUpTimer(HWND, UINT, UINT_PTR, DWORD) { finishStartUp(); }
+
+bool startUpFinished = false;
+
+// A load begun before the main window exists, which its WM_CREATE takes over.
+bool earlyLoadRunning = false;
+
 }  // namespace
 
 bool initInstance(HINSTANCE instance) {
+    // The cached catalogue is read and parsed on another core while the window comes up.
+    AppState& app = appState();
+    earlyLoadRunning = startCatalogueLoadThread(app.config.server, nullptr);
     Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, background thread on
     ULONG_PTR gdiplusToken = 0;
     if (Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr) != Gdiplus::Ok) return false;
 
-    AppState& app = appState();
     createUiFonts(app.uiFonts);
-    ::OleInitialize(nullptr);
 
     registerWindowClass(instance, kMainWindowClass, MainWindowProc, ::LoadIconW(instance, MAKEINTRESOURCEW(1)),
                         static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
@@ -53,12 +65,32 @@ bool initInstance(HINSTANCE instance) {
     const DWORD noBorderColour = 0xFFFFFFFE;  // DWMWA_COLOR_NONE
     ::DwmSetWindowAttribute(main, 34 /* DWMWA_BORDER_COLOR */, &noBorderColour, sizeof noBorderColour);
 
+    // A cached catalogue parsed meanwhile goes into the first paint, in place of the loading text.
+    MSG loaded{};
+    if (::PeekMessageW(&loaded, main, WM_QB_CATALOG_LOADED, WM_QB_CATALOG_LOADED, PM_REMOVE))
+        ::DispatchMessageW(&loaded);
     ::ShowWindow(main, SW_SHOW);
     ::UpdateWindow(main);
-
-    registerWindowClass(instance, kShadowWindowClass, ShadowWindowProc, nullptr, nullptr);
-    createShadowWindow(main);
+    // OLE and the shadow follow the first catalogue paint; a load that takes longer does not hold them back.
+    ::SetTimer(main, kFinishStartUpTimerId, kFinishStartUpLatestMs, finishStartUpTimer);
     return true;
+}
+
+void finishStartUpSoon() {
+    // A timer, not a call: the catalogue reaches the screen when the thread next waits for messages.
+    HWND main = appState().mainWnd;
+    if (!startUpFinished && main) ::SetTimer(main, kFinishStartUpTimerId, kFinishStartUpSoonMs, finishStartUpTimer);
+}
+
+void finishStartUp() {
+    HWND main = appState().mainWnd;
+    if (main) ::KillTimer(main, kFinishStartUpTimerId);
+    if (startUpFinished || !main) return;
+    startUpFinished = true;
+    // Only the settings' folder picker needs OLE.
+    ::OleInitialize(nullptr);
+    registerWindowClass(::GetModuleHandleW(nullptr), kShadowWindowClass, ShadowWindowProc, nullptr, nullptr);
+    createShadowWindow(main);
 }
 
 void startCatalogLoad() {
@@ -67,6 +99,11 @@ void startCatalogLoad() {
     app.catalogFailed = false;
     app.catalog.lastError.clear();
     if (app.mainWnd) ::InvalidateRect(app.mainWnd, nullptr, FALSE);
+    if (earlyLoadRunning) {
+        earlyLoadRunning = false;
+        setCatalogueLoadWindow(app.mainWnd);
+        return;
+    }
     // A thread that cannot start leaves the loading text up until the user tries again.
     startCatalogueLoadThread(app.config.server, app.mainWnd);
 }

@@ -12,6 +12,7 @@ constexpr UINT WM_QB_DOWNLOAD_FAILED = WM_APP + 5;  // wParam: app id and task g
 
 constexpr UINT_PTR kSpeedTimerId = 1;       // 500 ms speed sampling and periodic repaint
 constexpr UINT_PTR kPageRepeatTimerId = 2;  // repeats page-wise scrolling while a track is held
+constexpr UINT_PTR kFinishStartUpTimerId = 3;  // the latest moment for what start-up leaves for later
 
 // A result names what it is for by id and generation: the app id in the low 32 bits of wParam, the
 // generation (of a download task, or of the catalogue an icon was asked for) in the high 32 bits.

@@ -34,8 +34,13 @@ bool paintCataloguePage(PaintContext& ctx, PaintCaches& caches) {
     const AppState& app = ctx.app;
     const std::vector<size_t> apps = selectedApps(app);
     const bool hasCategories = !app.catalog.categories.empty();
-    const bool complete =
-        PaintAppGrid(ctx, apps, catalogueHeading(selectedCategoryName(app), apps.size(), hasCategories), caches);
+    const std::wstring heading = catalogueHeading(selectedCategoryName(app), apps.size(), hasCategories);
+    const bool complete = PaintAppGrid(ctx, apps, heading, caches);
+    if (!app.catalogNotice.empty()) {
+        const int left = layout::kGridLeft + ctx.canvas.textExtent(heading, FontSectionTitle) + 16;
+        ctx.canvas.drawText(app.catalogNotice, {left, 78, ctx.w - 24, 118}, FontBody, palette::kTextTertiary,
+                            kTextLeftCut);
+    }
     if (apps.empty()) {
         ctx.canvas.drawText(hasCategories ? L"该分类暂无应用" : L"暂无分类，请在管理后台添加", {200, 184, ctx.w, 214},
                             FontBody, palette::kTextTertiary, kTextCentred);

@@ -54,6 +54,27 @@ std::wstring catalogueHeading(const std::wstring& categoryName, size_t appCount,
     return categoryName + L" · " + std::to_wstring(appCount) + L" 款";
 }
 
+std::wstring offlineNotice(int64_t confirmedAtMs, int32_t utcOffsetMinutes) {
+    constexpr int64_t kMsPerDay = 86400000;
+    const int64_t local = confirmedAtMs + static_cast<int64_t>(utcOffsetMinutes) * 60000;
+    if (confirmedAtMs <= 0 || local < 0 || local / kMsPerDay > 2932896) return L"离线模式";  // up to 9999-12-31
+    // Days since 1970-01-01 to a civil date (proleptic Gregorian), by 400-year eras.
+    const int64_t days = local / kMsPerDay + 719468;
+    const int64_t era = days / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t monthIndex = (5 * dayOfYear + 2) / 153;
+    const int day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+    const int month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+    const int year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
+    const int64_t minuteOfDay = (local % kMsPerDay) / 60000;
+    wchar_t text[64];
+    std::swprintf(text, 64, L"离线模式 · 目录更新于 %04d-%02d-%02d %02d:%02d", year, month, day,
+                  static_cast<int>(minuteOfDay / 60), static_cast<int>(minuteOfDay % 60));
+    return text;
+}
+
 std::wstring downloadPageHeading(size_t taskCount) {
     wchar_t text[64];
     std::swprintf(text, 64, L"下载管理 · %d 个任务", static_cast<int>(taskCount));

@@ -26,6 +26,9 @@ CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool ho
 std::wstring cardMetaLine(int64_t packageSize, int64_t updatedAt);
 // "常用软件 · 12 款"; "暂无分类" when there is no category at all.
 std::wstring catalogueHeading(const std::wstring& categoryName, size_t appCount, bool hasCategories);
+// "离线模式 · 目录更新于 2026-12-08 14:30": the cached catalogue's time (UTC ms) shown at a UTC offset
+// in minutes; "离线模式" alone when the time is unknown.
+std::wstring offlineNotice(int64_t confirmedAtMs, int32_t utcOffsetMinutes);
 std::wstring downloadPageHeading(size_t taskCount);
 
 struct ColouredText {

@@ -132,7 +132,19 @@ bool Catalogue::LoadBootstrap(const std::wstring& server) {
         lastError = error;
         return false;
     }
-    const json::ValuePtr root = json::parse(body);
+    return ParseBootstrap(body);
+}
+
+bool Catalogue::ParseBootstrap(const std::string& body, json::ValuePtr* parsedTree) {
+    lastError.clear();
+    json::ValuePtr root = json::parse(body);
+    struct HandOut {
+        json::ValuePtr& root;
+        json::ValuePtr* target;
+        ~HandOut() {
+            if (target) *target = std::move(root);
+        }
+    } handOut{root, parsedTree};
     const json::Value* data = root ? root->find("data") : nullptr;
     if (!data) {
         lastError = L"数据格式错误";

@@ -6,9 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace json {
-struct Value;
-}
+#include "json/json.h"
 
 struct CategoryInfo {
     std::wstring id;
@@ -48,6 +46,10 @@ struct Catalogue {
     // Replaces both lists on success; on failure (also beyond 100 000 apps or 1 000 categories) keeps
     // them and sets lastError.
     bool LoadBootstrap(const std::wstring& server);
+    // The same for a bootstrap body already at hand (the network's or the local cache's). With
+    // parsedTree the parsed document is handed to the caller instead of freed here: freeing a
+    // 5 000-app tree costs about as much as building the records, and a caller may do it later.
+    bool ParseBootstrap(const std::string& body, json::ValuePtr* parsedTree = nullptr);
     AppInfo* FindApp(int32_t id);
     const AppInfo* FindApp(int32_t id) const;
 };

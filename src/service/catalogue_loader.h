@@ -1,24 +1,46 @@
 #pragma once
 // Hands a catalogue loaded on a worker thread to the main thread.
 // The worker fills a private Catalogue; the main thread adopts its lists when WM_QB_CATALOG_LOADED
-// arrives, so the main thread never reads lists that a worker is writing.
+// arrives, so the main thread never reads lists that a worker is writing. A load first shows the
+// last good bootstrap from the local cache, then asks the service whether it changed.
 #include <windows.h>
 
 #include <string>
 
 #include "service/catalogue.h"
 
+// wParam of WM_QB_CATALOG_LOADED: what the load has reached. The handler still takes the result
+// from adoptLoadedCatalogue, which holds the newest one.
+enum CatalogueLoadStep : WPARAM {
+    CatalogueLoadFailed = 0,     // over; nothing to show (no cache, service unreachable or answer bad)
+    CatalogueLoadFresh = 1,      // over; the service's catalogue
+    CatalogueLoadCached = 2,     // the cached catalogue; the service's answer follows
+    CatalogueLoadUnchanged = 3,  // over; the service confirmed the cached catalogue
+    CatalogueLoadOffline = 4,    // over; the service could not be used, the cached catalogue stays
+};
+
 struct CatalogueLoadJob {
     std::wstring server;
-    HWND notifyWindow = nullptr;
 };
 
 // Thread entry of a load; takes ownership of a heap-allocated CatalogueLoadJob.
 DWORD WINAPI CatalogueLoadThread(LPVOID job);
-// Starts CatalogueLoadThread for a copy of server; false when the thread could not be created.
+// Starts CatalogueLoadThread for a copy of server; false when the thread could not be created. Its
+// steps are posted to notifyWindow, or, when that is null, to the window named later.
 bool startCatalogueLoadThread(const std::wstring& server, HWND notifyWindow);
+// Names the window that receives the steps; a step already published is posted to it at once (a load
+// started before the main window existed).
+void setCatalogueLoadWindow(HWND window);
 
-// Main thread, on WM_QB_CATALOG_LOADED: moves the finished load into target. On success the lists
-// are replaced (the old records stay alive for icon workers that may still point at them); on
-// failure only lastError changes. Returns whether a load result was pending.
-bool adoptLoadedCatalogue(Catalogue& target);
+struct CatalogueAdoption {
+    bool pending = false;    // a result was waiting
+    bool replaced = false;   // the lists were replaced (and the generation counted up)
+    bool finished = false;   // the load is over; no further result follows
+    bool failed = false;     // over without any lists to show
+    bool offline = false;    // over without the service; the cached lists stay
+    int64_t confirmedAtMs = 0;  // when the service last vouched for the lists shown, ms since 1970 UTC
+};
+
+// Main thread, on WM_QB_CATALOG_LOADED: moves the newest lists of the load into target. Replaced
+// records stay alive for icon workers that may still point at them; on failure only lastError changes.
+CatalogueAdoption adoptLoadedCatalogue(Catalogue& target);

@@ -148,6 +148,10 @@ void captureHeaders(HINTERNET request, int32_t status, std::wstring& currentUrl,
     if (!queryHeader(request, WINHTTP_QUERY_CUSTOM, L"Content-Disposition", disposition)) disposition.clear();
     if (!queryHeader(request, WINHTTP_QUERY_CONTENT_TYPE, WINHTTP_HEADER_NAME_BY_INDEX, contentType))
         contentType.clear();
+    std::wstring etag, lastModified;
+    if (!queryHeader(request, WINHTTP_QUERY_ETAG, WINHTTP_HEADER_NAME_BY_INDEX, etag)) etag.clear();
+    if (!queryHeader(request, WINHTTP_QUERY_LAST_MODIFIED, WINHTTP_HEADER_NAME_BY_INDEX, lastModified))
+        lastModified.clear();
 
     response.status = status;
     response.finalUrl = std::move(currentUrl);
@@ -165,6 +169,8 @@ void captureHeaders(HINTERNET request, int32_t status, std::wstring& currentUrl,
     }
     response.contentDisposition = disposition;
     response.contentType = contentType;
+    response.etag = std::move(etag);
+    response.lastModified = std::move(lastModified);
 }
 
 // Reads the body to the sink or into memory; a failed or cancelled read keeps response.body as it was.

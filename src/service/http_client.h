@@ -49,6 +49,8 @@ struct HttpResponse {
     std::wstring finalUrl;
     std::wstring contentDisposition;
     std::wstring contentType;
+    std::wstring etag;          // validators of the body, verbatim; empty when the server sent none
+    std::wstring lastModified;
 };
 
 enum class HttpResult : int32_t {

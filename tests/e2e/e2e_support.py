@@ -171,7 +171,16 @@ class Run:
         self.service.control("/test/reset", {})
         return self.service
 
-    def start_program(self):
+    def forget_catalogue_cache(self):
+        """Removes the program's cached bootstrap: the next start is a first one."""
+        for name in ("bootstrap.json", "bootstrap.stamp.json"):
+            path = self.user_folder("AppData", "Local", "Tidewell", "cache", name)
+            if os.path.exists(path):
+                os.remove(path)
+
+    def start_program(self, keep_cache=False):
+        if not keep_cache:
+            self.forget_catalogue_cache()
         self.program = Program(self.prefix_build, self.exe)
         self.window = self.program.wait_window()
         deadline = time.time() + 20

@@ -177,6 +177,29 @@ TEST(StateTexts, DownloadRowButtonsAndBarsByState) {
     }
 }
 
+TEST(StateTexts, OfflineNoticeShowsTheCataloguesLocalTime) {
+    const struct {
+        int64_t utcMs;
+        int32_t offsetMinutes;
+        const wchar_t* text;
+    } cases[] = {
+        {1796711400000, 480, L"离线模式 · 目录更新于 2026-12-08 14:30"},  // 06:30 UTC in UTC+8
+        {1796711400000, 0, L"离线模式 · 目录更新于 2026-12-08 06:30"},
+        {1796711400000, -420, L"离线模式 · 目录更新于 2026-12-07 23:30"},  // the day before
+        {1798732800000, 480, L"离线模式 · 目录更新于 2027-01-01 00:00"},   // into the new year
+        {1709251199000, 0, L"离线模式 · 目录更新于 2024-02-29 23:59"},     // leap day, seconds dropped
+        {1709251199000, 1, L"离线模式 · 目录更新于 2024-03-01 00:00"},
+        {951868800000 - 60000, 0, L"离线模式 · 目录更新于 2000-02-29 23:59"},
+        {253402300740000, 0, L"离线模式 · 目录更新于 9999-12-31 23:59"},
+        {253402300740000, 60, L"离线模式"},  // past what four digits hold
+        {0, 480, L"离线模式"},                 // never confirmed: no date to show
+        {-1, 0, L"离线模式"},
+        {60000, -5, L"离线模式"},  // before 1970 in local time
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(offlineNotice(c.utcMs, c.offsetMinutes), c.text) << c.utcMs << " at " << c.offsetMinutes;
+}
+
 TEST(StateTexts, HeadingsAndMetaLines) {
     EXPECT_EQ(catalogueHeading(L"常用软件", 12, true), L"常用软件 · 12 款");
     EXPECT_EQ(catalogueHeading(L"", 0, false), L"暂无分类");

@@ -8,10 +8,13 @@
 #include <string>
 
 #include "base/window_messages.h"
+#include "config/local_cache.h"
+#include "service/bootstrap_cache.h"
 #include "json/json.h"
 #include "service/catalogue_loader.h"
 #include "support/message_window.h"
 #include "support/service_control.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -186,6 +189,27 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(service.available()) << "QB_TEST_SERVER is not set";
         ASSERT_TRUE(service.reset());
+        cacheFolder = qbtest::makeScratchDir(L"catalogue-cache");
+        cache::setFolder(cacheFolder);
+    }
+    void TearDown() override {
+        cache::setFolder(std::wstring());
+        qbtest::removeTree(cacheFolder);
+    }
+
+    // Runs one load on its thread and collects the steps it posts until it is over; adopts into shown
+    // once at the end.
+    std::vector<WPARAM> loadInto(Catalogue& shown, const std::wstring& server, CatalogueAdoption* outcome) {
+        qbtest::MessageWindow window;
+        std::vector<WPARAM> steps;
+        if (!startCatalogueLoadThread(server, window.handle())) return steps;
+        WPARAM step = 0;
+        while (window.waitFor(WM_QB_CATALOG_LOADED, 60000, &step)) {
+            steps.push_back(step);
+            if (step != CatalogueLoadCached) break;
+        }
+        *outcome = adoptLoadedCatalogue(shown);
+        return steps;
     }
 
     bool scriptBootstrap(const std::string& faults) { return service.addPathFaults("/api/client/bootstrap", faults); }
@@ -195,6 +219,7 @@ protected:
     }
 
     qbtest::ServiceControl service;
+    std::wstring cacheFolder;
 };
 
 // Runs before the large loads below: a peak they left behind would count against this load.
@@ -364,18 +389,99 @@ TEST_F(CatalogueLoadTest, TheLoadThreadHandsItsResultToTheMainThread) {
     WPARAM succeeded = 99;
     ASSERT_TRUE(window.waitFor(WM_QB_CATALOG_LOADED, 60000, &succeeded));
     EXPECT_EQ(succeeded, 0u);
-    EXPECT_TRUE(adoptLoadedCatalogue(shown));
+    const CatalogueAdoption failed = adoptLoadedCatalogue(shown);
+    EXPECT_TRUE(failed.pending && failed.finished && failed.failed && !failed.replaced);
     EXPECT_EQ(shown.lastError, L"请求发送失败 (winhttp 12029)");
     expectMarked(shown);
-    EXPECT_FALSE(adoptLoadedCatalogue(shown));
+    EXPECT_FALSE(adoptLoadedCatalogue(shown).pending);
 
     ASSERT_TRUE(startCatalogueLoadThread(service.base(), window.handle()));
     ASSERT_TRUE(window.waitFor(WM_QB_CATALOG_LOADED, 60000, &succeeded));
     EXPECT_EQ(succeeded, 1u);
-    EXPECT_TRUE(adoptLoadedCatalogue(shown));
+    EXPECT_TRUE(adoptLoadedCatalogue(shown).replaced);
     EXPECT_TRUE(shown.lastError.empty());
     EXPECT_EQ(shown.categories.size(), 2u);
     EXPECT_EQ(shown.apps.size(), 12u);
+}
+
+TEST_F(CatalogueLoadTest, AStartShowsTheCachedCatalogueAndRefreshesItWithoutItsBodyWhenUnchanged) {
+    Catalogue shown;
+    CatalogueAdoption outcome;
+    EXPECT_EQ(loadInto(shown, service.base(), &outcome), std::vector<WPARAM>{CatalogueLoadFresh});
+    ASSERT_EQ(shown.apps.size(), 12u);
+    const std::optional<CachedBootstrap> stored = readCachedBootstrap();
+    ASSERT_TRUE(stored);
+    EXPECT_FALSE(stored->stamp.etag.empty());
+    EXPECT_FALSE(stored->stamp.lastModified.empty());
+
+    // Unchanged: the cached lists at once, then a 304 that sends no body and replaces nothing.
+    ASSERT_TRUE(service.resetLog());
+    Catalogue again;
+    EXPECT_EQ(loadInto(again, service.base(), &outcome),
+              (std::vector<WPARAM>{CatalogueLoadCached, CatalogueLoadUnchanged}));
+    EXPECT_TRUE(outcome.replaced && outcome.finished && !outcome.failed && !outcome.offline);
+    EXPECT_EQ(again.apps.size(), 12u);
+    EXPECT_EQ(again.generation, 1u);
+    const std::vector<qbtest::LoggedRequest> requests = service.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].status, 304);
+    EXPECT_EQ(requests[0].bytes, 0);
+
+    // The service away: the cached lists stay, marked offline with the time the service last confirmed them.
+    EXPECT_EQ(loadInto(again, L"http://127.0.0.1:1", &outcome),
+              (std::vector<WPARAM>{CatalogueLoadCached, CatalogueLoadOffline}));
+    EXPECT_TRUE(outcome.offline && !outcome.failed);
+    EXPECT_EQ(again.apps.size(), 12u);
+    EXPECT_GE(outcome.confirmedAtMs, stored->stamp.confirmedAtMs);
+    EXPECT_GT(outcome.confirmedAtMs, 0);
+
+    // Changed: the fresh catalogue replaces the cached one, and the cache with it.
+    ASSERT_TRUE(scriptBootstrapBody(R"({"data": {"categories": [{"id": "n", "name": "新"}], "apps": [{"id": 7}]}})"));
+    EXPECT_EQ(loadInto(again, service.base(), &outcome),
+              (std::vector<WPARAM>{CatalogueLoadCached, CatalogueLoadFresh}));
+    ASSERT_EQ(again.apps.size(), 1u);
+    EXPECT_EQ(again.apps[0].id, 7);
+    EXPECT_NE(readCachedBootstrap().value_or(CachedBootstrap()).body.find("\"n\""), std::string::npos);
+}
+
+TEST_F(CatalogueLoadTest, ACorruptCacheIsDroppedAndTheFreshCatalogueReplacesIt) {
+    const std::string good = bootstrapOf(1, 3, true);
+    struct Case {
+        const char* what;
+        std::string body;
+        std::string stamp;  // empty: no side file
+    };
+    const Case cases[] = {
+        {"not JSON", "{\"data\": {\"apps\": [", bootstrapStampText({}, 13)},
+        {"cut short", good.substr(0, good.size() / 2), bootstrapStampText({}, good.size())},
+        {"no side file", good, ""},
+        {"side file not JSON", good, "{\"bytes\": "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(cache::write(L"bootstrap.json", c.body));
+        if (!c.stamp.empty()) {
+            ASSERT_TRUE(cache::write(L"bootstrap.stamp.json", c.stamp));
+        }
+        Catalogue shown;
+        CatalogueAdoption outcome;
+        EXPECT_EQ(loadInto(shown, service.base(), &outcome), std::vector<WPARAM>{CatalogueLoadFresh});
+        EXPECT_EQ(shown.apps.size(), 12u);
+        const std::optional<CachedBootstrap> stored = readCachedBootstrap();
+        ASSERT_TRUE(stored);
+        Catalogue reread;
+        EXPECT_TRUE(reread.ParseBootstrap(stored->body));
+        EXPECT_EQ(reread.apps.size(), 12u);
+        forgetCachedBootstrap();
+    }
+    // A broken cache with the service away: the connection-failed screen, and the file is gone.
+    ASSERT_TRUE(cache::write(L"bootstrap.json", "{\"data\""));
+    ASSERT_TRUE(cache::write(L"bootstrap.stamp.json", bootstrapStampText({}, 7)));  // consistent, but no JSON
+    Catalogue shown;
+    CatalogueAdoption outcome;
+    EXPECT_EQ(loadInto(shown, L"http://127.0.0.1:1", &outcome), std::vector<WPARAM>{CatalogueLoadFailed});
+    EXPECT_TRUE(outcome.failed);
+    EXPECT_FALSE(cache::read(L"bootstrap.json", 100));
 }
 
 }  // namespace
