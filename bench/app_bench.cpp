@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "render/app_state.h"
 #include "base/window_messages.h"
 #include "app/startup.h"
 #include "bench_support.h"

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "app/app_state.h"
+#include "render/app_state.h"
 #include "bench_support.h"
 #include "config/text_convert.h"
 #include "download_page_tasks.h"

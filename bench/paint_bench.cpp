@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "render/app_state.h"
 #include "bench_support.h"
 #include "download_page_tasks.h"
 #include "downloads/download_directory.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "render/app_state.h"
 #include "app/main_window_handlers.h"
 #include "app/shell_services.h"
 #include "config/text_convert.h"

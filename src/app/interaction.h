@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "render/app_state.h"
 #include "render/hit_region.h"
 #include "service/catalogue.h"
 

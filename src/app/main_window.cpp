@@ -2,7 +2,7 @@
 
 #include <windowsx.h>
 
-#include "app/app_state.h"
+#include "render/app_state.h"
 #include "app/main_window_handlers.h"
 #include "base/window_messages.h"
 #include "app/shell_services.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/app_state.h"
+#include "render/app_state.h"
 #include "app/main_window.h"
 #include "app/shell_services.h"
 #include "base/win_handles.h"

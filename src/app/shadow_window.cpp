@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/app_state.h"
+#include "render/app_state.h"
 
 namespace {
 

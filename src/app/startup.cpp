@@ -3,7 +3,7 @@
 #include <dwmapi.h>
 #include <gdiplus.h>
 
-#include "app/app_state.h"
+#include "render/app_state.h"
 #include "app/crash_log.h"
 #include "app/main_window.h"
 #include "app/placement.h"

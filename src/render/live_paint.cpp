@@ -1,6 +1,6 @@
 #include <memory>
 
-#include "app/app_state.h"
+#include "render/app_state.h"
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
 #include "render/app_icon.h"

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "app/app_state.h"
+#include "render/app_state.h"
 #include "downloads/download_manager.h"
 #include "render/canvas.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "render/app_state.h"
 #include "app/placement.h"
 #include "support/test_support.h"
 

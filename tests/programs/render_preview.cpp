@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/app_state.h"
+#include "render/app_state.h"
 #include "config/text_convert.h"
 #include "json/json.h"
 #include "render/category_icons.h"

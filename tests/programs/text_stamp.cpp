@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/app_state.h"
+#include "render/app_state.h"
 #include "base/win_handles.h"
 #include "config/text_convert.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "render/app_state.h"
 #include "app/shell_services.h"
 
 namespace wintest {

@@ -1,4 +1,4 @@
-#include "app/app_state.h"
+#include "render/app_state.h"
 
 AppState& appState() {
     // Destroyed after wWinMain returns: workers hold nothing of it (icon workers share only their
