@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "render/app_state.h"
+#include "app/main_window_handlers.h"
+#include "base/window_messages.h"
 #include "bench_support.h"
+#include "render/app_state.h"
 #include "download_page_tasks.h"
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
@@ -36,10 +38,21 @@ struct Target {
     RECT client{0, 0, kWidth, kHeight};
 };
 
+// Answers what workers and paints post to the main window as the main window does: icons are adopted
+// as they arrive and card faces are drawn between paints.
+LRESULT CALLBACK benchWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_QB_ICON_READY) return onIconReady();
+    if (msg == WM_QB_PREPARE_FACES) {
+        PrepareMainWindowFaces();
+        return 0;
+    }
+    return ::DefWindowProcW(hwnd, msg, wp, lp);
+}
+
 bool makeTarget(Target& target) {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = ::DefWindowProcW;
+    wc.lpfnWndProc = benchWindowProc;
     wc.hInstance = ::GetModuleHandleW(nullptr);
     wc.lpszClassName = L"QBBenchPaint";
     ::RegisterClassExW(&wc);

@@ -76,6 +76,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_EXITSIZEMOVE: return onExitSizeMove(hwnd);
         case WM_QB_REFRESH: repaintMainWindow(); return 0;
         case WM_QB_ICON_READY: return onIconReady();
+        case WM_QB_PREPARE_FACES: PrepareMainWindowFaces(); return 0;
         case WM_QB_DOWNLOAD_DONE: return onDownloadDone(unpackIdAndGeneration(wp));
         case WM_QB_CATALOG_LOADED: return onCatalogLoaded(wp);
         case WM_QB_DOWNLOAD_FAILED: return onDownloadFailed(hwnd, unpackIdAndGeneration(wp));

@@ -8,6 +8,7 @@ constexpr UINT WM_QB_REFRESH = WM_APP + 1;          // a download task changed; 
 constexpr UINT WM_QB_DOWNLOAD_DONE = WM_APP + 2;    // wParam: app id and task generation, packed
 constexpr UINT WM_QB_ICON_READY = WM_APP + 3;       // wParam: packIdAndGeneration(app id, catalogue generation)
 constexpr UINT WM_QB_CATALOG_LOADED = WM_APP + 4;   // wParam: 1 success, 0 failure
+constexpr UINT WM_QB_PREPARE_FACES = WM_APP + 6;   // the window's own: draw card faces between paints
 constexpr UINT WM_QB_DOWNLOAD_FAILED = WM_APP + 5;  // wParam: app id and task generation, packed
 
 constexpr UINT_PTR kSpeedTimerId = 1;       // 500 ms speed sampling and periodic repaint

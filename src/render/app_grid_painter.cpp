@@ -179,6 +179,28 @@ void drawFacesAhead(PaintContext& ctx, const std::vector<size_t>& apps, const la
 
 }  // namespace
 
+bool prepareCardFaces(PaintContext& ctx, const std::vector<size_t>& apps, PaintCaches& caches, double budgetMs,
+                      bool& shownChanged) {
+    const double deadline = milliseconds() + budgetMs;
+    const layout::GridView view = layout::gridView(ctx.w, ctx.h, static_cast<int>(apps.size()));
+    const bool nameOnly = selectedCategoryName(ctx.app) == kCommonCategoryName;
+    // The shown cards first (an icon arrived, a button changed), then those below, then those above.
+    for (int pass = 0; pass < 3; ++pass) {
+        for (size_t i = 0; i < apps.size(); ++i) {
+            const RECT card = layout::cardRect(view.columns, static_cast<int>(i), view.clip.top, ctx.app.contentScroll);
+            const bool shown = layout::cardShown(view, card);
+            if (pass == 0 ? !shown : (shown || !layout::cardNearView(view, card))) continue;
+            if (pass > 0 && (card.top >= view.clip.bottom) != (pass == 1)) continue;
+            const AppInfo& app = ctx.app.catalog.apps[apps[i]];
+            const CardFaceKey key = cardFaceKey(ctx, app, card.right - card.left, nameOnly);
+            if (caches.cards.holds(app.id, key)) continue;
+            if (milliseconds() >= deadline) return true;
+            if (cardFace(ctx, app, key, caches) && shown) shownChanged = true;
+        }
+    }
+    return false;
+}
+
 CardFaceKey cardFaceKey(const PaintContext& ctx, const AppInfo& app, int width, bool nameOnly) {
     CardFaceKey key;
     key.width = width;

@@ -14,5 +14,11 @@
 bool PaintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std::wstring& heading,
                   PaintCaches& caches);
 
+// Between paints: draws the card faces the next paints will copy, the shown cards first, then those
+// about to scroll in, until budgetMs have passed; true when some remain. shownChanged tells whether a
+// shown card's face was drawn (the window then paints again).
+bool prepareCardFaces(PaintContext& ctx, const std::vector<size_t>& apps, PaintCaches& caches, double budgetMs,
+                      bool& shownChanged);
+
 // Everything a card of this app shows at this width.
 CardFaceKey cardFaceKey(const PaintContext& ctx, const AppInfo& app, int width, bool nameOnly);

@@ -140,3 +140,14 @@ bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const 
     if (saved) ::RestoreDC(memory, saved);
     return complete;
 }
+
+FacePreparation prepareMainWindowFaces(const AppState& app, const PaintInputs& inputs, PaintCaches& caches, int w,
+                                       int h, double budgetMs) {
+    FacePreparation done;
+    if (app.page != Page::Catalogue || app.catalogLoading || app.catalogFailed || w <= 0 || h <= 0) return done;
+    if (!caches.backBuffer.ensure(w, h)) return done;
+    Canvas canvas(caches.backBuffer.dc(), caches.backBuffer.pixels(), app.uiFonts);
+    PaintContext ctx{app, canvas, inputs, w, h};
+    done.more = prepareCardFaces(ctx, selectedApps(app), caches, budgetMs, done.shownChanged);
+    return done;
+}

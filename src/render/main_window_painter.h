@@ -9,3 +9,8 @@ void PaintMainWindow(HDC dc, const RECT& client);
 
 // Frees the main window's paint caches; the next paint makes them again.
 void ReleaseMainWindowPaintCaches();
+
+// WM_QB_PREPARE_FACES, posted by a paint: between paints, draws for a few milliseconds the card faces
+// the next paints will need (icons that arrived, cards about to scroll in), so that a paint mostly
+// copies. Posts itself again while some remain, and repaints when a shown card changed.
+void PrepareMainWindowFaces();

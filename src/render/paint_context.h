@@ -48,3 +48,12 @@ struct PaintContext {
 // cards still wait for their new icon: the window should paint again.
 bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const PaintInputs& inputs,
                          PaintCaches& caches);
+
+// What a preparation between paints did: drew a shown card's face (paint again), or stopped with faces
+// still to draw (prepare again).
+struct FacePreparation {
+    bool shownChanged = false;
+    bool more = false;
+};
+FacePreparation prepareMainWindowFaces(const AppState& app, const PaintInputs& inputs, PaintCaches& caches, int w,
+                                       int h, double budgetMs);

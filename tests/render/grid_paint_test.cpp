@@ -229,6 +229,35 @@ TEST_F(GridPaint, CachedCardFacesFollowHoverIconAndTask) {
     EXPECT_TRUE(nearColour(pixel(second.left + 55, second.top + 4), 0xF2F3F5, 2));
 }
 
+// Between paints the window draws the faces the next paints need: a shown card whose icon arrived,
+// then the cards about to scroll in; a paint then only copies them.
+TEST_F(GridPaint, FacesArePreparedBetweenPaintsShownCardsFirst) {
+    catalogueOf(20);
+    app.catalog.apps[0].icon = L"/media/icons/1.png";
+    paint(1180, 780);  // rows 1 and 2 shown at 1180 x 780, rows 3 and 4 are near
+    const int side = layout::kIconTileOnCard;
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(BITMAPINFOHEADER), side, -side, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    qb::UniqueBitmap bitmap(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    ASSERT_TRUE(bitmap);
+    app.icons.store(1, side, std::move(bitmap));
+
+    const CardFaceKey* before = caches.cards.shown(1);
+    ASSERT_NE(before, nullptr);
+    const int64_t oldIcon = before->icon;
+    FacePreparation done = prepareMainWindowFaces(app, inputs, caches, 1180, 780, 1000.0);
+    EXPECT_TRUE(done.shownChanged);
+    EXPECT_FALSE(done.more);
+    EXPECT_NE(caches.cards.shown(1)->icon, oldIcon) << "the shown card was drawn with its icon";
+    ASSERT_NE(caches.cards.shown(12), nullptr) << "a card of the next row, about to scroll in";
+
+    done = prepareMainWindowFaces(app, inputs, caches, 1180, 780, 1000.0);
+    EXPECT_FALSE(done.shownChanged) << "nothing left to draw";
+    app.page = Page::Downloads;
+    EXPECT_FALSE(prepareMainWindowFaces(app, inputs, caches, 1180, 780, 1000.0).more);
+}
+
 TEST(FaceCache, KeepsABoundedNumberAndDropsTheLeastRecentlyDrawn) {
     struct Look {
         int size = 0;
