@@ -5,6 +5,7 @@
 #include "app/main_window_handlers.h"
 #include "app/shell_services.h"
 #include "downloads/download_manager.h"
+#include "render/main_window_painter.h"
 #include "render/state_texts.h"
 #include "service/catalogue_loader.h"
 
@@ -76,7 +77,10 @@ LRESULT onCatalogLoaded(WPARAM step) {
 // catalogue since replaced are dropped there.
 LRESULT onIconReady() {
     AppState& app = appState();
-    if (app.icons.adoptResults(app.catalog.generation) > 0) repaintMainWindow();
+    if (app.icons.adoptResults(app.catalog.generation) > 0) {
+        PrepareMainWindowFacesSoon();  // the cards showing them are drawn again before the paint
+        repaintMainWindow();
+    }
     return 0;
 }
 

@@ -27,6 +27,12 @@ void postPreparation(HWND window) {
     preparePosted = ::PostMessageW(window, WM_QB_PREPARE_FACES, 0, 0) != FALSE;
 }
 
+}  // namespace
+
+void PrepareMainWindowFacesSoon() { postPreparation(appState().mainWnd); }
+
+namespace {
+
 PaintInputs liveInputs(AppState& app) {
     PaintInputs inputs;
     inputs.tasks = DownloadManager::instance().snapshot();

@@ -14,3 +14,5 @@ void ReleaseMainWindowPaintCaches();
 // the next paints will need (icons that arrived, cards about to scroll in), so that a paint mostly
 // copies. Posts itself again while some remain, and repaints when a shown card changed.
 void PrepareMainWindowFaces();
+// Posts WM_QB_PREPARE_FACES unless one is on its way: after new icons, before the paint they cause.
+void PrepareMainWindowFacesSoon();
