@@ -91,6 +91,14 @@ struct GlobalMemoryTraits {
 };
 using UniqueGlobal = UniqueResource<GlobalMemoryTraits>;
 
+struct MappedViewTraits {
+    using Value = const void*;
+    static Value empty() { return nullptr; }
+    static bool isValid(Value v) { return v != nullptr; }
+    static void close(Value v) { ::UnmapViewOfFile(v); }
+};
+using UniqueView = UniqueResource<MappedViewTraits>;
+
 // Selects an object into a DC and puts the previous one back when it goes out of scope,
 // so a bitmap is never deleted while it is still selected.
 class SelectGuard {

@@ -65,6 +65,26 @@ bool isSafeName(const std::wstring& name) {
     return true;
 }
 
+std::optional<MappedFile> map(const std::wstring& name, size_t maxBytes) {
+    if (!isSafeName(name)) return std::nullopt;
+    const std::wstring path = pathOf(name);
+    if (path.empty()) return std::nullopt;
+    qb::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return std::nullopt;
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 ||
+        static_cast<unsigned long long>(size.QuadPart) > maxBytes)
+        return std::nullopt;
+    qb::UniqueHandle mapping(::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+    if (!mapping) return std::nullopt;
+    MappedFile mapped;
+    mapped.view.reset(::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));  // keeps the mapping alive
+    if (!mapped.view) return std::nullopt;
+    mapped.size = static_cast<size_t>(size.QuadPart);
+    return mapped;
+}
+
 std::optional<std::string> read(const std::wstring& name, size_t maxBytes) {
     if (!isSafeName(name)) return std::nullopt;
     const std::wstring path = pathOf(name);

@@ -1,21 +1,30 @@
 #include "service/bootstrap_cache.h"
 
+#include <cstdio>
+#include <cstdlib>
+
+#include "base/checksum.h"
 #include "config/local_cache.h"
 #include "json/json.h"
+#include "service/catalogue_snapshot.h"
 
 namespace {
 
 constexpr wchar_t kBodyName[] = L"bootstrap.json";
 constexpr wchar_t kStampName[] = L"bootstrap.stamp.json";
+constexpr wchar_t kSnapshotName[] = L"catalogue.bin";
+constexpr size_t kMaxSnapshotBytes = 64u << 20;  // 100 000 records of an 8 MiB body stay well under this
 constexpr size_t kMaxBodyBytes = 8388608;  // the largest bootstrap the client accepts
 constexpr size_t kMaxStampBytes = 16384;
 
 }  // namespace
 
 std::string bootstrapStampText(const BootstrapStamp& stamp, size_t bodyBytes) {
+    char checksum[17];
+    std::snprintf(checksum, sizeof checksum, "%016llx", static_cast<unsigned long long>(stamp.bodyChecksum));
     return "{\"etag\":\"" + json::escapeString(stamp.etag) + "\",\"lastModified\":\"" +
            json::escapeString(stamp.lastModified) + "\",\"confirmedAt\":" + std::to_string(stamp.confirmedAtMs) +
-           ",\"bytes\":" + std::to_string(bodyBytes) + "}";
+           ",\"bytes\":" + std::to_string(bodyBytes) + ",\"checksum\":\"" + checksum + "\"}";
 }
 
 bool parseBootstrapStamp(const std::string& text, BootstrapStamp& stamp, size_t& bodyBytes) {
@@ -29,7 +38,19 @@ bool parseBootstrapStamp(const std::string& text, BootstrapStamp& stamp, size_t&
     stamp.etag = etag ? etag->asString("") : std::string();
     stamp.lastModified = lastModified ? lastModified->asString("") : std::string();
     stamp.confirmedAtMs = confirmedAt ? confirmedAt->asInt64(0) : 0;
+    const json::Value* checksum = root->find("checksum");
+    const std::string hex = checksum ? checksum->asString("") : std::string();
+    char* end = nullptr;
+    const unsigned long long value = hex.size() == 16 ? std::strtoull(hex.c_str(), &end, 16) : 0;
+    stamp.bodyChecksum = end && *end == '\0' ? value : 0;
     return true;
+}
+
+std::optional<StoredStamp> readBootstrapStamp() {
+    const std::optional<std::string> text = cache::read(kStampName, kMaxStampBytes);
+    StoredStamp stored;
+    if (!text || !parseBootstrapStamp(*text, stored.stamp, stored.bodyBytes)) return std::nullopt;
+    return stored;
 }
 
 std::optional<CachedBootstrap> readCachedBootstrap() {
@@ -42,13 +63,21 @@ std::optional<CachedBootstrap> readCachedBootstrap() {
         forgetCachedBootstrap();
         return std::nullopt;
     }
+    const uint64_t checksum = qb::checksum64(body->data(), body->size());
+    if (cached.stamp.bodyChecksum != 0 && cached.stamp.bodyChecksum != checksum) {
+        forgetCachedBootstrap();
+        return std::nullopt;
+    }
+    cached.stamp.bodyChecksum = checksum;
     cached.body = std::move(*body);
     return cached;
 }
 
 bool storeCachedBootstrap(const std::string& body, const BootstrapStamp& stamp) {
     if (body.size() > kMaxBodyBytes) return false;
-    return cache::write(kBodyName, body) && storeBootstrapStamp(stamp, body.size());
+    BootstrapStamp named = stamp;
+    named.bodyChecksum = qb::checksum64(body.data(), body.size());
+    return cache::write(kBodyName, body) && storeBootstrapStamp(named, body.size());
 }
 
 bool storeBootstrapStamp(const BootstrapStamp& stamp, size_t bodyBytes) {
@@ -58,4 +87,23 @@ bool storeBootstrapStamp(const BootstrapStamp& stamp, size_t bodyBytes) {
 void forgetCachedBootstrap() {
     cache::remove(kStampName);
     cache::remove(kBodyName);
+    cache::remove(kSnapshotName);
+}
+
+std::unique_ptr<Catalogue> readCachedCatalogue(const StoredStamp& stored) {
+    if (stored.stamp.bodyChecksum == 0) return nullptr;
+    std::unique_ptr<Catalogue> lists;
+    {
+        const std::optional<cache::MappedFile> mapped = cache::map(kSnapshotName, kMaxSnapshotBytes);
+        if (!mapped) return nullptr;
+        lists = readCatalogueSnapshot(mapped->data(), mapped->size, stored.stamp.bodyChecksum);
+    }
+    // One that is damaged is never read again; one of another body is replaced once this one is parsed.
+    if (!lists) cache::remove(kSnapshotName);
+    return lists;
+}
+
+bool storeCachedCatalogue(const Catalogue& lists, uint64_t bodyChecksum) {
+    const std::string bytes = catalogueSnapshotBytes(lists, bodyChecksum);
+    return bytes.size() <= kMaxSnapshotBytes && cache::write(kSnapshotName, bytes);
 }

@@ -2,15 +2,27 @@
 // The last good bootstrap kept in the local cache, so a start shows the catalogue before the network
 // answers and a start without the service still has one. The body is stored as received; a small
 // side file holds its validators for the conditional refresh and the time the service last vouched
-// for it. Nothing read back is trusted: a body whose size disagrees with the side file is dropped.
+// for it, and a snapshot of the records made from it (see catalogue_snapshot.h) lets a start skip
+// parsing it. Nothing read back is trusted: a body whose size or checksum disagrees with the side
+// file is dropped.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+
+struct Catalogue;
 
 struct BootstrapStamp {
     std::string etag;          // the ETag the body came with, verbatim; empty when none
     std::string lastModified;  // the Last-Modified it came with, verbatim; empty when none
     int64_t confirmedAtMs = 0; // when the service last sent it or answered 304 for it, ms since 1970 UTC
+    uint64_t bodyChecksum = 0; // qb::checksum64 of the body; 0 in a side file written before there was one
+};
+
+// The side file alone: the stamp and the size of the body it names.
+struct StoredStamp {
+    BootstrapStamp stamp;
+    size_t bodyBytes = 0;
 };
 
 struct CachedBootstrap {
@@ -18,15 +30,25 @@ struct CachedBootstrap {
     BootstrapStamp stamp;
 };
 
-// The cached body with its stamp; nullopt when there is none or it is inconsistent (then both files
-// are removed). Bodies above 8 MiB are never stored, so nothing larger is read.
+// The side file; nullopt when there is none or it does not parse.
+std::optional<StoredStamp> readBootstrapStamp();
+// The cached body with its stamp; nullopt when there is none or it is inconsistent (then the files are
+// removed). A stamp without a checksum gets the body's. Bodies above 8 MiB are never stored, so
+// nothing larger is read.
 std::optional<CachedBootstrap> readCachedBootstrap();
-// Stores the body, then its stamp; the stamp names the body's size, so a body replaced without its
-// stamp (a crash between the two) is not used with the wrong validators.
+// Stores the body, then its stamp (with the body's checksum); the stamp names the body's size and
+// checksum, so a body replaced without its stamp (a crash between the two) is not used with the
+// wrong validators.
 bool storeCachedBootstrap(const std::string& body, const BootstrapStamp& stamp);
 // Rewrites the stamp of the body already stored (after a 304).
 bool storeBootstrapStamp(const BootstrapStamp& stamp, size_t bodyBytes);
 void forgetCachedBootstrap();
+
+// The records of the stored body, read from its snapshot; null when there is no snapshot of that
+// body (a damaged one is removed).
+std::unique_ptr<Catalogue> readCachedCatalogue(const StoredStamp& stored);
+// Writes the snapshot of the lists parsed from the body with that checksum.
+bool storeCachedCatalogue(const Catalogue& lists, uint64_t bodyChecksum);
 
 // The side file's text and its reading back; pure.
 std::string bootstrapStampText(const BootstrapStamp& stamp, size_t bodyBytes);

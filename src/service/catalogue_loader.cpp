@@ -3,7 +3,9 @@
 #include <memory>
 #include <mutex>
 
+#include "base/checksum.h"
 #include "base/window_messages.h"
+#include "base/worker_thread.h"
 #include "config/text_convert.h"
 #include "service/bootstrap_cache.h"
 #include "service/http_client.h"
@@ -46,30 +48,36 @@ void publish(CatalogueLoadStep step, std::unique_ptr<Catalogue> lists, const std
     if (pending.window) ::PostMessageW(pending.window, WM_QB_CATALOG_LOADED, step, 0);
 }
 
-// The cached bootstrap parsed, or null (a cache that does not parse is removed, never used again).
-// The parsed document goes to tree, to be freed after the lists were handed over.
-std::unique_ptr<Catalogue> parseCached(const CachedBootstrap& cached, json::ValuePtr& tree) {
+// The cached lists: from their snapshot when it names the stored body, else parsed from the body
+// (then a snapshot is written for the next start). Null when there is no usable copy; a body that
+// does not parse is removed, never used again. stored is the side file, brought up to date.
+std::unique_ptr<Catalogue> readCached(std::optional<StoredStamp>& stored) {
+    if (!stored) return nullptr;
+    if (std::unique_ptr<Catalogue> lists = readCachedCatalogue(*stored)) return lists;
+    std::optional<CachedBootstrap> cached = readCachedBootstrap();
     auto lists = std::make_unique<Catalogue>();
-    if (lists->ParseBootstrap(cached.body, &tree)) return lists;
-    forgetCachedBootstrap();
-    return nullptr;
+    json::ValuePtr tree;  // freed after the snapshot is written
+    if (!cached || !lists->ParseBootstrap(cached->body, &tree)) {
+        forgetCachedBootstrap();
+        stored.reset();
+        return nullptr;
+    }
+    if (stored->stamp.bodyChecksum != cached->stamp.bodyChecksum) {
+        stored->stamp = cached->stamp;  // a side file from before checksums: name the body now
+        storeBootstrapStamp(stored->stamp, stored->bodyBytes);
+    }
+    storeCachedCatalogue(*lists, stored->stamp.bodyChecksum);
+    return lists;
 }
 
-void runLoad(const CatalogueLoadJob& job) {
+void runLoad(const std::wstring& server) {
     // The cache first: a start shows what it holds while the service is asked.
-    std::optional<CachedBootstrap> cached = readCachedBootstrap();
-    if (cached) {
-        json::ValuePtr tree;
-        std::unique_ptr<Catalogue> lists = parseCached(*cached, tree);
-        if (lists) {
-            publish(CatalogueLoadCached, std::move(lists), L"", cached->stamp.confirmedAtMs);
-        } else {
-            cached.reset();
-        }
-    }
+    std::optional<StoredStamp> cached = readBootstrapStamp();
+    if (std::unique_ptr<Catalogue> lists = readCached(cached))
+        publish(CatalogueLoadCached, std::move(lists), L"", cached->stamp.confirmedAtMs);
 
     HttpRequest request;
-    request.url = job.server + L"/api/client/bootstrap";
+    request.url = server + L"/api/client/bootstrap";
     if (cached && !cached->stamp.etag.empty())
         request.headers.emplace_back(L"If-None-Match", Utf8ToWide(cached->stamp.etag));
     if (cached && !cached->stamp.lastModified.empty())
@@ -80,11 +88,15 @@ void runLoad(const CatalogueLoadJob& job) {
     if (result != HttpResult::Ok && error.empty()) error = L"网络错误";
 
     BootstrapStamp stamp{WideToUtf8(response.etag), WideToUtf8(response.lastModified), nowMs()};
-    if (result == HttpResult::Ok && cached && (response.status == 304 || response.body == cached->body)) {
+    const bool sameBody = result == HttpResult::Ok && cached && response.status == 200 &&
+                          response.body.size() == cached->bodyBytes &&
+                          qb::checksum64(response.body.data(), response.body.size()) == cached->stamp.bodyChecksum;
+    if (result == HttpResult::Ok && cached && (response.status == 304 || sameBody)) {
         // A 304 need not repeat the validators; the copy keeps its own then.
         if (stamp.etag.empty()) stamp.etag = cached->stamp.etag;
         if (stamp.lastModified.empty()) stamp.lastModified = cached->stamp.lastModified;
-        storeBootstrapStamp(stamp, cached->body.size());
+        stamp.bodyChecksum = cached->stamp.bodyChecksum;
+        storeBootstrapStamp(stamp, cached->bodyBytes);
         publish(CatalogueLoadUnchanged, nullptr, L"", stamp.confirmedAtMs);
         return;
     }
@@ -92,7 +104,8 @@ void runLoad(const CatalogueLoadJob& job) {
         auto fresh = std::make_unique<Catalogue>();
         json::ValuePtr tree;  // freed after the hand-over
         if (fresh->ParseBootstrap(response.body, &tree)) {
-            storeCachedBootstrap(response.body, stamp);
+            if (storeCachedBootstrap(response.body, stamp))
+                storeCachedCatalogue(*fresh, qb::checksum64(response.body.data(), response.body.size()));
             publish(CatalogueLoadFresh, std::move(fresh), L"", stamp.confirmedAtMs);
             return;
         }
@@ -109,12 +122,6 @@ void runLoad(const CatalogueLoadJob& job) {
 
 }  // namespace
 
-DWORD WINAPI CatalogueLoadThread(LPVOID parameter) {
-    std::unique_ptr<CatalogueLoadJob> job(static_cast<CatalogueLoadJob*>(parameter));
-    runLoad(*job);
-    return 0;
-}
-
 void setCatalogueLoadWindow(HWND window) {
     PendingLoad& pending = pendingLoad();
     std::lock_guard<std::mutex> lock(pending.mutex);
@@ -124,14 +131,14 @@ void setCatalogueLoadWindow(HWND window) {
 
 bool startCatalogueLoadThread(const std::wstring& server, HWND notifyWindow) {
     if (notifyWindow) setCatalogueLoadWindow(notifyWindow);
-    auto* job = new CatalogueLoadJob{server};
-    HANDLE thread = ::CreateThread(nullptr, 0, CatalogueLoadThread, job, 0, nullptr);
-    if (!thread) {
-        delete job;
-        return false;
-    }
-    ::CloseHandle(thread);
-    return true;
+    auto running = std::make_shared<qb::UniqueHandle>(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!*running) return false;
+    const bool started = qb::startWorker([server, running] {
+        ::SetEvent(running->get());
+        runLoad(server);
+    });
+    if (started) ::WaitForSingleObject(running->get(), 100);
+    return started;
 }
 
 CatalogueAdoption adoptLoadedCatalogue(Catalogue& target) {

@@ -19,14 +19,11 @@ enum CatalogueLoadStep : WPARAM {
     CatalogueLoadOffline = 4,    // over; the service could not be used, the cached catalogue stays
 };
 
-struct CatalogueLoadJob {
-    std::wstring server;
-};
-
-// Thread entry of a load; takes ownership of a heap-allocated CatalogueLoadJob.
-DWORD WINAPI CatalogueLoadThread(LPVOID job);
-// Starts CatalogueLoadThread for a copy of server; false when the thread could not be created. Its
-// steps are posted to notifyWindow, or, when that is null, to the window named later.
+// Starts a load from server on a worker thread; false when the thread could not be created. Its
+// steps are posted to notifyWindow, or, when that is null, to the window named later. Returns once
+// the worker runs (or after 100 ms), so that the cache is read while the caller brings up the
+// window: a thread started just before that would otherwise wait for the loader lock the window
+// system's first call holds for a long while.
 bool startCatalogueLoadThread(const std::wstring& server, HWND notifyWindow);
 // Names the window that receives the steps; a step already published is posted to it at once (a load
 // started before the main window existed).

@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <tuple>
 
 #include "base/window_messages.h"
 #include "config/local_cache.h"
 #include "service/bootstrap_cache.h"
 #include "json/json.h"
 #include "service/catalogue_loader.h"
+#include "service/catalogue_snapshot.h"
 #include "support/message_window.h"
 #include "support/service_control.h"
 #include "support/test_support.h"
@@ -182,6 +184,46 @@ TEST(ParseAppInfoTest, TakesStringCategoryIdsAndFallsBackToCategoryId) {
         {R"({"categoryIds": ["聊天", "chat"]})", {L"聊天", L"chat"}},
     };
     for (const auto& c : cases) EXPECT_EQ(parseApp(c.first).categoryIds, c.second) << c.first;
+}
+
+TEST(CatalogueSnapshotTest, GivesBackEveryFieldAndRefusesAnythingDamagedOrOfAnotherBody) {
+    Catalogue lists;
+    lists.categories = {{L"c0", L"办公"}, {L"", L""}};
+    lists.apps.push_back(parseApp(R"({"id": -7, "name": "山龙", "version": "1.2 正式版", "categoryIds": ["c0", "x"],
+        "description": "描述", "icon": "/i.png", "packageSize": 9007199254740993, "md5": "ab", "sha256": "cd",
+        "hasPackage": true, "downloads": -1, "updatedAt": 1728246942000})"));
+    lists.apps.push_back(AppInfo());
+    const std::string bytes = catalogueSnapshotBytes(lists, 42);
+
+    const std::unique_ptr<Catalogue> back = readCatalogueSnapshot(bytes.data(), bytes.size(), 42);
+    ASSERT_TRUE(back);
+    ASSERT_EQ(back->categories.size(), 2u);
+    EXPECT_EQ(back->categories[0].name, L"办公");
+    ASSERT_EQ(back->apps.size(), 2u);
+    const AppInfo& a = back->apps[0];
+    const AppInfo& b = lists.apps[0];
+    EXPECT_EQ(std::tie(a.id, a.name, a.version, a.categoryIds, a.description, a.icon, a.packageSize, a.md5, a.sha256,
+                       a.hasPackage, a.downloads, a.updatedAt),
+              std::tie(b.id, b.name, b.version, b.categoryIds, b.description, b.icon, b.packageSize, b.md5, b.sha256,
+                       b.hasPackage, b.downloads, b.updatedAt));
+    EXPECT_TRUE(back->apps[1].name.empty() && back->apps[1].categoryIds.empty());
+
+    std::string flipped = bytes;
+    flipped[bytes.size() / 2] ^= 0x20;
+    std::string longer = bytes + '\0';
+    const struct {
+        const char* what;
+        std::string bytes;
+        uint64_t body;
+    } damaged[] = {
+        {"another body", bytes, 43},
+        {"a flipped byte", flipped, 42},
+        {"cut short", bytes.substr(0, bytes.size() - 1), 42},
+        {"one byte more", longer, 42},
+        {"header only", bytes.substr(0, 32), 42},
+        {"empty", std::string(), 42},
+    };
+    for (const auto& d : damaged) EXPECT_FALSE(readCatalogueSnapshot(d.bytes.data(), d.bytes.size(), d.body)) << d.what;
 }
 
 class CatalogueLoadTest : public ::testing::Test {
@@ -426,6 +468,25 @@ TEST_F(CatalogueLoadTest, AStartShowsTheCachedCatalogueAndRefreshesItWithoutItsB
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].status, 304);
     EXPECT_EQ(requests[0].bytes, 0);
+
+    // The records come from their snapshot, not from the JSON copy; a damaged snapshot is replaced
+    // from the JSON copy.
+    const std::optional<StoredStamp> stamp = readBootstrapStamp();
+    ASSERT_TRUE(stamp && readCachedCatalogue(*stamp));
+    std::string snapshot = cache::read(L"catalogue.bin", 1 << 20).value_or(std::string());
+    ASSERT_GT(snapshot.size(), 64u);
+    snapshot[40] ^= 1;
+    ASSERT_TRUE(cache::write(L"catalogue.bin", snapshot));
+    EXPECT_EQ(loadInto(again, service.base(), &outcome),
+              (std::vector<WPARAM>{CatalogueLoadCached, CatalogueLoadUnchanged}));
+    EXPECT_EQ(again.apps.size(), 12u);
+    EXPECT_TRUE(readCachedCatalogue(*stamp));
+    const std::string body = stored->body;
+    ASSERT_TRUE(cache::write(L"bootstrap.json", std::string(body.size(), ' ')));
+    EXPECT_EQ(loadInto(again, service.base(), &outcome),
+              (std::vector<WPARAM>{CatalogueLoadCached, CatalogueLoadUnchanged}));
+    EXPECT_EQ(again.apps.size(), 12u);
+    ASSERT_TRUE(cache::write(L"bootstrap.json", body));
 
     // The service away: the cached lists stay, marked offline with the time the service last confirmed them.
     EXPECT_EQ(loadInto(again, L"http://127.0.0.1:1", &outcome),
