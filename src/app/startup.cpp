@@ -4,6 +4,7 @@
 #include <gdiplus.h>
 
 #include "render/app_state.h"
+#include "render/paint_warmup.h"
 #include "app/crash_log.h"
 #include "app/main_window.h"
 #include "app/placement.h"
@@ -46,6 +47,7 @@ bool initInstance(HINSTANCE instance) {
     Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, background thread on
     ULONG_PTR gdiplusToken = 0;
     if (Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr) != Gdiplus::Ok) return false;
+    warmUpPaintingInBackground();
 
     createUiFonts(app.uiFonts);
 

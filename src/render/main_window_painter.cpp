@@ -116,10 +116,14 @@ bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const 
     // The back buffer is a 32-bit DIB section so that shapes can be blended into its pixels; it is
     // kept because making and first touching a new one costs more than drawing the whole frame.
     DibSurface& buffer = caches.backBuffer;
+    // The first frame draws the header and the sidebar straight into the back buffer: making their
+    // layer too would cost the first frame of the process another surface's worth of fresh memory.
+    // The layer is made between paints.
+    const bool firstFrame = buffer.width() == 0;
     if (!buffer.ensure(w, h)) return true;
     HDC memory = buffer.dc();
     const int saved = ::SaveDC(memory);  // whatever a paint leaves selected or clipped goes with it
-    const DibSurface* chrome = chromeLayer(app, inputs, w, h, caches);
+    const DibSurface* chrome = firstFrame ? nullptr : chromeLayer(app, inputs, w, h, caches);
     bool complete = true;
     {
         Canvas canvas(memory, buffer.pixels(), app.uiFonts);
@@ -146,6 +150,7 @@ FacePreparation prepareMainWindowFaces(const AppState& app, const PaintInputs& i
     FacePreparation done;
     if (app.page != Page::Catalogue || app.catalogLoading || app.catalogFailed || w <= 0 || h <= 0) return done;
     if (!caches.backBuffer.ensure(w, h)) return done;
+    if (!chromeLayer(app, inputs, w, h, caches)) return done;
     Canvas canvas(caches.backBuffer.dc(), caches.backBuffer.pixels(), app.uiFonts);
     PaintContext ctx{app, canvas, inputs, w, h};
     done.more = prepareCardFaces(ctx, selectedApps(app), caches, budgetMs, done.shownChanged);

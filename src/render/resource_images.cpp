@@ -2,23 +2,6 @@
 
 #include <cstring>
 
-namespace {
-
-struct ImageCache {
-    bool tried = false;
-    gp::GpImage* image = nullptr;
-
-    gp::GpImage* get(int resourceId) {
-        if (!tried) {
-            tried = true;
-            image = decodeResourceImage(resourceId);
-        }
-        return image;
-    }
-};
-
-}  // namespace
-
 gp::GpImage* decodeResourceImage(int resourceId) {
     HRSRC info = ::FindResourceW(nullptr, MAKEINTRESOURCEW(resourceId), MAKEINTRESOURCEW(10));  // RT_RCDATA
     if (!info) return nullptr;
@@ -47,12 +30,13 @@ gp::GpImage* decodeResourceImage(int resourceId) {
     return bitmap;
 }
 
+// Decoded by whichever thread asks first (the start-up warm-up, usually); a second caller waits for it.
 gp::GpImage* logoImage() {
-    static ImageCache cache;
-    return cache.get(kLogoResource);
+    static gp::GpImage* const image = decodeResourceImage(kLogoResource);
+    return image;
 }
 
 gp::GpImage* downloadPictureImage() {
-    static ImageCache cache;
-    return cache.get(kDownloadPictureResource);
+    static gp::GpImage* const image = decodeResourceImage(kDownloadPictureResource);
+    return image;
 }

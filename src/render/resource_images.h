@@ -8,7 +8,8 @@ constexpr int kDownloadPictureResource = 3;
 // Decodes an RCDATA resource of this program into a GDI+ bitmap; null when missing or undecodable.
 gp::GpImage* decodeResourceImage(int resourceId);
 
-// The header logo (RCDATA 2); loading is tried on the first call only, null when it failed.
+// The header logo (RCDATA 2); decoding is tried once, by the first caller of any thread, and the
+// image is then only read; null when it failed.
 gp::GpImage* logoImage();
 // The picture of the download category (RCDATA 3); same rules.
 gp::GpImage* downloadPictureImage();

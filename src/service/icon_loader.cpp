@@ -110,7 +110,9 @@ void IconLoader::enqueue(const std::shared_ptr<IconLoader>& loader, IconRequest 
     if (loader->closed_) return;
     loader->waiting_.push_back(std::move(request));
     if (loader->idle_ > 0) loader->requested_.notify_one();
-    if (loader->idle_ >= loader->waiting_.size() || loader->workers_ >= kMaxIconWorkers) return;
+    // The window starts the first worker only; running workers start more as the queue needs them,
+    // so a paint that asks for a screenful of icons does not pay for eight new threads.
+    if (loader->workers_ > 0) return;
     ++loader->workers_;
     lock.unlock();
     if (qb::startWorker([loader] { work(loader); })) return;
@@ -140,8 +142,21 @@ void IconLoader::close() {
 void IconLoader::work(const std::shared_ptr<IconLoader>& loader) {
     // Decoding competes with the window for the processor: a late icon costs less than a late frame.
     ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
-    while (std::optional<IconRequest> request = loader->takeNext())
+    while (std::optional<IconRequest> request = loader->takeNext()) {
+        addWorkerIfBehind(loader);
         loader->deliver({request->appId, request->generation, request->size, loadIcon(request->url, request->size)});
+    }
+}
+
+void IconLoader::addWorkerIfBehind(const std::shared_ptr<IconLoader>& loader) {
+    {
+        std::lock_guard<std::mutex> lock(loader->mutex_);
+        if (loader->closed_ || loader->waiting_.size() <= loader->idle_ || loader->workers_ >= kMaxIconWorkers) return;
+        ++loader->workers_;
+    }
+    if (qb::startWorker([loader] { work(loader); })) return;
+    std::lock_guard<std::mutex> lock(loader->mutex_);
+    --loader->workers_;  // this worker goes on with the queue alone
 }
 
 // The next waiting request; nullopt when there is none, and the asking worker then no longer counts.

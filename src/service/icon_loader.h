@@ -54,7 +54,8 @@ public:
     IconLoader(const IconLoader&) = delete;
     IconLoader& operator=(const IconLoader&) = delete;
 
-    // Queues the request and starts a worker while fewer than kMaxIconWorkers run; returns at once.
+    // Queues the request and returns at once. It starts a worker when none runs; a worker that takes
+    // a request while more wait than idle workers can take starts another, up to kMaxIconWorkers.
     // When no worker can start and none runs, every waiting request fails at once.
     static void enqueue(const std::shared_ptr<IconLoader>& loader, IconRequest request);
     // The icons finished since the last call, failures included, oldest first.
@@ -64,6 +65,7 @@ public:
 
 private:
     static void work(const std::shared_ptr<IconLoader>& loader);
+    static void addWorkerIfBehind(const std::shared_ptr<IconLoader>& loader);
     std::optional<IconRequest> takeNext();
     void deliver(IconResult result);
 

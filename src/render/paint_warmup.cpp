@@ -1,0 +1,53 @@
+#include "render/paint_warmup.h"
+
+#include "base/win_handles.h"
+#include "base/worker_thread.h"
+#include "render/app_state.h"
+#include "render/gdiplus_api.h"
+#include "render/resource_images.h"
+
+namespace {
+
+// Characters the first screen shows in most fonts: the header, the sidebar, card titles, buttons.
+constexpr wchar_t kSample[] =
+    L"Quillbox 软件下载安装管理设置分类应用全部办公聊天影音工具游戏浏览器输入法系统安全图片编程"
+    L"高速正在加载暂无请检查网络连接重新已完成 0123456789.MBKGB";
+
+void warmUp() {
+    logoImage();
+    downloadPictureImage();
+
+    HFONT fonts[kUiFontCount] = {};
+    createUiFonts(fonts);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = 256;
+    info.bmiHeader.biHeight = -64;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    qb::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
+    qb::UniqueBitmap surface(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (dc && surface) {
+        qb::SelectGuard selected(dc.get(), surface.get());
+        ::SetBkMode(dc.get(), TRANSPARENT);
+        for (HFONT font : fonts) {
+            if (!font) continue;
+            qb::SelectGuard withFont(dc.get(), font);
+            RECT box{0, 0, 256, 64};
+            ::DrawTextW(dc.get(), kSample, -1, &box, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
+        }
+        gp::UniqueGraphics graphics;
+        if (gp::GdipCreateFromHDC(dc.get(), graphics.put()) == Gdiplus::Ok) {
+            gp::GdipSetSmoothingMode(graphics.get(), Gdiplus::SmoothingModeAntiAlias);
+            if (gp::GpImage* logo = logoImage()) gp::GdipDrawImageRectI(graphics.get(), logo, 0, 0, 46, 46);
+        }
+    }
+    // Fonts deleted here stay in the font engine's cache, where the window's own fonts find them.
+    for (HFONT font : fonts)
+        if (font) ::DeleteObject(font);
+}
+
+}  // namespace
+
+bool warmUpPaintingInBackground() { return qb::startWorker(warmUp); }
