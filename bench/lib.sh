@@ -45,8 +45,24 @@ bench_stop_services() {
   bench_service_pids=()
 }
 
+# bench_keep_desktop: keeps the prefix's desktop up until bench_cleanup, as a Windows session has it
+# (bench/desktop_session.cpp says why); needs the bench_session target built.
+bench_session_pid=""
+bench_keep_desktop() {
+  local out="$work/session.out"
+  rm -f "$out"
+  "$root/scripts/wine-run" "$build" "$build/bench/bench_session.exe" >"$out" 2>/dev/null &
+  bench_session_pid=$!
+  for _ in $(seq 300); do
+    grep -q ready "$out" 2>/dev/null && return 0
+    sleep 0.2
+  done
+  echo "warning: the desktop could not be kept up; start-up figures include Wine's desktop start" >&2
+}
+
 bench_cleanup() {
   bench_stop_services
+  [ -n "$bench_session_pid" ] && kill "$bench_session_pid" 2>/dev/null || true
   "$root/scripts/wine-stop" "$build" >/dev/null 2>&1 || true
 }
 
