@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "install/installed_apps.h"
 #include "install/uninstall_snapshot.h"
 
 namespace {
@@ -69,6 +70,76 @@ TEST(IsAppListed, BlankNamesNeverMatch) {
     const UninstallSnapshot snapshot = withNames({L"", L" ", L"\x3000", L"Photo Studio"});
     for (const wchar_t* name : {L"", L" ", L"   ", L"\t", L"\x3000\x3000", L" \t\x3000"})
         EXPECT_FALSE(IsAppListed(name, snapshot)) << static_cast<int>(std::wstring(name).size());
+}
+
+}  // namespace
+
+namespace {
+
+// Expected order of (a, b): -1, 0, 1; 2 when the versions cannot be compared.
+TEST(CompareVersions, FollowsTheNumbersThenTheSuffixes) {
+    const struct {
+        const wchar_t* a;
+        const wchar_t* b;
+        int order;
+    } cases[] = {
+        {L"1.0", L"1.0.0", 0},                    // trailing zero parts
+        {L"1.0.1-beta", L"1.0.1", -1},            // a suffix is lower than none
+        {L"1.0.1-beta", L"1.0.1-RC", -1},         // two suffixes: text order, without case
+        {L"1.10", L"1.9", 1},                     // numbers, not text
+        {L"2024.1", L"2023.12", 1},               // dates as versions
+        {L"20231201", L"20240105", -1},
+        {L"10.0.19041.1", L"10.0.19041.1234", -1}, // build numbers
+        {L"v2.1", L"2.1", 0},                     // prefixes
+        {L"V 3.0", L"2.9.9", 1},
+        {L"1.2 正式版", L"1.2", 0},               // a label after the version is not part of it
+        {L"1.2正式版", L"1.3", -1},
+        {L"版本 4.5.6", L"4.5.6.0", 0},
+        {L"2.0 (64-bit)", L"2.0.1", -1},
+        {L"", L"1.0", 2},                         // nothing to read
+        {L"最新版", L"1.0", 2},
+        {L"1.0", L"beta", 2},
+    };
+    for (const auto& c : cases) {
+        const std::optional<int> order = compareVersions(c.a, c.b);
+        const int got = order ? (*order < 0 ? -1 : (*order > 0 ? 1 : 0)) : 2;
+        EXPECT_EQ(got, c.order) << c.a << L" vs " << c.b;
+    }
+    EXPECT_TRUE(isUpdateAvailable(L"1.0", L"2.0"));
+    EXPECT_FALSE(isUpdateAvailable(L"2.0", L"2.0.0"));
+    EXPECT_FALSE(isUpdateAvailable(L"", L"2.0"));  // an unreadable installed version never offers one
+    EXPECT_FALSE(isUpdateAvailable(L"1.0", L"最新"));
+}
+
+TEST(ParseUninstallCommand, SplitsProgramAndParametersAsTheShellDoes) {
+    const struct {
+        const wchar_t* line;
+        const wchar_t* program;  // null: refused
+        const wchar_t* parameters;
+    } cases[] = {
+        {L"\"C:\\Program Files\\Quill Notes\\uninst.exe\" /S", L"C:\\Program Files\\Quill Notes\\uninst.exe", L"/S"},
+        {L"  \"C:\\a b\\u.exe\"", L"C:\\a b\\u.exe", L""},
+        {L"C:\\Program Files\\Photo Studio\\unins000.exe /SILENT ", L"C:\\Program Files\\Photo Studio\\unins000.exe",
+         L"/SILENT"},
+        {L"C:\\Tools\\Remove.EXE", L"C:\\Tools\\Remove.EXE", L""},
+        {L"MsiExec.exe /X{0A1B2C3D-1111-2222-3333-444455556666}", L"MsiExec.exe",
+         L"/X{0A1B2C3D-1111-2222-3333-444455556666}"},
+        {L"MsiExec.exe /I{0A1B2C3D-1111-2222-3333-444455556666}", L"MsiExec.exe",
+         L"/X{0A1B2C3D-1111-2222-3333-444455556666}"},  // the repair dialog becomes the removal
+        {L"C:\\Windows\\System32\\msiexec.exe /i {0A1B}", L"C:\\Windows\\System32\\msiexec.exe", L"/X {0A1B}"},
+        {L"rundll32 advpack.dll,LaunchINFSection x.inf", L"rundll32", L"advpack.dll,LaunchINFSection x.inf"},
+        {L"C:\\exec.exe.bak\\u.exe /q", L"C:\\exec.exe.bak\\u.exe", L"/q"},
+        {L"\"C:\\unterminated.exe /S", nullptr, nullptr},
+        {L"\"\" /S", nullptr, nullptr},
+        {L"   ", nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        const std::optional<UninstallCommand> command = parseUninstallCommand(c.line);
+        ASSERT_EQ(command.has_value(), c.program != nullptr) << c.line;
+        if (!command) continue;
+        EXPECT_EQ(command->program, c.program) << c.line;
+        EXPECT_EQ(command->parameters, c.parameters) << c.line;
+    }
 }
 
 }  // namespace

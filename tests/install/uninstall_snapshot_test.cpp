@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "install/installed_apps.h"
 #include "install/uninstall_snapshot.h"
 #include "support/registry_support.h"
 
@@ -37,6 +38,47 @@ TEST_F(ScratchSnapshot, ScansTheThreeLocationsInOrderWithTheirPrefixes) {
     EXPECT_EQ(s.keys, keys);
     const std::vector<std::wstring> names = {L"Photo Studio", L"Photo Studio (32-bit)", L"Quill Notes", L"Quill Notes"};
     EXPECT_EQ(s.displayNames, names);
+}
+
+// Sets one more value of an uninstall entry.
+bool setEntryValue(HKEY root, const wchar_t* path, const std::wstring& key, const wchar_t* name, DWORD type,
+                   const void* data, DWORD bytes) {
+    const std::wstring subkey = std::wstring(path) + L"\\" + key;
+    return ::RegSetKeyValueW(root, subkey.c_str(), name, type, data, bytes) == ERROR_SUCCESS;
+}
+
+bool setEntryText(HKEY root, const wchar_t* path, const std::wstring& key, const wchar_t* name, const std::wstring& text) {
+    return setEntryValue(root, path, key, name, REG_SZ, text.c_str(),
+                         static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+TEST_F(ScratchSnapshot, InstalledAppsLeaveOutSystemComponentsAndUpdatesAndKeepTheirCommands) {
+    ASSERT_TRUE(writeUninstallEntry(tree.machine(), kUninstallPath, L"{0A1B}", L"Photo Studio"));
+    ASSERT_TRUE(setEntryText(tree.machine(), kUninstallPath, L"{0A1B}", L"DisplayVersion", L"1.0.2"));
+    ASSERT_TRUE(setEntryText(tree.machine(), kUninstallPath, L"{0A1B}", L"Publisher", L"Tide"));
+    ASSERT_TRUE(setEntryText(tree.machine(), kUninstallPath, L"{0A1B}", L"UninstallString", L"MsiExec.exe /X{0A1B}"));
+    ASSERT_TRUE(writeUninstallEntry(tree.user(), kUninstallPath, L"Notes", L"Quill Notes"));
+    ASSERT_TRUE(setEntryText(tree.user(), kUninstallPath, L"Notes", L"QuietUninstallString", L"\"u.exe\" /S"));
+    ASSERT_TRUE(writeUninstallEntry(tree.machine(), kUninstallPath, L"KB1", L"Photo Studio Hotfix"));
+    ASSERT_TRUE(setEntryText(tree.machine(), kUninstallPath, L"KB1", L"ParentKeyName", L"{0A1B}"));
+    ASSERT_TRUE(writeUninstallEntry(tree.machine(), kWow64UninstallPath, L"Runtime", L"Runtime"));
+    const DWORD one = 1, zero = 0;
+    ASSERT_TRUE(setEntryValue(tree.machine(), kWow64UninstallPath, L"Runtime", L"SystemComponent", REG_DWORD, &one, 4));
+    ASSERT_TRUE(writeUninstallEntry(tree.machine(), kWow64UninstallPath, L"Shown", L"Shown"));
+    ASSERT_TRUE(setEntryValue(tree.machine(), kWow64UninstallPath, L"Shown", L"SystemComponent", REG_DWORD, &zero, 4));
+
+    const std::vector<InstalledApp> apps = readInstalledApps({tree.machine(), tree.user()});
+    ASSERT_EQ(apps.size(), 3u);
+    EXPECT_EQ(apps[0].key, L"LM64\\{0A1B}");
+    EXPECT_EQ(apps[0].displayVersion, L"1.0.2");
+    EXPECT_EQ(apps[0].publisher, L"Tide");
+    EXPECT_EQ(apps[0].uninstallString, L"MsiExec.exe /X{0A1B}");
+    EXPECT_EQ(apps[1].key, L"LM32\\Shown");
+    EXPECT_EQ(apps[2].key, L"CU\\Notes");
+    EXPECT_EQ(apps[2].quietUninstallString, L"\"u.exe\" /S");
+    ASSERT_NE(findInstalledApp(L"Photo Studio", apps), nullptr);
+    EXPECT_EQ(findInstalledApp(L"photostudio", apps)->key, L"LM64\\{0A1B}");
+    EXPECT_EQ(findInstalledApp(L"Runtime", apps), nullptr);
 }
 
 TEST_F(ScratchSnapshot, KeepsDisplayNamesThatFitTheBufferAndCutsAtTheFirstNul) {

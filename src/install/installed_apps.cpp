@@ -1,0 +1,182 @@
+#include "install/installed_apps.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <cwctype>
+
+#include "base/win_handles.h"
+
+namespace {
+
+constexpr DWORD kKeyNameChars = 256;
+constexpr DWORD kValueChars = 2048;
+
+constexpr wchar_t kNativeUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr wchar_t kWow64Uninstall[] = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+// A REG_SZ or REG_EXPAND_SZ value as stored (not expanded); empty when missing or of another type.
+std::wstring readText(HKEY key, const wchar_t* name, bool* present = nullptr) {
+    wchar_t buffer[kValueChars] = {};
+    DWORD type = 0;
+    DWORD size = sizeof buffer - sizeof(wchar_t);
+    const LSTATUS status = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    if (present) *present = status == ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::wstring();
+    return std::wstring(buffer, ::wcsnlen(buffer, size / sizeof(wchar_t)));
+}
+
+bool isSystemComponent(HKEY key) {
+    DWORD value = 0;
+    DWORD type = 0;
+    DWORD size = sizeof value;
+    return ::RegQueryValueExW(key, L"SystemComponent", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) ==
+               ERROR_SUCCESS &&
+           type == REG_DWORD && value != 0;
+}
+
+void scanLocation(HKEY root, const wchar_t* path, const wchar_t* prefix, std::vector<InstalledApp>& out) {
+    qb::UniqueRegKey location;
+    if (::RegOpenKeyExW(root, path, 0, KEY_READ, location.put()) != ERROR_SUCCESS) return;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[kKeyNameChars];
+        DWORD length = kKeyNameChars;
+        if (::RegEnumKeyExW(location.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        qb::UniqueRegKey entry;
+        if (::RegOpenKeyExW(location.get(), name, 0, KEY_READ, entry.put()) != ERROR_SUCCESS) continue;
+        bool hasParent = false;
+        readText(entry.get(), L"ParentKeyName", &hasParent);
+        InstalledApp app;
+        app.displayName = readText(entry.get(), L"DisplayName");
+        if (app.displayName.empty() || hasParent || isSystemComponent(entry.get())) continue;
+        app.key = prefix + std::wstring(name, length);
+        app.displayVersion = readText(entry.get(), L"DisplayVersion");
+        app.publisher = readText(entry.get(), L"Publisher");
+        app.uninstallString = readText(entry.get(), L"UninstallString");
+        app.quietUninstallString = readText(entry.get(), L"QuietUninstallString");
+        out.push_back(std::move(app));
+    }
+}
+
+struct VersionPart {
+    unsigned long long number = 0;
+    std::wstring suffix;
+};
+
+// The version's parts; empty when the text holds no digit.
+std::vector<VersionPart> versionParts(const std::wstring& text) {
+    size_t start = 0;
+    while (start < text.size() && !(text[start] >= L'0' && text[start] <= L'9')) ++start;
+    size_t end = start;
+    while (end < text.size() && text[end] > L' ' && text[end] < 0x7F) ++end;
+    std::vector<VersionPart> parts;
+    if (start == end) return parts;
+    size_t from = start;
+    while (from <= end) {
+        size_t to = text.find(L'.', from);
+        if (to == std::wstring::npos || to > end) to = end;
+        VersionPart part;
+        size_t i = from;
+        for (; i < to && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+            if (part.number < 100000000000000000ULL) part.number = part.number * 10 + (text[i] - L'0');
+        }
+        for (; i < to; ++i) part.suffix.push_back(static_cast<wchar_t>(std::towlower(text[i])));
+        parts.push_back(std::move(part));
+        from = to + 1;
+    }
+    return parts;
+}
+
+int comparePart(const VersionPart& a, const VersionPart& b) {
+    if (a.number != b.number) return a.number < b.number ? -1 : 1;
+    if (a.suffix.empty() != b.suffix.empty()) return a.suffix.empty() ? 1 : -1;
+    return a.suffix.compare(b.suffix) < 0 ? -1 : (a.suffix == b.suffix ? 0 : 1);
+}
+
+std::wstring lower(std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
+bool isSpace(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+}  // namespace
+
+std::vector<InstalledApp> readInstalledApps(const UninstallRoots& roots) {
+    std::vector<InstalledApp> installed;
+    scanLocation(roots.machine, kNativeUninstall, L"LM64\\", installed);
+    scanLocation(roots.machine, kWow64Uninstall, L"LM32\\", installed);
+    scanLocation(roots.user, kNativeUninstall, L"CU\\", installed);
+    return installed;
+}
+
+const InstalledApp* findInstalledApp(const std::wstring& appName, const std::vector<InstalledApp>& installed) {
+    const InstalledApp* best = nullptr;
+    for (const InstalledApp& app : installed) {
+        UninstallSnapshot one;
+        one.displayNames.push_back(app.displayName);
+        if (!IsAppListed(appName, one)) continue;
+        if (!best || compareVersions(best->displayVersion, app.displayVersion).value_or(0) < 0) best = &app;
+    }
+    return best;
+}
+
+std::optional<int> compareVersions(const std::wstring& a, const std::wstring& b) {
+    const std::vector<VersionPart> left = versionParts(a);
+    const std::vector<VersionPart> right = versionParts(b);
+    if (left.empty() || right.empty()) return std::nullopt;
+    const VersionPart zero;
+    for (size_t i = 0; i < std::max(left.size(), right.size()); ++i) {
+        const int order = comparePart(i < left.size() ? left[i] : zero, i < right.size() ? right[i] : zero);
+        if (order != 0) return order;
+    }
+    return 0;
+}
+
+bool isUpdateAvailable(const std::wstring& installedVersion, const std::wstring& catalogueVersion) {
+    return compareVersions(installedVersion, catalogueVersion).value_or(0) < 0;
+}
+
+std::optional<UninstallCommand> parseUninstallCommand(const std::wstring& commandLine) {
+    size_t start = 0;
+    while (start < commandLine.size() && isSpace(commandLine[start])) ++start;
+    if (start == commandLine.size()) return std::nullopt;
+    UninstallCommand command;
+    size_t rest = 0;
+    if (commandLine[start] == L'"') {
+        const size_t close = commandLine.find(L'"', start + 1);
+        if (close == std::wstring::npos || close == start + 1) return std::nullopt;
+        command.program = commandLine.substr(start + 1, close - start - 1);
+        rest = close + 1;
+    } else {
+        // An unquoted path may hold spaces up to its ".exe"; otherwise the first word is the program.
+        const std::wstring folded = lower(commandLine);
+        size_t end = std::wstring::npos;
+        for (size_t at = folded.find(L".exe", start); at != std::wstring::npos; at = folded.find(L".exe", at + 1)) {
+            if (at + 4 == folded.size() || isSpace(folded[at + 4])) {
+                end = at + 4;
+                break;
+            }
+        }
+        if (end == std::wstring::npos) {
+            end = start;
+            while (end < commandLine.size() && !isSpace(commandLine[end])) ++end;
+        }
+        command.program = commandLine.substr(start, end - start);
+        rest = end;
+    }
+    while (rest < commandLine.size() && isSpace(commandLine[rest])) ++rest;
+    command.parameters = commandLine.substr(rest);
+    while (!command.parameters.empty() && isSpace(command.parameters.back())) command.parameters.pop_back();
+
+    const std::wstring program = lower(command.program);
+    const size_t slash = program.find_last_of(L"\\/");
+    const std::wstring file = slash == std::wstring::npos ? program : program.substr(slash + 1);
+    if (file == L"msiexec.exe" || file == L"msiexec") {
+        const std::wstring parameters = lower(command.parameters);
+        if (parameters.compare(0, 3, L"/i{") == 0 || parameters.compare(0, 4, L"/i {") == 0)
+            command.parameters[1] = L'X';
+    }
+    return command;
+}
