@@ -73,8 +73,12 @@ bool initInstance(HINSTANCE instance) {
         ::DispatchMessageW(&loaded);
     ::ShowWindow(main, SW_SHOW);
     ::UpdateWindow(main);
+    // The first frame goes to the screen before the work queued meanwhile (icons, faces) is done: a
+    // window's pixels reach the display when its thread waits, so wait once, without a timeout.
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
     // OLE and the shadow follow the first catalogue paint; a load that takes longer does not hold them back.
-    ::SetTimer(main, kFinishStartUpTimerId, kFinishStartUpLatestMs, finishStartUpTimer);
+    ::SetTimer(main, kFinishStartUpTimerId, app.catalogLoading ? kFinishStartUpLatestMs : kFinishStartUpSoonMs,
+               finishStartUpTimer);
     return true;
 }
 
