@@ -70,7 +70,14 @@ void onAppAction(const AppInfo* app) {
                 break;  // failed, cancelled or installed: a new download replaces the task
         }
     }
-    const AppConfig& config = appState().config;
+    // Installed and current: nothing to do. Installed but older: the update takes the usual road.
+    AppState& state = appState();
+    const bool hasTask = found != tasks.end() && found->second.state != Failed && found->second.state != Cancelled;
+    if (const InstallStatus* installed = installStatusOf(state, app->id); installed && !hasTask) {
+        if (!updateOffered(state, app->id)) return showToast(L"「" + app->name + L"」已安装", ToastNeutral);
+        state.installed.updating[app->id] = installed->registration.displayVersion;
+    }
+    const AppConfig& config = state.config;
     DownloadManager::instance().startDownload(app->id, app->name, downloadUrlFor(config.server, app->id, config.channel),
                                               app->md5, app->packageSize, app->sha256);
     showToast(L"开始下载：" + app->name, ToastNeutral);

@@ -80,6 +80,9 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_QB_DOWNLOAD_DONE: return onDownloadDone(unpackIdAndGeneration(wp));
         case WM_QB_CATALOG_LOADED: return onCatalogLoaded(wp);
         case WM_QB_DOWNLOAD_FAILED: return onDownloadFailed(hwnd, unpackIdAndGeneration(wp));
+        case WM_QB_INSTALLED_READ: return onInstalledRead(wp);
+        case WM_QB_INSTALLER_FINISHED: return onInstallerFinished();
+        case WM_ACTIVATEAPP: onActivateApp(wp != FALSE); break;
     }
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }

@@ -22,6 +22,17 @@ LRESULT onCatalogLoaded(WPARAM succeeded);
 LRESULT onDownloadDone(IdAndGeneration news);
 LRESULT onDownloadFailed(HWND hwnd, IdAndGeneration news);
 LRESULT onIconReady();
+// Reads the uninstall registrations again (on a worker) for the shown catalogue, once the window has
+// painted what is pending (a timer: it comes after the paint), so that a start's first paint does not
+// share the processor with it.
+void rereadInstalledApps();
+void startInstalledAppsReadNow();
+// Adopts the newest read of the registrations; an older read's result is dropped.
+LRESULT onInstalledRead(WPARAM readNumber);
+// An installer or uninstaller ended: the registrations are read again.
+LRESULT onInstallerFinished();
+// The window was activated: the registrations are read again when the last read is 30 s old.
+LRESULT onActivateApp(bool active);
 // Starts the installer of a finished task and, when it starts, reports the install to the service.
 bool installAndReport(int32_t taskId);
 

@@ -249,5 +249,9 @@ LRESULT onMouseWheel(HWND hwnd, int delta, LPARAM screenPoint) {
 LRESULT onTimer(HWND hwnd, UINT_PTR id) {
     if (id == kSpeedTimerId) onSpeedTimer();
     if (id == kPageRepeatTimerId) onPageRepeatTimer(hwnd);
+    if (id == kInstalledReadTimerId) {
+        ::KillTimer(hwnd, id);
+        startInstalledAppsReadNow();
+    }
     return 0;
 }

@@ -9,6 +9,8 @@
 #include "render/state_texts.h"
 #include "service/catalogue_loader.h"
 
+#include <optional>
+
 namespace {
 
 // Another task of the same app (one that replaced or preceded the task the news is for).
@@ -67,6 +69,7 @@ LRESULT onCatalogLoaded(WPARAM step) {
         if (kept != app.selectedCategoryId) app.contentScroll = 0;
         app.selectedCategoryId = kept;
     }
+    if (loaded.replaced) rereadInstalledApps();
     repaintMainWindow();
     // The rest of the start-up waits until the first catalogue (or the failure screen) is on the screen.
     if (ShellServices& services = shellServices(); services.finishStartUp) services.finishStartUp();
@@ -130,5 +133,62 @@ LRESULT onDownloadFailed(HWND hwnd, IdAndGeneration news) {
     if (found != tasks.end() && !found->second.name.empty()) text = L"「" + found->second.name + L"」\n\n";
     text += ServiceTroubleMessage;
     shellServices().messageBox(hwnd, text, L"下载失败", MB_ICONWARNING);
+    return 0;
+}
+
+// How old the last read of the registrations must be before activating the window reads them again.
+constexpr DWORD kInstalledReadAgainAfterMs = 30000;
+
+void rereadInstalledApps() {
+    if (HWND main = appState().mainWnd) ::SetTimer(main, kInstalledReadTimerId, 10, nullptr);
+}
+
+void startInstalledAppsReadNow() {
+    AppState& app = appState();
+    if (!app.mainWnd || app.catalog.apps.empty()) return;
+    std::vector<CatalogueName> names;
+    names.reserve(app.catalog.apps.size());
+    for (const AppInfo& info : app.catalog.apps) names.push_back({info.id, info.name, info.version});
+    const uint32_t number = ++app.installed.readsStarted;
+    app.installed.readTick = ::GetTickCount();
+    if (ShellServices& services = shellServices(); services.readInstalledApps)
+        services.readInstalledApps(app.mainWnd, number, std::move(names));
+}
+
+LRESULT onInstalledRead(WPARAM) {
+    AppState& app = appState();
+    std::optional<InstalledAppsRead> read = takeInstalledAppsRead();
+    if (!read || read->readNumber != app.installed.readsStarted) return 0;
+    InstalledState& installed = app.installed;
+    installed.byId = std::move(read->statuses);
+    installed.everRead = true;
+    // An update whose installer succeeded but left the version as it was is not offered again.
+    const auto tasks = shellServices().taskSnapshot();
+    for (auto it = installed.updating.begin(); it != installed.updating.end();) {
+        const auto task = tasks.find(it->first);
+        const uint32_t state = task == tasks.end() ? Failed : task->second.state;
+        if (state == Downloading || state == Verifying || state == Installing || state == Completed) {
+            ++it;
+            continue;
+        }
+        const InstallStatus* status = installStatusOf(app, it->first);
+        if (state == Installed && status && status->updatable && status->registration.displayVersion == it->second)
+            installed.updateRefused.insert(it->first);
+        it = installed.updating.erase(it);
+    }
+    PrepareMainWindowFacesSoon();
+    repaintMainWindow();
+    return 0;
+}
+
+LRESULT onInstallerFinished() {
+    rereadInstalledApps();
+    return 0;
+}
+
+LRESULT onActivateApp(bool active) {
+    const InstalledState& installed = appState().installed;
+    if (active && installed.everRead && ::GetTickCount() - installed.readTick >= kInstalledReadAgainAfterMs)
+        rereadInstalledApps();
     return 0;
 }

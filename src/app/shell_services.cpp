@@ -56,6 +56,9 @@ ShellServices realShellServices() {
         finishStartUp();  // the picker needs OLE on this thread
         return browseForFolder(owner);
     };
+    s.readInstalledApps = [](HWND window, uint32_t readNumber, std::vector<CatalogueName> apps) {
+        return startInstalledAppsRead(window, readNumber, std::move(apps));
+    };
     return s;
 }
 

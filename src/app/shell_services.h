@@ -8,9 +8,11 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "config/config.h"
 #include "downloads/task.h"
+#include "install/installed_apps.h"
 
 struct AppInfo;
 
@@ -33,6 +35,8 @@ struct ShellServices {
     std::function<void(const std::wstring& folder)> openFolderWindow;
     std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags)> messageBox;
     std::function<std::wstring(HWND owner)> pickFolder;  // empty when the user backs out
+    // Reads the uninstall registrations on a worker and posts WM_QB_INSTALLED_READ with readNumber.
+    std::function<bool(HWND window, uint32_t readNumber, std::vector<CatalogueName> apps)> readInstalledApps;
 };
 
 ShellServices realShellServices();

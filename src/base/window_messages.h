@@ -10,10 +10,13 @@ constexpr UINT WM_QB_ICON_READY = WM_APP + 3;       // wParam: packIdAndGenerati
 constexpr UINT WM_QB_CATALOG_LOADED = WM_APP + 4;   // wParam: 1 success, 0 failure
 constexpr UINT WM_QB_PREPARE_FACES = WM_APP + 6;   // the window's own: draw card faces between paints
 constexpr UINT WM_QB_DOWNLOAD_FAILED = WM_APP + 5;  // wParam: app id and task generation, packed
+constexpr UINT WM_QB_INSTALLED_READ = WM_APP + 7;   // the installed apps were read; wParam: the read's number
+constexpr UINT WM_QB_INSTALLER_FINISHED = WM_APP + 8;  // an installer or uninstaller ended; wParam: app id
 
 constexpr UINT_PTR kSpeedTimerId = 1;       // 500 ms speed sampling and periodic repaint
 constexpr UINT_PTR kPageRepeatTimerId = 2;  // repeats page-wise scrolling while a track is held
 constexpr UINT_PTR kFinishStartUpTimerId = 3;  // the latest moment for what start-up leaves for later
+constexpr UINT_PTR kInstalledReadTimerId = 4;  // reads the registrations once the window has painted
 
 // A result names what it is for by id and generation: the app id in the low 32 bits of wParam, the
 // generation (of a download task, or of the catalogue an icon was asked for) in the high 32 bits.

@@ -164,6 +164,7 @@ bool DownloadManager::startInstaller(const std::shared_ptr<Task>& task) {
         if (verdict == InstallVerdict::SignatureBroken) task->setError(kBrokenSignatureText);
         task->advance(Installing, stateAfterInstall(verdict));
         notifyChanged();
+        post(WM_QB_INSTALLER_FINISHED, packIdAndGeneration(task->appId, task->generation));
     };
     return startInstallerThread(std::move(run));
 }

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cwchar>
 #include <cwctype>
+#include <mutex>
 
 #include "base/win_handles.h"
+#include "base/window_messages.h"
+#include "base/worker_thread.h"
 
 namespace {
 
@@ -101,6 +104,20 @@ std::wstring lower(std::wstring text) {
 
 bool isSpace(wchar_t c) { return c == L' ' || c == L'\t'; }
 
+// A display name may carry up to this many extra characters (edition, bitness, year) and still
+// match, as IsAppListed allows.
+constexpr size_t kNameSuffixMargin = 16;
+
+struct ReadMailbox {
+    std::mutex mutex;
+    std::optional<InstalledAppsRead> finished;
+};
+
+ReadMailbox& readMailbox() {
+    static ReadMailbox mailbox;
+    return mailbox;
+}
+
 }  // namespace
 
 std::vector<InstalledApp> readInstalledApps(const UninstallRoots& roots) {
@@ -179,4 +196,54 @@ std::optional<UninstallCommand> parseUninstallCommand(const std::wstring& comman
             command.parameters[1] = L'X';
     }
     return command;
+}
+
+std::unordered_map<int32_t, InstallStatus> matchInstalledApps(const std::vector<CatalogueName>& apps,
+                                                              const std::vector<InstalledApp>& installed) {
+    // Sorted by normalised name, the registrations whose names start with a given name lie together.
+    std::vector<std::pair<std::wstring, size_t>> names;
+    names.reserve(installed.size());
+    for (size_t i = 0; i < installed.size(); ++i) names.emplace_back(NormalizeAppName(installed[i].displayName), i);
+    std::sort(names.begin(), names.end());
+
+    std::unordered_map<int32_t, InstallStatus> statuses;
+    for (const CatalogueName& app : apps) {
+        const std::wstring wanted = NormalizeAppName(app.name);
+        if (wanted.empty()) continue;
+        const InstalledApp* best = nullptr;
+        for (auto it = std::lower_bound(names.begin(), names.end(), std::make_pair(wanted, size_t{0}));
+             it != names.end() && it->first.compare(0, wanted.size(), wanted) == 0; ++it) {
+            if (it->first.size() - wanted.size() > kNameSuffixMargin) continue;
+            const InstalledApp& candidate = installed[it->second];
+            if (!best || compareVersions(best->displayVersion, candidate.displayVersion).value_or(0) < 0)
+                best = &candidate;
+        }
+        if (!best) continue;
+        InstallStatus status;
+        status.registration = *best;
+        status.updatable = isUpdateAvailable(best->displayVersion, app.version);
+        statuses.emplace(app.id, std::move(status));
+    }
+    return statuses;
+}
+
+bool startInstalledAppsRead(HWND window, uint32_t readNumber, std::vector<CatalogueName> apps,
+                            const UninstallRoots& roots) {
+    return qb::startWorker([window, readNumber, apps = std::move(apps), roots] {
+        InstalledAppsRead read{readNumber, matchInstalledApps(apps, readInstalledApps(roots))};
+        {
+            ReadMailbox& mailbox = readMailbox();
+            std::lock_guard<std::mutex> lock(mailbox.mutex);
+            if (!mailbox.finished || mailbox.finished->readNumber <= readNumber) mailbox.finished = std::move(read);
+        }
+        ::PostMessageW(window, WM_QB_INSTALLED_READ, readNumber, 0);
+    });
+}
+
+std::optional<InstalledAppsRead> takeInstalledAppsRead() {
+    ReadMailbox& mailbox = readMailbox();
+    std::lock_guard<std::mutex> lock(mailbox.mutex);
+    std::optional<InstalledAppsRead> read = std::move(mailbox.finished);
+    mailbox.finished.reset();
+    return read;
 }

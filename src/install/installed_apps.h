@@ -2,8 +2,12 @@
 // What Windows lists as installed, read from the same three uninstall locations the installer
 // monitor scans, and the rules that relate it to the catalogue: which registration belongs to an
 // app, whether its version is older than the catalogue's, and how its uninstall command is run.
+#include <windows.h>
+
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "install/uninstall_snapshot.h"
@@ -44,3 +48,31 @@ struct UninstallCommand {
     std::wstring parameters;
 };
 std::optional<UninstallCommand> parseUninstallCommand(const std::wstring& commandLine);
+
+// A catalogue app as the matching needs it: copied for the worker, which never sees the records.
+struct CatalogueName {
+    int32_t id = 0;
+    std::wstring name;
+    std::wstring version;
+};
+
+// What the registrations say of one catalogue app.
+struct InstallStatus {
+    InstalledApp registration;  // the matched one (of several, the highest version)
+    bool updatable = false;     // its version is readable and lower than the catalogue's
+};
+
+// The catalogue apps that are installed, by id; every other app is not.
+std::unordered_map<int32_t, InstallStatus> matchInstalledApps(const std::vector<CatalogueName>& apps,
+                                                              const std::vector<InstalledApp>& installed);
+
+// Reads the registrations and matches them against apps on a worker, then posts
+// WM_QB_INSTALLED_READ with readNumber to window; false when no thread could be made.
+bool startInstalledAppsRead(HWND window, uint32_t readNumber, std::vector<CatalogueName> apps,
+                            const UninstallRoots& roots = UninstallRoots{});
+struct InstalledAppsRead {
+    uint32_t readNumber = 0;
+    std::unordered_map<int32_t, InstallStatus> statuses;
+};
+// The newest finished read, once; nullopt when none finished since the last call.
+std::optional<InstalledAppsRead> takeInstalledAppsRead();

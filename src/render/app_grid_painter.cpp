@@ -211,7 +211,10 @@ CardFaceKey cardFaceKey(const PaintContext& ctx, const AppInfo& app, int width, 
     key.version = app.version;
     key.description = app.description;
     key.meta = cardMetaLine(app.packageSize, app.updatedAt);
-    key.button = cardButtonLook(ctx.taskFor(app.id), app.hasPackage, key.hovered);
+    const InstalledLook installed = updateOffered(ctx.app, app.id)              ? InstalledLook::Updatable
+                                    : installStatusOf(ctx.app, app.id) != nullptr ? InstalledLook::Installed
+                                                                                  : InstalledLook::NotInstalled;
+    key.button = cardButtonLook(ctx.taskFor(app.id), app.hasPackage, key.hovered, installed);
     return key;
 }
 

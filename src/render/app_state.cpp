@@ -7,6 +7,16 @@ AppState& appState() {
     return state;
 }
 
+const InstallStatus* installStatusOf(const AppState& app, int32_t appId) {
+    const auto found = app.installed.byId.find(appId);
+    return found == app.installed.byId.end() ? nullptr : &found->second;
+}
+
+bool updateOffered(const AppState& app, int32_t appId) {
+    const InstallStatus* status = installStatusOf(app, appId);
+    return status && status->updatable && app.installed.updateRefused.count(appId) == 0;
+}
+
 void showToast(const std::wstring& text, int kind) {
     AppState& app = appState();
     app.toastText = text;

@@ -2,10 +2,14 @@
 // The main thread's state: windows, settings, catalogue, page, scrolling, hover and transient messages.
 #include <windows.h>
 
+#include <map>
+#include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "config/config.h"
+#include "install/installed_apps.h"
 #include "render/hit_region.h"
 #include "service/catalogue.h"
 #include "service/icon_cache.h"
@@ -31,6 +35,18 @@ enum ToastKind : int { ToastNeutral = 0, ToastSuccess = 1, ToastError = 2 };
 
 enum class Page { Catalogue, Downloads };
 
+// What the uninstall registrations say of the catalogue's apps, as last read by a worker.
+struct InstalledState {
+    std::unordered_map<int32_t, InstallStatus> byId;  // installed catalogue apps
+    uint32_t readsStarted = 0;  // number of the newest read; an older read's result is dropped
+    DWORD readTick = 0;         // when the newest read was started
+    bool everRead = false;
+    // Updates started from "升 级", by app id, with the version installed before; an update whose
+    // installer succeeded without changing that version is not offered again this session.
+    std::map<int32_t, std::wstring> updating;
+    std::set<int32_t> updateRefused;
+};
+
 struct AppState {
     HWND mainWnd = nullptr;
     HWND shadowWnd = nullptr;
@@ -40,6 +56,7 @@ struct AppState {
     AppConfig config;
     Catalogue catalog;
     IconCache icons;  // decoded icons of catalog's apps; only the main thread touches it
+    InstalledState installed;
     HFONT uiFonts[kUiFontCount] = {};
 
     Page page = Page::Catalogue;
@@ -81,6 +98,11 @@ struct AppState {
 };
 
 AppState& appState();
+
+// The installed app's status; null when the registrations do not list it.
+const InstallStatus* installStatusOf(const AppState& app, int32_t appId);
+// Installed with a newer version in the catalogue, and not refused this session.
+bool updateOffered(const AppState& app, int32_t appId);
 
 // Sets the toast banner (shown for 2.2 s) and repaints the main window.
 void showToast(const std::wstring& text, int kind);

@@ -10,10 +10,15 @@ int progressPercent(int64_t receivedBytes, int64_t totalBytes) {
     return static_cast<int>(receivedBytes * 100 / totalBytes);
 }
 
-CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool hovered) {
+CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool hovered, InstalledLook installed) {
     using namespace palette;
     const uint32_t primary = hovered ? kPrimaryHover : kPrimary;
-    const int state = task && task->state <= InstallCancelled ? static_cast<int>(task->state) : -1;
+    int state = task && task->state <= InstallCancelled ? static_cast<int>(task->state) : -1;
+    if (installed != InstalledLook::NotInstalled && (state < 0 || state == Failed || state == Cancelled)) {
+        if (installed == InstalledLook::Updatable && hasPackage)
+            return {L"升 级", hovered ? kUpdateHover : kUpdate, kTextWhite, false, 0};
+        state = Installed;
+    }
     CardButtonLook look;
     switch (state) {
         case Downloading: {

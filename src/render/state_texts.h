@@ -19,8 +19,13 @@ struct CardButtonLook {
     bool showsProgress = false;
     int percent = 0;
 };
-// The card's action button for an app without a task (task null) or with one.
-CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool hovered);
+// What the uninstall registrations say of an app, for its card.
+enum class InstalledLook { NotInstalled, Installed, Updatable };
+// The card's action button for an app without a task (task null) or with one. An app without a task,
+// or whose last task failed or was cancelled, that Windows lists as installed shows "已安装", or
+// "升 级" when the catalogue has a newer version.
+CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool hovered,
+                              InstalledLook installed = InstalledLook::NotInstalled);
 
 // "12.5 MB · 03-01更新", the size alone, or empty.
 std::wstring cardMetaLine(int64_t packageSize, int64_t updatedAt);

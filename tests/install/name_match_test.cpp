@@ -111,6 +111,34 @@ TEST(CompareVersions, FollowsTheNumbersThenTheSuffixes) {
     EXPECT_FALSE(isUpdateAvailable(L"1.0", L"最新"));
 }
 
+TEST(MatchInstalledApps, TakesTheHighestVersionOfTheMatchingNamesAndOffersOnlyReadableOlderOnes) {
+    auto entry = [](const wchar_t* key, const wchar_t* name, const wchar_t* version) {
+        InstalledApp app;
+        app.key = key;
+        app.displayName = name;
+        app.displayVersion = version;
+        return app;
+    };
+    const std::vector<InstalledApp> installed = {
+        entry(L"a", L"Photo Studio (32-bit)", L"1.9"), entry(L"b", L"Photo Studio", L"1.10"),
+        entry(L"c", L"Quill Notes", L"最新版"),        entry(L"d", L"星河笔记 2024", L"3.0"),
+        entry(L"e", L"Photo Studio Professional Edition 2024", L"9.0"),  // too long a suffix
+        entry(L"f", L"Tide", L"5.0"),
+    };
+    const std::vector<CatalogueName> apps = {
+        {1, L"Photo Studio", L"2.0"}, {2, L"quillnotes", L"2.0"}, {3, L"星河笔记", L"3.0.0"},
+        {4, L"Tide", L"v5.0.1"},      {5, L"Tides", L"6.0"},      {6, L" ", L"1.0"},
+    };
+    const std::unordered_map<int32_t, InstallStatus> statuses = matchInstalledApps(apps, installed);
+    ASSERT_EQ(statuses.size(), 4u);
+    EXPECT_EQ(statuses.at(1).registration.key, L"b");  // 1.10 is above 1.9
+    EXPECT_TRUE(statuses.at(1).updatable);
+    EXPECT_FALSE(statuses.at(2).updatable);  // an unreadable installed version is never offered an update
+    EXPECT_FALSE(statuses.at(3).updatable);
+    EXPECT_TRUE(statuses.at(4).updatable);
+    EXPECT_EQ(statuses.count(5), 0u);
+}
+
 TEST(ParseUninstallCommand, SplitsProgramAndParametersAsTheShellDoes) {
     const struct {
         const wchar_t* line;

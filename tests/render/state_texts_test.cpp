@@ -23,6 +23,7 @@ TEST(StateTexts, CardButtonByState) {
         const wchar_t* label;
         uint32_t fill, labelRgb;
         bool progress;
+        InstalledLook installed = InstalledLook::NotInstalled;
     };
     const Case cases[] = {
         {-1, false, false, false, L"敬请期待", kNeutralFill, kTextDisabled, false},
@@ -42,11 +43,20 @@ TEST(StateTexts, CardButtonByState) {
         // A task wins over a missing package: a finished download still says what it is.
         {Completed, false, false, false, L"立即安装", kPrimary, kTextWhite, false},
         {Installed, false, false, false, L"已安装", kInstalledFill, kTextSuccess, false},
+        // Listed by Windows: installed, or older than the catalogue; a task under way still wins.
+        {-1, true, false, true, L"已安装", kInstalledFill, kTextSuccess, false, InstalledLook::Installed},
+        {-1, true, false, false, L"升 级", kUpdate, kTextWhite, false, InstalledLook::Updatable},
+        {-1, true, false, true, L"升 级", kUpdateHover, kTextWhite, false, InstalledLook::Updatable},
+        {-1, false, false, false, L"已安装", kInstalledFill, kTextSuccess, false, InstalledLook::Updatable},
+        {Failed, true, false, false, L"升 级", kUpdate, kTextWhite, false, InstalledLook::Updatable},
+        {Cancelled, true, false, false, L"已安装", kInstalledFill, kTextSuccess, false, InstalledLook::Installed},
+        {Downloading, true, false, false, L"下载中 25%", kNeutralFill, kTextAccent, true, InstalledLook::Updatable},
+        {Completed, true, false, false, L"立即安装", kPrimary, kTextWhite, false, InstalledLook::Updatable},
     };
     for (const Case& c : cases) {
         TaskSnapshot t = task(c.state < 0 ? 0 : c.state, 250, 1000);
         t.isArchive = c.isArchive;
-        const CardButtonLook look = cardButtonLook(c.state < 0 ? nullptr : &t, c.hasPackage, c.hovered);
+        const CardButtonLook look = cardButtonLook(c.state < 0 ? nullptr : &t, c.hasPackage, c.hovered, c.installed);
         EXPECT_EQ(look.label, c.label) << c.state;
         EXPECT_EQ(look.fill, c.fill) << c.state;
         EXPECT_EQ(look.labelRgb, c.labelRgb) << c.state;
