@@ -15,9 +15,11 @@ constexpr wchar_t kCommonCategoryName[] = L"常用软件";
 void paintCardButton(PaintContext& ctx, const CardButtonLook& look, const RECT& button) {
     FillRoundRect(ctx.canvas, button, 14, look.fill);
     if (look.showsProgress && look.percent > 0) {
-        // One pixel of the 100-pixel button stands for one percent.
-        const RECT filled{button.left, button.top, button.left + look.percent, button.bottom};
-        FillRoundRect(ctx.canvas, filled, 14, palette::kCardProgress);
+        // One pixel of the 100-pixel button stands for one percent. The fill is the button's own shape
+        // cut at the percent, so it grows steadily: a rounded rectangle narrower than its corners would
+        // bulge past its width.
+        const ClipScope clip(ctx.canvas, {button.left, button.top, button.left + look.percent, button.bottom});
+        FillRoundRect(ctx.canvas, button, 14, palette::kCardProgress);
     }
     ctx.canvas.drawText(look.label, button, FontButton, look.labelRgb, kTextCentred);
 }
