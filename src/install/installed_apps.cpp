@@ -11,11 +11,7 @@
 
 namespace {
 
-constexpr DWORD kKeyNameChars = 256;
 constexpr DWORD kValueChars = 2048;
-
-constexpr wchar_t kNativeUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-constexpr wchar_t kWow64Uninstall[] = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 // A REG_SZ or REG_EXPAND_SZ value as stored (not expanded); empty when missing or of another type.
 std::wstring readText(HKEY key, const wchar_t* name, bool* present = nullptr) {
@@ -37,29 +33,20 @@ bool isSystemComponent(HKEY key) {
            type == REG_DWORD && value != 0;
 }
 
-void scanLocation(HKEY root, const wchar_t* path, const wchar_t* prefix, std::vector<InstalledApp>& out) {
-    qb::UniqueRegKey location;
-    if (::RegOpenKeyExW(root, path, 0, KEY_READ, location.put()) != ERROR_SUCCESS) return;
-    for (DWORD index = 0;; ++index) {
-        wchar_t name[kKeyNameChars];
-        DWORD length = kKeyNameChars;
-        if (::RegEnumKeyExW(location.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
-            break;
-        qb::UniqueRegKey entry;
-        if (::RegOpenKeyExW(location.get(), name, 0, KEY_READ, entry.put()) != ERROR_SUCCESS) continue;
-        bool hasParent = false;
-        readText(entry.get(), L"ParentKeyName", &hasParent);
-        InstalledApp app;
-        app.displayName = readText(entry.get(), L"DisplayName");
-        if (app.displayName.empty() || hasParent || isSystemComponent(entry.get())) continue;
-        app.key = prefix + std::wstring(name, length);
-        app.displayVersion = readText(entry.get(), L"DisplayVersion");
-        app.publisher = readText(entry.get(), L"Publisher");
-        app.uninstallString = readText(entry.get(), L"UninstallString");
-        app.quietUninstallString = readText(entry.get(), L"QuietUninstallString");
-        out.push_back(std::move(app));
-    }
+// One registration as the Windows list of apps shows it; false for entries it hides: no display name,
+// a system component, or an update of another entry (it names a parent).
+bool readRegistration(const std::wstring& key, HKEY entry, InstalledApp& app) {
+    if (!entry) return false;
+    bool hasParent = false;
+    readText(entry, L"ParentKeyName", &hasParent);
+    app.displayName = readText(entry, L"DisplayName");
+    if (app.displayName.empty() || hasParent || isSystemComponent(entry)) return false;
+    app.key = key;
+    app.displayVersion = readText(entry, L"DisplayVersion");
+    app.publisher = readText(entry, L"Publisher");
+    app.uninstallString = readText(entry, L"UninstallString");
+    app.quietUninstallString = readText(entry, L"QuietUninstallString");
+    return true;
 }
 
 struct VersionPart {
@@ -104,10 +91,6 @@ std::wstring lower(std::wstring text) {
 
 bool isSpace(wchar_t c) { return c == L' ' || c == L'\t'; }
 
-// A display name may carry up to this many extra characters (edition, bitness, year) and still
-// match, as IsAppListed allows.
-constexpr size_t kNameSuffixMargin = 16;
-
 struct ReadMailbox {
     std::mutex mutex;
     std::optional<InstalledAppsRead> finished;
@@ -122,18 +105,18 @@ ReadMailbox& readMailbox() {
 
 std::vector<InstalledApp> readInstalledApps(const UninstallRoots& roots) {
     std::vector<InstalledApp> installed;
-    scanLocation(roots.machine, kNativeUninstall, L"LM64\\", installed);
-    scanLocation(roots.machine, kWow64Uninstall, L"LM32\\", installed);
-    scanLocation(roots.user, kNativeUninstall, L"CU\\", installed);
+    forEachUninstallEntry(roots, [&installed](const std::wstring& key, HKEY entry) {
+        InstalledApp app;
+        if (readRegistration(key, entry, app)) installed.push_back(std::move(app));
+    });
     return installed;
 }
 
 const InstalledApp* findInstalledApp(const std::wstring& appName, const std::vector<InstalledApp>& installed) {
+    const std::wstring wanted = NormalizeAppName(appName);
     const InstalledApp* best = nullptr;
     for (const InstalledApp& app : installed) {
-        UninstallSnapshot one;
-        one.displayNames.push_back(app.displayName);
-        if (!IsAppListed(appName, one)) continue;
+        if (!displayNameMatches(wanted, app.displayName)) continue;
         if (!best || compareVersions(best->displayVersion, app.displayVersion).value_or(0) < 0) best = &app;
     }
     return best;
@@ -213,7 +196,7 @@ std::unordered_map<int32_t, InstallStatus> matchInstalledApps(const std::vector<
         const InstalledApp* best = nullptr;
         for (auto it = std::lower_bound(names.begin(), names.end(), std::make_pair(wanted, size_t{0}));
              it != names.end() && it->first.compare(0, wanted.size(), wanted) == 0; ++it) {
-            if (it->first.size() - wanted.size() > kNameSuffixMargin) continue;
+            if (!displayNameMatches(wanted, installed[it->second].displayName)) continue;
             const InstalledApp& candidate = installed[it->second];
             if (!best || compareVersions(best->displayVersion, candidate.displayVersion).value_or(0) < 0)
                 best = &candidate;

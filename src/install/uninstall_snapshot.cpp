@@ -15,20 +15,20 @@ constexpr wchar_t kNativeUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVe
 constexpr wchar_t kWow64Uninstall[] = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 // Any failure only means this registration contributes no display name.
-void readDisplayName(HKEY parent, const wchar_t* subkey, std::vector<std::wstring>* names) {
-    qb::UniqueRegKey key;
-    if (::RegOpenKeyExW(parent, subkey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return;
+void readDisplayName(HKEY key, std::vector<std::wstring>* names) {
+    if (!key) return;
     wchar_t buffer[kDisplayNameBytes / sizeof(wchar_t)] = {};
     DWORD type = 0;
     DWORD size = kDisplayNameBytes;
-    if (::RegQueryValueExW(key.get(), L"DisplayName", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
+    if (::RegQueryValueExW(key, L"DisplayName", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
             ERROR_SUCCESS ||
         type != REG_SZ)
         return;
     names->emplace_back(buffer, ::wcsnlen(buffer, size / sizeof(wchar_t)));
 }
 
-void scanLocation(HKEY root, const wchar_t* path, const wchar_t* prefix, UninstallSnapshot* snapshot) {
+void scanLocation(HKEY root, const wchar_t* path, const wchar_t* prefix,
+                  const std::function<void(const std::wstring&, HKEY)>& visit) {
     qb::UniqueRegKey location;
     if (::RegOpenKeyExW(root, path, 0, KEY_READ, location.put()) != ERROR_SUCCESS) return;
     for (DWORD index = 0;; ++index) {
@@ -37,18 +37,26 @@ void scanLocation(HKEY root, const wchar_t* path, const wchar_t* prefix, Uninsta
         if (::RegEnumKeyExW(location.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
             ERROR_SUCCESS)
             break;
-        snapshot->keys.insert(prefix + std::wstring(name, length));
-        readDisplayName(location.get(), name, &snapshot->displayNames);
+        qb::UniqueRegKey entry;
+        const bool opened = ::RegOpenKeyExW(location.get(), name, 0, KEY_READ, entry.put()) == ERROR_SUCCESS;
+        visit(prefix + std::wstring(name, length), opened ? entry.get() : nullptr);
     }
 }
 
 }  // namespace
 
+void forEachUninstallEntry(const UninstallRoots& roots, const std::function<void(const std::wstring&, HKEY)>& visit) {
+    scanLocation(roots.machine, kNativeUninstall, L"LM64\\", visit);
+    scanLocation(roots.machine, kWow64Uninstall, L"LM32\\", visit);
+    scanLocation(roots.user, kNativeUninstall, L"CU\\", visit);
+}
+
 UninstallSnapshot takeUninstallSnapshotUnder(const UninstallRoots& roots) {
     UninstallSnapshot snapshot;
-    scanLocation(roots.machine, kNativeUninstall, L"LM64\\", &snapshot);
-    scanLocation(roots.machine, kWow64Uninstall, L"LM32\\", &snapshot);
-    scanLocation(roots.user, kNativeUninstall, L"CU\\", &snapshot);
+    forEachUninstallEntry(roots, [&snapshot](const std::wstring& key, HKEY entry) {
+        snapshot.keys.insert(key);
+        readDisplayName(entry, &snapshot.displayNames);
+    });
     return snapshot;
 }
 
@@ -75,15 +83,17 @@ std::wstring NormalizeAppName(const std::wstring& text) {
     return out;
 }
 
+bool displayNameMatches(const std::wstring& wanted, const std::wstring& displayName) {
+    if (wanted.empty()) return false;
+    const std::wstring listed = NormalizeAppName(displayName);
+    if (listed == wanted) return true;
+    return listed.size() > wanted.size() && listed.size() - wanted.size() <= kNameSuffixMargin &&
+           listed.compare(0, wanted.size(), wanted) == 0;
+}
+
 bool IsAppListed(const std::wstring& appName, const UninstallSnapshot& snapshot) {
     const std::wstring wanted = NormalizeAppName(appName);
-    if (wanted.empty()) return false;
-    for (const std::wstring& displayName : snapshot.displayNames) {
-        const std::wstring listed = NormalizeAppName(displayName);
-        if (listed == wanted) return true;
-        if (listed.size() > wanted.size() && listed.size() - wanted.size() <= kNameSuffixMargin &&
-            listed.compare(0, wanted.size(), wanted) == 0)
-            return true;
-    }
+    for (const std::wstring& displayName : snapshot.displayNames)
+        if (displayNameMatches(wanted, displayName)) return true;
     return false;
 }

@@ -2,6 +2,7 @@
 // Snapshots of the Windows uninstall registrations and the match of an application name against them.
 #include <windows.h>
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -17,6 +18,11 @@ struct UninstallRoots {
     HKEY user = HKEY_CURRENT_USER;
 };
 
+// Visits every registration under the three uninstall locations (64-bit and 32-bit views of the
+// machine, then the user): its key, the view prefix + subkey name as in UninstallSnapshot::keys, and
+// the subkey opened for reading, or null when it cannot be opened.
+void forEachUninstallEntry(const UninstallRoots& roots, const std::function<void(const std::wstring&, HKEY)>& visit);
+
 UninstallSnapshot TakeUninstallSnapshot();
 UninstallSnapshot takeUninstallSnapshotUnder(const UninstallRoots& roots);
 
@@ -25,4 +31,7 @@ bool HasNewUninstallEntry(const UninstallSnapshot& before);
 bool hasNewUninstallKey(const UninstallSnapshot& before, const UninstallSnapshot& now);
 
 std::wstring NormalizeAppName(const std::wstring& text);
+// Whether a registration's display name belongs to an app whose name, normalised, is wanted: the same
+// name, or the name followed by a short addition (edition, bitness, year).
+bool displayNameMatches(const std::wstring& wanted, const std::wstring& displayName);
 bool IsAppListed(const std::wstring& appName, const UninstallSnapshot& snapshot);
