@@ -1,9 +1,54 @@
+#include <winsock2.h>
 #include <gtest/gtest.h>
 
 #include "base/window_messages.h"
+#include "service/install_report.h"
 #include "window/window_fixture.h"
 
 namespace {
+
+// A loopback port whose connections are taken into the backlog and never answered.
+class SilentListener {
+public:
+    SilentListener() {
+        WSADATA data;
+        started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+        socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = ::htonl(INADDR_LOOPBACK);
+        int length = sizeof address;
+        if (socket_ == INVALID_SOCKET || ::bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(socket_, 4) != 0 || ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            return;
+        port_ = ::ntohs(address.sin_port);
+    }
+    ~SilentListener() {
+        if (socket_ != INVALID_SOCKET) ::closesocket(socket_);
+        if (started_) ::WSACleanup();
+    }
+    uint16_t port() const { return port_; }
+    // Whether a connection is waiting to be accepted within timeoutMs.
+    bool connectionWaiting(long timeoutMs) const {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(socket_, &readable);
+        timeval wait{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+        return ::select(0, &readable, nullptr, nullptr, &wait) == 1;
+    }
+
+private:
+    bool started_ = false;
+    SOCKET socket_ = INVALID_SOCKET;
+    uint16_t port_ = 0;
+};
+
+double millisecondsSince(const LARGE_INTEGER& start) {
+    LARGE_INTEGER now, frequency;
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&frequency);
+    return (now.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart;
+}
 
 using wintest::MainWindowTest;
 
@@ -156,6 +201,33 @@ TEST_F(MainWindowNotify, NewsOfAReplacedTaskIsDropped) {
     EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"install 7", L"report 7 http://127.0.0.1:8080 beta"}));
     send(WM_QB_DOWNLOAD_FAILED, packIdAndGeneration(7, 5));
     EXPECT_EQ(calls_.boxes.size(), 1u);
+}
+
+TEST_F(MainWindowNotify, AReportToAServiceThatNeverAnswersDoesNotHoldTheWindow) {
+    SilentListener service;
+    ASSERT_NE(service.port(), 0);
+    createMainWindow();
+    AppState& state = appState();
+    state.config.server = L"http://127.0.0.1:" + std::to_wstring(service.port());
+    shellServices().reportInstall = ReportInstallInBackground;  // the real report, over the network
+    TaskSnapshot done = wintest::task(7, L"画图", Completed);
+    done.generation = 3;
+    calls_.tasks = {{7, done}};
+
+    LARGE_INTEGER start;
+    ::QueryPerformanceCounter(&start);
+    send(WM_QB_DOWNLOAD_DONE, packIdAndGeneration(7, 3));
+    EXPECT_LT(millisecondsSince(start), 100.0);
+    EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"install 7"});
+    EXPECT_EQ(state.toastText, L"「画图」下载完成，正在打开安装向导");
+
+    // The report is on its way and unanswered, and the window still answers at once.
+    ASSERT_TRUE(service.connectionWaiting(5000));
+    ::QueryPerformanceCounter(&start);
+    send(WM_QB_REFRESH);
+    send(WM_MOUSEMOVE, 0, MAKELPARAM(600, 300));
+    pump();
+    EXPECT_LT(millisecondsSince(start), 100.0);
 }
 
 TEST_F(MainWindowNotify, ClosingTheWindowDestroysTheShadowAndEndsTheLoop) {
