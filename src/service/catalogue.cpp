@@ -43,40 +43,6 @@ std::vector<std::wstring> categoryIdsOf(const json::Value& object) {
 
 }  // namespace
 
-AppInfo& AppInfo::operator=(const AppInfo& other) {
-    if (this == &other) return *this;
-    id = other.id;
-    name = other.name;
-    version = other.version;
-    categoryIds = other.categoryIds;
-    description = other.description;
-    icon = other.icon;
-    packageSize = other.packageSize;
-    md5 = other.md5;
-    sha256 = other.sha256;
-    hasPackage = other.hasPackage;
-    downloads = other.downloads;
-    updatedAt = other.updatedAt;
-    return *this;
-}
-
-AppInfo& AppInfo::operator=(AppInfo&& other) noexcept {
-    if (this == &other) return *this;
-    id = other.id;
-    name = std::move(other.name);
-    version = std::move(other.version);
-    categoryIds = std::move(other.categoryIds);
-    description = std::move(other.description);
-    icon = std::move(other.icon);
-    packageSize = other.packageSize;
-    md5 = std::move(other.md5);
-    sha256 = std::move(other.sha256);
-    hasPackage = other.hasPackage;
-    downloads = other.downloads;
-    updatedAt = other.updatedAt;
-    return *this;
-}
-
 AppInfo* Catalogue::FindApp(int32_t id) {
     for (AppInfo& app : apps)
         if (app.id == id) return &app;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "json/json.h"
@@ -26,14 +27,9 @@ struct AppInfo {
     bool hasPackage = false;
     int64_t downloads = 0;
     int64_t updatedAt = 0;
-
-    AppInfo() = default;
-    AppInfo(const AppInfo& other) { *this = other; }
-    AppInfo& operator=(const AppInfo& other);
-    // Moves let the record lists grow without copying every string of every record.
-    AppInfo(AppInfo&& other) noexcept { *this = std::move(other); }
-    AppInfo& operator=(AppInfo&& other) noexcept;
 };
+// The record lists grow by moving records, never by copying every string of every record.
+static_assert(std::is_nothrow_move_constructible<AppInfo>::value, "AppInfo must move without copying");
 
 struct Catalogue {
     std::vector<CategoryInfo> categories;
