@@ -16,7 +16,8 @@ import time
 import hostile
 import hostile_service
 from e2e_support import (CARD_FILL, DOWNLOADS, ERROR, INSTALLED_FILL, NEUTRAL, PRIMARY, SECONDARY, SUCCESS,
-                         TERTIARY, TEXT, WHITE, CHANNEL, H, W, Run, card_button, category_row, centre, row_base)
+                         TERTIARY, TEXT, WHITE, CHANNEL, H, W, SEARCH_CLEAR, SEARCH_EDIT, SEARCH_FIELD, Run, card_button,
+                         category_row, centre, row_base)
 from qbscreen import (FONT_BODY, FONT_BUTTON, FONT_CARD_TITLE, FONT_LABEL, FONT_ROW_STATUS, FONT_SECTION_TITLE,
                       FONT_TOAST, blend, near, rgb, wait_for)
 
@@ -335,10 +336,6 @@ def case_service_down(run):
     show_catalogue(run)
 
 
-# The header's search field at W = 1180: the field, its edit control and its clear button.
-SEARCH_FIELD = (480, 14, 680, 50)
-SEARCH_EDIT = (516, 22, 650, 42)
-SEARCH_CLEAR = (650, 20, 674, 44)
 PLACEHOLDER = 0xC6DDFB
 
 
