@@ -34,7 +34,8 @@ void lookUp(AppState& app) {
     state.results = search(state.index, state.query);
 }
 
-// Esc empties the field and leaves it; Esc, Return and Ctrl+F type nothing (and do not beep).
+// Esc empties the field and leaves it. Esc, Return, Ctrl+F and Ctrl+Backspace (DEL) type nothing: a
+// plain edit would beep, or insert a box for DEL.
 LRESULT CALLBACK searchEditProc(HWND edit, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_KEYDOWN:
@@ -48,7 +49,7 @@ LRESULT CALLBACK searchEditProc(HWND edit, UINT msg, WPARAM wp, LPARAM lp) {
             }
             break;
         case WM_CHAR:
-            if (wp == VK_ESCAPE || wp == VK_RETURN || wp == 'F' - '@') return 0;
+            if (wp == VK_ESCAPE || wp == VK_RETURN || wp == 'F' - '@' || wp == 0x7F) return 0;
             break;
     }
     return ::CallWindowProcW(originalEditProc, edit, msg, wp, lp);
