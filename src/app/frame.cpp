@@ -6,6 +6,7 @@
 #include "app/interaction.h"
 #include "app/main_window.h"
 #include "app/main_window_handlers.h"
+#include "app/search_field.h"
 #include "app/shadow_window.h"
 #include "render/layout.h"
 
@@ -53,6 +54,7 @@ LRESULT onSize(HWND hwnd, WPARAM kind, int width, int height) {
         // During a size/move loop the region changes without a redraw, to avoid flicker.
         if (region && !::SetWindowRgn(hwnd, region, appState().inSizeMove ? FALSE : TRUE)) ::DeleteObject(region);
     }
+    placeSearchEdit(width);
     repaintMainWindow();
     return 0;
 }

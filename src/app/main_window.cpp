@@ -5,6 +5,7 @@
 #include "render/app_state.h"
 #include "app/main_window_handlers.h"
 #include "base/window_messages.h"
+#include "app/search_field.h"
 #include "app/shell_services.h"
 #include "render/main_window_painter.h"
 
@@ -19,6 +20,7 @@ LRESULT onCreate(HWND hwnd) {
     services.attachDownloadWindow(hwnd);
     if (!app.config.downloadDir.empty()) services.setDownloadDirOverride(app.config.downloadDir);
     ::SetTimer(hwnd, kSpeedTimerId, kSpeedTimerMs, nullptr);
+    createSearchEdit(hwnd);
     services.startCatalogLoad();
     return 0;
 }
@@ -83,6 +85,10 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_QB_INSTALLED_READ: return onInstalledRead(wp);
         case WM_QB_INSTALLER_FINISHED: return onInstallerFinished();
         case WM_ACTIVATEAPP: onActivateApp(wp != FALSE); break;
+        case WM_ACTIVATE: return onActivate(hwnd, wp, lp);
+        case WM_KEYDOWN: return onKeyDown(hwnd, wp, lp);
+        case WM_COMMAND: return onCommand(hwnd, wp, lp);
+        case WM_CTLCOLOREDIT: return onCtlColorEdit(hwnd, wp, lp);
     }
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }

@@ -36,6 +36,12 @@ LRESULT onActivateApp(bool active);
 // Starts the installer of a finished task and, when it starts, reports the install to the service.
 bool installAndReport(int32_t taskId);
 
+// search_field.cpp: the header's search field and its edit control.
+LRESULT onCommand(HWND hwnd, WPARAM wp, LPARAM lp);
+LRESULT onCtlColorEdit(HWND hwnd, WPARAM wp, LPARAM lp);
+LRESULT onKeyDown(HWND hwnd, WPARAM key, LPARAM lp);
+LRESULT onActivate(HWND hwnd, WPARAM wp, LPARAM lp);
+
 // frame.cpp: the borderless frame.
 LRESULT onNcCalcSize(HWND hwnd, WPARAM wp, LPARAM lp);
 LRESULT onNcHitTest(HWND hwnd, WPARAM wp, LPARAM lp);

@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "app/main_window_handlers.h"
 #include "base/window_messages.h"
+#include "app/search_field.h"
 #include "app/settings_window.h"
 #include "app/shell_services.h"
 #include "render/sidebar_painter.h"
@@ -34,6 +35,7 @@ void selectCategory(int32_t row) {
     AppState& app = appState();
     const std::vector<CategoryInfo> categories = SnapshotCategories(app.catalog);
     if (row < 0 || static_cast<size_t>(row) >= categories.size()) return;
+    clearSearchField(AfterClear::LeaveField);  // a category is chosen over the search
     app.selectedCategoryId = categories[static_cast<size_t>(row)].id;
     app.page = Page::Catalogue;
     app.contentScroll = 0;
@@ -109,6 +111,8 @@ void actOnRegion(HWND hwnd, const HitRegion& region) {
             app.noticeText.clear();
             repaintMainWindow();
             break;
+        case HitKind::SearchField: focusSearchField(FieldCaret::AtEnd); break;
+        case HitKind::SearchClear: clearSearchField(AfterClear::KeepCaret); break;
         default: break;
     }
 }
@@ -151,8 +155,8 @@ LRESULT onSetCursor(HWND hwnd, WPARAM wp, LPARAM lp) {
         POINT cursor{};
         ::GetCursorPos(&cursor);
         ::ScreenToClient(hwnd, &cursor);
-        if (anyHitRegionContains(appState().hitRegions, cursor)) {
-            ::SetCursor(::LoadCursorW(nullptr, IDC_HAND));
+        if (const HitRegion* region = findHitRegion(appState().hitRegions, cursor)) {
+            ::SetCursor(::LoadCursorW(nullptr, region->kind == HitKind::SearchField ? IDC_IBEAM : IDC_HAND));
             return TRUE;
         }
     }

@@ -3,6 +3,7 @@
 #include "app/interaction.h"
 #include "app/main_window.h"
 #include "app/main_window_handlers.h"
+#include "app/search_field.h"
 #include "app/shell_services.h"
 #include "downloads/download_manager.h"
 #include "render/main_window_painter.h"
@@ -70,6 +71,7 @@ LRESULT onCatalogLoaded(WPARAM step) {
         app.selectedCategoryId = kept;
     }
     if (loaded.replaced) rereadInstalledApps();
+    if (loaded.replaced) searchAgainInNewCatalogue(app);  // the shown results indexed the old lists
     repaintMainWindow();
     // The rest of the start-up waits until the first catalogue (or the failure screen) is on the screen.
     if (ShellServices& services = shellServices(); services.finishStartUp) services.finishStartUp();

@@ -12,6 +12,9 @@ namespace {
 
 constexpr wchar_t kCommonCategoryName[] = L"常用软件";
 
+// Cards of the common category show names without versions; search results always show versions.
+bool namesOnly(const AppState& app) { return !searching(app) && selectedCategoryName(app) == kCommonCategoryName; }
+
 void paintCardButton(PaintContext& ctx, const CardButtonLook& look, const RECT& button) {
     FillRoundRect(ctx.canvas, button, 14, look.fill);
     if (look.showsProgress && look.percent > 0) {
@@ -185,7 +188,7 @@ bool prepareCardFaces(PaintContext& ctx, const std::vector<size_t>& apps, PaintC
                       bool& shownChanged) {
     const double deadline = milliseconds() + budgetMs;
     const layout::GridView view = layout::gridView(ctx.w, ctx.h, static_cast<int>(apps.size()));
-    const bool nameOnly = selectedCategoryName(ctx.app) == kCommonCategoryName;
+    const bool nameOnly = namesOnly(ctx.app);
     // The shown cards first (an icon arrived, a button changed), then those below, then those above.
     for (int pass = 0; pass < 3; ++pass) {
         for (size_t i = 0; i < apps.size(); ++i) {
@@ -228,7 +231,7 @@ bool PaintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std:
     const layout::GridView view = layout::gridView(ctx.w, ctx.h, static_cast<int>(apps.size()));
     ctx.canvas.drawText(heading, layout::contentHeading(ctx.w), FontSectionTitle, palette::kTextPrimary, kTextLeft);
 
-    const bool nameOnly = selectedCategoryName(app) == kCommonCategoryName;
+    const bool nameOnly = namesOnly(app);
     {
         ClipScope clip(ctx.canvas, view.clip);
         ctx.canvas.flush();  // faces are copied in with GDI

@@ -11,6 +11,7 @@
 #include "config/config.h"
 #include "install/installed_apps.h"
 #include "render/hit_region.h"
+#include "search/search_index.h"
 #include "service/catalogue.h"
 #include "service/icon_cache.h"
 
@@ -47,6 +48,19 @@ struct InstalledState {
     std::set<int32_t> updateRefused;
 };
 
+// The header's search field. While the query is not blank the catalogue page shows its results in
+// place of the selected category's apps.
+struct SearchState {
+    HWND edit = nullptr;          // the field's edit control, a child of the main window
+    std::wstring query;           // the field's text without the spaces around it
+    std::vector<size_t> results;  // indexes into catalog.apps, name matches first
+    bool hasText = false;         // the field holds something: its clear button shows
+    bool focused = false;         // the caret is in the field: no placeholder
+    SearchIndex index;            // of catalog.apps, built on the window thread
+    uint32_t indexGeneration = 0;
+    bool indexBuilt = false;
+};
+
 struct AppState {
     HWND mainWnd = nullptr;
     HWND shadowWnd = nullptr;
@@ -57,6 +71,7 @@ struct AppState {
     Catalogue catalog;
     IconCache icons;  // decoded icons of catalog's apps; only the main thread touches it
     InstalledState installed;
+    SearchState search;
     HFONT uiFonts[kUiFontCount] = {};
 
     Page page = Page::Catalogue;

@@ -26,6 +26,11 @@ void updateHeader(AppState& app, int w) {
     record(app, layout::settingsPill(w), HitKind::SettingsButton);
 }
 
+void updateSearchField(AppState& app, int w) {
+    record(app, layout::searchField(w), HitKind::SearchField);
+    if (app.search.hasText) record(app, layout::searchClear(w), HitKind::SearchClear);
+}
+
 void updateSidebar(AppState& app, int h) {
     const int rows = static_cast<int>(app.catalog.categories.size());
     const int maxScroll = layout::sidebarMaxScroll(rows, h);
@@ -41,7 +46,7 @@ void updateSidebar(AppState& app, int h) {
 }
 
 void updateGrid(AppState& app, const PaintInputs& inputs, int w, int h) {
-    const std::vector<size_t> apps = selectedApps(app);
+    const std::vector<size_t> apps = shownApps(app);
     const layout::GridView view = layout::gridView(w, h, static_cast<int>(apps.size()));
     app.contentScroll = std::clamp(app.contentScroll, 0, view.maxScroll);
     for (size_t i = 0; i < apps.size(); ++i) {
@@ -95,6 +100,16 @@ std::wstring selectedCategoryName(const AppState& app) {
     return std::wstring();
 }
 
+bool searching(const AppState& app) { return !app.search.query.empty(); }
+
+std::vector<size_t> shownApps(const AppState& app) { return searching(app) ? app.search.results : selectedApps(app); }
+
+std::wstring cataloguePageHeading(const AppState& app, size_t shown, int maxWidth,
+                                  const std::function<int(const std::wstring&)>& measure) {
+    if (searching(app)) return fittedSearchHeading(app.search.query, shown, maxWidth, measure);
+    return catalogueHeading(selectedCategoryName(app), shown, !app.catalog.categories.empty());
+}
+
 bool toastShown(const AppState& app, DWORD now) {
     return !app.toastText.empty() && static_cast<DWORD>(now - app.toastTick) < kToastLifetimeMs;
 }
@@ -111,6 +126,7 @@ void updateFrame(AppState& app, const PaintInputs& inputs, int w, int h) {
     if (w <= 0 || h <= 0) return;
 
     updateHeader(app, w);
+    updateSearchField(app, w);
     updateSidebar(app, h);
     if (app.catalogLoading) {
         // nothing to click while the catalogue loads

@@ -1,6 +1,7 @@
 #pragma once
 // The update step before each paint: everything a paint would otherwise change in AppState.
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,14 @@ void updateFrame(AppState& app, const PaintInputs& inputs, int w, int h);
 // Indexes into app.catalog.apps of the selected category's apps, in catalogue order.
 std::vector<size_t> selectedApps(const AppState& app);
 std::wstring selectedCategoryName(const AppState& app);
+// A search is shown: the search field holds more than spaces.
+bool searching(const AppState& app);
+// The apps the catalogue page shows: the search's results while searching, else the selected category's.
+std::vector<size_t> shownApps(const AppState& app);
+// The catalogue page's heading over shown apps: the search's ("搜索“xhbj” · 3 款", its query cut to
+// fit maxWidth as measure gives widths) or the selected category's.
+std::wstring cataloguePageHeading(const AppState& app, size_t shown, int maxWidth,
+                                  const std::function<int(const std::wstring&)>& measure);
 
 // Whether the toast or the notice is still shown at now (a tick-count wrap is harmless).
 bool toastShown(const AppState& app, DWORD now);

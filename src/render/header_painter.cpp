@@ -6,6 +6,7 @@
 #include "render/layout.h"
 #include "render/palette.h"
 #include "render/resource_images.h"
+#include "render/search_field_painter.h"
 
 namespace {
 
@@ -114,7 +115,9 @@ void paintHeader(PaintContext& ctx) {
     paintLogo(canvas);
     canvas.drawText(L"Quillbox", {82, 0, 282, 64}, FontBrandTitle, palette::kTextWhite, kTextLeft);
     canvas.fillRect(230, 22, 1, 20, palette::kHeaderSeparator);
-    canvas.drawText(L"高速下载 · 免费安装", {244, 0, 464, 64}, FontBrandSubtitle, palette::kTextSubtitle, kTextLeft);
+    if (layout::sloganShown(ctx.w))
+        canvas.drawText(L"高速下载 · 免费安装", layout::slogan(), FontBrandSubtitle, palette::kTextSubtitle, kTextLeft);
+    paintSearchField(ctx);
     paintCaptionButtons(ctx);
 
     const RECT downloads = layout::downloadsPill(ctx.w);

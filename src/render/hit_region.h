@@ -22,6 +22,8 @@ enum class HitKind : int32_t {
     ChangeDir = 18,
     OpenDir = 19,
     Notice = 20,
+    SearchField = 25,  // the header's search field: focuses its edit
+    SearchClear = 26,  // the field's clear button
 };
 
 struct HitRegion {

@@ -11,6 +11,27 @@ RECT downloadsPill(int w) { return {w - 370, 14, w - 266, 50}; }
 RECT settingsPill(int w) { return {w - 256, 14, w - 152, 50}; }
 RECT taskBadge(int w) { return {w - 282, 10, w - 258, 34}; }
 
+namespace {
+constexpr int kSearchFieldGap = 16;  // between the field and what lies on either side of it
+int searchFieldRight(int w) { return w - 484 - kSearchFieldGap; }
+}  // namespace
+
+RECT slogan() { return {244, 0, 464, kHeaderHeight}; }
+bool sloganShown(int w) { return searchFieldRight(w) - (slogan().right + kSearchFieldGap) >= kSearchFieldMinWidth; }
+RECT searchField(int w) {
+    const int right = searchFieldRight(w);
+    const int leftmost = sloganShown(w) ? slogan().right + kSearchFieldGap : slogan().left;
+    return {std::max(leftmost, right - kSearchFieldMaxWidth), 14, right, 50};
+}
+RECT searchEdit(int w) {
+    const RECT field = searchField(w);
+    return {field.left + 36, 22, field.right - 30, 42};
+}
+RECT searchClear(int w) {
+    const RECT field = searchField(w);
+    return {field.right - 30, 20, field.right - 6, 44};
+}
+
 RECT sidebarListView(int h) { return {0, kSidebarListTop, kSidebarWidth, h - kSidebarListBottomMargin}; }
 
 int sidebarContentHeight(int rows) { return rows <= 0 ? 0 : (rows - 1) * kSidebarRowPitch + kSidebarRowHeight; }

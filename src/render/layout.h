@@ -45,6 +45,17 @@ RECT downloadsPill(int w);
 RECT settingsPill(int w);
 RECT taskBadge(int w);
 
+// The search field sits between the slogan and the header pills, 16 pixels left of the leftmost pill
+// (w - 484); where both do not fit, the slogan gives way and the field takes its place.
+constexpr int kSearchFieldMinWidth = 200;
+constexpr int kSearchFieldMaxWidth = 260;
+RECT slogan();
+bool sloganShown(int w);
+RECT searchField(int w);
+// The edit control inside the field, after the magnifier and before the clear button.
+RECT searchEdit(int w);
+RECT searchClear(int w);
+
 RECT sidebarListView(int h);
 // Content height of n category rows (the last row has no gap below it).
 int sidebarContentHeight(int rows);

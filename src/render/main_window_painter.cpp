@@ -32,9 +32,12 @@ void paintFailure(PaintContext& ctx) {
 
 bool paintCataloguePage(PaintContext& ctx, PaintCaches& caches) {
     const AppState& app = ctx.app;
-    const std::vector<size_t> apps = selectedApps(app);
+    const std::vector<size_t> apps = shownApps(app);
     const bool hasCategories = !app.catalog.categories.empty();
-    const std::wstring heading = catalogueHeading(selectedCategoryName(app), apps.size(), hasCategories);
+    const RECT headingRect = layout::contentHeading(ctx.w);
+    const std::wstring heading = cataloguePageHeading(
+        app, apps.size(), headingRect.right - headingRect.left,
+        [&ctx](const std::wstring& text) { return ctx.canvas.textExtent(text, FontSectionTitle); });
     const bool complete = PaintAppGrid(ctx, apps, heading, caches);
     if (!app.catalogNotice.empty()) {
         const int left = layout::kGridLeft + ctx.canvas.textExtent(heading, FontSectionTitle) + 16;
@@ -42,8 +45,10 @@ bool paintCataloguePage(PaintContext& ctx, PaintCaches& caches) {
                             kTextLeftCut);
     }
     if (apps.empty()) {
-        ctx.canvas.drawText(hasCategories ? L"该分类暂无应用" : L"暂无分类，请在管理后台添加", {200, 184, ctx.w, 214},
-                            FontBody, palette::kTextTertiary, kTextCentred);
+        const wchar_t* message = searching(app)   ? L"没有找到相关软件"
+                                 : hasCategories ? L"该分类暂无应用"
+                                                 : L"暂无分类，请在管理后台添加";
+        ctx.canvas.drawText(message, {200, 184, ctx.w, 214}, FontBody, palette::kTextTertiary, kTextCentred);
     }
     return complete;
 }
@@ -78,12 +83,15 @@ ChromeKey chromeKey(const AppState& app, const PaintInputs& inputs, int w, int h
         case HitKind::Close:
         case HitKind::DownloadsTab:
         case HitKind::SettingsButton:
+        case HitKind::SearchClear:
             key.hoverKind = app.hoverKind;
             key.hoverParam = app.hoverParam;
             break;
         default: break;
     }
     key.downloading = downloadingCount(inputs.tasks);
+    key.searchHasText = app.search.hasText;
+    key.searchFocused = app.search.focused;
     return key;
 }
 
@@ -153,6 +161,6 @@ FacePreparation prepareMainWindowFaces(const AppState& app, const PaintInputs& i
     if (!chromeLayer(app, inputs, w, h, caches)) return done;
     Canvas canvas(caches.backBuffer.dc(), caches.backBuffer.pixels(), app.uiFonts);
     PaintContext ctx{app, canvas, inputs, w, h};
-    done.more = prepareCardFaces(ctx, selectedApps(app), caches, budgetMs, done.shownChanged);
+    done.more = prepareCardFaces(ctx, shownApps(app), caches, budgetMs, done.shownChanged);
     return done;
 }

@@ -55,6 +55,8 @@ struct ChromeKey {
     HitKind hoverKind = HitKind::None;  // None unless the pointer is on the header or the sidebar
     int32_t hoverParam = 0;
     int downloading = 0;  // the badge's count
+    bool searchHasText = false;  // the search field's clear button, or its placeholder
+    bool searchFocused = false;
     bool operator==(const ChromeKey& other) const;
 };
 

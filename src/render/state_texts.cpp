@@ -59,6 +59,21 @@ std::wstring catalogueHeading(const std::wstring& categoryName, size_t appCount,
     return categoryName + L" · " + std::to_wstring(appCount) + L" 款";
 }
 
+std::wstring searchHeading(const std::wstring& query, size_t resultCount) {
+    return L"搜索“" + query + L"” · " + std::to_wstring(resultCount) + L" 款";
+}
+
+std::wstring fittedSearchHeading(const std::wstring& query, size_t resultCount, int maxWidth,
+                                 const std::function<int(const std::wstring&)>& measure) {
+    std::wstring heading = searchHeading(query, resultCount);
+    for (size_t kept = query.size(); kept > 0 && measure(heading) > maxWidth;) {
+        --kept;
+        if (kept > 0 && IS_HIGH_SURROGATE(query[kept - 1])) --kept;  // never half a character
+        heading = searchHeading(query.substr(0, kept) + L"…", resultCount);
+    }
+    return heading;
+}
+
 std::wstring offlineNotice(int64_t confirmedAtMs, int32_t utcOffsetMinutes) {
     constexpr int64_t kMsPerDay = 86400000;
     const int64_t local = confirmedAtMs + static_cast<int64_t>(utcOffsetMinutes) * 60000;

@@ -2,6 +2,7 @@
 // What the cards, download rows and notice say and in which colours, by task state.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,11 @@ CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool ho
 std::wstring cardMetaLine(int64_t packageSize, int64_t updatedAt);
 // "常用软件 · 12 款"; "暂无分类" when there is no category at all.
 std::wstring catalogueHeading(const std::wstring& categoryName, size_t appCount, bool hasCategories);
+// "搜索“xhbj” · 3 款". Where that is wider than maxWidth (as measure gives text widths) the query is cut
+// with "…", so that the count still shows.
+std::wstring searchHeading(const std::wstring& query, size_t resultCount);
+std::wstring fittedSearchHeading(const std::wstring& query, size_t resultCount, int maxWidth,
+                                 const std::function<int(const std::wstring&)>& measure);
 // "离线模式 · 目录更新于 2026-12-08 14:30": the cached catalogue's time (UTC ms) shown at a UTC offset
 // in minutes; "离线模式" alone when the time is unknown.
 std::wstring offlineNotice(int64_t confirmedAtMs, int32_t utcOffsetMinutes);

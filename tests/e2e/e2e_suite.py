@@ -16,9 +16,10 @@ import time
 import hostile
 import hostile_service
 from e2e_support import (CARD_FILL, DOWNLOADS, ERROR, INSTALLED_FILL, NEUTRAL, PRIMARY, SECONDARY, SUCCESS,
-                         TERTIARY, TEXT, WHITE, CHANNEL, H, W, Run, card_button, category_row, centre, row_base)
-from qbscreen import (FONT_BUTTON, FONT_CARD_TITLE, FONT_ROW_STATUS, FONT_SECTION_TITLE, FONT_TOAST, near, rgb,
-                      wait_for)
+                         TERTIARY, TEXT, WHITE, CHANNEL, H, W, SEARCH_CLEAR, SEARCH_EDIT, SEARCH_FIELD, Run, card_button,
+                         category_row, centre, row_base)
+from qbscreen import (FONT_BODY, FONT_BUTTON, FONT_CARD_TITLE, FONT_LABEL, FONT_ROW_STATUS, FONT_SECTION_TITLE,
+                      FONT_TOAST, blend, near, rgb, wait_for)
 
 NSIS_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\QbTestNsis"
 MD5_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\QbTestHkcu"
@@ -335,8 +336,99 @@ def case_service_down(run):
     show_catalogue(run)
 
 
+PLACEHOLDER = 0xC6DDFB
+
+
+def header_gradient(x):
+    t = (x + 0.5) / W
+    return tuple(round(a + (b - a) * t) for a, b in zip(rgb(0x0EA5E9), rgb(0x2563EB)))
+
+
+# What the field's translucent fill gives in the middle of the edit: the edit's own background.
+FIELD_FILL = blend(0x2EFFFFFF, header_gradient((SEARCH_EDIT[0] + SEARCH_EDIT[2]) // 2))
+
+
+def card_name(index):
+    """Where card index's name line lies on an unscrolled grid."""
+    x, y, right, _ = card_button(index)
+    return x - 60, y - 84, right + 60, y - 60
+
+
+def case_search(run):
+    """The header's search field, typed into with the keyboard: full pinyin, pinyin initials and plain text
+    find apps of every category; Esc, the clear button and a category click empty it; Ctrl+F on the download
+    page; a query without a match shows 没有找到相关软件."""
+    svc = run.start_service()
+    run.write_config(svc.url)
+    run.start_program()
+    if not show_catalogue(run):
+        return
+    typing = SEARCH_EDIT[:1] + (14,) + SEARCH_EDIT[2:3] + (50,)
+
+    def heading(text):
+        return run.wait_text(HEADING, FONT_SECTION_TITLE, TEXT, text, timeout=10)
+
+    def keys(*names):
+        for name in names:
+            run.program.xdo("key", name)
+            time.sleep(0.3)
+
+    def type_text(text):
+        run.program.xdo("type", "--delay", "150", text)
+
+    def placeholder():
+        return run.text(run.shot(), typing, FONT_LABEL, PLACEHOLDER, "搜索软件", bg=FIELD_FILL)
+
+    run.check("the idle field shows the placeholder 搜索软件", placeholder())
+    run.click(SEARCH_FIELD[0] + 20, 32)  # on the magnifier
+    time.sleep(0.5)
+    type_text("xitong")
+    run.check("full pinyin: xitong finds 系统清理 of the other category", heading("搜索“xitong” · 1 款")
+              and run.text(run.last_shot, card_name(0), FONT_CARD_TITLE, TEXT, "系统清理", bg=WHITE))
+    shot = run.last_shot
+    # (The caret blinks right after the text: only the text's own pixels are compared.)
+    run.check("the edit shows the typed text in white",
+              run.text(shot, typing, FONT_LABEL, 0xFFFFFF, "xitong", bg=FIELD_FILL, frame="none"))
+    inside, outside = run.pixel(shot, SEARCH_EDIT[2] - 3, 24), run.pixel(shot, SEARCH_EDIT[2] + 3, 24)
+    run.check("no box shows round the edit: its background matches the field's fill", near(inside, outside, 6),
+              (inside, outside))
+    run.check("the sidebar keeps 常用软件 selected", near(run.pixel(shot, 180, 82), rgb(0xEFF6FF), 3))
+
+    keys("Escape")
+    run.check("Esc empties the field and shows the category again", heading("常用软件 · 5 款"))
+    run.check("and the placeholder is back", wait_for(placeholder, 5))
+
+    keys("ctrl+f")
+    type_text("ysb")
+    run.check("pinyin initials: Ctrl+F, then ysb finds the two 压缩包 apps", heading("搜索“ysb” · 2 款")
+              and run.text(run.last_shot, card_name(0), FONT_CARD_TITLE, TEXT, "方块压缩包", bg=WHITE)
+              and run.text(run.last_shot, card_name(1), FONT_CARD_TITLE, TEXT, "大号压缩包", bg=WHITE))
+
+    run.click(*centre(SEARCH_CLEAR))
+    run.check("the clear button empties the field", heading("常用软件 · 5 款"))
+    type_text("Qb")
+    run.check("plain text: Qb finds Qb 星河笔记, typed right after the clear button", heading("搜索“Qb” · 1 款")
+              and run.text(run.last_shot, card_name(0), FONT_CARD_TITLE, TEXT, "Qb 星河笔记", bg=WHITE))
+    type_text("zz")
+    run.check("a query without a match: 搜索“Qbzz” · 0 款", heading("搜索“Qbzz” · 0 款"))
+    run.check("and 没有找到相关软件 where the grid would be",
+              run.text(run.last_shot, (200, 184, W, 214), FONT_BODY, TERTIARY, "没有找到相关软件"))
+
+    run.click(*centre(category_row(1)))
+    run.check("a category click empties the field and shows that category", heading("系统工具 · 2 款")
+              and wait_for(placeholder, 5))
+
+    if show_downloads(run, 0):
+        keys("ctrl+f")
+        type_text("xhbj")
+        run.check("typing on the download page shows the catalogue page with the results",
+                  heading("搜索“xhbj” · 1 款")
+                  and run.text(run.last_shot, card_name(0), FONT_CARD_TITLE, TEXT, "Qb 星河笔记", bg=WHITE))
+
+
 CASES = {"install": case_install, "verify": case_verify, "service_down": case_service_down,
-         "hostile": hostile.case_hostile, "hostile_service": hostile_service.case_hostile_service}
+         "hostile": hostile.case_hostile, "hostile_service": hostile_service.case_hostile_service,
+         "search": case_search}
 
 
 def main():

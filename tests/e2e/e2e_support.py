@@ -31,6 +31,12 @@ CARD_FILL = qbscreen.blend(0x462563EB, NEUTRAL)
 INSTALLED_FILL = qbscreen.blend(0x2600B42A, WHITE)
 
 
+# The header's search field in a 1180-wide window: the field, its edit control and its clear button.
+SEARCH_FIELD = (480, 14, 680, 50)
+SEARCH_EDIT = (516, 22, 650, 42)
+SEARCH_CLEAR = (650, 20, 674, 44)
+
+
 def card_button(i, columns=4, card_width=221):
     """Client rectangle of the action button of card i on an unscrolled grid (1180-wide window)."""
     row, column = divmod(i, columns)

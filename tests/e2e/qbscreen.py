@@ -8,6 +8,7 @@ import time
 # The interface fonts, by their index in the program's font table.
 FONT_CARD_TITLE, FONT_BODY, FONT_SMALL, FONT_BUTTON = 3, 4, 5, 6
 FONT_SECTION_TITLE, FONT_CATEGORY, FONT_ROW_STATUS, FONT_TOAST = 7, 8, 9, 10
+FONT_LABEL = 12
 
 
 def rgb(value):

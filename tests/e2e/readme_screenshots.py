@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Takes the README's screenshots from the running program with the sample catalogue and its real
 packages: the card grid with a download in progress, the download page with tasks in several
-states (downloading slowly, installed, failed, archive saved), and the grid again with the success
-toast and the completion notice of a finished download.
+states (downloading slowly, installed, failed, archive saved), the grid again with the success
+toast and the completion notice of a finished download, and a search typed in pinyin.
 
   readme_screenshots.py --prefix BUILD/shots --exe Quillbox.exe --text-stamp text_stamp.exe
                         --catalogue service/sample --packages BUILD/sample-packages --out docs
@@ -14,7 +14,7 @@ import subprocess
 import sys
 import time
 
-from e2e_support import PRIMARY, TEXT, W, H, Run, Service, card_button, category_row, centre, row_base
+from e2e_support import PRIMARY, SEARCH_FIELD, TEXT, W, H, Run, Service, card_button, category_row, centre, row_base
 from qbscreen import FONT_BUTTON, FONT_CARD_TITLE, FONT_ROW_STATUS, FONT_SECTION_TITLE, FONT_TOAST, rgb, wait_for
 
 HEADING = (212, 78, W - 12, 118)
@@ -118,6 +118,16 @@ def take(run, args):
     run.check("the completion toast shows",
               run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "「磐石安全卫士」下载完成，正在打开安装向导", timeout=30))
     save_window(run, os.path.join(args.out, "screenshot-notice.png"))
+
+    # A search from the header's field, typed in pinyin: apps of several categories.
+    time.sleep(5)  # the toast and the notice fade
+    run.click(SEARCH_FIELD[0] + 20, 32)
+    run.program.xdo("type", "--delay", "150", "yin")
+    run.check("the search shows its results",
+              run.wait_text(HEADING, FONT_SECTION_TITLE, TEXT, "搜索“yin” · 4 款", timeout=10))
+    run.program.xdo("mousemove", *[str(v) for v in run.screen(W - 250, H - 100)])
+    time.sleep(1)
+    save_window(run, os.path.join(args.out, "screenshot-search.png"))
 
 
 if __name__ == "__main__":

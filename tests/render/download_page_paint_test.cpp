@@ -15,10 +15,11 @@ using rendertest::sameRect;
 class DownloadPagePaint : public rendertest::PaintTest {
 protected:
     DownloadPagePaint() { app.page = Page::Downloads; }
+    // The page's own regions: those below the header.
     std::vector<HitRegion> contentRegions() const {
         std::vector<HitRegion> found;
         for (const HitRegion& r : app.hitRegions)
-            if (static_cast<int>(r.kind) >= static_cast<int>(HitKind::RowCancel) && r.kind != HitKind::Reload)
+            if (r.rect.top >= layout::kHeaderHeight && r.kind != HitKind::Category && r.kind != HitKind::Reload)
                 found.push_back(r);
         return found;
     }

@@ -128,9 +128,35 @@ TEST(Layout, FrameElementsFollowTheRightEdge) {
         {layout::noticeCard(w, h), {644, 556, 980, 640}},
         {layout::contentTrack(w, h), {981, 126, 985, 660}},
         {layout::sidebarTrack(h), {193, 78, 197, 646}},
+        // The slogan gives way at the smallest width; from 1180 on both show.
+        {layout::searchField(w), {244, 14, 500, 50}},
+        {layout::searchEdit(w), {280, 22, 470, 42}},
+        {layout::searchClear(w), {470, 20, 494, 44}},
+        {layout::searchField(1179), {419, 14, 679, 50}},
+        {layout::searchField(1180), {480, 14, 680, 50}},
+        {layout::searchField(1920), {1160, 14, 1420, 50}},
     };
     for (const Case& c : cases)
         EXPECT_TRUE(sameRect(c.actual, c.expected)) << describe(c.actual).c_str() << " vs " << describe(c.expected).c_str();
+}
+
+// Between the separator and the pills (the leftmost one, for updates, starts at w - 484) at every
+// width, after the slogan while it shows, and never narrower than 200 pixels.
+TEST(Layout, SearchFieldLeavesRoomForTheSloganAndThePills) {
+    EXPECT_FALSE(layout::sloganShown(1000));
+    EXPECT_FALSE(layout::sloganShown(1179));
+    EXPECT_TRUE(layout::sloganShown(1180));
+    for (int w = 1000; w <= 2560; ++w) {
+        const RECT field = layout::searchField(w);
+        const int width = field.right - field.left;
+        EXPECT_GE(width, layout::kSearchFieldMinWidth) << "w = " << w;
+        EXPECT_LE(width, layout::kSearchFieldMaxWidth) << "w = " << w;
+        EXPECT_LE(field.right + 16, w - 484) << "w = " << w;
+        EXPECT_LE(field.right, layout::downloadsPill(w).left) << "w = " << w;
+        EXPECT_GE(field.left, layout::sloganShown(w) ? layout::slogan().right + 16 : 244) << "w = " << w;
+        const RECT edit = layout::searchEdit(w), clear = layout::searchClear(w);
+        EXPECT_TRUE(field.left < edit.left && edit.right <= clear.left && clear.right < field.right) << "w = " << w;
+    }
 }
 
 TEST(Layout, DownloadRowsAndTheirSlots) {

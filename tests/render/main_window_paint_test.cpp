@@ -6,6 +6,7 @@
 #include "render/layout.h"
 #include "render/main_window_painter.h"
 #include "render/palette.h"
+#include "render/search_field_painter.h"
 #include "render_fixture.h"
 
 namespace {
@@ -391,6 +392,72 @@ TEST_F(MainWindowPaint, KeptHeaderAndSidebarFollowTheirInputs) {
     EXPECT_NE(pixel(1180 - 279, 22), noBadge);
 }
 
+// While the field holds a query the grid shows its results, from every category and in their order,
+// in place of the selected category's apps; the sidebar keeps its selection.
+TEST_F(MainWindowPaint, ASearchShowsItsResultsInPlaceOfTheCategory) {
+    addCategories({L"常用软件", L"系统工具"});
+    addApp(1, L"甲", L"c0");
+    addApp(2, L"乙", L"c1");
+    addApp(3, L"丙", L"c1");
+    app.selectedCategoryId = L"c0";
+    paint(1180, 780);
+    const uint32_t selectedRow = pixel(180, 78 + 4);
+    app.search.query = L"x";
+    app.search.hasText = true;
+    app.search.results = {2, 0};
+    paint(1180, 780);
+    const std::vector<HitRegion> cards = regionsOf(HitKind::CardAction);
+    ASSERT_EQ(cards.size(), 2u);
+    EXPECT_EQ(cards[0].param, 3);
+    EXPECT_EQ(cards[1].param, 1);
+    EXPECT_EQ(pixel(180, 78 + 4), selectedRow);
+
+    app.search.results.clear();
+    paint(1180, 780);
+    EXPECT_TRUE(regionsOf(HitKind::CardAction).empty());
+    app.search.query.clear();
+    paint(1180, 780);
+    EXPECT_EQ(regionsOf(HitKind::CardAction).size(), 1u);
+}
+
+// The field's fill over the gradient is the colour the edit control is given, so no box shows round
+// the edit; the placeholder shows only while the field is empty and idle, the clear button only while
+// it holds text.
+TEST_F(MainWindowPaint, SearchFieldLooks) {
+    for (const int w : {1000, 1180, 1600}) {
+        paint(w, 780);
+        for (const int x : {0, w / 3, w - 1}) EXPECT_TRUE(nearColour(pixel(x, 2), headerGradientAt(x, w), 1)) << x;
+        const RECT edit = layout::searchEdit(w);
+        EXPECT_TRUE(nearColour(pixel((edit.left + edit.right) / 2, edit.top + 1), searchFieldBackground(w), 1)) << w;
+    }
+    const int w = 1180;
+    const RECT edit = layout::searchEdit(w), clear = layout::searchClear(w);
+    const auto light = [this](const RECT& r) {
+        int n = 0;
+        for (int y = r.top; y < r.bottom; ++y)
+            for (int x = r.left; x < r.right; ++x) n += (pixel(x, y) >> 16) > 0xA0;
+        return n;
+    };
+    paint(w, 780);
+    EXPECT_GT(light(edit), 40);  // 搜索软件
+    EXPECT_EQ(light(clear), 0);
+    EXPECT_TRUE(regionsOf(HitKind::SearchClear).empty());
+    const HitRegion field = regionOf(HitKind::SearchField);
+    EXPECT_TRUE(sameRect(field.rect, layout::searchField(w))) << describe(field.rect).c_str();
+
+    app.search.focused = true;
+    paint(w, 780);
+    EXPECT_EQ(light(edit), 0);
+    app.search.hasText = true;
+    paint(w, 780);
+    EXPECT_EQ(light(edit), 0);
+    EXPECT_GT(light(clear), 10);  // the cross
+    EXPECT_TRUE(sameRect(regionOf(HitKind::SearchClear).rect, clear));
+    app.search.focused = false;  // text left in the field: still no placeholder
+    paint(w, 780);
+    EXPECT_EQ(light(edit), 0);
+}
+
 }  // namespace
 
 namespace {
@@ -403,7 +470,7 @@ TEST(LivePaint, PaintsTheSharedStateIntoTheWindowDc) {
     qbtest::PaintSurface window(1000, 660);
     PaintMainWindow(window.dc(), window.client());
     EXPECT_TRUE(rendertest::nearColour(window.pixel(0, 2), 0x0EA5E9, 4));
-    EXPECT_EQ(shared.hitRegions.size(), 5u + 2u);  // caption buttons, pills, two category rows
+    EXPECT_EQ(shared.hitRegions.size(), 6u + 2u);  // caption buttons, pills, search field, two category rows
     shared.catalog.categories.clear();
     shared.hitRegions.clear();
 }

@@ -214,6 +214,8 @@ TEST(StateTexts, HeadingsAndMetaLines) {
     EXPECT_EQ(catalogueHeading(L"常用软件", 12, true), L"常用软件 · 12 款");
     EXPECT_EQ(catalogueHeading(L"", 0, false), L"暂无分类");
     EXPECT_EQ(catalogueHeading(L"", 0, true), L" · 0 款");  // a selection that matches no category
+    EXPECT_EQ(searchHeading(L"xhbj", 3), L"搜索“xhbj” · 3 款");
+    EXPECT_EQ(searchHeading(L"星河 笔记", 0), L"搜索“星河 笔记” · 0 款");
     EXPECT_EQ(downloadPageHeading(0), L"下载管理 · 0 个任务");
     EXPECT_EQ(downloadPageHeading(7), L"下载管理 · 7 个任务");
 
@@ -224,6 +226,27 @@ TEST(StateTexts, HeadingsAndMetaLines) {
     const int64_t june15 = 1718452800000LL;
     EXPECT_EQ(cardMetaLine(1572864, june15), L"1.5 MB · 06-15更新");
     EXPECT_EQ(cardMetaLine(0, june15), L"06-15更新");
+}
+
+// A query too wide for the heading is cut at its end, never in the middle of a character, so the
+// count stays in view.
+TEST(StateTexts, ASearchHeadingIsCutToFitAndKeepsItsCount) {
+    const auto tenPerCharacter = [](const std::wstring& text) { return static_cast<int>(text.size()) * 10; };
+    const std::wstring pair = L"\U0001F600";  // one character, two UTF-16 units
+    struct Case {
+        std::wstring query;
+        int maxWidth;
+        std::wstring heading;
+    };
+    const Case cases[] = {
+        {L"abcdef", 160, L"搜索“abcdef” · 3 款"},  // 16 units: fits exactly
+        {L"abcdef", 159, L"搜索“abcd…” · 3 款"},
+        {L"abcdef", 10, L"搜索“…” · 3 款"},  // nothing left to cut
+        {L"ab" + pair + L"cd", 150, L"搜索“ab" + pair + L"…” · 3 款"},
+        {L"ab" + pair + L"cd", 149, L"搜索“ab…” · 3 款"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(fittedSearchHeading(c.query, 3, c.maxWidth, tenPerCharacter), c.heading) << c.maxWidth;
 }
 
 TEST(StateTexts, NoticeStatusLines) {
