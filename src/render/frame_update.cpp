@@ -74,7 +74,33 @@ void updateDownloadPage(AppState& app, const PaintInputs& inputs, int w, int h) 
     }
 }
 
+// The menu belongs to an installed app's card on the catalogue page, over everything else.
+void updateCardMenu(AppState& app, int w, int h) {
+    CardMenu& menu = app.cardMenu;
+    if (!menu.open) return;
+    const bool cardShown = app.page == Page::Catalogue && !app.catalogLoading && !app.catalogFailed &&
+                           app.catalog.FindApp(menu.appId) && installStatusOf(app, menu.appId);
+    if (!cardShown) {
+        menu = CardMenu{};
+        return;
+    }
+    menu.panel = layout::cardMenuPanel(menu.anchor, kCardMenuItemCount, w, h);
+    for (int i = 0; i < kCardMenuItemCount; ++i) record(app, layout::cardMenuItem(menu.panel, i), HitKind::MenuItem, i);
+}
+
 }  // namespace
+
+std::optional<int32_t> cardAt(const AppState& app, int w, int h, POINT point) {
+    if (app.page != Page::Catalogue || app.catalogLoading || app.catalogFailed) return std::nullopt;
+    const std::vector<size_t> apps = selectedApps(app);
+    const layout::GridView view = layout::gridView(w, h, static_cast<int>(apps.size()));
+    if (!::PtInRect(&view.clip, point)) return std::nullopt;
+    for (size_t i = 0; i < apps.size(); ++i) {
+        const RECT card = layout::cardRect(view.columns, static_cast<int>(i), view.clip.top, app.contentScroll);
+        if (::PtInRect(&card, point)) return app.catalog.apps[apps[i]].id;
+    }
+    return std::nullopt;
+}
 
 std::vector<size_t> selectedApps(const AppState& app) {
     std::vector<size_t> apps;
@@ -125,4 +151,5 @@ void updateFrame(AppState& app, const PaintInputs& inputs, int w, int h) {
         requestIcon(app.catalog.FindApp(app.noticeTaskId), layout::kNoticeIconSize, inputs);
         record(app, layout::noticeCard(w, h), HitKind::Notice);
     }
+    updateCardMenu(app, w, h);
 }

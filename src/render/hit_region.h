@@ -22,6 +22,7 @@ enum class HitKind : int32_t {
     ChangeDir = 18,
     OpenDir = 19,
     Notice = 20,
+    MenuItem = 24,  // an item of a card's right-click menu; param: CardMenuItem
 };
 
 struct HitRegion {
