@@ -15,6 +15,7 @@ import time
 
 import hostile
 import hostile_service
+import update_uninstall
 from e2e_support import (CARD_FILL, DOWNLOADS, ERROR, INSTALLED_FILL, NEUTRAL, PRIMARY, SECONDARY, SUCCESS,
                          TERTIARY, TEXT, WHITE, CHANNEL, H, W, Run, card_button, category_row, centre, row_base)
 from qbscreen import (FONT_BUTTON, FONT_CARD_TITLE, FONT_ROW_STATUS, FONT_SECTION_TITLE, FONT_TOAST, near, rgb,
@@ -336,7 +337,8 @@ def case_service_down(run):
 
 
 CASES = {"install": case_install, "verify": case_verify, "service_down": case_service_down,
-         "hostile": hostile.case_hostile, "hostile_service": hostile_service.case_hostile_service}
+         "hostile": hostile.case_hostile, "hostile_service": hostile_service.case_hostile_service,
+         "update_uninstall": update_uninstall.case_update_uninstall}
 
 
 def main():
