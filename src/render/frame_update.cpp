@@ -74,13 +74,13 @@ void updateDownloadPage(AppState& app, const PaintInputs& inputs, int w, int h) 
     }
 }
 
-// The menu belongs to an installed app's card on the catalogue page, over everything else.
+// The menu belongs to an installed app's card under the point it was opened at, over everything else:
+// it goes when the card leaves that point (another page or category, a scroll, a resize) or is no
+// longer installed.
 void updateCardMenu(AppState& app, int w, int h) {
     CardMenu& menu = app.cardMenu;
     if (!menu.open) return;
-    const bool cardShown = app.page == Page::Catalogue && !app.catalogLoading && !app.catalogFailed &&
-                           app.catalog.FindApp(menu.appId) && installStatusOf(app, menu.appId);
-    if (!cardShown) {
+    if (cardAt(app, w, h, menu.anchor) != menu.appId || !installStatusOf(app, menu.appId)) {
         menu = CardMenu{};
         return;
     }

@@ -275,11 +275,11 @@ TEST_F(MainWindowPaint, NoticeIsTheLastRegionUntilItExpires) {
 TEST_F(MainWindowPaint, CardMenuIsTheTopmostAndGoesWithItsCard) {
     addCategories({L"常用软件", L"系统工具"});
     app.selectedCategoryId = L"c0";
-    addApp(7, L"星河笔记", L"c0");
-    app.installed.byId[7].registration.displayName = L"星河笔记";
-    app.noticeText = L"星河笔记";
+    for (int i = 0; i < 12; ++i) addApp(i, L"应用" + std::to_wstring(i), L"c0");  // three rows: the grid scrolls
+    app.installed.byId[7].registration.displayName = L"应用7";
+    app.noticeText = L"应用7";
     app.noticeTick = inputs.now;
-    const POINT anchor{1100, 720};  // over the notice: the menu turns left and up at the corner
+    const POINT anchor{1100, 600};  // near the bottom of app 7's card (931..1152, 374..608)
     const RECT panel = layout::cardMenuPanel(anchor, kCardMenuItemCount, 1180, 780);
     const auto openMenu = [&] {
         app.cardMenu.open = true;
@@ -298,32 +298,37 @@ TEST_F(MainWindowPaint, CardMenuIsTheTopmostAndGoesWithItsCard) {
         EXPECT_EQ(item.param, i);
         EXPECT_TRUE(sameRect(item.rect, layout::cardMenuItem(panel, i))) << describe(item.rect).c_str();
     }
-    // A white panel over the notice, the hovered item in the hover fill, a shadow just below it.
+    // A white panel, the hovered item in the hover fill, a soft shadow just below it.
     const RECT uninstall = layout::cardMenuItem(panel, CardMenuUninstall);
     const RECT openFolder = layout::cardMenuItem(panel, CardMenuOpenDownloads);
     EXPECT_TRUE(nearColour(pixel(uninstall.right - 12, (uninstall.top + uninstall.bottom) / 2), 0xFFFFFF, 0));
     EXPECT_TRUE(nearColour(pixel(openFolder.right - 12, (openFolder.top + openFolder.bottom) / 2), 0xF2F3F5, 0));
-    const uint32_t belowPanel = pixel((panel.left + panel.right) / 2, panel.bottom + 1);
+    const uint32_t belowPanel = pixel(panel.left + 20, panel.bottom + 1);
     EXPECT_FALSE(nearColour(belowPanel, 0xF5F6F8, 0)) << std::hex << belowPanel;
     EXPECT_TRUE(nearColour(belowPanel, 0xF5F6F8, 30)) << std::hex << belowPanel;
 
-    // The card goes: another page, the registration read again without it, the app out of the catalogue.
+    // The card leaves the point: another page or category, a scroll; or it is no longer installed or listed.
     const std::function<void()> cardGone[] = {
         [&] { app.page = Page::Downloads; },
         [&] { app.catalogLoading = true; },
+        [&] { app.selectedCategoryId = L"c1"; },
+        [&] { app.contentScroll = 10; },
         [&] { app.installed.byId.clear(); },
-        [&] { app.catalog.apps.clear(); },
+        [&] { app.catalog.apps.erase(app.catalog.apps.begin() + 7); },
     };
     for (size_t i = 0; i < std::size(cardGone); ++i) {
         openMenu();
+        paint(1180, 780);
+        ASSERT_TRUE(app.cardMenu.open) << i;
         cardGone[i]();
         paint(1180, 780);
         EXPECT_FALSE(app.cardMenu.open) << i;
         EXPECT_TRUE(regionsOf(HitKind::MenuItem).empty()) << i;
         app.page = Page::Catalogue;
         app.catalogLoading = false;
+        app.selectedCategoryId = L"c0";
+        app.contentScroll = 0;
         app.installed.byId[7];
-        if (app.catalog.apps.empty()) addApp(7, L"星河笔记", L"c0");
     }
 }
 
