@@ -64,6 +64,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_MOUSELEAVE: return onMouseLeave();
         case WM_LBUTTONDOWN: return onLeftButtonDown(hwnd, GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
         case WM_LBUTTONUP: return onLeftButtonUp(hwnd);
+        case WM_RBUTTONUP: return onRightButtonUp(hwnd, GET_X_LPARAM(lp), GET_Y_LPARAM(lp));
         case WM_CAPTURECHANGED: return onCaptureChanged(hwnd);
         case WM_MOUSEWHEEL: return onMouseWheel(hwnd, GET_WHEEL_DELTA_WPARAM(wp), lp);
         case WM_TIMER: return onTimer(hwnd, wp);
@@ -84,9 +85,10 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_QB_DOWNLOAD_FAILED: return onDownloadFailed(hwnd, unpackIdAndGeneration(wp));
         case WM_QB_INSTALLED_READ: return onInstalledRead(wp);
         case WM_QB_INSTALLER_FINISHED: return onInstallerFinished();
+        case WM_QB_UNINSTALL_FINISHED: return onUninstallFinished(unpackIdAndGeneration(wp).id);
         case WM_ACTIVATEAPP: onActivateApp(wp != FALSE); break;
         case WM_ACTIVATE: return onActivate(hwnd, wp, lp);
-        case WM_KEYDOWN: return onKeyDown(hwnd, wp, lp);
+        case WM_KEYDOWN: return cardMenuTakesKey(wp) ? 0 : onKeyDown(hwnd, wp, lp);
         case WM_COMMAND: return onCommand(hwnd, wp, lp);
         case WM_CTLCOLOREDIT: return onCtlColorEdit(hwnd, wp, lp);
     }

@@ -42,6 +42,23 @@ LRESULT onCtlColorEdit(HWND hwnd, WPARAM wp, LPARAM lp);
 LRESULT onKeyDown(HWND hwnd, WPARAM key, LPARAM lp);
 LRESULT onActivate(HWND hwnd, WPARAM wp, LPARAM lp);
 
+// card_menu.cpp: the right-click menu of an installed app's card.
+LRESULT onRightButtonUp(HWND hwnd, int x, int y);
+// Esc closes an open menu; true when the menu took the key.
+bool cardMenuTakesKey(WPARAM key);
+// A left press while the menu is open: an item acts, a press outside closes the menu; true when the
+// menu took the press (nothing beneath it acts).
+bool cardMenuTakesPress(POINT point);
+void closeCardMenu();
+// Shows the download folder in a file-manager window (the download page's 打开目录 and the card menu).
+void openDownloadDirectory();
+
+// uninstall_action.cpp: uninstalling an app from its card.
+// Asks first (No is the default), then runs the registration's uninstaller; refused while one runs.
+void uninstallFromCard(int32_t appId);
+// The uninstaller ended: the card and a toast say whether the app is gone; the registrations are read again.
+LRESULT onUninstallFinished(int32_t appId);
+
 // frame.cpp: the borderless frame.
 LRESULT onNcCalcSize(HWND hwnd, WPARAM wp, LPARAM lp);
 LRESULT onNcHitTest(HWND hwnd, WPARAM wp, LPARAM lp);

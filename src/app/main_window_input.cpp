@@ -46,7 +46,7 @@ void selectCategory(int32_t row) {
 void pressCardAction(int32_t appId) {
     AppState& app = appState();
     const AppInfo* info = app.catalog.FindApp(appId);
-    if (!info) return;
+    if (!info || app.installed.uninstalling.count(appId)) return;  // its button reads 卸载中
     const auto tasks = shellServices().taskSnapshot();
     const auto task = tasks.find(appId);
     if (task != tasks.end() && isBusy(task->second.state)) {
@@ -69,11 +69,6 @@ void installFromRow(int32_t taskId) {
     const AppInfo* info = appState().catalog.FindApp(taskId);
     showToast(L"正在打开安装向导：" + (info ? info->name : std::wstring()), ToastSuccess);
     repaintMainWindow();
-}
-
-void openDownloadDirectory() {
-    const std::wstring directory = shellServices().downloadDirectory();
-    if (!directory.empty()) shellServices().openFolderWindow(directory);
 }
 
 void actOnRegion(HWND hwnd, const HitRegion& region) {
@@ -199,6 +194,7 @@ LRESULT onMouseLeave() {
 LRESULT onLeftButtonDown(HWND hwnd, int x, int y) {
     AppState& app = appState();
     const POINT point{x, y};
+    if (cardMenuTakesPress(point)) return 0;
     const ScrollBarId bar = scrollBarAt(app.contentScrollBar, app.sidebarScrollBar, point);
     if (bar != ScrollBarId::None) {
         // Capture first: taking it again would report a capture change that ends the new mode.
@@ -238,6 +234,7 @@ LRESULT onCaptureChanged(HWND hwnd) {
 
 LRESULT onMouseWheel(HWND hwnd, int delta, LPARAM screenPoint) {
     AppState& app = appState();
+    closeCardMenu();
     POINT point{GET_X_LPARAM(screenPoint), GET_Y_LPARAM(screenPoint)};
     ::ScreenToClient(hwnd, &point);
     switch (wheelTarget(point, app.page)) {

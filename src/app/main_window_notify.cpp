@@ -189,6 +189,7 @@ LRESULT onInstallerFinished() {
 }
 
 LRESULT onActivateApp(bool active) {
+    if (!active) closeCardMenu();
     const InstalledState& installed = appState().installed;
     if (active && installed.everRead && ::GetTickCount() - installed.readTick >= kInstalledReadAgainAfterMs)
         rereadInstalledApps();

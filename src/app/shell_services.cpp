@@ -59,6 +59,10 @@ ShellServices realShellServices() {
     s.readInstalledApps = [](HWND window, uint32_t readNumber, std::vector<CatalogueName> apps) {
         return startInstalledAppsRead(window, readNumber, std::move(apps));
     };
+    s.startUninstall = [](HWND window, int32_t appId, const InstalledApp& registration) {
+        return startUninstall(window, appId, registration);
+    };
+    s.takeUninstallOutcome = [](int32_t appId) { return takeUninstallOutcome(appId); };
     return s;
 }
 

@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "config/config.h"
 #include "downloads/task.h"
 #include "install/installed_apps.h"
+#include "install/uninstaller.h"
 
 struct AppInfo;
 
@@ -37,6 +39,10 @@ struct ShellServices {
     std::function<std::wstring(HWND owner)> pickFolder;  // empty when the user backs out
     // Reads the uninstall registrations on a worker and posts WM_QB_INSTALLED_READ with readNumber.
     std::function<bool(HWND window, uint32_t readNumber, std::vector<CatalogueName> apps)> readInstalledApps;
+    // Runs a registration's uninstaller on a worker, which posts WM_QB_UNINSTALL_FINISHED with the app id;
+    // false when it could not be started. The outcome is taken once.
+    std::function<bool(HWND window, int32_t appId, const InstalledApp& registration)> startUninstall;
+    std::function<std::optional<UninstallOutcome>(int32_t appId)> takeUninstallOutcome;
 };
 
 ShellServices realShellServices();

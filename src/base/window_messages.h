@@ -12,6 +12,7 @@ constexpr UINT WM_QB_PREPARE_FACES = WM_APP + 6;   // the window's own: draw car
 constexpr UINT WM_QB_DOWNLOAD_FAILED = WM_APP + 5;  // wParam: app id and task generation, packed
 constexpr UINT WM_QB_INSTALLED_READ = WM_APP + 7;   // the installed apps were read; wParam: the read's number
 constexpr UINT WM_QB_INSTALLER_FINISHED = WM_APP + 8;  // an installer or uninstaller ended; wParam: app id
+constexpr UINT WM_QB_UNINSTALL_FINISHED = WM_APP + 9;  // an uninstall from a card is over; wParam: app id
 
 constexpr UINT_PTR kSpeedTimerId = 1;       // 500 ms speed sampling and periodic repaint
 constexpr UINT_PTR kPageRepeatTimerId = 2;  // repeats page-wise scrolling while a track is held

@@ -182,6 +182,15 @@ void drawFacesAhead(PaintContext& ctx, const std::vector<size_t>& apps, const la
     }
 }
 
+// The app's task as its card shows it: the task that installed what was uninstalled since is over.
+const TaskSnapshot* cardTask(const PaintContext& ctx, int32_t appId) {
+    const TaskSnapshot* task = ctx.taskFor(appId);
+    const auto uninstalled = ctx.app.installed.uninstalledTasks.find(appId);
+    if (task && uninstalled != ctx.app.installed.uninstalledTasks.end() && uninstalled->second == task->generation)
+        return nullptr;
+    return task;
+}
+
 }  // namespace
 
 bool prepareCardFaces(PaintContext& ctx, const std::vector<size_t>& apps, PaintCaches& caches, double budgetMs,
@@ -216,10 +225,11 @@ CardFaceKey cardFaceKey(const PaintContext& ctx, const AppInfo& app, int width, 
     key.version = app.version;
     key.description = app.description;
     key.meta = cardMetaLine(app.packageSize, app.updatedAt);
-    const InstalledLook installed = updateOffered(ctx.app, app.id)              ? InstalledLook::Updatable
+    const InstalledLook installed = ctx.app.installed.uninstalling.count(app.id) ? InstalledLook::Uninstalling
+                                    : updateOffered(ctx.app, app.id)              ? InstalledLook::Updatable
                                     : installStatusOf(ctx.app, app.id) != nullptr ? InstalledLook::Installed
                                                                                   : InstalledLook::NotInstalled;
-    key.button = cardButtonLook(ctx.taskFor(app.id), app.hasPackage, key.hovered, installed);
+    key.button = cardButtonLook(cardTask(ctx, app.id), app.hasPackage, key.hovered, installed);
     return key;
 }
 

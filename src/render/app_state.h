@@ -46,6 +46,20 @@ struct InstalledState {
     // installer succeeded without changing that version is not offered again this session.
     std::map<int32_t, std::wstring> updating;
     std::set<int32_t> updateRefused;
+    // Uninstallers started from a card's menu and still running, by app id.
+    std::set<int32_t> uninstalling;
+    // Apps uninstalled this session, with the generation of their task then: that task's "installed"
+    // no longer shows on the card.
+    std::map<int32_t, uint32_t> uninstalledTasks;
+};
+
+// The small menu a right-click on an installed app's card opens.
+enum CardMenuItem : int32_t { CardMenuUninstall = 0, CardMenuOpenDownloads = 1, kCardMenuItemCount = 2 };
+struct CardMenu {
+    bool open = false;
+    int32_t appId = 0;
+    POINT anchor{};  // where the right button was let go, client pixels
+    RECT panel{};    // placed there by the update step
 };
 
 // The header's search field. While the query is not blank the catalogue page shows its results in
@@ -94,6 +108,7 @@ struct AppState {
     ScrollBarId dragBar = ScrollBarId::None;
     int dragGrabOffset = 0;
     ScrollBarId pageRepeatBar = ScrollBarId::None;
+    CardMenu cardMenu;
 
     std::wstring toastText;
     int toastKind = ToastNeutral;

@@ -79,7 +79,33 @@ void updateDownloadPage(AppState& app, const PaintInputs& inputs, int w, int h) 
     }
 }
 
+// The menu belongs to an installed app's card under the point it was opened at, over everything else:
+// it goes when the card leaves that point (another page or category, a scroll, a resize) or is no
+// longer installed.
+void updateCardMenu(AppState& app, int w, int h) {
+    CardMenu& menu = app.cardMenu;
+    if (!menu.open) return;
+    if (cardAt(app, w, h, menu.anchor) != menu.appId || !installStatusOf(app, menu.appId)) {
+        menu = CardMenu{};
+        return;
+    }
+    menu.panel = layout::cardMenuPanel(menu.anchor, kCardMenuItemCount, w, h);
+    for (int i = 0; i < kCardMenuItemCount; ++i) record(app, layout::cardMenuItem(menu.panel, i), HitKind::MenuItem, i);
+}
+
 }  // namespace
+
+std::optional<int32_t> cardAt(const AppState& app, int w, int h, POINT point) {
+    if (app.page != Page::Catalogue || app.catalogLoading || app.catalogFailed) return std::nullopt;
+    const std::vector<size_t> apps = selectedApps(app);
+    const layout::GridView view = layout::gridView(w, h, static_cast<int>(apps.size()));
+    if (!::PtInRect(&view.clip, point)) return std::nullopt;
+    for (size_t i = 0; i < apps.size(); ++i) {
+        const RECT card = layout::cardRect(view.columns, static_cast<int>(i), view.clip.top, app.contentScroll);
+        if (::PtInRect(&card, point)) return app.catalog.apps[apps[i]].id;
+    }
+    return std::nullopt;
+}
 
 std::vector<size_t> selectedApps(const AppState& app) {
     std::vector<size_t> apps;
@@ -141,4 +167,5 @@ void updateFrame(AppState& app, const PaintInputs& inputs, int w, int h) {
         requestIcon(app.catalog.FindApp(app.noticeTaskId), layout::kNoticeIconSize, inputs);
         record(app, layout::noticeCard(w, h), HitKind::Notice);
     }
+    updateCardMenu(app, w, h);
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The update step before each paint: everything a paint would otherwise change in AppState.
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,7 +11,8 @@
 
 // Brings app up to date for a client of w x h: expires the toast and the notice, clamps both
 // scroll offsets, computes both scroll bars and the hit regions (in paint order) from the layout,
-// and asks inputs.requestIcon for the icons of the apps shown or about to be.
+// places an open card menu (or closes it when its card has gone) and asks inputs.requestIcon for the
+// icons of the apps shown or about to be.
 void updateFrame(AppState& app, const PaintInputs& inputs, int w, int h);
 
 // Indexes into app.catalog.apps of the selected category's apps, in catalogue order.
@@ -23,6 +26,10 @@ std::vector<size_t> shownApps(const AppState& app);
 // fit maxWidth as measure gives widths) or the selected category's.
 std::wstring cataloguePageHeading(const AppState& app, size_t shown, int maxWidth,
                                   const std::function<int(const std::wstring&)>& measure);
+
+// The app whose card shows under point on the catalogue page of a w x h client, as the last update
+// step placed the cards; nullopt elsewhere.
+std::optional<int32_t> cardAt(const AppState& app, int w, int h, POINT point);
 
 // Whether the toast or the notice is still shown at now (a tick-count wrap is harmless).
 bool toastShown(const AppState& app, DWORD now);

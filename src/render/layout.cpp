@@ -152,4 +152,18 @@ RECT rowProgressTrack(int w, int base) { return {298, base - 12, w - 260, base -
 RECT toast(int w) { return {(w - 360) / 2, 80, (w + 360) / 2, 122}; }
 RECT noticeCard(int w, int h) { return {w - 356, h - 104, w - 20, h - 20}; }
 
+RECT cardMenuPanel(POINT anchor, int items, int w, int h) {
+    const int height = 2 * kCardMenuPadding + items * kCardMenuItemHeight;
+    int left = static_cast<int>(anchor.x);
+    int top = static_cast<int>(anchor.y);
+    if (left + kCardMenuWidth > w) left = std::max(0, left - kCardMenuWidth);
+    if (top + height > h) top = std::max(0, top - height);
+    return {left, top, left + kCardMenuWidth, top + height};
+}
+
+RECT cardMenuItem(const RECT& panel, int index) {
+    const int top = panel.top + kCardMenuPadding + index * kCardMenuItemHeight;
+    return {panel.left + kCardMenuPadding, top, panel.right - kCardMenuPadding, top + kCardMenuItemHeight};
+}
+
 }  // namespace layout

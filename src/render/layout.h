@@ -121,4 +121,12 @@ RECT rowProgressTrack(int w, int base);
 RECT toast(int w);
 RECT noticeCard(int w, int h);
 
+// A card's right-click menu: a panel of items one under another, its top-left corner at the anchor,
+// moved to the anchor's left or above it where it would pass the client's right or bottom edge.
+constexpr int kCardMenuWidth = 136;
+constexpr int kCardMenuItemHeight = 34;
+constexpr int kCardMenuPadding = 6;
+RECT cardMenuPanel(POINT anchor, int items, int w, int h);
+RECT cardMenuItem(const RECT& panel, int index);
+
 }  // namespace layout

@@ -146,6 +146,7 @@ bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const 
         complete = paintContent(ctx, caches);
         paintToast(ctx);
         paintNotice(ctx);
+        paintCardMenu(ctx);
     }
     ::GdiFlush();
     ::BitBlt(dc, 0, 0, w, h, memory, 0, 0, SRCCOPY);

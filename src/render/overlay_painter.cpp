@@ -44,7 +44,31 @@ void drawNoticeCard(PaintContext& ctx, int w, int h) {
     }
 }
 
+constexpr const wchar_t* kCardMenuLabels[kCardMenuItemCount] = {L"卸载", L"打开下载目录"};
+constexpr int kCardMenuRadius = 8;
+
+RECT grown(const RECT& rect, int by, int down) {
+    return {rect.left - by, rect.top - by + down, rect.right + by, rect.bottom + by + down};
+}
+
 }  // namespace
+
+void paintCardMenu(PaintContext& ctx) {
+    const CardMenu& menu = ctx.app.cardMenu;
+    if (!menu.open) return;
+    Canvas& canvas = ctx.canvas;
+    // A soft shadow a little below the panel: rings that fade outwards.
+    for (int ring = 6; ring >= 1; ring -= 1)
+        FillRoundRect(canvas, grown(menu.panel, ring, 2), kCardMenuRadius + ring, palette::kMenuShadow);
+    FillRoundRect(canvas, menu.panel, kCardMenuRadius, palette::kWhite);
+    StrokeRoundRect(canvas, menu.panel, kCardMenuRadius, palette::kCardBorder, 1.0f);
+    for (int i = 0; i < kCardMenuItemCount; ++i) {
+        const RECT item = layout::cardMenuItem(menu.panel, i);
+        if (ctx.hovered(HitKind::MenuItem, i)) FillRoundRect(canvas, item, 6, palette::kNeutralFill);
+        canvas.drawText(kCardMenuLabels[i], {item.left + 12, item.top, item.right - 8, item.bottom}, FontBody,
+                        palette::kTextPrimary, kTextLeftCut);
+    }
+}
 
 void paintToast(PaintContext& ctx) {
     const AppState& app = ctx.app;

@@ -1,5 +1,5 @@
 #pragma once
-// The transient messages drawn over everything: the toast banner and the completion notice card.
+// What is drawn over everything: the toast banner, the completion notice card and a card's menu.
 #include "render/paint_context.h"
 
 constexpr DWORD kToastLifetimeMs = 2200;
@@ -12,3 +12,5 @@ uint32_t toastColour(int kind);
 void paintToast(PaintContext& ctx);
 // Draws the notice card while it is younger than 5000 ms.
 void paintNotice(PaintContext& ctx);
+// Draws a card's open right-click menu where the update step placed it.
+void paintCardMenu(PaintContext& ctx);

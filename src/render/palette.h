@@ -49,6 +49,7 @@ constexpr uint32_t kThumbActive = 0x96787C8A;
 constexpr uint32_t kToastSuccess = 0xE800B42A;
 constexpr uint32_t kToastError = 0xE8F53F3F;
 constexpr uint32_t kToastNeutral = 0xE81D2129;
+constexpr uint32_t kMenuShadow = 0x061D2129;  // one ring of a menu's shadow; rings add up inwards
 
 // Text colours, #RRGGBB.
 constexpr uint32_t kTextPrimary = 0x1D2129;

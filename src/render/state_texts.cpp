@@ -13,6 +13,7 @@ int progressPercent(int64_t receivedBytes, int64_t totalBytes) {
 CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool hovered, InstalledLook installed) {
     using namespace palette;
     const uint32_t primary = hovered ? kPrimaryHover : kPrimary;
+    if (installed == InstalledLook::Uninstalling) return {L"卸载中", kNeutralFill, kTextSecondary, false, 0};
     int state = task && task->state <= InstallCancelled ? static_cast<int>(task->state) : -1;
     if (installed != InstalledLook::NotInstalled && (state < 0 || state == Failed || state == Cancelled)) {
         if (installed == InstalledLook::Updatable && hasPackage)

@@ -21,10 +21,10 @@ struct CardButtonLook {
     int percent = 0;
 };
 // What the uninstall registrations say of an app, for its card.
-enum class InstalledLook { NotInstalled, Installed, Updatable };
+enum class InstalledLook { NotInstalled, Installed, Updatable, Uninstalling };
 // The card's action button for an app without a task (task null) or with one. An app without a task,
 // or whose last task failed or was cancelled, that Windows lists as installed shows "已安装", or
-// "升 级" when the catalogue has a newer version.
+// "升 级" when the catalogue has a newer version; while its uninstaller runs, "卸载中" whatever else.
 CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool hovered,
                               InstalledLook installed = InstalledLook::NotInstalled);
 

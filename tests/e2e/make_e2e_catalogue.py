@@ -3,8 +3,9 @@
 
 Usage: tests/e2e/make_e2e_catalogue.py OUTDIR INSTALLERS_DIR
 
-Everything is deterministic: the installers come from INSTALLERS_DIR (build/tests/installers), the
-archives and the large package are made here from fixed bytes. APPS below is what the runs rely on.
+Everything is deterministic: the installers come from INSTALLERS_DIR (build/tests/installers), where the
+build made them once, the archives and the large package are made here from fixed bytes. APPS below is
+what the runs rely on.
 """
 import hashlib
 import io
@@ -29,8 +30,14 @@ APPS = [
     (5, "换目录测试", "1.0", ["common"], "second-folder.zip", "zip"),
     (6, "系统清理", "4.2", ["tools"], "tools-cleaner.zip", "zip"),
     (7, "暂无安装包", "0.1", ["tools"], None, None),
+    # Installed at 1.0 before the program starts (PREINSTALLED), offered at 2.0, then uninstalled.
+    (8, "Qb 晨光日历", "2.0", ["upgrade"], "qb-dawn-2.0-setup.exe", "copy"),
+    (9, "Qb Spruce Ledger", "2.0.0", ["upgrade"], "qb-spruce-2.0.msi", "copy"),
 ]
-CATEGORIES = [{"id": "common", "name": "常用软件"}, {"id": "tools", "name": "系统工具"}]
+CATEGORIES = [{"id": "common", "name": "常用软件"}, {"id": "tools", "name": "系统工具"},
+              {"id": "upgrade", "name": "升级测试"}]
+# The older versions the update case installs first, copied to OUTDIR/preinstall (not served).
+PREINSTALLED = ["qb-dawn-1.0-setup.exe", "qb-spruce-1.0.msi"]
 
 
 def stream(seed, size, head=b""):
@@ -67,6 +74,9 @@ def main(argv):
         shutil.rmtree(out)
     os.makedirs(os.path.join(out, "packages"))
     os.makedirs(os.path.join(out, "icons"))
+    os.makedirs(os.path.join(out, "preinstall"))
+    for name in PREINSTALLED:
+        shutil.copyfile(os.path.join(installers, name), os.path.join(out, "preinstall", name))
     apps = []
     for app_id, name, version, categories, package, how in APPS:
         entry = {"id": app_id, "name": name, "version": version, "description": "端到端测试用的应用 %d" % app_id,

@@ -11,8 +11,10 @@
 
 #include "base/window_messages.h"
 #include "install/file_signature.h"
+#include "install/installed_apps.h"
 #include "install/installer_monitor.h"
 #include "install/uninstall_snapshot.h"
+#include "install/uninstaller.h"
 #include "support/message_window.h"
 #include "support/registry_support.h"
 #include "support/test_support.h"
@@ -292,8 +294,111 @@ TEST_F(InstallerMonitorTest, MsiPackageRegistersInThe32BitView) {
     ASSERT_EQ(products.size(), 1u);
     EXPECT_EQ(added, std::vector<std::wstring>{L"LM32\\" + products[0]});
 
-    uninstallMsiProducts();
+    // Removed as the Windows list of apps removes it: through msiexec, which returns once the product is
+    // gone. (The package asks for no repair dialog, so Windows Installer registers /X{code} itself.)
+    std::vector<InstalledApp> installed = readInstalledApps();
+    const InstalledApp* ledger = findInstalledApp(kMsiName, installed);
+    ASSERT_NE(ledger, nullptr);
+    EXPECT_EQ(ledger->uninstallString.rfind(L"MsiExec.exe /X{", 0), 0u) << ledger->uninstallString;
+    UninstallerHooks hooks;
+    hooks.wait = [clock = clock_](DWORD ms) { clock->wait(ms); };
+    ASSERT_TRUE(startUninstall(window_.handle(), 77, *ledger, hooks));
+    WPARAM wParam = 0;
+    ASSERT_TRUE(window_.waitFor(WM_QB_UNINSTALL_FINISHED, 60000, &wParam));
+    EXPECT_EQ(unpackIdAndGeneration(wParam).id, 77);
+    EXPECT_EQ(takeUninstallOutcome(77), UninstallOutcome::Removed);
+    EXPECT_TRUE(clock_->waits().empty());
     EXPECT_TRUE(registeredMsiProducts().empty());
+    uninstallMsiProducts();
+}
+
+// After the uninstaller's process: asked at once, then every 2 s, for a minute after a clean exit
+// (an uninstaller that hands over to a copy of itself ends at once) and 4 s after a failed one.
+TEST(UninstallRechecks, AskAtOnceThenEveryTwoSecondsForAsLongAsTheExitAllows) {
+    constexpr int kNeverGone = INT_MAX;
+    struct Case {
+        DWORD exitCode;
+        int stillThereFor;  // answers "still registered" before the first "gone"
+        bool removed;
+        size_t waits;
+    };
+    const Case cases[] = {
+        {0, 0, true, 0},    {0, 2, true, 2},  // the copy finished 3 to 4 s after the first process
+        {0, 30, true, 30},  {0, 31, false, 30}, {0, kNeverGone, false, 30},
+        {1602, 2, true, 2}, {1602, 3, false, 2}, {1, kNeverGone, false, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "exit " << c.exitCode << ", still there for " << c.stillThereFor);
+        FakeClock clock;
+        int asked = 0;
+        UninstallerHooks hooks;
+        hooks.wait = [&clock](DWORD ms) { clock.wait(ms); };
+        hooks.stillRegistered = [&asked, &c] { return asked++ < c.stillThereFor; };
+        EXPECT_EQ(awaitUnregistration(c.exitCode, hooks), c.removed);
+        EXPECT_EQ(clock.waits(), std::vector<DWORD>(c.waits, 2000));
+        EXPECT_EQ(asked, static_cast<int>(c.waits) + 1);
+    }
+}
+
+TEST(UninstallCommands, TheUninstallStringThenTheQuietOneWithWindowsInstallerRemoving) {
+    struct Case {
+        const wchar_t* uninstall;
+        const wchar_t* quiet;
+        std::optional<UninstallCommand> expected;
+    };
+    const Case cases[] = {
+        {L"\"C:\\Program Files\\Qb\\uninstall.exe\"", L"\"C:\\Qb\\uninstall.exe\" /S",
+         UninstallCommand{L"C:\\Program Files\\Qb\\uninstall.exe", L""}},
+        {L"", L"\"C:\\Qb\\uninstall.exe\" /S", UninstallCommand{L"C:\\Qb\\uninstall.exe", L"/S"}},
+        {L"MsiExec.exe /I{1B2C}", L"", UninstallCommand{L"MsiExec.exe", L"/X{1B2C}"}},
+        {L"\"unterminated", L"", std::nullopt},
+        {L"", L"", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        InstalledApp registration;
+        registration.uninstallString = c.uninstall;
+        registration.quietUninstallString = c.quiet;
+        const std::optional<UninstallCommand> command = uninstallCommandOf(registration);
+        ASSERT_EQ(command.has_value(), c.expected.has_value()) << c.uninstall;
+        if (!command) continue;
+        EXPECT_EQ(command->program, c.expected->program);
+        EXPECT_EQ(command->parameters, c.expected->parameters);
+    }
+}
+
+// A real uninstaller process: its exit code chooses the patience; a command the shell cannot open is
+// over at once, and a registration without any command never starts anything.
+TEST_F(InstallerMonitorTest, UninstallersAreWaitedForAndTheirRegistrationAskedAbout) {
+    struct Case {
+        std::wstring uninstallString;
+        int stillThereFor;
+        UninstallOutcome outcome;
+        size_t waits;
+    };
+    const Case cases[] = {
+        {L"\"" + package(kNothingOk) + L"\"", 1, UninstallOutcome::Removed, 1},
+        {L"\"" + package(kNothingCancel) + L"\" /x", INT_MAX, UninstallOutcome::StillRegistered, 2},
+        {L"\"" + qbtest::exeFolder() + L"\\no-such-uninstaller.exe\"", INT_MAX, UninstallOutcome::NotStarted, 0},
+        {L"", INT_MAX, UninstallOutcome::NotStarted, 0},
+    };
+    int32_t appId = 40;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.uninstallString);
+        clock_ = std::make_shared<FakeClock>();
+        auto asked = std::make_shared<std::atomic<int>>(0);
+        UninstallerHooks hooks;
+        hooks.wait = [clock = clock_](DWORD ms) { clock->wait(ms); };
+        hooks.stillRegistered = [asked, n = c.stillThereFor] { return (*asked)++ < n; };
+        InstalledApp registration;
+        registration.uninstallString = c.uninstallString;
+        ASSERT_TRUE(startUninstall(window_.handle(), ++appId, registration, hooks));
+        WPARAM wParam = 0;
+        ASSERT_TRUE(window_.waitFor(WM_QB_UNINSTALL_FINISHED, 60000, &wParam));
+        EXPECT_EQ(unpackIdAndGeneration(wParam).id, appId);
+        EXPECT_EQ(takeUninstallOutcome(appId), c.outcome);
+        EXPECT_EQ(takeUninstallOutcome(appId), std::nullopt) << "an outcome is taken once";
+        EXPECT_EQ(clock_->waits(), std::vector<DWORD>(c.waits, 2000));
+    }
 }
 
 }  // namespace

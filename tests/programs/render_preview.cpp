@@ -179,8 +179,21 @@ int wmain(int argc, wchar_t** argv) {
     app.noticeTick = inputs.now;
     ok = render(app, inputs, w, h, out + L"\\catalogue-office.png") && ok;
 
-    app.page = Page::Downloads;
+    // An installed app's card with its right-click menu, the pointer on 卸载; another app uninstalling.
+    app.selectedCategoryId = L"common";
     app.noticeText.clear();
+    for (const int32_t id : {2, 3, 4}) app.installed.byId[id].registration.displayName = app.catalog.FindApp(id)->name;
+    app.installed.uninstalling = {3};
+    app.cardMenu.open = true;
+    app.cardMenu.appId = 2;
+    app.cardMenu.anchor = POINT{560, 250};
+    app.hoverKind = HitKind::MenuItem;
+    app.hoverParam = CardMenuUninstall;
+    ok = render(app, inputs, w, h, out + L"\\card-menu.png") && ok;
+    app.cardMenu = CardMenu{};
+    app.installed = InstalledState{};
+
+    app.page = Page::Downloads;
     app.hoverKind = HitKind::OpenDir;
     ok = render(app, inputs, w, h, out + L"\\downloads.png") && ok;
 

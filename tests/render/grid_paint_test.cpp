@@ -125,6 +125,21 @@ TEST_F(GridPaint, ButtonFillByState) {
     }
 }
 
+// After an uninstall the task that installed the app no longer says so; a later task does again.
+TEST_F(GridPaint, UninstallingAndUninstalledCards) {
+    catalogueOf(3);
+    for (int32_t id = 1; id <= 3; ++id) addTask(id, Installed).generation = 10 + id;
+    app.installed.byId[1];
+    app.installed.uninstalling = {1};
+    app.installed.uninstalledTasks = {{2, 12}, {3, 4}};  // app 3 was uninstalled before its current task
+    paint(1180, 780);
+    const uint32_t expected[3] = {0xF2F3F5, 0x2563EB, over(0x2600B42A, 0xFFFFFF)};
+    for (int32_t id = 1; id <= 3; ++id) {
+        const RECT b = buttonOf(id);
+        EXPECT_TRUE(nearColour(pixel(b.left + 97, b.top + 16), expected[id - 1], 2)) << "app " << id;
+    }
+}
+
 TEST_F(GridPaint, HoverDarkensPrimaryButtonsAndTheCardBorderOnly) {
     catalogueOf(3);
     addTask(3, Installed);

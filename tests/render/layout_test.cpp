@@ -159,6 +159,31 @@ TEST(Layout, SearchFieldLeavesRoomForTheSloganAndThePills) {
     }
 }
 
+TEST(Layout, CardMenuOpensAtThePointerAndTurnsAtTheEdges) {
+    // Two items: 136 wide, 6 + 2 x 34 + 6 = 80 high, in a 1180 x 780 client.
+    struct Case {
+        POINT anchor;
+        int w, h;
+        RECT panel;
+    };
+    const Case cases[] = {
+        {{500, 300}, 1180, 780, {500, 300, 636, 380}},
+        {{1044, 300}, 1180, 780, {1044, 300, 1180, 380}},  // reaches the right edge exactly
+        {{1045, 300}, 1180, 780, {909, 300, 1045, 380}},   // one more: to the pointer's left
+        {{500, 700}, 1180, 780, {500, 700, 636, 780}},     // reaches the bottom exactly
+        {{500, 701}, 1180, 780, {500, 621, 636, 701}},     // one more: above the pointer
+        {{1100, 760}, 1180, 780, {964, 680, 1100, 760}},   // the bottom-right corner turns both ways
+        {{100, 50}, 120, 100, {0, 0, 136, 80}},            // no room either way: at the client's corner
+    };
+    for (const Case& c : cases) {
+        const RECT panel = layout::cardMenuPanel(c.anchor, 2, c.w, c.h);
+        EXPECT_TRUE(sameRect(panel, c.panel)) << c.anchor.x << "," << c.anchor.y << " " << describe(panel).c_str();
+    }
+    const RECT panel{500, 300, 636, 380};
+    EXPECT_TRUE(sameRect(layout::cardMenuItem(panel, 0), {506, 306, 630, 340}));
+    EXPECT_TRUE(sameRect(layout::cardMenuItem(panel, 1), {506, 340, 630, 374}));
+}
+
 TEST(Layout, DownloadRowsAndTheirSlots) {
     const int w = 1000;
     EXPECT_EQ(layout::downloadRowBase(0), 216);

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <iterator>
+#include <optional>
+
 #include "render/app_icon.h"
 #include "render/category_icons.h"
 #include "render/frame_update.h"
@@ -266,6 +270,90 @@ TEST_F(MainWindowPaint, NoticeIsTheLastRegionUntilItExpires) {
     paint(1000, 660);
     EXPECT_TRUE(app.noticeText.empty());
     EXPECT_TRUE(regionsOf(HitKind::Notice).empty());
+}
+
+// An installed app's card menu lies over everything, the notice included, and goes with its card.
+TEST_F(MainWindowPaint, CardMenuIsTheTopmostAndGoesWithItsCard) {
+    addCategories({L"常用软件", L"系统工具"});
+    app.selectedCategoryId = L"c0";
+    for (int i = 0; i < 12; ++i) addApp(i, L"应用" + std::to_wstring(i), L"c0");  // three rows: the grid scrolls
+    app.installed.byId[7].registration.displayName = L"应用7";
+    app.noticeText = L"应用7";
+    app.noticeTick = inputs.now;
+    const POINT anchor{1100, 600};  // near the bottom of app 7's card (931..1152, 374..608)
+    const RECT panel = layout::cardMenuPanel(anchor, kCardMenuItemCount, 1180, 780);
+    const auto openMenu = [&] {
+        app.cardMenu.open = true;
+        app.cardMenu.appId = 7;
+        app.cardMenu.anchor = anchor;
+    };
+    openMenu();
+    hover(HitKind::MenuItem, CardMenuOpenDownloads);
+    paint(1180, 780);
+    EXPECT_TRUE(sameRect(app.cardMenu.panel, panel)) << describe(app.cardMenu.panel).c_str();
+    ASSERT_GE(app.hitRegions.size(), 3u);
+    EXPECT_EQ(app.hitRegions[app.hitRegions.size() - 3].kind, HitKind::Notice);
+    for (int i = 0; i < kCardMenuItemCount; ++i) {
+        const HitRegion& item = app.hitRegions[app.hitRegions.size() - 2 + i];
+        EXPECT_EQ(item.kind, HitKind::MenuItem);
+        EXPECT_EQ(item.param, i);
+        EXPECT_TRUE(sameRect(item.rect, layout::cardMenuItem(panel, i))) << describe(item.rect).c_str();
+    }
+    // A white panel, the hovered item in the hover fill, a soft shadow just below it.
+    const RECT uninstall = layout::cardMenuItem(panel, CardMenuUninstall);
+    const RECT openFolder = layout::cardMenuItem(panel, CardMenuOpenDownloads);
+    EXPECT_TRUE(nearColour(pixel(uninstall.right - 12, (uninstall.top + uninstall.bottom) / 2), 0xFFFFFF, 0));
+    EXPECT_TRUE(nearColour(pixel(openFolder.right - 12, (openFolder.top + openFolder.bottom) / 2), 0xF2F3F5, 0));
+    const uint32_t belowPanel = pixel(panel.left + 20, panel.bottom + 1);
+    EXPECT_FALSE(nearColour(belowPanel, 0xF5F6F8, 0)) << std::hex << belowPanel;
+    EXPECT_TRUE(nearColour(belowPanel, 0xF5F6F8, 30)) << std::hex << belowPanel;
+
+    // The card leaves the point: another page or category, a scroll; or it is no longer installed or listed.
+    const std::function<void()> cardGone[] = {
+        [&] { app.page = Page::Downloads; },
+        [&] { app.catalogLoading = true; },
+        [&] { app.selectedCategoryId = L"c1"; },
+        [&] { app.contentScroll = 10; },
+        [&] { app.installed.byId.clear(); },
+        [&] { app.catalog.apps.erase(app.catalog.apps.begin() + 7); },
+    };
+    for (size_t i = 0; i < std::size(cardGone); ++i) {
+        openMenu();
+        paint(1180, 780);
+        ASSERT_TRUE(app.cardMenu.open) << i;
+        cardGone[i]();
+        paint(1180, 780);
+        EXPECT_FALSE(app.cardMenu.open) << i;
+        EXPECT_TRUE(regionsOf(HitKind::MenuItem).empty()) << i;
+        app.page = Page::Catalogue;
+        app.catalogLoading = false;
+        app.selectedCategoryId = L"c0";
+        app.contentScroll = 0;
+        app.installed.byId[7];
+    }
+}
+
+// Right-clicks find the card under the pointer as the last update step placed it, inside the grid's view.
+TEST_F(MainWindowPaint, CardUnderThePointerWithinTheGridsView) {
+    addCategories({L"常用软件"});
+    app.selectedCategoryId = L"c0";
+    for (int i = 0; i < 12; ++i) addApp(100 + i, L"应用" + std::to_wstring(i), L"c0");
+    app.contentScroll = 40;
+    paint(1180, 780);
+    ASSERT_EQ(app.contentScroll, 40);
+    // Cards are 221 wide from x 226 with gaps of 14; row 0 now spans y 86..320, row 1 334..568.
+    struct Case {
+        POINT point;
+        std::optional<int32_t> app;
+    };
+    const Case cases[] = {
+        {{226, 126}, 100}, {{446, 319}, 100}, {{447, 200}, std::nullopt},  // the gap between columns
+        {{461, 200}, 101}, {{300, 125}, std::nullopt},                     // under the heading: not in view
+        {{300, 325}, std::nullopt}, {{1151, 400}, 107}, {{300, 700}, 108}, {{100, 300}, std::nullopt},
+    };
+    for (const Case& c : cases) EXPECT_EQ(cardAt(app, 1180, 780, c.point), c.app) << c.point.x << "," << c.point.y;
+    app.page = Page::Downloads;
+    EXPECT_EQ(cardAt(app, 1180, 780, {300, 200}), std::nullopt);
 }
 
 TEST_F(MainWindowPaint, AppIconPlaceholderColoursAndLetter) {

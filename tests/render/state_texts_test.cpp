@@ -52,6 +52,9 @@ TEST(StateTexts, CardButtonByState) {
         {Cancelled, true, false, false, L"已安装", kInstalledFill, kTextSuccess, false, InstalledLook::Installed},
         {Downloading, true, false, false, L"下载中 25%", kNeutralFill, kTextAccent, true, InstalledLook::Updatable},
         {Completed, true, false, false, L"立即安装", kPrimary, kTextWhite, false, InstalledLook::Updatable},
+        // While its uninstaller runs the card says so, whatever its task or a newer version would say.
+        {-1, true, false, true, L"卸载中", kNeutralFill, kTextSecondary, false, InstalledLook::Uninstalling},
+        {Installed, true, false, false, L"卸载中", kNeutralFill, kTextSecondary, false, InstalledLook::Uninstalling},
     };
     for (const Case& c : cases) {
         TaskSnapshot t = task(c.state < 0 ? 0 : c.state, 250, 1000);

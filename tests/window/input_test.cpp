@@ -2,6 +2,7 @@
 
 #include "app/interaction.h"
 #include "base/window_messages.h"
+#include "render/layout.h"
 #include "window/window_fixture.h"
 
 namespace {
@@ -399,6 +400,156 @@ TEST_F(MainWindowInput, TheSpeedTimerSamplesSpeedsAndTheCursorTurnsToAHandOverEl
     ::SetCursorPos(inside.x + 200, inside.y);
     send(WM_SETCURSOR, reinterpret_cast<WPARAM>(main_), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
     EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, IDC_ARROW));
+}
+
+// Two apps on the catalogue page, the first installed; cards 0 and 1 of a 1180 x 780 client.
+class CardMenuInput : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        createMainWindow();
+        RECT client{};
+        ::GetClientRect(main_, &client);
+        ASSERT_EQ(client.right, 1180);
+        ASSERT_EQ(client.bottom, 780);
+        AppState& state = appState();
+        state.catalog.categories = {{L"c0", L"常用软件"}};
+        state.selectedCategoryId = L"c0";
+        state.catalog.apps = {wintest::app(7, L"画图"), wintest::app(9, L"记事本")};
+        for (AppInfo& info : state.catalog.apps) info.categoryIds = {L"c0"};
+        InstallStatus& status = state.installed.byId[7];
+        status.registration.key = L"CU\\QbPaint";
+        status.registration.displayName = L"画图";
+        status.registration.uninstallString = L"\"C:\\Qb\\uninstall.exe\"";
+    }
+    // Opens the menu of app 7's card and lets the window place it, as the paint after it does.
+    void openMenu(int x = kCardX, int y = kCardY) {
+        send(WM_RBUTTONUP, 0, MAKELPARAM(x, y));
+        send(WM_PAINT);
+        ASSERT_TRUE(appState().cardMenu.open);
+        ASSERT_EQ(appState().cardMenu.appId, 7);
+    }
+    POINT itemCentre(int index) const {
+        const RECT item = layout::cardMenuItem(appState().cardMenu.panel, index);
+        return {(item.left + item.right) / 2, (item.top + item.bottom) / 2};
+    }
+    void clickItem(int index) {
+        const POINT at = itemCentre(index);
+        click(at.x, at.y);
+    }
+
+    static RECT regionOf(HitKind kind, int32_t param) {
+        for (const HitRegion& region : appState().hitRegions)
+            if (region.kind == kind && region.param == param) return region.rect;
+        ADD_FAILURE() << "no region of kind " << static_cast<int>(kind) << " param " << param;
+        return RECT{};
+    }
+    static size_t countOf(HitKind kind) {
+        size_t n = 0;
+        for (const HitRegion& region : appState().hitRegions) n += region.kind == kind ? 1 : 0;
+        return n;
+    }
+
+    static constexpr int kCardX = 300, kCardY = 200;  // app 7's card (226..447, 126..360)
+};
+
+TEST_F(CardMenuInput, ARightClickOnAnInstalledCardOpensItsMenuAndEverythingElseClosesIt) {
+    AppState& state = appState();
+    send(WM_RBUTTONUP, 0, MAKELPARAM(600, 200));  // app 9's card: not installed, no menu
+    EXPECT_FALSE(state.cardMenu.open);
+    send(WM_RBUTTONUP, 0, MAKELPARAM(900, 200));  // no card there
+    EXPECT_FALSE(state.cardMenu.open);
+
+    openMenu();
+    EXPECT_EQ(state.cardMenu.anchor.x, kCardX);
+    EXPECT_EQ(state.cardMenu.anchor.y, kCardY);
+    const RECT panel = layout::cardMenuPanel({kCardX, kCardY}, 2, 1180, 780);
+    EXPECT_TRUE(::EqualRect(&state.cardMenu.panel, &panel));
+    EXPECT_EQ(countOf(HitKind::MenuItem), 2u);
+    send(WM_KEYDOWN, VK_RETURN);
+    EXPECT_TRUE(state.cardMenu.open);
+    send(WM_KEYDOWN, VK_ESCAPE);
+    EXPECT_FALSE(state.cardMenu.open);
+
+    // A click away closes it and does nothing else, though it lands on a button.
+    openMenu();
+    const RECT otherButton = regionOf(HitKind::CardAction, 9);
+    click(otherButton.left + 50, otherButton.top + 16);
+    EXPECT_FALSE(state.cardMenu.open);
+    EXPECT_TRUE(calls_.log.empty());
+
+    // A click on the panel between its items keeps it; a right-click away on the other card closes it.
+    openMenu();
+    click(state.cardMenu.panel.left + 2, state.cardMenu.panel.top + 2);
+    EXPECT_TRUE(state.cardMenu.open);
+    send(WM_RBUTTONUP, 0, MAKELPARAM(600, 200));
+    EXPECT_FALSE(state.cardMenu.open);
+
+    openMenu();
+    wheel(700, 400, -120);
+    EXPECT_FALSE(state.cardMenu.open);
+    openMenu();
+    send(WM_ACTIVATEAPP, FALSE);
+    EXPECT_FALSE(state.cardMenu.open);
+    openMenu();
+    state.page = Page::Downloads;  // the catalogue page went (a reload, the download pill)
+    send(WM_PAINT);
+    EXPECT_FALSE(state.cardMenu.open);
+    EXPECT_EQ(countOf(HitKind::MenuItem), 0u);
+    state.page = Page::Catalogue;
+
+    openMenu();
+    clickItem(CardMenuOpenDownloads);
+    EXPECT_FALSE(state.cardMenu.open);
+    EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"open C:\\qb-downloads"});
+}
+
+TEST_F(CardMenuInput, UninstallAsksWithNoAsTheDefaultAndRunsOneUninstallerAtATime) {
+    AppState& state = appState();
+    calls_.boxAnswer = IDNO;
+    openMenu();
+    clickItem(CardMenuUninstall);
+    ASSERT_EQ(calls_.boxes.size(), 1u);
+    EXPECT_EQ(calls_.boxes[0].owner, main_);
+    EXPECT_EQ(calls_.boxes[0].text, L"确定要卸载「画图」吗？");
+    EXPECT_EQ(calls_.boxes[0].caption, L"卸载软件");
+    EXPECT_EQ(calls_.boxes[0].flags, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
+    EXPECT_TRUE(calls_.log.empty());
+    EXPECT_TRUE(state.installed.uninstalling.empty());
+
+    calls_.boxAnswer = IDYES;
+    openMenu();
+    clickItem(CardMenuUninstall);
+    EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"uninstall 7 \"C:\\Qb\\uninstall.exe\""});
+    EXPECT_EQ(state.installed.uninstalling, std::set<int32_t>{7});
+
+    // While it runs: no second uninstall, and the card's button (卸载中) starts nothing.
+    openMenu();
+    clickItem(CardMenuUninstall);
+    EXPECT_EQ(calls_.boxes.size(), 2u);
+    EXPECT_EQ(calls_.log.size(), 1u);
+    EXPECT_EQ(state.toastText, L"「画图」正在卸载");
+    const RECT button = regionOf(HitKind::CardAction, 7);
+    click(button.left + 50, button.top + 16);
+    EXPECT_EQ(calls_.log.size(), 1u);
+
+    // One that cannot be started is over at once.
+    state.installed.uninstalling.clear();
+    calls_.uninstallStarts = false;
+    openMenu();
+    clickItem(CardMenuUninstall);
+    EXPECT_EQ(state.toastText, L"「画图」未能卸载");
+    EXPECT_EQ(state.toastKind, ToastError);
+    EXPECT_TRUE(state.installed.uninstalling.empty());
+
+    // Nor does one start while the app's installer may run.
+    calls_.uninstallStarts = true;
+    calls_.tasks = {{7, wintest::task(7, L"画图", Installing)}};
+    calls_.log.clear();
+    openMenu();
+    clickItem(CardMenuUninstall);
+    EXPECT_TRUE(calls_.log.empty());
+    EXPECT_EQ(state.toastText, L"「画图」正在下载或安装，请稍后再卸载");
 }
 
 }  // namespace

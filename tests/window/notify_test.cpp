@@ -230,6 +230,55 @@ TEST_F(MainWindowNotify, AReportToAServiceThatNeverAnswersDoesNotHoldTheWindow) 
     EXPECT_LT(millisecondsSince(start), 100.0);
 }
 
+// The uninstaller ended: gone (the card at once, the registrations read again) or still registered.
+TEST_F(MainWindowNotify, AFinishedUninstallSaysWhetherTheAppIsGone) {
+    createMainWindow();
+    AppState& state = appState();
+    state.catalog.apps = {wintest::app(7, L"画图")};
+    TaskSnapshot installedIt = wintest::task(7, L"画图", Installed);
+    installedIt.generation = 5;
+    calls_.tasks = {{7, installedIt}};
+    struct Case {
+        UninstallOutcome outcome;
+        std::wstring toast;
+        int toastKind;
+        bool stillInstalled;
+    };
+    const Case cases[] = {
+        {UninstallOutcome::StillRegistered, L"「画图」未能卸载", ToastError, true},
+        {UninstallOutcome::NotStarted, L"「画图」未能卸载", ToastError, true},
+        {UninstallOutcome::Removed, L"「画图」已卸载", ToastSuccess, false},
+    };
+    for (const Case& c : cases) {
+        state.installed.byId[7];
+        state.installed.uninstalling = {7};
+        state.installed.uninstalledTasks.clear();
+        state.toastText.clear();
+        calls_.installedReads = 0;
+        calls_.uninstallOutcome = c.outcome;
+        send(WM_QB_UNINSTALL_FINISHED, packIdAndGeneration(7, 0));
+        EXPECT_EQ(state.toastText, c.toast);
+        EXPECT_EQ(state.toastKind, c.toastKind);
+        EXPECT_TRUE(state.installed.uninstalling.empty());
+        EXPECT_EQ(state.installed.byId.count(7), c.stillInstalled ? 1u : 0u) << c.toast;
+        // The task that installed it says 已安装 no more once it is gone.
+        const std::map<int32_t, uint32_t> uninstalledTasks =
+            c.stillInstalled ? std::map<int32_t, uint32_t>{} : std::map<int32_t, uint32_t>{{7, 5}};
+        EXPECT_EQ(state.installed.uninstalledTasks, uninstalledTasks);
+        send(WM_TIMER, kInstalledReadTimerId);
+        EXPECT_EQ(calls_.installedReads, 1) << c.toast;
+    }
+
+    // News for an app that is not being uninstalled, or whose outcome was taken already, changes nothing.
+    state.toastText.clear();
+    calls_.uninstallOutcome = UninstallOutcome::Removed;
+    send(WM_QB_UNINSTALL_FINISHED, packIdAndGeneration(7, 0));
+    state.installed.uninstalling = {7};
+    send(WM_QB_UNINSTALL_FINISHED, packIdAndGeneration(7, 0));
+    EXPECT_TRUE(state.toastText.empty());
+    EXPECT_EQ(state.installed.uninstalling, std::set<int32_t>{7});
+}
+
 TEST_F(MainWindowNotify, ClosingTheWindowDestroysTheShadowAndEndsTheLoop) {
     createMainWindow();
     HWND shadow = ::CreateWindowExW(WS_EX_LAYERED | WS_EX_TOOLWINDOW, L"QBShadow", L"", WS_POPUP, 0, 0, 10, 10,

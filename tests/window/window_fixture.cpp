@@ -99,6 +99,19 @@ void MainWindowTest::SetUp() {
         return c->boxAnswer;
     };
     s.pickFolder = [c](HWND) { return c->pickedFolder; };
+    s.readInstalledApps = [c](HWND, uint32_t, std::vector<CatalogueName>) {
+        ++c->installedReads;
+        return true;
+    };
+    s.startUninstall = [c, note](HWND, int32_t id, const InstalledApp& registration) {
+        note(L"uninstall " + std::to_wstring(id) + L" " + registration.uninstallString);
+        return c->uninstallStarts;
+    };
+    s.takeUninstallOutcome = [c](int32_t) {
+        std::optional<UninstallOutcome> outcome = c->uninstallOutcome;
+        c->uninstallOutcome.reset();
+        return outcome;
+    };
 }
 
 void MainWindowTest::TearDown() {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,9 @@ struct Calls {
     };
     std::vector<Box> boxes;
     int boxAnswer = IDOK;
+    int installedReads = 0;  // reads of the uninstall registrations started
+    bool uninstallStarts = true;
+    std::optional<UninstallOutcome> uninstallOutcome;  // what the finished uninstall says, taken once
 };
 
 TaskSnapshot task(int32_t id, const std::wstring& name, uint32_t state, bool md5Ok = true, bool isArchive = false);

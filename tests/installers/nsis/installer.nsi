@@ -1,8 +1,9 @@
-; A silent per-user installer for one sample application.
+; A silent per-user installer for one sample application, with a silent uninstaller.
 ; Defines: APP_KEY, APP_NAME, APP_VERSION, PROGRAM (the exe to install), OUT_FILE.
 Unicode true
 Target amd64-unicode
 SilentInstall silent
+SilentUnInstall silent
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
 

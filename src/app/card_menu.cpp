@@ -1,0 +1,70 @@
+#include "app/interaction.h"
+#include "app/main_window.h"
+#include "app/main_window_handlers.h"
+#include "app/shell_services.h"
+#include "render/app_state.h"
+#include "render/frame_update.h"
+
+namespace {
+
+bool insideMenu(const CardMenu& menu, POINT point) { return menu.open && ::PtInRect(&menu.panel, point); }
+
+void actOnCardMenuItem(int32_t appId, int32_t item) {
+    switch (item) {
+        case CardMenuUninstall: uninstallFromCard(appId); break;
+        case CardMenuOpenDownloads: openDownloadDirectory(); break;
+        default: break;
+    }
+}
+
+}  // namespace
+
+void closeCardMenu() {
+    AppState& app = appState();
+    if (!app.cardMenu.open) return;
+    app.cardMenu = CardMenu{};
+    repaintMainWindow();
+}
+
+void openDownloadDirectory() {
+    const std::wstring directory = shellServices().downloadDirectory();
+    if (!directory.empty()) shellServices().openFolderWindow(directory);
+}
+
+// Only an installed app's card has a menu: what it offers is about the installed program.
+LRESULT onRightButtonUp(HWND hwnd, int x, int y) {
+    AppState& app = appState();
+    const POINT point{x, y};
+    if (insideMenu(app.cardMenu, point)) return 0;
+    RECT client{};
+    ::GetClientRect(hwnd, &client);
+    const std::optional<int32_t> card = cardAt(app, client.right, client.bottom, point);
+    closeCardMenu();
+    if (!card || !installStatusOf(app, *card)) return 0;
+    app.cardMenu.open = true;
+    app.cardMenu.appId = *card;
+    app.cardMenu.anchor = point;
+    repaintMainWindow();
+    return 0;
+}
+
+bool cardMenuTakesKey(WPARAM key) {
+    if (key != VK_ESCAPE || !appState().cardMenu.open) return false;
+    closeCardMenu();
+    return true;
+}
+
+bool cardMenuTakesPress(POINT point) {
+    AppState& app = appState();
+    if (!app.cardMenu.open) return false;
+    const HitRegion* region = findHitRegion(app.hitRegions, point);
+    if (region && region->kind == HitKind::MenuItem) {
+        const int32_t appId = app.cardMenu.appId;
+        const int32_t item = region->param;
+        closeCardMenu();  // before the item acts: uninstalling asks in a modal box
+        actOnCardMenuItem(appId, item);
+    } else if (!insideMenu(app.cardMenu, point)) {
+        closeCardMenu();
+    }
+    return true;
+}

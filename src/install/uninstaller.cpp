@@ -1,0 +1,101 @@
+#include "install/uninstaller.h"
+
+#include <shellapi.h>
+
+#include <map>
+#include <mutex>
+#include <utility>
+
+#include "base/win_handles.h"
+#include "base/window_messages.h"
+#include "base/worker_thread.h"
+#include "install/uninstall_snapshot.h"
+
+namespace {
+
+void pause(const UninstallerHooks& hooks, DWORD milliseconds) {
+    if (hooks.wait) {
+        hooks.wait(milliseconds);
+    } else {
+        ::Sleep(milliseconds);
+    }
+}
+
+struct OutcomeMailbox {
+    std::mutex mutex;
+    std::map<int32_t, UninstallOutcome> finished;
+};
+
+OutcomeMailbox& outcomeMailbox() {
+    static OutcomeMailbox mailbox;
+    return mailbox;
+}
+
+}  // namespace
+
+std::optional<UninstallCommand> uninstallCommandOf(const InstalledApp& registration) {
+    if (auto command = parseUninstallCommand(registration.uninstallString)) return command;
+    return parseUninstallCommand(registration.quietUninstallString);
+}
+
+bool awaitUnregistration(DWORD exitCode, const UninstallerHooks& hooks) {
+    if (!hooks.stillRegistered()) return true;
+    const int rechecks = exitCode == 0 ? kUninstallRechecksAfterCleanExit : kUninstallRechecksAfterFailedExit;
+    for (int i = 0; i < rechecks; ++i) {
+        pause(hooks, kUninstallRecheckIntervalMs);
+        if (!hooks.stillRegistered()) return true;
+    }
+    return false;
+}
+
+UninstallOutcome runUninstaller(const UninstallCommand& command, const UninstallerHooks& hooks) {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    // The shell's own error boxes would say again what the window's toast says.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = L"open";
+    info.lpFile = command.program.c_str();
+    info.lpParameters = command.parameters.empty() ? nullptr : command.parameters.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!::ShellExecuteExW(&info)) return UninstallOutcome::NotStarted;
+
+    // Without a process to wait for, the registration alone tells; its clean-exit patience applies.
+    DWORD exitCode = 0;
+    if (info.hProcess) {
+        qb::UniqueHandle process(info.hProcess);
+        ::WaitForSingleObject(process.get(), INFINITE);
+        ::GetExitCodeProcess(process.get(), &exitCode);
+    }
+    return awaitUnregistration(exitCode, hooks) ? UninstallOutcome::Removed : UninstallOutcome::StillRegistered;
+}
+
+bool startUninstall(HWND window, int32_t appId, const InstalledApp& registration, UninstallerHooks hooks) {
+    if (!hooks.stillRegistered) {
+        hooks.stillRegistered = [key = registration.key] { return TakeUninstallSnapshot().keys.count(key) != 0; };
+    }
+    const std::optional<UninstallCommand> command = uninstallCommandOf(registration);
+    return qb::startWorker([window, appId, command, hooks = std::move(hooks)] {
+        UninstallOutcome outcome = UninstallOutcome::NotStarted;
+        if (command) {
+            // The shell wants a single-threaded apartment, as for installers.
+            qb::ComInit com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+            outcome = runUninstaller(*command, hooks);
+        }
+        {
+            OutcomeMailbox& mailbox = outcomeMailbox();
+            std::lock_guard<std::mutex> lock(mailbox.mutex);
+            mailbox.finished[appId] = outcome;
+        }
+        ::PostMessageW(window, WM_QB_UNINSTALL_FINISHED, packIdAndGeneration(appId, 0), 0);
+    });
+}
+
+std::optional<UninstallOutcome> takeUninstallOutcome(int32_t appId) {
+    OutcomeMailbox& mailbox = outcomeMailbox();
+    std::lock_guard<std::mutex> lock(mailbox.mutex);
+    const auto found = mailbox.finished.find(appId);
+    if (found == mailbox.finished.end()) return std::nullopt;
+    const UninstallOutcome outcome = found->second;
+    mailbox.finished.erase(found);
+    return outcome;
+}
