@@ -22,6 +22,9 @@ enum class HitKind : int32_t {
     ChangeDir = 18,
     OpenDir = 19,
     Notice = 20,
+    UpdatesTab = 21,  // header pill "软件升级"
+    UpdateRow = 22,   // param: app id
+    UpdateAll = 23,
 };
 
 struct HitRegion {
