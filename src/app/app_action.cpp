@@ -29,7 +29,7 @@ void actOnDownloaded(const AppInfo& app, const TaskSnapshot& task) {
     if (task.unverified && !confirmUnverifiedInstall(task)) return;
     // A refusal has already been turned into a failure the main window reports.
     if (!installAndReport(app.id)) return;
-    showToast(L"正在打开安装向导：" + app.name, ToastSuccess);
+    showToast(installAcceptedToast(app.id, app.name), ToastSuccess);
 }
 
 }  // namespace
@@ -65,6 +65,7 @@ void onAppAction(const AppInfo* app) {
             case Downloading:
             case Verifying:
             case Installing:
+            case InstallQueued:
                 return;
             default:
                 break;  // failed, cancelled or installed: a new download replaces the task
@@ -100,4 +101,15 @@ bool confirmUnverifiedInstall(const TaskSnapshot& task) {
     const int answer = shellServices().messageBox(appState().mainWnd, text, L"无法校验安装包",
                                                   MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
     return answer == IDYES;
+}
+
+bool installWaits(int32_t taskId) {
+    const auto tasks = shellServices().taskSnapshot();
+    const auto found = tasks.find(taskId);
+    return found != tasks.end() && found->second.state == InstallQueued;
+}
+
+std::wstring installAcceptedToast(int32_t taskId, const std::wstring& name) {
+    if (installWaits(taskId)) return L"等待安装：" + name + L"，当前的安装结束后自动开始";
+    return L"正在打开安装向导：" + name;
 }

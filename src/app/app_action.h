@@ -12,5 +12,9 @@ std::string downloadUrlFor(const std::wstring& server, int32_t appId, const std:
 // Asks (Yes/No, No by default) before the installer of a package without a digest is started; true
 // when the user agreed.
 bool confirmUnverifiedInstall(const TaskSnapshot& task);
+// True when the task's installer waits for the one that runs now.
+bool installWaits(int32_t taskId);
+// The toast after an installer was accepted: opening now, or waiting for the one that runs.
+std::wstring installAcceptedToast(int32_t taskId, const std::wstring& name);
 // The toast text that refuses to install a finished package, or empty when it may be installed.
 std::wstring installRefusal(const TaskSnapshot& task);

@@ -23,7 +23,9 @@ int& scrollOffset(AppState& app, ScrollBarId bar) {
     return bar == ScrollBarId::Sidebar ? app.sidebarScroll : app.contentScroll;
 }
 
-bool isBusy(uint32_t state) { return state == Downloading || state == Verifying || state == Installing; }
+bool isBusy(uint32_t state) {
+    return state == Downloading || state == Verifying || state == Installing || state == InstallQueued;
+}
 
 void stepPage(AppState& app, ScrollBarId bar, int y) {
     int& offset = scrollOffset(app, bar);
@@ -65,7 +67,7 @@ void installFromRow(int32_t taskId) {
     }
     if (!installAndReport(taskId)) return;
     const AppInfo* info = appState().catalog.FindApp(taskId);
-    showToast(L"正在打开安装向导：" + (info ? info->name : std::wstring()), ToastSuccess);
+    showToast(installAcceptedToast(taskId, info ? info->name : std::wstring()), ToastSuccess);
     repaintMainWindow();
 }
 

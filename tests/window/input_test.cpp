@@ -305,7 +305,7 @@ TEST_F(MainWindowInput, ACardOfABusyAppSwitchesToTheDownloadPage) {
     AppState& state = appState();
     state.catalog.apps = {wintest::app(7, L"画图")};
     state.hitRegions = {region(300, 300, 400, 340, HitKind::CardAction, 7)};
-    for (uint32_t s : {Downloading, Verifying, Installing}) {
+    for (uint32_t s : {Downloading, Verifying, Installing, InstallQueued}) {
         calls_.tasks = {{7, wintest::task(7, L"画图", s)}};
         calls_.log.clear();
         state.page = Page::Catalogue;
@@ -348,6 +348,13 @@ TEST_F(MainWindowInput, ARowInstallRefusesAMismatchAndReportsAStartedInstaller) 
     EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"install 7", L"report 7 http://127.0.0.1:8080 beta"}));
     EXPECT_EQ(state.toastText, L"正在打开安装向导：画图");
     EXPECT_EQ(state.toastKind, ToastSuccess);
+
+    // Another installer runs: this one waits its turn, and says so.
+    calls_.installQueues = true;
+    click(1100, 140);
+    EXPECT_EQ(state.toastText, L"等待安装：画图，当前的安装结束后自动开始");
+    calls_.installQueues = false;
+    calls_.tasks = {{7, wintest::task(7, L"画图", Completed)}};
 
     // A task whose app left the catalogue still installs, with no name in the toast.
     state.catalog.apps.clear();

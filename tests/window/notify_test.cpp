@@ -73,12 +73,16 @@ TEST_F(MainWindowNotify, AFinishedDownloadShowsTheNoticeAndInstallsOnlyAVerified
         std::wstring toast;
         int toastKind;
         std::vector<std::wstring> calls;
+        bool installQueues = false;
     };
     const Case cases[] = {
         {wintest::task(7, L"画图", Completed), true, L"「画图」下载完成，正在打开安装向导", ToastSuccess,
          {L"install 7", L"report 7 http://127.0.0.1:8080 beta"}},
         // The installer did not start: no report, and no word of a wizard.
         {wintest::task(7, L"画图", Completed), false, L"「画图」下载完成", ToastSuccess, {L"install 7"}},
+        // Another installer runs: this one is accepted (and reported) and opens when that one ends.
+        {wintest::task(7, L"画图", Completed), true, L"「画图」下载完成，当前的安装结束后打开安装向导", ToastSuccess,
+         {L"install 7", L"report 7 http://127.0.0.1:8080 beta"}, true},
         {wintest::task(7, L"画图", Completed, true, true), true, L"「画图」下载成功，压缩包已保存，可打开文件夹解压安装",
          ToastSuccess, {}},
         {wintest::task(7, L"画图", Completed, false, true), true, L"「画图」下载成功，压缩包已保存，可打开文件夹解压安装",
@@ -91,6 +95,7 @@ TEST_F(MainWindowNotify, AFinishedDownloadShowsTheNoticeAndInstallsOnlyAVerified
     for (const Case& c : cases) {
         calls_.tasks = {{7, c.task}};
         calls_.installResult = c.installResult;
+        calls_.installQueues = c.installQueues;
         calls_.log.clear();
         state.noticeText.clear();
         state.noticeVerified = !c.task.md5Ok;
