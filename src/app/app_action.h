@@ -12,6 +12,9 @@ std::string downloadUrlFor(const std::wstring& server, int32_t appId, const std:
 // Asks (Yes/No, No by default) before the installer of a package without a digest is started; true
 // when the user agreed.
 bool confirmUnverifiedInstall(const TaskSnapshot& task);
+// Starts the update of every app the updates page lists, as its "升 级" would; a finished package
+// is installed unless nothing vouches for it (that one asks its question on the user's own click).
+void onUpdateAll();
 // True when the task's installer waits for the one that runs now.
 bool installWaits(int32_t taskId);
 // The toast after an installer was accepted: opening now, or waiting for the one that runs.

@@ -57,6 +57,13 @@ void pressCardAction(int32_t appId) {
     shellServices().appAction(info);
 }
 
+void showUpdatesPage() {
+    AppState& app = appState();
+    if (app.page != Page::Updates) app.contentScroll = 0;  // the grid's offset means nothing to the list
+    app.page = Page::Updates;
+    repaintMainWindow();
+}
+
 void installFromRow(int32_t taskId) {
     const auto tasks = shellServices().taskSnapshot();
     const auto task = tasks.find(taskId);
@@ -109,6 +116,12 @@ void actOnRegion(HWND hwnd, const HitRegion& region) {
         case HitKind::OpenDir: openDownloadDirectory(); break;
         case HitKind::Notice:
             app.noticeText.clear();
+            repaintMainWindow();
+            break;
+        case HitKind::UpdatesTab: showUpdatesPage(); break;
+        case HitKind::UpdateRow: pressCardAction(region.param); break;  // exactly what the card's button does
+        case HitKind::UpdateAll:
+            onUpdateAll();
             repaintMainWindow();
             break;
         default: break;

@@ -49,7 +49,7 @@ bool ChromeKey::operator==(const ChromeKey& o) const {
     return w == o.w && h == o.h && maximized == o.maximized && downloadsPage == o.downloadsPage &&
            selectedCategoryId == o.selectedCategoryId && sidebarScroll == o.sidebarScroll &&
            sidebarBarActive == o.sidebarBarActive && hoverKind == o.hoverKind && hoverParam == o.hoverParam &&
-           downloading == o.downloading;
+           downloading == o.downloading && updatesPage == o.updatesPage && updatable == o.updatable;
 }
 
 bool CardFaceKey::operator==(const CardFaceKey& o) const {

@@ -55,6 +55,8 @@ struct ChromeKey {
     HitKind hoverKind = HitKind::None;  // None unless the pointer is on the header or the sidebar
     int32_t hoverParam = 0;
     int downloading = 0;  // the badge's count
+    bool updatesPage = false;
+    int updatable = 0;  // the updates pill's count
     bool operator==(const ChromeKey& other) const;
 };
 

@@ -87,6 +87,19 @@ std::wstring downloadPageHeading(size_t taskCount) {
     return text;
 }
 
+std::wstring updatesPageHeading(size_t appCount) {
+    wchar_t text[64];
+    std::swprintf(text, 64, L"软件升级 · %d 款", static_cast<int>(appCount));
+    return text;
+}
+
+std::wstring updateRowDetail(const std::wstring& installedVersion, const std::wstring& availableVersion,
+                             int64_t packageSize, int64_t updatedAt) {
+    const std::wstring meta = cardMetaLine(packageSize, updatedAt);
+    std::wstring text = installedVersion + L" → " + availableVersion;
+    return meta.empty() ? text : text + L" · " + meta;
+}
+
 ColouredText downloadRowTitle(const TaskSnapshot& task) {
     if (task.state == Completed && !task.md5Ok) return {task.name + L"  (MD5 校验不一致)", palette::kTextError};
     if (task.state == Completed && task.signature == SignatureBroken)
