@@ -29,7 +29,16 @@ void actOnDownloaded(const AppInfo& app, const TaskSnapshot& task) {
     if (task.unverified && !confirmUnverifiedInstall(task)) return;
     // A refusal has already been turned into a failure the main window reports.
     if (!installAndReport(app.id)) return;
-    showToast(L"正在打开安装向导：" + app.name, ToastSuccess);
+    showToast(installAcceptedToast(app.id, app.name), ToastSuccess);
+}
+
+// What 全部升级 may start without asking anything: a fresh download where the card offers "升 级",
+// or the installer of a finished, verified package. A package nothing vouches for waits for the
+// user's own click and question.
+bool startsWithoutQuestion(const TaskSnapshot* task) {
+    if (!task || task->state == Failed || task->state == Cancelled) return true;
+    if (task->state != Completed && task->state != InstallCancelled) return false;
+    return !task->isArchive && !task->unverified && installRefusal(*task).empty();
 }
 
 }  // namespace
@@ -65,6 +74,7 @@ void onAppAction(const AppInfo* app) {
             case Downloading:
             case Verifying:
             case Installing:
+            case InstallQueued:
                 return;
             default:
                 break;  // failed, cancelled or installed: a new download replaces the task
@@ -100,4 +110,36 @@ bool confirmUnverifiedInstall(const TaskSnapshot& task) {
     const int answer = shellServices().messageBox(appState().mainWnd, text, L"无法校验安装包",
                                                   MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2);
     return answer == IDYES;
+}
+
+bool installWaits(int32_t taskId) {
+    const auto tasks = shellServices().taskSnapshot();
+    const auto found = tasks.find(taskId);
+    return found != tasks.end() && found->second.state == InstallQueued;
+}
+
+std::wstring installAcceptedToast(int32_t taskId, const std::wstring& name) {
+    if (installWaits(taskId)) return L"等待安装：" + name + L"，当前的安装结束后自动开始";
+    return L"正在打开安装向导：" + name;
+}
+
+void onUpdateAll() {
+    AppState& state = appState();
+    const auto tasks = shellServices().taskSnapshot();
+    int started = 0, waiting = 0;
+    for (const size_t index : updatableApps(state)) {
+        const AppInfo& app = state.catalog.apps[index];
+        const auto found = tasks.find(app.id);
+        const TaskSnapshot* task = found == tasks.end() ? nullptr : &found->second;
+        if (!startsWithoutQuestion(task)) {
+            if (task && (task->state == Completed || task->state == InstallCancelled) && task->unverified) ++waiting;
+            continue;
+        }
+        shellServices().appAction(&app);
+        ++started;
+    }
+    std::wstring text = started > 0 ? L"开始升级 " + std::to_wstring(started) + L" 款软件，安装向导将逐个打开"
+                                    : std::wstring(L"升级已在进行中");
+    if (waiting > 0) text += L"；" + std::to_wstring(waiting) + L" 款无法校验的安装包请逐个确认";
+    showToast(text, ToastNeutral);
 }

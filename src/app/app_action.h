@@ -12,5 +12,12 @@ std::string downloadUrlFor(const std::wstring& server, int32_t appId, const std:
 // Asks (Yes/No, No by default) before the installer of a package without a digest is started; true
 // when the user agreed.
 bool confirmUnverifiedInstall(const TaskSnapshot& task);
+// Starts the update of every app the updates page lists, as its "升 级" would; a finished package
+// is installed unless nothing vouches for it (that one asks its question on the user's own click).
+void onUpdateAll();
+// True when the task's installer waits for the one that runs now.
+bool installWaits(int32_t taskId);
+// The toast after an installer was accepted: opening now, or waiting for the one that runs.
+std::wstring installAcceptedToast(int32_t taskId, const std::wstring& name);
 // The toast text that refuses to install a finished package, or empty when it may be installed.
 std::wstring installRefusal(const TaskSnapshot& task);

@@ -24,7 +24,9 @@ int& scrollOffset(AppState& app, ScrollBarId bar) {
     return bar == ScrollBarId::Sidebar ? app.sidebarScroll : app.contentScroll;
 }
 
-bool isBusy(uint32_t state) { return state == Downloading || state == Verifying || state == Installing; }
+bool isBusy(uint32_t state) {
+    return state == Downloading || state == Verifying || state == Installing || state == InstallQueued;
+}
 
 void stepPage(AppState& app, ScrollBarId bar, int y) {
     int& offset = scrollOffset(app, bar);
@@ -57,6 +59,13 @@ void pressCardAction(int32_t appId) {
     shellServices().appAction(info);
 }
 
+void showUpdatesPage() {
+    AppState& app = appState();
+    if (app.page != Page::Updates) app.contentScroll = 0;  // the grid's offset means nothing to the list
+    app.page = Page::Updates;
+    repaintMainWindow();
+}
+
 void installFromRow(int32_t taskId) {
     const auto tasks = shellServices().taskSnapshot();
     const auto task = tasks.find(taskId);
@@ -67,7 +76,7 @@ void installFromRow(int32_t taskId) {
     }
     if (!installAndReport(taskId)) return;
     const AppInfo* info = appState().catalog.FindApp(taskId);
-    showToast(L"正在打开安装向导：" + (info ? info->name : std::wstring()), ToastSuccess);
+    showToast(installAcceptedToast(taskId, info ? info->name : std::wstring()), ToastSuccess);
     repaintMainWindow();
 }
 
@@ -108,6 +117,12 @@ void actOnRegion(HWND hwnd, const HitRegion& region) {
             break;
         case HitKind::SearchField: focusSearchField(FieldCaret::AtEnd); break;
         case HitKind::SearchClear: clearSearchField(AfterClear::KeepCaret); break;
+        case HitKind::UpdatesTab: showUpdatesPage(); break;
+        case HitKind::UpdateRow: pressCardAction(region.param); break;  // exactly what the card's button does
+        case HitKind::UpdateAll:
+            onUpdateAll();
+            repaintMainWindow();
+            break;
         default: break;
     }
 }

@@ -118,7 +118,9 @@ LRESULT onDownloadDone(IdAndGeneration news) {
         // Nothing vouches for this file: the user starts it from the card or the row, after a question.
         showToast(L"「" + task.name + L"」无法校验，未自动打开安装向导", ToastNeutral);
     } else if (installAndReport(taskId)) {
-        showToast(L"「" + task.name + L"」下载完成，正在打开安装向导", ToastSuccess);
+        showToast(L"「" + task.name + (installWaits(taskId) ? L"」下载完成，当前的安装结束后打开安装向导"
+                                                             : L"」下载完成，正在打开安装向导"),
+                  ToastSuccess);
     } else {
         showToast(L"「" + task.name + L"」下载完成", ToastSuccess);
     }
@@ -169,7 +171,8 @@ LRESULT onInstalledRead(WPARAM) {
     for (auto it = installed.updating.begin(); it != installed.updating.end();) {
         const auto task = tasks.find(it->first);
         const uint32_t state = task == tasks.end() ? Failed : task->second.state;
-        if (state == Downloading || state == Verifying || state == Installing || state == Completed) {
+        if (state == Downloading || state == Verifying || state == Installing || state == InstallQueued ||
+            state == Completed) {
             ++it;
             continue;
         }

@@ -53,7 +53,8 @@ void DownloadManager::startDownload(int32_t appId, const std::wstring& name, con
         std::lock_guard<std::mutex> lock(tasksMutex);
         const auto it = tasks.find(appId);
         if (it != tasks.end()) {
-            if (it->second->state.load() < Completed) return;
+            const uint32_t state = it->second->state.load();
+            if (state < Completed || state == InstallQueued) return;
             previous = std::move(it->second);
             tasks.erase(it);
         }
@@ -139,11 +140,58 @@ bool DownloadManager::install(int32_t appId) {
         fail(*task, static_cast<TaskState>(state), ServiceTroubleMessage);
         return false;
     }
-    if (!task->advance(static_cast<TaskState>(state), Installing)) return false;
+    bool waits = false;
+    {
+        std::lock_guard<std::mutex> lock(installMutex);
+        // A task whose state left Installing without finishInstall (a test's stand-in) frees the slot too.
+        waits = runningInstall && runningInstall->state.load() == Installing;
+        if (!task->advance(static_cast<TaskState>(state), waits ? InstallQueued : Installing)) return false;
+        if (waits) {
+            installQueue.push_back(task);
+        } else {
+            runningInstall = task;
+        }
+    }
     notifyChanged();
-    const bool started = shellActions.startInstaller ? shellActions.startInstaller(task) : startInstaller(task);
-    if (!started && task->advance(Installing, Completed)) notifyChanged();
-    return started;
+    return waits || runInstallers(task);
+}
+
+bool DownloadManager::runInstallers(std::shared_ptr<Task> task) {
+    bool first = true, firstStarted = false;
+    while (task) {
+        const bool started = shellActions.startInstaller ? shellActions.startInstaller(task) : startInstaller(task);
+        if (first) firstStarted = started;
+        first = false;
+        if (started) break;
+        task = endInstall(task, Completed);
+    }
+    return firstStarted;
+}
+
+std::shared_ptr<Task> DownloadManager::endInstall(const std::shared_ptr<Task>& task, TaskState to) {
+    std::shared_ptr<Task> next;
+    {
+        std::lock_guard<std::mutex> lock(installMutex);
+        task->advance(Installing, to);
+        if (runningInstall == task) {
+            runningInstall.reset();
+            while (!next && !installQueue.empty()) {
+                std::shared_ptr<Task> candidate = std::move(installQueue.front());
+                installQueue.pop_front();
+                if (candidate->advance(InstallQueued, Installing)) next = std::move(candidate);
+            }
+            runningInstall = next;
+        }
+    }
+    notifyChanged();
+    return next;
+}
+
+void DownloadManager::finishInstall(const std::shared_ptr<Task>& task, InstallVerdict verdict) {
+    if (verdict == InstallVerdict::SignatureBroken) task->setError(kBrokenSignatureText);
+    std::shared_ptr<Task> next = endInstall(task, stateAfterInstall(verdict));
+    post(WM_QB_INSTALLER_FINISHED, packIdAndGeneration(task->appId, task->generation));
+    runInstallers(std::move(next));
 }
 
 TaskState stateAfterInstall(InstallVerdict verdict) {
@@ -160,12 +208,7 @@ bool DownloadManager::startInstaller(const std::shared_ptr<Task>& task) {
     InstallerRun run;
     run.packagePath = task->finalPath();
     run.appName = task->name;
-    run.finished = [this, task](InstallVerdict verdict) {
-        if (verdict == InstallVerdict::SignatureBroken) task->setError(kBrokenSignatureText);
-        task->advance(Installing, stateAfterInstall(verdict));
-        notifyChanged();
-        post(WM_QB_INSTALLER_FINISHED, packIdAndGeneration(task->appId, task->generation));
-    };
+    run.finished = [this, task](InstallVerdict verdict) { finishInstall(task, verdict); };
     return startInstallerThread(std::move(run));
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -44,8 +45,14 @@ public:
     void cancel(int32_t appId);
     void clearFinished();
     void openInFolder(int32_t appId);
-    // True only when the installer's monitor runs; the task is then Installing until its verdict.
+    // Installers run one at a time (two at once fail: Windows Installer allows one installation).
+    // True when the package was accepted: its installer's monitor runs (Installing until its
+    // verdict), or it waits as InstallQueued and starts when the installers before it have ended.
     bool install(int32_t appId);
+    // The end of a task's installer run with its verdict: the task takes its state, the window hears
+    // of it, and the next waiting installer starts. Called once per run, on the monitor's thread (or
+    // by a test's stand-in for startInstaller).
+    void finishInstall(const std::shared_ptr<Task>& task, InstallVerdict verdict);
     void updateSpeeds();
     std::map<int32_t, TaskSnapshot> snapshot();
 
@@ -73,6 +80,12 @@ private:
     // meanwhile (a cancel came first).
     void fail(Task& task, TaskState from, const std::wstring& text);
     bool startInstaller(const std::shared_ptr<Task>& task);
+    // Starts the installer of the task that holds the installer slot; one that cannot start goes back
+    // to Completed and hands the slot on. True when the first of them started.
+    bool runInstallers(std::shared_ptr<Task> task);
+    // Moves the running task from Installing to `to` and gives the slot to the next waiting task,
+    // which is returned (already Installing); null when none waits.
+    std::shared_ptr<Task> endInstall(const std::shared_ptr<Task>& task, TaskState to);
     void wait(Task& task, WaitReason reason, uint32_t milliseconds);
     std::shared_ptr<Task> find(int32_t appId);
 
@@ -101,6 +114,9 @@ private:
     int32_t activeRequests = 0;
     std::mutex namesMutex;
     std::multimap<std::wstring, std::weak_ptr<Task>> claimedPaths;  // upper-cased path -> owner
+    std::mutex installMutex;  // guards the installer slot and the queue
+    std::shared_ptr<Task> runningInstall;  // holds the slot while its state is Installing
+    std::deque<std::shared_ptr<Task>> installQueue;
     WaitFunction waitFunction;
     ShellActions shellActions;
 };

@@ -19,6 +19,7 @@ enum TaskState : uint32_t {
     Installed = 5,
     Installing = 6,
     InstallCancelled = 7,
+    InstallQueued = 8,  // verified and accepted; waits for the installer that runs now to end
 };
 
 struct Task {

@@ -15,18 +15,6 @@ constexpr wchar_t kCommonCategoryName[] = L"常用软件";
 // Cards of the common category show names without versions; search results always show versions.
 bool namesOnly(const AppState& app) { return !searching(app) && selectedCategoryName(app) == kCommonCategoryName; }
 
-void paintCardButton(PaintContext& ctx, const CardButtonLook& look, const RECT& button) {
-    FillRoundRect(ctx.canvas, button, 14, look.fill);
-    if (look.showsProgress && look.percent > 0) {
-        // One pixel of the 100-pixel button stands for one percent. The fill is the button's own shape
-        // cut at the percent, so it grows steadily: a rounded rectangle narrower than its corners would
-        // bulge past its width.
-        const ClipScope clip(ctx.canvas, {button.left, button.top, button.left + look.percent, button.bottom});
-        FillRoundRect(ctx.canvas, button, 14, palette::kCardProgress);
-    }
-    ctx.canvas.drawText(look.label, button, FontButton, look.labelRgb, kTextCentred);
-}
-
 // The name line of a card: the name alone, or the name and "v" + version side by side.
 void drawCardNameLine(PaintContext& ctx, const AppInfo& app, const RECT& card, bool nameOnly) {
     Canvas& canvas = ctx.canvas;
@@ -71,7 +59,7 @@ void paintCardContent(PaintContext& ctx, const AppInfo& app, const CardFaceKey& 
         canvas.drawText(key.meta, {x + 8, y + 152, cx2 - 8, y + 172}, FontSmall, palette::kTextTertiary,
                         kTextCentredCut);
     }
-    paintCardButton(ctx, key.button, layout::cardButton(card));
+    paintCardButton(ctx.canvas, key.button, layout::cardButton(card));
 }
 
 // The white card, its border and the divider above the button.
@@ -192,6 +180,18 @@ const TaskSnapshot* cardTask(const PaintContext& ctx, int32_t appId) {
 }
 
 }  // namespace
+
+void paintCardButton(Canvas& canvas, const CardButtonLook& look, const RECT& button, int radius) {
+    FillRoundRect(canvas, button, radius, look.fill);
+    if (look.showsProgress && look.percent > 0) {
+        // One pixel of the 100-pixel button stands for one percent. The fill is the button's own shape
+        // cut at the percent, so it grows steadily: a rounded rectangle narrower than its corners would
+        // bulge past its width.
+        const ClipScope clip(canvas, {button.left, button.top, button.left + look.percent, button.bottom});
+        FillRoundRect(canvas, button, radius, palette::kCardProgress);
+    }
+    canvas.drawText(look.label, button, FontButton, look.labelRgb, kTextCentred);
+}
 
 bool prepareCardFaces(PaintContext& ctx, const std::vector<size_t>& apps, PaintCaches& caches, double budgetMs,
                       bool& shownChanged) {

@@ -22,3 +22,6 @@ bool prepareCardFaces(PaintContext& ctx, const std::vector<size_t>& apps, PaintC
 
 // Everything a card of this app shows at this width.
 CardFaceKey cardFaceKey(const PaintContext& ctx, const AppInfo& app, int width, bool nameOnly);
+
+// An app's action button as the card shows it (label, fill, progress), in a 100-pixel-wide rectangle.
+void paintCardButton(Canvas& canvas, const CardButtonLook& look, const RECT& button, int radius = 14);

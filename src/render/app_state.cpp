@@ -17,6 +17,15 @@ bool updateOffered(const AppState& app, int32_t appId) {
     return status && status->updatable && app.installed.updateRefused.count(appId) == 0;
 }
 
+std::vector<size_t> updatableApps(const AppState& app) {
+    std::vector<size_t> apps;
+    for (size_t i = 0; i < app.catalog.apps.size(); ++i) {
+        const AppInfo& info = app.catalog.apps[i];
+        if (info.hasPackage && updateOffered(app, info.id)) apps.push_back(i);
+    }
+    return apps;
+}
+
 void showToast(const std::wstring& text, int kind) {
     AppState& app = appState();
     app.toastText = text;

@@ -34,7 +34,7 @@ enum UiFont : int {
 
 enum ToastKind : int { ToastNeutral = 0, ToastSuccess = 1, ToastError = 2 };
 
-enum class Page { Catalogue, Downloads };
+enum class Page { Catalogue, Downloads, Updates };
 
 // What the uninstall registrations say of the catalogue's apps, as last read by a worker.
 struct InstalledState {
@@ -133,6 +133,9 @@ AppState& appState();
 const InstallStatus* installStatusOf(const AppState& app, int32_t appId);
 // Installed with a newer version in the catalogue, and not refused this session.
 bool updateOffered(const AppState& app, int32_t appId);
+// Indexes into app.catalog.apps of the apps offered an update that have a package, in catalogue
+// order: the rows of the updates page and the count on its pill.
+std::vector<size_t> updatableApps(const AppState& app);
 
 // Sets the toast banner (shown for 2.2 s) and repaints the main window.
 void showToast(const std::wstring& text, int kind);

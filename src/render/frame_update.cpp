@@ -22,6 +22,7 @@ void updateHeader(AppState& app, int w) {
     record(app, layout::minimizeButton(w), HitKind::Minimize);
     record(app, layout::maximizeButton(w), HitKind::Maximize);
     record(app, layout::closeButton(w), HitKind::Close);
+    record(app, layout::updatesPill(w), HitKind::UpdatesTab);
     record(app, layout::downloadsPill(w), HitKind::DownloadsTab);
     record(app, layout::settingsPill(w), HitKind::SettingsButton);
 }
@@ -93,11 +94,29 @@ void updateCardMenu(AppState& app, int w, int h) {
     for (int i = 0; i < kCardMenuItemCount; ++i) record(app, layout::cardMenuItem(menu.panel, i), HitKind::MenuItem, i);
 }
 
+void updateUpdatesPage(AppState& app, const PaintInputs& inputs, int w, int h) {
+    const std::vector<size_t> apps = updatableApps(app);
+    const layout::UpdateListView view = layout::updateListView(w, h, static_cast<int>(apps.size()));
+    app.contentScroll = std::clamp(app.contentScroll, 0, view.maxScroll);
+    if (!apps.empty()) record(app, layout::updateAllButton(w), HitKind::UpdateAll);
+    for (size_t k = 0; k < apps.size(); ++k) {
+        const int base = layout::updateRowBase(static_cast<int>(k), app.contentScroll);
+        if (!layout::updateRowShown(view, base)) continue;
+        const AppInfo& info = app.catalog.apps[apps[k]];
+        requestIcon(&info, layout::kRowIconSize, inputs);
+        const RECT hit = layout::updateRowHit(view, w, base);
+        if (hit.top < hit.bottom) record(app, hit, HitKind::UpdateRow, info.id);
+    }
+    app.contentScrollBar =
+        layout::scrollBarGeometry(layout::updateTrack(w, h), view.clip.bottom - view.clip.top, view.contentHeight,
+                                  view.maxScroll, app.contentScroll, layout::kGridMinThumb);
+}
+
 }  // namespace
 
 std::optional<int32_t> cardAt(const AppState& app, int w, int h, POINT point) {
     if (app.page != Page::Catalogue || app.catalogLoading || app.catalogFailed) return std::nullopt;
-    const std::vector<size_t> apps = selectedApps(app);
+    const std::vector<size_t> apps = shownApps(app);
     const layout::GridView view = layout::gridView(w, h, static_cast<int>(apps.size()));
     if (!::PtInRect(&view.clip, point)) return std::nullopt;
     for (size_t i = 0; i < apps.size(); ++i) {
@@ -160,6 +179,8 @@ void updateFrame(AppState& app, const PaintInputs& inputs, int w, int h) {
         record(app, layout::reloadButton(w), HitKind::Reload);
     } else if (app.page == Page::Downloads) {
         updateDownloadPage(app, inputs, w, h);
+    } else if (app.page == Page::Updates) {
+        updateUpdatesPage(app, inputs, w, h);
     } else {
         updateGrid(app, inputs, w, h);
     }

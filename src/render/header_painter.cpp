@@ -12,7 +12,7 @@ namespace {
 
 constexpr Pen kGlyph{0xFFFFFFFF, 1.6f};
 
-enum PillGlyph : int { PillGlyphDownload = 0, PillGlyphGear = 1 };
+enum PillGlyph : int { PillGlyphDownload = 0, PillGlyphGear = 1, PillGlyphUpdate = 2 };
 
 void paintGradient(Canvas& canvas, int w) {
     const Gdiplus::GpRect band{0, 0, w, layout::kHeaderHeight};
@@ -61,13 +61,12 @@ void paintCaptionButtons(PaintContext& ctx) {
     canvas.drawLine(fw - 31, 40, fw - 15, 24, kGlyph);
 }
 
-void paintTaskBadge(PaintContext& ctx) {
-    const int downloading = downloadingCount(ctx.inputs.tasks);
-    if (downloading <= 0) return;
-    const RECT badge = layout::taskBadge(ctx.w);
-    FillRoundRect(ctx.canvas, badge, 12, palette::kError);
-    StrokeRoundRect(ctx.canvas, badge, 12, palette::kWhite, 1.0f);
-    ctx.canvas.drawText(std::to_wstring(downloading), badge, FontSmall, palette::kTextWhite, kTextCentred);
+// A red count over the top-right corner of a pill; nothing for 0.
+void paintBadge(Canvas& canvas, const RECT& badge, int count) {
+    if (count <= 0) return;
+    FillRoundRect(canvas, badge, 12, palette::kError);
+    StrokeRoundRect(canvas, badge, 12, palette::kWhite, 1.0f);
+    canvas.drawText(std::to_wstring(count), badge, FontSmall, palette::kTextWhite, kTextCentred);
 }
 
 // One header pill; active wins over hovered. The pill's label starts 36 pixels in, after the glyph.
@@ -86,6 +85,12 @@ void drawHeaderPill(Canvas& canvas, const RECT& rect, const std::wstring& label,
         canvas.drawLine(x0 + 25, 30, x0 + 21, 34, kGlyph);
         canvas.drawLine(x0 + 13, 37, x0 + 13, 40, kGlyph);
         canvas.drawLine(x0 + 29, 37, x0 + 29, 40, kGlyph);
+        canvas.drawLine(x0 + 13, 40, x0 + 29, 40, kGlyph);
+    } else if (glyph == PillGlyphUpdate) {
+        // The download arrow turned upwards, over a bar.
+        canvas.drawLine(x0 + 21, 24, x0 + 21, 35, kGlyph);
+        canvas.drawLine(x0 + 17, 28, x0 + 21, 24, kGlyph);
+        canvas.drawLine(x0 + 25, 28, x0 + 21, 24, kGlyph);
         canvas.drawLine(x0 + 13, 40, x0 + 29, 40, kGlyph);
     } else {
         canvas.drawEllipse(x0 + 17, 28, 8, 8, kGlyph);
@@ -120,10 +125,13 @@ void paintHeader(PaintContext& ctx) {
     paintSearchField(ctx);
     paintCaptionButtons(ctx);
 
+    drawHeaderPill(canvas, layout::updatesPill(ctx.w), L"软件升级", PillGlyphUpdate, ctx.hovered(HitKind::UpdatesTab),
+                   ctx.app.page == Page::Updates);
     const RECT downloads = layout::downloadsPill(ctx.w);
     drawHeaderPill(canvas, downloads, L"下载管理", PillGlyphDownload, ctx.hovered(HitKind::DownloadsTab),
                    ctx.app.page == Page::Downloads);
     const RECT settings = layout::settingsPill(ctx.w);
     drawHeaderPill(canvas, settings, L"下载设置", PillGlyphGear, ctx.hovered(HitKind::SettingsButton), false);
-    paintTaskBadge(ctx);
+    paintBadge(canvas, layout::taskBadge(ctx.w), downloadingCount(ctx.inputs.tasks));
+    paintBadge(canvas, layout::updatesBadge(ctx.w), static_cast<int>(updatableApps(ctx.app).size()));
 }

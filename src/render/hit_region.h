@@ -22,6 +22,9 @@ enum class HitKind : int32_t {
     ChangeDir = 18,
     OpenDir = 19,
     Notice = 20,
+    UpdatesTab = 21,  // header pill "软件升级"
+    UpdateRow = 22,   // param: app id
+    UpdateAll = 23,
     MenuItem = 24,  // an item of a card's right-click menu; param: CardMenuItem
     SearchField = 25,  // the header's search field: focuses its edit
     SearchClear = 26,  // the field's clear button

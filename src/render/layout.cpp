@@ -10,6 +10,8 @@ RECT closeButton(int w) { return {w - 46, 0, w, kHeaderHeight}; }
 RECT downloadsPill(int w) { return {w - 370, 14, w - 266, 50}; }
 RECT settingsPill(int w) { return {w - 256, 14, w - 152, 50}; }
 RECT taskBadge(int w) { return {w - 282, 10, w - 258, 34}; }
+RECT updatesPill(int w) { return {w - 484, 14, w - 380, 50}; }
+RECT updatesBadge(int w) { return {w - 396, 10, w - 372, 34}; }
 
 namespace {
 constexpr int kSearchFieldGap = 16;  // between the field and what lies on either side of it
@@ -148,6 +150,38 @@ RECT rowButton(RowSlot slot, int w, int base) {
     return rowPrimarySlot(w, base);
 }
 RECT rowProgressTrack(int w, int base) { return {298, base - 12, w - 260, base - 6}; }
+
+RECT updateAllButton(int w) { return {w - 120, 86, w - 24, 112}; }
+
+namespace {
+constexpr int kUpdateListTop = 150;  // the first row's card starts 8 pixels below
+}  // namespace
+
+UpdateListView updateListView(int w, int h, int rows) {
+    UpdateListView view;
+    view.clip = {kGridLeft, kUpdateListTop, w - 12, h};
+    view.contentHeight = rows <= 0 ? 0 : downloadRowAt(w, downloadRowBase(rows - 1)).bottom - kUpdateListTop;
+    view.maxScroll = rows <= 0 ? 0 : gridMaxScroll(view.contentHeight, h - kUpdateListTop);
+    return view;
+}
+
+int updateRowBase(int k, int scroll) { return downloadRowBase(k) - scroll; }
+
+bool updateRowShown(const UpdateListView& view, int base) {
+    const RECT row = downloadRowAt(view.clip.right + 12, base);
+    return row.top < view.clip.bottom && row.bottom > view.clip.top;
+}
+
+RECT updateRowButton(int w, int base) { return rowWideSlot(w, base); }
+
+RECT updateRowHit(const UpdateListView& view, int w, int base) {
+    RECT hit = updateRowButton(w, base);
+    hit.top = std::max(hit.top, view.clip.top);
+    hit.bottom = std::min(hit.bottom, view.clip.bottom);
+    return hit;
+}
+
+RECT updateTrack(int w, int h) { return {w - 19, kUpdateListTop, w - 15, h}; }
 
 RECT toast(int w) { return {(w - 360) / 2, 80, (w + 360) / 2, 122}; }
 RECT noticeCard(int w, int h) { return {w - 356, h - 104, w - 20, h - 20}; }

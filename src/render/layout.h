@@ -44,6 +44,8 @@ RECT closeButton(int w);
 RECT downloadsPill(int w);
 RECT settingsPill(int w);
 RECT taskBadge(int w);
+RECT updatesPill(int w);
+RECT updatesBadge(int w);
 
 // The search field sits between the slogan and the header pills, 16 pixels left of the leftmost pill
 // (w - 484); where both do not fit, the slogan gives way and the field takes its place.
@@ -117,6 +119,22 @@ RECT rowSecondSlot(int w, int base);
 RECT rowWideSlot(int w, int base);
 RECT rowButton(RowSlot slot, int w, int base);
 RECT rowProgressTrack(int w, int base);
+
+// The updates page: its heading line, "全部升级" and a scrolled list of rows shaped like download rows.
+RECT updateAllButton(int w);
+struct UpdateListView {
+    RECT clip{};  // where rows show: (212, 150, w - 12, h)
+    int contentHeight = 0;
+    int maxScroll = 0;
+};
+UpdateListView updateListView(int w, int h, int rows);
+// Base line of update row k at a scroll offset; the row card spans b-58..b+28 like a download row's.
+int updateRowBase(int k, int scroll);
+bool updateRowShown(const UpdateListView& view, int base);
+// The row's button sits in the wide slot; its clickable part is what the view shows of it.
+RECT updateRowButton(int w, int base);
+RECT updateRowHit(const UpdateListView& view, int w, int base);
+RECT updateTrack(int w, int h);
 
 RECT toast(int w);
 RECT noticeCard(int w, int h);

@@ -9,6 +9,7 @@
 #include "render/paint_cache.h"
 #include "render/palette.h"
 #include "render/sidebar_painter.h"
+#include "render/updates_page_painter.h"
 #include "render/state_texts.h"
 
 #include <cstdint>
@@ -60,6 +61,8 @@ bool paintContent(PaintContext& ctx, PaintCaches& caches) {
         paintFailure(ctx);
     } else if (ctx.app.page == Page::Downloads) {
         PaintDownloadPage(ctx, caches.rows);
+    } else if (ctx.app.page == Page::Updates) {
+        PaintUpdatesPage(ctx);
     } else {
         return paintCataloguePage(ctx, caches);
     }
@@ -84,6 +87,7 @@ ChromeKey chromeKey(const AppState& app, const PaintInputs& inputs, int w, int h
         case HitKind::DownloadsTab:
         case HitKind::SettingsButton:
         case HitKind::SearchClear:
+        case HitKind::UpdatesTab:
             key.hoverKind = app.hoverKind;
             key.hoverParam = app.hoverParam;
             break;
@@ -92,6 +96,8 @@ ChromeKey chromeKey(const AppState& app, const PaintInputs& inputs, int w, int h
     key.downloading = downloadingCount(inputs.tasks);
     key.searchHasText = app.search.hasText;
     key.searchFocused = app.search.focused;
+    key.updatesPage = app.page == Page::Updates;
+    key.updatable = static_cast<int>(updatableApps(app).size());
     return key;
 }
 

@@ -49,7 +49,8 @@ bool ChromeKey::operator==(const ChromeKey& o) const {
     return w == o.w && h == o.h && maximized == o.maximized && downloadsPage == o.downloadsPage &&
            selectedCategoryId == o.selectedCategoryId && sidebarScroll == o.sidebarScroll &&
            sidebarBarActive == o.sidebarBarActive && hoverKind == o.hoverKind && hoverParam == o.hoverParam &&
-           downloading == o.downloading && searchHasText == o.searchHasText && searchFocused == o.searchFocused;
+           downloading == o.downloading && searchHasText == o.searchHasText && searchFocused == o.searchFocused &&
+           updatesPage == o.updatesPage && updatable == o.updatable;
 }
 
 bool CardFaceKey::operator==(const CardFaceKey& o) const {

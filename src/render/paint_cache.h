@@ -57,6 +57,8 @@ struct ChromeKey {
     int downloading = 0;  // the badge's count
     bool searchHasText = false;  // the search field's clear button, or its placeholder
     bool searchFocused = false;
+    bool updatesPage = false;
+    int updatable = 0;  // the updates pill's count
     bool operator==(const ChromeKey& other) const;
 };
 

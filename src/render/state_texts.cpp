@@ -14,7 +14,7 @@ CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool ho
     using namespace palette;
     const uint32_t primary = hovered ? kPrimaryHover : kPrimary;
     if (installed == InstalledLook::Uninstalling) return {L"卸载中", kNeutralFill, kTextSecondary, false, 0};
-    int state = task && task->state <= InstallCancelled ? static_cast<int>(task->state) : -1;
+    int state = task && task->state <= InstallQueued ? static_cast<int>(task->state) : -1;
     if (installed != InstalledLook::NotInstalled && (state < 0 || state == Failed || state == Cancelled)) {
         if (installed == InstalledLook::Updatable && hasPackage)
             return {L"升 级", hovered ? kUpdateHover : kUpdate, kTextWhite, false, 0};
@@ -40,6 +40,7 @@ CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool ho
         case Cancelled: look = {L"重新下载", primary, kTextWhite, false, 0}; break;
         case Installed: look = {L"已安装", kInstalledFill, kTextSuccess, false, 0}; break;
         case Installing: look = {L"安装中", kInstalledFill, kTextSuccess, false, 0}; break;
+        case InstallQueued: look = {L"等待安装", kNeutralFill, kTextSecondary, false, 0}; break;
         default:
             look = hasPackage ? CardButtonLook{L"安 装", primary, kTextWhite, false, 0}
                               : CardButtonLook{L"敬请期待", kNeutralFill, kTextDisabled, false, 0};
@@ -102,6 +103,19 @@ std::wstring downloadPageHeading(size_t taskCount) {
     return text;
 }
 
+std::wstring updatesPageHeading(size_t appCount) {
+    wchar_t text[64];
+    std::swprintf(text, 64, L"软件升级 · %d 款", static_cast<int>(appCount));
+    return text;
+}
+
+std::wstring updateRowDetail(const std::wstring& installedVersion, const std::wstring& availableVersion,
+                             int64_t packageSize, int64_t updatedAt) {
+    const std::wstring meta = cardMetaLine(packageSize, updatedAt);
+    std::wstring text = installedVersion + L" → " + availableVersion;
+    return meta.empty() ? text : text + L" · " + meta;
+}
+
 ColouredText downloadRowTitle(const TaskSnapshot& task) {
     if (task.state == Completed && !task.md5Ok) return {task.name + L"  (MD5 校验不一致)", palette::kTextError};
     if (task.state == Completed && task.signature == SignatureBroken)
@@ -140,6 +154,7 @@ ColouredText downloadRowStatus(const TaskSnapshot& task) {
         case Installed: return {L"安装完成" + signatureNote(task), kTextSuccess};
         case Installing: return {L"正在安装，请稍候..." + signatureNote(task), kTextSuccess};
         case InstallCancelled: return {L"安装已取消，可点击右侧按钮重新安装", kTextError};
+        case InstallQueued: return {L"等待安装，当前的安装结束后自动开始" + signatureNote(task), kTextTertiary};
     }
     return {L"", kTextTertiary};
 }
@@ -170,6 +185,7 @@ RowBarFill downloadRowBarFill(const TaskSnapshot& task) {
         case Completed:
         case Installed:
         case Installing:
+        case InstallQueued:
         case InstallCancelled: return RowBarFill::Finished;
         case Failed: return RowBarFill::Failed;
         default: return RowBarFill::None;
@@ -188,7 +204,8 @@ std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task) {
         case Failed:
         case Cancelled: return {{HitKind::RowRetry, L"重试", RowSlot::Primary, true}};
         case Installed:
-        case Installing: return {{HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Wide, false}};
+        case Installing:
+        case InstallQueued: return {{HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Wide, false}};
     }
     return {};
 }

@@ -41,6 +41,11 @@ std::wstring fittedSearchHeading(const std::wstring& query, size_t resultCount, 
 // in minutes; "离线模式" alone when the time is unknown.
 std::wstring offlineNotice(int64_t confirmedAtMs, int32_t utcOffsetMinutes);
 std::wstring downloadPageHeading(size_t taskCount);
+// "软件升级 · 3 款".
+std::wstring updatesPageHeading(size_t appCount);
+// "1.0.2 → 2.0.4 · 12.5 MB · 03-01更新": the installed and the catalogue's version, then the card's meta.
+std::wstring updateRowDetail(const std::wstring& installedVersion, const std::wstring& availableVersion,
+                             int64_t packageSize, int64_t updatedAt);
 
 struct ColouredText {
     std::wstring text;

@@ -117,6 +117,63 @@ TEST_F(DownloadManagerTest, InstallIsTrueOnlyWhenTheInstallerStarted) {
     for (const auto& v : verdicts) EXPECT_EQ(stateAfterInstall(v.first), v.second);
 }
 
+// Two installers at once fail (Windows Installer runs one installation at a time): a package accepted
+// while another installer runs waits, and starts when that one ends, however it ended.
+TEST_F(DownloadManagerTest, InstallersRunOneAtATimeInTheOrderTheyWereAccepted) {
+    std::vector<std::shared_ptr<Task>> started;
+    bool nextStarts = true;
+    ShellActions actions;
+    actions.startInstaller = [&](const std::shared_ptr<Task>& t) {
+        started.push_back(t);
+        return nextStarts;
+    };
+    manager().setShellActions(actions);
+    auto startedIds = [&] {
+        std::vector<int32_t> ids;
+        for (const auto& t : started) ids.push_back(t->appId);
+        return ids;
+    };
+    for (int32_t app : {1, 4, 7}) start(app, packageMd5(app));
+    for (int32_t app : {1, 4, 7}) ASSERT_TRUE(finish(app)) << app;
+    messages();
+
+    for (int32_t app : {1, 4, 7}) EXPECT_TRUE(manager().install(app)) << app;
+    EXPECT_EQ(startedIds(), std::vector<int32_t>{1});
+    EXPECT_EQ(task(1).state, Installing);
+    EXPECT_EQ(task(4).state, InstallQueued);
+    EXPECT_EQ(task(7).state, InstallQueued);
+    // A waiting task is busy: it is neither accepted twice nor replaced by a new download.
+    const uint32_t waiting = task(4).generation;
+    EXPECT_FALSE(manager().install(4));
+    start(4);
+    EXPECT_EQ(task(4).generation, waiting);
+    EXPECT_EQ(task(4).state, InstallQueued);
+    messages();
+
+    // The first installer is cancelled by the user: the next one starts all the same.
+    manager().finishInstall(started[0], InstallVerdict::Cancelled);
+    EXPECT_EQ(task(1).state, InstallCancelled);
+    EXPECT_EQ(startedIds(), (std::vector<int32_t>{1, 4}));
+    EXPECT_EQ(task(4).state, Installing);
+    EXPECT_EQ(task(7).state, InstallQueued);
+    EXPECT_EQ(messages(), (std::vector<PostedMessage>{kRefresh, {WM_QB_INSTALLER_FINISHED, news(1)}}));
+
+    // The third cannot even start: it goes back to Completed and leaves the slot free.
+    nextStarts = false;
+    manager().finishInstall(started[1], InstallVerdict::Installed);
+    EXPECT_EQ(task(4).state, Installed);
+    EXPECT_EQ(startedIds(), (std::vector<int32_t>{1, 4, 7}));
+    EXPECT_EQ(task(7).state, Completed);
+
+    nextStarts = true;
+    EXPECT_TRUE(manager().install(1));  // again, after its cancel: nothing runs, so it starts at once
+    EXPECT_EQ(startedIds(), (std::vector<int32_t>{1, 4, 7, 1}));
+    EXPECT_EQ(task(1).state, Installing);
+    manager().finishInstall(started[3], InstallVerdict::NotInstalled);
+    EXPECT_EQ(task(1).state, Completed);
+    EXPECT_EQ(startedIds().size(), 4u);
+}
+
 TEST_F(DownloadManagerTest, ClearFinishedRemovesFinishedTasksAndOnlyTheirPartialFiles) {
     start(1);  // completed
     ASSERT_TRUE(finish(1));

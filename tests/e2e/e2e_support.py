@@ -171,6 +171,20 @@ class Run:
     def delete_registry_key(self, key):
         subprocess.run(["wine", "reg", "delete", key, "/f"], env=self.env, capture_output=True)
 
+    def register_installed(self, apps):
+        """Lists apps as installed for the current user, as their installers would have: apps maps an
+        uninstall key to (display name, display version). Imported from a UTF-16 .reg file, so the
+        names do not depend on the locale a command line is converted with."""
+        lines = ["Windows Registry Editor Version 5.00", ""]
+        for key, (name, version) in apps.items():
+            lines += [r"[HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Uninstall\%s]" % key,
+                      '"DisplayName"="%s"' % name, '"DisplayVersion"="%s"' % version, ""]
+        path = os.path.join(self.work, "installed.reg")
+        with open(path, "w", encoding="utf-16", newline="\r\n") as f:
+            f.write("\n".join(lines))
+        subprocess.run(["wine", "reg", "import", "Z:" + path.replace("/", "\\")], env=self.env, check=True,
+                       capture_output=True)
+
     # --- the program ------------------------------------------------------------------------------
     def start_service(self):
         self.service = Service(self.catalogue, self.work)

@@ -2,7 +2,8 @@
 """Takes the README's screenshots from the running program with the sample catalogue and its real
 packages: the card grid with a download in progress, the download page with tasks in several
 states (downloading slowly, installed, failed, archive saved), the grid again with the success
-toast and the completion notice of a finished download, and a search typed in pinyin.
+toast and the completion notice of a finished download, the updates page with four apps installed at
+older versions, one of them updating, and a search typed in pinyin.
 
   readme_screenshots.py --prefix BUILD/shots --exe Quillbox.exe --text-stamp text_stamp.exe
                         --catalogue service/sample --packages BUILD/sample-packages --out docs
@@ -14,11 +15,12 @@ import subprocess
 import sys
 import time
 
-from e2e_support import PRIMARY, SEARCH_FIELD, TEXT, W, H, Run, Service, card_button, category_row, centre, row_base
-from qbscreen import FONT_BUTTON, FONT_CARD_TITLE, FONT_ROW_STATUS, FONT_SECTION_TITLE, FONT_TOAST, rgb, wait_for
+from e2e_support import PRIMARY, SEARCH_FIELD, TEXT, WHITE, W, H, Run, Service, card_button, category_row, centre, row_base
+from qbscreen import FONT_BUTTON, FONT_CARD_TITLE, FONT_ROW_STATUS, FONT_SECTION_TITLE, FONT_TOAST, near, rgb, wait_for
 
 HEADING = (212, 78, W - 12, 118)
 SUCCESS = 0x00B42A
+UPDATE = 0xFF7D00
 
 
 def main():
@@ -67,6 +69,9 @@ def take(run, args):
     folder = r"C:\Downloads\Quillbox"
     os.makedirs(run.host_path(folder), exist_ok=True)
     run.write_config(svc.url, folder)
+    # Four apps the sample installers would register, at versions older than the catalogue's.
+    run.register_installed({"QuillboxSample05": ("铁壁杀毒", "2023.4"), "QuillboxSample08": ("映月播放器", "3.9.0"),
+                            "QuillboxSample09": ("墨鱼办公", "11.2"), "QuillboxSample26": ("画境设计", "5.0")})
     run.start_program()
     run.check("the sample catalogue loads",
               run.wait_text(HEADING, FONT_SECTION_TITLE, TEXT, "常用软件 · 11 款", timeout=60))
@@ -119,6 +124,22 @@ def take(run, args):
               run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "「磐石安全卫士」下载完成，正在打开安装向导", timeout=30))
     save_window(run, os.path.join(args.out, "screenshot-notice.png"))
 
+    # The updates page: 映月播放器 (row 1) updates slowly, the others offer 升 级.
+    time.sleep(5)  # the notice fades
+    run.click(W - 432, 32)
+    run.check("the updates page lists the four older apps",
+              run.wait_text((224, 82, W - 200, 116), FONT_SECTION_TITLE, TEXT, "软件升级 · 4 款", timeout=10))
+    size = os.path.getsize(os.path.join(args.packages, "packages", "yingyue_player.exe"))
+    svc.fault({"app": 8}, {}, {"bytesPerSecond": max(1, size // 40)})
+    b = row_base(1)
+    run.click(W - 86, b - 15)
+    run.program.xdo("mousemove", *[str(v) for v in run.screen(W - 250, H - 40)])
+    time.sleep(6)
+    shot = run.shot()
+    run.check("映月播放器's row shows its download instead of 升 级",
+              bool(run.text(shot, (298, b - 44, W - 152, b - 20), FONT_CARD_TITLE, TEXT, "映月播放器", bg=WHITE))
+              and not near(run.pixel(shot, W - 130, b - 15), rgb(UPDATE), 20), run.pixel(shot, W - 130, b - 15))
+    save_window(run, os.path.join(args.out, "screenshot-updates.png"))
     # A search from the header's field, typed in pinyin: apps of several categories.
     time.sleep(5)  # the toast and the notice fade
     run.click(SEARCH_FIELD[0] + 20, 32)

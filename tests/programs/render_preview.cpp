@@ -197,6 +197,25 @@ int wmain(int argc, wchar_t** argv) {
     app.hoverKind = HitKind::OpenDir;
     ok = render(app, inputs, w, h, out + L"\\downloads.png") && ok;
 
+    // Some apps installed at older versions: one downloading its update, one waiting to install.
+    const std::pair<int32_t, const wchar_t*> older[] = {{1, L"5.1.3"}, {5, L"2023.4"}, {8, L"3.9.0"},
+                                                        {20, L"2.6.1"}, {26, L"5.0"}, {28, L"1.4.2"}};
+    for (const auto& [id, version] : older) {
+        InstallStatus status;
+        status.registration.displayName = app.catalog.FindApp(id)->name;
+        status.registration.displayVersion = version;
+        status.updatable = isUpdateAvailable(version, app.catalog.FindApp(id)->version);
+        app.installed.byId[id] = status;
+    }
+    app.installed.everRead = true;
+    inputs.tasks[20] = task(app.catalog.FindApp(20), InstallQueued, 100, 100);
+    app.page = Page::Updates;
+    app.hoverKind = HitKind::UpdateRow;
+    app.hoverParam = 5;
+    app.hoverActive = true;
+    ok = render(app, inputs, w, h, out + L"\\updates.png") && ok;
+    inputs.tasks.erase(20);
+
     app.page = Page::Catalogue;
     app.catalogFailed = true;
     app.hoverActive = false;

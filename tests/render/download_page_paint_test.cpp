@@ -4,6 +4,7 @@
 #include "render/download_page_painter.h"
 #include "render/layout.h"
 #include "render_fixture.h"
+#include "support/paint_surface.h"
 
 namespace {
 
@@ -176,6 +177,87 @@ TEST_F(DownloadPagePaint, KeptRowsFollowTheirTask) {
     paint(w, 660);
     EXPECT_TRUE(nearColour(pixel(slot.left + 10, slot.top + 4), 0x2563EB, 2));
     EXPECT_TRUE(nearColour(pixel(threeQuarters - 6, 207), 0x00B42A, 2));
+}
+
+class UpdatesPagePaint : public rendertest::PaintTest {
+protected:
+    UpdatesPagePaint() {
+        app.page = Page::Updates;
+        app.installed.everRead = true;
+    }
+    AppInfo& addUpdatable(int32_t id) {
+        AppInfo& info = addApp(id, L"应用" + std::to_wstring(id), L"c0");
+        info.version = L"2.0";
+        InstallStatus status;
+        status.registration.displayVersion = L"1.0";
+        status.updatable = true;
+        app.installed.byId[id] = status;
+        return info;
+    }
+    bool showsMessage(const std::wstring& text) const {
+        return qbtest::showsText(*surface_, {200, 214, surface_->width(), 284},
+                                 {201, 214, surface_->width(), 284}, text, app.uiFonts[FontBody], 0x86909C, 0xF5F6F8,
+                                 kTextCentred);
+    }
+};
+
+TEST_F(UpdatesPagePaint, RowsScrollUnderTheHeadingLineAndOnlyTheirShownPartIsClicked) {
+    for (int32_t id = 1; id <= 8; ++id) addUpdatable(id);
+    addApp(20, L"未安装", L"c0");
+    addUpdatable(21).hasPackage = false;  // nothing to update with
+    addUpdatable(22);
+    app.installed.updateRefused.insert(22);  // its update left the version as it was
+    app.contentScroll = 100000;
+    paint(1000, 660);
+    // Eight rows are 766 pixels in a view of 510: the offset is clamped to 270.
+    EXPECT_EQ(app.contentScroll, 270);
+    EXPECT_TRUE(app.contentScrollBar.visible);
+    EXPECT_TRUE(sameRect(app.contentScrollBar.track, {981, 150, 985, 660}));
+    std::vector<int32_t> rows;
+    for (const HitRegion& r : regionsOf(HitKind::UpdateRow)) rows.push_back(r.param);
+    // The third row shows its lower edge under the heading line, but not its button.
+    EXPECT_EQ(rows, (std::vector<int32_t>{4, 5, 6, 7, 8}));
+    EXPECT_TRUE(sameRect(regionOf(HitKind::UpdateRow, 8).rect, {864, 588, 964, 618}));
+    EXPECT_TRUE(sameRect(regionOf(HitKind::UpdateAll).rect, {880, 86, 976, 112}));
+
+    app.contentScroll = 40;  // the first row's button half under the heading line
+    paint(1000, 660);
+    EXPECT_TRUE(sameRect(regionOf(HitKind::UpdateRow, 1).rect, {864, 150, 964, 176}));
+    EXPECT_TRUE(nearColour(pixel(870, 163), 0xFF7D00, 2));
+    EXPECT_TRUE(nearColour(pixel(870, 148), 0xF5F6F8, 0));  // cut at the view: nothing drawn above it
+}
+
+TEST_F(UpdatesPagePaint, EachRowShowsTheCardsButtonForItsTask) {
+    for (int32_t id = 1; id <= 5; ++id) addUpdatable(id);
+    addTask(2, Downloading, 50, 100);
+    addTask(3, InstallQueued);
+    addTask(4, Installing);
+    addTask(5, Failed);  // a failed update offers 升 级 again
+    hover(HitKind::UpdateRow, 1);
+    paint(1180, 780);
+    const int left = 1180 - 136 + 6;
+    auto at = [&](int k) { return pixel(left, layout::downloadRowBase(k) - 15); };
+    EXPECT_TRUE(nearColour(at(0), 0xE56F00, 2));  // hovered
+    EXPECT_TRUE(nearColour(at(1), over(0x462563EB, 0xF2F3F5), 2));
+    EXPECT_TRUE(nearColour(pixel(1180 - 45, layout::downloadRowBase(1) - 15), 0xF2F3F5, 2));  // past 50 %
+    EXPECT_TRUE(nearColour(at(2), 0xF2F3F5, 2));
+    EXPECT_TRUE(nearColour(at(3), over(0x2600B42A, 0xFFFFFF), 2));
+    EXPECT_TRUE(nearColour(at(4), 0xFF7D00, 2));
+    EXPECT_EQ(regionsOf(HitKind::UpdateRow).size(), 5u);
+    EXPECT_FALSE(app.contentScrollBar.visible);
+}
+
+TEST_F(UpdatesPagePaint, AnEmptyPageSaysWhetherTheRegistrationsWereRead) {
+    addApp(1, L"画图", L"c0");
+    app.installed.everRead = false;
+    paint(1000, 660);
+    EXPECT_TRUE(showsMessage(L"正在检查已安装的软件..."));
+    EXPECT_TRUE(regionsOf(HitKind::UpdateAll).empty());
+    app.installed.everRead = true;
+    paint(1000, 660);
+    EXPECT_TRUE(showsMessage(L"所有软件都是最新版本"));
+    EXPECT_FALSE(showsMessage(L"正在检查已安装的软件..."));
+    EXPECT_TRUE(regionsOf(HitKind::UpdateRow).empty());
 }
 
 }  // namespace

@@ -120,6 +120,10 @@ TEST(Layout, FrameElementsFollowTheRightEdge) {
         {layout::downloadsPill(w), {630, 14, 734, 50}},
         {layout::settingsPill(w), {744, 14, 848, 50}},
         {layout::taskBadge(w), {718, 10, 742, 34}},
+        {layout::updatesPill(w), {516, 14, 620, 50}},
+        {layout::updatesBadge(w), {604, 10, 628, 34}},
+        {layout::updateAllButton(w), {880, 86, 976, 112}},
+        {layout::updateTrack(w, h), {981, 150, 985, 660}},
         {layout::reloadButton(w), {540, 294, 660, 326}},
         {layout::clearCompletedButton(w), {880, 86, 976, 112}},
         {layout::changeDirButton(w), {812, 120, 890, 146}},
@@ -199,6 +203,41 @@ TEST(Layout, DownloadRowsAndTheirSlots) {
     EXPECT_EQ(downloadRowProgressRight(w, 50), 298 + 221);
     EXPECT_EQ(downloadRowProgressRight(w, 100), track.right);
     EXPECT_EQ(downloadRowProgressRight(1180, 33), 298 + 622 * 33 / 100);
+}
+
+TEST(Layout, UpdateRowsScrollUnderTheHeadingLine) {
+    const int w = 1000, h = 660;
+    struct Case {
+        int rows, contentHeight, maxScroll;
+    };
+    const Case cases[] = {
+        {0, 0, 0},
+        {1, 94, 0},
+        {5, 478, 0},    // the fifth row ends at 628 in a view of 510: fits
+        {6, 574, 78},   // the sixth leaves 14 pixels below it at the end
+        {20, 1918, 1422},
+    };
+    for (const Case& c : cases) {
+        const layout::UpdateListView view = layout::updateListView(w, h, c.rows);
+        EXPECT_TRUE(sameRect(view.clip, {212, 150, 988, 660})) << describe(view.clip).c_str();
+        EXPECT_EQ(view.contentHeight, c.contentHeight) << c.rows;
+        EXPECT_EQ(view.maxScroll, c.maxScroll) << c.rows;
+    }
+
+    // Row 1 scrolled by 100: its card spans 154..240, its button 182..212 in the wide slot.
+    const layout::UpdateListView view = layout::updateListView(w, h, 20);
+    const int base = layout::updateRowBase(1, 100);
+    EXPECT_EQ(base, 212);
+    EXPECT_TRUE(sameRect(layout::updateRowButton(w, base), {864, 182, 964, 212}));
+    EXPECT_TRUE(sameRect(layout::updateRowHit(view, w, base), {864, 182, 964, 212}));
+    // A row half under the heading line is shown, and only the part of its button in the view is clicked.
+    const int under = layout::updateRowBase(0, 50);  // card 108..194, button 136..166
+    EXPECT_TRUE(layout::updateRowShown(view, under));
+    EXPECT_TRUE(sameRect(layout::updateRowHit(view, w, under), {864, 150, 964, 166}));
+    EXPECT_FALSE(layout::updateRowShown(view, layout::updateRowBase(0, 94)));  // card 64..150: just above
+    EXPECT_TRUE(layout::updateRowShown(view, layout::updateRowBase(0, 93)));
+    EXPECT_FALSE(layout::updateRowShown(view, layout::updateRowBase(6, 74)));  // card starts at 660: below
+    EXPECT_TRUE(layout::updateRowShown(view, layout::updateRowBase(6, 75)));
 }
 
 }  // namespace

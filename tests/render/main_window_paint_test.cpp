@@ -31,17 +31,17 @@ protected:
 
 TEST_F(MainWindowPaint, HeaderRegionsComeFirstInPaintOrder) {
     paint(1180, 780);
-    ASSERT_GE(app.hitRegions.size(), 5u);
+    ASSERT_GE(app.hitRegions.size(), 6u);
     struct Expected {
         HitKind kind;
         RECT rect;
     };
     const Expected expected[] = {
         {HitKind::Minimize, {1042, 0, 1088, 64}},       {HitKind::Maximize, {1088, 0, 1134, 64}},
-        {HitKind::Close, {1134, 0, 1180, 64}},          {HitKind::DownloadsTab, {810, 14, 914, 50}},
-        {HitKind::SettingsButton, {924, 14, 1028, 50}},
+        {HitKind::Close, {1134, 0, 1180, 64}},          {HitKind::UpdatesTab, {696, 14, 800, 50}},
+        {HitKind::DownloadsTab, {810, 14, 914, 50}},    {HitKind::SettingsButton, {924, 14, 1028, 50}},
     };
-    for (size_t i = 0; i < 5; ++i) {
+    for (size_t i = 0; i < std::size(expected); ++i) {
         EXPECT_EQ(app.hitRegions[i].kind, expected[i].kind) << i;
         EXPECT_EQ(app.hitRegions[i].param, 0);
         EXPECT_TRUE(sameRect(app.hitRegions[i].rect, expected[i].rect)) << describe(app.hitRegions[i].rect).c_str();
@@ -478,6 +478,22 @@ TEST_F(MainWindowPaint, KeptHeaderAndSidebarFollowTheirInputs) {
     addTask(3, Downloading);
     paint(1180, 780);
     EXPECT_NE(pixel(1180 - 279, 22), noBadge);
+
+    // The updates pill: its badge follows the apps offered an update, its look the page.
+    addApp(5, L"画图", L"c0").version = L"2.0";
+    InstallStatus older;
+    older.registration.displayVersion = L"1.0";
+    older.updatable = true;
+    app.installed.byId[5] = older;
+    const uint32_t idlePill = pixel(1180 - 478, 32), noUpdatesBadge = pixel(1180 - 393, 22);
+    paint(1180, 780);
+    EXPECT_TRUE(nearColour(pixel(1180 - 393, 22), 0xF53F3F, 2));
+    app.installed.updateRefused.insert(5);
+    paint(1180, 780);
+    EXPECT_EQ(pixel(1180 - 393, 22), noUpdatesBadge);
+    app.page = Page::Updates;
+    paint(1180, 780);
+    EXPECT_NE(pixel(1180 - 478, 32), idlePill);
 }
 
 // While the field holds a query the grid shows its results, from every category and in their order,
@@ -558,7 +574,7 @@ TEST(LivePaint, PaintsTheSharedStateIntoTheWindowDc) {
     qbtest::PaintSurface window(1000, 660);
     PaintMainWindow(window.dc(), window.client());
     EXPECT_TRUE(rendertest::nearColour(window.pixel(0, 2), 0x0EA5E9, 4));
-    EXPECT_EQ(shared.hitRegions.size(), 6u + 2u);  // caption buttons, pills, search field, two category rows
+    EXPECT_EQ(shared.hitRegions.size(), 7u + 2u);  // caption buttons, three pills, search field, two category rows
     shared.catalog.categories.clear();
     shared.hitRegions.clear();
 }

@@ -40,6 +40,7 @@ TEST(StateTexts, CardButtonByState) {
         {Cancelled, true, false, true, L"重新下载", kPrimaryHover, kTextWhite, false},
         {Installed, true, false, true, L"已安装", kInstalledFill, kTextSuccess, false},  // green ignores hover
         {Installing, true, false, false, L"安装中", kInstalledFill, kTextSuccess, false},
+        {InstallQueued, true, false, true, L"等待安装", kNeutralFill, kTextSecondary, false},
         // A task wins over a missing package: a finished download still says what it is.
         {Completed, false, false, false, L"立即安装", kPrimary, kTextWhite, false},
         {Installed, false, false, false, L"已安装", kInstalledFill, kTextSuccess, false},
@@ -55,6 +56,7 @@ TEST(StateTexts, CardButtonByState) {
         // While its uninstaller runs the card says so, whatever its task or a newer version would say.
         {-1, true, false, true, L"卸载中", kNeutralFill, kTextSecondary, false, InstalledLook::Uninstalling},
         {Installed, true, false, false, L"卸载中", kNeutralFill, kTextSecondary, false, InstalledLook::Uninstalling},
+        {InstallQueued, true, false, false, L"等待安装", kNeutralFill, kTextSecondary, false, InstalledLook::Updatable},
     };
     for (const Case& c : cases) {
         TaskSnapshot t = task(c.state < 0 ? 0 : c.state, 250, 1000);
@@ -111,6 +113,8 @@ TEST(StateTexts, DownloadRowStatusByState) {
         {Installed, false, 0, 0, L"安装完成", kTextSuccess},
         {Installing, false, 0, 0, L"正在安装，请稍候...", kTextSuccess},
         {InstallCancelled, false, 0, 0, L"安装已取消，可点击右侧按钮重新安装", kTextError},
+        {InstallQueued, false, 0, 0, L"等待安装，当前的安装结束后自动开始 · 发布者：星河软件", kTextTertiary,
+         SignatureValid},
         // Who signed an installer, once it was checked.
         {Completed, false, 0, 0, L"下载完成 · 发布者：星河软件", kTextSuccess, SignatureValid},
         {Completed, false, 0, 0, L"下载完成 · 未签名 · 未校验", kTextWarning, SignatureUnsigned, true},
@@ -174,6 +178,7 @@ TEST(StateTexts, DownloadRowButtonsAndBarsByState) {
         {Cancelled, false, {retry}, RowBarFill::None},
         {Installed, false, {wideFolder}, RowBarFill::Finished},
         {Installing, false, {wideFolder}, RowBarFill::Finished},  // no cancel while the installer runs
+        {InstallQueued, false, {wideFolder}, RowBarFill::Finished},
     };
     for (const Case& c : cases) {
         TaskSnapshot t = task(c.state);

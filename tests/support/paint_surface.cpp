@@ -55,6 +55,25 @@ bool PaintSurface::savePng(const std::wstring& path) const {
     return gp::GdipSaveImageToFile(image.get(), path.c_str(), png, nullptr) == Gdiplus::Ok;
 }
 
+bool showsText(const PaintSurface& surface, const RECT& rect, const RECT& compare, const std::wstring& text,
+               HFONT font, uint32_t rgb, uint32_t backgroundRgb, UINT flags) {
+    auto colour = [](uint32_t v) { return RGB((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF); };
+    PaintSurface stamp(surface.width(), surface.height());
+    HBRUSH background = ::CreateSolidBrush(colour(backgroundRgb));
+    ::FillRect(stamp.dc(), &compare, background);
+    ::DeleteObject(background);
+    HGDIOBJ previous = ::SelectObject(stamp.dc(), font);
+    ::SetTextColor(stamp.dc(), colour(rgb));
+    ::SetBkMode(stamp.dc(), TRANSPARENT);
+    RECT box = rect;
+    ::DrawTextW(stamp.dc(), text.c_str(), -1, &box, flags);
+    ::SelectObject(stamp.dc(), previous);
+    for (int y = compare.top; y < compare.bottom; ++y)
+        for (int x = compare.left; x < compare.right; ++x)
+            if (surface.pixel(x, y) != stamp.pixel(x, y)) return false;
+    return true;
+}
+
 void ensureGdiplus() {
     static bool started = [] {
         Gdiplus::GdiplusStartupInput input;

@@ -34,6 +34,11 @@ private:
     uint32_t* bits_ = nullptr;
 };
 
+// True when the surface shows, inside `compare`, exactly the pixels of text drawn with DrawTextW into
+// rect (font, #RRGGBB colour, flags) over a plain #RRGGBB background: the text a painter drew there.
+bool showsText(const PaintSurface& surface, const RECT& rect, const RECT& compare, const std::wstring& text,
+               HFONT font, uint32_t rgb, uint32_t backgroundRgb, UINT flags);
+
 // Starts GDI+ once for the process (painting needs it running).
 void ensureGdiplus();
 

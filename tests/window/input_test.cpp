@@ -306,7 +306,7 @@ TEST_F(MainWindowInput, ACardOfABusyAppSwitchesToTheDownloadPage) {
     AppState& state = appState();
     state.catalog.apps = {wintest::app(7, L"画图")};
     state.hitRegions = {region(300, 300, 400, 340, HitKind::CardAction, 7)};
-    for (uint32_t s : {Downloading, Verifying, Installing}) {
+    for (uint32_t s : {Downloading, Verifying, Installing, InstallQueued}) {
         calls_.tasks = {{7, wintest::task(7, L"画图", s)}};
         calls_.log.clear();
         state.page = Page::Catalogue;
@@ -322,6 +322,37 @@ TEST_F(MainWindowInput, ACardOfABusyAppSwitchesToTheDownloadPage) {
         EXPECT_EQ(state.page, Page::Catalogue) << s;
         EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"appAction 7"}) << s;
     }
+}
+
+// 全部升级 starts what each row's 升 级 would, except what would have to ask a question first.
+TEST_F(MainWindowInput, UpdateAllStartsEveryUpdateThatNeedsNoQuestion) {
+    createMainWindow();
+    AppState& state = appState();
+    InstallStatus older;
+    older.registration.displayVersion = L"1.0";
+    older.updatable = true;
+    for (int32_t id = 1; id <= 6; ++id) {
+        state.catalog.apps.push_back(wintest::app(id, L"应用" + std::to_wstring(id)));
+        state.installed.byId[id] = older;
+    }
+    state.installed.updateRefused = {6};
+    TaskSnapshot unverified = wintest::task(4, L"应用4", Completed);
+    unverified.unverified = true;
+    calls_.tasks = {{2, wintest::task(2, L"应用2", Downloading)},
+                    {3, wintest::task(3, L"应用3", Completed)},
+                    {4, unverified},
+                    {5, wintest::task(5, L"应用5", Failed)}};
+    state.hitRegions = {region(880, 86, 976, 112, HitKind::UpdateAll)};
+    click(900, 100);
+    EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"appAction 1", L"appAction 3", L"appAction 5"}));
+    EXPECT_EQ(state.toastText, L"开始升级 3 款软件，安装向导将逐个打开；1 款无法校验的安装包请逐个确认");
+    EXPECT_TRUE(calls_.boxes.empty());
+
+    calls_.log.clear();
+    for (int32_t id : {1, 3, 4, 5}) calls_.tasks[id] = wintest::task(id, L"应用", Installing);
+    click(900, 100);
+    EXPECT_TRUE(calls_.log.empty());
+    EXPECT_EQ(state.toastText, L"升级已在进行中");
 }
 
 TEST_F(MainWindowInput, ARowInstallRefusesAMismatchAndReportsAStartedInstaller) {
@@ -349,6 +380,13 @@ TEST_F(MainWindowInput, ARowInstallRefusesAMismatchAndReportsAStartedInstaller) 
     EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"install 7", L"report 7 http://127.0.0.1:8080 beta"}));
     EXPECT_EQ(state.toastText, L"正在打开安装向导：画图");
     EXPECT_EQ(state.toastKind, ToastSuccess);
+
+    // Another installer runs: this one waits its turn, and says so.
+    calls_.installQueues = true;
+    click(1100, 140);
+    EXPECT_EQ(state.toastText, L"等待安装：画图，当前的安装结束后自动开始");
+    calls_.installQueues = false;
+    calls_.tasks = {{7, wintest::task(7, L"画图", Completed)}};
 
     // A task whose app left the catalogue still installs, with no name in the toast.
     state.catalog.apps.clear();

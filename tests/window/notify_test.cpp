@@ -1,8 +1,16 @@
 #include <winsock2.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "app/main_window_handlers.h"
 #include "base/window_messages.h"
 #include "service/install_report.h"
+#include "install/installed_apps.h"
+#include "render/layout.h"
+#include "render/main_window_painter.h"
+#include "support/paint_surface.h"
+#include "support/registry_support.h"
 #include "window/window_fixture.h"
 
 namespace {
@@ -53,6 +61,74 @@ double millisecondsSince(const LARGE_INTEGER& start) {
 using wintest::MainWindowTest;
 
 class MainWindowNotify : public MainWindowTest {};
+
+// The registrations are read from a scratch tree on the program's own worker; the test waits for
+// the worker's message, not for a time.
+class InstalledAppsNotify : public MainWindowTest {
+protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        shellServices().readInstalledApps = [this](HWND window, uint32_t number, std::vector<CatalogueName> apps) {
+            return startInstalledAppsRead(window, number, std::move(apps), {tree.machine(), tree.user()});
+        };
+    }
+    void registerApp(const std::wstring& key, const std::wstring& name, const std::wstring& version) {
+        ASSERT_TRUE(qbtest::writeUninstallEntry(tree.user(), qbtest::kUninstallPath, key, name));
+        const std::wstring subkey = std::wstring(qbtest::kUninstallPath) + L"\\" + key;
+        ASSERT_EQ(::RegSetKeyValueW(tree.user(), subkey.c_str(), L"DisplayVersion", REG_SZ, version.c_str(),
+                                    static_cast<DWORD>((version.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+    }
+    // Starts a read as the window does and handles its result.
+    bool readRegistrations() {
+        const uint32_t before = appState().installed.readsStarted;
+        startInstalledAppsReadNow();
+        if (appState().installed.readsStarted == before) return false;
+        const DWORD start = ::GetTickCount();
+        while (!appState().installed.everRead || !readHandled_) {
+            const DWORD waited = ::GetTickCount() - start;
+            if (waited >= 20000) return false;
+            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20000 - waited, QS_ALLINPUT);
+            MSG msg;
+            while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (msg.message == WM_QB_INSTALLED_READ) readHandled_ = true;
+                ::DispatchMessageW(&msg);
+            }
+        }
+        readHandled_ = false;
+        return true;
+    }
+    // Paints the window as WM_PAINT would, into a surface of the window's size.
+    const qbtest::PaintSurface& paintWindow() {
+        PaintMainWindow(surface.dc(), surface.client());
+        return surface;
+    }
+    std::vector<int32_t> updateRows() const {
+        std::vector<int32_t> ids;
+        for (const HitRegion& r : appState().hitRegions)
+            if (r.kind == HitKind::UpdateRow) ids.push_back(r.param);
+        return ids;
+    }
+    bool rowSays(int k, const std::wstring& name, const std::wstring& detail) {
+        const int b = layout::updateRowBase(k, 0), right = 1180 - 152;
+        const RECT title{298, b - 44, right, b - 20}, line{298, b - 12, right, b + 8};
+        return qbtest::showsText(surface, title, title, name, appState().uiFonts[FontCardTitle], 0x1D2129, 0xFFFFFF,
+                                 DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER) &&
+               qbtest::showsText(surface, line, line, detail, appState().uiFonts[FontRowStatus], 0x86909C, 0xFFFFFF,
+                                 DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER);
+    }
+    // The updates pill's red badge with its number (only the inside of the circle is compared).
+    bool badgeSays(const std::wstring& count) {
+        const RECT badge = layout::updatesBadge(1180);
+        const RECT inside{badge.left + 5, badge.top + 5, badge.right - 5, badge.bottom - 5};
+        return qbtest::showsText(surface, badge, inside, count, appState().uiFonts[FontSmall], 0xFFFFFF, 0xF53F3F,
+                                 DT_SINGLELINE | DT_VCENTER | DT_CENTER);
+    }
+
+    qbtest::ScratchRegistry tree;
+    qbtest::PaintSurface surface{1180, 780};
+    bool readHandled_ = false;
+};
 
 TEST_F(MainWindowNotify, CreatingTheWindowWiresDownloadsAndStartsTheLoad) {
     std::vector<HWND> attached;
@@ -118,12 +194,16 @@ TEST_F(MainWindowNotify, AFinishedDownloadShowsTheNoticeAndInstallsOnlyAVerified
         std::wstring toast;
         int toastKind;
         std::vector<std::wstring> calls;
+        bool installQueues = false;
     };
     const Case cases[] = {
         {wintest::task(7, L"画图", Completed), true, L"「画图」下载完成，正在打开安装向导", ToastSuccess,
          {L"install 7", L"report 7 http://127.0.0.1:8080 beta"}},
         // The installer did not start: no report, and no word of a wizard.
         {wintest::task(7, L"画图", Completed), false, L"「画图」下载完成", ToastSuccess, {L"install 7"}},
+        // Another installer runs: this one is accepted (and reported) and opens when that one ends.
+        {wintest::task(7, L"画图", Completed), true, L"「画图」下载完成，当前的安装结束后打开安装向导", ToastSuccess,
+         {L"install 7", L"report 7 http://127.0.0.1:8080 beta"}, true},
         {wintest::task(7, L"画图", Completed, true, true), true, L"「画图」下载成功，压缩包已保存，可打开文件夹解压安装",
          ToastSuccess, {}},
         {wintest::task(7, L"画图", Completed, false, true), true, L"「画图」下载成功，压缩包已保存，可打开文件夹解压安装",
@@ -136,6 +216,7 @@ TEST_F(MainWindowNotify, AFinishedDownloadShowsTheNoticeAndInstallsOnlyAVerified
     for (const Case& c : cases) {
         calls_.tasks = {{7, c.task}};
         calls_.installResult = c.installResult;
+        calls_.installQueues = c.installQueues;
         calls_.log.clear();
         state.noticeText.clear();
         state.noticeVerified = !c.task.md5Ok;
@@ -292,6 +373,102 @@ TEST_F(MainWindowNotify, ClosingTheWindowDestroysTheShadowAndEndsTheLoop) {
     MSG msg;
     EXPECT_TRUE(::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(msg.wParam, 0u);
+}
+
+AppInfo catalogueApp(int32_t id, const std::wstring& name, const std::wstring& version, int64_t size, bool package) {
+    AppInfo a = wintest::app(id, name);
+    a.version = version;
+    a.packageSize = size;
+    a.hasPackage = package;
+    a.categoryIds = {L"tools"};
+    return a;
+}
+
+TEST_F(InstalledAppsNotify, TheUpdatesPageListsTheAppsWindowsHasAtAnOlderVersion) {
+    createMainWindow();
+    AppState& state = appState();
+    state.catalog.categories = {{L"tools", L"工具"}};
+    state.selectedCategoryId = L"tools";
+    state.catalog.apps = {
+        catalogueApp(3, L"画图", L"2.0.1", 13107200, true),  // installed 1.9: offered
+        catalogueApp(4, L"记事本", L"3.1", 0, true),        // installed 3.1: current
+        catalogueApp(5, L"计算器", L"2.0", 0, true),        // installed "beta": no version to compare
+        catalogueApp(6, L"录音机", L"1.0", 0, false),       // installed 0.9, but no package to update with
+        catalogueApp(7, L"日历", L"5.0", 0, true),          // not installed
+        catalogueApp(8, L"相机", L"4.2", 524288, true),     // installed 4.0: offered
+    };
+    state.catalog.apps[5].updatedAt = 1709294400000;  // 2024-03-01 12:00 UTC
+    registerApp(L"Paint", L"画图", L"1.9");
+    registerApp(L"Notes", L"记事本", L"3.1");
+    registerApp(L"Calc", L"计算器", L"beta");
+    registerApp(L"Recorder", L"录音机", L"0.9");
+    registerApp(L"Camera", L"相机 (64-bit)", L"4.0");
+
+    // Before the first read the page waits; the pill has no badge.
+    paintWindow();
+    EXPECT_FALSE(badgeSays(L"0"));
+    ASSERT_TRUE(readRegistrations());
+    paintWindow();
+    EXPECT_TRUE(badgeSays(L"2"));
+    const RECT pill = layout::updatesPill(1180);
+    click((pill.left + pill.right) / 2, 32);
+    EXPECT_EQ(state.page, Page::Updates);
+    paintWindow();
+    EXPECT_EQ(updateRows(), (std::vector<int32_t>{3, 8}));
+    EXPECT_TRUE(rowSays(0, L"画图", L"1.9 → 2.0.1 · 12.5 MB"));
+    EXPECT_TRUE(rowSays(1, L"相机", L"4.0 → 4.2 · 512 KB · 03-01更新"));
+    EXPECT_FALSE(rowSays(1, L"相机", L"4.0 → 4.2 · 512 KB"));  // the comparison sees a missing part
+
+    // 升 级 on a row does what the card's button does; 全部升级 does it for every row.
+    const HitRegion* row = nullptr;
+    for (const HitRegion& r : state.hitRegions)
+        if (r.kind == HitKind::UpdateRow && r.param == 8) row = &r;
+    ASSERT_NE(row, nullptr);
+    click((row->rect.left + row->rect.right) / 2, (row->rect.top + row->rect.bottom) / 2);
+    EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"appAction 8"});
+    calls_.log.clear();
+    const RECT all = layout::updateAllButton(1180);
+    click((all.left + all.right) / 2, (all.top + all.bottom) / 2);
+    EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"appAction 3", L"appAction 8"}));
+    EXPECT_EQ(state.toastText, L"开始升级 2 款软件，安装向导将逐个打开");
+
+    // 画图's installer said it installed, yet the version stayed 1.9: not offered again. 相机's did update.
+    state.installed.updating = {{3, L"1.9"}, {8, L"4.0"}};
+    calls_.tasks = {{3, wintest::task(3, L"画图", Installed)}, {8, wintest::task(8, L"相机", Installed)}};
+    registerApp(L"Camera", L"相机 (64-bit)", L"4.2");
+    ASSERT_TRUE(readRegistrations());
+    EXPECT_EQ(state.installed.updateRefused, std::set<int32_t>{3});
+    EXPECT_TRUE(state.installed.updating.empty());
+    paintWindow();
+    EXPECT_TRUE(updateRows().empty());
+    EXPECT_FALSE(badgeSays(L"0"));
+    EXPECT_FALSE(badgeSays(L"1"));
+    const RECT message{200, 214, 1180, 284};
+    EXPECT_TRUE(qbtest::showsText(surface, message, {201, 214, 1180, 284}, L"所有软件都是最新版本", state.uiFonts[FontBody], 0x86909C,
+                                  0xF5F6F8, DT_SINGLELINE | DT_VCENTER | DT_CENTER));
+}
+
+// An update waiting for its installer, or running it, keeps its version to compare with.
+TEST_F(InstalledAppsNotify, AnUpdateUnderWayIsJudgedOnlyOnceItsInstallerEnded) {
+    createMainWindow();
+    AppState& state = appState();
+    state.catalog.apps = {catalogueApp(3, L"画图", L"2.0", 0, true)};
+    registerApp(L"Paint", L"画图", L"1.9");
+    for (uint32_t s : {Downloading, Verifying, Completed, InstallQueued, Installing}) {
+        state.installed.updating = {{3, L"1.9"}};
+        calls_.tasks = {{3, wintest::task(3, L"画图", s)}};
+        ASSERT_TRUE(readRegistrations());
+        EXPECT_EQ(state.installed.updating.size(), 1u) << s;
+        EXPECT_TRUE(state.installed.updateRefused.empty()) << s;
+    }
+    // Cancelled or failed on the way: dropped, and offered again.
+    for (uint32_t s : {Failed, Cancelled, InstallCancelled}) {
+        state.installed.updating = {{3, L"1.9"}};
+        calls_.tasks = {{3, wintest::task(3, L"画图", s)}};
+        ASSERT_TRUE(readRegistrations());
+        EXPECT_TRUE(state.installed.updating.empty()) << s;
+        EXPECT_TRUE(updateOffered(state, 3)) << s;
+    }
 }
 
 }  // namespace

@@ -81,6 +81,7 @@ void MainWindowTest::SetUp() {
     s.openInFolder = [note](int32_t id) { note(L"openInFolder " + std::to_wstring(id)); };
     s.install = [c, note](int32_t id) {
         note(L"install " + std::to_wstring(id));
+        if (c->installResult && c->installQueues) c->tasks[id].state = InstallQueued;
         return c->installResult;
     };
     s.updateSpeeds = [note] { note(L"updateSpeeds"); };

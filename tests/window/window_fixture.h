@@ -18,6 +18,7 @@ struct Calls {
     std::vector<std::wstring> log;
     std::map<int32_t, TaskSnapshot> tasks;
     bool installResult = true;
+    bool installQueues = false;  // an accepted install waits for another installer (InstallQueued)
     std::wstring directory = L"C:\\qb-downloads";
     std::wstring pickedFolder;
     struct Box {
