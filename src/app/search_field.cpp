@@ -58,6 +58,7 @@ LRESULT CALLBACK searchEditProc(HWND edit, UINT msg, WPARAM wp, LPARAM lp) {
 }  // namespace
 
 HWND createSearchEdit(HWND main) {
+    if (HWND made = appState().search.edit) return made;
     // The edit paints itself; the window's own paints leave its rectangle alone.
     ::SetWindowLongPtrW(main, GWL_STYLE, ::GetWindowLongPtrW(main, GWL_STYLE) | WS_CLIPCHILDREN);
     RECT client{};
@@ -111,7 +112,7 @@ void ensureSearchIndex(AppState& app) {
 }
 
 void focusSearchField(FieldCaret caret) {
-    HWND edit = appState().search.edit;
+    HWND edit = createSearchEdit(appState().mainWnd);  // asked for before the first frame made it
     if (!edit) return;
     ::ShowWindow(edit, SW_SHOWNA);
     ::SetFocus(edit);

@@ -10,7 +10,8 @@
 constexpr int kSearchEditId = 101;
 constexpr int kSearchTextLimit = 64;
 
-// Makes the field's edit control at WM_CREATE, hidden until the field is used.
+// Makes the field's edit control once (the window asks for it after its first frame, or a focus that
+// comes first does), hidden until the field is used; the edit made before when there is one.
 HWND createSearchEdit(HWND main);
 // Keeps the edit inside the painted field of a client w pixels wide.
 void placeSearchEdit(int w);

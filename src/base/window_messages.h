@@ -11,6 +11,7 @@ constexpr UINT WM_QB_CATALOG_LOADED = WM_APP + 4;   // wParam: 1 success, 0 fail
 constexpr UINT WM_QB_PREPARE_FACES = WM_APP + 6;   // the window's own: draw card faces between paints
 constexpr UINT WM_QB_DOWNLOAD_FAILED = WM_APP + 5;  // wParam: app id and task generation, packed
 constexpr UINT WM_QB_INSTALLED_READ = WM_APP + 7;   // the installed apps were read; wParam: the read's number
+constexpr UINT WM_QB_CREATE_SEARCH_EDIT = WM_APP + 10;  // the window's own: make the search field's edit after the first frame
 constexpr UINT WM_QB_INSTALLER_FINISHED = WM_APP + 8;  // an installer or uninstaller ended; wParam: app id
 constexpr UINT WM_QB_UNINSTALL_FINISHED = WM_APP + 9;  // an uninstall from a card is over; wParam: app id
 

@@ -23,6 +23,7 @@ protected:
     void SetUp() override {
         MainWindowTest::SetUp();
         createMainWindow();
+        pump();  // the edit is made by a message the window posts itself
         AppState& state = appState();
         state.catalog.categories = {{L"tools", L"工具"}, {L"media", L"影音"}};
         state.catalog.apps = {appIn(1, L"画图", L"tools", L"简单的绘图工具"), appIn(2, L"记事本", L"tools", L"写字"),
