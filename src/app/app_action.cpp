@@ -82,7 +82,9 @@ void onAppAction(const AppInfo* app) {
     }
     // Installed and current: nothing to do. Installed but older: the update takes the usual road.
     AppState& state = appState();
-    const bool hasTask = found != tasks.end() && found->second.state != Failed && found->second.state != Cancelled;
+    const bool failedInstaller = found != tasks.end() && found->second.state == Installed && found->second.installerFailed;
+    const bool hasTask = found != tasks.end() && found->second.state != Failed && found->second.state != Cancelled &&
+                         !failedInstaller;
     if (const InstallStatus* installed = installStatusOf(state, app->id); installed && !hasTask) {
         if (!updateOffered(state, app->id)) return showToast(L"「" + app->name + L"」已安装", ToastNeutral);
         state.installed.updating[app->id] = installed->registration.displayVersion;

@@ -166,18 +166,22 @@ LRESULT onInstalledRead(WPARAM) {
     InstalledState& installed = app.installed;
     installed.byId = std::move(read->statuses);
     installed.everRead = true;
-    // An update whose installer succeeded but left the version as it was is not offered again.
+    // An update whose installer succeeded but left the version as it was is not offered again; one whose
+    // installer failed (the user cancelled it) is, although the monitor counts an app listed before as
+    // installed.
     const auto tasks = shellServices().taskSnapshot();
     for (auto it = installed.updating.begin(); it != installed.updating.end();) {
         const auto task = tasks.find(it->first);
         const uint32_t state = task == tasks.end() ? Failed : task->second.state;
+        const bool installerFailed = task != tasks.end() && task->second.installerFailed;
         if (state == Downloading || state == Verifying || state == Installing || state == InstallQueued ||
             state == Completed) {
             ++it;
             continue;
         }
         const InstallStatus* status = installStatusOf(app, it->first);
-        if (state == Installed && status && status->updatable && status->registration.displayVersion == it->second)
+        if (state == Installed && !installerFailed && status && status->updatable &&
+            status->registration.displayVersion == it->second)
             installed.updateRefused.insert(it->first);
         it = installed.updating.erase(it);
     }

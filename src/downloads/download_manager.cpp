@@ -187,8 +187,9 @@ std::shared_ptr<Task> DownloadManager::endInstall(const std::shared_ptr<Task>& t
     return next;
 }
 
-void DownloadManager::finishInstall(const std::shared_ptr<Task>& task, InstallVerdict verdict) {
+void DownloadManager::finishInstall(const std::shared_ptr<Task>& task, InstallVerdict verdict, bool exitedCleanly) {
     if (verdict == InstallVerdict::SignatureBroken) task->setError(kBrokenSignatureText);
+    task->installerFailed.store(!exitedCleanly);
     std::shared_ptr<Task> next = endInstall(task, stateAfterInstall(verdict));
     post(WM_QB_INSTALLER_FINISHED, packIdAndGeneration(task->appId, task->generation));
     runInstallers(std::move(next));
@@ -208,7 +209,9 @@ bool DownloadManager::startInstaller(const std::shared_ptr<Task>& task) {
     InstallerRun run;
     run.packagePath = task->finalPath();
     run.appName = task->name;
-    run.finished = [this, task](InstallVerdict verdict) { finishInstall(task, verdict); };
+    run.finished = [this, task](InstallVerdict verdict, bool exitedCleanly) {
+        finishInstall(task, verdict, exitedCleanly);
+    };
     return startInstallerThread(std::move(run));
 }
 
@@ -261,6 +264,7 @@ std::map<int32_t, TaskSnapshot> DownloadManager::snapshot() {
         s.publisher = task.signer();
         s.errorText = task.error();
         s.retryCount = task.retryCount.load();
+        s.installerFailed = task.installerFailed.load();
     }
     return copy;
 }

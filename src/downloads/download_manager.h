@@ -52,7 +52,7 @@ public:
     // The end of a task's installer run with its verdict: the task takes its state, the window hears
     // of it, and the next waiting installer starts. Called once per run, on the monitor's thread (or
     // by a test's stand-in for startInstaller).
-    void finishInstall(const std::shared_ptr<Task>& task, InstallVerdict verdict);
+    void finishInstall(const std::shared_ptr<Task>& task, InstallVerdict verdict, bool exitedCleanly = true);
     void updateSpeeds();
     std::map<int32_t, TaskSnapshot> snapshot();
 

@@ -43,6 +43,7 @@ struct Task {
     std::atomic<uint32_t> state{Downloading};
     std::atomic<bool> md5Ok{true};  // false when any digest the catalogue gave differs from the file's
     std::atomic<bool> isArchive{false};
+    std::atomic<bool> installerFailed{false};  // its installer's process ended with a non-zero exit code
     // The catalogue gave no digest: the file cannot be verified, so its installer never starts unasked.
     bool unverified = false;
     std::atomic<uint32_t> signature{SignatureUnchecked};
@@ -85,4 +86,5 @@ struct TaskSnapshot {
     std::wstring publisher;
     std::wstring errorText;
     int32_t retryCount = 0;
+    bool installerFailed = false;
 };

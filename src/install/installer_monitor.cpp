@@ -34,7 +34,7 @@ bool registeredWithin(int rechecks, const UninstallSnapshot& before, const Insta
 }  // namespace
 
 InstallVerdict monitorInstaller(const std::wstring& packagePath, const std::wstring& appName,
-                                const InstallerMonitorHooks& hooks) {
+                                const InstallerMonitorHooks& hooks, DWORD* exitCodeOut) {
     // Checked again right before it runs: the file may have changed since the download was verified.
     if (checkSignature(packagePath).state == SignatureBroken) return InstallVerdict::SignatureBroken;
     const UninstallSnapshot before = takeSnapshot(hooks);
@@ -54,6 +54,7 @@ InstallVerdict monitorInstaller(const std::wstring& packagePath, const std::wstr
     DWORD exitCode = 0;
     ::GetExitCodeProcess(process.get(), &exitCode);
     process.reset();
+    if (exitCodeOut) *exitCodeOut = exitCode;
 
     if (alreadyListed || hasNewUninstallKey(before, takeSnapshot(hooks))) return InstallVerdict::Installed;
     if (exitCode != 0)
@@ -66,11 +67,12 @@ InstallVerdict monitorInstaller(const std::wstring& packagePath, const std::wstr
 bool startInstallerThread(InstallerRun run) {
     return qb::startWorker([run = std::move(run)] {
         InstallVerdict verdict;
+        DWORD exitCode = 0;
         {
             // The shell wants a single-threaded apartment for the packages it hands to other handlers.
             qb::ComInit com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-            verdict = monitorInstaller(run.packagePath, run.appName, run.hooks);
+            verdict = monitorInstaller(run.packagePath, run.appName, run.hooks, &exitCode);
         }
-        run.finished(verdict);
+        run.finished(verdict, exitCode == 0);
     });
 }

@@ -31,15 +31,18 @@ struct InstallerRun {
     std::wstring packagePath;
     std::wstring appName;  // matched against the names already registered
     InstallerMonitorHooks hooks;
-    std::function<void(InstallVerdict verdict)> finished;  // called once, on the monitor's thread
+    // Called once, on the monitor's thread; exitedCleanly is false when the installer's process ended
+    // with a non-zero exit code (an app listed before still counts as installed then).
+    std::function<void(InstallVerdict verdict, bool exitedCleanly)> finished;
 };
 
 // Why an installer was not started although its task was: its signature broke after the download.
 constexpr wchar_t kBrokenSignatureText[] = L"安装包签名无效，已禁止安装";
 
 // Runs the package and returns the verdict.
+// exitCode, when given, receives the process's exit code (0 when there was no process to wait for).
 InstallVerdict monitorInstaller(const std::wstring& packagePath, const std::wstring& appName,
-                                const InstallerMonitorHooks& hooks);
+                                const InstallerMonitorHooks& hooks, DWORD* exitCode = nullptr);
 
 // Runs monitorInstaller on a thread of its own and hands the verdict to `run.finished`; false when no
 // thread could be made (nothing is called then).

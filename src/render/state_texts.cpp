@@ -15,7 +15,10 @@ CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool ho
     const uint32_t primary = hovered ? kPrimaryHover : kPrimary;
     if (installed == InstalledLook::Uninstalling) return {L"卸载中", kNeutralFill, kTextSecondary, false, 0};
     int state = task && task->state <= InstallQueued ? static_cast<int>(task->state) : -1;
-    if (installed != InstalledLook::NotInstalled && (state < 0 || state == Failed || state == Cancelled)) {
+    // An update whose installer failed leaves the older version: the task's "installed" gives way to it.
+    const bool failedUpdate = state == Installed && task->installerFailed && installed == InstalledLook::Updatable;
+    if (installed != InstalledLook::NotInstalled &&
+        (state < 0 || state == Failed || state == Cancelled || failedUpdate)) {
         if (installed == InstalledLook::Updatable && hasPackage)
             return {L"升 级", hovered ? kUpdateHover : kUpdate, kTextWhite, false, 0};
         state = Installed;

@@ -151,8 +151,9 @@ TEST_F(DownloadManagerTest, InstallersRunOneAtATimeInTheOrderTheyWereAccepted) {
     messages();
 
     // The first installer is cancelled by the user: the next one starts all the same.
-    manager().finishInstall(started[0], InstallVerdict::Cancelled);
+    manager().finishInstall(started[0], InstallVerdict::Cancelled, false);
     EXPECT_EQ(task(1).state, InstallCancelled);
+    EXPECT_TRUE(task(1).installerFailed);
     EXPECT_EQ(startedIds(), (std::vector<int32_t>{1, 4}));
     EXPECT_EQ(task(4).state, Installing);
     EXPECT_EQ(task(7).state, InstallQueued);
@@ -162,6 +163,7 @@ TEST_F(DownloadManagerTest, InstallersRunOneAtATimeInTheOrderTheyWereAccepted) {
     nextStarts = false;
     manager().finishInstall(started[1], InstallVerdict::Installed);
     EXPECT_EQ(task(4).state, Installed);
+    EXPECT_FALSE(task(4).installerFailed);
     EXPECT_EQ(startedIds(), (std::vector<int32_t>{1, 4, 7}));
     EXPECT_EQ(task(7).state, Completed);
 

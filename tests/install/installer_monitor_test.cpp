@@ -115,7 +115,7 @@ protected:
         run.appName = appName;
         run.packagePath = path;
         run.hooks = std::move(hooks);
-        run.finished = [heard, window = window_.handle()](InstallVerdict v) {
+        run.finished = [heard, window = window_.handle()](InstallVerdict v, bool) {
             heard->store(v);
             ::PostMessageW(window, WM_QB_REFRESH, 0, 0);
         };

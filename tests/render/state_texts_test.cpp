@@ -67,6 +67,11 @@ TEST(StateTexts, CardButtonByState) {
         EXPECT_EQ(look.labelRgb, c.labelRgb) << c.state;
         EXPECT_EQ(look.showsProgress, c.progress) << c.state;
     }
+    // An update whose installer failed (the user cancelled it) is offered again; a reinstall stays installed.
+    TaskSnapshot cancelledUpdate = task(Installed, 0, 0);
+    cancelledUpdate.installerFailed = true;
+    EXPECT_EQ(cardButtonLook(&cancelledUpdate, true, false, InstalledLook::Updatable).label, L"升 级");
+    EXPECT_EQ(cardButtonLook(&cancelledUpdate, true, false, InstalledLook::Installed).label, L"已安装");
 }
 
 TEST(StateTexts, CardProgressLabelAndPercent) {

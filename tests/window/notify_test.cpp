@@ -469,6 +469,14 @@ TEST_F(InstalledAppsNotify, AnUpdateUnderWayIsJudgedOnlyOnceItsInstallerEnded) {
         EXPECT_TRUE(state.installed.updating.empty()) << s;
         EXPECT_TRUE(updateOffered(state, 3)) << s;
     }
+    // Its installer failed (cancelled), yet the monitor counts an app listed before as installed: offered again.
+    state.installed.updating = {{3, L"1.9"}};
+    TaskSnapshot cancelled = wintest::task(3, L"画图", Installed);
+    cancelled.installerFailed = true;
+    calls_.tasks = {{3, cancelled}};
+    ASSERT_TRUE(readRegistrations());
+    EXPECT_TRUE(state.installed.updating.empty());
+    EXPECT_TRUE(updateOffered(state, 3));
 }
 
 }  // namespace
