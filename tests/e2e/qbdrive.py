@@ -11,8 +11,16 @@ WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
 def wine_env(build):
     """Environment of the build folder's private prefix, with its display up (wine-run starts it)."""
     build = os.path.abspath(build)
-    subprocess.run([WINE_RUN, build, "cmd", "/c", "exit"], check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # The server a previous case left may still be ending when this one starts (once in CI the first
+    # command then failed): a failed start is tried again, at most three times in all.
+    for attempt in range(3):
+        done = subprocess.run([WINE_RUN, build, "cmd", "/c", "exit"],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if done.returncode == 0:
+            break
+        if attempt == 2:
+            done.check_returncode()
+        time.sleep(1)
     root = os.path.join(build, "wine")
     with open(os.path.join(root, "display")) as f:
         display = f.read().split()[0]
