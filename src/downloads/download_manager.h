@@ -43,6 +43,14 @@ public:
     void startDownload(int32_t appId, const std::wstring& name, const std::string& url, const std::string& md5,
                        int64_t sizeHint, const std::string& sha256 = std::string());
     void cancel(int32_t appId);
+    // Pause stops a downloading task and keeps its ".part" file and segments (state Paused); resume
+    // goes on from them as a new task of the same app.
+    void pause(int32_t appId);
+    void resume(int32_t appId);
+    // Lists the unfinished downloads of the journal as Paused tasks; called once at start.
+    void restoreJournal();
+    // Connections one download may use at once (1 to 8); 1 downloads as a single transfer.
+    void setConnectionsPerDownload(int count);
     void clearFinished();
     void openInFolder(int32_t appId);
     // Installers run one at a time (two at once fail: Windows Installer allows one installation).
@@ -87,6 +95,10 @@ private:
     // which is returned (already Installing); null when none waits.
     std::shared_ptr<Task> endInstall(const std::shared_ptr<Task>& task, TaskState to);
     void wait(Task& task, WaitReason reason, uint32_t milliseconds);
+    // Brings the task's journal entry up to date: flushes the ".part" file, then records each segment's
+    // written bytes; an entry of a task that is no longer unfinished leaves the journal. Without
+    // `force`, at most once a second per task.
+    void recordProgress(const std::shared_ptr<Task>& task, bool force);
     std::shared_ptr<Task> find(int32_t appId);
 
     // File names: a task owns its final and partial path from the moment it is named until it is

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "base/win_handles.h"
 #include "install/file_signature.h"
@@ -20,6 +21,15 @@ enum TaskState : uint32_t {
     Installing = 6,
     InstallCancelled = 7,
     InstallQueued = 8,  // verified and accepted; waits for the installer that runs now to end
+    Paused = 9,         // stopped by the user, or found unfinished at start; its ".part" file and segments stay
+};
+
+// One range of the file that one connection fills. `written` counts the bytes from `start` that are
+// in the file without a gap (WriteFile returned); the journal records them only after a flush.
+struct Segment {
+    int64_t start = 0;
+    int64_t end = -1;  // inclusive; -1 while the size is unknown
+    int64_t written = 0;
 };
 
 struct Task {
@@ -58,6 +68,12 @@ struct Task {
     // The ".part" file, open from its creation to its rename: nobody else may write, move or delete it
     // meanwhile. Only the job's thread uses it.
     qb::UniqueHandle partFile;
+    // The ranges the transfer is split into; empty until the job has planned them. A resumed task
+    // arrives with its predecessor's segments and names and `resumeExisting` set: the job opens the
+    // ".part" file on disk and goes on from each segment's written bytes.
+    std::mutex segmentsMutex;
+    std::vector<Segment> segments;
+    bool resumeExisting = false;
 
     // Moves the state only from the one the mover expects: a cancel or a failure that came first wins.
     bool advance(TaskState from, TaskState to) {
