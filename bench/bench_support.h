@@ -92,4 +92,33 @@ inline std::wstring argument(int argc, wchar_t** argv, int index, const wchar_t*
     return index < argc ? std::wstring(argv[index]) : std::wstring(fallback);
 }
 
+// A hidden window of the main window's size and a memory DC compatible with it, painted into as into
+// the window's own DC. The window answers with `procedure`, as the main window would.
+struct PaintTarget {
+    HWND window = nullptr;
+    HDC windowDc = nullptr;
+    HDC memory = nullptr;
+    HBITMAP bitmap = nullptr;
+    RECT client{};
+
+    bool make(WNDPROC procedure, const wchar_t* className, int width, int height) {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = procedure;
+        wc.hInstance = ::GetModuleHandleW(nullptr);
+        wc.lpszClassName = className;
+        ::RegisterClassExW(&wc);
+        window = ::CreateWindowExW(0, className, L"bench", WS_POPUP, 0, 0, width, height, nullptr, nullptr,
+                                   wc.hInstance, nullptr);
+        if (!window) return false;
+        client = RECT{0, 0, width, height};
+        windowDc = ::GetDC(window);
+        memory = ::CreateCompatibleDC(windowDc);
+        bitmap = ::CreateCompatibleBitmap(windowDc, width, height);
+        if (!memory || !bitmap) return false;
+        ::SelectObject(memory, bitmap);
+        return true;
+    }
+};
+
 }  // namespace bench

@@ -29,14 +29,7 @@ constexpr int kWidth = 1180;
 constexpr int kHeight = 780;
 constexpr int kWheelNotch = 120;
 
-struct Target {
-    HWND window = nullptr;
-    HDC windowDc = nullptr;
-    HDC memory = nullptr;
-    HBITMAP bitmap = nullptr;
-    HGDIOBJ previous = nullptr;
-    RECT client{0, 0, kWidth, kHeight};
-};
+using Target = bench::PaintTarget;
 
 // Answers what workers and paints post to the main window as the main window does: icons are adopted
 // as they arrive and card faces are drawn between paints.
@@ -49,23 +42,7 @@ LRESULT CALLBACK benchWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-bool makeTarget(Target& target) {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = benchWindowProc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"QBBenchPaint";
-    ::RegisterClassExW(&wc);
-    target.window = ::CreateWindowExW(0, wc.lpszClassName, L"bench", WS_POPUP, 0, 0, kWidth, kHeight, nullptr,
-                                      nullptr, wc.hInstance, nullptr);
-    if (!target.window) return false;
-    target.windowDc = ::GetDC(target.window);
-    target.memory = ::CreateCompatibleDC(target.windowDc);
-    target.bitmap = ::CreateCompatibleBitmap(target.windowDc, kWidth, kHeight);
-    if (!target.memory || !target.bitmap) return false;
-    target.previous = ::SelectObject(target.memory, target.bitmap);
-    return true;
-}
+bool makeTarget(Target& target) { return target.make(benchWindowProc, L"QBBenchPaint", kWidth, kHeight); }
 
 std::vector<double> timePaints(const Target& target, int samples, const std::function<void(int)>& before = {}) {
     std::vector<double> times;

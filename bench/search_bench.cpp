@@ -47,35 +47,9 @@ LRESULT CALLBACK benchWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-// A hidden window and a memory DC compatible with it, painted into as into the window's own DC.
-struct PaintTarget {
-    HWND window = nullptr;
-    HDC memory = nullptr;
-    HBITMAP bitmap = nullptr;
-
-    bool make() {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = benchWindowProc;
-        wc.hInstance = ::GetModuleHandleW(nullptr);
-        wc.lpszClassName = L"QBBenchSearch";
-        ::RegisterClassExW(&wc);
-        window = ::CreateWindowExW(0, wc.lpszClassName, L"bench", WS_POPUP, 0, 0, kWidth, kHeight, nullptr, nullptr,
-                                   wc.hInstance, nullptr);
-        if (!window) return false;
-        HDC windowDc = ::GetDC(window);
-        memory = ::CreateCompatibleDC(windowDc);
-        bitmap = ::CreateCompatibleBitmap(windowDc, kWidth, kHeight);
-        ::ReleaseDC(window, windowDc);
-        if (!memory || !bitmap) return false;
-        ::SelectObject(memory, bitmap);
-        return true;
-    }
-};
-
 // Each keystroke of the steps, round-robin: the text applied as the edit's EN_CHANGE applies it, then
 // the paint it causes. Messages are pumped between keystrokes (not timed).
-void timeKeystrokes(AppState& app, const PaintTarget& target, int repetitions) {
+void timeKeystrokes(AppState& app, const bench::PaintTarget& target, int repetitions) {
     const size_t steps = std::size(kKeystrokes);
     std::vector<std::vector<double>> filterMs(steps), totalMs(steps);
     std::vector<double> allFilter, allTotal;
@@ -164,8 +138,9 @@ int wmain(int argc, wchar_t** argv) {
     ::SetProcessDPIAware();
     Gdiplus::GdiplusStartupInput input;
     ULONG_PTR token = 0;
-    PaintTarget target;
-    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok || !target.make()) {
+    bench::PaintTarget target;
+    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok || 
+        !target.make(benchWindowProc, L"QBBenchSearch", kWidth, kHeight)) {
         std::fprintf(stderr, "no paint target\n");
         return 1;
     }
