@@ -39,6 +39,14 @@ def _current(src, dst):
     return (a.st_dev, a.st_ino) == (b.st_dev, b.st_ino) or (a.st_size, a.st_mtime_ns) == (b.st_size, b.st_mtime_ns)
 
 
+def _read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
 def _discard(path):
     try:
         os.remove(path)
@@ -64,14 +72,10 @@ def place_file(src, dst):
 def swap_bytes(path, data):
     """Writes data to path through a pending name (readers see the old or the new file, never half of one);
     False when path already holds exactly data."""
-    old = None
-    try:
-        with open(path, "rb") as f:
-            if f.read() == data:
-                return False
-        old = os.stat(path)
-    except FileNotFoundError:
-        pass
+    current = _read(path)
+    if current == data:
+        return False
+    old = os.stat(path) if current is not None else None
     os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
     pending = path + PENDING
     with open(pending, "wb") as f:
@@ -120,15 +124,22 @@ def publish(catalogue, out, listen, collector, base_url="", reload_command=None,
             written.append(rel)
             say("wrote %s" % rel)
     os.makedirs(os.path.join(out, STATE_DIR), exist_ok=True)
+    conf_path = os.path.join(out, CONF_FILE)
     conf = nginx_conf(catalogue, out, os.path.join(out, STATE_DIR), listen, collector, base_url)
-    if swap_bytes(os.path.join(out, CONF_FILE), conf.encode("utf-8")):
+    old_conf = _read(conf_path)
+    if swap_bytes(conf_path, conf.encode("utf-8")):
         written.append(CONF_FILE)
         say("wrote %s" % CONF_FILE)
         if reload_command:
             # The new routes must be live before a client can read a bootstrap that names them.
             done = subprocess.run(reload_command, shell=True)
             if done.returncode != 0:
-                raise ReloadFailed("%r exited with %d; the bootstrap was left as it was"
+                # The old configuration goes back, so the next publish sees the change and reloads again.
+                if old_conf is None:
+                    os.remove(conf_path)
+                else:
+                    swap_bytes(conf_path, old_conf)
+                raise ReloadFailed("%r exited with %d; the configuration and the bootstrap were left as they were"
                                    % (reload_command, done.returncode))
     if swap_bytes(os.path.join(out, BOOTSTRAP_FILE), catalogue.bootstrap_body()):
         written.append(BOOTSTRAP_FILE)
