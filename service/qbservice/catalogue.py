@@ -236,3 +236,7 @@ class Catalogue:
                 out["categoryId"] = a["categoryId"]
             apps.append(out)
         return {"code": 0, "data": {"categories": self.categories, "apps": apps}}
+
+    def bootstrap_body(self):
+        """The bootstrap as the bytes sent to clients (and written by publish)."""
+        return json.dumps(self.bootstrap(), ensure_ascii=False).encode("utf-8")

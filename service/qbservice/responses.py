@@ -9,8 +9,9 @@ import urllib.parse
 
 _RANGE_RE = re.compile(r"^\s*bytes\s*=\s*(\d*)\s*-\s*(\d*)\s*$", re.IGNORECASE)
 UNSATISFIABLE = "unsatisfiable"
+JSON_TYPE = "application/json; charset=utf-8"
 
-_CONTENT_TYPES = {
+CONTENT_TYPES = {
     ".png": "image/png", ".jpg": "image/jpeg", ".jpeg": "image/jpeg", ".ico": "image/x-icon",
     ".bmp": "image/bmp", ".gif": "image/gif", ".svg": "image/svg+xml", ".webp": "image/webp",
 }
@@ -87,7 +88,7 @@ def content_disposition(name):
 
 
 def content_type_for(path):
-    return _CONTENT_TYPES.get(os.path.splitext(path)[1].lower(), "application/octet-stream")
+    return CONTENT_TYPES.get(os.path.splitext(path)[1].lower(), "application/octet-stream")
 
 
 def text_answer(status, text, content_type="text/plain; charset=utf-8"):

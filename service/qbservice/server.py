@@ -16,7 +16,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 from . import testmode
 from .catalogue import FILE_PREFIX, ICON_PREFIX, Catalogue, CatalogueError
-from .responses import Answer, Body, content_type_for, entity_tag, file_answer, not_modified, text_answer
+from .responses import JSON_TYPE, Answer, Body, content_type_for, entity_tag, file_answer, not_modified, text_answer
 
 BOOTSTRAP_PATH = "/api/client/bootstrap"
 DOWNLOAD_PREFIX = "/api/client/download/"
@@ -261,7 +261,8 @@ class Handler(BaseHTTPRequestHandler):
 
     def _bootstrap(self):
         """The bootstrap with its ETag and Last-Modified; 304 without a body when the client's copy is current."""
-        answer = testmode.json_answer(200, self.server.service.catalogue.bootstrap())
+        body = self.server.service.catalogue.bootstrap_body()
+        answer = Answer(200, [("Content-Type", JSON_TYPE)], Body(body))
         etag = entity_tag(answer.body.data)
         changed = self.server.service.bootstrap_changed_at(etag)
         validators = [("ETag", etag), ("Last-Modified", email.utils.formatdate(changed, usegmt=True))]
@@ -491,12 +492,16 @@ def parse_args(argv):
     ap.add_argument("--report-log", metavar="FILE", help="append install reports here as JSON lines")
     ap.add_argument("--test-mode", action="store_true", help="enable the /test/ control API")
     ap.add_argument("--quiet", action="store_true", help="no access log on stderr")
+    add_connection_limits(ap)
+    return ap.parse_args(argv)
+
+
+def add_connection_limits(ap):
     ap.add_argument("--max-connections", type=_positive(int), default=DEFAULT_MAX_CONNECTIONS, metavar="N",
                     help="connections served at once; one more is answered 503 (default %(default)s)")
     ap.add_argument("--header-timeout", type=_positive(float), default=HEADER_TIMEOUT, metavar="SECONDS",
                     help="close a connection whose request line and headers are not in within this time "
                          "(default %(default)s)")
-    return ap.parse_args(argv)
 
 
 def _positive(kind):
@@ -520,10 +525,14 @@ def main(argv=None):
         return 2
     if args.test_mode and args.host not in ("127.0.0.1", "localhost", "::1"):
         sys.stderr.write("quillbox-service: warning: test mode is reachable on %s\n" % args.host)
+    return serve(args, Handler, Service(catalogue, args.test_mode, args.report_log, args.quiet))
+
+
+def serve(args, handler, service):
+    """Listens on args.host and args.port, prints the base URL, and serves until SIGTERM or Ctrl+C."""
     Server.address_family = socket.AF_INET6 if ":" in args.host else socket.AF_INET
     try:
-        service = Service(catalogue, args.test_mode, args.report_log, args.quiet)
-        server = Server((args.host, args.port), Handler, service,
+        server = Server((args.host, args.port), handler, service,
                         max_connections=args.max_connections, header_timeout=args.header_timeout)
     except OSError as e:
         sys.stderr.write("quillbox-service: cannot listen on %s:%d: %s\n" % (args.host, args.port, e.strerror))

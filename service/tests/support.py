@@ -46,26 +46,15 @@ def read_to_close(sock):
         return bytes(received), True
 
 
-class Service:
-    """A running service; catalogue is a dict or raw text written to a scratch folder, or the path of a folder."""
+class Peer:
+    """A started server process whose first stdout line is its base URL, with request helpers."""
 
-    def __init__(self, catalogue, files, *extra, quiet=True):
-        self.tmp = tempfile.TemporaryDirectory()
-        if isinstance(catalogue, str) and os.path.isdir(catalogue):
-            self.folder = catalogue
-        else:
-            self.folder = os.path.join(self.tmp.name, "catalogue")
-            os.makedirs(self.folder)
-            write_folder(self.folder, catalogue, files)
-        self.report_log = os.path.join(self.tmp.name, "reports.jsonl")
-        self.proc = subprocess.Popen(
-            [sys.executable, SERVICE, "--catalogue", self.folder, "--port", "0", *(["--quiet"] if quiet else []),
-             "--report-log", self.report_log, *extra],
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    def _start(self, command):
+        self.proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         line = self.proc.stdout.readline().strip()
         if not line.startswith("http://"):
             self.proc.kill()
-            raise RuntimeError("service did not start: %r %s" % (line, self.proc.stderr.read()))
+            raise RuntimeError("%s did not start: %r %s" % (command[1:3], line, self.proc.stderr.read()))
         self.url = line
         parts = urllib.parse.urlsplit(line)
         self.host, self.port = parts.hostname, parts.port
@@ -94,7 +83,7 @@ class Service:
         return socket.create_connection((self.host, self.port), timeout=timeout)
 
     def raw(self, data, timeout=5):
-        """Sends data as it is and reads until the service closes: (bytes received, closed within timeout)."""
+        """Sends data as it is and reads until the server closes: (bytes received, closed within timeout)."""
         with self.connect(timeout) as sock:
             sock.sendall(data)
             return read_to_close(sock)
@@ -105,3 +94,42 @@ class Service:
     def control(self, path, body=None):
         status, _, data = self.request("POST" if body is not None else "GET", path, body=body)
         return status, json.loads(data)
+
+
+class Service(Peer):
+    """A running service; catalogue is a dict or raw text written to a scratch folder, or the path of a folder."""
+
+    def __init__(self, catalogue, files, *extra, quiet=True):
+        self.tmp = tempfile.TemporaryDirectory()
+        if isinstance(catalogue, str) and os.path.isdir(catalogue):
+            self.folder = catalogue
+        else:
+            self.folder = os.path.join(self.tmp.name, "catalogue")
+            os.makedirs(self.folder)
+            write_folder(self.folder, catalogue, files)
+        self.report_log = os.path.join(self.tmp.name, "reports.jsonl")
+        self._start([sys.executable, SERVICE, "--catalogue", self.folder, "--port", "0",
+                     *(["--quiet"] if quiet else []), "--report-log", self.report_log, *extra])
+
+
+class Collector(Peer):
+    """A running report collector with its report log in a scratch folder."""
+
+    def __init__(self, *extra):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.report_log = os.path.join(self.tmp.name, "reports.jsonl")
+        self._start([sys.executable, SERVICE, "collect", "--port", "0", "--quiet", "--report-log", self.report_log,
+                     *extra])
+
+    def reports(self):
+        if not os.path.exists(self.report_log):
+            return []
+        with open(self.report_log, encoding="utf-8") as f:
+            return [json.loads(line) for line in f]
+
+
+def run_publish(folder, out, *extra):
+    """Runs publish: (exit code, stdout lines, stderr)."""
+    proc = subprocess.run([sys.executable, SERVICE, "publish", "--catalogue", folder, "--out", out, *extra],
+                          capture_output=True, text=True, timeout=60)
+    return proc.returncode, proc.stdout.splitlines(), proc.stderr

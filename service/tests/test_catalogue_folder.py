@@ -2,7 +2,7 @@ import os
 import tempfile
 import unittest
 
-from support import Service, run_refused, write_folder
+from support import Service, run_publish, run_refused, write_folder
 
 GOOD_APP = {"id": 1, "name": "甲", "categoryIds": ["c"], "icon": "i.png", "package": "p/setup.exe"}
 FILES = {"i.png": b"png", "p/setup.exe": b"MZ"}
@@ -14,7 +14,7 @@ def catalogue(**app_changes):
 
 
 class BrokenFolderTest(unittest.TestCase):
-    def test_broken_folders_are_refused_with_the_file_and_the_problem(self):
+    def test_broken_folders_are_refused_with_the_file_and_the_problem_by_serve_and_publish(self):
         outside = tempfile.NamedTemporaryFile(suffix=".exe")
         cases = [
             ("no catalogue.json", None, "file not found"),
@@ -49,6 +49,11 @@ class BrokenFolderTest(unittest.TestCase):
                 self.assertNotEqual(code, 0)
                 self.assertIn("catalogue.json", err)
                 self.assertIn(problem, err)
+                # publish refuses it the same way, before writing anything
+                site = os.path.join(folder, "site")
+                published = run_publish(folder, site)
+                self.assertEqual((published[0], published[2]), (code, err))
+                self.assertFalse(os.path.exists(site))
         outside.close()
 
     def test_packages_folder_outside_the_catalogue(self):

@@ -31,6 +31,53 @@ FILES = {"pk/neg/setup.exe": SETUP_NEG, "pk/a/setup.exe": SETUP_A, "pk/b/setup.e
          "pk/极光 浏览器安装包.exe": CHINESE, "icons/1.png": PNG}
 
 
+def check_reports(test, peer):
+    """One valid report is answered and logged whole; invalid ones get 400 and are not logged."""
+    good = b'{"appId":42,"event":"install","channel":"de\\"f\\\\"}'
+    status, _, body = peer.request("POST", "/api/client/report", body=good,
+                                   headers={"Content-Type": "application/json"})
+    test.assertEqual((status, json.loads(body)), (200, {"code": 0}))
+    bad_bodies = [b"", b"not json", b"[1]", b'{"appId":"42","event":"install","channel":"x"}',
+                  b'{"appId":true,"event":"install","channel":"x"}', b'{"appId":1,"event":"install"}',
+                  b'{"appId":1,"event":5,"channel":"x"}', b'{"appId":1.5,"event":"a","channel":"x"}',
+                  b'\xff\xfe']
+    for bad in bad_bodies:
+        with test.subTest(body=bad):
+            test.assertEqual(peer.request("POST", "/api/client/report", body=bad)[0], 400)
+    with open(peer.report_log, encoding="utf-8") as f:
+        lines = [json.loads(line) for line in f]
+    test.assertEqual(len(lines), 1)
+    rec = lines[0]
+    test.assertEqual((rec["appId"], rec["event"], rec["channel"], rec["client"]),
+                     (42, "install", 'de"f\\', "127.0.0.1"))
+    test.assertEqual(rec["body"], good.decode())
+    test.assertRegex(rec["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
+
+
+# (label, request head, body, status); the first four concern the report route only.
+_REPORT_HEAD = "POST /api/client/report HTTP/1.1\r\nHost: x\r\nContent-Length: %d\r\n%s\r\n"
+BODY_CASES = [
+    ("report one byte over 64 KiB", _REPORT_HEAD % (65537, ""), b"", 413),
+    ("report over the limit, asking to continue", _REPORT_HEAD % (10 ** 9, "Expect: 100-continue\r\n"), b"", 413),
+    ("report of exactly 64 KiB is read", _REPORT_HEAD % (65536, "Connection: close\r\n"), b"x" * 65536, 400),
+    ("chunked", "POST /api/client/report HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", b"", 411),
+    ("GET with a body", "GET /api/client/bootstrap HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\n\r\n", b"", 413),
+    ("POST to a route without body", "POST /api/client/bootstrap HTTP/1.1\r\nContent-Length: 2\r\n\r\n", b"", 413),
+    ("GET with an empty body", "GET /api/client/bootstrap HTTP/1.1\r\nContent-Length: 0\r\n"
+                               "Connection: close\r\n\r\n", b"", 200),
+]
+REPORT_BODY_CASES = BODY_CASES[:4]
+
+
+def check_body_limits(test, peer, cases):
+    # Only the head is sent: a 413 that waited for the body would never arrive.
+    for label, head, body, status in cases:
+        with test.subTest(label):
+            received, closed = peer.raw(head.encode("ascii") + body)
+            test.assertTrue(received.startswith(b"HTTP/1.1 %d " % status), received[:100])
+            test.assertTrue(closed)
+
+
 class ContractTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -171,45 +218,10 @@ class ContractTest(unittest.TestCase):
                          "attachment; filename=\"setup.exe\"; filename*=UTF-8''setup.exe")
 
     def test_reports(self):
-        good = b'{"appId":42,"event":"install","channel":"de\\"f\\\\"}'
-        status, _, body = self.svc.request("POST", "/api/client/report", body=good,
-                                           headers={"Content-Type": "application/json"})
-        self.assertEqual((status, json.loads(body)), (200, {"code": 0}))
-        bad_bodies = [b"", b"not json", b"[1]", b'{"appId":"42","event":"install","channel":"x"}',
-                      b'{"appId":true,"event":"install","channel":"x"}', b'{"appId":1,"event":"install"}',
-                      b'{"appId":1,"event":5,"channel":"x"}', b'{"appId":1.5,"event":"a","channel":"x"}',
-                      b'\xff\xfe']
-        for bad in bad_bodies:
-            with self.subTest(body=bad):
-                self.assertEqual(self.svc.request("POST", "/api/client/report", body=bad)[0], 400)
-        with open(self.svc.report_log, encoding="utf-8") as f:
-            lines = [json.loads(line) for line in f]
-        self.assertEqual(len(lines), 1)
-        rec = lines[0]
-        self.assertEqual((rec["appId"], rec["event"], rec["channel"], rec["client"]),
-                         (42, "install", 'de"f\\', "127.0.0.1"))
-        self.assertEqual(rec["body"], good.decode())
-        self.assertRegex(rec["time"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
+        check_reports(self, self.svc)
 
     def test_bodies_are_refused_by_their_route_before_they_are_read(self):
-        # Only the head is sent: a 413 that waited for the body would never arrive.
-        report = "POST /api/client/report HTTP/1.1\r\nHost: x\r\nContent-Length: %d\r\n%s\r\n"
-        cases = [
-            ("report one byte over 64 KiB", report % (65537, ""), b"", 413),
-            ("report over the limit, asking to continue", report % (10 ** 9, "Expect: 100-continue\r\n"), b"", 413),
-            ("report of exactly 64 KiB is read", report % (65536, "Connection: close\r\n"), b"x" * 65536, 400),
-            ("GET with a body", "GET /api/client/bootstrap HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\n\r\n", b"", 413),
-            ("POST to a route without body", "POST /api/client/bootstrap HTTP/1.1\r\nContent-Length: 2\r\n\r\n", b"",
-             413),
-            ("GET with an empty body", "GET /api/client/bootstrap HTTP/1.1\r\nContent-Length: 0\r\n"
-                                       "Connection: close\r\n\r\n", b"", 200),
-            ("chunked", "POST /api/client/report HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", b"", 411),
-        ]
-        for label, head, body, status in cases:
-            with self.subTest(label):
-                received, closed = self.svc.raw(head.encode("ascii") + body)
-                self.assertTrue(received.startswith(b"HTTP/1.1 %d " % status), received[:100])
-                self.assertTrue(closed)
+        check_body_limits(self, self.svc, BODY_CASES)
 
     def test_wrong_methods_and_unknown_paths(self):
         self.assertEqual(self.svc.get("/api/client/report")[0], 405)

@@ -15,6 +15,7 @@ import time
 
 import hostile
 import hostile_service
+import nginx_site
 import update_uninstall
 from e2e_support import (CARD_FILL, DOWNLOADS, ERROR, INSTALLED_FILL, NEUTRAL, PRIMARY, SECONDARY, SUCCESS,
                          TERTIARY, TEXT, WHITE, CHANNEL, H, W, SEARCH_CLEAR, SEARCH_EDIT, SEARCH_FIELD, Run, card_button,
@@ -429,7 +430,7 @@ def case_search(run):
 
 CASES = {"install": case_install, "verify": case_verify, "service_down": case_service_down,
          "hostile": hostile.case_hostile, "hostile_service": hostile_service.case_hostile_service,
-         "search": case_search,
+         "search": case_search, "nginx_site": nginx_site.case_nginx_site,
          "update_uninstall": update_uninstall.case_update_uninstall}
 
 
@@ -440,8 +441,11 @@ def main():
     ap.add_argument("--exe", required=True)
     ap.add_argument("--text-stamp", required=True)
     ap.add_argument("--catalogue", required=True)
+    ap.add_argument("--site-server", choices=("nginx", "python"), default="nginx",
+                    help="nginx_site: serve the published site with nginx, or with http.server (no ranges: must fail)")
     args = ap.parse_args()
     run = Run(args, args.case)
+    run.site_server = args.site_server
     try:
         CASES[args.case](run)
     except Exception as e:  # a broken step is a failed check with its screenshot, not a bare traceback

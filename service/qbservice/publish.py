@@ -1,0 +1,198 @@
+"""quillbox-service publish: a catalogue folder as a static site (bootstrap, icons, packages) with an nginx
+configuration for it. Publishing again rewrites only what changed, and the bootstrap last."""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+from .catalogue import Catalogue, CatalogueError
+from .nginx_conf import nginx_conf
+from .server import BOOTSTRAP_PATH
+
+BOOTSTRAP_FILE = BOOTSTRAP_PATH.lstrip("/")
+CONF_FILE = "nginx.conf"
+STATE_DIR = "nginx"          # nginx's pid, logs and temporary files; never served
+MANAGED = ("media", "files")  # what publish owns below these and the catalogue no longer names goes
+PENDING = ".publishing"       # suffix of a file being written; renamed over its real name when complete
+_BASE_URL = re.compile(r"^https?://[^\s\"'$\\{};]+$")
+
+
+def site_files(catalogue):
+    """{site path: source file} for every icon (under its URL path) and package (files/<id>/<name>)."""
+    plan = {}
+    for rel, full in catalogue.icons.items():
+        plan["media/" + rel] = full
+    for pkg in catalogue.packages.values():
+        plan["files/%d/%s" % (pkg.app_id, pkg.name)] = pkg.path
+    return plan
+
+
+def _current(src, dst):
+    """Whether dst already holds src: the same file (a hard link), or a copy of its size and time."""
+    try:
+        a, b = os.stat(src), os.stat(dst)
+    except FileNotFoundError:
+        return False
+    return (a.st_dev, a.st_ino) == (b.st_dev, b.st_ino) or (a.st_size, a.st_mtime_ns) == (b.st_size, b.st_mtime_ns)
+
+
+def _read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
+def _discard(path):
+    try:
+        os.remove(path)
+    except FileNotFoundError:
+        pass
+
+
+def place_file(src, dst):
+    """Hard-links src at dst (a copy across file systems) through a pending name; False when already there."""
+    if _current(src, dst):
+        return False
+    os.makedirs(os.path.dirname(dst), exist_ok=True)
+    pending = dst + PENDING
+    _discard(pending)
+    try:
+        os.link(src, pending)
+    except OSError:
+        shutil.copy2(src, pending)  # keeps the time, so the next publish sees the copy as current
+    os.replace(pending, dst)
+    return True
+
+
+def swap_bytes(path, data):
+    """Writes data to path through a pending name (readers see the old or the new file, never half of one);
+    False when path already holds exactly data."""
+    current = _read(path)
+    if current == data:
+        return False
+    old = os.stat(path) if current is not None else None
+    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
+    pending = path + PENDING
+    with open(pending, "wb") as f:
+        f.write(data)
+        f.flush()
+        os.fsync(f.fileno())
+    if old is not None:
+        # nginx's ETag is the modification second and the size: a new body of the old size written in the
+        # same second would keep the old tag, and clients holding it would be told nothing changed.
+        new = os.stat(pending)
+        if new.st_size == old.st_size and int(new.st_mtime) <= int(old.st_mtime):
+            os.utime(pending, (int(old.st_mtime) + 1, int(old.st_mtime) + 1))
+    os.replace(pending, path)
+    return True
+
+
+def _remove_stale(out, keep):
+    """Removes files under the managed folders that keep does not name, then folders left empty."""
+    removed = []
+    for top in MANAGED:
+        base = os.path.join(out, top)
+        for folder, _, names in os.walk(base, topdown=False):
+            for name in names:
+                rel = os.path.relpath(os.path.join(folder, name), out).replace(os.sep, "/")
+                if rel not in keep:
+                    os.remove(os.path.join(folder, name))
+                    removed.append(rel)
+            if folder != base and not os.listdir(folder):
+                os.rmdir(folder)
+    return sorted(removed)
+
+
+class ReloadFailed(Exception):
+    pass
+
+
+def publish(catalogue, out, listen, collector, base_url="", reload_command=None, say=print):
+    """Brings the site at out up to date with catalogue: files first, then the configuration (and the reload,
+    when it changed), then the bootstrap, then the removal of what is no longer listed. Returns the site paths
+    written and removed."""
+    out = os.path.abspath(out)
+    written = []
+    plan = site_files(catalogue)
+    for rel in sorted(plan):
+        if place_file(plan[rel], os.path.join(out, rel)):
+            written.append(rel)
+            say("wrote %s" % rel)
+    os.makedirs(os.path.join(out, STATE_DIR), exist_ok=True)
+    conf_path = os.path.join(out, CONF_FILE)
+    conf = nginx_conf(catalogue, out, os.path.join(out, STATE_DIR), listen, collector, base_url)
+    old_conf = _read(conf_path)
+    if swap_bytes(conf_path, conf.encode("utf-8")):
+        written.append(CONF_FILE)
+        say("wrote %s" % CONF_FILE)
+        if reload_command:
+            # The new routes must be live before a client can read a bootstrap that names them.
+            done = subprocess.run(reload_command, shell=True)
+            if done.returncode != 0:
+                # The old configuration goes back, so the next publish sees the change and reloads again.
+                if old_conf is None:
+                    os.remove(conf_path)
+                else:
+                    swap_bytes(conf_path, old_conf)
+                raise ReloadFailed("%r exited with %d; the configuration and the bootstrap were left as they were"
+                                   % (reload_command, done.returncode))
+    if swap_bytes(os.path.join(out, BOOTSTRAP_FILE), catalogue.bootstrap_body()):
+        written.append(BOOTSTRAP_FILE)
+        say("wrote %s" % BOOTSTRAP_FILE)
+    removed = _remove_stale(out, set(plan))
+    for rel in removed:
+        say("removed %s" % rel)
+    return written, removed
+
+
+def parse_args(argv):
+    ap = argparse.ArgumentParser(prog="quillbox-service publish",
+                                 description="Write a catalogue folder as a static site with its nginx configuration.")
+    ap.add_argument("--catalogue", required=True, metavar="DIR", help="folder holding catalogue.json")
+    ap.add_argument("--packages", metavar="DIR", help="resolve package paths here instead of the catalogue folder")
+    ap.add_argument("--out", required=True, metavar="SITE", help="the site folder (made when missing)")
+    ap.add_argument("--base-url", default="", metavar="URL",
+                    help="where the files/ tree is served from (a CDN), when not from nginx itself")
+    ap.add_argument("--listen", default="127.0.0.1:8080", metavar="ADDR:PORT", help="nginx's listen address")
+    ap.add_argument("--collector", default="127.0.0.1:8081", metavar="HOST:PORT",
+                    help="where `quillbox-service collect` takes the install reports")
+    ap.add_argument("--reload", metavar="COMMAND",
+                    help="shell command run when nginx.conf changed, before the new bootstrap is put in place")
+    ap.add_argument("--quiet", action="store_true", help="no line per file written or removed")
+    return ap.parse_args(argv)
+
+
+def main(argv):
+    args = parse_args(argv)
+    if args.base_url and not _BASE_URL.match(args.base_url):
+        sys.stderr.write("quillbox-service: --base-url must be an http:// or https:// URL without quotes, "
+                         "blanks, '$', '\\', braces or ';': %r\n" % args.base_url)
+        return 2
+    for name in ("listen", "collector"):
+        if not re.match(r"^[\w.:\[\]-]+$", getattr(args, name)):
+            sys.stderr.write("quillbox-service: --%s must be ADDR:PORT or PORT: %r\n" % (name, getattr(args, name)))
+            return 2
+    try:
+        catalogue = Catalogue(args.catalogue, args.packages)
+    except CatalogueError as e:
+        sys.stderr.write("quillbox-service: %s\n" % e)
+        return 2
+    say = (lambda _: None) if args.quiet else print
+    try:
+        written, removed = publish(catalogue, args.out, args.listen, args.collector, args.base_url.rstrip("/"),
+                                   args.reload, say)
+    except ReloadFailed as e:
+        sys.stderr.write("quillbox-service: reload failed: %s\n" % e)
+        return 1
+    except OSError as e:
+        sys.stderr.write("quillbox-service: cannot write %s: %s\n" % (e.filename or args.out, e.strerror))
+        return 1
+    print("published %d apps to %s: %d written, %d removed" % (len(catalogue.apps), os.path.abspath(args.out),
+                                                                len(written), len(removed)))
+    return 0
+

@@ -1,0 +1,211 @@
+"""publish (the static site and its nginx configuration) and collect, checked against the service's own answers."""
+
+import json
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+import unittest
+
+from support import Collector, Peer, Service, run_publish, write_folder
+from test_contract import CATALOGUE, FILES, REPORT_BODY_CASES, SETUP_A, check_body_limits, check_reports
+
+NGINX = shutil.which("nginx") or (os.path.exists("/usr/sbin/nginx") and "/usr/sbin/nginx")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def replace_file(path, data):
+    """Writes a new file over path, as an operator's copy or build step does (a new inode)."""
+    with open(path + ".new", "wb") as f:
+        f.write(data)
+    os.replace(path + ".new", path)
+
+
+def wrote(lines):
+    return sorted(line.split(" ", 1)[1] for line in lines if line.startswith(("wrote ", "removed ")))
+
+
+class PublishTest(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.folder = os.path.join(self.tmp.name, "catalogue")
+        self.site = os.path.join(self.tmp.name, "site")
+        write_folder(self.folder, CATALOGUE, FILES)
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def publish(self, *extra):
+        code, lines, err = run_publish(self.folder, self.site, *extra)
+        self.assertEqual(code, 0, err)
+        return wrote(lines)
+
+    def test_the_site_holds_the_services_bootstrap_icons_and_each_package_once(self):
+        self.publish()
+        svc = Service(self.folder, {})
+        try:
+            _, _, body = svc.get("/api/client/bootstrap")
+        finally:
+            svc.stop()
+        with open(os.path.join(self.site, "api/client/bootstrap"), "rb") as f:
+            self.assertEqual(f.read(), body)
+        files = {}
+        for folder, _, names in os.walk(self.site):
+            for name in names:
+                files[os.path.relpath(os.path.join(folder, name), self.site)] = os.path.join(folder, name)
+        self.assertEqual(sorted(files), sorted(["api/client/bootstrap", "nginx.conf", "media/icons/1.png",
+                                                "files/1/setup.exe", "files/2/setup.exe", "files/5/setup.exe",
+                                                "files/3/极光 浏览器安装包.exe", "files/-3/setup.exe"]))
+        for rel, source in (("files/1/setup.exe", "pk/a/setup.exe"), ("files/5/setup.exe", "pk/b/setup.exe"),
+                            ("media/icons/1.png", "icons/1.png")):
+            # hard links on one file system: no second copy of a package
+            self.assertTrue(os.path.samefile(files[rel], os.path.join(self.folder, source)), rel)
+
+    def test_publishing_again_rewrites_only_what_changed_and_the_bootstrap_last(self):
+        self.assertEqual(len(self.publish()), 8)
+        self.assertEqual(self.publish(), [])
+        bootstrap = os.path.join(self.site, "api/client/bootstrap")
+        before = os.stat(bootstrap)
+        # Same size, new bytes, within the same second: nginx's tag (time and size) must change all the same.
+        replace_file(os.path.join(self.folder, "pk/a/setup.exe"), SETUP_A[::-1])
+        self.assertEqual(self.publish(), ["api/client/bootstrap", "files/1/setup.exe"])
+        after = os.stat(bootstrap)
+        self.assertEqual(after.st_size, before.st_size)
+        self.assertNotEqual(int(after.st_mtime), int(before.st_mtime))
+
+        # An app gone: the routes change, so nginx is reloaded before the bootstrap that drops the app is in place.
+        with open(bootstrap, "rb") as f:
+            old_bootstrap = f.read()
+        doc = dict(CATALOGUE, apps=[a for a in CATALOGUE["apps"] if a["id"] != 3])
+        write_folder(self.folder, doc, {})
+        seen = os.path.join(self.tmp.name, "seen")
+        code, lines, err = run_publish(self.folder, self.site, "--reload", "false")
+        self.assertEqual(code, 1, err)
+        self.assertIn("reload failed", err)
+        with open(bootstrap, "rb") as f:
+            self.assertEqual(f.read(), old_bootstrap)
+        self.assertEqual(self.publish("--reload", "cp '%s' '%s'" % (bootstrap, seen)),
+                         ["api/client/bootstrap", "files/3/极光 浏览器安装包.exe", "nginx.conf"])
+        with open(seen, "rb") as f:
+            self.assertEqual(f.read(), old_bootstrap)
+        self.assertFalse(os.path.exists(os.path.join(self.site, "files/3")))
+        self.assertEqual(self.publish("--reload", "false"), [])  # nothing changed: no reload
+
+
+@unittest.skipUnless(NGINX, "nginx is not installed")
+class NginxSiteTest(unittest.TestCase):
+    """The published site on nginx answers as the service does; reports go through to the collector."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.svc = Service(CATALOGUE, FILES)
+        cls.collector = Collector()
+        cls.site = os.path.join(cls.svc.tmp.name, "site")
+        os.chmod(cls.svc.tmp.name, 0o755)  # run as root, nginx's workers read the site as nobody
+        port = free_port()
+        code, _, err = run_publish(cls.svc.folder, cls.site, "--listen", "127.0.0.1:%d" % port,
+                                   "--collector", "127.0.0.1:%d" % cls.collector.port)
+        assert code == 0, err
+        cls.checked = subprocess.run([NGINX, "-t", "-p", cls.site, "-c", "nginx.conf"], capture_output=True, text=True)
+        cls.nginx = subprocess.Popen([NGINX, "-p", cls.site, "-c", "nginx.conf", "-g", "daemon off;"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        cls.web = Peer()
+        cls.web.host, cls.web.port = "127.0.0.1", port
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                break
+            except OSError:
+                time.sleep(0.05)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.nginx.terminate()
+        cls.nginx.wait(timeout=10)
+        cls.collector.stop()
+        cls.svc.stop()
+
+    def test_nginx_accepts_the_configuration(self):
+        self.assertEqual(self.checked.returncode, 0, self.checked.stderr)
+        self.assertIn("test is successful", self.checked.stderr)
+
+    def test_answers_match_the_services(self):
+        total = len(SETUP_A)
+        cases = [("/api/client/bootstrap", None), ("/media/icons/1.png", None),
+                 ("/api/client/download/1?channel=x", None), ("/api/client/download/-3", None),
+                 ("/api/client/download/3", None), ("/api/client/download/4", None),
+                 ("/api/client/download/99", None), ("/api/client/download/+3", None),
+                 ("/files/3/%E6%9E%81%E5%85%89%20%E6%B5%8F%E8%A7%88%E5%99%A8%E5%AE%89%E8%A3%85%E5%8C%85.exe", None),
+                 ("/files/1/other.exe", None), ("/catalogue.json", None), ("/nginx.conf", None)]
+        cases += [("/files/1/setup.exe", rng) for rng in
+                  (None, "bytes=0-0", "bytes=100-199", "bytes=%d-" % (total - 5), "bytes=-3", "bytes=10-99999999",
+                   "bytes=%d-" % total, "bytes=0-0,5-6", "items=0-1")]
+        compared = ("content-type", "content-range", "content-length", "content-disposition", "location")
+        for path, rng in cases:
+            with self.subTest(path=path, rng=rng):
+                headers = {"Range": rng} if rng else {}
+                want_status, want, want_body = self.svc.get(path, headers=headers)
+                status, got, body = self.web.get(path, headers=headers)
+                self.assertEqual(status, want_status)
+                if status < 300:
+                    self.assertEqual(body, want_body)
+                    self.assertEqual({k: got.get(k) for k in compared}, {k: want.get(k) for k in compared})
+                elif status == 302:
+                    self.assertEqual(got["location"], want["location"])
+                if path.startswith("/files/1/") and status in (200, 206):
+                    self.assertEqual(got["cache-control"], "max-age=2592000")
+
+    def test_bootstrap_tag_gives_304_to_the_programs_conditional_request(self):
+        status, headers, _ = self.web.get("/api/client/bootstrap")
+        self.assertEqual((status, headers["cache-control"]), (200, "max-age=60"))
+        # The program sends back both validators it stored.
+        conditions = {"If-None-Match": headers["etag"], "If-Modified-Since": headers["last-modified"]}
+        status, answered, body = self.web.get("/api/client/bootstrap", headers=conditions)
+        self.assertEqual((status, body, answered["etag"]), (304, b"", headers["etag"]))
+        stale = dict(conditions, **{"If-None-Match": '"0-0"'})
+        self.assertEqual(self.web.get("/api/client/bootstrap", headers=stale)[0], 200)
+
+    def test_reports_go_to_the_collector_and_its_log(self):
+        before = len(self.collector.reports())
+        body = {"appId": 7, "event": "install", "channel": "官网"}
+        status, _, answer = self.web.request("POST", "/api/client/report", body=body,
+                                             headers={"Content-Type": "application/json"})
+        self.assertEqual((status, json.loads(answer)), (200, {"code": 0}))
+        status, _, _ = self.web.request("POST", "/api/client/report", body=b"x" * 65537)
+        self.assertEqual(status, 413)
+        logged = self.collector.reports()[before:]
+        self.assertEqual([(r["appId"], r["channel"], r["client"]) for r in logged], [(7, "官网", "127.0.0.1")])
+
+
+class CollectorTest(unittest.TestCase):
+    def setUp(self):
+        self.collector = Collector()
+
+    def tearDown(self):
+        self.collector.stop()
+
+    def test_reports_are_checked_and_limited_as_the_service_does(self):
+        check_reports(self, self.collector)
+        check_body_limits(self, self.collector, REPORT_BODY_CASES)
+
+    def test_only_reports_are_taken(self):
+        self.assertEqual(self.collector.get("/api/client/bootstrap")[0], 404)
+        self.assertEqual(self.collector.get("/api/client/report")[0], 405)
+
+    def test_the_address_nginx_saw_is_logged(self):
+        report = {"appId": 1, "event": "install", "channel": "c"}
+        for forwarded in ("203.0.113.9", "not an address"):
+            self.collector.request("POST", "/api/client/report", body=report, headers={"X-Real-IP": forwarded})
+        self.assertEqual([r["client"] for r in self.collector.reports()], ["203.0.113.9", "127.0.0.1"])
+
+
+if __name__ == "__main__":
+    unittest.main()

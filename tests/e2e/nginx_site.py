@@ -1,0 +1,224 @@
+"""The catalogue on a real web server: the e2e catalogue published with `quillbox-service publish` and served
+by nginx alone, the report collector beside it. The program reaches nginx through a relay that cuts every
+connection once it has carried a third of the NSIS package, while nginx's limit_rate keeps each transfer
+in flight until then: the package can only arrive in ranged pieces. Catalogue, icons, the download through
+the cuts, the install, the report in the collector's log and the card's 已安装 are checked.
+
+With --site-server python the same site is served by Python's http.server (which ignores Range) with the
+download route added: every attempt starts again from byte 0 and is cut, so the case must fail."""
+import http.server
+import json
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import threading
+import time
+
+from e2e_support import CHANNEL, INSTALLED_FILL, SERVICE, SUCCESS, TEXT, card_button, centre
+from qbscreen import FONT_BUTTON, FONT_SECTION_TITLE, near, wait_for
+
+NSIS_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\QbTestNsis"
+NSIS_PACKAGE = "qb-nsis-setup.exe"
+ICON_COLOUR = (40, 120, 200)  # app 1's icon (make_e2e_catalogue.png)
+HEADING = (212, 78, 1168, 118)
+RATE = "64k"                  # bytes a second per connection: a cut lands well inside a transfer
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def wait_port(port, proc, timeout=10):
+    deadline = time.time() + timeout
+    while time.time() < deadline and (proc is None or proc.poll() is None):
+        try:
+            socket.create_connection(("127.0.0.1", port), timeout=0.5).close()
+            return True
+        except OSError:
+            time.sleep(0.05)
+    return False
+
+
+class Relay:
+    """Forwards loopback connections to a port; cuts (closes both ways) each connection once it has carried
+    cut_after bytes to the client. Cutting here, not in nginx, leaves nginx's own behaviour untouched."""
+
+    def __init__(self, upstream_port, cut_after):
+        self.upstream_port, self.cut_after = upstream_port, cut_after
+        self.cuts = 0
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.url = "http://127.0.0.1:%d" % self.listener.getsockname()[1]
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self.listener.accept()
+            except OSError:
+                return
+            upstream = socket.create_connection(("127.0.0.1", self.upstream_port))
+            threading.Thread(target=self._pump, args=(client, upstream, None), daemon=True).start()
+            threading.Thread(target=self._pump, args=(upstream, client, [0]), daemon=True).start()
+
+    def _pump(self, source, sink, carried):
+        try:
+            while True:
+                block = source.recv(16384)
+                if not block:
+                    break
+                if carried is not None and carried[0] + len(block) >= self.cut_after:
+                    sink.sendall(block[:self.cut_after - carried[0]])
+                    self.cuts += 1
+                    break
+                sink.sendall(block)
+                if carried is not None:
+                    carried[0] += len(block)
+        except OSError:
+            pass
+        for s in (source, sink):
+            try:
+                s.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            s.close()
+
+    def stop(self):
+        self.listener.close()
+
+
+class PlainSite:
+    """The site on Python's http.server, which answers every Range with the whole file; the download route
+    redirects to the one file in files/<id>/ as the nginx configuration does."""
+
+    def __init__(self, site):
+        class Handler(http.server.SimpleHTTPRequestHandler):
+            def __init__(self, *args, **kw):
+                super().__init__(*args, directory=site, **kw)
+
+            def do_GET(self):
+                m = re.match(r"^/api/client/download/(-?\d+)(\?|$)", self.path)
+                folder = os.path.join(site, "files", m.group(1)) if m else None
+                if folder and os.path.isdir(folder):
+                    self.send_response(302)
+                    self.send_header("Location", "/files/%s/%s" % (m.group(1), os.listdir(folder)[0]))
+                    self.send_header("Content-Length", "0")
+                    self.end_headers()
+                    return
+                super().do_GET()
+
+            def log_message(self, *args):
+                pass
+
+        class Server(http.server.ThreadingHTTPServer):
+            def handle_error(self, request, client_address):
+                pass  # the relay's cuts break its writes; that is the point
+
+        self.server = Server(("127.0.0.1", 0), Handler)
+        self.port = self.server.server_address[1]
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+class Nginx:
+    """nginx on the published site, unprivileged (-p SITE), with limit_rate added to a copy of its configuration."""
+
+    def __init__(self, site, port):
+        with open(os.path.join(site, "nginx.conf"), encoding="utf-8") as f:
+            conf = f.read()
+        with open(os.path.join(site, "nginx-e2e.conf"), "w", encoding="utf-8") as f:
+            f.write(conf.replace("  max_ranges 1;\n", "  max_ranges 1;\n  limit_rate %s;\n" % RATE, 1))
+        self.proc = subprocess.Popen(["nginx", "-p", site, "-c", "nginx-e2e.conf", "-g", "daemon off;"],
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.port = port
+        if not wait_port(port, self.proc):
+            self.stop()
+            raise RuntimeError("nginx did not start; see %s" % os.path.join(site, "nginx", "error.log"))
+        self.access_log = os.path.join(site, "nginx", "access.log")
+
+    def requests(self):
+        """(request line, status, Range header) of every request nginx answered."""
+        with open(self.access_log, encoding="utf-8", errors="replace") as f:
+            found = [re.search(r'"([^"]*)" (\d+) \d+ "([^"]*)"', line) for line in f]
+        return [(m.group(1), int(m.group(2)), m.group(3)) for m in found if m]
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait(timeout=10)
+
+
+def card_icon_pixels(run, shot, index):
+    x, y, right, _ = card_button(index)
+    x0, y0 = run.screen(x - 60, y - 188)
+    x1, y1 = run.screen(right + 60, y - 90)
+    return shot.count(x0, y0, x1, y1, lambda c: near(c, ICON_COLOUR, 8))
+
+
+def case_nginx_site(run):
+    plain = getattr(run, "site_server", "nginx") == "python"
+    run.delete_registry_key(NSIS_KEY)
+    work = run.work
+    site = os.path.join(work, "site")
+    shutil.rmtree(site, ignore_errors=True)
+    report_log = os.path.join(work, "collector.jsonl")
+    if os.path.exists(report_log):
+        os.remove(report_log)
+    collector = subprocess.Popen([sys.executable, SERVICE, "collect", "--port", "0", "--report-log", report_log],
+                                 stdout=subprocess.PIPE, stderr=open(os.path.join(work, "collector.log"), "a"),
+                                 text=True)
+    server = relay = None
+    try:
+        collector_port = int(collector.stdout.readline().strip().rsplit(":", 1)[1])
+        port = free_port()
+        published = subprocess.run([sys.executable, SERVICE, "publish", "--catalogue", run.catalogue, "--out", site,
+                                    "--listen", "127.0.0.1:%d" % port, "--collector", "127.0.0.1:%d" % collector_port],
+                                   capture_output=True, text=True)
+        if not run.check("publish writes the site", published.returncode == 0, published.stderr):
+            return
+        server = PlainSite(site) if plain else Nginx(site, port)
+        size = os.path.getsize(os.path.join(run.catalogue, "packages", NSIS_PACKAGE))
+        relay = Relay(server.port, cut_after=size // 3)
+        print("       site served by %s on port %d, relay %s cutting each connection after %d bytes"
+              % ("http.server" if plain else "nginx", server.port, relay.url, size // 3), flush=True)
+        run.write_config(relay.url)
+        run.start_program()
+        heading = run.wait_text(HEADING, FONT_SECTION_TITLE, TEXT, "常用软件 · 5 款", timeout=40)
+        if not run.check("the catalogue loads from the site: 常用软件 · 5 款", heading):
+            return
+        ok = wait_for(lambda: card_icon_pixels(run, run.shot(), 0) > 400, 20)
+        run.check("app 1's icon is drawn on its card", ok, card_icon_pixels(run, run.last_shot, 0))
+
+        run.click(*centre(card_button(0)))
+        ok = wait_for(lambda: run.text(run.shot(), card_button(0), FONT_BUTTON, SUCCESS, "已安装", bg=INSTALLED_FILL),
+                      150, interval=0.5)
+        run.check("the package arrives through the cut connections, installs, and the card reads 已安装", ok,
+                  "relay cuts: %d" % relay.cuts)
+        run.check("the relay cut at least two transfers", relay.cuts >= 2, relay.cuts)
+        if not plain:
+            seen = server.requests()
+            files = [(line, status, rng) for line, status, rng in seen if "/files/1/" in line]
+            print("       nginx answered for the package:", files, flush=True)
+            run.check("the download route answered 302",
+                      any(line.startswith("GET /api/client/download/1?") and status == 302 for line, status, _ in seen))
+            resumed = [rng for _, status, rng in files if status == 206 and re.match(r"bytes=[1-9]\d*-", rng)]
+            run.check("nginx answered resumed ranges with 206", len(resumed) >= 2, files)
+        reports = wait_for(lambda: [json.loads(line) for line in open(report_log, encoding="utf-8")]
+                           if os.path.exists(report_log) else [], 10) or []
+        run.check("the collector logged one install report for app 1 and channel %r" % CHANNEL,
+                  [(r["appId"], r["event"], r["channel"]) for r in reports] == [(1, "install", CHANNEL)], reports)
+    finally:
+        run.close_program()
+        for part in (relay, server):
+            if part:
+                part.stop()
+        collector.terminate()
+        collector.wait(timeout=10)
+        run.delete_registry_key(NSIS_KEY)
