@@ -1,6 +1,8 @@
-// Times the download engine against a bare WinHTTP read loop on the same URL, and the engine's
-// verification phase, under the same Wine. Prints key=value lines for bench/download.
-//   bench_download FILE_URL DOWNLOAD_URL FOLDER MD5 SHA256 RUNS
+// Times the download engine against a bare WinHTTP read loop on the same URL, over one connection
+// and over four, and the engine's verification phase, under the same Wine; then the engine over one
+// and four connections on a package the service sends at a limited rate per connection. Prints
+// key=value lines for bench/download.
+//   bench_download FILE_URL DOWNLOAD_URL FOLDER MD5 SHA256 RUNS THROTTLED_DOWNLOAD_URL THROTTLED_MD5
 #include <windows.h>
 
 #include <algorithm>
@@ -27,14 +29,16 @@ struct EngineRun {
     double verifySeconds = 0;
 };
 
-EngineRun engineRun(const std::string& downloadUrl, const std::string& md5, const std::string& sha256) {
+EngineRun engineRun(int32_t appId, int connections, const std::string& downloadUrl, const std::string& md5,
+                    const std::string& sha256) {
     DownloadManager& manager = DownloadManager::instance();
+    manager.setConnectionsPerDownload(connections);
     EngineRun run;
     const double started = seconds();
-    manager.startDownload(1, L"bench", downloadUrl, md5, 0, sha256);
+    manager.startDownload(appId, L"bench", downloadUrl, md5, 0, sha256);
     double verifying = 0;
     for (;;) {
-        const TaskSnapshot task = manager.snapshot()[1];
+        const TaskSnapshot task = manager.snapshot()[appId];
         if (task.state != Downloading && verifying == 0) verifying = seconds();
         if (task.state != Downloading && task.state != Verifying) {
             run.ok = task.state == Completed && task.md5Ok;
@@ -45,7 +49,7 @@ EngineRun engineRun(const std::string& downloadUrl, const std::string& md5, cons
         ::Sleep(1);
     }
     const double finished = seconds();
-    manager.waitForJob(1, INFINITE);
+    manager.waitForJob(appId, INFINITE);
     run.transferSeconds = verifying - started;
     run.verifySeconds = finished - verifying;
     return run;
@@ -65,8 +69,9 @@ void removeFiles(const std::wstring& folder) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 7) {
-        std::fwprintf(stderr, L"usage: bench_download FILE_URL DOWNLOAD_URL FOLDER MD5 SHA256 RUNS\n");
+    if (argc < 9) {
+        std::fwprintf(stderr, L"usage: bench_download FILE_URL DOWNLOAD_URL FOLDER MD5 SHA256 RUNS THROTTLED_DOWNLOAD_URL "
+                              L"THROTTLED_MD5\n");
         return 2;
     }
     const std::wstring fileUrl = argv[1];
@@ -75,6 +80,8 @@ int wmain(int argc, wchar_t** argv) {
     const std::string md5 = WideToUtf8(argv[4]);
     const std::string sha256 = WideToUtf8(argv[5]);
     const int runs = std::max(1, _wtoi(argv[6]));
+    const std::string throttledUrl = WideToUtf8(argv[7]);
+    const std::string throttledMd5 = WideToUtf8(argv[8]);
     setDownloadDirOverride(folder);
 
     for (int i = 0; i < runs; ++i) {
@@ -91,11 +98,31 @@ int wmain(int argc, wchar_t** argv) {
         }
         std::fflush(stdout);
 
-        // One engine run verifies the MD5 only, the next the SHA-256 only: each digest is timed on its own.
+        // Over four connections, verifying the MD5.
+        removeFiles(folder);
+        const EngineRun segmented = engineRun(1, 4, downloadUrl, md5, std::string());
+        if (!segmented.ok) return 1;
+        std::printf("segmented_MBps=%.1f bytes=%lld\n", static_cast<double>(segmented.bytes) / segmented.transferSeconds / 1e6,
+                    static_cast<long long>(segmented.bytes));
+        DownloadManager::instance().clearFinished();
+
+        // The rate-limited package over one connection, then over four.
+        for (const int connections : {1, 4}) {
+            removeFiles(folder);
+            const EngineRun run = engineRun(2, connections, throttledUrl, throttledMd5, std::string());
+            if (!run.ok) return 1;
+            std::printf("throttled%d_MBps=%.1f bytes=%lld\n", connections,
+                        static_cast<double>(run.bytes) / run.transferSeconds / 1e6, static_cast<long long>(run.bytes));
+            std::fflush(stdout);
+            DownloadManager::instance().clearFinished();
+        }
+
+        // One connection: one engine run verifies the MD5 only, the next the SHA-256 only, each digest
+        // timed on its own. The last run's file stays for the host tools.
         for (const bool withSha256 : {false, true}) {
-            removeFiles(folder);  // the last run's file stays for the host tools
+            removeFiles(folder);
             const EngineRun run =
-                engineRun(downloadUrl, withSha256 ? std::string() : md5, withSha256 ? sha256 : std::string());
+                engineRun(1, 1, downloadUrl, withSha256 ? std::string() : md5, withSha256 ? sha256 : std::string());
             if (!run.ok) return 1;
             std::printf("engine_MBps=%.1f %s=%.3f bytes=%lld\n",
                         static_cast<double>(run.bytes) / run.transferSeconds / 1e6,

@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "app/shell_services.h"
 #include "base/win_handles.h"
+#include "downloads/download_manager.h"
 
 namespace {
 
@@ -97,6 +98,7 @@ void save(HWND hwnd) {
     app.config.downloadDir = folder;
     // Handed over before saving: a file that cannot be written still leaves the folder in use.
     shellServices().setDownloadDirOverride(folder);
+    DownloadManager::instance().setConnectionsPerDownload(app.config.connectionsPerDownload);
     shellServices().saveConfig(app.config);
     ::DestroyWindow(hwnd);
     showToast(folder.empty() ? L"已恢复默认下载目录" : L"下载目录已保存", ToastSuccess);

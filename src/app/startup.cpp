@@ -11,6 +11,7 @@
 #include "app/settings_window.h"
 #include "app/shadow_window.h"
 #include "base/window_messages.h"
+#include "downloads/download_manager.h"
 #include "service/catalogue_loader.h"
 
 namespace {
@@ -120,6 +121,7 @@ int runApplication(HINSTANCE instance) {
     ::SetProcessDPIAware();
     ::SetUnhandledExceptionFilter(crashFilter);
     appState().config = loadConfig();
+    DownloadManager::instance().setConnectionsPerDownload(appState().config.connectionsPerDownload);
     if (!initInstance(instance)) return 1;
 
     MSG msg{};

@@ -65,6 +65,11 @@ AppConfig parseConfigText(const std::string& bytes) {
         trimTrailing(downloadDir, L"\\/");
         if (downloadDir.size() >= 3) config.downloadDir = downloadDir;
     }
+    const json::Value* connections = root->find("connectionsPerDownload");
+    if (connections && connections->kind == json::Kind::Number) {
+        const double wanted = connections->number;
+        config.connectionsPerDownload = wanted < 1 ? 1 : wanted > kMaxConnections ? kMaxConnections : static_cast<int>(wanted);
+    }
     return config;
 }
 
@@ -77,7 +82,8 @@ AppConfig loadConfig() {
 std::string configFileText(const AppConfig& config) {
     return "{\n  \"server\": \"" + json::escapeString(WideToUtf8(config.server)) + "\",\n  \"channel\": \"" +
            json::escapeString(WideToUtf8(config.channel)) + "\",\n  \"downloadDir\": \"" +
-           json::escapeString(WideToUtf8(config.downloadDir)) + "\"\n}\n";
+           json::escapeString(WideToUtf8(config.downloadDir)) + "\",\n  \"connectionsPerDownload\": " +
+           std::to_string(config.connectionsPerDownload) + "\n}\n";
 }
 
 bool saveConfig(const AppConfig& config) {

@@ -7,11 +7,15 @@
 // Built-in service origin, used until config.json names another.
 inline constexpr wchar_t kDefaultServer[] = L"https://api.quillbox.app";
 inline constexpr wchar_t kDefaultChannel[] = L"default";
+// Connections one download may use at once.
+inline constexpr int kDefaultConnections = 4;
+inline constexpr int kMaxConnections = 8;
 
 struct AppConfig {
     std::wstring server = kDefaultServer;
     std::wstring channel = kDefaultChannel;
     std::wstring downloadDir;  // empty: the default download folder
+    int connectionsPerDownload = kDefaultConnections;  // 1 to kMaxConnections
 };
 
 // Never fails: a missing or bad file gives the defaults field by field.

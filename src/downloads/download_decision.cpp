@@ -12,7 +12,9 @@ AttemptVerdict decideOk(const AttemptFacts& f) {
     AttemptVerdict v;
     v.noteFinalUrl = f.status <= 399 && f.hasFinalUrl;
     if (f.rangeIgnored) {
-        v.rewind = true;
+        // Starting over from offset 0 lets a server without ranges send the whole file; a segment
+        // keeps its bytes, which came with the right Content-Range.
+        v.rewind = f.acceptFull;
         return v;
     }
     const bool pastEnd = f.end < 0 || f.position > f.end;
@@ -61,10 +63,15 @@ AttemptVerdict decideAttempt(const AttemptFacts& f) {
         v.error = AttemptError::DiskWrite;
         return v;
     }
+    if (f.stoppedAtEnd) {
+        v.outcome = AttemptOutcome::Done;
+        v.noteFinalUrl = f.status <= 399 && f.hasFinalUrl;
+        return v;
+    }
     if (f.result == HttpResult::Ok) return decideOk(f);
 
     // A resumable attempt keeps its position; the next Range header starts there.
-    v.rewind = !(f.useRange && !f.rangeIgnored);
+    v.rewind = !f.useRange || (f.rangeIgnored && f.acceptFull);
     switch (f.result) {
         case HttpResult::InvalidUrl:
         case HttpResult::RedirectFailed:

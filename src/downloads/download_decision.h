@@ -14,8 +14,9 @@ struct AttemptFacts {
     bool cancelled = false;
     bool writeFailed = false;
     bool rangeIgnored = false;
+    bool stoppedAtEnd = false;  // the body went past the range's end (another connection took the rest)
     bool useRange = false;
-    bool acceptFull = false;
+    bool acceptFull = false;  // one connection fills the whole file; false for a segment of it
     HttpResult result = HttpResult::Ok;
     int32_t status = 0;
     bool hasContentRange = false;

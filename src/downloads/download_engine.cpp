@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <vector>
@@ -11,17 +12,16 @@
 #include "install/file_signature.h"
 #include "downloads/file_verification.h"
 #include "downloads/mark_of_web.h"
+#include "downloads/segment_transfer.h"
 #include "service/http_client.h"
 
 namespace {
 
 constexpr int kMaxProbes = 5;
 constexpr uint32_t kProbeWaitMs = 500;
-constexpr int32_t kMaxRequestsInFlight = 6;
 
 const wchar_t kCannotCreate[] = L"无法创建下载文件";
 const wchar_t kCannotOpen[] = L"无法打开下载文件";
-const wchar_t kCannotSeek[] = L"定位写入失败";
 const wchar_t kCannotWrite[] = L"磁盘写入失败";
 const wchar_t kCannotSave[] = L"保存文件失败（文件被占用？）";
 const wchar_t kNoSpace[] = L"磁盘空间不足";
@@ -51,9 +51,29 @@ bool roomFor(std::wstring folder, int64_t bytes) {
 
 // The partial file is opened for reading too (verification reads it through this handle) and for
 // deletion (it is renamed through it); others may only read it meanwhile.
-HANDLE createExclusively(const std::wstring& path) {
-    return ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+HANDLE openPartial(const std::wstring& path, DWORD disposition) {
+    return ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, disposition,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+int64_t fileSize(HANDLE file) {
+    LARGE_INTEGER size{};
+    return ::GetFileSizeEx(file, &size) ? size.QuadPart : -1;
+}
+
+// A resumed task goes on from its recorded segments only when they still describe the file: side by
+// side they cover it exactly, and none claims more bytes than it holds. (The server must still have
+// the recorded size with ranges, and the partial file must still be that long.)
+bool recordedSegmentsHold(std::vector<Segment> segments, int64_t size) {
+    std::sort(segments.begin(), segments.end(), [](const Segment& a, const Segment& b) { return a.start < b.start; });
+    int64_t next = 0;
+    for (const Segment& segment : segments) {
+        if (segment.start != next || segment.end < segment.start || segment.written < 0 ||
+            segment.written > segment.end - segment.start + 1)
+            return false;
+        next = segment.end + 1;
+    }
+    return !segments.empty() && next == size;
 }
 
 bool nameTaken(DWORD error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; }
@@ -78,69 +98,22 @@ void deleteOnClose(HANDLE file) {
 
 }  // namespace
 
-// Writes one attempt's body at the task's position; bodies that are not the asked-for bytes of the
-// file (error pages, a range the server ignored or moved) never reach the file.
-class WriteSink {
-public:
-    WriteSink(Task& task, HANDLE file, const HttpResponse& response, bool useRange, bool acceptFull, int64_t end,
-              int64_t& position)
-        : task_(task), file_(file), response_(response), useRange_(useRange), acceptFull_(acceptFull), end_(end),
-          attemptStart_(position), position_(position) {}
-
-    bool operator()(const uint8_t* data, uint32_t length) {
-        if (task_.cancelled.load(std::memory_order_relaxed)) return false;
-        const int32_t status = response_.status;
-        if (status != 200 && status != 206) return true;  // read and drop it; the status decides
-        if (useRange_) {
-            // A 200 is the whole file only when it is as long as the file: an error page sent with 200,
-            // or a body that claims less, would otherwise be kept as the file's first bytes.
-            const bool wholeFileFromZero =
-                status == 200 && acceptFull_ && attemptStart_ == 0 && response_.contentLength == end_ + 1;
-            const bool askedRange = status == 206 && response_.rangeStart == attemptStart_;
-            if (!wholeFileFromZero && !askedRange) {
-                rangeIgnored = true;
-                return false;
-            }
-        }
-        DWORD written = 0;
-        if (!::WriteFile(file_, data, length, &written, nullptr) || written != length) {
-            writeFailed = true;
-            return false;
-        }
-        task_.receivedBytes.fetch_add(length, std::memory_order_relaxed);
-        position_ += length;
-        return true;
-    }
-
-    bool rangeIgnored = false;
-    bool writeFailed = false;
-
-private:
-    Task& task_;
-    HANDLE file_;
-    const HttpResponse& response_;
-    bool useRange_;
-    bool acceptFull_;
-    int64_t end_;
-    int64_t attemptStart_;
-    int64_t& position_;
-};
-
-void DownloadManager::acquireSlot() {
-    std::unique_lock<std::mutex> lock(slotMutex);
-    slotFreed.wait(lock, [this] { return activeRequests < kMaxRequestsInFlight; });
-    ++activeRequests;
-}
-
-void DownloadManager::releaseSlot() {
-    {
-        std::lock_guard<std::mutex> lock(slotMutex);
-        --activeRequests;
-    }
-    slotFreed.notify_one();
-}
-
 void DownloadManager::run(std::shared_ptr<Task> task) {
+    runJob(task);
+    // However the job ends, the journal hears of it first (a paused task's bytes are flushed with the
+    // file still open), then the partial file is let go (a finished one was renamed already).
+    recordProgress(task, true);
+    task->partFile.reset();
+}
+
+void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
+    const bool resuming = task->resumeExisting;
+    const int64_t recordedSize = task->totalBytes.load();
+    if (resuming) {
+        task->partFile.reset(openPartial(task->partialPath(), OPEN_EXISTING));
+        if (!task->partFile && ::GetLastError() != ERROR_FILE_NOT_FOUND) return fail(*task, Downloading, kCannotOpen);
+    }
+
     const std::wstring url = Utf8ToWide(task->url);
     HttpResponse probe;
     for (int probes = 1;; ++probes) {
@@ -151,9 +124,9 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
         request.sink = [](const uint8_t*, uint32_t) { return false; };
         request.cancelFlag = &task->cancelled;
         std::wstring unused;
-        acquireSlot();
+        acquireSlot(*task);
         const HttpResult result = HttpClient::Send(request, probe, unused);
-        releaseSlot();
+        releaseSlot(*task);
         if (task->cancelled.load()) return;
         // The sink stops every probe at its first body byte, so an error status with a body ends in
         // Aborted as well; it is still a failed probe.
@@ -179,29 +152,59 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
         task->resolvedUrl = finalUrl;
     }
 
-    std::wstring candidate = fileNameFromDisposition(probe.contentDisposition);
-    if (candidate.empty()) candidate = fileNameFromUrl(probe.finalUrl.empty() ? url : probe.finalUrl);
-    if (candidate.empty()) candidate = fileNameFromUrl(url);
-    if (!candidate.empty()) claimFileName(task, downloadDirectory(), sanitizeFileName(candidate));
-
-    // A size the folder cannot hold ends the task before a file is made for it.
-    const int64_t presized = task->totalBytes.load();
-    if (presized > 0 && !roomFor(folderOfPath(task->partialPath()), presized))
-        return fail(*task, Downloading, kNoSpace);
-    // However the job ends, the partial file is let go with it (a finished one was renamed already).
-    struct PartialFileRelease {
-        Task& task;
-        ~PartialFileRelease() { task.partFile.reset(); }
-    } release{*task};
-    if (!createPartialFile(task, presized)) return fail(*task, Downloading, kCannotCreate);
-
-    const bool transferred = downloadPart(*task, 0, presized > 0 ? presized - 1 : -1, presized > 0 && rangesWork, true);
-    if (task->cancelled.load()) return;
-    if (!transferred) {
-        std::wstring text = task->error();
-        if (text.empty()) text = ServiceTroubleMessage;
-        return fail(*task, Downloading, text);
+    // A resumed task keeps the names its partial file was recorded under.
+    if (!resuming) {
+        std::wstring candidate = fileNameFromDisposition(probe.contentDisposition);
+        if (candidate.empty()) candidate = fileNameFromUrl(probe.finalUrl.empty() ? url : probe.finalUrl);
+        if (candidate.empty()) candidate = fileNameFromUrl(url);
+        if (!candidate.empty()) claimFileName(task, downloadDirectory(), sanitizeFileName(candidate));
     }
+
+    const int64_t presized = task->totalBytes.load();
+    bool goOn = false;
+    if (resuming && task->partFile && rangesWork && probe.totalSize == recordedSize &&
+        fileSize(task->partFile.get()) >= recordedSize) {
+        std::lock_guard<std::mutex> lock(task->segmentsMutex);
+        goOn = recordedSegmentsHold(task->segments, recordedSize);
+    }
+    if (!goOn) {
+        // A size the folder cannot hold ends the task before a file is made for it.
+        if (presized > 0 && !roomFor(folderOfPath(task->partialPath()), presized))
+            return fail(*task, Downloading, kNoSpace);
+        if (task->partFile) {
+            // What a resumed task had recorded no longer fits the file: start over in the same file.
+            if (!setFileSize(task->partFile.get(), 0) || (presized > 0 && !setFileSize(task->partFile.get(), presized)))
+                return fail(*task, Downloading, kCannotWrite);
+        } else if (!createPartialFile(task, presized)) {
+            return fail(*task, Downloading, kCannotCreate);
+        }
+    }
+
+    // Several connections only for a file large enough, of a size the server stated, with ranges.
+    const int connections = connectionsPerDownload.load();
+    const bool segmented =
+        connections > 1 && rangesWork && probe.totalSize > 0 && probe.totalSize >= segmentRules.minimumSize;
+    Transfer transfer;
+    transfer.end = presized > 0 ? presized - 1 : -1;
+    transfer.useRange = presized > 0 && rangesWork;
+    transfer.minimumSteal = segmentRules.minimumSteal;
+    {
+        std::lock_guard<std::mutex> lock(task->segmentsMutex);
+        if (!goOn) {
+            task->segments = segmented ? planSegments(presized, connections)
+                                       : transfer.useRange ? planSegments(presized, 1) : std::vector<Segment>();
+        }
+        // One connection filling the whole file keeps the rules of a single transfer.
+        transfer.acceptFull = !segmented && task->segments.size() <= 1;
+        transfer.clip = !transfer.acceptFull;
+        transfer.claims = claimsFor(task->segments);
+        task->receivedBytes.store(writtenBytes(task->segments));
+    }
+
+    std::wstring error;
+    const bool transferred = transferFile(task, transfer, segmented ? connections : 1, error);
+    if (task->cancelled.load()) return;
+    if (!transferred) return fail(*task, Downloading, error);
     // The file was sized in advance from a size that may have turned out larger; cut the unwritten tail.
     const int64_t received = task->receivedBytes.load();
     if (presized > received && !setFileSize(task->partFile.get(), received))
@@ -211,13 +214,14 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
     if (!task->advance(Downloading, Verifying)) return;
     task->retryCount.store(0);
     notifyChanged();
+    recordProgress(task, true);
     verifyAndSave(task);
 }
 
 bool DownloadManager::createPartialFile(const std::shared_ptr<Task>& task, int64_t size) {
     // A name that was free when it was reserved may have been taken since: then the next free one.
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        task->partFile.reset(createExclusively(task->partialPath()));
+        task->partFile.reset(openPartial(task->partialPath(), CREATE_NEW));
         if (task->partFile) {
             if (size > 0) setFileSize(task->partFile.get(), size);
             return true;
@@ -282,106 +286,4 @@ void DownloadManager::verifyAndSave(const std::shared_ptr<Task>& task) {
     if (!completed) return;
     notifyChanged();
     post(WM_QB_DOWNLOAD_DONE, packIdAndGeneration(task->appId, task->generation));
-}
-
-bool DownloadManager::downloadPart(Task& task, int64_t start, int64_t end, bool useRange, bool acceptFull) {
-    const std::wstring baseUrl = Utf8ToWide(task.url);
-    int64_t position = start;
-    for (int failedAttempts = 0;;) {
-        std::wstring requestUrl;
-        {
-            std::lock_guard<std::mutex> lock(task.urlMutex);
-            requestUrl = Utf8ToWide(task.resolvedUrl.empty() ? task.url : task.resolvedUrl);
-        }
-        const bool baseAttempt = requestUrl == baseUrl;
-
-        HttpRequest request;
-        request.url = requestUrl;
-        if (useRange) {
-            wchar_t range[64];
-            if (end >= 0) {
-                std::swprintf(range, 64, L"bytes=%lld-%lld", static_cast<long long>(position), static_cast<long long>(end));
-            } else {
-                std::swprintf(range, 64, L"bytes=%lld-", static_cast<long long>(position));
-            }
-            request.headers.emplace_back(L"Range", range);
-        }
-        request.cancelFlag = &task.cancelled;
-
-        HANDLE file = task.partFile.get();
-        if (!file) {
-            task.setError(kCannotOpen);
-            return false;
-        }
-        LARGE_INTEGER to;
-        to.QuadPart = position;
-        if (!::SetFilePointerEx(file, to, nullptr, FILE_BEGIN)) {
-            task.setError(kCannotSeek);
-            return false;
-        }
-
-        const int64_t attemptStart = position;
-        HttpResponse response;
-        WriteSink sink(task, file, response, useRange, acceptFull, end, position);
-        request.sink = std::ref(sink);
-        std::wstring unused;
-        acquireSlot();
-        const HttpResult result = HttpClient::Send(request, response, unused);
-        releaseSlot();
-
-        AttemptFacts facts;
-        facts.cancelled = task.cancelled.load();
-        facts.writeFailed = sink.writeFailed;
-        facts.rangeIgnored = sink.rangeIgnored;
-        facts.useRange = useRange;
-        facts.acceptFull = acceptFull;
-        facts.result = result;
-        facts.status = response.status;
-        facts.hasContentRange = response.hasContentRange;
-        facts.totalSize = response.totalSize;
-        facts.contentLength = response.contentLength;
-        facts.hasFinalUrl = !response.finalUrl.empty();
-        facts.end = end;
-        facts.attemptStart = attemptStart;
-        facts.position = position;
-        const AttemptVerdict verdict = decideAttempt(facts);
-
-        if (verdict.noteFinalUrl || verdict.fallBackUrl) {
-            const std::string finalUrl = WideToUtf8(response.finalUrl);
-            std::lock_guard<std::mutex> lock(task.urlMutex);
-            if (verdict.noteFinalUrl || baseAttempt) {
-                task.resolvedUrl = finalUrl;
-            } else {
-                // The cached target has expired, or failed once more: go back to the download URL and
-                // its redirects, which may lead to a fresh link; retrying a dead link cannot succeed.
-                task.resolvedUrl.clear();
-            }
-        }
-        if (verdict.takeTotalSize) task.totalBytes.store(response.totalSize);
-        if (verdict.rewind && position > start) {
-            task.receivedBytes.fetch_sub(position - start);
-            position = start;
-        }
-
-        switch (verdict.outcome) {
-            case AttemptOutcome::Done:
-                return true;
-            case AttemptOutcome::Fail:
-                if (verdict.error == AttemptError::ServiceTrouble) task.setError(ServiceTroubleMessage);
-                if (verdict.error == AttemptError::DiskWrite) task.setError(kCannotWrite);
-                return false;
-            case AttemptOutcome::Continue:
-                continue;
-            case AttemptOutcome::Retry:
-                break;
-        }
-        if (++failedAttempts >= kMaxTransferAttempts) {
-            task.setError(ServiceTroubleMessage);
-            return false;
-        }
-        task.retryCount.store(failedAttempts);
-        notifyChanged();
-        wait(task, WaitReason::Retry, retryWaitMs(failedAttempts));
-        if (task.cancelled.load()) return false;
-    }
 }

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <string>
 
+#include "downloads/connection_slots.h"
+#include "downloads/segment_plan.h"
 #include "downloads/task.h"
 #include "install/installer_monitor.h"
 
@@ -25,6 +27,10 @@ TaskState stateAfterInstall(InstallVerdict verdict);
 enum class WaitReason { Probe, Retry };
 // Waits, or stops early once the task is cancelled. Tests replace it to record the schedule.
 using WaitFunction = std::function<void(Task& task, WaitReason reason, uint32_t milliseconds)>;
+
+// A transfer's shared bookkeeping and how one worker's range ended (segment_transfer.h).
+struct Transfer;
+enum class PartResult;
 
 // What the manager asks of the shell. Empty members mean the real thing (Explorer with the file
 // selected, the installer monitor's thread); tests replace them so that no window or installer opens.
@@ -70,6 +76,9 @@ public:
     // The real wait: 100 ms sleeps that stop as soon as the task is cancelled.
     static void sleepUnlessCancelled(Task& task, uint32_t milliseconds);
     void setShellActions(ShellActions actions);
+    // When a download is split and when a range is worth taking from another connection; must be
+    // called while no job runs.
+    void setSegmentRules(const SegmentRules& rules);
     void updateSpeedsAt(uint32_t tick);
     // Waits for the job thread of an app's current task; true when it has ended.
     bool waitForJob(int32_t appId, DWORD milliseconds);
@@ -77,11 +86,19 @@ public:
 private:
     DownloadManager() = default;
 
-    // The job, on its own thread from startDownload.
+    // The job, on its own thread from startDownload: probe, plan, then coordinate the transfer's
+    // workers; the partial file is recorded and let go however the job ends.
     void run(std::shared_ptr<Task> task);
-    bool downloadPart(Task& task, int64_t start, int64_t end, bool useRange, bool acceptFull);
-    void acquireSlot();
-    void releaseSlot();
+    void runJob(const std::shared_ptr<Task>& task);
+    // Runs the workers that fill the partial file and waits for them; true when every byte is in.
+    // On false, `error` says why unless the task was stopped.
+    bool transferFile(const std::shared_ptr<Task>& task, Transfer& transfer, int workers, std::wstring& error);
+    // One connection: fills its segment, then takes more work until there is none or it gives up.
+    void segmentWorker(Task& task, Transfer& transfer, int worker, size_t segment);
+    // Fills one segment (or, without segments, the whole file) with retries.
+    PartResult downloadPart(Task& task, Transfer& transfer, size_t segment, std::wstring& error);
+    void acquireSlot(const Task& task);
+    void releaseSlot(const Task& task);
     void notifyChanged();
     void post(UINT message, WPARAM wParam);
     // Moves the task from `from` to Failed with the text; nothing happens when it has left `from`
@@ -121,9 +138,10 @@ private:
     std::mutex tasksMutex;
     std::map<int32_t, std::shared_ptr<Task>> tasks;
     uint32_t lastGeneration = 0;  // guarded by tasksMutex
-    std::mutex slotMutex;
-    std::condition_variable slotFreed;
-    int32_t activeRequests = 0;
+    // Every request of every job (probes included) holds one of 16 slots while it runs.
+    ConnectionSlots slots{16};
+    std::atomic<int> connectionsPerDownload{4};
+    SegmentRules segmentRules;
     std::mutex namesMutex;
     std::multimap<std::wstring, std::weak_ptr<Task>> claimedPaths;  // upper-cased path -> owner
     std::mutex installMutex;  // guards the installer slot and the queue

@@ -43,14 +43,29 @@ TEST(ConfigParse, CleansValuesAndKeepsDefaultsForBadData) {
     }
 }
 
+TEST(ConfigParse, ConnectionsPerDownloadStayBetweenOneAndEight) {
+    const struct {
+        const char* file;
+        int connections;
+    } cases[] = {
+        {"", 4}, {"{}", 4}, {"{\"connectionsPerDownload\":1}", 1}, {"{\"connectionsPerDownload\":8}", 8},
+        {"{\"connectionsPerDownload\":9}", 8}, {"{\"connectionsPerDownload\":0}", 1},
+        {"{\"connectionsPerDownload\":-3}", 1}, {"{\"connectionsPerDownload\":2.9}", 2},
+        {"{\"connectionsPerDownload\":1e300}", 8}, {"{\"connectionsPerDownload\":\"6\"}", 4},
+        {"{\"connectionsPerDownload\":null}", 4}, {"{\"connectionsPerDownload\":true}", 4},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parseConfigText(c.file).connectionsPerDownload, c.connections) << c.file;
+}
+
 TEST(ConfigWrite, WritesTheExactFormat) {
     AppConfig config;
     config.downloadDir = L"C:\\Apps";
+    config.connectionsPerDownload = 6;
     EXPECT_EQ(configFileText(config), "{\n  \"server\": \"https://api.quillbox.app\",\n  \"channel\": \"default\",\n"
-                                      "  \"downloadDir\": \"C:\\\\Apps\"\n}\n");
+                                      "  \"downloadDir\": \"C:\\\\Apps\",\n  \"connectionsPerDownload\": 6\n}\n");
     config = AppConfig();
     EXPECT_EQ(configFileText(config), "{\n  \"server\": \"https://api.quillbox.app\",\n  \"channel\": \"default\",\n"
-                                      "  \"downloadDir\": \"\"\n}\n");
+                                      "  \"downloadDir\": \"\",\n  \"connectionsPerDownload\": 4\n}\n");
 }
 
 TEST(ConfigWrite, HostileValuesRoundTrip) {
@@ -58,12 +73,14 @@ TEST(ConfigWrite, HostileValuesRoundTrip) {
     config.server = L"http://127.0.0.1:1/\"quoted\"\\";
     config.channel = L"渠道\t\"x\"\\y\n";
     config.downloadDir = L"D:\\My \"Files\"\\下载";
+    config.connectionsPerDownload = 1;
     const std::string text = configFileText(config);
     ASSERT_NE(json::parse(text), nullptr);
     const AppConfig back = parseConfigText(text);
     EXPECT_EQ(back.server, config.server);
     EXPECT_EQ(back.channel, config.channel);
     EXPECT_EQ(back.downloadDir, config.downloadDir);
+    EXPECT_EQ(back.connectionsPerDownload, 1);
 }
 
 // Uses the real file in this Wine prefix's roaming folder and restores whatever was there.

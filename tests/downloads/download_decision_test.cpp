@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "downloads/connection_slots.h"
 #include "downloads/download_decision.h"
+#include "downloads/segment_plan.h"
 
 namespace {
 
@@ -113,6 +115,9 @@ TEST(DownloadDecision, OkAnswersAreCompleteOnlyWhenTheirBytesArrived) {
         {"plain GET, size unknown, answer cut", false, true, false, 200, 5000, -1, -1, 0, 2000, O::Retry, true},
         {"plain GET past a size stated too small, answer cut", false, true, false, 200, 8000, -1, 4999, 0, 6000, O::Retry, true},
         {"plain GET whole past a size stated too small", false, true, false, 200, 8000, -1, 4999, 0, 8000, O::Done, false},
+        // A segment keeps what it wrote when a later answer ignores its range: those bytes came with
+        // the right Content-Range.
+        {"segment, range ignored", true, false, true, 200, 5000, -1, 4999, 3000, 3000, O::Retry, false},
     };
     for (const Case& c : cases) {
         AttemptFacts f;
@@ -143,6 +148,158 @@ TEST(DownloadDecision, OnlySuccessfulAnswersBelow400NoteTheirUrl) {
     EXPECT_TRUE(decideAttempt(f).noteFinalUrl);
     f.status = 400;
     EXPECT_FALSE(decideAttempt(f).noteFinalUrl);
+}
+
+TEST(DownloadDecision, ASegmentStoppedAtItsEndIsDoneAndKeepsItsBytes) {
+    // A steal moved the segment's end; the sink stopped the body there, which aborts the request.
+    AttemptFacts f = ranged(HttpResult::Aborted, 206);
+    f.acceptFull = false;
+    f.position = 3000;
+    f.end = 2999;
+    f.stoppedAtEnd = true;
+    EXPECT_EQ(decideAttempt(f).outcome, O::Done);
+    EXPECT_FALSE(decideAttempt(f).rewind);
+    f.stoppedAtEnd = false;
+    EXPECT_EQ(decideAttempt(f).outcome, O::Retry);
+    // A range ignored by an answer that then failed: a segment keeps its place, one whole-file
+    // connection starts over from 0.
+    f.rangeIgnored = true;
+    EXPECT_FALSE(decideAttempt(f).rewind);
+    f.acceptFull = true;
+    EXPECT_TRUE(decideAttempt(f).rewind);
+    f.cancelled = true;
+    f.stoppedAtEnd = true;
+    EXPECT_EQ(decideAttempt(f).outcome, O::Fail);  // a cancel still comes first
+}
+
+std::string describe(const std::vector<Segment>& segments) {
+    std::string out;
+    for (const Segment& s : segments)
+        out += std::to_string(s.start) + "-" + std::to_string(s.end) + "/" + std::to_string(s.written) + " ";
+    return out;
+}
+
+TEST(SegmentPlan, SplitsIntoNearEqualRangesThatCoverTheFile) {
+    struct Case {
+        int64_t size;
+        int count;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {8388731, 4, "0-2097182/0 2097183-4194365/0 4194366-6291548/0 6291549-8388730/0 "},
+        {10, 4, "0-2/0 3-5/0 6-7/0 8-9/0 "},
+        {10, 1, "0-9/0 "},
+        {3, 8, "0-0/0 1-1/0 2-2/0 "},
+        {0, 4, ""},
+        {10, 0, ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(describe(planSegments(c.size, c.count)), c.expected) << c.size << "/" << c.count;
+}
+
+TEST(SegmentPlan, FinishedConnectionsTakeFreeRangesThenHalfOfTheLargestUnstartedOne) {
+    struct Case {
+        const char* what;
+        std::vector<Segment> segments;
+        std::vector<SegmentClaim> claims;
+        int worker;
+        bool assigned;
+        size_t taken;
+        const char* after;
+    };
+    const int64_t steal = 100;
+    const Case cases[] = {
+        {"a free range first, even a smaller one", {{0, 999, 0}, {1000, 1099, 50}}, {{0, 0}, {-1, 1050}}, 1, true, 1,
+         "0-999/0 1000-1099/50 "},
+        {"the free range with the most left", {{0, 99, 0}, {100, 399, 0}, {400, 599, 0}}, {{-1, 0}, {-1, 100}, {-1, 400}},
+         0, true, 1, "0-99/0 100-399/0 400-599/0 "},
+        {"the upper half of what nobody writes yet", {{0, 999, 150}, {1000, 1999, 1000}}, {{0, 200}, {1, 2000}}, 1, true,
+         2, "0-599/150 1000-1999/1000 600-999/0 "},
+        {"the odd byte stays with the owner", {{0, 1000, 0}, {1001, 1001, 1}}, {{0, 200}, {1, 1002}}, 1, true, 2,
+         "0-600/0 1001-1001/1 601-1000/0 "},
+        {"the largest of several owned ranges", {{0, 999, 0}, {1000, 2999, 0}}, {{0, 900}, {1, 1100}}, 2, true, 2,
+         "0-999/0 1000-2049/0 2050-2999/0 "},
+        {"too little left to be worth a request", {{0, 999, 850}, {1000, 1999, 1000}}, {{0, 901}, {1, 2000}}, 1, false, 0,
+         "0-999/850 1000-1999/1000 "},
+        {"never from the asking worker itself", {{0, 999, 0}}, {{0, 0}}, 0, false, 0, "0-999/0 "},
+        {"finished ranges are nobody's work", {{0, 99, 100}, {100, 199, 100}}, {{-1, 100}, {-1, 200}}, 0, false, 0,
+         "0-99/100 100-199/100 "},
+    };
+    for (const Case& c : cases) {
+        std::vector<Segment> segments = c.segments;
+        std::vector<SegmentClaim> claims = c.claims;
+        size_t taken = 99;
+        EXPECT_EQ(assignWork(segments, claims, c.worker, steal, taken), c.assigned) << c.what;
+        EXPECT_EQ(describe(segments), c.after) << c.what;
+        ASSERT_EQ(claims.size(), segments.size()) << c.what;
+        if (!c.assigned) continue;
+        EXPECT_EQ(taken, c.taken) << c.what;
+        EXPECT_EQ(claims[taken].owner, c.worker) << c.what;
+    }
+}
+
+TEST(SegmentPlan, AGivenUpRangeGoesOnFromItsWrittenBytes) {
+    std::vector<Segment> segments = planSegments(2000, 2);
+    std::vector<SegmentClaim> claims = claimsFor(segments);
+    size_t first = 9, second = 9;
+    ASSERT_TRUE(assignWork(segments, claims, 0, 100, first));
+    ASSERT_TRUE(assignWork(segments, claims, 1, 100, second));
+    EXPECT_EQ(first, 0u);
+    EXPECT_EQ(second, 1u);
+    // Worker 1 wrote 300 bytes, had started 100 more, then gave up; worker 0 finished its range.
+    segments[1].written = 300;
+    claims[1].next = 1400;
+    segments[0].written = 1000;
+    claims[0].next = 1000;
+    giveBack(segments, claims, 1);
+    EXPECT_EQ(claims[1].owner, -1);
+    EXPECT_EQ(claims[1].next, 1300);
+    size_t taken = 9;
+    ASSERT_TRUE(assignWork(segments, claims, 0, 100, taken));
+    EXPECT_EQ(taken, 1u);
+    EXPECT_EQ(describe(segments), "0-999/1000 1000-1999/300 ");
+    EXPECT_FALSE(allSegmentsDone(segments));
+    EXPECT_EQ(writtenBytes(segments), 1300);
+    segments[1].written = 1000;
+    EXPECT_TRUE(allSegmentsDone(segments));
+    EXPECT_TRUE(claimsFor(segments)[1].owner == -1 && claimsFor(segments)[1].next == 2000);
+}
+
+TEST(ConnectionSlots, AFreedSlotGoesToTheTaskHoldingFewest) {
+    int a = 0, b = 0, c = 0;
+    SlotQueue queue(3);
+    for (const void* owner : {static_cast<const void*>(&a), static_cast<const void*>(&a), static_cast<const void*>(&b)}) {
+        const uint64_t ticket = queue.enqueue(owner);
+        ASSERT_TRUE(queue.mayTake(ticket));
+        queue.take(ticket);
+    }
+    const uint64_t aThird = queue.enqueue(&a);
+    const uint64_t bSecond = queue.enqueue(&b);
+    const uint64_t cFirst = queue.enqueue(&c);
+    const uint64_t cSecond = queue.enqueue(&c);
+    const uint64_t all[] = {aThird, bSecond, cFirst, cSecond};
+    for (uint64_t ticket : all) EXPECT_FALSE(queue.mayTake(ticket));  // all three slots are in use
+
+    // A new task's first connection before anyone's next one; then whoever holds fewest, the earlier
+    // waiter among equals.
+    const struct {
+        const void* releaser;
+        uint64_t taker;
+        const char* who;
+    } steps[] = {{&a, cFirst, "c's first"}, {&b, bSecond, "b's second, b holding none"},
+                 {&c, cSecond, "c's second before a's third"}, {&b, aThird, "a's third"}};
+    for (const auto& step : steps) {
+        queue.release(step.releaser);
+        for (uint64_t ticket : all) {
+            if (ticket == step.taker) continue;
+            EXPECT_FALSE(queue.mayTake(ticket)) << step.who;
+        }
+        ASSERT_TRUE(queue.mayTake(step.taker)) << step.who;
+        queue.take(step.taker);
+        EXPECT_EQ(queue.inUse(), 3) << step.who;
+    }
+    EXPECT_EQ(queue.heldBy(&a), 2);
+    EXPECT_EQ(queue.heldBy(&b), 0);
+    EXPECT_EQ(queue.heldBy(&c), 1);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <map>
 
 #include "base/window_messages.h"
 #include "download_fixture.h"
@@ -594,17 +596,22 @@ TEST_F(DownloadEngine, CancelDuringARetryWaitEndsTheJobWithinATick) {
     EXPECT_EQ(fileRequests(1).size(), 2u);
 }
 
-TEST_F(DownloadEngine, SevenTasksNeverHaveMoreThanSixRequestsInFlight) {
+TEST_F(DownloadEngine, SevenTasksOfFourConnectionsNeverHaveMoreThanSixteenRequestsInFlight) {
+    manager().setConnectionsPerDownload(4);
+    SegmentRules rules;
+    rules.minimumSize = 1;  // these small packages come in four ranges as well
+    manager().setSegmentRules(rules);
     const int32_t apps[] = {1, 2, 3, 4, 5, 7, 8};
-    for (int32_t app : apps) ASSERT_TRUE(service.addAppFaults(app, R"([{"delayMs": 400}])"));
+    for (int32_t app : apps) ASSERT_TRUE(service.addAppFaults(app, R"([{"delayMs": 400, "repeat": -1}])"));
     for (int32_t app : apps) start(app, packageMd5(app));
     for (int32_t app : apps) ASSERT_TRUE(finish(app)) << app;
     int64_t maxInFlight = -1;
     service.requests(0, &maxInFlight);
-    EXPECT_EQ(maxInFlight, 6);
+    EXPECT_EQ(maxInFlight, 16);
     for (int32_t app : apps) {
         EXPECT_EQ(task(app).state, Completed) << app;
         EXPECT_TRUE(task(app).md5Ok) << app;
+        EXPECT_GE(fileRequests(app).size(), 5u) << app;  // the probe and four ranges
     }
     // Both packages are called setup.exe: the one named second gets a number, and neither replaced the other.
     EXPECT_EQ(folderFiles(), (std::vector<std::wstring>{L"big-setup.exe", L"portable.zip", L"product.msi",
@@ -614,6 +621,101 @@ TEST_F(DownloadEngine, SevenTasksNeverHaveMoreThanSixRequestsInFlight) {
     const std::string second = qbtest::readFileBytes(downloaded(L"setup (2).exe"));
     EXPECT_TRUE((first == packageBytes(4) && second == packageBytes(5)) ||
                 (first == packageBytes(5) && second == packageBytes(4)));
+}
+
+TEST_F(DownloadEngine, FourConnectionsFillTheirRangesOfOneFileByteForByte) {
+    manager().setConnectionsPerDownload(4);
+    // Paced, so that the four connections certainly run at once.
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"bytesPerSecond": 8000000, "repeat": -1}])"));
+    start(2, packageMd5(2));
+    ASSERT_TRUE(finish(2));
+    const TaskSnapshot t = task(2);
+    EXPECT_EQ(t.state, Completed);
+    EXPECT_TRUE(t.md5Ok);
+    EXPECT_EQ(t.totalBytes, kBigSize);
+    EXPECT_EQ(t.receivedBytes, kBigSize);  // no byte counted twice
+    EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"big-setup.exe")) == packageBytes(2));
+    const auto requests = fileRequests(2);
+    ASSERT_GE(requests.size(), 5u);
+    EXPECT_EQ(requests[0].range, "bytes=0-0");
+    std::vector<std::string> first;
+    for (size_t i = 1; i < 5; ++i) first.push_back(requests[i].range);
+    std::sort(first.begin(), first.end());
+    EXPECT_EQ(first, (std::vector<std::string>{"bytes=0-2097182", "bytes=2097183-4194365", "bytes=4194366-6291548",
+                                               "bytes=6291549-8388730"}));
+    for (size_t i = 1; i < requests.size(); ++i) EXPECT_EQ(requests[i].status, 206) << requests[i].range;
+    int64_t maxInFlight = -1;
+    service.requests(0, &maxInFlight);
+    EXPECT_EQ(maxInFlight, 4);
+    EXPECT_TRUE(waits().empty());
+}
+
+TEST_F(DownloadEngine, AFinishedConnectionTakesHalfOfWhatASlowOneHasNotReached) {
+    manager().setConnectionsPerDownload(2);
+    // One of the two first requests is paced to 1 MB/s; the other connection finishes its half at
+    // once and then takes the upper half of what the slow one has not reached, as long as that is
+    // at least 1 MiB.
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {}, {"bytesPerSecond": 1000000}])"));
+    start(2, packageMd5(2));
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    EXPECT_TRUE(task(2).md5Ok);
+    // The slow answer went on past its moved end; those bytes must not be written or counted twice.
+    EXPECT_EQ(task(2).receivedBytes, kBigSize);
+    EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"big-setup.exe")) == packageBytes(2));
+    std::vector<std::string> taken;
+    for (const auto& r : fileRequests(2))
+        if (r.range != "bytes=0-0" && r.range != "bytes=0-4194365" && r.range != "bytes=4194366-8388730")
+            taken.push_back(r.range);
+    ASSERT_FALSE(taken.empty());
+    ASSERT_LE(taken.size(), 2u);  // 4 MiB, then less than 2 MiB, then less than 1 MiB is left to take
+    // Each taken range ends where the slow range ended, and the second starts below the first.
+    const auto startOf = [](const std::string& range) { return std::stoll(range.substr(6)); };
+    const std::string end = taken[0].substr(taken[0].find('-'));
+    EXPECT_TRUE(end == "-4194365" || end == "-8388730") << taken[0];
+    if (taken.size() == 2) {
+        EXPECT_LT(startOf(taken[1]), startOf(taken[0]));
+        EXPECT_EQ(taken[1].substr(taken[1].find('-')), "-" + std::to_string(startOf(taken[0]) - 1));
+    }
+}
+
+TEST_F(DownloadEngine, AConnectionThatKeepsFailingHandsItsRangeOnAndOnlyAllFailingFailsTheTask) {
+    manager().setConnectionsPerDownload(2);
+    // After the probe one connection's request fails; the other's stalls while the first uses up its
+    // 13 attempts on the failures that follow.
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"status": 503}, {"stallAfter": 65536, "stallMs": 2000},
+                                            {"status": 503, "repeat": 13}])"));
+    start(2, packageMd5(2));
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    EXPECT_TRUE(task(2).md5Ok);
+    EXPECT_EQ(task(2).receivedBytes, kBigSize);
+    EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"big-setup.exe")) == packageBytes(2));
+    std::map<std::string, int> failures;
+    std::vector<std::string> delivered;
+    for (const auto& r : fileRequests(2)) {
+        if (r.status == 503) ++failures[r.range];
+        if (r.status == 206 && r.range != "bytes=0-0") delivered.push_back(r.range);
+    }
+    std::sort(delivered.begin(), delivered.end());
+    // Each half came whole in one answer: the given-up half from its first byte, on the other connection.
+    EXPECT_EQ(delivered, (std::vector<std::string>{"bytes=0-4194365", "bytes=4194366-8388730"}));
+    int mostFailures = 0;
+    for (const auto& entry : failures) mostFailures = std::max(mostFailures, entry.second);
+    EXPECT_GE(mostFailures, 13);
+
+    // Both connections fail all their attempts: the task fails once the second has given up.
+    manager().clearFinished();
+    ASSERT_TRUE(service.reset());
+    ::DeleteFileW(downloaded(L"big-setup.exe").c_str());
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"status": 503, "repeat": -1}])"));
+    messages();
+    start(2, packageMd5(2));
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Failed);
+    EXPECT_EQ(task(2).errorText, ServiceTroubleMessage);
+    EXPECT_EQ(fileRequests(2).size(), 1u + 2 * 13);
+    expectEndsWith(messages(), WM_QB_DOWNLOAD_FAILED, news(2));
 }
 
 TEST_F(DownloadEngine, SameNamedPackageLaterNeverReplacesTheFirst) {

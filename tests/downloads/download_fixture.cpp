@@ -39,6 +39,9 @@ void DownloadTest::SetUp() {
     window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_TRUE(window != nullptr);
     manager().mainWindow.store(window);
+    // The engine's single-transfer rules are tested over one connection; segmented tests ask for more.
+    manager().setConnectionsPerDownload(1);
+    manager().setSegmentRules(SegmentRules());
     manager().setWaitFunction([this](Task& task, WaitReason reason, uint32_t ms) {
         std::unique_lock<std::mutex> lock(waitMutex_);
         waits_.push_back({task.appId, reason, ms, task.retryCount.load(), task.receivedBytes.load()});
@@ -70,6 +73,8 @@ void DownloadTest::TearDown() {
     manager().clearFinished();
     manager().setWaitFunction(nullptr);
     manager().setShellActions({});
+    manager().setConnectionsPerDownload(4);
+    manager().setSegmentRules(SegmentRules());
     manager().mainWindow.store(nullptr);
     if (window) ::DestroyWindow(window);
     setDownloadDirOverride(L"");

@@ -221,6 +221,7 @@ Plan makePlan(uint64_t seed, uint64_t index, const Package& package) {
         notes.push_back("probe answered from a wrong offset");
     }
     plan.sizeHint = noHint ? 0 : size;  // an ignored Range still tells the size through Content-Length
+    plan.ranged = mode == Mode::Ranged;
 
     std::vector<std::string> transfer;
     if (plan.expect == Expect::Refused) {

@@ -46,7 +46,8 @@ struct Plan {
     std::vector<std::string> faults;  // JSON objects, consumed in order by the package file requests
     Expect expect = Expect::Completes;
     int probes = 1;         // probe requests the download makes (failed ones included)
-    int transfers = -1;     // transfer requests it makes; -1 when the script leaves it open
+    int transfers = -1;     // transfer requests it makes over one connection; -1 when the script leaves it open
+    bool ranged = false;    // the probe gets its 206 with the size: the transfer may use several connections
     std::string summary;    // one line for reports
 
     std::string faultsJson() const;

@@ -192,6 +192,7 @@ TEST_F(SettingsWindow, OnlyTheVersionLabelIsGreyOnAClearBackground) {
 TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
     appState().config.server = L"http://127.0.0.1:8080";
     appState().config.channel = L"beta";
+    appState().config.connectionsPerDownload = 6;  // not on the window, but kept by its save
     open();
     ::SetWindowTextW(appState().settingsDirEdit, L"D:\\Downloads\\");
     shellServices().saveConfig = realShellServices().saveConfig;
@@ -203,7 +204,7 @@ TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
     EXPECT_EQ(appState().toastKind, ToastSuccess);
     EXPECT_EQ(qbtest::readFileBytes(configPath_),
               "{\n  \"server\": \"http://127.0.0.1:8080\",\n  \"channel\": \"beta\",\n"
-              "  \"downloadDir\": \"D:\\\\Downloads\"\n}\n");
+              "  \"downloadDir\": \"D:\\\\Downloads\",\n  \"connectionsPerDownload\": 6\n}\n");
 }
 
 TEST_F(SettingsWindow, SavingADriveRootRestoresTheDefaultFolder) {
@@ -217,7 +218,8 @@ TEST_F(SettingsWindow, SavingADriveRootRestoresTheDefaultFolder) {
     EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"override "});
     EXPECT_EQ(appState().toastText, L"已恢复默认下载目录");
     EXPECT_EQ(qbtest::readFileBytes(configPath_),
-              "{\n  \"server\": \"http://127.0.0.1:8080\",\n  \"channel\": \"beta\",\n  \"downloadDir\": \"\"\n}\n");
+              "{\n  \"server\": \"http://127.0.0.1:8080\",\n  \"channel\": \"beta\",\n  \"downloadDir\": \"\",\n"
+              "  \"connectionsPerDownload\": 4\n}\n");
 }
 
 TEST_F(SettingsWindow, TheFolderPickerFillsTheFieldUnlessItIsCancelled) {

@@ -1,0 +1,54 @@
+#include "downloads/connection_slots.h"
+
+uint64_t SlotQueue::enqueue(const void* owner) {
+    waiters_.push_back({nextTicket_, owner});
+    return nextTicket_++;
+}
+
+int SlotQueue::heldBy(const void* owner) const {
+    const auto it = held_.find(owner);
+    return it == held_.end() ? 0 : it->second;
+}
+
+bool SlotQueue::mayTake(uint64_t ticket) const {
+    if (inUse_ >= limit_ || waiters_.empty()) return false;
+    // Waiters are in ticket order, so the first with the fewest held slots is the earliest of them.
+    const Waiter* first = &waiters_.front();
+    for (const Waiter& waiter : waiters_)
+        if (heldBy(waiter.owner) < heldBy(first->owner)) first = &waiter;
+    return first->ticket == ticket;
+}
+
+void SlotQueue::take(uint64_t ticket) {
+    for (auto it = waiters_.begin(); it != waiters_.end(); ++it) {
+        if (it->ticket != ticket) continue;
+        ++held_[it->owner];
+        ++inUse_;
+        waiters_.erase(it);
+        return;
+    }
+}
+
+void SlotQueue::release(const void* owner) {
+    const auto it = held_.find(owner);
+    if (it == held_.end()) return;
+    if (--it->second == 0) held_.erase(it);
+    --inUse_;
+}
+
+void ConnectionSlots::acquire(const void* owner) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const uint64_t ticket = queue_.enqueue(owner);
+    freed_.wait(lock, [&] { return queue_.mayTake(ticket); });
+    queue_.take(ticket);
+    // Another slot may be free for the waiter that now comes first.
+    freed_.notify_all();
+}
+
+void ConnectionSlots::release(const void* owner) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.release(owner);
+    }
+    freed_.notify_all();
+}

@@ -1,0 +1,48 @@
+#pragma once
+// Request slots shared by every download: at most `limit` requests at once, and a freed slot goes to
+// the waiting download that holds the fewest slots (the earliest among equals), so a new download
+// gets its first connection before any download gets another one.
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <vector>
+
+// The bookkeeping alone, without waiting: pure logic.
+class SlotQueue {
+public:
+    explicit SlotQueue(int limit) : limit_(limit) {}
+
+    // Joins the queue; the ticket names this waiter.
+    uint64_t enqueue(const void* owner);
+    // True when a slot is free and no other waiter comes first.
+    bool mayTake(uint64_t ticket) const;
+    // The waiter leaves the queue holding a slot; only after mayTake said so.
+    void take(uint64_t ticket);
+    void release(const void* owner);
+    int inUse() const { return inUse_; }
+    int heldBy(const void* owner) const;
+
+private:
+    struct Waiter {
+        uint64_t ticket;
+        const void* owner;
+    };
+    int limit_;
+    int inUse_ = 0;
+    uint64_t nextTicket_ = 1;
+    std::vector<Waiter> waiters_;
+    std::map<const void*, int> held_;
+};
+
+class ConnectionSlots {
+public:
+    explicit ConnectionSlots(int limit) : queue_(limit) {}
+    void acquire(const void* owner);
+    void release(const void* owner);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable freed_;
+    SlotQueue queue_;
+};

@@ -1,0 +1,35 @@
+#pragma once
+// What the workers of one transfer share. Only the download engine uses it.
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "downloads/segment_plan.h"
+
+// A worker without a segment fills the whole file: its size is unknown, or ranges do not work.
+constexpr size_t kNoSegment = static_cast<size_t>(-1);
+
+enum class PartResult {
+    Done,       // the range is in the file
+    Stopped,    // the task was cancelled or paused, or another worker's failure ended the transfer
+    GaveUp,     // every attempt failed: the range goes back to the others
+    Failed,     // a failure no other connection can get past (a refusal, a disk that cannot write)
+};
+
+struct Transfer {
+    int64_t end = -1;         // last byte of the file; -1 while unknown
+    bool useRange = false;
+    bool acceptFull = true;   // a whole-file answer from offset 0 counts: one connection fills the file
+    bool clip = false;        // writes stop at their segment's end, which a steal may move
+    int64_t minimumSteal = 0;
+    std::atomic<bool> stop{false};
+    // Guarded by the task's segmentsMutex, as its segments are.
+    std::vector<SegmentClaim> claims;
+    int running = 0;
+    bool wholeDone = false;   // the worker without a segment filled the file
+    std::wstring failure;     // why the transfer ended for every worker
+    std::condition_variable changed;
+};
