@@ -11,6 +11,7 @@
 #include "app/settings_window.h"
 #include "app/shadow_window.h"
 #include "base/window_messages.h"
+#include "downloads/download_manager.h"
 #include "service/catalogue_loader.h"
 
 namespace {
@@ -120,6 +121,8 @@ int runApplication(HINSTANCE instance) {
     ::SetProcessDPIAware();
     ::SetUnhandledExceptionFilter(crashFilter);
     appState().config = loadConfig();
+    // The downloads a previous run left unfinished are listed (paused) before anything is painted.
+    DownloadManager::instance().restoreJournal();
     if (!initInstance(instance)) return 1;
 
     MSG msg{};
