@@ -1,5 +1,6 @@
 #include <cstring>
 #include <cwchar>
+#include <functional>
 #include <vector>
 
 #include "base/window_messages.h"
@@ -76,6 +77,34 @@ void deleteOnClose(HANDLE file) {
     ::SetFileInformationByHandle(file, FileDispositionInfo, &info, sizeof(info));
 }
 
+// Opens the ".part" file a paused task left and returns where its transfer goes on. When its recorded
+// bytes cannot be trusted (another size, no ranges, the file missing or shorter) the same file starts
+// over from byte 0 with a fresh plan. -1 when the file can be neither opened nor made.
+int64_t reopenPartialFile(Task& task, int64_t size, bool sameFile) {
+    task.partFile.reset(::CreateFileW(task.partialPath().c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                      FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!task.partFile) return -1;
+    LARGE_INTEGER length{};
+    if (!::GetFileSizeEx(task.partFile.get(), &length)) length.QuadPart = 0;
+    int64_t from = -1;
+    {
+        std::lock_guard<std::mutex> lock(task.segmentsMutex);
+        const bool oneWholeSegment =
+            task.segments.size() == 1 && task.segments[0].start == 0 && task.segments[0].end == size - 1;
+        if (sameFile && size > 0 && length.QuadPart >= size && oneWholeSegment) from = task.segments[0].written;
+        if (from < 0) {
+            task.segments.clear();
+            if (size > 0) task.segments.push_back({0, size - 1, 0});
+        }
+    }
+    if (from < 0) {
+        from = 0;
+        if (!setFileSize(task.partFile.get(), 0) || (size > 0 && !setFileSize(task.partFile.get(), size))) return -1;
+    }
+    task.receivedBytes.store(from);
+    return from;
+}
+
 }  // namespace
 
 // Writes one attempt's body at the task's position; bodies that are not the asked-for bytes of the
@@ -83,9 +112,9 @@ void deleteOnClose(HANDLE file) {
 class WriteSink {
 public:
     WriteSink(Task& task, HANDLE file, const HttpResponse& response, bool useRange, bool acceptFull, int64_t end,
-              int64_t& position)
+              int64_t& position, const std::function<void(int64_t)>& written)
         : task_(task), file_(file), response_(response), useRange_(useRange), acceptFull_(acceptFull), end_(end),
-          attemptStart_(position), position_(position) {}
+          attemptStart_(position), position_(position), written_(written) {}
 
     bool operator()(const uint8_t* data, uint32_t length) {
         if (task_.cancelled.load(std::memory_order_relaxed)) return false;
@@ -109,6 +138,7 @@ public:
         }
         task_.receivedBytes.fetch_add(length, std::memory_order_relaxed);
         position_ += length;
+        written_(position_);
         return true;
     }
 
@@ -124,6 +154,7 @@ private:
     int64_t end_;
     int64_t attemptStart_;
     int64_t& position_;
+    const std::function<void(int64_t)>& written_;
 };
 
 void DownloadManager::acquireSlot() {
@@ -142,6 +173,9 @@ void DownloadManager::releaseSlot() {
 
 void DownloadManager::run(std::shared_ptr<Task> task) {
     const std::wstring url = Utf8ToWide(task->url);
+    const int64_t recordedSize = task->totalBytes.load();
+    // A transfer that stops (paused or cancelled) leaves its last counts in the journal, or its entry goes.
+    const auto stop = [this, &task] { recordProgress(task, true); };
     HttpResponse probe;
     for (int probes = 1;; ++probes) {
         probe = HttpResponse();
@@ -154,12 +188,12 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
         acquireSlot();
         const HttpResult result = HttpClient::Send(request, probe, unused);
         releaseSlot();
-        if (task->cancelled.load()) return;
+        if (task->cancelled.load()) return stop();
         // The sink stops every probe at its first body byte, so an error status with a body ends in
         // Aborted as well; it is still a failed probe.
         if (result == HttpResult::Ok || (result == HttpResult::Aborted && probe.status < 400)) break;
         wait(*task, WaitReason::Probe, kProbeWaitMs);
-        if (task->cancelled.load()) return;
+        if (task->cancelled.load()) return stop();
         if (probes == kMaxProbes) return fail(*task, Downloading, ServiceTroubleMessage);
     }
 
@@ -182,21 +216,35 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
     std::wstring candidate = fileNameFromDisposition(probe.contentDisposition);
     if (candidate.empty()) candidate = fileNameFromUrl(probe.finalUrl.empty() ? url : probe.finalUrl);
     if (candidate.empty()) candidate = fileNameFromUrl(url);
-    if (!candidate.empty()) claimFileName(task, downloadDirectory(), sanitizeFileName(candidate));
+    // A resumed task keeps the names of the file it goes on with.
+    if (!candidate.empty() && !task->resumeExisting)
+        claimFileName(task, downloadDirectory(), sanitizeFileName(candidate));
 
     // A size the folder cannot hold ends the task before a file is made for it.
     const int64_t presized = task->totalBytes.load();
-    if (presized > 0 && !roomFor(folderOfPath(task->partialPath()), presized))
+    if (presized > 0 && !task->resumeExisting && !roomFor(folderOfPath(task->partialPath()), presized))
         return fail(*task, Downloading, kNoSpace);
     // However the job ends, the partial file is let go with it (a finished one was renamed already).
     struct PartialFileRelease {
         Task& task;
         ~PartialFileRelease() { task.partFile.reset(); }
     } release{*task};
-    if (!createPartialFile(task, presized)) return fail(*task, Downloading, kCannotCreate);
+    int64_t from = 0;
+    if (task->resumeExisting) {
+        from = reopenPartialFile(*task, presized, rangesWork && presized == recordedSize);
+        if (from < 0) return fail(*task, Downloading, kCannotOpen);
+    } else {
+        if (!createPartialFile(task, presized)) return fail(*task, Downloading, kCannotCreate);
+        if (presized > 0 && rangesWork) {
+            std::lock_guard<std::mutex> lock(task->segmentsMutex);
+            task->segments = {{0, presized - 1, 0}};
+        }
+    }
 
-    const bool transferred = downloadPart(*task, 0, presized > 0 ? presized - 1 : -1, presized > 0 && rangesWork, true);
-    if (task->cancelled.load()) return;
+    const bool useRange = presized > 0 && rangesWork;
+    const bool transferred = (useRange && from >= presized) ||
+                             downloadPart(*task, from, presized > 0 ? presized - 1 : -1, useRange, from == 0);
+    if (task->cancelled.load()) return stop();
     if (!transferred) {
         std::wstring text = task->error();
         if (text.empty()) text = ServiceTroubleMessage;
@@ -208,8 +256,9 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
         return fail(*task, Downloading, kCannotWrite);
 
     task->speed.store(0);
-    if (!task->advance(Downloading, Verifying)) return;
+    if (!task->advance(Downloading, Verifying)) return stop();
     task->retryCount.store(0);
+    recordProgress(task, true);
     notifyChanged();
     verifyAndSave(task);
 }
@@ -279,6 +328,7 @@ void DownloadManager::verifyAndSave(const std::shared_ptr<Task>& task) {
     const bool completed = task->advance(Verifying, Completed);
     if (!completed && !renameWithoutReplacing(file, task->partialPath())) deleteOnClose(file);
     task->partFile.reset();
+    recordProgress(task, true);
     if (!completed) return;
     notifyChanged();
     post(WM_QB_DOWNLOAD_DONE, packIdAndGeneration(task->appId, task->generation));
@@ -287,6 +337,14 @@ void DownloadManager::verifyAndSave(const std::shared_ptr<Task>& task) {
 bool DownloadManager::downloadPart(Task& task, int64_t start, int64_t end, bool useRange, bool acceptFull) {
     const std::wstring baseUrl = Utf8ToWide(task.url);
     int64_t position = start;
+    // The one segment of a ranged transfer follows the write position; the journal hears of it.
+    const std::function<void(int64_t)> written = [this, &task](int64_t at) {
+        {
+            std::lock_guard<std::mutex> lock(task.segmentsMutex);
+            if (task.segments.size() == 1) task.segments[0].written = at - task.segments[0].start;
+        }
+        recordProgressOf(task, false);
+    };
     for (int failedAttempts = 0;;) {
         std::wstring requestUrl;
         {
@@ -322,7 +380,7 @@ bool DownloadManager::downloadPart(Task& task, int64_t start, int64_t end, bool 
 
         const int64_t attemptStart = position;
         HttpResponse response;
-        WriteSink sink(task, file, response, useRange, acceptFull, end, position);
+        WriteSink sink(task, file, response, useRange, acceptFull, end, position, written);
         request.sink = std::ref(sink);
         std::wstring unused;
         acquireSlot();
@@ -361,6 +419,7 @@ bool DownloadManager::downloadPart(Task& task, int64_t start, int64_t end, bool 
         if (verdict.rewind && position > start) {
             task.receivedBytes.fetch_sub(position - start);
             position = start;
+            written(position);
         }
 
         switch (verdict.outcome) {
