@@ -76,6 +76,9 @@ void onAppAction(const AppInfo* app) {
             case Installing:
             case InstallQueued:
                 return;
+            case Paused:
+                shellServices().resumeTask(app->id);
+                return;
             default:
                 break;  // failed, cancelled or installed: a new download replaces the task
         }

@@ -99,6 +99,14 @@ void actOnRegion(HWND hwnd, const HitRegion& region) {
             services.cancelTask(region.param);
             repaintMainWindow();
             break;
+        case HitKind::RowPause:
+            services.pauseTask(region.param);
+            repaintMainWindow();
+            break;
+        case HitKind::RowResume:
+            services.resumeTask(region.param);
+            repaintMainWindow();
+            break;
         case HitKind::RowInstall: installFromRow(region.param); break;
         case HitKind::RowOpenFolder: services.openInFolder(region.param); break;
         case HitKind::RowRetry:

@@ -33,6 +33,8 @@ ShellServices realShellServices() {
     s.attachDownloadWindow = [](HWND window) { DownloadManager::instance().mainWindow = window; };
     s.taskSnapshot = [] { return DownloadManager::instance().snapshot(); };
     s.cancelTask = [](int32_t id) { DownloadManager::instance().cancel(id); };
+    s.pauseTask = [](int32_t id) { DownloadManager::instance().pause(id); };
+    s.resumeTask = [](int32_t id) { DownloadManager::instance().resume(id); };
     s.clearFinished = [] { DownloadManager::instance().clearFinished(); };
     s.openInFolder = [](int32_t id) { DownloadManager::instance().openInFolder(id); };
     s.install = [](int32_t id) { return DownloadManager::instance().install(id); };

@@ -22,6 +22,8 @@ struct ShellServices {
     std::function<void(HWND)> attachDownloadWindow;  // where download workers post their news
     std::function<std::map<int32_t, TaskSnapshot>()> taskSnapshot;
     std::function<void(int32_t)> cancelTask;
+    std::function<void(int32_t)> pauseTask;
+    std::function<void(int32_t)> resumeTask;
     std::function<void()> clearFinished;
     std::function<void(int32_t)> openInFolder;
     std::function<bool(int32_t)> install;

@@ -122,6 +122,8 @@ int runApplication(HINSTANCE instance) {
     ::SetUnhandledExceptionFilter(crashFilter);
     appState().config = loadConfig();
     DownloadManager::instance().setConnectionsPerDownload(appState().config.connectionsPerDownload);
+    // The downloads a previous run left unfinished are listed (paused) before anything is painted.
+    DownloadManager::instance().restoreJournal();
     if (!initInstance(instance)) return 1;
 
     MSG msg{};

@@ -36,6 +36,7 @@ void DownloadManager::notifyChanged() { post(WM_QB_REFRESH, 0); }
 void DownloadManager::fail(Task& task, TaskState from, const std::wstring& text) {
     if (!task.advance(from, Failed)) return;
     task.setError(text);
+    recordProgressOf(task, true);
     notifyChanged();
     if (text == ServiceTroubleMessage) post(WM_QB_DOWNLOAD_FAILED, packIdAndGeneration(task.appId, task.generation));
 }
@@ -49,16 +50,22 @@ std::shared_ptr<Task> DownloadManager::find(int32_t appId) {
 void DownloadManager::startDownload(int32_t appId, const std::wstring& name, const std::string& url,
                                     const std::string& md5, int64_t sizeHint, const std::string& sha256) {
     std::shared_ptr<Task> previous;
+    bool paused = false;
     {
         std::lock_guard<std::mutex> lock(tasksMutex);
         const auto it = tasks.find(appId);
         if (it != tasks.end()) {
             const uint32_t state = it->second->state.load();
             if (state < Completed || state == InstallQueued) return;
-            previous = std::move(it->second);
-            tasks.erase(it);
+            paused = state == Paused;
+            if (!paused) {
+                previous = std::move(it->second);
+                tasks.erase(it);
+            }
         }
     }
+    // A paused download goes on from its bytes on disk; a second one would compete for its file.
+    if (paused) return resume(appId);
     // A finished predecessor gives its file names back before the new task is named.
     previous.reset();
 
@@ -88,11 +95,12 @@ void DownloadManager::startDownload(int32_t appId, const std::wstring& name, con
 void DownloadManager::cancel(int32_t appId) {
     const std::shared_ptr<Task> task = find(appId);
     if (!task) return;
-    // Only a running job is cancelled; it may finish or fail meanwhile, and then that stands.
+    // Only a running or paused job is cancelled; it may finish or fail meanwhile, and then that stands.
     uint32_t state = task->state.load();
-    while (state == Downloading || state == Verifying) {
+    while (state == Downloading || state == Verifying || state == Paused) {
         if (task->state.compare_exchange_weak(state, Cancelled)) {
             task->cancelled.store(true);
+            recordProgressOf(*task, true);
             notifyChanged();
             return;
         }
@@ -110,6 +118,7 @@ void DownloadManager::clearFinished() {
                 continue;
             }
             if (state == Failed || state == Cancelled) ::DeleteFileW(task.partialPath().c_str());
+            recordProgressOf(task, true);  // its entry left at its last state change; a stray one goes now
             it = tasks.erase(it);
         }
     }

@@ -14,6 +14,7 @@
 
 #include "downloads/connection_slots.h"
 #include "downloads/segment_plan.h"
+#include "downloads/download_journal.h"
 #include "downloads/task.h"
 #include "install/installer_monitor.h"
 
@@ -82,6 +83,8 @@ public:
     void updateSpeedsAt(uint32_t tick);
     // Waits for the job thread of an app's current task; true when it has ended.
     bool waitForJob(int32_t appId, DWORD milliseconds);
+    // Points the journal at another file (empty: beside config.json) and forgets the entries it held.
+    void setJournalPath(const std::wstring& path);
 
 private:
     DownloadManager() = default;
@@ -116,6 +119,9 @@ private:
     // written bytes; an entry of a task that is no longer unfinished leaves the journal. Without
     // `force`, at most once a second per task.
     void recordProgress(const std::shared_ptr<Task>& task, bool force);
+    // The same for a task known by reference. It flushes the ".part" file only for an unfinished task,
+    // so only the job's thread may call it then; for a finished one any thread may.
+    void recordProgressOf(Task& task, bool force);
     std::shared_ptr<Task> find(int32_t appId);
 
     // File names: a task owns its final and partial path from the moment it is named until it is
@@ -134,6 +140,9 @@ private:
                              const std::wstring& fileName, bool withPartial);
     bool nameIsFree(const Task& task, const std::wstring& path, bool withPartial);
     void releaseClaim(const Task& task, const std::wstring& path);
+    // Claims the task's final and partial path exactly as they are, taking over the predecessor's claims
+    // (if any); false when another living task holds either.
+    bool claimRecordedNames(const std::shared_ptr<Task>& task, const Task* predecessor);
 
     std::mutex tasksMutex;
     std::map<int32_t, std::shared_ptr<Task>> tasks;
@@ -149,4 +158,5 @@ private:
     std::deque<std::shared_ptr<Task>> installQueue;
     WaitFunction waitFunction;
     ShellActions shellActions;
+    DownloadJournal journal;
 };

@@ -120,3 +120,29 @@ bool DownloadManager::claimNextFinalName(const std::shared_ptr<Task>& task) {
     task->filePath = path;
     return true;
 }
+
+bool DownloadManager::claimRecordedNames(const std::shared_ptr<Task>& task, const Task* predecessor) {
+    std::wstring finalPath, partialPath;
+    {
+        std::lock_guard<std::mutex> lock(task->pathMutex);
+        finalPath = task->filePath;
+        partialPath = task->partPath;
+    }
+    std::lock_guard<std::mutex> lock(namesMutex);
+    const auto heldByAnother = [&](const std::wstring& path) {
+        const auto range = claimedPaths.equal_range(pathKey(path));
+        for (auto it = range.first; it != range.second; ++it) {
+            const std::shared_ptr<Task> owner = it->second.lock();
+            if (owner && owner != task && owner.get() != predecessor) return true;
+        }
+        return false;
+    };
+    if (heldByAnother(finalPath) || heldByAnother(partialPath)) return false;
+    for (auto it = claimedPaths.begin(); it != claimedPaths.end();) {
+        const std::shared_ptr<Task> owner = it->second.lock();
+        it = !owner || owner.get() == predecessor ? claimedPaths.erase(it) : std::next(it);
+    }
+    claimedPaths.emplace(pathKey(finalPath), task);
+    claimedPaths.emplace(pathKey(partialPath), task);
+    return true;
+}

@@ -28,6 +28,8 @@ enum class HitKind : int32_t {
     MenuItem = 24,  // an item of a card's right-click menu; param: CardMenuItem
     SearchField = 25,  // the header's search field: focuses its edit
     SearchClear = 26,  // the field's clear button
+    RowPause = 27,
+    RowResume = 28,
 };
 
 struct HitRegion {

@@ -14,7 +14,7 @@ CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool ho
     using namespace palette;
     const uint32_t primary = hovered ? kPrimaryHover : kPrimary;
     if (installed == InstalledLook::Uninstalling) return {L"卸载中", kNeutralFill, kTextSecondary, false, 0};
-    int state = task && task->state <= InstallQueued ? static_cast<int>(task->state) : -1;
+    int state = task && task->state <= Paused ? static_cast<int>(task->state) : -1;
     // An update whose installer failed leaves the older version: the task's "installed" gives way to it.
     const bool failedUpdate = state == Installed && task->installerFailed && installed == InstalledLook::Updatable;
     if (installed != InstalledLook::NotInstalled &&
@@ -44,6 +44,13 @@ CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool ho
         case Installed: look = {L"已安装", kInstalledFill, kTextSuccess, false, 0}; break;
         case Installing: look = {L"安装中", kInstalledFill, kTextSuccess, false, 0}; break;
         case InstallQueued: look = {L"等待安装", kNeutralFill, kTextSecondary, false, 0}; break;
+        case Paused: {
+            const int percent = progressPercent(task->receivedBytes, task->totalBytes);
+            wchar_t label[24];
+            std::swprintf(label, 24, L"已暂停 %d%%", percent);
+            look = {label, kNeutralFill, kTextSecondary, true, percent};
+            break;
+        }
         default:
             look = hasPackage ? CardButtonLook{L"安 装", primary, kTextWhite, false, 0}
                               : CardButtonLook{L"敬请期待", kNeutralFill, kTextDisabled, false, 0};
@@ -158,6 +165,8 @@ ColouredText downloadRowStatus(const TaskSnapshot& task) {
         case Installing: return {L"正在安装，请稍候..." + signatureNote(task), kTextSuccess};
         case InstallCancelled: return {L"安装已取消，可点击右侧按钮重新安装", kTextError};
         case InstallQueued: return {L"等待安装，当前的安装结束后自动开始" + signatureNote(task), kTextTertiary};
+        case Paused:
+            return {formatSize(task.receivedBytes) + L" / " + formatSize(task.totalBytes) + L" · 已暂停", kTextTertiary};
     }
     return {L"", kTextTertiary};
 }
@@ -184,7 +193,8 @@ ColouredText noticePublisherLine(const NoticeFacts& facts) {
 
 RowBarFill downloadRowBarFill(const TaskSnapshot& task) {
     switch (task.state) {
-        case Downloading: return RowBarFill::Progress;
+        case Downloading:
+        case Paused: return RowBarFill::Progress;
         case Completed:
         case Installed:
         case Installing:
@@ -198,7 +208,12 @@ RowBarFill downloadRowBarFill(const TaskSnapshot& task) {
 std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task) {
     switch (task.state) {
         case Downloading:
+            return {{HitKind::RowPause, L"暂停", RowSlot::Primary, false},
+                    {HitKind::RowCancel, L"取消", RowSlot::Second, false}};
         case Verifying: return {{HitKind::RowCancel, L"取消", RowSlot::Primary, false}};
+        case Paused:
+            return {{HitKind::RowResume, L"继续", RowSlot::Primary, true},
+                    {HitKind::RowCancel, L"取消", RowSlot::Second, false}};
         case Completed:
         case InstallCancelled:
             if (task.isArchive) return {{HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Wide, false}};

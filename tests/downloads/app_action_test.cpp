@@ -225,6 +225,27 @@ TEST_F(AppAction, BusyTasksAreLeftAlone) {
     EXPECT_EQ(task(1).retryCount, 1);
 }
 
+// A press on a paused card resumes it in its own file: no second download, no "开始下载" toast.
+TEST_F(AppAction, APressOnAPausedCardResumesIt) {
+    ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 503}])"));
+    holdRetryWaits(true);
+    const AppInfo app = record(1, packageMd5(1));
+    onAppAction(&app);
+    ASSERT_TRUE(waitUntilHeld());
+    manager().pause(1);
+    ASSERT_TRUE(finish(1, 5000));
+    ASSERT_EQ(task(1).state, Paused);
+    const uint32_t paused = task(1).generation;
+    holdRetryWaits(false);
+    clearToast();
+    onAppAction(&app);
+    expectToast(kUntouched, -1);
+    EXPECT_GT(task(1).generation, paused);
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Completed);
+    EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"small-setup.exe"});
+}
+
 TEST_F(AppAction, FailedDownloadIsRetriedAsANewTask) {
     const AppInfo app = record(6, "");  // not an installer: fails
     onAppAction(&app);

@@ -36,6 +36,9 @@ void DownloadTest::SetUp() {
     ASSERT_TRUE(service.reset());
     folder = qbtest::makeScratchDir(L"downloads");
     setDownloadDirOverride(folder);
+    journalFolder = qbtest::makeScratchDir(L"journal");
+    journalPath = journalFolder + L"\\downloads.json";
+    manager().setJournalPath(journalPath);
     window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     ASSERT_TRUE(window != nullptr);
     manager().mainWindow.store(window);
@@ -78,7 +81,9 @@ void DownloadTest::TearDown() {
     manager().mainWindow.store(nullptr);
     if (window) ::DestroyWindow(window);
     setDownloadDirOverride(L"");
+    manager().setJournalPath(L"");
     qbtest::removeTree(folder);
+    qbtest::removeTree(journalFolder);
 }
 
 std::string DownloadTest::downloadUrl(int32_t appId) const {

@@ -64,6 +64,8 @@ protected:
 
     qbtest::ServiceControl service;
     std::wstring folder;
+    std::wstring journalFolder;  // holds the journal, downloads.json
+    std::wstring journalPath;
     HWND window = nullptr;
 
 private:

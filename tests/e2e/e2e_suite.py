@@ -16,6 +16,7 @@ import time
 import hostile
 import hostile_service
 import nginx_site
+import resume_journal
 import update_uninstall
 from e2e_support import (CARD_FILL, DOWNLOADS, ERROR, INSTALLED_FILL, NEUTRAL, PRIMARY, SECONDARY, SUCCESS,
                          TERTIARY, TEXT, WHITE, CHANNEL, H, W, SEARCH_CLEAR, SEARCH_EDIT, SEARCH_FIELD, Run, card_button,
@@ -431,6 +432,7 @@ def case_search(run):
 CASES = {"install": case_install, "verify": case_verify, "service_down": case_service_down,
          "hostile": hostile.case_hostile, "hostile_service": hostile_service.case_hostile_service,
          "search": case_search, "nginx_site": nginx_site.case_nginx_site,
+         "resume": resume_journal.case_resume,
          "update_uninstall": update_uninstall.case_update_uninstall}
 
 

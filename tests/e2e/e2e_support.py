@@ -126,9 +126,12 @@ class Run:
         self.service = None
         self.stamps = TextStamps(self.stamp_exe, self.env)
         self.crash_lines_before = len(self.crash_log())
-        # Each scenario starts with empty download folders.
+        # Each scenario starts with empty download folders and no unfinished download from another.
         shutil.rmtree(os.path.join(self.drive_c, "qbe2e"), ignore_errors=True)
         os.makedirs(self.host_path(DOWNLOADS))
+        for path in (self.journal_path(), self.journal_path() + ".bad"):
+            if os.path.exists(path):
+                os.remove(path)
         self.started = time.time()
 
     # --- the prefix -------------------------------------------------------------------------------
@@ -139,6 +142,10 @@ class Run:
 
     def config_path(self):
         return self.user_folder("AppData", "Roaming", "Tidewell", "config.json")
+
+    def journal_path(self):
+        """The journal of unfinished downloads beside config.json."""
+        return self.user_folder("AppData", "Roaming", "Tidewell", "downloads.json")
 
     def write_config(self, server, download_dir=DOWNLOADS):
         path = self.config_path()

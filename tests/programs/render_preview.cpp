@@ -92,6 +92,8 @@ PaintInputs makeInputs(Catalogue& catalogue) {
     retrying->speed = 183 * 1024;
     retrying->retryCount = 2;
     TaskSnapshot* failed = add(4, Failed, 12);
+    add(5, Paused, 45);
+    add(20, Paused, 45);
     failed->errorText = L"抱歉，Quillbox网络出现点小问题，工程师正在修复中，请稍后再试";
     TaskSnapshot* unverified = add(6, Completed, 100);
     unverified->signature = SignatureUnsigned;

@@ -45,6 +45,7 @@ TEST_F(DownloadPagePaint, RowButtonsSitInTheirSlotsInAscendingAppId) {
     addTask(12, Completed);
     addTask(13, Completed).isArchive = true;
     addTask(20, Failed);
+    addTask(25, Paused, 30, 100);
     paint(1180, 780);
     const int w = 1180;
     struct Expected {
@@ -56,9 +57,11 @@ TEST_F(DownloadPagePaint, RowButtonsSitInTheirSlotsInAscendingAppId) {
     auto second = [&](int k) { int b = 216 + 96 * k; return RECT{w - 198, b - 30, w - 122, b}; };
     auto wide = [&](int k) { int b = 216 + 96 * k; return RECT{w - 136, b - 30, w - 36, b}; };
     const Expected expected[] = {
-        {HitKind::RowCancel, 7, primary(0)},     {HitKind::RowInstall, 12, primary(1)},
-        {HitKind::RowOpenFolder, 12, second(1)}, {HitKind::RowOpenFolder, 13, wide(2)},
-        {HitKind::RowRetry, 20, primary(3)},     {HitKind::RowOpenFolder, 40, wide(4)},
+        {HitKind::RowPause, 7, primary(0)},      {HitKind::RowCancel, 7, second(0)},
+        {HitKind::RowInstall, 12, primary(1)},   {HitKind::RowOpenFolder, 12, second(1)},
+        {HitKind::RowOpenFolder, 13, wide(2)},   {HitKind::RowRetry, 20, primary(3)},
+        {HitKind::RowResume, 25, primary(4)},    {HitKind::RowCancel, 25, second(4)},
+        {HitKind::RowOpenFolder, 40, wide(5)},
     };
     std::vector<HitRegion> rows;
     for (const HitRegion& r : contentRegions())
@@ -70,16 +73,19 @@ TEST_F(DownloadPagePaint, RowButtonsSitInTheirSlotsInAscendingAppId) {
         EXPECT_EQ(rows[i].param, expected[i].param) << i;
         EXPECT_TRUE(sameRect(rows[i].rect, expected[i].rect)) << i << " " << describe(rows[i].rect).c_str();
     }
-    // Primary buttons are filled blue, outlined ones white.
+    // Primary buttons are filled blue, outlined ones white: 暂停 is outlined, 继续 filled.
     EXPECT_TRUE(nearColour(pixel(w - 74, 312 - 27), 0x2563EB, 2));
     EXPECT_TRUE(nearColour(pixel(w - 160, 312 - 27), 0xFFFFFF, 2));
+    EXPECT_TRUE(nearColour(pixel(w - 74, 216 - 27), 0xFFFFFF, 2));
+    EXPECT_TRUE(nearColour(pixel(w - 74, 600 - 27), 0x2563EB, 2));
 }
 
 TEST_F(DownloadPagePaint, FifthRowFitsAndTheSixthCannotBeClicked) {
     for (int id = 1; id <= 6; ++id) addTask(id, Downloading, 1, 2);
     paint(1000, 660);
-    EXPECT_TRUE(sameRect(regionOf(HitKind::RowCancel, 5).rect, {888, 570, 964, 600}));
-    EXPECT_GE(regionOf(HitKind::RowCancel, 6).rect.top, 660);  // below the window: no point of it is in the client
+    EXPECT_TRUE(sameRect(regionOf(HitKind::RowPause, 5).rect, {888, 570, 964, 600}));
+    EXPECT_TRUE(sameRect(regionOf(HitKind::RowCancel, 5).rect, {802, 570, 878, 600}));
+    EXPECT_GE(regionOf(HitKind::RowPause, 6).rect.top, 660);  // below the window: no point of it is in the client
 }
 
 // Rows wholly below the window are not drawn, so their icons are not fetched; their buttons stay recorded.
@@ -107,7 +113,8 @@ TEST_F(DownloadPagePaint, ProgressBarByStateAndPercent) {
     addTask(4, Downloading, 700, 0);  // unknown total: no fill
     addTask(5, Failed, 300, 1000);
     addTask(6, Completed, 1000, 1000);
-    paint(w, 780);
+    addTask(7, Paused, 500, 1000);
+    paint(w, 900);
     auto barY = [](int k) { return 216 + 96 * k - 9; };
     const uint32_t track = 0xF0F1F4, blue = 0x2563EB;
     EXPECT_TRUE(nearColour(pixel(302, barY(0)), track, 1));
@@ -117,6 +124,8 @@ TEST_F(DownloadPagePaint, ProgressBarByStateAndPercent) {
     EXPECT_TRUE(nearColour(pixel(302, barY(3)), track, 1));
     EXPECT_TRUE(nearColour(pixel(600, barY(4)), over(0x46F53F3F, track), 3));
     EXPECT_TRUE(nearColour(pixel(600, barY(5)), 0x00B42A, 2));
+    EXPECT_TRUE(nearColour(pixel(515, barY(6)), blue, 2));  // paused: the fill stays where it was
+    EXPECT_TRUE(nearColour(pixel(524, barY(6)), track, 1));
 }
 
 TEST_F(DownloadPagePaint, DigestMismatchTitleIsRedAndUnknownAppsGetThePlaceholder) {
@@ -162,7 +171,7 @@ TEST_F(DownloadPagePaint, KeptRowsFollowTheirTask) {
     TaskSnapshot& task = addTask(5, Downloading, 250, 1000);
     paint(w, 660);
     const RECT slot = layout::rowPrimarySlot(w, 216);
-    const uint32_t cancelButton = pixel(slot.left + 10, slot.top + 4);  // outlined, white
+    const uint32_t cancelButton = pixel(slot.left + 10, slot.top + 4);  // 暂停: outlined, white
     EXPECT_TRUE(nearColour(cancelButton, 0xFFFFFF, 2));
     const int quarter = downloadRowProgressRight(w, 25), threeQuarters = downloadRowProgressRight(w, 75);
     EXPECT_TRUE(nearColour(pixel(quarter - 6, 207), 0x2563EB, 2));

@@ -41,6 +41,7 @@ TEST(StateTexts, CardButtonByState) {
         {Installed, true, false, true, L"已安装", kInstalledFill, kTextSuccess, false},  // green ignores hover
         {Installing, true, false, false, L"安装中", kInstalledFill, kTextSuccess, false},
         {InstallQueued, true, false, true, L"等待安装", kNeutralFill, kTextSecondary, false},
+        {Paused, true, false, true, L"已暂停 25%", kNeutralFill, kTextSecondary, true},
         // A task wins over a missing package: a finished download still says what it is.
         {Completed, false, false, false, L"立即安装", kPrimary, kTextWhite, false},
         {Installed, false, false, false, L"已安装", kInstalledFill, kTextSuccess, false},
@@ -52,6 +53,8 @@ TEST(StateTexts, CardButtonByState) {
         {Failed, true, false, false, L"升 级", kUpdate, kTextWhite, false, InstalledLook::Updatable},
         {Cancelled, true, false, false, L"已安装", kInstalledFill, kTextSuccess, false, InstalledLook::Installed},
         {Downloading, true, false, false, L"下载中 25%", kNeutralFill, kTextAccent, true, InstalledLook::Updatable},
+        {Paused, true, false, false, L"已暂停 25%", kNeutralFill, kTextSecondary, true, InstalledLook::Updatable},
+        {Paused, true, false, false, L"已暂停 25%", kNeutralFill, kTextSecondary, true, InstalledLook::Installed},
         {Completed, true, false, false, L"立即安装", kPrimary, kTextWhite, false, InstalledLook::Updatable},
         // While its uninstaller runs the card says so, whatever its task or a newer version would say.
         {-1, true, false, true, L"卸载中", kNeutralFill, kTextSecondary, false, InstalledLook::Uninstalling},
@@ -63,6 +66,7 @@ TEST(StateTexts, CardButtonByState) {
         t.isArchive = c.isArchive;
         const CardButtonLook look = cardButtonLook(c.state < 0 ? nullptr : &t, c.hasPackage, c.hovered, c.installed);
         EXPECT_EQ(look.label, c.label) << c.state;
+        EXPECT_EQ(look.percent, c.progress ? 25 : 0) << c.state;
         EXPECT_EQ(look.fill, c.fill) << c.state;
         EXPECT_EQ(look.labelRgb, c.labelRgb) << c.state;
         EXPECT_EQ(look.showsProgress, c.progress) << c.state;
@@ -111,6 +115,7 @@ TEST(StateTexts, DownloadRowStatusByState) {
         {Downloading, false, 0, 0, L"512 KB / 1.0 MB · ", kTextTertiary},  // no speed yet: the line ends in " · "
         {Downloading, false, 2, 2097152, L"512 KB / 1.0 MB · 2.0 MB/s · 网络波动，正在重试", kTextTertiary},
         {Verifying, false, 0, 0, L"正在校验文件...", kTextTertiary},
+        {Paused, false, 2, 2097152, L"512 KB / 1.0 MB · 已暂停", kTextTertiary},  // no speed, no retry note
         {Completed, false, 0, 0, L"下载完成", kTextSuccess},
         {Completed, true, 0, 0, L"下载成功 · 压缩包已保存", kTextSuccess},
         {Failed, false, 0, 0, L"下载失败：磁盘空间不足", kTextError},
@@ -168,13 +173,17 @@ TEST(StateTexts, DownloadRowButtonsAndBarsByState) {
         RowBarFill bar;
     };
     const RowButton cancel{HitKind::RowCancel, L"取消", RowSlot::Primary, false};
+    const RowButton pause{HitKind::RowPause, L"暂停", RowSlot::Primary, false};
+    const RowButton cancelBeside{HitKind::RowCancel, L"取消", RowSlot::Second, false};
+    const RowButton resume{HitKind::RowResume, L"继续", RowSlot::Primary, true};
     const RowButton install{HitKind::RowInstall, L"安装", RowSlot::Primary, true};
     const RowButton folder{HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Second, false};
     const RowButton wideFolder{HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Wide, false};
     const RowButton retry{HitKind::RowRetry, L"重试", RowSlot::Primary, true};
     const Case cases[] = {
-        {Downloading, false, {cancel}, RowBarFill::Progress},
+        {Downloading, false, {pause, cancelBeside}, RowBarFill::Progress},
         {Verifying, false, {cancel}, RowBarFill::None},
+        {Paused, false, {resume, cancelBeside}, RowBarFill::Progress},  // the bar keeps what was received
         {Completed, false, {install, folder}, RowBarFill::Finished},
         {Completed, true, {wideFolder}, RowBarFill::Finished},
         {InstallCancelled, false, {install, folder}, RowBarFill::Finished},

@@ -273,6 +273,8 @@ TEST_F(MainWindowInput, EachElementDoesItsAction) {
     };
     const Case cases[] = {
         {HitKind::RowCancel, 7, {L"cancel 7"}},
+        {HitKind::RowPause, 7, {L"pause 7"}},
+        {HitKind::RowResume, 9, {L"resume 9"}},
         {HitKind::RowOpenFolder, 9, {L"openInFolder 9"}},
         {HitKind::RowRetry, 9, {L"appAction 9"}},
         {HitKind::RowRetry, 8, {}},  // no longer in the catalogue

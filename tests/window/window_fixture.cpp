@@ -77,6 +77,8 @@ void MainWindowTest::SetUp() {
     s.attachDownloadWindow = [](HWND) {};
     s.taskSnapshot = [c] { return c->tasks; };
     s.cancelTask = [note](int32_t id) { note(L"cancel " + std::to_wstring(id)); };
+    s.pauseTask = [note](int32_t id) { note(L"pause " + std::to_wstring(id)); };
+    s.resumeTask = [note](int32_t id) { note(L"resume " + std::to_wstring(id)); };
     s.clearFinished = [note] { note(L"clearFinished"); };
     s.openInFolder = [note](int32_t id) { note(L"openInFolder " + std::to_wstring(id)); };
     s.install = [c, note](int32_t id) {

@@ -1,0 +1,261 @@
+#include "downloads/download_journal.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <set>
+
+#include "base/win_handles.h"
+#include "config/config.h"
+#include "config/text_convert.h"
+#include "downloads/file_naming.h"
+#include "json/json.h"
+
+namespace {
+
+constexpr uint32_t kRecordIntervalMs = 1000;
+constexpr int64_t kLargestExactCount = 9007199254740992LL;  // 2^53: larger counts do not survive a double
+const wchar_t kPartSuffix[] = L".part";
+
+std::string quoted(const std::wstring& text) { return "\"" + json::escapeString(WideToUtf8(text)) + "\""; }
+std::string quoted(const std::string& text) { return "\"" + json::escapeString(text) + "\""; }
+
+bool readText(const json::Value& object, const char* key, std::string& out) {
+    const json::Value* member = object.find(key);
+    if (!member || member->kind != json::Kind::String) return false;
+    out = member->text;
+    return true;
+}
+
+bool readText(const json::Value& object, const char* key, std::wstring& out) {
+    std::string bytes;
+    if (!readText(object, key, bytes)) return false;
+    out = Utf8ToWide(bytes);
+    return true;
+}
+
+// A whole number from `minimum` up to 2^53.
+bool readCount(const json::Value& object, const char* key, int64_t minimum, int64_t& out) {
+    const json::Value* member = object.find(key);
+    if (!member || member->kind != json::Kind::Number) return false;
+    const double number = member->number;
+    if (!(number >= static_cast<double>(minimum) && number <= static_cast<double>(kLargestExactCount))) return false;
+    out = static_cast<int64_t>(number);
+    return static_cast<double>(out) == number;
+}
+
+bool sameText(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                  TRUE) == CSTR_EQUAL;
+}
+
+std::wstring upperCased(std::wstring text) {
+    if (!text.empty()) ::CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
+bool isSafeName(const std::wstring& name) { return !name.empty() && sanitizeFileName(name) == name; }
+
+bool isLowerHex(const std::string& text, size_t length) {
+    if (text.empty()) return true;
+    if (text.size() != length) return false;
+    return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// "C:\…" or "\\server\share\…", with no "." or ".." step that would lead elsewhere.
+bool isAbsoluteFolder(const std::wstring& folder) {
+    const bool drive = folder.size() >= 2 && folder[1] == L':' &&
+                       ((folder[0] >= L'A' && folder[0] <= L'Z') || (folder[0] >= L'a' && folder[0] <= L'z'));
+    const bool share = folder.size() > 2 && folder[0] == L'\\' && folder[1] == L'\\';
+    if (!drive && !share) return false;
+    size_t begin = 0;
+    while (begin <= folder.size()) {
+        size_t end = folder.find_first_of(L"\\/", begin);
+        if (end == std::wstring::npos) end = folder.size();
+        const std::wstring step = folder.substr(begin, end - begin);
+        if (step == L"." || step == L"..") return false;
+        begin = end + 1;
+    }
+    return true;
+}
+
+std::wstring nameOfPath(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
+bool segmentsValid(const std::vector<Segment>& segments, int64_t totalBytes) {
+    if (totalBytes <= 0) {
+        // Without a known size there is one transfer from byte 0 and no end to check against.
+        return segments.empty() || (segments.size() == 1 && segments[0].start == 0 && segments[0].end == -1);
+    }
+    std::vector<Segment> sorted = segments;
+    std::sort(sorted.begin(), sorted.end(), [](const Segment& a, const Segment& b) { return a.start < b.start; });
+    int64_t firstFree = 0;
+    for (const Segment& s : sorted) {
+        if (s.start < firstFree || s.end < s.start || s.end >= totalBytes) return false;
+        if (s.written < 0 || s.written > s.end - s.start + 1) return false;
+        firstFree = s.end + 1;
+    }
+    return true;
+}
+
+bool parseSegment(const json::Value& item, Segment& segment) {
+    return item.kind == json::Kind::Object && readCount(item, "start", 0, segment.start) &&
+           readCount(item, "end", -1, segment.end) && readCount(item, "written", 0, segment.written);
+}
+
+bool parseEntry(const json::Value& item, JournalEntry& entry) {
+    if (item.kind != json::Kind::Object) return false;
+    int64_t appId = 0;
+    const json::Value* segments = item.find("segments");
+    if (!readCount(item, "appId", 1, appId) || appId > INT32_MAX || !readText(item, "name", entry.name) ||
+        !readText(item, "url", entry.url) || !readText(item, "md5", entry.md5) ||
+        !readText(item, "sha256", entry.sha256) || !readCount(item, "size", 0, entry.totalBytes) ||
+        !readText(item, "file", entry.filePath) || !readText(item, "part", entry.partPath) ||
+        !readText(item, "fileName", entry.fileName) || !segments || segments->kind != json::Kind::Array)
+        return false;
+    entry.appId = static_cast<int32_t>(appId);
+    for (const json::ValuePtr& value : segments->items) {
+        Segment segment;
+        if (!value || !parseSegment(*value, segment)) return false;
+        entry.segments.push_back(segment);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string journalText(const std::vector<JournalEntry>& entries) {
+    std::string text = "{\n  \"downloads\": [";
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const JournalEntry& e = entries[i];
+        text += i == 0 ? "\n" : ",\n";
+        text += "    {\"appId\": " + std::to_string(e.appId) + ", \"name\": " + quoted(e.name) +
+                ", \"url\": " + quoted(e.url) + ", \"md5\": " + quoted(e.md5) + ", \"sha256\": " + quoted(e.sha256) +
+                ", \"size\": " + std::to_string(e.totalBytes) + ",\n     \"file\": " + quoted(e.filePath) +
+                ", \"part\": " + quoted(e.partPath) + ", \"fileName\": " + quoted(e.fileName) + ",\n     \"segments\": [";
+        for (size_t k = 0; k < e.segments.size(); ++k) {
+            const Segment& s = e.segments[k];
+            text += (k == 0 ? "" : ", ") + std::string("{\"start\": ") + std::to_string(s.start) +
+                    ", \"end\": " + std::to_string(s.end) + ", \"written\": " + std::to_string(s.written) + "}";
+        }
+        text += "]}";
+    }
+    text += entries.empty() ? "]\n}\n" : "\n  ]\n}\n";
+    return text;
+}
+
+bool journalEntryValid(const JournalEntry& entry) {
+    if (entry.appId <= 0 || entry.url.empty() || entry.totalBytes < 0) return false;
+    if (!isLowerHex(entry.md5, 32) || !isLowerHex(entry.sha256, 64)) return false;
+    const std::wstring folder = folderOfPath(entry.filePath);
+    if (!isAbsoluteFolder(folder) || !sameText(folder, folderOfPath(entry.partPath))) return false;
+    const std::wstring partName = nameOfPath(entry.partPath);
+    const size_t suffix = sizeof kPartSuffix / sizeof kPartSuffix[0] - 1;
+    if (partName.size() <= suffix || !sameText(partName.substr(partName.size() - suffix), kPartSuffix)) return false;
+    if (!isSafeName(nameOfPath(entry.filePath)) || !isSafeName(partName.substr(0, partName.size() - suffix)) ||
+        !isSafeName(entry.fileName))
+        return false;
+    return segmentsValid(entry.segments, entry.totalBytes);
+}
+
+bool parseJournal(const std::string& text, std::vector<JournalEntry>& entries) {
+    entries.clear();
+    const json::ValuePtr root = json::parse(text);
+    if (!root || root->kind != json::Kind::Object) return false;
+    const json::Value* downloads = root->find("downloads");
+    if (!downloads || downloads->kind != json::Kind::Array) return false;
+    std::set<int32_t> apps;
+    std::set<std::wstring> paths;
+    for (const json::ValuePtr& item : downloads->items) {
+        JournalEntry entry;
+        if (!item || !parseEntry(*item, entry) || !journalEntryValid(entry)) continue;
+        const std::wstring file = upperCased(entry.filePath), part = upperCased(entry.partPath);
+        if (apps.count(entry.appId) || paths.count(file) || paths.count(part)) continue;
+        apps.insert(entry.appId);
+        paths.insert(file);
+        paths.insert(part);
+        entries.push_back(std::move(entry));
+    }
+    return true;
+}
+
+bool writeFileAtomically(const std::wstring& path, const std::string& text) {
+    const std::wstring temporary = path + L".tmp";
+    {
+        qb::UniqueHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) return false;
+        DWORD written = 0;
+        if (!::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+            written != text.size() || !::FlushFileBuffers(file.get()))
+            return false;
+    }
+    return ::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+std::wstring defaultJournalPath() { return folderOfPath(configFilePath()) + L"\\downloads.json"; }
+
+JournalRead readJournalFile(const std::wstring& path, std::vector<JournalEntry>& entries) {
+    entries.clear();
+    std::string text;
+    if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES || !readWholeFile(path, text))
+        return JournalRead::Missing;
+    if (parseJournal(text, entries)) return JournalRead::Read;
+    ::MoveFileExW(path.c_str(), (path + L".bad").c_str(), MOVEFILE_REPLACE_EXISTING);
+    return JournalRead::RenamedAside;
+}
+
+void DownloadJournal::setPath(const std::wstring& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    path_ = path;
+    entries_.clear();
+    latestGeneration_.clear();
+    lastWriteTick_.clear();
+}
+
+std::wstring DownloadJournal::path() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (path_.empty()) path_ = defaultJournalPath();
+    return path_;
+}
+
+bool DownloadJournal::due(const Task& task, bool force) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto latest = latestGeneration_.find(task.appId);
+    if (latest != latestGeneration_.end() && task.generation < latest->second) return false;
+    if (force) return true;
+    const auto last = lastWriteTick_.find(task.appId);
+    // Unsigned difference: the 49.7-day wrap of the tick count does no harm.
+    return last == lastWriteTick_.end() || static_cast<uint32_t>(::GetTickCount() - last->second) >= kRecordIntervalMs;
+}
+
+void DownloadJournal::record(const Task& task, const JournalEntry& entry) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    uint32_t& latest = latestGeneration_[task.appId];
+    if (task.generation < latest) return;
+    latest = task.generation;
+    const uint32_t state = task.state.load();
+    if (state == Downloading || state == Verifying || state == Paused) {
+        entries_[task.appId] = entry;
+    } else if (entries_.erase(task.appId) == 0) {
+        return;  // nothing recorded for it: the file stays as it is
+    }
+    lastWriteTick_[task.appId] = ::GetTickCount();
+    writeLocked();
+}
+
+bool DownloadJournal::writeLocked() {
+    if (path_.empty()) path_ = defaultJournalPath();
+    std::vector<JournalEntry> all;
+    all.reserve(entries_.size());
+    for (const auto& item : entries_) all.push_back(item.second);
+    return writeFileAtomically(path_, journalText(all));
+}
+
+std::vector<JournalEntry> DownloadJournal::load() {
+    std::vector<JournalEntry> entries;
+    readJournalFile(path(), entries);
+    return entries;
+}

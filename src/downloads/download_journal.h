@@ -1,0 +1,69 @@
+#pragma once
+// The journal of unfinished downloads ("downloads.json" beside config.json): enough to list them again
+// after a restart and to go on from the bytes each segment had on disk.
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "downloads/task.h"
+
+struct JournalEntry {
+    int32_t appId = 0;
+    std::wstring name;
+    std::string url;
+    std::string md5;
+    std::string sha256;
+    int64_t totalBytes = 0;  // 0 while the size is unknown
+    std::wstring filePath;   // the final path
+    std::wstring partPath;   // the ".part" file beside it
+    std::wstring fileName;   // the name asked for, before a "(n)" made it free
+    std::vector<Segment> segments;
+};
+
+std::string journalText(const std::vector<JournalEntry>& entries);
+// False when the text is no journal at all (not JSON, or not shaped as one). Otherwise `entries`
+// receives the entries that keep every rule of journalEntryValid, first of each app and of each path.
+bool parseJournal(const std::string& text, std::vector<JournalEntry>& entries);
+// Both paths absolute and in one folder, safe file names, the ".part" name of a safe name, digests of
+// the right shape, and segments inside the size that neither overlap nor claim more than their length.
+bool journalEntryValid(const JournalEntry& entry);
+
+// Writes a temporary file beside `path`, flushes it, then puts it in the place of `path`: a reader sees
+// the old text or the new, never a part.
+bool writeFileAtomically(const std::wstring& path, const std::string& text);
+// "…\Tidewell\downloads.json", in the folder of config.json.
+std::wstring defaultJournalPath();
+
+enum class JournalRead { Missing, Read, RenamedAside };
+// Reads the journal file; one that is not a journal is renamed to path + ".bad" (replacing an older
+// one) and gives no entries.
+JournalRead readJournalFile(const std::wstring& path, std::vector<JournalEntry>& entries);
+
+// The entries of the tasks that are unfinished now, kept in memory and written whole at each change.
+class DownloadJournal {
+public:
+    // Points the journal at another file (empty: the default path) and forgets what it held.
+    void setPath(const std::wstring& path);
+    std::wstring path();
+    // Whether a new entry for the task would be written now: always with `force`, otherwise at most
+    // once a second per app. False for news of a task older than the app's latest.
+    bool due(const Task& task, bool force);
+    // Keeps `entry` while the task is Downloading, Verifying or Paused, removes the app's entry
+    // otherwise, and writes the file. The state is read under the journal's lock, so an entry can never
+    // outlive a state change whose own record came first. News of an older task than the app's latest
+    // is ignored.
+    void record(const Task& task, const JournalEntry& entry);
+    // The file's entries, to be restored; a file that is not a journal is renamed aside.
+    std::vector<JournalEntry> load();
+
+private:
+    bool writeLocked();
+
+    std::mutex mutex_;
+    std::wstring path_;
+    std::map<int32_t, JournalEntry> entries_;
+    std::map<int32_t, uint32_t> latestGeneration_;
+    std::map<int32_t, uint32_t> lastWriteTick_;
+};

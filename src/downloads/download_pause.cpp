@@ -1,0 +1,141 @@
+// Pausing and resuming downloads, and the journal that keeps unfinished ones across restarts.
+#include "base/worker_thread.h"
+#include "downloads/download_manager.h"
+
+namespace {
+
+bool isUnfinished(uint32_t state) { return state == Downloading || state == Verifying || state == Paused; }
+
+std::vector<Segment> segmentsOf(Task& task) {
+    std::lock_guard<std::mutex> lock(task.segmentsMutex);
+    return task.segments;
+}
+
+JournalEntry journalEntryOf(Task& task) {
+    JournalEntry entry;
+    entry.appId = task.appId;
+    entry.name = task.name;
+    entry.url = task.url;
+    entry.md5 = task.md5;
+    entry.sha256 = task.sha256;
+    entry.totalBytes = task.totalBytes.load();
+    {
+        std::lock_guard<std::mutex> lock(task.pathMutex);
+        entry.filePath = task.filePath;
+        entry.partPath = task.partPath;
+        entry.fileName = task.fileName;
+    }
+    entry.segments = segmentsOf(task);
+    return entry;
+}
+
+}  // namespace
+
+void DownloadManager::setJournalPath(const std::wstring& path) { journal.setPath(path); }
+
+void DownloadManager::recordProgress(const std::shared_ptr<Task>& task, bool force) {
+    if (task) recordProgressOf(*task, force);
+}
+
+void DownloadManager::recordProgressOf(Task& task, bool force) {
+    const bool unfinished = isUnfinished(task.state.load());
+    if (unfinished && !journal.due(task, force)) return;
+    JournalEntry entry;
+    if (unfinished) {
+        // The counts are copied before the flush, so every byte they claim is on disk once it returns.
+        entry = journalEntryOf(task);
+        HANDLE file = task.partFile.get();
+        if (file && !::FlushFileBuffers(file)) return;
+    }
+    journal.record(task, entry);
+}
+
+void DownloadManager::pause(int32_t appId) {
+    const std::shared_ptr<Task> task = find(appId);
+    // Only a transfer pauses; a task that verifies goes on to its end.
+    if (!task || !task->advance(Downloading, Paused)) return;
+    task->speed.store(0);
+    task->cancelled.store(true);
+    notifyChanged();
+}
+
+void DownloadManager::resume(int32_t appId) {
+    std::shared_ptr<Task> previous = find(appId);
+    if (!previous || previous->state.load() != Paused) return;
+
+    auto task = std::make_shared<Task>();
+    task->appId = appId;
+    task->name = previous->name;
+    task->url = previous->url;
+    task->md5 = previous->md5;
+    task->sha256 = previous->sha256;
+    task->unverified = previous->unverified;
+    task->totalBytes.store(previous->totalBytes.load());
+    {
+        std::lock_guard<std::mutex> lock(previous->pathMutex);
+        task->filePath = previous->filePath;
+        task->partPath = previous->partPath;
+        task->fileName = previous->fileName;
+    }
+    task->segments = segmentsOf(*previous);
+    task->receivedBytes.store(writtenBytes(task->segments));
+    task->resumeExisting = true;
+    {
+        std::lock_guard<std::mutex> lock(tasksMutex);
+        // A second click, or a cancel that came first, finds the task replaced or no longer paused.
+        const auto it = tasks.find(appId);
+        if (it == tasks.end() || it->second != previous || previous->state.load() != Paused) return;
+        task->generation = ++lastGeneration;
+        it->second = task;
+    }
+    claimRecordedNames(task, previous.get());
+    notifyChanged();
+
+    task->thread = qb::startWaitableWorker([this, task, previous]() mutable {
+        // The predecessor holds the ".part" file open until its job has ended; its last counts come then.
+        if (previous->thread) ::WaitForSingleObject(previous->thread.get(), INFINITE);
+        {
+            std::vector<Segment> segments = segmentsOf(*previous);
+            task->receivedBytes.store(writtenBytes(segments));
+            std::lock_guard<std::mutex> lock(task->segmentsMutex);
+            task->segments = std::move(segments);
+        }
+        previous.reset();
+        run(task);
+    });
+    if (!task->thread) fail(*task, Downloading, ServiceTroubleMessage);
+}
+
+void DownloadManager::restoreJournal() {
+    bool restored = false;
+    for (JournalEntry& entry : journal.load()) {
+        auto task = std::make_shared<Task>();
+        task->appId = entry.appId;
+        task->name = entry.name;
+        task->url = entry.url;
+        task->md5 = entry.md5;
+        task->sha256 = entry.sha256;
+        task->unverified = entry.md5.empty() && entry.sha256.empty();
+        task->totalBytes.store(entry.totalBytes);
+        task->receivedBytes.store(writtenBytes(entry.segments));
+        task->filePath = entry.filePath;
+        task->partPath = entry.partPath;
+        task->fileName = entry.fileName;
+        task->segments = entry.segments;
+        task->state.store(Paused);
+        {
+            std::lock_guard<std::mutex> lock(tasksMutex);
+            if (tasks.count(entry.appId)) continue;
+            task->generation = ++lastGeneration;
+        }
+        // The names are the ones on disk: taken exactly as recorded, or the entry is not restored.
+        if (!claimRecordedNames(task, nullptr)) continue;
+        {
+            std::lock_guard<std::mutex> lock(tasksMutex);
+            if (!tasks.emplace(entry.appId, task).second) continue;
+        }
+        journal.record(*task, entry);
+        restored = true;
+    }
+    if (restored) notifyChanged();
+}

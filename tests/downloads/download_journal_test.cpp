@@ -1,0 +1,273 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+
+#include "base/window_messages.h"
+#include "download_fixture.h"
+#include "downloads/download_journal.h"
+#include "support/test_support.h"
+
+namespace {
+
+const int64_t kBigSize = 8 * 1024 * 1024 + 123;  // app 2
+const std::string kMd5(32, 'a');
+const std::string kSha256 = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+
+JournalEntry entryFor(int32_t appId, const std::wstring& folder, const std::wstring& fileName) {
+    JournalEntry e;
+    e.appId = appId;
+    e.name = L"星河笔记 \"v2\"";
+    e.url = "http://127.0.0.1:8080/api/client/download/" + std::to_string(appId) + "?channel=a%20b";
+    e.md5 = kMd5;
+    e.sha256 = kSha256;
+    e.totalBytes = 6000000000LL;  // past 32 bits
+    e.filePath = folder + L"\\" + fileName;
+    e.partPath = e.filePath + L".part";
+    e.fileName = fileName;
+    // Each segment reaches its neighbour; the last ends at the last byte and is whole.
+    e.segments = {{0, 2999999999LL, 123}, {3000000000LL, 5999999999LL, 3000000000LL}};
+    return e;
+}
+
+void expectSameEntry(const JournalEntry& a, const JournalEntry& b) {
+    EXPECT_EQ(a.appId, b.appId);
+    EXPECT_EQ(a.name, b.name);
+    EXPECT_EQ(a.url, b.url);
+    EXPECT_EQ(a.md5, b.md5);
+    EXPECT_EQ(a.sha256, b.sha256);
+    EXPECT_EQ(a.totalBytes, b.totalBytes);
+    EXPECT_EQ(a.filePath, b.filePath);
+    EXPECT_EQ(a.partPath, b.partPath);
+    EXPECT_EQ(a.fileName, b.fileName);
+    ASSERT_EQ(a.segments.size(), b.segments.size());
+    for (size_t i = 0; i < a.segments.size(); ++i) {
+        EXPECT_EQ(a.segments[i].start, b.segments[i].start) << i;
+        EXPECT_EQ(a.segments[i].end, b.segments[i].end) << i;
+        EXPECT_EQ(a.segments[i].written, b.segments[i].written) << i;
+    }
+}
+
+TEST(DownloadJournalText, RoundTripKeepsEveryField) {
+    const JournalEntry first = entryFor(7, L"C:\\下载", L"setup.exe");
+    JournalEntry second = entryFor(8, L"\\\\server\\share\\d", L"工具 (2).zip");
+    second.md5.clear();
+    second.sha256.clear();
+    second.totalBytes = 0;  // size unknown: one transfer from byte 0
+    second.segments = {{0, -1, 5000}};
+    JournalEntry third = entryFor(9, L"C:\\d", L"a.msi");
+    third.segments.clear();  // still probing: listed, nothing on disk yet
+    std::vector<JournalEntry> parsed;
+    ASSERT_TRUE(parseJournal(journalText({first, second, third}), parsed));
+    ASSERT_EQ(parsed.size(), 3u);
+    expectSameEntry(parsed[0], first);
+    expectSameEntry(parsed[1], second);
+    expectSameEntry(parsed[2], third);
+
+    ASSERT_TRUE(parseJournal(journalText({}), parsed));
+    EXPECT_TRUE(parsed.empty());
+}
+
+TEST(DownloadJournalText, AnEntryBreakingARuleIsDroppedAndTheOthersKept) {
+    const std::wstring folder = L"C:\\下载";
+    const struct {
+        const char* rule;
+        std::function<void(JournalEntry&)> breakIt;
+    } cases[] = {
+        {"part in another folder", [](JournalEntry& e) { e.partPath = L"C:\\其他\\setup.exe.part"; }},
+        {"part in a subfolder", [](JournalEntry& e) { e.partPath = L"C:\\下载\\x\\setup.exe.part"; }},
+        {"relative paths", [](JournalEntry& e) { e.filePath = L"setup.exe"; e.partPath = L"setup.exe.part"; }},
+        {"a .. step", [](JournalEntry& e) {
+             e.filePath = L"C:\\下载\\..\\Windows\\setup.exe";
+             e.partPath = e.filePath + L".part";
+         }},
+        {"unsafe final name", [](JournalEntry& e) { e.filePath = L"C:\\下载\\a<b.exe"; }},
+        {"final name with a trailing dot", [](JournalEntry& e) { e.filePath = L"C:\\下载\\setup.exe."; }},
+        {"part of a device name", [](JournalEntry& e) { e.partPath = L"C:\\下载\\con.exe.part"; }},
+        {"part without .part", [](JournalEntry& e) { e.partPath = L"C:\\下载\\setup.exe.tmp"; }},
+        {"bare .part", [](JournalEntry& e) { e.partPath = L"C:\\下载\\.part"; }},
+        {"asked-for name is a path", [](JournalEntry& e) { e.fileName = L"..\\setup.exe"; }},
+        {"segments overlap", [](JournalEntry& e) { e.segments[1].start = 2999999999LL; }},
+        {"segments overlap out of order", [](JournalEntry& e) { std::swap(e.segments[0], e.segments[1]); e.segments[0].start = 2999999999LL; }},
+        {"segment past the size", [](JournalEntry& e) { e.segments[1].end = 6000000000LL; }},
+        {"segment claims more than its length", [](JournalEntry& e) { e.segments[1].written = 3000000001LL; }},
+        {"negative written", [](JournalEntry& e) { e.segments[0].written = -1; }},
+        {"segment ends before it starts", [](JournalEntry& e) { e.segments[0].end = -1; }},
+        {"an end while the size is unknown", [](JournalEntry& e) { e.totalBytes = 0; e.segments = {{0, 99, 10}}; }},
+        {"two segments while the size is unknown", [](JournalEntry& e) { e.totalBytes = 0; e.segments = {{0, -1, 1}, {5, -1, 0}}; }},
+        {"md5 not hex", [](JournalEntry& e) { e.md5 = std::string(31, 'a') + "g"; }},
+        {"sha256 too short", [](JournalEntry& e) { e.sha256.pop_back(); }},
+        {"no url", [](JournalEntry& e) { e.url.clear(); }},
+        {"app id 0", [](JournalEntry& e) { e.appId = 0; }},
+        {"same app as the next entry", [](JournalEntry& e) { e.appId = 2; }},
+    };
+    const JournalEntry kept = entryFor(2, L"C:\\其他", L"kept.exe");
+    for (const auto& c : cases) {
+        JournalEntry broken = entryFor(1, folder, L"setup.exe");
+        c.breakIt(broken);
+        std::vector<JournalEntry> parsed;
+        ASSERT_TRUE(parseJournal(journalText({broken, kept}), parsed)) << c.rule;
+        ASSERT_EQ(parsed.size(), 1u) << c.rule;
+        EXPECT_EQ(parsed[0].appId, 2) << c.rule;
+    }
+    // The first of two entries for one file wins, whatever the case of its letters.
+    JournalEntry samePart = entryFor(3, L"c:\\其他", L"KEPT.exe");
+    std::vector<JournalEntry> parsed;
+    ASSERT_TRUE(parseJournal(journalText({kept, samePart}), parsed));
+    ASSERT_EQ(parsed.size(), 1u);
+    EXPECT_EQ(parsed[0].appId, 2);
+    // A member of the wrong kind drops its entry only.
+    std::string text = journalText({entryFor(4, folder, L"setup.exe"), kept});
+    text.replace(text.find("\"size\": 6000000000"), 18, "\"size\": \"6000000000\"");
+    ASSERT_TRUE(parseJournal(text, parsed));
+    ASSERT_EQ(parsed.size(), 1u);
+    EXPECT_EQ(parsed[0].appId, 2);
+}
+
+TEST(DownloadJournalText, TextThatIsNoJournalIsRefusedWhole) {
+    const std::string whole = journalText({entryFor(1, L"C:\\d", L"setup.exe")});
+    const std::string texts[] = {"", "{", whole.substr(0, whole.size() / 2), whole.substr(0, whole.size() - 3),
+                                 "[]", "null", "{\"downloads\": {}}", "{\"other\": []}", "downloads"};
+    for (const std::string& text : texts) {
+        std::vector<JournalEntry> parsed{entryFor(9, L"C:\\d", L"x.exe")};
+        EXPECT_FALSE(parseJournal(text, parsed)) << text;
+        EXPECT_TRUE(parsed.empty()) << text;
+    }
+}
+
+using DownloadJournalTest = DownloadTest;
+
+std::vector<JournalEntry> journalOnDisk(const std::wstring& path) {
+    std::vector<JournalEntry> entries;
+    EXPECT_TRUE(parseJournal(qbtest::readFileBytes(path), entries)) << "the journal does not parse";
+    return entries;
+}
+
+std::vector<std::string> rangesOf(const std::vector<qbtest::LoggedRequest>& requests) {
+    std::vector<std::string> out;
+    for (const auto& r : requests) out.push_back(r.range);
+    return out;
+}
+
+TEST_F(DownloadJournalTest, PauseKeepsThePartFileAndResumeGoesOnFromTheRecordedBytes) {
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"bytesPerSecond": 2000000}])"));
+    start(2, packageMd5(2));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (task(2).receivedBytes < 1000000 && std::chrono::steady_clock::now() < deadline) ::Sleep(10);
+    manager().pause(2);
+    ASSERT_TRUE(finish(2, 5000));
+    const TaskSnapshot paused = task(2);
+    ASSERT_EQ(paused.state, Paused);
+    EXPECT_EQ(paused.speed, 0u);
+    EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"big-setup.exe.part"});
+
+    const std::vector<JournalEntry> entries = journalOnDisk(journalPath);
+    ASSERT_EQ(entries.size(), 1u);
+    const JournalEntry& entry = entries[0];
+    EXPECT_EQ(entry.appId, 2);
+    EXPECT_EQ(entry.name, L"应用2");
+    EXPECT_EQ(entry.url, downloadUrl(2));
+    EXPECT_EQ(entry.md5, packageMd5(2));
+    EXPECT_EQ(entry.totalBytes, kBigSize);
+    EXPECT_EQ(entry.partPath, downloaded(L"big-setup.exe.part"));
+    ASSERT_EQ(entry.segments.size(), 1u);
+    const int64_t recorded = entry.segments[0].written;
+    EXPECT_GE(recorded, 1000000);
+    EXPECT_LT(recorded, kBigSize);
+    EXPECT_EQ(recorded, paused.receivedBytes);
+    // What the journal vouches for is on disk.
+    const std::string part = qbtest::readFileBytes(downloaded(L"big-setup.exe.part"));
+    ASSERT_GE(static_cast<int64_t>(part.size()), recorded);
+    EXPECT_TRUE(part.compare(0, recorded, packageBytes(2), 0, recorded) == 0);
+
+    // Starting the paused app again resumes it, in the same file.
+    start(2, packageMd5(2));
+    EXPECT_GT(task(2).generation, paused.generation);
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    EXPECT_TRUE(task(2).md5Ok);
+    EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"big-setup.exe"});
+    EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"big-setup.exe")) == packageBytes(2));
+    const std::string last = std::to_string(kBigSize - 1);
+    EXPECT_EQ(rangesOf(fileRequests(2)), (std::vector<std::string>{"bytes=0-0", "bytes=0-" + last, "bytes=0-0",
+                                                                    "bytes=" + std::to_string(recorded) + "-" + last}));
+    EXPECT_TRUE(journalOnDisk(journalPath).empty());  // finished: it left the journal
+}
+
+TEST_F(DownloadJournalTest, RestoredTasksArePausedWithTheirProgressAndResumeFromTheRecordedBytes) {
+    const std::string bytes = packageBytes(2);
+    const int64_t recorded = 5000000;
+    // Past the recorded bytes the file holds rubbish: only what the journal vouches for is kept.
+    ASSERT_TRUE(qbtest::writeFileBytes(downloaded(L"big-setup.exe.part"),
+                                       bytes.substr(0, recorded) + std::string(kBigSize - recorded, 'x')));
+    ASSERT_TRUE(qbtest::writeFileBytes(downloaded(L"small-setup.exe.part"), std::string(1000, 'y')));
+    JournalEntry big = entryFor(2, folder, L"big-setup.exe");
+    big.name = L"应用2";
+    big.url = downloadUrl(2);
+    big.md5 = packageMd5(2);
+    big.sha256.clear();
+    big.totalBytes = kBigSize;
+    big.segments = {{0, kBigSize - 1, recorded}};
+    JournalEntry small = entryFor(1, folder, L"small-setup.exe");
+    small.url = downloadUrl(1);
+    small.totalBytes = 102400;
+    small.segments = {{0, 102399, 1000}};
+    JournalEntry elsewhere = entryFor(3, folder, L"portable.zip");
+    elsewhere.partPath = journalFolder + L"\\portable.zip.part";
+    ASSERT_TRUE(qbtest::writeFileBytes(journalPath, journalText({big, small, elsewhere})));
+
+    manager().restoreJournal();
+    EXPECT_EQ(manager().snapshot().size(), 2u);  // app 3's entry broke a rule
+    const TaskSnapshot restored = task(2);
+    EXPECT_EQ(restored.state, Paused);
+    EXPECT_EQ(restored.name, L"应用2");
+    EXPECT_EQ(restored.receivedBytes, recorded);
+    EXPECT_EQ(restored.totalBytes, kBigSize);
+    EXPECT_EQ(task(1).state, Paused);
+    EXPECT_EQ(task(1).receivedBytes, 1000);
+    const auto posted = messages();
+    EXPECT_FALSE(posted.empty());
+    EXPECT_EQ(posted.back(), (PostedMessage{WM_QB_REFRESH, 0}));
+
+    // Cancelled while paused: it leaves the journal; the other stays.
+    manager().cancel(1);
+    EXPECT_EQ(task(1).state, Cancelled);
+    std::vector<JournalEntry> entries = journalOnDisk(journalPath);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].appId, 2);
+    EXPECT_EQ(entries[0].segments[0].written, recorded);
+
+    manager().resume(2);
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    EXPECT_TRUE(task(2).md5Ok);
+    EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"big-setup.exe")) == bytes);
+    EXPECT_EQ(rangesOf(fileRequests(2)),
+              (std::vector<std::string>{"bytes=0-0", "bytes=" + std::to_string(recorded) + "-" + std::to_string(kBigSize - 1)}));
+    EXPECT_TRUE(fileRequests(1).empty());
+    EXPECT_TRUE(journalOnDisk(journalPath).empty());
+}
+
+TEST_F(DownloadJournalTest, AJournalThatDoesNotParseIsRenamedAsideAndNothingIsRestored) {
+    JournalEntry entry = entryFor(2, folder, L"big-setup.exe");
+    entry.url = downloadUrl(2);
+    const std::string whole = journalText({entry});
+    const std::string cut = whole.substr(0, whole.size() - 10);
+    ASSERT_TRUE(qbtest::writeFileBytes(journalPath, cut));
+    manager().restoreJournal();
+    EXPECT_TRUE(manager().snapshot().empty());
+    EXPECT_TRUE(messages().empty());
+    EXPECT_FALSE(qbtest::fileExists(journalPath));
+    EXPECT_EQ(qbtest::readFileBytes(journalPath + L".bad"), cut);
+
+    // The next bad journal replaces the older one set aside; a good one afterwards is read again.
+    ASSERT_TRUE(qbtest::writeFileBytes(journalPath, "not json"));
+    manager().restoreJournal();
+    EXPECT_TRUE(manager().snapshot().empty());
+    EXPECT_EQ(qbtest::readFileBytes(journalPath + L".bad"), "not json");
+    ASSERT_TRUE(qbtest::writeFileBytes(journalPath, whole));
+    manager().restoreJournal();
+    EXPECT_EQ(task(2).state, Paused);
+}
+
+}  // namespace

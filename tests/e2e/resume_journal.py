@@ -1,0 +1,170 @@
+"""The unfinished-download case: a large package served slowly, the program killed in the middle of its
+transfer, started again; the download page lists the task as paused with its progress from the journal,
+继续 finishes it byte-identical, and every resumed request starts at or after the bytes the journal had
+recorded for its segment."""
+import filecmp
+import json
+import os
+import random
+import time
+
+from e2e_support import DOWNLOADS, PRIMARY, SUCCESS, TERTIARY, TEXT, W, Service, card_button, centre, row_base
+from qbscreen import FONT_BUTTON, FONT_CARD_TITLE, FONT_ROW_STATUS, FONT_SECTION_TITLE, near, rgb, wait_for
+
+HEADING = (212, 78, W - 12, 118)
+APP_ID = 1
+NAME = "大文件续传"
+PACKAGE = "resume-big.zip"
+SIZE = 200 * 1024 * 1024 + 12345
+RATE = 10 * 1024 * 1024  # bytes per second and request: about 20 s for the whole file on one connection
+
+
+def format_size(n):
+    if n > 1073741823:
+        return "%.2f GB" % (n / 1073741824.0)
+    if n > 1048575:
+        return "%.1f MB" % (n / 1048576.0)
+    if n <= 1023:
+        return "%d B" % n
+    return "%d KB" % (n >> 10)
+
+
+def make_catalogue(run):
+    """A catalogue of one app whose package is SIZE fixed pseudo-random bytes that open as a zip; the
+    package is made once and kept in the case's folder."""
+    folder = os.path.join(run.work, "catalogue")
+    package = os.path.join(folder, "packages", PACKAGE)
+    os.makedirs(os.path.dirname(package), exist_ok=True)
+    if not os.path.exists(package) or os.path.getsize(package) != SIZE:
+        rng = random.Random(20240601)
+        with open(package + ".tmp", "wb") as f:
+            f.write(b"PK\x03\x04")
+            left = SIZE - 4
+            while left > 0:
+                step = min(left, 1 << 20)
+                f.write(rng.randbytes(step))
+                left -= step
+        os.replace(package + ".tmp", package)
+    catalogue = {"categories": [{"id": "resume", "name": "续传测试"}],
+                 "apps": [{"id": APP_ID, "name": NAME, "version": "1.0", "description": "断点续传测试",
+                           "categoryIds": ["resume"], "updatedAt": 1733616000000, "downloads": 1,
+                           "package": "packages/" + PACKAGE}]}
+    with open(os.path.join(folder, "catalogue.json"), "w", encoding="utf-8") as f:
+        json.dump(catalogue, f, ensure_ascii=False)
+    return folder, package
+
+
+def journal_entries(run):
+    """The journal's entries, or None while it is missing or does not parse."""
+    try:
+        with open(run.journal_path(), encoding="utf-8") as f:
+            return json.load(f)["downloads"]
+    except (OSError, ValueError, KeyError):
+        return None
+
+
+def recorded_bytes(entry):
+    return sum(s["written"] for s in entry["segments"])
+
+
+def range_start(header):
+    """The first byte a "bytes=a-b" header asks for, or None."""
+    if not header or not header.startswith("bytes="):
+        return None
+    first = header[6:].split("-", 1)[0]
+    return int(first) if first.isdigit() else None
+
+
+def case_resume(run):
+    folder, package = make_catalogue(run)
+    svc = Service(folder, run.work)
+    run.service = svc
+    svc.control("/test/reset", {})
+    svc.fault({"app": APP_ID}, {"bytesPerSecond": RATE, "repeat": -1})
+    run.write_config(svc.url)
+    run.start_program()
+    if not run.check("the catalogue loads: 续传测试 · 1 款",
+                     run.wait_text(HEADING, FONT_SECTION_TITLE, TEXT, "续传测试 · 1 款", timeout=40)):
+        return
+
+    run.click(*centre(card_button(0)))
+    time.sleep(1)
+    run.click(*centre(card_button(0)))  # a busy card's button opens the download page
+    b = row_base(0)
+    status = (298, b - 2, W - 260, b + 18)
+    run.check("the download page lists the task",
+              run.wait_text((298, b - 46, W - 260, b - 22), FONT_CARD_TITLE, TEXT, NAME, timeout=15))
+    run.check("the row shows its progress: received / %s and a speed" % format_size(SIZE),
+              run.wait_text(status, FONT_ROW_STATUS, TERTIARY, " / %s · " % format_size(SIZE), timeout=15,
+                            frame="none"))
+
+    def written_entry():
+        entries = journal_entries(run) or []
+        mine = [e for e in entries if e["appId"] == APP_ID]
+        return mine[0] if mine and recorded_bytes(mine[0]) >= 8 * 1024 * 1024 else None
+
+    seen = wait_for(written_entry, 30, interval=0.2)
+    run.check("the journal holds the task with written bytes while it downloads", bool(seen), journal_entries(run))
+    if not seen:
+        return
+
+    # No clean exit: the process is killed in the middle of the transfer.
+    run.program.kill()
+    killed_at = time.time()
+    run.check("the killed program's window is gone",
+              wait_for(lambda: not run.program.xdo("search", "--onlyvisible", "--name", "^Quillbox$").split(), 10))
+    entries = journal_entries(run) or []
+    entry = next((e for e in entries if e["appId"] == APP_ID), None)
+    if not run.check("after the kill the journal still holds the task", entry is not None, entries):
+        return
+    recorded = recorded_bytes(entry)
+    print("       journal at the kill:", entry["segments"], flush=True)
+    run.check("the task was killed half-way (recorded %d of %d bytes)" % (recorded, SIZE), 0 < recorded < SIZE)
+    part = os.path.join(run.host_path(DOWNLOADS), PACKAGE + ".part")
+    vouched = True
+    with open(part, "rb") as p, open(package, "rb") as q:
+        for s in entry["segments"]:
+            p.seek(s["start"])
+            q.seek(s["start"])
+            vouched = vouched and p.read(s["written"]) == q.read(s["written"])
+    run.check("every byte the journal vouches for is in the .part file", vouched)
+    # The rest comes at full speed.
+    svc.control("/test/reset", {})
+
+    run.start_program(keep_cache=True)
+    if not run.check("the program starts again with the catalogue",
+                     run.wait_text(HEADING, FONT_SECTION_TITLE, TEXT, "续传测试 · 1 款", timeout=40)):
+        return
+    run.click(W - 318, 32)  # the "下载管理" pill
+    run.check("the download page lists the unfinished task: 下载管理 · 1 个任务",
+              run.wait_text((224, 82, W - 200, 116), FONT_SECTION_TITLE, TEXT, "下载管理 · 1 个任务", timeout=15))
+    paused_text = "%s / %s · 已暂停" % (format_size(recorded), format_size(SIZE))
+    run.check("its row reads %s" % paused_text, run.wait_text(status, FONT_ROW_STATUS, TERTIARY, paused_text, timeout=10))
+    shot = run.last_shot
+    sx, sy = run.screen(301, b - 9)
+    blue = shot.run_length(sx, sx + W - 561, sy, lambda c: near(c, rgb(PRIMARY), 12))
+    expected = 298 + (W - 558) * (recorded * 100 // SIZE) // 100 - 301  # the fill ends at the whole percent
+    run.check("its bar keeps the progress fill (%d pixels, about %d)" % (blue, expected), abs(blue - expected) <= 4)
+    resume = (W - 112, b - 30, W - 36, b)
+    run.check("its button reads 继续 (white on blue)",
+              bool(run.text(shot, resume, FONT_BUTTON, 0xFFFFFF, "继续", bg=rgb(PRIMARY))))
+
+    run.click(*centre(resume))
+    finished = run.wait_text(status, FONT_ROW_STATUS, SUCCESS, "下载成功 · 压缩包已保存", timeout=60)
+    run.check("继续 finishes the download: 下载成功 · 压缩包已保存", finished)
+    saved = os.path.join(run.host_path(DOWNLOADS), PACKAGE)
+    run.check("the file is byte-identical to the service's",
+              os.path.exists(saved) and filecmp.cmp(saved, package, shallow=False))
+
+    requests = [r for r in svc.requests() if r["path"].startswith("/files/%d/" % APP_ID) and r["time"] >= killed_at]
+    transfers = [r for r in requests if r["range"] != "bytes=0-0"]  # the probe asks for one byte
+    print("       requests after the restart:", [(r["range"], r["status"], r["bytes"]) for r in requests], flush=True)
+
+    def from_recorded(r):
+        start = range_start(r["range"])
+        segment = next((s for s in entry["segments"] if start is not None and s["start"] <= start <= s["end"]), None)
+        return segment is not None and start >= segment["start"] + segment["written"]
+
+    run.check("every resumed request starts at or after the bytes the journal recorded for its segment",
+              bool(transfers) and all(from_recorded(r) for r in transfers), [r["range"] for r in transfers])
+    run.check("the finished task left the journal", journal_entries(run) == [], journal_entries(run))
