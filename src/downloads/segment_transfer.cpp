@@ -31,8 +31,9 @@ bool writeAt(HANDLE file, int64_t offset, const uint8_t* data, uint32_t length) 
 // Writes one attempt's body at the worker's position; bodies that are not the asked-for bytes of the
 // file (error pages, a range the server ignored or moved) never reach the file, and a segment's
 // writes stop at its end, wherever a steal has moved it. Accepted bytes are gathered into writes of
-// up to kWriteBytes: under Wine a write at an offset costs about 35 us more than one at the file
-// pointer, which at the network's block sizes would hold a transfer back by a third.
+// up to kWriteBytes, or of what came within kWriteMs: under Wine a write at an offset costs about
+// 35 us more than one at the file pointer, which at the network's block sizes would hold a transfer
+// back by a third.
 class WriteSink {
 public:
     WriteSink(Task& task, Transfer& transfer, size_t segment, HANDLE file, const HttpResponse& response,
@@ -75,7 +76,9 @@ public:
             claim.next = std::max(claim.next, accepted + count);
         }
         buffer_.insert(buffer_.end(), data, data + count);
-        if (buffer_.size() >= kWriteBytes && !flush()) return false;
+        // A slow answer is written at least every kWriteMs, so that its progress shows as it comes.
+        const bool due = buffer_.size() >= kWriteBytes || ::GetTickCount() - lastWrite_ >= kWriteMs;
+        if (due && !flush()) return false;
         if (count < length) {
             stoppedAtEnd = true;
             return false;
@@ -87,6 +90,7 @@ public:
     bool flush() {
         if (buffer_.empty() || writeFailed) return !writeFailed;
         const uint32_t count = static_cast<uint32_t>(buffer_.size());
+        lastWrite_ = ::GetTickCount();
         const bool written = writeAt(file_, position_, buffer_.data(), count);
         buffer_.clear();
         if (!written) {
@@ -104,6 +108,7 @@ public:
     }
 
     static constexpr size_t kWriteBytes = 256 * 1024;
+    static constexpr DWORD kWriteMs = 100;
     bool rangeIgnored = false;
     bool writeFailed = false;
     bool stoppedAtEnd = false;
@@ -117,6 +122,7 @@ private:
     int64_t attemptStart_;
     int64_t& position_;
     std::vector<uint8_t>& buffer_;
+    DWORD lastWrite_ = ::GetTickCount();
 };
 
 void DownloadManager::setConnectionsPerDownload(int count) {
