@@ -107,42 +107,48 @@ bool ShadowImage::create(int windowWidth, int windowHeight) {
 
 unsigned shadowImageBuilds() { return g_imageBuilds; }
 
+HWND createShadowWindowFor(HWND target) {
+    RECT targetRect{};
+    ::GetWindowRect(target, &targetRect);
+    const RECT rect = shadowWindowRect(targetRect);
+    return ::CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TRANSPARENT,
+                             kShadowWindowClass, L"", WS_POPUP, rect.left, rect.top, rect.right - rect.left,
+                             rect.bottom - rect.top, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+}
+
+void followWithShadow(HWND target, HWND shadow, SIZE& bitmapSize) {
+    if (!shadow || !target) return;
+    if (::IsIconic(target) || ::IsZoomed(target) || !::IsWindowVisible(target)) {
+        ::ShowWindow(shadow, SW_HIDE);
+        return;
+    }
+    RECT targetRect{};
+    ::GetWindowRect(target, &targetRect);
+    const RECT rect = shadowWindowRect(targetRect);
+    SIZE size{rect.right - rect.left, rect.bottom - rect.top};
+    if (size.cx != bitmapSize.cx || size.cy != bitmapSize.cy) {
+        ShadowImage image;
+        // Without a new picture the shadow keeps its old one but still follows the window.
+        if (image.create(targetRect.right - targetRect.left, targetRect.bottom - targetRect.top)) {
+            POINT source{0, 0};
+            BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+            ::UpdateLayeredWindow(shadow, nullptr, nullptr, &size, image.dc(), &source, 0, &blend, ULW_ALPHA);
+            bitmapSize = size;
+            ++g_imageBuilds;
+        }
+    }
+    ::SetWindowPos(shadow, target, rect.left, rect.top, size.cx, size.cy, SWP_SHOWWINDOW | SWP_NOACTIVATE);
+}
+
 void createShadowWindow(HWND main) {
-    RECT mainRect{};
-    ::GetWindowRect(main, &mainRect);
-    const RECT rect = shadowWindowRect(mainRect);
-    HWND shadow = ::CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TRANSPARENT,
-                                    kShadowWindowClass, L"", WS_POPUP, rect.left, rect.top,
-                                    rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
-                                    ::GetModuleHandleW(nullptr), nullptr);
+    HWND shadow = createShadowWindowFor(main);
     appState().shadowWnd = shadow;
     if (shadow) updateShadow(main);
 }
 
 void updateShadow(HWND main) {
     AppState& app = appState();
-    HWND shadow = app.shadowWnd;
-    if (!shadow || !main) return;
-    if (::IsIconic(main) || ::IsZoomed(main) || !::IsWindowVisible(main)) {
-        ::ShowWindow(shadow, SW_HIDE);
-        return;
-    }
-    RECT mainRect{};
-    ::GetWindowRect(main, &mainRect);
-    const RECT rect = shadowWindowRect(mainRect);
-    SIZE size{rect.right - rect.left, rect.bottom - rect.top};
-    if (size.cx != app.shadowBitmapSize.cx || size.cy != app.shadowBitmapSize.cy) {
-        ShadowImage image;
-        // Without a new picture the shadow keeps its old one but still follows the window.
-        if (image.create(mainRect.right - mainRect.left, mainRect.bottom - mainRect.top)) {
-            POINT source{0, 0};
-            BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-            ::UpdateLayeredWindow(shadow, nullptr, nullptr, &size, image.dc(), &source, 0, &blend, ULW_ALPHA);
-            app.shadowBitmapSize = size;
-            ++g_imageBuilds;
-        }
-    }
-    ::SetWindowPos(shadow, main, rect.left, rect.top, size.cx, size.cy, SWP_SHOWWINDOW | SWP_NOACTIVATE);
+    followWithShadow(main, app.shadowWnd, app.shadowBitmapSize);
 }
 
 // The layered window's content comes only from UpdateLayeredWindow.

@@ -15,6 +15,10 @@ void createShadowWindow(HWND main);
 // Follows the main window: hidden while it is minimised, maximised or hidden; the image is
 // rebuilt only when the size changed.
 void updateShadow(HWND main);
+// The same for another window of the program: a shadow window made for `target`, and the step that
+// keeps it under it. `bitmapSize` is the size of the picture the shadow holds, kept by the caller.
+HWND createShadowWindowFor(HWND target);
+void followWithShadow(HWND target, HWND shadow, SIZE& bitmapSize);
 LRESULT CALLBACK ShadowWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
 struct ShadowRing {

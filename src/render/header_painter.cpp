@@ -14,16 +14,6 @@ constexpr Pen kGlyph{0xFFFFFFFF, 1.6f};
 
 enum PillGlyph : int { PillGlyphDownload = 0, PillGlyphGear = 1, PillGlyphUpdate = 2 };
 
-void paintGradient(Canvas& canvas, int w) {
-    const Gdiplus::GpRect band{0, 0, w, layout::kHeaderHeight};
-    Gdiplus::GpLineGradient* brush = nullptr;
-    canvas.note(gp::GdipCreateLineBrushFromRectI(&band, palette::kHeaderLeft, palette::kHeaderRight,
-                                                 Gdiplus::LinearGradientModeHorizontal, Gdiplus::WrapModeTile,
-                                                 &brush));
-    gp::UniqueBrush owned(brush);
-    if (owned) canvas.note(gp::GdipFillRectangleI(canvas.graphics(), owned.get(), 0, 0, w, layout::kHeaderHeight));
-}
-
 // The logo picture, or a translucent tile with "云" when the resource cannot be decoded.
 void paintLogo(Canvas& canvas) {
     const RECT tile{22, 9, 68, 55};
@@ -107,6 +97,17 @@ void drawHeaderPill(Canvas& canvas, const RECT& rect, const std::wstring& label,
 
 }  // namespace
 
+void paintBrandGradient(Canvas& canvas, const RECT& band) {
+    const Gdiplus::GpRect area{band.left, band.top, band.right - band.left, band.bottom - band.top};
+    Gdiplus::GpLineGradient* brush = nullptr;
+    canvas.note(gp::GdipCreateLineBrushFromRectI(&area, palette::kHeaderLeft, palette::kHeaderRight,
+                                                 Gdiplus::LinearGradientModeHorizontal, Gdiplus::WrapModeTile,
+                                                 &brush));
+    gp::UniqueBrush owned(brush);
+    if (owned)
+        canvas.note(gp::GdipFillRectangleI(canvas.graphics(), owned.get(), area.X, area.Y, area.Width, area.Height));
+}
+
 int downloadingCount(const TaskMap& tasks) {
     int downloading = 0;
     for (const auto& entry : tasks)
@@ -116,7 +117,7 @@ int downloadingCount(const TaskMap& tasks) {
 
 void paintHeader(PaintContext& ctx) {
     Canvas& canvas = ctx.canvas;
-    paintGradient(canvas, ctx.w);
+    paintBrandGradient(canvas, RECT{0, 0, ctx.w, layout::kHeaderHeight});
     paintLogo(canvas);
     canvas.drawText(L"Quillbox", {82, 0, 282, 64}, FontBrandTitle, palette::kTextWhite, kTextLeft);
     canvas.fillRect(230, 22, 1, 20, palette::kHeaderSeparator);

@@ -4,6 +4,9 @@
 
 #include "render/paint_context.h"
 
+// The brand's horizontal gradient over `band` (the header, the settings window's strip).
+void paintBrandGradient(Canvas& canvas, const RECT& band);
+
 // Paints the header at the places the update step records its regions.
 void paintHeader(PaintContext& ctx);
 
