@@ -1,48 +1,64 @@
 #include "app/settings_window.h"
 
+#include <windowsx.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cwchar>
 #include <vector>
 
 #include "render/app_state.h"
 #include "app/main_window.h"
 #include "app/shell_services.h"
+#include "app/shadow_window.h"
+#include "app/frame.h"
 #include "base/win_handles.h"
 #include "downloads/download_manager.h"
+#include "render/paint_cache.h"
+#include "render/settings_painter.h"
 
 namespace {
 
-constexpr int kSettingsWidth = 478;
-constexpr int kSettingsHeight = 272;
-constexpr wchar_t kSettingsTitle[] = L"下载设置";
-constexpr COLORREF kVersionTextColour = 0xA09996;  // #9699A0
+namespace sl = settings_layout;
 
-struct SettingsFonts {
+constexpr wchar_t kSettingsTitle[] = L"下载设置";
+constexpr wchar_t kChoiceClass[] = L"QBChoice";
+constexpr wchar_t kHoverProperty[] = L"QBHover";
+constexpr COLORREF kVersionTextColour = 0xA09996;  // #9699A0
+constexpr COLORREF kLabelTextColour = RGB(0x1D, 0x21, 0x29);
+constexpr COLORREF kHintTextColour = RGB(0x86, 0x90, 0x9C);
+constexpr COLORREF kFieldColour = RGB(0xF7, 0xF8, 0xFA);
+
+// What the open settings window owns besides its controls; released after the controls are gone.
+struct SettingsResources {
     qb::UniqueFont normal;
     qb::UniqueFont heading;
     qb::UniqueFont small;
+    qb::UniqueBrush field;
+    HWND shadow = nullptr;
+    SIZE shadowSize{0, 0};
+    bool closeHovered = false;
+    bool closePressed = false;
+    bool trackingLeave = false;
 };
 
-SettingsFonts& settingsFonts() {
-    static SettingsFonts fonts;
-    return fonts;
+SettingsResources& resources() {
+    static SettingsResources held;
+    return held;
 }
+
+WNDPROC g_buttonProcedure = nullptr;
 
 HFONT createFont(int height, int weight) {
     return ::CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                          CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Microsoft YaHei");
 }
 
-struct ControlLayout {
-    const wchar_t* className;
-    int x, y, width, height;
-    int id;  // 0: none
-    DWORD style;
-};
-
-HWND createControl(HWND parent, const ControlLayout& layout, const std::wstring& text) {
-    return ::CreateWindowExW(0, layout.className, text.c_str(), WS_CHILD | WS_VISIBLE | layout.style, layout.x,
-                             layout.y, layout.width, layout.height, parent,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(layout.id)), ::GetModuleHandleW(nullptr),
+HWND createControl(HWND parent, const wchar_t* className, const RECT& place, int id, DWORD style,
+                   const std::wstring& text) {
+    return ::CreateWindowExW(0, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, place.left, place.top,
+                             place.right - place.left, place.bottom - place.top, parent,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr),
                              nullptr);
 }
 
@@ -59,29 +75,179 @@ BOOL CALLBACK setHeadingFont(HWND child, LPARAM font) {
 }
 
 void applyFonts(HWND hwnd) {
-    SettingsFonts& fonts = settingsFonts();
-    fonts.normal.reset(createFont(-14, 400));
-    fonts.heading.reset(createFont(-15, 700));
-    fonts.small.reset(createFont(-12, 400));
-    ::EnumChildWindows(hwnd, setFontOnChild, reinterpret_cast<LPARAM>(fonts.normal.get()));
-    ::EnumChildWindows(hwnd, setHeadingFont, reinterpret_cast<LPARAM>(fonts.heading.get()));
-    ::SendMessageW(appState().settingsVersionLabel, WM_SETFONT, reinterpret_cast<WPARAM>(fonts.small.get()), TRUE);
+    SettingsResources& held = resources();
+    held.normal.reset(createFont(-14, 400));
+    held.heading.reset(createFont(-15, 700));
+    held.small.reset(createFont(-12, 400));
+    ::EnumChildWindows(hwnd, setFontOnChild, reinterpret_cast<LPARAM>(held.normal.get()));
+    ::EnumChildWindows(hwnd, setHeadingFont, reinterpret_cast<LPARAM>(held.heading.get()));
+    ::SendMessageW(appState().settingsVersionLabel, WM_SETFONT, reinterpret_cast<WPARAM>(held.small.get()), TRUE);
+}
+
+// Asks once for WM_MOUSELEAVE, so that a hover ends when the pointer leaves.
+void trackLeave(HWND hwnd) {
+    TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd, 0};
+    ::TrackMouseEvent(&track);
+}
+
+// Paints into a fresh white surface of the window's size and copies it to dc in one go.
+template <typename Paint>
+void paintBuffered(HDC dc, SIZE size, Paint paint) {
+    DibSurface surface;
+    if (size.cx <= 0 || size.cy <= 0 || !surface.ensure(size.cx, size.cy)) return;
+    fillBackground(surface, palette::kWhite & 0xFFFFFF);
+    {
+        Canvas canvas(surface.dc(), surface.pixels(), appState().uiFonts);
+        paint(canvas);
+    }
+    ::BitBlt(dc, 0, 0, size.cx, size.cy, surface.dc(), 0, 0, SRCCOPY);
+}
+
+SIZE clientSize(HWND hwnd) {
+    RECT client{};
+    ::GetClientRect(hwnd, &client);
+    return {client.right, client.bottom};
+}
+
+// The buttons draw themselves; this notes the pointer over them for their hover look.
+LRESULT CALLBACK buttonProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_MOUSEMOVE && !::GetPropW(hwnd, kHoverProperty)) {
+        ::SetPropW(hwnd, kHoverProperty, reinterpret_cast<HANDLE>(1));
+        trackLeave(hwnd);
+        ::InvalidateRect(hwnd, nullptr, FALSE);
+    } else if (msg == WM_MOUSELEAVE) {
+        ::RemovePropW(hwnd, kHoverProperty);
+        ::InvalidateRect(hwnd, nullptr, FALSE);
+    } else if (msg == WM_NCDESTROY) {
+        ::RemovePropW(hwnd, kHoverProperty);
+    }
+    return ::CallWindowProcW(g_buttonProcedure, hwnd, msg, wp, lp);
+}
+
+HWND createButton(HWND parent, const RECT& place, int id, const wchar_t* label) {
+    HWND button = createControl(parent, L"BUTTON", place, id, BS_OWNERDRAW | WS_TABSTOP, label);
+    if (button) {
+        const auto previous = reinterpret_cast<WNDPROC>(
+            ::SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(buttonProcedure)));
+        if (!g_buttonProcedure) g_buttonProcedure = previous;
+    }
+    return button;
+}
+
+LRESULT onDrawItem(const DRAWITEMSTRUCT& item) {
+    if (item.CtlType != ODT_BUTTON) return FALSE;
+    wchar_t label[32] = {};
+    ::GetWindowTextW(item.hwndItem, label, 32);
+    SettingsButtonState state;
+    state.hovered = ::GetPropW(item.hwndItem, kHoverProperty) != nullptr;
+    state.pressed = (item.itemState & ODS_SELECTED) != 0;
+    state.focused = (item.itemState & ODS_FOCUS) != 0;
+    state.enabled = (item.itemState & ODS_DISABLED) == 0;
+    const SettingsButtonStyle style =
+        item.CtlID == kSettingsSaveId ? SettingsButtonStyle::Primary : SettingsButtonStyle::Secondary;
+    const SIZE size{item.rcItem.right - item.rcItem.left, item.rcItem.bottom - item.rcItem.top};
+    paintBuffered(item.hDC, size, [&](Canvas& canvas) {
+        paintSettingsButton(canvas, RECT{0, 0, size.cx, size.cy}, label, style, state);
+    });
+    return TRUE;
+}
+
+// The connection choice: eight segments, the chosen one filled. Its window text is the choice.
+int choiceOf(HWND choice) {
+    wchar_t text[8] = {};
+    ::GetWindowTextW(choice, text, 8);
+    return std::clamp(static_cast<int>(std::wcstol(text, nullptr, 10)), 1, sl::kChoiceCount);
+}
+
+void setChoice(HWND choice, int value) {
+    value = std::clamp(value, 1, sl::kChoiceCount);
+    if (value == choiceOf(choice)) return;
+    ::SetWindowTextW(choice, std::to_wstring(value).c_str());
+    ::InvalidateRect(choice, nullptr, FALSE);
+}
+
+LRESULT CALLBACK choiceProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    const auto hovered = [hwnd] { return static_cast<int>(reinterpret_cast<INT_PTR>(::GetPropW(hwnd, kHoverProperty))); };
+    switch (msg) {
+        case WM_GETDLGCODE: return DLGC_WANTARROWS;
+        case WM_LBUTTONDOWN:
+            ::SetFocus(hwnd);
+            if (const int value = sl::choiceAt(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)})) setChoice(hwnd, value);
+            return 0;
+        case WM_MOUSEMOVE: {
+            const int value = sl::choiceAt(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+            if (value != hovered()) {
+                if (hovered() == 0) trackLeave(hwnd);
+                ::SetPropW(hwnd, kHoverProperty, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(value)));
+                ::InvalidateRect(hwnd, nullptr, FALSE);
+            }
+            return 0;
+        }
+        case WM_MOUSELEAVE:
+            ::RemovePropW(hwnd, kHoverProperty);
+            ::InvalidateRect(hwnd, nullptr, FALSE);
+            return 0;
+        case WM_KEYDOWN:
+            switch (wp) {
+                case VK_LEFT:
+                case VK_DOWN: setChoice(hwnd, choiceOf(hwnd) - 1); return 0;
+                case VK_RIGHT:
+                case VK_UP: setChoice(hwnd, choiceOf(hwnd) + 1); return 0;
+                case VK_HOME: setChoice(hwnd, 1); return 0;
+                case VK_END: setChoice(hwnd, sl::kChoiceCount); return 0;
+                default:
+                    if (wp >= '1' && wp < '1' + sl::kChoiceCount) setChoice(hwnd, static_cast<int>(wp - '0'));
+                    return 0;
+            }
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS: ::InvalidateRect(hwnd, nullptr, FALSE); return 0;
+        case WM_ERASEBKGND: return 1;
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = ::BeginPaint(hwnd, &ps);
+            const SIZE size = clientSize(hwnd);
+            const bool focused = ::GetFocus() == hwnd;
+            paintBuffered(dc, size, [&](Canvas& canvas) {
+                paintConnectionChoice(canvas, size, choiceOf(hwnd), hovered(), focused);
+            });
+            ::EndPaint(hwnd, &ps);
+            return 0;
+        }
+        case WM_NCDESTROY: ::RemovePropW(hwnd, kHoverProperty); break;
+    }
+    return ::DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+void registerChoiceClass() {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = choiceProcedure;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_HAND);
+    wc.lpszClassName = kChoiceClass;
+    ::RegisterClassExW(&wc);  // fails harmlessly when a window before registered it
 }
 
 LRESULT onCreate(HWND hwnd) {
     AppState& app = appState();
     const std::wstring directory = shellServices().downloadDirectory();
-    createControl(hwnd, {L"STATIC", 30, 20, 200, 22, 0, 0}, kSettingsTitle);
-    createControl(hwnd, {L"STATIC", 30, 52, 300, 20, 0, 0}, L"安装包保存目录");
-    app.settingsDirEdit = createControl(
-        hwnd, {L"EDIT", 30, 76, 330, 30, kSettingsDirEditId, WS_BORDER | ES_AUTOHSCROLL | ES_READONLY}, directory);
-    createControl(hwnd, {L"BUTTON", 368, 76, 80, 30, kSettingsBrowseId, BS_PUSHBUTTON}, L"浏览...");
-    createControl(hwnd, {L"STATIC", 30, 116, 300, 20, 0, 0}, L"修改后对新的下载任务生效");
-    createControl(hwnd, {L"BUTTON", 248, 156, 84, 34, kSettingsCancelId, BS_PUSHBUTTON}, L"取消");
-    createControl(hwnd, {L"BUTTON", 342, 156, 84, 34, kSettingsSaveId, BS_PUSHBUTTON}, L"保存");
+    registerChoiceClass();
+    createControl(hwnd, L"STATIC", sl::title(), 0, SS_CENTERIMAGE, kSettingsTitle);
+    createControl(hwnd, L"STATIC", sl::folderLabel(), 0, 0, L"安装包保存目录");
+    app.settingsDirEdit =
+        createControl(hwnd, L"EDIT", sl::folderEdit(), kSettingsDirEditId, ES_AUTOHSCROLL | ES_READONLY | WS_TABSTOP,
+                      directory);
+    createButton(hwnd, sl::browseButton(), kSettingsBrowseId, L"浏览...");
+    createControl(hwnd, L"STATIC", sl::hint(), 0, 0, L"修改后对新的下载任务生效");
+    createControl(hwnd, L"STATIC", sl::connectionsLabel(), 0, SS_CENTERIMAGE, L"同时连接数");
+    createControl(hwnd, kChoiceClass, sl::connectionsChoice(), kSettingsConnectionsId, WS_TABSTOP,
+                  std::to_wstring(app.config.connectionsPerDownload));
+    createButton(hwnd, sl::cancelButton(), kSettingsCancelId, L"取消");
+    createButton(hwnd, sl::saveButton(), kSettingsSaveId, L"保存");
     app.settingsVersionLabel =
-        createControl(hwnd, {L"STATIC", 30, 204, 380, 18, 0, 0}, versionLabelText(programProductVersion()));
+        createControl(hwnd, L"STATIC", sl::versionLabel(), 0, 0, versionLabelText(programProductVersion()));
     applyFonts(hwnd);
+    resources().field.reset(::CreateSolidBrush(kFieldColour));
     return 0;
 }
 
@@ -96,6 +262,7 @@ void save(HWND hwnd) {
     ::GetWindowTextW(app.settingsDirEdit, text, MAX_PATH);
     const std::wstring folder = folderToSave(text);
     app.config.downloadDir = folder;
+    app.config.connectionsPerDownload = choiceOf(::GetDlgItem(hwnd, kSettingsConnectionsId));
     // Handed over before saving: a file that cannot be written still leaves the folder in use.
     shellServices().setDownloadDirOverride(folder);
     DownloadManager::instance().setConnectionsPerDownload(app.config.connectionsPerDownload);
@@ -103,6 +270,11 @@ void save(HWND hwnd) {
     ::DestroyWindow(hwnd);
     showToast(folder.empty() ? L"已恢复默认下载目录" : L"下载目录已保存", ToastSuccess);
     repaintMainWindow();
+}
+
+void cancel(HWND hwnd) {
+    ::SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(kSettingsCancelId, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(hwnd, kSettingsCancelId)));
 }
 
 LRESULT onCommand(HWND hwnd, int id) {
@@ -115,13 +287,86 @@ LRESULT onCommand(HWND hwnd, int id) {
     return 0;
 }
 
+// Labels and the read-only folder edit draw on the window's own background; the title is white on
+// the strip, the version grey.
 LRESULT onCtlColorStatic(HWND hwnd, WPARAM wp, LPARAM lp) {
-    if (reinterpret_cast<HWND>(lp) != appState().settingsVersionLabel)
-        return ::DefWindowProcW(hwnd, WM_CTLCOLORSTATIC, wp, lp);
     HDC dc = reinterpret_cast<HDC>(wp);
-    ::SetTextColor(dc, kVersionTextColour);
+    HWND control = reinterpret_cast<HWND>(lp);
+    const AppState& app = appState();
     ::SetBkMode(dc, TRANSPARENT);
-    return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
+    if (control == app.settingsDirEdit) {
+        ::SetTextColor(dc, kLabelTextColour);
+        ::SetBkColor(dc, kFieldColour);
+        return reinterpret_cast<LRESULT>(resources().field.get());
+    }
+    wchar_t text[64] = {};
+    ::GetWindowTextW(control, text, 64);
+    if (std::wstring(text) == kSettingsTitle) {
+        ::SetTextColor(dc, RGB(0xFF, 0xFF, 0xFF));
+        return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
+    }
+    const bool hint = std::wstring(text) == L"修改后对新的下载任务生效";
+    ::SetTextColor(dc, control == app.settingsVersionLabel ? kVersionTextColour
+                       : hint                                ? kHintTextColour
+                                                             : kLabelTextColour);
+    (void)hwnd;
+    return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
+}
+
+void setCloseLook(HWND hwnd, bool hovered) {
+    SettingsResources& held = resources();
+    if (held.closeHovered == hovered) return;
+    held.closeHovered = hovered;
+    const RECT close = sl::closeButton();
+    ::InvalidateRect(hwnd, &close, FALSE);
+}
+
+LRESULT onMouse(HWND hwnd, UINT msg, LPARAM lp) {
+    SettingsResources& held = resources();
+    const POINT point{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+    const RECT close = sl::closeButton();
+    const bool overClose = ::PtInRect(&close, point) != FALSE;
+    switch (msg) {
+        case WM_MOUSEMOVE:
+            if (!held.trackingLeave) {
+                trackLeave(hwnd);
+                held.trackingLeave = true;
+            }
+            setCloseLook(hwnd, overClose);
+            break;
+        case WM_MOUSELEAVE:
+            held.trackingLeave = false;
+            setCloseLook(hwnd, false);
+            break;
+        case WM_LBUTTONDOWN:
+            held.closePressed = overClose;
+            if (overClose) ::SetCapture(hwnd);
+            break;
+        case WM_LBUTTONUP:
+            if (held.closePressed) {
+                held.closePressed = false;
+                ::ReleaseCapture();
+                if (overClose) cancel(hwnd);
+            }
+            break;
+    }
+    return 0;
+}
+
+LRESULT onNcHitTest(HWND hwnd, WPARAM wp, LPARAM lp) {
+    POINT point{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+    ::ScreenToClient(hwnd, &point);
+    if (sl::dragsWindow(point)) return HTCAPTION;
+    return ::DefWindowProcW(hwnd, WM_NCHITTEST, wp, lp);
+}
+
+LRESULT onPaint(HWND hwnd) {
+    PAINTSTRUCT ps;
+    HDC dc = ::BeginPaint(hwnd, &ps);
+    const bool closeHovered = resources().closeHovered;
+    paintBuffered(dc, clientSize(hwnd), [&](Canvas& canvas) { paintSettingsBackground(canvas, closeHovered); });
+    ::EndPaint(hwnd, &ps);
+    return 0;
 }
 
 LRESULT onDestroy() {
@@ -129,6 +374,9 @@ LRESULT onDestroy() {
     app.settingsWnd = nullptr;
     app.settingsDirEdit = nullptr;
     app.settingsVersionLabel = nullptr;
+    SettingsResources& held = resources();
+    if (held.shadow) ::DestroyWindow(held.shadow);
+    held.shadow = nullptr;
     if (app.mainWnd) {
         ::EnableWindow(app.mainWnd, TRUE);
         ::SetForegroundWindow(app.mainWnd);
@@ -136,16 +384,15 @@ LRESULT onDestroy() {
     return 0;
 }
 
-// The fonts outlive the controls that use them: released only after the children are gone.
+// The fonts and the brush outlive the controls that use them: released only after the children are gone.
 LRESULT onNcDestroy(HWND hwnd, WPARAM wp, LPARAM lp) {
     const LRESULT result = ::DefWindowProcW(hwnd, WM_NCDESTROY, wp, lp);
-    settingsFonts() = SettingsFonts();
+    resources() = SettingsResources();
     return result;
 }
 
-bool isEscapeFor(HWND settings, const MSG& msg) {
-    return msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE &&
-           (msg.hwnd == settings || ::IsChild(settings, msg.hwnd));
+bool isKeyFor(HWND settings, const MSG& msg, WPARAM key) {
+    return msg.message == WM_KEYDOWN && msg.wParam == key && (msg.hwnd == settings || ::IsChild(settings, msg.hwnd));
 }
 
 }  // namespace
@@ -208,18 +455,23 @@ void openSettingsWindow() {
     }
     RECT mainRect{};
     ::GetWindowRect(app.mainWnd, &mainRect);
-    const int x = mainRect.left + (mainRect.right - mainRect.left - kSettingsWidth) / 2;
-    const int y = mainRect.top + (mainRect.bottom - mainRect.top - kSettingsHeight) / 2;
-    HWND settings = ::CreateWindowExW(WS_EX_DLGMODALFRAME, kSettingsWindowClass, kSettingsTitle,
-                                      WS_POPUP | WS_CAPTION | WS_SYSMENU, x, y, kSettingsWidth, kSettingsHeight,
-                                      app.mainWnd, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    const int x = mainRect.left + (mainRect.right - mainRect.left - sl::kWidth) / 2;
+    const int y = mainRect.top + (mainRect.bottom - mainRect.top - sl::kHeight) / 2;
+    HWND settings = ::CreateWindowExW(0, kSettingsWindowClass, kSettingsTitle, WS_POPUP, x, y, sl::kWidth,
+                                      sl::kHeight, app.mainWnd, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     if (!settings) {
         // Nothing to come back from: the main window must stay usable.
         if (app.mainWnd) ::EnableWindow(app.mainWnd, TRUE);
         return;
     }
+    // Rounded like the main window, with the same shadow under it.
+    HRGN region = ::CreateRoundRectRgn(0, 0, sl::kWidth + 1, sl::kHeight + 1, kWindowCornerEllipse,
+                                       kWindowCornerEllipse);
+    if (region && !::SetWindowRgn(settings, region, FALSE)) ::DeleteObject(region);
+    resources().shadow = createShadowWindowFor(settings);
     app.settingsWnd = settings;
     ::ShowWindow(settings, SW_SHOW);
+    followWithShadow(settings, resources().shadow, resources().shadowSize);
     ::EnableWindow(app.mainWnd, FALSE);
 }
 
@@ -227,10 +479,19 @@ bool settingsDialogMessage(MSG* msg) {
     HWND settings = appState().settingsWnd;
     if (!settings) return false;
     // IsDialogMessageW turns Escape into id 2, the save button: back out through "取消" instead.
-    if (isEscapeFor(settings, *msg)) {
-        ::SendMessageW(settings, WM_COMMAND, MAKEWPARAM(kSettingsCancelId, BN_CLICKED),
-                       reinterpret_cast<LPARAM>(::GetDlgItem(settings, kSettingsCancelId)));
+    if (isKeyFor(settings, *msg, VK_ESCAPE)) {
+        cancel(settings);
         return true;
+    }
+    // The buttons draw themselves, so the dialog keys do not see them as push buttons: Enter on a
+    // focused button presses it, as it would press a system one.
+    if (isKeyFor(settings, *msg, VK_RETURN)) {
+        HWND focus = ::GetFocus();
+        const int id = focus && ::GetParent(focus) == settings ? ::GetDlgCtrlID(focus) : 0;
+        if (id == kSettingsCancelId || id == kSettingsSaveId || id == kSettingsBrowseId) {
+            ::SendMessageW(settings, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(focus));
+            return true;
+        }
     }
     return ::IsDialogMessageW(settings, msg) != FALSE;
 }
@@ -239,7 +500,18 @@ LRESULT CALLBACK SettingsWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_CREATE: return onCreate(hwnd);
         case WM_COMMAND: return onCommand(hwnd, LOWORD(wp));
+        case WM_DRAWITEM: return onDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lp));
         case WM_CTLCOLORSTATIC: return onCtlColorStatic(hwnd, wp, lp);
+        case WM_NCHITTEST: return onNcHitTest(hwnd, wp, lp);
+        case WM_MOUSEMOVE:
+        case WM_MOUSELEAVE:
+        case WM_LBUTTONDOWN:
+        case WM_LBUTTONUP: return onMouse(hwnd, msg, lp);
+        case WM_ERASEBKGND: return 1;
+        case WM_PAINT: return onPaint(hwnd);
+        case WM_WINDOWPOSCHANGED:
+            followWithShadow(hwnd, resources().shadow, resources().shadowSize);
+            break;
         case WM_DESTROY: return onDestroy();
         case WM_NCDESTROY: return onNcDestroy(hwnd, wp, lp);
     }

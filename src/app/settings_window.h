@@ -1,5 +1,5 @@
 #pragma once
-// The small "下载设置" window that changes the download folder.
+// The small "下载设置" window that changes the download folder and the connections per download.
 #include <windows.h>
 
 #include <string>
@@ -12,6 +12,7 @@ enum SettingsControlId : int {
     kSettingsSaveId = 2,
     kSettingsBrowseId = 3,
     kSettingsDirEditId = 103,
+    kSettingsConnectionsId = 104,  // the connection choice; its window text is the number chosen
 };
 
 // Opens the one settings window centred on the main window, which stays disabled while it is open.

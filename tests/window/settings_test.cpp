@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "config/config.h"
 #include "qb_version.h"
+#include "render/settings_painter.h"
 #include "support/test_support.h"
 #include "window/window_fixture.h"
 
@@ -97,36 +98,41 @@ BOOL CALLBACK collectChild(HWND child, LPARAM list) {
     return TRUE;
 }
 
-TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsEightControls) {
+TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsControls) {
     calls_.directory = L"C:\\Users\\me\\Downloads\\Quillbox";
+    appState().config.connectionsPerDownload = 6;
     HWND settings = open();
     ASSERT_NE(settings, nullptr);
     EXPECT_FALSE(::IsWindowEnabled(main_));
     EXPECT_EQ(::GetWindow(settings, GW_OWNER), main_);
     EXPECT_EQ(windowText(settings), L"下载设置");
+    EXPECT_FALSE(::GetWindowLongPtrW(settings, GWL_STYLE) & WS_CAPTION);
     RECT r{};
     ::GetWindowRect(settings, &r);
     EXPECT_EQ(r.left, 110 + (1180 - 478) / 2);
-    EXPECT_EQ(r.top, 60 + (780 - 272) / 2);
+    EXPECT_EQ(r.top, 60 + (780 - 300) / 2);
     EXPECT_EQ(r.right - r.left, 478);
-    EXPECT_EQ(r.bottom - r.top, 272);
+    EXPECT_EQ(r.bottom - r.top, 300);
 
     const std::wstring version = L"版本 v" + std::to_wstring(QB_VERSION_MAJOR) + L"." +
                                  std::to_wstring(QB_VERSION_MINOR) + L"." + std::to_wstring(QB_VERSION_PATCH);
     const ExpectedControl expected[] = {
-        {L"Static", L"下载设置", {30, 20, 230, 42}, 0, -15, 700},
-        {L"Static", L"安装包保存目录", {30, 52, 330, 72}, 0, -14, 400},
-        {L"Edit", L"C:\\Users\\me\\Downloads\\Quillbox", {30, 76, 360, 106}, 103, -14, 400},
-        {L"Button", L"浏览...", {368, 76, 448, 106}, 3, -14, 400},
-        {L"Static", L"修改后对新的下载任务生效", {30, 116, 330, 136}, 0, -14, 400},
-        {L"Button", L"取消", {248, 156, 332, 190}, 1, -14, 400},
-        {L"Button", L"保存", {342, 156, 426, 190}, 2, -14, 400},
-        {L"Static", version.c_str(), {30, 204, 410, 222}, 0, -12, 400},
+        {L"Static", L"下载设置", {24, 14, 224, 36}, 0, -15, 700},
+        {L"Static", L"安装包保存目录", {30, 68, 330, 88}, 0, -14, 400},
+        {L"Edit", L"C:\\Users\\me\\Downloads\\Quillbox", {40, 100, 350, 120}, 103, -14, 400},
+        {L"Button", L"浏览...", {368, 94, 448, 126}, 3, -14, 400},
+        {L"Static", L"修改后对新的下载任务生效", {30, 134, 330, 154}, 0, -14, 400},
+        {L"Static", L"同时连接数", {30, 172, 128, 204}, 0, -14, 400},
+        {L"QBChoice", L"6", {128, 172, 448, 204}, 104, -14, 400},
+        {L"Button", L"取消", {270, 224, 354, 258}, 1, -14, 400},
+        {L"Button", L"保存", {364, 224, 448, 258}, 2, -14, 400},
+        {L"Static", version.c_str(), {30, 270, 410, 288}, 0, -12, 400},
     };
+    constexpr size_t kCount = std::size(expected);
     ChildList list;
     ::EnumChildWindows(settings, collectChild, reinterpret_cast<LPARAM>(&list));
-    ASSERT_EQ(list.children.size(), 8u);
-    for (size_t i = 0; i < 8; ++i) {
+    ASSERT_EQ(list.children.size(), kCount);
+    for (size_t i = 0; i < kCount; ++i) {
         HWND child = list.children[i];
         const ExpectedControl& e = expected[i];
         wchar_t className[64] = {};
@@ -141,6 +147,7 @@ TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsEightControls) {
         EXPECT_EQ(place.right, e.rect.right) << i;
         EXPECT_EQ(place.bottom, e.rect.bottom) << i;
         EXPECT_EQ(::GetDlgCtrlID(child), e.id) << i;
+        if (std::wstring(e.className) == L"QBChoice") continue;  // draws its digits itself
         LOGFONTW font{};
         ASSERT_NE(::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0)), sizeof font, &font),
                   0)
@@ -149,8 +156,10 @@ TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsEightControls) {
         EXPECT_EQ(font.lfWeight, e.weight) << i;
     }
     EXPECT_EQ(appState().settingsDirEdit, list.children[2]);
-    EXPECT_EQ(appState().settingsVersionLabel, list.children[7]);
+    EXPECT_EQ(appState().settingsVersionLabel, list.children[kCount - 1]);
     EXPECT_TRUE(::GetWindowLongPtrW(list.children[2], GWL_STYLE) & ES_READONLY);
+    for (int id : {kSettingsBrowseId, kSettingsCancelId, kSettingsSaveId})
+        EXPECT_EQ(::GetWindowLongPtrW(::GetDlgItem(settings, id), GWL_STYLE) & BS_TYPEMASK, BS_OWNERDRAW) << id;
 }
 
 TEST_F(SettingsWindow, OpeningItAgainOnlyBringsItToTheFront) {
@@ -165,46 +174,84 @@ TEST_F(SettingsWindow, OpeningItAgainOnlyBringsItToTheFront) {
     EXPECT_FALSE(::IsWindowEnabled(main_));
 }
 
-TEST_F(SettingsWindow, OnlyTheVersionLabelIsGreyOnAClearBackground) {
+// Every label draws on the window's own white (no grey boxes); the title is white on the strip and the
+// version stays grey.
+TEST_F(SettingsWindow, LabelsDrawTransparentlyInTheirOwnColours) {
     HWND settings = open();
     ASSERT_NE(settings, nullptr);
     HDC dc = ::CreateCompatibleDC(nullptr);
     ASSERT_NE(dc, nullptr);
-    ::SetTextColor(dc, RGB(1, 2, 3));
-    ::SetBkMode(dc, OPAQUE);
-    const LRESULT version = ::SendMessageW(settings, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                                           reinterpret_cast<LPARAM>(appState().settingsVersionLabel));
-    EXPECT_EQ(reinterpret_cast<HGDIOBJ>(version), ::GetStockObject(NULL_BRUSH));
-    EXPECT_EQ(::GetTextColor(dc), 0xA09996u);
-    EXPECT_EQ(::GetBkMode(dc), TRANSPARENT);
-
-    // The other labels keep the system's look.
-    ::SetBkMode(dc, OPAQUE);
-    const LRESULT title = ::SendMessageW(settings, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                                         reinterpret_cast<LPARAM>(::GetWindow(settings, GW_CHILD)));
-    EXPECT_NE(reinterpret_cast<HGDIOBJ>(title), ::GetStockObject(NULL_BRUSH));
-    EXPECT_EQ(::GetTextColor(dc), ::GetSysColor(COLOR_WINDOWTEXT));
+    struct Case {
+        HWND label;
+        COLORREF text;
+        HGDIOBJ brush;
+    };
+    const Case cases[] = {
+        {::GetWindow(settings, GW_CHILD), RGB(0xFF, 0xFF, 0xFF), ::GetStockObject(NULL_BRUSH)},
+        {::GetWindow(::GetWindow(settings, GW_CHILD), GW_HWNDNEXT), RGB(0x1D, 0x21, 0x29), ::GetStockObject(WHITE_BRUSH)},
+        {appState().settingsVersionLabel, 0xA09996, ::GetStockObject(WHITE_BRUSH)},
+    };
+    for (const Case& c : cases) {
+        ::SetTextColor(dc, RGB(1, 2, 3));
+        ::SetBkMode(dc, OPAQUE);
+        const LRESULT brush = ::SendMessageW(settings, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                             reinterpret_cast<LPARAM>(c.label));
+        EXPECT_EQ(reinterpret_cast<HGDIOBJ>(brush), c.brush) << windowText(c.label);
+        EXPECT_EQ(::GetTextColor(dc), c.text) << windowText(c.label);
+        EXPECT_EQ(::GetBkMode(dc), TRANSPARENT) << windowText(c.label);
+    }
     ::DeleteDC(dc);
     press(1);  // 取消
     expectClosedAndMainEnabled();
 }
 
+TEST(SettingsLayout, TheStripDragsTheWindowAndTheChoiceMapsPointsToNumbers) {
+    EXPECT_TRUE(settings_layout::dragsWindow({10, 10}));
+    EXPECT_TRUE(settings_layout::dragsWindow({427, 49}));
+    EXPECT_FALSE(settings_layout::dragsWindow({440, 20}));  // the close glyph
+    EXPECT_FALSE(settings_layout::dragsWindow({10, 50}));
+    const std::pair<POINT, int> cases[] = {{{0, 0}, 1},   {{39, 31}, 1}, {{40, 5}, 2},   {{319, 10}, 8},
+                                           {{320, 10}, 0}, {{-1, 10}, 0}, {{100, 32}, 0}, {{100, -1}, 0}};
+    for (const auto& c : cases) EXPECT_EQ(settings_layout::choiceAt(c.first), c.second) << c.first.x << "," << c.first.y;
+}
+
 TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
     appState().config.server = L"http://127.0.0.1:8080";
     appState().config.channel = L"beta";
-    appState().config.connectionsPerDownload = 6;  // not on the window, but kept by its save
     open();
     ::SetWindowTextW(appState().settingsDirEdit, L"D:\\Downloads\\");
+    // The choice follows clicks, arrows, Home, End and digits, and stays within 1 to 8.
+    HWND choice = ::GetDlgItem(appState().settingsWnd, kSettingsConnectionsId);
+    const auto key = [choice](WPARAM k) { ::SendMessageW(choice, WM_KEYDOWN, k, 0); };
+    ::SendMessageW(choice, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 10));
+    EXPECT_EQ(windowText(choice), L"8");
+    key(VK_RIGHT);
+    EXPECT_EQ(windowText(choice), L"8");
+    key(VK_LEFT);
+    key(VK_DOWN);
+    EXPECT_EQ(windowText(choice), L"6");
+    key(VK_HOME);
+    key(VK_LEFT);
+    EXPECT_EQ(windowText(choice), L"1");
+    key('9');
+    EXPECT_EQ(windowText(choice), L"1");
+    key('3');
+    EXPECT_EQ(windowText(choice), L"3");
     shellServices().saveConfig = realShellServices().saveConfig;
-    press(kSettingsSaveId);
+    // Enter presses the focused button, as on a system button (the dialog keys alone would send id 1).
+    HWND saveButton = ::GetDlgItem(appState().settingsWnd, kSettingsSaveId);
+    ::SetFocus(saveButton);
+    MSG enter{saveButton, WM_KEYDOWN, VK_RETURN, 0x001C0001, 0, {}};
+    EXPECT_TRUE(dialogMessageFilter(&enter));
     expectClosedAndMainEnabled();
     EXPECT_EQ(appState().config.downloadDir, L"D:\\Downloads");
+    EXPECT_EQ(appState().config.connectionsPerDownload, 3);
     EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"override D:\\Downloads"});
     EXPECT_EQ(appState().toastText, L"下载目录已保存");
     EXPECT_EQ(appState().toastKind, ToastSuccess);
     EXPECT_EQ(qbtest::readFileBytes(configPath_),
               "{\n  \"server\": \"http://127.0.0.1:8080\",\n  \"channel\": \"beta\",\n"
-              "  \"downloadDir\": \"D:\\\\Downloads\",\n  \"connectionsPerDownload\": 6\n}\n");
+              "  \"downloadDir\": \"D:\\\\Downloads\",\n  \"connectionsPerDownload\": 3\n}\n");
 }
 
 TEST_F(SettingsWindow, SavingADriveRootRestoresTheDefaultFolder) {
@@ -247,6 +294,11 @@ TEST_F(SettingsWindow, CancelEscapeAndTheCloseBoxSaveNothingAndGiveTheMainWindow
     const Way ways[] = {
         {"cancel button", [this](HWND) { press(kSettingsCancelId); }},
         {"close box", [](HWND settings) { ::SendMessageW(settings, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+        {"close glyph on the strip",
+         [](HWND settings) {
+             ::SendMessageW(settings, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(453, 25));
+             ::SendMessageW(settings, WM_LBUTTONUP, 0, MAKELPARAM(453, 25));
+         }},
         {"Escape in the folder field",
          [this](HWND) {
              ::SetFocus(appState().settingsDirEdit);
@@ -264,11 +316,13 @@ TEST_F(SettingsWindow, CancelEscapeAndTheCloseBoxSaveNothingAndGiveTheMainWindow
         ASSERT_NE(settings, nullptr) << way.name;
         calls_.pickedFolder = L"E:\\Mistake";
         press(kSettingsBrowseId);  // a folder picked by mistake must not be kept
+        ::SendMessageW(::GetDlgItem(settings, kSettingsConnectionsId), WM_KEYDOWN, VK_END, 0);  // nor a choice
         way.leave(settings);
         expectClosedAndMainEnabled();
         EXPECT_EQ(saves, 0) << way.name;
         EXPECT_EQ(calls_.log, std::vector<std::wstring>{}) << way.name;
         EXPECT_EQ(appState().config.downloadDir, L"D:\\Kept") << way.name;
+        EXPECT_EQ(appState().config.connectionsPerDownload, 4) << way.name;
         EXPECT_TRUE(appState().toastText.empty()) << way.name;
     }
     EXPECT_EQ(qbtest::readFileBytes(configPath_), before);
