@@ -464,11 +464,12 @@ void openSettingsWindow() {
         if (app.mainWnd) ::EnableWindow(app.mainWnd, TRUE);
         return;
     }
-    // Rounded like the main window, with the same shadow under it.
+    // Rounded like the main window, with the same shadow under it. The shadow falls on the main
+    // window, so it is left out where the desktop would draw it opaque instead of blending it.
     HRGN region = ::CreateRoundRectRgn(0, 0, sl::kWidth + 1, sl::kHeight + 1, kWindowCornerEllipse,
                                        kWindowCornerEllipse);
     if (region && !::SetWindowRgn(settings, region, FALSE)) ::DeleteObject(region);
-    resources().shadow = createShadowWindowFor(settings);
+    if (desktopComposesWindows()) resources().shadow = createShadowWindowFor(settings);
     app.settingsWnd = settings;
     ::ShowWindow(settings, SW_SHOW);
     followWithShadow(settings, resources().shadow, resources().shadowSize);

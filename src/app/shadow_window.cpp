@@ -107,6 +107,19 @@ bool ShadowImage::create(int windowWidth, int windowHeight) {
 
 unsigned shadowImageBuilds() { return g_imageBuilds; }
 
+bool desktopComposesWindows() {
+    // Loaded on demand: only the settings window asks, and the program does not import dwmapi.
+    HMODULE dwm = ::LoadLibraryW(L"dwmapi.dll");
+    if (!dwm) return false;
+    using IsCompositionEnabled = HRESULT(WINAPI*)(BOOL*);
+    const auto query = reinterpret_cast<IsCompositionEnabled>(
+        reinterpret_cast<void*>(::GetProcAddress(dwm, "DwmIsCompositionEnabled")));
+    BOOL enabled = FALSE;
+    const bool composes = query && SUCCEEDED(query(&enabled)) && enabled;
+    ::FreeLibrary(dwm);
+    return composes;
+}
+
 HWND createShadowWindowFor(HWND target) {
     RECT targetRect{};
     ::GetWindowRect(target, &targetRect);

@@ -18,6 +18,9 @@ void updateShadow(HWND main);
 // The same for another window of the program: a shadow window made for `target`, and the step that
 // keeps it under it. `bitmapSize` is the size of the picture the shadow holds, kept by the caller.
 HWND createShadowWindowFor(HWND target);
+// True when the desktop composes windows, so that a shadow's partly transparent pixels blend with
+// what lies beneath; without it they are drawn opaque (near black) over other windows.
+bool desktopComposesWindows();
 void followWithShadow(HWND target, HWND shadow, SIZE& bitmapSize);
 LRESULT CALLBACK ShadowWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 

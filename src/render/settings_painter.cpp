@@ -53,6 +53,7 @@ constexpr uint32_t kSecondaryHoverFill = 0xFFEFF5FF;
 constexpr uint32_t kSecondaryPressedFill = 0xFFDCE8FE;
 constexpr uint32_t kFocusRing = 0xFF2563EB;
 constexpr Pen kCloseGlyph{0xFFFFFFFF, 1.6f};
+constexpr uint32_t kWindowEdge = 0xFFC9CED6;
 
 RECT inset(RECT r, int by) {
     ::InflateRect(&r, -by, -by);
@@ -63,6 +64,8 @@ RECT inset(RECT r, int by) {
 
 void paintSettingsBackground(Canvas& canvas, bool closeHovered) {
     using namespace settings_layout;
+    // An edge of its own (the strip covers its top): the window may sit on white cards without a shadow.
+    StrokeRoundRect(canvas, RECT{0, 0, kWidth - 1, kHeight - 1}, kCornerRadius, kWindowEdge, 1.0f);
     paintBrandGradient(canvas, RECT{0, 0, kWidth, kStripHeight});
     const RECT close = closeButton();
     if (closeHovered)

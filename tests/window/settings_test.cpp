@@ -2,6 +2,7 @@
 
 #include "base/window_messages.h"
 #include "app/settings_window.h"
+#include "app/shadow_window.h"
 #include "app/startup.h"
 #include "config/config.h"
 #include "qb_version.h"
@@ -98,11 +99,22 @@ BOOL CALLBACK collectChild(HWND child, LPARAM list) {
     return TRUE;
 }
 
+int shadowWindows() {
+    int count = 0;
+    for (HWND w = ::FindWindowExW(nullptr, nullptr, kShadowWindowClass, nullptr); w;
+         w = ::FindWindowExW(nullptr, w, kShadowWindowClass, nullptr))
+        ++count;
+    return count;
+}
+
 TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsControls) {
     calls_.directory = L"C:\\Users\\me\\Downloads\\Quillbox";
     appState().config.connectionsPerDownload = 6;
+    const int shadowsBefore = shadowWindows();
     HWND settings = open();
     ASSERT_NE(settings, nullptr);
+    // Its own shadow only where the desktop blends it (not under Wine, which would draw it black).
+    EXPECT_EQ(shadowWindows(), shadowsBefore + (desktopComposesWindows() ? 1 : 0));
     EXPECT_FALSE(::IsWindowEnabled(main_));
     EXPECT_EQ(::GetWindow(settings, GW_OWNER), main_);
     EXPECT_EQ(windowText(settings), L"下载设置");
