@@ -3,7 +3,7 @@
 packages: the card grid with a download in progress, the download page with tasks in several
 states (downloading slowly, installed, failed, archive saved), the grid again with the success
 toast and the completion notice of a finished download, the updates page with four apps installed at
-older versions, one of them updating, and a search typed in pinyin.
+older versions, one of them updating, a search typed in pinyin, and the settings window.
 
   readme_screenshots.py --prefix BUILD/shots --exe Quillbox.exe --text-stamp text_stamp.exe
                         --catalogue service/sample --packages BUILD/sample-packages --out docs
@@ -149,6 +149,17 @@ def take(run, args):
     run.program.xdo("mousemove", *[str(v) for v in run.screen(W - 250, H - 100)])
     time.sleep(1)
     save_window(run, os.path.join(args.out, "screenshot-search.png"))
+    # The settings window over the main window, the pointer on "保存".
+    run.program.xdo("key", "Escape")
+    run.click(W - 204, 32)
+    settings = run.program.wait_window("^下载设置$", timeout=20)
+    run.program.window = run.window
+    s = run.program.geometry(settings)
+    run.program.xdo("mousemove", str(s["x"] + 406), str(s["y"] + 241))
+    time.sleep(1)
+    save_window(run, os.path.join(args.out, "screenshot-settings.png"))
+    run.click(s["x"] - run.origin[0] + 312, s["y"] - run.origin[1] + 241)  # "取消": the main window is usable again
+    time.sleep(1)
 
 
 if __name__ == "__main__":
