@@ -259,7 +259,7 @@ def case_verify(run):
     settings = run.program.wait_window("^下载设置$", timeout=20)
     s = run.program.geometry(settings)
     run.program.window = run.window
-    run.program.click(s["x"] + 408, s["y"] + 91)  # "浏览..."
+    run.program.click(s["x"] + 408, s["y"] + 110)  # "浏览..."
     picker = run.program.wait_window("^Browse for Folder$", timeout=20)
     run.program.window = run.window
     p = run.program.geometry(picker)
@@ -273,7 +273,7 @@ def case_verify(run):
     gone = wait_for(lambda: picker not in run.program.xdo("search", "--onlyvisible", "--name", ".").split(), 10)
     run.check("the folder picker closes with the chosen folder", gone)
     time.sleep(0.5)
-    run.program.click(s["x"] + 384, s["y"] + 173)  # "保存"
+    run.program.click(s["x"] + 406, s["y"] + 241)  # "保存"
     ok = run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "下载目录已保存", timeout=10)
     run.check("保存 confirms with 下载目录已保存", ok)
     text = read(run.config_path()).decode("utf-8")
