@@ -20,25 +20,13 @@ import resume_journal
 import update_uninstall
 from e2e_support import (CARD_FILL, DOWNLOADS, ERROR, INSTALLED_FILL, NEUTRAL, PRIMARY, SECONDARY, SUCCESS,
                          TERTIARY, TEXT, WHITE, CHANNEL, H, W, SEARCH_CLEAR, SEARCH_EDIT, SEARCH_FIELD, Run, card_button,
-                         category_row, centre, row_base)
+                         category_row, centre, format_size, row_base)
 from qbscreen import (FONT_BODY, FONT_BUTTON, FONT_CARD_TITLE, FONT_LABEL, FONT_ROW_STATUS, FONT_SECTION_TITLE,
                       FONT_TOAST, blend, near, rgb, wait_for)
 
 NSIS_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\QbTestNsis"
 MD5_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\QbTestHkcu"
 HEADING = (212, 78, W - 12, 118)
-
-
-def format_size(n):
-    if n <= 0:
-        return "0 B"
-    if n > 1073741823:
-        return "%.2f GB" % (n / 1073741824.0)
-    if n > 1048575:
-        return "%.1f MB" % (n / 1048576.0)
-    if n <= 1023:
-        return "%d B" % n
-    return "%d KB" % (n >> 10)
 
 
 def package(run, name):

@@ -37,6 +37,19 @@ SEARCH_EDIT = (516, 22, 650, 42)
 SEARCH_CLEAR = (650, 20, 674, 44)
 
 
+def format_size(n):
+    """A byte count as the program shows it (src/downloads/formatting.cpp)."""
+    if n <= 0:
+        return "0 B"
+    if n > 1073741823:
+        return "%.2f GB" % (n / 1073741824.0)
+    if n > 1048575:
+        return "%.1f MB" % (n / 1048576.0)
+    if n <= 1023:
+        return "%d B" % n
+    return "%d KB" % (n >> 10)
+
+
 def card_button(i, columns=4, card_width=221):
     """Client rectangle of the action button of card i on an unscrolled grid (1180-wide window)."""
     row, column = divmod(i, columns)

@@ -8,7 +8,8 @@ import os
 import random
 import time
 
-from e2e_support import DOWNLOADS, PRIMARY, SUCCESS, TERTIARY, TEXT, W, Service, card_button, centre, row_base
+from e2e_support import (DOWNLOADS, PRIMARY, SUCCESS, TERTIARY, TEXT, W, Service, card_button, centre, format_size,
+                         row_base)
 from qbscreen import FONT_BUTTON, FONT_CARD_TITLE, FONT_ROW_STATUS, FONT_SECTION_TITLE, near, rgb, wait_for
 
 HEADING = (212, 78, W - 12, 118)
@@ -17,16 +18,6 @@ NAME = "大文件续传"
 PACKAGE = "resume-big.zip"
 SIZE = 200 * 1024 * 1024 + 12345
 RATE = 10 * 1024 * 1024  # bytes per second and request: about 20 s for the whole file on one connection
-
-
-def format_size(n):
-    if n > 1073741823:
-        return "%.2f GB" % (n / 1073741824.0)
-    if n > 1048575:
-        return "%.1f MB" % (n / 1048576.0)
-    if n <= 1023:
-        return "%d B" % n
-    return "%d KB" % (n >> 10)
 
 
 def make_catalogue(run):
