@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "config/config.h"
 #include "downloads/connection_slots.h"
 #include "downloads/segment_plan.h"
 #include "downloads/download_journal.h"
@@ -149,7 +150,7 @@ private:
     uint32_t lastGeneration = 0;  // guarded by tasksMutex
     // Every request of every job (probes included) holds one of 16 slots while it runs.
     ConnectionSlots slots{16};
-    std::atomic<int> connectionsPerDownload{4};
+    std::atomic<int> connectionsPerDownload{kDefaultConnections};
     SegmentRules segmentRules;
     std::mutex namesMutex;
     std::multimap<std::wstring, std::weak_ptr<Task>> claimedPaths;  // upper-cased path -> owner

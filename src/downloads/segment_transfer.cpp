@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "base/worker_thread.h"
+#include "config/config.h"
 #include "config/text_convert.h"
 #include "downloads/download_decision.h"
 #include "downloads/download_manager.h"
@@ -126,7 +127,7 @@ private:
 };
 
 void DownloadManager::setConnectionsPerDownload(int count) {
-    connectionsPerDownload.store(std::min(std::max(count, 1), 8));
+    connectionsPerDownload.store(std::min(std::max(count, 1), kMaxConnections));
 }
 
 void DownloadManager::setSegmentRules(const SegmentRules& rules) { segmentRules = rules; }
