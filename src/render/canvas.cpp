@@ -19,7 +19,58 @@ void blend(uint32_t& target, uint32_t argb, float coverage) {
     target = result;
 }
 
+// The part of rect inside clip and inside the buffer.
+RECT bounded(const PixelBuffer& target, const RECT& clip, const RECT& rect) {
+    return {std::max({rect.left, clip.left, 0L}), std::max({rect.top, clip.top, 0L}),
+            std::min<LONG>({rect.right, clip.right, target.width}), std::min<LONG>({rect.bottom, clip.bottom, target.height})};
+}
+
 }  // namespace
+
+void blendPicture(const PixelBuffer& target, const RECT& clip, const Picture& picture, int x, int y,
+                  float colourScale) {
+    if (!target.bits || picture.empty()) return;
+    const RECT area = bounded(target, clip, {x, y, x + picture.width, y + picture.height});
+    const uint32_t scale = static_cast<uint32_t>(std::clamp(colourScale, 0.0f, 1.0f) * 256.0f + 0.5f);
+    for (LONG row = area.top; row < area.bottom; ++row) {
+        uint32_t* out = target.bits + static_cast<size_t>(row) * target.width;
+        const uint32_t* in = picture.pixels.data() + static_cast<size_t>(row - y) * picture.width - x;
+        for (LONG column = area.left; column < area.right; ++column) {
+            const uint32_t above = in[column];
+            const uint32_t alpha = above >> 24;
+            if (alpha == 0) continue;
+            uint32_t result = out[column] & 0xFF000000;
+            for (int shift = 0; shift <= 16; shift += 8) {
+                const uint32_t colour = (((above >> shift) & 0xFF) * scale + 128) >> 8;
+                const uint32_t below = (out[column] >> shift) & 0xFF;
+                result |= std::min<uint32_t>(255, colour + (below * (255 - alpha) + 127) / 255) << shift;
+            }
+            out[column] = result;
+        }
+    }
+}
+
+void fillHorizontalGradient(const PixelBuffer& target, const RECT& clip, const RECT& band, uint32_t leftRgb,
+                            uint32_t rightRgb) {
+    const RECT area = bounded(target, clip, band);
+    if (!target.bits || area.left >= area.right || area.top >= area.bottom) return;
+    const float width = static_cast<float>(band.right - band.left);
+    std::vector<uint32_t> colours(static_cast<size_t>(area.right - area.left));
+    for (LONG column = area.left; column < area.right; ++column) {
+        const float t = (static_cast<float>(column - band.left) + kPixelCentre) / width;
+        uint32_t colour = 0;
+        for (int shift = 0; shift <= 16; shift += 8) {
+            const float left = static_cast<float>((leftRgb >> shift) & 0xFF);
+            const float right = static_cast<float>((rightRgb >> shift) & 0xFF);
+            colour |= static_cast<uint32_t>(left + (right - left) * t + 0.5f) << shift;
+        }
+        colours[static_cast<size_t>(column - area.left)] = colour;
+    }
+    for (LONG row = area.top; row < area.bottom; ++row) {
+        uint32_t* out = target.bits + static_cast<size_t>(row) * target.width + area.left;
+        for (size_t i = 0; i < colours.size(); ++i) out[i] = (out[i] & 0xFF000000) | colours[i];
+    }
+}
 
 Canvas::Canvas(HDC dc, const PixelBuffer& pixels, const HFONT (&fonts)[kUiFontCount])
     : dc_(dc), pixels_(pixels), fonts_(fonts), clip_{0, 0, pixels.width, pixels.height} {
@@ -84,6 +135,16 @@ void Canvas::paint(const PolygonSet& shape, uint32_t argb) {
     raster_.resolve([this, argb](int x, int y, float coverage) {
         blend(pixels_.bits[static_cast<size_t>(y) * pixels_.width + x], argb, coverage);
     });
+}
+
+void Canvas::drawPicture(const Picture& picture, int x, int y, float colourScale) {
+    flush();
+    blendPicture(pixels_, clip_, picture, x, y, colourScale);
+}
+
+void Canvas::fillGradient(const RECT& band, uint32_t leftArgb, uint32_t rightArgb) {
+    flush();
+    fillHorizontalGradient(pixels_, clip_, band, leftArgb & 0xFFFFFF, rightArgb & 0xFFFFFF);
 }
 
 void Canvas::flush() {

@@ -27,6 +27,22 @@ struct PixelBuffer {
     int height = 0;
 };
 
+// A picture kept at the size it is drawn: premultiplied BGRA rows, top-down.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;
+    bool empty() const { return pixels.empty(); }
+};
+
+// Blends picture over target with its top-left corner at (x, y), inside clip; colourScale scales the
+// picture's colour channels (0.8 darkens it as a highlight does). Alpha bytes of target stay.
+void blendPicture(const PixelBuffer& target, const RECT& clip, const Picture& picture, int x, int y,
+                  float colourScale = 1.0f);
+// Fills band, inside clip, with a left-to-right blend of two colours taken at the pixel centres.
+void fillHorizontalGradient(const PixelBuffer& target, const RECT& clip, const RECT& band, uint32_t leftRgb,
+                            uint32_t rightRgb);
+
 struct Pen {
     uint32_t argb;
     float width;
@@ -67,6 +83,10 @@ public:
     int measureLine(const std::wstring& text, UiFont font);
     // Width from GetTextExtentPoint32W.
     int textExtent(const std::wstring& text, UiFont font);
+
+    // Pictures and gradients written straight into the pixels (no decoder, no GDI+ brush).
+    void drawPicture(const Picture& picture, int x, int y, float colourScale = 1.0f);
+    void fillGradient(const RECT& band, uint32_t leftArgb, uint32_t rightArgb);
 
     // Finishes what GDI+ and GDI still hold, before pixels are touched by other means.
     void flush();

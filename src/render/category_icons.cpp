@@ -229,6 +229,12 @@ void drawOther(IconPainter& p) {
 
 // The download kind is a full-colour picture; highlighting scales its colour channels to 80 %.
 void drawDownloadPicture(Canvas& canvas, const RECT& box, bool highlighted) {
+    const float highlight = highlighted ? 0.8f : 1.0f;
+    if (const Picture& kept = downloadPicturePixels();
+        !kept.empty() && box.right - box.left == kept.width && box.bottom - box.top == kept.height) {
+        canvas.drawPicture(kept, box.left, box.top, highlight);
+        return;
+    }
     gp::GpImage* image = downloadPictureImage();
     if (!image) return;
     UINT width = 0, height = 0;
@@ -241,7 +247,7 @@ void drawDownloadPicture(Canvas& canvas, const RECT& box, bool highlighted) {
     if (highlighted) {
         canvas.note(gp::GdipCreateImageAttributes(attributes.put()));
         Gdiplus::ColorMatrix matrix{};
-        matrix.m[0][0] = matrix.m[1][1] = matrix.m[2][2] = 0.8f;
+        matrix.m[0][0] = matrix.m[1][1] = matrix.m[2][2] = highlight;
         matrix.m[3][3] = matrix.m[4][4] = 1.0f;
         if (attributes) {
             canvas.note(gp::GdipSetImageAttributesColorMatrix(attributes.get(), Gdiplus::ColorAdjustTypeDefault, TRUE,

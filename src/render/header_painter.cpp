@@ -17,6 +17,10 @@ enum PillGlyph : int { PillGlyphDownload = 0, PillGlyphGear = 1, PillGlyphUpdate
 // The logo picture, or a translucent tile with "云" when the resource cannot be decoded.
 void paintLogo(Canvas& canvas) {
     const RECT tile{22, 9, 68, 55};
+    if (const Picture& logo = logoPicture(); !logo.empty()) {
+        canvas.drawPicture(logo, tile.left, tile.top);
+        return;
+    }
     if (gp::GpImage* logo = logoImage()) {
         canvas.note(gp::GdipDrawImageRectI(canvas.graphics(), logo, tile.left, tile.top, 46, 46));
         return;
@@ -98,14 +102,7 @@ void drawHeaderPill(Canvas& canvas, const RECT& rect, const std::wstring& label,
 }  // namespace
 
 void paintBrandGradient(Canvas& canvas, const RECT& band) {
-    const Gdiplus::GpRect area{band.left, band.top, band.right - band.left, band.bottom - band.top};
-    Gdiplus::GpLineGradient* brush = nullptr;
-    canvas.note(gp::GdipCreateLineBrushFromRectI(&area, palette::kHeaderLeft, palette::kHeaderRight,
-                                                 Gdiplus::LinearGradientModeHorizontal, Gdiplus::WrapModeTile,
-                                                 &brush));
-    gp::UniqueBrush owned(brush);
-    if (owned)
-        canvas.note(gp::GdipFillRectangleI(canvas.graphics(), owned.get(), area.X, area.Y, area.Width, area.Height));
+    canvas.fillGradient(band, palette::kHeaderLeft, palette::kHeaderRight);
 }
 
 int downloadingCount(const TaskMap& tasks) {

@@ -14,8 +14,8 @@ constexpr wchar_t kSample[] =
     L"高速正在加载暂无请检查网络连接重新已完成 0123456789.MBKGB";
 
 void warmUp() {
-    logoImage();
-    downloadPictureImage();
+    logoPicture();
+    downloadPicturePixels();
 
     HFONT fonts[kUiFontCount] = {};
     createUiFonts(fonts);
@@ -37,11 +37,11 @@ void warmUp() {
             RECT box{0, 0, 256, 64};
             ::DrawTextW(dc.get(), kSample, -1, &box, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
         }
+        // The pictures of the first frame need no decoder (see logoPicture): the decoder is left for the
+        // icons, after the first frame.
         gp::UniqueGraphics graphics;
-        if (gp::GdipCreateFromHDC(dc.get(), graphics.put()) == Gdiplus::Ok) {
+        if (gp::GdipCreateFromHDC(dc.get(), graphics.put()) == Gdiplus::Ok)
             gp::GdipSetSmoothingMode(graphics.get(), Gdiplus::SmoothingModeAntiAlias);
-            if (gp::GpImage* logo = logoImage()) gp::GdipDrawImageRectI(graphics.get(), logo, 0, 0, 46, 46);
-        }
     }
     // Fonts deleted here stay in the font engine's cache, where the window's own fonts find them.
     for (HFONT font : fonts)

@@ -2,12 +2,56 @@
 
 #include <cstring>
 
-gp::GpImage* decodeResourceImage(int resourceId) {
+namespace {
+
+// The bytes of an RCDATA resource of this program; null when there is none.
+const void* resourceBytes(int resourceId, DWORD& size) {
+    size = 0;
     HRSRC info = ::FindResourceW(nullptr, MAKEINTRESOURCEW(resourceId), MAKEINTRESOURCEW(10));  // RT_RCDATA
     if (!info) return nullptr;
     HGLOBAL loaded = ::LoadResource(nullptr, info);
     const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
-    const DWORD size = ::SizeofResource(nullptr, info);
+    if (bytes) size = ::SizeofResource(nullptr, info);
+    return bytes;
+}
+
+}  // namespace
+
+Picture pictureFromRows(const uint8_t* bgra, size_t byteCount, int width, int height) {
+    Picture picture;
+    if (!bgra || width <= 0 || height <= 0 || byteCount != static_cast<size_t>(width) * height * 4) return picture;
+    picture.width = width;
+    picture.height = height;
+    picture.pixels.resize(static_cast<size_t>(width) * height);
+    for (size_t i = 0; i < picture.pixels.size(); ++i) {
+        const uint8_t* p = bgra + 4 * i;
+        const uint32_t alpha = p[3];
+        auto scaled = [alpha](uint8_t c) { return (c * alpha + 127) / 255; };
+        picture.pixels[i] = alpha << 24 | scaled(p[2]) << 16 | scaled(p[1]) << 8 | scaled(p[0]);
+    }
+    return picture;
+}
+
+Picture pictureFromResource(int resourceId, int width, int height) {
+    DWORD size = 0;
+    const void* bytes = resourceBytes(resourceId, size);
+    return pictureFromRows(static_cast<const uint8_t*>(bytes), size, width, height);
+}
+
+const Picture& logoPicture() {
+    static const Picture picture = pictureFromResource(kLogoPixelsResource, kLogoSize, kLogoSize);
+    return picture;
+}
+
+const Picture& downloadPicturePixels() {
+    static const Picture picture =
+        pictureFromResource(kDownloadPicturePixelsResource, kDownloadPictureSize, kDownloadPictureSize);
+    return picture;
+}
+
+gp::GpImage* decodeResourceImage(int resourceId) {
+    DWORD size = 0;
+    const void* bytes = resourceBytes(resourceId, size);
     if (!bytes || size == 0) return nullptr;
 
     qb::UniqueGlobal block(::GlobalAlloc(GMEM_MOVEABLE, size));

@@ -156,6 +156,38 @@ TEST(ResourceImages, LogoAndDownloadPictureDecodeFromTheProgram) {
     }
     EXPECT_EQ(decodeResourceImage(77), nullptr);
     EXPECT_EQ(logoImage(), logoImage());  // decoded once
+
+    // The same pictures at their drawn sizes, premultiplied: no channel above its alpha.
+    for (const Picture* kept : {&logoPicture(), &downloadPicturePixels()}) {
+        ASSERT_FALSE(kept->empty());
+        EXPECT_EQ(kept->pixels.size(), static_cast<size_t>(kept->width) * kept->height);
+        for (uint32_t p : kept->pixels)
+            for (int shift = 0; shift <= 16; shift += 8) ASSERT_LE((p >> shift) & 0xFF, p >> 24);
+    }
+    EXPECT_EQ(logoPicture().width, 46);
+    EXPECT_TRUE(pictureFromResource(kLogoPixelsResource, 45, 46).empty());  // another size is refused
+}
+
+TEST(ResourceImages, PicturesBlendPremultipliedInsideTheClip) {
+    // Straight-alpha rows: opaque red, half-transparent white, fully transparent blue, opaque green.
+    const uint8_t rows[] = {0, 0, 255, 255, 255, 255, 255, 128, 255, 0, 0, 0, 0, 255, 0, 255};
+    const Picture picture = pictureFromRows(rows, sizeof rows, 2, 2);
+    ASSERT_EQ(picture.pixels.size(), 4u);
+    EXPECT_EQ(picture.pixels[1], 0x80808080u);
+    EXPECT_TRUE(pictureFromRows(rows, sizeof rows - 1, 2, 2).empty());
+
+    std::vector<uint32_t> bits(4 * 3, 0xFF000000);  // 4 x 3, black
+    const PixelBuffer target{bits.data(), 4, 3};
+    blendPicture(target, {0, 0, 4, 3}, picture, 3, 2);  // only the top-left pixel lands inside
+    EXPECT_EQ(bits[2 * 4 + 3], 0xFFFF0000u);
+    blendPicture(target, {0, 0, 2, 3}, picture, 1, 0);  // the clip keeps column 1 only
+    EXPECT_EQ(bits[1], 0xFFFF0000u);
+    EXPECT_EQ(bits[2], 0xFF000000u);
+    EXPECT_EQ(bits[4 + 1], 0xFF000000u);  // transparent: untouched
+    blendPicture(target, {0, 0, 4, 3}, picture, 0, 0, 0.8f);
+    EXPECT_EQ(bits[0], 0xFFCC0000u);  // 80 % of red over black
+    EXPECT_EQ(bits[1], 0xFFE66767u);  // 80 % of half white (0x67) over the red left above, at half
+    EXPECT_EQ(bits[4 + 1], 0xFF00CC00u);
 }
 
 }  // namespace
