@@ -94,6 +94,7 @@ void finishStartUp() {
     if (main) ::KillTimer(main, kFinishStartUpTimerId);
     if (startUpFinished || !main) return;
     startUpFinished = true;
+    catalogueShown();
     // Only the settings' folder picker needs OLE.
     ::OleInitialize(nullptr);
     registerWindowClass(::GetModuleHandleW(nullptr), kShadowWindowClass, ShadowWindowProc, nullptr, nullptr);

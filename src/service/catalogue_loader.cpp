@@ -26,6 +26,16 @@ PendingLoad& pendingLoad() {
     return pending;
 }
 
+// Set once the first catalogue is on the screen. Until then the start-up load's question to the service
+// waits, so that loading the network libraries and the request do not compete with the first frame for
+// the two cores; a window that never gets there holds the question back for this long at most.
+constexpr DWORD kRefreshWaitsForFirstFrameAtMostMs = 1500;
+
+HANDLE firstFrameShown() {
+    static const HANDLE shown = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    return shown;
+}
+
 int64_t nowMs() {
     FILETIME now{};
     ::GetSystemTimeAsFileTime(&now);
@@ -70,11 +80,14 @@ std::unique_ptr<Catalogue> readCached(std::optional<StoredStamp>& stored) {
     return lists;
 }
 
-void runLoad(const std::wstring& server) {
+void runLoad(const std::wstring& server, bool beforeFirstFrame) {
     // The cache first: a start shows what it holds while the service is asked.
     std::optional<StoredStamp> cached = readBootstrapStamp();
-    if (std::unique_ptr<Catalogue> lists = readCached(cached))
+    if (std::unique_ptr<Catalogue> lists = readCached(cached)) {
         publish(CatalogueLoadCached, std::move(lists), L"", cached->stamp.confirmedAtMs);
+        if (HANDLE shown = firstFrameShown(); shown && beforeFirstFrame)
+            ::WaitForSingleObject(shown, kRefreshWaitsForFirstFrameAtMostMs);
+    }
 
     HttpRequest request;
     request.url = server + L"/api/client/bootstrap";
@@ -122,6 +135,10 @@ void runLoad(const std::wstring& server) {
 
 }  // namespace
 
+void catalogueShown() {
+    if (HANDLE shown = firstFrameShown()) ::SetEvent(shown);
+}
+
 void setCatalogueLoadWindow(HWND window) {
     PendingLoad& pending = pendingLoad();
     std::lock_guard<std::mutex> lock(pending.mutex);
@@ -133,9 +150,11 @@ bool startCatalogueLoadThread(const std::wstring& server, HWND notifyWindow) {
     if (notifyWindow) setCatalogueLoadWindow(notifyWindow);
     auto running = std::make_shared<qb::UniqueHandle>(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!*running) return false;
-    const bool started = qb::startWorker([server, running] {
+    // Only the start-up load, begun before there is a window, waits for the first frame.
+    const bool beforeFirstFrame = notifyWindow == nullptr;
+    const bool started = qb::startWorker([server, running, beforeFirstFrame] {
         ::SetEvent(running->get());
-        runLoad(server);
+        runLoad(server, beforeFirstFrame);
     });
     if (started) ::WaitForSingleObject(running->get(), 100);
     return started;

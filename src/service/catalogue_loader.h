@@ -29,6 +29,10 @@ bool startCatalogueLoadThread(const std::wstring& server, HWND notifyWindow);
 // started before the main window existed).
 void setCatalogueLoadWindow(HWND window);
 
+// The first catalogue (or the failure screen) is on the screen: the start-up load (the one begun with
+// no window) that showed its cached catalogue asks the service now; it waits for this 1.5 s at most.
+void catalogueShown();
+
 struct CatalogueAdoption {
     bool pending = false;    // a result was waiting
     bool replaced = false;   // the lists were replaced (and the generation counted up)
