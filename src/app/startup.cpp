@@ -48,7 +48,11 @@ bool initInstance(HINSTANCE instance) {
     Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, background thread on
     ULONG_PTR gdiplusToken = 0;
     if (Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr) != Gdiplus::Ok) return false;
-    warmUpPaintingInBackground();
+    warmUpPaintingInBackground([] {
+        const WindowPlacement place =
+            computeMainWindowPlacement(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+        return SIZE{place.width, place.height};  // the frame is drawn by the window: client = window
+    });
 
     createUiFonts(app.uiFonts);
 

@@ -135,8 +135,8 @@ const DibSurface* faceAsItWas(const AppInfo& app, const CardFaceKey& key, PaintC
 void paintCardFace(PaintContext& ctx, const AppInfo& app, const RECT& card, bool nameOnly, PaintCaches& caches,
                    GridPass& pass) {
     const CardFaceKey key = cardFaceKey(ctx, app, card.right - card.left, nameOnly);
-    const DibSurface* face = faceAsItWas(app, key, caches, pass);
-    if (!face) {
+    const DibSurface* face = ctx.withoutFaces ? nullptr : faceAsItWas(app, key, caches, pass);
+    if (!face && !ctx.withoutFaces) {
         pass.drawn += caches.cards.holds(app.id, key) ? 0 : 1;
         face = cardFace(ctx, app, key, caches);
     }
@@ -253,6 +253,6 @@ bool PaintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std:
     }
     const bool active = app.dragBar == ScrollBarId::Content || app.pageRepeatBar == ScrollBarId::Content;
     drawScrollBar(ctx.canvas, app.contentScrollBar, active);
-    if (!pass.deferred) drawFacesAhead(ctx, apps, view, nameOnly, pass.start + kDrawAheadWhileUnderMs, caches);
+    if (!pass.deferred && !ctx.withoutFaces) drawFacesAhead(ctx, apps, view, nameOnly, pass.start + kDrawAheadWhileUnderMs, caches);
     return !pass.deferred;
 }

@@ -7,6 +7,7 @@
 #include "render/layout.h"
 #include "render/overlay_painter.h"
 #include "render/paint_cache.h"
+#include "render/paint_warmup.h"
 #include "render/palette.h"
 #include "render/sidebar_painter.h"
 #include "render/updates_page_painter.h"
@@ -130,10 +131,12 @@ bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const 
     // The back buffer is a 32-bit DIB section so that shapes can be blended into its pixels; it is
     // kept because making and first touching a new one costs more than drawing the whole frame.
     DibSurface& buffer = caches.backBuffer;
-    // The first frame draws the header and the sidebar straight into the back buffer: making their
-    // layer too would cost the first frame of the process another surface's worth of fresh memory.
-    // The layer is made between paints.
+    // The first frame draws everything straight into the back buffer: making the layer of the header
+    // and the sidebar and the cards' faces too would cost the first frame of the process several
+    // surfaces' worth of fresh memory. They are made between paints.
     const bool firstFrame = buffer.width() == 0;
+    if (firstFrame)
+        if (std::unique_ptr<DibSurface> prepared = takePreparedBackBuffer(w, h)) buffer.swap(*prepared);
     if (!buffer.ensure(w, h)) return true;
     HDC memory = buffer.dc();
     const int saved = ::SaveDC(memory);  // whatever a paint leaves selected or clipped goes with it
@@ -141,7 +144,7 @@ bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const 
     bool complete = true;
     {
         Canvas canvas(memory, buffer.pixels(), app.uiFonts);
-        PaintContext ctx{app, canvas, inputs, w, h};
+        PaintContext ctx{app, canvas, inputs, w, h, firstFrame};
         if (chrome) {
             ::BitBlt(memory, 0, 0, w, h, chrome->dc(), 0, 0, SRCCOPY);
         } else {

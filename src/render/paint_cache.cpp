@@ -1,5 +1,7 @@
 #include "render/paint_cache.h"
 
+#include <utility>
+
 #include <cwchar>
 
 bool DibSurface::ensure(int w, int h) {
@@ -24,6 +26,15 @@ bool DibSurface::ensure(int w, int h) {
     w_ = w;
     h_ = h;
     return true;
+}
+
+void DibSurface::swap(DibSurface& other) noexcept {
+    std::swap(dc_, other.dc_);
+    std::swap(bitmap_, other.bitmap_);
+    std::swap(previous_, other.previous_);
+    std::swap(bits_, other.bits_);
+    std::swap(w_, other.w_);
+    std::swap(h_, other.h_);
 }
 
 void DibSurface::release() {

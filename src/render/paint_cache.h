@@ -23,6 +23,8 @@ public:
 
     // Keeps the pixels when the size is already w x h; false when the surface cannot be made.
     bool ensure(int w, int h);
+    // Exchanges the two surfaces (a surface made on another thread is taken over this way).
+    void swap(DibSurface& other) noexcept;
     HDC dc() const { return dc_.get(); }
     PixelBuffer pixels() const { return {bits_, w_, h_}; }
     int width() const { return w_; }

@@ -34,6 +34,9 @@ struct PaintContext {
     const PaintInputs& inputs;
     int w;
     int h;
+    // The first frame of a window draws its cards straight into the back buffer: making their faces
+    // (a fresh surface each) would cost the frame that matters most; they are made between paints.
+    bool withoutFaces = false;
 
     bool hovered(HitKind kind) const { return app.hoverActive && app.hoverKind == kind; }
     bool hovered(HitKind kind, int32_t param) const { return hovered(kind) && app.hoverParam == param; }

@@ -1,9 +1,12 @@
 #include "render/paint_warmup.h"
 
+#include <mutex>
+
 #include "base/win_handles.h"
 #include "base/worker_thread.h"
 #include "render/app_state.h"
 #include "render/gdiplus_api.h"
+#include "render/paint_cache.h"
 #include "render/resource_images.h"
 
 namespace {
@@ -13,7 +16,28 @@ constexpr wchar_t kSample[] =
     L"Quillbox 软件下载安装管理设置分类应用全部办公聊天影音工具游戏浏览器输入法系统安全图片编程"
     L"高速正在加载暂无请检查网络连接重新已完成 0123456789.MBKGB";
 
-void warmUp() {
+struct PreparedBackBuffer {
+    std::mutex mutex;
+    std::unique_ptr<DibSurface> surface;  // set once, when it is filled
+};
+
+PreparedBackBuffer& preparedBackBuffer() {
+    static PreparedBackBuffer prepared;
+    return prepared;
+}
+
+void prepareBackBuffer(SIZE size) {
+    auto surface = std::make_unique<DibSurface>();
+    if (!surface->ensure(size.cx, size.cy)) return;
+    fillBackground(*surface);
+    ::GdiFlush();
+    PreparedBackBuffer& prepared = preparedBackBuffer();
+    std::lock_guard<std::mutex> lock(prepared.mutex);
+    prepared.surface = std::move(surface);
+}
+
+void warmUp(const std::function<SIZE()>& clientSize) {
+    if (clientSize) prepareBackBuffer(clientSize());
     logoPicture();
     downloadPicturePixels();
 
@@ -50,4 +74,14 @@ void warmUp() {
 
 }  // namespace
 
-bool warmUpPaintingInBackground() { return qb::startWorker(warmUp); }
+bool warmUpPaintingInBackground(std::function<SIZE()> clientSize) {
+    return qb::startWorker([clientSize = std::move(clientSize)] { warmUp(clientSize); });
+}
+
+std::unique_ptr<DibSurface> takePreparedBackBuffer(int w, int h) {
+    PreparedBackBuffer& prepared = preparedBackBuffer();
+    std::unique_lock<std::mutex> lock(prepared.mutex, std::try_to_lock);
+    if (!lock || !prepared.surface || prepared.surface->width() != w || prepared.surface->height() != h)
+        return nullptr;
+    return std::move(prepared.surface);
+}

@@ -249,6 +249,8 @@ TEST_F(GridPaint, CachedCardFacesFollowHoverIconAndTask) {
 TEST_F(GridPaint, FacesArePreparedBetweenPaintsShownCardsFirst) {
     catalogueOf(20);
     app.catalog.apps[0].icon = L"/media/icons/1.png";
+    paint(1180, 780);  // the first frame draws its cards straight into the buffer, without faces
+    EXPECT_EQ(caches.cards.shown(1), nullptr);
     paint(1180, 780);  // rows 1 and 2 shown at 1180 x 780, rows 3 and 4 are near
     const int side = layout::kIconTileOnCard;
     BITMAPINFO bi{};
