@@ -74,10 +74,6 @@ void paintCardChrome(Canvas& canvas, const RECT& card, bool hovered) {
 // A face holds the card with one pixel of background around it: strokes reach past the edges.
 constexpr int kFaceMargin = 1;
 constexpr int kFaceHeight = layout::kCardHeight + 2 * kFaceMargin;
-// Faces of cards about to scroll in drawn ahead by a paint that is still short, so that a new row
-// costs no single paint much.
-constexpr int kFacesAheadPerPaint = 2;
-constexpr double kDrawAheadWhileUnderMs = 3.0;
 // Icons arrive in bursts and scaling one costs milliseconds: past this time a paint shows the cards
 // whose icon just arrived as they were, and the window paints again for them.
 constexpr double kNewIconsWhileUnderMs = 3.0;
@@ -150,24 +146,6 @@ void paintCardFace(PaintContext& ctx, const AppInfo& app, const RECT& card, bool
     if (!::IntersectRect(&shown, &shown, &clip)) return;
     ::BitBlt(ctx.canvas.dc(), shown.left, shown.top, shown.right - shown.left, shown.bottom - shown.top, face->dc(),
              shown.left - card.left + kFaceMargin, shown.top - card.top + kFaceMargin, SRCCOPY);
-}
-
-// Draws a few faces of the cards about to scroll in, those below the view first.
-void drawFacesAhead(PaintContext& ctx, const std::vector<size_t>& apps, const layout::GridView& view, bool nameOnly,
-                    double deadline, PaintCaches& caches) {
-    int budget = kFacesAheadPerPaint;
-    for (int below = 1; below >= 0 && budget > 0; --below) {
-        for (size_t i = 0; i < apps.size() && budget > 0 && milliseconds() < deadline; ++i) {
-            const RECT card = layout::cardRect(view.columns, static_cast<int>(i), view.clip.top, ctx.app.contentScroll);
-            if (layout::cardShown(view, card) || !layout::cardNearView(view, card)) continue;
-            if ((card.top >= view.clip.bottom) != (below == 1)) continue;
-            const AppInfo& app = ctx.app.catalog.apps[apps[i]];
-            const CardFaceKey key = cardFaceKey(ctx, app, card.right - card.left, nameOnly);
-            if (caches.cards.holds(app.id, key)) continue;
-            cardFace(ctx, app, key, caches);
-            --budget;
-        }
-    }
 }
 
 // The app's task as its card shows it: the task that installed what was uninstalled since is over.
@@ -253,6 +231,5 @@ bool PaintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std:
     }
     const bool active = app.dragBar == ScrollBarId::Content || app.pageRepeatBar == ScrollBarId::Content;
     drawScrollBar(ctx.canvas, app.contentScrollBar, active);
-    if (!pass.deferred && !ctx.withoutFaces) drawFacesAhead(ctx, apps, view, nameOnly, pass.start + kDrawAheadWhileUnderMs, caches);
     return !pass.deferred;
 }

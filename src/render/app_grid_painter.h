@@ -9,8 +9,9 @@
 
 // Paints the heading and the cards of the apps (indexes into the catalogue) at the scroll offset
 // and bar the update step settled; each card is its cached face, drawn again when its key changes.
-// A paint that drew few faces draws some of the cards about to scroll in; one that ran out of time
-// may show cards from before their icon arrived and answers false: paint again soon.
+// Cards about to scroll in are left to the preparation between paints (prepareCardFaces), which the
+// window runs before it handles the next input; a paint that ran out of time may show cards from
+// before their icon arrived and answers false: paint again soon.
 bool PaintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std::wstring& heading,
                   PaintCaches& caches);
 
