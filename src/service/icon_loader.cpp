@@ -92,12 +92,13 @@ std::wstring iconCacheName(const std::wstring& url) {
     return std::wstring(L"icons\\") + hex;
 }
 
-qb::UniqueBitmap loadIcon(const std::wstring& url, int size) {
+qb::UniqueBitmap loadIcon(const std::wstring& url, int size, const std::function<void()>& beforeFetch) {
     const std::wstring name = iconCacheName(url);
     if (const std::optional<std::string> kept = cache::read(name, kMaxIconBytes)) {
         if (qb::UniqueBitmap bitmap = decodeGated(*kept, size)) return bitmap;
         cache::remove(name);  // never trusted again: the service's copy replaces it
     }
+    if (beforeFetch) beforeFetch();
     const std::optional<std::string> body = fetchIconBytes(url);
     if (!body) return {};
     qb::UniqueBitmap bitmap = decodeGated(*body, size);
@@ -142,9 +143,10 @@ void IconLoader::close() {
 void IconLoader::work(const std::shared_ptr<IconLoader>& loader) {
     // Decoding competes with the window for the processor: a late icon costs less than a late frame.
     ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+    const auto keepQueueMoving = [&loader] { addWorkerIfBehind(loader); };
     while (std::optional<IconRequest> request = loader->takeNext()) {
-        addWorkerIfBehind(loader);
-        loader->deliver({request->appId, request->generation, request->size, loadIcon(request->url, request->size)});
+        loader->deliver(
+            {request->appId, request->generation, request->size, loadIcon(request->url, request->size, keepQueueMoving)});
     }
 }
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,8 @@ std::wstring iconCacheName(const std::wstring& url);
 
 // Runs one icon on the calling thread: the local cache's copy when it decodes (a copy that does not is
 // removed), else the service's answer, kept in the local cache once it decodes. Empty on failure.
-qb::UniqueBitmap loadIcon(const std::wstring& url, int size);
+// beforeFetch, when given, runs just before the service is asked.
+qb::UniqueBitmap loadIcon(const std::wstring& url, int size, const std::function<void()>& beforeFetch = {});
 
 // The fetch queue and the mailbox of finished icons. The window's icon cache and every running worker
 // hold it by shared_ptr, so it lives until the last of them lets go.
@@ -54,8 +56,10 @@ public:
     IconLoader(const IconLoader&) = delete;
     IconLoader& operator=(const IconLoader&) = delete;
 
-    // Queues the request and returns at once. It starts a worker when none runs; a worker that takes
-    // a request while more wait than idle workers can take starts another, up to kMaxIconWorkers.
+    // Queues the request and returns at once. It starts a worker when none runs; a worker about to ask
+    // the service while more requests wait than idle workers can take starts another, up to
+    // kMaxIconWorkers. Icons in the local cache are read and decoded by the running workers alone:
+    // more threads would not decode faster (decoding is one at a time) and only take the window's core.
     // When no worker can start and none runs, every waiting request fails at once.
     static void enqueue(const std::shared_ptr<IconLoader>& loader, IconRequest request);
     // The icons finished since the last call, failures included, oldest first.
