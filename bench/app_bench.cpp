@@ -2,7 +2,7 @@
 // window whose creation starts the catalogue load, the shadow) and its message loop, with a hook
 // on the main window that notes the catalogue's arrival and the end of the first paint after it.
 // With --all-icons it then requests every app's icon at the card size (at most 16 requested and
-// unfinished at once, of which the loader fetches 8; messages pumped as the program would, so the main
+// unfinished at once, of which the loader fetches 4; messages pumped as the program would, so the main
 // window adopts them and its icon cache keeps the most recent few hundred) and reports the private
 // bytes next to the size of every icon decoded and of those kept. With --cold the cached bootstrap is
 // removed first, so the start waits for the service (and fills the cache); otherwise the cached

@@ -16,8 +16,9 @@
 
 #include "base/win_handles.h"
 
-// At most this many icon fetches run at once; the others wait in the queue.
-constexpr size_t kMaxIconWorkers = 8;
+// At most this many icon fetches run at once; the others wait in the queue. Four keep a distant
+// service's latency hidden; eight fetching from a near one took the window's core while it scrolled.
+constexpr size_t kMaxIconWorkers = 4;
 // Icon files beyond this many bytes are refused, from the service and from the local cache alike.
 constexpr size_t kMaxIconBytes = 4194304;
 

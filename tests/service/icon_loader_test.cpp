@@ -300,7 +300,7 @@ TEST_F(IconLoaderTest, ALocalCopyThatDoesNotDecodeIsRemovedAndFetchedAgain) {
     EXPECT_EQ(requestsTo(missing.icon), 0u);
 }
 
-TEST_F(IconLoaderTest, AtMostEightFetchesRunAtOnceAndEveryQueuedOneFinishes) {
+TEST_F(IconLoaderTest, AtMostFourFetchesRunAtOnceAndEveryQueuedOneFinishes) {
     constexpr size_t kIcons = 20;
     constexpr int kDelayMs = 400;
     ASSERT_TRUE(service.addPathFaults("/media/*", "[{\"delayMs\": " + std::to_string(kDelayMs) + ", \"repeat\": -1}]"));
@@ -327,7 +327,7 @@ TEST_F(IconLoaderTest, AtMostEightFetchesRunAtOnceAndEveryQueuedOneFinishes) {
     std::sort(edges.begin(), edges.end());
     int inFlight = 0, most = 0;
     for (const auto& edge : edges) most = std::max(most, inFlight += edge.second);
-    // A busy machine may start the eighth worker late, never a ninth.
+    // A busy machine may start the last worker late, never one more.
     EXPECT_LE(most, static_cast<int>(kMaxIconWorkers));
     EXPECT_GE(most, 2);
 }
