@@ -291,7 +291,7 @@ void DownloadManager::wait(Task& task, WaitReason reason, uint32_t milliseconds)
 }
 
 void DownloadManager::sleepUnlessCancelled(Task& task, uint32_t milliseconds) {
-    for (uint32_t waited = 0; waited < milliseconds && !task.cancelled.load(); waited += 100)
+    for (uint32_t waited = 0; waited < milliseconds && !task.cancelled.load() && !task.waitsEnd.load(); waited += 100)
         ::Sleep(std::min<uint32_t>(100, milliseconds - waited));
 }
 

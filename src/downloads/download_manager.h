@@ -27,7 +27,8 @@ TaskState stateAfterInstall(InstallVerdict verdict);
 
 // Why a job waits: between failed probes, or before retrying a transfer.
 enum class WaitReason { Probe, Retry };
-// Waits, or stops early once the task is cancelled. Tests replace it to record the schedule.
+// Waits, or stops early once the task is cancelled or its waits are ended (Task::waitsEnd). Tests
+// replace it to record the schedule.
 using WaitFunction = std::function<void(Task& task, WaitReason reason, uint32_t milliseconds)>;
 
 // A transfer's shared bookkeeping and how one worker's range ended (segment_transfer.h).
@@ -75,7 +76,7 @@ public:
     // Test hooks. setWaitFunction must be called while no job runs; an empty function restores the
     // real waits (100 ms sleeps that end early on cancel).
     void setWaitFunction(WaitFunction wait);
-    // The real wait: 100 ms sleeps that stop as soon as the task is cancelled.
+    // The real wait: 100 ms sleeps that stop as soon as the task is cancelled or its waits are ended.
     static void sleepUnlessCancelled(Task& task, uint32_t milliseconds);
     void setShellActions(ShellActions actions);
     // When a download is split and when a range is worth taking from another connection; must be

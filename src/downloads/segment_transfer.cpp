@@ -183,6 +183,7 @@ void DownloadManager::segmentWorker(Task& task, Transfer& transfer, int worker, 
             if (result == PartResult::Failed) {
                 if (transfer.failure.empty()) transfer.failure = error;
                 transfer.stop.store(true);
+                task.waitsEnd.store(true);
             }
             break;
         }

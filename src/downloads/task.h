@@ -62,6 +62,9 @@ struct Task {
     std::wstring publisher;
     std::atomic<int32_t> retryCount{0};
     std::atomic<bool> cancelled{false};
+    // Set when one connection of a segmented transfer stops them all (a refusal, a disk error): the
+    // others' retry waits end at once instead of running out first.
+    std::atomic<bool> waitsEnd{false};
     qb::UniqueHandle thread;  // the job's worker thread; closed with the task
     std::mutex urlMutex;
     std::string resolvedUrl;

@@ -718,6 +718,17 @@ TEST_F(DownloadEngine, AConnectionThatKeepsFailingHandsItsRangeOnAndOnlyAllFaili
     expectEndsWith(messages(), WM_QB_DOWNLOAD_FAILED, news(2));
 }
 
+TEST_F(DownloadEngine, ARefusedConnectionEndsItsSiblingsRetryWait) {
+    manager().setConnectionsPerDownload(2);
+    holdRetryWaits(true);  // a retry wait lasts until it is ended, as the program's would for seconds
+    // After the probe one connection's request fails and waits to retry; the other's is refused.
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"status": 503}, {"status": 400}])"));
+    start(2, packageMd5(2));
+    ASSERT_TRUE(finish(2, 10000)) << "the held retry wait outlived the refusal";
+    EXPECT_EQ(task(2).state, Failed);
+    EXPECT_EQ(fileRequests(2).size(), 3u);  // the waiting connection did not ask again
+}
+
 TEST_F(DownloadEngine, SameNamedPackageLaterNeverReplacesTheFirst) {
     start(4, packageMd5(4));
     ASSERT_TRUE(finish(4));

@@ -57,7 +57,7 @@ void DownloadTest::SetUp() {
         for (;;) {
             DownloadManager::sleepUnlessCancelled(task, 100);
             lock.lock();
-            const bool stop = !holding_ || generation != generation_ || task.cancelled.load();
+            const bool stop = !holding_ || generation != generation_ || task.cancelled.load() || task.waitsEnd.load();
             lock.unlock();
             if (stop) break;
         }
