@@ -81,7 +81,7 @@ bool warmUpPaintingInBackground(std::function<SIZE()> clientSize) {
 std::unique_ptr<DibSurface> takePreparedBackBuffer(int w, int h) {
     PreparedBackBuffer& prepared = preparedBackBuffer();
     std::unique_lock<std::mutex> lock(prepared.mutex, std::try_to_lock);
-    if (!lock || !prepared.surface || prepared.surface->width() != w || prepared.surface->height() != h)
-        return nullptr;
-    return std::move(prepared.surface);
+    if (!lock || !prepared.surface) return nullptr;
+    std::unique_ptr<DibSurface> surface = std::move(prepared.surface);  // of another size: freed here
+    return surface->width() == w && surface->height() == h ? std::move(surface) : nullptr;
 }
