@@ -1,5 +1,7 @@
 #include "app/shadow_window.h"
 
+#include <dwmapi.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -108,16 +110,8 @@ bool ShadowImage::create(int windowWidth, int windowHeight) {
 unsigned shadowImageBuilds() { return g_imageBuilds; }
 
 bool desktopComposesWindows() {
-    // Loaded on demand: only the settings window asks, and the program does not import dwmapi.
-    HMODULE dwm = ::LoadLibraryW(L"dwmapi.dll");
-    if (!dwm) return false;
-    using IsCompositionEnabled = HRESULT(WINAPI*)(BOOL*);
-    const auto query = reinterpret_cast<IsCompositionEnabled>(
-        reinterpret_cast<void*>(::GetProcAddress(dwm, "DwmIsCompositionEnabled")));
     BOOL enabled = FALSE;
-    const bool composes = query && SUCCEEDED(query(&enabled)) && enabled;
-    ::FreeLibrary(dwm);
-    return composes;
+    return SUCCEEDED(::DwmIsCompositionEnabled(&enabled)) && enabled;
 }
 
 HWND createShadowWindowFor(HWND target) {

@@ -131,10 +131,13 @@ const DibSurface* faceAsItWas(const AppInfo& app, const CardFaceKey& key, PaintC
 void paintCardFace(PaintContext& ctx, const AppInfo& app, const RECT& card, bool nameOnly, PaintCaches& caches,
                    GridPass& pass) {
     const CardFaceKey key = cardFaceKey(ctx, app, card.right - card.left, nameOnly);
-    const DibSurface* face = ctx.withoutFaces ? nullptr : faceAsItWas(app, key, caches, pass);
-    if (!face && !ctx.withoutFaces) {
-        pass.drawn += caches.cards.holds(app.id, key) ? 0 : 1;
-        face = cardFace(ctx, app, key, caches);
+    const DibSurface* face = nullptr;
+    if (!ctx.withoutFaces) {
+        face = faceAsItWas(app, key, caches, pass);
+        if (!face) {
+            pass.drawn += caches.cards.holds(app.id, key) ? 0 : 1;
+            face = cardFace(ctx, app, key, caches);
+        }
     }
     if (!face) {
         paintCardChrome(ctx.canvas, card, key.hovered);

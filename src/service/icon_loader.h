@@ -7,10 +7,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <functional>
 #include <string>
 #include <vector>
 
