@@ -5,6 +5,7 @@
 #include "render/app_state.h"
 #include "app/main_window_handlers.h"
 #include "base/window_messages.h"
+#include "downloads/download_manager.h"
 #include "app/search_field.h"
 #include "app/shell_services.h"
 #include "render/main_window_painter.h"
@@ -59,6 +60,10 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_CREATE: return onCreate(hwnd);
         case WM_DESTROY: return onDestroy(hwnd);
+        case WM_ENDSESSION:
+            // Windows may end the process once this returns: the transfers stop and record first.
+            if (wp) DownloadManager::instance().pauseAll(kExitPauseMs);
+            return 0;
         case WM_PAINT: return onPaint(hwnd);
         case WM_ERASEBKGND: return 1;
         case WM_SETCURSOR: return onSetCursor(hwnd, wp, lp);

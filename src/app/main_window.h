@@ -4,6 +4,10 @@
 
 inline constexpr wchar_t kMainWindowClass[] = L"QBMainWnd";
 
+// How long a closing program (or an ending Windows session) waits for its transfers to record where
+// they stopped.
+inline constexpr DWORD kExitPauseMs = 2000;
+
 LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
 // Invalidates the whole client area without erasing; painting happens in WM_PAINT.

@@ -137,5 +137,8 @@ int runApplication(HINSTANCE instance) {
         ::TranslateMessage(&msg);
         ::DispatchMessageW(&msg);
     }
+    // The window is gone; the transfers stop with their counts recorded, so the next start goes on
+    // from every byte written rather than from the journal's last once-a-second note.
+    DownloadManager::instance().pauseAll(kExitPauseMs);
     return static_cast<int>(static_cast<uint32_t>(msg.wParam));
 }

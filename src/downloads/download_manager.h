@@ -56,6 +56,9 @@ public:
     // goes on from them as a new task of the same app.
     void pause(int32_t appId);
     void resume(int32_t appId);
+    // Pauses every transfer and waits, at most the given time, for their jobs to record their last
+    // counts in the journal: a closing program leaves exact progress behind. True when all ended.
+    bool pauseAll(DWORD milliseconds);
     // Lists the unfinished downloads of the journal as Paused tasks; called once at start.
     void restoreJournal();
     // Connections one download may use at once (1 to 8); 1 downloads as a single transfer.
@@ -95,6 +98,8 @@ private:
     // workers; the partial file is recorded and let go however the job ends.
     void run(std::shared_ptr<Task> task);
     void runJob(const std::shared_ptr<Task>& task);
+    // Downloading to Paused, with the transfer told to stop; false when the task was elsewhere.
+    bool pauseTask(Task& task);
     // Runs the workers that fill the partial file and waits for them; true when every byte is in.
     // On false, `error` says why unless the task was stopped.
     bool transferFile(const std::shared_ptr<Task>& task, Transfer& transfer, int workers, std::wstring& error);

@@ -50,13 +50,38 @@ void DownloadManager::recordProgressOf(Task& task, bool force) {
     journal.record(task, entry);
 }
 
+bool DownloadManager::pauseTask(Task& task) {
+    // Only a transfer pauses; a task that verifies goes on to its end.
+    if (!task.advance(Downloading, Paused)) return false;
+    task.speed.store(0);
+    task.cancelled.store(true);
+    return true;
+}
+
 void DownloadManager::pause(int32_t appId) {
     const std::shared_ptr<Task> task = find(appId);
-    // Only a transfer pauses; a task that verifies goes on to its end.
-    if (!task || !task->advance(Downloading, Paused)) return;
-    task->speed.store(0);
-    task->cancelled.store(true);
-    notifyChanged();
+    if (task && pauseTask(*task)) notifyChanged();
+}
+
+bool DownloadManager::pauseAll(DWORD milliseconds) {
+    std::vector<std::shared_ptr<Task>> stopping;
+    {
+        std::lock_guard<std::mutex> lock(tasksMutex);
+        for (const auto& entry : tasks) {
+            const std::shared_ptr<Task>& task = entry.second;
+            // A task paused a moment ago may still be recording its last counts.
+            if (task->thread && (pauseTask(*task) || task->state.load() == Paused)) stopping.push_back(task);
+        }
+    }
+    if (!stopping.empty()) notifyChanged();
+    const DWORD started = ::GetTickCount();
+    bool stopped = true;
+    for (const std::shared_ptr<Task>& task : stopping) {
+        const DWORD spent = ::GetTickCount() - started;
+        const DWORD left = spent < milliseconds ? milliseconds - spent : 0;
+        stopped = ::WaitForSingleObject(task->thread.get(), left) == WAIT_OBJECT_0 && stopped;
+    }
+    return stopped;
 }
 
 void DownloadManager::resume(int32_t appId) {

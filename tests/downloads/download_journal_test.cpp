@@ -194,6 +194,37 @@ TEST_F(DownloadJournalTest, PauseKeepsThePartFileAndResumeGoesOnFromTheRecordedB
     EXPECT_TRUE(journalOnDisk(journalPath).empty());  // finished: it left the journal
 }
 
+// A closing program pauses its transfers and waits for their last counts: the journal then holds every
+// byte that is in the ".part", over four connections as over one.
+TEST_F(DownloadJournalTest, PausingAllAtExitLeavesTheJournalExactlyAtTheBytesOnDisk) {
+    manager().setConnectionsPerDownload(4);
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"bytesPerSecond": 2000000, "repeat": -1}])"));
+    start(2, packageMd5(2));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (task(2).receivedBytes < 3000000 && std::chrono::steady_clock::now() < deadline) ::Sleep(10);
+    ASSERT_TRUE(manager().pauseAll(5000));
+    const TaskSnapshot paused = task(2);
+    EXPECT_EQ(paused.state, Paused);
+
+    const std::vector<JournalEntry> entries = journalOnDisk(journalPath);
+    ASSERT_EQ(entries.size(), 1u);
+    ASSERT_EQ(entries[0].segments.size(), 4u);
+    int64_t recorded = 0;
+    const std::string part = qbtest::readFileBytes(downloaded(L"big-setup.exe.part"));
+    const std::string bytes = packageBytes(2);
+    for (const Segment& segment : entries[0].segments) {
+        recorded += segment.written;
+        // The byte after a segment's recorded ones was never written: the journal is not behind.
+        const int64_t next = segment.start + segment.written;
+        EXPECT_TRUE(part.compare(segment.start, segment.written, bytes, segment.start, segment.written) == 0);
+        if (next <= segment.end && bytes[next] != '\0') {
+            EXPECT_EQ(part[next], '\0') << "segment from " << segment.start;
+        }
+    }
+    EXPECT_EQ(recorded, paused.receivedBytes);
+    EXPECT_GE(recorded, 3000000);
+}
+
 TEST_F(DownloadJournalTest, RestoredTasksArePausedWithTheirProgressAndResumeFromTheRecordedBytes) {
     const std::string bytes = packageBytes(2);
     const int64_t recorded = 5000000;
