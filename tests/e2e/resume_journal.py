@@ -2,7 +2,9 @@
 transfer, started again; the download page lists the task as paused with its progress from the journal,
 继续 finishes it byte-identical, and every resumed request starts at or after the bytes the journal had
 recorded for its segment. The journal is written about once a second, so what a restart fetches again is
-at most what a connection moved since the last write: the bytes really in the ".part" at the kill bound it."""
+at most what a connection moved since the last write: the bytes really in the ".part" at the kill bound it.
+Then the program is closed cleanly in the middle of the transfer: its journal holds every byte in the
+".part", and the next start fetches nothing twice."""
 import filecmp
 import json
 import os
@@ -137,13 +139,77 @@ def case_resume(run):
     run.check("every byte the journal vouches for is in the .part file", vouched)
     on_disk = [bytes_on_disk(part, package, s) for s in entry["segments"]]
     print("       bytes in the .part at the kill:", on_disk, flush=True)
-    # The rest comes at full speed.
+    # Slower after the restart, so that the program is closed in the middle once more.
     svc.control("/test/reset", {})
+    svc.fault({"app": APP_ID}, {"bytesPerSecond": RATE // 4, "repeat": -1})
 
     run.start_program(keep_cache=True)
+    resume = open_paused_row(run, status, b, recorded)
+    if not resume:
+        return
+    run.click(*centre(resume))
+
+    def grown_entry():
+        mine = [e for e in journal_entries(run) or [] if e["appId"] == APP_ID]
+        return mine[0] if mine and recorded_bytes(mine[0]) >= recorded + 8 * 1024 * 1024 else None
+
+    run.check("继续 goes on: the journal grows past the bytes of the kill", bool(wait_for(grown_entry, 30, interval=0.2)))
+    # A clean close: the transfers stop and record exactly where they stand.
+    run.close_program()
+    closed_at = time.time()
+    closed = next((e for e in journal_entries(run) or [] if e["appId"] == APP_ID), None)
+    if not run.check("after closing the program the journal still holds the task", closed is not None,
+                     journal_entries(run)):
+        return
+    print("       journal at the close:", closed["segments"], flush=True)
+    beyond = [bytes_on_disk(part, package, s) - s["written"] for s in closed["segments"]]
+    # A few bytes of leeway: the package may hold a zero byte where the .part was not written yet.
+    run.check("the closed program's journal holds every byte in the .part (bytes beyond it: %s)" % beyond,
+              all(0 <= n <= 8 for n in beyond))
+
+    def transfers_since(t):
+        """The requests for the package's file since t."""
+        return [r for r in svc.requests() if r["path"].startswith("/files/%d/" % APP_ID) and r["time"] >= t]
+
+    after_kill = transfers_since(killed_at)  # taken before the reset below empties the log
+    svc.control("/test/reset", {})  # the rest comes at full speed
+    run.start_program(keep_cache=True)
+    resume = open_paused_row(run, status, b, recorded_bytes(closed))
+    if not resume:
+        return
+    run.click(*centre(resume))
+    finished = run.wait_text(status, FONT_ROW_STATUS, SUCCESS, "下载成功 · 压缩包已保存", timeout=60)
+    run.check("继续 finishes the download: 下载成功 · 压缩包已保存", finished)
+    saved = os.path.join(run.host_path(DOWNLOADS), PACKAGE)
+    run.check("the file is byte-identical to the service's",
+              os.path.exists(saved) and filecmp.cmp(saved, package, shallow=False))
+
+    after_close = transfers_since(closed_at)
+    for what, requests in (("kill", after_kill), ("close", after_close)):
+        print("       requests after the %s:" % what, [(r["range"], r["status"], r.get("bytes")) for r in requests],
+              flush=True)
+    after_kill = [r for r in after_kill if r["range"] != "bytes=0-0"]  # the probe asks for one byte
+    after_close = [r for r in after_close if r["range"] != "bytes=0-0"]
+    run.check("every request after the kill starts at or after the bytes the journal recorded for its segment",
+              bool(after_kill) and all(from_recorded(r, entry["segments"]) for r in after_kill),
+              [r["range"] for r in after_kill])
+    again = [fetched_again(r, entry["segments"], on_disk) for r in after_kill]
+    limit = 2 * RATE  # the journal's interval and the time its write takes, at the rate of one connection
+    print("       fetched again per request after the kill:", again, flush=True)
+    run.check("a restart after a kill fetches again at most what a connection moved since the journal's last "
+              "write (%d bytes at most, limit %d)" % (max(again, default=0), limit), max(again, default=0) <= limit)
+    run.check("after the close nothing is fetched twice: every request starts at or after the recorded bytes",
+              bool(after_close) and all(from_recorded(r, closed["segments"]) for r in after_close),
+              [r["range"] for r in after_close])
+    run.check("the finished task left the journal", journal_entries(run) == [], journal_entries(run))
+
+
+def open_paused_row(run, status, b, recorded):
+    """After a start: the download page lists the unfinished task as paused with its progress; returns
+    the rectangle of its 继续 button, or None."""
     if not run.check("the program starts again with the catalogue",
                      run.wait_text(HEADING, FONT_SECTION_TITLE, TEXT, "续传测试 · 1 款", timeout=40)):
-        return
+        return None
     run.click(W - 318, 32)  # the "下载管理" pill
     run.check("the download page lists the unfinished task: 下载管理 · 1 个任务",
               run.wait_text((224, 82, W - 200, 116), FONT_SECTION_TITLE, TEXT, "下载管理 · 1 个任务", timeout=15))
@@ -157,35 +223,23 @@ def case_resume(run):
     resume = (W - 112, b - 30, W - 36, b)
     run.check("its button reads 继续 (white on blue)",
               bool(run.text(shot, resume, FONT_BUTTON, 0xFFFFFF, "继续", bg=rgb(PRIMARY))))
+    return resume
 
-    run.click(*centre(resume))
-    finished = run.wait_text(status, FONT_ROW_STATUS, SUCCESS, "下载成功 · 压缩包已保存", timeout=60)
-    run.check("继续 finishes the download: 下载成功 · 压缩包已保存", finished)
-    saved = os.path.join(run.host_path(DOWNLOADS), PACKAGE)
-    run.check("the file is byte-identical to the service's",
-              os.path.exists(saved) and filecmp.cmp(saved, package, shallow=False))
 
-    requests = [r for r in svc.requests() if r["path"].startswith("/files/%d/" % APP_ID) and r["time"] >= killed_at]
-    transfers = [r for r in requests if r["range"] != "bytes=0-0"]  # the probe asks for one byte
-    print("       requests after the restart:", [(r["range"], r["status"], r["bytes"]) for r in requests], flush=True)
+def segment_of(start, segments):
+    return next((s for s in segments if start is not None and s["start"] <= start <= s["end"]), None)
 
-    def from_recorded(r):
-        start = range_start(r["range"])
-        segment = next((s for s in entry["segments"] if start is not None and s["start"] <= start <= s["end"]), None)
-        return segment is not None and start >= segment["start"] + segment["written"]
 
-    run.check("every resumed request starts at or after the bytes the journal recorded for its segment",
-              bool(transfers) and all(from_recorded(r) for r in transfers), [r["range"] for r in transfers])
-    def fetched_again(r):
-        start = range_start(r["range"])
-        for s, held in zip(entry["segments"], on_disk):
-            if start is not None and s["start"] <= start <= s["end"]:
-                return max(0, s["start"] + held - start)
-        return 0
+def from_recorded(r, segments):
+    start = range_start(r["range"])
+    segment = segment_of(start, segments)
+    return segment is not None and start >= segment["start"] + segment["written"]
 
-    again = [fetched_again(r) for r in transfers]
-    limit = 2 * RATE  # the journal's interval and the time its write takes, at the rate of one connection
-    print("       fetched again per resumed request:", again, flush=True)
-    run.check("a restart fetches again at most what a connection moved since the journal's last write "
-              "(%d bytes at most, limit %d)" % (max(again, default=0), limit), max(again, default=0) <= limit)
-    run.check("the finished task left the journal", journal_entries(run) == [], journal_entries(run))
+
+def fetched_again(r, segments, on_disk):
+    """How many bytes the request asks for that were in the .part already."""
+    start = range_start(r["range"])
+    for s, held in zip(segments, on_disk):
+        if start is not None and s["start"] <= start <= s["end"]:
+            return max(0, s["start"] + held - start)
+    return 0
