@@ -152,8 +152,9 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
         task->resolvedUrl = finalUrl;
     }
 
-    // A resumed task keeps the names its partial file was recorded under.
-    if (!resuming) {
+    // A resumed task keeps the names its partial file was recorded under; one paused before it had a
+    // file is named as a new one is.
+    if (!resuming || !task->partFile) {
         std::wstring candidate = fileNameFromDisposition(probe.contentDisposition);
         if (candidate.empty()) candidate = fileNameFromUrl(probe.finalUrl.empty() ? url : probe.finalUrl);
         if (candidate.empty()) candidate = fileNameFromUrl(url);

@@ -249,6 +249,22 @@ TEST_F(DownloadJournalTest, RestoredTasksArePausedWithTheirProgressAndResumeFrom
     EXPECT_TRUE(journalOnDisk(journalPath).empty());
 }
 
+TEST_F(DownloadJournalTest, ADownloadPausedBeforeItHadAFileIsNamedByTheServerWhenResumed) {
+    // The probe's answer comes late, so the pause certainly stops the job before anything is named.
+    ASSERT_TRUE(service.addAppFaults(2, R"([{"delayMs": 1000}])"));
+    start(2, packageMd5(2));
+    manager().pause(2);
+    ASSERT_TRUE(finish(2, 10000));
+    ASSERT_EQ(task(2).state, Paused);
+    EXPECT_TRUE(folderFiles().empty());
+
+    manager().resume(2);
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    EXPECT_TRUE(task(2).md5Ok);
+    EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"big-setup.exe"});  // as an unpaused download names it
+}
+
 // Reads a file another handle may be writing, as the job writes the ".part" file.
 std::string readSharedFile(const std::wstring& path) {
     std::string bytes;
