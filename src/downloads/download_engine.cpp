@@ -152,8 +152,9 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
         task->resolvedUrl = finalUrl;
     }
 
-    // A resumed task keeps the names its partial file was recorded under.
-    if (!resuming) {
+    // A resumed task keeps the names its partial file was recorded under; one paused before it had a
+    // file is named as a new one is.
+    if (!resuming || !task->partFile) {
         std::wstring candidate = fileNameFromDisposition(probe.contentDisposition);
         if (candidate.empty()) candidate = fileNameFromUrl(probe.finalUrl.empty() ? url : probe.finalUrl);
         if (candidate.empty()) candidate = fileNameFromUrl(url);
@@ -171,6 +172,15 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
         // A size the folder cannot hold ends the task before a file is made for it.
         if (presized > 0 && !roomFor(folderOfPath(task->partialPath()), presized))
             return fail(*task, Downloading, kNoSpace);
+        if (resuming) {
+            // The recorded bytes are given up: the journal stops vouching for them before the file changes.
+            {
+                std::lock_guard<std::mutex> lock(task->segmentsMutex);
+                task->segments.clear();
+            }
+            task->receivedBytes.store(0);
+            recordProgress(task, true);
+        }
         if (task->partFile) {
             // What a resumed task had recorded no longer fits the file: start over in the same file.
             if (!setFileSize(task->partFile.get(), 0) || (presized > 0 && !setFileSize(task->partFile.get(), presized)))

@@ -68,6 +68,16 @@ bool assignWork(std::vector<Segment>& segments, std::vector<SegmentClaim>& claim
     return true;
 }
 
+bool workMayComeBack(const std::vector<Segment>& segments, const std::vector<SegmentClaim>& claims, int worker) {
+    bool othersFilling = false;
+    for (size_t i = 0; i < segments.size(); ++i) {
+        if (segmentDone(segments[i])) continue;
+        if (claims[i].owner < 0) return false;  // free now: no need to wait for it
+        if (claims[i].owner != worker) othersFilling = true;
+    }
+    return othersFilling;
+}
+
 void giveBack(const std::vector<Segment>& segments, std::vector<SegmentClaim>& claims, size_t segment) {
     claims[segment].owner = -1;
     claims[segment].next = segments[segment].start + segments[segment].written;

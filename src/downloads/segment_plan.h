@@ -33,5 +33,8 @@ int64_t writtenBytes(const std::vector<Segment>& segments);
 // `minimumSteal`), split off into a new segment. False when there is neither.
 bool assignWork(std::vector<Segment>& segments, std::vector<SegmentClaim>& claims, int worker, int64_t minimumSteal,
                 size_t& taken);
+// Whether `worker`, which found no work, may yet get some: no range is free now, but another worker
+// still fills one that it may give up.
+bool workMayComeBack(const std::vector<Segment>& segments, const std::vector<SegmentClaim>& claims, int worker);
 // The worker of `segment` gives up: the bytes it has not written are free for the others.
 void giveBack(const std::vector<Segment>& segments, std::vector<SegmentClaim>& claims, size_t segment);

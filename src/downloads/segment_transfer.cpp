@@ -177,7 +177,7 @@ void DownloadManager::segmentWorker(Task& task, Transfer& transfer, int worker, 
     for (;;) {
         std::wstring error;
         const PartResult result = downloadPart(task, transfer, segment, error);
-        std::lock_guard<std::mutex> lock(task.segmentsMutex);
+        std::unique_lock<std::mutex> lock(task.segmentsMutex);
         if (result != PartResult::Done) {
             if (segment != kNoSegment) giveBack(task.segments, transfer.claims, segment);
             if (result == PartResult::Failed) {
@@ -198,9 +198,12 @@ void DownloadManager::segmentWorker(Task& task, Transfer& transfer, int worker, 
             filled.end = filled.start + filled.written - 1;
             break;
         }
-        if (transfer.stop.load() || task.cancelled.load() ||
-            !assignWork(task.segments, transfer.claims, worker, transfer.minimumSteal, segment))
-            break;
+        const auto stopped = [&] { return transfer.stop.load() || task.cancelled.load(); };
+        if (stopped()) break;
+        if (assignWork(task.segments, transfer.claims, worker, transfer.minimumSteal, segment)) continue;
+        // Nothing to take now; a connection that gives up its range hands it on when it ends.
+        transfer.changed.wait(lock, [&] { return stopped() || !workMayComeBack(task.segments, transfer.claims, worker); });
+        if (stopped() || !assignWork(task.segments, transfer.claims, worker, transfer.minimumSteal, segment)) break;
     }
     {
         std::lock_guard<std::mutex> lock(task.segmentsMutex);

@@ -250,6 +250,9 @@ TEST(SegmentPlan, AGivenUpRangeGoesOnFromItsWrittenBytes) {
     claims[1].next = 1400;
     segments[0].written = 1000;
     claims[0].next = 1000;
+    // Worker 0 has nothing to take but waits for what worker 1 may give up; nobody waits for itself.
+    EXPECT_TRUE(workMayComeBack(segments, claims, 0));
+    EXPECT_FALSE(workMayComeBack(segments, claims, 1));
     giveBack(segments, claims, 1);
     EXPECT_EQ(claims[1].owner, -1);
     EXPECT_EQ(claims[1].next, 1300);
@@ -261,7 +264,17 @@ TEST(SegmentPlan, AGivenUpRangeGoesOnFromItsWrittenBytes) {
     EXPECT_EQ(writtenBytes(segments), 1300);
     segments[1].written = 1000;
     EXPECT_TRUE(allSegmentsDone(segments));
+    EXPECT_FALSE(workMayComeBack(segments, claims, 1));
     EXPECT_TRUE(claimsFor(segments)[1].owner == -1 && claimsFor(segments)[1].next == 2000);
+
+    // A range given up while another is still filled is free at once: no waiting for the other.
+    std::vector<Segment> three = planSegments(3000, 3);
+    std::vector<SegmentClaim> owned = claimsFor(three);
+    for (int worker = 0; worker < 3; ++worker) ASSERT_TRUE(assignWork(three, owned, worker, 100, taken));
+    three[0].written = 1000;
+    EXPECT_TRUE(workMayComeBack(three, owned, 0));
+    giveBack(three, owned, 1);
+    EXPECT_FALSE(workMayComeBack(three, owned, 0));
 }
 
 TEST(ConnectionSlots, AFreedSlotGoesToTheTaskHoldingFewest) {

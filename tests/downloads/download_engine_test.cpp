@@ -718,6 +718,30 @@ TEST_F(DownloadEngine, AConnectionThatKeepsFailingHandsItsRangeOnAndOnlyAllFaili
     expectEndsWith(messages(), WM_QB_DOWNLOAD_FAILED, news(2));
 }
 
+TEST_F(DownloadEngine, ARangeGivenUpAfterTheOtherConnectionRanOutOfWorkIsStillFetched) {
+    manager().setConnectionsPerDownload(2);
+    holdRetryWaits(true);
+    // After the probe one connection's request fails and it waits to retry; the other fills its half,
+    // then takes 2 MiB, 1 MiB and 0.5 MiB of the waiting one's range, which keeps its last 524296
+    // bytes: too few to take.
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"status": 503}])"));
+    start(2, packageMd5(2));
+    ASSERT_TRUE(waitUntilHeld());
+    const int64_t kept = 524296;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (task(2).receivedBytes < kBigSize - kept && std::chrono::steady_clock::now() < deadline) ::Sleep(5);
+    ASSERT_EQ(task(2).receivedBytes, kBigSize - kept);
+    // Now the waiting connection uses up its attempts and gives its range back.
+    ASSERT_TRUE(service.addAppFaults(2, R"([{"status": 503, "repeat": 12}])"));
+    holdRetryWaits(false);
+    letGo();
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed) << "the given-up range was left to nobody";
+    EXPECT_TRUE(task(2).md5Ok);
+    EXPECT_EQ(task(2).receivedBytes, kBigSize);
+    EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"big-setup.exe")) == packageBytes(2));
+}
+
 TEST_F(DownloadEngine, ARefusedConnectionEndsItsSiblingsRetryWait) {
     manager().setConnectionsPerDownload(2);
     holdRetryWaits(true);  // a retry wait lasts until it is ended, as the program's would for seconds

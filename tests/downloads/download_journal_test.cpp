@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 
+#include "base/win_handles.h"
 #include "base/window_messages.h"
 #include "download_fixture.h"
 #include "downloads/download_journal.h"
@@ -277,6 +278,72 @@ TEST_F(DownloadJournalTest, RestoredTasksArePausedWithTheirProgressAndResumeFrom
               (std::vector<std::string>{"bytes=0-0", "bytes=" + std::to_string(recorded) + "-" + std::to_string(kBigSize - 1)}));
     EXPECT_TRUE(fileRequests(1).empty());
     EXPECT_TRUE(journalOnDisk(journalPath).empty());
+}
+
+TEST_F(DownloadJournalTest, ADownloadPausedBeforeItHadAFileIsNamedByTheServerWhenResumed) {
+    // The probe's answer comes late, so the pause certainly stops the job before anything is named.
+    ASSERT_TRUE(service.addAppFaults(2, R"([{"delayMs": 1000}])"));
+    start(2, packageMd5(2));
+    manager().pause(2);
+    ASSERT_TRUE(finish(2, 10000));
+    ASSERT_EQ(task(2).state, Paused);
+    EXPECT_TRUE(folderFiles().empty());
+
+    manager().resume(2);
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    EXPECT_TRUE(task(2).md5Ok);
+    EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"big-setup.exe"});  // as an unpaused download names it
+}
+
+// Reads a file another handle may be writing, as the job writes the ".part" file.
+std::string readSharedFile(const std::wstring& path) {
+    std::string bytes;
+    qb::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    char chunk[65536];
+    DWORD read = 0;
+    while (file && ::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr) && read > 0) bytes.append(chunk, read);
+    return bytes;
+}
+
+TEST_F(DownloadJournalTest, AResumedTaskThatStartsOverStopsVouchingForItsOldBytesFirst) {
+    const std::string bytes = packageBytes(2);
+    const int64_t recorded = 5000000;
+    ASSERT_TRUE(qbtest::writeFileBytes(downloaded(L"big-setup.exe.part"),
+                                       bytes.substr(0, recorded) + std::string(kBigSize - recorded, 'x')));
+    JournalEntry big = entryFor(2, folder, L"big-setup.exe");
+    big.url = downloadUrl(2);
+    big.md5 = packageMd5(2);
+    big.sha256.clear();
+    big.totalBytes = kBigSize;
+    big.segments = {{0, kBigSize - 1, recorded}};
+    ASSERT_TRUE(qbtest::writeFileBytes(journalPath, journalText({big})));
+    manager().restoreJournal();
+    ASSERT_EQ(task(2).state, Paused);
+
+    // This time the probe finds no ranges: the file starts over from byte 0, and its first request
+    // waits to be retried.
+    ASSERT_TRUE(service.addAppFaults(2, R"([{"ignoreRange": true}, {"status": 503}])"));
+    holdRetryWaits(true);
+    manager().resume(2);
+    ASSERT_TRUE(waitUntilHeld());
+    // Were the program ended now, the journal must vouch for nothing the file does not hold.
+    const std::string part = readSharedFile(downloaded(L"big-setup.exe.part"));
+    const std::vector<JournalEntry> entries = journalOnDisk(journalPath);
+    ASSERT_EQ(entries.size(), 1u);
+    for (const Segment& s : entries[0].segments) {
+        ASSERT_LE(s.start + s.written, static_cast<int64_t>(part.size()));
+        EXPECT_TRUE(part.compare(s.start, s.written, bytes, s.start, s.written) == 0)
+            << "the journal vouches for bytes " << s.start << "-" << s.start + s.written - 1 << " the file lost";
+    }
+
+    holdRetryWaits(false);
+    letGo();
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    EXPECT_TRUE(task(2).md5Ok);
+    EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"big-setup.exe")) == bytes);
 }
 
 TEST_F(DownloadJournalTest, AJournalThatDoesNotParseIsRenamedAsideAndNothingIsRestored) {
