@@ -81,7 +81,7 @@ void DownloadManager::startDownload(int32_t appId, const std::wstring& name, con
     task->sha256 = sha256;
     task->unverified = md5.empty() && sha256.empty();
     task->totalBytes.store(sizeHint);
-    claimFileName(task, downloadDirectory(), sanitizeFileName(name) + L".exe");
+    claimFileName(task, downloadDirectory(), titleFileName(name));
     {
         std::lock_guard<std::mutex> lock(tasksMutex);
         tasks[appId] = task;

@@ -183,6 +183,8 @@ std::wstring sanitizeFileName(const std::wstring& name) {
     return out.empty() ? std::wstring(L"app") : out;
 }
 
+std::wstring titleFileName(const std::wstring& title) { return sanitizeFileName(sanitizeFileName(title) + L".exe"); }
+
 std::wstring fileNameFromDisposition(const std::wstring& value) {
     if (value.empty()) return std::wstring();
     std::wstring name = extendedDispositionName(value);

@@ -7,6 +7,9 @@
 // and invisible format marks, trailing blanks and dots, defuses reserved device names, keeps at most
 // 120 characters with the extension.
 std::wstring sanitizeFileName(const std::wstring& name);
+// The name a download has until the server names it: the app's title as an ".exe", within the same
+// 120 characters (a long title loses its end, never the extension).
+std::wstring titleFileName(const std::wstring& title);
 // The name a Content-Disposition value gives ("filename*=" before "filename="), or empty.
 std::wstring fileNameFromDisposition(const std::wstring& value);
 // The last path segment of a URL when it is a plausible package name with a known extension, or empty.

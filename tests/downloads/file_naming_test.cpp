@@ -46,6 +46,11 @@ TEST(FileNaming, SanitizeKeepsOnlyWhatWindowsCanStore) {
         {L"\u2065\u2070\u200A.exe", L"\u2065\u2070\u200A.exe"},  // neighbours of the ranges stay
     };
     for (const NameCase& c : cases) EXPECT_EQ(sanitizeFileName(c.input), c.expected) << c.input.size();
+
+    // A title becomes a name the journal takes back as it stands: a long one keeps its ".exe".
+    EXPECT_EQ(titleFileName(L"星河笔记 2.0"), L"星河笔记 2.0.exe");
+    EXPECT_EQ(titleFileName(L"nul"), L"_nul.exe");
+    EXPECT_EQ(titleFileName(std::wstring(150, L'g')), std::wstring(116, L'g') + L".exe");
 }
 
 TEST(FileNaming, ReservedDeviceNamesNeverBecomeFileNames) {
