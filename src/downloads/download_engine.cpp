@@ -104,6 +104,9 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
     // file still open), then the partial file is let go (a finished one was renamed already).
     recordProgress(task, true);
     task->partFile.reset();
+    // Cleared while the file was still open here, the list could not delete it; the task still holds
+    // the name, so no other download can have made a file of it since.
+    if (task->cleared.load()) ::DeleteFileW(task->partialPath().c_str());
 }
 
 void DownloadManager::runJob(const std::shared_ptr<Task>& task) {

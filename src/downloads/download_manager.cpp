@@ -117,7 +117,10 @@ void DownloadManager::clearFinished() {
                 ++it;
                 continue;
             }
-            if (state == Failed || state == Cancelled) ::DeleteFileW(task.partialPath().c_str());
+            if (state == Failed || state == Cancelled) {
+                task.cleared.store(true);
+                ::DeleteFileW(task.partialPath().c_str());
+            }
             recordProgressOf(task, true);  // its entry left at its last state change; a stray one goes now
             it = tasks.erase(it);
         }

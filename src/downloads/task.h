@@ -62,6 +62,9 @@ struct Task {
     std::wstring publisher;
     std::atomic<int32_t> retryCount{0};
     std::atomic<bool> cancelled{false};
+    // Set when the list let go of a failed or cancelled task: a partial file its job still held then
+    // is deleted by the job once it lets go.
+    std::atomic<bool> cleared{false};
     // Set when one connection of a segmented transfer stops them all (a refusal, a disk error): the
     // others' retry waits end at once instead of running out first.
     std::atomic<bool> waitsEnd{false};

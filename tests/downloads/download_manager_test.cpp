@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "base/window_messages.h"
 #include "download_fixture.h"
 #include "support/test_support.h"
@@ -205,6 +207,21 @@ TEST_F(DownloadManagerTest, ClearFinishedRemovesFinishedTasksAndOnlyTheirPartial
     manager().clearFinished();  // nothing finished: still announced
     EXPECT_EQ(messages(), std::vector<PostedMessage>{kRefresh});
     EXPECT_EQ(manager().snapshot().size(), 1u);
+}
+
+// Cleared the moment it is cancelled, while its job still has the partial file open: the file goes
+// once the job lets go of it.
+TEST_F(DownloadManagerTest, ATaskClearedWhileItsJobStillHoldsThePartialFileLeavesNoFileBehind) {
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"bytesPerSecond": 1000000}])"));
+    start(2);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (task(2).receivedBytes < 200000 && std::chrono::steady_clock::now() < deadline) ::Sleep(10);
+    manager().cancel(2);
+    manager().clearFinished();
+    EXPECT_TRUE(manager().snapshot().empty());
+    const auto gone = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!folderFiles().empty() && std::chrono::steady_clock::now() < gone) ::Sleep(10);
+    EXPECT_EQ(folderFiles(), std::vector<std::wstring>{});
 }
 
 TEST_F(DownloadManagerTest, SnapshotIsOrderedByAppId) {
