@@ -1,5 +1,7 @@
 #include "downloads/connection_slots.h"
 
+#include <chrono>
+
 uint64_t SlotQueue::enqueue(const void* owner) {
     waiters_.push_back({nextTicket_, owner});
     return nextTicket_++;
@@ -29,6 +31,14 @@ void SlotQueue::take(uint64_t ticket) {
     }
 }
 
+void SlotQueue::leave(uint64_t ticket) {
+    for (auto it = waiters_.begin(); it != waiters_.end(); ++it) {
+        if (it->ticket != ticket) continue;
+        waiters_.erase(it);
+        return;
+    }
+}
+
 void SlotQueue::release(const void* owner) {
     const auto it = held_.find(owner);
     if (it == held_.end()) return;
@@ -36,13 +46,23 @@ void SlotQueue::release(const void* owner) {
     --inUse_;
 }
 
-void ConnectionSlots::acquire(const void* owner) {
+bool ConnectionSlots::acquire(const void* owner, const std::function<bool()>& stop) {
     std::unique_lock<std::mutex> lock(mutex_);
     const uint64_t ticket = queue_.enqueue(owner);
-    freed_.wait(lock, [&] { return queue_.mayTake(ticket); });
+    for (;;) {
+        if (stop()) {
+            queue_.leave(ticket);
+            // The waiter behind this one may come first now.
+            freed_.notify_all();
+            return false;
+        }
+        if (queue_.mayTake(ticket)) break;
+        freed_.wait_for(lock, std::chrono::milliseconds(100));
+    }
     queue_.take(ticket);
     // Another slot may be free for the waiter that now comes first.
     freed_.notify_all();
+    return true;
 }
 
 void ConnectionSlots::release(const void* owner) {

@@ -4,6 +4,7 @@
 // gets its first connection before any download gets another one.
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -19,6 +20,8 @@ public:
     bool mayTake(uint64_t ticket) const;
     // The waiter leaves the queue holding a slot; only after mayTake said so.
     void take(uint64_t ticket);
+    // The waiter leaves the queue without a slot.
+    void leave(uint64_t ticket);
     void release(const void* owner);
     int inUse() const { return inUse_; }
     int heldBy(const void* owner) const;
@@ -38,7 +41,8 @@ private:
 class ConnectionSlots {
 public:
     explicit ConnectionSlots(int limit) : queue_(limit) {}
-    void acquire(const void* owner);
+    // Waits for a slot; false, holding none, once `stop` says so (asked at least every 100 ms).
+    bool acquire(const void* owner, const std::function<bool()>& stop);
     void release(const void* owner);
 
 private:

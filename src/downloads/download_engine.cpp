@@ -127,7 +127,7 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
         request.sink = [](const uint8_t*, uint32_t) { return false; };
         request.cancelFlag = &task->cancelled;
         std::wstring unused;
-        acquireSlot(*task);
+        if (!acquireSlot(*task, [&] { return task->cancelled.load(); })) return;
         const HttpResult result = HttpClient::Send(request, probe, unused);
         releaseSlot(*task);
         if (task->cancelled.load()) return;

@@ -107,7 +107,8 @@ private:
     void segmentWorker(Task& task, Transfer& transfer, int worker, size_t segment);
     // Fills one segment (or, without segments, the whole file) with retries.
     PartResult downloadPart(Task& task, Transfer& transfer, size_t segment, std::wstring& error);
-    void acquireSlot(const Task& task);
+    // False, holding no slot, when `stop` said so while the task waited for one.
+    bool acquireSlot(const Task& task, const std::function<bool()>& stop);
     void releaseSlot(const Task& task);
     void notifyChanged();
     void post(UINT message, WPARAM wParam);

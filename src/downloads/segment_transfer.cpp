@@ -132,7 +132,9 @@ void DownloadManager::setConnectionsPerDownload(int count) {
 
 void DownloadManager::setSegmentRules(const SegmentRules& rules) { segmentRules = rules; }
 
-void DownloadManager::acquireSlot(const Task& task) { slots.acquire(&task); }
+bool DownloadManager::acquireSlot(const Task& task, const std::function<bool()>& stop) {
+    return slots.acquire(&task, stop);
+}
 
 void DownloadManager::releaseSlot(const Task& task) { slots.release(&task); }
 
@@ -265,7 +267,7 @@ PartResult DownloadManager::downloadPart(Task& task, Transfer& transfer, size_t 
         WriteSink sink(task, transfer, segment, file, response, position, buffer);
         request.sink = std::ref(sink);
         std::wstring unused;
-        acquireSlot(task);
+        if (!acquireSlot(task, stopped)) return PartResult::Stopped;
         const HttpResult result = HttpClient::Send(request, response, unused);
         releaseSlot(task);
         sink.flush();
