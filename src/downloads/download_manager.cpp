@@ -62,6 +62,12 @@ void DownloadManager::startDownload(int32_t appId, const std::wstring& name, con
                 previous = std::move(it->second);
                 tasks.erase(it);
             }
+            // The new download starts from nothing: a failed or cancelled one's partial file goes, now
+            // or, while its job still holds it, when the job lets go.
+            if (state == Failed || state == Cancelled) {
+                previous->cleared.store(true);
+                ::DeleteFileW(previous->partialPath().c_str());
+            }
         }
     }
     // A paused download goes on from its bytes on disk; a second one would compete for its file.

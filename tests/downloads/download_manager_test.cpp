@@ -209,19 +209,31 @@ TEST_F(DownloadManagerTest, ClearFinishedRemovesFinishedTasksAndOnlyTheirPartial
     EXPECT_EQ(manager().snapshot().size(), 1u);
 }
 
-// Cleared the moment it is cancelled, while its job still has the partial file open: the file goes
-// once the job lets go of it.
-TEST_F(DownloadManagerTest, ATaskClearedWhileItsJobStillHoldsThePartialFileLeavesNoFileBehind) {
-    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"bytesPerSecond": 1000000}])"));
-    start(2);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (task(2).receivedBytes < 200000 && std::chrono::steady_clock::now() < deadline) ::Sleep(10);
-    manager().cancel(2);
+// Cleared, or started again, the moment it is cancelled, while its job still has the partial file
+// open: the file goes once the job lets go of it.
+TEST_F(DownloadManagerTest, ACancelledTaskClearedOrStartedAgainLeavesNoPartialFileBehind) {
+    const auto cancelMidway = [this] {
+        ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"bytesPerSecond": 1000000}])"));
+        start(2, packageMd5(2));
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (task(2).receivedBytes < 200000 && std::chrono::steady_clock::now() < deadline) ::Sleep(10);
+        manager().cancel(2);
+    };
+    cancelMidway();
     manager().clearFinished();
     EXPECT_TRUE(manager().snapshot().empty());
     const auto gone = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!folderFiles().empty() && std::chrono::steady_clock::now() < gone) ::Sleep(10);
     EXPECT_EQ(folderFiles(), std::vector<std::wstring>{});
+
+    cancelMidway();
+    start(2, packageMd5(2));
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    // Its name is the plain one, or "(2)" when the old job still held the name as the new one was named.
+    const std::vector<std::wstring> files = folderFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_TRUE(files[0] == L"big-setup.exe" || files[0] == L"big-setup (2).exe") << files[0];
 }
 
 TEST_F(DownloadManagerTest, SnapshotIsOrderedByAppId) {
