@@ -623,39 +623,6 @@ TEST_F(DownloadEngine, SevenTasksOfFourConnectionsNeverHaveMoreThanSixteenReques
                 (first == packageBytes(5) && second == packageBytes(4)));
 }
 
-// With every slot taken, a task waiting for one stops at once when cancelled or paused, and never
-// sends the request it waited to send.
-TEST_F(DownloadEngine, ATaskWaitingForASlotStopsAtOnceAndSendsNothing) {
-    manager().setConnectionsPerDownload(4);
-    SegmentRules rules;
-    rules.minimumSize = 1;
-    manager().setSegmentRules(rules);
-    const int32_t busy[] = {1, 2, 3, 4};
-    for (int32_t app : busy) ASSERT_TRUE(service.addAppFaults(app, R"([{}, {"delayMs": 3000, "repeat": -1}])"));
-    for (int32_t app : busy) start(app, packageMd5(app));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    size_t ranges = 0;
-    while (ranges < 16 && std::chrono::steady_clock::now() < deadline) {
-        ranges = 0;
-        for (int32_t app : busy)
-            for (const auto& r : fileRequests(app)) ranges += r.range != "bytes=0-0";
-        ::Sleep(10);
-    }
-    ASSERT_EQ(ranges, 16u);  // every slot is taken for the next three seconds
-
-    start(5, packageMd5(5));
-    start(7, packageMd5(7));
-    manager().cancel(5);
-    manager().pause(7);
-    EXPECT_TRUE(manager().waitForJob(5, 1000));
-    EXPECT_TRUE(manager().waitForJob(7, 1000));
-    EXPECT_EQ(task(5).state, Cancelled);
-    EXPECT_EQ(task(7).state, Paused);
-    for (int32_t app : busy) ASSERT_TRUE(finish(app)) << app;
-    EXPECT_TRUE(fileRequests(5).empty());
-    EXPECT_TRUE(fileRequests(7).empty());
-}
-
 TEST_F(DownloadEngine, FourConnectionsFillTheirRangesOfOneFileByteForByte) {
     manager().setConnectionsPerDownload(4);
     // Paced, so that the four connections certainly run at once.
