@@ -19,6 +19,15 @@ bool isFinished(uint32_t state) {
            state == InstallCancelled;
 }
 
+// A failed or cancelled task's partial file goes when the task leaves the list: now, or, while its job
+// still holds it open, when the job lets go (see run).
+void discardPartialFile(Task& task) {
+    const uint32_t state = task.state.load();
+    if (state != Failed && state != Cancelled) return;
+    task.cleared.store(true);
+    ::DeleteFileW(task.partialPath().c_str());
+}
+
 }  // namespace
 
 DownloadManager& DownloadManager::instance() {
@@ -62,17 +71,13 @@ void DownloadManager::startDownload(int32_t appId, const std::wstring& name, con
                 previous = std::move(it->second);
                 tasks.erase(it);
             }
-            // The new download starts from nothing: a failed or cancelled one's partial file goes, now
-            // or, while its job still holds it, when the job lets go.
-            if (state == Failed || state == Cancelled) {
-                previous->cleared.store(true);
-                ::DeleteFileW(previous->partialPath().c_str());
-            }
         }
     }
     // A paused download goes on from its bytes on disk; a second one would compete for its file.
     if (paused) return resume(appId);
-    // A finished predecessor gives its file names back before the new task is named.
+    // The new download starts from nothing, and a finished predecessor gives its file names back
+    // before the new task is named.
+    if (previous) discardPartialFile(*previous);
     previous.reset();
 
     auto task = std::make_shared<Task>();
@@ -123,10 +128,7 @@ void DownloadManager::clearFinished() {
                 ++it;
                 continue;
             }
-            if (state == Failed || state == Cancelled) {
-                task.cleared.store(true);
-                ::DeleteFileW(task.partialPath().c_str());
-            }
+            discardPartialFile(task);
             recordProgressOf(task, true);  // its entry left at its last state change; a stray one goes now
             it = tasks.erase(it);
         }
