@@ -19,6 +19,7 @@ constexpr wchar_t kSample[] =
 struct PreparedBackBuffer {
     std::mutex mutex;
     std::unique_ptr<DibSurface> surface;  // set once, when it is filled
+    bool asked = false;                   // the first frame has looked for it: one ready later is not kept
 };
 
 PreparedBackBuffer& preparedBackBuffer() {
@@ -33,7 +34,7 @@ void prepareBackBuffer(SIZE size) {
     ::GdiFlush();
     PreparedBackBuffer& prepared = preparedBackBuffer();
     std::lock_guard<std::mutex> lock(prepared.mutex);
-    prepared.surface = std::move(surface);
+    if (!prepared.asked) prepared.surface = std::move(surface);
 }
 
 void warmUp(const std::function<SIZE()>& clientSize) {
@@ -80,8 +81,13 @@ bool warmUpPaintingInBackground(std::function<SIZE()> clientSize) {
 
 std::unique_ptr<DibSurface> takePreparedBackBuffer(int w, int h) {
     PreparedBackBuffer& prepared = preparedBackBuffer();
-    std::unique_lock<std::mutex> lock(prepared.mutex, std::try_to_lock);
-    if (!lock || !prepared.surface) return nullptr;
-    std::unique_ptr<DibSurface> surface = std::move(prepared.surface);  // of another size: freed here
-    return surface->width() == w && surface->height() == h ? std::move(surface) : nullptr;
+    std::unique_ptr<DibSurface> surface;
+    {
+        // Held by the worker only to hand over a filled surface, never while it fills one.
+        std::lock_guard<std::mutex> lock(prepared.mutex);
+        prepared.asked = true;
+        surface = std::move(prepared.surface);
+    }
+    if (!surface) return nullptr;
+    return surface->width() == w && surface->height() == h ? std::move(surface) : nullptr;  // else freed here
 }

@@ -18,5 +18,6 @@ class DibSurface;
 bool warmUpPaintingInBackground(std::function<SIZE()> clientSize);
 
 // The back buffer the warm-up made and filled, when it is w x h and ready; null otherwise (the
-// caller makes its own). Never waits; hands it over once, and one of another size is freed.
+// caller makes its own). Never waits for the filling; asked once: one of another size, or one that is
+// ready only later, is freed.
 std::unique_ptr<DibSurface> takePreparedBackBuffer(int w, int h);
