@@ -103,6 +103,8 @@ void DownloadManager::run(std::shared_ptr<Task> task) {
     // However the job ends, the journal hears of it first (a paused task's bytes are flushed with the
     // file still open), then the partial file is let go (a finished one was renamed already).
     recordProgress(task, true);
+    liveProgress.release(task->liveSlot);
+    task->liveSlot = -1;
     task->partFile.reset();
     // Cleared while the file was still open here, the list could not delete it; the task still holds
     // the name, so no other download can have made a file of it since.
@@ -201,6 +203,7 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
     transfer.end = presized > 0 ? presized - 1 : -1;
     transfer.useRange = presized > 0 && rangesWork;
     transfer.minimumSteal = segmentRules.minimumSteal;
+    bool hasSegments = false;
     {
         std::lock_guard<std::mutex> lock(task->segmentsMutex);
         if (!goOn) {
@@ -212,7 +215,13 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
         transfer.clip = !transfer.acceptFull;
         transfer.claims = claimsFor(task->segments);
         task->receivedBytes.store(writtenBytes(task->segments));
+        hasSegments = !task->segments.empty();
     }
+
+    // Each write is noted where a killed process leaves it behind, so a restart goes on from it.
+    if (hasSegments && presized > 0) task->liveSlot = liveProgress.claim(task->partialPath(), presized);
+    transfer.live = &liveProgress;
+    transfer.liveSlot = task->liveSlot;
 
     std::wstring error;
     const bool transferred = transferFile(task, transfer, segmented ? connections : 1, error);

@@ -16,6 +16,7 @@
 #include "downloads/connection_slots.h"
 #include "downloads/segment_plan.h"
 #include "downloads/download_journal.h"
+#include "downloads/live_progress.h"
 #include "downloads/task.h"
 #include "install/installer_monitor.h"
 
@@ -88,7 +89,8 @@ public:
     void updateSpeedsAt(uint32_t tick);
     // Waits for the job thread of an app's current task; true when it has ended.
     bool waitForJob(int32_t appId, DWORD milliseconds);
-    // Points the journal at another file (empty: beside config.json) and forgets the entries it held.
+    // Points the journal (and the live record beside it) at another file (empty: beside config.json) and
+    // forgets the entries it held. Only while no job runs.
     void setJournalPath(const std::wstring& path);
 
 private:
@@ -167,4 +169,5 @@ private:
     WaitFunction waitFunction;
     ShellActions shellActions;
     DownloadJournal journal;
+    LiveProgress liveProgress;
 };

@@ -29,9 +29,23 @@ JournalEntry journalEntryOf(Task& task) {
     return entry;
 }
 
+// A killed run may have written more than its journal had recorded: the live record of this boot says
+// how much, and once the ".part" file is flushed the journal may vouch for those bytes as well.
+void adoptLiveProgress(LiveProgress& live, JournalEntry& entry) {
+    std::vector<Segment> segments = entry.segments;
+    if (!adoptLiveCounts(segments, live.inherited(entry.partPath, entry.totalBytes))) return;
+    qb::UniqueHandle file(::CreateFileW(entry.partPath.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file && ::FlushFileBuffers(file.get())) entry.segments = std::move(segments);
+}
+
 }  // namespace
 
-void DownloadManager::setJournalPath(const std::wstring& path) { journal.setPath(path); }
+void DownloadManager::setJournalPath(const std::wstring& path) {
+    journal.setPath(path);
+    liveProgress.setJournalPath(path);
+}
 
 void DownloadManager::recordProgress(const std::shared_ptr<Task>& task, bool force) {
     if (task) recordProgressOf(*task, force);
@@ -134,6 +148,7 @@ void DownloadManager::resume(int32_t appId) {
 void DownloadManager::restoreJournal() {
     bool restored = false;
     for (JournalEntry& entry : journal.load()) {
+        adoptLiveProgress(liveProgress, entry);
         auto task = std::make_shared<Task>();
         task->appId = entry.appId;
         task->name = entry.name;

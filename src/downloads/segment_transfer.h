@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "downloads/live_progress.h"
 #include "downloads/segment_plan.h"
 
 // A worker without a segment fills the whole file: its size is unknown, or ranges do not work.
@@ -32,4 +33,7 @@ struct Transfer {
     bool wholeDone = false;   // the worker without a segment filled the file
     std::wstring failure;     // why the transfer ended for every worker
     std::condition_variable changed;
+    // Where each write is noted as it lands (guarded by the task's segmentsMutex as the counts are).
+    LiveProgress* live = nullptr;
+    int liveSlot = -1;
 };

@@ -7,6 +7,7 @@
 #include "base/window_messages.h"
 #include "download_fixture.h"
 #include "downloads/download_journal.h"
+#include "downloads/live_progress.h"
 #include "support/test_support.h"
 
 namespace {
@@ -228,10 +229,18 @@ TEST_F(DownloadJournalTest, PausingAllAtExitLeavesTheJournalExactlyAtTheBytesOnD
 
 TEST_F(DownloadJournalTest, RestoredTasksArePausedWithTheirProgressAndResumeFromTheRecordedBytes) {
     const std::string bytes = packageBytes(2);
-    const int64_t recorded = 5000000;
-    // Past the recorded bytes the file holds rubbish: only what the journal vouches for is kept.
+    const int64_t journalled = 4000000, recorded = 5000000;
+    // Past the recorded bytes the file holds rubbish: only what the journal vouches for is kept, and
+    // what the live record of a killed run adds beyond the journal's last write.
     ASSERT_TRUE(qbtest::writeFileBytes(downloaded(L"big-setup.exe.part"),
                                        bytes.substr(0, recorded) + std::string(kBigSize - recorded, 'x')));
+    {
+        LiveProgress killed;
+        killed.setJournalPath(journalPath);
+        killed.note(killed.claim(downloaded(L"big-setup.exe.part"), kBigSize), 0, recorded);
+        const int other = killed.claim(downloaded(L"small-setup.exe.part"), 102401);  // another size
+        killed.note(other, 0, 50000);
+    }
     ASSERT_TRUE(qbtest::writeFileBytes(downloaded(L"small-setup.exe.part"), std::string(1000, 'y')));
     JournalEntry big = entryFor(2, folder, L"big-setup.exe");
     big.name = L"应用2";
@@ -239,7 +248,7 @@ TEST_F(DownloadJournalTest, RestoredTasksArePausedWithTheirProgressAndResumeFrom
     big.md5 = packageMd5(2);
     big.sha256.clear();
     big.totalBytes = kBigSize;
-    big.segments = {{0, kBigSize - 1, recorded}};
+    big.segments = {{0, kBigSize - 1, journalled}};
     JournalEntry small = entryFor(1, folder, L"small-setup.exe");
     small.url = downloadUrl(1);
     small.totalBytes = 102400;
@@ -369,3 +378,58 @@ TEST_F(DownloadJournalTest, AJournalThatDoesNotParseIsRenamedAsideAndNothingIsRe
 }
 
 }  // namespace
+
+TEST(LiveProgress, ARecordLeftBehindIsBelievedOnceInTheSameBootForTheSameFile) {
+    const std::wstring folder = qbtest::makeScratchDir(L"live");
+    const std::wstring journal = folder + L"\\downloads.json", part = folder + L"\\a.exe.part";
+    const auto leaveRecord = [&](bool release) {
+        LiveProgress run;
+        run.setJournalPath(journal);
+        const int slot = run.claim(part, 1000);
+        run.note(slot, 0, 300);
+        run.note(slot, 500, 100);
+        run.note(slot, 0, 400);  // a later write of the same segment
+        if (release) run.release(slot);
+    };
+    const auto inherit = [&](int64_t size, int64_t bootShift) {
+        LiveProgress next;
+        next.setJournalPath(journal);
+        next.bootStamp = [bootShift] { return currentBootStamp() + bootShift; };
+        std::vector<std::pair<int64_t, int64_t>> counts;
+        for (const LiveCount& c : next.inherited(part, size)) counts.emplace_back(c.start, c.written);
+        if (!counts.empty()) {
+            EXPECT_TRUE(next.inherited(part, size).empty()) << "given once";
+        }
+        return counts;
+    };
+    const std::vector<std::pair<int64_t, int64_t>> left{{0, 400}, {500, 100}};
+    leaveRecord(false);
+    EXPECT_EQ(inherit(1000, 0), left);
+    EXPECT_TRUE(inherit(1000, 0).empty()) << "the next run clears the file";
+    leaveRecord(false);
+    EXPECT_TRUE(inherit(999, 0).empty()) << "another size";
+    leaveRecord(false);
+    EXPECT_TRUE(inherit(1000, 60LL * 10000000).empty()) << "another boot";
+    leaveRecord(true);
+    EXPECT_TRUE(inherit(1000, 0).empty()) << "a transfer that ended released its slot";
+    ASSERT_TRUE(qbtest::writeFileBytes(folder + L"\\downloads.live", std::string(20000, '\x7f')));
+    EXPECT_TRUE(inherit(1000, 0).empty()) << "a file that is no record";
+    leaveRecord(false);
+    EXPECT_EQ(inherit(1000, 0), left) << "and is made anew";
+    {
+        LiveProgress first, second;
+        first.setJournalPath(journal);
+        second.setJournalPath(journal);
+        EXPECT_GE(first.claim(part, 1000), 0);
+        EXPECT_EQ(second.claim(part, 1000), -1) << "a second instance keeps to its journal";
+    }
+
+    // Counts rise to the record of the same start, never past the segment, never down.
+    std::vector<Segment> segments{{0, 499, 100}, {500, 999, 0}, {1000, 1499, 300}};
+    EXPECT_TRUE(adoptLiveCounts(segments, {{0, 400}, {500, 700}, {1000, 200}, {250, 50}}));
+    EXPECT_EQ(segments[0].written, 400);
+    EXPECT_EQ(segments[1].written, 500);
+    EXPECT_EQ(segments[2].written, 300);
+    EXPECT_FALSE(adoptLiveCounts(segments, {{0, 400}, {1000, 299}}));
+    qbtest::removeTree(folder);
+}

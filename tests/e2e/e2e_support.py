@@ -142,7 +142,8 @@ class Run:
         # Each scenario starts with empty download folders and no unfinished download from another.
         shutil.rmtree(os.path.join(self.drive_c, "qbe2e"), ignore_errors=True)
         os.makedirs(self.host_path(DOWNLOADS))
-        for path in (self.journal_path(), self.journal_path() + ".bad"):
+        journal = self.journal_path()
+        for path in (journal, journal + ".bad", journal[:-len(".json")] + ".live"):
             if os.path.exists(path):
                 os.remove(path)
         self.started = time.time()
