@@ -64,8 +64,10 @@ bool isLowerHex(const std::string& text, size_t length) {
 
 // "C:\…" or "\\server\share\…", with no "." or ".." step that would lead elsewhere.
 bool isAbsoluteFolder(const std::wstring& folder) {
+    // "C:name" without a separator after the colon is relative to that drive's current folder.
     const bool drive = folder.size() >= 2 && folder[1] == L':' &&
-                       ((folder[0] >= L'A' && folder[0] <= L'Z') || (folder[0] >= L'a' && folder[0] <= L'z'));
+                       ((folder[0] >= L'A' && folder[0] <= L'Z') || (folder[0] >= L'a' && folder[0] <= L'z')) &&
+                       (folder.size() == 2 || folder[2] == L'\\' || folder[2] == L'/');
     const bool share = folder.size() > 2 && folder[0] == L'\\' && folder[1] == L'\\';
     if (!drive && !share) return false;
     size_t begin = 0;

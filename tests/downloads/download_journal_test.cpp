@@ -79,6 +79,10 @@ TEST(DownloadJournalText, AnEntryBreakingARuleIsDroppedAndTheOthersKept) {
         {"part in another folder", [](JournalEntry& e) { e.partPath = L"C:\\其他\\setup.exe.part"; }},
         {"part in a subfolder", [](JournalEntry& e) { e.partPath = L"C:\\下载\\x\\setup.exe.part"; }},
         {"relative paths", [](JournalEntry& e) { e.filePath = L"setup.exe"; e.partPath = L"setup.exe.part"; }},
+        {"relative to a drive's current folder", [](JournalEntry& e) {
+             e.filePath = L"C:..\\setup.exe";
+             e.partPath = e.filePath + L".part";
+         }},
         {"a .. step", [](JournalEntry& e) {
              e.filePath = L"C:\\下载\\..\\Windows\\setup.exe";
              e.partPath = e.filePath + L".part";
