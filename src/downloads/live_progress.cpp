@@ -101,7 +101,12 @@ bool LiveProgress::openLocked() {
     // No write sharing: a second instance of the program finds the file taken and keeps to its journal.
     file_.reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file_) return false;
+    if (!file_) {
+        // Tried again at the next call: once the other instance has gone, its records are cleared before
+        // this one writes a file they might claim bytes of.
+        opened_ = false;
+        return false;
+    }
     const size_t bytes = kHeaderBytes + sizeof(Slot) * kSlots;
     LARGE_INTEGER size{};
     const bool whole = ::GetFileSizeEx(file_.get(), &size) && size.QuadPart == static_cast<LONGLONG>(bytes);

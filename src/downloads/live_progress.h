@@ -46,7 +46,8 @@ public:
     void setJournalPath(const std::wstring& journalPath);
     // The counts a previous run of this boot left for the ".part" file of this size; each is given
     // once. The file is opened at the first call of this or claim(): what it held then is kept for these
-    // questions and cleared for this run. A file another running instance holds is not used at all.
+    // questions and cleared for this run. A file another running instance holds is not used while it
+    // holds it.
     std::vector<LiveCount> inherited(const std::wstring& partPath, int64_t size);
     // A slot for a running transfer of the ".part" file, or -1 when none is free or there is no file.
     int claim(const std::wstring& partPath, int64_t size);

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 #include "base/win_handles.h"
 #include "base/window_messages.h"
@@ -421,12 +422,20 @@ TEST(LiveProgress, ARecordLeftBehindIsBelievedOnceInTheSameBootForTheSameFile) {
     leaveRecord(false);
     EXPECT_EQ(inherit(1000, 0), left) << "and is made anew";
     {
-        LiveProgress first, second;
-        first.setJournalPath(journal);
+        auto first = std::make_unique<LiveProgress>();
+        LiveProgress second;
+        first->setJournalPath(journal);
         second.setJournalPath(journal);
-        EXPECT_GE(first.claim(part, 1000), 0);
+        const int slot = first->claim(part, 1000);
+        EXPECT_GE(slot, 0);
+        first->note(slot, 0, 400);
         EXPECT_EQ(second.claim(part, 1000), -1) << "a second instance keeps to its journal";
+        // The first is killed; the second's next transfer (of a file it may have made anew) takes the
+        // record over, so the killed one's counts are never believed for what the second wrote since.
+        first.reset();
+        EXPECT_GE(second.claim(part, 1000), 0);
     }
+    EXPECT_TRUE(inherit(1000, 0).empty()) << "a record another instance outlived";
 
     // Counts rise to the record of the same start, never past the segment, never down.
     std::vector<Segment> segments{{0, 499, 100}, {500, 999, 0}, {1000, 1499, 300}};
