@@ -19,14 +19,15 @@ AttemptVerdict decideOk(const AttemptFacts& f) {
     }
     const bool pastEnd = f.end < 0 || f.position > f.end;
     if (f.useRange && f.status == 206) {
-        if (!f.acceptFull) {
-            v.outcome = pastEnd ? AttemptOutcome::Done : AttemptOutcome::Retry;
-            return v;
-        }
-        v.takeTotalSize = f.hasContentRange && f.totalSize > 0;
         // Under Wine a dropped connection ends the body early without an error, so an answer is
         // whole only when it carried its Content-Length.
         const bool answerWhole = f.contentLength >= 1 && f.position - f.attemptStart >= f.contentLength;
+        if (!f.acceptFull) {
+            // A segment lies inside the file, so a whole answer short of its end leaves the rest to ask for.
+            v.outcome = pastEnd ? AttemptOutcome::Done : answerWhole ? AttemptOutcome::Continue : AttemptOutcome::Retry;
+            return v;
+        }
+        v.takeTotalSize = f.hasContentRange && f.totalSize > 0;
         const bool serverHoldsMore = f.totalSize > 0 && f.position < f.totalSize;
         if (pastEnd || (answerWhole && !serverHoldsMore)) {
             v.outcome = AttemptOutcome::Done;

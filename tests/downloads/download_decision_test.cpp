@@ -103,6 +103,8 @@ TEST(DownloadDecision, OkAnswersAreCompleteOnlyWhenTheirBytesArrived) {
         {"206 without a known end", true, true, false, 206, -1, -1, -1, 0, 10, O::Done, false},
         {"206 for a part, short", true, false, false, 206, 4000, 5000, 4999, 1000, 3000, O::Retry, false},
         {"206 for a part, done", true, false, false, 206, 4000, 5000, 4999, 1000, 5000, O::Done, false},
+        // A server may answer a range with fewer bytes than asked; a whole answer is no failed attempt.
+        {"206 for a part, whole but short of its end", true, false, false, 206, 2000, 5000, 4999, 1000, 3000, O::Continue, false},
         {"200 from zero, complete", true, true, false, 200, 5000, -1, 4999, 0, 5000, O::Done, false},
         {"200 from zero, cut short", true, true, false, 200, 5000, -1, 4999, 0, 2000, O::Retry, false},
         {"200 without a length", true, true, false, 200, -1, -1, 4999, 0, 5000, O::Retry, false},
