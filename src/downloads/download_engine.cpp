@@ -217,6 +217,9 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
         task->receivedBytes.store(writtenBytes(task->segments));
         hasSegments = !task->segments.empty();
     }
+    // The journal knows a new ".part" file before anything is written to it, so a kill from now on
+    // never leaves one behind that no later start knows of.
+    if (!goOn) recordProgress(task, true);
 
     // Each write is noted where a killed process leaves it behind, so a restart goes on from it.
     if (hasSegments && presized > 0) task->liveSlot = liveProgress.claim(task->partialPath(), presized);

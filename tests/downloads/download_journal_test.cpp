@@ -201,6 +201,24 @@ TEST_F(DownloadJournalTest, PauseKeepsThePartFileAndResumeGoesOnFromTheRecordedB
     EXPECT_TRUE(journalOnDisk(journalPath).empty());  // finished: it left the journal
 }
 
+TEST_F(DownloadJournalTest, ANewDownloadIsInTheJournalAsSoonAsItsPartFileExists) {
+    // Its first request fails and the retry waits: killed now, the program must still know the
+    // ".part" it made (sized for the whole file), or the next start would leave it on disk forever.
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"status": 503}])"));
+    holdRetryWaits(true);
+    start(2, packageMd5(2));
+    ASSERT_TRUE(waitUntilHeld());
+    ASSERT_TRUE(qbtest::fileExists(downloaded(L"big-setup.exe.part")));
+    const std::vector<JournalEntry> entries = journalOnDisk(journalPath);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].partPath, downloaded(L"big-setup.exe.part"));
+    EXPECT_EQ(entries[0].totalBytes, kBigSize);
+    holdRetryWaits(false);
+    letGo();
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+}
+
 // A closing program pauses its transfers and waits for their last counts: the journal then holds every
 // byte that is in the ".part", over four connections as over one.
 TEST_F(DownloadJournalTest, PausingAllAtExitLeavesTheJournalExactlyAtTheBytesOnDisk) {
