@@ -60,7 +60,8 @@ public:
     // Pauses every transfer and waits, at most the given time, for their jobs to record their last
     // counts in the journal: a closing program leaves exact progress behind. True when all ended.
     bool pauseAll(DWORD milliseconds);
-    // Lists the unfinished downloads of the journal as Paused tasks; called once at start.
+    // Lists the unfinished downloads of the journal as Paused tasks; called once at start. Another
+    // running instance keeps the journal to itself: then nothing is listed and nothing recorded.
     void restoreJournal();
     // Connections one download may use at once (1 to 8); 1 downloads as a single transfer.
     void setConnectionsPerDownload(int count);
@@ -160,6 +161,9 @@ private:
     // Every request of every job (probes included) holds one of 16 slots while it runs.
     ConnectionSlots slots{16};
     std::atomic<int> connectionsPerDownload{kDefaultConnections};
+    // False when another running instance of the program held the journal at start: this one then
+    // neither lists nor writes it, so neither drops the other's entries.
+    std::atomic<bool> journalOwned{true};
     SegmentRules segmentRules;
     std::mutex namesMutex;
     std::multimap<std::wstring, std::weak_ptr<Task>> claimedPaths;  // upper-cased path -> owner

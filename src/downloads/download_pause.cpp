@@ -43,6 +43,7 @@ void adoptLiveProgress(LiveProgress& live, JournalEntry& entry) {
 }  // namespace
 
 void DownloadManager::setJournalPath(const std::wstring& path) {
+    journalOwned.store(true);
     journal.setPath(path);
     liveProgress.setJournalPath(path);
 }
@@ -52,6 +53,7 @@ void DownloadManager::recordProgress(const std::shared_ptr<Task>& task, bool for
 }
 
 void DownloadManager::recordProgressOf(Task& task, bool force) {
+    if (!journalOwned.load()) return;
     const bool unfinished = isUnfinished(task.state.load());
     if (unfinished && !journal.due(task, force)) return;
     JournalEntry entry;
@@ -146,6 +148,11 @@ void DownloadManager::resume(int32_t appId) {
 }
 
 void DownloadManager::restoreJournal() {
+    // The live record beside the journal is held open for the whole run: whoever holds it owns both.
+    if (liveProgress.heldElsewhere()) {
+        journalOwned.store(false);
+        return;
+    }
     bool restored = false;
     for (JournalEntry& entry : journal.load()) {
         adoptLiveProgress(liveProgress, entry);

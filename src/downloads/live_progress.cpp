@@ -98,9 +98,12 @@ bool LiveProgress::openLocked() {
     if (path.size() > json.size() && path.compare(path.size() - json.size(), json.size(), json) == 0)
         path.resize(path.size() - json.size());
     path += L".live";
-    // No write sharing: a second instance of the program finds the file taken and keeps to its journal.
-    file_.reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    // No write sharing: a second instance of the program finds the file taken and leaves the journal
+    // and this record to the first.
+    const HANDLE opened = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    sharingRefused_ = opened == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SHARING_VIOLATION;
+    file_.reset(opened);
     if (!file_) {
         // Tried again at the next call: once the other instance has gone, its records are cleared before
         // this one writes a file they might claim bytes of.
@@ -159,6 +162,11 @@ std::vector<LiveCount> LiveProgress::inherited(const std::wstring& partPath, int
     std::vector<LiveCount> counts = std::move(it->second.second);
     inherited_.erase(it);
     return counts;
+}
+
+bool LiveProgress::heldElsewhere() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !openLocked() && sharingRefused_;
 }
 
 int LiveProgress::claim(const std::wstring& partPath, int64_t size) {

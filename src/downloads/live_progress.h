@@ -49,6 +49,8 @@ public:
     // questions and cleared for this run. A file another running instance holds is not used while it
     // holds it.
     std::vector<LiveCount> inherited(const std::wstring& partPath, int64_t size);
+    // Whether another running process holds the file (tried by opening it, if this one has not yet).
+    bool heldElsewhere();
     // A slot for a running transfer of the ".part" file, or -1 when none is free or there is no file.
     int claim(const std::wstring& partPath, int64_t size);
     // The bytes written from `start`; the caller serialises the notes of one slot.
@@ -68,6 +70,7 @@ private:
     std::mutex mutex_;
     std::wstring journalPath_;
     bool opened_ = false;  // tried since the path was set
+    bool sharingRefused_ = false;  // the last try found the file open in another process
     qb::UniqueHandle file_;
     qb::UniqueHandle mapping_;
     qb::UniqueView view_;

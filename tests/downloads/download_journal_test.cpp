@@ -219,6 +219,35 @@ TEST_F(DownloadJournalTest, ANewDownloadIsInTheJournalAsSoonAsItsPartFileExists)
     EXPECT_EQ(task(2).state, Completed);
 }
 
+TEST_F(DownloadJournalTest, ASecondInstanceLeavesTheJournalOfTheRunningOneAlone) {
+    JournalEntry first = entryFor(3, folder, L"portable.zip");
+    first.url = downloadUrl(3);
+    first.totalBytes = 1000;
+    first.segments = {{0, 999, 10}};
+    ASSERT_TRUE(qbtest::writeFileBytes(journalPath, journalText({first})));
+    LiveProgress running;  // the first instance holds the record beside its journal
+    running.setJournalPath(journalPath);
+    ASSERT_GE(running.claim(first.partPath, 1000), 0);
+
+    manager().restoreJournal();
+    EXPECT_TRUE(manager().snapshot().empty()) << "the other instance's downloads are not listed twice";
+    // A download of this instance, held between attempts, is not written into the other's journal.
+    ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 503}])"));
+    holdRetryWaits(true);
+    start(1);
+    ASSERT_TRUE(waitUntilHeld());
+    std::vector<JournalEntry> entries = journalOnDisk(journalPath);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].appId, 3);
+    holdRetryWaits(false);
+    letGo();
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Completed);
+    entries = journalOnDisk(journalPath);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].appId, 3);
+}
+
 // A closing program pauses its transfers and waits for their last counts: the journal then holds every
 // byte that is in the ".part", over four connections as over one.
 TEST_F(DownloadJournalTest, PausingAllAtExitLeavesTheJournalExactlyAtTheBytesOnDisk) {
