@@ -222,7 +222,8 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
     if (!goOn) recordProgress(task, true);
 
     // Each write is noted where a killed process leaves it behind, so a restart goes on from it.
-    if (hasSegments && presized > 0 && journalOwned.load()) task->liveSlot = liveProgress.claim(task->partialPath(), presized);
+    if (hasSegments && presized > 0 && journalOwned.load())
+        task->liveSlot = liveProgress.claim(task->partialPath(), presized);
     transfer.live = &liveProgress;
     transfer.liveSlot = task->liveSlot;
 
