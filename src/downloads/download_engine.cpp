@@ -225,7 +225,6 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
     if (hasSegments && presized > 0 && journalOwned.load())
         task->liveSlot = liveProgress.claim(task->partialPath(), presized);
     transfer.live = &liveProgress;
-    transfer.liveSlot = task->liveSlot;
 
     std::wstring error;
     const bool transferred = transferFile(task, transfer, segmented ? connections : 1, error);

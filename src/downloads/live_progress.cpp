@@ -41,6 +41,8 @@ struct LiveProgress::Slot {
     } counts[kCountsPerSlot];
 };
 
+const size_t LiveProgress::kFileBytes = kHeaderBytes + sizeof(LiveProgress::Slot) * LiveProgress::kSlots;
+
 bool adoptLiveCounts(std::vector<Segment>& segments, const std::vector<LiveCount>& live) {
     bool rose = false;
     for (Segment& segment : segments) {
@@ -92,7 +94,22 @@ LiveProgress::Slot* LiveProgress::slotAt(int slot) {
 
 bool LiveProgress::openLocked() {
     if (opened_) return static_cast<bool>(view_);
+    if (!mapFileLocked()) {
+        // A file that could not be opened (another instance holds it) is tried again at the next call:
+        // once that instance has gone, its records are cleared before this one writes a file they might
+        // claim bytes of. A file that opened but could not be mapped is not tried again.
+        opened_ = static_cast<bool>(file_);
+        view_.reset();
+        mapping_.reset();
+        file_.reset();
+        return false;
+    }
     opened_ = true;
+    takeOverLocked();
+    return true;
+}
+
+bool LiveProgress::mapFileLocked() {
     std::wstring path = journalPath_.empty() ? defaultJournalPath() : journalPath_;
     const std::wstring json = L".json";
     if (path.size() > json.size() && path.compare(path.size() - json.size(), json.size(), json) == 0)
@@ -104,35 +121,24 @@ bool LiveProgress::openLocked() {
                                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     sharingRefused_ = opened == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SHARING_VIOLATION;
     file_.reset(opened);
-    if (!file_) {
-        // Tried again at the next call: once the other instance has gone, its records are cleared before
-        // this one writes a file they might claim bytes of.
-        opened_ = false;
-        return false;
-    }
-    const size_t bytes = kHeaderBytes + sizeof(Slot) * kSlots;
+    if (!file_) return false;
     LARGE_INTEGER size{};
-    const bool whole = ::GetFileSizeEx(file_.get(), &size) && size.QuadPart == static_cast<LONGLONG>(bytes);
-    if (!whole) {
+    whole_ = ::GetFileSizeEx(file_.get(), &size) && size.QuadPart == static_cast<LONGLONG>(kFileBytes);
+    if (!whole_) {
         // Made anew at its own size: a file of another length is no record of this program's.
         LARGE_INTEGER end{};
-        end.QuadPart = static_cast<LONGLONG>(bytes);
-        if (!::SetFilePointerEx(file_.get(), end, nullptr, FILE_BEGIN) || !::SetEndOfFile(file_.get())) {
-            closeLocked();
-            opened_ = true;
-            return false;
-        }
+        end.QuadPart = static_cast<LONGLONG>(kFileBytes);
+        if (!::SetFilePointerEx(file_.get(), end, nullptr, FILE_BEGIN) || !::SetEndOfFile(file_.get())) return false;
     }
-    mapping_.reset(::CreateFileMappingW(file_.get(), nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(bytes), nullptr));
-    if (mapping_) view_.reset(::MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, bytes));
-    if (!view_) {
-        closeLocked();
-        opened_ = true;
-        return false;
-    }
+    mapping_.reset(::CreateFileMappingW(file_.get(), nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(kFileBytes), nullptr));
+    if (mapping_) view_.reset(::MapViewOfFile(mapping_.get(), FILE_MAP_WRITE, 0, 0, kFileBytes));
+    return static_cast<bool>(view_);
+}
+
+void LiveProgress::takeOverLocked() {
     uint8_t* base = static_cast<uint8_t*>(const_cast<void*>(view_.get()));
     const int64_t boot = bootStamp();
-    if (whole && std::memcmp(base, kMagic, sizeof kMagic) == 0) {
+    if (whole_ && std::memcmp(base, kMagic, sizeof kMagic) == 0) {
         for (int i = 0; i < kSlots; ++i) {
             const Slot& slot = *slotAt(i);
             if (slot.key == 0 || slot.size <= 0) continue;
@@ -147,11 +153,10 @@ bool LiveProgress::openLocked() {
         }
     }
     // Cleared for this run: every slot free, every count unused.
-    std::memset(base, 0, bytes);
+    std::memset(base, 0, kFileBytes);
     for (int i = 0; i < kSlots; ++i)
         for (Slot::Count& count : slotAt(i)->counts) count.start = kFree;
     std::memcpy(base, kMagic, sizeof kMagic);
-    return true;
 }
 
 std::vector<LiveCount> LiveProgress::inherited(const std::wstring& partPath, int64_t size) {

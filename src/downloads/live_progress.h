@@ -63,7 +63,13 @@ public:
 
 private:
     struct Slot;
+    static const size_t kFileBytes;
+    // Opens the file once (again after another instance refused it), then takes it over.
     bool openLocked();
+    // Opens and maps the file at its size; false, leaving the handles for the caller to close, if not.
+    bool mapFileLocked();
+    // Keeps what a previous run of this boot left for inherited(), then clears every slot for this run.
+    void takeOverLocked();
     void closeLocked();
     Slot* slotAt(int slot);
 
@@ -71,6 +77,7 @@ private:
     std::wstring journalPath_;
     bool opened_ = false;  // tried since the path was set
     bool sharingRefused_ = false;  // the last try found the file open in another process
+    bool whole_ = false;           // the file had this program's size when it was opened
     qb::UniqueHandle file_;
     qb::UniqueHandle mapping_;
     qb::UniqueView view_;

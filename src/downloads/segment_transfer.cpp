@@ -104,7 +104,7 @@ public:
             std::lock_guard<std::mutex> lock(task_.segmentsMutex);
             Segment& segment = task_.segments[segment_];
             segment.written = position_ - segment.start;
-            if (transfer_.live) transfer_.live->note(transfer_.liveSlot, segment.start, segment.written);
+            if (transfer_.live) transfer_.live->note(task_.liveSlot, segment.start, segment.written);
         }
         return true;
     }
@@ -310,7 +310,7 @@ PartResult DownloadManager::downloadPart(Task& task, Transfer& transfer, size_t 
                 std::lock_guard<std::mutex> lock(task.segmentsMutex);
                 task.segments[segment].written = 0;
                 transfer.claims[segment].next = start;
-                if (transfer.live) transfer.live->note(transfer.liveSlot, start, 0);
+                if (transfer.live) transfer.live->note(task.liveSlot, start, 0);
             }
         }
 

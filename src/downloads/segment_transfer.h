@@ -33,7 +33,7 @@ struct Transfer {
     bool wholeDone = false;   // the worker without a segment filled the file
     std::wstring failure;     // why the transfer ended for every worker
     std::condition_variable changed;
-    // Where each write is noted as it lands (guarded by the task's segmentsMutex as the counts are).
+    // Where each write is noted as it lands, in the task's slot (guarded by the task's segmentsMutex as
+    // the counts are).
     LiveProgress* live = nullptr;
-    int liveSlot = -1;
 };

@@ -80,8 +80,8 @@ struct Task {
     std::mutex segmentsMutex;
     std::vector<Segment> segments;
     bool resumeExisting = false;
-    // The transfer's slot in the live record of written bytes (live_progress.h), -1 without one. Only
-    // the job's thread uses it.
+    // The transfer's slot in the live record of written bytes (live_progress.h), -1 without one. Set
+    // and cleared by the job's thread while no worker of it runs; the workers only read it.
     int liveSlot = -1;
 
     // Moves the state only from the one the mover expects: a cancel or a failure that came first wins.
