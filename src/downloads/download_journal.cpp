@@ -215,6 +215,7 @@ void DownloadJournal::setPath(const std::wstring& path) {
     entries_.clear();
     latestGeneration_.clear();
     lastWriteTick_.clear();
+    unsaved_ = false;
 }
 
 std::wstring DownloadJournal::path() {
@@ -241,23 +242,30 @@ void DownloadJournal::record(const Task& task, const JournalEntry& entry) {
     const uint32_t state = task.state.load();
     if (state == Downloading || state == Verifying || state == Paused) {
         entries_[task.appId] = entry;
-    } else if (entries_.erase(task.appId) == 0) {
+    } else if (entries_.erase(task.appId) == 0 && !unsaved_) {
         return;  // nothing recorded for it: the file stays as it is
     }
     lastWriteTick_[task.appId] = ::GetTickCount();
     writeLocked();
 }
 
-bool DownloadJournal::writeLocked() {
+void DownloadJournal::writeLocked() {
     if (path_.empty()) path_ = defaultJournalPath();
     std::vector<JournalEntry> all;
     all.reserve(entries_.size());
     for (const auto& item : entries_) all.push_back(item.second);
-    return writeFileAtomically(path_, journalText(all));
+    unsaved_ = !writeFileAtomically(path_, journalText(all));
 }
 
 std::vector<JournalEntry> DownloadJournal::load() {
     std::vector<JournalEntry> entries;
     readJournalFile(path(), entries);
+    std::lock_guard<std::mutex> lock(mutex_);
+    unsaved_ = !entries.empty();
     return entries;
+}
+
+void DownloadJournal::saveIfUnsaved() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (unsaved_) writeLocked();
 }

@@ -55,15 +55,20 @@ public:
     // outlive a state change whose own record came first. News of an older task than the app's latest
     // is ignored.
     void record(const Task& task, const JournalEntry& entry);
-    // The file's entries, to be restored; a file that is not a journal is renamed aside.
+    // The file's entries, to be restored; a file that is not a journal is renamed aside. Until the
+    // restored ones are recorded, the file holds what memory does not.
     std::vector<JournalEntry> load();
+    // Writes the file if it may differ from what is recorded: entries left unrestored, or a write that
+    // failed at a state change with no later one to mend it.
+    void saveIfUnsaved();
 
 private:
-    bool writeLocked();
+    void writeLocked();
 
     std::mutex mutex_;
     std::wstring path_;
     std::map<int32_t, JournalEntry> entries_;
     std::map<int32_t, uint32_t> latestGeneration_;
     std::map<int32_t, uint32_t> lastWriteTick_;
+    bool unsaved_ = false;
 };

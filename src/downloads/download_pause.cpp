@@ -97,6 +97,8 @@ bool DownloadManager::pauseAll(DWORD milliseconds) {
         const DWORD left = spent < milliseconds ? milliseconds - spent : 0;
         stopped = ::WaitForSingleObject(task->thread.get(), left) == WAIT_OBJECT_0 && stopped;
     }
+    // A state change whose journal write failed had no later write to mend it; the program may end now.
+    if (journalOwned.load()) journal.saveIfUnsaved();
     return stopped;
 }
 

@@ -341,6 +341,28 @@ TEST_F(DownloadJournalTest, RestoredTasksArePausedWithTheirProgressAndResumeFrom
     EXPECT_TRUE(journalOnDisk(journalPath).empty());
 }
 
+TEST_F(DownloadJournalTest, AJournalWriteThatFailedIsMadeGoodBeforeTheProgramEnds) {
+    JournalEntry small = entryFor(1, folder, L"small-setup.exe");
+    small.url = downloadUrl(1);
+    small.totalBytes = 102400;
+    small.segments = {{0, 102399, 1000}};
+    ASSERT_TRUE(qbtest::writeFileBytes(downloaded(L"small-setup.exe.part"), std::string(1000, 'y')));
+    ASSERT_TRUE(qbtest::writeFileBytes(journalPath, journalText({small})));
+    manager().restoreJournal();
+    ASSERT_EQ(task(1).state, Paused);
+    {
+        // Another program holds the journal's temporary file while the paused download is cancelled.
+        qb::UniqueHandle held(::CreateFileW((journalPath + L".tmp").c_str(), GENERIC_WRITE, 0, nullptr,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+        manager().cancel(1);
+        ASSERT_EQ(task(1).state, Cancelled);
+        ASSERT_EQ(journalOnDisk(journalPath).size(), 1u);
+    }
+    manager().pauseAll(1000);
+    EXPECT_TRUE(journalOnDisk(journalPath).empty()) << "the next start would list a cancelled download";
+}
+
 TEST_F(DownloadJournalTest, ADownloadPausedBeforeItHadAFileIsNamedByTheServerWhenResumed) {
     // The probe's answer comes late, so the pause certainly stops the job before anything is named.
     ASSERT_TRUE(service.addAppFaults(2, R"([{"delayMs": 1000}])"));
