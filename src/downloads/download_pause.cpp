@@ -40,6 +40,20 @@ void adoptLiveProgress(LiveProgress& live, JournalEntry& entry) {
     if (file && ::FlushFileBuffers(file.get())) entry.segments = std::move(segments);
 }
 
+// Whether the entry still has something to go on with. Its ".part" file may be gone since it was
+// written: a whole one was renamed to its final name (or deleted by a failed verification) just before
+// the program ended, and then there is nothing to resume; of a part, nothing on disk is vouched for
+// any more, so it starts over. A folder that cannot be reached now (a drive not plugged in) proves
+// nothing, and the entry stays as it is.
+bool stillUnfinished(JournalEntry& entry) {
+    if (::GetFileAttributesW(entry.partPath.c_str()) != INVALID_FILE_ATTRIBUTES ||
+        ::GetLastError() != ERROR_FILE_NOT_FOUND)
+        return true;
+    if (entry.totalBytes > 0 && writtenBytes(entry.segments) == entry.totalBytes) return false;
+    entry.segments.clear();
+    return true;
+}
+
 }  // namespace
 
 void DownloadManager::setJournalPath(const std::wstring& path) {
@@ -157,6 +171,7 @@ void DownloadManager::restoreJournal() {
     }
     bool restored = false;
     for (JournalEntry& entry : journal.load()) {
+        if (!stillUnfinished(entry)) continue;
         adoptLiveProgress(liveProgress, entry);
         auto task = std::make_shared<Task>();
         task->appId = entry.appId;
@@ -186,5 +201,7 @@ void DownloadManager::restoreJournal() {
         journal.record(*task, entry);
         restored = true;
     }
+    // Entries not restored leave the file even when no restored one was written.
+    journal.saveIfUnsaved();
     if (restored) notifyChanged();
 }

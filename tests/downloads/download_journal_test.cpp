@@ -341,6 +341,38 @@ TEST_F(DownloadJournalTest, RestoredTasksArePausedWithTheirProgressAndResumeFrom
     EXPECT_TRUE(journalOnDisk(journalPath).empty());
 }
 
+// Killed between the last rename and the journal's next write: the entry outlives its ".part" file.
+TEST_F(DownloadJournalTest, AnEntryWhosePartFileIsGoneIsDroppedWhenWholeAndStartsOverWhenNot) {
+    const std::string bytes = packageBytes(2);
+    JournalEntry big = entryFor(2, folder, L"big-setup.exe");
+    big.url = downloadUrl(2);
+    big.md5 = packageMd5(2);
+    big.sha256.clear();
+    big.totalBytes = kBigSize;
+    big.segments = {{0, 4999999, 5000000}, {5000000, kBigSize - 1, kBigSize - 5000000}};
+    ASSERT_TRUE(qbtest::writeFileBytes(downloaded(L"big-setup.exe"), bytes));  // renamed: it had finished
+    ASSERT_TRUE(qbtest::writeFileBytes(journalPath, journalText({big})));
+    manager().restoreJournal();
+    EXPECT_TRUE(manager().snapshot().empty()) << "a finished download is not fetched again as \"(2)\"";
+    EXPECT_TRUE(journalOnDisk(journalPath).empty());
+
+    // A part whose file was deleted: listed without the bytes it no longer has, and fetched anew.
+    ASSERT_TRUE(::DeleteFileW(downloaded(L"big-setup.exe").c_str()));
+    big.segments[1].written = 1000;
+    ASSERT_TRUE(qbtest::writeFileBytes(journalPath, journalText({big})));
+    manager().restoreJournal();
+    EXPECT_EQ(task(2).state, Paused);
+    EXPECT_EQ(task(2).receivedBytes, 0);
+    std::vector<JournalEntry> entries = journalOnDisk(journalPath);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_TRUE(entries[0].segments.empty());
+    manager().resume(2);
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"big-setup.exe"});
+    EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"big-setup.exe")) == bytes);
+}
+
 TEST_F(DownloadJournalTest, AJournalWriteThatFailedIsMadeGoodBeforeTheProgramEnds) {
     JournalEntry small = entryFor(1, folder, L"small-setup.exe");
     small.url = downloadUrl(1);
