@@ -54,7 +54,11 @@ public:
             // or a body that claims less, would otherwise be kept as the file's first bytes.
             const bool wholeFileFromZero = status == 200 && transfer_.acceptFull && attemptStart_ == 0 &&
                                            response_.contentLength == transfer_.end + 1;
-            const bool askedRange = status == 206 && response_.rangeStart == attemptStart_;
+            // A segment's range is part of the file planned only while the server still gives that
+            // file's size: another total means the file was replaced since the probe.
+            const bool sameFile =
+                !transfer_.clip || response_.totalSize < 0 || response_.totalSize == transfer_.end + 1;
+            const bool askedRange = status == 206 && response_.rangeStart == attemptStart_ && sameFile;
             if (!wholeFileFromZero && !askedRange) {
                 rangeIgnored = true;
                 return false;

@@ -742,6 +742,27 @@ TEST_F(DownloadEngine, ARangeGivenUpAfterTheOtherConnectionRanOutOfWorkIsStillFe
     EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"big-setup.exe")) == packageBytes(2));
 }
 
+TEST_F(DownloadEngine, ARangeOfAFileOfAnotherSizeIsNeverWrittenIntoASegment) {
+    manager().setConnectionsPerDownload(2);
+    SegmentRules rules;
+    rules.minimumSize = 1;
+    manager().setSegmentRules(rules);
+    // The probe saw half the size the file has when its ranges are asked for (it was replaced in
+    // between): the answers are parts of another file, and the file planned is never assembled from them.
+    ASSERT_TRUE(service.addAppFaults(1, R"([{"headers": {"Content-Range": "bytes 0-0/51200"}}])"));
+    start(1);  // no digest: nothing after the transfer would notice
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Failed);
+    EXPECT_EQ(task(1).errorText, ServiceTroubleMessage);
+    EXPECT_EQ(task(1).receivedBytes, 0);
+    EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"small-setup.exe.part"});
+    std::vector<std::string> ranges = rangesOf(fileRequests(1));
+    ASSERT_EQ(ranges.size(), 1u + 2 * 13);
+    std::sort(ranges.begin() + 1, ranges.end());
+    EXPECT_EQ(ranges[1], "bytes=0-25599");
+    EXPECT_EQ(ranges[14], "bytes=25600-51199");
+}
+
 TEST_F(DownloadEngine, ARefusedConnectionEndsItsSiblingsRetryWait) {
     manager().setConnectionsPerDownload(2);
     holdRetryWaits(true);  // a retry wait lasts until it is ended, as the program's would for seconds
