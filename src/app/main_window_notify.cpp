@@ -168,14 +168,14 @@ LRESULT onInstalledRead(WPARAM) {
     installed.everRead = true;
     // An update whose installer succeeded but left the version as it was is not offered again; one whose
     // installer failed (the user cancelled it) is, although the monitor counts an app listed before as
-    // installed.
+    // installed. A paused update is still under way.
     const auto tasks = shellServices().taskSnapshot();
     for (auto it = installed.updating.begin(); it != installed.updating.end();) {
         const auto task = tasks.find(it->first);
         const uint32_t state = task == tasks.end() ? Failed : task->second.state;
         const bool installerFailed = task != tasks.end() && task->second.installerFailed;
-        if (state == Downloading || state == Verifying || state == Installing || state == InstallQueued ||
-            state == Completed) {
+        if (state == Downloading || state == Verifying || state == Paused || state == Installing ||
+            state == InstallQueued || state == Completed) {
             ++it;
             continue;
         }

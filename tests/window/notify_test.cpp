@@ -448,13 +448,14 @@ TEST_F(InstalledAppsNotify, TheUpdatesPageListsTheAppsWindowsHasAtAnOlderVersion
                                   0xF5F6F8, DT_SINGLELINE | DT_VCENTER | DT_CENTER));
 }
 
-// An update waiting for its installer, or running it, keeps its version to compare with.
+// An update waiting for its installer, or running it, keeps its version to compare with; so does one
+// whose download is paused, which goes on when resumed.
 TEST_F(InstalledAppsNotify, AnUpdateUnderWayIsJudgedOnlyOnceItsInstallerEnded) {
     createMainWindow();
     AppState& state = appState();
     state.catalog.apps = {catalogueApp(3, L"画图", L"2.0", 0, true)};
     registerApp(L"Paint", L"画图", L"1.9");
-    for (uint32_t s : {Downloading, Verifying, Completed, InstallQueued, Installing}) {
+    for (uint32_t s : {Downloading, Verifying, Paused, Completed, InstallQueued, Installing}) {
         state.installed.updating = {{3, L"1.9"}};
         calls_.tasks = {{3, wintest::task(3, L"画图", s)}};
         ASSERT_TRUE(readRegistrations());
