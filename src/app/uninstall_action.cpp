@@ -12,7 +12,7 @@ bool taskBusy(int32_t appId) {
     const auto task = tasks.find(appId);
     if (task == tasks.end()) return false;
     const uint32_t state = task->second.state;
-    return state == Downloading || state == Verifying || state == Installing;
+    return state == Downloading || state == Verifying || state == Installing || state == InstallQueued;
 }
 
 }  // namespace

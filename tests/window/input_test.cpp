@@ -582,14 +582,17 @@ TEST_F(CardMenuInput, UninstallAsksWithNoAsTheDefaultAndRunsOneUninstallerAtATim
     EXPECT_EQ(state.toastKind, ToastError);
     EXPECT_TRUE(state.installed.uninstalling.empty());
 
-    // Nor does one start while the app's installer may run.
+    // Nor does one start while the app's installer may run: running, or waiting for the one before it.
     calls_.uninstallStarts = true;
-    calls_.tasks = {{7, wintest::task(7, L"画图", Installing)}};
-    calls_.log.clear();
-    openMenu();
-    clickItem(CardMenuUninstall);
-    EXPECT_TRUE(calls_.log.empty());
-    EXPECT_EQ(state.toastText, L"「画图」正在下载或安装，请稍后再卸载");
+    for (uint32_t s : {Installing, InstallQueued}) {
+        calls_.tasks = {{7, wintest::task(7, L"画图", s)}};
+        calls_.log.clear();
+        state.toastText.clear();
+        openMenu();
+        clickItem(CardMenuUninstall);
+        EXPECT_TRUE(calls_.log.empty()) << s;
+        EXPECT_EQ(state.toastText, L"「画图」正在下载或安装，请稍后再卸载") << s;
+    }
 }
 
 }  // namespace
