@@ -100,6 +100,11 @@ void deleteOnClose(HANDLE file) {
 
 void DownloadManager::run(std::shared_ptr<Task> task) {
     runJob(task);
+    // A paused task shows what a resume goes on from: its segments' bytes, none without ranges.
+    if (task->state.load() == Paused) {
+        std::lock_guard<std::mutex> lock(task->segmentsMutex);
+        task->receivedBytes.store(writtenBytes(task->segments));
+    }
     // However the job ends, the journal hears of it first (a paused task's bytes are flushed with the
     // file still open), then the partial file is let go (a finished one was renamed already).
     recordProgress(task, true);

@@ -411,6 +411,27 @@ TEST_F(DownloadJournalTest, ADownloadPausedBeforeItHadAFileIsNamedByTheServerWhe
     EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"big-setup.exe"});  // as an unpaused download names it
 }
 
+// Without ranges nothing written can be gone on from: the paused row and card show no progress, as
+// after a restart, rather than bytes that 继续 fetches again.
+TEST_F(DownloadJournalTest, ADownloadPausedWithoutRangesShowsNothingToGoOnFrom) {
+    ASSERT_TRUE(service.addAppFaults(2, R"([{"ignoreRange": true}, {"ignoreRange": true, "bytesPerSecond": 2000000}])"));
+    start(2, packageMd5(2));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (task(2).receivedBytes < 1000000 && std::chrono::steady_clock::now() < deadline) ::Sleep(10);
+    ASSERT_GE(task(2).receivedBytes, 1000000);
+    manager().pause(2);
+    ASSERT_TRUE(finish(2, 5000));
+    const TaskSnapshot paused = task(2);
+    ASSERT_EQ(paused.state, Paused);
+    EXPECT_EQ(paused.totalBytes, kBigSize);
+    EXPECT_EQ(paused.receivedBytes, 0);
+
+    manager().resume(2);
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    EXPECT_TRUE(task(2).md5Ok);
+}
+
 // Reads a file another handle may be writing, as the job writes the ".part" file.
 std::string readSharedFile(const std::wstring& path) {
     std::string bytes;
