@@ -207,13 +207,15 @@ RowBarFill downloadRowBarFill(const TaskSnapshot& task) {
 
 std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task) {
     switch (task.state) {
+        // 取消 keeps its place from the first byte to the end of the check, and 暂停 and 继续 share the
+        // place beside it: a click meant for one never lands on 取消 because the state changed under it.
         case Downloading:
-            return {{HitKind::RowPause, L"暂停", RowSlot::Primary, false},
-                    {HitKind::RowCancel, L"取消", RowSlot::Second, false}};
+            return {{HitKind::RowCancel, L"取消", RowSlot::Primary, false},
+                    {HitKind::RowPause, L"暂停", RowSlot::Second, false}};
         case Verifying: return {{HitKind::RowCancel, L"取消", RowSlot::Primary, false}};
         case Paused:
-            return {{HitKind::RowResume, L"继续", RowSlot::Primary, true},
-                    {HitKind::RowCancel, L"取消", RowSlot::Second, false}};
+            return {{HitKind::RowCancel, L"取消", RowSlot::Primary, false},
+                    {HitKind::RowResume, L"继续", RowSlot::Second, true}};
         case Completed:
         case InstallCancelled:
             if (task.isArchive) return {{HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Wide, false}};

@@ -110,7 +110,7 @@ def take(run, args):
     time.sleep(3)
     b = row_base(0)
     run.check("霁光浏览器 is still downloading",
-              bool(run.text(run.shot(), (W - 112, b - 30, W - 36, b), FONT_BUTTON, 0x4E5969, "暂停", bg=(255, 255, 255))))
+              bool(run.text(run.shot(), (W - 198, b - 30, W - 122, b), FONT_BUTTON, 0x4E5969, "暂停", bg=(255, 255, 255))))
     save_window(run, os.path.join(args.out, "screenshot-downloads.png"))
 
     # Back on the grid, 磐石安全卫士 (card 3) downloads at full speed: the success toast and the

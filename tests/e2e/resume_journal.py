@@ -244,7 +244,7 @@ def open_paused_row(run, status, b, recorded):
     blue = shot.run_length(sx, sx + W - 561, sy, lambda c: near(c, rgb(PRIMARY), 12))
     expected = 298 + (W - 558) * (recorded * 100 // SIZE) // 100 - 301  # the fill ends at the whole percent
     run.check("its bar keeps the progress fill (%d pixels, about %d)" % (blue, expected), abs(blue - expected) <= 4)
-    resume = (W - 112, b - 30, W - 36, b)
+    resume = (W - 198, b - 30, W - 122, b)  # beside 取消, where 暂停 was
     run.check("its button reads 继续 (white on blue)",
               bool(run.text(shot, resume, FONT_BUTTON, 0xFFFFFF, "继续", bg=rgb(PRIMARY))))
     return resume

@@ -57,10 +57,10 @@ TEST_F(DownloadPagePaint, RowButtonsSitInTheirSlotsInAscendingAppId) {
     auto second = [&](int k) { int b = 216 + 96 * k; return RECT{w - 198, b - 30, w - 122, b}; };
     auto wide = [&](int k) { int b = 216 + 96 * k; return RECT{w - 136, b - 30, w - 36, b}; };
     const Expected expected[] = {
-        {HitKind::RowPause, 7, primary(0)},      {HitKind::RowCancel, 7, second(0)},
+        {HitKind::RowCancel, 7, primary(0)},     {HitKind::RowPause, 7, second(0)},
         {HitKind::RowInstall, 12, primary(1)},   {HitKind::RowOpenFolder, 12, second(1)},
         {HitKind::RowOpenFolder, 13, wide(2)},   {HitKind::RowRetry, 20, primary(3)},
-        {HitKind::RowResume, 25, primary(4)},    {HitKind::RowCancel, 25, second(4)},
+        {HitKind::RowCancel, 25, primary(4)},    {HitKind::RowResume, 25, second(4)},
         {HitKind::RowOpenFolder, 40, wide(5)},
     };
     std::vector<HitRegion> rows;
@@ -73,18 +73,20 @@ TEST_F(DownloadPagePaint, RowButtonsSitInTheirSlotsInAscendingAppId) {
         EXPECT_EQ(rows[i].param, expected[i].param) << i;
         EXPECT_TRUE(sameRect(rows[i].rect, expected[i].rect)) << i << " " << describe(rows[i].rect).c_str();
     }
-    // Primary buttons are filled blue, outlined ones white: 暂停 is outlined, 继续 filled.
+    // Filled buttons are blue, outlined ones white: 取消 and 暂停 are outlined, 继续 filled.
     EXPECT_TRUE(nearColour(pixel(w - 74, 312 - 27), 0x2563EB, 2));
     EXPECT_TRUE(nearColour(pixel(w - 160, 312 - 27), 0xFFFFFF, 2));
     EXPECT_TRUE(nearColour(pixel(w - 74, 216 - 27), 0xFFFFFF, 2));
-    EXPECT_TRUE(nearColour(pixel(w - 74, 600 - 27), 0x2563EB, 2));
+    EXPECT_TRUE(nearColour(pixel(w - 160, 216 - 27), 0xFFFFFF, 2));
+    EXPECT_TRUE(nearColour(pixel(w - 74, 600 - 27), 0xFFFFFF, 2));
+    EXPECT_TRUE(nearColour(pixel(w - 160, 600 - 27), 0x2563EB, 2));
 }
 
 TEST_F(DownloadPagePaint, FifthRowFitsAndTheSixthCannotBeClicked) {
     for (int id = 1; id <= 6; ++id) addTask(id, Downloading, 1, 2);
     paint(1000, 660);
-    EXPECT_TRUE(sameRect(regionOf(HitKind::RowPause, 5).rect, {888, 570, 964, 600}));
-    EXPECT_TRUE(sameRect(regionOf(HitKind::RowCancel, 5).rect, {802, 570, 878, 600}));
+    EXPECT_TRUE(sameRect(regionOf(HitKind::RowCancel, 5).rect, {888, 570, 964, 600}));
+    EXPECT_TRUE(sameRect(regionOf(HitKind::RowPause, 5).rect, {802, 570, 878, 600}));
     EXPECT_GE(regionOf(HitKind::RowPause, 6).rect.top, 660);  // below the window: no point of it is in the client
 }
 
@@ -171,7 +173,7 @@ TEST_F(DownloadPagePaint, KeptRowsFollowTheirTask) {
     TaskSnapshot& task = addTask(5, Downloading, 250, 1000);
     paint(w, 660);
     const RECT slot = layout::rowPrimarySlot(w, 216);
-    const uint32_t cancelButton = pixel(slot.left + 10, slot.top + 4);  // 暂停: outlined, white
+    const uint32_t cancelButton = pixel(slot.left + 10, slot.top + 4);  // 取消: outlined, white
     EXPECT_TRUE(nearColour(cancelButton, 0xFFFFFF, 2));
     const int quarter = downloadRowProgressRight(w, 25), threeQuarters = downloadRowProgressRight(w, 75);
     EXPECT_TRUE(nearColour(pixel(quarter - 6, 207), 0x2563EB, 2));

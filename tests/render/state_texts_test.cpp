@@ -173,17 +173,16 @@ TEST(StateTexts, DownloadRowButtonsAndBarsByState) {
         RowBarFill bar;
     };
     const RowButton cancel{HitKind::RowCancel, L"取消", RowSlot::Primary, false};
-    const RowButton pause{HitKind::RowPause, L"暂停", RowSlot::Primary, false};
-    const RowButton cancelBeside{HitKind::RowCancel, L"取消", RowSlot::Second, false};
-    const RowButton resume{HitKind::RowResume, L"继续", RowSlot::Primary, true};
+    const RowButton pause{HitKind::RowPause, L"暂停", RowSlot::Second, false};
+    const RowButton resume{HitKind::RowResume, L"继续", RowSlot::Second, true};
     const RowButton install{HitKind::RowInstall, L"安装", RowSlot::Primary, true};
     const RowButton folder{HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Second, false};
     const RowButton wideFolder{HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Wide, false};
     const RowButton retry{HitKind::RowRetry, L"重试", RowSlot::Primary, true};
     const Case cases[] = {
-        {Downloading, false, {pause, cancelBeside}, RowBarFill::Progress},
+        {Downloading, false, {cancel, pause}, RowBarFill::Progress},
         {Verifying, false, {cancel}, RowBarFill::None},
-        {Paused, false, {resume, cancelBeside}, RowBarFill::Progress},  // the bar keeps what was received
+        {Paused, false, {cancel, resume}, RowBarFill::Progress},  // the bar keeps what was received
         {Completed, false, {install, folder}, RowBarFill::Finished},
         {Completed, true, {wideFolder}, RowBarFill::Finished},
         {InstallCancelled, false, {install, folder}, RowBarFill::Finished},
