@@ -136,6 +136,11 @@ void DownloadManager::clearFinished() {
     notifyChanged();
 }
 
+void DownloadManager::discardUnusedPartialFiles() {
+    std::lock_guard<std::mutex> lock(tasksMutex);
+    for (const auto& entry : tasks) discardPartialFile(*entry.second);
+}
+
 void DownloadManager::openInFolder(int32_t appId) {
     const std::shared_ptr<Task> task = find(appId);
     if (!task) return;

@@ -58,7 +58,9 @@ public:
     void pause(int32_t appId);
     void resume(int32_t appId);
     // Pauses every transfer and waits, at most the given time, for their jobs to record their last
-    // counts in the journal: a closing program leaves exact progress behind. True when all ended.
+    // counts in the journal: a closing program leaves exact progress behind. The partial files of
+    // failed and cancelled downloads, which no journal knows, are deleted as "清除已完成" would.
+    // True when all ended.
     bool pauseAll(DWORD milliseconds);
     // Lists the unfinished downloads of the journal as Paused tasks; called once at start. Another
     // running instance keeps the journal to itself: then nothing is listed and nothing recorded.
@@ -103,6 +105,8 @@ private:
     void runJob(const std::shared_ptr<Task>& task);
     // Downloading to Paused, with the transfer told to stop; false when the task was elsewhere.
     bool pauseTask(Task& task);
+    // Deletes the partial file of every failed and cancelled task (or has its job delete it when done).
+    void discardUnusedPartialFiles();
     // Runs the workers that fill the partial file and waits for them; true when every byte is in.
     // On false, `error` says why unless the task was stopped.
     bool transferFile(const std::shared_ptr<Task>& task, Transfer& transfer, int workers, std::wstring& error);

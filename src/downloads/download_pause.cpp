@@ -113,6 +113,8 @@ bool DownloadManager::pauseAll(DWORD milliseconds) {
     }
     // A state change whose journal write failed had no later write to mend it; the program may end now.
     if (journalOwned.load()) journal.saveIfUnsaved();
+    // Nothing would ever go on from these, and no later start knows of them.
+    discardUnusedPartialFiles();
     return stopped;
 }
 

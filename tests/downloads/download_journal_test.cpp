@@ -373,7 +373,8 @@ TEST_F(DownloadJournalTest, AnEntryWhosePartFileIsGoneIsDroppedWhenWholeAndStart
     EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"big-setup.exe")) == bytes);
 }
 
-TEST_F(DownloadJournalTest, AJournalWriteThatFailedIsMadeGoodBeforeTheProgramEnds) {
+// The program ends: what it leaves behind is exactly what the next start can go on from.
+TEST_F(DownloadJournalTest, AtExitAFailedJournalWriteIsMadeGoodAndACancelledDownloadLeavesNoFile) {
     JournalEntry small = entryFor(1, folder, L"small-setup.exe");
     small.url = downloadUrl(1);
     small.totalBytes = 102400;
@@ -391,8 +392,10 @@ TEST_F(DownloadJournalTest, AJournalWriteThatFailedIsMadeGoodBeforeTheProgramEnd
         ASSERT_EQ(task(1).state, Cancelled);
         ASSERT_EQ(journalOnDisk(journalPath).size(), 1u);
     }
+    EXPECT_TRUE(qbtest::fileExists(downloaded(L"small-setup.exe.part")));  // kept for 清除已完成 until then
     manager().pauseAll(1000);
     EXPECT_TRUE(journalOnDisk(journalPath).empty()) << "the next start would list a cancelled download";
+    EXPECT_TRUE(folderFiles().empty()) << "a cancelled download's file known to no journal";
 }
 
 TEST_F(DownloadJournalTest, ADownloadPausedBeforeItHadAFileIsNamedByTheServerWhenResumed) {
