@@ -67,6 +67,11 @@ void showUpdatesPage() {
 }
 
 void installFromRow(int32_t taskId) {
+    // An installer and the app's uninstaller would work on the same files at once.
+    if (appState().installed.uninstalling.count(taskId)) {
+        const AppInfo* info = appState().catalog.FindApp(taskId);
+        return showToast(L"「" + (info ? info->name : std::wstring()) + L"」正在卸载", ToastNeutral);
+    }
     const auto tasks = shellServices().taskSnapshot();
     const auto task = tasks.find(taskId);
     if (task != tasks.end()) {

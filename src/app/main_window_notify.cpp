@@ -117,6 +117,9 @@ LRESULT onDownloadDone(IdAndGeneration news) {
     } else if (task.unverified) {
         // Nothing vouches for this file: the user starts it from the card or the row, after a question.
         showToast(L"「" + task.name + L"」无法校验，未自动打开安装向导", ToastNeutral);
+    } else if (app.installed.uninstalling.count(taskId)) {
+        // Its uninstaller runs: the installer waits for the user, from the row, once that has ended.
+        showToast(L"「" + task.name + L"」下载完成，卸载结束后可点击安装", ToastNeutral);
     } else if (installAndReport(taskId)) {
         showToast(L"「" + task.name + (installWaits(taskId) ? L"」下载完成，当前的安装结束后打开安装向导"
                                                              : L"」下载完成，正在打开安装向导"),

@@ -383,6 +383,14 @@ TEST_F(MainWindowInput, ARowInstallRefusesAMismatchAndReportsAStartedInstaller) 
     EXPECT_EQ(state.toastText, L"正在打开安装向导：画图");
     EXPECT_EQ(state.toastKind, ToastSuccess);
 
+    // The app's uninstaller runs: nothing is started beside it.
+    calls_.log.clear();
+    state.installed.uninstalling = {7};
+    click(1100, 140);
+    EXPECT_TRUE(calls_.log.empty());
+    EXPECT_EQ(state.toastText, L"「画图」正在卸载");
+    state.installed.uninstalling.clear();
+
     // Another installer runs: this one waits its turn, and says so.
     calls_.installQueues = true;
     click(1100, 140);

@@ -195,6 +195,7 @@ TEST_F(MainWindowNotify, AFinishedDownloadShowsTheNoticeAndInstallsOnlyAVerified
         int toastKind;
         std::vector<std::wstring> calls;
         bool installQueues = false;
+        bool uninstalling = false;
     };
     const Case cases[] = {
         {wintest::task(7, L"画图", Completed), true, L"「画图」下载完成，正在打开安装向导", ToastSuccess,
@@ -212,11 +213,16 @@ TEST_F(MainWindowNotify, AFinishedDownloadShowsTheNoticeAndInstallsOnlyAVerified
         // Nothing vouches for a package without a digest, and a broken signature is refused: neither starts.
         {unverified, true, L"「画图」无法校验，未自动打开安装向导", ToastNeutral, {}},
         {broken, true, L"安装包签名无效，已禁止安装", ToastError, {}},
+        // The app's uninstaller runs: its installer would work on the same files.
+        {wintest::task(7, L"画图", Completed), true, L"「画图」下载完成，卸载结束后可点击安装", ToastNeutral, {}, false,
+         true},
     };
     for (const Case& c : cases) {
         calls_.tasks = {{7, c.task}};
         calls_.installResult = c.installResult;
         calls_.installQueues = c.installQueues;
+        state.installed.uninstalling.clear();
+        if (c.uninstalling) state.installed.uninstalling.insert(7);
         calls_.log.clear();
         state.noticeText.clear();
         state.noticeVerified = !c.task.md5Ok;
