@@ -234,7 +234,7 @@ bool DownloadJournal::due(const Task& task, bool force) {
     return last == lastWriteTick_.end() || static_cast<uint32_t>(::GetTickCount() - last->second) >= kRecordIntervalMs;
 }
 
-void DownloadJournal::record(const Task& task, const JournalEntry& entry) {
+void DownloadJournal::record(const Task& task, const JournalEntry& entry, bool write) {
     std::lock_guard<std::mutex> lock(mutex_);
     uint32_t& latest = latestGeneration_[task.appId];
     if (task.generation < latest) return;
@@ -246,7 +246,11 @@ void DownloadJournal::record(const Task& task, const JournalEntry& entry) {
         return;  // nothing recorded for it: the file stays as it is
     }
     lastWriteTick_[task.appId] = ::GetTickCount();
-    writeLocked();
+    if (write) {
+        writeLocked();
+    } else {
+        unsaved_ = true;
+    }
 }
 
 void DownloadJournal::writeLocked() {

@@ -53,8 +53,8 @@ public:
     // Keeps `entry` while the task is Downloading, Verifying or Paused, removes the app's entry
     // otherwise, and writes the file. The state is read under the journal's lock, so an entry can never
     // outlive a state change whose own record came first. News of an older task than the app's latest
-    // is ignored.
-    void record(const Task& task, const JournalEntry& entry);
+    // is ignored. Without `write` the change waits for saveIfUnsaved or the next write.
+    void record(const Task& task, const JournalEntry& entry, bool write = true);
     // The file's entries, to be restored; a file that is not a journal is renamed aside. Until the
     // restored ones are recorded, the file holds what memory does not.
     std::vector<JournalEntry> load();

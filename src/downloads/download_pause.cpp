@@ -200,10 +200,11 @@ void DownloadManager::restoreJournal() {
             std::lock_guard<std::mutex> lock(tasksMutex);
             if (!tasks.emplace(entry.appId, task).second) continue;
         }
-        journal.record(*task, entry);
+        journal.record(*task, entry, false);
         restored = true;
     }
-    // Entries not restored leave the file even when no restored one was written.
+    // One write for all: the file never holds some of the restored entries and not others, and the
+    // entries not restored leave it.
     journal.saveIfUnsaved();
     if (restored) notifyChanged();
 }
