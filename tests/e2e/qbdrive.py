@@ -64,7 +64,11 @@ class Program:
                 raise RuntimeError("Quillbox exited early with code %s; Wine said:\n%s"
                                    % (self.proc.returncode, open(self.log_path).read()[-3000:]))
             time.sleep(0.2)
-        raise TimeoutError("no window named %s" % name)
+        # What was on the screen instead (a message box, a Wine dialog) and what Wine said.
+        shown = [self.xdo("getwindowname", w).strip()
+                 for w in self.xdo("search", "--onlyvisible", "--name", ".").split()[:20]]
+        raise TimeoutError("no window named %s in %d s; windows shown: %s; Wine said:\n%s"
+                           % (name, timeout, shown, open(self.log_path).read()[-3000:]))
 
     def geometry(self, window=None):
         out = subprocess.run(["xwininfo", "-id", window or self.window], env=self.env, capture_output=True,
