@@ -11,6 +11,7 @@
 #include "app/settings_window.h"
 #include "app/shadow_window.h"
 #include "base/window_messages.h"
+#include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
 #include "service/catalogue_loader.h"
 
@@ -127,7 +128,9 @@ int runApplication(HINSTANCE instance) {
     ::SetUnhandledExceptionFilter(crashFilter);
     appState().config = loadConfig();
     DownloadManager::instance().setConnectionsPerDownload(appState().config.connectionsPerDownload);
-    // The downloads a previous run left unfinished are listed (paused) before anything is painted.
+    // The downloads a previous run left unfinished are listed (paused) before anything is painted; only
+    // those in the configured download folder.
+    if (!appState().config.downloadDir.empty()) setDownloadDirOverride(appState().config.downloadDir);
     DownloadManager::instance().restoreJournal();
     if (!initInstance(instance)) return 1;
 

@@ -1,6 +1,8 @@
 // Pausing and resuming downloads, and the journal that keeps unfinished ones across restarts.
 #include "base/worker_thread.h"
+#include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
+#include "downloads/file_naming.h"
 
 namespace {
 
@@ -38,6 +40,15 @@ void adoptLiveProgress(LiveProgress& live, JournalEntry& entry) {
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     if (file && ::FlushFileBuffers(file.get())) entry.segments = std::move(segments);
+}
+
+// The journal is a file any program of the user may edit: only an entry whose files lie in the download
+// folder is taken, so no entry can make a resume, a cancel or the end of the program write, rename or
+// delete anything elsewhere.
+bool inFolder(const JournalEntry& entry, const std::wstring& folder) {
+    const std::wstring own = folderOfPath(entry.filePath);
+    return !folder.empty() && ::CompareStringOrdinal(own.c_str(), static_cast<int>(own.size()), folder.c_str(),
+                                                     static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL;
 }
 
 // Whether the entry still has something to go on with. Its ".part" file may be gone since it was
@@ -172,8 +183,10 @@ void DownloadManager::restoreJournal() {
         return;
     }
     bool restored = false;
-    for (JournalEntry& entry : journal.load()) {
-        if (!stillUnfinished(entry)) continue;
+    std::vector<JournalEntry> entries = journal.load();
+    const std::wstring folder = entries.empty() ? std::wstring() : downloadDirectory();
+    for (JournalEntry& entry : entries) {
+        if (!inFolder(entry, folder) || !stillUnfinished(entry)) continue;
         adoptLiveProgress(liveProgress, entry);
         auto task = std::make_shared<Task>();
         task->appId = entry.appId;

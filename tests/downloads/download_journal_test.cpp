@@ -307,10 +307,18 @@ TEST_F(DownloadJournalTest, RestoredTasksArePausedWithTheirProgressAndResumeFrom
     small.segments = {{0, 102399, 1000}};
     JournalEntry elsewhere = entryFor(3, folder, L"portable.zip");
     elsewhere.partPath = journalFolder + L"\\portable.zip.part";
-    ASSERT_TRUE(qbtest::writeFileBytes(journalPath, journalText({big, small, elsewhere})));
+    // Whole and well-formed, but in a folder that is not the download folder: nothing there is ours to
+    // write, rename or delete.
+    JournalEntry outside = entryFor(4, journalFolder, L"setup.exe");
+    outside.url = downloadUrl(4);
+    outside.totalBytes = 1000;
+    outside.segments = {{0, 999, 10}};
+    ASSERT_TRUE(qbtest::writeFileBytes(outside.partPath, std::string(1000, 'z')));
+    ASSERT_TRUE(qbtest::writeFileBytes(journalPath, journalText({big, small, elsewhere, outside})));
 
     manager().restoreJournal();
-    EXPECT_EQ(manager().snapshot().size(), 2u);  // app 3's entry broke a rule
+    EXPECT_EQ(manager().snapshot().size(), 2u);  // app 3's entry broke a rule, app 4's is not ours
+    EXPECT_EQ(manager().snapshot().count(4), 0u);
     const TaskSnapshot restored = task(2);
     EXPECT_EQ(restored.state, Paused);
     EXPECT_EQ(restored.name, L"应用2");
