@@ -16,6 +16,9 @@ namespace {
 constexpr uint32_t kRecordIntervalMs = 1000;
 constexpr int64_t kLargestExactCount = 9007199254740992LL;  // 2^53: larger counts do not survive a double
 const wchar_t kPartSuffix[] = L".part";
+// Far more than the entries of every app with their segments take: a larger file is no journal of ours,
+// and reading it whole could exhaust the memory before it was found out.
+constexpr int64_t kMaxJournalBytes = 16LL * 1024 * 1024;
 
 std::string quoted(const std::wstring& text) { return "\"" + json::escapeString(WideToUtf8(text)) + "\""; }
 std::string quoted(const std::string& text) { return "\"" + json::escapeString(text) + "\""; }
@@ -202,9 +205,14 @@ std::wstring defaultJournalPath() { return folderOfPath(configFilePath()) + L"\\
 JournalRead readJournalFile(const std::wstring& path, std::vector<JournalEntry>& entries) {
     entries.clear();
     std::string text;
-    if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES || !readWholeFile(path, text))
-        return JournalRead::Missing;
-    if (parseJournal(text, entries)) return JournalRead::Read;
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes)) return JournalRead::Missing;
+    const int64_t size = static_cast<int64_t>((static_cast<uint64_t>(attributes.nFileSizeHigh) << 32) |
+                                              attributes.nFileSizeLow);
+    if (size <= kMaxJournalBytes) {
+        if (!readWholeFile(path, text)) return JournalRead::Missing;
+        if (parseJournal(text, entries)) return JournalRead::Read;
+    }
     ::MoveFileExW(path.c_str(), (path + L".bad").c_str(), MOVEFILE_REPLACE_EXISTING);
     return JournalRead::RenamedAside;
 }

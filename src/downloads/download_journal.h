@@ -37,8 +37,8 @@ bool writeFileAtomically(const std::wstring& path, const std::string& text);
 std::wstring defaultJournalPath();
 
 enum class JournalRead { Missing, Read, RenamedAside };
-// Reads the journal file; one that is not a journal is renamed to path + ".bad" (replacing an older
-// one) and gives no entries.
+// Reads the journal file; one that is not a journal, or too large to be one, is renamed to path + ".bad"
+// (replacing an older one) and gives no entries.
 JournalRead readJournalFile(const std::wstring& path, std::vector<JournalEntry>& entries);
 
 // The entries of the tasks that are unfinished now, kept in memory and written whole at each change.

@@ -510,6 +510,12 @@ TEST_F(DownloadJournalTest, AJournalThatDoesNotParseIsRenamedAsideAndNothingIsRe
     manager().restoreJournal();
     EXPECT_TRUE(manager().snapshot().empty());
     EXPECT_EQ(qbtest::readFileBytes(journalPath + L".bad"), "not json");
+    // Far larger than any journal the program writes: set aside unread, however it would parse.
+    ASSERT_TRUE(qbtest::writeFileBytes(journalPath, whole + std::string(16 * 1024 * 1024, ' ')));
+    manager().restoreJournal();
+    EXPECT_TRUE(manager().snapshot().empty());
+    EXPECT_FALSE(qbtest::fileExists(journalPath));
+    EXPECT_TRUE(qbtest::fileExists(journalPath + L".bad"));
     ASSERT_TRUE(qbtest::writeFileBytes(journalPath, whole));
     manager().restoreJournal();
     EXPECT_EQ(task(2).state, Paused);
