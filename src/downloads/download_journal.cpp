@@ -206,11 +206,15 @@ JournalRead readJournalFile(const std::wstring& path, std::vector<JournalEntry>&
     entries.clear();
     std::string text;
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes)) return JournalRead::Missing;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes)) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? JournalRead::Missing
+                                                                               : JournalRead::Unreadable;
+    }
     const int64_t size = static_cast<int64_t>((static_cast<uint64_t>(attributes.nFileSizeHigh) << 32) |
                                               attributes.nFileSizeLow);
     if (size <= kMaxJournalBytes) {
-        if (!readWholeFile(path, text)) return JournalRead::Missing;
+        if (!readWholeFile(path, text)) return JournalRead::Unreadable;
         if (parseJournal(text, entries)) return JournalRead::Read;
     }
     ::MoveFileExW(path.c_str(), (path + L".bad").c_str(), MOVEFILE_REPLACE_EXISTING);
@@ -269,12 +273,11 @@ void DownloadJournal::writeLocked() {
     unsaved_ = !writeFileAtomically(path_, journalText(all));
 }
 
-std::vector<JournalEntry> DownloadJournal::load() {
-    std::vector<JournalEntry> entries;
-    readJournalFile(path(), entries);
+JournalRead DownloadJournal::load(std::vector<JournalEntry>& entries) {
+    const JournalRead read = readJournalFile(path(), entries);
     std::lock_guard<std::mutex> lock(mutex_);
     unsaved_ = !entries.empty();
-    return entries;
+    return read;
 }
 
 void DownloadJournal::saveIfUnsaved() {

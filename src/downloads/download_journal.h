@@ -36,9 +36,10 @@ bool writeFileAtomically(const std::wstring& path, const std::string& text);
 // "…\Tidewell\downloads.json", in the folder of config.json.
 std::wstring defaultJournalPath();
 
-enum class JournalRead { Missing, Read, RenamedAside };
+enum class JournalRead { Missing, Read, RenamedAside, Unreadable };
 // Reads the journal file; one that is not a journal, or too large to be one, is renamed to path + ".bad"
-// (replacing an older one) and gives no entries.
+// (replacing an older one) and gives no entries. Unreadable: it is there but cannot be read now (another
+// program holds it), so it must not be written over either.
 JournalRead readJournalFile(const std::wstring& path, std::vector<JournalEntry>& entries);
 
 // The entries of the tasks that are unfinished now, kept in memory and written whole at each change.
@@ -57,7 +58,7 @@ public:
     void record(const Task& task, const JournalEntry& entry, bool write = true);
     // The file's entries, to be restored; a file that is not a journal is renamed aside. Until the
     // restored ones are recorded, the file holds what memory does not.
-    std::vector<JournalEntry> load();
+    JournalRead load(std::vector<JournalEntry>& entries);
     // Writes the file if it may differ from what is recorded: entries left unrestored, or a write that
     // failed at a state change with no later one to mend it.
     void saveIfUnsaved();

@@ -63,7 +63,8 @@ public:
     // True when all ended.
     bool pauseAll(DWORD milliseconds);
     // Lists the unfinished downloads of the journal as Paused tasks; called once at start. Another
-    // running instance keeps the journal to itself: then nothing is listed and nothing recorded.
+    // running instance keeps the journal to itself, and a journal that cannot be read stays as it is:
+    // then nothing is listed and nothing recorded.
     void restoreJournal();
     // Connections one download may use at once (1 to 8); 1 downloads as a single transfer.
     void setConnectionsPerDownload(int count);
@@ -165,8 +166,8 @@ private:
     // Every request of every job (probes included) holds one of 16 slots while it runs.
     ConnectionSlots slots{16};
     std::atomic<int> connectionsPerDownload{kDefaultConnections};
-    // False when another running instance of the program held the journal at start: this one then
-    // neither lists nor writes it, so neither drops the other's entries.
+    // False when another running instance of the program held the journal at start, or it could not be
+    // read: this one then neither lists nor writes it, so it drops no entries it does not know.
     std::atomic<bool> journalOwned{true};
     SegmentRules segmentRules;
     std::mutex namesMutex;

@@ -182,8 +182,13 @@ void DownloadManager::restoreJournal() {
         journalOwned.store(false);
         return;
     }
+    std::vector<JournalEntry> entries;
+    if (journal.load(entries) == JournalRead::Unreadable) {
+        // Its entries are unknown, so no write of this run may replace them.
+        journalOwned.store(false);
+        return;
+    }
     bool restored = false;
-    std::vector<JournalEntry> entries = journal.load();
     const std::wstring folder = entries.empty() ? std::wstring() : downloadDirectory();
     for (JournalEntry& entry : entries) {
         if (!inFolder(entry, folder) || !stillUnfinished(entry)) continue;

@@ -248,6 +248,34 @@ TEST_F(DownloadJournalTest, ASecondInstanceLeavesTheJournalOfTheRunningOneAlone)
     EXPECT_EQ(entries[0].appId, 3);
 }
 
+TEST_F(DownloadJournalTest, AJournalThatCannotBeReadAtStartIsNeitherRestoredNorOverwritten) {
+    JournalEntry first = entryFor(3, folder, L"portable.zip");
+    first.url = downloadUrl(3);
+    first.totalBytes = 1000;
+    first.segments = {{0, 999, 10}};
+    const std::string text = journalText({first});
+    ASSERT_TRUE(qbtest::writeFileBytes(journalPath, text));
+    {
+        // Another program (a backup, a scanner) holds the file without sharing it while the program starts.
+        qb::UniqueHandle held(::CreateFileW(journalPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+        manager().restoreJournal();
+    }
+    EXPECT_TRUE(manager().snapshot().empty());
+    // A download of this run does not replace the entries it could not read.
+    ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 503}])"));
+    holdRetryWaits(true);
+    start(1);
+    ASSERT_TRUE(waitUntilHeld());
+    EXPECT_EQ(qbtest::readFileBytes(journalPath), text);
+    holdRetryWaits(false);
+    letGo();
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Completed);
+    EXPECT_EQ(qbtest::readFileBytes(journalPath), text);
+}
+
 // A closing program pauses its transfers and waits for their last counts: the journal then holds every
 // byte that is in the ".part", over four connections as over one.
 TEST_F(DownloadJournalTest, PausingAllAtExitLeavesTheJournalExactlyAtTheBytesOnDisk) {
