@@ -1,5 +1,6 @@
 #include "downloads/connection_slots.h"
 
+#include <algorithm>
 #include <chrono>
 
 uint64_t SlotQueue::enqueue(const void* owner) {
@@ -39,7 +40,25 @@ void SlotQueue::leave(uint64_t ticket) {
     }
 }
 
-void SlotQueue::release(const void* owner) {
+bool SlotQueue::yieldFor(const void* owner) {
+    // A free slot goes to a waiter anyway; a waiter that was promised one needs no other.
+    if (inUse_ < limit_ || promisedTotal_ >= static_cast<int>(waiters_.size())) return false;
+    const auto promised = promised_.find(owner);
+    const int keeps = heldBy(owner) - (promised == promised_.end() ? 0 : promised->second);
+    int fewest = keeps;
+    for (const Waiter& waiter : waiters_) fewest = std::min(fewest, heldBy(waiter.owner));
+    if (fewest + 2 > keeps) return false;
+    ++promised_[owner];
+    ++promisedTotal_;
+    return true;
+}
+
+void SlotQueue::release(const void* owner, bool yielded) {
+    const auto promise = yielded ? promised_.find(owner) : promised_.end();
+    if (promise != promised_.end()) {
+        if (--promise->second == 0) promised_.erase(promise);
+        --promisedTotal_;
+    }
     const auto it = held_.find(owner);
     if (it == held_.end()) return;
     if (--it->second == 0) held_.erase(it);
@@ -65,10 +84,15 @@ bool ConnectionSlots::acquire(const void* owner, const std::function<bool()>& st
     return true;
 }
 
-void ConnectionSlots::release(const void* owner) {
+bool ConnectionSlots::yieldFor(const void* owner) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queue_.yieldFor(owner);
+}
+
+void ConnectionSlots::release(const void* owner, bool yielded) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        queue_.release(owner);
+        queue_.release(owner, yielded);
     }
     freed_.notify_all();
 }

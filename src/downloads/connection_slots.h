@@ -1,7 +1,8 @@
 #pragma once
 // Request slots shared by every download: at most `limit` requests at once, and a freed slot goes to
 // the waiting download that holds the fewest slots (the earliest among equals), so a new download
-// gets its first connection before any download gets another one.
+// gets its first connection before any download gets another one. While every slot is in use, a
+// download holding two more than a waiting one ends one of its requests early to make room.
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -22,7 +23,11 @@ public:
     void take(uint64_t ticket);
     // The waiter leaves the queue without a slot.
     void leave(uint64_t ticket);
-    void release(const void* owner);
+    // Whether a request of `owner` should end now and queue again: every slot is in use and a waiter
+    // holds at least two fewer than the owner keeps. Each true promises one slot to one waiter, and the
+    // request keeps the promise by release(owner, true).
+    bool yieldFor(const void* owner);
+    void release(const void* owner, bool yielded = false);
     int inUse() const { return inUse_; }
     int heldBy(const void* owner) const;
 
@@ -36,6 +41,8 @@ private:
     uint64_t nextTicket_ = 1;
     std::vector<Waiter> waiters_;
     std::map<const void*, int> held_;
+    std::map<const void*, int> promised_;  // slots each owner has promised to give back
+    int promisedTotal_ = 0;
 };
 
 class ConnectionSlots {
@@ -43,7 +50,8 @@ public:
     explicit ConnectionSlots(int limit) : queue_(limit) {}
     // Waits for a slot; false, holding none, once `stop` says so (asked at least every 100 ms).
     bool acquire(const void* owner, const std::function<bool()>& stop);
-    void release(const void* owner);
+    bool yieldFor(const void* owner);
+    void release(const void* owner, bool yielded = false);
 
 private:
     std::mutex mutex_;

@@ -69,6 +69,12 @@ AttemptVerdict decideAttempt(const AttemptFacts& f) {
         v.noteFinalUrl = f.status <= 399 && f.hasFinalUrl;
         return v;
     }
+    if (f.yielded) {
+        // Nothing went wrong: what came is kept, and the rest is asked for once a slot is free again.
+        v.outcome = AttemptOutcome::Continue;
+        v.noteFinalUrl = f.status <= 399 && f.hasFinalUrl;
+        return v;
+    }
     if (f.result == HttpResult::Ok) return decideOk(f);
 
     // A resumable attempt keeps its position; the next Range header starts there.

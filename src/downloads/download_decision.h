@@ -15,6 +15,7 @@ struct AttemptFacts {
     bool writeFailed = false;
     bool rangeIgnored = false;
     bool stoppedAtEnd = false;  // the body went past the range's end (another connection took the rest)
+    bool yielded = false;       // the request ended early to give its slot to a download holding fewer
     bool useRange = false;
     bool acceptFull = false;  // one connection fills the whole file; false for a segment of it
     HttpResult result = HttpResult::Ok;

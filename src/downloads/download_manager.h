@@ -117,7 +117,8 @@ private:
     PartResult downloadPart(Task& task, Transfer& transfer, size_t segment, std::wstring& error);
     // False, holding no slot, when `stop` said so while the task waited for one.
     bool acquireSlot(const Task& task, const std::function<bool()>& stop);
-    void releaseSlot(const Task& task);
+    // `yielded`: the request ended early because ConnectionSlots::yieldFor asked it to.
+    void releaseSlot(const Task& task, bool yielded = false);
     void notifyChanged();
     void post(UINT message, WPARAM wParam);
     // Moves the task from `from` to Failed with the text; nothing happens when it has left `from`

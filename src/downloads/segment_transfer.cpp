@@ -37,9 +37,9 @@ bool writeAt(HANDLE file, int64_t offset, const uint8_t* data, uint32_t length) 
 // back by a third.
 class WriteSink {
 public:
-    WriteSink(Task& task, Transfer& transfer, size_t segment, HANDLE file, const HttpResponse& response,
-              int64_t& position, std::vector<uint8_t>& buffer)
-        : task_(task), transfer_(transfer), segment_(segment), file_(file), response_(response),
+    WriteSink(Task& task, Transfer& transfer, ConnectionSlots& slots, size_t segment, HANDLE file,
+              const HttpResponse& response, int64_t& position, std::vector<uint8_t>& buffer)
+        : task_(task), transfer_(transfer), slots_(slots), segment_(segment), file_(file), response_(response),
           attemptStart_(position), position_(position), buffer_(buffer) {
         buffer_.clear();
     }
@@ -88,6 +88,12 @@ public:
             stoppedAtEnd = true;
             return false;
         }
+        // Another download waits for a slot while this one holds two more: this request ends, keeping
+        // what it wrote, and queues again behind the waiter.
+        if (due && transfer_.clip && slots_.yieldFor(&task_)) {
+            yielded = true;
+            return false;
+        }
         return true;
     }
 
@@ -118,10 +124,12 @@ public:
     bool rangeIgnored = false;
     bool writeFailed = false;
     bool stoppedAtEnd = false;
+    bool yielded = false;
 
 private:
     Task& task_;
     Transfer& transfer_;
+    ConnectionSlots& slots_;
     size_t segment_;
     HANDLE file_;
     const HttpResponse& response_;
@@ -141,7 +149,7 @@ bool DownloadManager::acquireSlot(const Task& task, const std::function<bool()>&
     return slots.acquire(&task, stop);
 }
 
-void DownloadManager::releaseSlot(const Task& task) { slots.release(&task); }
+void DownloadManager::releaseSlot(const Task& task, bool yielded) { slots.release(&task, yielded); }
 
 bool DownloadManager::transferFile(const std::shared_ptr<Task>& task, Transfer& transfer, int workers,
                                    std::wstring& error) {
@@ -269,12 +277,12 @@ PartResult DownloadManager::downloadPart(Task& task, Transfer& transfer, size_t 
 
         const int64_t attemptStart = position;
         HttpResponse response;
-        WriteSink sink(task, transfer, segment, file, response, position, buffer);
+        WriteSink sink(task, transfer, slots, segment, file, response, position, buffer);
         request.sink = std::ref(sink);
         std::wstring unused;
         if (!acquireSlot(task, stopped)) return PartResult::Stopped;
         const HttpResult result = HttpClient::Send(request, response, unused);
-        releaseSlot(task);
+        releaseSlot(task, sink.yielded);
         sink.flush();
 
         AttemptFacts facts;
@@ -282,6 +290,7 @@ PartResult DownloadManager::downloadPart(Task& task, Transfer& transfer, size_t 
         facts.writeFailed = sink.writeFailed;
         facts.rangeIgnored = sink.rangeIgnored;
         facts.stoppedAtEnd = sink.stoppedAtEnd;
+        facts.yielded = sink.yielded;
         facts.useRange = transfer.useRange;
         facts.acceptFull = transfer.acceptFull;
         facts.result = result;

@@ -315,6 +315,19 @@ TEST(ConnectionSlots, AFreedSlotGoesToTheTaskHoldingFewest) {
     EXPECT_EQ(queue.heldBy(&a), 2);
     EXPECT_EQ(queue.heldBy(&b), 0);
     EXPECT_EQ(queue.heldBy(&c), 1);
+
+    // Every slot in use and b waits with none: one request of a, which holds two more, ends early for
+    // it; no second one ends for the same waiter, and none of c, which holds only one more.
+    const uint64_t bAgain = queue.enqueue(&b);
+    EXPECT_FALSE(queue.yieldFor(&c));
+    EXPECT_TRUE(queue.yieldFor(&a));
+    EXPECT_FALSE(queue.yieldFor(&a));
+    EXPECT_FALSE(queue.yieldFor(&c));
+    queue.release(&a, true);
+    ASSERT_TRUE(queue.mayTake(bAgain));
+    queue.take(bAgain);
+    EXPECT_EQ(queue.heldBy(&a), 1);
+    EXPECT_FALSE(queue.yieldFor(&a));
 }
 
 }  // namespace

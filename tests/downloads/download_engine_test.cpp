@@ -623,6 +623,46 @@ TEST_F(DownloadEngine, SevenTasksOfFourConnectionsNeverHaveMoreThanSixteenReques
                 (first == packageBytes(5) && second == packageBytes(4)));
 }
 
+TEST_F(DownloadEngine, ADownloadStartedWhileFourOthersHoldAllSixteenSlotsGetsItsShareAtOnce) {
+    manager().setConnectionsPerDownload(4);
+    SegmentRules rules;
+    rules.minimumSize = 1;  // these small packages come in four ranges as well
+    manager().setSegmentRules(rules);
+    // Every range of these four takes about 20 s to arrive.
+    const std::pair<int32_t, int> slow[] = {{1, 1280}, {3, 3840}, {4, 2560}, {5, 2688}};
+    for (const auto& app : slow)
+        ASSERT_TRUE(service.addAppFaults(
+            app.first, "[{}, {\"bytesPerSecond\": " + std::to_string(app.second) + ", \"repeat\": -1}]"));
+    for (const auto& app : slow) start(app.first, packageMd5(app.first));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    size_t ranges = 0;
+    while (ranges < 16 && std::chrono::steady_clock::now() < deadline) {
+        ::Sleep(10);
+        ranges = 0;
+        for (const auto& app : slow) ranges += fileRequests(app.first).size() - 1;
+    }
+    ASSERT_EQ(ranges, 16u);
+
+    // Their requests end early to make room, keeping what they wrote: the newcomer does not wait for them.
+    start(7, packageMd5(7));
+    ASSERT_TRUE(finish(7));
+    EXPECT_EQ(task(7).state, Completed);
+    EXPECT_TRUE(task(7).md5Ok);
+    for (const auto& app : slow) {
+        const TaskSnapshot t = task(app.first);
+        EXPECT_EQ(t.state, Downloading) << app.first;
+        EXPECT_LT(t.receivedBytes, t.totalBytes / 2) << app.first;
+    }
+    // At full speed now, the four finish from what they had written, no byte lost or counted twice.
+    ASSERT_TRUE(service.reset());
+    for (const auto& app : slow) {
+        ASSERT_TRUE(finish(app.first)) << app.first;
+        EXPECT_EQ(task(app.first).state, Completed) << app.first;
+        EXPECT_TRUE(task(app.first).md5Ok) << app.first;
+        EXPECT_EQ(task(app.first).receivedBytes, task(app.first).totalBytes) << app.first;
+    }
+}
+
 TEST_F(DownloadEngine, FourConnectionsFillTheirRangesOfOneFileByteForByte) {
     manager().setConnectionsPerDownload(4);
     // Paced, so that the four connections certainly run at once.
