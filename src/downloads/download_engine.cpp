@@ -232,8 +232,9 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
     transfer.live = &liveProgress;
 
     std::wstring error;
-    const bool transferred = transferFile(task, transfer, segmented ? connections : 1, error);
+    bool transferred = transferFile(task, transfer, segmented ? connections : 1, error);
     if (task->cancelled.load()) return;
+    if (!transferred && transfer.wholeOffered.load()) transferred = transferWhole(task, transfer, error);
     if (!transferred) return fail(*task, Downloading, error);
     // The file was sized in advance from a size that may have turned out larger; cut the unwritten tail.
     const int64_t received = task->receivedBytes.load();

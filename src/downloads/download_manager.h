@@ -111,6 +111,9 @@ private:
     // Runs the workers that fill the partial file and waits for them; true when every byte is in.
     // On false, `error` says why unless the task was stopped.
     bool transferFile(const std::shared_ptr<Task>& task, Transfer& transfer, int workers, std::wstring& error);
+    // After a segmented transfer ended because a range was answered with the whole file: the file
+    // starts over as one segment filled by one connection that takes such an answer.
+    bool transferWhole(const std::shared_ptr<Task>& task, const Transfer& segmented, std::wstring& error);
     // One connection: fills its segment, then takes more work until there is none or it gives up.
     void segmentWorker(Task& task, Transfer& transfer, int worker, size_t segment);
     // Fills one segment (or, without segments, the whole file) with retries.

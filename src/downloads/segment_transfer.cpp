@@ -61,6 +61,13 @@ public:
             const bool askedRange = status == 206 && response_.rangeStart == attemptStart_ && sameFile;
             if (!wholeFileFromZero && !askedRange) {
                 rangeIgnored = true;
+                if (transfer_.clip && status == 200 && response_.contentLength == transfer_.end + 1) {
+                    // Retrying cannot help a server that ignores the ranges it was asked for; ending
+                    // the others' requests and waits lets the whole file come over one connection.
+                    transfer_.wholeOffered.store(true);
+                    transfer_.stop.store(true);
+                    task_.waitsEnd.store(true);
+                }
                 return false;
             }
         }
@@ -186,6 +193,25 @@ bool DownloadManager::transferFile(const std::shared_ptr<Task>& task, Transfer& 
     const bool done = task->segments.empty() ? transfer.wholeDone : allSegmentsDone(task->segments);
     if (!done) error = transfer.failure.empty() ? std::wstring(ServiceTroubleMessage) : transfer.failure;
     return done;
+}
+
+bool DownloadManager::transferWhole(const std::shared_ptr<Task>& task, const Transfer& segmented,
+                                    std::wstring& error) {
+    Transfer whole;
+    whole.end = segmented.end;
+    whole.useRange = true;
+    whole.live = segmented.live;
+    {
+        std::lock_guard<std::mutex> lock(task->segmentsMutex);
+        task->segments = planSegments(segmented.end + 1, 1);
+        whole.claims = claimsFor(task->segments);
+        task->receivedBytes.store(0);
+        if (whole.live) whole.live->note(task->liveSlot, 0, 0);
+    }
+    task->waitsEnd.store(false);
+    recordProgress(task, true);
+    error.clear();
+    return transferFile(task, whole, 1, error);
 }
 
 void DownloadManager::segmentWorker(Task& task, Transfer& transfer, int worker, size_t segment) {

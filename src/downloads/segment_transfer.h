@@ -27,6 +27,9 @@ struct Transfer {
     bool clip = false;        // writes stop at their segment's end, which a steal may move
     int64_t minimumSteal = 0;
     std::atomic<bool> stop{false};
+    // A segment's range was answered with the whole file: the server's ranges cannot be relied on
+    // after all, and one connection takes the file from its first byte instead.
+    std::atomic<bool> wholeOffered{false};
     // Guarded by the task's segmentsMutex, as its segments are.
     std::vector<SegmentClaim> claims;
     int running = 0;

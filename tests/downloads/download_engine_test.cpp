@@ -803,6 +803,25 @@ TEST_F(DownloadEngine, ARangeOfAFileOfAnotherSizeIsNeverWrittenIntoASegment) {
     EXPECT_EQ(ranges[14], "bytes=25600-51199");
 }
 
+TEST_F(DownloadEngine, ASegmentsRangeAnsweredWithTheWholeFileHandsTheFileToOneConnection) {
+    manager().setConnectionsPerDownload(2);
+    // The probe's range is honoured, every later one ignored (a server that honours only the first
+    // bytes, or a mirror behind the same name that has no ranges): retrying a segment cannot help.
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"ignoreRange": true, "repeat": -1}])"));
+    start(2, packageMd5(2));
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    EXPECT_TRUE(task(2).md5Ok);
+    EXPECT_EQ(task(2).receivedBytes, kBigSize);
+    EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"big-setup.exe")) == packageBytes(2));
+    const std::vector<qbtest::LoggedRequest> requests = fileRequests(2);
+    ASSERT_GE(requests.size(), 3u);
+    EXPECT_LE(requests.size(), 4u);  // the probe, one or two segments' requests, the whole file
+    EXPECT_EQ(requests.back().range, kBigRange);
+    EXPECT_EQ(requests.back().status, 200);
+    EXPECT_TRUE(millisecondsOf(waits(), WaitReason::Retry).empty());
+}
+
 TEST_F(DownloadEngine, ARefusedConnectionEndsItsSiblingsRetryWait) {
     manager().setConnectionsPerDownload(2);
     holdRetryWaits(true);  // a retry wait lasts until it is ended, as the program's would for seconds
