@@ -33,10 +33,10 @@ void actOnDownloaded(const AppInfo& app, const TaskSnapshot& task) {
 }
 
 // What 全部升级 may start without asking anything: a fresh download where the card offers "升 级",
-// or the installer of a finished, verified package. A package nothing vouches for waits for the
-// user's own click and question.
+// a paused download going on, or the installer of a finished, verified package. A package nothing
+// vouches for waits for the user's own click and question.
 bool startsWithoutQuestion(const TaskSnapshot* task) {
-    if (!task || task->state == Failed || task->state == Cancelled) return true;
+    if (!task || task->state == Failed || task->state == Cancelled || task->state == Paused) return true;
     if (task->state != Completed && task->state != InstallCancelled) return false;
     return !task->isArchive && !task->unverified && installRefusal(*task).empty();
 }

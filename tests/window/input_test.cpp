@@ -333,7 +333,7 @@ TEST_F(MainWindowInput, UpdateAllStartsEveryUpdateThatNeedsNoQuestion) {
     InstallStatus older;
     older.registration.displayVersion = L"1.0";
     older.updatable = true;
-    for (int32_t id = 1; id <= 6; ++id) {
+    for (int32_t id = 1; id <= 7; ++id) {
         state.catalog.apps.push_back(wintest::app(id, L"应用" + std::to_wstring(id)));
         state.installed.byId[id] = older;
     }
@@ -343,15 +343,17 @@ TEST_F(MainWindowInput, UpdateAllStartsEveryUpdateThatNeedsNoQuestion) {
     calls_.tasks = {{2, wintest::task(2, L"应用2", Downloading)},
                     {3, wintest::task(3, L"应用3", Completed)},
                     {4, unverified},
-                    {5, wintest::task(5, L"应用5", Failed)}};
+                    {5, wintest::task(5, L"应用5", Failed)},
+                    {7, wintest::task(7, L"应用7", Paused)}};  // its row's button goes on with it
     state.hitRegions = {region(880, 86, 976, 112, HitKind::UpdateAll)};
     click(900, 100);
-    EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"appAction 1", L"appAction 3", L"appAction 5"}));
-    EXPECT_EQ(state.toastText, L"开始升级 3 款软件，安装向导将逐个打开；1 款无法校验的安装包请逐个确认");
+    EXPECT_EQ(calls_.log,
+              (std::vector<std::wstring>{L"appAction 1", L"appAction 3", L"appAction 5", L"appAction 7"}));
+    EXPECT_EQ(state.toastText, L"开始升级 4 款软件，安装向导将逐个打开；1 款无法校验的安装包请逐个确认");
     EXPECT_TRUE(calls_.boxes.empty());
 
     calls_.log.clear();
-    for (int32_t id : {1, 3, 4, 5}) calls_.tasks[id] = wintest::task(id, L"应用", Installing);
+    for (int32_t id : {1, 3, 4, 5, 7}) calls_.tasks[id] = wintest::task(id, L"应用", Installing);
     click(900, 100);
     EXPECT_TRUE(calls_.log.empty());
     EXPECT_EQ(state.toastText, L"升级已在进行中");
