@@ -173,6 +173,14 @@ LRESULT onInstalledRead(WPARAM) {
     // installer failed (the user cancelled it) is, although the monitor counts an app listed before as
     // installed. A paused update is still under way.
     const auto tasks = shellServices().taskSnapshot();
+    // A download the last run left unfinished, of an app listed at an older version, is an update
+    // like one started from "升 级" in this run: it keeps the version it started from.
+    for (const auto& entry : tasks) {
+        const uint32_t state = entry.second.state;
+        const InstallStatus* status = installStatusOf(app, entry.first);
+        if ((state == Downloading || state == Verifying || state == Paused) && status && status->updatable)
+            installed.updating.emplace(entry.first, status->registration.displayVersion);
+    }
     for (auto it = installed.updating.begin(); it != installed.updating.end();) {
         const auto task = tasks.find(it->first);
         const uint32_t state = task == tasks.end() ? Failed : task->second.state;

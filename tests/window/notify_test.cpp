@@ -484,6 +484,15 @@ TEST_F(InstalledAppsNotify, AnUpdateUnderWayIsJudgedOnlyOnceItsInstallerEnded) {
     ASSERT_TRUE(readRegistrations());
     EXPECT_TRUE(state.installed.updating.empty());
     EXPECT_TRUE(updateOffered(state, 3));
+
+    // The last run left the update paused: the first read keeps the version it started from, so an
+    // installer that leaves 1.9 in place does not bring 升 级 back once the download has gone on.
+    calls_.tasks = {{3, wintest::task(3, L"画图", Paused)}};
+    ASSERT_TRUE(readRegistrations());
+    EXPECT_EQ(state.installed.updating, (std::map<int32_t, std::wstring>{{3, L"1.9"}}));
+    calls_.tasks = {{3, wintest::task(3, L"画图", Installed)}};
+    ASSERT_TRUE(readRegistrations());
+    EXPECT_EQ(state.installed.updateRefused, std::set<int32_t>{3});
 }
 
 }  // namespace
