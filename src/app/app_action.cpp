@@ -65,6 +65,7 @@ void onAppAction(const AppInfo* app) {
     }
     const std::map<int32_t, TaskSnapshot> tasks = shellServices().taskSnapshot();
     const auto found = tasks.find(app->id);
+    bool replaced = false;
     if (found != tasks.end()) {
         switch (found->second.state) {
             case Completed:
@@ -77,8 +78,11 @@ void onAppAction(const AppInfo* app) {
             case InstallQueued:
                 return;
             case Paused:
-                shellServices().resumeTask(app->id);
-                return;
+                if (listsPausedPackage(*app, found->second)) return shellServices().resumeTask(app->id);
+                // Its bytes are of a package the catalogue no longer lists: a new download replaces them.
+                shellServices().cancelTask(app->id);
+                replaced = true;
+                break;
             default:
                 break;  // failed, cancelled or installed: a new download replaces the task
         }
@@ -87,7 +91,7 @@ void onAppAction(const AppInfo* app) {
     AppState& state = appState();
     const bool failedInstaller = found != tasks.end() && found->second.state == Installed && found->second.installerFailed;
     const bool hasTask = found != tasks.end() && found->second.state != Failed && found->second.state != Cancelled &&
-                         !failedInstaller;
+                         !failedInstaller && !replaced;
     if (const InstallStatus* installed = installStatusOf(state, app->id); installed && !hasTask) {
         if (!updateOffered(state, app->id)) return showToast(L"「" + app->name + L"」已安装", ToastNeutral);
         state.installed.updating[app->id] = installed->registration.displayVersion;
@@ -96,6 +100,10 @@ void onAppAction(const AppInfo* app) {
     DownloadManager::instance().startDownload(app->id, app->name, downloadUrlFor(config.server, app->id, config.channel),
                                               app->md5, app->packageSize, app->sha256);
     showToast(L"开始下载：" + app->name, ToastNeutral);
+}
+
+bool listsPausedPackage(const AppInfo& app, const TaskSnapshot& task) {
+    return task.md5 == app.md5 && task.sha256 == app.sha256;
 }
 
 std::wstring installRefusal(const TaskSnapshot& task) {

@@ -7,6 +7,9 @@ struct AppInfo;
 struct TaskSnapshot;
 
 void onAppAction(const AppInfo* app);
+// Whether a paused task's bytes are of the package the catalogue record lists now: the service hands
+// out an app's newest package under the same address, so only then can its download go on.
+bool listsPausedPackage(const AppInfo& app, const TaskSnapshot& task);
 // server + "/api/client/download/" + id + "?channel=" + percent-encoded channel, in UTF-8.
 std::string downloadUrlFor(const std::wstring& server, int32_t appId, const std::wstring& channel);
 // Asks (Yes/No, No by default) before the installer of a package without a digest is started; true

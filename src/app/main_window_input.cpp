@@ -85,6 +85,16 @@ void installFromRow(int32_t taskId) {
     repaintMainWindow();
 }
 
+// 继续 goes on with the bytes on disk, unless the catalogue lists another package for the app by now:
+// then the card's road replaces them with a new download.
+void resumeFromRow(int32_t taskId) {
+    const AppInfo* info = appState().catalog.FindApp(taskId);
+    const auto tasks = shellServices().taskSnapshot();
+    const auto task = tasks.find(taskId);
+    if (info && task != tasks.end() && !listsPausedPackage(*info, task->second)) return shellServices().appAction(info);
+    shellServices().resumeTask(taskId);
+}
+
 void actOnRegion(HWND hwnd, const HitRegion& region) {
     AppState& app = appState();
     ShellServices& services = shellServices();
@@ -109,7 +119,7 @@ void actOnRegion(HWND hwnd, const HitRegion& region) {
             repaintMainWindow();
             break;
         case HitKind::RowResume:
-            services.resumeTask(region.param);
+            resumeFromRow(region.param);
             repaintMainWindow();
             break;
         case HitKind::RowInstall: installFromRow(region.param); break;

@@ -278,6 +278,8 @@ std::map<int32_t, TaskSnapshot> DownloadManager::snapshot() {
         s.appId = task.appId;
         s.generation = task.generation;
         s.name = task.name;
+        s.md5 = task.md5;
+        s.sha256 = task.sha256;
         s.state = task.state.load();
         s.receivedBytes = task.receivedBytes.load();
         s.totalBytes = task.totalBytes.load();

@@ -100,6 +100,8 @@ struct TaskSnapshot {
     int32_t appId = 0;
     uint32_t generation = 0;
     std::wstring name;
+    std::string md5;  // the digests the file is checked against
+    std::string sha256;
     uint32_t state = Downloading;
     int64_t receivedBytes = 0;
     int64_t totalBytes = 0;

@@ -246,6 +246,27 @@ TEST_F(AppAction, APressOnAPausedCardResumesIt) {
     EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"small-setup.exe"});
 }
 
+// The service hands out an app's newest package under the same address: bytes paused while the
+// catalogue listed another package are dropped for a new download, never checked against the old digest.
+TEST_F(AppAction, APausedDownloadOfAPackageTheCatalogueNoLongerListsStartsAgain) {
+    ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 503}])"));
+    holdRetryWaits(true);
+    const AppInfo older = record(1, packageMd5(2));
+    onAppAction(&older);
+    ASSERT_TRUE(waitUntilHeld());
+    manager().pause(1);
+    ASSERT_TRUE(finish(1, 5000));
+    ASSERT_EQ(task(1).state, Paused);
+    holdRetryWaits(false);
+    clearToast();
+    const AppInfo newer = record(1, packageMd5(1));
+    onAppAction(&newer);
+    expectToast(L"开始下载：测试应用1", ToastNeutral);
+    ASSERT_TRUE(finish(1));
+    EXPECT_EQ(task(1).state, Completed);
+    EXPECT_TRUE(task(1).md5Ok);
+}
+
 TEST_F(AppAction, FailedDownloadIsRetriedAsANewTask) {
     const AppInfo app = record(6, "");  // not an installer: fails
     onAppAction(&app);

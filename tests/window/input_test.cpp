@@ -291,6 +291,15 @@ TEST_F(MainWindowInput, EachElementDoesItsAction) {
         EXPECT_EQ(calls_.log, c.expected) << static_cast<int>(c.kind) << " " << c.param;
     }
 
+    // 继续 on a row whose package the catalogue has replaced since takes the card's road instead.
+    calls_.log.clear();
+    TaskSnapshot paused = wintest::task(9, L"记事本", Paused);
+    paused.md5 = "0cc175b9c0f1b6a831c399e269772661";
+    calls_.tasks = {{9, paused}};
+    state.hitRegions = {region(300, 300, 400, 340, HitKind::RowResume, 9)};
+    click(350, 320);
+    EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"appAction 9"});
+
     calls_.log.clear();
     calls_.directory.clear();
     state.hitRegions = {region(300, 300, 400, 340, HitKind::OpenDir)};
