@@ -97,6 +97,19 @@ protected:
     std::vector<std::wstring> shownFiles;
     std::vector<std::shared_ptr<Task>> installers;
     TaskState installerVerdict = Installing;
+
+    // Starts the app's download from its card and pauses it while its first transfer waits to retry.
+    void startAndPause(const AppInfo& app) {
+        ASSERT_TRUE(service.addAppFaults(app.id, R"([{}, {"status": 503}])"));
+        holdRetryWaits(true);
+        onAppAction(&app);
+        ASSERT_TRUE(waitUntilHeld());
+        manager().pause(app.id);
+        ASSERT_TRUE(finish(app.id, 5000));
+        ASSERT_EQ(task(app.id).state, Paused);
+        holdRetryWaits(false);
+        clearToast();
+    }
 };
 
 TEST_F(AppAction, RecordsWithoutAPackageAreRefused) {
@@ -227,17 +240,9 @@ TEST_F(AppAction, BusyTasksAreLeftAlone) {
 
 // A press on a paused card resumes it in its own file: no second download, no "开始下载" toast.
 TEST_F(AppAction, APressOnAPausedCardResumesIt) {
-    ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 503}])"));
-    holdRetryWaits(true);
     const AppInfo app = record(1, packageMd5(1));
-    onAppAction(&app);
-    ASSERT_TRUE(waitUntilHeld());
-    manager().pause(1);
-    ASSERT_TRUE(finish(1, 5000));
-    ASSERT_EQ(task(1).state, Paused);
+    ASSERT_NO_FATAL_FAILURE(startAndPause(app));
     const uint32_t paused = task(1).generation;
-    holdRetryWaits(false);
-    clearToast();
     onAppAction(&app);
     expectToast(kUntouched, -1);
     EXPECT_GT(task(1).generation, paused);
@@ -249,16 +254,7 @@ TEST_F(AppAction, APressOnAPausedCardResumesIt) {
 // The service hands out an app's newest package under the same address: bytes paused while the
 // catalogue listed another package are dropped for a new download, never checked against the old digest.
 TEST_F(AppAction, APausedDownloadOfAPackageTheCatalogueNoLongerListsStartsAgain) {
-    ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"status": 503}])"));
-    holdRetryWaits(true);
-    const AppInfo older = record(1, packageMd5(2));
-    onAppAction(&older);
-    ASSERT_TRUE(waitUntilHeld());
-    manager().pause(1);
-    ASSERT_TRUE(finish(1, 5000));
-    ASSERT_EQ(task(1).state, Paused);
-    holdRetryWaits(false);
-    clearToast();
+    ASSERT_NO_FATAL_FAILURE(startAndPause(record(1, packageMd5(2))));
     const AppInfo newer = record(1, packageMd5(1));
     onAppAction(&newer);
     expectToast(L"开始下载：测试应用1", ToastNeutral);
