@@ -13,8 +13,34 @@ FILE_PREFIX = "/files/"
 
 _APP_KEYS = {
     "id", "name", "version", "description", "categoryIds", "categoryId",
-    "updatedAt", "downloads", "icon", "package", "md5", "sha256", "packageSize", "hasPackage",
+    "updatedAt", "downloads", "icon", "package", "md5", "sha256", "packageSize", "hasPackage", "silentArgs",
 }
+_COMPOUND_FILE = b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1"
+# Windows Installer switches and properties that name another package, product, patch or transform.
+_HARMLESS_MSI_SWITCHES = {"passive", "promptrestart", "forcerestart"}
+
+
+def silent_args_problem(args, msi):
+    """Why a package's silent arguments cannot be used, or None."""
+    if any(ord(c) < 0x20 or 0x7F <= ord(c) < 0xA0 for c in args):
+        return "holds a control character"
+    if not msi:
+        return None
+    for word in args.split():
+        w = word.strip('"').lower()
+        if w.startswith(("transforms=", "patch=")):
+            return "names a transform or patch (%s)" % word
+        option = w[1:] if w[:1] in ("/", "-") else None
+        if not option or option in _HARMLESS_MSI_SWITCHES:
+            continue
+        if option.startswith(("package", "uninstall", "update")) or option[0] in "iaxpjf":
+            return "names another package (%s)" % word
+    return None
+
+
+def _is_msi(path):
+    with open(path, "rb") as f:
+        return f.read(8) == _COMPOUND_FILE
 
 
 class CatalogueError(Exception):
@@ -177,6 +203,7 @@ class Catalogue:
         for key in ("md5", "sha256"):
             check(key, lambda v: isinstance(v, str), "a string")
         check("hasPackage", lambda v: isinstance(v, bool), "true or false")
+        check("silentArgs", lambda v: isinstance(v, str), "a string")
         for cid in a.get("categoryIds", []) + ([a["categoryId"]] if "categoryId" in a else []):
             if cid not in category_ids:
                 raise CatalogueError("%s: category %r is not listed in 'categories'" % (where, cid))
@@ -192,6 +219,10 @@ class Catalogue:
             full = _resolve_inside(self.packages_dir, a["package"], where, "package")
             self.packages[a["id"]] = Package(a["id"], full, a["package"])
             self.digests.digests(full)
+        if "silentArgs" in a:
+            problem = silent_args_problem(a["silentArgs"], "package" in a and _is_msi(full))
+            if problem:
+                raise CatalogueError("%s: 'silentArgs' %s" % (where, problem))
         return app
 
     def changed_at(self):
@@ -234,6 +265,8 @@ class Catalogue:
             }
             if "categoryId" in a:
                 out["categoryId"] = a["categoryId"]
+            if "silentArgs" in a:
+                out["silentArgs"] = a["silentArgs"]
             apps.append(out)
         return {"code": 0, "data": {"categories": self.categories, "apps": apps}}
 

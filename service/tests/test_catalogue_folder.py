@@ -5,7 +5,7 @@ import unittest
 from support import Service, run_publish, run_refused, write_folder
 
 GOOD_APP = {"id": 1, "name": "甲", "categoryIds": ["c"], "icon": "i.png", "package": "p/setup.exe"}
-FILES = {"i.png": b"png", "p/setup.exe": b"MZ"}
+FILES = {"i.png": b"png", "p/setup.exe": b"MZ", "p/setup.msi": b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1"}
 
 
 def catalogue(**app_changes):
@@ -32,6 +32,10 @@ class BrokenFolderTest(unittest.TestCase):
             ("negative size", catalogue(packageSize=-1), "'packageSize' must be a non-negative"),
             ("sha256 a number", catalogue(sha256=256), "'sha256' must be a string"),
             ("hasPackage a string", catalogue(hasPackage="yes"), "'hasPackage' must be true or false"),
+            ("silentArgs a number", catalogue(silentArgs=1), "'silentArgs' must be a string"),
+            ("silentArgs with a line break", catalogue(silentArgs="/S\r\nx"), "'silentArgs' holds a control"),
+            ("MSI silentArgs naming another package", catalogue(package="p/setup.msi", silentArgs="/qn /i b.msi"),
+             "'silentArgs' names another package (/i)"),
             ("typo in a member", catalogue(pakage="p/setup.exe"), "unknown member 'pakage'"),
             ("parent path", catalogue(package="../x.exe"), "escapes the folder"),
             ("absolute path", catalogue(package=outside.name), "escapes the folder"),

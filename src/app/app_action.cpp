@@ -37,7 +37,7 @@ void actOnDownloaded(const AppInfo& app, const TaskSnapshot& task) {
 // vouches for waits for the user's own click and question.
 bool startsWithoutQuestion(const TaskSnapshot* task) {
     if (!task || task->state == Failed || task->state == Cancelled || task->state == Paused) return true;
-    if (task->state != Completed && task->state != InstallCancelled) return false;
+    if (!installable(task->state)) return false;
     return !task->isArchive && !task->unverified && installRefusal(*task).empty();
 }
 
@@ -70,6 +70,7 @@ void onAppAction(const AppInfo* app) {
         switch (found->second.state) {
             case Completed:
             case InstallCancelled:
+            case InstallFailed:
                 actOnDownloaded(*app, found->second);
                 return;
             case Downloading:
@@ -131,8 +132,22 @@ bool installWaits(int32_t taskId) {
     return found != tasks.end() && found->second.state == InstallQueued;
 }
 
+InstallRequest installRequestFor(const TaskSnapshot& task) {
+    const AppState& state = appState();
+    const AppInfo* app = state.catalog.FindApp(task.appId);
+    InstallRequest request;
+    if (app) request.silentArgs = app->silentArgs;
+    request.silent = runsSilently(state.config.silentInstall, task.installerType, request.silentArgs, task.unverified,
+                                  task.state == InstallFailed);
+    return request;
+}
+
 std::wstring installAcceptedToast(int32_t taskId, const std::wstring& name) {
-    if (installWaits(taskId)) return L"等待安装：" + name + L"，当前的安装结束后自动开始";
+    const auto tasks = shellServices().taskSnapshot();
+    const auto found = tasks.find(taskId);
+    if (found != tasks.end() && found->second.state == InstallQueued)
+        return L"等待安装：" + name + L"，当前的安装结束后自动开始";
+    if (found != tasks.end() && found->second.silentInstall) return L"正在安装：「" + name + L"」";
     return L"正在打开安装向导：" + name;
 }
 
@@ -145,7 +160,7 @@ void onUpdateAll() {
         const auto found = tasks.find(app.id);
         const TaskSnapshot* task = found == tasks.end() ? nullptr : &found->second;
         if (!startsWithoutQuestion(task)) {
-            if (task && (task->state == Completed || task->state == InstallCancelled) && task->unverified) ++waiting;
+            if (task && installable(task->state) && task->unverified) ++waiting;
             continue;
         }
         shellServices().appAction(&app);

@@ -3,8 +3,9 @@
 #include <cstdint>
 #include <string>
 
+#include "downloads/task.h"
+
 struct AppInfo;
-struct TaskSnapshot;
 
 void onAppAction(const AppInfo* app);
 // Whether a paused task's bytes are of the package the catalogue record lists now: the service hands
@@ -22,5 +23,8 @@ void onUpdateAll();
 bool installWaits(int32_t taskId);
 // The toast after an installer was accepted: opening now, or waiting for the one that runs.
 std::wstring installAcceptedToast(int32_t taskId, const std::wstring& name);
+// How a finished package's installer runs: without a window where the setting, the catalogue and the
+// package's type allow it; with its wizard after a failed install ("重新安装").
+InstallRequest installRequestFor(const TaskSnapshot& task);
 // The toast text that refuses to install a finished package, or empty when it may be installed.
 std::wstring installRefusal(const TaskSnapshot& task);

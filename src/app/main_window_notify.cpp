@@ -35,7 +35,10 @@ int32_t localUtcOffsetMinutes(int64_t utcMs) {
 
 bool installAndReport(int32_t taskId) {
     ShellServices& services = shellServices();
-    if (!services.install(taskId)) return false;
+    const auto tasks = services.taskSnapshot();
+    const auto task = tasks.find(taskId);
+    if (!services.install(taskId, task == tasks.end() ? InstallRequest{} : installRequestFor(task->second)))
+        return false;
     const AppConfig& config = appState().config;
     services.reportInstall(config.server, taskId, config.channel);
     return true;
@@ -104,6 +107,7 @@ LRESULT onDownloadDone(IdAndGeneration news) {
     app.noticeUnverified = task.unverified;
     app.noticeSignature = task.signature;
     app.noticePublisher = task.publisher;
+    app.noticeSilent = false;
     app.noticeTaskId = taskId;
     app.noticeTick = ::GetTickCount();
     repaintMainWindow();
@@ -121,9 +125,12 @@ LRESULT onDownloadDone(IdAndGeneration news) {
         // Its uninstaller runs: the installer waits for the user, from the row, once that has ended.
         showToast(L"「" + task.name + L"」下载完成，卸载结束后可点击安装", ToastNeutral);
     } else if (installAndReport(taskId)) {
-        showToast(L"「" + task.name + (installWaits(taskId) ? L"」下载完成，当前的安装结束后打开安装向导"
-                                                             : L"」下载完成，正在打开安装向导"),
-                  ToastSuccess);
+        const bool silent = installRequestFor(task).silent;
+        app.noticeSilent = silent;
+        const wchar_t* text = installWaits(taskId) ? (silent ? L"」下载完成，当前的安装结束后自动安装"
+                                                             : L"」下载完成，当前的安装结束后打开安装向导")
+                                                   : (silent ? L"」下载完成，正在安装" : L"」下载完成，正在打开安装向导");
+        showToast(L"「" + task.name + text, ToastSuccess);
     } else {
         showToast(L"「" + task.name + L"」下载完成", ToastSuccess);
     }

@@ -23,6 +23,8 @@ namespace sl = settings_layout;
 
 constexpr wchar_t kSettingsTitle[] = L"下载设置";
 constexpr wchar_t kChoiceClass[] = L"QBChoice";
+constexpr wchar_t kSwitchClass[] = L"QBSwitch";
+constexpr wchar_t kSilentHint[] = L"识别安装程序类型，无需逐个点击安装向导";
 constexpr wchar_t kHoverProperty[] = L"QBHover";
 constexpr COLORREF kVersionTextColour = 0xA09996;  // #9699A0
 constexpr COLORREF kLabelTextColour = RGB(0x1D, 0x21, 0x29);
@@ -218,20 +220,72 @@ LRESULT CALLBACK choiceProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-void registerChoiceClass() {
+// The switch: its window text is "1" when on.
+bool switchIsOn(HWND control) {
+    wchar_t text[4] = {};
+    ::GetWindowTextW(control, text, 4);
+    return text[0] == L'1';
+}
+
+void flipSwitch(HWND control) {
+    ::SetWindowTextW(control, switchIsOn(control) ? L"0" : L"1");
+    ::InvalidateRect(control, nullptr, FALSE);
+}
+
+LRESULT CALLBACK switchProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    const bool hovered = ::GetPropW(hwnd, kHoverProperty) != nullptr;
+    switch (msg) {
+        case WM_GETDLGCODE: return DLGC_WANTCHARS;
+        case WM_LBUTTONDOWN:
+            ::SetFocus(hwnd);
+            flipSwitch(hwnd);
+            return 0;
+        case WM_KEYDOWN:
+            if (wp == VK_SPACE) flipSwitch(hwnd);
+            return 0;
+        case WM_MOUSEMOVE:
+            if (!hovered) {
+                trackLeave(hwnd);
+                ::SetPropW(hwnd, kHoverProperty, reinterpret_cast<HANDLE>(1));
+                ::InvalidateRect(hwnd, nullptr, FALSE);
+            }
+            return 0;
+        case WM_MOUSELEAVE:
+            ::RemovePropW(hwnd, kHoverProperty);
+            ::InvalidateRect(hwnd, nullptr, FALSE);
+            return 0;
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS: ::InvalidateRect(hwnd, nullptr, FALSE); return 0;
+        case WM_ERASEBKGND: return 1;
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = ::BeginPaint(hwnd, &ps);
+            const SIZE size = clientSize(hwnd);
+            const bool focused = ::GetFocus() == hwnd;
+            paintBuffered(dc, size, [&](Canvas& canvas) { paintSwitch(canvas, size, switchIsOn(hwnd), hovered, focused); });
+            ::EndPaint(hwnd, &ps);
+            return 0;
+        }
+        case WM_NCDESTROY: ::RemovePropW(hwnd, kHoverProperty); break;
+    }
+    return ::DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+void registerControlClass(const wchar_t* name, WNDPROC procedure) {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = choiceProcedure;
+    wc.lpfnWndProc = procedure;
     wc.hInstance = ::GetModuleHandleW(nullptr);
     wc.hCursor = ::LoadCursorW(nullptr, IDC_HAND);
-    wc.lpszClassName = kChoiceClass;
+    wc.lpszClassName = name;
     ::RegisterClassExW(&wc);  // fails harmlessly when a window before registered it
 }
 
 LRESULT onCreate(HWND hwnd) {
     AppState& app = appState();
     const std::wstring directory = shellServices().downloadDirectory();
-    registerChoiceClass();
+    registerControlClass(kChoiceClass, choiceProcedure);
+    registerControlClass(kSwitchClass, switchProcedure);
     createControl(hwnd, L"STATIC", sl::title(), 0, SS_CENTERIMAGE, kSettingsTitle);
     createControl(hwnd, L"STATIC", sl::folderLabel(), 0, 0, L"安装包保存目录");
     app.settingsDirEdit =
@@ -242,6 +296,10 @@ LRESULT onCreate(HWND hwnd) {
     createControl(hwnd, L"STATIC", sl::connectionsLabel(), 0, SS_CENTERIMAGE, L"同时连接数");
     createControl(hwnd, kChoiceClass, sl::connectionsChoice(), kSettingsConnectionsId, WS_TABSTOP,
                   std::to_wstring(app.config.connectionsPerDownload));
+    createControl(hwnd, L"STATIC", sl::silentLabel(), 0, SS_CENTERIMAGE, L"静默安装");
+    createControl(hwnd, kSwitchClass, sl::silentSwitch(), kSettingsSilentId, WS_TABSTOP,
+                  app.config.silentInstall ? L"1" : L"0");
+    createControl(hwnd, L"STATIC", sl::silentHint(), 0, 0, kSilentHint);
     createButton(hwnd, sl::cancelButton(), kSettingsCancelId, L"取消");
     createButton(hwnd, sl::saveButton(), kSettingsSaveId, L"保存");
     app.settingsVersionLabel =
@@ -263,6 +321,7 @@ void save(HWND hwnd) {
     const std::wstring folder = folderToSave(text);
     app.config.downloadDir = folder;
     app.config.connectionsPerDownload = choiceOf(::GetDlgItem(hwnd, kSettingsConnectionsId));
+    app.config.silentInstall = switchIsOn(::GetDlgItem(hwnd, kSettingsSilentId));
     // Handed over before saving: a file that cannot be written still leaves the folder in use.
     shellServices().setDownloadDirOverride(folder);
     DownloadManager::instance().setConnectionsPerDownload(app.config.connectionsPerDownload);
@@ -305,7 +364,7 @@ LRESULT onCtlColorStatic(HWND hwnd, WPARAM wp, LPARAM lp) {
         ::SetTextColor(dc, RGB(0xFF, 0xFF, 0xFF));
         return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
     }
-    const bool hint = std::wstring(text) == L"修改后对新的下载任务生效";
+    const bool hint = std::wstring(text) == L"修改后对新的下载任务生效" || std::wstring(text) == kSilentHint;
     ::SetTextColor(dc, control == app.settingsVersionLabel ? kVersionTextColour
                        : hint                                ? kHintTextColour
                                                              : kLabelTextColour);

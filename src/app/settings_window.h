@@ -1,5 +1,6 @@
 #pragma once
-// The small "下载设置" window that changes the download folder and the connections per download.
+// The small "下载设置" window: the download folder and the connections per download, and how
+// packages install.
 #include <windows.h>
 
 #include <string>
@@ -13,6 +14,7 @@ enum SettingsControlId : int {
     kSettingsBrowseId = 3,
     kSettingsDirEditId = 103,
     kSettingsConnectionsId = 104,  // the connection choice; its window text is the number chosen
+    kSettingsSilentId = 105,       // the "静默安装" switch; its window text is "1" when on, "0" when off
 };
 
 // Opens the one settings window centred on the main window, which stays disabled while it is open.

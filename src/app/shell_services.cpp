@@ -37,7 +37,7 @@ ShellServices realShellServices() {
     s.resumeTask = [](int32_t id) { DownloadManager::instance().resume(id); };
     s.clearFinished = [] { DownloadManager::instance().clearFinished(); };
     s.openInFolder = [](int32_t id) { DownloadManager::instance().openInFolder(id); };
-    s.install = [](int32_t id) { return DownloadManager::instance().install(id); };
+    s.install = [](int32_t id, const InstallRequest& request) { return DownloadManager::instance().install(id, request); };
     s.updateSpeeds = [] { DownloadManager::instance().updateSpeeds(); };
     s.appAction = [](const AppInfo* app) { onAppAction(app); };
     s.reportInstall = [](const std::wstring& server, int32_t id, const std::wstring& channel) {

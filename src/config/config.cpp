@@ -70,6 +70,8 @@ AppConfig parseConfigText(const std::string& bytes) {
         const double wanted = connections->number;
         config.connectionsPerDownload = wanted < 1 ? 1 : wanted > kMaxConnections ? kMaxConnections : static_cast<int>(wanted);
     }
+    const json::Value* silent = root->find("silentInstall");
+    if (silent && silent->kind == json::Kind::Bool) config.silentInstall = silent->boolValue;
     return config;
 }
 
@@ -83,7 +85,8 @@ std::string configFileText(const AppConfig& config) {
     return "{\n  \"server\": \"" + json::escapeString(WideToUtf8(config.server)) + "\",\n  \"channel\": \"" +
            json::escapeString(WideToUtf8(config.channel)) + "\",\n  \"downloadDir\": \"" +
            json::escapeString(WideToUtf8(config.downloadDir)) + "\",\n  \"connectionsPerDownload\": " +
-           std::to_string(config.connectionsPerDownload) + "\n}\n";
+           std::to_string(config.connectionsPerDownload) + ",\n  \"silentInstall\": " +
+           (config.silentInstall ? "true" : "false") + "\n}\n";
 }
 
 bool saveConfig(const AppConfig& config) {

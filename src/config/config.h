@@ -16,6 +16,8 @@ struct AppConfig {
     std::wstring channel = kDefaultChannel;
     std::wstring downloadDir;  // empty: the default download folder
     int connectionsPerDownload = kDefaultConnections;  // 1 to kMaxConnections
+    // Packages of a known installer type (or with the catalogue's arguments) install with no window.
+    bool silentInstall = true;
 };
 
 // Never fails: a missing or bad file gives the defaults field by field.

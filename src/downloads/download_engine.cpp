@@ -289,6 +289,7 @@ void DownloadManager::verifyAndSave(const std::shared_ptr<Task>& task) {
             task->publisher = signature.publisher;
         }
         task->signature.store(signature.state);
+        task->installerType.store(static_cast<uint32_t>(detectInstallerType(file)));
     }
 
     bool renamed = false;

@@ -15,8 +15,7 @@ const wchar_t ServiceTroubleMessage[] = L"抱歉，Quillbox网络出现点小问
 namespace {
 
 bool isFinished(uint32_t state) {
-    return state == Completed || state == Failed || state == Cancelled || state == Installed ||
-           state == InstallCancelled;
+    return state == Failed || state == Cancelled || state == Installed || installable(state);
 }
 
 // A failed or cancelled task's partial file goes when the task leaves the list: now, or, while its job
@@ -153,11 +152,13 @@ void DownloadManager::openInFolder(int32_t appId) {
     }
 }
 
-bool DownloadManager::install(int32_t appId) {
+bool installable(uint32_t state) { return state == Completed || state == InstallCancelled || state == InstallFailed; }
+
+bool DownloadManager::install(int32_t appId, const InstallRequest& request) {
     const std::shared_ptr<Task> task = find(appId);
     if (!task) return false;
     const uint32_t state = task->state.load();
-    if ((state != Completed && state != InstallCancelled) || task->isArchive.load() || !task->md5Ok.load() ||
+    if (!installable(state) || task->isArchive.load() || !task->md5Ok.load() ||
         task->signature.load() == SignatureBroken)
         return false;
 
@@ -169,8 +170,10 @@ bool DownloadManager::install(int32_t appId) {
     {
         std::lock_guard<std::mutex> lock(installMutex);
         // A task whose state left Installing without finishInstall (a test's stand-in) frees the slot too.
-        waits = runningInstall && runningInstall->state.load() == Installing;
+        waits = (runningInstall && runningInstall->state.load() == Installing) || restartPending.load();
         if (!task->advance(static_cast<TaskState>(state), waits ? InstallQueued : Installing)) return false;
+        task->installRequest = request;
+        task->silentInstall.store(request.silent);
         if (waits) {
             installQueue.push_back(task);
         } else {
@@ -200,7 +203,7 @@ std::shared_ptr<Task> DownloadManager::endInstall(const std::shared_ptr<Task>& t
         task->advance(Installing, to);
         if (runningInstall == task) {
             runningInstall.reset();
-            while (!next && !installQueue.empty()) {
+            while (!next && !installQueue.empty() && !restartPending.load()) {
                 std::shared_ptr<Task> candidate = std::move(installQueue.front());
                 installQueue.pop_front();
                 if (candidate->advance(InstallQueued, Installing)) next = std::move(candidate);
@@ -213,9 +216,20 @@ std::shared_ptr<Task> DownloadManager::endInstall(const std::shared_ptr<Task>& t
 }
 
 void DownloadManager::finishInstall(const std::shared_ptr<Task>& task, InstallVerdict verdict, bool exitedCleanly) {
-    if (verdict == InstallVerdict::SignatureBroken) task->setError(kBrokenSignatureText);
-    task->installerFailed.store(!exitedCleanly);
-    std::shared_ptr<Task> next = endInstall(task, stateAfterInstall(verdict));
+    InstallerResult result;
+    result.verdict = verdict;
+    result.exitCode = exitedCleanly ? 0 : 1;
+    finishInstall(task, result);
+}
+
+void DownloadManager::finishInstall(const std::shared_ptr<Task>& task, const InstallerResult& result) {
+    if (result.verdict == InstallVerdict::SignatureBroken) task->setError(kBrokenSignatureText);
+    task->installerFailed.store(result.exitCode != 0);
+    task->installerExitCode.store(result.exitCode);
+    task->restartNeeded.store(result.restartNeeded);
+    // What is still queued waits for the machine to come back.
+    if (result.restartStarted) restartPending.store(true);
+    std::shared_ptr<Task> next = endInstall(task, stateAfterInstall(result.verdict));
     post(WM_QB_INSTALLER_FINISHED, packIdAndGeneration(task->appId, task->generation));
     runInstallers(std::move(next));
 }
@@ -226,6 +240,7 @@ TaskState stateAfterInstall(InstallVerdict verdict) {
         case InstallVerdict::Cancelled: return InstallCancelled;
         case InstallVerdict::NotInstalled: return Completed;
         case InstallVerdict::SignatureBroken: return Failed;
+        case InstallVerdict::Failed: return InstallFailed;
     }
     return Completed;
 }
@@ -234,9 +249,13 @@ bool DownloadManager::startInstaller(const std::shared_ptr<Task>& task) {
     InstallerRun run;
     run.packagePath = task->finalPath();
     run.appName = task->name;
-    run.finished = [this, task](InstallVerdict verdict, bool exitedCleanly) {
-        finishInstall(task, verdict, exitedCleanly);
-    };
+    run.type = static_cast<InstallerType>(task->installerType.load());
+    if (task->installRequest.silent) {
+        wchar_t system[MAX_PATH] = {};
+        ::GetSystemDirectoryW(system, MAX_PATH);
+        run.silent = silentLaunchFor(run.type, run.packagePath, task->installRequest.silentArgs, system);
+    }
+    run.finished = [this, task](const InstallerResult& result) { finishInstall(task, result); };
     return startInstallerThread(std::move(run));
 }
 
@@ -292,6 +311,11 @@ std::map<int32_t, TaskSnapshot> DownloadManager::snapshot() {
         s.errorText = task.error();
         s.retryCount = task.retryCount.load();
         s.installerFailed = task.installerFailed.load();
+        s.installerType = static_cast<InstallerType>(task.installerType.load());
+        s.installerExitCode = task.installerExitCode.load();
+        s.restartNeeded = task.restartNeeded.load();
+        s.waitsForRestart = s.state == InstallQueued && restartPending.load();
+        s.silentInstall = task.silentInstall.load();
     }
     return copy;
 }

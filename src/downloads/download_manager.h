@@ -25,6 +25,8 @@ extern const wchar_t ServiceTroubleMessage[];
 // Where an installer run leaves its task: a package whose signature broke has failed, one that
 // registered nothing is still only downloaded.
 TaskState stateAfterInstall(InstallVerdict verdict);
+// Whether a task in this state holds a verified package whose installer may be started again.
+bool installable(uint32_t state);
 
 // Why a job waits: between failed probes, or before retrying a transfer.
 enum class WaitReason { Probe, Retry };
@@ -73,11 +75,12 @@ public:
     // Installers run one at a time (two at once fail: Windows Installer allows one installation).
     // True when the package was accepted: its installer's monitor runs (Installing until its
     // verdict), or it waits as InstallQueued and starts when the installers before it have ended.
-    bool install(int32_t appId);
+    bool install(int32_t appId, const InstallRequest& request = InstallRequest{});
     // The end of a task's installer run with its verdict: the task takes its state, the window hears
     // of it, and the next waiting installer starts. Called once per run, on the monitor's thread (or
     // by a test's stand-in for startInstaller).
     void finishInstall(const std::shared_ptr<Task>& task, InstallVerdict verdict, bool exitedCleanly = true);
+    void finishInstall(const std::shared_ptr<Task>& task, const InstallerResult& result);
     void updateSpeeds();
     std::map<int32_t, TaskSnapshot> snapshot();
 
@@ -179,6 +182,8 @@ private:
     std::mutex installMutex;  // guards the installer slot and the queue
     std::shared_ptr<Task> runningInstall;  // holds the slot while its state is Installing
     std::deque<std::shared_ptr<Task>> installQueue;
+    // An installer has started a restart of the machine: the installers still queued wait for it.
+    std::atomic<bool> restartPending{false};
     WaitFunction waitFunction;
     ShellActions shellActions;
     DownloadJournal journal;

@@ -5,11 +5,13 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/win_handles.h"
 #include "install/file_signature.h"
+#include "install/installer_type.h"
 
 enum TaskState : uint32_t {
     Downloading = 0,
@@ -22,6 +24,13 @@ enum TaskState : uint32_t {
     InstallCancelled = 7,
     InstallQueued = 8,  // verified and accepted; waits for the installer that runs now to end
     Paused = 9,         // stopped by the user, or found unfinished at start; its ".part" file and segments stay
+    InstallFailed = 10,  // its installer ended with an exit code that its type reads as failure
+};
+
+// How a verified package's installer is to run, as the window decided when it was accepted.
+struct InstallRequest {
+    bool silent = false;  // with no window of its own; otherwise the shell opens its wizard
+    std::optional<std::wstring> silentArgs;  // the catalogue's arguments, replacing the detected ones
 };
 
 // One range of the file that one connection fills. `written` counts the bytes from `start` that are
@@ -54,6 +63,11 @@ struct Task {
     std::atomic<bool> md5Ok{true};  // false when any digest the catalogue gave differs from the file's
     std::atomic<bool> isArchive{false};
     std::atomic<bool> installerFailed{false};  // its installer's process ended with a non-zero exit code
+    std::atomic<uint32_t> installerType{static_cast<uint32_t>(InstallerType::Unknown)};  // from its bytes
+    std::atomic<uint32_t> installerExitCode{0};
+    std::atomic<bool> restartNeeded{false};  // installed; the change takes effect after a restart
+    InstallRequest installRequest;  // set when the install is accepted, before its installer starts
+    std::atomic<bool> silentInstall{false};  // the accepted request's `silent`, for the window
     // The catalogue gave no digest: the file cannot be verified, so its installer never starts unasked.
     bool unverified = false;
     std::atomic<uint32_t> signature{SignatureUnchecked};
@@ -114,4 +128,9 @@ struct TaskSnapshot {
     std::wstring errorText;
     int32_t retryCount = 0;
     bool installerFailed = false;
+    InstallerType installerType = InstallerType::Unknown;
+    uint32_t installerExitCode = 0;
+    bool restartNeeded = false;
+    bool waitsForRestart = false;  // queued behind an installer that restarts the machine
+    bool silentInstall = false;    // its accepted installer runs without a window
 };

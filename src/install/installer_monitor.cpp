@@ -14,65 +14,118 @@ namespace {
 static_assert(sizeof(SHELLEXECUTEINFOW) == 112, "the shell expects the 64-bit record");
 #endif
 
+// "The requested operation requires elevation" (740); older MinGW headers lack the name.
+constexpr DWORD kElevationRequired = 740;
+
 UninstallSnapshot takeSnapshot(const InstallerMonitorHooks& hooks) {
     return hooks.takeSnapshot ? hooks.takeSnapshot() : TakeUninstallSnapshot();
 }
 
-// Installers often register from a helper that outlives them, so a quiet registry is asked again.
-bool registeredWithin(int rechecks, const UninstallSnapshot& before, const InstallerMonitorHooks& hooks) {
-    for (int i = 0; i < rechecks; ++i) {
-        if (hooks.wait) {
-            hooks.wait(kInstallRecheckIntervalMs);
-        } else {
-            ::Sleep(kInstallRecheckIntervalMs);
-        }
-        if (hasNewUninstallKey(before, takeSnapshot(hooks))) return true;
+void waitBetweenChecks(const InstallerMonitorHooks& hooks) {
+    if (hooks.wait) {
+        hooks.wait(kInstallRecheckIntervalMs);
+    } else {
+        ::Sleep(kInstallRecheckIntervalMs);
     }
-    return false;
 }
 
-}  // namespace
+// What the registrations say now, against the snapshot taken before the run.
+void readRegistrations(const std::wstring& appName, const UninstallSnapshot& before, const UninstallSnapshot& now,
+                       InstallFacts& facts) {
+    facts.registered = hasNewUninstallKey(before, now);
+    const std::wstring versions = listedVersions(appName, now);
+    facts.versionMoved = !versions.empty() && versions != listedVersions(appName, before);
+}
 
-InstallVerdict monitorInstaller(const std::wstring& packagePath, const std::wstring& appName,
-                                const InstallerMonitorHooks& hooks, DWORD* exitCodeOut) {
-    // Checked again right before it runs: the file may have changed since the download was verified.
-    if (checkSignature(packagePath).state == SignatureBroken) return InstallVerdict::SignatureBroken;
-    const UninstallSnapshot before = takeSnapshot(hooks);
-    const bool alreadyListed = IsAppListed(appName, before);
+// Started without the shell, so no prompt about the file's origin comes first. A program that asks
+// for elevation is handed to the shell instead, for the system's own consent prompt.
+HANDLE startSilently(const SilentLaunch& launch) {
+    std::wstring commandLine = launch.commandLine();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (::CreateProcessW(launch.program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                         &startup, &process)) {
+        ::CloseHandle(process.hThread);
+        return process.hProcess;
+    }
+    if (::GetLastError() != kElevationRequired) return nullptr;
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOZONECHECKS | SEE_MASK_FLAG_NO_UI;
+    info.lpFile = launch.program.c_str();
+    info.lpParameters = launch.parameters.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    return ::ShellExecuteExW(&info) ? info.hProcess : nullptr;
+}
 
+// The shell opens the package with its own verb: the installer's wizard. No process handle (the shell
+// handed the file to a program already running) is taken as installed.
+HANDLE startWithWizard(const std::wstring& packagePath, InstallerResult& result) {
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
     info.lpFile = packagePath.c_str();
     info.nShow = SW_SHOWNORMAL;
-    if (!::ShellExecuteExW(&info)) return InstallVerdict::NotInstalled;
-    // Nothing to wait for (the shell handed the file to a program already running): taken as installed.
-    if (!info.hProcess) return InstallVerdict::Installed;
+    if (!::ShellExecuteExW(&info)) return nullptr;
+    if (!info.hProcess) result.verdict = InstallVerdict::Installed;
+    return info.hProcess;
+}
 
-    qb::UniqueHandle process(info.hProcess);
+InstallVerdict verdictFor(InstallOutcome outcome) {
+    switch (outcome) {
+        case InstallOutcome::Installed: return InstallVerdict::Installed;
+        case InstallOutcome::Cancelled: return InstallVerdict::Cancelled;
+        case InstallOutcome::Failed: return InstallVerdict::Failed;
+        case InstallOutcome::NotInstalled: break;
+    }
+    return InstallVerdict::NotInstalled;
+}
+
+}  // namespace
+
+InstallerResult monitorInstaller(const InstallerRun& run) {
+    const InstallerMonitorHooks& hooks = run.hooks;
+    InstallerResult result;
+    // Checked again right before it runs: the file may have changed since the download was verified.
+    if (checkSignature(run.packagePath).state == SignatureBroken) {
+        result.verdict = InstallVerdict::SignatureBroken;
+        return result;
+    }
+    const UninstallSnapshot before = takeSnapshot(hooks);
+    InstallFacts facts;
+    facts.type = run.type;
+    facts.wasListed = IsAppListed(run.appName, before);
+
+    qb::UniqueHandle process(run.silent ? startSilently(*run.silent) : startWithWizard(run.packagePath, result));
+    if (!process) return result;
     ::WaitForSingleObject(process.get(), INFINITE);
-    DWORD exitCode = 0;
-    ::GetExitCodeProcess(process.get(), &exitCode);
+    ::GetExitCodeProcess(process.get(), &facts.exitCode);
     process.reset();
-    if (exitCodeOut) *exitCodeOut = exitCode;
+    result.exitCode = facts.exitCode;
 
-    if (alreadyListed || hasNewUninstallKey(before, takeSnapshot(hooks))) return InstallVerdict::Installed;
-    if (exitCode != 0)
-        return registeredWithin(kRechecksAfterFailedExit, before, hooks) ? InstallVerdict::Installed
-                                                                         : InstallVerdict::Cancelled;
-    return registeredWithin(kRechecksAfterCleanExit, before, hooks) ? InstallVerdict::Installed
-                                                                    : InstallVerdict::NotInstalled;
+    // Installers often register from a helper that outlives them, so a quiet registry is asked again.
+    readRegistrations(run.appName, before, takeSnapshot(hooks), facts);
+    const int rechecks = facts.exitCode == 0 ? kRechecksAfterCleanExit : kRechecksAfterFailedExit;
+    for (int i = 0; i < rechecks && !registrationsSettle(facts); ++i) {
+        waitBetweenChecks(hooks);
+        readRegistrations(run.appName, before, takeSnapshot(hooks), facts);
+    }
+    const InstallJudgement judgement = judgeInstall(facts);
+    result.verdict = verdictFor(judgement.outcome);
+    result.restartNeeded = judgement.restartNeeded;
+    result.restartStarted = judgement.restartStarted;
+    return result;
 }
 
 bool startInstallerThread(InstallerRun run) {
     return qb::startWorker([run = std::move(run)] {
-        InstallVerdict verdict;
-        DWORD exitCode = 0;
+        InstallerResult result;
         {
             // The shell wants a single-threaded apartment for the packages it hands to other handlers.
             qb::ComInit com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-            verdict = monitorInstaller(run.packagePath, run.appName, run.hooks, &exitCode);
+            result = monitorInstaller(run);
         }
-        run.finished(verdict, exitCode == 0);
+        run.finished(result);
     });
 }

@@ -5,8 +5,10 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "install/installer_type.h"
 #include "install/uninstall_snapshot.h"
 
 constexpr DWORD kInstallRecheckIntervalMs = 2000;
@@ -18,6 +20,15 @@ enum class InstallVerdict {
     Cancelled,        // the installer failed and registered nothing
     NotInstalled,     // the installer ended cleanly (or could not be opened) and registered nothing
     SignatureBroken,  // the package's signature broke after the download; it was not started
+    Failed,           // an installer of a known type ended with an exit code that means failure
+};
+
+// A run's verdict with the exit code behind it (0 when there was no process to wait for).
+struct InstallerResult {
+    InstallVerdict verdict = InstallVerdict::NotInstalled;
+    DWORD exitCode = 0;
+    bool restartNeeded = false;   // installed; the change takes effect after a restart
+    bool restartStarted = false;  // the installer has started a restart of the machine
 };
 
 // Where the monitor reads the registrations and how it waits between re-checks; empty members
@@ -30,19 +41,19 @@ struct InstallerMonitorHooks {
 struct InstallerRun {
     std::wstring packagePath;
     std::wstring appName;  // matched against the names already registered
+    InstallerType type = InstallerType::Unknown;  // how its exit code is read
+    // Started as given, with no window of its own; without it the shell opens the package (its wizard).
+    std::optional<SilentLaunch> silent;
     InstallerMonitorHooks hooks;
-    // Called once, on the monitor's thread; exitedCleanly is false when the installer's process ended
-    // with a non-zero exit code (an app listed before still counts as installed then).
-    std::function<void(InstallVerdict verdict, bool exitedCleanly)> finished;
+    // Called once, on the monitor's thread.
+    std::function<void(const InstallerResult& result)> finished;
 };
 
 // Why an installer was not started although its task was: its signature broke after the download.
 constexpr wchar_t kBrokenSignatureText[] = L"安装包签名无效，已禁止安装";
 
-// Runs the package and returns the verdict.
-// exitCode, when given, receives the process's exit code (0 when there was no process to wait for).
-InstallVerdict monitorInstaller(const std::wstring& packagePath, const std::wstring& appName,
-                                const InstallerMonitorHooks& hooks, DWORD* exitCode = nullptr);
+// Runs the package (`run.finished` is not called) and returns the verdict.
+InstallerResult monitorInstaller(const InstallerRun& run);
 
 // Runs monitorInstaller on a thread of its own and hands the verdict to `run.finished`; false when no
 // thread could be made (nothing is called then).

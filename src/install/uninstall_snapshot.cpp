@@ -1,5 +1,6 @@
 #include "install/uninstall_snapshot.h"
 
+#include <algorithm>
 #include <cwchar>
 
 #include "base/win_handles.h"
@@ -15,16 +16,23 @@ constexpr wchar_t kNativeUninstall[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVe
 constexpr wchar_t kWow64Uninstall[] = L"SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 // Any failure only means this registration contributes no display name.
-void readDisplayName(HKEY key, std::vector<std::wstring>* names) {
-    if (!key) return;
+bool readShortText(HKEY key, const wchar_t* name, std::wstring& out) {
     wchar_t buffer[kDisplayNameBytes / sizeof(wchar_t)] = {};
     DWORD type = 0;
     DWORD size = kDisplayNameBytes;
-    if (::RegQueryValueExW(key, L"DisplayName", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) !=
-            ERROR_SUCCESS ||
+    if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
         type != REG_SZ)
-        return;
-    names->emplace_back(buffer, ::wcsnlen(buffer, size / sizeof(wchar_t)));
+        return false;
+    out.assign(buffer, ::wcsnlen(buffer, size / sizeof(wchar_t)));
+    return true;
+}
+
+void readDisplayName(HKEY key, UninstallSnapshot& snapshot) {
+    std::wstring name, version;
+    if (!key || !readShortText(key, L"DisplayName", name)) return;
+    readShortText(key, L"DisplayVersion", version);
+    snapshot.displayNames.push_back(std::move(name));
+    snapshot.displayVersions.push_back(std::move(version));
 }
 
 void scanLocation(HKEY root, const wchar_t* path, const wchar_t* prefix,
@@ -55,7 +63,7 @@ UninstallSnapshot takeUninstallSnapshotUnder(const UninstallRoots& roots) {
     UninstallSnapshot snapshot;
     forEachUninstallEntry(roots, [&snapshot](const std::wstring& key, HKEY entry) {
         snapshot.keys.insert(key);
-        readDisplayName(entry, &snapshot.displayNames);
+        readDisplayName(entry, snapshot);
     });
     return snapshot;
 }
@@ -89,6 +97,20 @@ bool displayNameMatches(const std::wstring& wanted, const std::wstring& displayN
     if (listed == wanted) return true;
     return listed.size() > wanted.size() && listed.size() - wanted.size() <= kNameSuffixMargin &&
            listed.compare(0, wanted.size(), wanted) == 0;
+}
+
+std::wstring listedVersions(const std::wstring& appName, const UninstallSnapshot& snapshot) {
+    const std::wstring wanted = NormalizeAppName(appName);
+    std::vector<std::wstring> versions;
+    for (size_t i = 0; i < snapshot.displayNames.size(); ++i) {
+        if (!displayNameMatches(wanted, snapshot.displayNames[i])) continue;
+        // "=" marks a listed app even when it gives no version.
+        versions.push_back(L"=" + (i < snapshot.displayVersions.size() ? snapshot.displayVersions[i] : L""));
+    }
+    std::sort(versions.begin(), versions.end());
+    std::wstring joined;
+    for (const std::wstring& version : versions) joined += version;
+    return joined;
 }
 
 bool IsAppListed(const std::wstring& appName, const UninstallSnapshot& snapshot) {

@@ -10,6 +10,8 @@
 struct UninstallSnapshot {
     std::set<std::wstring> keys;            // view prefix + subkey name, e.g. "LM64\{product code}"
     std::vector<std::wstring> displayNames;  // REG_SZ "DisplayName" values in scan order, duplicates kept
+    // The "DisplayVersion" of the entry each display name came from, or empty; may be shorter.
+    std::vector<std::wstring> displayVersions;
 };
 
 // The two registry roots the three uninstall locations hang under; tests point them at a scratch tree.
@@ -35,3 +37,6 @@ std::wstring NormalizeAppName(const std::wstring& text);
 // name, or the name followed by a short addition (edition, bitness, year).
 bool displayNameMatches(const std::wstring& wanted, const std::wstring& displayName);
 bool IsAppListed(const std::wstring& appName, const UninstallSnapshot& snapshot);
+// The versions registered for an app of this name, sorted and joined, so two snapshots tell whether
+// an installer moved them; empty when the app is not listed.
+std::wstring listedVersions(const std::wstring& appName, const UninstallSnapshot& snapshot);

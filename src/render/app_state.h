@@ -120,6 +120,7 @@ struct AppState {
     bool noticeUnverified = false;  // the catalogue gave no digest, so the installer was not started
     uint32_t noticeSignature = 0;   // SignatureState of the installer
     std::wstring noticePublisher;
+    bool noticeSilent = false;  // its installer runs without a window
     DWORD noticeTick = 0;
 
     bool inSizeMove = false;

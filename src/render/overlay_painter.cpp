@@ -29,6 +29,7 @@ void drawNoticeCard(PaintContext& ctx, int w, int h) {
     facts.unverified = app.noticeUnverified;
     facts.signature = app.noticeSignature;
     facts.publisher = app.noticePublisher;
+    facts.silent = app.noticeSilent;
     const ColouredText status = noticeStatusLine(facts);
     const ColouredText publisher = noticePublisherLine(facts);
     if (publisher.text.empty()) {

@@ -3,6 +3,8 @@
 #include "render/header_painter.h"
 #include "render/palette.h"
 
+#include <utility>
+
 namespace settings_layout {
 
 namespace {
@@ -11,20 +13,26 @@ constexpr int kContentLeft = 30;
 constexpr int kContentRight = kWidth - 30;
 constexpr int kChoiceSegmentWidth = 40;
 constexpr int kChoiceHeight = 32;
+constexpr int kSwitchWidth = 44;
 
 }  // namespace
 
 RECT closeButton() { return {kWidth - kStripHeight, 0, kWidth, kStripHeight}; }
 RECT title() { return {24, 14, 224, 36}; }
-RECT folderLabel() { return {kContentLeft, 68, 330, 88}; }
-RECT folderFrame() { return {kContentLeft, 94, 360, 126}; }
-RECT folderEdit() { return {kContentLeft + 10, 100, 350, 120}; }
-RECT browseButton() { return {368, 94, kContentRight, 126}; }
-RECT hint() { return {kContentLeft, 134, 330, 154}; }
-RECT connectionsLabel() { return {kContentLeft, 172, 128, 172 + kChoiceHeight}; }
+RECT downloadSection() { return {kContentLeft, 62, 330, 82}; }
+RECT folderLabel() { return {kContentLeft, 92, 330, 112}; }
+RECT folderFrame() { return {kContentLeft, 118, 360, 150}; }
+RECT folderEdit() { return {kContentLeft + 10, 124, 350, 144}; }
+RECT browseButton() { return {368, 118, kContentRight, 150}; }
+RECT hint() { return {kContentLeft, 158, 330, 178}; }
+RECT connectionsLabel() { return {kContentLeft, 192, 128, 192 + kChoiceHeight}; }
 RECT connectionsChoice() {
-    return {kContentRight - kChoiceCount * kChoiceSegmentWidth, 172, kContentRight, 172 + kChoiceHeight};
+    return {kContentRight - kChoiceCount * kChoiceSegmentWidth, 192, kContentRight, 192 + kChoiceHeight};
 }
+RECT installSection() { return {kContentLeft, 244, 330, 264}; }
+RECT silentLabel() { return {kContentLeft, 274, 300, 298}; }
+RECT silentSwitch() { return {kContentRight - kSwitchWidth, 274, kContentRight, 298}; }
+RECT silentHint() { return {kContentLeft, 300, kContentRight, 320}; }
 RECT choiceSegment(int i) { return {i * kChoiceSegmentWidth, 0, (i + 1) * kChoiceSegmentWidth, kChoiceHeight}; }
 
 int choiceAt(POINT point) {
@@ -33,9 +41,9 @@ int choiceAt(POINT point) {
     return index < kChoiceCount ? index + 1 : 0;
 }
 
-RECT cancelButton() { return {270, 224, 354, 258}; }
-RECT saveButton() { return {364, 224, kContentRight, 258}; }
-RECT versionLabel() { return {kContentLeft, 270, 410, 288}; }
+RECT cancelButton() { return {270, 334, 354, 368}; }
+RECT saveButton() { return {364, 334, kContentRight, 368}; }
+RECT versionLabel() { return {kContentLeft, 374, 410, 392}; }
 
 bool dragsWindow(POINT point) {
     const RECT close = closeButton();
@@ -54,6 +62,9 @@ constexpr uint32_t kSecondaryPressedFill = 0xFFDCE8FE;
 constexpr uint32_t kFocusRing = 0xFF2563EB;
 constexpr Pen kCloseGlyph{0xFFFFFFFF, 1.6f};
 constexpr uint32_t kWindowEdge = 0xFFC9CED6;
+constexpr uint32_t kSectionRule = 0xFFE5E8ED;
+constexpr uint32_t kSwitchOff = 0xFFC9CED6;
+constexpr uint32_t kSwitchOffHover = 0xFFB4BBC6;
 
 RECT inset(RECT r, int by) {
     ::InflateRect(&r, -by, -by);
@@ -78,6 +89,23 @@ void paintSettingsBackground(Canvas& canvas, bool closeHovered) {
     const RECT frame = folderFrame();
     FillRoundRect(canvas, frame, 6, kFieldFill);
     StrokeRoundRect(canvas, frame, 6, kFieldBorder, 1.0f);
+    for (const auto& [place, text] : {std::pair{downloadSection(), L"下载"}, std::pair{installSection(), L"安装与升级"}}) {
+        canvas.drawText(text, place, FontCardTitle, palette::kTextPrimary, kTextLeft);
+        // A hairline from the heading to the content's right edge.
+        const float from = static_cast<float>(place.left + canvas.measureLine(text, FontCardTitle) + 12);
+        canvas.fillRect(from, (place.top + place.bottom) / 2.0f, static_cast<float>(kWidth - 30) - from, 1, kSectionRule);
+    }
+}
+
+void paintSwitch(Canvas& canvas, SIZE size, bool on, bool hovered, bool focused) {
+    const RECT track = inset(RECT{0, 0, size.cx, size.cy}, 1);
+    const int radius = (track.bottom - track.top) / 2;
+    const uint32_t fill = on ? (hovered ? palette::kPrimaryHover : palette::kPrimary) : (hovered ? kSwitchOffHover : kSwitchOff);
+    FillRoundRect(canvas, track, radius, fill);
+    if (focused) StrokeRoundRect(canvas, track, radius, kFocusRing, 1.5f);
+    const int knob = track.bottom - track.top - 6;
+    const int left = on ? track.right - 3 - knob : track.left + 3;
+    FillRoundRect(canvas, RECT{left, track.top + 3, left + knob, track.top + 3 + knob}, knob / 2, palette::kWhite);
 }
 
 void paintSettingsButton(Canvas& canvas, const RECT& rect, const wchar_t* label, SettingsButtonStyle style,

@@ -8,7 +8,7 @@
 namespace settings_layout {
 
 inline constexpr int kWidth = 478;
-inline constexpr int kHeight = 300;
+inline constexpr int kHeight = 400;
 inline constexpr int kStripHeight = 50;
 inline constexpr int kCornerRadius = 7;  // the window's region and the strip's top corners
 inline constexpr int kChoiceCount = 8;   // connections 1 to 8
@@ -22,6 +22,12 @@ RECT browseButton();
 RECT hint();
 RECT connectionsLabel();
 RECT connectionsChoice();
+// The sections' headings: "下载" and "安装与升级".
+RECT downloadSection();
+RECT installSection();
+RECT silentLabel();
+RECT silentSwitch();
+RECT silentHint();
 // Segment i (0-based, the choice i + 1) in the choice control's own coordinates.
 RECT choiceSegment(int i);
 // The choice under a point of the control, 1 to 8; 0 when none.
@@ -50,5 +56,7 @@ void paintSettingsBackground(Canvas& canvas, bool closeHovered);
 // A button filling `rect` of its own surface.
 void paintSettingsButton(Canvas& canvas, const RECT& rect, const wchar_t* label, SettingsButtonStyle style,
                          const SettingsButtonState& state);
+// An on/off switch filling a control of `size`.
+void paintSwitch(Canvas& canvas, SIZE size, bool on, bool hovered, bool focused);
 // The eight segments of the connection choice in a control of `size`; `hovered` 0 for none.
 void paintConnectionChoice(Canvas& canvas, SIZE size, int selected, int hovered, bool focused);

@@ -14,7 +14,7 @@ CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool ho
     using namespace palette;
     const uint32_t primary = hovered ? kPrimaryHover : kPrimary;
     if (installed == InstalledLook::Uninstalling) return {L"卸载中", kNeutralFill, kTextSecondary, false, 0};
-    int state = task && task->state <= Paused ? static_cast<int>(task->state) : -1;
+    int state = task && task->state <= InstallFailed ? static_cast<int>(task->state) : -1;
     // An update whose installer failed leaves the older version: the task's "installed" gives way to it.
     const bool failedUpdate = state == Installed && task->installerFailed && installed == InstalledLook::Updatable;
     if (installed != InstalledLook::NotInstalled &&
@@ -40,6 +40,7 @@ CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool ho
             look = {task->isArchive ? L"打开文件夹" : L"立即安装", primary, kTextWhite, false, 0};
             break;
         case Failed: look = {L"重试", primary, kTextWhite, false, 0}; break;
+        case InstallFailed: look = {L"重新安装", primary, kTextWhite, false, 0}; break;
         case Cancelled: look = {L"重新下载", primary, kTextWhite, false, 0}; break;
         case Installed: look = {L"已安装", kInstalledFill, kTextSuccess, false, 0}; break;
         case Installing: look = {L"安装中", kInstalledFill, kTextSuccess, false, 0}; break;
@@ -161,10 +162,16 @@ ColouredText downloadRowStatus(const TaskSnapshot& task) {
             return {L"下载完成" + signatureNote(task), kTextSuccess};
         case Failed: return {L"下载失败：" + task.errorText, kTextError};
         case Cancelled: return {L"已取消", kTextTertiary};
-        case Installed: return {L"安装完成" + signatureNote(task), kTextSuccess};
+        case Installed:
+            if (task.restartNeeded) return {L"安装完成，重启后生效" + signatureNote(task), kTextSuccess};
+            return {L"安装完成" + signatureNote(task), kTextSuccess};
         case Installing: return {L"正在安装，请稍候..." + signatureNote(task), kTextSuccess};
         case InstallCancelled: return {L"安装已取消，可点击右侧按钮重新安装", kTextError};
-        case InstallQueued: return {L"等待安装，当前的安装结束后自动开始" + signatureNote(task), kTextTertiary};
+        case InstallQueued:
+            if (task.waitsForRestart) return {L"重启后继续", kTextTertiary};
+            return {L"等待安装，当前的安装结束后自动开始" + signatureNote(task), kTextTertiary};
+        case InstallFailed:
+            return {L"安装失败（错误码 " + std::to_wstring(task.installerExitCode) + L"）", kTextError};
         case Paused:
             return {formatSize(task.receivedBytes) + L" / " + formatSize(task.totalBytes) + L" · 已暂停", kTextTertiary};
     }
@@ -177,7 +184,7 @@ ColouredText noticeStatusLine(const NoticeFacts& facts) {
     if (!facts.verified) return {L"下载完成，校验不一致，请谨慎安装", kTextWarning};
     if (facts.signature == SignatureBroken) return {L"下载完成，签名无效，已禁止安装", kTextWarning};
     if (facts.unverified) return {L"下载完成，无法校验，未自动安装", kTextWarning};
-    return {L"下载完成，已打开安装向导", kTextSecondary};
+    return {facts.silent ? L"下载完成，已开始安装" : L"下载完成，已打开安装向导", kTextSecondary};
 }
 
 ColouredText noticePublisherLine(const NoticeFacts& facts) {
@@ -199,7 +206,8 @@ RowBarFill downloadRowBarFill(const TaskSnapshot& task) {
         case Installed:
         case Installing:
         case InstallQueued:
-        case InstallCancelled: return RowBarFill::Finished;
+        case InstallCancelled:
+        case InstallFailed: return RowBarFill::Finished;
         case Failed: return RowBarFill::Failed;
         default: return RowBarFill::None;
     }
@@ -220,6 +228,9 @@ std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task) {
         case InstallCancelled:
             if (task.isArchive) return {{HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Wide, false}};
             return {{HitKind::RowInstall, L"安装", RowSlot::Primary, true},
+                    {HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Second, false}};
+        case InstallFailed:
+            return {{HitKind::RowInstall, L"重新安装", RowSlot::Primary, true},
                     {HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Second, false}};
         case Failed:
         case Cancelled: return {{HitKind::RowRetry, L"重试", RowSlot::Primary, true}};

@@ -62,6 +62,7 @@ struct NoticeFacts {
     bool unverified = false;  // the catalogue gave no digest
     uint32_t signature = SignatureUnchecked;
     std::wstring publisher;
+    bool silent = false;  // its installer runs without a window
 };
 ColouredText noticeStatusLine(const NoticeFacts& facts);
 // The notice's line under the status for an installer ("发布者：…", "未签名"); empty text for none.

@@ -18,7 +18,9 @@ void paintPageHeader(PaintContext& ctx, size_t count) {
     canvas.drawText(updatesPageHeading(count), {224, 82, w - 200, 116}, FontSectionTitle, palette::kTextPrimary,
                     kTextLeft);
     if (count == 0) return;
-    canvas.drawText(L"升级会下载新版本的安装包，安装向导逐个打开", {224, 122, w - 24, 146}, FontSmall,
+    const wchar_t* subtitle = ctx.app.config.silentInstall ? L"升级会下载新版本并自动安装"
+                                                           : L"升级会下载新版本的安装包，安装向导逐个打开";
+    canvas.drawText(subtitle, {224, 122, w - 24, 146}, FontSmall,
                     palette::kTextTertiary, kTextLeftCut);
     const RECT all = layout::updateAllButton(w);
     FillRoundRect(canvas, all, kHeaderButtonRadius,

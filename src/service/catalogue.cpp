@@ -85,6 +85,8 @@ AppInfo ParseAppInfo(const json::Value& object) {
     if (const json::Value* md5 = object.find("md5")) app.md5 = md5->asString("");
     if (const json::Value* sha256 = object.find("sha256")) app.sha256 = sha256->asString("");
     if (const json::Value* hasPackage = object.find("hasPackage")) app.hasPackage = hasPackage->asBool(false);
+    if (const json::Value* args = object.find("silentArgs"); args && args->kind == json::Kind::String)
+        app.silentArgs = Utf8ToWide(args->asString(""));
     app.downloads = int64Member(object, "downloads");
     app.updatedAt = int64Member(object, "updatedAt");
     return app;

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -25,6 +26,9 @@ struct AppInfo {
     std::string md5;
     std::string sha256;  // lowercase hex, as the catalogue gives it; empty when it gives none
     bool hasPackage = false;
+    // The catalogue's arguments for installing without a window, replacing those of the installer's
+    // type; an empty text means the package cannot install silently. Absent when not given.
+    std::optional<std::wstring> silentArgs;
     int64_t downloads = 0;
     int64_t updatedAt = 0;
 };

@@ -61,11 +61,15 @@ TEST(ConfigWrite, WritesTheExactFormat) {
     AppConfig config;
     config.downloadDir = L"C:\\Apps";
     config.connectionsPerDownload = 6;
+    config.silentInstall = false;
+    EXPECT_EQ(parseConfigText(configFileText(config)).silentInstall, false);
     EXPECT_EQ(configFileText(config), "{\n  \"server\": \"https://api.quillbox.app\",\n  \"channel\": \"default\",\n"
-                                      "  \"downloadDir\": \"C:\\\\Apps\",\n  \"connectionsPerDownload\": 6\n}\n");
+                                      "  \"downloadDir\": \"C:\\\\Apps\",\n  \"connectionsPerDownload\": 6,\n"
+                                      "  \"silentInstall\": false\n}\n");
     config = AppConfig();
     EXPECT_EQ(configFileText(config), "{\n  \"server\": \"https://api.quillbox.app\",\n  \"channel\": \"default\",\n"
-                                      "  \"downloadDir\": \"\",\n  \"connectionsPerDownload\": 4\n}\n");
+                                      "  \"downloadDir\": \"\",\n  \"connectionsPerDownload\": 4,\n"
+                                      "  \"silentInstall\": true\n}\n");
 }
 
 TEST(ConfigWrite, HostileValuesRoundTrip) {

@@ -62,7 +62,7 @@ def preinstall(run, app):
     path = os.path.join(run.catalogue, "preinstall", app[2])
     if path.endswith(".msi"):
         return wine(run, "msiexec", "/i", wine_path(path), "/qn")
-    return wine(run, path)
+    return wine(run, path, "/S")
 
 
 def button_shows(run, index, label, fg, bg, timeout):

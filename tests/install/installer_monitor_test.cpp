@@ -115,8 +115,8 @@ protected:
         run.appName = appName;
         run.packagePath = path;
         run.hooks = std::move(hooks);
-        run.finished = [heard, window = window_.handle()](InstallVerdict v, bool) {
-            heard->store(v);
+        run.finished = [heard, window = window_.handle()](const InstallerResult& result) {
+            heard->store(result.verdict);
             ::PostMessageW(window, WM_QB_REFRESH, 0, 0);
         };
         if (!startInstallerThread(std::move(run))) return false;

@@ -122,23 +122,26 @@ TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsControls) {
     RECT r{};
     ::GetWindowRect(settings, &r);
     EXPECT_EQ(r.left, 110 + (1180 - 478) / 2);
-    EXPECT_EQ(r.top, 60 + (780 - 300) / 2);
+    EXPECT_EQ(r.top, 60 + (780 - 400) / 2);
     EXPECT_EQ(r.right - r.left, 478);
-    EXPECT_EQ(r.bottom - r.top, 300);
+    EXPECT_EQ(r.bottom - r.top, 400);
 
     const std::wstring version = L"版本 v" + std::to_wstring(QB_VERSION_MAJOR) + L"." +
                                  std::to_wstring(QB_VERSION_MINOR) + L"." + std::to_wstring(QB_VERSION_PATCH);
     const ExpectedControl expected[] = {
         {L"Static", L"下载设置", {24, 14, 224, 36}, 0, -15, 700},
-        {L"Static", L"安装包保存目录", {30, 68, 330, 88}, 0, -14, 400},
-        {L"Edit", L"C:\\Users\\me\\Downloads\\Quillbox", {40, 100, 350, 120}, 103, -14, 400},
-        {L"Button", L"浏览...", {368, 94, 448, 126}, 3, -14, 400},
-        {L"Static", L"修改后对新的下载任务生效", {30, 134, 330, 154}, 0, -14, 400},
-        {L"Static", L"同时连接数", {30, 172, 128, 204}, 0, -14, 400},
-        {L"QBChoice", L"6", {128, 172, 448, 204}, 104, -14, 400},
-        {L"Button", L"取消", {270, 224, 354, 258}, 1, -14, 400},
-        {L"Button", L"保存", {364, 224, 448, 258}, 2, -14, 400},
-        {L"Static", version.c_str(), {30, 270, 410, 288}, 0, -12, 400},
+        {L"Static", L"安装包保存目录", {30, 92, 330, 112}, 0, -14, 400},
+        {L"Edit", L"C:\\Users\\me\\Downloads\\Quillbox", {40, 124, 350, 144}, 103, -14, 400},
+        {L"Button", L"浏览...", {368, 118, 448, 150}, 3, -14, 400},
+        {L"Static", L"修改后对新的下载任务生效", {30, 158, 330, 178}, 0, -14, 400},
+        {L"Static", L"同时连接数", {30, 192, 128, 224}, 0, -14, 400},
+        {L"QBChoice", L"6", {128, 192, 448, 224}, 104, -14, 400},
+        {L"Static", L"静默安装", {30, 274, 300, 298}, 0, -14, 400},
+        {L"QBSwitch", L"1", {404, 274, 448, 298}, 105, -14, 400},
+        {L"Static", L"识别安装程序类型，无需逐个点击安装向导", {30, 300, 448, 320}, 0, -14, 400},
+        {L"Button", L"取消", {270, 334, 354, 368}, 1, -14, 400},
+        {L"Button", L"保存", {364, 334, 448, 368}, 2, -14, 400},
+        {L"Static", version.c_str(), {30, 374, 410, 392}, 0, -12, 400},
     };
     constexpr size_t kCount = std::size(expected);
     ChildList list;
@@ -159,7 +162,7 @@ TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsControls) {
         EXPECT_EQ(place.right, e.rect.right) << i;
         EXPECT_EQ(place.bottom, e.rect.bottom) << i;
         EXPECT_EQ(::GetDlgCtrlID(child), e.id) << i;
-        if (std::wstring(e.className) == L"QBChoice") continue;  // draws its digits itself
+        if (std::wstring(e.className) == L"QBChoice" || std::wstring(e.className) == L"QBSwitch") continue;  // no text
         LOGFONTW font{};
         ASSERT_NE(::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0)), sizeof font, &font),
                   0)
@@ -249,6 +252,12 @@ TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
     EXPECT_EQ(windowText(choice), L"1");
     key('3');
     EXPECT_EQ(windowText(choice), L"3");
+    // The switch turns with a click and with Space.
+    HWND silent = ::GetDlgItem(appState().settingsWnd, kSettingsSilentId);
+    ::SendMessageW(silent, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
+    ::SendMessageW(silent, WM_KEYDOWN, VK_SPACE, 0);
+    ::SendMessageW(silent, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
+    EXPECT_EQ(windowText(silent), L"0");
     shellServices().saveConfig = realShellServices().saveConfig;
     // Enter presses the focused button, as on a system button (the dialog keys alone would send id 1).
     HWND saveButton = ::GetDlgItem(appState().settingsWnd, kSettingsSaveId);
@@ -263,7 +272,8 @@ TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
     EXPECT_EQ(appState().toastKind, ToastSuccess);
     EXPECT_EQ(qbtest::readFileBytes(configPath_),
               "{\n  \"server\": \"http://127.0.0.1:8080\",\n  \"channel\": \"beta\",\n"
-              "  \"downloadDir\": \"D:\\\\Downloads\",\n  \"connectionsPerDownload\": 3\n}\n");
+              "  \"downloadDir\": \"D:\\\\Downloads\",\n  \"connectionsPerDownload\": 3,\n  \"silentInstall\": false\n}\n");
+    EXPECT_FALSE(appState().config.silentInstall);
 }
 
 TEST_F(SettingsWindow, SavingADriveRootRestoresTheDefaultFolder) {
@@ -278,7 +288,7 @@ TEST_F(SettingsWindow, SavingADriveRootRestoresTheDefaultFolder) {
     EXPECT_EQ(appState().toastText, L"已恢复默认下载目录");
     EXPECT_EQ(qbtest::readFileBytes(configPath_),
               "{\n  \"server\": \"http://127.0.0.1:8080\",\n  \"channel\": \"beta\",\n  \"downloadDir\": \"\",\n"
-              "  \"connectionsPerDownload\": 4\n}\n");
+              "  \"connectionsPerDownload\": 4,\n  \"silentInstall\": true\n}\n");
 }
 
 TEST_F(SettingsWindow, TheFolderPickerFillsTheFieldUnlessItIsCancelled) {

@@ -81,8 +81,8 @@ void MainWindowTest::SetUp() {
     s.resumeTask = [note](int32_t id) { note(L"resume " + std::to_wstring(id)); };
     s.clearFinished = [note] { note(L"clearFinished"); };
     s.openInFolder = [note](int32_t id) { note(L"openInFolder " + std::to_wstring(id)); };
-    s.install = [c, note](int32_t id) {
-        note(L"install " + std::to_wstring(id));
+    s.install = [c, note](int32_t id, const InstallRequest& request) {
+        note(L"install " + std::to_wstring(id) + (request.silent ? L" silent" : L""));
         if (c->installResult && c->installQueues) c->tasks[id].state = InstallQueued;
         return c->installResult;
     };

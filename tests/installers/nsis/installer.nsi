@@ -1,8 +1,14 @@
-; A silent per-user installer for one sample application, with a silent uninstaller.
-; Defines: APP_KEY, APP_NAME, APP_VERSION, PROGRAM (the exe to install), OUT_FILE.
+; A per-user installer for one sample application, with a silent uninstaller: silent, or with WIZARD
+; defined a wizard of two pages that only /S skips.
+; Defines: APP_KEY, APP_NAME, APP_VERSION, PROGRAM (the exe to install), OUT_FILE, WIZARD (optional).
 Unicode true
 Target amd64-unicode
+!ifdef WIZARD
+Page directory
+Page instfiles
+!else
 SilentInstall silent
+!endif
 SilentUnInstall silent
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
