@@ -155,19 +155,27 @@ void onUpdateAll() {
     AppState& state = appState();
     const auto tasks = shellServices().taskSnapshot();
     int started = 0, waiting = 0;
+    if (!state.batch.active()) state.batch = InstallBatch{};
     for (const size_t index : updatableApps(state)) {
         const AppInfo& app = state.catalog.apps[index];
         const auto found = tasks.find(app.id);
         const TaskSnapshot* task = found == tasks.end() ? nullptr : &found->second;
         if (!startsWithoutQuestion(task)) {
-            if (task && installable(task->state) && task->unverified) ++waiting;
+            // Nothing vouches for it: the batch counts it as skipped, and the user's own click asks.
+            if (task && installable(task->state) && task->unverified) {
+                state.batch.add(app.id, app.name, BatchOutcome::Skipped);
+                ++waiting;
+            }
             continue;
         }
+        state.batch.add(app.id, app.name);
         shellServices().appAction(&app);
         ++started;
     }
-    std::wstring text = started > 0 ? L"开始升级 " + std::to_wstring(started) + L" 款软件，安装向导将逐个打开"
-                                    : std::wstring(L"升级已在进行中");
+    const wchar_t* how = state.config.silentInstall ? L" 款软件，将逐个自动安装" : L" 款软件，安装向导将逐个打开";
+    std::wstring text = started > 0 ? L"开始升级 " + std::to_wstring(started) + how : std::wstring(L"升级已在进行中");
     if (waiting > 0) text += L"；" + std::to_wstring(waiting) + L" 款无法校验的安装包请逐个确认";
     showToast(text, ToastNeutral);
+    // Started downloads bring news of their own; a batch of skipped packages alone ends now.
+    if (started == 0) followBatch();
 }

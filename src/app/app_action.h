@@ -1,5 +1,7 @@
 #pragma once
 // What an app card's action button (or a row's retry button) does for one catalogue record.
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 
@@ -19,6 +21,14 @@ bool confirmUnverifiedInstall(const TaskSnapshot& task);
 // Starts the update of every app the updates page lists, as its "升 级" would; a finished package
 // is installed unless nothing vouches for it (that one asks its question on the user's own click).
 void onUpdateAll();
+// The batch of unattended installs (batch_action.cpp). followBatch moves it on after any news of
+// tasks and shows its summary once the last has ended; stopBatch (停止) skips what has not started
+// installing; requestClose asks before a batch is left, and then waits for the running installer
+// (closeIfQuitting ends the program once it has).
+void followBatch();
+void stopBatch();
+void requestClose(HWND hwnd);
+void closeIfQuitting();
 // True when the task's installer waits for the one that runs now.
 bool installWaits(int32_t taskId);
 // The toast after an installer was accepted: opening now, or waiting for the one that runs.

@@ -3,6 +3,7 @@
 #include <windowsx.h>
 
 #include "render/app_state.h"
+#include "app/app_action.h"
 #include "app/main_window_handlers.h"
 #include "base/window_messages.h"
 #include "downloads/download_manager.h"
@@ -84,7 +85,8 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_SIZING: return onSizing(hwnd, wp, lp);
         case WM_ENTERSIZEMOVE: return onEnterSizeMove();
         case WM_EXITSIZEMOVE: return onExitSizeMove(hwnd);
-        case WM_QB_REFRESH: repaintMainWindow(); return 0;
+        case WM_QB_REFRESH: return onTasksChanged();
+        case WM_CLOSE: requestClose(hwnd); return 0;
         case WM_QB_ICON_READY: return onIconReady();
         case WM_QB_CREATE_SEARCH_EDIT: createSearchEdit(hwnd); return 0;
         case WM_QB_PREPARE_FACES: PrepareMainWindowFaces(); return 0;

@@ -31,6 +31,8 @@ void startInstalledAppsReadNow();
 LRESULT onInstalledRead(WPARAM readNumber);
 // An installer or uninstaller ended: the registrations are read again.
 LRESULT onInstallerFinished();
+// Any news of the download tasks (WM_QB_REFRESH): the batch follows, the window repaints.
+LRESULT onTasksChanged();
 // The window was activated: the registrations are read again when the last read is 30 s old.
 LRESULT onActivateApp(bool active);
 // Starts the installer of a finished task and, when it starts, reports the install to the service.

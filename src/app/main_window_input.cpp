@@ -102,7 +102,7 @@ void actOnRegion(HWND hwnd, const HitRegion& region) {
         case HitKind::Category: selectCategory(region.param); break;
         case HitKind::Minimize: ::ShowWindow(hwnd, SW_MINIMIZE); break;
         case HitKind::Maximize: ::ShowWindow(hwnd, ::IsZoomed(hwnd) ? SW_RESTORE : SW_MAXIMIZE); break;
-        case HitKind::Close: ::DestroyWindow(hwnd); break;
+        case HitKind::Close: requestClose(hwnd); break;
         case HitKind::DownloadsTab:
             app.page = Page::Downloads;
             repaintMainWindow();
@@ -146,6 +146,7 @@ void actOnRegion(HWND hwnd, const HitRegion& region) {
             onUpdateAll();
             repaintMainWindow();
             break;
+        case HitKind::StopBatch: stopBatch(); break;
         default: break;
     }
 }

@@ -31,6 +31,20 @@ int32_t localUtcOffsetMinutes(int64_t utcMs) {
     return static_cast<int32_t>((static_cast<int64_t>(localTicks) - static_cast<int64_t>(ticks)) / 600000000LL);
 }
 
+void showDownloadNotice(const TaskSnapshot& task) {
+    AppState& app = appState();
+    app.noticeText = task.name;
+    app.noticeIsSummary = false;
+    app.noticeVerified = task.md5Ok;
+    app.noticeIsArchive = task.isArchive;
+    app.noticeUnverified = task.unverified;
+    app.noticeSignature = task.signature;
+    app.noticePublisher = task.publisher;
+    app.noticeSilent = false;
+    app.noticeTaskId = task.appId;
+    app.noticeTick = ::GetTickCount();
+}
+
 }  // namespace
 
 bool installAndReport(int32_t taskId) {
@@ -101,15 +115,9 @@ LRESULT onDownloadDone(IdAndGeneration news) {
 
     ::MessageBeep(MB_ICONASTERISK);
     AppState& app = appState();
-    app.noticeText = task.name;
-    app.noticeVerified = task.md5Ok;
-    app.noticeIsArchive = task.isArchive;
-    app.noticeUnverified = task.unverified;
-    app.noticeSignature = task.signature;
-    app.noticePublisher = task.publisher;
-    app.noticeSilent = false;
-    app.noticeTaskId = taskId;
-    app.noticeTick = ::GetTickCount();
+    // A batch's downloads end in its one summary, not a notice each.
+    const bool inBatch = app.batch.active();
+    if (!inBatch) showDownloadNotice(task);
     repaintMainWindow();
 
     if (task.isArchive) {
@@ -121,12 +129,15 @@ LRESULT onDownloadDone(IdAndGeneration news) {
     } else if (task.unverified) {
         // Nothing vouches for this file: the user starts it from the card or the row, after a question.
         showToast(L"「" + task.name + L"」无法校验，未自动打开安装向导", ToastNeutral);
+    } else if (app.installsHeld.erase(taskId) > 0) {
+        // A stopped batch was checking it: its installer waits for the user's own click.
+        showToast(L"「" + task.name + L"」下载完成", ToastSuccess);
     } else if (app.installed.uninstalling.count(taskId)) {
         // Its uninstaller runs: the installer waits for the user, from the row, once that has ended.
         showToast(L"「" + task.name + L"」下载完成，卸载结束后可点击安装", ToastNeutral);
     } else if (installAndReport(taskId)) {
         const bool silent = installRequestFor(task).silent;
-        app.noticeSilent = silent;
+        if (!inBatch) app.noticeSilent = silent;
         const wchar_t* text = installWaits(taskId) ? (silent ? L"」下载完成，当前的安装结束后自动安装"
                                                              : L"」下载完成，当前的安装结束后打开安装向导")
                                                    : (silent ? L"」下载完成，正在安装" : L"」下载完成，正在打开安装向导");
@@ -210,6 +221,14 @@ LRESULT onInstalledRead(WPARAM) {
 
 LRESULT onInstallerFinished() {
     rereadInstalledApps();
+    followBatch();
+    closeIfQuitting();
+    return 0;
+}
+
+LRESULT onTasksChanged() {
+    followBatch();
+    repaintMainWindow();
     return 0;
 }
 

@@ -38,6 +38,7 @@ ShellServices realShellServices() {
     s.clearFinished = [] { DownloadManager::instance().clearFinished(); };
     s.openInFolder = [](int32_t id) { DownloadManager::instance().openInFolder(id); };
     s.install = [](int32_t id, const InstallRequest& request) { return DownloadManager::instance().install(id, request); };
+    s.withdrawInstall = [](int32_t id) { return DownloadManager::instance().withdrawInstall(id); };
     s.updateSpeeds = [] { DownloadManager::instance().updateSpeeds(); };
     s.appAction = [](const AppInfo* app) { onAppAction(app); };
     s.reportInstall = [](const std::wstring& server, int32_t id, const std::wstring& channel) {

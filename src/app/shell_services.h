@@ -27,6 +27,7 @@ struct ShellServices {
     std::function<void()> clearFinished;
     std::function<void(int32_t)> openInFolder;
     std::function<bool(int32_t, const InstallRequest&)> install;
+    std::function<bool(int32_t)> withdrawInstall;  // a waiting installer leaves the queue
     std::function<void()> updateSpeeds;
     std::function<void(const AppInfo*)> appAction;
     // Sends the install report without waiting for the service; false when it could not be sent.

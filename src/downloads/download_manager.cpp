@@ -184,6 +184,18 @@ bool DownloadManager::install(int32_t appId, const InstallRequest& request) {
     return waits || runInstallers(task);
 }
 
+bool DownloadManager::withdrawInstall(int32_t appId) {
+    const std::shared_ptr<Task> task = find(appId);
+    if (!task) return false;
+    {
+        std::lock_guard<std::mutex> lock(installMutex);
+        if (!task->advance(InstallQueued, Completed)) return false;
+        installQueue.erase(std::remove(installQueue.begin(), installQueue.end(), task), installQueue.end());
+    }
+    notifyChanged();
+    return true;
+}
+
 bool DownloadManager::runInstallers(std::shared_ptr<Task> task) {
     bool first = true, firstStarted = false;
     while (task) {

@@ -79,6 +79,8 @@ public:
     // The end of a task's installer run with its verdict: the task takes its state, the window hears
     // of it, and the next waiting installer starts. Called once per run, on the monitor's thread (or
     // by a test's stand-in for startInstaller).
+    // Takes a waiting installer out of the queue: the task is Completed again. False when it was not waiting.
+    bool withdrawInstall(int32_t appId);
     void finishInstall(const std::shared_ptr<Task>& task, InstallVerdict verdict, bool exitedCleanly = true);
     void finishInstall(const std::shared_ptr<Task>& task, const InstallerResult& result);
     void updateSpeeds();

@@ -14,6 +14,7 @@
 #include "search/search_index.h"
 #include "service/catalogue.h"
 #include "service/icon_cache.h"
+#include "downloads/install_batch.h"
 
 enum UiFont : int {
     FontBrandTitle,
@@ -121,7 +122,19 @@ struct AppState {
     uint32_t noticeSignature = 0;   // SignatureState of the installer
     std::wstring noticePublisher;
     bool noticeSilent = false;  // its installer runs without a window
+    // A batch's summary instead of one download's: noticeText is its title, then what was skipped and
+    // what failed.
+    bool noticeIsSummary = false;
+    std::wstring noticeSkipped;
+    std::wstring noticeFailed;
     DWORD noticeTick = 0;
+
+    // The unattended installs that 全部升级 or an imported list started, until the last has ended.
+    InstallBatch batch;
+    // The user quit while an installer ran: the window is hidden and closes once it has ended.
+    bool quitWhenInstallerEnds = false;
+    // Packages a stopped batch was still checking: their installers wait for the user's own click.
+    std::set<int32_t> installsHeld;
 
     bool inSizeMove = false;
     bool shadowHiddenForSizing = false;

@@ -98,7 +98,11 @@ void updateUpdatesPage(AppState& app, const PaintInputs& inputs, int w, int h) {
     const std::vector<size_t> apps = updatableApps(app);
     const layout::UpdateListView view = layout::updateListView(w, h, static_cast<int>(apps.size()));
     app.contentScroll = std::clamp(app.contentScroll, 0, view.maxScroll);
-    if (!apps.empty()) record(app, layout::updateAllButton(w), HitKind::UpdateAll);
+    if (app.batch.active()) {
+        record(app, layout::updateAllButton(w), HitKind::StopBatch);
+    } else if (!apps.empty()) {
+        record(app, layout::updateAllButton(w), HitKind::UpdateAll);
+    }
     for (size_t k = 0; k < apps.size(); ++k) {
         const int base = layout::updateRowBase(static_cast<int>(k), app.contentScroll);
         if (!layout::updateRowShown(view, base)) continue;

@@ -30,6 +30,7 @@ enum class HitKind : int32_t {
     SearchClear = 26,  // the field's clear button
     RowPause = 27,
     RowResume = 28,
+    StopBatch = 29,  // the updates page's 停止 while a batch of installs runs
 };
 
 struct HitRegion {

@@ -4,6 +4,7 @@
 #include "render/frame_update.h"
 #include "render/layout.h"
 #include "render/palette.h"
+#include "render/resource_images.h"
 #include "render/state_texts.h"
 
 uint32_t toastColour(int kind) {
@@ -14,6 +15,31 @@ uint32_t toastColour(int kind) {
 
 namespace {
 
+// A batch's summary: the program's logo, the count, and what was skipped and what failed.
+void drawSummaryNotice(PaintContext& ctx, int w, int h) {
+    const AppState& app = ctx.app;
+    Canvas& canvas = ctx.canvas;
+    const RECT icon = layout::noticeIcon(w, h);
+    if (gp::GpImage* logo = logoImage()) {
+        canvas.note(gp::GdipDrawImageRectI(canvas.graphics(), logo, icon.left, icon.top, icon.right - icon.left,
+                                           icon.bottom - icon.top));
+    }
+    const bool oneLine = app.noticeSkipped.empty() || app.noticeFailed.empty();
+    const int top = oneLine ? h - 91 : h - 96;
+    canvas.drawText(app.noticeText, {w - 286, top, w - 34, top + 24}, FontCardTitle, palette::kTextPrimary, kTextLeftCut);
+    if (oneLine) {
+        const bool skipped = !app.noticeSkipped.empty();
+        const std::wstring& line = skipped ? app.noticeSkipped : app.noticeFailed;
+        const std::wstring text = line.empty() ? std::wstring(L"全部完成") : line;
+        canvas.drawText(text, {w - 286, h - 61, w - 34, h - 37}, FontBody,
+                        line.empty() ? palette::kTextSuccess : skipped ? palette::kTextWarning : palette::kTextError,
+                        kTextLeftCut);
+        return;
+    }
+    canvas.drawText(app.noticeSkipped, {w - 286, h - 70, w - 34, h - 50}, FontBody, palette::kTextWarning, kTextLeftCut);
+    canvas.drawText(app.noticeFailed, {w - 286, h - 48, w - 34, h - 30}, FontBody, palette::kTextError, kTextLeftCut);
+}
+
 // The notice card at the bottom right, over everything.
 void drawNoticeCard(PaintContext& ctx, int w, int h) {
     const AppState& app = ctx.app;
@@ -21,6 +47,7 @@ void drawNoticeCard(PaintContext& ctx, int w, int h) {
     const RECT card = layout::noticeCard(w, h);
     FillRoundRect(canvas, card, 10, palette::kNoticeFill);
     StrokeRoundRect(canvas, card, 10, palette::kNoticeBorder, 1.0f);
+    if (app.noticeIsSummary) return drawSummaryNotice(ctx, w, h);
     // Tasks are keyed by app id, so the notice's task id finds the app.
     DrawAppIcon(ctx, app.catalog.FindApp(app.noticeTaskId), layout::noticeIcon(w, h));
     NoticeFacts facts;

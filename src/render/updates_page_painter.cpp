@@ -17,12 +17,22 @@ void paintPageHeader(PaintContext& ctx, size_t count) {
     const int w = ctx.w;
     canvas.drawText(updatesPageHeading(count), {224, 82, w - 200, 116}, FontSectionTitle, palette::kTextPrimary,
                     kTextLeft);
+    const RECT all = layout::updateAllButton(w);
+    if (ctx.app.batch.active()) {
+        // While a batch runs, its place says 停止: the batch ends after the installer that runs.
+        const bool hovered = ctx.hovered(HitKind::StopBatch);
+        const bool stopping = ctx.app.batch.stopping;
+        FillRoundRect(canvas, all, kHeaderButtonRadius, hovered && !stopping ? palette::kNeutralFill : palette::kWhite);
+        StrokeRoundRect(canvas, all, kHeaderButtonRadius, palette::kCardBorder, 1.0f);
+        canvas.drawText(stopping ? L"正在停止" : L"停止", all, FontButton,
+                        stopping ? palette::kTextTertiary : palette::kTextSecondary, kTextCentred);
+    }
     if (count == 0) return;
     const wchar_t* subtitle = ctx.app.config.silentInstall ? L"升级会下载新版本并自动安装"
                                                            : L"升级会下载新版本的安装包，安装向导逐个打开";
     canvas.drawText(subtitle, {224, 122, w - 24, 146}, FontSmall,
                     palette::kTextTertiary, kTextLeftCut);
-    const RECT all = layout::updateAllButton(w);
+    if (ctx.app.batch.active()) return;
     FillRoundRect(canvas, all, kHeaderButtonRadius,
                   ctx.hovered(HitKind::UpdateAll) ? palette::kUpdateHover : palette::kUpdate);
     canvas.drawText(L"全部升级", all, FontButton, palette::kTextWhite, kTextCentred);

@@ -2,6 +2,7 @@
 
 #include "render/palette.h"
 #include "render/state_texts.h"
+#include "downloads/install_batch.h"
 
 namespace {
 
@@ -303,6 +304,27 @@ TEST(StateTexts, NoticeStatusLines) {
         EXPECT_EQ(noticeStatusLine(c.facts).rgb, c.rgb) << c.status;
         EXPECT_EQ(noticePublisherLine(c.facts).text, c.publisher) << c.status;
     }
+    NoticeFacts silent = facts(true, false, false, SignatureValid);
+    silent.silent = true;
+    EXPECT_EQ(noticeStatusLine(silent).text, L"下载完成，已开始安装");
+    EXPECT_EQ(namedFew({L"甲", L"乙", L"丙"}), L"「甲」、「乙」、「丙」");
+    EXPECT_EQ(namedFew({L"甲", L"乙", L"丙", L"丁", L"戊"}), L"「甲」、「乙」、「丙」等 5 款");
+}
+
+TEST(StateTexts, AFailedInstallOffersItsWizardAndARestartIsSaid) {
+    TaskSnapshot task;
+    task.name = L"星河笔记";
+    task.state = InstallFailed;
+    task.installerExitCode = 1603;
+    EXPECT_EQ(downloadRowStatus(task).text, L"安装失败（错误码 1603）");
+    EXPECT_EQ(cardButtonLook(&task, true, false).label, L"重新安装");
+    EXPECT_EQ(std::wstring(downloadRowButtons(task).at(0).label), L"重新安装");
+    task.state = Installed;
+    task.restartNeeded = true;
+    EXPECT_EQ(downloadRowStatus(task).text, L"安装完成，重启后生效");
+    task.state = InstallQueued;
+    task.waitsForRestart = true;
+    EXPECT_EQ(downloadRowStatus(task).text, L"重启后继续");
 }
 
 }  // namespace

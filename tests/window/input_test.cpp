@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "app/app_action.h"
 #include "app/interaction.h"
 #include "base/window_messages.h"
 #include "render/layout.h"
@@ -358,8 +359,21 @@ TEST_F(MainWindowInput, UpdateAllStartsEveryUpdateThatNeedsNoQuestion) {
     click(900, 100);
     EXPECT_EQ(calls_.log,
               (std::vector<std::wstring>{L"appAction 1", L"appAction 3", L"appAction 5", L"appAction 7"}));
-    EXPECT_EQ(state.toastText, L"开始升级 4 款软件，安装向导将逐个打开；1 款无法校验的安装包请逐个确认");
+    EXPECT_EQ(state.toastText, L"开始升级 4 款软件，将逐个自动安装；1 款无法校验的安装包请逐个确认");
     EXPECT_TRUE(calls_.boxes.empty());
+    // The batch ends in one summary once each has ended; the package nothing vouches for counts as skipped.
+    calls_.tasks[1] = wintest::task(1, L"应用1", InstallFailed);
+    calls_.tasks[3] = wintest::task(3, L"应用3", Installed);
+    calls_.tasks[5] = wintest::task(5, L"应用5", Installed);
+    followBatch();
+    EXPECT_TRUE(state.batch.active());  // 应用7 still downloads
+    calls_.tasks[7] = wintest::task(7, L"应用7", Installed);
+    followBatch();
+    EXPECT_FALSE(state.batch.active());
+    EXPECT_TRUE(state.noticeIsSummary);
+    EXPECT_EQ(state.noticeText, L"已升级 3 款");
+    EXPECT_EQ(state.noticeSkipped, L"已跳过：「应用4」");
+    EXPECT_EQ(state.noticeFailed, L"失败：「应用1」");
 
     calls_.log.clear();
     for (int32_t id : {1, 3, 4, 5, 7}) calls_.tasks[id] = wintest::task(id, L"应用", Installing);
@@ -612,6 +626,40 @@ TEST_F(CardMenuInput, UninstallAsksWithNoAsTheDefaultAndRunsOneUninstallerAtATim
         EXPECT_TRUE(calls_.log.empty()) << s;
         EXPECT_EQ(state.toastText, L"「画图」正在下载或安装，请稍后再卸载") << s;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// 停止 ends a batch after the installer that runs; closing the window during a batch asks first.
+TEST_F(MainWindowInput, StopEndsABatchAfterItsRunningInstallerAndClosingAsksFirst) {
+    HWND hwnd = createMainWindow();
+    AppState& state = appState();
+    state.batch = InstallBatch{};
+    for (const auto& [id, name] : {std::pair{1, L"甲"}, std::pair{2, L"乙"}, std::pair{3, L"丙"}})
+        state.batch.add(id, name);
+    calls_.tasks = {{1, wintest::task(1, L"甲", Installing)},
+                    {2, wintest::task(2, L"乙", InstallQueued)},
+                    {3, wintest::task(3, L"丙", Downloading)}};
+    followBatch();
+    calls_.boxAnswer = IDNO;
+    requestClose(hwnd);
+    ASSERT_EQ(calls_.boxes.size(), 1u);
+    EXPECT_EQ(calls_.boxes[0].caption, L"退出 Quillbox");
+    EXPECT_TRUE(::IsWindow(hwnd));
+    EXPECT_TRUE(calls_.log.empty());
+
+    state.hitRegions = {region(880, 86, 976, 112, HitKind::StopBatch)};
+    click(900, 100);
+    EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"withdraw 2", L"pause 3"}));
+    EXPECT_TRUE(state.batch.active());  // 甲's installer still runs
+    calls_.tasks[1] = wintest::task(1, L"甲", Installed);
+    followBatch();
+    EXPECT_FALSE(state.batch.active());
+    EXPECT_EQ(state.noticeText, L"已升级 1 款");
+    EXPECT_EQ(state.noticeSkipped, L"已跳过：「乙」、「丙」");
+    EXPECT_TRUE(state.noticeFailed.empty());
 }
 
 }  // namespace

@@ -433,6 +433,7 @@ TEST_F(InstalledAppsNotify, TheUpdatesPageListsTheAppsWindowsHasAtAnOlderVersion
     click((row->rect.left + row->rect.right) / 2, (row->rect.top + row->rect.bottom) / 2);
     EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"appAction 8"});
     calls_.log.clear();
+    state.config.silentInstall = false;  // each wizard opens in turn
     const RECT all = layout::updateAllButton(1180);
     click((all.left + all.right) / 2, (all.top + all.bottom) / 2);
     EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"appAction 3", L"appAction 8"}));

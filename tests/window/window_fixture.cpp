@@ -86,6 +86,7 @@ void MainWindowTest::SetUp() {
         if (c->installResult && c->installQueues) c->tasks[id].state = InstallQueued;
         return c->installResult;
     };
+    s.withdrawInstall = [note](int32_t id) { note(L"withdraw " + std::to_wstring(id)); return true; };
     s.updateSpeeds = [note] { note(L"updateSpeeds"); };
     s.appAction = [note](const AppInfo* a) { note(L"appAction " + (a ? std::to_wstring(a->id) : L"none")); };
     s.reportInstall = [note](const std::wstring& server, int32_t id, const std::wstring& channel) {

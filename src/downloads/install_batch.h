@@ -1,0 +1,52 @@
+#pragma once
+// A batch of unattended installs (全部升级, an imported list): which apps it holds, how each ended,
+// and the one summary the user sees when the last has ended. Pure bookkeeping over task snapshots.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "downloads/task.h"
+
+enum class BatchKind { Update, Import };
+enum class BatchOutcome { Pending, Done, Skipped, Failed };
+
+struct BatchItem {
+    int32_t appId = 0;
+    std::wstring name;
+    BatchOutcome outcome = BatchOutcome::Pending;
+    bool installStarted = false;  // its installer was seen queued or running
+    bool taskSeen = false;        // its download task was seen in the list
+    uint32_t lastState = Downloading;
+};
+
+struct InstallBatch {
+    BatchKind kind = BatchKind::Update;
+    std::vector<BatchItem> items;
+    bool stopping = false;  // 停止: what has not started installing is skipped
+
+    bool active() const { return !items.empty(); }
+    // Adds an app that takes part; one already in the batch is not added twice.
+    void add(int32_t appId, const std::wstring& name, BatchOutcome outcome = BatchOutcome::Pending);
+    // Ends an item as the window decided (a running app skipped, a stop); false when it had ended.
+    bool settle(int32_t appId, BatchOutcome outcome);
+    // Moves pending items on by their tasks' states; true when one ended.
+    bool follow(const std::map<int32_t, TaskSnapshot>& tasks);
+    bool finished() const;
+    // Items that have not started installing yet: what 停止 skips.
+    std::vector<int32_t> notYetInstalling() const;
+};
+
+// Where a pending item stands by its task's state (null: the task has left the list).
+BatchOutcome batchOutcomeOf(const BatchItem& item, const TaskSnapshot* task);
+
+// "已升级 2 款" (or "已安装 2 款" for a list), and the lines naming what was skipped and what failed,
+// three names at most and then "等 N 款"; a line is empty when nothing was.
+struct BatchSummary {
+    std::wstring title;
+    std::wstring skipped;
+    std::wstring failed;
+};
+BatchSummary batchSummary(const InstallBatch& batch);
+// "「甲」、「乙」、「丙」等 5 款"; the names as given when there are three or fewer.
+std::wstring namedFew(const std::vector<std::wstring>& names);
