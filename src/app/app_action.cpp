@@ -28,7 +28,7 @@ void actOnDownloaded(const AppInfo& app, const TaskSnapshot& task) {
     if (!refusal.empty()) return showToast(refusal, ToastError);
     if (task.unverified && !confirmUnverifiedInstall(task)) return;
     // A refusal has already been turned into a failure the main window reports.
-    if (!installAndReport(app.id)) return;
+    if (installAndReport(app.id) != InstallStart::Accepted) return;
     showToast(installAcceptedToast(app.id, app.name), ToastSuccess);
 }
 

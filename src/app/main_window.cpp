@@ -95,6 +95,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_QB_DOWNLOAD_FAILED: return onDownloadFailed(hwnd, unpackIdAndGeneration(wp));
         case WM_QB_INSTALLED_READ: return onInstalledRead(wp);
         case WM_QB_INSTALLER_FINISHED: return onInstallerFinished();
+        case WM_QB_APP_CLOSED: return onAppClosed(static_cast<int32_t>(wp), lp != 0);
         case WM_QB_UNINSTALL_FINISHED: return onUninstallFinished(unpackIdAndGeneration(wp).id);
         case WM_ACTIVATEAPP: onActivateApp(wp != FALSE); break;
         case WM_ACTIVATE: return onActivate(hwnd, wp, lp);

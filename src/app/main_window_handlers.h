@@ -36,7 +36,16 @@ LRESULT onTasksChanged();
 // The window was activated: the registrations are read again when the last read is 30 s old.
 LRESULT onActivateApp(bool active);
 // Starts the installer of a finished task and, when it starts, reports the install to the service.
-bool installAndReport(int32_t taskId);
+// How a request to install went: the installer was accepted, refused, or it waits for a running app
+// (which has been asked to close, or skipped in a batch).
+enum class InstallStart { Accepted, Refused, Deferred };
+InstallStart installAndReport(int32_t taskId);
+// running_app_action.cpp: an update whose app is running. A single update asks to close it and goes
+// on once it has (onAppClosed); a batch skips it. True when the install was deferred that way.
+bool deferForRunningApp(int32_t taskId);
+LRESULT onAppClosed(int32_t appId, bool closed);
+// Starts again the programs closed for updates that have now succeeded.
+void restartClosedApps();
 
 // search_field.cpp: the header's search field and its edit control.
 LRESULT onCommand(HWND hwnd, WPARAM wp, LPARAM lp);

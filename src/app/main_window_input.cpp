@@ -79,7 +79,7 @@ void installFromRow(int32_t taskId) {
         if (!refusal.empty()) return showToast(refusal, ToastError);
         if (task->second.unverified && !confirmUnverifiedInstall(task->second)) return;
     }
-    if (!installAndReport(taskId)) return;
+    if (installAndReport(taskId) != InstallStart::Accepted) return;
     const AppInfo* info = appState().catalog.FindApp(taskId);
     showToast(installAcceptedToast(taskId, info ? info->name : std::wstring()), ToastSuccess);
     repaintMainWindow();

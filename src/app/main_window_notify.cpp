@@ -45,17 +45,47 @@ void showDownloadNotice(const TaskSnapshot& task) {
     app.noticeTick = ::GetTickCount();
 }
 
+// A verified installer whose download has just finished starts, unless something holds it back.
+void installAfterDownload(int32_t taskId, const TaskSnapshot& task, bool inBatch) {
+    AppState& app = appState();
+    if (app.installsHeld.erase(taskId) > 0) {
+        // A stopped batch was checking it: its installer waits for the user's own click.
+        showToast(L"「" + task.name + L"」下载完成", ToastSuccess);
+        return;
+    }
+    if (app.installed.uninstalling.count(taskId)) {
+        // Its uninstaller runs: the installer waits for the user, from the row, once that has ended.
+        app.batch.settle(taskId, BatchOutcome::Skipped);
+        showToast(L"「" + task.name + L"」下载完成，卸载结束后可点击安装", ToastNeutral);
+        return;
+    }
+    const InstallStart start = installAndReport(taskId);
+    if (start == InstallStart::Deferred) return;  // the running app's road has said what happens
+    if (start == InstallStart::Refused) {
+        app.batch.settle(taskId, BatchOutcome::Failed);
+        showToast(L"「" + task.name + L"」下载完成", ToastSuccess);
+        return;
+    }
+    const bool silent = installRequestFor(task).silent;
+    if (!inBatch) app.noticeSilent = silent;
+    const wchar_t* text = installWaits(taskId) ? (silent ? L"」下载完成，当前的安装结束后自动安装"
+                                                         : L"」下载完成，当前的安装结束后打开安装向导")
+                                               : (silent ? L"」下载完成，正在安装" : L"」下载完成，正在打开安装向导");
+    showToast(L"「" + task.name + text, ToastSuccess);
+}
+
 }  // namespace
 
-bool installAndReport(int32_t taskId) {
+InstallStart installAndReport(int32_t taskId) {
+    if (deferForRunningApp(taskId)) return InstallStart::Deferred;
     ShellServices& services = shellServices();
     const auto tasks = services.taskSnapshot();
     const auto task = tasks.find(taskId);
     if (!services.install(taskId, task == tasks.end() ? InstallRequest{} : installRequestFor(task->second)))
-        return false;
+        return InstallStart::Refused;
     const AppConfig& config = appState().config;
     services.reportInstall(config.server, taskId, config.channel);
-    return true;
+    return InstallStart::Accepted;
 }
 
 LRESULT onCatalogLoaded(WPARAM step) {
@@ -111,7 +141,6 @@ LRESULT onDownloadDone(IdAndGeneration news) {
     const auto found = tasks.find(news.id);
     if (found == tasks.end() || replacedSince(tasks, news)) return 0;
     const TaskSnapshot& task = found->second;
-    const int32_t taskId = news.id;
 
     ::MessageBeep(MB_ICONASTERISK);
     AppState& app = appState();
@@ -129,21 +158,8 @@ LRESULT onDownloadDone(IdAndGeneration news) {
     } else if (task.unverified) {
         // Nothing vouches for this file: the user starts it from the card or the row, after a question.
         showToast(L"「" + task.name + L"」无法校验，未自动打开安装向导", ToastNeutral);
-    } else if (app.installsHeld.erase(taskId) > 0) {
-        // A stopped batch was checking it: its installer waits for the user's own click.
-        showToast(L"「" + task.name + L"」下载完成", ToastSuccess);
-    } else if (app.installed.uninstalling.count(taskId)) {
-        // Its uninstaller runs: the installer waits for the user, from the row, once that has ended.
-        showToast(L"「" + task.name + L"」下载完成，卸载结束后可点击安装", ToastNeutral);
-    } else if (installAndReport(taskId)) {
-        const bool silent = installRequestFor(task).silent;
-        if (!inBatch) app.noticeSilent = silent;
-        const wchar_t* text = installWaits(taskId) ? (silent ? L"」下载完成，当前的安装结束后自动安装"
-                                                             : L"」下载完成，当前的安装结束后打开安装向导")
-                                                   : (silent ? L"」下载完成，正在安装" : L"」下载完成，正在打开安装向导");
-        showToast(L"「" + task.name + text, ToastSuccess);
     } else {
-        showToast(L"「" + task.name + L"」下载完成", ToastSuccess);
+        installAfterDownload(news.id, task, inBatch);
     }
     repaintMainWindow();
     return 0;
@@ -221,6 +237,7 @@ LRESULT onInstalledRead(WPARAM) {
 
 LRESULT onInstallerFinished() {
     rereadInstalledApps();
+    restartClosedApps();
     followBatch();
     closeIfQuitting();
     return 0;

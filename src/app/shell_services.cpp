@@ -2,12 +2,18 @@
 
 #include <shellapi.h>
 #include <shlobj.h>
+#include <commctrl.h>
 
 #include "app/startup.h"
 #include "app/app_action.h"
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
+#include "base/window_messages.h"
+#include "base/worker_thread.h"
 #include "service/install_report.h"
+
+// How long a running app is given to close after it was asked.
+constexpr DWORD kAppCloseWaitMs = 10000;
 
 namespace {
 
@@ -24,6 +30,34 @@ std::wstring browseForFolder(HWND owner) {
     if (!::SHGetPathFromIDListW(chosen, path)) path[0] = L'\0';
     ::CoTaskMemFree(chosen);
     return path;
+}
+
+// The system's task dialog with the two buttons named; the first is the default.
+bool confirmWithButtons(HWND owner, const std::wstring& text, const std::wstring& caption, const std::wstring& yes,
+                        const std::wstring& no) {
+    const TASKDIALOG_BUTTON buttons[] = {{IDYES, yes.c_str()}, {IDNO, no.c_str()}};
+    TASKDIALOGCONFIG config{};
+    config.cbSize = sizeof config;
+    config.hwndParent = owner;
+    config.dwFlags = TDF_POSITION_RELATIVE_TO_WINDOW;
+    config.pszWindowTitle = caption.c_str();
+    config.pszMainInstruction = text.c_str();
+    config.pButtons = buttons;
+    config.cButtons = 2;
+    config.nDefaultButton = IDYES;
+    // Looked up, not linked: only the common controls of version 6 (the program's manifest asks for
+    // them) have the task dialog.
+    using TaskDialogFunction = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
+    HMODULE controls = ::LoadLibraryW(L"comctl32.dll");
+    const auto taskDialog =
+        controls ? reinterpret_cast<TaskDialogFunction>(reinterpret_cast<void*>(::GetProcAddress(controls, "TaskDialogIndirect"))) : nullptr;
+    int pressed = IDNO;
+    if (!taskDialog || taskDialog(&config, &pressed, nullptr, nullptr) != S_OK) {
+        // Without the task dialog, the plain question says which answer does what.
+        const std::wstring plain = text + L"\n\n“是”：" + yes + L"　“否”：" + no;
+        return ::MessageBoxW(owner, plain.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
+    }
+    return pressed == IDYES;
 }
 
 }  // namespace
@@ -66,6 +100,16 @@ ShellServices realShellServices() {
         return startUninstall(window, appId, registration);
     };
     s.takeUninstallOutcome = [](int32_t appId) { return takeUninstallOutcome(appId); };
+    s.confirm = [](HWND owner, const std::wstring& text, const std::wstring& caption, const std::wstring& yes,
+                   const std::wstring& no) { return confirmWithButtons(owner, text, caption, yes, no); };
+    s.runningProcessesOf = [](const InstalledApp& registration) { return runningProcessesOf(registration); };
+    s.closeRunningApp = [](HWND window, int32_t appId, std::vector<RunningProcess> processes) {
+        return qb::startWorker([window, appId, processes = std::move(processes)] {
+            const bool closed = closeProcesses(processes, kAppCloseWaitMs);
+            ::PostMessageW(window, WM_QB_APP_CLOSED, static_cast<WPARAM>(static_cast<uint32_t>(appId)), closed);
+        });
+    };
+    s.startPrograms = [](const std::vector<std::wstring>& programs) { startPrograms(programs); };
     return s;
 }
 

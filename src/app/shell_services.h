@@ -14,6 +14,7 @@
 #include "config/config.h"
 #include "downloads/task.h"
 #include "install/installed_apps.h"
+#include "install/running_apps.h"
 #include "install/uninstaller.h"
 
 struct AppInfo;
@@ -46,6 +47,15 @@ struct ShellServices {
     // false when it could not be started. The outcome is taken once.
     std::function<bool(HWND window, int32_t appId, const InstalledApp& registration)> startUninstall;
     std::function<std::optional<UninstallOutcome>(int32_t appId)> takeUninstallOutcome;
+    // A question with two buttons of its own; true for the first.
+    std::function<bool(HWND owner, const std::wstring& text, const std::wstring& caption, const std::wstring& yes,
+                       const std::wstring& no)>
+        confirm;
+    // The running processes of an installed app (inside its own folder).
+    std::function<std::vector<RunningProcess>(const InstalledApp& registration)> runningProcessesOf;
+    // Asks them to close on a worker, which posts WM_QB_APP_CLOSED with the app id; false when it could not start.
+    std::function<bool(HWND window, int32_t appId, std::vector<RunningProcess> processes)> closeRunningApp;
+    std::function<void(const std::vector<std::wstring>& programs)> startPrograms;
 };
 
 ShellServices realShellServices();

@@ -14,6 +14,8 @@ constexpr UINT WM_QB_INSTALLED_READ = WM_APP + 7;   // the installed apps were r
 constexpr UINT WM_QB_CREATE_SEARCH_EDIT = WM_APP + 10;  // the window's own: make the search field's edit after the first frame
 constexpr UINT WM_QB_INSTALLER_FINISHED = WM_APP + 8;  // an installer or uninstaller ended; wParam: app id
 constexpr UINT WM_QB_UNINSTALL_FINISHED = WM_APP + 9;  // an uninstall from a card is over; wParam: app id
+// A running app was asked to close before its update; wParam: app id, lParam: 1 when it has closed.
+constexpr UINT WM_QB_APP_CLOSED = WM_APP + 20;
 
 constexpr UINT_PTR kSpeedTimerId = 1;       // 500 ms speed sampling and periodic repaint
 constexpr UINT_PTR kPageRepeatTimerId = 2;  // repeats page-wise scrolling while a track is held

@@ -46,6 +46,8 @@ bool readRegistration(const std::wstring& key, HKEY entry, InstalledApp& app) {
     app.publisher = readText(entry, L"Publisher");
     app.uninstallString = readText(entry, L"UninstallString");
     app.quietUninstallString = readText(entry, L"QuietUninstallString");
+    app.installLocation = readText(entry, L"InstallLocation");
+    app.displayIcon = readText(entry, L"DisplayIcon");
     return true;
 }
 

@@ -19,6 +19,8 @@ struct InstalledApp {
     std::wstring publisher;
     std::wstring uninstallString;
     std::wstring quietUninstallString;
+    std::wstring installLocation;
+    std::wstring displayIcon;  // "path" or "path,index"
 };
 
 // Every registration with a display name, without system components and without entries that

@@ -135,6 +135,10 @@ struct AppState {
     bool quitWhenInstallerEnds = false;
     // Packages a stopped batch was still checking: their installers wait for the user's own click.
     std::set<int32_t> installsHeld;
+    // Updates whose app is running and did not close when asked: "请先关闭「名称」" until tried again.
+    std::set<int32_t> waitingForClose;
+    // The programs Quillbox closed for an update, started again once it has succeeded.
+    std::map<int32_t, std::vector<std::wstring>> restartAfterUpdate;
 
     bool inSizeMove = false;
     bool shadowHiddenForSizing = false;

@@ -120,7 +120,10 @@ void paintRow(PaintContext& ctx, const TaskSnapshot& task, int w, int k, FaceCac
                  face.surface->dc(), row.left - 1, 0, SRCCOPY);
     }
     paintProgressBar(ctx.canvas, task, w, b);
-    const ColouredText status = downloadRowStatus(task);
+    ColouredText status = downloadRowStatus(task);
+    // Its app would not close for the update: the row says what the user must do first.
+    if (ctx.app.waitingForClose.count(task.appId) && installable(task.state))
+        status = {L"请先关闭「" + task.name + L"」", palette::kTextError};
     ctx.canvas.drawText(status.text, {298, b - 2, w - 260, b + 18}, FontRowStatus, status.rgb, kTextLeftCut);
 }
 

@@ -663,3 +663,57 @@ TEST_F(MainWindowInput, StopEndsABatchAfterItsRunningInstallerAndClosingAsksFirs
 }
 
 }  // namespace
+
+namespace {
+
+// An update whose app runs: a single one asks to close it, waits when it will not close, and starts it
+// again after the update; a batch skips it.
+TEST_F(MainWindowInput, AnUpdateOfARunningAppAsksFirstAndABatchSkipsIt) {
+    createMainWindow();
+    AppState& state = appState();
+    state.catalog.apps.push_back(wintest::app(7, L"画图"));
+    InstallStatus older;
+    older.updatable = true;
+    state.installed.byId[7] = older;
+    calls_.running = {{42, L"C:\\Apps\\Paint\\paint.exe"}};
+    calls_.tasks = {{7, wintest::task(7, L"画图", Completed)}};
+    state.hitRegions = {region(300, 300, 400, 340, HitKind::RowInstall, 7)};
+    calls_.boxAnswer = IDNO;
+    click(350, 320);
+    ASSERT_EQ(calls_.boxes.size(), 1u);
+    EXPECT_EQ(calls_.boxes[0].text, L"「画图」正在运行，关闭后继续升级？");
+    EXPECT_EQ(calls_.boxes[0].caption, L"升级软件 / 关闭并升级");
+    EXPECT_TRUE(calls_.log.empty());
+
+    calls_.boxAnswer = IDYES;
+    click(350, 320);
+    EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"close 7 1"});
+    send(WM_QB_APP_CLOSED, 7, 0);  // it would not close: never killed, the row says what to do
+    EXPECT_EQ(state.toastText, L"请先关闭「画图」");
+    EXPECT_TRUE(state.waitingForClose.count(7));
+    click(350, 320);  // its button tries again
+    EXPECT_EQ(calls_.boxes.size(), 3u);
+    calls_.log.clear();
+    calls_.running.clear();
+    send(WM_QB_APP_CLOSED, 7, 1);
+    EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"install 7", L"report 7 http://127.0.0.1:8080 beta"}));
+    EXPECT_FALSE(state.waitingForClose.count(7));
+    calls_.log.clear();
+    calls_.tasks[7].state = Installed;
+    send(WM_QB_INSTALLER_FINISHED, 7);
+    EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"start C:\\Apps\\Paint\\paint.exe"});
+
+    calls_.log.clear();
+    calls_.running = {{42, L"C:\\Apps\\Paint\\paint.exe"}};
+    calls_.tasks[7].state = Completed;
+    state.batch = InstallBatch{};
+    state.batch.add(7, L"画图");
+    click(350, 320);
+    EXPECT_EQ(state.toastText, L"「画图」正在运行，已跳过");
+    EXPECT_EQ(calls_.boxes.size(), 3u);
+    EXPECT_TRUE(calls_.log.empty());
+    EXPECT_FALSE(state.batch.active());
+    EXPECT_EQ(state.noticeSkipped, L"已跳过：「画图」");
+}
+
+}  // namespace

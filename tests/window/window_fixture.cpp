@@ -111,6 +111,19 @@ void MainWindowTest::SetUp() {
         note(L"uninstall " + std::to_wstring(id) + L" " + registration.uninstallString);
         return c->uninstallStarts;
     };
+    s.confirm = [c](HWND owner, const std::wstring& text, const std::wstring& caption, const std::wstring& yes,
+                    const std::wstring&) {
+        c->boxes.push_back({owner, text, caption + L" / " + yes, 0});
+        return c->boxAnswer == IDYES;
+    };
+    s.runningProcessesOf = [c](const InstalledApp&) { return c->running; };
+    s.closeRunningApp = [note](HWND, int32_t id, std::vector<RunningProcess> processes) {
+        note(L"close " + std::to_wstring(id) + L" " + std::to_wstring(processes.size()));
+        return true;
+    };
+    s.startPrograms = [note](const std::vector<std::wstring>& programs) {
+        for (const std::wstring& program : programs) note(L"start " + program);
+    };
     s.takeUninstallOutcome = [c](int32_t) {
         std::optional<UninstallOutcome> outcome = c->uninstallOutcome;
         c->uninstallOutcome.reset();

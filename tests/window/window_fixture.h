@@ -31,6 +31,7 @@ struct Calls {
     int installedReads = 0;  // reads of the uninstall registrations started
     bool uninstallStarts = true;
     std::optional<UninstallOutcome> uninstallOutcome;  // what the finished uninstall says, taken once
+    std::vector<RunningProcess> running;  // what every installed app has running
 };
 
 TaskSnapshot task(int32_t id, const std::wstring& name, uint32_t state, bool md5Ok = true, bool isArchive = false);
