@@ -11,6 +11,9 @@ CATALOGUE_FILE = "catalogue.json"
 ICON_PREFIX = "/media/"
 FILE_PREFIX = "/files/"
 
+# The program keeps app ids in 32 bits: a larger id would stand for another app there.
+MIN_APP_ID, MAX_APP_ID = -2 ** 31, 2 ** 31 - 1
+
 _APP_KEYS = {
     "id", "name", "version", "description", "categoryIds", "categoryId",
     "updatedAt", "downloads", "icon", "package", "md5", "sha256", "packageSize", "hasPackage",
@@ -74,6 +77,28 @@ def _is_int(v):
     return isinstance(v, int) and not isinstance(v, bool)
 
 
+def unwritable(value, where):
+    """Where the first text in a parsed JSON value lies that cannot be written as UTF-8 (a lone surrogate,
+    or a file name that is not UTF-8), or None when every string and member name can be."""
+    if isinstance(value, str):
+        try:
+            value.encode("utf-8")
+        except UnicodeEncodeError:
+            return where
+    elif isinstance(value, list):
+        for i, item in enumerate(value):
+            found = unwritable(item, "%s[%d]" % (where, i))
+            if found:
+                return found
+    elif isinstance(value, dict):
+        for key, item in value.items():
+            inner = "%s.%s" % (where, key) if where else key
+            found = unwritable(key, "a member name in %s" % (where or "the top level")) or unwritable(item, inner)
+            if found:
+                return found
+    return None
+
+
 def _resolve_inside(root, rel, where, what):
     """Turns a folder-relative path into an absolute one that must stay inside root."""
     if not isinstance(rel, str) or not rel:
@@ -115,10 +140,16 @@ class Catalogue:
             raise CatalogueError("%s: cannot be read (%s)" % (path, e.strerror))
         try:
             doc = json.loads(raw.decode("utf-8-sig"))
+            bad = unwritable(doc, "")
         except UnicodeDecodeError:
             raise CatalogueError("%s: not UTF-8 text" % path)
         except json.JSONDecodeError as e:
             raise CatalogueError("%s: invalid JSON at line %d column %d: %s" % (path, e.lineno, e.colno, e.msg))
+        except (ValueError, RecursionError) as e:
+            raise CatalogueError("%s: invalid JSON: %s" % (path, "nested too deeply" if isinstance(e, RecursionError)
+                                                          else e))
+        if bad:
+            raise CatalogueError("%s: %s holds text that cannot be written as UTF-8 (a lone surrogate)" % (path, bad))
         if not isinstance(doc, dict):
             raise CatalogueError("%s: the top level must be an object" % path)
         for key in ("categories", "apps"):
@@ -151,6 +182,9 @@ class Catalogue:
                 raise CatalogueError("%s must be an object" % where)
             if not _is_int(a.get("id")):
                 raise CatalogueError("%s: 'id' must be an integer" % where)
+            if not MIN_APP_ID <= a["id"] <= MAX_APP_ID:
+                raise CatalogueError("%s: 'id' must be an integer from %d to %d, not %d"
+                                     % (where, MIN_APP_ID, MAX_APP_ID, a["id"]))
             where = "%s (id %d)" % (where, a["id"])
             if a["id"] in seen:
                 raise CatalogueError("%s: duplicate app id %d" % (where, a["id"]))
@@ -190,6 +224,9 @@ class Catalogue:
             app["iconPath"] = ICON_PREFIX + urllib.parse.quote(rel)
         if "package" in a:
             full = _resolve_inside(self.packages_dir, a["package"], where, "package")
+            if unwritable(os.path.basename(full), "package"):
+                raise CatalogueError("%s: package file %r is named by a link to a file whose name is not UTF-8"
+                                     % (where, a["package"]))
             self.packages[a["id"]] = Package(a["id"], full, a["package"])
             self.digests.digests(full)
         return app
