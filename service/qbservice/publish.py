@@ -17,7 +17,9 @@ CONF_FILE = "nginx.conf"
 STATE_DIR = "nginx"          # nginx's pid, logs and temporary files; never served
 MANAGED = ("media", "files")  # what publish owns below these and the catalogue no longer names goes
 PENDING = ".publishing"       # suffix of a file being written; renamed over its real name when complete
-_BASE_URL = re.compile(r"^https?://[^\s\"'$\\{};]+$")
+# Printable ASCII without what nginx would read as syntax; matched whole, so no line feed slips through.
+_BASE_URL = re.compile(r"https?://(?:(?![\"'$\\{};])[\x21-\x7e])+")
+_ADDRESS = re.compile(r"[\w.:\[\]-]+", re.ASCII)
 
 
 def site_files(catalogue):
@@ -169,12 +171,12 @@ def parse_args(argv):
 
 def main(argv):
     args = parse_args(argv)
-    if args.base_url and not _BASE_URL.match(args.base_url):
+    if args.base_url and not _BASE_URL.fullmatch(args.base_url):
         sys.stderr.write("quillbox-service: --base-url must be an http:// or https:// URL without quotes, "
                          "blanks, '$', '\\', braces or ';': %r\n" % args.base_url)
         return 2
     for name in ("listen", "collector"):
-        if not re.match(r"^[\w.:\[\]-]+$", getattr(args, name)):
+        if not _ADDRESS.fullmatch(getattr(args, name)):
             sys.stderr.write("quillbox-service: --%s must be ADDR:PORT or PORT: %r\n" % (name, getattr(args, name)))
             return 2
     try:

@@ -98,6 +98,19 @@ class PublishTest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(self.site, "files/3")))
         self.assertEqual(self.publish("--reload", "false"), [])  # nothing changed: no reload
 
+    def test_arguments_nginx_would_misread_are_refused(self):
+        cases = [(self.site, ["--base-url", "https://cdn.example.com\n"], "--base-url"),
+                 (self.site, ["--listen", "127.0.0.1:8080\n"], "--listen")]
+        for out, extra, problem in cases:
+            with self.subTest(out=out, extra=extra):
+                code, _, err = run_publish(self.folder, out, *extra)
+                self.assertEqual(code, 2, err)
+                self.assertIn(problem, err)
+        self.assertFalse(os.path.exists(self.site))
+        for rel, data in FILES.items():
+            with open(os.path.join(self.folder, rel), "rb") as f:
+                self.assertEqual(f.read(), data)
+
 
 @unittest.skipUnless(NGINX, "nginx is not installed")
 class NginxSiteTest(unittest.TestCase):
