@@ -114,11 +114,35 @@ class ReloadFailed(Exception):
     pass
 
 
+class Refused(Exception):
+    """A site folder publish will not write to; nothing was written."""
+
+
+def overlapping(a, b):
+    """Whether two folders (absolute real paths) are one, or one lies inside the other."""
+    return os.path.commonpath([a, b]) in (a, b)
+
+
+def check_site(catalogue, out):
+    """Refuses a site folder that shares files with the catalogue's folders (the sweep of the site would delete
+    the catalogue's files, or publish its own output) or whose path nginx's configuration cannot hold."""
+    try:
+        out.encode("utf-8")
+    except UnicodeEncodeError:
+        raise Refused("the site folder %r is not a UTF-8 path" % out)
+    site = os.path.realpath(out)
+    for name, folder in (("catalogue", catalogue.folder), ("packages", catalogue.packages_dir)):
+        if overlapping(site, os.path.realpath(folder)):
+            raise Refused("the site folder %s and the %s folder %s overlap: give a folder of its own to --out"
+                          % (out, name, folder))
+
+
 def publish(catalogue, out, listen, collector, base_url="", reload_command=None, say=print):
     """Brings the site at out up to date with catalogue: files first, then the configuration (and the reload,
     when it changed), then the bootstrap, then the removal of what is no longer listed. Returns the site paths
     written and removed."""
     out = os.path.abspath(out)
+    check_site(catalogue, out)
     written = []
     plan = site_files(catalogue)
     for rel in sorted(plan):
@@ -188,6 +212,9 @@ def main(argv):
     try:
         written, removed = publish(catalogue, args.out, args.listen, args.collector, args.base_url.rstrip("/"),
                                    args.reload, say)
+    except Refused as e:
+        sys.stderr.write("quillbox-service: %s\n" % e)
+        return 2
     except ReloadFailed as e:
         sys.stderr.write("quillbox-service: reload failed: %s\n" % e)
         return 1

@@ -98,8 +98,12 @@ class PublishTest(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(self.site, "files/3")))
         self.assertEqual(self.publish("--reload", "false"), [])  # nothing changed: no reload
 
-    def test_arguments_nginx_would_misread_are_refused(self):
-        cases = [(self.site, ["--base-url", "https://cdn.example.com\n"], "--base-url"),
+    def test_a_site_overlapping_the_catalogue_or_arguments_nginx_would_misread_are_refused(self):
+        packages = os.path.join(self.tmp.name, "packages")
+        write_folder(packages, CATALOGUE, FILES)
+        cases = [(self.folder, [], "overlap"), (os.path.join(self.folder, "pk"), [], "overlap"),
+                 (self.tmp.name, [], "overlap"), (os.path.join(packages, "site"), ["--packages", packages], "overlap"),
+                 (self.site, ["--base-url", "https://cdn.example.com\n"], "--base-url"),
                  (self.site, ["--listen", "127.0.0.1:8080\n"], "--listen")]
         for out, extra, problem in cases:
             with self.subTest(out=out, extra=extra):
