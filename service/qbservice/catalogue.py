@@ -3,6 +3,7 @@
 import hashlib
 import json
 import os
+import stat
 import time
 import threading
 import urllib.parse
@@ -44,29 +45,72 @@ class Digests:
         self.sha256 = sha256
 
 
+class UnsafeFile(OSError):
+    """A name that no longer leads to a regular file inside its folder (a link swapped in, say)."""
+
+
+def _open_path(fd, path, st):
+    """The real path of the open file: what /proc says of it, or without /proc the real path of its name
+    when that still names the open file; None when neither is known."""
+    try:
+        return os.readlink("/proc/self/fd/%d" % fd)
+    except OSError:
+        pass
+    real = os.path.realpath(path)
+    try:
+        named = os.stat(real, follow_symlinks=False)
+    except OSError:
+        return None
+    return real if (named.st_dev, named.st_ino) == (st.st_dev, st.st_ino) else None
+
+
+def open_inside(root, path):
+    """Opens path for reading: (binary file, its stat). The checks are made on the open file, so a name swapped
+    for a link after any earlier check is refused all the same: it must be a regular file lying inside root
+    (an absolute real path). Everything served or published is read or linked from the file returned."""
+    # Not blocking, so a FIFO swapped in is refused instead of holding the caller.
+    fd = os.open(path, os.O_RDONLY | getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_CLOEXEC", 0))
+    try:
+        st = os.fstat(fd)
+        if not stat.S_ISREG(st.st_mode):
+            raise UnsafeFile("%s is not a regular file" % path)
+        real = _open_path(fd, path, st)
+        if real is None or os.path.commonpath([root, real]) != root:
+            raise UnsafeFile("%s leads out of the folder %s" % (path, root))
+        return os.fdopen(fd, "rb"), st
+    except BaseException:
+        os.close(fd)
+        raise
+
+
 class DigestCache:
-    """File digests keyed by path, recomputed only when size or mtime change."""
+    """File digests keyed by path, recomputed when the file (device, inode), its size or mtime change."""
 
     def __init__(self):
         self._lock = threading.Lock()
         self._entries = {}
 
-    def digests(self, path):
-        st = os.stat(path)
-        key = (st.st_size, st.st_mtime_ns)
+    def digests(self, root, path):
+        f, st = open_inside(root, path)
+        with f:
+            return self.of_open(path, f, st)
+
+    def of_open(self, path, f, st):
+        """The digests of the open file f (with its stat st) that was opened as path."""
+        key = (st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns)
         with self._lock:
             hit = self._entries.get(path)
         if hit and hit[0] == key:
             return hit[1]
         # Both digests in one pass, so a large package is read once.
         md5, sha256 = hashlib.md5(), hashlib.sha256()
-        with open(path, "rb") as f:
-            while True:
-                block = f.read(1 << 20)
-                if not block:
-                    break
-                md5.update(block)
-                sha256.update(block)
+        f.seek(0)
+        while True:
+            block = f.read(1 << 20)
+            if not block:
+                break
+            md5.update(block)
+            sha256.update(block)
         value = Digests(st.st_size, md5.hexdigest(), sha256.hexdigest())
         with self._lock:
             self._entries[path] = (key, value)
@@ -111,7 +155,11 @@ def _resolve_inside(root, rel, where, what):
     full = os.path.realpath(os.path.join(real_root, rel))
     if os.path.commonpath([real_root, full]) != real_root:
         raise CatalogueError("%s: %s %r escapes the folder %s" % (where, what, rel, root))
-    if not os.path.isfile(full):
+    try:
+        open_inside(real_root, full)[0].close()
+    except UnsafeFile as e:
+        raise CatalogueError("%s: %s %r: %s" % (where, what, rel, e))
+    except OSError:
         raise CatalogueError("%s: %s file %r does not exist in %s" % (where, what, rel, root))
     return full
 
@@ -122,6 +170,8 @@ class Catalogue:
     def __init__(self, folder, packages_dir=None):
         self.folder = folder
         self.packages_dir = packages_dir or folder
+        self.icon_root = os.path.realpath(folder)
+        self.package_root = os.path.realpath(self.packages_dir)
         self.digests = DigestCache()
         self.categories = []
         self.apps = []
@@ -228,7 +278,7 @@ class Catalogue:
                 raise CatalogueError("%s: package file %r is named by a link to a file whose name is not UTF-8"
                                      % (where, a["package"]))
             self.packages[a["id"]] = Package(a["id"], full, a["package"])
-            self.digests.digests(full)
+            self.digests.digests(self.package_root, full)
         return app
 
     def changed_at(self):
@@ -243,7 +293,6 @@ class Catalogue:
 
     def icon_file(self, rel):
         return self.icons.get(os.path.normpath(rel)) if rel else None
-
     def bootstrap(self):
         """The bootstrap answer; package sizes and digests follow the files as they are now."""
         apps = []
@@ -252,7 +301,7 @@ class Catalogue:
             pkg = self.packages.get(a["id"])
             if pkg:
                 try:
-                    found = self.digests.digests(pkg.path)
+                    found = self.digests.digests(self.package_root, pkg.path)
                 except OSError:
                     pkg = None
             out = {

@@ -5,10 +5,11 @@ import argparse
 import os
 import re
 import shutil
+import stat
 import subprocess
 import sys
 
-from .catalogue import Catalogue, CatalogueError
+from .catalogue import Catalogue, CatalogueError, open_inside
 from .nginx_conf import nginx_conf
 from .server import BOOTSTRAP_PATH
 
@@ -23,22 +24,31 @@ _ADDRESS = re.compile(r"[\w.:\[\]-]+", re.ASCII)
 
 
 def site_files(catalogue):
-    """{site path: source file} for every icon (under its URL path) and package (files/<id>/<name>)."""
+    """{site path: (folder, source file)} for every icon (under its URL path) and package (files/<id>/<name>)."""
     plan = {}
     for rel, full in catalogue.icons.items():
-        plan["media/" + rel] = full
+        plan["media/" + rel] = (catalogue.icon_root, full)
     for pkg in catalogue.packages.values():
-        plan["files/%d/%s" % (pkg.app_id, pkg.name)] = pkg.path
+        plan["files/%d/%s" % (pkg.app_id, pkg.name)] = (catalogue.package_root, pkg.path)
     return plan
 
 
-def _current(src, dst):
-    """Whether dst already holds src: the same file (a hard link), or a copy of its size and time."""
+def open_sources(plan):
+    """Opens every source file of the plan once and checks the open file: {site path: (file, stat)}. What is
+    placed is read or linked from these, so a name swapped for a link since the catalogue loaded is refused."""
+    opened = {}
     try:
-        a, b = os.stat(src), os.stat(dst)
-    except FileNotFoundError:
-        return False
-    return (a.st_dev, a.st_ino) == (b.st_dev, b.st_ino) or (a.st_size, a.st_mtime_ns) == (b.st_size, b.st_mtime_ns)
+        for rel in sorted(plan):
+            root, path = plan[rel]
+            try:
+                opened[rel] = open_inside(root, path)
+            except OSError as e:
+                raise CatalogueError("%s, published as %s: %s" % (path, rel, e.strerror or e))
+    except BaseException:
+        for f, _ in opened.values():
+            f.close()
+        raise
+    return opened
 
 
 def _read(path):
@@ -56,18 +66,50 @@ def _discard(path):
         pass
 
 
-def place_file(src, dst):
-    """Hard-links src at dst (a copy across file systems) through a pending name; False when already there."""
-    if _current(src, dst):
+def _current(st, dst):
+    """Whether dst already holds the opened file (stat st): the same file (a hard link), or a copy of its size and
+    time. A link placed at dst is never current."""
+    try:
+        b = os.stat(dst, follow_symlinks=False)
+    except FileNotFoundError:
+        return False
+    if not stat.S_ISREG(b.st_mode):
+        return False
+    return (st.st_dev, st.st_ino) == (b.st_dev, b.st_ino) or (st.st_size, st.st_mtime_ns) == (b.st_size, b.st_mtime_ns)
+
+
+def _link_open(f, st, temp):
+    """Hard-links the very file f is open on at temp (never a link that may have taken its name); False when the
+    file system or the system cannot, and a copy must do."""
+    folder = os.open(os.path.dirname(temp), os.O_RDONLY)
+    try:
+        # linkat following /proc's link to the open file: the file itself, whatever its name leads to now.
+        os.link("/proc/self/fd/%d" % f.fileno(), os.path.basename(temp), dst_dir_fd=folder, follow_symlinks=True)
+    except OSError:
+        return False
+    finally:
+        os.close(folder)
+    linked = os.stat(temp, follow_symlinks=False)
+    if stat.S_ISREG(linked.st_mode) and (linked.st_dev, linked.st_ino) == (st.st_dev, st.st_ino):
+        return True
+    os.remove(temp)
+    return False
+
+
+def place_file(f, st, dst):
+    """Places the open file f (stat st) at dst through a pending name: a hard link to it, or a copy of it on
+    another file system. False when dst already holds it."""
+    if _current(st, dst):
         return False
     os.makedirs(os.path.dirname(dst), exist_ok=True)
-    pending = dst + PENDING
-    _discard(pending)
-    try:
-        os.link(src, pending)
-    except OSError:
-        shutil.copy2(src, pending)  # keeps the time, so the next publish sees the copy as current
-    os.replace(pending, dst)
+    temp = dst + PENDING
+    _discard(temp)
+    if not _link_open(f, st, temp):
+        with open(os.open(temp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644), "wb") as copy:
+            f.seek(0)
+            shutil.copyfileobj(f, copy, 1 << 20)
+        os.utime(temp, ns=(st.st_atime_ns, st.st_mtime_ns))  # the next publish sees the copy as current
+    os.replace(temp, dst)
     return True
 
 
@@ -79,18 +121,18 @@ def swap_bytes(path, data):
         return False
     old = os.stat(path) if current is not None else None
     os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
-    pending = path + PENDING
-    with open(pending, "wb") as f:
+    temp = path + PENDING
+    with open(temp, "wb") as f:
         f.write(data)
         f.flush()
         os.fsync(f.fileno())
     if old is not None:
         # nginx's ETag is the modification second and the size: a new body of the old size written in the
         # same second would keep the old tag, and clients holding it would be told nothing changed.
-        new = os.stat(pending)
+        new = os.stat(temp)
         if new.st_size == old.st_size and int(new.st_mtime) <= int(old.st_mtime):
-            os.utime(pending, (int(old.st_mtime) + 1, int(old.st_mtime) + 1))
-    os.replace(pending, path)
+            os.utime(temp, (int(old.st_mtime) + 1, int(old.st_mtime) + 1))
+    os.replace(temp, path)
     return True
 
 
@@ -143,10 +185,19 @@ def publish(catalogue, out, listen, collector, base_url="", reload_command=None,
     written and removed."""
     out = os.path.abspath(out)
     check_site(catalogue, out)
-    written = []
     plan = site_files(catalogue)
+    sources = open_sources(plan)
+    try:
+        return _publish(catalogue, out, listen, collector, base_url, reload_command, say, plan, sources)
+    finally:
+        for f, _ in sources.values():
+            f.close()
+
+
+def _publish(catalogue, out, listen, collector, base_url, reload_command, say, plan, sources):
+    written = []
     for rel in sorted(plan):
-        if place_file(plan[rel], os.path.join(out, rel)):
+        if place_file(*sources[rel], os.path.join(out, rel)):
             written.append(rel)
             say("wrote %s" % rel)
     os.makedirs(os.path.join(out, STATE_DIR), exist_ok=True)
@@ -212,7 +263,7 @@ def main(argv):
     try:
         written, removed = publish(catalogue, args.out, args.listen, args.collector, args.base_url.rstrip("/"),
                                    args.reload, say)
-    except Refused as e:
+    except (Refused, CatalogueError) as e:
         sys.stderr.write("quillbox-service: %s\n" % e)
         return 2
     except ReloadFailed as e:

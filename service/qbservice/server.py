@@ -4,7 +4,6 @@ import argparse
 import email.utils
 import io
 import json
-import os
 import signal
 import socket
 import struct
@@ -15,7 +14,7 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 from . import testmode
-from .catalogue import FILE_PREFIX, ICON_PREFIX, Catalogue, CatalogueError
+from .catalogue import FILE_PREFIX, ICON_PREFIX, Catalogue, CatalogueError, open_inside
 from .responses import JSON_TYPE, Answer, Body, content_type_for, entity_tag, file_answer, not_modified, text_answer
 
 BOOTSTRAP_PATH = "/api/client/bootstrap"
@@ -227,9 +226,13 @@ class Handler(BaseHTTPRequestHandler):
         if fault:
             entry["fault"] = fault.script
         answer, shaping = self._route(req, file_ref, fault)
-        if fault:
-            answer, shaping = fault.shape(answer), fault
-        self._send(answer, shaping)
+        try:
+            if fault:
+                self._send(fault.shape(answer), fault)
+            else:
+                self._send(answer, shaping)
+        finally:
+            answer.body.close()
 
     def _route(self, req, file_ref, fault):
         svc = self.server.service
@@ -244,7 +247,11 @@ class Handler(BaseHTTPRequestHandler):
         if path.startswith(ICON_PREFIX) and reading:
             icon = svc.catalogue.icon_file(path[len(ICON_PREFIX):])
             if icon:
-                return Answer(200, [("Content-Type", content_type_for(icon))], Body(path=icon, length=os.path.getsize(icon))), None
+                try:
+                    f, st = open_inside(svc.catalogue.icon_root, icon)
+                except OSError:
+                    return json_error(404, "icon file is gone"), None
+                return Answer(200, [("Content-Type", content_type_for(icon))], Body(file=f, length=st.st_size)), None
         if file_ref and reading:
             return self._package_file(req, file_ref, fault), None
         if svc.test_mode and path.startswith("/test/"):
@@ -296,10 +303,11 @@ class Handler(BaseHTTPRequestHandler):
             return text_answer(403, "link expired\n")
         get = fault.get if fault else (lambda k, d=None: d)
         try:
-            return file_answer(pkg.path, pkg.name, self.headers.get("Range"),
-                               ignore_range=get("ignoreRange", False), range_start=get("rangeStart"))
+            f, st = open_inside(svc.catalogue.package_root, pkg.path)
         except OSError:
             return json_error(404, "package file is gone")
+        return file_answer(f, st.st_size, pkg.name, self.headers.get("Range"),
+                           ignore_range=get("ignoreRange", False), range_start=get("rangeStart"))
 
     def _report(self, req):
         try:
@@ -375,11 +383,10 @@ class Handler(BaseHTTPRequestHandler):
             return True
         if end <= start:
             return True
-        if body.path is None:
+        if body.file is None:
             self.wfile.write(body.data[start:end])
         else:
-            with open(body.path, "rb") as f:
-                self.connection.sendfile(f, body.offset + start, end - start)
+            self.connection.sendfile(body.file, body.offset + start, end - start)
         self._sent += end - start
         return True
 

@@ -166,6 +166,22 @@ class ContractTest(unittest.TestCase):
         status, headers, body = self.svc.get(apps[1]["icon"])
         self.assertEqual((status, headers["content-type"], body), (200, "image/png", PNG))
 
+    def test_an_icon_or_package_swapped_for_a_link_out_is_not_served(self):
+        secret = os.path.join(self.svc.tmp.name, "secret")
+        with open(secret, "wb") as f:
+            f.write(b"outside secret")
+        for rel, url in (("icons/1.png", "/media/icons/1.png"), ("pk/a/setup.exe", "/files/1/setup.exe")):
+            path = os.path.join(self.svc.folder, rel)
+            os.rename(path, path + ".away")
+            os.symlink(secret, path)
+            try:
+                status, _, body = self.svc.get(url)
+                self.assertEqual(status, 404, url)
+                self.assertNotIn(b"outside", body)
+            finally:
+                os.remove(path)
+                os.rename(path + ".away", path)
+
     def test_download_redirects_to_each_apps_own_file(self):
         for app_id, content in ((1, SETUP_A), (2, SETUP_B), (5, SETUP_B), (-3, SETUP_NEG)):
             status, headers, _ = self.svc.get("/api/client/download/%d?channel=default" % app_id)

@@ -5,12 +5,17 @@ import os
 import shutil
 import socket
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
 
-from support import Collector, Peer, Service, run_publish, write_folder
+from support import SERVICE, Collector, Peer, Service, run_publish, write_folder
 from test_contract import CATALOGUE, FILES, REPORT_BODY_CASES, SETUP_A, check_body_limits, check_reports
+
+sys.path.insert(0, os.path.dirname(SERVICE))
+from qbservice import publish  # noqa: E402
+from qbservice.catalogue import Catalogue, CatalogueError  # noqa: E402
 
 NGINX = shutil.which("nginx") or (os.path.exists("/usr/sbin/nginx") and "/usr/sbin/nginx")
 
@@ -97,6 +102,23 @@ class PublishTest(unittest.TestCase):
             self.assertEqual(f.read(), old_bootstrap)
         self.assertFalse(os.path.exists(os.path.join(self.site, "files/3")))
         self.assertEqual(self.publish("--reload", "false"), [])  # nothing changed: no reload
+
+    def test_a_file_swapped_for_a_link_after_loading_is_not_published(self):
+        catalogue = Catalogue(self.folder)  # checked and hashed; the links come before anything is placed
+        secret = os.path.join(self.tmp.name, "secret")
+        with open(secret, "wb") as f:
+            f.write(b"outside secret")
+        for rel in ("icons/1.png", "pk/a/setup.exe"):
+            os.remove(os.path.join(self.folder, rel))
+            os.symlink(secret, os.path.join(self.folder, rel))
+        with self.assertRaisesRegex(CatalogueError, "leads out of the folder"):
+            publish.publish(catalogue, self.site, "127.0.0.1:8080", "127.0.0.1:8081", say=lambda _: None)
+        for folder, dirs, names in os.walk(self.site):
+            for path in (os.path.join(folder, name) for name in dirs + names):
+                self.assertFalse(os.path.islink(path), path)
+                if os.path.isfile(path):
+                    with open(path, "rb") as f:
+                        self.assertNotIn(b"outside", f.read(), path)
 
     def test_a_site_overlapping_the_catalogue_or_arguments_nginx_would_misread_are_refused(self):
         packages = os.path.join(self.tmp.name, "packages")
