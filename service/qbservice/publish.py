@@ -17,7 +17,6 @@ BOOTSTRAP_FILE = BOOTSTRAP_PATH.lstrip("/")
 CONF_FILE = "nginx.conf"
 STATE_DIR = "nginx"          # nginx's pid, logs and temporary files; never served
 MANAGED = ("media", "files")  # what publish owns below these and the catalogue no longer names goes
-PENDING = ".publishing"       # suffix of a file being written; renamed over its real name when complete
 # Printable ASCII without what nginx would read as syntax; matched whole, so no line feed slips through.
 _BASE_URL = re.compile(r"https?://(?:(?![\"'$\\{};])[\x21-\x7e])+")
 _ADDRESS = re.compile(r"[\w.:\[\]-]+", re.ASCII)
@@ -49,6 +48,21 @@ def open_sources(plan):
             f.close()
         raise
     return opened
+
+
+class Scratch:
+    """Files being written, under short names in a folder of the site's state folder (on the site's file system),
+    so no name a catalogue may use is taken and a long file name still fits. Emptied at the start of a publish."""
+
+    def __init__(self, out):
+        self.folder = os.path.join(out, STATE_DIR, "publishing")
+        shutil.rmtree(self.folder, ignore_errors=True)
+        os.makedirs(self.folder)
+        self._count = 0
+
+    def name(self):
+        self._count += 1
+        return os.path.join(self.folder, str(self._count))
 
 
 def _read(path):
@@ -96,14 +110,13 @@ def _link_open(f, st, temp):
     return False
 
 
-def place_file(f, st, dst):
-    """Places the open file f (stat st) at dst through a pending name: a hard link to it, or a copy of it on
+def place_file(f, st, dst, scratch):
+    """Places the open file f (stat st) at dst through a scratch name: a hard link to it, or a copy of it on
     another file system. False when dst already holds it."""
     if _current(st, dst):
         return False
     os.makedirs(os.path.dirname(dst), exist_ok=True)
-    temp = dst + PENDING
-    _discard(temp)
+    temp = scratch.name()
     if not _link_open(f, st, temp):
         with open(os.open(temp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644), "wb") as copy:
             f.seek(0)
@@ -113,16 +126,16 @@ def place_file(f, st, dst):
     return True
 
 
-def swap_bytes(path, data):
-    """Writes data to path through a pending name (readers see the old or the new file, never half of one);
+def swap_bytes(path, data, scratch):
+    """Writes data to path through a scratch name (readers see the old or the new file, never half of one);
     False when path already holds exactly data."""
     current = _read(path)
     if current == data:
         return False
     old = os.stat(path) if current is not None else None
     os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
-    temp = path + PENDING
-    with open(temp, "wb") as f:
+    temp = scratch.name()
+    with open(os.open(temp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644), "wb") as f:
         f.write(data)
         f.flush()
         os.fsync(f.fileno())
@@ -196,15 +209,16 @@ def publish(catalogue, out, listen, collector, base_url="", reload_command=None,
 
 def _publish(catalogue, out, listen, collector, base_url, reload_command, say, plan, sources):
     written = []
+    scratch = Scratch(out)
     for rel in sorted(plan):
-        if place_file(*sources[rel], os.path.join(out, rel)):
+        if place_file(*sources[rel], os.path.join(out, rel), scratch):
             written.append(rel)
             say("wrote %s" % rel)
     os.makedirs(os.path.join(out, STATE_DIR), exist_ok=True)
     conf_path = os.path.join(out, CONF_FILE)
     conf = nginx_conf(catalogue, out, os.path.join(out, STATE_DIR), listen, collector, base_url)
     old_conf = _read(conf_path)
-    if swap_bytes(conf_path, conf.encode("utf-8")):
+    if swap_bytes(conf_path, conf.encode("utf-8"), scratch):
         written.append(CONF_FILE)
         say("wrote %s" % CONF_FILE)
         if reload_command:
@@ -215,10 +229,10 @@ def _publish(catalogue, out, listen, collector, base_url, reload_command, say, p
                 if old_conf is None:
                     os.remove(conf_path)
                 else:
-                    swap_bytes(conf_path, old_conf)
+                    swap_bytes(conf_path, old_conf, scratch)
                 raise ReloadFailed("%r exited with %d; the configuration and the bootstrap were left as they were"
                                    % (reload_command, done.returncode))
-    if swap_bytes(os.path.join(out, BOOTSTRAP_FILE), catalogue.bootstrap_body()):
+    if swap_bytes(os.path.join(out, BOOTSTRAP_FILE), catalogue.bootstrap_body(), scratch):
         written.append(BOOTSTRAP_FILE)
         say("wrote %s" % BOOTSTRAP_FILE)
     removed = _remove_stale(out, set(plan))

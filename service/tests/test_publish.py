@@ -120,6 +120,15 @@ class PublishTest(unittest.TestCase):
                     with open(path, "rb") as f:
                         self.assertNotIn(b"outside", f.read(), path)
 
+    def test_names_of_any_length_and_ending_are_published_and_kept(self):
+        long_name = "p/" + "長" * 81 + ".exe"  # 247 bytes, within the 255 a file name may have
+        doc = {"categories": [], "apps": [{"id": 1, "name": "a", "icon": "i/a.png", "package": long_name},
+                                          {"id": 2, "name": "b", "icon": "i/a.png.publishing"}]}
+        write_folder(self.folder, doc, {"i/a.png": b"A", "i/a.png.publishing": b"B", long_name: b"MZ"})
+        self.assertIn("files/1/" + long_name[2:], "\n".join(self.publish()))
+        replace_file(os.path.join(self.folder, "i/a.png"), b"AA")
+        self.assertNotIn("a.png.publishing", "\n".join(self.publish()))
+
     def test_a_site_overlapping_the_catalogue_or_arguments_nginx_would_misread_are_refused(self):
         packages = os.path.join(self.tmp.name, "packages")
         write_folder(packages, CATALOGUE, FILES)
