@@ -2,6 +2,8 @@
 configuration for it. Publishing again rewrites only what changed, and the bootstrap last."""
 
 import argparse
+import contextlib
+import fcntl
 import os
 import re
 import shutil
@@ -15,7 +17,8 @@ from .server import BOOTSTRAP_PATH
 
 BOOTSTRAP_FILE = BOOTSTRAP_PATH.lstrip("/")
 CONF_FILE = "nginx.conf"
-STATE_DIR = "nginx"          # nginx's pid, logs and temporary files; never served
+STATE_DIR = "nginx"          # nginx's pid, logs and temporary files, and publish's own; never served
+LOCK_FILE = "publish.lock"    # in STATE_DIR: held by the publish writing the site
 MANAGED = ("media", "files")  # what publish owns below these and the catalogue no longer names goes
 # Printable ASCII without what nginx would read as syntax; matched whole, so no line feed slips through.
 _BASE_URL = re.compile(r"https?://(?:(?![\"'$\\{};])[\x21-\x7e])+")
@@ -173,6 +176,26 @@ class Refused(Exception):
     """A site folder publish will not write to; nothing was written."""
 
 
+class Busy(Exception):
+    """Another publish holds the site."""
+
+
+@contextlib.contextmanager
+def site_lock(out):
+    """Holds the site's lock for one publish; Busy at once when another publish holds it."""
+    folder = os.path.join(out, STATE_DIR)
+    os.makedirs(folder, exist_ok=True)
+    fd = os.open(os.path.join(folder, LOCK_FILE), os.O_RDWR | os.O_CREAT, 0o644)
+    try:
+        try:
+            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            raise Busy("another publish is writing %s; publish again once it has ended" % out)
+        yield
+    finally:
+        os.close(fd)
+
+
 def overlapping(a, b):
     """Whether two folders (absolute real paths) are one, or one lies inside the other."""
     return os.path.commonpath([a, b]) in (a, b)
@@ -201,7 +224,8 @@ def publish(catalogue, out, listen, collector, base_url="", reload_command=None,
     plan = site_files(catalogue)
     sources = open_sources(plan)
     try:
-        return _publish(catalogue, out, listen, collector, base_url, reload_command, say, plan, sources)
+        with site_lock(out):
+            return _publish(catalogue, out, listen, collector, base_url, reload_command, say, plan, sources)
     finally:
         for f, _ in sources.values():
             f.close()
@@ -214,7 +238,6 @@ def _publish(catalogue, out, listen, collector, base_url, reload_command, say, p
         if place_file(*sources[rel], os.path.join(out, rel), scratch):
             written.append(rel)
             say("wrote %s" % rel)
-    os.makedirs(os.path.join(out, STATE_DIR), exist_ok=True)
     conf_path = os.path.join(out, CONF_FILE)
     conf = nginx_conf(catalogue, out, os.path.join(out, STATE_DIR), listen, collector, base_url)
     old_conf = _read(conf_path)
@@ -282,6 +305,9 @@ def main(argv):
         return 2
     except ReloadFailed as e:
         sys.stderr.write("quillbox-service: reload failed: %s\n" % e)
+        return 1
+    except Busy as e:
+        sys.stderr.write("quillbox-service: %s\n" % e)
         return 1
     except OSError as e:
         sys.stderr.write("quillbox-service: cannot write %s: %s\n" % (e.filename or args.out, e.strerror))

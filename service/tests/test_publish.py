@@ -1,5 +1,6 @@
 """publish (the static site and its nginx configuration) and collect, checked against the service's own answers."""
 
+import fcntl
 import json
 import os
 import shutil
@@ -33,6 +34,12 @@ def replace_file(path, data):
     os.replace(path + ".new", path)
 
 
+def served_files(site):
+    """{site path: file} of every file but those of the state folder."""
+    return {os.path.relpath(os.path.join(folder, name), site): os.path.join(folder, name)
+            for folder, _, names in os.walk(site) for name in names if not folder.startswith(site + "/nginx")}
+
+
 def wrote(lines):
     return sorted(line.split(" ", 1)[1] for line in lines if line.startswith(("wrote ", "removed ")))
 
@@ -61,10 +68,7 @@ class PublishTest(unittest.TestCase):
             svc.stop()
         with open(os.path.join(self.site, "api/client/bootstrap"), "rb") as f:
             self.assertEqual(f.read(), body)
-        files = {}
-        for folder, _, names in os.walk(self.site):
-            for name in names:
-                files[os.path.relpath(os.path.join(folder, name), self.site)] = os.path.join(folder, name)
+        files = served_files(self.site)
         self.assertEqual(sorted(files), sorted(["api/client/bootstrap", "nginx.conf", "media/icons/1.png",
                                                 "files/1/setup.exe", "files/2/setup.exe", "files/5/setup.exe",
                                                 "files/3/极光 浏览器安装包.exe", "files/-3/setup.exe"]))
@@ -128,6 +132,16 @@ class PublishTest(unittest.TestCase):
         self.assertIn("files/1/" + long_name[2:], "\n".join(self.publish()))
         replace_file(os.path.join(self.folder, "i/a.png"), b"AA")
         self.assertNotIn("a.png.publishing", "\n".join(self.publish()))
+
+    def test_a_publish_while_another_holds_the_site_fails_and_writes_nothing(self):
+        os.makedirs(os.path.join(self.site, "nginx"))
+        with open(os.path.join(self.site, "nginx/publish.lock"), "w") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            code, _, err = run_publish(self.folder, self.site)
+        self.assertEqual(code, 1, err)
+        self.assertIn("another publish is writing", err)
+        self.assertEqual(served_files(self.site), {})
+        self.assertEqual(len(self.publish()), 8)  # once it has ended
 
     def test_a_site_overlapping_the_catalogue_or_arguments_nginx_would_misread_are_refused(self):
         packages = os.path.join(self.tmp.name, "packages")
