@@ -83,16 +83,26 @@ def _discard(path):
         pass
 
 
-def _current(st, dst):
-    """Whether dst already holds the opened file (stat st): the same file (a hard link), or a copy of its size and
-    time. A link placed at dst is never current."""
+def _current(f, st, dst):
+    """Whether dst already holds the open file f (stat st): the same file (a hard link), or a regular file of the
+    same bytes. A rebuilt package of the same size and time is not current; a link placed at dst never is."""
     try:
-        b = os.stat(dst, follow_symlinks=False)
-    except FileNotFoundError:
+        fd = os.open(dst, os.O_RDONLY | os.O_NOFOLLOW)
+    except OSError:
         return False
-    if not stat.S_ISREG(b.st_mode):
-        return False
-    return (st.st_dev, st.st_ino) == (b.st_dev, b.st_ino) or (st.st_size, st.st_mtime_ns) == (b.st_size, b.st_mtime_ns)
+    with open(fd, "rb") as placed:
+        b = os.fstat(fd)
+        if not stat.S_ISREG(b.st_mode) or b.st_size != st.st_size:
+            return False
+        if (st.st_dev, st.st_ino) == (b.st_dev, b.st_ino):
+            return True
+        f.seek(0)
+        while True:
+            block = f.read(1 << 20)
+            if block != placed.read(1 << 20):
+                return False
+            if not block:
+                return True
 
 
 def _link_open(f, st, temp):
@@ -116,7 +126,7 @@ def _link_open(f, st, temp):
 def place_file(f, st, dst, scratch):
     """Places the open file f (stat st) at dst through a scratch name: a hard link to it, or a copy of it on
     another file system. False when dst already holds it."""
-    if _current(st, dst):
+    if _current(f, st, dst):
         return False
     os.makedirs(os.path.dirname(dst), exist_ok=True)
     temp = scratch.name()
@@ -124,7 +134,7 @@ def place_file(f, st, dst, scratch):
         with open(os.open(temp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644), "wb") as copy:
             f.seek(0)
             shutil.copyfileobj(f, copy, 1 << 20)
-        os.utime(temp, ns=(st.st_atime_ns, st.st_mtime_ns))  # the next publish sees the copy as current
+        os.utime(temp, ns=(st.st_atime_ns, st.st_mtime_ns))  # nginx's Last-Modified stays the package's
     os.replace(temp, dst)
     return True
 

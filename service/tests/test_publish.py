@@ -3,6 +3,7 @@
 import fcntl
 import json
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -10,6 +11,7 @@ import sys
 import tempfile
 import time
 import unittest
+import urllib.parse
 
 from support import SERVICE, Collector, Peer, Service, run_publish, write_folder
 from test_contract import CATALOGUE, FILES, REPORT_BODY_CASES, SETUP_A, check_body_limits, check_reports
@@ -38,6 +40,14 @@ def served_files(site):
     """{site path: file} of every file but those of the state folder."""
     return {os.path.relpath(os.path.join(folder, name), site): os.path.join(folder, name)
             for folder, _, names in os.walk(site) for name in names if not folder.startswith(site + "/nginx")}
+
+
+def routed(site, app_id):
+    """The bytes of the file the site's configuration redirects the app's download to."""
+    with open(os.path.join(site, "nginx.conf"), encoding="utf-8") as f:
+        target = re.search(r'"/api/client/download/%d" "([^"]+)";' % app_id, f.read()).group(1)
+    with open(os.path.join(site, urllib.parse.unquote(target).lstrip("/")), "rb") as f:
+        return f.read()
 
 
 def wrote(lines):
@@ -82,9 +92,13 @@ class PublishTest(unittest.TestCase):
         self.assertEqual(self.publish(), [])
         bootstrap = os.path.join(self.site, "api/client/bootstrap")
         before = os.stat(bootstrap)
-        # Same size, new bytes, within the same second: nginx's tag (time and size) must change all the same.
-        replace_file(os.path.join(self.folder, "pk/a/setup.exe"), SETUP_A[::-1])
+        # Same size, new bytes, the time kept (cp -p): nginx's tag (time and size) must change all the same.
+        package = os.path.join(self.folder, "pk/a/setup.exe")
+        kept = os.stat(package)
+        replace_file(package, SETUP_A[::-1])
+        os.utime(package, ns=(kept.st_atime_ns, kept.st_mtime_ns))
         self.assertEqual(self.publish(), ["api/client/bootstrap", "files/1/setup.exe"])
+        self.assertEqual(routed(self.site, 1), SETUP_A[::-1])
         after = os.stat(bootstrap)
         self.assertEqual(after.st_size, before.st_size)
         self.assertNotEqual(int(after.st_mtime), int(before.st_mtime))
