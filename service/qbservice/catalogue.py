@@ -266,12 +266,11 @@ class Catalogue:
                 raise CatalogueError("%s: category %r is not listed in 'categories'" % (where, cid))
 
         app = {k: a[k] for k in a if k not in ("icon", "package")}
-        app["iconPath"] = None
+        app["iconRel"] = None
         if "icon" in a:
             full = _resolve_inside(self.folder, a["icon"], where, "icon")
-            rel = os.path.normpath(a["icon"])
-            self.icons[rel] = full
-            app["iconPath"] = ICON_PREFIX + urllib.parse.quote(rel)
+            app["iconRel"] = os.path.normpath(a["icon"])
+            self.icons[app["iconRel"]] = full
         if "package" in a:
             full = _resolve_inside(self.packages_dir, a["package"], where, "package")
             if unwritable(os.path.basename(full), "package"):
@@ -293,13 +292,19 @@ class Catalogue:
 
     def icon_file(self, rel):
         return self.icons.get(os.path.normpath(rel)) if rel else None
-    def bootstrap(self):
-        """The bootstrap answer; package sizes and digests follow the files as they are now."""
+    def bootstrap(self, digests=None, icon_urls=None):
+        """The bootstrap answer; package sizes and digests follow the files as they are now. Publish gives the
+        digests of the files it opened ({app id: Digests}) and the paths it puts the icons under ({icon: URL})."""
         apps = []
         for a in self.apps:
             found = Digests(0, "", "")
             pkg = self.packages.get(a["id"])
-            if pkg:
+            icon = a["iconRel"]
+            if icon is not None:
+                icon = icon_urls[icon] if icon_urls is not None else ICON_PREFIX + urllib.parse.quote(icon)
+            if pkg and digests is not None:
+                found = digests[a["id"]]
+            elif pkg:
                 try:
                     found = self.digests.digests(self.package_root, pkg.path)
                 except OSError:
@@ -309,7 +314,7 @@ class Catalogue:
                 "name": a["name"],
                 "version": a.get("version", ""),
                 "description": a.get("description", ""),
-                "icon": a["iconPath"] or "",
+                "icon": icon or "",
                 "categoryIds": a.get("categoryIds", []),
                 "packageSize": a.get("packageSize", found.size),
                 "md5": a.get("md5", found.md5),
@@ -323,6 +328,6 @@ class Catalogue:
             apps.append(out)
         return {"code": 0, "data": {"categories": self.categories, "apps": apps}}
 
-    def bootstrap_body(self):
+    def bootstrap_body(self, digests=None, icon_urls=None):
         """The bootstrap as the bytes sent to clients (and written by publish)."""
-        return json.dumps(self.bootstrap(), ensure_ascii=False).encode("utf-8")
+        return json.dumps(self.bootstrap(digests, icon_urls), ensure_ascii=False).encode("utf-8")

@@ -1,56 +1,156 @@
 """quillbox-service publish: a catalogue folder as a static site (bootstrap, icons, packages) with an nginx
-configuration for it. Publishing again rewrites only what changed, and the bootstrap last."""
+configuration for it. Each icon and package is published under a path naming its content, so a new or changed
+file never takes the place of one a client may be fetching; the bootstrap switches to them last, and what only
+an older bootstrap names goes once no client can hold that bootstrap any more."""
 
 import argparse
 import contextlib
 import fcntl
+import json
 import os
 import re
 import shutil
 import stat
 import subprocess
 import sys
+import time
+import urllib.parse
 
 from .catalogue import Catalogue, CatalogueError, open_inside
-from .nginx_conf import nginx_conf
-from .server import BOOTSTRAP_PATH
+from .nginx_conf import BOOTSTRAP_LIFETIME, nginx_conf
+from .server import BOOTSTRAP_PATH, parse_app_id
 
 BOOTSTRAP_FILE = BOOTSTRAP_PATH.lstrip("/")
 CONF_FILE = "nginx.conf"
 STATE_DIR = "nginx"          # nginx's pid, logs and temporary files, and publish's own; never served
 LOCK_FILE = "publish.lock"    # in STATE_DIR: held by the publish writing the site
-MANAGED = ("media", "files")  # what publish owns below these and the catalogue no longer names goes
+STATE_FILE = "published.json"  # in STATE_DIR: the files and routes of the recent bootstraps
+MANAGED = ("media", "files")  # what publish owns below these and no recent bootstrap names goes
+TAG_LENGTH = 16               # hex digits of a file's SHA-256 in its site path
 # Printable ASCII without what nginx would read as syntax; matched whole, so no line feed slips through.
 _BASE_URL = re.compile(r"https?://(?:(?![\"'$\\{};])[\x21-\x7e])+")
 _ADDRESS = re.compile(r"[\w.:\[\]-]+", re.ASCII)
 
 
-def site_files(catalogue):
-    """{site path: (folder, source file)} for every icon (under its URL path) and package (files/<id>/<name>)."""
-    plan = {}
-    for rel, full in catalogue.icons.items():
-        plan["media/" + rel] = (catalogue.icon_root, full)
-    for pkg in catalogue.packages.values():
-        plan["files/%d/%s" % (pkg.app_id, pkg.name)] = (catalogue.package_root, pkg.path)
-    return plan
+class Release:
+    """What one publish puts on the site, each icon and package opened once and checked, then hashed from the open
+    file: what is placed and what the bootstrap says of it are the same bytes. Icons go to media/<tag>/<path>,
+    packages to files/<id>/<tag>/<file name>, the tag taken from the file's SHA-256."""
 
+    def __init__(self, catalogue):
+        self.files = {}      # site path -> (open file, stat)
+        self.digests = {}    # app id -> Digests of its package
+        self.icon_urls = {}  # icon path in the catalogue -> URL path on the site
+        self.packages = {}   # app id -> site path of its package
+        self._opened = []
+        try:
+            for rel, full in sorted(catalogue.icons.items()):
+                digests, opened = self._open(catalogue, catalogue.icon_root, full)
+                site = "media/%s/%s" % (digests.sha256[:TAG_LENGTH], rel)
+                self.files[site] = opened
+                self.icon_urls[rel] = "/" + urllib.parse.quote(site)
+            for app_id, pkg in sorted(catalogue.packages.items()):
+                digests, opened = self._open(catalogue, catalogue.package_root, pkg.path)
+                site = "files/%d/%s/%s" % (app_id, digests.sha256[:TAG_LENGTH], pkg.name)
+                self.files[site] = opened
+                self.digests[app_id], self.packages[app_id] = digests, site
+        except BaseException:
+            self.close()
+            raise
 
-def open_sources(plan):
-    """Opens every source file of the plan once and checks the open file: {site path: (file, stat)}. What is
-    placed is read or linked from these, so a name swapped for a link since the catalogue loaded is refused."""
-    opened = {}
-    try:
-        for rel in sorted(plan):
-            root, path = plan[rel]
-            try:
-                opened[rel] = open_inside(root, path)
-            except OSError as e:
-                raise CatalogueError("%s, published as %s: %s" % (path, rel, e.strerror or e))
-    except BaseException:
-        for f, _ in opened.values():
+    def _open(self, catalogue, root, path):
+        try:
+            f, st = open_inside(root, path)
+        except OSError as e:
+            raise CatalogueError("%s: %s" % (path, e.strerror or e))
+        self._opened.append(f)
+        return catalogue.digests.of_open(path, f, st), (f, st)
+
+    def generation(self):
+        """The record of what the bootstrap of this release names: its files and the download routes."""
+        return {"files": sorted(self.files), "downloads": {str(i): p for i, p in sorted(self.packages.items())},
+                "replaced": None}
+
+    def close(self):
+        for f in self._opened:
             f.close()
-        raise
-    return opened
+
+
+def _valid_generation(g):
+    def site_path(p):
+        return isinstance(p, str) and p.split("/")[0] in MANAGED and ".." not in p.split("/")
+    return (isinstance(g, dict) and isinstance(g.get("files"), list) and all(site_path(p) for p in g["files"])
+            and isinstance(g.get("downloads"), dict)
+            and all(parse_app_id(i) is not None and site_path(p) for i, p in g["downloads"].items())
+            and (g.get("replaced") is None or isinstance(g["replaced"], (int, float))))
+
+
+def read_generations(path):
+    """The generations earlier publishes recorded, oldest first; none when the record is missing or unreadable
+    (the files on the site are then kept as if their bootstrap had just been replaced)."""
+    try:
+        with open(path, encoding="utf-8") as f:
+            generations = json.load(f)["generations"]
+    except (OSError, ValueError, TypeError, KeyError):
+        return []
+    return generations if isinstance(generations, list) and all(map(_valid_generation, generations)) else []
+
+
+def next_generations(generations, new, present, now):
+    """The generations a publish at `now` records (oldest first, new last) and the site files it removes.
+
+    The generation of the live bootstrap is replaced now, unless new names the same files and routes; files on
+    the site that no generation names are kept as if replaced now. A generation replaced BOOTSTRAP_LIFETIME
+    seconds ago or more is dropped, since no client can still hold its bootstrap, and its files go unless a kept
+    generation names them."""
+    older = [dict(g) for g in generations]
+    if older and older[-1]["replaced"] is None:
+        live = older.pop()
+        if (live["files"], live["downloads"]) != (new["files"], new["downloads"]):
+            older.append(dict(live, replaced=now))
+    named = {p for g in generations for p in g["files"]} | set(new["files"])
+    stray = sorted(set(present) - named)
+    if stray:
+        older.append({"files": stray, "downloads": {}, "replaced": now})
+    kept = [g for g in older if g["replaced"] is not None and now - g["replaced"] < BOOTSTRAP_LIFETIME] + [new]
+    named = {p for g in kept for p in g["files"]}
+    return kept, sorted(set(present) - named)
+
+
+def live_routes(kept):
+    """What the configuration serves for the kept generations: {app id: site path of the package its download
+    leads to} (from the newest generation naming the app) and the site paths of every package file."""
+    downloads = {}
+    for g in kept:
+        downloads.update((int(i), p) for i, p in g["downloads"].items())
+    return downloads, sorted({p for g in kept for p in g["files"] if p.startswith("files/")})
+
+
+def url_of(site_path):
+    return "/" + "/".join(urllib.parse.quote(part, safe="") for part in site_path.split("/"))
+
+
+def managed_files(out):
+    """The site paths of the files below the managed folders. A link found there (publish never places one)
+    is removed at once, so nginx cannot follow it."""
+    found = []
+    for top in MANAGED:
+        for folder, dirs, names in os.walk(os.path.join(out, top)):
+            for name in dirs + names:
+                path = os.path.join(folder, name)
+                if os.path.islink(path):
+                    os.remove(path)
+                elif name in names:
+                    found.append(os.path.relpath(path, out).replace(os.sep, "/"))
+    return found
+
+
+def remove_empty_folders(out):
+    for top in MANAGED:
+        base = os.path.join(out, top)
+        for folder, _, _ in os.walk(base, topdown=False):
+            if folder != base and not os.listdir(folder):
+                os.rmdir(folder)
 
 
 class Scratch:
@@ -162,22 +262,6 @@ def swap_bytes(path, data, scratch):
     return True
 
 
-def _remove_stale(out, keep):
-    """Removes files under the managed folders that keep does not name, then folders left empty."""
-    removed = []
-    for top in MANAGED:
-        base = os.path.join(out, top)
-        for folder, _, names in os.walk(base, topdown=False):
-            for name in names:
-                rel = os.path.relpath(os.path.join(folder, name), out).replace(os.sep, "/")
-                if rel not in keep:
-                    os.remove(os.path.join(folder, name))
-                    removed.append(rel)
-            if folder != base and not os.listdir(folder):
-                os.rmdir(folder)
-    return sorted(removed)
-
-
 class ReloadFailed(Exception):
     pass
 
@@ -225,31 +309,35 @@ def check_site(catalogue, out):
                           % (out, name, folder))
 
 
-def publish(catalogue, out, listen, collector, base_url="", reload_command=None, say=print):
-    """Brings the site at out up to date with catalogue: files first, then the configuration (and the reload,
-    when it changed), then the bootstrap, then the removal of what is no longer listed. Returns the site paths
-    written and removed."""
+def publish(catalogue, out, listen, collector, base_url="", reload_command=None, say=print, now=None):
+    """Brings the site at out up to date with catalogue: new files first, then the configuration (and the reload,
+    when it changed), then the bootstrap, then the removal of files only bootstraps replaced at least
+    BOOTSTRAP_LIFETIME seconds before `now` named. Returns the site paths written and removed."""
     out = os.path.abspath(out)
     check_site(catalogue, out)
-    plan = site_files(catalogue)
-    sources = open_sources(plan)
+    release = Release(catalogue)
     try:
         with site_lock(out):
-            return _publish(catalogue, out, listen, collector, base_url, reload_command, say, plan, sources)
+            return _publish(catalogue, out, listen, collector, base_url, reload_command, say, release, now)
     finally:
-        for f, _ in sources.values():
-            f.close()
+        release.close()
 
 
-def _publish(catalogue, out, listen, collector, base_url, reload_command, say, plan, sources):
-    written = []
+def _publish(catalogue, out, listen, collector, base_url, reload_command, say, release, now):
     scratch = Scratch(out)
-    for rel in sorted(plan):
-        if place_file(*sources[rel], os.path.join(out, rel), scratch):
+    present = managed_files(out)
+    written = []
+    for rel in sorted(release.files):
+        if place_file(*release.files[rel], os.path.join(out, rel), scratch):
             written.append(rel)
             say("wrote %s" % rel)
+    state_path = os.path.join(out, STATE_DIR, STATE_FILE)
+    kept, gone = next_generations(read_generations(state_path), release.generation(), present,
+                                  time.time() if now is None else now)
+    downloads, packages = live_routes(kept)
+    conf = nginx_conf(out, os.path.join(out, STATE_DIR), listen, collector,
+                      {i: base_url + url_of(p) for i, p in downloads.items()}, packages)
     conf_path = os.path.join(out, CONF_FILE)
-    conf = nginx_conf(catalogue, out, os.path.join(out, STATE_DIR), listen, collector, base_url)
     old_conf = _read(conf_path)
     if swap_bytes(conf_path, conf.encode("utf-8"), scratch):
         written.append(CONF_FILE)
@@ -258,20 +346,27 @@ def _publish(catalogue, out, listen, collector, base_url, reload_command, say, p
             # The new routes must be live before a client can read a bootstrap that names them.
             done = subprocess.run(reload_command, shell=True)
             if done.returncode != 0:
-                # The old configuration goes back, so the next publish sees the change and reloads again.
+                # The old configuration goes back, so the next publish sees the change and reloads again, and
+                # the files placed for the new bootstrap go: the site is as it was.
                 if old_conf is None:
                     os.remove(conf_path)
                 else:
                     swap_bytes(conf_path, old_conf, scratch)
-                raise ReloadFailed("%r exited with %d; the configuration and the bootstrap were left as they were"
+                for rel in set(written) - set(present) - {CONF_FILE}:
+                    os.remove(os.path.join(out, rel))
+                remove_empty_folders(out)
+                raise ReloadFailed("%r exited with %d; the site was left as it was"
                                    % (reload_command, done.returncode))
-    if swap_bytes(os.path.join(out, BOOTSTRAP_FILE), catalogue.bootstrap_body(), scratch):
+    if swap_bytes(os.path.join(out, BOOTSTRAP_FILE), catalogue.bootstrap_body(release.digests, release.icon_urls),
+                  scratch):
         written.append(BOOTSTRAP_FILE)
         say("wrote %s" % BOOTSTRAP_FILE)
-    removed = _remove_stale(out, set(plan))
-    for rel in removed:
+    swap_bytes(state_path, json.dumps({"generations": kept}, ensure_ascii=False).encode("utf-8"), scratch)
+    for rel in gone:
+        os.remove(os.path.join(out, rel))
         say("removed %s" % rel)
-    return written, removed
+    remove_empty_folders(out)
+    return written, gone
 
 
 def parse_args(argv):
