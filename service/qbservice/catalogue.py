@@ -84,7 +84,8 @@ def open_inside(root, path):
 
 
 class DigestCache:
-    """File digests keyed by path, recomputed when the file (device, inode), its size or mtime change."""
+    """File digests keyed by path, recomputed when the file (device, inode), its size or its times change: a
+    write in place changes the change time even when the modification time is set back."""
 
     def __init__(self):
         self._lock = threading.Lock()
@@ -97,7 +98,7 @@ class DigestCache:
 
     def of_open(self, path, f, st):
         """The digests of the open file f (with its stat st) that was opened as path."""
-        key = (st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns)
+        key = (st.st_dev, st.st_ino, st.st_size, st.st_mtime_ns, st.st_ctime_ns)
         with self._lock:
             hit = self._entries.get(path)
         if hit and hit[0] == key:
