@@ -312,7 +312,7 @@ class Handler(BaseHTTPRequestHandler):
     def _report(self, req):
         try:
             doc = json.loads(req.body.decode("utf-8"))
-        except (UnicodeDecodeError, json.JSONDecodeError):
+        except (ValueError, RecursionError):  # not UTF-8, not JSON, a number too long, nested too deeply
             return json_error(400, "report is not JSON")
         if not isinstance(doc, dict):
             return json_error(400, "report must be an object")

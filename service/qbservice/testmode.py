@@ -160,7 +160,7 @@ def control(state, reports, req):
 def _json_body(req):
     try:
         value = json.loads(req.body.decode("utf-8"))
-    except (UnicodeDecodeError, json.JSONDecodeError):
+    except (ValueError, RecursionError):
         return None
     return value if isinstance(value, dict) else None
 
