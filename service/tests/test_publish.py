@@ -201,7 +201,7 @@ class NginxSiteTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.svc = Service(CATALOGUE, FILES)
-        cls.collector = Collector()
+        cls.collector = Collector("--trusted-proxy", "127.0.0.1")
         cls.site = os.path.join(cls.svc.tmp.name, "site")
         os.chmod(cls.svc.tmp.name, 0o755)  # run as root, nginx's workers read the site as nobody
         port = free_port()
@@ -301,12 +301,19 @@ class CollectorTest(unittest.TestCase):
         self.assertEqual(self.collector.get("/api/client/bootstrap")[0], 404)
         self.assertEqual(self.collector.get("/api/client/report")[0], 405)
 
-    def test_the_address_nginx_saw_is_logged(self):
-        report = {"appId": 1, "event": "install", "channel": "c"}
-        for forwarded in ("203.0.113.9", "not an address"):
-            self.collector.request("POST", "/api/client/report", body=report, headers={"X-Real-IP": forwarded})
-        self.assertEqual([r["client"] for r in self.collector.reports()], ["203.0.113.9", "127.0.0.1"])
+    def test_the_address_only_a_trusted_proxy_saw_is_logged(self):
+        def send_from(peer):
+            for forwarded in ("203.0.113.9", "fe80::1%eth0", "not an address"):
+                peer.request("POST", "/api/client/report", body={"appId": 1, "event": "install", "channel": "c"},
+                             headers={"X-Real-IP": forwarded})
+            return [r["client"] for r in peer.reports()]
 
+        self.assertEqual(send_from(self.collector), ["127.0.0.1"] * 3)
+        trusted = Collector("--trusted-proxy", "127.0.0.1")
+        try:
+            self.assertEqual(send_from(trusted), ["203.0.113.9", "127.0.0.1", "127.0.0.1"])
+        finally:
+            trusted.stop()
 
 if __name__ == "__main__":
     unittest.main()
