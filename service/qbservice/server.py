@@ -15,6 +15,7 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 from . import testmode
 from .catalogue import FILE_PREFIX, ICON_PREFIX, Catalogue, CatalogueError, open_inside
+from .reports import Reports, StoreFailed
 from .responses import JSON_TYPE, Answer, Body, content_type_for, entity_tag, file_answer, not_modified, text_answer
 
 BOOTSTRAP_PATH = "/api/client/bootstrap"
@@ -322,10 +323,16 @@ class Handler(BaseHTTPRequestHandler):
         for key in ("event", "channel"):
             if not isinstance(doc.get(key), str):
                 return json_error(400, "%s must be a string" % key)
-        self.server.service.reports.add({
-            "time": testmode.now_iso(), "client": req.client, "appId": app_id,
-            "event": doc["event"], "channel": doc["channel"], "body": req.body.decode("utf-8"),
-        })
+        try:
+            self.server.service.reports.add({
+                "time": testmode.now_iso(), "client": req.client, "appId": app_id,
+                "event": doc["event"], "channel": doc["channel"], "body": req.body.decode("utf-8"),
+            })
+        except StoreFailed as e:
+            # Never acknowledged: the sender may try again, and the operator is told.
+            sys.stderr.write("quillbox-service: a report from %s was not stored: %s\n" % (log_safe(req.client),
+                                                                                        log_safe(str(e))))
+            return json_error(e.status, "the report could not be stored")
         return testmode.json_answer(200, {"code": 0})
 
     def _send(self, answer, shaping):
@@ -414,7 +421,7 @@ class Service:
         self.catalogue = catalogue
         self.test_mode = test_mode
         self.state = testmode.TestState(test_mode)
-        self.reports = testmode.Reports(report_log)
+        self.reports = Reports(report_log)
         self.quiet = quiet
         self._bootstrap_lock = threading.Lock()
         self._bootstrap_etag = None

@@ -15,7 +15,7 @@ import unittest
 from support import SERVICE, Service, read_to_close
 
 sys.path.insert(0, os.path.dirname(SERVICE))
-from qbservice.testmode import Reports  # noqa: E402
+from qbservice.reports import Reports  # noqa: E402
 
 PACKAGE = hashlib.sha256(b"seed").digest() * (16 * 1024 * 1024 // 32)  # 16 MiB, more than socket buffers hold
 CATALOGUE = {"categories": [], "apps": [{"id": 7, "name": "七", "package": "setup.exe"}]}

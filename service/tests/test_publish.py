@@ -301,6 +301,19 @@ class CollectorTest(unittest.TestCase):
         self.assertEqual(self.collector.get("/api/client/bootstrap")[0], 404)
         self.assertEqual(self.collector.get("/api/client/report")[0], 405)
 
+    def test_a_report_that_cannot_be_stored_is_not_acknowledged(self):
+        for log, status in ((self.collector.tmp.name, 500), ("/dev/full", 503)):  # a folder; a full disk
+            with self.subTest(log=log):
+                peer = Collector("--report-log", log)
+                try:
+                    self.assertEqual(peer.request("POST", "/api/client/report", body={
+                        "appId": 1, "event": "install", "channel": "c"})[0], status)
+                finally:
+                    peer.proc.terminate()
+                    err = peer.proc.communicate()[1]
+                    peer.tmp.cleanup()
+                self.assertIn("was not stored", err)
+
     def test_the_address_only_a_trusted_proxy_saw_is_logged(self):
         def send_from(peer):
             for forwarded in ("203.0.113.9", "fe80::1%eth0", "not an address"):
