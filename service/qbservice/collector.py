@@ -5,7 +5,8 @@ import argparse
 import ipaddress
 import re
 
-from .server import REPORT_PATH, Handler, Service, add_connection_limits, json_error, serve
+from .reports import RateLimit
+from .server import REPORT_PATH, Handler, Service, add_connection_limits, add_report_log_limits, json_error, serve
 
 MAX_ADDRESS = 45  # characters of the longest IPv6 address written out (with an IPv4 tail)
 
@@ -46,7 +47,12 @@ class CollectorHandler(Handler):
             return json_error(404, "not found"), None
         if req.method != "POST":
             return json_error(405, "method not allowed"), None
-        req.client = client_address(req.client, self.headers.get("X-Real-IP"), self.server.service.trusted)
+        svc = self.server.service
+        req.client = client_address(req.client, self.headers.get("X-Real-IP"), svc.trusted)
+        if not svc.limit.allow(req.client):
+            answer = json_error(429, "too many reports from %s; try again later" % req.client)
+            answer.set_header("Retry-After", "1")
+            return answer, None
         return self._report(req), None
 
 
@@ -63,6 +69,7 @@ def parse_args(argv):
     ap.add_argument("--host", default="127.0.0.1")
     ap.add_argument("--port", type=int, required=True, help="0 picks a free port")
     ap.add_argument("--report-log", required=True, metavar="FILE", help="append each valid report here as a JSON line")
+    add_report_log_limits(ap)
     ap.add_argument("--trusted-proxy", type=_network, action="append", default=[], metavar="ADDRESS",
                     help="a proxy (address or network) whose X-Real-IP header names the client; repeatable, "
                          "none by default")
@@ -73,6 +80,7 @@ def parse_args(argv):
 
 def main(argv):
     args = parse_args(argv)
-    service = Service(None, False, args.report_log, args.quiet)
+    service = Service(None, False, args.report_log, args.quiet, args.report_log_size, args.report_log_keep)
     service.trusted = args.trusted_proxy
+    service.limit = RateLimit()
     return serve(args, CollectorHandler, service)

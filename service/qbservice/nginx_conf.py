@@ -1,6 +1,7 @@
 """The nginx configuration for a published catalogue: the same routes and headers as the service, with
 nothing but nginx running per request."""
 
+from .reports import REPORT_BURST, REPORTS_PER_SECOND
 from .responses import CONTENT_TYPES, JSON_TYPE, content_disposition
 from .server import BOOTSTRAP_PATH, DOWNLOAD_PREFIX, MAX_REPORT_BODY, REPORT_PATH
 
@@ -42,6 +43,10 @@ http {{
   disable_symlinks on from=$document_root;
   map_hash_max_size {hash_size};
   map_hash_bucket_size {bucket_size};
+
+  # Install reports per client address: a burst, then a steady rate, as the collector allows them.
+  limit_req_zone $binary_remote_addr zone=qb_reports:1m rate={report_rate}r/s;
+  limit_req_status 429;
 
   # A literal dollar sign for the values below (nginx would read "$..." as a variable).
   geo $qb_dollar {{ default "$"; }}
@@ -90,6 +95,7 @@ http {{
 
     location = {report} {{
       client_max_body_size {report_limit};
+      limit_req zone=qb_reports burst={report_burst} nodelay;
       proxy_pass http://{collector};
       proxy_set_header Host $http_host;
       proxy_set_header X-Real-IP $remote_addr;
@@ -143,4 +149,4 @@ def nginx_conf(root, state, listen, collector, downloads, packages):
         icon_types="\n".join("        %s %s;" % (kind, " ".join(exts)) for kind, exts in icon_types.items()),
         bootstrap=BOOTSTRAP_PATH, download=DOWNLOAD_PREFIX, report=REPORT_PATH, json_type=JSON_TYPE,
         bootstrap_age=BOOTSTRAP_MAX_AGE, icon_age=ICON_MAX_AGE, package_age=PACKAGE_MAX_AGE,
-        report_limit="%dk" % (MAX_REPORT_BODY // 1024))
+        report_limit="%dk" % (MAX_REPORT_BODY // 1024), report_rate=REPORTS_PER_SECOND, report_burst=REPORT_BURST)

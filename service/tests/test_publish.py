@@ -19,6 +19,7 @@ from test_contract import CATALOGUE, CHINESE, FILES, REPORT_BODY_CASES, SETUP_A,
 sys.path.insert(0, os.path.dirname(SERVICE))
 from qbservice import publish  # noqa: E402
 from qbservice.catalogue import Catalogue, CatalogueError  # noqa: E402
+from qbservice.reports import REPORT_BURST  # noqa: E402
 
 NGINX = shutil.which("nginx") or (os.path.exists("/usr/sbin/nginx") and "/usr/sbin/nginx")
 
@@ -284,6 +285,8 @@ class NginxSiteTest(unittest.TestCase):
         self.assertEqual(status, 413)
         logged = self.collector.reports()[before:]
         self.assertEqual([(r["appId"], r["channel"], r["client"]) for r in logged], [(7, "官网", "127.0.0.1")])
+        answers = [self.web.request("POST", "/api/client/report", body=body) for _ in range(REPORT_BURST + 5)]
+        self.assertEqual((answers[-1][0], answers[-1][1]["content-type"]), (429, "text/html"))  # nginx's own
 
 
 class CollectorTest(unittest.TestCase):
@@ -296,6 +299,13 @@ class CollectorTest(unittest.TestCase):
     def test_reports_are_checked_and_limited_as_the_service_does(self):
         check_reports(self, self.collector)
         check_body_limits(self, self.collector, REPORT_BODY_CASES)
+
+    def test_reports_beyond_a_burst_from_one_address_are_refused(self):
+        report = {"appId": 1, "event": "install", "channel": "c"}
+        statuses = [self.collector.request("POST", "/api/client/report", body=report)[0]
+                    for _ in range(REPORT_BURST + 5)]
+        self.assertEqual((statuses[:REPORT_BURST], statuses[-1]), ([200] * REPORT_BURST, 429))
+        self.assertEqual(len(self.collector.reports()), statuses.count(200))
 
     def test_only_reports_are_taken(self):
         self.assertEqual(self.collector.get("/api/client/bootstrap")[0], 404)
