@@ -53,7 +53,8 @@ def _open_path(fd, path, st):
     """The real path of the open file: what /proc says of it, or without /proc the real path of its name
     when that still names the open file; None when neither is known."""
     try:
-        return os.readlink("/proc/self/fd/%d" % fd)
+        real = os.readlink("/proc/self/fd/%d" % fd)
+        return real if os.path.isabs(real) else None
     except OSError:
         pass
     real = os.path.realpath(path)
@@ -293,6 +294,7 @@ class Catalogue:
 
     def icon_file(self, rel):
         return self.icons.get(os.path.normpath(rel)) if rel else None
+
     def bootstrap(self, digests=None, icon_urls=None):
         """The bootstrap answer; package sizes and digests follow the files as they are now. Publish gives the
         digests of the files it opened ({app id: Digests}) and the paths it puts the icons under ({icon: URL})."""

@@ -187,7 +187,7 @@ def _current(f, st, dst):
     """Whether dst already holds the open file f (stat st): the same file (a hard link), or a regular file of the
     same bytes. A rebuilt package of the same size and time is not current; a link placed at dst never is."""
     try:
-        fd = os.open(dst, os.O_RDONLY | os.O_NOFOLLOW)
+        fd = os.open(dst, os.O_RDONLY | os.O_NOFOLLOW | os.O_NONBLOCK)
     except OSError:
         return False
     with open(fd, "rb") as placed:
@@ -353,7 +353,7 @@ def _publish(catalogue, out, listen, collector, base_url, reload_command, say, r
                 else:
                     swap_bytes(conf_path, old_conf, scratch)
                 for rel in set(written) - set(present) - {CONF_FILE}:
-                    os.remove(os.path.join(out, rel))
+                    _discard(os.path.join(out, rel))
                 remove_empty_folders(out)
                 raise ReloadFailed("%r exited with %d; the site was left as it was"
                                    % (reload_command, done.returncode))
@@ -363,7 +363,7 @@ def _publish(catalogue, out, listen, collector, base_url, reload_command, say, r
         say("wrote %s" % BOOTSTRAP_FILE)
     swap_bytes(state_path, json.dumps({"generations": kept}, ensure_ascii=False).encode("utf-8"), scratch)
     for rel in gone:
-        os.remove(os.path.join(out, rel))
+        _discard(os.path.join(out, rel))
         say("removed %s" % rel)
     remove_empty_folders(out)
     return written, gone
