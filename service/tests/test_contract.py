@@ -40,7 +40,8 @@ def check_reports(test, peer):
     bad_bodies = [b"", b"not json", b"[1]", b'{"appId":"42","event":"install","channel":"x"}',
                   b'{"appId":true,"event":"install","channel":"x"}', b'{"appId":1,"event":"install"}',
                   b'{"appId":1,"event":5,"channel":"x"}', b'{"appId":1.5,"event":"a","channel":"x"}',
-                  b'\xff\xfe', b"[" * 60000, b'{"appId":1,"event":"' + b"e" * 257 + b'","channel":"x"}', b'{"appId":' + b"9" * 5000 + b',"event":"a","channel":"x"}']
+                  b'\xff\xfe', b"[" * 60000, b'{"appId":' + b"9" * 5000 + b',"event":"a","channel":"x"}',
+                  b'{"appId":1,"event":"' + b"e" * 257 + b'","channel":"x"}']
     for bad in bad_bodies:
         with test.subTest(body=bad[:60]):
             test.assertEqual(peer.request("POST", "/api/client/report", body=bad)[0], 400)

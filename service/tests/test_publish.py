@@ -139,7 +139,8 @@ class PublishTest(unittest.TestCase):
         self.assertEqual((written, sorted(map(untagged, removed))),
                          (["nginx.conf"], ["files/1/setup.exe"] * 2 + ["files/3/极光 浏览器安装包.exe"]))
         self.assertEqual(sorted(map(untagged, served_files(self.site))), [f for f in files if "files/3/" not in f])
-        self.assertNotIn("/api/client/download/3", open(os.path.join(self.site, "nginx.conf")).read())
+        with open(os.path.join(self.site, "nginx.conf"), encoding="utf-8") as f:
+            self.assertNotIn("/api/client/download/3", f.read())
 
     def test_a_file_swapped_for_a_link_after_loading_is_not_published(self):
         catalogue = Catalogue(self.folder)  # checked and hashed; the links come before anything is placed
@@ -337,6 +338,7 @@ class CollectorTest(unittest.TestCase):
             self.assertEqual(send_from(trusted), ["203.0.113.9", "127.0.0.1", "127.0.0.1"])
         finally:
             trusted.stop()
+
 
 if __name__ == "__main__":
     unittest.main()
