@@ -11,6 +11,7 @@ import sys
 import tempfile
 import time
 import unittest
+import unittest.mock
 import urllib.parse
 
 from support import SERVICE, Collector, Peer, Service, run_publish, write_folder
@@ -142,16 +143,32 @@ class PublishTest(unittest.TestCase):
         with open(os.path.join(self.site, "nginx.conf"), encoding="utf-8") as f:
             self.assertNotIn("/api/client/download/3", f.read())
 
-    def test_a_file_swapped_for_a_link_after_loading_is_not_published(self):
-        catalogue = Catalogue(self.folder)  # checked and hashed; the links come before anything is placed
+    def test_a_file_swapped_for_a_link_is_never_published(self):
         secret = os.path.join(self.tmp.name, "secret")
         with open(secret, "wb") as f:
             f.write(b"outside secret")
-        for rel in ("icons/1.png", "pk/a/setup.exe"):
-            os.remove(os.path.join(self.folder, rel))
-            os.symlink(secret, os.path.join(self.folder, rel))
+
+        def swap(to_link=True):
+            for rel in ("icons/1.png", "pk/a/setup.exe"):
+                os.remove(os.path.join(self.folder, rel))
+                if to_link:
+                    os.symlink(secret, os.path.join(self.folder, rel))
+            if not to_link:
+                write_folder(self.folder, CATALOGUE, FILES)
+
+        class HeldBeforePlacing(publish.Scratch):  # the files are open and hashed by then
+            def __init__(self, out):
+                swap()
+                super().__init__(out)
+
+        catalogue = Catalogue(self.folder)  # checked and hashed
+        swap()
         with self.assertRaisesRegex(CatalogueError, "leads out of the folder"):
             publish.publish(catalogue, self.site, "127.0.0.1:8080", "127.0.0.1:8081", say=lambda _: None)
+        swap(to_link=False)
+        with unittest.mock.patch.object(publish, "Scratch", HeldBeforePlacing):
+            publish.publish(Catalogue(self.folder), self.site, "127.0.0.1:8080", "127.0.0.1:8081", say=lambda _: None)
+        self.assertEqual(routed(self.site, 1), SETUP_A)  # the files that were opened, checked and hashed
         for folder, dirs, names in os.walk(self.site):
             for path in (os.path.join(folder, name) for name in dirs + names):
                 self.assertFalse(os.path.islink(path), path)
