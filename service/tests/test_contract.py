@@ -2,6 +2,7 @@ import email.utils
 import hashlib
 import json
 import os
+import time
 import unittest
 import urllib.parse
 
@@ -122,6 +123,13 @@ class ContractTest(unittest.TestCase):
             self.assertEqual(apps[1]["md5"], hashlib.md5(SETUP_A + b"tail").hexdigest())
             self.assertEqual(apps[1]["sha256"], hashlib.sha256(SETUP_A + b"tail").hexdigest())
             self.assertEqual(apps[1]["packageSize"], len(SETUP_A) + 4)
+            # Rewritten in place with the size and modification time it had (cp -p of a reproducible build).
+            kept = os.stat(path)
+            time.sleep(0.05)  # a later tick of the clock that stamps the change time
+            with open(path, "r+b") as f:
+                f.write(b"ZM")
+            os.utime(path, ns=(kept.st_atime_ns, kept.st_mtime_ns))
+            self.assertEqual(self.bootstrap_apps()[1][1]["md5"], hashlib.md5(b"ZM" + SETUP_A[2:] + b"tail").hexdigest())
         finally:
             with open(path, "wb") as f:
                 f.write(SETUP_A)
