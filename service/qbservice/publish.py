@@ -342,6 +342,9 @@ def _publish(catalogue, out, listen, collector, base_url, reload_command, say, r
     if swap_bytes(conf_path, conf.encode("utf-8"), scratch):
         written.append(CONF_FILE)
         say("wrote %s" % CONF_FILE)
+        if not reload_command and old_conf is not None:
+            sys.stderr.write("quillbox-service: warning: %s changed without --reload; nginx serves the new routes only "
+                             "once it is reloaded\n" % conf_path)
         if reload_command:
             # The new routes must be live before a client can read a bootstrap that names them.
             done = subprocess.run(reload_command, shell=True)
