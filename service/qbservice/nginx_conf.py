@@ -1,10 +1,13 @@
 """The nginx configuration for a published catalogue: the same routes and headers as the service, with
 nothing but nginx running per request."""
 
+from .reports import REPORT_BURST, REPORTS_PER_SECOND
 from .responses import CONTENT_TYPES, JSON_TYPE, content_disposition
 from .server import BOOTSTRAP_PATH, DOWNLOAD_PREFIX, MAX_REPORT_BODY, REPORT_PATH
 
-BOOTSTRAP_MAX_AGE = "60s"  # a new catalogue reaches clients (and a CDN) within a minute
+# A new catalogue reaches clients (and a CDN) within a minute; what only an older bootstrap names is kept as long.
+BOOTSTRAP_LIFETIME = 60
+BOOTSTRAP_MAX_AGE = "%ds" % BOOTSTRAP_LIFETIME
 ICON_MAX_AGE = "7d"
 PACKAGE_MAX_AGE = "30d"
 # nginx's own files, in the state folder.
@@ -36,8 +39,14 @@ http {{
   max_ranges 1;
   # Locations as written: a path stays a path, so the site works under any host name and port.
   absolute_redirect off;
+  # No link below the site is followed, wherever it came from.
+  disable_symlinks on from=$document_root;
   map_hash_max_size {hash_size};
   map_hash_bucket_size {bucket_size};
+
+  # Install reports per client address: a burst, then a steady rate, as the collector allows them.
+  limit_req_zone $binary_remote_addr zone=qb_reports:1m rate={report_rate}r/s;
+  limit_req_status 429;
 
   # A literal dollar sign for the values below (nginx would read "$..." as a variable).
   geo $qb_dollar {{ default "$"; }}
@@ -86,6 +95,7 @@ http {{
 
     location = {report} {{
       client_max_body_size {report_limit};
+      limit_req zone=qb_reports burst={report_burst} nodelay;
       proxy_pass http://{collector};
       proxy_set_header Host $http_host;
       proxy_set_header X-Real-IP $remote_addr;
@@ -120,14 +130,12 @@ def _bucket_size(keys):
     return size
 
 
-def nginx_conf(catalogue, root, state, listen, collector, base_url=""):
-    """The configuration text for the site at root (absolute) of this catalogue, nginx's own files in state."""
-    routes, dispositions = [], []
-    for app_id in sorted(catalogue.packages):
-        pkg = catalogue.packages[app_id]
-        file_uri = "/files/%d/%s" % (app_id, pkg.name)  # $uri is the decoded path
-        routes.append((DOWNLOAD_PREFIX + str(app_id), base_url + pkg.url_path()))
-        dispositions.append((file_uri, content_disposition(pkg.name)))
+def nginx_conf(root, state, listen, collector, downloads, packages):
+    """The configuration text for the site at root (absolute), nginx's own files in state: downloads maps each
+    app id to where its download redirects, packages lists the site paths of the package files served."""
+    routes = [(DOWNLOAD_PREFIX + str(app_id), downloads[app_id]) for app_id in sorted(downloads)]
+    # $uri is the decoded path
+    dispositions = [("/" + path, content_disposition(path.rsplit("/", 1)[1])) for path in sorted(packages)]
     keys = [k for k, _ in routes + dispositions]
     icon_types = {}
     for ext, kind in CONTENT_TYPES.items():
@@ -141,4 +149,4 @@ def nginx_conf(catalogue, root, state, listen, collector, base_url=""):
         icon_types="\n".join("        %s %s;" % (kind, " ".join(exts)) for kind, exts in icon_types.items()),
         bootstrap=BOOTSTRAP_PATH, download=DOWNLOAD_PREFIX, report=REPORT_PATH, json_type=JSON_TYPE,
         bootstrap_age=BOOTSTRAP_MAX_AGE, icon_age=ICON_MAX_AGE, package_age=PACKAGE_MAX_AGE,
-        report_limit="%dk" % (MAX_REPORT_BODY // 1024))
+        report_limit="%dk" % (MAX_REPORT_BODY // 1024), report_rate=REPORTS_PER_SECOND, report_burst=REPORT_BURST)

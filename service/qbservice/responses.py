@@ -18,13 +18,17 @@ CONTENT_TYPES = {
 
 
 class Body:
-    """A response body: bytes in memory or a region of a file."""
+    """A response body: bytes in memory or a region of an open file (closed once the answer is sent)."""
 
-    def __init__(self, data=b"", path=None, offset=0, length=None):
+    def __init__(self, data=b"", file=None, offset=0, length=None):
         self.data = data
-        self.path = path
+        self.file = file
         self.offset = offset
-        self.length = len(data) if path is None else length
+        self.length = len(data) if file is None else length
+
+    def close(self):
+        if self.file is not None:
+            self.file.close()
 
 
 class Answer:
@@ -102,11 +106,12 @@ def status_page(status):
     return text_answer(status, html, "text/html; charset=utf-8")
 
 
-def file_answer(path, name, range_header, ignore_range=False, range_start=None):
-    """The answer for a package file, honouring one byte range."""
-    total = os.path.getsize(path)
+def file_answer(file, total, name, range_header, ignore_range=False, range_start=None):
+    """The answer for a package file (open, of total bytes), honouring one byte range; the file is the
+    answer's to close."""
     rng = None if ignore_range else parse_range(range_header, total)
     if rng == UNSATISFIABLE:
+        file.close()
         answer = text_answer(416, "Range Not Satisfiable\n")
         answer.set_header("Content-Range", "bytes */%d" % total)
         return answer
@@ -116,13 +121,13 @@ def file_answer(path, name, range_header, ignore_range=False, range_start=None):
         ("Content-Disposition", content_disposition(name)),
     ]
     if rng is None:
-        return Answer(200, headers, Body(path=path, offset=0, length=total))
+        return Answer(200, headers, Body(file=file, offset=0, length=total))
     first, last = rng
     if range_start is not None:
         # A misbehaving server: a consistent 206 for a different place than asked.
         first, last = min(range_start, total - 1), min(range_start + (last - first), total - 1)
     headers.append(("Content-Range", "bytes %d-%d/%d" % (first, last, total)))
-    return Answer(206, headers, Body(path=path, offset=first, length=last - first + 1))
+    return Answer(206, headers, Body(file=file, offset=first, length=last - first + 1))
 
 
 def entity_tag(data):

@@ -4,7 +4,7 @@ import argparse
 import email.utils
 import io
 import json
-import os
+import re
 import signal
 import socket
 import struct
@@ -15,7 +15,8 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 from . import testmode
-from .catalogue import FILE_PREFIX, ICON_PREFIX, Catalogue, CatalogueError
+from .catalogue import FILE_PREFIX, ICON_PREFIX, Catalogue, CatalogueError, open_inside
+from .reports import REPORT_LOG_KEEP, REPORT_LOG_SIZE, REPORTS_KEPT, Reports, StoreFailed
 from .responses import JSON_TYPE, Answer, Body, content_type_for, entity_tag, file_answer, not_modified, text_answer
 
 BOOTSTRAP_PATH = "/api/client/bootstrap"
@@ -23,6 +24,8 @@ DOWNLOAD_PREFIX = "/api/client/download/"
 REPORT_PATH = "/api/client/report"
 MAX_TEST_BODY = 64 * 1024 * 1024  # test mode: room for a scripted 100 000-app bootstrap
 MAX_REPORT_BODY = 64 * 1024
+# A report's event and channel are logged beside the body that holds them: short, so the body is stored once.
+MAX_REPORT_FIELD = 256
 # The program keeps at most 6 download requests in flight and fetches the icons of the cards in view;
 # 64 leaves room for several programs at once while bounding the threads a flood can start.
 DEFAULT_MAX_CONNECTIONS = 64
@@ -227,9 +230,13 @@ class Handler(BaseHTTPRequestHandler):
         if fault:
             entry["fault"] = fault.script
         answer, shaping = self._route(req, file_ref, fault)
-        if fault:
-            answer, shaping = fault.shape(answer), fault
-        self._send(answer, shaping)
+        try:
+            if fault:
+                self._send(fault.shape(answer), fault)
+            else:
+                self._send(answer, shaping)
+        finally:
+            answer.body.close()
 
     def _route(self, req, file_ref, fault):
         svc = self.server.service
@@ -244,7 +251,11 @@ class Handler(BaseHTTPRequestHandler):
         if path.startswith(ICON_PREFIX) and reading:
             icon = svc.catalogue.icon_file(path[len(ICON_PREFIX):])
             if icon:
-                return Answer(200, [("Content-Type", content_type_for(icon))], Body(path=icon, length=os.path.getsize(icon))), None
+                try:
+                    f, st = open_inside(svc.catalogue.icon_root, icon)
+                except OSError:
+                    return json_error(404, "icon file is gone"), None
+                return Answer(200, [("Content-Type", content_type_for(icon))], Body(file=f, length=st.st_size)), None
         if file_ref and reading:
             return self._package_file(req, file_ref, fault), None
         if svc.test_mode and path.startswith("/test/"):
@@ -296,15 +307,16 @@ class Handler(BaseHTTPRequestHandler):
             return text_answer(403, "link expired\n")
         get = fault.get if fault else (lambda k, d=None: d)
         try:
-            return file_answer(pkg.path, pkg.name, self.headers.get("Range"),
-                               ignore_range=get("ignoreRange", False), range_start=get("rangeStart"))
+            f, st = open_inside(svc.catalogue.package_root, pkg.path)
         except OSError:
             return json_error(404, "package file is gone")
+        return file_answer(f, st.st_size, pkg.name, self.headers.get("Range"),
+                           ignore_range=get("ignoreRange", False), range_start=get("rangeStart"))
 
     def _report(self, req):
         try:
             doc = json.loads(req.body.decode("utf-8"))
-        except (UnicodeDecodeError, json.JSONDecodeError):
+        except (ValueError, RecursionError):  # not UTF-8, not JSON, a number too long, nested too deeply
             return json_error(400, "report is not JSON")
         if not isinstance(doc, dict):
             return json_error(400, "report must be an object")
@@ -312,12 +324,18 @@ class Handler(BaseHTTPRequestHandler):
         if not isinstance(app_id, int) or isinstance(app_id, bool):
             return json_error(400, "appId must be an integer")
         for key in ("event", "channel"):
-            if not isinstance(doc.get(key), str):
-                return json_error(400, "%s must be a string" % key)
-        self.server.service.reports.add({
-            "time": testmode.now_iso(), "client": req.client, "appId": app_id,
-            "event": doc["event"], "channel": doc["channel"], "body": req.body.decode("utf-8"),
-        })
+            if not isinstance(doc.get(key), str) or len(doc[key]) > MAX_REPORT_FIELD:
+                return json_error(400, "%s must be a string of at most %d characters" % (key, MAX_REPORT_FIELD))
+        try:
+            self.server.service.reports.add({
+                "time": testmode.now_iso(), "client": req.client, "appId": app_id,
+                "event": doc["event"], "channel": doc["channel"], "body": req.body.decode("utf-8"),
+            })
+        except StoreFailed as e:
+            # Never acknowledged: the sender may try again, and the operator is told.
+            sys.stderr.write("quillbox-service: a report from %s was not stored: %s\n" % (log_safe(req.client),
+                                                                                        log_safe(str(e))))
+            return json_error(e.status, "the report could not be stored")
         return testmode.json_answer(200, {"code": 0})
 
     def _send(self, answer, shaping):
@@ -375,11 +393,10 @@ class Handler(BaseHTTPRequestHandler):
             return True
         if end <= start:
             return True
-        if body.path is None:
+        if body.file is None:
             self.wfile.write(body.data[start:end])
         else:
-            with open(body.path, "rb") as f:
-                self.connection.sendfile(f, body.offset + start, end - start)
+            self.connection.sendfile(body.file, body.offset + start, end - start)
         self._sent += end - start
         return True
 
@@ -403,11 +420,12 @@ class Handler(BaseHTTPRequestHandler):
 
 
 class Service:
-    def __init__(self, catalogue, test_mode, report_log, quiet):
+    def __init__(self, catalogue, test_mode, report_log, quiet, log_size=REPORT_LOG_SIZE, log_keep=REPORT_LOG_KEEP):
         self.catalogue = catalogue
         self.test_mode = test_mode
         self.state = testmode.TestState(test_mode)
-        self.reports = testmode.Reports(report_log)
+        # Only test mode reads reports back (/test/reports); otherwise the log is their one place.
+        self.reports = Reports(report_log, REPORTS_KEPT if test_mode else 0, log_size, log_keep)
         self.quiet = quiet
         self._bootstrap_lock = threading.Lock()
         self._bootstrap_etag = None
@@ -490,6 +508,7 @@ def parse_args(argv):
     ap.add_argument("--host", default="127.0.0.1")
     ap.add_argument("--port", type=int, default=0, help="0 picks a free port")
     ap.add_argument("--report-log", metavar="FILE", help="append install reports here as JSON lines")
+    add_report_log_limits(ap)
     ap.add_argument("--test-mode", action="store_true", help="enable the /test/ control API")
     ap.add_argument("--quiet", action="store_true", help="no access log on stderr")
     add_connection_limits(ap)
@@ -502,6 +521,19 @@ def add_connection_limits(ap):
     ap.add_argument("--header-timeout", type=_positive(float), default=HEADER_TIMEOUT, metavar="SECONDS",
                     help="close a connection whose request line and headers are not in within this time "
                          "(default %(default)s)")
+
+
+def add_report_log_limits(ap):
+    ap.add_argument("--report-log-size", type=_positive(int), default=REPORT_LOG_SIZE, metavar="BYTES",
+                    help="rotate the report log once it would grow past this size (default %(default)s)")
+    ap.add_argument("--report-log-keep", type=_non_negative, default=REPORT_LOG_KEEP, metavar="N",
+                    help="rotated report logs kept, FILE.1 the newest (default %(default)s)")
+
+
+def _non_negative(text):
+    if not re.fullmatch(r"[0-9]+", text):
+        raise argparse.ArgumentTypeError("must be a whole number: %r" % text)
+    return int(text)
 
 
 def _positive(kind):
@@ -525,7 +557,8 @@ def main(argv=None):
         return 2
     if args.test_mode and args.host not in ("127.0.0.1", "localhost", "::1"):
         sys.stderr.write("quillbox-service: warning: test mode is reachable on %s\n" % args.host)
-    return serve(args, Handler, Service(catalogue, args.test_mode, args.report_log, args.quiet))
+    return serve(args, Handler, Service(catalogue, args.test_mode, args.report_log, args.quiet,
+                                        args.report_log_size, args.report_log_keep))
 
 
 def serve(args, handler, service):

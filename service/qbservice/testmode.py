@@ -9,7 +9,6 @@ from .faults import Fault, FaultError
 from .responses import Answer, Body, status_page, text_answer
 
 LOG_LIMIT = 100000
-REPORTS_KEPT = 10000
 
 
 def json_answer(status, value):
@@ -160,7 +159,7 @@ def control(state, reports, req):
 def _json_body(req):
     try:
         value = json.loads(req.body.decode("utf-8"))
-    except (UnicodeDecodeError, json.JSONDecodeError):
+    except (ValueError, RecursionError):
         return None
     return value if isinstance(value, dict) else None
 
@@ -307,32 +306,6 @@ def _to_int(value):
         return int(value)
     except ValueError:
         return value  # left for the fault check to refuse
-
-
-class Reports:
-    """Valid install reports: the most recent kept in memory, every one appended to the report log."""
-
-    def __init__(self, log_path, limit=REPORTS_KEPT):
-        self.log_path = log_path
-        self.limit = limit
-        self.lock = threading.Lock()
-        self.items = collections.deque(maxlen=limit)
-
-    def add(self, record):
-        line = json.dumps(record, ensure_ascii=False) + "\n"
-        with self.lock:
-            self.items.append(record)
-            if self.log_path:
-                with open(self.log_path, "a", encoding="utf-8") as f:
-                    f.write(line)
-
-    def snapshot(self):
-        with self.lock:
-            return list(self.items)
-
-    def clear(self):
-        with self.lock:
-            self.items.clear()
 
 
 def now_iso():

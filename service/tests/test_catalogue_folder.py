@@ -1,3 +1,4 @@
+import json
 import os
 import tempfile
 import unittest
@@ -24,6 +25,9 @@ class BrokenFolderTest(unittest.TestCase):
             ("category id a number", {"categories": [{"id": 5, "name": "x"}], "apps": []}, "'id' must be"),
             ("duplicate category", {"categories": [{"id": "c", "name": "x"}] * 2, "apps": []}, "duplicate category"),
             ("app id a string", catalogue(id="1"), "'id' must be an integer"),
+            ("app id beyond 32 bits", catalogue(id=2 ** 32 + 1), "'id' must be an integer from -2147483648 to"),
+            ("lone surrogate", json.dumps(catalogue(name="\ud800")), "apps[0].name holds text that cannot be"),
+            ("file name not UTF-8", json.dumps(catalogue(package="p/\udcff.exe")), "apps[0].package holds text"),
             ("duplicate app id", {"categories": [{"id": "c", "name": "x"}], "apps": [GOOD_APP, GOOD_APP]},
              "duplicate app id 1"),
             ("name a number", catalogue(name=3), "'name' must be a string"),
@@ -49,6 +53,7 @@ class BrokenFolderTest(unittest.TestCase):
                 if doc is not None:
                     write_folder(folder, doc, FILES)
                     os.symlink(outside.name, os.path.join(folder, "link.exe"))
+                    open(os.path.join(os.fsencode(folder), b"p/\xff.exe"), "wb").close()
                 code, err = run_refused(folder)
                 self.assertNotEqual(code, 0)
                 self.assertIn("catalogue.json", err)

@@ -2,6 +2,7 @@ import email.utils
 import hashlib
 import json
 import os
+import time
 import unittest
 import urllib.parse
 
@@ -40,9 +41,10 @@ def check_reports(test, peer):
     bad_bodies = [b"", b"not json", b"[1]", b'{"appId":"42","event":"install","channel":"x"}',
                   b'{"appId":true,"event":"install","channel":"x"}', b'{"appId":1,"event":"install"}',
                   b'{"appId":1,"event":5,"channel":"x"}', b'{"appId":1.5,"event":"a","channel":"x"}',
-                  b'\xff\xfe']
+                  b'\xff\xfe', b"[" * 60000, b'{"appId":' + b"9" * 5000 + b',"event":"a","channel":"x"}',
+                  b'{"appId":1,"event":"' + b"e" * 257 + b'","channel":"x"}']
     for bad in bad_bodies:
-        with test.subTest(body=bad):
+        with test.subTest(body=bad[:60]):
             test.assertEqual(peer.request("POST", "/api/client/report", body=bad)[0], 400)
     with open(peer.report_log, encoding="utf-8") as f:
         lines = [json.loads(line) for line in f]
@@ -122,6 +124,13 @@ class ContractTest(unittest.TestCase):
             self.assertEqual(apps[1]["md5"], hashlib.md5(SETUP_A + b"tail").hexdigest())
             self.assertEqual(apps[1]["sha256"], hashlib.sha256(SETUP_A + b"tail").hexdigest())
             self.assertEqual(apps[1]["packageSize"], len(SETUP_A) + 4)
+            # Rewritten in place with the size and modification time it had (cp -p of a reproducible build).
+            kept = os.stat(path)
+            time.sleep(0.05)  # a later tick of the clock that stamps the change time
+            with open(path, "r+b") as f:
+                f.write(b"ZM")
+            os.utime(path, ns=(kept.st_atime_ns, kept.st_mtime_ns))
+            self.assertEqual(self.bootstrap_apps()[1][1]["md5"], hashlib.md5(b"ZM" + SETUP_A[2:] + b"tail").hexdigest())
         finally:
             with open(path, "wb") as f:
                 f.write(SETUP_A)
@@ -166,6 +175,22 @@ class ContractTest(unittest.TestCase):
         _, apps = self.bootstrap_apps()
         status, headers, body = self.svc.get(apps[1]["icon"])
         self.assertEqual((status, headers["content-type"], body), (200, "image/png", PNG))
+
+    def test_an_icon_or_package_swapped_for_a_link_out_is_not_served(self):
+        secret = os.path.join(self.svc.tmp.name, "secret")
+        with open(secret, "wb") as f:
+            f.write(b"outside secret")
+        for rel, url in (("icons/1.png", "/media/icons/1.png"), ("pk/a/setup.exe", "/files/1/setup.exe")):
+            path = os.path.join(self.svc.folder, rel)
+            os.rename(path, path + ".away")
+            os.symlink(secret, path)
+            try:
+                status, _, body = self.svc.get(url)
+                self.assertEqual(status, 404, url)
+                self.assertNotIn(b"outside", body)
+            finally:
+                os.remove(path)
+                os.rename(path + ".away", path)
 
     def test_download_redirects_to_each_apps_own_file(self):
         for app_id, content in ((1, SETUP_A), (2, SETUP_B), (5, SETUP_B), (-3, SETUP_NEG)):

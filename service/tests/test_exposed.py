@@ -15,7 +15,7 @@ import unittest
 from support import SERVICE, Service, read_to_close
 
 sys.path.insert(0, os.path.dirname(SERVICE))
-from qbservice.testmode import Reports  # noqa: E402
+from qbservice.reports import Reports  # noqa: E402
 
 PACKAGE = hashlib.sha256(b"seed").digest() * (16 * 1024 * 1024 // 32)  # 16 MiB, more than socket buffers hold
 CATALOGUE = {"categories": [], "apps": [{"id": 7, "name": "七", "package": "setup.exe"}]}
@@ -110,6 +110,20 @@ class ExposedServerTest(unittest.TestCase):
             self.assertEqual([r["appId"] for r in reports.snapshot()], [2, 3, 4])
             with open(path, encoding="utf-8") as f:
                 self.assertEqual([json.loads(line)["appId"] for line in f], [0, 1, 2, 3, 4])
+
+    def test_the_report_log_is_rotated_by_size_keeping_a_fixed_number_of_files(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "reports.jsonl")
+            reports = Reports(path, limit=0, max_bytes=2 * len('{"appId": 0}\n'), keep=2)  # two lines a file
+            for app_id in range(10):
+                reports.add({"appId": app_id})
+            self.assertEqual((sorted(os.listdir(folder)), reports.snapshot()),
+                             (["reports.jsonl", "reports.jsonl.1", "reports.jsonl.2"], []))
+            kept = []
+            for name in (path + ".2", path + ".1", path):
+                with open(name, encoding="utf-8") as f:
+                    kept += [json.loads(line)["appId"] for line in f]
+            self.assertEqual(kept, [4, 5, 6, 7, 8, 9])
 
 
 class ConnectionLimitTest(unittest.TestCase):
