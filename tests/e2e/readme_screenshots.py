@@ -3,7 +3,8 @@
 packages: the card grid with a download in progress, the download page with tasks in several
 states (downloading slowly, installed, failed, archive saved), the grid again with the success
 toast and the completion notice of a finished download, the updates page with four apps installed at
-older versions, one of them updating, a search typed in pinyin, and the settings window.
+older versions, one of them updating, the summary of 全部升级 for the other three, a search typed in
+pinyin, and the settings window.
 
   readme_screenshots.py --prefix BUILD/shots --exe Quillbox.exe --text-stamp text_stamp.exe
                         --catalogue service/sample --packages BUILD/sample-packages --out docs
@@ -121,7 +122,7 @@ def take(run, args):
     run.program.xdo("mousemove", *[str(v) for v in run.screen(W - 250, 100)])
     toast = ((W - 360) // 2, 80, (W + 360) // 2, 122)
     run.check("the completion toast shows",
-              run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "「磐石安全卫士」下载完成，正在打开安装向导", timeout=30))
+              run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "「磐石安全卫士」下载完成，正在安装", timeout=30))
     save_window(run, os.path.join(args.out, "screenshot-notice.png"))
 
     # The updates page: 映月播放器 (row 1) updates slowly, the others offer 升 级.
@@ -140,6 +141,12 @@ def take(run, args):
               bool(run.text(shot, (298, b - 44, W - 152, b - 20), FONT_CARD_TITLE, TEXT, "映月播放器", bg=WHITE))
               and not near(run.pixel(shot, W - 130, b - 15), rgb(UPDATE), 20), run.pixel(shot, W - 130, b - 15))
     save_window(run, os.path.join(args.out, "screenshot-updates.png"))
+    # 全部升级 installs the other three without a window, one after another, and ends in one summary.
+    run.click(W - 72, 99)
+    run.check("the batch ends in its summary",
+              run.wait_text((W - 286, H - 91, W - 34, H - 67), FONT_CARD_TITLE, TEXT, "已升级 3 款", timeout=90))
+    run.program.xdo("mousemove", *[str(v) for v in run.screen(W - 250, H - 200)])
+    save_window(run, os.path.join(args.out, "screenshot-batch.png"))
     # A search from the header's field, typed in pinyin: apps of several categories.
     time.sleep(5)  # the toast and the notice fade
     run.click(SEARCH_FIELD[0] + 20, 32)
@@ -155,10 +162,10 @@ def take(run, args):
     settings = run.program.wait_window("^下载设置$", timeout=20)
     run.program.window = run.window
     s = run.program.geometry(settings)
-    run.program.xdo("mousemove", str(s["x"] + 406), str(s["y"] + 241))
+    run.program.xdo("mousemove", str(s["x"] + 406), str(s["y"] + 351))
     time.sleep(1)
     save_window(run, os.path.join(args.out, "screenshot-settings.png"))
-    run.click(s["x"] - run.origin[0] + 312, s["y"] - run.origin[1] + 241)  # "取消": the main window is usable again
+    run.click(s["x"] - run.origin[0] + 312, s["y"] - run.origin[1] + 351)  # "取消": the main window is usable again
     time.sleep(1)
 
 

@@ -1,13 +1,17 @@
-"""The update and uninstall case: real NSIS and Windows Installer packages, version 1.0 installed in the
-prefix before the program starts, 2.0 offered by the catalogue; 升 级 from the card, then 卸载 from the
-card's right-click menu, checked on the screen and in the prefix's registry."""
+"""The update and uninstall case: real NSIS (with wizard pages) and Windows Installer packages, version 1.0
+installed in the prefix before the program starts, 2.0 offered by the catalogue. 全部升级 updates both
+without a window while the NSIS app's program runs: the batch skips it and updates the other. 升 级 on
+its card then asks to close it, updates it and starts it again. Then 卸载 from the card's right-click
+menu. Checked on the screen and in the prefix's registry, and throughout no installer shows a window."""
 import os
 import subprocess
+import threading
 import time
 
 from e2e_support import INSTALLED_FILL, PRIMARY, SUCCESS, TEXT, WHITE, card_button, category_row, centre
 from hostile_service import answer_box
-from qbscreen import FONT_BODY, FONT_BUTTON, FONT_SECTION_TITLE, FONT_TOAST, blend, rgb, wait_for, wine_path
+from qbscreen import (FONT_BODY, FONT_BUTTON, FONT_CARD_TITLE, FONT_SECTION_TITLE, FONT_TOAST, blend, rgb, wait_for,
+                      wine_path)
 
 HEADING = (212, 78, 1168, 118)
 TOAST = ((1180 - 360) // 2, 80, (1180 + 360) // 2, 122)
@@ -22,6 +26,38 @@ MACHINE32_UNINSTALL = r"HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersi
 DAWN = (0, "Qb 晨光日历", "qb-dawn-1.0-setup.exe")
 SPRUCE = (1, "Qb Spruce Ledger", "qb-spruce-1.0.msi")
 DAWN_KEY = USER_UNINSTALL + r"\QbTestDawn"
+SAMPLE_TITLE = "Quillbox 示例程序"  # the window of the program the packages install
+UPDATES_PILL = (748, 32)
+UPDATE_ALL = (1108, 99)
+NOTICE_TITLE = (894, 689, 1146, 713)
+NOTICE_LINE = (894, 719, 1146, 743)
+WARNING_TEXT = 0xD67415
+
+
+class WindowWatcher:
+    """Lists, every 0.3 s, the visible top-level windows of the display that belong neither to Quillbox nor
+    to the sample program: an installer that shows its wizard or its progress lands here."""
+
+    def __init__(self, run):
+        self.run, self.seen, self.stopped = run, set(), threading.Event()
+        self.thread = threading.Thread(target=self.watch, daemon=True)
+        self.thread.start()
+
+    def watch(self):
+        program = self.run.program
+        while not self.stopped.is_set():
+            for window in program.xdo("search", "--onlyvisible", "--name", ".*").split():
+                pid = program.xdo("getwindowpid", window).strip()
+                name = program.xdo("getwindowname", window).strip()
+                # A window gone between the search and the questions tells nothing.
+                if pid and pid != str(program.pid) and name != SAMPLE_TITLE:
+                    self.seen.add("%s (pid %s)" % (name, pid))
+            self.stopped.wait(0.3)
+
+    def stop(self):
+        self.stopped.set()
+        self.thread.join(timeout=10)
+        return sorted(self.seen)
 
 
 def reg_query(run, *args):
@@ -85,17 +121,68 @@ def open_menu(run, index):
     return run.wait_text(first, FONT_BODY, TEXT, "卸载", timeout=10, bg=WHITE) and (x + 60, y + 23)
 
 
-def update_then_uninstall(run, app):
-    index, name, _ = app
-    run.check("%s: the card of the 1.0 install offers 升 级" % name,
-              button_shows(run, index, "升 级", 0xFFFFFF, rgb(UPDATE), timeout=30))
-    run.click(*centre(card_button(index)))
-    run.check("%s: the update installs and the card turns 已安装" % name,
-              button_shows(run, index, "已安装", SUCCESS, INSTALLED_FILL, timeout=90))
-    version = wait_for(lambda: registered_version(run, app) in ("2.0", "2.0.0") and registered_version(run, app), 20)
-    run.check("%s: Windows lists version 2.0, and only it" % name, version in ("2.0", "2.0.0"),
-              registered_version(run, app))
+def is_version(run, app, wanted, timeout=20):
+    return wait_for(lambda: registered_version(run, app) in wanted, timeout)
 
+
+def xdo(run, *args):
+    return subprocess.run(["xdotool", *args], env=run.env, capture_output=True, text=True, timeout=30).stdout
+
+
+def sample_windows(run):
+    return xdo(run, "search", "--onlyvisible", "--name", "^%s$" % SAMPLE_TITLE).split()
+
+
+def close_sample_windows(run):
+    for window in sample_windows(run):
+        xdo(run, "key", "--window", window, "Return")
+
+
+def start_dawn_program(run):
+    """The 1.0 program of Qb 晨光日历, started from the folder its installer registered."""
+    folder = run.registry_value(DAWN_KEY, "InstallLocation")
+    subprocess.Popen(["wine", folder + "\\QbTestDawn.exe"], env=run.env, stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL)
+    return wait_for(lambda: sample_windows(run), 30)
+
+
+def update_all_while_one_runs(run):
+    """全部升级 with Qb 晨光日历's program running: the batch skips it and updates Qb Spruce Ledger."""
+    run.check("Qb 晨光日历's 1.0 program runs", bool(start_dawn_program(run)))
+    run.click(*UPDATES_PILL)
+    run.check("the updates page lists both apps",
+              run.wait_text((224, 82, 980, 116), FONT_SECTION_TITLE, TEXT, "软件升级 · 2 款", timeout=30))
+    run.click(*UPDATE_ALL)
+    run.check("the batch ends in one summary: 已升级 1 款",
+              run.wait_text(NOTICE_TITLE, FONT_CARD_TITLE, TEXT, "已升级 1 款", timeout=120))
+    run.check("the summary names the app that runs as skipped",
+              run.text(run.last_shot, NOTICE_LINE, FONT_BODY, WARNING_TEXT, "已跳过：「Qb 晨光日历」"))
+    run.check("Qb Spruce Ledger is at 2.0 without its wizard", is_version(run, SPRUCE, ("2.0", "2.0.0")),
+              registered_version(run, SPRUCE))
+    run.check("Qb 晨光日历 stays at 1.0 and its program still runs",
+              registered_version(run, DAWN) == "1.0" and len(sample_windows(run)) == 1, registered_version(run, DAWN))
+
+
+def update_the_running_app(run):
+    """升 级 on the card of the app that runs asks first; 关闭并升级 closes it, updates it, starts it again."""
+    index = DAWN[0]
+    run.click(*centre(category_row(2)))
+    # The batch downloaded its package: the card offers to install it.
+    run.check("Qb 晨光日历's card offers 立即安装", button_shows(run, index, "立即安装", 0xFFFFFF, rgb(PRIMARY), timeout=30))
+    run.click(*centre(card_button(index)))
+    question = wait_for(lambda: run.program.xdo("search", "--onlyvisible", "--name", "^升级软件$").split(), 90)
+    run.check("the update asks first: 「Qb 晨光日历」正在运行", bool(question))
+    if question:
+        run.program.xdo("key", "--window", question[0], "Return")  # 关闭并升级 is the default button
+    run.check("the program closes, the update installs, and the card turns 已安装",
+              button_shows(run, index, "已安装", SUCCESS, INSTALLED_FILL, timeout=90))
+    run.check("Windows lists Qb 晨光日历 2.0", is_version(run, DAWN, ("2.0",)), registered_version(run, DAWN))
+    run.check("its program is started again after the update", bool(wait_for(lambda: sample_windows(run), 30)))
+    close_sample_windows(run)
+
+
+def uninstall(run, app):
+    index, name, _ = app
     if app is DAWN:
         # The question's default button is No: Return keeps the app.
         item = open_menu(run, index)
@@ -125,6 +212,7 @@ def update_then_uninstall(run, app):
 
 def case_update_uninstall(run):
     clean_slate(run)
+    close_sample_windows(run)
     for app in (DAWN, SPRUCE):
         code = preinstall(run, app)
         run.check("%s 1.0 is installed in the prefix before the program starts" % app[1],
@@ -136,6 +224,14 @@ def case_update_uninstall(run):
     if not run.check("the 升级测试 category shows its two apps",
                      run.wait_text(HEADING, FONT_SECTION_TITLE, TEXT, "升级测试 · 2 款", timeout=40)):
         return
-    update_then_uninstall(run, DAWN)
-    update_then_uninstall(run, SPRUCE)
+    watcher = WindowWatcher(run)
+    try:
+        update_all_while_one_runs(run)
+        update_the_running_app(run)
+    finally:
+        shown = watcher.stop()
+    run.check("no installer showed a window of its own", not shown, shown)
+    run.click(*centre(category_row(2)))
+    uninstall(run, DAWN)
+    uninstall(run, SPRUCE)
     clean_slate(run)

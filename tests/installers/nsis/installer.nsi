@@ -1,6 +1,7 @@
 ; A per-user installer for one sample application, with a silent uninstaller: silent, or with WIZARD
 ; defined a wizard of two pages that only /S skips.
-; Defines: APP_KEY, APP_NAME, APP_VERSION, PROGRAM (the exe to install), OUT_FILE, WIZARD (optional).
+; Defines: APP_KEY, APP_NAME, APP_VERSION, PROGRAM (the exe to install), OUT_FILE, WIZARD (optional),
+; TIME_LOG (optional: a file the installer appends "start TICK KEY" and "exit TICK KEY" lines to).
 Unicode true
 Target amd64-unicode
 !ifdef WIZARD
@@ -23,6 +24,22 @@ VIAddVersionKey "ProductName" "${APP_NAME}"
 VIAddVersionKey "FileVersion" "${APP_VERSION}"
 VIAddVersionKey "FileDescription" "${APP_NAME} 安装程序"
 VIAddVersionKey "LegalCopyright" "Quillbox test package"
+
+!ifdef TIME_LOG
+!macro LogTick WHAT
+  System::Call 'kernel32::GetTickCount() i .r0'
+  FileOpen $1 "${TIME_LOG}" a
+  FileSeek $1 0 END
+  FileWrite $1 "${WHAT} $0 ${APP_KEY}$\r$\n"
+  FileClose $1
+!macroend
+Function .onInit
+  !insertmacro LogTick start
+FunctionEnd
+Function .onInstSuccess
+  !insertmacro LogTick exit
+FunctionEnd
+!endif
 
 Section "Install"
   SetOutPath "$INSTDIR"
