@@ -7,6 +7,7 @@
 #include "app/shell_services.h"
 #include "config/text_convert.h"
 #include "downloads/download_manager.h"
+#include "render/state_texts.h"
 #include "service/catalogue.h"
 
 namespace {
@@ -71,6 +72,8 @@ void onAppAction(const AppInfo* app) {
             case Completed:
             case InstallCancelled:
             case InstallFailed:
+                // Bytes whose digest did not match are replaced by a new download, as a cancelled one is.
+                if (!found->second.md5Ok && !found->second.isArchive) break;
                 actOnDownloaded(*app, found->second);
                 return;
             case Downloading:
@@ -103,9 +106,7 @@ void onAppAction(const AppInfo* app) {
     showToast(L"开始下载：" + app->name, ToastNeutral);
 }
 
-bool listsPausedPackage(const AppInfo& app, const TaskSnapshot& task) {
-    return task.md5 == app.md5 && task.sha256 == app.sha256;
-}
+bool listsPausedPackage(const AppInfo& app, const TaskSnapshot& task) { return listsTaskPackage(&app, task); }
 
 std::wstring installRefusal(const TaskSnapshot& task) {
     if (!task.md5Ok) return L"文件校验不一致，已禁止安装，请删除后重新下载";

@@ -91,7 +91,9 @@ void resumeFromRow(int32_t taskId) {
     const AppInfo* info = appState().catalog.FindApp(taskId);
     const auto tasks = shellServices().taskSnapshot();
     const auto task = tasks.find(taskId);
-    if (info && task != tasks.end() && !listsPausedPackage(*info, task->second)) return shellServices().appAction(info);
+    // Nothing that only the journal on disk names is fetched: an app the catalogue lacks is not resumed.
+    if (!info) return showToast(L"该应用已不在目录中，无法继续下载", ToastError);
+    if (task != tasks.end() && !listsPausedPackage(*info, task->second)) return shellServices().appAction(info);
     shellServices().resumeTask(taskId);
 }
 

@@ -6,6 +6,7 @@
 
 #include "app/startup.h"
 #include "app/app_action.h"
+#include "render/app_state.h"
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
 #include "base/window_messages.h"
@@ -68,7 +69,11 @@ ShellServices realShellServices() {
     s.taskSnapshot = [] { return DownloadManager::instance().snapshot(); };
     s.cancelTask = [](int32_t id) { DownloadManager::instance().cancel(id); };
     s.pauseTask = [](int32_t id) { DownloadManager::instance().pause(id); };
-    s.resumeTask = [](int32_t id) { DownloadManager::instance().resume(id); };
+    // The bytes come from the catalogue's address for the app, never from one the journal named.
+    s.resumeTask = [](int32_t id) {
+        const AppConfig& config = appState().config;
+        DownloadManager::instance().resume(id, downloadUrlFor(config.server, id, config.channel));
+    };
     s.clearFinished = [] { DownloadManager::instance().clearFinished(); };
     s.openInFolder = [](int32_t id) { DownloadManager::instance().openInFolder(id); };
     s.install = [](int32_t id, const InstallRequest& request) { return DownloadManager::instance().install(id, request); };

@@ -110,17 +110,26 @@ bool parseSegment(const json::Value& item, Segment& segment) {
            readCount(item, "end", -1, segment.end) && readCount(item, "written", 0, segment.written);
 }
 
+// Any id the catalogue may give: a whole number that fits 32 bits, negative ones included.
+bool readAppId(const json::Value& object, int32_t& out) {
+    const json::Value* member = object.find("appId");
+    if (!member || member->kind != json::Kind::Number) return false;
+    const double number = member->number;
+    if (!(number >= static_cast<double>(INT32_MIN) && number <= static_cast<double>(INT32_MAX))) return false;
+    out = static_cast<int32_t>(number);
+    return static_cast<double>(out) == number;
+}
+
 bool parseEntry(const json::Value& item, JournalEntry& entry) {
     if (item.kind != json::Kind::Object) return false;
-    int64_t appId = 0;
     const json::Value* segments = item.find("segments");
-    if (!readCount(item, "appId", 1, appId) || appId > INT32_MAX || !readText(item, "name", entry.name) ||
+    if (!readAppId(item, entry.appId) || !readText(item, "name", entry.name) ||
         !readText(item, "url", entry.url) || !readText(item, "md5", entry.md5) ||
         !readText(item, "sha256", entry.sha256) || !readCount(item, "size", 0, entry.totalBytes) ||
         !readText(item, "file", entry.filePath) || !readText(item, "part", entry.partPath) ||
-        !readText(item, "fileName", entry.fileName) || !segments || segments->kind != json::Kind::Array)
+        !readText(item, "fileName", entry.fileName) || !segments || segments->kind != json::Kind::Array ||
+        segments->items.size() > kMaxJournalSegments)
         return false;
-    entry.appId = static_cast<int32_t>(appId);
     for (const json::ValuePtr& value : segments->items) {
         Segment segment;
         if (!value || !parseSegment(*value, segment)) return false;
@@ -130,6 +139,24 @@ bool parseEntry(const json::Value& item, JournalEntry& entry) {
 }
 
 }  // namespace
+
+std::vector<Segment> mergedSegments(std::vector<Segment> segments) {
+    std::sort(segments.begin(), segments.end(), [](const Segment& a, const Segment& b) { return a.start < b.start; });
+    std::vector<Segment> merged;
+    for (const Segment& segment : segments) {
+        if (!merged.empty()) {
+            Segment& last = merged.back();
+            const bool lastFinished = last.end >= last.start && last.written == last.end - last.start + 1;
+            if (lastFinished && segment.start == last.end + 1) {
+                last.written += segment.written;
+                last.end = segment.end;
+                continue;
+            }
+        }
+        merged.push_back(segment);
+    }
+    return merged;
+}
 
 std::string journalText(const std::vector<JournalEntry>& entries) {
     std::string text = "{\n  \"downloads\": [";
@@ -152,7 +179,7 @@ std::string journalText(const std::vector<JournalEntry>& entries) {
 }
 
 bool journalEntryValid(const JournalEntry& entry) {
-    if (entry.appId <= 0 || entry.url.empty() || entry.totalBytes < 0) return false;
+    if (entry.url.empty() || entry.totalBytes < 0) return false;
     if (!isLowerHex(entry.md5, 32) || !isLowerHex(entry.sha256, 64)) return false;
     const std::wstring folder = folderOfPath(entry.filePath);
     if (!isAbsoluteFolder(folder) || !sameText(folder, folderOfPath(entry.partPath))) return false;
@@ -174,6 +201,7 @@ bool parseJournal(const std::string& text, std::vector<JournalEntry>& entries) {
     std::set<int32_t> apps;
     std::set<std::wstring> paths;
     for (const json::ValuePtr& item : downloads->items) {
+        if (entries.size() == kMaxJournalEntries) break;
         JournalEntry entry;
         if (!item || !parseEntry(*item, entry) || !journalEntryValid(entry)) continue;
         const std::wstring file = upperCased(entry.filePath), part = upperCased(entry.partPath);
@@ -202,21 +230,38 @@ bool writeFileAtomically(const std::wstring& path, const std::string& text) {
 
 std::wstring defaultJournalPath() { return folderOfPath(configFilePath()) + L"\\downloads.json"; }
 
+// Reads at most kMaxJournalBytes + 1 through the open handle: the size checked is the size of what is
+// read, whatever the path named by the time it was opened. False when it cannot be read.
+bool readCapped(HANDLE file, std::string& text) {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(file, &size)) return false;
+    text.resize(static_cast<size_t>(std::min<int64_t>(size.QuadPart, kMaxJournalBytes + 1)));
+    size_t filled = 0;
+    while (filled < text.size()) {
+        DWORD read = 0;
+        const DWORD asked = static_cast<DWORD>(std::min<size_t>(text.size() - filled, 1 << 20));
+        if (!::ReadFile(file, &text[filled], asked, &read, nullptr)) return false;
+        if (read == 0) break;
+        filled += read;
+    }
+    text.resize(filled);
+    return true;
+}
+
 JournalRead readJournalFile(const std::wstring& path, std::vector<JournalEntry>& entries) {
     entries.clear();
     std::string text;
-    WIN32_FILE_ATTRIBUTE_DATA attributes{};
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes)) {
-        const DWORD error = ::GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? JournalRead::Missing
-                                                                               : JournalRead::Unreadable;
+    {
+        qb::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            const DWORD error = ::GetLastError();
+            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? JournalRead::Missing
+                                                                                   : JournalRead::Unreadable;
+        }
+        if (!readCapped(file.get(), text)) return JournalRead::Unreadable;
     }
-    const int64_t size = static_cast<int64_t>((static_cast<uint64_t>(attributes.nFileSizeHigh) << 32) |
-                                              attributes.nFileSizeLow);
-    if (size <= kMaxJournalBytes) {
-        if (!readWholeFile(path, text)) return JournalRead::Unreadable;
-        if (parseJournal(text, entries)) return JournalRead::Read;
-    }
+    if (text.size() <= static_cast<size_t>(kMaxJournalBytes) && parseJournal(text, entries)) return JournalRead::Read;
     ::MoveFileExW(path.c_str(), (path + L".bad").c_str(), MOVEFILE_REPLACE_EXISTING);
     return JournalRead::RenamedAside;
 }

@@ -22,7 +22,15 @@ struct JournalEntry {
     std::vector<Segment> segments;
 };
 
+// At most this many entries are restored, each with at most this many segments; an entry over the
+// cap is dropped alone (its ".part" file stays for a new download).
+constexpr size_t kMaxJournalEntries = 1000;
+constexpr size_t kMaxJournalSegments = 64;
+
 std::string journalText(const std::vector<JournalEntry>& entries);
+// The segments in file order, each finished one joined with the one that follows it without a gap
+// (the bytes of both count from the first's start without a hole).
+std::vector<Segment> mergedSegments(std::vector<Segment> segments);
 // False when the text is no journal at all (not JSON, or not shaped as one). Otherwise `entries`
 // receives the entries that keep every rule of journalEntryValid, first of each app and of each path.
 bool parseJournal(const std::string& text, std::vector<JournalEntry>& entries);

@@ -58,7 +58,9 @@ public:
     // Pause stops a downloading task and keeps its ".part" file and segments (state Paused); resume
     // goes on from them as a new task of the same app.
     void pause(int32_t appId);
-    void resume(int32_t appId);
+    // `url`, when given, is where the bytes come from now: the catalogue's address for the app, never
+    // one a journal on disk named.
+    void resume(int32_t appId, const std::string& url = std::string());
     // Pauses every transfer and waits, at most the given time, for their jobs to record their last
     // counts in the journal: a closing program leaves exact progress behind. The partial files of
     // failed and cancelled downloads, which no journal knows, are deleted as "清除已完成" would.

@@ -27,7 +27,8 @@ JournalEntry journalEntryOf(Task& task) {
         entry.partPath = task.partPath;
         entry.fileName = task.fileName;
     }
-    entry.segments = segmentsOf(task);
+    // Finished ranges side by side are written as one: a long download never writes many segments.
+    entry.segments = mergedSegments(segmentsOf(task));
     return entry;
 }
 
@@ -129,14 +130,14 @@ bool DownloadManager::pauseAll(DWORD milliseconds) {
     return stopped;
 }
 
-void DownloadManager::resume(int32_t appId) {
+void DownloadManager::resume(int32_t appId, const std::string& url) {
     std::shared_ptr<Task> previous = find(appId);
     if (!previous || previous->state.load() != Paused) return;
 
     auto task = std::make_shared<Task>();
     task->appId = appId;
     task->name = previous->name;
-    task->url = previous->url;
+    task->url = url.empty() ? previous->url : url;
     task->md5 = previous->md5;
     task->sha256 = previous->sha256;
     task->unverified = previous->unverified;

@@ -72,7 +72,7 @@ RowFaceKey rowFaceKey(const PaintContext& ctx, const TaskSnapshot& task, const A
     key.w = w;
     key.icon = app ? static_cast<int64_t>(iconStamp(ctx.app, *app, layout::kRowIconSize)) : -1;
     key.title = downloadRowTitle(task);
-    key.buttons = downloadRowButtons(task);
+    key.buttons = downloadRowButtons(task, listsTaskPackage(app, task));
     return key;
 }
 

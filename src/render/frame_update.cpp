@@ -74,7 +74,7 @@ void updateDownloadPage(AppState& app, const PaintInputs& inputs, int w, int h) 
         const int base = layout::downloadRowBase(k);
         // The page does not scroll: a row wholly below the window is never seen, so its icon is not fetched.
         if (layout::downloadRow(w, k).top < h) requestIcon(app.catalog.FindApp(task.appId), layout::kRowIconSize, inputs);
-        for (const RowButton& button : downloadRowButtons(task))
+        for (const RowButton& button : downloadRowButtons(task, listsTaskPackage(app.catalog.FindApp(task.appId), task)))
             record(app, layout::rowButton(button.slot, w, base), button.kind, task.appId);
         ++k;
     }

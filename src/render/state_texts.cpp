@@ -37,7 +37,8 @@ CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool ho
             break;
         case Completed:
         case InstallCancelled:
-            look = {task->isArchive ? L"打开文件夹" : L"立即安装", primary, kTextWhite, false, 0};
+            // A package whose digest did not match is never installed: the card offers a new download.
+            look = {task->isArchive ? L"打开文件夹" : !task->md5Ok ? L"重新下载" : L"立即安装", primary, kTextWhite, false, 0};
             break;
         case Failed: look = {L"重试", primary, kTextWhite, false, 0}; break;
         case InstallFailed: look = {L"重新安装", primary, kTextWhite, false, 0}; break;
@@ -213,7 +214,11 @@ RowBarFill downloadRowBarFill(const TaskSnapshot& task) {
     }
 }
 
-std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task) {
+bool listsTaskPackage(const AppInfo* app, const TaskSnapshot& task) {
+    return app && task.md5 == app->md5 && task.sha256 == app->sha256;
+}
+
+std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task, bool listed) {
     switch (task.state) {
         // 取消 keeps its place from the first byte to the end of the check, and 暂停 and 继续 share the
         // place beside it: a click meant for one never lands on 取消 because the state changed under it.
@@ -222,11 +227,15 @@ std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task) {
                     {HitKind::RowPause, L"暂停", RowSlot::Second, false}};
         case Verifying: return {{HitKind::RowCancel, L"取消", RowSlot::Primary, false}};
         case Paused:
+            if (!listed)
+                return {{HitKind::RowCancel, L"取消", RowSlot::Primary, false},
+                        {HitKind::RowRetry, L"重新下载", RowSlot::Second, true}};
             return {{HitKind::RowCancel, L"取消", RowSlot::Primary, false},
                     {HitKind::RowResume, L"继续", RowSlot::Second, true}};
         case Completed:
         case InstallCancelled:
             if (task.isArchive) return {{HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Wide, false}};
+            if (!task.md5Ok) return {{HitKind::RowRetry, L"重新下载", RowSlot::Primary, true}};
             return {{HitKind::RowInstall, L"安装", RowSlot::Primary, true},
                     {HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Second, false}};
         case InstallFailed:

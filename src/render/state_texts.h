@@ -9,6 +9,7 @@
 #include "downloads/download_manager.h"
 #include "render/hit_region.h"
 #include "render/layout.h"
+#include "service/catalogue.h"
 
 // Received share of the total in whole percent; 0 while the total is unknown.
 int progressPercent(int64_t receivedBytes, int64_t totalBytes);
@@ -77,4 +78,8 @@ struct RowButton {
     RowSlot slot;
     bool primary;  // filled blue; otherwise outlined
 };
-std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task);
+// `listed`: the catalogue lists the package a paused task's bytes are of; one it no longer lists (or a
+// journal's entry for an app it does not have) offers only 取消 and 重新下载.
+std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task, bool listed = true);
+// Whether the catalogue's record gives the digests the task's bytes are checked against.
+bool listsTaskPackage(const AppInfo* app, const TaskSnapshot& task);

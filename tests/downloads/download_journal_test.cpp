@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -58,7 +60,7 @@ TEST(DownloadJournalText, RoundTripKeepsEveryField) {
     second.sha256.clear();
     second.totalBytes = 0;  // size unknown: one transfer from byte 0
     second.segments = {{0, -1, 5000}};
-    JournalEntry third = entryFor(9, L"C:\\d", L"a.msi");
+    JournalEntry third = entryFor(-9, L"C:\\d", L"a.msi");  // the catalogue allows negative ids
     third.segments.clear();  // still probing: listed, nothing on disk yet
     std::vector<JournalEntry> parsed;
     ASSERT_TRUE(parseJournal(journalText({first, second, third}), parsed));
@@ -69,6 +71,16 @@ TEST(DownloadJournalText, RoundTripKeepsEveryField) {
 
     ASSERT_TRUE(parseJournal(journalText({}), parsed));
     EXPECT_TRUE(parsed.empty());
+
+    // Finished ranges side by side are written as one; at most 1 000 entries are read back.
+    std::vector<std::tuple<int64_t, int64_t, int64_t>> merged;
+    for (const Segment& s : mergedSegments({{200, 299, 50}, {0, 99, 100}, {100, 199, 100}, {300, 399, 0}, {400, 499, 100}}))
+        merged.emplace_back(s.start, s.end, s.written);
+    EXPECT_EQ(merged, (std::vector<std::tuple<int64_t, int64_t, int64_t>>{{0, 299, 250}, {300, 399, 0}, {400, 499, 100}}));
+    std::vector<JournalEntry> many;
+    for (int i = 0; i < 1001; ++i) many.push_back(entryFor(i + 1, L"C:\\d", L"s" + std::to_wstring(i) + L".exe"));
+    ASSERT_TRUE(parseJournal(journalText(many), parsed));
+    EXPECT_EQ(parsed.size(), 1000u);
 }
 
 TEST(DownloadJournalText, AnEntryBreakingARuleIsDroppedAndTheOthersKept) {
@@ -105,7 +117,10 @@ TEST(DownloadJournalText, AnEntryBreakingARuleIsDroppedAndTheOthersKept) {
         {"md5 not hex", [](JournalEntry& e) { e.md5 = std::string(31, 'a') + "g"; }},
         {"sha256 too short", [](JournalEntry& e) { e.sha256.pop_back(); }},
         {"no url", [](JournalEntry& e) { e.url.clear(); }},
-        {"app id 0", [](JournalEntry& e) { e.appId = 0; }},
+        {"more segments than a journal writes", [](JournalEntry& e) {
+             e.segments.clear();
+             for (int64_t k = 0; k < 65; ++k) e.segments.push_back({k * 1000, k * 1000 + 999, 0});
+         }},
         {"same app as the next entry", [](JournalEntry& e) { e.appId = 2; }},
     };
     const JournalEntry kept = entryFor(2, L"C:\\其他", L"kept.exe");
@@ -324,7 +339,7 @@ TEST_F(DownloadJournalTest, RestoredTasksArePausedWithTheirProgressAndResumeFrom
     ASSERT_TRUE(qbtest::writeFileBytes(downloaded(L"small-setup.exe.part"), std::string(1000, 'y')));
     JournalEntry big = entryFor(2, folder, L"big-setup.exe");
     big.name = L"应用2";
-    big.url = downloadUrl(2);
+    big.url = downloadUrl(1);  // never used: the bytes come from the catalogue's address for app 2
     big.md5 = packageMd5(2);
     big.sha256.clear();
     big.totalBytes = kBigSize;
@@ -366,7 +381,7 @@ TEST_F(DownloadJournalTest, RestoredTasksArePausedWithTheirProgressAndResumeFrom
     EXPECT_EQ(entries[0].appId, 2);
     EXPECT_EQ(entries[0].segments[0].written, recorded);
 
-    manager().resume(2);
+    manager().resume(2, downloadUrl(2));
     ASSERT_TRUE(finish(2));
     EXPECT_EQ(task(2).state, Completed);
     EXPECT_TRUE(task(2).md5Ok);

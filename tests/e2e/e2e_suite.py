@@ -212,11 +212,12 @@ def case_verify(run):
     run.click(*centre(card_button(3)))
     ok = run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "下载完成，但 MD5 校验不一致，请谨慎安装", timeout=30)
     run.check("a wrong catalogue MD5 ends with the warning toast", ok)
-    ok = wait_button(run, 3, "立即安装", 0xFFFFFF, rgb(PRIMARY), timeout=10)
-    run.check("the card keeps the finished package (立即安装)", ok)
+    ok = wait_button(run, 3, "重新下载", 0xFFFFFF, rgb(PRIMARY), timeout=10)
+    run.check("the card offers only a new download (重新下载)", ok)
+    time.sleep(2.5)  # the toast fades
     run.click(*centre(card_button(3)))
-    ok = run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "文件校验不一致，已禁止安装，请删除后重新下载", timeout=10)
-    run.check("立即安装 on it is refused with 文件校验不一致，已禁止安装，请删除后重新下载", ok)
+    ok = run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "下载完成，但 MD5 校验不一致，请谨慎安装", timeout=30)
+    run.check("重新下载 downloads the package again, and it is refused again", ok)
     time.sleep(2)
     run.check("no installer ran: no install report", svc.reports() == [], svc.reports())
     run.check("no installer ran: no uninstall registration", run.registry_value(MD5_KEY, "DisplayName") is None)
@@ -247,7 +248,7 @@ def case_verify(run):
     settings = run.program.wait_window("^下载设置$", timeout=20)
     s = run.program.geometry(settings)
     run.program.window = run.window
-    run.program.click(s["x"] + 408, s["y"] + 110)  # "浏览..."
+    run.program.click(s["x"] + 408, s["y"] + 134)  # "浏览..."
     picker = run.program.wait_window("^Browse for Folder$", timeout=20)
     run.program.window = run.window
     p = run.program.geometry(picker)
@@ -261,7 +262,7 @@ def case_verify(run):
     gone = wait_for(lambda: picker not in run.program.xdo("search", "--onlyvisible", "--name", ".").split(), 10)
     run.check("the folder picker closes with the chosen folder", gone)
     time.sleep(0.5)
-    run.program.click(s["x"] + 406, s["y"] + 241)  # "保存"
+    run.program.click(s["x"] + 406, s["y"] + 351)  # "保存"
     ok = run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "下载目录已保存", timeout=10)
     run.check("保存 confirms with 下载目录已保存", ok)
     text = read(run.config_path()).decode("utf-8")

@@ -325,6 +325,17 @@ TEST(StateTexts, AFailedInstallOffersItsWizardAndARestartIsSaid) {
     task.state = InstallQueued;
     task.waitsForRestart = true;
     EXPECT_EQ(downloadRowStatus(task).text, L"重启后继续");
+    // A package whose digest did not match offers only a new download, on the card and the row.
+    task.state = Completed;
+    task.md5Ok = false;
+    EXPECT_EQ(cardButtonLook(&task, true, false).label, L"重新下载");
+    ASSERT_EQ(downloadRowButtons(task).size(), 1u);
+    EXPECT_EQ(downloadRowButtons(task)[0].kind, HitKind::RowRetry);
+    // A paused download whose package the catalogue no longer lists goes on only as a new download.
+    task.state = Paused;
+    EXPECT_EQ(downloadRowButtons(task, true)[1].kind, HitKind::RowResume);
+    EXPECT_EQ(downloadRowButtons(task, false)[1].kind, HitKind::RowRetry);
+    EXPECT_EQ(std::wstring(downloadRowButtons(task, false)[1].label), L"重新下载");
 }
 
 }  // namespace
