@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <cwctype>
 #include <mutex>
+#include <vector>
 
 #include "base/win_handles.h"
 #include "base/window_messages.h"
@@ -11,17 +12,44 @@
 
 namespace {
 
-constexpr DWORD kValueChars = 2048;
+// Longer values are refused rather than read: no real name or command comes near it.
+constexpr DWORD kValueCapBytes = 32 * 1024;
+// ExpandEnvironmentStringsW gives at most this many characters.
+constexpr DWORD kExpandedChars = 32 * 1024;
 
-// A REG_SZ or REG_EXPAND_SZ value as stored (not expanded); empty when missing or of another type.
-std::wstring readText(HKEY key, const wchar_t* name, bool* present = nullptr) {
-    wchar_t buffer[kValueChars] = {};
+enum class ValueRead { Absent, Text, Unreadable };
+
+// Replaces %NAME% references with the environment's values; false when the result does not fit.
+bool expandEnvironment(std::wstring& text) {
+    const DWORD needed = ::ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
+    if (needed == 0 || needed > kExpandedChars) return false;
+    std::vector<wchar_t> expanded(needed, L'\0');
+    const DWORD written = ::ExpandEnvironmentStringsW(text.c_str(), expanded.data(), needed);
+    if (written == 0 || written > needed) return false;
+    text.assign(expanded.data(), ::wcsnlen(expanded.data(), needed));
+    return true;
+}
+
+// A REG_SZ value up to its first NUL, or a REG_EXPAND_SZ one expanded; empty text for a value of
+// another type. Unreadable (never absent) when it is over the cap or the read or expansion fails.
+ValueRead readText(HKEY key, const wchar_t* name, std::wstring& text) {
+    text.clear();
     DWORD type = 0;
-    DWORD size = sizeof buffer - sizeof(wchar_t);
-    const LSTATUS status = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
-    if (present) *present = status == ERROR_SUCCESS;
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::wstring();
-    return std::wstring(buffer, ::wcsnlen(buffer, size / sizeof(wchar_t)));
+    DWORD size = 0;
+    LSTATUS status = ::RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
+    if (status == ERROR_FILE_NOT_FOUND) return ValueRead::Absent;
+    if (status != ERROR_SUCCESS) return ValueRead::Unreadable;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return ValueRead::Text;
+    if (size > kValueCapBytes) return ValueRead::Unreadable;
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+    status = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return ValueRead::Unreadable;
+    text.assign(buffer.data(), ::wcsnlen(buffer.data(), size / sizeof(wchar_t)));
+    if (type == REG_EXPAND_SZ && !expandEnvironment(text)) {
+        text.clear();
+        return ValueRead::Unreadable;
+    }
+    return ValueRead::Text;
 }
 
 bool isSystemComponent(HKEY key) {
@@ -37,17 +65,19 @@ bool isSystemComponent(HKEY key) {
 // a system component, or an update of another entry (it names a parent).
 bool readRegistration(const std::wstring& key, HKEY entry, InstalledApp& app) {
     if (!entry) return false;
-    bool hasParent = false;
-    readText(entry, L"ParentKeyName", &hasParent);
-    app.displayName = readText(entry, L"DisplayName");
+    std::wstring parent;
+    // Any ParentKeyName, even one too long to read, marks an update.
+    const bool hasParent = readText(entry, L"ParentKeyName", parent) != ValueRead::Absent;
+    readText(entry, L"DisplayName", app.displayName);
     if (app.displayName.empty() || hasParent || isSystemComponent(entry)) return false;
     app.key = key;
-    app.displayVersion = readText(entry, L"DisplayVersion");
-    app.publisher = readText(entry, L"Publisher");
-    app.uninstallString = readText(entry, L"UninstallString");
-    app.quietUninstallString = readText(entry, L"QuietUninstallString");
-    app.installLocation = readText(entry, L"InstallLocation");
-    app.displayIcon = readText(entry, L"DisplayIcon");
+    readText(entry, L"DisplayVersion", app.displayVersion);
+    readText(entry, L"Publisher", app.publisher);
+    app.uninstallStringUnreadable =
+        readText(entry, L"UninstallString", app.uninstallString) == ValueRead::Unreadable;
+    readText(entry, L"QuietUninstallString", app.quietUninstallString);
+    readText(entry, L"InstallLocation", app.installLocation);
+    readText(entry, L"DisplayIcon", app.displayIcon);
     return true;
 }
 

@@ -21,10 +21,13 @@ struct InstalledApp {
     std::wstring quietUninstallString;
     std::wstring installLocation;
     std::wstring displayIcon;  // "path" or "path,index"
+    // The UninstallString is there but could not be read: the quiet one must not stand in for it.
+    bool uninstallStringUnreadable = false;
 };
 
 // Every registration with a display name, without system components and without entries that
-// name a parent (updates of another entry), as the Windows list of apps shows them.
+// name a parent (updates of another entry), as the Windows list of apps shows them. Text values are
+// read up to 32 KiB, REG_EXPAND_SZ ones with their environment variables expanded.
 std::vector<InstalledApp> readInstalledApps(const UninstallRoots& roots = UninstallRoots{});
 
 // The registration an app of this name matches by the name rule of IsAppListed; null when none.

@@ -34,6 +34,7 @@ OutcomeMailbox& outcomeMailbox() {
 }  // namespace
 
 std::optional<UninstallCommand> uninstallCommandOf(const InstalledApp& registration) {
+    if (registration.uninstallStringUnreadable) return std::nullopt;
     if (auto command = parseUninstallCommand(registration.uninstallString)) return command;
     return parseUninstallCommand(registration.quietUninstallString);
 }
