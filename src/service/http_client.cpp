@@ -18,6 +18,8 @@ constexpr wchar_t kUserAgent[] =
 constexpr DWORD kSecureProtocols = 0xA80;  // TLS 1.0 + 1.1 + 1.2
 constexpr int kHopBudget = 11;             // ten redirects are followed, the eleventh fails
 constexpr DWORD kHeaderBufferBytes = 8192;
+// Far beyond any URL SplitUrl takes; a longer Location is not read at all.
+constexpr DWORD kLocationCapBytes = 32768;
 constexpr DWORD kReadChunkBytes = 65536;
 constexpr size_t kMemoryBodyLimit = 8388608;
 
@@ -131,12 +133,18 @@ HttpResult exchange(const HttpRequest& request, Hop& hop, std::wstring& error) {
     return HttpResult::Ok;
 }
 
-// The Location of a 3xx answer, or empty when this hop is final.
-std::wstring redirectLocation(HINTERNET request, int32_t status) {
-    std::wstring location;
-    if (status < 300 || status > 399) return location;
-    if (!queryHeader(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, location)) location.clear();
-    return location;
+// The Location of a redirect answer: Absent when this hop is final (not a redirect, no Location or
+// an empty one), Unreadable when one is there but cannot be read.
+HeaderRead redirectLocation(HINTERNET request, int32_t status, std::wstring& location) {
+    location.clear();
+    if (status < 300 || status > 399) return HeaderRead::Absent;
+    const HeaderRead read = readHeaderValue(
+        [request](wchar_t* buffer, DWORD* bytes) {
+            return ::WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, buffer, bytes,
+                                         WINHTTP_NO_HEADER_INDEX) != FALSE;
+        },
+        kLocationCapBytes, location);
+    return read == HeaderRead::Value && location.empty() ? HeaderRead::Absent : read;
 }
 
 void captureHeaders(HINTERNET request, int32_t status, std::wstring& currentUrl, HttpResponse& response) {
@@ -208,6 +216,21 @@ HttpResult readBody(HINTERNET handle, const HttpRequest& request, HttpResponse& 
 
 }  // namespace
 
+HeaderRead readHeaderValue(const HeaderQuery& query, DWORD capBytes, std::wstring& value) {
+    value.clear();
+    std::vector<wchar_t> buffer(kHeaderBufferBytes / sizeof(wchar_t), L'\0');
+    DWORD length = kHeaderBufferBytes;
+    bool read = query(buffer.data(), &length);
+    if (!read && ::GetLastError() == ERROR_INSUFFICIENT_BUFFER && length <= capBytes) {
+        buffer.assign(length / sizeof(wchar_t) + 1, L'\0');
+        length = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+        read = query(buffer.data(), &length);
+    }
+    if (!read) return ::GetLastError() == ERROR_WINHTTP_HEADER_NOT_FOUND ? HeaderRead::Absent : HeaderRead::Unreadable;
+    value.assign(buffer.data(), ::wcsnlen(buffer.data(), std::min<size_t>(length / sizeof(wchar_t), buffer.size())));
+    return HeaderRead::Value;
+}
+
 HttpResult HttpClient::Send(const HttpRequest& request, HttpResponse& response, std::wstring& error) {
     std::wstring currentUrl = request.url;
     int hopsLeft = kHopBudget;
@@ -230,8 +253,13 @@ HttpResult HttpClient::Send(const HttpRequest& request, HttpResponse& response, 
                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
         const int32_t statusCode = static_cast<int32_t>(status);
 
-        const std::wstring location = redirectLocation(hop.request.get(), statusCode);
-        if (!location.empty()) {
+        std::wstring location;
+        const HeaderRead redirect = redirectLocation(hop.request.get(), statusCode, location);
+        if (redirect == HeaderRead::Unreadable) {
+            error = L"重定向地址无法读取";
+            return HttpResult::RedirectFailed;
+        }
+        if (redirect == HeaderRead::Value) {
             std::wstring nextUrl = resolveRedirectTarget(location, currentUrl);
             hop.close();
             if (nextUrl == currentUrl) {

@@ -24,6 +24,14 @@ std::optional<UrlParts> SplitUrl(const std::wstring& url);
 // current origin, anything else beside the current path. No further normalisation.
 std::wstring resolveRedirectTarget(const std::wstring& location, const std::wstring& currentUrl);
 
+// One header query into buffer: *bytes is its size on entry and the value's (or, failing with
+// ERROR_INSUFFICIENT_BUFFER, the size needed) on return, as WinHttpQueryHeaders does it.
+using HeaderQuery = std::function<bool(wchar_t* buffer, DWORD* bytes)>;
+enum class HeaderRead { Absent, Value, Unreadable };
+// A header value of any length up to capBytes; Unreadable when it is longer or the query fails for
+// any reason but a missing header.
+HeaderRead readHeaderValue(const HeaderQuery& query, DWORD capBytes, std::wstring& value);
+
 // True when url begins with "https://" (any case): the only redirect target an https exchange follows.
 bool isHttpsUrl(const std::wstring& url);
 

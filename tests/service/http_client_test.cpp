@@ -1,7 +1,9 @@
 #include "service/http_client.h"
 
 #include <gtest/gtest.h>
+#include <winhttp.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -85,6 +87,28 @@ TEST(RedirectTargetTest, ResolvesLocationsAgainstTheCurrentUrl) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(resolveRedirectTarget(c.location, c.current), c.expected) << c.location << L" from " << c.current;
+}
+
+// Wine cuts header lines at 1460 bytes: this query answers as WinHttpQueryHeaders is documented to.
+TEST(HeaderValueTest, ReadsAnyLengthUpToTheCapAndNeverTakesAFailureForAnAbsence) {
+    const struct { size_t length; DWORD failure; HeaderRead read; } cases[] = {
+        {4096, 0, HeaderRead::Value}, {16383, 0, HeaderRead::Value}, {16384, 0, HeaderRead::Unreadable},
+        {0, ERROR_WINHTTP_HEADER_NOT_FOUND, HeaderRead::Absent}, {0, ERROR_ACCESS_DENIED, HeaderRead::Unreadable},
+    };
+    for (const auto& c : cases) {
+        const std::wstring stored(c.length, L'v');
+        const DWORD needed = static_cast<DWORD>((stored.size() + 1) * sizeof(wchar_t));
+        std::wstring value = L"old";
+        const auto query = [&](wchar_t* buffer, DWORD* bytes) {
+            ::SetLastError(c.failure ? c.failure : ERROR_INSUFFICIENT_BUFFER);
+            const bool fits = !c.failure && *bytes >= needed;
+            if (fits) std::copy(stored.c_str(), stored.c_str() + stored.size() + 1, buffer);
+            *bytes = c.failure ? 0 : (fits ? needed - sizeof(wchar_t) : needed);
+            return fits;
+        };
+        EXPECT_EQ(readHeaderValue(query, 32768, value), c.read) << c.length;
+        EXPECT_EQ(value, c.read == HeaderRead::Value ? stored : std::wstring()) << c.length;
+    }
 }
 
 TEST(SplitUrlTest, SplitsWhatFitsAndRefusesTheRest) {
