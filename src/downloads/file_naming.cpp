@@ -25,8 +25,8 @@ bool isInvalidNameChar(wchar_t c) {
 
 // Direction overrides and invisible marks would let "report\u202Eexe.pdf" read as a PDF in Explorer.
 bool isFormatCharacter(wchar_t c) {
-    return (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
-           c == 0xFEFF;
+    return (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2060 && c <= 0x2064) ||
+           (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF || c == 0x061C || c == 0x00AD;
 }
 
 wchar_t asciiLower(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }

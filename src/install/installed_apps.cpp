@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <cwctype>
 #include <mutex>
+#include <vector>
 
 #include "base/win_handles.h"
 #include "base/window_messages.h"
@@ -11,17 +12,44 @@
 
 namespace {
 
-constexpr DWORD kValueChars = 2048;
+// Longer values are refused rather than read: no real name or command comes near it.
+constexpr DWORD kValueCapBytes = 32 * 1024;
+// ExpandEnvironmentStringsW gives at most this many characters.
+constexpr DWORD kExpandedChars = 32 * 1024;
 
-// A REG_SZ or REG_EXPAND_SZ value as stored (not expanded); empty when missing or of another type.
-std::wstring readText(HKEY key, const wchar_t* name, bool* present = nullptr) {
-    wchar_t buffer[kValueChars] = {};
+enum class ValueRead { Absent, Text, Unreadable };
+
+// Replaces %NAME% references with the environment's values; false when the result does not fit.
+bool expandEnvironment(std::wstring& text) {
+    const DWORD needed = ::ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
+    if (needed == 0 || needed > kExpandedChars) return false;
+    std::vector<wchar_t> expanded(needed, L'\0');
+    const DWORD written = ::ExpandEnvironmentStringsW(text.c_str(), expanded.data(), needed);
+    if (written == 0 || written > needed) return false;
+    text.assign(expanded.data(), ::wcsnlen(expanded.data(), needed));
+    return true;
+}
+
+// A REG_SZ value up to its first NUL, or a REG_EXPAND_SZ one expanded; empty text for a value of
+// another type. Unreadable (never absent) when it is over the cap or the read or expansion fails.
+ValueRead readText(HKEY key, const wchar_t* name, std::wstring& text) {
+    text.clear();
     DWORD type = 0;
-    DWORD size = sizeof buffer - sizeof(wchar_t);
-    const LSTATUS status = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
-    if (present) *present = status == ERROR_SUCCESS;
-    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return std::wstring();
-    return std::wstring(buffer, ::wcsnlen(buffer, size / sizeof(wchar_t)));
+    DWORD size = 0;
+    LSTATUS status = ::RegQueryValueExW(key, name, nullptr, &type, nullptr, &size);
+    if (status == ERROR_FILE_NOT_FOUND) return ValueRead::Absent;
+    if (status != ERROR_SUCCESS) return ValueRead::Unreadable;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return ValueRead::Text;
+    if (size > kValueCapBytes) return ValueRead::Unreadable;
+    std::vector<wchar_t> buffer(size / sizeof(wchar_t) + 1, L'\0');
+    status = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
+    if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return ValueRead::Unreadable;
+    text.assign(buffer.data(), ::wcsnlen(buffer.data(), size / sizeof(wchar_t)));
+    if (type == REG_EXPAND_SZ && !expandEnvironment(text)) {
+        text.clear();
+        return ValueRead::Unreadable;
+    }
+    return ValueRead::Text;
 }
 
 bool isSystemComponent(HKEY key) {
@@ -37,17 +65,19 @@ bool isSystemComponent(HKEY key) {
 // a system component, or an update of another entry (it names a parent).
 bool readRegistration(const std::wstring& key, HKEY entry, InstalledApp& app) {
     if (!entry) return false;
-    bool hasParent = false;
-    readText(entry, L"ParentKeyName", &hasParent);
-    app.displayName = readText(entry, L"DisplayName");
+    std::wstring parent;
+    // Any ParentKeyName, even one too long to read, marks an update.
+    const bool hasParent = readText(entry, L"ParentKeyName", parent) != ValueRead::Absent;
+    readText(entry, L"DisplayName", app.displayName);
     if (app.displayName.empty() || hasParent || isSystemComponent(entry)) return false;
     app.key = key;
-    app.displayVersion = readText(entry, L"DisplayVersion");
-    app.publisher = readText(entry, L"Publisher");
-    app.uninstallString = readText(entry, L"UninstallString");
-    app.quietUninstallString = readText(entry, L"QuietUninstallString");
-    app.installLocation = readText(entry, L"InstallLocation");
-    app.displayIcon = readText(entry, L"DisplayIcon");
+    readText(entry, L"DisplayVersion", app.displayVersion);
+    readText(entry, L"Publisher", app.publisher);
+    app.uninstallStringUnreadable =
+        readText(entry, L"UninstallString", app.uninstallString) == ValueRead::Unreadable;
+    readText(entry, L"QuietUninstallString", app.quietUninstallString);
+    readText(entry, L"InstallLocation", app.installLocation);
+    readText(entry, L"DisplayIcon", app.displayIcon);
     return true;
 }
 
@@ -92,6 +122,74 @@ std::wstring lower(std::wstring text) {
 }
 
 bool isSpace(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+// Where an unquoted program path ends: the longest prefix ending at a blank (or the end) that names an
+// existing file; failing that, the first ".exe" followed by a blank; failing that, the first blank.
+size_t unquotedProgramEnd(const std::wstring& line, size_t start, const FileExists& fileExists) {
+    for (size_t end = line.size(); end > start; --end) {
+        if ((end < line.size() && !isSpace(line[end])) || isSpace(line[end - 1])) continue;
+        if (fileExists(line.substr(start, end - start))) return end;
+    }
+    const std::wstring folded = lower(line);
+    for (size_t at = folded.find(L".exe", start); at != std::wstring::npos; at = folded.find(L".exe", at + 1)) {
+        if (at + 4 == folded.size() || isSpace(folded[at + 4])) return at + 4;
+    }
+    size_t end = start;
+    while (end < line.size() && !isSpace(line[end])) ++end;
+    return end;
+}
+
+// The words of a parameter text as a program receives them: split at blanks outside quotes, quotes removed.
+std::vector<std::wstring> splitParameters(const std::wstring& parameters) {
+    std::vector<std::wstring> words;
+    std::wstring word;
+    bool quoted = false, inWord = false;
+    for (wchar_t c : parameters) {
+        if (c == L'"') {
+            quoted = !quoted;
+            inWord = true;
+        } else if (isSpace(c) && !quoted) {
+            if (inWord) words.push_back(std::move(word));
+            word.clear();
+            inWord = false;
+        } else {
+            word.push_back(c);
+            inWord = true;
+        }
+    }
+    if (inWord) words.push_back(std::move(word));
+    return words;
+}
+
+bool isProductCode(const std::wstring& text) {
+    if (text.size() < 3 || text.front() != L'{' || text.back() != L'}') return false;
+    return std::all_of(text.begin() + 1, text.end() - 1, [](wchar_t c) { return c == L'-' || std::iswxdigit(c); });
+}
+
+// The letters after the switch character of an option that installs or repairs a package: "i",
+// "package", or "f" with its repair modes; 0 for any other option.
+size_t installOrRepairOptionLength(const std::wstring& option) {
+    if (option.compare(0, 7, L"package") == 0) return 7;
+    if (!option.empty() && option[0] == L'i') return 1;
+    if (option.empty() || option[0] != L'f') return 0;
+    const size_t modesEnd = option.find_first_not_of(L"pomdecausv", 1);
+    return modesEnd == std::wstring::npos ? option.size() : modesEnd;
+}
+
+// The product code an msiexec install or repair option names ("/I{code}", "-i {code}", "/fa \"{code}\"");
+// empty when there is none, as for a removal or a package given by its path.
+std::wstring installOrRepairProductCode(const std::wstring& parameters) {
+    const std::vector<std::wstring> words = splitParameters(parameters);
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (words[i].size() < 2 || (words[i][0] != L'/' && words[i][0] != L'-')) continue;
+        const size_t length = installOrRepairOptionLength(lower(words[i].substr(1)));
+        if (length == 0) continue;
+        const std::wstring attached = words[i].substr(1 + length);
+        const std::wstring code = attached.empty() && i + 1 < words.size() ? words[i + 1] : attached;
+        if (isProductCode(code)) return code;
+    }
+    return std::wstring();
+}
 
 struct ReadMailbox {
     std::mutex mutex;
@@ -140,7 +238,12 @@ bool isUpdateAvailable(const std::wstring& installedVersion, const std::wstring&
     return compareVersions(installedVersion, catalogueVersion).value_or(0) < 0;
 }
 
-std::optional<UninstallCommand> parseUninstallCommand(const std::wstring& commandLine) {
+bool isExistingFile(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::optional<UninstallCommand> parseUninstallCommand(const std::wstring& commandLine, const FileExists& fileExists) {
     size_t start = 0;
     while (start < commandLine.size() && isSpace(commandLine[start])) ++start;
     if (start == commandLine.size()) return std::nullopt;
@@ -152,21 +255,8 @@ std::optional<UninstallCommand> parseUninstallCommand(const std::wstring& comman
         command.program = commandLine.substr(start + 1, close - start - 1);
         rest = close + 1;
     } else {
-        // An unquoted path may hold spaces up to its ".exe"; otherwise the first word is the program.
-        const std::wstring folded = lower(commandLine);
-        size_t end = std::wstring::npos;
-        for (size_t at = folded.find(L".exe", start); at != std::wstring::npos; at = folded.find(L".exe", at + 1)) {
-            if (at + 4 == folded.size() || isSpace(folded[at + 4])) {
-                end = at + 4;
-                break;
-            }
-        }
-        if (end == std::wstring::npos) {
-            end = start;
-            while (end < commandLine.size() && !isSpace(commandLine[end])) ++end;
-        }
-        command.program = commandLine.substr(start, end - start);
-        rest = end;
+        rest = unquotedProgramEnd(commandLine, start, fileExists);
+        command.program = commandLine.substr(start, rest - start);
     }
     while (rest < commandLine.size() && isSpace(commandLine[rest])) ++rest;
     command.parameters = commandLine.substr(rest);
@@ -176,9 +266,8 @@ std::optional<UninstallCommand> parseUninstallCommand(const std::wstring& comman
     const size_t slash = program.find_last_of(L"\\/");
     const std::wstring file = slash == std::wstring::npos ? program : program.substr(slash + 1);
     if (file == L"msiexec.exe" || file == L"msiexec") {
-        const std::wstring parameters = lower(command.parameters);
-        if (parameters.compare(0, 3, L"/i{") == 0 || parameters.compare(0, 4, L"/i {") == 0)
-            command.parameters[1] = L'X';
+        const std::wstring productCode = installOrRepairProductCode(command.parameters);
+        if (!productCode.empty()) command.parameters = L"/X" + productCode;
     }
     return command;
 }

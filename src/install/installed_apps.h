@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -21,10 +22,13 @@ struct InstalledApp {
     std::wstring quietUninstallString;
     std::wstring installLocation;
     std::wstring displayIcon;  // "path" or "path,index"
+    // The UninstallString is there but could not be read: the quiet one must not stand in for it.
+    bool uninstallStringUnreadable = false;
 };
 
 // Every registration with a display name, without system components and without entries that
-// name a parent (updates of another entry), as the Windows list of apps shows them.
+// name a parent (updates of another entry), as the Windows list of apps shows them. Text values are
+// read up to 32 KiB, REG_EXPAND_SZ ones with their environment variables expanded.
 std::vector<InstalledApp> readInstalledApps(const UninstallRoots& roots = UninstallRoots{});
 
 // The registration an app of this name matches by the name rule of IsAppListed; null when none.
@@ -42,14 +46,20 @@ std::optional<int> compareVersions(const std::wstring& a, const std::wstring& b)
 bool isUpdateAvailable(const std::wstring& installedVersion, const std::wstring& catalogueVersion);
 
 // An uninstall command split into the program and its parameters, the way the shell runs it: a
-// quoted program path, or an unquoted one ending in ".exe" (spaces allowed before that), or a first
-// word. Windows Installer's "MsiExec.exe /I{code}" (which opens the repair dialog) becomes
-// "/X{code}", the removal. nullopt for an empty or unterminated command.
+// quoted program path; or, unquoted, the longest prefix ending at a blank that names an existing
+// file, else a path up to its first ".exe" followed by a blank, else the first word. Every Windows
+// Installer form that installs or repairs a product code ("MsiExec.exe /I{code}", "-i {code}",
+// "/qb /I{code}", "/fa \"{code}\"", which open the repair dialog) becomes "/X{code}", the removal.
+// nullopt for an empty or unterminated command.
 struct UninstallCommand {
     std::wstring program;
     std::wstring parameters;
 };
-std::optional<UninstallCommand> parseUninstallCommand(const std::wstring& commandLine);
+using FileExists = std::function<bool(const std::wstring& path)>;
+// True for a file, false for a folder or nothing.
+bool isExistingFile(const std::wstring& path);
+std::optional<UninstallCommand> parseUninstallCommand(const std::wstring& commandLine,
+                                                      const FileExists& fileExists = isExistingFile);
 
 // A catalogue app as the matching needs it: copied for the worker, which never sees the records.
 struct CatalogueName {

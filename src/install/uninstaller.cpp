@@ -34,6 +34,7 @@ OutcomeMailbox& outcomeMailbox() {
 }  // namespace
 
 std::optional<UninstallCommand> uninstallCommandOf(const InstalledApp& registration) {
+    if (registration.uninstallStringUnreadable) return std::nullopt;
     if (auto command = parseUninstallCommand(registration.uninstallString)) return command;
     return parseUninstallCommand(registration.quietUninstallString);
 }
@@ -73,8 +74,9 @@ bool startUninstall(HWND window, int32_t appId, const InstalledApp& registration
     if (!hooks.stillRegistered) {
         hooks.stillRegistered = [key = registration.key] { return TakeUninstallSnapshot().keys.count(key) != 0; };
     }
-    const std::optional<UninstallCommand> command = uninstallCommandOf(registration);
-    return qb::startWorker([window, appId, command, hooks = std::move(hooks)] {
+    return qb::startWorker([window, appId, registration, hooks = std::move(hooks)] {
+        // Parsed here: splitting an unquoted path asks the file system, which may be slow to answer.
+        const std::optional<UninstallCommand> command = uninstallCommandOf(registration);
         UninstallOutcome outcome = UninstallOutcome::NotStarted;
         if (command) {
             // The shell wants a single-threaded apartment, as for installers.

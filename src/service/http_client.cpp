@@ -18,6 +18,8 @@ constexpr wchar_t kUserAgent[] =
 constexpr DWORD kSecureProtocols = 0xA80;  // TLS 1.0 + 1.1 + 1.2
 constexpr int kHopBudget = 11;             // ten redirects are followed, the eleventh fails
 constexpr DWORD kHeaderBufferBytes = 8192;
+// Far beyond any URL SplitUrl takes; a longer Location is not read at all.
+constexpr DWORD kLocationCapBytes = 32768;
 constexpr DWORD kReadChunkBytes = 65536;
 constexpr size_t kMemoryBodyLimit = 8388608;
 
@@ -71,7 +73,7 @@ int64_t parseRangeStart(const std::wstring& contentRange) {
 }
 
 // Steps of one hop up to an open request handle with its options and headers.
-HttpResult openHop(const HttpRequest& request, const UrlParts& parts, Hop& hop, std::wstring& error) {
+HttpResult openHop(const HopRequest& request, const UrlParts& parts, Hop& hop, std::wstring& error) {
     hop.session.reset(::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                     WINHTTP_NO_PROXY_BYPASS, 0));
     if (!hop.session) {
@@ -109,10 +111,11 @@ HttpResult openHop(const HttpRequest& request, const UrlParts& parts, Hop& hop, 
     return HttpResult::Ok;
 }
 
-// Sends the request and waits for the response head.
-HttpResult exchange(const HttpRequest& request, Hop& hop, std::wstring& error) {
-    const DWORD bodyLength = request.body ? static_cast<DWORD>(request.body->size()) : 0;
-    LPVOID bodyData = request.body ? const_cast<char*>(request.body->data()) : WINHTTP_NO_REQUEST_DATA;
+// Sends the hop's request and waits for the response head.
+HttpResult exchange(const HttpRequest& request, const HopRequest& hopRequest, Hop& hop, std::wstring& error) {
+    const std::optional<std::string>& body = hopRequest.body;
+    const DWORD bodyLength = body ? static_cast<DWORD>(body->size()) : 0;
+    LPVOID bodyData = body ? const_cast<char*>(body->data()) : WINHTTP_NO_REQUEST_DATA;
     if (!::WinHttpSendRequest(hop.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, bodyData, bodyLength, bodyLength,
                               0)) {
         const DWORD code = ::GetLastError();
@@ -131,12 +134,18 @@ HttpResult exchange(const HttpRequest& request, Hop& hop, std::wstring& error) {
     return HttpResult::Ok;
 }
 
-// The Location of a 3xx answer, or empty when this hop is final.
-std::wstring redirectLocation(HINTERNET request, int32_t status) {
-    std::wstring location;
-    if (status < 300 || status > 399) return location;
-    if (!queryHeader(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, location)) location.clear();
-    return location;
+// The Location of a redirect answer: Absent when this hop is final (not a redirect, no Location or
+// an empty one), Unreadable when one is there but cannot be read.
+HeaderRead redirectLocation(HINTERNET request, int32_t status, std::wstring& location) {
+    location.clear();
+    if (!isRedirectStatus(status)) return HeaderRead::Absent;
+    const HeaderRead read = readHeaderValue(
+        [request](wchar_t* buffer, DWORD* bytes) {
+            return ::WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, buffer, bytes,
+                                         WINHTTP_NO_HEADER_INDEX) != FALSE;
+        },
+        kLocationCapBytes, location);
+    return read == HeaderRead::Value && location.empty() ? HeaderRead::Absent : read;
 }
 
 void captureHeaders(HINTERNET request, int32_t status, std::wstring& currentUrl, HttpResponse& response) {
@@ -206,22 +215,71 @@ HttpResult readBody(HINTERNET handle, const HttpRequest& request, HttpResponse& 
     }
 }
 
+// What an exchange carries from hop to hop.
+struct ExchangeState {
+    std::wstring url;
+    HopRequest request;
+    int hopsLeft = kHopBudget;
+};
+
+// Moves the exchange on to the redirect's target; RedirectFailed when it may not be followed.
+HttpResult followRedirect(const std::wstring& location, int32_t status, bool secure, ExchangeState& state,
+                          std::wstring& error) {
+    std::wstring nextUrl = resolveRedirectTarget(location, state.url);
+    if (nextUrl == state.url) {
+        error = L"重定向死循环";
+        return HttpResult::RedirectFailed;
+    }
+    // What came over TLS never continues in the clear: anyone on the path could replace a
+    // plain-http answer (an installer, say). Judged on the resolved target, whatever the Location.
+    if (secure && !isHttpsUrl(nextUrl)) {
+        error = L"重定向到不安全的地址";
+        return HttpResult::RedirectFailed;
+    }
+    std::optional<HopRequest> nextRequest = redirectedRequest(state.request, status, state.url, nextUrl);
+    if (!nextRequest) {
+        error = L"重定向到其他站点时无法重发请求内容";
+        return HttpResult::RedirectFailed;
+    }
+    state.url = std::move(nextUrl);
+    state.request = std::move(*nextRequest);
+    if (--state.hopsLeft == 0) {
+        error = L"重定向次数过多";
+        return HttpResult::RedirectFailed;
+    }
+    return HttpResult::Ok;
+}
+
 }  // namespace
 
+HeaderRead readHeaderValue(const HeaderQuery& query, DWORD capBytes, std::wstring& value) {
+    value.clear();
+    std::vector<wchar_t> buffer(kHeaderBufferBytes / sizeof(wchar_t), L'\0');
+    DWORD length = kHeaderBufferBytes;
+    bool read = query(buffer.data(), &length);
+    if (!read && ::GetLastError() == ERROR_INSUFFICIENT_BUFFER && length <= capBytes) {
+        buffer.assign(length / sizeof(wchar_t) + 1, L'\0');
+        length = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+        read = query(buffer.data(), &length);
+    }
+    if (!read) return ::GetLastError() == ERROR_WINHTTP_HEADER_NOT_FOUND ? HeaderRead::Absent : HeaderRead::Unreadable;
+    value.assign(buffer.data(), ::wcsnlen(buffer.data(), std::min<size_t>(length / sizeof(wchar_t), buffer.size())));
+    return HeaderRead::Value;
+}
+
 HttpResult HttpClient::Send(const HttpRequest& request, HttpResponse& response, std::wstring& error) {
-    std::wstring currentUrl = request.url;
-    int hopsLeft = kHopBudget;
+    ExchangeState state{request.url, HopRequest{request.method, request.headers, request.body}};
     for (;;) {
         if (isCancelled(request)) return HttpResult::Aborted;
-        const std::optional<UrlParts> parts = SplitUrl(currentUrl);
+        const std::optional<UrlParts> parts = SplitUrl(state.url);
         if (!parts) {
             error = L"地址无效";
             return HttpResult::InvalidUrl;
         }
         Hop hop;
-        HttpResult result = openHop(request, *parts, hop, error);
+        HttpResult result = openHop(state.request, *parts, hop, error);
         if (result != HttpResult::Ok) return result;
-        result = exchange(request, hop, error);
+        result = exchange(request, state.request, hop, error);
         if (result != HttpResult::Ok) return result;
 
         DWORD status = 0;
@@ -230,29 +288,20 @@ HttpResult HttpClient::Send(const HttpRequest& request, HttpResponse& response, 
                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
         const int32_t statusCode = static_cast<int32_t>(status);
 
-        const std::wstring location = redirectLocation(hop.request.get(), statusCode);
-        if (!location.empty()) {
-            std::wstring nextUrl = resolveRedirectTarget(location, currentUrl);
+        std::wstring location;
+        const HeaderRead redirect = redirectLocation(hop.request.get(), statusCode, location);
+        if (redirect == HeaderRead::Unreadable) {
+            error = L"重定向地址无法读取";
+            return HttpResult::RedirectFailed;
+        }
+        if (redirect == HeaderRead::Value) {
             hop.close();
-            if (nextUrl == currentUrl) {
-                error = L"重定向死循环";
-                return HttpResult::RedirectFailed;
-            }
-            // What came over TLS never continues in the clear: anyone on the path could replace a
-            // plain-http answer (an installer, say). Judged on the resolved target, whatever the Location.
-            if (parts->secure && !isHttpsUrl(nextUrl)) {
-                error = L"重定向到不安全的地址";
-                return HttpResult::RedirectFailed;
-            }
-            currentUrl = std::move(nextUrl);
-            if (--hopsLeft == 0) {
-                error = L"重定向次数过多";
-                return HttpResult::RedirectFailed;
-            }
+            result = followRedirect(location, statusCode, parts->secure, state, error);
+            if (result != HttpResult::Ok) return result;
             continue;
         }
 
-        captureHeaders(hop.request.get(), statusCode, currentUrl, response);
+        captureHeaders(hop.request.get(), statusCode, state.url, response);
         if (request.sink || statusCode <= 499) result = readBody(hop.request.get(), request, response, error);
         hop.close();
         if (result != HttpResult::Ok) return result;

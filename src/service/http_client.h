@@ -20,9 +20,36 @@ struct UrlParts {
 
 std::optional<UrlParts> SplitUrl(const std::wstring& url);
 
-// The URL a Location value leads to from currentUrl: absolute http(s) URLs as they are, "/x" on the
-// current origin, anything else beside the current path. No further normalisation.
+// The URL a Location value leads to from currentUrl: absolute http(s) URLs as they are, "//host/x"
+// on the current scheme, "/x" on the current origin, anything else beside the current path. No
+// further normalisation.
 std::wstring resolveRedirectTarget(const std::wstring& location, const std::wstring& currentUrl);
+
+// The answers whose Location is followed: every 3xx but 304, which only says the caller's copy is current.
+bool isRedirectStatus(int32_t status);
+
+// What one hop of an exchange sends.
+struct HopRequest {
+    std::wstring method;
+    std::vector<std::pair<std::wstring, std::wstring>> headers;
+    std::optional<std::string> body;
+};
+
+// The request the hop after a redirect (status, fromUrl to toUrl) sends. On the same origin (scheme,
+// host and port) it is sent again as it was. To another origin the headers that carry credentials
+// or conditions are left out and a body is never sent again: a POST answered with 301, 302 or 303
+// becomes a GET without a body (and without the Content-* headers); nullopt when the method would
+// have to keep its body (307, 308).
+std::optional<HopRequest> redirectedRequest(const HopRequest& request, int32_t status, const std::wstring& fromUrl,
+                                            const std::wstring& toUrl);
+
+// One header query into buffer: *bytes is its size on entry and the value's (or, failing with
+// ERROR_INSUFFICIENT_BUFFER, the size needed) on return, as WinHttpQueryHeaders does it.
+using HeaderQuery = std::function<bool(wchar_t* buffer, DWORD* bytes)>;
+enum class HeaderRead { Absent, Value, Unreadable };
+// A header value of any length up to capBytes; Unreadable when it is longer or the query fails for
+// any reason but a missing header.
+HeaderRead readHeaderValue(const HeaderQuery& query, DWORD capBytes, std::wstring& value);
 
 // True when url begins with "https://" (any case): the only redirect target an https exchange follows.
 bool isHttpsUrl(const std::wstring& url);

@@ -14,6 +14,23 @@ bool startsWithNoCase(const std::wstring& text, const wchar_t* prefix, size_t pr
     return text.size() > prefixLength && ::_wcsnicmp(text.c_str(), prefix, prefixLength) == 0;
 }
 
+bool sameOrigin(const std::wstring& a, const std::wstring& b) {
+    const std::optional<UrlParts> left = SplitUrl(a);
+    const std::optional<UrlParts> right = SplitUrl(b);
+    return left && right && left->secure == right->secure && left->port == right->port &&
+           ::_wcsicmp(left->host.c_str(), right->host.c_str()) == 0;
+}
+
+// Headers another origin must not see again: credentials, and conditions about the old origin's copy.
+bool carriesCredentialsOrConditions(const std::wstring& name) {
+    static const wchar_t* const kNames[] = {L"Authorization", L"Proxy-Authorization", L"Cookie", L"If-Match",
+                                            L"If-None-Match", L"If-Modified-Since", L"If-Unmodified-Since",
+                                            L"If-Range"};
+    for (const wchar_t* known : kNames)
+        if (::_wcsicmp(name.c_str(), known) == 0) return true;
+    return false;
+}
+
 }  // namespace
 
 std::optional<UrlParts> SplitUrl(const std::wstring& url) {
@@ -49,6 +66,7 @@ std::wstring resolveRedirectTarget(const std::wstring& location, const std::wstr
     std::wstring origin = current->scheme + L"://" + current->host;
     const bool defaultPort = current->secure ? current->port == 443 : current->port == 80;
     if (!defaultPort) origin += L":" + std::to_wstring(current->port);
+    if (location.compare(0, 2, L"//") == 0) return current->scheme + L":" + location;
     if (!location.empty() && location[0] == L'/') return origin + location;
 
     std::wstring directory = current->pathAndQuery.substr(0, current->pathAndQuery.find(L'?'));
@@ -61,3 +79,24 @@ std::wstring resolveRedirectTarget(const std::wstring& location, const std::wstr
 }
 
 bool isHttpsUrl(const std::wstring& url) { return startsWithNoCase(url, L"https://", 8); }
+
+bool isRedirectStatus(int32_t status) { return status >= 300 && status <= 399 && status != 304; }
+
+std::optional<HopRequest> redirectedRequest(const HopRequest& request, int32_t status, const std::wstring& fromUrl,
+                                            const std::wstring& toUrl) {
+    if (sameOrigin(fromUrl, toUrl)) return request;
+    HopRequest next;
+    next.method = request.method;
+    const bool becomesGet = request.method == L"POST" && (status == 301 || status == 302 || status == 303);
+    if (becomesGet) {
+        next.method = L"GET";
+    } else if (request.body) {
+        return std::nullopt;
+    }
+    for (const auto& header : request.headers) {
+        if (carriesCredentialsOrConditions(header.first)) continue;
+        if (becomesGet && startsWithNoCase(header.first, L"Content-", 8)) continue;
+        next.headers.push_back(header);
+    }
+    return next;
+}

@@ -43,7 +43,8 @@ TEST(FileNaming, SanitizeKeepsOnlyWhatWindowsCanStore) {
         {L"\u200Bset\u200Dup\uFEFF.exe", L"setup.exe"},
         {L"a\u2066b\u2067c\u2068d\u2069\u202A\u202B\u202C\u202D\u200E\u200F.exe", L"abcd.exe"},
         {L"\u202E\u200B", L"app"},
-        {L"\u2065\u2070\u200A.exe", L"\u2065\u2070\u200A.exe"},  // neighbours of the ranges stay
+        {L"in\u061Cvoice\u2060\u2061\u2064s\u00AD.exe", L"invoices.exe"},
+        {L"\u2065\u2070\u200A\u205F\u061B\u00AC.exe", L"\u2065\u2070\u200A\u205F\u061B\u00AC.exe"},  // neighbours stay
     };
     for (const NameCase& c : cases) EXPECT_EQ(sanitizeFileName(c.input), c.expected) << c.input.size();
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include "install/installed_apps.h"
@@ -154,15 +155,25 @@ TEST(ParseUninstallCommand, SplitsProgramAndParametersAsTheShellDoes) {
          L"/X{0A1B2C3D-1111-2222-3333-444455556666}"},
         {L"MsiExec.exe /I{0A1B2C3D-1111-2222-3333-444455556666}", L"MsiExec.exe",
          L"/X{0A1B2C3D-1111-2222-3333-444455556666}"},  // the repair dialog becomes the removal
-        {L"C:\\Windows\\System32\\msiexec.exe /i {0A1B}", L"C:\\Windows\\System32\\msiexec.exe", L"/X {0A1B}"},
+        {L"C:\\Windows\\System32\\msiexec.exe /i {0A1B}", L"C:\\Windows\\System32\\msiexec.exe", L"/X{0A1B}"},
+        {L"MsiExec.exe -I{0A1B}", L"MsiExec.exe", L"/X{0A1B}"},
+        {L"MsiExec.exe /qb /I{0A1B} REBOOT=R", L"MsiExec.exe", L"/X{0A1B}"},
+        {L"MsiExec.exe /I \"{0A1B}\"", L"MsiExec.exe", L"/X{0A1B}"},
+        {L"msiexec /fvomus{0A1B}", L"msiexec", L"/X{0A1B}"},
+        {L"msiexec /package {0A1B} /qn", L"msiexec", L"/X{0A1B}"},
+        {L"C:\\Tools.exe Suite\\uninst.exe /S", L"C:\\Tools.exe Suite\\uninst.exe", L"/S"},  // the longest file
+        {L"C:\\Program Files\\Tide\\remove.cmd /quiet", L"C:\\Program Files\\Tide\\remove.cmd", L"/quiet"},
         {L"rundll32 advpack.dll,LaunchINFSection x.inf", L"rundll32", L"advpack.dll,LaunchINFSection x.inf"},
         {L"C:\\exec.exe.bak\\u.exe /q", L"C:\\exec.exe.bak\\u.exe", L"/q"},
         {L"\"C:\\unterminated.exe /S", nullptr, nullptr},
         {L"\"\" /S", nullptr, nullptr},
         {L"   ", nullptr, nullptr},
     };
+    const std::set<std::wstring> files = {L"C:\\Tools.exe", L"C:\\Tools.exe Suite\\uninst.exe",
+                                          L"C:\\Program Files\\Tide\\remove.cmd"};
     for (const auto& c : cases) {
-        const std::optional<UninstallCommand> command = parseUninstallCommand(c.line);
+        const std::optional<UninstallCommand> command =
+            parseUninstallCommand(c.line, [&files](const std::wstring& path) { return files.count(path) != 0; });
         ASSERT_EQ(command.has_value(), c.program != nullptr) << c.line;
         if (!command) continue;
         EXPECT_EQ(command->program, c.program) << c.line;

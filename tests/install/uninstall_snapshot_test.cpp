@@ -2,12 +2,15 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "install/installed_apps.h"
+#include "install/uninstaller.h"
 #include "install/uninstall_snapshot.h"
 #include "support/registry_support.h"
 
@@ -79,6 +82,36 @@ TEST_F(ScratchSnapshot, InstalledAppsLeaveOutSystemComponentsAndUpdatesAndKeepTh
     ASSERT_NE(findInstalledApp(L"Photo Studio", apps), nullptr);
     EXPECT_EQ(findInstalledApp(L"photostudio", apps)->key, L"LM64\\{0A1B}");
     EXPECT_EQ(findInstalledApp(L"Runtime", apps), nullptr);
+}
+
+// Values are read whole up to 32 KiB, only REG_EXPAND_SZ ones expanded; a longer one is unreadable, not absent.
+TEST_F(ScratchSnapshot, InstalledAppsReadLongValuesAndExpandOnlyExpandableOnes) {
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"QB_TEST_TOOLS", L"C:\\Qb Tools"));
+    const std::wstring path2048 = L"C:\\" + std::wstring(2041, L'u') + L".exe";
+    const std::wstring pathAtCap = L"C:\\" + std::wstring(16374, L'c') + L".exe";  // quoted: 32 768 bytes
+    const struct { const wchar_t* key; const wchar_t* name; DWORD type; std::wstring value; bool listed;
+                   std::optional<std::wstring> program; /* of uninstallCommandOf */ } cases[] = {
+        {L"Expand", L"UninstallString", REG_EXPAND_SZ, L"\"%QB_TEST_TOOLS%\\u.exe\" /x", true, L"C:\\Qb Tools\\u.exe"},
+        {L"Plain", L"UninstallString", REG_SZ, L"\"%QB_TEST_TOOLS%\\u.exe\"", true, L"%QB_TEST_TOOLS%\\u.exe"},
+        {L"Long", L"UninstallString", REG_SZ, L"\"" + path2048 + L"\"", true, path2048},
+        {L"AtCap", L"UninstallString", REG_SZ, L"\"" + pathAtCap + L"\"", true, pathAtCap},
+        {L"OverCap", L"UninstallString", REG_SZ, L"\"" + pathAtCap + L"\" ", true, std::nullopt},
+        {L"Update", L"ParentKeyName", REG_SZ, std::wstring(3000, L'p'), false, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(writeUninstallEntry(tree.user(), kUninstallPath, c.key, c.key));
+        ASSERT_TRUE(setEntryText(tree.user(), kUninstallPath, c.key, L"QuietUninstallString", L"C:\\quiet.exe /S"));
+        ASSERT_TRUE(setEntryValue(tree.user(), kUninstallPath, c.key, c.name, c.type, c.value.c_str(),
+                                  static_cast<DWORD>((c.value.size() + 1) * sizeof(wchar_t))));
+    }
+    const std::vector<InstalledApp> apps = readInstalledApps({tree.machine(), tree.user()});
+    for (const auto& c : cases) {
+        const std::wstring key = L"CU\\" + std::wstring(c.key);
+        const auto app = std::find_if(apps.begin(), apps.end(), [&key](const InstalledApp& a) { return a.key == key; });
+        ASSERT_EQ(app != apps.end(), c.listed) << c.key;
+        const std::optional<UninstallCommand> command = app == apps.end() ? std::nullopt : uninstallCommandOf(*app);
+        EXPECT_EQ(command ? std::optional<std::wstring>(command->program) : std::nullopt, c.program) << c.key;
+    }
 }
 
 TEST_F(ScratchSnapshot, KeepsDisplayNamesThatFitTheBufferAndCutsAtTheFirstNul) {

@@ -1,11 +1,14 @@
 #include "service/http_client.h"
 
 #include <gtest/gtest.h>
+#include <winhttp.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "config/text_convert.h"
 #include "json/json.h"
@@ -75,7 +78,8 @@ TEST(RedirectTargetTest, ResolvesLocationsAgainstTheCurrentUrl) {
         {L"p", L"https://host:80/x", L"https://host:80/p"},
         {L"q?y=2", L"http://host/a/b?z=/s/t", L"http://host/a/q?y=2"},
         {L"../up", L"http://host/a/b", L"http://host/a/../up"},
-        {L"//other/x", L"http://host/a", L"http://host//other/x"},
+        {L"//other/x", L"http://host/a", L"http://other/x"},
+        {L"//other:8080/x?y", L"https://host/a", L"https://other:8080/x?y"},
         {L"HTTPS://Elsewhere/x", L"http://host/a", L"HTTPS://Elsewhere/x"},
         {L"http://x", L"https://host/a", L"http://x"},
         {L"http://", L"http://host/a/b", L"http://host/a/http://"},
@@ -85,6 +89,52 @@ TEST(RedirectTargetTest, ResolvesLocationsAgainstTheCurrentUrl) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(resolveRedirectTarget(c.location, c.current), c.expected) << c.location << L" from " << c.current;
+}
+
+// Wine cuts header lines at 1460 bytes: this query answers as WinHttpQueryHeaders is documented to.
+TEST(HeaderValueTest, ReadsAnyLengthUpToTheCapAndNeverTakesAFailureForAnAbsence) {
+    const struct { size_t length; DWORD failure; HeaderRead read; } cases[] = {
+        {4096, 0, HeaderRead::Value}, {16383, 0, HeaderRead::Value}, {16384, 0, HeaderRead::Unreadable},
+        {0, ERROR_WINHTTP_HEADER_NOT_FOUND, HeaderRead::Absent}, {0, ERROR_ACCESS_DENIED, HeaderRead::Unreadable},
+    };
+    for (const auto& c : cases) {
+        const std::wstring stored(c.length, L'v');
+        const DWORD needed = static_cast<DWORD>((stored.size() + 1) * sizeof(wchar_t));
+        std::wstring value = L"old";
+        const auto query = [&](wchar_t* buffer, DWORD* bytes) {
+            ::SetLastError(c.failure ? c.failure : ERROR_INSUFFICIENT_BUFFER);
+            const bool fits = !c.failure && *bytes >= needed;
+            if (fits) std::copy(stored.c_str(), stored.c_str() + stored.size() + 1, buffer);
+            *bytes = c.failure ? 0 : (fits ? needed - sizeof(wchar_t) : needed);
+            return fits;
+        };
+        EXPECT_EQ(readHeaderValue(query, 32768, value), c.read) << c.length;
+        EXPECT_EQ(value, c.read == HeaderRead::Value ? stored : std::wstring()) << c.length;
+    }
+}
+
+// Another origin sees no credentials, no conditions about the old origin's copy and no body again.
+TEST(RedirectTargetTest, ResendsTheRequestOnItsOriginAndStripsItForAnother) {
+    const HopRequest post{L"POST", {{L"Content-Type", L"a/b"}, {L"Authorization", L"t"}, {L"X-Order", L"1"}}, "{}"};
+    const HopRequest get{L"GET", {{L"Range", L"bytes=0-0"}, {L"if-none-match", L"e"}, {L"Cookie", L"c"}}, {}};
+    const HopRequest postAsGet{L"GET", {{L"X-Order", L"1"}}, {}}, getElsewhere{L"GET", {get.headers[0]}, {}};
+    const struct { const HopRequest& request; int32_t status; const wchar_t* to;
+                   std::optional<HopRequest> expected; /* nullopt: not followed */ } cases[] = {
+        {post, 302, L"http://HOST:8080/b", post},       {post, 307, L"http://host:8080/c", post},
+        {post, 302, L"http://host:8081/b", postAsGet},  {post, 301, L"https://host:8080/b", postAsGet},
+        {post, 303, L"http://other:8080/b", postAsGet}, {post, 307, L"http://other:8080/b", std::nullopt},
+        {get, 302, L"http://other/b", getElsewhere},    {get, 308, L"https://host/b", getElsewhere},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.status << L" to " << c.to);
+        const std::optional<HopRequest> next = redirectedRequest(c.request, c.status, L"http://host:8080/a", c.to);
+        ASSERT_EQ(next.has_value(), c.expected.has_value());
+        if (!next) continue;
+        const HopRequest& want = *c.expected;
+        EXPECT_EQ(std::tie(next->method, next->headers, next->body), std::tie(want.method, want.headers, want.body));
+    }
+    for (int32_t status : {300, 301, 302, 303, 307, 308}) EXPECT_TRUE(isRedirectStatus(status)) << status;
+    for (int32_t status : {200, 299, 304, 400}) EXPECT_FALSE(isRedirectStatus(status)) << status;
 }
 
 TEST(SplitUrlTest, SplitsWhatFitsAndRefusesTheRest) {
