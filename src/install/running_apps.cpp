@@ -146,12 +146,18 @@ bool closeProcesses(const std::vector<RunningProcess>& processes, DWORD millisec
         ids.insert(process.id);
         handles.push_back(std::move(handle));
     }
-    ::EnumWindows(closeWindowOf, reinterpret_cast<LPARAM>(&ids));
+    // Asked again every half second: a window that was not up yet, or a question the program asked
+    // first and the user answered, gets the next request.
     const DWORD deadline = ::GetTickCount() + milliseconds;
     for (const qb::UniqueHandle& handle : handles) {
-        const DWORD now = ::GetTickCount();
-        const DWORD left = static_cast<int32_t>(deadline - now) > 0 ? deadline - now : 0;
-        if (::WaitForSingleObject(handle.get(), left) != WAIT_OBJECT_0) return false;
+        for (;;) {
+            ::EnumWindows(closeWindowOf, reinterpret_cast<LPARAM>(&ids));
+            const DWORD now = ::GetTickCount();
+            const DWORD left = static_cast<int32_t>(deadline - now) > 0 ? deadline - now : 0;
+            const DWORD waited = ::WaitForSingleObject(handle.get(), std::min<DWORD>(left, 500));
+            if (waited == WAIT_OBJECT_0) break;
+            if (left <= 500) return false;
+        }
     }
     return true;
 }
