@@ -2,7 +2,6 @@
 
 #include <shellapi.h>
 #include <shlobj.h>
-#include <commctrl.h>
 
 #include "app/startup.h"
 #include "app/app_action.h"
@@ -33,32 +32,36 @@ std::wstring browseForFolder(HWND owner) {
     return path;
 }
 
-// The system's task dialog with the two buttons named; the first is the default.
+// The labels the next message box of this thread gives its OK and Cancel buttons.
+struct ButtonLabels {
+    HHOOK hook = nullptr;
+    const wchar_t* yes = nullptr;
+    const wchar_t* no = nullptr;
+};
+thread_local ButtonLabels labels;
+
+LRESULT CALLBACK labelButtons(int code, WPARAM wp, LPARAM lp) {
+    if (code == HCBT_ACTIVATE) {
+        HWND box = reinterpret_cast<HWND>(wp);
+        ::SetDlgItemTextW(box, IDOK, labels.yes);
+        ::SetDlgItemTextW(box, IDCANCEL, labels.no);
+        ::UnhookWindowsHookEx(labels.hook);
+        labels.hook = nullptr;
+    }
+    return ::CallNextHookEx(nullptr, code, wp, lp);
+}
+
+// The system's question box with its two buttons named as the question needs them; the first is the
+// default, and Escape or the close box answer the second.
 bool confirmWithButtons(HWND owner, const std::wstring& text, const std::wstring& caption, const std::wstring& yes,
                         const std::wstring& no) {
-    const TASKDIALOG_BUTTON buttons[] = {{IDYES, yes.c_str()}, {IDNO, no.c_str()}};
-    TASKDIALOGCONFIG config{};
-    config.cbSize = sizeof config;
-    config.hwndParent = owner;
-    config.dwFlags = TDF_POSITION_RELATIVE_TO_WINDOW;
-    config.pszWindowTitle = caption.c_str();
-    config.pszMainInstruction = text.c_str();
-    config.pButtons = buttons;
-    config.cButtons = 2;
-    config.nDefaultButton = IDYES;
-    // Looked up, not linked: only the common controls of version 6 (the program's manifest asks for
-    // them) have the task dialog.
-    using TaskDialogFunction = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
-    HMODULE controls = ::LoadLibraryW(L"comctl32.dll");
-    const auto taskDialog =
-        controls ? reinterpret_cast<TaskDialogFunction>(reinterpret_cast<void*>(::GetProcAddress(controls, "TaskDialogIndirect"))) : nullptr;
-    int pressed = IDNO;
-    if (!taskDialog || taskDialog(&config, &pressed, nullptr, nullptr) != S_OK) {
-        // Without the task dialog, the plain question says which answer does what.
-        const std::wstring plain = text + L"\n\n“是”：" + yes + L"　“否”：" + no;
-        return ::MessageBoxW(owner, plain.c_str(), caption.c_str(), MB_YESNO | MB_ICONQUESTION) == IDYES;
-    }
-    return pressed == IDYES;
+    labels.yes = yes.c_str();
+    labels.no = no.c_str();
+    labels.hook = ::SetWindowsHookExW(WH_CBT, labelButtons, nullptr, ::GetCurrentThreadId());
+    const int answer = ::MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OKCANCEL | MB_ICONQUESTION);
+    if (labels.hook) ::UnhookWindowsHookEx(labels.hook);
+    labels.hook = nullptr;
+    return answer == IDOK;
 }
 
 }  // namespace

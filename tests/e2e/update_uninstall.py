@@ -146,9 +146,23 @@ def start_dawn_program(run):
     return wait_for(lambda: sample_windows(run), 30)
 
 
+def wait_question(run):
+    return wait_for(lambda: xdo(run, "search", "--onlyvisible", "--name", "^升级软件$").split(), 90)
+
+
 def update_all_while_one_runs(run):
-    """全部升级 with Qb 晨光日历's program running: the batch skips it and updates Qb Spruce Ledger."""
+    """升 级 on the card of the app whose program runs asks first (取消 leaves it be); then 全部升级 skips it
+    and updates Qb Spruce Ledger."""
     run.check("Qb 晨光日历's 1.0 program runs", bool(start_dawn_program(run)))
+    run.check("Qb 晨光日历's card offers 升 级", button_shows(run, DAWN[0], "升 级", 0xFFFFFF, rgb(UPDATE), timeout=30))
+    run.click(*centre(card_button(DAWN[0])))
+    question = wait_question(run)
+    run.check("its update asks first: 「Qb 晨光日历」正在运行，关闭后继续升级？", bool(question))
+    if question:
+        xdo(run, "key", "--window", question[0], "Escape")  # 取消
+    time.sleep(1)
+    run.check("取消 leaves the app at 1.0 with its program running",
+              registered_version(run, DAWN) == "1.0" and len(sample_windows(run)) == 1, registered_version(run, DAWN))
     run.click(*UPDATES_PILL)
     run.check("the updates page lists both apps",
               run.wait_text((224, 82, 980, 116), FONT_SECTION_TITLE, TEXT, "软件升级 · 2 款", timeout=30))
@@ -170,8 +184,8 @@ def update_the_running_app(run):
     # The batch downloaded its package: the card offers to install it.
     run.check("Qb 晨光日历's card offers 立即安装", button_shows(run, index, "立即安装", 0xFFFFFF, rgb(PRIMARY), timeout=30))
     run.click(*centre(card_button(index)))
-    question = wait_for(lambda: run.program.xdo("search", "--onlyvisible", "--name", "^升级软件$").split(), 90)
-    run.check("the update asks first: 「Qb 晨光日历」正在运行", bool(question))
+    question = wait_question(run)
+    run.check("asked again, it is answered 关闭并升级", bool(question))
     if question:
         run.program.xdo("key", "--window", question[0], "Return")  # 关闭并升级 is the default button
     run.check("the program closes, the update installs, and the card turns 已安装",
