@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "downloads/task.h"
 
@@ -18,6 +19,13 @@ std::string downloadUrlFor(const std::wstring& server, int32_t appId, const std:
 // Asks (Yes/No, No by default) before the installer of a package without a digest is started; true
 // when the user agreed.
 bool confirmUnverifiedInstall(const TaskSnapshot& task);
+// Adds each app to the batch and starts it as its button would, except a finished package nothing
+// vouches for, which joins the batch as skipped (the user's own click asks its question).
+struct BatchStarts {
+    int started = 0;
+    int waiting = 0;  // skipped so
+};
+BatchStarts startInBatch(const std::vector<const AppInfo*>& apps);
 // Starts the update of every app the updates page lists, as its "升 级" would; a finished package
 // is installed unless nothing vouches for it (that one asks its question on the user's own click).
 void onUpdateAll();
