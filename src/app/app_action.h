@@ -37,6 +37,15 @@ void followBatch();
 void stopBatch();
 void requestClose(HWND hwnd);
 void closeIfQuitting();
+// Install lists (install_list_action.cpp). 导出软件清单 and 导入软件清单 of the settings window: the
+// file is chosen in the system's dialog, owned by owner, and read or written by a worker.
+void exportInstallList(HWND owner);
+void importInstallList(HWND owner);
+// --import FILE: the list is read now and queued once the catalogue has loaded, asking first only
+// when it comes from another server.
+void importInstallListUnattended(const std::wstring& path);
+// Goes on with a list that waits for the catalogue or the registrations, after either arrived.
+void continueListImport();
 // True when the task's installer waits for the one that runs now.
 bool installWaits(int32_t taskId);
 // The toast after an installer was accepted: opening now, or waiting for the one that runs.

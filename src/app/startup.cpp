@@ -109,6 +109,7 @@ void finishStartUp() {
 void startCatalogLoad() {
     AppState& app = appState();
     app.catalogLoading = true;
+    app.catalogSettled = false;
     app.catalogFailed = false;
     app.catalog.lastError.clear();
     if (app.mainWnd) ::InvalidateRect(app.mainWnd, nullptr, FALSE);
