@@ -1,6 +1,7 @@
 #include "app/app_action.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "render/app_state.h"
 #include "app/main_window_handlers.h"
@@ -152,31 +153,39 @@ std::wstring installAcceptedToast(int32_t taskId, const std::wstring& name) {
     return L"正在打开安装向导：" + name;
 }
 
-void onUpdateAll() {
+BatchStarts startInBatch(const std::vector<const AppInfo*>& apps) {
     AppState& state = appState();
     const auto tasks = shellServices().taskSnapshot();
-    int started = 0, waiting = 0;
-    if (!state.batch.active()) state.batch = InstallBatch{};
-    for (const size_t index : updatableApps(state)) {
-        const AppInfo& app = state.catalog.apps[index];
-        const auto found = tasks.find(app.id);
+    BatchStarts starts;
+    for (const AppInfo* app : apps) {
+        const auto found = tasks.find(app->id);
         const TaskSnapshot* task = found == tasks.end() ? nullptr : &found->second;
         if (!startsWithoutQuestion(task)) {
             // Nothing vouches for it: the batch counts it as skipped, and the user's own click asks.
             if (task && installable(task->state) && task->unverified) {
-                state.batch.add(app.id, app.name, BatchOutcome::Skipped);
-                ++waiting;
+                state.batch.add(app->id, app->name, BatchOutcome::Skipped);
+                ++starts.waiting;
             }
             continue;
         }
-        state.batch.add(app.id, app.name);
-        shellServices().appAction(&app);
-        ++started;
+        state.batch.add(app->id, app->name);
+        shellServices().appAction(app);
+        ++starts.started;
     }
+    return starts;
+}
+
+void onUpdateAll() {
+    AppState& state = appState();
+    if (!state.batch.active()) state.batch = InstallBatch{};
+    std::vector<const AppInfo*> apps;
+    for (const size_t index : updatableApps(state)) apps.push_back(&state.catalog.apps[index]);
+    const BatchStarts starts = startInBatch(apps);
     const wchar_t* how = state.config.silentInstall ? L" 款软件，将逐个自动安装" : L" 款软件，安装向导将逐个打开";
-    std::wstring text = started > 0 ? L"开始升级 " + std::to_wstring(started) + how : std::wstring(L"升级已在进行中");
-    if (waiting > 0) text += L"；" + std::to_wstring(waiting) + L" 款无法校验的安装包请逐个确认";
+    std::wstring text =
+        starts.started > 0 ? L"开始升级 " + std::to_wstring(starts.started) + how : std::wstring(L"升级已在进行中");
+    if (starts.waiting > 0) text += L"；" + std::to_wstring(starts.waiting) + L" 款无法校验的安装包请逐个确认";
     showToast(text, ToastNeutral);
     // Started downloads bring news of their own; a batch of skipped packages alone ends now.
-    if (started == 0) followBatch();
+    if (starts.started == 0) followBatch();
 }

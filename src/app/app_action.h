@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "downloads/task.h"
 
@@ -18,6 +19,13 @@ std::string downloadUrlFor(const std::wstring& server, int32_t appId, const std:
 // Asks (Yes/No, No by default) before the installer of a package without a digest is started; true
 // when the user agreed.
 bool confirmUnverifiedInstall(const TaskSnapshot& task);
+// Adds each app to the batch and starts it as its button would, except a finished package nothing
+// vouches for, which joins the batch as skipped (the user's own click asks its question).
+struct BatchStarts {
+    int started = 0;
+    int waiting = 0;  // skipped so
+};
+BatchStarts startInBatch(const std::vector<const AppInfo*>& apps);
 // Starts the update of every app the updates page lists, as its "升 级" would; a finished package
 // is installed unless nothing vouches for it (that one asks its question on the user's own click).
 void onUpdateAll();
@@ -29,6 +37,15 @@ void followBatch();
 void stopBatch();
 void requestClose(HWND hwnd);
 void closeIfQuitting();
+// Install lists (install_list_action.cpp). 导出软件清单 and 导入软件清单 of the settings window: the
+// file is chosen in the system's dialog, owned by owner, and read or written by a worker.
+void exportInstallList(HWND owner);
+void importInstallList(HWND owner);
+// --import FILE: the list is read now and queued once the catalogue has loaded, asking first only
+// when it comes from another server.
+void importInstallListUnattended(const std::wstring& path);
+// Goes on with a list that waits for the catalogue or the registrations, after either arrived.
+void continueListImport();
 // True when the task's installer waits for the one that runs now.
 bool installWaits(int32_t taskId);
 // The toast after an installer was accepted: opening now, or waiting for the one that runs.

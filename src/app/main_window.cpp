@@ -97,6 +97,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_QB_INSTALLER_FINISHED: return onInstallerFinished();
         case WM_QB_APP_CLOSED: return onAppClosed(static_cast<int32_t>(wp), lp != 0);
         case WM_QB_UNINSTALL_FINISHED: return onUninstallFinished(unpackIdAndGeneration(wp).id);
+        case WM_QB_LIST_FILE_DONE: return onListFileDone(static_cast<uint32_t>(wp));
         case WM_ACTIVATEAPP: onActivateApp(wp != FALSE); break;
         case WM_ACTIVATE: return onActivate(hwnd, wp, lp);
         case WM_KEYDOWN: return cardMenuTakesKey(wp) ? 0 : onKeyDown(hwnd, wp, lp);

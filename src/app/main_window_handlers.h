@@ -35,6 +35,8 @@ LRESULT onInstallerFinished();
 LRESULT onTasksChanged();
 // The window was activated: the registrations are read again when the last read is 30 s old.
 LRESULT onActivateApp(bool active);
+// A worker read or wrote an install list (install_list_action.cpp).
+LRESULT onListFileDone(uint32_t number);
 // Starts the installer of a finished task and, when it starts, reports the install to the service.
 // How a request to install went: the installer was accepted, refused, or it waits for a running app
 // (which has been asked to close, or skipped in a batch).

@@ -103,6 +103,7 @@ LRESULT onCatalogLoaded(WPARAM step) {
     if (loaded.replaced || loaded.finished) app.catalogLoading = false;
     app.catalogFailed = loaded.failed;
     app.catalogOffline = loaded.offline;
+    if (loaded.finished) app.catalogSettled = true;
     app.catalogNotice =
         loaded.offline ? offlineNotice(loaded.confirmedAtMs, localUtcOffsetMinutes(loaded.confirmedAtMs)) : L"";
     if (firstShown) {
@@ -122,6 +123,7 @@ LRESULT onCatalogLoaded(WPARAM step) {
     repaintMainWindow();
     // The rest of the start-up waits until the first catalogue (or the failure screen) is on the screen.
     if (ShellServices& services = shellServices(); services.finishStartUp) services.finishStartUp();
+    continueListImport();
     return 0;
 }
 
@@ -191,6 +193,7 @@ void startInstalledAppsReadNow() {
     names.reserve(app.catalog.apps.size());
     for (const AppInfo& info : app.catalog.apps) names.push_back({info.id, info.name, info.version});
     const uint32_t number = ++app.installed.readsStarted;
+    app.installed.newestReadCatalogue = app.catalog.generation;
     app.installed.readTick = ::GetTickCount();
     if (ShellServices& services = shellServices(); services.readInstalledApps)
         services.readInstalledApps(app.mainWnd, number, std::move(names));
@@ -203,6 +206,7 @@ LRESULT onInstalledRead(WPARAM) {
     InstalledState& installed = app.installed;
     installed.byId = std::move(read->statuses);
     installed.everRead = true;
+    installed.byIdCatalogue = installed.newestReadCatalogue;
     // An update whose installer succeeded but left the version as it was is not offered again; one whose
     // installer failed (the user cancelled it) is, although the monitor counts an app listed before as
     // installed. A paused update is still under way.
@@ -232,6 +236,7 @@ LRESULT onInstalledRead(WPARAM) {
     }
     PrepareMainWindowFacesSoon();
     repaintMainWindow();
+    continueListImport();
     return 0;
 }
 

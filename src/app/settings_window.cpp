@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "render/app_state.h"
+#include "app/app_action.h"
 #include "app/main_window.h"
 #include "app/shell_services.h"
 #include "app/shadow_window.h"
@@ -25,6 +26,7 @@ constexpr wchar_t kSettingsTitle[] = L"下载设置";
 constexpr wchar_t kChoiceClass[] = L"QBChoice";
 constexpr wchar_t kSwitchClass[] = L"QBSwitch";
 constexpr wchar_t kSilentHint[] = L"识别安装程序类型，无需逐个点击安装向导";
+constexpr wchar_t kListHint[] = L"导出已安装的软件，在另一台电脑上按清单一次装好";
 constexpr wchar_t kHoverProperty[] = L"QBHover";
 constexpr COLORREF kVersionTextColour = 0xA09996;  // #9699A0
 constexpr COLORREF kLabelTextColour = RGB(0x1D, 0x21, 0x29);
@@ -300,6 +302,10 @@ LRESULT onCreate(HWND hwnd) {
     createControl(hwnd, kSwitchClass, sl::silentSwitch(), kSettingsSilentId, WS_TABSTOP,
                   app.config.silentInstall ? L"1" : L"0");
     createControl(hwnd, L"STATIC", sl::silentHint(), 0, 0, kSilentHint);
+    createControl(hwnd, L"STATIC", sl::listLabel(), 0, SS_CENTERIMAGE, L"软件清单");
+    createButton(hwnd, sl::importButton(), kSettingsImportId, L"导入软件清单");
+    createButton(hwnd, sl::exportButton(), kSettingsExportId, L"导出软件清单");
+    createControl(hwnd, L"STATIC", sl::listHint(), 0, 0, kListHint);
     createButton(hwnd, sl::cancelButton(), kSettingsCancelId, L"取消");
     createButton(hwnd, sl::saveButton(), kSettingsSaveId, L"保存");
     app.settingsVersionLabel =
@@ -341,6 +347,8 @@ LRESULT onCommand(HWND hwnd, int id) {
         case kSettingsCancelId: ::DestroyWindow(hwnd); break;
         case kSettingsBrowseId: browse(hwnd); break;
         case kSettingsSaveId: save(hwnd); break;
+        case kSettingsImportId: importInstallList(hwnd); break;
+        case kSettingsExportId: exportInstallList(hwnd); break;
         default: break;
     }
     return 0;
@@ -364,7 +372,8 @@ LRESULT onCtlColorStatic(HWND hwnd, WPARAM wp, LPARAM lp) {
         ::SetTextColor(dc, RGB(0xFF, 0xFF, 0xFF));
         return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
     }
-    const bool hint = std::wstring(text) == L"修改后对新的下载任务生效" || std::wstring(text) == kSilentHint;
+    const bool hint = std::wstring(text) == L"修改后对新的下载任务生效" || std::wstring(text) == kSilentHint ||
+                      std::wstring(text) == kListHint;
     ::SetTextColor(dc, control == app.settingsVersionLabel ? kVersionTextColour
                        : hint                                ? kHintTextColour
                                                              : kLabelTextColour);
@@ -548,7 +557,8 @@ bool settingsDialogMessage(MSG* msg) {
     if (isKeyFor(settings, *msg, VK_RETURN)) {
         HWND focus = ::GetFocus();
         const int id = focus && ::GetParent(focus) == settings ? ::GetDlgCtrlID(focus) : 0;
-        if (id == kSettingsCancelId || id == kSettingsSaveId || id == kSettingsBrowseId) {
+        if (id == kSettingsCancelId || id == kSettingsSaveId || id == kSettingsBrowseId || id == kSettingsImportId ||
+            id == kSettingsExportId) {
             ::SendMessageW(settings, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(focus));
             return true;
         }

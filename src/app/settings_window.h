@@ -1,6 +1,6 @@
 #pragma once
-// The small "下载设置" window: the download folder and the connections per download, and how
-// packages install.
+// The small "下载设置" window: the download folder and the connections per download, how packages
+// install, and the install lists.
 #include <windows.h>
 
 #include <string>
@@ -12,6 +12,8 @@ enum SettingsControlId : int {
     kSettingsCancelId = 1,
     kSettingsSaveId = 2,
     kSettingsBrowseId = 3,
+    kSettingsImportId = 4,  // 导入软件清单
+    kSettingsExportId = 5,  // 导出软件清单
     kSettingsDirEditId = 103,
     kSettingsConnectionsId = 104,  // the connection choice; its window text is the number chosen
     kSettingsSilentId = 105,       // the "静默安装" switch; its window text is "1" when on, "0" when off

@@ -1,7 +1,11 @@
 #include "app/shell_services.h"
 
+#include <commdlg.h>
 #include <shellapi.h>
 #include <shlobj.h>
+
+#include <cwchar>
+#include <iterator>
 
 #include "app/startup.h"
 #include "app/app_action.h"
@@ -64,6 +68,23 @@ bool confirmWithButtons(HWND owner, const std::wstring& text, const std::wstring
     return answer == IDOK;
 }
 
+std::wstring browseForListFile(HWND owner, bool save) {
+    wchar_t path[MAX_PATH * 4] = {};
+    if (save) std::wcscpy(path, L"软件清单.json");
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = L"软件清单 (*.json)\0*.json\0";
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = static_cast<DWORD>(std::size(path));
+    dialog.lpstrDefExt = L"json";
+    dialog.lpstrTitle = save ? L"导出软件清单" : L"导入软件清单";
+    dialog.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY |
+                   (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
+    const BOOL chosen = save ? ::GetSaveFileNameW(&dialog) : ::GetOpenFileNameW(&dialog);
+    return chosen ? std::wstring(path) : std::wstring();
+}
+
 }  // namespace
 
 ShellServices realShellServices() {
@@ -100,6 +121,10 @@ ShellServices realShellServices() {
     s.pickFolder = [](HWND owner) {
         finishStartUp();  // the picker needs OLE on this thread
         return browseForFolder(owner);
+    };
+    s.pickListFile = [](HWND owner, bool save) {
+        finishStartUp();  // the dialog needs OLE on this thread
+        return browseForListFile(owner, save);
     };
     s.readInstalledApps = [](HWND window, uint32_t readNumber, std::vector<CatalogueName> apps) {
         return startInstalledAppsRead(window, readNumber, std::move(apps));

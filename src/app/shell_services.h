@@ -41,6 +41,8 @@ struct ShellServices {
     std::function<void(const std::wstring& folder)> openFolderWindow;
     std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags)> messageBox;
     std::function<std::wstring(HWND owner)> pickFolder;  // empty when the user backs out
+    // A "软件清单 (*.json)" file in the system's Save (or Open) dialog; empty when the user backs out.
+    std::function<std::wstring(HWND owner, bool save)> pickListFile;
     // Reads the uninstall registrations on a worker and posts WM_QB_INSTALLED_READ with readNumber.
     std::function<bool(HWND window, uint32_t readNumber, std::vector<CatalogueName> apps)> readInstalledApps;
     // Runs a registration's uninstaller on a worker, which posts WM_QB_UNINSTALL_FINISHED with the app id;

@@ -5,6 +5,8 @@
 
 #include "render/app_state.h"
 #include "render/paint_warmup.h"
+#include "app/app_action.h"
+#include "app/command_line.h"
 #include "app/crash_log.h"
 #include "app/main_window.h"
 #include "app/placement.h"
@@ -109,6 +111,7 @@ void finishStartUp() {
 void startCatalogLoad() {
     AppState& app = appState();
     app.catalogLoading = true;
+    app.catalogSettled = false;
     app.catalogFailed = false;
     app.catalog.lastError.clear();
     if (app.mainWnd) ::InvalidateRect(app.mainWnd, nullptr, FALSE);
@@ -126,6 +129,14 @@ bool dialogMessageFilter(MSG* msg) { return settingsDialogMessage(msg); }
 int runApplication(HINSTANCE instance) {
     ::SetProcessDPIAware();
     ::SetUnhandledExceptionFilter(crashFilter);
+    const StartRequest request = readCommandLine(commandLineArguments());
+    if (request.kind == StartKind::Bad) {
+        writeConsoleLine(L"Quillbox：" + request.problem);
+        return kBadCommandLineExit;
+    }
+    if (request.kind == StartKind::Export) return runExport(request.file);
+    // Resolved now, against the folder the program was started in.
+    const std::wstring importFile = request.kind == StartKind::Import ? fullPathOf(request.file) : std::wstring();
     appState().config = loadConfig();
     DownloadManager::instance().setConnectionsPerDownload(appState().config.connectionsPerDownload);
     // The downloads a previous run left unfinished are listed (paused) before anything is painted; only
@@ -133,6 +144,7 @@ int runApplication(HINSTANCE instance) {
     if (!appState().config.downloadDir.empty()) setDownloadDirOverride(appState().config.downloadDir);
     DownloadManager::instance().restoreJournal();
     if (!initInstance(instance)) return 1;
+    if (!importFile.empty()) importInstallListUnattended(importFile);
 
     MSG msg{};
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {

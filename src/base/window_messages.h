@@ -16,6 +16,7 @@ constexpr UINT WM_QB_INSTALLER_FINISHED = WM_APP + 8;  // an installer or uninst
 constexpr UINT WM_QB_UNINSTALL_FINISHED = WM_APP + 9;  // an uninstall from a card is over; wParam: app id
 // A running app was asked to close before its update; wParam: app id, lParam: 1 when it has closed.
 constexpr UINT WM_QB_APP_CLOSED = WM_APP + 20;
+constexpr UINT WM_QB_LIST_FILE_DONE = WM_APP + 11;    // an install list was read or written; wParam: the job's number
 
 constexpr UINT_PTR kSpeedTimerId = 1;       // 500 ms speed sampling and periodic repaint
 constexpr UINT_PTR kPageRepeatTimerId = 2;  // repeats page-wise scrolling while a track is held

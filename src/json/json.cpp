@@ -360,15 +360,30 @@ size_t numberExtent(const char* begin, const char* end) {
 
 ValuePtr parse(const std::string& text, const ParseLimits& limits) { return parse(text.data(), text.size(), limits); }
 
-ValuePtr parse(const char* data, size_t size, const ParseLimits& limits) {
-    Cursor c{data, data + size, limits.maxValues};
-    if (size >= 3 && static_cast<unsigned char>(data[0]) == 0xEF && static_cast<unsigned char>(data[1]) == 0xBB &&
-        static_cast<unsigned char>(data[2]) == 0xBF)
+namespace {
+
+ValuePtr parseDocument(Cursor& c, size_t size) {
+    if (size >= 3 && static_cast<unsigned char>(c.pos[0]) == 0xEF && static_cast<unsigned char>(c.pos[1]) == 0xBB &&
+        static_cast<unsigned char>(c.pos[2]) == 0xBF)
         c.pos += 3;
     ValuePtr root = parseValue(c);
     if (c.failed || !root) return nullptr;
     skipWhitespace(c);
     if (c.pos != c.end) return nullptr;
+    return root;
+}
+
+}  // namespace
+
+ValuePtr parse(const char* data, size_t size, const ParseLimits& limits) {
+    Cursor c{data, data + size, limits.maxValues};
+    return parseDocument(c, size);
+}
+
+ValuePtr parse(const std::string& text, size_t* failedAt, const ParseLimits& limits) {
+    Cursor c{text.data(), text.data() + text.size(), limits.maxValues};
+    ValuePtr root = parseDocument(c, text.size());
+    if (!root && failedAt) *failedAt = static_cast<size_t>(c.pos - text.data());
     return root;
 }
 

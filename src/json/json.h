@@ -45,6 +45,8 @@ struct ParseLimits {
 // Reads only the given bytes.
 ValuePtr parse(const std::string& text, const ParseLimits& limits = {});
 ValuePtr parse(const char* data, size_t size, const ParseLimits& limits = {});
+// The same; on failure *failedAt holds the offset where reading stopped (where the first problem lies).
+ValuePtr parse(const std::string& text, size_t* failedAt, const ParseLimits& limits = {});
 
 // Escapes text for use between double quotes; adds no quotes itself.
 std::string escapeString(const std::string& text);

@@ -3,12 +3,14 @@
 #include <windows.h>
 
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "config/config.h"
+#include "install/install_list.h"
 #include "install/installed_apps.h"
 #include "render/hit_region.h"
 #include "search/search_index.h"
@@ -41,6 +43,8 @@ enum class Page { Catalogue, Downloads, Updates };
 struct InstalledState {
     std::unordered_map<int32_t, InstallStatus> byId;  // installed catalogue apps
     uint32_t readsStarted = 0;  // number of the newest read; an older read's result is dropped
+    uint32_t newestReadCatalogue = 0;  // the catalogue generation the newest read started was for
+    uint32_t byIdCatalogue = 0;        // the catalogue generation byId was read for
     DWORD readTick = 0;         // when the newest read was started
     bool everRead = false;
     // Updates started from "升 级", by app id, with the version installed before; an update whose
@@ -52,6 +56,16 @@ struct InstalledState {
     // Apps uninstalled this session, with the generation of their task then: that task's "installed"
     // no longer shows on the card.
     std::map<int32_t, uint32_t> uninstalledTasks;
+};
+
+// Install lists read and written by workers (WM_QB_LIST_FILE_DONE), and a list on its way to a batch.
+struct ListFiles {
+    uint32_t jobsStarted = 0;  // number of the newest read or write
+    uint32_t newestRead = 0;   // an older read's list is dropped
+    // From the command line: queued without a question, unless the list comes from another server,
+    // once the catalogue's load is over and the registrations were read for it.
+    bool unattended = false;
+    std::optional<InstallList> waiting;  // read, waiting for that
 };
 
 // The small menu a right-click on an installed app's card opens.
@@ -94,6 +108,7 @@ struct AppState {
     bool catalogLoading = false;
     bool catalogFailed = false;
     bool catalogOffline = false;  // the service could not be used; the cached catalogue is shown
+    bool catalogSettled = false;  // the load is over: no other lists follow until the next load
     std::wstring catalogNotice;   // quiet note beside the content heading; empty for none
     int sidebarScroll = 0;
     int contentScroll = 0;
@@ -131,6 +146,7 @@ struct AppState {
 
     // The unattended installs that 全部升级 or an imported list started, until the last has ended.
     InstallBatch batch;
+    ListFiles lists;
     // The user quit while an installer ran: the window is hidden and closes once it has ended.
     bool quitWhenInstallerEnds = false;
     // Packages a stopped batch was still checking: their installers wait for the user's own click.

@@ -14,6 +14,7 @@ constexpr int kContentRight = kWidth - 30;
 constexpr int kChoiceSegmentWidth = 40;
 constexpr int kChoiceHeight = 32;
 constexpr int kSwitchWidth = 44;
+constexpr int kListButtonWidth = 116;
 
 }  // namespace
 
@@ -33,6 +34,12 @@ RECT installSection() { return {kContentLeft, 244, 330, 264}; }
 RECT silentLabel() { return {kContentLeft, 274, 300, 298}; }
 RECT silentSwitch() { return {kContentRight - kSwitchWidth, 274, kContentRight, 298}; }
 RECT silentHint() { return {kContentLeft, 300, kContentRight, 320}; }
+RECT listLabel() { return {kContentLeft, 334, 200, 366}; }
+RECT importButton() {
+    return {kContentRight - 2 * kListButtonWidth - 10, 334, kContentRight - kListButtonWidth - 10, 366};
+}
+RECT exportButton() { return {kContentRight - kListButtonWidth, 334, kContentRight, 366}; }
+RECT listHint() { return {kContentLeft, 370, kContentRight, 390}; }
 RECT choiceSegment(int i) { return {i * kChoiceSegmentWidth, 0, (i + 1) * kChoiceSegmentWidth, kChoiceHeight}; }
 
 int choiceAt(POINT point) {
@@ -41,9 +48,9 @@ int choiceAt(POINT point) {
     return index < kChoiceCount ? index + 1 : 0;
 }
 
-RECT cancelButton() { return {270, 334, 354, 368}; }
-RECT saveButton() { return {364, 334, kContentRight, 368}; }
-RECT versionLabel() { return {kContentLeft, 374, 410, 392}; }
+RECT cancelButton() { return {270, 404, 354, 438}; }
+RECT saveButton() { return {364, 404, kContentRight, 438}; }
+RECT versionLabel() { return {kContentLeft, 444, 410, 462}; }
 
 bool dragsWindow(POINT point) {
     const RECT close = closeButton();

@@ -8,7 +8,7 @@
 namespace settings_layout {
 
 inline constexpr int kWidth = 478;
-inline constexpr int kHeight = 400;
+inline constexpr int kHeight = 470;
 inline constexpr int kStripHeight = 50;
 inline constexpr int kCornerRadius = 7;  // the window's region and the strip's top corners
 inline constexpr int kChoiceCount = 8;   // connections 1 to 8
@@ -28,6 +28,11 @@ RECT installSection();
 RECT silentLabel();
 RECT silentSwitch();
 RECT silentHint();
+// The install lists' row: its label, 导入软件清单 and 导出软件清单, and the hint beneath.
+RECT listLabel();
+RECT importButton();
+RECT exportButton();
+RECT listHint();
 // Segment i (0-based, the choice i + 1) in the choice control's own coordinates.
 RECT choiceSegment(int i);
 // The choice under a point of the control, 1 to 8; 0 when none.

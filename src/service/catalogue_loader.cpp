@@ -160,6 +160,11 @@ bool startCatalogueLoadThread(const std::wstring& server, HWND notifyWindow) {
     return started;
 }
 
+bool loadCatalogueHere(const std::wstring& server, Catalogue& target) {
+    runLoad(server, false);
+    return adoptLoadedCatalogue(target).replaced;
+}
+
 CatalogueAdoption adoptLoadedCatalogue(Catalogue& target) {
     std::unique_ptr<Catalogue> loaded;
     CatalogueAdoption outcome;

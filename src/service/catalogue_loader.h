@@ -33,6 +33,10 @@ void setCatalogueLoadWindow(HWND window);
 // no window) that showed its cached catalogue asks the service now; it waits for this 1.5 s at most.
 void catalogueShown();
 
+// A whole load on the calling thread, for a run without a window: the cached catalogue, then the
+// service's answer, as a start shows them. False when neither gave lists (lastError says why).
+bool loadCatalogueHere(const std::wstring& server, Catalogue& target);
+
 struct CatalogueAdoption {
     bool pending = false;    // a result was waiting
     bool replaced = false;   // the lists were replaced (and the generation counted up)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "render/app_state.h"
+#include "app/command_line.h"
 #include "app/placement.h"
 #include "support/test_support.h"
 
@@ -30,6 +31,33 @@ TEST(Placement, CentresOnLargeScreensAndKeepsAMarginOnSmallOnes) {
         EXPECT_EQ(p.width, c.expected.width) << c.cx << "x" << c.cy;
         EXPECT_EQ(p.height, c.expected.height) << c.cx << "x" << c.cy;
     }
+}
+
+TEST(CommandLine, ImportAndExportTakeTheFileAfterThem) {
+    struct Case {
+        std::vector<std::wstring> arguments;
+        StartKind kind;
+        std::wstring file;
+    };
+    const Case cases[] = {
+        {{}, StartKind::Window, L""},
+        {{L"/minimised"}, StartKind::Window, L""},
+        {{L"--import", L"D:\\清单 1.json"}, StartKind::Import, L"D:\\清单 1.json"},
+        {{L"-x", L"--export", L"out.json", L"more"}, StartKind::Export, L"out.json"},
+        {{L"--export"}, StartKind::Bad, L""},
+        {{L"--import", L""}, StartKind::Bad, L""},
+        {{L"--import", L"a.json", L"--export", L"b.json"}, StartKind::Bad, L""},
+    };
+    for (const Case& c : cases) {
+        const StartRequest request = readCommandLine(c.arguments);
+        EXPECT_EQ(request.kind, c.kind) << c.arguments.size();
+        EXPECT_EQ(request.file, c.file) << c.arguments.size();
+        EXPECT_EQ(request.problem.empty(), c.kind != StartKind::Bad) << c.arguments.size();
+    }
+    wchar_t folder[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, folder);
+    const std::wstring separator = folder[wcslen(folder) - 1] == L'\\' ? L"" : L"\\";
+    EXPECT_EQ(fullPathOf(L"out.json"), folder + separator + L"out.json");
 }
 
 TEST(AppStateTest, StartsWithTheDocumentedValues) {

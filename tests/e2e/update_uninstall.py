@@ -3,12 +3,13 @@ installed in the prefix before the program starts, 2.0 offered by the catalogue.
 without a window while the NSIS app's program runs: the batch skips it and updates the other. 升 级 on
 its card then asks to close it, updates it and starts it again. Then 卸载 from the card's right-click
 menu. Checked on the screen and in the prefix's registry, and throughout no installer shows a window."""
+import json
 import os
 import subprocess
 import threading
 import time
 
-from e2e_support import INSTALLED_FILL, PRIMARY, SUCCESS, TEXT, WHITE, card_button, category_row, centre
+from e2e_support import CHANNEL, INSTALLED_FILL, PRIMARY, SUCCESS, TEXT, WHITE, card_button, category_row, centre
 from hostile_service import answer_box
 from qbscreen import (FONT_BODY, FONT_BUTTON, FONT_CARD_TITLE, FONT_SECTION_TITLE, FONT_TOAST, blend, rgb, wait_for,
                       wine_path)
@@ -233,6 +234,17 @@ def case_update_uninstall(run):
                   code == 0 and registered_version(run, app) in ("1.0", "1.0.0"), (code, registered_version(run, app)))
     svc = run.start_service()
     run.write_config(svc.url)
+    # --export with no window: the catalogue from the service, the two 1.0 installs, a relative file.
+    out = os.path.join(run.work, "out.json")
+    if os.path.exists(out):
+        os.remove(out)
+    code = subprocess.run(["wine", run.exe, "--export", "out.json"], cwd=run.work, env=run.env, capture_output=True,
+                          timeout=120).returncode
+    listed = json.load(open(out, encoding="utf-8")) if os.path.exists(out) else {}
+    expected = [(8, registered_version(run, DAWN)), (9, registered_version(run, SPRUCE))]
+    run.check("Quillbox.exe --export out.json exits with 0 and lists both installs with their versions",
+              code == 0 and listed.get("server") == svc.url and listed.get("channel") == CHANNEL
+              and [(a["id"], a["version"]) for a in listed.get("apps", [])] == expected, (code, listed))
     run.start_program()
     run.click(*centre(category_row(2)))
     if not run.check("the 升级测试 category shows its two apps",

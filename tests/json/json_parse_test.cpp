@@ -57,6 +57,21 @@ TEST(JsonParse, AcceptsOrRejectsWholeDocuments) {
     for (const Case& c : cases) EXPECT_EQ(json::parse(c.text) != nullptr, c.ok) << "document: " << c.text;
 }
 
+// Where reading stopped, for a message that names the first problem.
+TEST(JsonParse, AFailureTellsWhereReadingStopped) {
+    const std::pair<std::string, size_t> cases[] = {
+        {"", 0}, {"[1,]", 3}, {"{\"a\":1 \"b\"}", 7}, {"true x", 5}, {"\xEF\xBB\xBF[1 2]", 6}, {"[\"abc", 5},
+    };
+    for (const auto& [text, offset] : cases) {
+        size_t failedAt = 99;
+        EXPECT_EQ(json::parse(text, &failedAt), nullptr) << text;
+        EXPECT_EQ(failedAt, offset) << text;
+    }
+    size_t untouched = 99;
+    EXPECT_NE(json::parse(std::string("[1]"), &untouched), nullptr);
+    EXPECT_EQ(untouched, 99u);
+}
+
 TEST(JsonParse, EitherLetterAcceptsEitherWordAndTheNextByteIsJudgedByTheEnclosingLevel) {
     auto v = json::parse("[ffalse]");
     EXPECT_EQ(v, nullptr);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "base/window_messages.h"
+#include "app/app_action.h"
 #include "app/settings_window.h"
 #include "app/shadow_window.h"
 #include "app/startup.h"
@@ -122,9 +123,9 @@ TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsControls) {
     RECT r{};
     ::GetWindowRect(settings, &r);
     EXPECT_EQ(r.left, 110 + (1180 - 478) / 2);
-    EXPECT_EQ(r.top, 60 + (780 - 400) / 2);
+    EXPECT_EQ(r.top, 60 + (780 - 470) / 2);
     EXPECT_EQ(r.right - r.left, 478);
-    EXPECT_EQ(r.bottom - r.top, 400);
+    EXPECT_EQ(r.bottom - r.top, 470);
 
     const std::wstring version = L"版本 v" + std::to_wstring(QB_VERSION_MAJOR) + L"." +
                                  std::to_wstring(QB_VERSION_MINOR) + L"." + std::to_wstring(QB_VERSION_PATCH);
@@ -139,9 +140,13 @@ TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsControls) {
         {L"Static", L"静默安装", {30, 274, 300, 298}, 0, -14, 400},
         {L"QBSwitch", L"1", {404, 274, 448, 298}, 105, -14, 400},
         {L"Static", L"识别安装程序类型，无需逐个点击安装向导", {30, 300, 448, 320}, 0, -14, 400},
-        {L"Button", L"取消", {270, 334, 354, 368}, 1, -14, 400},
-        {L"Button", L"保存", {364, 334, 448, 368}, 2, -14, 400},
-        {L"Static", version.c_str(), {30, 374, 410, 392}, 0, -12, 400},
+        {L"Static", L"软件清单", {30, 334, 200, 366}, 0, -14, 400},
+        {L"Button", L"导入软件清单", {206, 334, 322, 366}, 4, -14, 400},
+        {L"Button", L"导出软件清单", {332, 334, 448, 366}, 5, -14, 400},
+        {L"Static", L"导出已安装的软件，在另一台电脑上按清单一次装好", {30, 370, 448, 390}, 0, -14, 400},
+        {L"Button", L"取消", {270, 404, 354, 438}, 1, -14, 400},
+        {L"Button", L"保存", {364, 404, 448, 438}, 2, -14, 400},
+        {L"Static", version.c_str(), {30, 444, 410, 462}, 0, -12, 400},
     };
     constexpr size_t kCount = std::size(expected);
     ChildList list;
@@ -173,8 +178,12 @@ TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsControls) {
     EXPECT_EQ(appState().settingsDirEdit, list.children[2]);
     EXPECT_EQ(appState().settingsVersionLabel, list.children[kCount - 1]);
     EXPECT_TRUE(::GetWindowLongPtrW(list.children[2], GWL_STYLE) & ES_READONLY);
-    for (int id : {kSettingsBrowseId, kSettingsCancelId, kSettingsSaveId})
+    for (int id : {kSettingsBrowseId, kSettingsImportId, kSettingsExportId, kSettingsCancelId, kSettingsSaveId})
         EXPECT_EQ(::GetWindowLongPtrW(::GetDlgItem(settings, id), GWL_STYLE) & BS_TYPEMASK, BS_OWNERDRAW) << id;
+    // Tab goes from the switch to the lists' buttons, then to 取消.
+    HWND tab = ::GetDlgItem(settings, kSettingsSilentId);
+    for (int id : {kSettingsImportId, kSettingsExportId, kSettingsCancelId})
+        EXPECT_EQ(::GetDlgCtrlID(tab = ::GetNextDlgTabItem(settings, tab, FALSE)), id);
 }
 
 TEST_F(SettingsWindow, OpeningItAgainOnlyBringsItToTheFront) {
@@ -348,6 +357,56 @@ TEST_F(SettingsWindow, CancelEscapeAndTheCloseBoxSaveNothingAndGiveTheMainWindow
         EXPECT_TRUE(appState().toastText.empty()) << way.name;
     }
     EXPECT_EQ(qbtest::readFileBytes(configPath_), before);
+}
+
+// 导入软件清单: a worker reads the chosen file; the question names what will be installed, how the apps
+// were matched and what is skipped; on OK the window closes and one batch starts. A file that is not a
+// list is named in a message and queues nothing.
+TEST_F(SettingsWindow, ImportingAListAsksThenQueuesWhatIsNotInstalledAsOneBatch) {
+    AppState& state = appState();
+    state.catalog.apps = {wintest::app(1, L"甲"), wintest::app(2, L"乙"), wintest::app(3, L"丙"), wintest::app(4, L"丁")};
+    state.catalog.apps[2].hasPackage = false;
+    state.installed.byId[1];
+    state.installed.everRead = true;
+    const std::wstring folder = qbtest::makeScratchDir(L"lists");
+    const auto answered = [this](size_t boxes) {
+        for (int i = 0; i < 500 && calls_.boxes.size() < boxes; ++i, ::Sleep(10)) pump();
+        return calls_.boxes.size() == boxes;
+    };
+    HWND settings = open();
+    calls_.pickedListFile = folder + L"\\bad.json";
+    qbtest::writeFileBytes(calls_.pickedListFile, R"({"apps": [{"id": 2}]})");
+    press(kSettingsImportId);
+    ASSERT_TRUE(answered(1));
+    EXPECT_EQ(calls_.boxes[0].text, L"无法导入软件清单「bad.json」：\n\n第 1 款软件缺少名称“name”");
+    EXPECT_EQ(calls_.boxes[0].owner, settings);
+
+    calls_.pickedListFile = folder + L"\\list.json";
+    qbtest::writeFileBytes(calls_.pickedListFile, R"({"server": "http://127.0.0.1:8080/", "channel": "beta", "apps": [
+        {"id": 1, "name": "甲"}, {"id": 2, "name": "乙"}, {"id": 3, "name": "丙"}, {"id": 4, "name": "丁"},
+        {"id": 77, "name": "外星"}]})");
+    calls_.boxAnswer = IDCANCEL;
+    press(kSettingsImportId);
+    ASSERT_TRUE(answered(2));
+    EXPECT_EQ(calls_.boxes[1].text, L"将安装 2 款软件：\n「乙」、「丁」\n\n清单来自当前的服务器，按软件编号匹配。\n"
+                                    L"跳过 1 款暂无安装包的软件：「丙」\n跳过 1 款软件目录中没有的软件：「外星」\n"
+                                    L"已安装的 1 款不再安装。");
+    EXPECT_EQ(calls_.boxes[1].flags, static_cast<UINT>(MB_OKCANCEL | MB_ICONQUESTION));
+    EXPECT_TRUE(calls_.log.empty());  // cancelled: nothing queued, the window stays
+    EXPECT_FALSE(state.batch.active());
+    EXPECT_EQ(state.settingsWnd, settings);
+
+    calls_.boxAnswer = IDOK;
+    press(kSettingsImportId);
+    ASSERT_TRUE(answered(3));
+    expectClosedAndMainEnabled();
+    EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"appAction 2", L"appAction 4"}));
+    EXPECT_EQ(state.batch.kind, BatchKind::Import);
+    calls_.tasks = {{2, wintest::task(2, L"乙", Installed)}, {4, wintest::task(4, L"丁", Installed)}};
+    followBatch();
+    EXPECT_EQ(state.noticeText, L"已安装 2 款");
+    EXPECT_EQ(state.noticeSkipped, L"已跳过：「丙」、「外星」");
+    qbtest::removeTree(folder);
 }
 
 TEST_F(SettingsWindow, EscapeForAnotherWindowIsLeftAlone) {

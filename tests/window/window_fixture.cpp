@@ -103,6 +103,7 @@ void MainWindowTest::SetUp() {
         return c->boxAnswer;
     };
     s.pickFolder = [c](HWND) { return c->pickedFolder; };
+    s.pickListFile = [c](HWND, bool) { return c->pickedListFile; };
     s.readInstalledApps = [c](HWND, uint32_t, std::vector<CatalogueName>) {
         ++c->installedReads;
         return true;

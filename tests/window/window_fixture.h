@@ -21,6 +21,7 @@ struct Calls {
     bool installQueues = false;  // an accepted install waits for another installer (InstallQueued)
     std::wstring directory = L"C:\\qb-downloads";
     std::wstring pickedFolder;
+    std::wstring pickedListFile;  // what the Open and Save dialogs answer
     struct Box {
         HWND owner;
         std::wstring text, caption;

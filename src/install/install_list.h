@@ -1,0 +1,67 @@
+#pragma once
+// Install lists ("软件清单"): the installed apps the catalogue knows, written as a small JSON file that
+// another machine imports to install the same apps. Pure: parsing, formatting and matching a list
+// against the catalogue; the files themselves are read and written in install_list_file.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "install/installed_apps.h"
+#include "service/catalogue.h"
+
+// A list larger than this is refused before it is parsed.
+inline constexpr size_t kMaxInstallListBytes = 1024 * 1024;
+
+struct InstallListEntry {
+    int32_t id = 0;  // the catalogue's id on the list's server; 0 when the list gives none
+    std::wstring name;
+    std::wstring version;
+};
+
+struct InstallList {
+    std::wstring server;   // the catalogue's service and channel the list was written from
+    std::wstring channel;
+    std::vector<InstallListEntry> apps;
+};
+
+// A parsed list, or the first problem found, in words for the user (the list is then empty).
+struct InstallListParse {
+    std::optional<InstallList> list;
+    std::wstring problem;
+};
+InstallListParse parseInstallList(const std::string& bytes);
+// The problem named for a file over kMaxInstallListBytes.
+std::wstring installListTooLarge();
+// The list as UTF-8 JSON, one app a line.
+std::string formatInstallList(const InstallList& list);
+
+// The catalogue apps the registrations list as installed, in catalogue order, each with its installed
+// version (the catalogue's when the registration gives none).
+InstallList installedAppsList(const std::wstring& server, const std::wstring& channel, const std::vector<AppInfo>& apps,
+                              const std::unordered_map<int32_t, InstallStatus>& installed);
+
+enum class ListMatch { ById, ByName };
+
+// What importing a list into this catalogue does: which apps it installs (catalogue ids, in the
+// list's order, each once) and what it leaves out.
+struct ImportPlan {
+    ListMatch match = ListMatch::ById;
+    std::vector<int32_t> install;
+    std::vector<std::wstring> installNames;
+    std::vector<int32_t> noPackageIds;          // in the catalogue without a package
+    std::vector<std::wstring> noPackage;
+    std::vector<std::wstring> unknown;          // not in the catalogue
+    size_t alreadyInstalled = 0;
+};
+// Matches by id when the list comes from this server and channel (an entry without an id by name),
+// otherwise by exact name.
+ImportPlan planImport(const InstallList& list, const std::wstring& server, const std::wstring& channel,
+                      const std::vector<AppInfo>& apps, const std::unordered_map<int32_t, InstallStatus>& installed);
+// True when both name the same service (letter case and trailing slashes aside) and the same channel.
+bool sameCatalogue(const std::wstring& serverA, const std::wstring& channelA, const std::wstring& serverB,
+                   const std::wstring& channelB);
+// The confirmation: "将安装 N 款软件：" and the names, how the apps were matched, and what is skipped.
+std::wstring importQuestion(const ImportPlan& plan);

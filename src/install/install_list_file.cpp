@@ -1,0 +1,101 @@
+#include "install/install_list_file.h"
+
+#include <mutex>
+#include <vector>
+
+#include "base/win_handles.h"
+#include "base/window_messages.h"
+#include "base/worker_thread.h"
+
+namespace {
+
+std::wstring systemProblem(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: return L"找不到文件或文件夹";
+        case ERROR_ACCESS_DENIED: return L"没有访问权限";
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION: return L"文件正被其他程序使用";
+        case ERROR_DISK_FULL:
+        case ERROR_HANDLE_DISK_FULL: return L"磁盘空间不足";
+        default: return L"错误码 " + std::to_wstring(error);
+    }
+}
+
+struct JobMailbox {
+    std::mutex mutex;
+    std::vector<InstallListFileJob> finished;
+};
+
+JobMailbox& mailbox() {
+    static JobMailbox held;
+    return held;
+}
+
+void deliver(HWND window, InstallListFileJob job) {
+    const uint32_t number = job.number;
+    {
+        std::lock_guard<std::mutex> lock(mailbox().mutex);
+        mailbox().finished.push_back(std::move(job));
+    }
+    ::PostMessageW(window, WM_QB_LIST_FILE_DONE, number, 0);
+}
+
+}  // namespace
+
+InstallListParse readInstallListFile(const std::wstring& path) {
+    InstallListParse result;
+    qb::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        result.problem = L"无法打开文件：" + systemProblem(::GetLastError());
+        return result;
+    }
+    // One byte past the limit is enough to know the file is too large, whatever it claims to be.
+    std::string bytes;
+    char chunk[16384];
+    DWORD read = 0;
+    while (bytes.size() <= kMaxInstallListBytes && ::ReadFile(file.get(), chunk, sizeof chunk, &read, nullptr) &&
+           read > 0)
+        bytes.append(chunk, read);
+    return parseInstallList(bytes);
+}
+
+std::wstring writeInstallListFile(const std::wstring& path, const std::string& text) {
+    qb::UniqueHandle file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return systemProblem(::GetLastError());
+    DWORD written = 0;
+    if (::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+        written == text.size())
+        return std::wstring();
+    const DWORD error = ::GetLastError();
+    file.reset();
+    ::DeleteFileW(path.c_str());
+    return systemProblem(error);
+}
+
+bool startInstallListRead(HWND window, uint32_t number, const std::wstring& path) {
+    return qb::startWorker([window, number, path] {
+        InstallListParse parsed = readInstallListFile(path);
+        deliver(window, InstallListFileJob{number, true, path, std::move(parsed.list), std::move(parsed.problem)});
+    });
+}
+
+bool startInstallListWrite(HWND window, uint32_t number, const std::wstring& path, std::string text) {
+    return qb::startWorker([window, number, path, text = std::move(text)] {
+        deliver(window, InstallListFileJob{number, false, path, std::nullopt, writeInstallListFile(path, text)});
+    });
+}
+
+std::optional<InstallListFileJob> takeInstallListFileJob(uint32_t number) {
+    std::lock_guard<std::mutex> lock(mailbox().mutex);
+    std::vector<InstallListFileJob>& finished = mailbox().finished;
+    for (auto it = finished.begin(); it != finished.end(); ++it) {
+        if (it->number != number) continue;
+        InstallListFileJob job = std::move(*it);
+        finished.erase(it);
+        return job;
+    }
+    return std::nullopt;
+}
