@@ -162,10 +162,10 @@ def take(run, args):
     settings = run.program.wait_window("^下载设置$", timeout=20)
     run.program.window = run.window
     s = run.program.geometry(settings)
-    run.program.xdo("mousemove", str(s["x"] + 406), str(s["y"] + 351))
+    run.program.xdo("mousemove", str(s["x"] + 406), str(s["y"] + 421))
     time.sleep(1)
     save_window(run, os.path.join(args.out, "screenshot-settings.png"))
-    run.click(s["x"] - run.origin[0] + 312, s["y"] - run.origin[1] + 351)  # "取消": the main window is usable again
+    run.click(s["x"] - run.origin[0] + 312, s["y"] - run.origin[1] + 421)  # "取消": the main window is usable again
     time.sleep(1)
 
 
