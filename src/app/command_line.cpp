@@ -71,7 +71,7 @@ int runExport(const std::wstring& file) {
     }
     const AppConfig config = loadConfig();
     Catalogue catalogue;
-    if (!loadCatalogueHere(config.server, catalogue)) {
+    if (!loadCatalogueHere(config.server, config.channel, catalogue)) {
         writeConsoleLine(L"Quillbox：无法加载软件目录（" + catalogue.lastError + L"），软件清单没有导出");
         return kNoCatalogue;
     }

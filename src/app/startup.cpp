@@ -47,7 +47,7 @@ bool earlyLoadRunning = false;
 bool initInstance(HINSTANCE instance) {
     // The cached catalogue is read and parsed on another core while the window comes up.
     AppState& app = appState();
-    earlyLoadRunning = startCatalogueLoadThread(app.config.server, nullptr);
+    earlyLoadRunning = startCatalogueLoadThread(app.config.server, nullptr, app.config.channel);
     Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, background thread on
     ULONG_PTR gdiplusToken = 0;
     if (Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr) != Gdiplus::Ok) return false;
@@ -121,7 +121,7 @@ void startCatalogLoad() {
         return;
     }
     // A thread that cannot start leaves the loading text up until the user tries again.
-    startCatalogueLoadThread(app.config.server, app.mainWnd);
+    startCatalogueLoadThread(app.config.server, app.mainWnd, app.config.channel);
 }
 
 bool dialogMessageFilter(MSG* msg) { return settingsDialogMessage(msg); }

@@ -1,5 +1,7 @@
 #include "service/bootstrap_cache.h"
 
+#include "config/text_convert.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -24,7 +26,12 @@ std::string bootstrapStampText(const BootstrapStamp& stamp, size_t bodyBytes) {
     std::snprintf(checksum, sizeof checksum, "%016llx", static_cast<unsigned long long>(stamp.bodyChecksum));
     return "{\"etag\":\"" + json::escapeString(stamp.etag) + "\",\"lastModified\":\"" +
            json::escapeString(stamp.lastModified) + "\",\"confirmedAt\":" + std::to_string(stamp.confirmedAtMs) +
-           ",\"bytes\":" + std::to_string(bodyBytes) + ",\"checksum\":\"" + checksum + "\"}";
+           ",\"bytes\":" + std::to_string(bodyBytes) + ",\"checksum\":\"" + checksum + "\",\"source\":\"" +
+           json::escapeString(stamp.source) + "\"}";
+}
+
+std::string bootstrapSource(const std::wstring& server, const std::wstring& channel) {
+    return WideToUtf8(server) + "\n" + WideToUtf8(channel);
 }
 
 bool parseBootstrapStamp(const std::string& text, BootstrapStamp& stamp, size_t& bodyBytes) {
@@ -38,6 +45,8 @@ bool parseBootstrapStamp(const std::string& text, BootstrapStamp& stamp, size_t&
     stamp.etag = etag ? etag->asString("") : std::string();
     stamp.lastModified = lastModified ? lastModified->asString("") : std::string();
     stamp.confirmedAtMs = confirmedAt ? confirmedAt->asInt64(0) : 0;
+    const json::Value* source = root->find("source");
+    stamp.source = source ? source->asString("") : std::string();
     const json::Value* checksum = root->find("checksum");
     const std::string hex = checksum ? checksum->asString("") : std::string();
     char* end = nullptr;

@@ -17,7 +17,11 @@ struct BootstrapStamp {
     std::string lastModified;  // the Last-Modified it came with, verbatim; empty when none
     int64_t confirmedAtMs = 0; // when the service last sent it or answered 304 for it, ms since 1970 UTC
     uint64_t bodyChecksum = 0; // qb::checksum64 of the body; 0 in a side file written before there was one
+    std::string source;        // the server and channel it came from (bootstrapSource); empty in an old side file
 };
+
+// What a cached bootstrap is tied to: another server's or channel's copy is never shown or sent.
+std::string bootstrapSource(const std::wstring& server, const std::wstring& channel);
 
 // The side file alone: the stamp and the size of the body it names.
 struct StoredStamp {

@@ -80,9 +80,12 @@ std::unique_ptr<Catalogue> readCached(std::optional<StoredStamp>& stored) {
     return lists;
 }
 
-void runLoad(const std::wstring& server, bool beforeFirstFrame) {
-    // The cache first: a start shows what it holds while the service is asked.
+void runLoad(const std::wstring& server, const std::wstring& channel, bool beforeFirstFrame) {
+    // The cache first: a start shows what it holds while the service is asked. Another server's (or
+    // channel's) copy is neither shown as this one's nor named to it in a conditional request.
+    const std::string source = bootstrapSource(server, channel);
     std::optional<StoredStamp> cached = readBootstrapStamp();
+    if (cached && cached->stamp.source != source) cached.reset();
     if (std::unique_ptr<Catalogue> lists = readCached(cached)) {
         publish(CatalogueLoadCached, std::move(lists), L"", cached->stamp.confirmedAtMs);
         if (HANDLE shown = firstFrameShown(); shown && beforeFirstFrame)
@@ -100,7 +103,11 @@ void runLoad(const std::wstring& server, bool beforeFirstFrame) {
     const HttpResult result = HttpClient::Send(request, response, error);
     if (result != HttpResult::Ok && error.empty()) error = L"网络错误";
 
-    BootstrapStamp stamp{WideToUtf8(response.etag), WideToUtf8(response.lastModified), nowMs()};
+    BootstrapStamp stamp;
+    stamp.etag = WideToUtf8(response.etag);
+    stamp.lastModified = WideToUtf8(response.lastModified);
+    stamp.confirmedAtMs = nowMs();
+    stamp.source = source;
     const bool sameBody = result == HttpResult::Ok && cached && response.status == 200 &&
                           response.body.size() == cached->bodyBytes &&
                           qb::checksum64(response.body.data(), response.body.size()) == cached->stamp.bodyChecksum;
@@ -146,22 +153,22 @@ void setCatalogueLoadWindow(HWND window) {
     if (window && pending.outcome.pending) ::PostMessageW(window, WM_QB_CATALOG_LOADED, pending.step, 0);
 }
 
-bool startCatalogueLoadThread(const std::wstring& server, HWND notifyWindow) {
+bool startCatalogueLoadThread(const std::wstring& server, HWND notifyWindow, const std::wstring& channel) {
     if (notifyWindow) setCatalogueLoadWindow(notifyWindow);
     auto running = std::make_shared<qb::UniqueHandle>(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
     if (!*running) return false;
     // Only the start-up load, begun before there is a window, waits for the first frame.
     const bool beforeFirstFrame = notifyWindow == nullptr;
-    const bool started = qb::startWorker([server, running, beforeFirstFrame] {
+    const bool started = qb::startWorker([server, channel, running, beforeFirstFrame] {
         ::SetEvent(running->get());
-        runLoad(server, beforeFirstFrame);
+        runLoad(server, channel, beforeFirstFrame);
     });
     if (started) ::WaitForSingleObject(running->get(), 100);
     return started;
 }
 
-bool loadCatalogueHere(const std::wstring& server, Catalogue& target) {
-    runLoad(server, false);
+bool loadCatalogueHere(const std::wstring& server, const std::wstring& channel, Catalogue& target) {
+    runLoad(server, channel, false);
     return adoptLoadedCatalogue(target).replaced;
 }
 

@@ -24,7 +24,8 @@ enum CatalogueLoadStep : WPARAM {
 // the worker runs (or after 100 ms), so that the cache is read while the caller brings up the
 // window: a thread started just before that would otherwise wait for the loader lock the window
 // system's first call holds for a long while.
-bool startCatalogueLoadThread(const std::wstring& server, HWND notifyWindow);
+// The cached copy it shows first is the one this server and channel gave.
+bool startCatalogueLoadThread(const std::wstring& server, HWND notifyWindow, const std::wstring& channel = L"default");
 // Names the window that receives the steps; a step already published is posted to it at once (a load
 // started before the main window existed).
 void setCatalogueLoadWindow(HWND window);
@@ -35,7 +36,7 @@ void catalogueShown();
 
 // A whole load on the calling thread, for a run without a window: the cached catalogue, then the
 // service's answer, as a start shows them. False when neither gave lists (lastError says why).
-bool loadCatalogueHere(const std::wstring& server, Catalogue& target);
+bool loadCatalogueHere(const std::wstring& server, const std::wstring& channel, Catalogue& target);
 
 struct CatalogueAdoption {
     bool pending = false;    // a result was waiting

@@ -241,10 +241,11 @@ protected:
 
     // Runs one load on its thread and collects the steps it posts until it is over; adopts into shown
     // once at the end.
-    std::vector<WPARAM> loadInto(Catalogue& shown, const std::wstring& server, CatalogueAdoption* outcome) {
+    std::vector<WPARAM> loadInto(Catalogue& shown, const std::wstring& server, CatalogueAdoption* outcome,
+                                 const std::wstring& channel = L"default") {
         qbtest::MessageWindow window;
         std::vector<WPARAM> steps;
-        if (!startCatalogueLoadThread(server, window.handle())) return steps;
+        if (!startCatalogueLoadThread(server, window.handle(), channel)) return steps;
         WPARAM step = 0;
         while (window.waitFor(WM_QB_CATALOG_LOADED, 60000, &step)) {
             steps.push_back(step);
@@ -488,8 +489,9 @@ TEST_F(CatalogueLoadTest, AStartShowsTheCachedCatalogueAndRefreshesItWithoutItsB
     EXPECT_EQ(again.apps.size(), 12u);
     ASSERT_TRUE(cache::write(L"bootstrap.json", body));
 
-    // The service away: the cached lists stay, marked offline with the time the service last confirmed them.
-    EXPECT_EQ(loadInto(again, L"http://127.0.0.1:1", &outcome),
+    // The service failing: the cached lists stay, marked offline with the time the service last confirmed them.
+    ASSERT_TRUE(scriptBootstrap(R"([{"status": 500}])"));
+    EXPECT_EQ(loadInto(again, service.base(), &outcome),
               (std::vector<WPARAM>{CatalogueLoadCached, CatalogueLoadOffline}));
     EXPECT_TRUE(outcome.offline && !outcome.failed);
     EXPECT_EQ(again.apps.size(), 12u);
@@ -503,6 +505,13 @@ TEST_F(CatalogueLoadTest, AStartShowsTheCachedCatalogueAndRefreshesItWithoutItsB
     ASSERT_EQ(again.apps.size(), 1u);
     EXPECT_EQ(again.apps[0].id, 7);
     EXPECT_NE(readCachedBootstrap().value_or(CachedBootstrap()).body.find("\"n\""), std::string::npos);
+    // Another server's or channel's copy is never shown as that one's, nor named to it.
+    Catalogue other;
+    EXPECT_EQ(loadInto(other, L"http://127.0.0.1:1", &outcome), std::vector<WPARAM>{CatalogueLoadFailed});
+    ASSERT_TRUE(service.resetLog());
+    EXPECT_EQ(loadInto(other, service.base(), &outcome, L"beta"), std::vector<WPARAM>{CatalogueLoadFresh});
+    ASSERT_EQ(service.requests().size(), 1u);
+    EXPECT_EQ(service.requests()[0].status, 200);
 }
 
 TEST_F(CatalogueLoadTest, ACorruptCacheIsDroppedAndTheFreshCatalogueReplacesIt) {
@@ -537,7 +546,9 @@ TEST_F(CatalogueLoadTest, ACorruptCacheIsDroppedAndTheFreshCatalogueReplacesIt) 
     }
     // A broken cache with the service away: the connection-failed screen, and the file is gone.
     ASSERT_TRUE(cache::write(L"bootstrap.json", "{\"data\""));
-    ASSERT_TRUE(cache::write(L"bootstrap.stamp.json", bootstrapStampText({}, 7)));  // consistent, but no JSON
+    BootstrapStamp away;
+    away.source = bootstrapSource(L"http://127.0.0.1:1", L"default");
+    ASSERT_TRUE(cache::write(L"bootstrap.stamp.json", bootstrapStampText(away, 7)));  // consistent, but no JSON
     Catalogue shown;
     CatalogueAdoption outcome;
     EXPECT_EQ(loadInto(shown, L"http://127.0.0.1:1", &outcome), std::vector<WPARAM>{CatalogueLoadFailed});
