@@ -219,10 +219,10 @@ class Run:
             if os.path.exists(path):
                 os.remove(path)
 
-    def start_program(self, keep_cache=False):
+    def start_program(self, keep_cache=False, args=()):
         if not keep_cache:
             self.forget_catalogue_cache()
-        self.program = Program(self.prefix_build, self.exe)
+        self.program = Program(self.prefix_build, self.exe, args)
         self.window = self.program.wait_window()
         deadline = time.time() + 20
         while True:

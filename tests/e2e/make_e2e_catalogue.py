@@ -33,9 +33,11 @@ APPS = [
     # Installed at 1.0 before the program starts (PREINSTALLED), offered at 2.0, then uninstalled.
     (8, "Qb 晨光日历", "2.0", ["upgrade"], "qb-dawn-2.0-setup.exe", "copy"),
     (9, "Qb Spruce Ledger", "2.0.0", ["upgrade"], "qb-spruce-2.0.msi", "copy"),
+    # Installed by an imported list.
+    (10, "清风便签", "1.0", ["lists"], "qb-breeze-setup.exe", "copy"),
 ]
 CATEGORIES = [{"id": "common", "name": "常用软件"}, {"id": "tools", "name": "系统工具"},
-              {"id": "upgrade", "name": "升级测试"}]
+              {"id": "upgrade", "name": "升级测试"}, {"id": "lists", "name": "清单测试"}]
 # The older versions the update case installs first, copied to OUTDIR/preinstall (not served).
 PREINSTALLED = ["qb-dawn-1.0-setup.exe", "qb-spruce-1.0.msi"]
 

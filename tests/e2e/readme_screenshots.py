@@ -122,7 +122,7 @@ def take(run, args):
     run.program.xdo("mousemove", *[str(v) for v in run.screen(W - 250, 100)])
     toast = ((W - 360) // 2, 80, (W + 360) // 2, 122)
     run.check("the completion toast shows",
-              run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "「磐石安全卫士」下载完成，正在安装", timeout=30))
+              run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "「磐石安全卫士」下载完成，正在打开安装向导", timeout=30))
     save_window(run, os.path.join(args.out, "screenshot-notice.png"))
 
     # The updates page: 映月播放器 (row 1) updates slowly, the others offer 升 级.

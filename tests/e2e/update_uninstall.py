@@ -27,6 +27,7 @@ MACHINE32_UNINSTALL = r"HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersi
 DAWN = (0, "Qb 晨光日历", "qb-dawn-1.0-setup.exe")
 SPRUCE = (1, "Qb Spruce Ledger", "qb-spruce-1.0.msi")
 DAWN_KEY = USER_UNINSTALL + r"\QbTestDawn"
+BREEZE_KEY = USER_UNINSTALL + r"\QbTestBreeze"
 SAMPLE_TITLE = "Quillbox 示例程序"  # the window of the program the packages install
 UPDATES_PILL = (748, 32)
 UPDATE_ALL = (1108, 99)
@@ -45,8 +46,8 @@ class WindowWatcher:
         self.thread.start()
 
     def watch(self):
-        program = self.run.program
         while not self.stopped.is_set():
+            program = self.run.program  # a restart brings another
             for window in program.xdo("search", "--onlyvisible", "--name", ".*").split():
                 pid = program.xdo("getwindowpid", window).strip()
                 name = program.xdo("getwindowname", window).strip()
@@ -91,6 +92,7 @@ def wine(run, *args):
 def clean_slate(run):
     """Leftovers of an earlier run go first: the program must find exactly the 1.0 installs."""
     run.delete_registry_key(DAWN_KEY)
+    run.delete_registry_key(BREEZE_KEY)
     for key in spruce_keys(run):
         wine(run, "msiexec", "/x", key.rsplit("\\", 1)[1], "/qn")
 
@@ -196,6 +198,25 @@ def update_the_running_app(run):
     close_sample_windows(run)
 
 
+def import_a_list(run, svc):
+    """The program started again with --import: a list from this server installs 清风便签 with no question."""
+    listed = os.path.join(run.work, "list.json")
+    with open(listed, "w", encoding="utf-8") as f:
+        json.dump({"server": svc.url, "channel": CHANNEL, "apps": [{"id": 10, "name": "清风便签", "version": "1.0"}]},
+                  f, ensure_ascii=False)
+    run.program.close()
+    try:
+        run.program.wait_exit(30)
+    except subprocess.TimeoutExpired:
+        run.program.kill()
+    run.start_program(keep_cache=True, args=["--import", wine_path(listed)])
+    run.check("the imported list ends in one summary: 已安装 1 款",
+              run.wait_text(NOTICE_TITLE, FONT_CARD_TITLE, TEXT, "已安装 1 款", timeout=120))
+    run.check("清风便签 is installed, without its wizard",
+              wait_for(lambda: run.registry_value(BREEZE_KEY, "DisplayVersion") == "1.0", 20),
+              run.registry_value(BREEZE_KEY, "DisplayVersion"))
+
+
 def uninstall(run, app):
     index, name, _ = app
     if app is DAWN:
@@ -254,6 +275,7 @@ def case_update_uninstall(run):
     try:
         update_all_while_one_runs(run)
         update_the_running_app(run)
+        import_a_list(run, svc)
     finally:
         shown = watcher.stop()
     run.check("no installer showed a window of its own", not shown, shown)
