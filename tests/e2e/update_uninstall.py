@@ -1,8 +1,9 @@
 """The update and uninstall case: real NSIS (with wizard pages) and Windows Installer packages, version 1.0
-installed in the prefix before the program starts, 2.0 offered by the catalogue. 全部升级 updates both
-without a window while the NSIS app's program runs: the batch skips it and updates the other. 升 级 on
-its card then asks to close it, updates it and starts it again. Then 卸载 from the card's right-click
-menu. Checked on the screen and in the prefix's registry, and throughout no installer shows a window."""
+installed in the prefix before the program starts, 2.0 offered by the catalogue. While the NSIS app's
+program runs, 升 级 on its card asks first, and 全部升级 skips it and updates the other; once it has
+closed, 全部升级 updates it too. The program started again with --import installs a third app from a
+list. Then 卸载 from the card's right-click menu. Checked on the screen and in the prefix's registry,
+and throughout no installer shows a window."""
 import json
 import os
 import subprocess
@@ -137,8 +138,14 @@ def sample_windows(run):
 
 
 def close_sample_windows(run):
+    """Clicks the OK button of each window of the sample program (a message box: OK in its middle, at the
+    bottom), as a user closes it."""
     for window in sample_windows(run):
-        xdo(run, "key", "--window", window, "Return")
+        g = dict(line.split("=", 1) for line in xdo(run, "getwindowgeometry", "--shell", window).split())
+        if {"X", "Y", "WIDTH", "HEIGHT"} <= set(g):
+            x, y = int(g["X"]) + int(g["WIDTH"]) // 2, int(g["Y"]) + int(g["HEIGHT"]) - 20
+            xdo(run, "mousemove", str(x), str(y))
+            xdo(run, "click", "1")
 
 
 def start_dawn_program(run):
@@ -180,22 +187,19 @@ def update_all_while_one_runs(run):
               registered_version(run, DAWN) == "1.0" and len(sample_windows(run)) == 1, registered_version(run, DAWN))
 
 
-def update_the_running_app(run):
-    """升 级 on the card of the app that runs asks first; 关闭并升级 closes it, updates it, starts it again."""
-    index = DAWN[0]
-    run.click(*centre(category_row(2)))
-    # The batch downloaded its package: the card offers to install it.
-    run.check("Qb 晨光日历's card offers 立即安装", button_shows(run, index, "立即安装", 0xFFFFFF, rgb(PRIMARY), timeout=30))
-    run.click(*centre(card_button(index)))
-    question = wait_question(run)
-    run.check("asked again, it is answered 关闭并升级", bool(question))
-    if question:
-        run.program.xdo("key", "--window", question[0], "Return")  # 关闭并升级 is the default button
-    run.check("the program closes, the update installs, and the card turns 已安装",
-              button_shows(run, index, "已安装", SUCCESS, INSTALLED_FILL, timeout=90))
-    run.check("Windows lists Qb 晨光日历 2.0", is_version(run, DAWN, ("2.0",)), registered_version(run, DAWN))
-    run.check("its program is started again after the update", bool(wait_for(lambda: sample_windows(run), 30)))
+def update_all_once_it_has_closed(run):
+    """Its program closed, 全部升级 updates Qb 晨光日历 too: both apps reached 2.0 through 全部升级."""
     close_sample_windows(run)
+    run.check("Qb 晨光日历's program has closed", wait_for(lambda: not sample_windows(run), 20))
+    run.click(*UPDATES_PILL)
+    run.check("the updates page lists Qb 晨光日历 alone",
+              run.wait_text((224, 82, 980, 116), FONT_SECTION_TITLE, TEXT, "软件升级 · 1 款", timeout=30))
+    run.click(*UPDATE_ALL)
+    run.check("the second batch ends in its own summary: 全部完成",
+              run.wait_text(NOTICE_LINE, FONT_BODY, SUCCESS, "全部完成", timeout=120))
+    run.check("its summary says 已升级 1 款",
+              run.text(run.last_shot, NOTICE_TITLE, FONT_CARD_TITLE, TEXT, "已升级 1 款"))
+    run.check("Windows lists Qb 晨光日历 2.0", is_version(run, DAWN, ("2.0",)), registered_version(run, DAWN))
 
 
 def import_a_list(run, svc):
@@ -204,7 +208,7 @@ def import_a_list(run, svc):
     with open(listed, "w", encoding="utf-8") as f:
         json.dump({"server": svc.url, "channel": CHANNEL, "apps": [{"id": 10, "name": "清风便签", "version": "1.0"}]},
                   f, ensure_ascii=False)
-    run.program.close()
+    run.click(1180 - 23, 32)  # the close button
     try:
         run.program.wait_exit(30)
     except subprocess.TimeoutExpired:
@@ -274,7 +278,7 @@ def case_update_uninstall(run):
     watcher = WindowWatcher(run)
     try:
         update_all_while_one_runs(run)
-        update_the_running_app(run)
+        update_all_once_it_has_closed(run)
         import_a_list(run, svc)
     finally:
         shown = watcher.stop()
