@@ -505,13 +505,11 @@ TEST_F(CatalogueLoadTest, AStartShowsTheCachedCatalogueAndRefreshesItWithoutItsB
     ASSERT_EQ(again.apps.size(), 1u);
     EXPECT_EQ(again.apps[0].id, 7);
     EXPECT_NE(readCachedBootstrap().value_or(CachedBootstrap()).body.find("\"n\""), std::string::npos);
-    // Another server's or channel's copy is never shown as that one's, nor named to it.
-    Catalogue other;
-    EXPECT_EQ(loadInto(other, L"http://127.0.0.1:1", &outcome), std::vector<WPARAM>{CatalogueLoadFailed});
+    // Another server's or channel's copy is never shown as that one's, nor named to it (an answer 200, not 304).
+    EXPECT_EQ(loadInto(again, L"http://127.0.0.1:1", &outcome), std::vector<WPARAM>{CatalogueLoadFailed});
     ASSERT_TRUE(service.resetLog());
-    EXPECT_EQ(loadInto(other, service.base(), &outcome, L"beta"), std::vector<WPARAM>{CatalogueLoadFresh});
-    ASSERT_EQ(service.requests().size(), 1u);
-    EXPECT_EQ(service.requests()[0].status, 200);
+    EXPECT_EQ(loadInto(again, service.base(), &outcome, L"beta"), std::vector<WPARAM>{CatalogueLoadFresh});
+    EXPECT_EQ(service.requests().size() == 1 ? service.requests()[0].status : 0, 200);
 }
 
 TEST_F(CatalogueLoadTest, ACorruptCacheIsDroppedAndTheFreshCatalogueReplacesIt) {
