@@ -59,13 +59,10 @@ LRESULT onAppClosed(int32_t appId, bool closed) {
         repaintMainWindow();
         return 0;
     }
-    const std::vector<std::wstring> programs = state.restartAfterUpdate[appId];
-    if (installAndReport(appId) == InstallStart::Accepted) {
-        state.restartAfterUpdate[appId] = programs;  // the check before the install found it closed
-        showToast(installAcceptedToast(appId, nameOf(appId)), ToastSuccess);
-    } else {
-        state.restartAfterUpdate.erase(appId);
-    }
+    // Deferred again (it came back and was asked about anew): the programs noted stay for that road.
+    const InstallStart start = installAndReport(appId);
+    if (start == InstallStart::Accepted) showToast(installAcceptedToast(appId, nameOf(appId)), ToastSuccess);
+    if (start == InstallStart::Refused) state.restartAfterUpdate.erase(appId);
     repaintMainWindow();
     return 0;
 }

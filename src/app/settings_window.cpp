@@ -170,26 +170,50 @@ void setChoice(HWND choice, int value) {
     ::InvalidateRect(choice, nullptr, FALSE);
 }
 
+// What the owner-drawn controls (the choice and the switch) handle alike: the pointer's hover (its
+// value in kHoverProperty, 0 for none), focus and painting through `paint`. False for other messages.
+template <typename Paint>
+bool handleDrawnControl(HWND hwnd, UINT msg, int hoverValue, Paint paint) {
+    const int hovered = static_cast<int>(reinterpret_cast<INT_PTR>(::GetPropW(hwnd, kHoverProperty)));
+    switch (msg) {
+        case WM_MOUSEMOVE:
+            if (hoverValue != hovered) {
+                if (hovered == 0) trackLeave(hwnd);
+                ::SetPropW(hwnd, kHoverProperty, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(hoverValue)));
+                ::InvalidateRect(hwnd, nullptr, FALSE);
+            }
+            return true;
+        case WM_MOUSELEAVE:
+            ::RemovePropW(hwnd, kHoverProperty);
+            ::InvalidateRect(hwnd, nullptr, FALSE);
+            return true;
+        case WM_SETFOCUS:
+        case WM_KILLFOCUS: ::InvalidateRect(hwnd, nullptr, FALSE); return true;
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = ::BeginPaint(hwnd, &ps);
+            const SIZE size = clientSize(hwnd);
+            const bool focused = ::GetFocus() == hwnd;
+            paintBuffered(dc, size, [&](Canvas& canvas) { paint(canvas, size, hovered, focused); });
+            ::EndPaint(hwnd, &ps);
+            return true;
+        }
+        case WM_NCDESTROY: ::RemovePropW(hwnd, kHoverProperty); return false;
+    }
+    return false;
+}
+
 LRESULT CALLBACK choiceProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    const auto hovered = [hwnd] { return static_cast<int>(reinterpret_cast<INT_PTR>(::GetPropW(hwnd, kHoverProperty))); };
+    const int pointed = sl::choiceAt(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+    const auto paint = [hwnd](Canvas& canvas, SIZE size, int hovered, bool focused) {
+        paintConnectionChoice(canvas, size, choiceOf(hwnd), hovered, focused);
+    };
+    if (handleDrawnControl(hwnd, msg, pointed, paint)) return 0;
     switch (msg) {
         case WM_GETDLGCODE: return DLGC_WANTARROWS;
         case WM_LBUTTONDOWN:
             ::SetFocus(hwnd);
-            if (const int value = sl::choiceAt(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)})) setChoice(hwnd, value);
-            return 0;
-        case WM_MOUSEMOVE: {
-            const int value = sl::choiceAt(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
-            if (value != hovered()) {
-                if (hovered() == 0) trackLeave(hwnd);
-                ::SetPropW(hwnd, kHoverProperty, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(value)));
-                ::InvalidateRect(hwnd, nullptr, FALSE);
-            }
-            return 0;
-        }
-        case WM_MOUSELEAVE:
-            ::RemovePropW(hwnd, kHoverProperty);
-            ::InvalidateRect(hwnd, nullptr, FALSE);
+            if (pointed) setChoice(hwnd, pointed);
             return 0;
         case WM_KEYDOWN:
             switch (wp) {
@@ -203,21 +227,7 @@ LRESULT CALLBACK choiceProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
                     if (wp >= '1' && wp < '1' + sl::kChoiceCount) setChoice(hwnd, static_cast<int>(wp - '0'));
                     return 0;
             }
-        case WM_SETFOCUS:
-        case WM_KILLFOCUS: ::InvalidateRect(hwnd, nullptr, FALSE); return 0;
         case WM_ERASEBKGND: return 1;
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = ::BeginPaint(hwnd, &ps);
-            const SIZE size = clientSize(hwnd);
-            const bool focused = ::GetFocus() == hwnd;
-            paintBuffered(dc, size, [&](Canvas& canvas) {
-                paintConnectionChoice(canvas, size, choiceOf(hwnd), hovered(), focused);
-            });
-            ::EndPaint(hwnd, &ps);
-            return 0;
-        }
-        case WM_NCDESTROY: ::RemovePropW(hwnd, kHoverProperty); break;
     }
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }
@@ -235,7 +245,10 @@ void flipSwitch(HWND control) {
 }
 
 LRESULT CALLBACK switchProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    const bool hovered = ::GetPropW(hwnd, kHoverProperty) != nullptr;
+    const auto paint = [hwnd](Canvas& canvas, SIZE size, int hovered, bool focused) {
+        paintSwitch(canvas, size, switchIsOn(hwnd), hovered != 0, focused);
+    };
+    if (handleDrawnControl(hwnd, msg, 1, paint)) return 0;
     switch (msg) {
         case WM_GETDLGCODE: return DLGC_WANTCHARS;
         case WM_LBUTTONDOWN:
@@ -245,30 +258,7 @@ LRESULT CALLBACK switchProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_KEYDOWN:
             if (wp == VK_SPACE) flipSwitch(hwnd);
             return 0;
-        case WM_MOUSEMOVE:
-            if (!hovered) {
-                trackLeave(hwnd);
-                ::SetPropW(hwnd, kHoverProperty, reinterpret_cast<HANDLE>(1));
-                ::InvalidateRect(hwnd, nullptr, FALSE);
-            }
-            return 0;
-        case WM_MOUSELEAVE:
-            ::RemovePropW(hwnd, kHoverProperty);
-            ::InvalidateRect(hwnd, nullptr, FALSE);
-            return 0;
-        case WM_SETFOCUS:
-        case WM_KILLFOCUS: ::InvalidateRect(hwnd, nullptr, FALSE); return 0;
         case WM_ERASEBKGND: return 1;
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = ::BeginPaint(hwnd, &ps);
-            const SIZE size = clientSize(hwnd);
-            const bool focused = ::GetFocus() == hwnd;
-            paintBuffered(dc, size, [&](Canvas& canvas) { paintSwitch(canvas, size, switchIsOn(hwnd), hovered, focused); });
-            ::EndPaint(hwnd, &ps);
-            return 0;
-        }
-        case WM_NCDESTROY: ::RemovePropW(hwnd, kHoverProperty); break;
     }
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }
