@@ -15,14 +15,14 @@
 #include <string>
 #include <vector>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "base/window_messages.h"
 #include "app/startup.h"
 #include "bench_support.h"
 #include "render/app_icon.h"
 #include "render/layout.h"
 #include "service/bootstrap_cache.h"
-#include "service/http_client.h"
+#include "net/http_client.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "service/http_client.h"
+#include "net/http_client.h"
 
 namespace bench {
 

@@ -11,10 +11,10 @@
 
 #include "bare_http.h"
 #include "bench_support.h"
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 #include "json/json.h"
 #include "service/catalogue.h"
-#include "service/http_client.h"
+#include "net/http_client.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 
 #include "bare_http.h"
 #include "bench_support.h"
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
-#include "service/http_client.h"
+#include "net/http_client.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <functional>
 #include <string>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "bench_support.h"
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 #include "download_page_tasks.h"
 #include "downloads/download_manager.h"
 #include "support/service_control.h"

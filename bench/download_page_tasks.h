@@ -2,7 +2,7 @@
 // The download page's 20 tasks for the paint benchmark.
 #include <string>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 
 // Starts downloads of apps 1 to 20 of the bench catalogue and holds them in eight states: five
 // transfers stalled at 10 % to 90 % and one after a retry, completed installers and archives, a

@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 #include "json/json.h"
-#include "service/http_client.h"
+#include "net/http_client.h"
 #include "support/service_control.h"
 #include "support/test_support.h"
 

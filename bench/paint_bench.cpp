@@ -13,7 +13,7 @@
 #include "app/main_window_handlers.h"
 #include "base/window_messages.h"
 #include "bench_support.h"
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "download_page_tasks.h"
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"

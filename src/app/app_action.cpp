@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <vector>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "app/main_window_handlers.h"
 #include "app/shell_services.h"
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 #include "downloads/download_manager.h"
 #include "render/state_texts.h"
 #include "service/catalogue.h"

@@ -3,7 +3,7 @@
 #include "app/main_window_handlers.h"
 #include "app/shell_services.h"
 #include "downloads/download_manager.h"
-#include "render/app_state.h"
+#include "model/app_state.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <windowsx.h>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "app/interaction.h"
 #include "app/main_window.h"
 #include "app/main_window_handlers.h"

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "render/hit_region.h"
+#include "model/hit_region.h"
 
 inline constexpr int kWindowCornerEllipse = 14;
 inline constexpr SIZE kMinimumWindowSize{1000, 660};

@@ -6,7 +6,7 @@
 #include "app/shell_services.h"
 #include "install/install_list.h"
 #include "install/install_list_file.h"
-#include "render/app_state.h"
+#include "model/app_state.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "render/app_state.h"
-#include "render/hit_region.h"
+#include "model/app_state.h"
+#include "model/hit_region.h"
 #include "service/catalogue.h"
 
 // The region under a point, scanning from the last painted; null when none contains it.

@@ -2,7 +2,7 @@
 
 #include <windowsx.h>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "app/app_action.h"
 #include "app/main_window_handlers.h"
 #include "base/window_messages.h"

@@ -1,7 +1,7 @@
 #include <windowsx.h>
 
 #include "app/app_action.h"
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "app/interaction.h"
 #include "app/main_window.h"
 #include "app/main_window_handlers.h"

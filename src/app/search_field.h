@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 
 constexpr int kSearchEditId = 101;
 constexpr int kSearchTextLimit = 64;

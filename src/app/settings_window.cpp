@@ -7,7 +7,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "app/app_action.h"
 #include "app/main_window.h"
 #include "app/shell_services.h"

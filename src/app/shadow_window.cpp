@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "app/startup.h"
 #include "app/app_action.h"
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
 #include "base/window_messages.h"

@@ -3,7 +3,7 @@
 #include <dwmapi.h>
 #include <gdiplus.h>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "render/paint_warmup.h"
 #include "app/app_action.h"
 #include "app/command_line.h"

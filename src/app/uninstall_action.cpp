@@ -1,7 +1,7 @@
 #include "app/main_window.h"
 #include "app/main_window_handlers.h"
 #include "app/shell_services.h"
-#include "render/app_state.h"
+#include "model/app_state.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The user's settings and the small JSON file that keeps them.
 #include <string>
 
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 
 // Built-in service origin, used until config.json names another.
 inline constexpr wchar_t kDefaultServer[] = L"https://api.quillbox.app";

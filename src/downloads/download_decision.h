@@ -3,7 +3,7 @@
 // whether the write position survives. Pure logic, no I/O.
 #include <cstdint>
 
-#include "service/http_client.h"
+#include "net/http_client.h"
 
 constexpr int kMaxTransferAttempts = 13;
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "base/window_messages.h"
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 #include "downloads/download_decision.h"
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
@@ -13,7 +13,7 @@
 #include "downloads/file_verification.h"
 #include "downloads/mark_of_web.h"
 #include "downloads/segment_transfer.h"
-#include "service/http_client.h"
+#include "net/http_client.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "base/win_handles.h"
 #include "config/config.h"
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 #include "downloads/file_naming.h"
 #include "json/json.h"
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 
 namespace {
 

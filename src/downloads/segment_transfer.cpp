@@ -8,10 +8,10 @@
 
 #include "base/worker_thread.h"
 #include "config/config.h"
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 #include "downloads/download_decision.h"
 #include "downloads/download_manager.h"
-#include "service/http_client.h"
+#include "net/http_client.h"
 
 namespace {
 

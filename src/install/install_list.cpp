@@ -4,7 +4,7 @@
 #include <cwctype>
 #include <unordered_set>
 
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 #include "json/json.h"
 
 namespace {

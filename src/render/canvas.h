@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "render/coverage_raster.h"
 #include "render/gdiplus_api.h"
 #include "render/palette.h"

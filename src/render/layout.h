@@ -3,7 +3,7 @@
 // Painting draws these rectangles and records them as hit regions; tests read them directly.
 #include <windows.h>
 
-#include "render/hit_region.h"
+#include "model/hit_region.h"
 
 // Where a download row's button sits.
 enum class RowSlot { Primary, Second, Wide };

@@ -1,6 +1,6 @@
 #include <memory>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
 #include "base/window_messages.h"

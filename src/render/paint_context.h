@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "downloads/download_manager.h"
 #include "render/canvas.h"
 

@@ -4,7 +4,7 @@
 
 #include "base/win_handles.h"
 #include "base/worker_thread.h"
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "render/gdiplus_api.h"
 #include "render/paint_cache.h"
 #include "render/resource_images.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "downloads/download_manager.h"
-#include "render/hit_region.h"
+#include "model/hit_region.h"
 #include "render/layout.h"
 #include "service/catalogue.h"
 

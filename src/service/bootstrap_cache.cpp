@@ -1,6 +1,6 @@
 #include "service/bootstrap_cache.h"
 
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 
 #include <cstdio>
 #include <cstdlib>

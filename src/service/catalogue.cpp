@@ -2,9 +2,9 @@
 
 #include <cwctype>
 
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 #include "json/json.h"
-#include "service/http_client.h"
+#include "net/http_client.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include "base/checksum.h"
 #include "base/window_messages.h"
 #include "base/worker_thread.h"
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 #include "service/bootstrap_cache.h"
-#include "service/http_client.h"
+#include "net/http_client.h"
 
 namespace {
 

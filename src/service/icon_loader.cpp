@@ -6,7 +6,7 @@
 #include "base/window_messages.h"
 #include "base/worker_thread.h"
 #include "config/local_cache.h"
-#include "service/http_client.h"
+#include "net/http_client.h"
 #include "service/icon_decode.h"
 
 namespace {

@@ -1,9 +1,9 @@
 #include "service/install_report.h"
 
 #include "base/worker_thread.h"
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 #include "json/json.h"
-#include "service/http_client.h"
+#include "net/http_client.h"
 
 std::string installReportBody(int32_t appId, const std::wstring& channel) {
     return "{\"appId\":" + std::to_string(appId) + ",\"event\":\"install\",\"channel\":\"" +

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "app/command_line.h"
 #include "app/placement.h"
 #include "support/test_support.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "base/window_messages.h"
 #include "app/shell_services.h"
 #include "download_fixture.h"

@@ -6,7 +6,7 @@
 
 #include "base/window_messages.h"
 #include "download_fixture.h"
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 #include "downloads/download_directory.h"
 #include "support/test_support.h"
 #include "trickle_server.h"

@@ -3,7 +3,7 @@
 // and the wide side holds UTF-16 code units (wchar_t is wider on Linux; values stay below 0x10000).
 #include <cstdint>
 
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 
 namespace {
 

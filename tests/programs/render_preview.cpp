@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "render/app_state.h"
-#include "config/text_convert.h"
+#include "model/app_state.h"
+#include "base/text_convert.h"
 #include "json/json.h"
 #include "render/category_icons.h"
 #include "render/frame_update.h"

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "base/win_handles.h"
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 
 namespace {
 

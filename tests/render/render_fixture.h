@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "render/paint_cache.h"
 #include "render/paint_context.h"
 #include "support/paint_surface.h"

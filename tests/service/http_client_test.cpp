@@ -1,4 +1,4 @@
-#include "service/http_client.h"
+#include "net/http_client.h"
 
 #include <gtest/gtest.h>
 #include <winhttp.h>
@@ -10,7 +10,7 @@
 #include <thread>
 #include <tuple>
 
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 #include "json/json.h"
 #include "support/service_control.h"
 #include "support/test_support.h"

@@ -10,7 +10,7 @@
 
 #include "base/window_messages.h"
 #include "config/local_cache.h"
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 #include "service/icon_cache.h"
 #include "service/icon_decode.h"
 #include "support/message_window.h"

@@ -21,7 +21,7 @@
 
 #include "base/window_messages.h"
 #include "config/config.h"
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 #include "app/app_action.h"
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"

@@ -1,6 +1,6 @@
 #include "support/service_control.h"
 
-#include "service/http_client.h"
+#include "net/http_client.h"
 #include "support/test_support.h"
 
 namespace qbtest {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "render/app_state.h"
+#include "model/app_state.h"
 #include "app/shell_services.h"
 
 namespace wintest {

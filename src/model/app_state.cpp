@@ -1,4 +1,4 @@
-#include "render/app_state.h"
+#include "model/app_state.h"
 
 AppState& appState() {
     // Destroyed after wWinMain returns: workers hold nothing of it (icon workers share only their

@@ -1,4 +1,4 @@
-#include "service/http_client.h"
+#include "net/http_client.h"
 
 #include <winhttp.h>
 

@@ -3,7 +3,7 @@
 
 #include <cwchar>
 
-#include "service/http_client.h"
+#include "net/http_client.h"
 
 namespace {
 

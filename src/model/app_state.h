@@ -12,7 +12,7 @@
 #include "config/config.h"
 #include "install/install_list.h"
 #include "install/installed_apps.h"
-#include "render/hit_region.h"
+#include "model/hit_region.h"
 #include "search/search_index.h"
 #include "service/catalogue.h"
 #include "service/icon_cache.h"

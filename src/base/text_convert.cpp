@@ -1,4 +1,4 @@
-#include "config/text_convert.h"
+#include "base/text_convert.h"
 
 #include <windows.h>
 
