@@ -5,11 +5,11 @@
 #include <map>
 
 #include "base/window_messages.h"
-#include "download_fixture.h"
+#include "support/download_fixture.h"
 #include "base/text_convert.h"
 #include "downloads/download_directory.h"
 #include "support/test_support.h"
-#include "trickle_server.h"
+#include "support/trickle_server.h"
 
 namespace {
 

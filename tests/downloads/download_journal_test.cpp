@@ -8,7 +8,7 @@
 
 #include "base/win_handles.h"
 #include "base/window_messages.h"
-#include "download_fixture.h"
+#include "support/download_fixture.h"
 #include "downloads/download_journal.h"
 #include "downloads/live_progress.h"
 #include "support/test_support.h"

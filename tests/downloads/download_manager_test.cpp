@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "base/window_messages.h"
-#include "download_fixture.h"
+#include "support/download_fixture.h"
 #include "support/test_support.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "qb_version.h"
 #include "render/settings_painter.h"
 #include "support/test_support.h"
-#include "window/window_fixture.h"
+#include "app/window_fixture.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "model/app_state.h"
 #include "base/window_messages.h"
 #include "app/shell_services.h"
-#include "download_fixture.h"
+#include "support/download_fixture.h"
 #include "app/app_action.h"
 #include "json/json.h"
 #include "service/catalogue.h"

@@ -1,4 +1,4 @@
-#include "trickle_server.h"
+#include "support/trickle_server.h"
 
 #include <ws2tcpip.h>
 

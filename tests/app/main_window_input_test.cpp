@@ -4,7 +4,7 @@
 #include "app/interaction.h"
 #include "base/window_messages.h"
 #include "render/layout.h"
-#include "window/window_fixture.h"
+#include "app/window_fixture.h"
 
 namespace {
 

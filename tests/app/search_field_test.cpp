@@ -5,7 +5,7 @@
 #include "render/layout.h"
 #include "render/main_window_painter.h"
 #include "support/paint_surface.h"
-#include "window/window_fixture.h"
+#include "app/window_fixture.h"
 
 namespace {
 

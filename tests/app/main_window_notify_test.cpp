@@ -11,7 +11,7 @@
 #include "render/main_window_painter.h"
 #include "support/paint_surface.h"
 #include "support/registry_support.h"
-#include "window/window_fixture.h"
+#include "app/window_fixture.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "download_fixture.h"
+#include "support/download_fixture.h"
 
 #include <algorithm>
 #include <chrono>

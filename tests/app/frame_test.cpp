@@ -4,7 +4,7 @@
 
 #include "app/frame.h"
 #include "app/shadow_window.h"
-#include "window/window_fixture.h"
+#include "app/window_fixture.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "window/window_fixture.h"
+#include "app/window_fixture.h"
 
 #include <objidl.h>
 #include <gdiplus.h>
