@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include "base/atomic_file.h"
 #include "base/win_handles.h"
 #include "json/json.h"
 
@@ -90,11 +91,5 @@ std::string configFileText(const AppConfig& config) {
 }
 
 bool saveConfig(const AppConfig& config) {
-    const std::string text = configFileText(config);
-    qb::UniqueHandle file(::CreateFileW(configFilePath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
-    DWORD written = 0;
-    const BOOL ok = ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    return ok && written == text.size();
+    return qb::writeFileAtomically(configFilePath(), configFileText(config)) == ERROR_SUCCESS;
 }

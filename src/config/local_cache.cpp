@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "base/atomic_file.h"
 #include "base/win_handles.h"
 
 namespace cache {
@@ -112,29 +113,7 @@ bool write(const std::wstring& name, const std::string& bytes) {
     const std::wstring path = pathOf(name);
     if (path.empty()) return false;
     createFolders(path.substr(0, path.find_last_of(L'\\')));
-    // One temporary name per thread: two writers of the same entry never share a half-written file.
-    const std::wstring temporary = path + L"." + std::to_wstring(::GetCurrentThreadId()) + L".tmp";
-    {
-        qb::UniqueHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return false;
-        size_t done = 0;
-        while (done < bytes.size()) {
-            DWORD wrote = 0;
-            const DWORD ask = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
-            if (!::WriteFile(file.get(), bytes.data() + done, ask, &wrote, nullptr) || wrote == 0) {
-                file.reset();
-                ::DeleteFileW(temporary.c_str());
-                return false;
-            }
-            done += wrote;
-        }
-    }
-    if (!::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        ::DeleteFileW(temporary.c_str());
-        return false;
-    }
-    return true;
+    return qb::writeFileAtomically(path, bytes) == ERROR_SUCCESS;
 }
 
 bool remove(const std::wstring& name) {

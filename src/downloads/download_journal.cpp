@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <set>
 
+#include "base/atomic_file.h"
 #include "base/win_handles.h"
 #include "config/config.h"
 #include "base/text_convert.h"
@@ -214,20 +215,6 @@ bool parseJournal(const std::string& text, std::vector<JournalEntry>& entries) {
     return true;
 }
 
-bool writeFileAtomically(const std::wstring& path, const std::string& text) {
-    const std::wstring temporary = path + L".tmp";
-    {
-        qb::UniqueHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) return false;
-        DWORD written = 0;
-        if (!::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-            written != text.size() || !::FlushFileBuffers(file.get()))
-            return false;
-    }
-    return ::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-}
-
 std::wstring defaultJournalPath() { return folderOfPath(configFilePath()) + L"\\downloads.json"; }
 
 // Reads at most kMaxJournalBytes + 1 through the open handle: the size checked is the size of what is
@@ -315,7 +302,7 @@ void DownloadJournal::writeLocked() {
     std::vector<JournalEntry> all;
     all.reserve(entries_.size());
     for (const auto& item : entries_) all.push_back(item.second);
-    unsaved_ = !writeFileAtomically(path_, journalText(all));
+    unsaved_ = qb::writeFileAtomically(path_, journalText(all)) != ERROR_SUCCESS;
 }
 
 JournalRead DownloadJournal::load(std::vector<JournalEntry>& entries) {

@@ -38,9 +38,6 @@ bool parseJournal(const std::string& text, std::vector<JournalEntry>& entries);
 // the right shape, and segments inside the size that neither overlap nor claim more than their length.
 bool journalEntryValid(const JournalEntry& entry);
 
-// Writes a temporary file beside `path`, flushes it, then puts it in the place of `path`: a reader sees
-// the old text or the new, never a part.
-bool writeFileAtomically(const std::wstring& path, const std::string& text);
 // "…\Tidewell\downloads.json", in the folder of config.json.
 std::wstring defaultJournalPath();
 

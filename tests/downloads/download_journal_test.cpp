@@ -435,9 +435,9 @@ TEST_F(DownloadJournalTest, AtExitAFailedJournalWriteIsMadeGoodAndACancelledDown
     manager().restoreJournal();
     ASSERT_EQ(task(1).state, Paused);
     {
-        // Another program holds the journal's temporary file while the paused download is cancelled.
-        qb::UniqueHandle held(::CreateFileW((journalPath + L".tmp").c_str(), GENERIC_WRITE, 0, nullptr,
-                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        // Another program reads the journal, sharing it only for reading, while the download is cancelled.
+        qb::UniqueHandle held(::CreateFileW(journalPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         ASSERT_TRUE(held);
         manager().cancel(1);
         ASSERT_EQ(task(1).state, Cancelled);
