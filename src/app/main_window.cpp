@@ -25,7 +25,7 @@ LRESULT onCreate(HWND hwnd) {
     // The search field's edit is made once the first frame is up (creating it costs a start-up about
     // 30 ms under Wine); until then the field is drawn empty, as it is whenever it is idle.
     ::PostMessageW(hwnd, WM_QB_CREATE_SEARCH_EDIT, 0, 0);
-    services.startCatalogLoad();
+    services.startCatalogueLoad();
     return 0;
 }
 
@@ -91,7 +91,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_QB_CREATE_SEARCH_EDIT: createSearchEdit(hwnd); return 0;
         case WM_QB_PREPARE_FACES: PrepareMainWindowFaces(); return 0;
         case WM_QB_DOWNLOAD_DONE: return onDownloadDone(unpackIdAndGeneration(wp));
-        case WM_QB_CATALOG_LOADED: return onCatalogLoaded(wp);
+        case WM_QB_CATALOGUE_LOADED: return onCatalogueLoaded(wp);
         case WM_QB_DOWNLOAD_FAILED: return onDownloadFailed(hwnd, unpackIdAndGeneration(wp));
         case WM_QB_INSTALLED_READ: return onInstalledRead(wp);
         case WM_QB_INSTALLER_FINISHED: return onInstallerFinished();

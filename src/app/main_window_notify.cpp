@@ -88,7 +88,7 @@ InstallStart installAndReport(int32_t taskId) {
     return InstallStart::Accepted;
 }
 
-LRESULT onCatalogLoaded(WPARAM step) {
+LRESULT onCatalogueLoaded(WPARAM step) {
     AppState& app = appState();
     CatalogueAdoption loaded = adoptLoadedCatalogue(app.catalog);
     if (!loaded.pending) {

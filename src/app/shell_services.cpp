@@ -110,7 +110,7 @@ ShellServices realShellServices() {
     s.downloadDirectory = [] { return downloadDirectory(); };
     s.setDownloadDirOverride = [](const std::wstring& path) { setDownloadDirOverride(path); };
     s.saveConfig = [](const AppConfig& config) { return saveConfig(config); };
-    s.startCatalogLoad = [] { startCatalogLoad(); };
+    s.startCatalogueLoad = [] { startCatalogueLoad(); };
     s.finishStartUp = [] { finishStartUpSoon(); };
     s.openFolderWindow = [](const std::wstring& folder) {
         ::ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);

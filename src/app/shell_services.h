@@ -36,7 +36,7 @@ struct ShellServices {
     std::function<std::wstring()> downloadDirectory;
     std::function<void(const std::wstring&)> setDownloadDirOverride;
     std::function<bool(const AppConfig&)> saveConfig;
-    std::function<void()> startCatalogLoad;
+    std::function<void()> startCatalogueLoad;
     std::function<void()> finishStartUp;  // what start-up left for after the first catalogue paint
     std::function<void(const std::wstring& folder)> openFolderWindow;
     std::function<int(HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags)> messageBox;

@@ -77,7 +77,7 @@ bool initInstance(HINSTANCE instance) {
 
     // A cached catalogue parsed meanwhile goes into the first paint, in place of the loading text.
     MSG loaded{};
-    if (::PeekMessageW(&loaded, main, WM_QB_CATALOG_LOADED, WM_QB_CATALOG_LOADED, PM_REMOVE))
+    if (::PeekMessageW(&loaded, main, WM_QB_CATALOGUE_LOADED, WM_QB_CATALOGUE_LOADED, PM_REMOVE))
         ::DispatchMessageW(&loaded);
     ::ShowWindow(main, SW_SHOW);
     ::UpdateWindow(main);
@@ -108,7 +108,7 @@ void finishStartUp() {
     createShadowWindow(main);
 }
 
-void startCatalogLoad() {
+void startCatalogueLoad() {
     AppState& app = appState();
     app.catalogLoading = true;
     app.catalogSettled = false;
