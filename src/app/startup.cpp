@@ -37,17 +37,12 @@ constexpr UINT kFinishStartUpSoonMs = 50;
 
 void CALLBACK finishStartUpTimer(HWND, UINT, UINT_PTR, DWORD) { finishStartUp(); }
 
-bool startUpFinished = false;
-
-// A load begun before the main window exists, which its WM_CREATE takes over.
-bool earlyLoadRunning = false;
-
 }  // namespace
 
 bool initInstance(HINSTANCE instance) {
     // The cached catalogue is read and parsed on another core while the window comes up.
     AppState& app = appState();
-    earlyLoadRunning = startCatalogueLoadThread(app.config.server, nullptr, app.config.channel);
+    app.earlyLoadRunning = startCatalogueLoadThread(app.config.server, nullptr, app.config.channel);
     Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, background thread on
     ULONG_PTR gdiplusToken = 0;
     if (Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr) != Gdiplus::Ok) return false;
@@ -92,15 +87,17 @@ bool initInstance(HINSTANCE instance) {
 
 void finishStartUpSoon() {
     // A timer, not a call: the catalogue reaches the screen when the thread next waits for messages.
-    HWND main = appState().mainWnd;
-    if (!startUpFinished && main) ::SetTimer(main, kFinishStartUpTimerId, kFinishStartUpSoonMs, finishStartUpTimer);
+    const AppState& app = appState();
+    if (!app.startUpFinished && app.mainWnd)
+        ::SetTimer(app.mainWnd, kFinishStartUpTimerId, kFinishStartUpSoonMs, finishStartUpTimer);
 }
 
 void finishStartUp() {
-    HWND main = appState().mainWnd;
+    AppState& app = appState();
+    HWND main = app.mainWnd;
     if (main) ::KillTimer(main, kFinishStartUpTimerId);
-    if (startUpFinished || !main) return;
-    startUpFinished = true;
+    if (app.startUpFinished || !main) return;
+    app.startUpFinished = true;
     catalogueShown();
     // Only the settings' folder picker needs OLE.
     ::OleInitialize(nullptr);
@@ -115,8 +112,8 @@ void startCatalogueLoad() {
     app.catalogFailed = false;
     app.catalog.lastError.clear();
     if (app.mainWnd) ::InvalidateRect(app.mainWnd, nullptr, FALSE);
-    if (earlyLoadRunning) {
-        earlyLoadRunning = false;
+    if (app.earlyLoadRunning) {
+        app.earlyLoadRunning = false;
         setCatalogueLoadWindow(app.mainWnd);
         return;
     }
