@@ -2,13 +2,12 @@
 
 #include <windowsx.h>
 
-#include "model/app_state.h"
 #include "app/app_action.h"
 #include "app/main_window_handlers.h"
-#include "base/window_messages.h"
-#include "downloads/download_manager.h"
 #include "app/search_field.h"
 #include "app/shell_services.h"
+#include "base/window_messages.h"
+#include "model/app_state.h"
 #include "render/main_window_painter.h"
 
 namespace {
@@ -41,6 +40,12 @@ LRESULT onDestroy(HWND hwnd) {
     return 0;
 }
 
+// Windows may end the process once this returns: the transfers stop and record first.
+LRESULT onEndSession(bool ending) {
+    if (ending) shellServices().pauseAll(kExitPauseMs);
+    return 0;
+}
+
 LRESULT onPaint(HWND hwnd) {
     PAINTSTRUCT ps;
     HDC dc = ::BeginPaint(hwnd, &ps);
@@ -61,10 +66,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_CREATE: return onCreate(hwnd);
         case WM_DESTROY: return onDestroy(hwnd);
-        case WM_ENDSESSION:
-            // Windows may end the process once this returns: the transfers stop and record first.
-            if (wp) DownloadManager::instance().pauseAll(kExitPauseMs);
-            return 0;
+        case WM_ENDSESSION: return onEndSession(wp != FALSE);
         case WM_PAINT: return onPaint(hwnd);
         case WM_ERASEBKGND: return 1;
         case WM_SETCURSOR: return onSetCursor(hwnd, wp, lp);

@@ -15,7 +15,6 @@
 #include "app/shadow_window.h"
 #include "app/frame.h"
 #include "base/win_handles.h"
-#include "downloads/download_manager.h"
 #include "render/paint_cache.h"
 #include "render/settings_painter.h"
 
@@ -328,9 +327,10 @@ void save(HWND hwnd) {
     app.config.connectionsPerDownload = choiceOf(::GetDlgItem(hwnd, kSettingsConnectionsId));
     app.config.silentInstall = switchIsOn(::GetDlgItem(hwnd, kSettingsSilentId));
     // Handed over before saving: a file that cannot be written still leaves the folder in use.
-    shellServices().setDownloadDirOverride(folder);
-    DownloadManager::instance().setConnectionsPerDownload(app.config.connectionsPerDownload);
-    shellServices().saveConfig(app.config);
+    ShellServices& services = shellServices();
+    services.setDownloadDirOverride(folder);
+    services.setConnectionsPerDownload(app.config.connectionsPerDownload);
+    services.saveConfig(app.config);
     ::DestroyWindow(hwnd);
     showToast(folder.empty() ? L"已恢复默认下载目录" : L"下载目录已保存", ToastSuccess);
     repaintMainWindow();

@@ -3,8 +3,6 @@
 #include <dwmapi.h>
 #include <gdiplus.h>
 
-#include "model/app_state.h"
-#include "render/paint_warmup.h"
 #include "app/app_action.h"
 #include "app/command_line.h"
 #include "app/crash_log.h"
@@ -12,9 +10,10 @@
 #include "app/placement.h"
 #include "app/settings_window.h"
 #include "app/shadow_window.h"
+#include "app/shell_services.h"
 #include "base/window_messages.h"
-#include "downloads/download_directory.h"
-#include "downloads/download_manager.h"
+#include "model/app_state.h"
+#include "render/paint_warmup.h"
 #include "service/catalogue_loader.h"
 
 namespace {
@@ -134,12 +133,13 @@ int runApplication(HINSTANCE instance) {
     if (request.kind == StartKind::Export) return runExport(request.file);
     // Resolved now, against the folder the program was started in.
     const std::wstring importFile = request.kind == StartKind::Import ? fullPathOf(request.file) : std::wstring();
-    appState().config = loadConfig();
-    DownloadManager::instance().setConnectionsPerDownload(appState().config.connectionsPerDownload);
+    const AppConfig& config = appState().config = loadConfig();
+    ShellServices& services = shellServices();
+    services.setConnectionsPerDownload(config.connectionsPerDownload);
     // The downloads a previous run left unfinished are listed (paused) before anything is painted; only
     // those in the configured download folder.
-    if (!appState().config.downloadDir.empty()) setDownloadDirOverride(appState().config.downloadDir);
-    DownloadManager::instance().restoreJournal();
+    if (!config.downloadDir.empty()) services.setDownloadDirOverride(config.downloadDir);
+    services.restoreJournal();
     if (!initInstance(instance)) return 1;
     if (!importFile.empty()) importInstallListUnattended(importFile);
 
@@ -151,6 +151,6 @@ int runApplication(HINSTANCE instance) {
     }
     // The window is gone; the transfers stop with their counts recorded, so the next start goes on
     // from every byte written rather than from the journal's last once-a-second note.
-    DownloadManager::instance().pauseAll(kExitPauseMs);
+    services.pauseAll(kExitPauseMs);
     return static_cast<int>(static_cast<uint32_t>(msg.wParam));
 }
