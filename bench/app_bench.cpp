@@ -19,7 +19,7 @@
 #include "base/window_messages.h"
 #include "app/startup.h"
 #include "bench_support.h"
-#include "render/app_icon.h"
+#include "app/main_window_paint.h"
 #include "render/layout.h"
 #include "service/bootstrap_cache.h"
 #include "net/http_client.h"

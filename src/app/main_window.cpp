@@ -4,11 +4,11 @@
 
 #include "app/app_action.h"
 #include "app/main_window_handlers.h"
+#include "app/main_window_paint.h"
 #include "app/search_field.h"
 #include "app/shell_services.h"
 #include "base/window_messages.h"
 #include "model/app_state.h"
-#include "render/main_window_painter.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 #include "app/interaction.h"
 #include "app/main_window.h"
 #include "app/main_window_handlers.h"
+#include "app/main_window_paint.h"
 #include "app/search_field.h"
 #include "app/shell_services.h"
 #include "downloads/download_manager.h"
 #include "model/app_state.h"
-#include "render/main_window_painter.h"
 #include "render/state_texts.h"
 
 #include <optional>

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "app/app_action.h"
+#include "app/main_window_paint.h"
 #include "app/startup.h"
 #include "base/window_messages.h"
 #include "base/worker_thread.h"
@@ -125,6 +126,7 @@ void bindSettingsAndCatalogue(ShellServices& s) {
     s.startCatalogueLoad = [] { startCatalogueLoad(); };
     s.adoptLoadedCatalogue = [](Catalogue& shown) { return adoptLoadedCatalogue(shown); };
     s.finishStartUp = [] { finishStartUpSoon(); };
+    s.requestIcon = [](const AppInfo& app, int drawnSize) { RequestIcon(appState(), app, drawnSize); };
 }
 
 void bindShell(ShellServices& s) {

@@ -48,11 +48,13 @@ struct ShellServices {
     std::function<void(const std::wstring&)> setDownloadDirOverride;
     std::function<bool(const AppConfig&)> saveConfig;
 
-    // The catalogue.
+    // The catalogue and its icons.
     std::function<void()> startCatalogueLoad;
     // On WM_QB_CATALOGUE_LOADED: moves the load's newest lists into the catalogue shown.
     std::function<CatalogueAdoption(Catalogue& shown)> adoptLoadedCatalogue;
     std::function<void()> finishStartUp;  // what start-up left for after the first catalogue paint
+    // Asks for an app's icon decoded at a drawn size (PaintInputs::requestIcon of the live program).
+    std::function<void(const AppInfo&, int drawnSize)> requestIcon;
 
     // Explorer and the system's dialogs.
     std::function<void(const std::wstring& folder)> openFolderWindow;

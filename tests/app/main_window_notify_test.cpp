@@ -4,11 +4,11 @@
 #include <functional>
 
 #include "app/main_window_handlers.h"
+#include "app/main_window_paint.h"
 #include "base/window_messages.h"
 #include "service/install_report.h"
 #include "install/installed_apps.h"
 #include "render/layout.h"
-#include "render/main_window_painter.h"
 #include "support/paint_surface.h"
 #include "support/registry_support.h"
 #include "app/window_fixture.h"
