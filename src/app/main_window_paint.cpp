@@ -28,8 +28,14 @@ PaintInputs liveInputs(const AppState& app) {
     return inputs;
 }
 
-PaintCaches& cachesFor(MainWindowPaint& paint) {
+// The caches of a w x h paint. The first frame draws into the warm-up's back buffer when it made one
+// of that size; it is asked once.
+PaintCaches& cachesFor(MainWindowPaint& paint, int w, int h) {
     if (!paint.caches) paint.caches = std::make_unique<PaintCaches>();
+    if (paint.warmUp && paint.caches->backBuffer.width() == 0 && w > 0 && h > 0) {
+        paint.caches->firstBackBuffer = paint.warmUp->takeBackBuffer(w, h);
+        paint.warmUp.reset();
+    }
     return *paint.caches;
 }
 
@@ -47,7 +53,7 @@ void PaintMainWindow(HDC dc, const RECT& client) {
     const int h = client.bottom - client.top;
     const PaintInputs inputs = liveInputs(app);
     updateFrame(app, inputs, w, h);
-    if (!paintMainWindowWith(dc, client, app, inputs, cachesFor(paint)) && app.mainWnd)
+    if (!paintMainWindowWith(dc, client, app, inputs, cachesFor(paint, w, h)) && app.mainWnd)
         ::InvalidateRect(app.mainWnd, nullptr, FALSE);
     postPreparation(paint, app.mainWnd);
 }

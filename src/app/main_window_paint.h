@@ -7,11 +7,13 @@
 
 #include "model/app_state.h"
 #include "render/paint_cache.h"
+#include "render/paint_warmup.h"
 
 // What the main window's paints keep between them, on the window thread. The window frees it when it
 // is destroyed; a test starts afresh by assigning a new one.
 struct MainWindowPaint {
     std::unique_ptr<PaintCaches> caches;  // made by the first paint
+    std::shared_ptr<PaintWarmUp> warmUp;  // until the first paint has asked for its back buffer
     bool preparationPosted = false;       // a WM_QB_PREPARE_FACES is on its way
 };
 MainWindowPaint& mainWindowPaint();

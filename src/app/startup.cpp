@@ -7,6 +7,7 @@
 #include "app/command_line.h"
 #include "app/crash_log.h"
 #include "app/main_window.h"
+#include "app/main_window_paint.h"
 #include "app/placement.h"
 #include "app/settings_window.h"
 #include "app/shadow_window.h"
@@ -45,7 +46,7 @@ bool initInstance(HINSTANCE instance) {
     Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, background thread on
     ULONG_PTR gdiplusToken = 0;
     if (Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr) != Gdiplus::Ok) return false;
-    warmUpPaintingInBackground([] {
+    mainWindowPaint().warmUp = warmUpPaintingInBackground([] {
         const WindowPlacement place =
             computeMainWindowPlacement(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
         return SIZE{place.width, place.height};  // the frame is drawn by the window: client = window
