@@ -86,10 +86,6 @@ std::wstring browseForListFile(HWND owner, bool save) {
     return chosen ? std::wstring(path) : std::wstring();
 }
 
-}  // namespace
-
-namespace {
-
 void bindDownloads(ShellServices& s) {
     s.attachDownloadWindow = [](HWND window) { DownloadManager::instance().mainWindow = window; };
     s.taskSnapshot = [] { return DownloadManager::instance().snapshot(); };
@@ -165,6 +161,9 @@ void bindInstalledApps(ShellServices& s) {
         });
     };
     s.startPrograms = [](const std::vector<std::wstring>& programs) { startPrograms(programs); };
+}
+
+void bindInstallLists(ShellServices& s) {
     s.startListRead = [](HWND window, uint32_t number, const std::wstring& path) {
         return startInstallListRead(window, number, path);
     };
@@ -182,6 +181,7 @@ ShellServices realShellServices() {
     bindSettingsAndCatalogue(s);
     bindShell(s);
     bindInstalledApps(s);
+    bindInstallLists(s);
     return s;
 }
 
