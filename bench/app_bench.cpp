@@ -19,7 +19,7 @@
 #include "base/window_messages.h"
 #include "app/startup.h"
 #include "bench_support.h"
-#include "render/app_icon.h"
+#include "app/main_window_paint.h"
 #include "render/layout.h"
 #include "service/bootstrap_cache.h"
 #include "net/http_client.h"
@@ -42,7 +42,7 @@ Hook& hook() {
 
 LRESULT CALLBACK hookedMainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     Hook& h = hook();
-    if (msg == WM_QB_CATALOG_LOADED && h.loadedMs < 0) h.loadedMs = bench::milliseconds();
+    if (msg == WM_QB_CATALOGUE_LOADED && h.loadedMs < 0) h.loadedMs = bench::milliseconds();
     const LRESULT result = ::CallWindowProcW(h.original, hwnd, msg, wp, lp);
     if (msg == WM_PAINT && h.loadedMs >= 0 && h.paintedMs < 0) {
         h.paintedMs = bench::milliseconds();

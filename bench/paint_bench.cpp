@@ -11,16 +11,15 @@
 #include <vector>
 
 #include "app/main_window_handlers.h"
+#include "app/main_window_paint.h"
 #include "base/window_messages.h"
 #include "bench_support.h"
 #include "model/app_state.h"
 #include "download_page_tasks.h"
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
-#include "render/app_icon.h"
 #include "render/gdiplus_api.h"
 #include "render/layout.h"
-#include "render/main_window_painter.h"
 #include "support/service_control.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include "base/text_convert.h"
 #include "model/app_state.h"
 #include "render/gdiplus_api.h"
-#include "render/main_window_painter.h"
+#include "app/main_window_paint.h"
 #include "search/search_index.h"
 #include "service/catalogue.h"
 

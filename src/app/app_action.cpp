@@ -7,7 +7,6 @@
 #include "app/main_window_handlers.h"
 #include "app/shell_services.h"
 #include "base/text_convert.h"
-#include "downloads/download_manager.h"
 #include "render/state_texts.h"
 #include "service/catalogue.h"
 
@@ -101,9 +100,7 @@ void onAppAction(const AppInfo* app) {
         if (!updateOffered(state, app->id)) return showToast(L"「" + app->name + L"」已安装", ToastNeutral);
         state.installed.updating[app->id] = installed->registration.displayVersion;
     }
-    const AppConfig& config = state.config;
-    DownloadManager::instance().startDownload(app->id, app->name, downloadUrlFor(config.server, app->id, config.channel),
-                                              app->md5, app->packageSize, app->sha256);
+    shellServices().startDownload(*app);
     showToast(L"开始下载：" + app->name, ToastNeutral);
 }
 

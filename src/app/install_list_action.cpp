@@ -5,7 +5,6 @@
 #include "app/main_window_handlers.h"
 #include "app/shell_services.h"
 #include "install/install_list.h"
-#include "install/install_list_file.h"
 #include "model/app_state.h"
 
 namespace {
@@ -39,7 +38,7 @@ void startRead(const std::wstring& path, bool unattended) {
     lists.newestRead = number;
     lists.unattended = unattended;
     lists.waiting.reset();
-    if (!startInstallListRead(state.mainWnd, number, path)) showToast(L"无法读取软件清单", ToastError);
+    if (!shellServices().startListRead(state.mainWnd, number, path)) showToast(L"无法读取软件清单", ToastError);
 }
 
 // The batch holds every app of the plan, those it skips too, so that its summary names them. An app the
@@ -103,7 +102,7 @@ void exportInstallList(HWND owner) {
     const InstallList list =
         installedAppsList(state.config.server, state.config.channel, state.catalog.apps, state.installed.byId);
     const uint32_t number = ++state.lists.jobsStarted;
-    if (!startInstallListWrite(state.mainWnd, number, path, formatInstallList(list)))
+    if (!shellServices().startListWrite(state.mainWnd, number, path, formatInstallList(list)))
         showToast(L"软件清单导出失败", ToastError);
 }
 
@@ -125,7 +124,7 @@ void continueListImport() {
 }
 
 LRESULT onListFileDone(uint32_t number) {
-    std::optional<InstallListFileJob> job = takeInstallListFileJob(number);
+    std::optional<InstallListFileJob> job = shellServices().takeListFileJob(number);
     if (!job) return 0;
     if (!job->reading) {
         if (job->problem.empty()) {

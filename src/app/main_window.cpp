@@ -2,14 +2,13 @@
 
 #include <windowsx.h>
 
-#include "model/app_state.h"
 #include "app/app_action.h"
 #include "app/main_window_handlers.h"
-#include "base/window_messages.h"
-#include "downloads/download_manager.h"
+#include "app/main_window_paint.h"
 #include "app/search_field.h"
 #include "app/shell_services.h"
-#include "render/main_window_painter.h"
+#include "base/window_messages.h"
+#include "model/app_state.h"
 
 namespace {
 
@@ -25,7 +24,7 @@ LRESULT onCreate(HWND hwnd) {
     // The search field's edit is made once the first frame is up (creating it costs a start-up about
     // 30 ms under Wine); until then the field is drawn empty, as it is whenever it is idle.
     ::PostMessageW(hwnd, WM_QB_CREATE_SEARCH_EDIT, 0, 0);
-    services.startCatalogLoad();
+    services.startCatalogueLoad();
     return 0;
 }
 
@@ -38,6 +37,12 @@ LRESULT onDestroy(HWND hwnd) {
     ::KillTimer(hwnd, kSpeedTimerId);
     ReleaseMainWindowPaintCaches();
     ::PostQuitMessage(0);
+    return 0;
+}
+
+// Windows may end the process once this returns: the transfers stop and record first.
+LRESULT onEndSession(bool ending) {
+    if (ending) shellServices().pauseAll(kExitPauseMs);
     return 0;
 }
 
@@ -61,10 +66,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_CREATE: return onCreate(hwnd);
         case WM_DESTROY: return onDestroy(hwnd);
-        case WM_ENDSESSION:
-            // Windows may end the process once this returns: the transfers stop and record first.
-            if (wp) DownloadManager::instance().pauseAll(kExitPauseMs);
-            return 0;
+        case WM_ENDSESSION: return onEndSession(wp != FALSE);
         case WM_PAINT: return onPaint(hwnd);
         case WM_ERASEBKGND: return 1;
         case WM_SETCURSOR: return onSetCursor(hwnd, wp, lp);
@@ -91,7 +93,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_QB_CREATE_SEARCH_EDIT: createSearchEdit(hwnd); return 0;
         case WM_QB_PREPARE_FACES: PrepareMainWindowFaces(); return 0;
         case WM_QB_DOWNLOAD_DONE: return onDownloadDone(unpackIdAndGeneration(wp));
-        case WM_QB_CATALOG_LOADED: return onCatalogLoaded(wp);
+        case WM_QB_CATALOGUE_LOADED: return onCatalogueLoaded(wp);
         case WM_QB_DOWNLOAD_FAILED: return onDownloadFailed(hwnd, unpackIdAndGeneration(wp));
         case WM_QB_INSTALLED_READ: return onInstalledRead(wp);
         case WM_QB_INSTALLER_FINISHED: return onInstallerFinished();

@@ -17,7 +17,8 @@ LRESULT onMouseWheel(HWND hwnd, int delta, LPARAM screenPoint);
 LRESULT onTimer(HWND hwnd, UINT_PTR id);
 
 // main_window_notify.cpp: what workers post.
-LRESULT onCatalogLoaded(WPARAM succeeded);
+// A catalogue load reached step (a CatalogueLoadStep): its newest lists are adopted and shown.
+LRESULT onCatalogueLoaded(WPARAM step);
 // News of a download is for the task of that app id and generation; news of a replaced task is dropped.
 LRESULT onDownloadDone(IdAndGeneration news);
 LRESULT onDownloadFailed(HWND hwnd, IdAndGeneration news);
@@ -29,7 +30,8 @@ void rereadInstalledApps();
 void startInstalledAppsReadNow();
 // Adopts the newest read of the registrations; an older read's result is dropped.
 LRESULT onInstalledRead(WPARAM readNumber);
-// An installer or uninstaller ended: the registrations are read again.
+// A task's installer ended: the registrations are read again, the apps closed for it start again
+// once it succeeded, the batch follows and a quit that waited for it goes on.
 LRESULT onInstallerFinished();
 // Any news of the download tasks (WM_QB_REFRESH): the batch follows, the window repaints.
 LRESULT onTasksChanged();

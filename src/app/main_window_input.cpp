@@ -134,7 +134,7 @@ void actOnRegion(HWND hwnd, const HitRegion& region) {
             services.clearFinished();
             repaintMainWindow();
             break;
-        case HitKind::Reload: services.startCatalogLoad(); break;
+        case HitKind::Reload: services.startCatalogueLoad(); break;
         case HitKind::OpenDir: openDownloadDirectory(); break;
         case HitKind::Notice:
             app.noticeText.clear();

@@ -1,14 +1,13 @@
 #include "app/app_action.h"
-#include "model/app_state.h"
 #include "app/interaction.h"
 #include "app/main_window.h"
 #include "app/main_window_handlers.h"
+#include "app/main_window_paint.h"
 #include "app/search_field.h"
 #include "app/shell_services.h"
 #include "downloads/download_manager.h"
-#include "render/main_window_painter.h"
+#include "model/app_state.h"
 #include "render/state_texts.h"
-#include "service/catalogue_loader.h"
 
 #include <optional>
 
@@ -88,9 +87,10 @@ InstallStart installAndReport(int32_t taskId) {
     return InstallStart::Accepted;
 }
 
-LRESULT onCatalogLoaded(WPARAM step) {
+LRESULT onCatalogueLoaded(WPARAM step) {
     AppState& app = appState();
-    CatalogueAdoption loaded = adoptLoadedCatalogue(app.catalog);
+    ShellServices& services = shellServices();
+    CatalogueAdoption loaded = services.adoptLoadedCatalogue(app.catalog);
     if (!loaded.pending) {
         // Already taken with an earlier message of the same load; or posted without a result to take,
         // when the step alone says what happened.
@@ -122,7 +122,7 @@ LRESULT onCatalogLoaded(WPARAM step) {
     if (loaded.replaced) searchAgainInNewCatalogue(app);  // the shown results indexed the old lists
     repaintMainWindow();
     // The rest of the start-up waits until the first catalogue (or the failure screen) is on the screen.
-    if (ShellServices& services = shellServices(); services.finishStartUp) services.finishStartUp();
+    if (services.finishStartUp) services.finishStartUp();
     continueListImport();
     return 0;
 }
@@ -201,7 +201,7 @@ void startInstalledAppsReadNow() {
 
 LRESULT onInstalledRead(WPARAM) {
     AppState& app = appState();
-    std::optional<InstalledAppsRead> read = takeInstalledAppsRead();
+    std::optional<InstalledAppsRead> read = shellServices().takeInstalledAppsRead();
     if (!read || read->readNumber != app.installed.readsStarted) return 0;
     InstalledState& installed = app.installed;
     installed.byId = std::move(read->statuses);

@@ -9,9 +9,6 @@
 
 namespace {
 
-WNDPROC originalEditProc = nullptr;
-bool focusWasInField = false;  // when the window was last deactivated
-
 void syncEditVisibility() {
     const SearchState& search = appState().search;
     if (!search.edit) return;
@@ -52,7 +49,7 @@ LRESULT CALLBACK searchEditProc(HWND edit, UINT msg, WPARAM wp, LPARAM lp) {
             if (wp == VK_ESCAPE || wp == VK_RETURN || wp == 'F' - '@' || wp == 0x7F) return 0;
             break;
     }
-    return ::CallWindowProcW(originalEditProc, edit, msg, wp, lp);
+    return ::CallWindowProcW(appState().search.editProcedure, edit, msg, wp, lp);
 }
 
 }  // namespace
@@ -72,10 +69,11 @@ HWND createSearchEdit(HWND main) {
     ::SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(uiFont(FontLabel)), FALSE);
     ::SendMessageW(edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, 0);
     ::SendMessageW(edit, EM_SETLIMITTEXT, kSearchTextLimit, 0);
-    focusWasInField = false;
-    originalEditProc = reinterpret_cast<WNDPROC>(
+    SearchState& search = appState().search;
+    search.focusWasInField = false;
+    search.editProcedure = reinterpret_cast<WNDPROC>(
         ::SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(searchEditProc)));
-    appState().search.edit = edit;
+    search.edit = edit;
     return edit;
 }
 
@@ -158,21 +156,20 @@ LRESULT onCommand(HWND hwnd, WPARAM wp, LPARAM lp) {
 }
 
 LRESULT onCtlColorEdit(HWND hwnd, WPARAM wp, LPARAM lp) {
-    if (reinterpret_cast<HWND>(lp) != appState().search.edit) return ::DefWindowProcW(hwnd, WM_CTLCOLOREDIT, wp, lp);
+    SearchState& search = appState().search;
+    if (reinterpret_cast<HWND>(lp) != search.edit) return ::DefWindowProcW(hwnd, WM_CTLCOLOREDIT, wp, lp);
     // A solid brush of what the field's translucent fill gives at the edit's middle, so no box shows.
-    static qb::UniqueBrush brush;
-    static uint32_t brushColour = 0xFFFFFFFF;
     RECT client{};
     ::GetClientRect(hwnd, &client);
     const uint32_t colour = searchFieldBackground(client.right);
-    if (!brush || colour != brushColour) {
-        brush.reset(::CreateSolidBrush(palette::text(colour)));
-        brushColour = colour;
+    if (!search.editBrush || colour != search.editBrushColour) {
+        search.editBrush.reset(::CreateSolidBrush(palette::text(colour)));
+        search.editBrushColour = colour;
     }
     HDC dc = reinterpret_cast<HDC>(wp);
     ::SetTextColor(dc, palette::text(palette::kTextWhite));
     ::SetBkColor(dc, palette::text(colour));
-    return reinterpret_cast<LRESULT>(brush.get());
+    return reinterpret_cast<LRESULT>(search.editBrush.get());
 }
 
 LRESULT onKeyDown(HWND hwnd, WPARAM key, LPARAM lp) {
@@ -183,10 +180,11 @@ LRESULT onKeyDown(HWND hwnd, WPARAM key, LPARAM lp) {
 
 // A window activated again gives the caret back to the field that had it, as dialogs do.
 LRESULT onActivate(HWND hwnd, WPARAM wp, LPARAM lp) {
-    HWND edit = appState().search.edit;
+    SearchState& search = appState().search;
+    HWND edit = search.edit;
     if (LOWORD(wp) == WA_INACTIVE) {
-        focusWasInField = edit && ::GetFocus() == edit;
-    } else if (focusWasInField && edit && !HIWORD(wp)) {
+        search.focusWasInField = edit && ::GetFocus() == edit;
+    } else if (search.focusWasInField && edit && !HIWORD(wp)) {
         ::ShowWindow(edit, SW_SHOWNA);
         ::SetFocus(edit);
         return 0;

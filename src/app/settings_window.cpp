@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <memory>
 #include <vector>
 
 #include "model/app_state.h"
@@ -14,7 +15,6 @@
 #include "app/shadow_window.h"
 #include "app/frame.h"
 #include "base/win_handles.h"
-#include "downloads/download_manager.h"
 #include "render/paint_cache.h"
 #include "render/settings_painter.h"
 
@@ -33,7 +33,8 @@ constexpr COLORREF kLabelTextColour = RGB(0x1D, 0x21, 0x29);
 constexpr COLORREF kHintTextColour = RGB(0x86, 0x90, 0x9C);
 constexpr COLORREF kFieldColour = RGB(0xF7, 0xF8, 0xFA);
 
-// What the open settings window owns besides its controls; released after the controls are gone.
+// What a settings window owns besides its controls, from WM_NCCREATE until its controls are gone
+// (WM_NCDESTROY); the window holds it in GWLP_USERDATA.
 struct SettingsResources {
     qb::UniqueFont normal;
     qb::UniqueFont heading;
@@ -44,14 +45,19 @@ struct SettingsResources {
     bool closeHovered = false;
     bool closePressed = false;
     bool trackingLeave = false;
+    WNDPROC buttonProcedure = nullptr;  // the system buttons' own, which buttonProcedure passes messages on to
 };
 
-SettingsResources& resources() {
-    static SettingsResources held;
-    return held;
+// Null before WM_NCCREATE and after WM_NCDESTROY.
+SettingsResources* resourcesOf(HWND settings) {
+    return reinterpret_cast<SettingsResources*>(::GetWindowLongPtrW(settings, GWLP_USERDATA));
 }
 
-WNDPROC g_buttonProcedure = nullptr;
+// Made with the window (WM_NCCREATE); onNcDestroy frees it.
+void attachResources(HWND settings) {
+    auto held = std::make_unique<SettingsResources>();
+    ::SetWindowLongPtrW(settings, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(held.release()));
+}
 
 HFONT createFont(int height, int weight) {
     return ::CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
@@ -78,8 +84,7 @@ BOOL CALLBACK setHeadingFont(HWND child, LPARAM font) {
     return TRUE;
 }
 
-void applyFonts(HWND hwnd) {
-    SettingsResources& held = resources();
+void applyFonts(HWND hwnd, SettingsResources& held) {
     held.normal.reset(createFont(-14, 400));
     held.heading.reset(createFont(-15, 700));
     held.small.reset(createFont(-12, 400));
@@ -115,6 +120,8 @@ SIZE clientSize(HWND hwnd) {
 
 // The buttons draw themselves; this notes the pointer over them for their hover look.
 LRESULT CALLBACK buttonProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    const SettingsResources* held = resourcesOf(::GetParent(hwnd));
+    if (!held || !held->buttonProcedure) return ::DefWindowProcW(hwnd, msg, wp, lp);
     if (msg == WM_MOUSEMOVE && !::GetPropW(hwnd, kHoverProperty)) {
         ::SetPropW(hwnd, kHoverProperty, reinterpret_cast<HANDLE>(1));
         trackLeave(hwnd);
@@ -125,15 +132,16 @@ LRESULT CALLBACK buttonProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     } else if (msg == WM_NCDESTROY) {
         ::RemovePropW(hwnd, kHoverProperty);
     }
-    return ::CallWindowProcW(g_buttonProcedure, hwnd, msg, wp, lp);
+    return ::CallWindowProcW(held->buttonProcedure, hwnd, msg, wp, lp);
 }
 
 HWND createButton(HWND parent, const RECT& place, int id, const wchar_t* label) {
     HWND button = createControl(parent, L"BUTTON", place, id, BS_OWNERDRAW | WS_TABSTOP, label);
-    if (button) {
+    SettingsResources* held = resourcesOf(parent);
+    if (button && held) {
         const auto previous = reinterpret_cast<WNDPROC>(
             ::SetWindowLongPtrW(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(buttonProcedure)));
-        if (!g_buttonProcedure) g_buttonProcedure = previous;
+        if (!held->buttonProcedure) held->buttonProcedure = previous;
     }
     return button;
 }
@@ -273,7 +281,7 @@ void registerControlClass(const wchar_t* name, WNDPROC procedure) {
     ::RegisterClassExW(&wc);  // fails harmlessly when a window before registered it
 }
 
-LRESULT onCreate(HWND hwnd) {
+LRESULT onCreate(HWND hwnd, SettingsResources& held) {
     AppState& app = appState();
     const std::wstring directory = shellServices().downloadDirectory();
     registerControlClass(kChoiceClass, choiceProcedure);
@@ -300,8 +308,8 @@ LRESULT onCreate(HWND hwnd) {
     createButton(hwnd, sl::saveButton(), kSettingsSaveId, L"保存");
     app.settingsVersionLabel =
         createControl(hwnd, L"STATIC", sl::versionLabel(), 0, 0, versionLabelText(programProductVersion()));
-    applyFonts(hwnd);
-    resources().field.reset(::CreateSolidBrush(kFieldColour));
+    applyFonts(hwnd, held);
+    held.field.reset(::CreateSolidBrush(kFieldColour));
     return 0;
 }
 
@@ -319,9 +327,10 @@ void save(HWND hwnd) {
     app.config.connectionsPerDownload = choiceOf(::GetDlgItem(hwnd, kSettingsConnectionsId));
     app.config.silentInstall = switchIsOn(::GetDlgItem(hwnd, kSettingsSilentId));
     // Handed over before saving: a file that cannot be written still leaves the folder in use.
-    shellServices().setDownloadDirOverride(folder);
-    DownloadManager::instance().setConnectionsPerDownload(app.config.connectionsPerDownload);
-    shellServices().saveConfig(app.config);
+    ShellServices& services = shellServices();
+    services.setDownloadDirOverride(folder);
+    services.setConnectionsPerDownload(app.config.connectionsPerDownload);
+    services.saveConfig(app.config);
     ::DestroyWindow(hwnd);
     showToast(folder.empty() ? L"已恢复默认下载目录" : L"下载目录已保存", ToastSuccess);
     repaintMainWindow();
@@ -346,7 +355,7 @@ LRESULT onCommand(HWND hwnd, int id) {
 
 // Labels and the read-only folder edit draw on the window's own background; the title is white on
 // the strip, the version grey.
-LRESULT onCtlColorStatic(HWND hwnd, WPARAM wp, LPARAM lp) {
+LRESULT onCtlColorStatic(const SettingsResources& held, WPARAM wp, LPARAM lp) {
     HDC dc = reinterpret_cast<HDC>(wp);
     HWND control = reinterpret_cast<HWND>(lp);
     const AppState& app = appState();
@@ -354,7 +363,7 @@ LRESULT onCtlColorStatic(HWND hwnd, WPARAM wp, LPARAM lp) {
     if (control == app.settingsDirEdit) {
         ::SetTextColor(dc, kLabelTextColour);
         ::SetBkColor(dc, kFieldColour);
-        return reinterpret_cast<LRESULT>(resources().field.get());
+        return reinterpret_cast<LRESULT>(held.field.get());
     }
     wchar_t text[64] = {};
     ::GetWindowTextW(control, text, 64);
@@ -367,20 +376,17 @@ LRESULT onCtlColorStatic(HWND hwnd, WPARAM wp, LPARAM lp) {
     ::SetTextColor(dc, control == app.settingsVersionLabel ? kVersionTextColour
                        : hint                                ? kHintTextColour
                                                              : kLabelTextColour);
-    (void)hwnd;
     return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
 }
 
-void setCloseLook(HWND hwnd, bool hovered) {
-    SettingsResources& held = resources();
+void setCloseLook(HWND hwnd, SettingsResources& held, bool hovered) {
     if (held.closeHovered == hovered) return;
     held.closeHovered = hovered;
     const RECT close = sl::closeButton();
     ::InvalidateRect(hwnd, &close, FALSE);
 }
 
-LRESULT onMouse(HWND hwnd, UINT msg, LPARAM lp) {
-    SettingsResources& held = resources();
+LRESULT onMouse(HWND hwnd, SettingsResources& held, UINT msg, LPARAM lp) {
     const POINT point{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
     const RECT close = sl::closeButton();
     const bool overClose = ::PtInRect(&close, point) != FALSE;
@@ -390,11 +396,11 @@ LRESULT onMouse(HWND hwnd, UINT msg, LPARAM lp) {
                 trackLeave(hwnd);
                 held.trackingLeave = true;
             }
-            setCloseLook(hwnd, overClose);
+            setCloseLook(hwnd, held, overClose);
             break;
         case WM_MOUSELEAVE:
             held.trackingLeave = false;
-            setCloseLook(hwnd, false);
+            setCloseLook(hwnd, held, false);
             break;
         case WM_LBUTTONDOWN:
             held.closePressed = overClose;
@@ -418,21 +424,20 @@ LRESULT onNcHitTest(HWND hwnd, WPARAM wp, LPARAM lp) {
     return ::DefWindowProcW(hwnd, WM_NCHITTEST, wp, lp);
 }
 
-LRESULT onPaint(HWND hwnd) {
+LRESULT onPaint(HWND hwnd, const SettingsResources& held) {
     PAINTSTRUCT ps;
     HDC dc = ::BeginPaint(hwnd, &ps);
-    const bool closeHovered = resources().closeHovered;
+    const bool closeHovered = held.closeHovered;
     paintBuffered(dc, clientSize(hwnd), [&](Canvas& canvas) { paintSettingsBackground(canvas, closeHovered); });
     ::EndPaint(hwnd, &ps);
     return 0;
 }
 
-LRESULT onDestroy() {
+LRESULT onDestroy(SettingsResources& held) {
     AppState& app = appState();
     app.settingsWnd = nullptr;
     app.settingsDirEdit = nullptr;
     app.settingsVersionLabel = nullptr;
-    SettingsResources& held = resources();
     if (held.shadow) ::DestroyWindow(held.shadow);
     held.shadow = nullptr;
     if (app.mainWnd) {
@@ -444,9 +449,9 @@ LRESULT onDestroy() {
 
 // The fonts and the brush outlive the controls that use them: released only after the children are gone.
 LRESULT onNcDestroy(HWND hwnd, WPARAM wp, LPARAM lp) {
-    const LRESULT result = ::DefWindowProcW(hwnd, WM_NCDESTROY, wp, lp);
-    resources() = SettingsResources();
-    return result;
+    const std::unique_ptr<SettingsResources> held(resourcesOf(hwnd));
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    return ::DefWindowProcW(hwnd, WM_NCDESTROY, wp, lp);
 }
 
 bool isKeyFor(HWND settings, const MSG& msg, WPARAM key) {
@@ -527,10 +532,11 @@ void openSettingsWindow() {
     HRGN region = ::CreateRoundRectRgn(0, 0, sl::kWidth + 1, sl::kHeight + 1, kWindowCornerEllipse,
                                        kWindowCornerEllipse);
     if (region && !::SetWindowRgn(settings, region, FALSE)) ::DeleteObject(region);
-    if (desktopComposesWindows()) resources().shadow = createShadowWindowFor(settings);
+    SettingsResources& held = *resourcesOf(settings);  // made with the window
+    if (desktopComposesWindows()) held.shadow = createShadowWindowFor(settings);
     app.settingsWnd = settings;
     ::ShowWindow(settings, SW_SHOW);
-    followWithShadow(settings, resources().shadow, resources().shadowSize);
+    followWithShadow(settings, held.shadow, held.shadowSize);
     ::EnableWindow(app.mainWnd, FALSE);
 }
 
@@ -557,22 +563,23 @@ bool settingsDialogMessage(MSG* msg) {
 }
 
 LRESULT CALLBACK SettingsWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) attachResources(hwnd);
+    SettingsResources* held = resourcesOf(hwnd);
+    if (!held) return ::DefWindowProcW(hwnd, msg, wp, lp);
     switch (msg) {
-        case WM_CREATE: return onCreate(hwnd);
+        case WM_CREATE: return onCreate(hwnd, *held);
         case WM_COMMAND: return onCommand(hwnd, LOWORD(wp));
         case WM_DRAWITEM: return onDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lp));
-        case WM_CTLCOLORSTATIC: return onCtlColorStatic(hwnd, wp, lp);
+        case WM_CTLCOLORSTATIC: return onCtlColorStatic(*held, wp, lp);
         case WM_NCHITTEST: return onNcHitTest(hwnd, wp, lp);
         case WM_MOUSEMOVE:
         case WM_MOUSELEAVE:
         case WM_LBUTTONDOWN:
-        case WM_LBUTTONUP: return onMouse(hwnd, msg, lp);
+        case WM_LBUTTONUP: return onMouse(hwnd, *held, msg, lp);
         case WM_ERASEBKGND: return 1;
-        case WM_PAINT: return onPaint(hwnd);
-        case WM_WINDOWPOSCHANGED:
-            followWithShadow(hwnd, resources().shadow, resources().shadowSize);
-            break;
-        case WM_DESTROY: return onDestroy();
+        case WM_PAINT: return onPaint(hwnd, *held);
+        case WM_WINDOWPOSCHANGED: followWithShadow(hwnd, held->shadow, held->shadowSize); break;
+        case WM_DESTROY: return onDestroy(*held);
         case WM_NCDESTROY: return onNcDestroy(hwnd, wp, lp);
     }
     return ::DefWindowProcW(hwnd, msg, wp, lp);

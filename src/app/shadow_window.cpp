@@ -13,8 +13,6 @@ namespace {
 constexpr uint32_t kShadowColour = 0x1E2230;
 constexpr double kRingPenWidth = 2.0;
 
-unsigned g_imageBuilds = 0;
-
 // Signed distance from (x, y) to the outline of a rectangle with rounded corners; negative inside.
 double roundRectDistance(double x, double y, const RECT& rect, double radius) {
     const double qx = std::fabs(x - (rect.left + rect.right) / 2.0) - ((rect.right - rect.left) / 2.0 - radius);
@@ -107,8 +105,6 @@ bool ShadowImage::create(int windowWidth, int windowHeight) {
     return true;
 }
 
-unsigned shadowImageBuilds() { return g_imageBuilds; }
-
 bool desktopComposesWindows() {
     BOOL enabled = FALSE;
     return SUCCEEDED(::DwmIsCompositionEnabled(&enabled)) && enabled;
@@ -123,12 +119,13 @@ HWND createShadowWindowFor(HWND target) {
                              rect.bottom - rect.top, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
 }
 
-void followWithShadow(HWND target, HWND shadow, SIZE& bitmapSize) {
-    if (!shadow || !target) return;
+bool followWithShadow(HWND target, HWND shadow, SIZE& bitmapSize) {
+    if (!shadow || !target) return false;
     if (::IsIconic(target) || ::IsZoomed(target) || !::IsWindowVisible(target)) {
         ::ShowWindow(shadow, SW_HIDE);
-        return;
+        return false;
     }
+    bool built = false;
     RECT targetRect{};
     ::GetWindowRect(target, &targetRect);
     const RECT rect = shadowWindowRect(targetRect);
@@ -141,10 +138,11 @@ void followWithShadow(HWND target, HWND shadow, SIZE& bitmapSize) {
             BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
             ::UpdateLayeredWindow(shadow, nullptr, nullptr, &size, image.dc(), &source, 0, &blend, ULW_ALPHA);
             bitmapSize = size;
-            ++g_imageBuilds;
+            built = true;
         }
     }
     ::SetWindowPos(shadow, target, rect.left, rect.top, size.cx, size.cy, SWP_SHOWWINDOW | SWP_NOACTIVATE);
+    return built;
 }
 
 void createShadowWindow(HWND main) {
@@ -155,7 +153,7 @@ void createShadowWindow(HWND main) {
 
 void updateShadow(HWND main) {
     AppState& app = appState();
-    followWithShadow(main, app.shadowWnd, app.shadowBitmapSize);
+    if (followWithShadow(main, app.shadowWnd, app.shadowBitmapSize)) ++app.shadowImageBuilds;
 }
 
 // The layered window's content comes only from UpdateLayeredWindow.

@@ -16,12 +16,13 @@ void createShadowWindow(HWND main);
 // rebuilt only when the size changed.
 void updateShadow(HWND main);
 // The same for another window of the program: a shadow window made for `target`, and the step that
-// keeps it under it. `bitmapSize` is the size of the picture the shadow holds, kept by the caller.
+// keeps it under it. `bitmapSize` is the size of the picture the shadow holds, kept by the caller;
+// followWithShadow is true when it pushed a new picture.
 HWND createShadowWindowFor(HWND target);
 // True when the desktop composes windows, so that a shadow's partly transparent pixels blend with
 // what lies beneath; without it they are drawn opaque (near black) over other windows.
 bool desktopComposesWindows();
-void followWithShadow(HWND target, HWND shadow, SIZE& bitmapSize);
+bool followWithShadow(HWND target, HWND shadow, SIZE& bitmapSize);
 LRESULT CALLBACK ShadowWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
 struct ShadowRing {
@@ -53,6 +54,3 @@ private:
     uint32_t* pixels_ = nullptr;
     SIZE size_{0, 0};
 };
-
-// How many shadow images were pushed to the window; a move must not add one.
-unsigned shadowImageBuilds();

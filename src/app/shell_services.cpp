@@ -7,13 +7,14 @@
 #include <cwchar>
 #include <iterator>
 
-#include "app/startup.h"
 #include "app/app_action.h"
-#include "model/app_state.h"
-#include "downloads/download_directory.h"
-#include "downloads/download_manager.h"
+#include "app/main_window_paint.h"
+#include "app/startup.h"
 #include "base/window_messages.h"
 #include "base/worker_thread.h"
+#include "downloads/download_directory.h"
+#include "downloads/download_manager.h"
+#include "model/app_state.h"
 #include "service/install_report.h"
 
 // How long a running app is given to close after it was asked.
@@ -85,12 +86,14 @@ std::wstring browseForListFile(HWND owner, bool save) {
     return chosen ? std::wstring(path) : std::wstring();
 }
 
-}  // namespace
-
-ShellServices realShellServices() {
-    ShellServices s;
+void bindDownloads(ShellServices& s) {
     s.attachDownloadWindow = [](HWND window) { DownloadManager::instance().mainWindow = window; };
     s.taskSnapshot = [] { return DownloadManager::instance().snapshot(); };
+    s.startDownload = [](const AppInfo& app) {
+        const AppConfig& config = appState().config;
+        DownloadManager::instance().startDownload(app.id, app.name, downloadUrlFor(config.server, app.id, config.channel),
+                                                  app.md5, app.packageSize, app.sha256);
+    };
     s.cancelTask = [](int32_t id) { DownloadManager::instance().cancel(id); };
     s.pauseTask = [](int32_t id) { DownloadManager::instance().pause(id); };
     // The bytes come from the catalogue's address for the app, never from one the journal named.
@@ -103,15 +106,26 @@ ShellServices realShellServices() {
     s.install = [](int32_t id, const InstallRequest& request) { return DownloadManager::instance().install(id, request); };
     s.withdrawInstall = [](int32_t id) { return DownloadManager::instance().withdrawInstall(id); };
     s.updateSpeeds = [] { DownloadManager::instance().updateSpeeds(); };
+    s.setConnectionsPerDownload = [](int count) { DownloadManager::instance().setConnectionsPerDownload(count); };
+    s.restoreJournal = [] { DownloadManager::instance().restoreJournal(); };
+    s.pauseAll = [](DWORD waitMs) { DownloadManager::instance().pauseAll(waitMs); };
     s.appAction = [](const AppInfo* app) { onAppAction(app); };
     s.reportInstall = [](const std::wstring& server, int32_t id, const std::wstring& channel) {
         return ReportInstallInBackground(server, id, channel);
     };
+}
+
+void bindSettingsAndCatalogue(ShellServices& s) {
     s.downloadDirectory = [] { return downloadDirectory(); };
     s.setDownloadDirOverride = [](const std::wstring& path) { setDownloadDirOverride(path); };
     s.saveConfig = [](const AppConfig& config) { return saveConfig(config); };
-    s.startCatalogLoad = [] { startCatalogLoad(); };
+    s.startCatalogueLoad = [] { startCatalogueLoad(); };
+    s.adoptLoadedCatalogue = [](Catalogue& shown) { return adoptLoadedCatalogue(shown); };
     s.finishStartUp = [] { finishStartUpSoon(); };
+    s.requestIcon = [](const AppInfo& app, int drawnSize) { RequestIcon(appState(), app, drawnSize); };
+}
+
+void bindShell(ShellServices& s) {
     s.openFolderWindow = [](const std::wstring& folder) {
         ::ShellExecuteW(nullptr, L"open", folder.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
     };
@@ -126,15 +140,19 @@ ShellServices realShellServices() {
         finishStartUp();  // the dialog needs OLE on this thread
         return browseForListFile(owner, save);
     };
+    s.confirm = [](HWND owner, const std::wstring& text, const std::wstring& caption, const std::wstring& yes,
+                   const std::wstring& no) { return confirmWithButtons(owner, text, caption, yes, no); };
+}
+
+void bindInstalledApps(ShellServices& s) {
     s.readInstalledApps = [](HWND window, uint32_t readNumber, std::vector<CatalogueName> apps) {
         return startInstalledAppsRead(window, readNumber, std::move(apps));
     };
+    s.takeInstalledAppsRead = [] { return takeInstalledAppsRead(); };
     s.startUninstall = [](HWND window, int32_t appId, const InstalledApp& registration) {
         return startUninstall(window, appId, registration);
     };
     s.takeUninstallOutcome = [](int32_t appId) { return takeUninstallOutcome(appId); };
-    s.confirm = [](HWND owner, const std::wstring& text, const std::wstring& caption, const std::wstring& yes,
-                   const std::wstring& no) { return confirmWithButtons(owner, text, caption, yes, no); };
     s.runningProcessesOf = [](const InstalledApp& registration) { return runningProcessesOf(registration); };
     s.closeRunningApp = [](HWND window, int32_t appId, std::vector<RunningProcess> processes) {
         return qb::startWorker([window, appId, processes = std::move(processes)] {
@@ -143,6 +161,27 @@ ShellServices realShellServices() {
         });
     };
     s.startPrograms = [](const std::vector<std::wstring>& programs) { startPrograms(programs); };
+}
+
+void bindInstallLists(ShellServices& s) {
+    s.startListRead = [](HWND window, uint32_t number, const std::wstring& path) {
+        return startInstallListRead(window, number, path);
+    };
+    s.startListWrite = [](HWND window, uint32_t number, const std::wstring& path, std::string text) {
+        return startInstallListWrite(window, number, path, std::move(text));
+    };
+    s.takeListFileJob = [](uint32_t number) { return takeInstallListFileJob(number); };
+}
+
+}  // namespace
+
+ShellServices realShellServices() {
+    ShellServices s;
+    bindDownloads(s);
+    bindSettingsAndCatalogue(s);
+    bindShell(s);
+    bindInstalledApps(s);
+    bindInstallLists(s);
     return s;
 }
 

@@ -3,18 +3,18 @@
 #include <dwmapi.h>
 #include <gdiplus.h>
 
-#include "model/app_state.h"
-#include "render/paint_warmup.h"
 #include "app/app_action.h"
 #include "app/command_line.h"
 #include "app/crash_log.h"
 #include "app/main_window.h"
+#include "app/main_window_paint.h"
 #include "app/placement.h"
 #include "app/settings_window.h"
 #include "app/shadow_window.h"
+#include "app/shell_services.h"
 #include "base/window_messages.h"
-#include "downloads/download_directory.h"
-#include "downloads/download_manager.h"
+#include "model/app_state.h"
+#include "render/paint_warmup.h"
 #include "service/catalogue_loader.h"
 
 namespace {
@@ -37,21 +37,16 @@ constexpr UINT kFinishStartUpSoonMs = 50;
 
 void CALLBACK finishStartUpTimer(HWND, UINT, UINT_PTR, DWORD) { finishStartUp(); }
 
-bool startUpFinished = false;
-
-// A load begun before the main window exists, which its WM_CREATE takes over.
-bool earlyLoadRunning = false;
-
 }  // namespace
 
 bool initInstance(HINSTANCE instance) {
     // The cached catalogue is read and parsed on another core while the window comes up.
     AppState& app = appState();
-    earlyLoadRunning = startCatalogueLoadThread(app.config.server, nullptr, app.config.channel);
+    app.earlyLoadRunning = startCatalogueLoadThread(app.config.server, nullptr, app.config.channel);
     Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, background thread on
     ULONG_PTR gdiplusToken = 0;
     if (Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr) != Gdiplus::Ok) return false;
-    warmUpPaintingInBackground([] {
+    mainWindowPaint().warmUp = warmUpPaintingInBackground([] {
         const WindowPlacement place =
             computeMainWindowPlacement(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
         return SIZE{place.width, place.height};  // the frame is drawn by the window: client = window
@@ -77,7 +72,7 @@ bool initInstance(HINSTANCE instance) {
 
     // A cached catalogue parsed meanwhile goes into the first paint, in place of the loading text.
     MSG loaded{};
-    if (::PeekMessageW(&loaded, main, WM_QB_CATALOG_LOADED, WM_QB_CATALOG_LOADED, PM_REMOVE))
+    if (::PeekMessageW(&loaded, main, WM_QB_CATALOGUE_LOADED, WM_QB_CATALOGUE_LOADED, PM_REMOVE))
         ::DispatchMessageW(&loaded);
     ::ShowWindow(main, SW_SHOW);
     ::UpdateWindow(main);
@@ -92,15 +87,17 @@ bool initInstance(HINSTANCE instance) {
 
 void finishStartUpSoon() {
     // A timer, not a call: the catalogue reaches the screen when the thread next waits for messages.
-    HWND main = appState().mainWnd;
-    if (!startUpFinished && main) ::SetTimer(main, kFinishStartUpTimerId, kFinishStartUpSoonMs, finishStartUpTimer);
+    const AppState& app = appState();
+    if (!app.startUpFinished && app.mainWnd)
+        ::SetTimer(app.mainWnd, kFinishStartUpTimerId, kFinishStartUpSoonMs, finishStartUpTimer);
 }
 
 void finishStartUp() {
-    HWND main = appState().mainWnd;
+    AppState& app = appState();
+    HWND main = app.mainWnd;
     if (main) ::KillTimer(main, kFinishStartUpTimerId);
-    if (startUpFinished || !main) return;
-    startUpFinished = true;
+    if (app.startUpFinished || !main) return;
+    app.startUpFinished = true;
     catalogueShown();
     // Only the settings' folder picker needs OLE.
     ::OleInitialize(nullptr);
@@ -108,15 +105,15 @@ void finishStartUp() {
     createShadowWindow(main);
 }
 
-void startCatalogLoad() {
+void startCatalogueLoad() {
     AppState& app = appState();
     app.catalogLoading = true;
     app.catalogSettled = false;
     app.catalogFailed = false;
     app.catalog.lastError.clear();
     if (app.mainWnd) ::InvalidateRect(app.mainWnd, nullptr, FALSE);
-    if (earlyLoadRunning) {
-        earlyLoadRunning = false;
+    if (app.earlyLoadRunning) {
+        app.earlyLoadRunning = false;
         setCatalogueLoadWindow(app.mainWnd);
         return;
     }
@@ -137,12 +134,13 @@ int runApplication(HINSTANCE instance) {
     if (request.kind == StartKind::Export) return runExport(request.file);
     // Resolved now, against the folder the program was started in.
     const std::wstring importFile = request.kind == StartKind::Import ? fullPathOf(request.file) : std::wstring();
-    appState().config = loadConfig();
-    DownloadManager::instance().setConnectionsPerDownload(appState().config.connectionsPerDownload);
+    const AppConfig& config = appState().config = loadConfig();
+    ShellServices& services = shellServices();
+    services.setConnectionsPerDownload(config.connectionsPerDownload);
     // The downloads a previous run left unfinished are listed (paused) before anything is painted; only
     // those in the configured download folder.
-    if (!appState().config.downloadDir.empty()) setDownloadDirOverride(appState().config.downloadDir);
-    DownloadManager::instance().restoreJournal();
+    if (!config.downloadDir.empty()) services.setDownloadDirOverride(config.downloadDir);
+    services.restoreJournal();
     if (!initInstance(instance)) return 1;
     if (!importFile.empty()) importInstallListUnattended(importFile);
 
@@ -154,6 +152,6 @@ int runApplication(HINSTANCE instance) {
     }
     // The window is gone; the transfers stop with their counts recorded, so the next start goes on
     // from every byte written rather than from the journal's last once-a-second note.
-    DownloadManager::instance().pauseAll(kExitPauseMs);
+    services.pauseAll(kExitPauseMs);
     return static_cast<int>(static_cast<uint32_t>(msg.wParam));
 }

@@ -8,5 +8,5 @@ bool initInstance(HINSTANCE instance);
 void finishStartUp();
 // The same, once the thread has waited for messages (after the first catalogue paint reached the screen).
 void finishStartUpSoon();
-void startCatalogLoad();
+void startCatalogueLoad();
 bool dialogMessageFilter(MSG* msg);

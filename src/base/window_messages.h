@@ -7,13 +7,17 @@
 constexpr UINT WM_QB_REFRESH = WM_APP + 1;          // a download task changed; wParam 0
 constexpr UINT WM_QB_DOWNLOAD_DONE = WM_APP + 2;    // wParam: app id and task generation, packed
 constexpr UINT WM_QB_ICON_READY = WM_APP + 3;       // wParam: packIdAndGeneration(app id, catalogue generation)
-constexpr UINT WM_QB_CATALOG_LOADED = WM_APP + 4;   // wParam: 1 success, 0 failure
+// A catalogue load moved on; wParam: the CatalogueLoadStep it has reached (service/catalogue_loader.h).
+constexpr UINT WM_QB_CATALOGUE_LOADED = WM_APP + 4;
 constexpr UINT WM_QB_PREPARE_FACES = WM_APP + 6;   // the window's own: draw card faces between paints
 constexpr UINT WM_QB_DOWNLOAD_FAILED = WM_APP + 5;  // wParam: app id and task generation, packed
 constexpr UINT WM_QB_INSTALLED_READ = WM_APP + 7;   // the installed apps were read; wParam: the read's number
 constexpr UINT WM_QB_CREATE_SEARCH_EDIT = WM_APP + 10;  // the window's own: make the search field's edit after the first frame
-constexpr UINT WM_QB_INSTALLER_FINISHED = WM_APP + 8;  // an installer or uninstaller ended; wParam: app id
-constexpr UINT WM_QB_UNINSTALL_FINISHED = WM_APP + 9;  // an uninstall from a card is over; wParam: app id
+// A task's installer ended; wParam: app id and task generation, packed. The handler reads neither: it
+// takes every task's state afresh.
+constexpr UINT WM_QB_INSTALLER_FINISHED = WM_APP + 8;
+// An uninstall from a card is over; wParam: packIdAndGeneration(app id, 0).
+constexpr UINT WM_QB_UNINSTALL_FINISHED = WM_APP + 9;
 // A running app was asked to close before its update; wParam: app id, lParam: 1 when it has closed.
 constexpr UINT WM_QB_APP_CLOSED = WM_APP + 20;
 constexpr UINT WM_QB_LIST_FILE_DONE = WM_APP + 11;    // an install list was read or written; wParam: the job's number
@@ -24,8 +28,8 @@ constexpr UINT_PTR kFinishStartUpTimerId = 3;  // the latest moment for what sta
 constexpr UINT_PTR kInstalledReadTimerId = 4;  // reads the registrations once the window has painted
 
 // A result names what it is for by id and generation: the app id in the low 32 bits of wParam, the
-// generation (of a download task, or of the catalogue an icon was asked for) in the high 32 bits.
-// The window drops a result whose generation is no longer current.
+// generation (of a download task, or of the catalogue an icon was asked for; 0 where there is none) in
+// the high 32 bits. The window drops a result whose generation is no longer current.
 struct IdAndGeneration {
     int32_t id = 0;
     uint32_t generation = 0;

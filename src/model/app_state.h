@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/win_handles.h"
 #include "config/config.h"
 #include "install/install_list.h"
 #include "install/installed_apps.h"
@@ -88,6 +89,10 @@ struct SearchState {
     SearchIndex index;            // of catalog.apps, built on the window thread
     uint32_t indexGeneration = 0;
     bool indexBuilt = false;
+    WNDPROC editProcedure = nullptr;  // the edit's own, which the field's procedure passes messages on to
+    bool focusWasInField = false;     // when the window was last deactivated
+    qb::UniqueBrush editBrush;        // the edit's background: a solid colour of the field's fill there
+    uint32_t editBrushColour = 0xFFFFFFFF;
 };
 
 struct AppState {
@@ -98,7 +103,7 @@ struct AppState {
     HWND settingsVersionLabel = nullptr;
     AppConfig config;
     Catalogue catalog;
-    IconCache icons;  // decoded icons of catalog's apps; only the main thread touches it
+    IconCache icons;  // decoded icons of the catalogue's apps; only the main thread touches it
     InstalledState installed;
     SearchState search;
     HFONT uiFonts[kUiFontCount] = {};
@@ -110,6 +115,8 @@ struct AppState {
     bool catalogOffline = false;  // the service could not be used; the cached catalogue is shown
     bool catalogSettled = false;  // the load is over: no other lists follow until the next load
     std::wstring catalogNotice;   // quiet note beside the content heading; empty for none
+    bool earlyLoadRunning = false;  // a load begun before the main window existed, which its WM_CREATE takes over
+    bool startUpFinished = false;   // OLE and the shadow window are set up (finishStartUp ran)
     int sidebarScroll = 0;
     int contentScroll = 0;
     ScrollBarInfo sidebarScrollBar;
@@ -159,6 +166,7 @@ struct AppState {
     bool inSizeMove = false;
     bool shadowHiddenForSizing = false;
     SIZE shadowBitmapSize{0, 0};
+    unsigned shadowImageBuilds = 0;  // pictures pushed to the shadow window; a move must not add one
 };
 
 AppState& appState();

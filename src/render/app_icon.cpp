@@ -65,10 +65,6 @@ std::wstring placeholderLetter(const AppInfo* app) {
     return app->name.substr(0, 1);
 }
 
-void RequestIcon(AppState& state, const AppInfo& app, int drawnSize) {
-    state.icons.request(app, drawnSize, {state.config.server, state.catalog.generation, state.mainWnd});
-}
-
 uint32_t iconStamp(const AppState& state, const AppInfo& app, int drawnSize) {
     return state.icons.stamp(app.id, drawnSize);
 }

@@ -22,8 +22,5 @@ std::wstring placeholderLetter(const AppInfo* app);
 // Draws the app's icon decoded at the rect's size 1:1, or the letter tile while there is none.
 void DrawAppIcon(PaintContext& ctx, const AppInfo* app, const RECT& rect);
 
-// Asks for the app's icon decoded at drawnSize (84 on cards, 48 in download rows, 44 in the notice):
-// queues its fetch the first time, else only notes that it is still in use. Cheap once asked.
-void RequestIcon(AppState& state, const AppInfo& app, int drawnSize);
 // Changes whenever what DrawAppIcon draws for the app at drawnSize changes; 0 for the letter tile.
 uint32_t iconStamp(const AppState& state, const AppInfo& app, int drawnSize = layout::kIconTileOnCard);

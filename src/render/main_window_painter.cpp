@@ -7,7 +7,6 @@
 #include "render/layout.h"
 #include "render/overlay_painter.h"
 #include "render/paint_cache.h"
-#include "render/paint_warmup.h"
 #include "render/palette.h"
 #include "render/sidebar_painter.h"
 #include "render/updates_page_painter.h"
@@ -135,8 +134,8 @@ bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const 
     // and the sidebar and the cards' faces too would cost the first frame of the process several
     // surfaces' worth of fresh memory. They are made between paints.
     const bool firstFrame = buffer.width() == 0;
-    if (firstFrame)
-        if (std::unique_ptr<DibSurface> prepared = takePreparedBackBuffer(w, h)) buffer.swap(*prepared);
+    if (firstFrame && caches.firstBackBuffer) buffer.swap(*caches.firstBackBuffer);
+    caches.firstBackBuffer.reset();
     if (!buffer.ensure(w, h)) return true;
     HDC memory = buffer.dc();
     const int saved = ::SaveDC(memory);  // whatever a paint leaves selected or clipped goes with it

@@ -1,18 +1,22 @@
 #pragma once
-// Painting of the main window's client area.
+// Painting of the main window's client area from what it is handed: the state, one paint's inputs and
+// the caches the window keeps between paints.
 #include <windows.h>
 
-// Called from WM_PAINT with the BeginPaint DC: runs the update step (hit regions, scroll bars,
-// expiries, icon requests), paints the whole client area off-screen from the main window's paint
-// caches and copies the image to dc with one BitBlt.
-void PaintMainWindow(HDC dc, const RECT& client);
+#include "render/paint_cache.h"
+#include "render/paint_context.h"
 
-// Frees the main window's paint caches; the next paint makes them again.
-void ReleaseMainWindowPaintCaches();
+// Paints the whole client area into dc through the caches' back buffer, after the update step
+// (updateFrame) has brought app up to date. False when some cards still wait for their new icon: the
+// window should paint again.
+bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const PaintInputs& inputs,
+                         PaintCaches& caches);
 
-// WM_QB_PREPARE_FACES, posted by a paint: between paints, draws for a few milliseconds the card faces
-// the next paints will need (icons that arrived, cards about to scroll in), so that a paint mostly
-// copies. Posts itself again while some remain, and repaints when a shown card changed.
-void PrepareMainWindowFaces();
-// Posts WM_QB_PREPARE_FACES unless one is on its way: after new icons, before the paint they cause.
-void PrepareMainWindowFacesSoon();
+// What a preparation between paints did: drew a shown card's face (paint again), or stopped with faces
+// still to draw (prepare again).
+struct FacePreparation {
+    bool shownChanged = false;
+    bool more = false;
+};
+FacePreparation prepareMainWindowFaces(const AppState& app, const PaintInputs& inputs, PaintCaches& caches, int w,
+                                       int h, double budgetMs);

@@ -166,6 +166,8 @@ private:
 // Window-thread state of the painters, owned by the window (or a test) and freed with it.
 struct PaintCaches {
     DibSurface backBuffer;
+    // Made ahead of the first frame (by the paint warm-up), which draws into it rather than a new one.
+    std::unique_ptr<DibSurface> firstBackBuffer;
     DibSurface chrome;  // the header and sidebar at their places in the client, over the background
     ChromeKey chromeKey;
     bool chromeValid = false;

@@ -8,22 +8,21 @@
 #include <string>
 
 #include "model/app_state.h"
-#include "downloads/download_manager.h"
+#include "downloads/task.h"
 #include "render/canvas.h"
 
 using TaskMap = std::map<int32_t, TaskSnapshot>;
 
-class PaintCaches;
-
-// Taken once at the start of a paint: the live program fills it from the download manager, the
-// tick count and the window; tests fill it by hand.
+// Taken once at the start of a paint: the live program (app/main_window_paint.cpp) fills it from the
+// shell services, the tick count and the window; tests fill it by hand.
 struct PaintInputs {
     TaskMap tasks;
     std::wstring downloadDirectory;
     DWORD now = 0;
     bool maximized = false;
-    // Asks for an app's icon at a drawn size (RequestIcon in the live program); the update step calls
-    // it for every app with an icon path that is shown or about to be, so those icons stay decoded.
+    // Asks for an app's icon at a drawn size (the shell services' requestIcon in the live program); the
+    // update step calls it for every app with an icon path that is shown or about to be, so those icons
+    // stay decoded.
     std::function<void(const AppInfo&, int)> requestIcon;
 };
 
@@ -45,18 +44,3 @@ struct PaintContext {
         return it == inputs.tasks.end() ? nullptr : &it->second;
     }
 };
-
-// Paints the whole client area into dc through the caches' back buffer; PaintMainWindow feeds it
-// live inputs after the update step (updateFrame) has brought app up to date. False when some
-// cards still wait for their new icon: the window should paint again.
-bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const PaintInputs& inputs,
-                         PaintCaches& caches);
-
-// What a preparation between paints did: drew a shown card's face (paint again), or stopped with faces
-// still to draw (prepare again).
-struct FacePreparation {
-    bool shownChanged = false;
-    bool more = false;
-};
-FacePreparation prepareMainWindowFaces(const AppState& app, const PaintInputs& inputs, PaintCaches& caches, int w,
-                                       int h, double budgetMs);

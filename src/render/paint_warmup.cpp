@@ -1,7 +1,5 @@
 #include "render/paint_warmup.h"
 
-#include <mutex>
-
 #include "base/win_handles.h"
 #include "base/worker_thread.h"
 #include "model/app_state.h"
@@ -16,29 +14,16 @@ constexpr wchar_t kSample[] =
     L"Quillbox 软件下载安装管理设置分类应用全部办公聊天影音工具游戏浏览器输入法系统安全图片编程"
     L"高速正在加载暂无请检查网络连接重新已完成 0123456789.MBKGB";
 
-struct PreparedBackBuffer {
-    std::mutex mutex;
-    std::unique_ptr<DibSurface> surface;  // set once, when it is filled
-    bool asked = false;                   // the first frame has looked for it: one ready later is not kept
-};
-
-PreparedBackBuffer& preparedBackBuffer() {
-    static PreparedBackBuffer prepared;
-    return prepared;
-}
-
-void prepareBackBuffer(SIZE size) {
+void prepareBackBuffer(PaintWarmUp& handOver, SIZE size) {
     auto surface = std::make_unique<DibSurface>();
     if (!surface->ensure(size.cx, size.cy)) return;
     fillBackground(*surface);
     ::GdiFlush();
-    PreparedBackBuffer& prepared = preparedBackBuffer();
-    std::lock_guard<std::mutex> lock(prepared.mutex);
-    if (!prepared.asked) prepared.surface = std::move(surface);
+    handOver.offerBackBuffer(std::move(surface));
 }
 
-void warmUp(const std::function<SIZE()>& clientSize) {
-    if (clientSize) prepareBackBuffer(clientSize());
+void warmUp(PaintWarmUp& handOver, const std::function<SIZE()>& clientSize) {
+    if (clientSize) prepareBackBuffer(handOver, clientSize());
     logoPicture();
     downloadPicturePixels();
 
@@ -75,18 +60,24 @@ void warmUp(const std::function<SIZE()>& clientSize) {
 
 }  // namespace
 
-bool warmUpPaintingInBackground(std::function<SIZE()> clientSize) {
-    return qb::startWorker([clientSize = std::move(clientSize)] { warmUp(clientSize); });
+std::shared_ptr<PaintWarmUp> warmUpPaintingInBackground(std::function<SIZE()> clientSize) {
+    auto handOver = std::make_shared<PaintWarmUp>();
+    const bool started =
+        qb::startWorker([handOver, clientSize = std::move(clientSize)] { warmUp(*handOver, clientSize); });
+    return started ? handOver : nullptr;
 }
 
-std::unique_ptr<DibSurface> takePreparedBackBuffer(int w, int h) {
-    PreparedBackBuffer& prepared = preparedBackBuffer();
+void PaintWarmUp::offerBackBuffer(std::unique_ptr<DibSurface> surface) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!asked_) surface_ = std::move(surface);
+}
+
+std::unique_ptr<DibSurface> PaintWarmUp::takeBackBuffer(int w, int h) {
     std::unique_ptr<DibSurface> surface;
     {
-        // Held by the worker only to hand over a filled surface, never while it fills one.
-        std::lock_guard<std::mutex> lock(prepared.mutex);
-        prepared.asked = true;
-        surface = std::move(prepared.surface);
+        std::lock_guard<std::mutex> lock(mutex_);
+        asked_ = true;
+        surface = std::move(surface_);
     }
     if (!surface) return nullptr;
     return surface->width() == w && surface->height() == h ? std::move(surface) : nullptr;  // else freed here

@@ -10,14 +10,26 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class DibSurface;
 
-// Starts the warm-up; false when no thread could be made (the first paint then pays as before).
-// clientSize, called on the worker, says how large the first frame will be.
-bool warmUpPaintingInBackground(std::function<SIZE()> clientSize);
+// The back buffer a warm-up hands to the window thread, shared by its worker and the window.
+class PaintWarmUp {
+public:
+    // The back buffer the warm-up made and filled, when it is w x h and ready; null otherwise (the
+    // caller makes its own). Never waits for the filling; asked once: one of another size, or one that
+    // is ready only later, is freed.
+    std::unique_ptr<DibSurface> takeBackBuffer(int w, int h);
+    // The worker's filled surface; kept only until the window has asked.
+    void offerBackBuffer(std::unique_ptr<DibSurface> surface);
 
-// The back buffer the warm-up made and filled, when it is w x h and ready; null otherwise (the
-// caller makes its own). Never waits for the filling; asked once: one of another size, or one that is
-// ready only later, is freed.
-std::unique_ptr<DibSurface> takePreparedBackBuffer(int w, int h);
+private:
+    std::mutex mutex_;  // held only to hand a filled surface over, never while one is filled
+    std::unique_ptr<DibSurface> surface_;
+    bool asked_ = false;
+};
+
+// Starts the warm-up; null when no thread could be made (the first paint then pays as before).
+// clientSize, called on the worker, says how large the first frame will be.
+std::shared_ptr<PaintWarmUp> warmUpPaintingInBackground(std::function<SIZE()> clientSize);

@@ -55,7 +55,7 @@ void publish(CatalogueLoadStep step, std::unique_ptr<Catalogue> lists, const std
     pending.outcome.failed = step == CatalogueLoadFailed;
     pending.outcome.offline = step == CatalogueLoadOffline;
     pending.outcome.confirmedAtMs = confirmedAtMs;
-    if (pending.window) ::PostMessageW(pending.window, WM_QB_CATALOG_LOADED, step, 0);
+    if (pending.window) ::PostMessageW(pending.window, WM_QB_CATALOGUE_LOADED, step, 0);
 }
 
 // The cached lists: from their snapshot when it names the stored body, else parsed from the body
@@ -150,7 +150,7 @@ void setCatalogueLoadWindow(HWND window) {
     PendingLoad& pending = pendingLoad();
     std::lock_guard<std::mutex> lock(pending.mutex);
     pending.window = window;
-    if (window && pending.outcome.pending) ::PostMessageW(window, WM_QB_CATALOG_LOADED, pending.step, 0);
+    if (window && pending.outcome.pending) ::PostMessageW(window, WM_QB_CATALOGUE_LOADED, pending.step, 0);
 }
 
 bool startCatalogueLoadThread(const std::wstring& server, HWND notifyWindow, const std::wstring& channel) {

@@ -1,6 +1,6 @@
 #pragma once
 // Hands a catalogue loaded on a worker thread to the main thread.
-// The worker fills a private Catalogue; the main thread adopts its lists when WM_QB_CATALOG_LOADED
+// The worker fills a private Catalogue; the main thread adopts its lists when WM_QB_CATALOGUE_LOADED
 // arrives, so the main thread never reads lists that a worker is writing. A load first shows the
 // last good bootstrap from the local cache, then asks the service whether it changed.
 #include <windows.h>
@@ -9,7 +9,7 @@
 
 #include "service/catalogue.h"
 
-// wParam of WM_QB_CATALOG_LOADED: what the load has reached. The handler still takes the result
+// wParam of WM_QB_CATALOGUE_LOADED: what the load has reached. The handler still takes the result
 // from adoptLoadedCatalogue, which holds the newest one.
 enum CatalogueLoadStep : WPARAM {
     CatalogueLoadFailed = 0,     // over; nothing to show (no cache, service unreachable or answer bad)
@@ -47,6 +47,6 @@ struct CatalogueAdoption {
     int64_t confirmedAtMs = 0;  // when the service last vouched for the lists shown, ms since 1970 UTC
 };
 
-// Main thread, on WM_QB_CATALOG_LOADED: moves the newest lists of the load into target. Replaced
+// Main thread, on WM_QB_CATALOGUE_LOADED: moves the newest lists of the load into target. Replaced
 // records stay alive for icon workers that may still point at them; on failure only lastError changes.
 CatalogueAdoption adoptLoadedCatalogue(Catalogue& target);

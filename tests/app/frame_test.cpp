@@ -176,18 +176,18 @@ TEST_F(Shadow, FollowsTheWindowAndIsRebuiltOnlyForANewSize) {
     EXPECT_EQ(appState().shadowBitmapSize.cy, 816);
     EXPECT_EQ(::GetWindow(main_, GW_HWNDNEXT), shadow);  // directly below the main window
 
-    const unsigned builds = shadowImageBuilds();
+    const unsigned builds = appState().shadowImageBuilds;
     ::SetWindowPos(main_, nullptr, 200, 100, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     r = shadowRect();
     EXPECT_EQ(r.left, 182);
     EXPECT_EQ(r.top, 82);
-    EXPECT_EQ(shadowImageBuilds(), builds);
+    EXPECT_EQ(appState().shadowImageBuilds, builds);
 
     ::SetWindowPos(main_, nullptr, 0, 0, 1100, 700, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     r = shadowRect();
     EXPECT_EQ(r.right - r.left, 1136);
     EXPECT_EQ(r.bottom - r.top, 736);
-    EXPECT_EQ(shadowImageBuilds(), builds + 1);
+    EXPECT_EQ(appState().shadowImageBuilds, builds + 1);
     EXPECT_EQ(appState().shadowBitmapSize.cx, 1136);
 }
 
@@ -205,7 +205,7 @@ TEST_F(Shadow, HidesWhileMaximisedMinimisedOrResizing) {
     EXPECT_TRUE(::IsWindowVisible(shadow));
 
     // An interactive resize: hidden from the first WM_SIZING until the loop ends, then rebuilt.
-    const unsigned builds = shadowImageBuilds();
+    const unsigned builds = appState().shadowImageBuilds;
     send(WM_ENTERSIZEMOVE);
     RECT sizing{110, 60, 1250, 800};
     send(WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<LPARAM>(&sizing));
@@ -213,12 +213,12 @@ TEST_F(Shadow, HidesWhileMaximisedMinimisedOrResizing) {
     EXPECT_TRUE(appState().shadowHiddenForSizing);
     ::SetWindowPos(main_, nullptr, 0, 0, 1140, 740, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     EXPECT_FALSE(::IsWindowVisible(shadow));
-    EXPECT_EQ(shadowImageBuilds(), builds);
+    EXPECT_EQ(appState().shadowImageBuilds, builds);
     send(WM_EXITSIZEMOVE);
     EXPECT_FALSE(appState().inSizeMove);
     EXPECT_FALSE(appState().shadowHiddenForSizing);
     EXPECT_TRUE(::IsWindowVisible(shadow));
-    EXPECT_EQ(shadowImageBuilds(), builds + 1);
+    EXPECT_EQ(appState().shadowImageBuilds, builds + 1);
     const RECT r = shadowRect();
     EXPECT_EQ(r.right - r.left, 1176);
 }

@@ -280,7 +280,7 @@ TEST_F(MainWindowInput, EachElementDoesItsAction) {
         {HitKind::RowRetry, 9, {L"appAction 9"}},
         {HitKind::RowRetry, 8, {}},  // no longer in the catalogue
         {HitKind::ClearCompleted, 0, {L"clearFinished"}},
-        {HitKind::Reload, 0, {L"startCatalogLoad"}},
+        {HitKind::Reload, 0, {L"startCatalogueLoad"}},
         {HitKind::OpenDir, 0, {L"open C:\\qb-downloads"}},
         {HitKind::CardAction, 9, {L"appAction 9"}},
         {HitKind::CardAction, 8, {}},

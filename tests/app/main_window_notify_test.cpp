@@ -4,11 +4,11 @@
 #include <functional>
 
 #include "app/main_window_handlers.h"
+#include "app/main_window_paint.h"
 #include "base/window_messages.h"
 #include "service/install_report.h"
 #include "install/installed_apps.h"
 #include "render/layout.h"
-#include "render/main_window_painter.h"
 #include "support/paint_surface.h"
 #include "support/registry_support.h"
 #include "app/window_fixture.h"
@@ -139,7 +139,7 @@ TEST_F(MainWindowNotify, CreatingTheWindowWiresDownloadsAndStartsTheLoad) {
     ASSERT_NE(main_, nullptr);
     EXPECT_EQ(appState().mainWnd, main_);
     EXPECT_EQ(attached, std::vector<HWND>{main_});
-    EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"override D:\\Soft", L"startCatalogLoad"}));
+    EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"override D:\\Soft", L"startCatalogueLoad"}));
 
     // Without a configured folder the default one is left alone.
     ::DestroyWindow(main_);
@@ -147,7 +147,7 @@ TEST_F(MainWindowNotify, CreatingTheWindowWiresDownloadsAndStartsTheLoad) {
     calls_.log.clear();
     main_ = ::CreateWindowExW(0, L"QBMainWnd", L"Quillbox", WS_POPUP, 0, 0, 1180, 780, nullptr, nullptr,
                               ::GetModuleHandleW(nullptr), nullptr);
-    EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"startCatalogLoad"});
+    EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"startCatalogueLoad"});
 }
 
 TEST_F(MainWindowNotify, ACatalogueReloadKeepsMovesOrClearsTheSelection) {
@@ -171,7 +171,7 @@ TEST_F(MainWindowNotify, ACatalogueReloadKeepsMovesOrClearsTheSelection) {
         state.selectedCategoryId = c.selected;
         state.page = c.page;
         state.catalogLoading = true;
-        send(WM_QB_CATALOG_LOADED, c.succeeded);
+        send(WM_QB_CATALOGUE_LOADED, c.succeeded);
         EXPECT_EQ(state.selectedCategoryId, c.expected) << c.selected << " page " << static_cast<int>(c.page);
         EXPECT_EQ(state.page, Page::Catalogue);
         EXPECT_FALSE(state.catalogLoading);

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "app/search_field.h"
+#include "app/main_window_paint.h"
 #include "render/frame_update.h"
 #include "render/layout.h"
-#include "render/main_window_painter.h"
 #include "support/paint_surface.h"
 #include "app/window_fixture.h"
 

@@ -95,7 +95,7 @@ void MainWindowTest::SetUp() {
     };
     s.downloadDirectory = [c] { return c->directory; };
     s.setDownloadDirOverride = [note](const std::wstring& path) { note(L"override " + path); };
-    s.startCatalogLoad = [note] { note(L"startCatalogLoad"); };
+    s.startCatalogueLoad = [note] { note(L"startCatalogueLoad"); };
     s.finishStartUp = [] {};
     s.openFolderWindow = [note](const std::wstring& folder) { note(L"open " + folder); };
     s.messageBox = [c](HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {

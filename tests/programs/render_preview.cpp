@@ -16,8 +16,8 @@
 #include "render/frame_update.h"
 #include "render/gdiplus_api.h"
 #include "render/layout.h"
+#include "render/main_window_painter.h"
 #include "render/paint_cache.h"
-#include "render/paint_context.h"
 #include "service/icon_decode.h"
 #include "support/paint_surface.h"
 

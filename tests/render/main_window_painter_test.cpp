@@ -4,11 +4,11 @@
 #include <iterator>
 #include <optional>
 
+#include "app/main_window_paint.h"
 #include "render/app_icon.h"
 #include "render/category_icons.h"
 #include "render/frame_update.h"
 #include "render/layout.h"
-#include "render/main_window_painter.h"
 #include "render/palette.h"
 #include "render/search_field_painter.h"
 #include "render_fixture.h"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "model/app_state.h"
+#include "render/main_window_painter.h"
 #include "render/paint_cache.h"
-#include "render/paint_context.h"
 #include "support/paint_surface.h"
 
 namespace rendertest {

@@ -247,7 +247,7 @@ protected:
         std::vector<WPARAM> steps;
         if (!startCatalogueLoadThread(server, window.handle(), channel)) return steps;
         WPARAM step = 0;
-        while (window.waitFor(WM_QB_CATALOG_LOADED, 60000, &step)) {
+        while (window.waitFor(WM_QB_CATALOGUE_LOADED, 60000, &step)) {
             steps.push_back(step);
             if (step != CatalogueLoadCached) break;
         }
@@ -430,7 +430,7 @@ TEST_F(CatalogueLoadTest, TheLoadThreadHandsItsResultToTheMainThread) {
     Catalogue shown = markedCatalogue();
     ASSERT_TRUE(startCatalogueLoadThread(L"http://127.0.0.1:1", window.handle()));
     WPARAM succeeded = 99;
-    ASSERT_TRUE(window.waitFor(WM_QB_CATALOG_LOADED, 60000, &succeeded));
+    ASSERT_TRUE(window.waitFor(WM_QB_CATALOGUE_LOADED, 60000, &succeeded));
     EXPECT_EQ(succeeded, 0u);
     const CatalogueAdoption failed = adoptLoadedCatalogue(shown);
     EXPECT_TRUE(failed.pending && failed.finished && failed.failed && !failed.replaced);
@@ -439,7 +439,7 @@ TEST_F(CatalogueLoadTest, TheLoadThreadHandsItsResultToTheMainThread) {
     EXPECT_FALSE(adoptLoadedCatalogue(shown).pending);
 
     ASSERT_TRUE(startCatalogueLoadThread(service.base(), window.handle()));
-    ASSERT_TRUE(window.waitFor(WM_QB_CATALOG_LOADED, 60000, &succeeded));
+    ASSERT_TRUE(window.waitFor(WM_QB_CATALOGUE_LOADED, 60000, &succeeded));
     EXPECT_EQ(succeeded, 1u);
     EXPECT_TRUE(adoptLoadedCatalogue(shown).replaced);
     EXPECT_TRUE(shown.lastError.empty());

@@ -1,0 +1,80 @@
+#include "app/main_window_paint.h"
+
+#include "app/shell_services.h"
+#include "base/window_messages.h"
+#include "render/frame_update.h"
+#include "render/main_window_painter.h"
+
+namespace {
+
+// Faces are drawn between paints for at most this long at a time, so input is never kept waiting.
+constexpr double kPrepareBudgetMs = 4.0;
+
+void postPreparation(MainWindowPaint& paint, HWND window) {
+    if (paint.preparationPosted || !window) return;
+    paint.preparationPosted = ::PostMessageW(window, WM_QB_PREPARE_FACES, 0, 0) != FALSE;
+}
+
+// One paint's inputs from the running program: one task snapshot, the clock, the window.
+PaintInputs liveInputs(const AppState& app) {
+    ShellServices& services = shellServices();
+    PaintInputs inputs;
+    inputs.tasks = services.taskSnapshot();
+    inputs.now = ::GetTickCount();
+    inputs.maximized = app.mainWnd && ::IsZoomed(app.mainWnd);
+    // Only the download page shows the folder, and asking for it creates it.
+    if (app.page == Page::Downloads) inputs.downloadDirectory = services.downloadDirectory();
+    inputs.requestIcon = services.requestIcon;
+    return inputs;
+}
+
+// The caches of a w x h paint. The first frame draws into the warm-up's back buffer when it made one
+// of that size; it is asked once.
+PaintCaches& cachesFor(MainWindowPaint& paint, int w, int h) {
+    if (!paint.caches) paint.caches = std::make_unique<PaintCaches>();
+    if (paint.warmUp && paint.caches->backBuffer.width() == 0 && w > 0 && h > 0) {
+        paint.caches->firstBackBuffer = paint.warmUp->takeBackBuffer(w, h);
+        paint.warmUp.reset();
+    }
+    return *paint.caches;
+}
+
+}  // namespace
+
+MainWindowPaint& mainWindowPaint() {
+    static MainWindowPaint paint;
+    return paint;
+}
+
+void PaintMainWindow(HDC dc, const RECT& client) {
+    AppState& app = appState();
+    MainWindowPaint& paint = mainWindowPaint();
+    const int w = client.right - client.left;
+    const int h = client.bottom - client.top;
+    const PaintInputs inputs = liveInputs(app);
+    updateFrame(app, inputs, w, h);
+    if (!paintMainWindowWith(dc, client, app, inputs, cachesFor(paint, w, h)) && app.mainWnd)
+        ::InvalidateRect(app.mainWnd, nullptr, FALSE);
+    postPreparation(paint, app.mainWnd);
+}
+
+void PrepareMainWindowFaces() {
+    const AppState& app = appState();
+    MainWindowPaint& paint = mainWindowPaint();
+    paint.preparationPosted = false;
+    RECT client{};
+    if (!paint.caches || !app.mainWnd || !::GetClientRect(app.mainWnd, &client)) return;
+    const PaintInputs inputs = liveInputs(app);
+    const FacePreparation done =
+        prepareMainWindowFaces(app, inputs, *paint.caches, client.right, client.bottom, kPrepareBudgetMs);
+    if (done.shownChanged) ::InvalidateRect(app.mainWnd, nullptr, FALSE);
+    if (done.more) postPreparation(paint, app.mainWnd);
+}
+
+void PrepareMainWindowFacesSoon() { postPreparation(mainWindowPaint(), appState().mainWnd); }
+
+void ReleaseMainWindowPaintCaches() { mainWindowPaint() = MainWindowPaint{}; }
+
+void RequestIcon(AppState& state, const AppInfo& app, int drawnSize) {
+    state.icons.request(app, drawnSize, {state.config.server, state.catalog.generation, state.mainWnd});
+}

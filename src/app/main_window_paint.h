@@ -1,0 +1,38 @@
+#pragma once
+// The main window's painting in the running program: each paint's inputs gathered from the shell
+// services, the clock and the window, and what the paints keep between them.
+#include <windows.h>
+
+#include <memory>
+
+#include "model/app_state.h"
+#include "render/paint_cache.h"
+#include "render/paint_warmup.h"
+
+// What the main window's paints keep between them, on the window thread. The window frees it when it
+// is destroyed; a test starts afresh by assigning a new one.
+struct MainWindowPaint {
+    std::unique_ptr<PaintCaches> caches;  // made by the first paint
+    std::shared_ptr<PaintWarmUp> warmUp;  // until the first paint has asked for its back buffer
+    bool preparationPosted = false;       // a WM_QB_PREPARE_FACES is on its way
+};
+MainWindowPaint& mainWindowPaint();
+
+// Called from WM_PAINT with the BeginPaint DC: runs the update step (hit regions, scroll bars,
+// expiries, icon requests), paints the whole client area off-screen from the main window's paint
+// caches and copies the image to dc with one BitBlt.
+void PaintMainWindow(HDC dc, const RECT& client);
+
+// Frees what the main window's paints keep; the next paint makes it again.
+void ReleaseMainWindowPaintCaches();
+
+// WM_QB_PREPARE_FACES, posted by a paint: between paints, draws for a few milliseconds the card faces
+// the next paints will need (icons that arrived, cards about to scroll in), so that a paint mostly
+// copies. Posts itself again while some remain, and repaints when a shown card changed.
+void PrepareMainWindowFaces();
+// Posts WM_QB_PREPARE_FACES unless one is on its way: after new icons, before the paint they cause.
+void PrepareMainWindowFacesSoon();
+
+// Asks for the app's icon decoded at drawnSize (84 on cards, 48 in download rows, 44 in the notice):
+// queues its fetch the first time, else only notes that it is still in use. Cheap once asked.
+void RequestIcon(AppState& state, const AppInfo& app, int drawnSize);
