@@ -8,6 +8,7 @@ import sys
 import time
 
 from qbdrive import Program
+from qbscreen import wait_for
 
 failures = []
 
@@ -26,12 +27,8 @@ def config_path(build):
 
 
 def wait_gone(program, window, timeout=10):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if window not in program.xdo("search", "--onlyvisible", "--name", "^下载设置$").split():
-            return True
-        time.sleep(0.1)
-    return False
+    return wait_for(lambda: window not in program.xdo("search", "--onlyvisible", "--name", "^下载设置$").split(),
+                    timeout, interval=0.1)
 
 
 def main():
