@@ -50,9 +50,9 @@ class WindowWatcher:
         while not self.stopped.is_set():
             program = self.run.program  # a restart brings another
             for window in program.xdo("search", "--onlyvisible", "--name", ".*").split():
-                pid = program.xdo("getwindowpid", window).strip()
                 name = program.xdo("getwindowname", window).strip()
-                # A window gone between the search and the questions tells nothing.
+                pid = program.xdo("getwindowpid", window).strip()
+                # A window gone between the search and the questions tells nothing: asked last, its pid is empty.
                 if pid and pid != str(program.pid) and name != SAMPLE_TITLE:
                     self.seen.add("%s (pid %s)" % (name, pid))
             self.stopped.wait(0.3)
