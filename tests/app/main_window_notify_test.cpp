@@ -11,6 +11,7 @@
 #include "render/layout.h"
 #include "support/paint_surface.h"
 #include "support/registry_support.h"
+#include "support/test_support.h"
 #include "app/window_fixture.h"
 
 namespace {
@@ -84,17 +85,15 @@ protected:
         const uint32_t before = appState().installed.readsStarted;
         startInstalledAppsReadNow();
         if (appState().installed.readsStarted == before) return false;
-        const DWORD start = ::GetTickCount();
-        while (!appState().installed.everRead || !readHandled_) {
-            const DWORD waited = ::GetTickCount() - start;
-            if (waited >= 20000) return false;
-            ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20000 - waited, QS_ALLINPUT);
+        const auto pumpNotingRead = [this] {
             MSG msg;
             while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
                 if (msg.message == WM_QB_INSTALLED_READ) readHandled_ = true;
                 ::DispatchMessageW(&msg);
             }
-        }
+        };
+        if (!qbtest::waitUntil([this] { return appState().installed.everRead && readHandled_; }, 20000, pumpNotingRead))
+            return false;
         readHandled_ = false;
         return true;
     }

@@ -370,7 +370,7 @@ TEST_F(SettingsWindow, ImportingAListAsksThenQueuesWhatIsNotInstalledAsOneBatch)
     state.installed.everRead = true;
     const std::wstring folder = qbtest::makeScratchDir(L"lists");
     const auto answered = [this](size_t boxes) {
-        for (int i = 0; i < 500 && calls_.boxes.size() < boxes; ++i, ::Sleep(10)) pump();
+        qbtest::waitUntil([&] { return calls_.boxes.size() >= boxes; }, 5000, [this] { pump(); });
         return calls_.boxes.size() == boxes;
     };
     HWND settings = open();

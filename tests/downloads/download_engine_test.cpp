@@ -573,8 +573,7 @@ TEST_F(DownloadEngine, CancelDuringTransferEndsTheJobAtOnce) {
     TrickleServer slow(64LL << 20, 16384, 5);  // about 3 MB/s for 64 MiB
     ASSERT_TRUE(slow.listening());
     manager().startDownload(1, L"慢速", slow.url(), "", 0);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (task(1).receivedBytes < 200000 && std::chrono::steady_clock::now() < deadline) ::Sleep(5);
+    qbtest::waitUntil([&] { return task(1).receivedBytes >= 200000; }, 20000);
     ASSERT_GE(task(1).receivedBytes, 200000);
     messages();
     const auto cancelledAt = std::chrono::steady_clock::now();
@@ -643,14 +642,13 @@ TEST_F(DownloadEngine, ADownloadStartedWhileFourOthersHoldAllSixteenSlotsGetsIts
         ASSERT_TRUE(service.addAppFaults(
             app.first, "[{}, {\"bytesPerSecond\": " + std::to_string(app.second) + ", \"repeat\": -1}]"));
     for (const auto& app : slow) start(app.first, packageMd5(app.first));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     size_t ranges = 0;
-    while (ranges < 16 && std::chrono::steady_clock::now() < deadline) {
-        ::Sleep(10);
+    qbtest::waitUntil([&] {
         ranges = 0;
         // A download whose probe has not reached the service yet has no ranges either.
         for (const auto& app : slow) ranges += std::max<size_t>(fileRequests(app.first).size(), 1) - 1;
-    }
+        return ranges >= 16;
+    }, 20000);
     ASSERT_EQ(ranges, 16u);
 
     // Their requests end early to make room, keeping what they wrote: the newcomer does not wait for them.
@@ -772,8 +770,7 @@ TEST_F(DownloadEngine, ARangeGivenUpAfterTheOtherConnectionRanOutOfWorkIsStillFe
     start(2, packageMd5(2));
     ASSERT_TRUE(waitUntilHeld());
     const int64_t kept = 524296;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (task(2).receivedBytes < kBigSize - kept && std::chrono::steady_clock::now() < deadline) ::Sleep(5);
+    qbtest::waitUntil([&] { return task(2).receivedBytes >= kBigSize - kept; }, 20000);
     ASSERT_EQ(task(2).receivedBytes, kBigSize - kept);
     // Now the waiting connection uses up its attempts and gives its range back.
     ASSERT_TRUE(service.addAppFaults(2, R"([{"status": 503, "repeat": 12}])"));

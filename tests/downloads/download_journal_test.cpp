@@ -2,7 +2,6 @@
 
 #include <tuple>
 
-#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -174,8 +173,7 @@ std::vector<std::string> rangesOf(const std::vector<qbtest::LoggedRequest>& requ
 TEST_F(DownloadJournalTest, PauseKeepsThePartFileAndResumeGoesOnFromTheRecordedBytes) {
     ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"bytesPerSecond": 2000000}])"));
     start(2, packageMd5(2));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (task(2).receivedBytes < 1000000 && std::chrono::steady_clock::now() < deadline) ::Sleep(10);
+    qbtest::waitUntil([&] { return task(2).receivedBytes >= 1000000; }, 20000);
     manager().pause(2);
     ASSERT_TRUE(finish(2, 5000));
     const TaskSnapshot paused = task(2);
@@ -297,8 +295,7 @@ TEST_F(DownloadJournalTest, PausingAllAtExitLeavesTheJournalExactlyAtTheBytesOnD
     manager().setConnectionsPerDownload(4);
     ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"bytesPerSecond": 2000000, "repeat": -1}])"));
     start(2, packageMd5(2));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (task(2).receivedBytes < 3000000 && std::chrono::steady_clock::now() < deadline) ::Sleep(10);
+    qbtest::waitUntil([&] { return task(2).receivedBytes >= 3000000; }, 20000);
     ASSERT_TRUE(manager().pauseAll(5000));
     const TaskSnapshot paused = task(2);
     EXPECT_EQ(paused.state, Paused);
@@ -470,8 +467,7 @@ TEST_F(DownloadJournalTest, ADownloadPausedBeforeItHadAFileIsNamedByTheServerWhe
 TEST_F(DownloadJournalTest, ADownloadPausedWithoutRangesShowsNothingToGoOnFrom) {
     ASSERT_TRUE(service.addAppFaults(2, R"([{"ignoreRange": true}, {"ignoreRange": true, "bytesPerSecond": 2000000}])"));
     start(2, packageMd5(2));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (task(2).receivedBytes < 1000000 && std::chrono::steady_clock::now() < deadline) ::Sleep(10);
+    qbtest::waitUntil([&] { return task(2).receivedBytes >= 1000000; }, 20000);
     ASSERT_GE(task(2).receivedBytes, 1000000);
     manager().pause(2);
     ASSERT_TRUE(finish(2, 5000));

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 #include "base/window_messages.h"
 #include "support/download_fixture.h"
 #include "support/test_support.h"
@@ -215,15 +213,13 @@ TEST_F(DownloadManagerTest, ACancelledTaskClearedOrStartedAgainLeavesNoPartialFi
     const auto cancelMidway = [this] {
         ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"bytesPerSecond": 1000000}])"));
         start(2, packageMd5(2));
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (task(2).receivedBytes < 200000 && std::chrono::steady_clock::now() < deadline) ::Sleep(10);
+        qbtest::waitUntil([&] { return task(2).receivedBytes >= 200000; }, 20000);
         manager().cancel(2);
     };
     cancelMidway();
     manager().clearFinished();
     EXPECT_TRUE(manager().snapshot().empty());
-    const auto gone = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!folderFiles().empty() && std::chrono::steady_clock::now() < gone) ::Sleep(10);
+    qbtest::waitUntil([&] { return folderFiles().empty(); }, 10000);
     EXPECT_EQ(folderFiles(), std::vector<std::wstring>{});
 
     cancelMidway();
@@ -233,8 +229,7 @@ TEST_F(DownloadManagerTest, ACancelledTaskClearedOrStartedAgainLeavesNoPartialFi
     // Its name is the plain one, or "(2)" when the old job still held the name as the new one was named;
     // that job may outlast the new download (its slow answer ends at its next block), and then its
     // partial file goes when it ends.
-    const auto letGo = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (folderFiles().size() > 1 && std::chrono::steady_clock::now() < letGo) ::Sleep(10);
+    qbtest::waitUntil([&] { return folderFiles().size() <= 1; }, 10000);
     const std::vector<std::wstring> files = folderFiles();
     ASSERT_EQ(files.size(), 1u);
     EXPECT_TRUE(files[0] == L"big-setup.exe" || files[0] == L"big-setup (2).exe") << files[0];
@@ -250,14 +245,13 @@ TEST_F(DownloadManagerTest, ATaskWaitingForASlotStopsAtOnceAndSendsNothing) {
     const int32_t busy[] = {1, 2, 3, 4};
     for (int32_t app : busy) ASSERT_TRUE(service.addAppFaults(app, R"([{}, {"delayMs": 3000, "repeat": -1}])"));
     for (int32_t app : busy) start(app, packageMd5(app));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     size_t ranges = 0;
-    while (ranges < 16 && std::chrono::steady_clock::now() < deadline) {
+    qbtest::waitUntil([&] {
         ranges = 0;
         for (int32_t app : busy)
             for (const auto& r : fileRequests(app)) ranges += r.range != "bytes=0-0";
-        ::Sleep(10);
-    }
+        return ranges >= 16;
+    }, 10000);
     ASSERT_EQ(ranges, 16u);  // every slot is taken for the next three seconds
 
     start(5, packageMd5(5));

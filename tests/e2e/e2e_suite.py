@@ -22,7 +22,7 @@ from e2e_support import (CARD_FILL, DOWNLOADS, ERROR, INSTALLED_FILL, NEUTRAL, P
                          TERTIARY, TEXT, WHITE, CHANNEL, H, W, SEARCH_CLEAR, SEARCH_EDIT, SEARCH_FIELD, Run, card_button,
                          category_row, centre, format_size, row_base)
 from qbscreen import (FONT_BODY, FONT_BUTTON, FONT_CARD_TITLE, FONT_LABEL, FONT_ROW_STATUS, FONT_SECTION_TITLE,
-                      FONT_TOAST, blend, near, rgb, wait_for)
+                      FONT_TOAST, blend, near, rgb, stays, wait_for)
 
 NSIS_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\QbTestNsis"
 MD5_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\QbTestHkcu"
@@ -170,8 +170,7 @@ def case_install(run):
     saved = os.path.join(run.host_path(DOWNLOADS), "方块压缩包_便携版.zip")
     run.check("the archive is saved byte for byte in the download folder",
               os.path.exists(saved) and read(saved) == read(package(run, "方块压缩包_便携版.zip")), saved)
-    time.sleep(1)
-    run.check("no install report for the archive", len(svc.reports()) == 1, svc.reports())
+    run.check("no install report for the archive", stays(lambda: len(svc.reports()) == 1, 1), svc.reports())
     before = visible_windows(run)
     run.click(*centre(card_button(1)))
     new = wait_for(lambda: visible_windows(run) - before, 20)
@@ -214,12 +213,12 @@ def case_verify(run):
     run.check("a wrong catalogue MD5 ends with the warning toast", ok)
     ok = wait_button(run, 3, "重新下载", 0xFFFFFF, rgb(PRIMARY), timeout=10)
     run.check("the card offers only a new download (重新下载)", ok)
-    time.sleep(2.5)  # the toast fades
+    # The first warning's red banner goes, so that the one after 重新下载 is a new one.
+    wait_for(lambda: not near(run.pixel(run.shot(), W // 2, 84), rgb(ERROR), 40), 10)
     run.click(*centre(card_button(3)))
     ok = run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "下载完成，但 MD5 校验不一致，请谨慎安装", timeout=30)
     run.check("重新下载 downloads the package again, and it is refused again", ok)
-    time.sleep(2)
-    run.check("no installer ran: no install report", svc.reports() == [], svc.reports())
+    run.check("no installer ran: no install report", stays(lambda: svc.reports() == [], 2), svc.reports())
     run.check("no installer ran: no uninstall registration", run.registry_value(MD5_KEY, "DisplayName") is None)
 
     # Drops (FIN) and resets (RST) in the middle of the transfer.
@@ -257,11 +256,11 @@ def case_verify(run):
     for keys in (("type", "My"), ("key", "Right"), ("key", "Down"), ("key", "Right"), ("type", "qbe2e"),
                  ("key", "Right"), ("key", "Right"), ("type", "second")):
         run.program.xdo(keys[0], "--delay", "120", keys[1]) if keys[0] == "type" else run.program.xdo(*keys)
-        time.sleep(0.6)
+        time.sleep(0.6)  # the tree opens a node per key; nothing else marks the step
     run.program.xdo("key", "Return")
     gone = wait_for(lambda: picker not in run.program.xdo("search", "--onlyvisible", "--name", ".").split(), 10)
     run.check("the folder picker closes with the chosen folder", gone)
-    time.sleep(0.5)
+    time.sleep(0.5)  # the settings window takes clicks again once the picker's modal loop has unwound
     run.program.click(s["x"] + 406, s["y"] + 421)  # "保存"
     ok = run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "下载目录已保存", timeout=10)
     run.check("保存 confirms with 下载目录已保存", ok)
@@ -363,7 +362,7 @@ def case_search(run):
     def keys(*names):
         for name in names:
             run.program.xdo("key", name)
-            time.sleep(0.3)
+            time.sleep(0.3)  # paces the keys as a hand does
 
     def type_text(text):
         run.program.xdo("type", "--delay", "150", text)
@@ -373,7 +372,7 @@ def case_search(run):
 
     run.check("the idle field shows the placeholder 搜索软件", placeholder())
     run.click(SEARCH_FIELD[0] + 20, 32)  # on the magnifier
-    time.sleep(0.5)
+    wait_for(lambda: not placeholder(), 5)  # the focused field drops its placeholder
     type_text("xitong")
     run.check("full pinyin: xitong finds 系统清理 of the other category", heading("搜索“xitong” · 1 款")
               and run.text(run.last_shot, card_name(0), FONT_CARD_TITLE, TEXT, "系统清理", bg=WHITE))

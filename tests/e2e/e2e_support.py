@@ -224,12 +224,7 @@ class Run:
             self.forget_catalogue_cache()
         self.program = Program(self.prefix_build, self.exe, args)
         self.window = self.program.wait_window()
-        deadline = time.time() + 20
-        while True:
-            g = self.program.geometry()
-            if (g["width"], g["height"]) == (W, H) or time.time() > deadline:
-                break
-            time.sleep(0.2)
+        g = self.program.wait_geometry(lambda g: (g["width"], g["height"]) == (W, H), timeout=20)
         self.origin = (g["x"], g["y"])
         self.check("the window opens at %d x %d" % (W, H), (g["width"], g["height"]) == (W, H), g)
         return self.program

@@ -83,7 +83,7 @@ def hovers(run, what, timeout=10):
     """Moves the pointer onto the minimise button, whose cell lights up when the window is listening."""
     cell = (W - 138, 0, W - 92, 64)
     run.program.xdo("mousemove", *[str(v) for v in run.screen(W - 300, 300)])
-    time.sleep(0.5)
+    time.sleep(0.5)  # any earlier hover light goes out before the cell is grabbed unlit
     before = region(run.shot(), run, cell)
     started = time.time()
     run.program.xdo("mousemove", *[str(v) for v in run.screen(*centre(cell))])

@@ -15,7 +15,6 @@ import socket
 import subprocess
 import sys
 import threading
-import time
 
 from e2e_support import CHANNEL, INSTALLED_FILL, SERVICE, SUCCESS, TEXT, card_button, centre
 from qbscreen import FONT_BUTTON, FONT_SECTION_TITLE, near, wait_for
@@ -34,14 +33,15 @@ def free_port():
 
 
 def wait_port(port, proc, timeout=10):
-    deadline = time.time() + timeout
-    while time.time() < deadline and (proc is None or proc.poll() is None):
+    def state():
+        if proc is not None and proc.poll() is not None:
+            return "ended"
         try:
             socket.create_connection(("127.0.0.1", port), timeout=0.5).close()
-            return True
+            return "up"
         except OSError:
-            time.sleep(0.05)
-    return False
+            return None
+    return wait_for(state, timeout, interval=0.05) == "up"
 
 
 class Relay:

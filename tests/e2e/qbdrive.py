@@ -4,6 +4,8 @@ import re
 import subprocess
 import time
 
+from qbscreen import wait_for
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
 
@@ -53,17 +55,17 @@ class Program:
                               timeout=timeout).stdout
 
     def wait_window(self, name="^Quillbox$", timeout=60):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
+        def search():
             where = ["--all", "--pid", str(self.pid)] if self.pid else []
             out = self.xdo("search", *where, "--onlyvisible", "--name", name).split()
-            if out:
-                self.window = out[0]
-                return self.window
-            if self.proc.poll() is not None:
+            if not out and self.proc.poll() is not None:
                 raise RuntimeError("Quillbox exited early with code %s; Wine said:\n%s"
                                    % (self.proc.returncode, open(self.log_path).read()[-3000:]))
-            time.sleep(0.2)
+            return out
+        out = wait_for(search, timeout, interval=0.2)
+        if out:
+            self.window = out[0]
+            return self.window
         # What was on the screen instead (a message box, a Wine dialog) and what Wine said.
         shown = [self.xdo("getwindowname", w).strip()
                  for w in self.xdo("search", "--onlyvisible", "--name", ".").split()[:20]]
@@ -82,12 +84,9 @@ class Program:
 
     def wait_geometry(self, accept, timeout=10):
         """Polls the window's geometry until accept(geometry) holds; returns the last one seen."""
-        deadline = time.time() + timeout
-        geometry = self.geometry()
-        while not accept(geometry) and time.time() < deadline:
-            time.sleep(0.1)
-            geometry = self.geometry()
-        return geometry
+        seen = []
+        wait_for(lambda: accept(seen.append(self.geometry()) or seen[-1]), timeout, interval=0.1)
+        return seen[-1]
 
     def click(self, x, y, repeat=1):
         self.xdo("mousemove", str(x), str(y))

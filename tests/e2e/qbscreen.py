@@ -161,5 +161,10 @@ def wait_for(probe, timeout, interval=0.3):
         time.sleep(interval)
 
 
+def stays(probe, seconds, interval=0.3):
+    """True when probe() holds at every look for seconds: what must not happen is watched for, not slept through."""
+    return not wait_for(lambda: not probe(), seconds, interval)
+
+
 def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")

@@ -12,8 +12,8 @@ import os
 import random
 import time
 
-from e2e_support import (DOWNLOADS, PRIMARY, SUCCESS, TERTIARY, TEXT, W, Service, card_button, centre, format_size,
-                         row_base)
+from e2e_support import (DOWNLOADS, NEUTRAL, PRIMARY, SUCCESS, TERTIARY, TEXT, W, Service, card_button, centre,
+                         format_size, row_base)
 from qbscreen import FONT_BUTTON, FONT_CARD_TITLE, FONT_ROW_STATUS, FONT_SECTION_TITLE, near, rgb, wait_for
 
 HEADING = (212, 78, W - 12, 118)
@@ -110,7 +110,8 @@ def case_resume(run):
         return
 
     run.click(*centre(card_button(0)))
-    time.sleep(1)
+    x, y = card_button(0)[:2]
+    wait_for(lambda: near(run.pixel(run.shot(), x + 95, y + 16), NEUTRAL, 4), 10)  # the card turns busy
     run.click(*centre(card_button(0)))  # a busy card's button opens the download page
     b = row_base(0)
     status = (298, b - 2, W - 260, b + 18)

@@ -8,6 +8,7 @@ import sys
 import time
 
 from qbdrive import Program
+from qbscreen import wait_for
 
 failures = []
 
@@ -26,12 +27,8 @@ def config_path(build):
 
 
 def wait_gone(program, window, timeout=10):
-    deadline = time.time() + timeout
-    while time.time() < deadline:
-        if window not in program.xdo("search", "--onlyvisible", "--name", "^下载设置$").split():
-            return True
-        time.sleep(0.1)
-    return False
+    return wait_for(lambda: window not in program.xdo("search", "--onlyvisible", "--name", "^下载设置$").split(),
+                    timeout, interval=0.1)
 
 
 def main():
@@ -70,7 +67,7 @@ def main():
         s = moved
         program.click(*button(s, 195, 134))  # into the folder field, which takes the keyboard
         program.xdo("windowfocus", "--sync", window)
-        time.sleep(0.3)
+        time.sleep(0.3)  # Wine passes the X focus on to the field; only a blinking caret would show it
         program.xdo("key", "Escape")
         check("Escape closes the settings window", wait_gone(program, window))
         check("Escape writes no config.json", not os.path.exists(path))
@@ -83,7 +80,7 @@ def main():
         window, s = open_settings()
         program.click(*button(s, 406, 421))  # "保存"
         check("保存 closes the settings window", wait_gone(program, window))
-        time.sleep(0.5)
+        time.sleep(0.5)  # the toast is painted before this evidence shot, which nothing checks
         program.screenshot(os.path.join(os.path.abspath(args.build), "wine", "settings-saved.png"))
         text = open(path, "rb").read().decode("utf-8") if os.path.exists(path) else ""
         check("保存 writes config.json with the folder", '"downloadDir": "' in text and "Quillbox" in text, text)

@@ -36,6 +36,8 @@ import subprocess
 import sys
 import time
 
+from qbscreen import wait_for
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WINE_RUN = os.path.join(ROOT, "scripts", "wine-run")
 ROOT_STORE = r"HKLM\Software\Microsoft\SystemCertificates\Root\Certificates"
@@ -183,13 +185,11 @@ class TlsFront:
                 self.proc = subprocess.Popen(["nginx", "-p", self.work, "-c", conf,
                                               "-e", os.path.join(self.work, "error.log")],
                                              stdin=subprocess.DEVNULL, stdout=log, stderr=log)
-            deadline = time.time() + 10
-            while self.proc.poll() is None and time.time() < deadline:
-                if _answers(port) and _answers(untrusted_port):
-                    self.url = "https://127.0.0.1:%d" % port
-                    self.untrusted_url = "https://127.0.0.1:%d" % untrusted_port
-                    return self
-                time.sleep(0.05)
+            if wait_for(lambda: self.proc.poll() is not None or (_answers(port) and _answers(untrusted_port)), 10,
+                        interval=0.05) and self.proc.poll() is None:
+                self.url = "https://127.0.0.1:%d" % port
+                self.untrusted_url = "https://127.0.0.1:%d" % untrusted_port
+                return self
             self._end_nginx()
         raise RuntimeError("nginx did not start; see %s" % os.path.join(self.work, "error.log"))
 

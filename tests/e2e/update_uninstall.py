@@ -12,8 +12,8 @@ import time
 
 from e2e_support import CHANNEL, INSTALLED_FILL, PRIMARY, SUCCESS, TEXT, WHITE, card_button, category_row, centre
 from hostile_service import answer_box
-from qbscreen import (FONT_BODY, FONT_BUTTON, FONT_CARD_TITLE, FONT_SECTION_TITLE, FONT_TOAST, blend, rgb, wait_for,
-                      wine_path)
+from qbscreen import (FONT_BODY, FONT_BUTTON, FONT_CARD_TITLE, FONT_SECTION_TITLE, FONT_TOAST, blend, rgb, stays,
+                      wait_for, wine_path)
 
 HEADING = (212, 78, 1168, 118)
 TOAST = ((1180 - 360) // 2, 80, (1180 + 360) // 2, 122)
@@ -50,9 +50,9 @@ class WindowWatcher:
         while not self.stopped.is_set():
             program = self.run.program  # a restart brings another
             for window in program.xdo("search", "--onlyvisible", "--name", ".*").split():
-                pid = program.xdo("getwindowpid", window).strip()
                 name = program.xdo("getwindowname", window).strip()
-                # A window gone between the search and the questions tells nothing.
+                pid = program.xdo("getwindowpid", window).strip()
+                # A window gone between the search and the questions tells nothing: asked last, its pid is empty.
                 if pid and pid != str(program.pid) and name != SAMPLE_TITLE:
                     self.seen.add("%s (pid %s)" % (name, pid))
             self.stopped.wait(0.3)
@@ -112,7 +112,7 @@ def button_shows(run, index, label, fg, bg, timeout):
 
 def right_click(run, x, y):
     run.program.xdo("mousemove", *[str(v) for v in run.screen(x, y)])
-    time.sleep(0.2)
+    time.sleep(0.2)  # the pointer settles before the press, as in Program.click
     run.program.xdo("click", "3")
 
 
@@ -170,9 +170,9 @@ def update_all_while_one_runs(run):
     run.check("its update asks first: 「Qb 晨光日历」正在运行，关闭后继续升级？", bool(question))
     if question:
         xdo(run, "key", "--window", question[0], "Escape")  # 取消
-    time.sleep(1)
     run.check("取消 leaves the app at 1.0 with its program running",
-              registered_version(run, DAWN) == "1.0" and len(sample_windows(run)) == 1, registered_version(run, DAWN))
+              stays(lambda: registered_version(run, DAWN) == "1.0" and len(sample_windows(run)) == 1, 1),
+              registered_version(run, DAWN))
     run.click(*UPDATES_PILL)
     run.check("the updates page lists both apps",
               run.wait_text((224, 82, 980, 116), FONT_SECTION_TITLE, TEXT, "软件升级 · 2 款", timeout=30))
@@ -229,10 +229,9 @@ def uninstall(run, app):
         run.check("%s: a right-click on the installed card opens the menu with 卸载" % name, bool(item))
         run.click(*item)
         run.check("%s: 卸载 asks first, and Return answers No" % name, answer_box(run, "卸载软件", "Return"))
-        time.sleep(2)
         run.check("%s: after No it stays installed" % name,
-                  registered_version(run, app) == "2.0" and button_shows(run, index, "已安装", SUCCESS,
-                                                                          INSTALLED_FILL, timeout=5))
+                  stays(lambda: registered_version(run, app) == "2.0", 2)
+                  and button_shows(run, index, "已安装", SUCCESS, INSTALLED_FILL, timeout=5))
     item = open_menu(run, index)
     run.check("%s: the menu opens again" % name, bool(item))
     run.click(*item)

@@ -122,17 +122,12 @@ protected:
         if (!startInstallerThread(std::move(run))) return false;
         WPARAM wParam = 1;
         LPARAM lParam = 1;
-        bool refreshed = false;
-        for (int slice = 0; slice < 300 && !refreshed; ++slice) {
-            refreshed = window_.waitFor(WM_QB_REFRESH, 200, &wParam, &lParam);
-            if (!refreshed) closeMessageBoxes();
-        }
-        if (!refreshed) return false;
+        const auto refreshed = [&] { return window_.takePosted(WM_QB_REFRESH, &wParam, &lParam); };
+        if (!qbtest::waitUntil(refreshed, 60000, closeMessageBoxes)) return false;
         verdict = heard->load();
         EXPECT_EQ(wParam, 0u);
         EXPECT_EQ(lParam, 0);
-        ::Sleep(200);
-        return !window_.takePosted(WM_QB_REFRESH);
+        return !window_.waitFor(WM_QB_REFRESH, 200);  // and no second one
     }
 
     static void closeMessageBoxes() {

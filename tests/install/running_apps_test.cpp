@@ -64,7 +64,7 @@ TEST(RunningApps, ARunningProgramIsFoundByItsFolderAndClosesWhenAsked) {
     InstalledApp app;
     app.installLocation = folder;
     std::vector<RunningProcess> running;
-    for (int i = 0; i < 100 && running.empty(); ++i, ::Sleep(100)) running = runningProcessesOf(app);
+    qbtest::waitUntil([&] { return !(running = runningProcessesOf(app)).empty(); }, 10000);
     ASSERT_EQ(running.size(), 1u);
     EXPECT_EQ(running[0].id, started.dwProcessId);
     EXPECT_TRUE(closeProcesses(running, 10000));

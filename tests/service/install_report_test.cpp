@@ -116,10 +116,7 @@ TEST_F(InstallReportTest, ABackgroundReportReturnsAtOnceAndArrivesLater) {
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 100);
     EXPECT_TRUE(service.reports().empty());
     size_t arrived = 0;
-    for (int i = 0; i < 100 && arrived == 0; ++i) {
-        ::Sleep(50);
-        arrived = service.reports().size();
-    }
+    qbtest::waitUntil([&] { return (arrived = service.reports().size()) != 0; }, 5000);
     EXPECT_EQ(arrived, 1u);
 }
 

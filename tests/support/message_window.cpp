@@ -1,5 +1,7 @@
 #include "support/message_window.h"
 
+#include "support/test_support.h"
+
 namespace qbtest {
 
 namespace {
@@ -29,28 +31,16 @@ MessageWindow::~MessageWindow() {
     if (window_) ::DestroyWindow(window_);
 }
 
-bool MessageWindow::takePosted(UINT message, WPARAM* wParam) {
+bool MessageWindow::takePosted(UINT message, WPARAM* wParam, LPARAM* lParam) {
     MSG msg{};
     if (!::PeekMessageW(&msg, window_, message, message, PM_REMOVE)) return false;
     if (wParam) *wParam = msg.wParam;
+    if (lParam) *lParam = msg.lParam;
     return true;
 }
 
 bool MessageWindow::waitFor(UINT message, DWORD timeoutMs, WPARAM* wParam, LPARAM* lParam) {
-    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-    for (;;) {
-        MSG msg{};
-        if (::PeekMessageW(&msg, window_, message, message, PM_REMOVE)) {
-            if (wParam) *wParam = msg.wParam;
-            if (lParam) *lParam = msg.lParam;
-            return true;
-        }
-        const ULONGLONG now = ::GetTickCount64();
-        if (now >= deadline) return false;
-        // Short slices: a wake-up missed by the queue-status bookkeeping costs at most one of them.
-        const DWORD slice = static_cast<DWORD>(deadline - now < 100 ? deadline - now : 100);
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, slice, QS_POSTMESSAGE);
-    }
+    return waitUntil([&] { return takePosted(message, wParam, lParam); }, timeoutMs);
 }
 
 }  // namespace qbtest

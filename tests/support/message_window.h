@@ -15,7 +15,7 @@ public:
     // Waits until `message` has been posted to the window; false after timeoutMs without it.
     bool waitFor(UINT message, DWORD timeoutMs, WPARAM* wParam = nullptr, LPARAM* lParam = nullptr);
     // Takes an already posted `message` without waiting; false when none is queued.
-    bool takePosted(UINT message, WPARAM* wParam = nullptr);
+    bool takePosted(UINT message, WPARAM* wParam = nullptr, LPARAM* lParam = nullptr);
 
 private:
     HWND window_ = nullptr;

@@ -75,4 +75,14 @@ std::vector<std::wstring> filesIn(const std::wstring& folder) {
     return names;
 }
 
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs, const std::function<void()>& between) {
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (condition()) return true;
+        if (::GetTickCount64() >= deadline) return false;
+        if (between) between();
+        ::Sleep(10);
+    }
+}
+
 }  // namespace qbtest

@@ -1,5 +1,8 @@
 #pragma once
 // Shared helpers for the unit tests that run under Wine.
+#include <windows.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,5 +21,8 @@ bool fileExists(const std::wstring& path);
 std::wstring environment(const wchar_t* name);
 // Folder holding the running test executable.
 std::wstring exeFolder();
+// Looks at `condition` until it holds, running `between` (a message pump, a dialog closer) and sleeping
+// 10 ms between looks; false when it still does not hold after timeoutMs.
+bool waitUntil(const std::function<bool()>& condition, DWORD timeoutMs, const std::function<void()>& between = {});
 
 }  // namespace qbtest
