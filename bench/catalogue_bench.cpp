@@ -15,6 +15,7 @@
 #include "json/json.h"
 #include "service/catalogue.h"
 #include "net/http_client.h"
+#include "render/problem_texts.h"
 
 namespace {
 
@@ -66,10 +67,10 @@ int wmain(int argc, wchar_t** argv) {
         }
         bareMs.push_back(bench::milliseconds() - start);
 
-        std::wstring error;
+        HttpError error;
         start = bench::milliseconds();
         if (!HttpClient::Get(url, body, error)) {
-            std::fprintf(stderr, "bootstrap GET failed: %ls\n", error.c_str());
+            std::fprintf(stderr, "bootstrap GET failed: %ls\n", httpErrorText(error).c_str());
             return 1;
         }
         getMs.push_back(bench::milliseconds() - start);
@@ -93,7 +94,7 @@ int wmain(int argc, wchar_t** argv) {
         Catalogue catalogue;
         start = bench::milliseconds();
         if (!catalogue.LoadBootstrap(server)) {
-            std::fprintf(stderr, "LoadBootstrap failed: %ls\n", catalogue.lastError.c_str());
+            std::fprintf(stderr, "LoadBootstrap failed: %ls\n", catalogueErrorText(catalogue.lastError).c_str());
             return 1;
         }
         loadMs.push_back(bench::milliseconds() - start);

@@ -144,7 +144,7 @@ struct LaunchTimes {
 // Fills the service-side times from its request log, relative to the launch.
 void readServiceLog(const std::wstring& server, double launchEpochMs, LaunchTimes& times) {
     std::string body;
-    std::wstring error;
+    HttpError error;
     if (!HttpClient::Get(server + L"/test/log", body, error)) return;
     const json::ValuePtr log = json::parse(body);
     const json::Value* requests = log ? log->find("requests") : nullptr;

@@ -20,6 +20,7 @@
 #include "downloads/download_manager.h"
 #include "render/gdiplus_api.h"
 #include "render/layout.h"
+#include "render/problem_texts.h"
 #include "support/service_control.h"
 
 namespace {
@@ -152,7 +153,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     app.mainWnd = target.window;
     if (!app.catalog.LoadBootstrap(server) || app.catalog.categories.empty()) {
-        std::fprintf(stderr, "catalogue load failed: %ls\n", app.catalog.lastError.c_str());
+        std::fprintf(stderr, "catalogue load failed: %ls\n", catalogueErrorText(app.catalog.lastError).c_str());
         return 1;
     }
     app.selectedCategoryId = app.catalog.categories.front().id;

@@ -20,6 +20,7 @@
 #include "model/app_state.h"
 #include "render/gdiplus_api.h"
 #include "app/main_window_paint.h"
+#include "render/problem_texts.h"
 #include "search/search_index.h"
 #include "service/catalogue.h"
 
@@ -93,7 +94,7 @@ int wmain(int argc, wchar_t** argv) {
     const int repetitions = std::max(1, _wtoi(argv[2]));
     Catalogue catalogue;
     if (!catalogue.LoadBootstrap(argv[1])) {
-        std::fprintf(stderr, "LoadBootstrap failed: %ls\n", catalogue.lastError.c_str());
+        std::fprintf(stderr, "LoadBootstrap failed: %ls\n", catalogueErrorText(catalogue.lastError).c_str());
         return 1;
     }
     size_t descriptionCharacters = 0;

@@ -8,6 +8,7 @@
 #include "install/install_list.h"
 #include "install/install_list_file.h"
 #include "install/installed_apps.h"
+#include "render/problem_texts.h"
 #include "service/catalogue_loader.h"
 
 namespace {
@@ -72,7 +73,8 @@ int runExport(const std::wstring& file) {
     const AppConfig config = loadConfig();
     Catalogue catalogue;
     if (!loadCatalogueHere(config.server, config.channel, catalogue)) {
-        writeConsoleLine(L"Quillbox：无法加载软件目录（" + catalogue.lastError + L"），软件清单没有导出");
+        writeConsoleLine(L"Quillbox：无法加载软件目录（" + catalogueErrorText(catalogue.lastError) +
+                         L"），软件清单没有导出");
         return kNoCatalogue;
     }
     std::vector<CatalogueName> names;

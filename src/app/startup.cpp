@@ -110,7 +110,7 @@ void startCatalogueLoad() {
     app.catalogLoading = true;
     app.catalogSettled = false;
     app.catalogFailed = false;
-    app.catalog.lastError.clear();
+    app.catalog.lastError = CatalogueError{};
     if (app.mainWnd) ::InvalidateRect(app.mainWnd, nullptr, FALSE);
     if (app.earlyLoadRunning) {
         app.earlyLoadRunning = false;

@@ -133,7 +133,7 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
         request.headers.emplace_back(L"Range", L"bytes=0-0");
         request.sink = [](const uint8_t*, uint32_t) { return false; };
         request.cancelFlag = &task->cancelled;
-        std::wstring unused;
+        HttpError unused;
         if (!acquireSlot(*task, [&] { return task->cancelled.load(); })) return;
         const HttpResult result = HttpClient::Send(request, probe, unused);
         releaseSlot(*task);

@@ -305,7 +305,7 @@ PartResult DownloadManager::downloadPart(Task& task, Transfer& transfer, size_t 
         HttpResponse response;
         WriteSink sink(task, transfer, slots, segment, file, response, position, buffer);
         request.sink = std::ref(sink);
-        std::wstring unused;
+        HttpError unused;
         if (!acquireSlot(task, stopped)) return PartResult::Stopped;
         const HttpResult result = HttpClient::Send(request, response, unused);
         releaseSlot(task, sink.yielded);

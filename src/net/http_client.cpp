@@ -23,8 +23,9 @@ constexpr DWORD kLocationCapBytes = 32768;
 constexpr DWORD kReadChunkBytes = 65536;
 constexpr size_t kMemoryBodyLimit = 8388608;
 
-std::wstring winhttpMessage(const wchar_t* prefix, DWORD code) {
-    return std::wstring(prefix) + std::to_wstring(code) + L")";
+HttpResult failed(HttpError& error, HttpResult result, HttpFault fault, DWORD systemCode = 0) {
+    error = HttpError{fault, 0, systemCode};
+    return result;
 }
 
 bool isCancelled(const HttpRequest& request) {
@@ -73,13 +74,10 @@ int64_t parseRangeStart(const std::wstring& contentRange) {
 }
 
 // Steps of one hop up to an open request handle with its options and headers.
-HttpResult openHop(const HopRequest& request, const UrlParts& parts, Hop& hop, std::wstring& error) {
+HttpResult openHop(const HopRequest& request, const UrlParts& parts, Hop& hop, HttpError& error) {
     hop.session.reset(::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                     WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!hop.session) {
-        error = L"网络初始化失败";
-        return HttpResult::ConnectFailed;
-    }
+    if (!hop.session) return failed(error, HttpResult::ConnectFailed, HttpFault::SessionFailed);
     ::WinHttpSetTimeouts(hop.session.get(), 10000, 10000, 30000, 30000);
     DWORD protocols = kSecureProtocols;
     ::WinHttpSetOption(hop.session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols));
@@ -87,16 +85,14 @@ HttpResult openHop(const HopRequest& request, const UrlParts& parts, Hop& hop, s
     hop.connection.reset(::WinHttpConnect(hop.session.get(), parts.host.c_str(), parts.port, 0));
     if (!hop.connection) {
         hop.close();
-        error = L"创建请求失败";
-        return HttpResult::ConnectFailed;
+        return failed(error, HttpResult::ConnectFailed, HttpFault::RequestFailed);
     }
     hop.request.reset(::WinHttpOpenRequest(hop.connection.get(), request.method.c_str(), parts.pathAndQuery.c_str(),
                                            nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                            parts.secure ? WINHTTP_FLAG_SECURE : 0));
     if (!hop.request) {
         hop.close();
-        error = L"创建请求失败";
-        return HttpResult::ConnectFailed;
+        return failed(error, HttpResult::ConnectFailed, HttpFault::RequestFailed);
     }
     DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     ::WinHttpSetOption(hop.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
@@ -112,7 +108,7 @@ HttpResult openHop(const HopRequest& request, const UrlParts& parts, Hop& hop, s
 }
 
 // Sends the hop's request and waits for the response head.
-HttpResult exchange(const HttpRequest& request, const HopRequest& hopRequest, Hop& hop, std::wstring& error) {
+HttpResult exchange(const HttpRequest& request, const HopRequest& hopRequest, Hop& hop, HttpError& error) {
     const std::optional<std::string>& body = hopRequest.body;
     const DWORD bodyLength = body ? static_cast<DWORD>(body->size()) : 0;
     LPVOID bodyData = body ? const_cast<char*>(body->data()) : WINHTTP_NO_REQUEST_DATA;
@@ -121,15 +117,14 @@ HttpResult exchange(const HttpRequest& request, const HopRequest& hopRequest, Ho
         const DWORD code = ::GetLastError();
         hop.close();
         if (isCancelled(request)) return HttpResult::Aborted;
-        error = winhttpMessage(L"请求发送失败 (winhttp ", code);
-        return isTlsError(code) ? HttpResult::TlsFailed : HttpResult::SendFailed;
+        return failed(error, isTlsError(code) ? HttpResult::TlsFailed : HttpResult::SendFailed,
+                      HttpFault::SendFailed, code);
     }
     if (!::WinHttpReceiveResponse(hop.request.get(), nullptr)) {
         const DWORD code = ::GetLastError();
         hop.close();
         if (isCancelled(request)) return HttpResult::Aborted;
-        error = winhttpMessage(L"服务器无响应 (winhttp ", code);
-        return HttpResult::SendFailed;
+        return failed(error, HttpResult::SendFailed, HttpFault::NoResponse, code);
     }
     return HttpResult::Ok;
 }
@@ -183,35 +178,29 @@ void captureHeaders(HINTERNET request, int32_t status, std::wstring& currentUrl,
 }
 
 // Reads the body to the sink or into memory; a failed or cancelled read keeps response.body as it was.
-HttpResult readBody(HINTERNET handle, const HttpRequest& request, HttpResponse& response, std::wstring& error) {
+HttpResult readBody(HINTERNET handle, const HttpRequest& request, HttpResponse& response, HttpError& error) {
     std::vector<uint8_t> buffer(kReadChunkBytes);
     std::string collected;
     for (;;) {
         if (isCancelled(request)) return HttpResult::Aborted;
         DWORD available = 0;
-        if (!::WinHttpQueryDataAvailable(handle, &available)) {
-            error = winhttpMessage(L"读取数据失败 (winhttp ", ::GetLastError());
-            return HttpResult::ReadFailed;
-        }
+        if (!::WinHttpQueryDataAvailable(handle, &available))
+            return failed(error, HttpResult::ReadFailed, HttpFault::QueryFailed, ::GetLastError());
         if (available == 0) {
             if (!request.sink) response.body = std::move(collected);
             return HttpResult::Ok;
         }
         DWORD read = 0;
         const BOOL ok = ::WinHttpReadData(handle, buffer.data(), std::min(available, kReadChunkBytes), &read);
-        if (!ok || read == 0) {
-            error = winhttpMessage(L"读取数据中断 (winhttp ", ::GetLastError());
-            return HttpResult::ReadFailed;
-        }
+        if (!ok || read == 0)
+            return failed(error, HttpResult::ReadFailed, HttpFault::ReadInterrupted, ::GetLastError());
         if (request.sink) {
             if (!request.sink(buffer.data(), read)) return HttpResult::Aborted;
             continue;
         }
         collected.append(reinterpret_cast<const char*>(buffer.data()), read);
-        if (collected.size() > kMemoryBodyLimit) {
-            error = L"响应过大";
-            return HttpResult::ReadFailed;
-        }
+        if (collected.size() > kMemoryBodyLimit)
+            return failed(error, HttpResult::ReadFailed, HttpFault::BodyTooLarge);
     }
 }
 
@@ -224,29 +213,18 @@ struct ExchangeState {
 
 // Moves the exchange on to the redirect's target; RedirectFailed when it may not be followed.
 HttpResult followRedirect(const std::wstring& location, int32_t status, bool secure, ExchangeState& state,
-                          std::wstring& error) {
+                          HttpError& error) {
     std::wstring nextUrl = resolveRedirectTarget(location, state.url);
-    if (nextUrl == state.url) {
-        error = L"重定向死循环";
-        return HttpResult::RedirectFailed;
-    }
+    if (nextUrl == state.url) return failed(error, HttpResult::RedirectFailed, HttpFault::RedirectLoop);
     // What came over TLS never continues in the clear: anyone on the path could replace a
     // plain-http answer (an installer, say). Judged on the resolved target, whatever the Location.
-    if (secure && !isHttpsUrl(nextUrl)) {
-        error = L"重定向到不安全的地址";
-        return HttpResult::RedirectFailed;
-    }
+    if (secure && !isHttpsUrl(nextUrl))
+        return failed(error, HttpResult::RedirectFailed, HttpFault::InsecureRedirect);
     std::optional<HopRequest> nextRequest = redirectedRequest(state.request, status, state.url, nextUrl);
-    if (!nextRequest) {
-        error = L"重定向到其他站点时无法重发请求内容";
-        return HttpResult::RedirectFailed;
-    }
+    if (!nextRequest) return failed(error, HttpResult::RedirectFailed, HttpFault::RedirectKeepsBody);
     state.url = std::move(nextUrl);
     state.request = std::move(*nextRequest);
-    if (--state.hopsLeft == 0) {
-        error = L"重定向次数过多";
-        return HttpResult::RedirectFailed;
-    }
+    if (--state.hopsLeft == 0) return failed(error, HttpResult::RedirectFailed, HttpFault::TooManyRedirects);
     return HttpResult::Ok;
 }
 
@@ -267,15 +245,12 @@ HeaderRead readHeaderValue(const HeaderQuery& query, DWORD capBytes, std::wstrin
     return HeaderRead::Value;
 }
 
-HttpResult HttpClient::Send(const HttpRequest& request, HttpResponse& response, std::wstring& error) {
+HttpResult HttpClient::Send(const HttpRequest& request, HttpResponse& response, HttpError& error) {
     ExchangeState state{request.url, HopRequest{request.method, request.headers, request.body}};
     for (;;) {
         if (isCancelled(request)) return HttpResult::Aborted;
         const std::optional<UrlParts> parts = SplitUrl(state.url);
-        if (!parts) {
-            error = L"地址无效";
-            return HttpResult::InvalidUrl;
-        }
+        if (!parts) return failed(error, HttpResult::InvalidUrl, HttpFault::InvalidUrl);
         Hop hop;
         HttpResult result = openHop(state.request, *parts, hop, error);
         if (result != HttpResult::Ok) return result;
@@ -290,10 +265,8 @@ HttpResult HttpClient::Send(const HttpRequest& request, HttpResponse& response, 
 
         std::wstring location;
         const HeaderRead redirect = redirectLocation(hop.request.get(), statusCode, location);
-        if (redirect == HeaderRead::Unreadable) {
-            error = L"重定向地址无法读取";
-            return HttpResult::RedirectFailed;
-        }
+        if (redirect == HeaderRead::Unreadable)
+            return failed(error, HttpResult::RedirectFailed, HttpFault::LocationUnreadable);
         if (redirect == HeaderRead::Value) {
             hop.close();
             result = followRedirect(location, statusCode, parts->secure, state, error);
@@ -306,23 +279,23 @@ HttpResult HttpClient::Send(const HttpRequest& request, HttpResponse& response, 
         hop.close();
         if (result != HttpResult::Ok) return result;
         if (statusCode >= 400) {
-            error = L"HTTP " + std::to_wstring(statusCode);
+            error = HttpError{HttpFault::HttpStatus, statusCode, 0};
             return HttpResult::HttpError;
         }
         return HttpResult::Ok;
     }
 }
 
-bool HttpClient::Get(const std::wstring& url, std::string& body, std::wstring& error) {
+bool HttpClient::Get(const std::wstring& url, std::string& body, HttpError& error) {
     HttpRequest request;
     request.url = url;
     request.method = L"GET";
     HttpResponse response;
-    std::wstring message;
-    if (Send(request, response, message) == HttpResult::Ok) {
+    HttpError failure;
+    if (Send(request, response, failure) == HttpResult::Ok) {
         body = std::move(response.body);
         return true;
     }
-    error = message.empty() ? std::wstring(L"网络错误") : message;
+    error = failure;
     return false;
 }

@@ -92,10 +92,40 @@ enum class HttpResult : int32_t {
     TlsFailed = 8,
 };
 
+// The step of an exchange that failed, for whoever words it; a cancelled exchange records none.
+enum class HttpFault : int32_t {
+    None = 0,
+    SessionFailed,       // WinHttpOpen
+    RequestFailed,       // WinHttpConnect or WinHttpOpenRequest
+    SendFailed,          // WinHttpSendRequest (systemCode)
+    NoResponse,          // WinHttpReceiveResponse (systemCode)
+    QueryFailed,         // WinHttpQueryDataAvailable (systemCode)
+    ReadInterrupted,     // WinHttpReadData failed or read nothing (systemCode)
+    BodyTooLarge,        // an in-memory body beyond 8 MiB
+    RedirectLoop,        // a Location leading back to the URL it came from
+    InsecureRedirect,    // an https exchange sent elsewhere than https
+    RedirectKeepsBody,   // a body that would have to go to another origin
+    TooManyRedirects,
+    InvalidUrl,
+    LocationUnreadable,
+    HttpStatus,          // the final answer's status is 400 or more (status)
+};
+
+struct HttpError {
+    HttpFault fault = HttpFault::None;
+    int32_t status = 0;
+    DWORD systemCode = 0;  // the WinHTTP error of the failed call
+};
+
+inline bool operator==(const HttpError& a, const HttpError& b) {
+    return a.fault == b.fault && a.status == b.status && a.systemCode == b.systemCode;
+}
+inline bool operator!=(const HttpError& a, const HttpError& b) { return !(a == b); }
+
 class HttpClient {
 public:
-    // The whole exchange, redirects included; error receives the user-facing message on failure.
-    static HttpResult Send(const HttpRequest& request, HttpResponse& response, std::wstring& error);
-    // GET into memory; false with a message ("网络错误" when Send gave none) on any failure.
-    static bool Get(const std::wstring& url, std::string& body, std::wstring& error);
+    // The whole exchange, redirects included; error records what failed (untouched on success).
+    static HttpResult Send(const HttpRequest& request, HttpResponse& response, HttpError& error);
+    // GET into memory; false on any failure, with Send's error (HttpFault::None when it recorded none).
+    static bool Get(const std::wstring& url, std::string& body, HttpError& error);
 };

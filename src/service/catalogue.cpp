@@ -93,18 +93,18 @@ AppInfo ParseAppInfo(const json::Value& object) {
 }
 
 bool Catalogue::LoadBootstrap(const std::wstring& server) {
-    lastError.clear();
+    lastError = CatalogueError{};
     std::string body;
-    std::wstring error;
+    HttpError error;
     if (!HttpClient::Get(server + L"/api/client/bootstrap", body, error)) {
-        lastError = error;
+        lastError = CatalogueError{CatalogueFault::Network, error};
         return false;
     }
     return ParseBootstrap(body);
 }
 
 bool Catalogue::ParseBootstrap(const std::string& body, json::ValuePtr* parsedTree) {
-    lastError.clear();
+    lastError = CatalogueError{};
     json::ValuePtr root = json::parse(body);
     struct HandOut {
         json::ValuePtr& root;
@@ -115,17 +115,17 @@ bool Catalogue::ParseBootstrap(const std::string& body, json::ValuePtr* parsedTr
     } handOut{root, parsedTree};
     const json::Value* data = root ? root->find("data") : nullptr;
     if (!data) {
-        lastError = L"数据格式错误";
+        lastError.fault = CatalogueFault::BadData;
         return false;
     }
     const std::vector<json::ValuePtr>& categoryItems = arrayItems(data->find("categories"));
     const std::vector<json::ValuePtr>& appItems = arrayItems(data->find("apps"));
     if (categoryItems.size() > kMaxCategories) {
-        lastError = L"分类数量超出上限";
+        lastError.fault = CatalogueFault::TooManyCategories;
         return false;
     }
     if (appItems.size() > kMaxApps) {
-        lastError = L"应用数量超出上限";
+        lastError.fault = CatalogueFault::TooManyApps;
         return false;
     }
     categories.clear();

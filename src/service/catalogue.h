@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "json/json.h"
+#include "net/http_client.h"
 
 struct CategoryInfo {
     std::wstring id;
@@ -35,10 +36,24 @@ struct AppInfo {
 // The record lists grow by moving records, never by copying every string of every record.
 static_assert(std::is_nothrow_move_constructible<AppInfo>::value, "AppInfo must move without copying");
 
+// Why a catalogue could not be loaded.
+enum class CatalogueFault : int32_t {
+    None = 0,
+    Network,            // the exchange failed (http says how)
+    BadData,            // the answer is no bootstrap, or a 304 to a request that named no copy
+    TooManyCategories,  // beyond 1 000
+    TooManyApps,        // beyond 100 000
+};
+
+struct CatalogueError {
+    CatalogueFault fault = CatalogueFault::None;
+    HttpError http;
+};
+
 struct Catalogue {
     std::vector<CategoryInfo> categories;
     std::vector<AppInfo> apps;
-    std::wstring lastError;
+    CatalogueError lastError;
     // Counts the times the lists were replaced: a result meant for older records (an icon fetched
     // for them) names the generation it was asked for, and a mismatch drops it.
     uint32_t generation = 0;

@@ -16,7 +16,7 @@ struct PendingLoad {
     std::mutex mutex;
     std::unique_ptr<Catalogue> catalogue;  // lists not adopted yet; a newer load result replaces them
     CatalogueAdoption outcome;
-    std::wstring lastError;
+    CatalogueError lastError;
     CatalogueLoadStep step = CatalogueLoadFailed;  // the newest step published
     HWND window = nullptr;                          // where steps are posted; null until there is one
 };
@@ -43,7 +43,7 @@ int64_t nowMs() {
     return static_cast<int64_t>((ticks - 116444736000000000ULL) / 10000ULL);
 }
 
-void publish(CatalogueLoadStep step, std::unique_ptr<Catalogue> lists, const std::wstring& error,
+void publish(CatalogueLoadStep step, std::unique_ptr<Catalogue> lists, const CatalogueError& error,
              int64_t confirmedAtMs) {
     PendingLoad& pending = pendingLoad();
     std::lock_guard<std::mutex> lock(pending.mutex);
@@ -87,7 +87,7 @@ void runLoad(const std::wstring& server, const std::wstring& channel, bool befor
     std::optional<StoredStamp> cached = readBootstrapStamp();
     if (cached && cached->stamp.source != source) cached.reset();
     if (std::unique_ptr<Catalogue> lists = readCached(cached)) {
-        publish(CatalogueLoadCached, std::move(lists), L"", cached->stamp.confirmedAtMs);
+        publish(CatalogueLoadCached, std::move(lists), CatalogueError{}, cached->stamp.confirmedAtMs);
         if (HANDLE shown = firstFrameShown(); shown && beforeFirstFrame)
             ::WaitForSingleObject(shown, kRefreshWaitsForFirstFrameAtMostMs);
     }
@@ -99,9 +99,9 @@ void runLoad(const std::wstring& server, const std::wstring& channel, bool befor
     if (cached && !cached->stamp.lastModified.empty())
         request.headers.emplace_back(L"If-Modified-Since", Utf8ToWide(cached->stamp.lastModified));
     HttpResponse response;
-    std::wstring error;
-    const HttpResult result = HttpClient::Send(request, response, error);
-    if (result != HttpResult::Ok && error.empty()) error = L"网络错误";
+    CatalogueError error;
+    const HttpResult result = HttpClient::Send(request, response, error.http);
+    if (result != HttpResult::Ok) error.fault = CatalogueFault::Network;
 
     BootstrapStamp stamp;
     stamp.etag = WideToUtf8(response.etag);
@@ -117,7 +117,7 @@ void runLoad(const std::wstring& server, const std::wstring& channel, bool befor
         if (stamp.lastModified.empty()) stamp.lastModified = cached->stamp.lastModified;
         stamp.bodyChecksum = cached->stamp.bodyChecksum;
         storeBootstrapStamp(stamp, cached->bodyBytes);
-        publish(CatalogueLoadUnchanged, nullptr, L"", stamp.confirmedAtMs);
+        publish(CatalogueLoadUnchanged, nullptr, CatalogueError{}, stamp.confirmedAtMs);
         return;
     }
     if (result == HttpResult::Ok && response.status != 304) {
@@ -126,12 +126,12 @@ void runLoad(const std::wstring& server, const std::wstring& channel, bool befor
         if (fresh->ParseBootstrap(response.body, &tree)) {
             if (storeCachedBootstrap(response.body, stamp))
                 storeCachedCatalogue(*fresh, qb::checksum64(response.body.data(), response.body.size()));
-            publish(CatalogueLoadFresh, std::move(fresh), L"", stamp.confirmedAtMs);
+            publish(CatalogueLoadFresh, std::move(fresh), CatalogueError{}, stamp.confirmedAtMs);
             return;
         }
         error = fresh->lastError;
     } else if (result == HttpResult::Ok) {
-        error = L"数据格式错误";  // 304 to a request that named no copy
+        error.fault = CatalogueFault::BadData;  // 304 to a request that named no copy
     }
     if (cached) {
         publish(CatalogueLoadOffline, nullptr, error, cached->stamp.confirmedAtMs);

@@ -21,7 +21,7 @@ std::optional<std::string> fetchIconBytes(const std::wstring& url) {
     HttpRequest request;
     request.url = url;
     HttpResponse response;
-    std::wstring error;
+    HttpError error;
     if (HttpClient::Send(request, response, error) != HttpResult::Ok || response.body.empty() ||
         response.body.size() > kMaxIconBytes)
         return std::nullopt;

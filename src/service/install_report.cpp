@@ -17,7 +17,7 @@ bool ReportInstall(const std::wstring& server, int32_t appId, const std::wstring
     request.body = installReportBody(appId, channel);
     request.method = L"POST";
     HttpResponse response;
-    std::wstring error;
+    HttpError error;
     return HttpClient::Send(request, response, error) == HttpResult::Ok;
 }
 

@@ -12,12 +12,13 @@
 
 #include "base/text_convert.h"
 #include "json/json.h"
+#include "render/problem_texts.h"
 #include "support/service_control.h"
 #include "support/test_support.h"
 
 namespace {
 
-const std::wstring kUntouched = L"(untouched)";
+const HttpError kUntouched{HttpFault::HttpStatus, 599, 1};
 
 class HttpClientTest : public ::testing::Test {
 protected:
@@ -26,11 +27,11 @@ protected:
         ASSERT_TRUE(service.reset());
     }
 
-    HttpResult get(const std::wstring& path, HttpResponse& response, std::wstring& error) {
+    HttpResult get(const std::wstring& path, HttpResponse& response, HttpError& error) {
         return fetch(service.url(path), response, error);
     }
 
-    static HttpResult fetch(const std::wstring& url, HttpResponse& response, std::wstring& error) {
+    static HttpResult fetch(const std::wstring& url, HttpResponse& response, HttpError& error) {
         HttpRequest request;
         request.url = url;
         return HttpClient::Send(request, response, error);
@@ -165,7 +166,7 @@ TEST_F(HttpClientTest, FollowsTenRedirectsAndRefusesTheEleventh) {
         SCOPED_TRACE(form);
         ASSERT_TRUE(service.resetLog());
         HttpResponse response;
-        std::wstring error = kUntouched;
+        HttpError error = kUntouched;
         EXPECT_EQ(get(L"/test/redirect/10?form=" + std::wstring(form), response, error), HttpResult::Ok);
         EXPECT_EQ(error, kUntouched);
         EXPECT_EQ(response.status, 200);
@@ -176,7 +177,7 @@ TEST_F(HttpClientTest, FollowsTenRedirectsAndRefusesTheEleventh) {
         ASSERT_TRUE(service.resetLog());
         HttpResponse tooMany;
         EXPECT_EQ(get(L"/test/redirect/11?form=" + std::wstring(form), tooMany, error), HttpResult::RedirectFailed);
-        EXPECT_EQ(error, L"重定向次数过多");
+        EXPECT_EQ(httpErrorText(error), L"重定向次数过多");
         EXPECT_EQ(tooMany.status, 0);
         EXPECT_EQ(requestsTo("/test/redirect/"), 11u);
         EXPECT_EQ(requestsTo("/test/redirect/0"), 0u);
@@ -187,18 +188,18 @@ TEST_F(HttpClientTest, DetectsASelfRedirectAtOnceButNotALongerLoop) {
     for (const wchar_t* form : {L"path", L"absolute", L"relative"}) {
         ASSERT_TRUE(service.resetLog());
         HttpResponse response;
-        std::wstring error;
+        HttpError error;
         EXPECT_EQ(get(L"/test/self?form=" + std::wstring(form), response, error), HttpResult::RedirectFailed) << form;
-        EXPECT_EQ(error, L"重定向死循环");
+        EXPECT_EQ(httpErrorText(error), L"重定向死循环");
         EXPECT_EQ(requestsTo("/test/self"), 1u);
     }
 
     ASSERT_TRUE(service.addPathFaults("/test/echo/a", R"([{"redirect": "/test/echo/b", "repeat": -1}])"));
     ASSERT_TRUE(service.addPathFaults("/test/echo/b", R"([{"redirect": "a", "repeat": -1}])"));
     HttpResponse response;
-    std::wstring error;
+    HttpError error;
     EXPECT_EQ(get(L"/test/echo/a", response, error), HttpResult::RedirectFailed);
-    EXPECT_EQ(error, L"重定向次数过多");
+    EXPECT_EQ(httpErrorText(error), L"重定向次数过多");
 }
 
 TEST_F(HttpClientTest, RepeatsAPostWithItsBodyAcrossRedirects) {
@@ -210,8 +211,8 @@ TEST_F(HttpClientTest, RepeatsAPostWithItsBodyAcrossRedirects) {
         request.headers = {{L"Content-Type", L"application/json"}, {L"X-Order", L"one"}};
         request.body = std::string("{\"appId\":7,\"note\":\"\xE4\xB8\xAD\"}");
         HttpResponse response;
-        std::wstring error;
-        ASSERT_EQ(HttpClient::Send(request, response, error), HttpResult::Ok) << error;
+        HttpError error;
+        ASSERT_EQ(HttpClient::Send(request, response, error), HttpResult::Ok) << httpErrorText(error);
         EXPECT_EQ(response.finalUrl, service.url(L"/test/echo/second"));
         const json::ValuePtr echo = json::parse(response.body);
         ASSERT_TRUE(echo);
@@ -231,7 +232,7 @@ TEST_F(HttpClientTest, RepeatsAPostWithItsBodyAcrossRedirects) {
 
 TEST_F(HttpClientTest, LimitsTheInMemoryBodyToEightMebibytes) {
     HttpResponse response;
-    std::wstring error = kUntouched;
+    HttpError error = kUntouched;
     ASSERT_EQ(get(L"/test/bytes/8388608", response, error), HttpResult::Ok);
     EXPECT_EQ(error, kUntouched);
     EXPECT_EQ(response.body.size(), 8388608u);
@@ -240,7 +241,7 @@ TEST_F(HttpClientTest, LimitsTheInMemoryBodyToEightMebibytes) {
     HttpResponse tooLarge;
     tooLarge.body = "kept";
     EXPECT_EQ(get(L"/test/bytes/8388609", tooLarge, error), HttpResult::ReadFailed);
-    EXPECT_EQ(error, L"响应过大");
+    EXPECT_EQ(httpErrorText(error), L"响应过大");
     EXPECT_EQ(tooLarge.body, "kept");
     EXPECT_EQ(tooLarge.status, 200);  // the head is captured before the body is read
     EXPECT_EQ(tooLarge.contentLength, 8388609);
@@ -263,15 +264,15 @@ TEST_F(HttpClientTest, LimitsTheInMemoryBodyToEightMebibytes) {
 
 TEST_F(HttpClientTest, ReadsClientErrorPagesButNotServerErrorPages) {
     HttpResponse notFound;
-    std::wstring error;
+    HttpError error;
     EXPECT_EQ(get(L"/test/status/404", notFound, error), HttpResult::HttpError);
-    EXPECT_EQ(error, L"HTTP 404");
+    EXPECT_EQ(httpErrorText(error), L"HTTP 404");
     EXPECT_EQ(notFound.status, 404);
     EXPECT_NE(notFound.body.find("404"), std::string::npos);
 
     HttpResponse unavailable;
     EXPECT_EQ(get(L"/test/status/503", unavailable, error), HttpResult::HttpError);
-    EXPECT_EQ(error, L"HTTP 503");
+    EXPECT_EQ(httpErrorText(error), L"HTTP 503");
     EXPECT_EQ(unavailable.status, 503);
     EXPECT_TRUE(unavailable.body.empty());
 
@@ -290,10 +291,10 @@ TEST_F(HttpClientTest, ReadsClientErrorPagesButNotServerErrorPages) {
 
     std::string body = "kept";
     EXPECT_FALSE(HttpClient::Get(service.url(L"/test/status/500"), body, error));
-    EXPECT_EQ(error, L"HTTP 500");
+    EXPECT_EQ(httpErrorText(error), L"HTTP 500");
     EXPECT_EQ(body, "kept");
     EXPECT_FALSE(HttpClient::Get(service.url(L"/test/status/404"), body, error));
-    EXPECT_EQ(error, L"HTTP 404");
+    EXPECT_EQ(httpErrorText(error), L"HTTP 404");
     EXPECT_EQ(body, "kept");
     EXPECT_TRUE(HttpClient::Get(service.url(L"/test/bytes/3"), body, error));
     EXPECT_EQ(body.size(), 3u);
@@ -301,7 +302,7 @@ TEST_F(HttpClientTest, ReadsClientErrorPagesButNotServerErrorPages) {
 
 TEST_F(HttpClientTest, TreatsARedirectWithoutLocationAsFinal) {
     HttpResponse response;
-    std::wstring error = kUntouched;
+    HttpError error = kUntouched;
     EXPECT_EQ(get(L"/test/respond?status=302&body=moved", response, error), HttpResult::Ok);
     EXPECT_EQ(error, kUntouched);
     EXPECT_EQ(response.status, 302);
@@ -329,8 +330,8 @@ TEST_F(HttpClientTest, CapturesRangeLengthDispositionAndType) {
         if (c.contentRange) path += L"&h=Content-Range:%20" + std::wstring(c.contentRange);
         SCOPED_TRACE(path);
         HttpResponse response;
-        std::wstring error;
-        ASSERT_EQ(get(path, response, error), HttpResult::Ok) << error;
+        HttpError error;
+        ASSERT_EQ(get(path, response, error), HttpResult::Ok) << httpErrorText(error);
         EXPECT_EQ(response.status, 206);
         EXPECT_EQ(response.hasContentRange, c.hasRange);
         EXPECT_EQ(response.totalSize, c.total);
@@ -340,7 +341,7 @@ TEST_F(HttpClientTest, CapturesRangeLengthDispositionAndType) {
     }
 
     HttpResponse response;
-    std::wstring error;
+    HttpError error;
     ASSERT_EQ(get(L"/test/respond?body=x&type=application/x-thing&h=Content-Disposition:%20attachment;%20"
                   L"filename%3D%22a%20b.exe%22",
                   response, error),
@@ -359,7 +360,7 @@ TEST_F(HttpClientTest, ASinkThatRefusesAbortsWithoutAMessage) {
         return false;
     };
     HttpResponse response;
-    std::wstring error = kUntouched;
+    HttpError error = kUntouched;
     EXPECT_EQ(HttpClient::Send(request, response, error), HttpResult::Aborted);
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(error, kUntouched);
@@ -371,7 +372,7 @@ TEST_F(HttpClientTest, AnswersLeftUnreadOrLongerThanTheirLengthSpoilNoLaterReque
     // carry the next request.
     for (int round = 0; round < 5; ++round) {
         HttpResponse lying;
-        std::wstring error;
+        HttpError error;
         ASSERT_EQ(get(L"/test/respond?size=20000&contentLength=100", lying, error), HttpResult::Ok);
         HttpResponse next;
         EXPECT_EQ(get(L"/test/bytes/10", next, error), HttpResult::Ok) << round;
@@ -393,7 +394,7 @@ TEST_F(HttpClientTest, ACancelFlagSetBeforehandStopsBeforeAnyRequest) {
     request.url = service.url(L"/test/bytes/10");
     request.cancelFlag = &cancel;
     HttpResponse response;
-    std::wstring error = kUntouched;
+    HttpError error = kUntouched;
     EXPECT_EQ(HttpClient::Send(request, response, error), HttpResult::Aborted);
     EXPECT_EQ(error, kUntouched);
     EXPECT_EQ(response.status, 0);
@@ -426,7 +427,7 @@ TEST_F(HttpClientTest, ACancelFlagSetDuringAStalledBodyStopsAtTheNextRead) {
         return true;
     };
     HttpResponse response;
-    std::wstring error = kUntouched;
+    HttpError error = kUntouched;
     const HttpResult result = HttpClient::Send(request, response, error);
     canceller.join();
     EXPECT_EQ(result, HttpResult::Aborted);
@@ -443,34 +444,34 @@ TEST_F(HttpClientTest, ReportsBadAddressesAndUnreachableServers) {
         HttpRequest request;
         request.url = url;
         HttpResponse response;
-        std::wstring error;
+        HttpError error;
         EXPECT_EQ(HttpClient::Send(request, response, error), HttpResult::InvalidUrl);
-        EXPECT_EQ(error, L"地址无效");
+        EXPECT_EQ(httpErrorText(error), L"地址无效");
     }
     EXPECT_EQ(service.requests().size(), 0u);
 
     // A redirect to something that cannot be split fails the same way.
     HttpResponse redirected;
-    std::wstring error;
+    HttpError error;
     EXPECT_EQ(get(L"/test/echo/x?redirect=" + tooLongHost, redirected, error), HttpResult::InvalidUrl);
-    EXPECT_EQ(error, L"地址无效");
+    EXPECT_EQ(httpErrorText(error), L"地址无效");
 
     std::string body = "kept";
     EXPECT_FALSE(HttpClient::Get(L"http://127.0.0.1:1/api/client/bootstrap", body, error));
-    EXPECT_EQ(error, L"请求发送失败 (winhttp 12029)");
+    EXPECT_EQ(httpErrorText(error), L"请求发送失败 (winhttp 12029)");
     EXPECT_EQ(body, "kept");
 
     HttpRequest request;
     request.url = L"http://127.0.0.1:1/";
     HttpResponse response;
     EXPECT_EQ(HttpClient::Send(request, response, error), HttpResult::SendFailed);
-    EXPECT_EQ(error, L"请求发送失败 (winhttp 12029)");
+    EXPECT_EQ(httpErrorText(error), L"请求发送失败 (winhttp 12029)");
 }
 
 TEST_F(HttpsClientTest, FetchesOverTlsAndFollowsRedirectsThatEndOnHttps) {
     HttpResponse direct;
-    std::wstring error = kUntouched;
-    EXPECT_EQ(fetch(secure.url(L"/test/bytes/70000"), direct, error), HttpResult::Ok) << error;
+    HttpError error = kUntouched;
+    EXPECT_EQ(fetch(secure.url(L"/test/bytes/70000"), direct, error), HttpResult::Ok) << httpErrorText(error);
     EXPECT_EQ(direct.body.size(), 70000u);
 
     struct Case {
@@ -489,7 +490,7 @@ TEST_F(HttpsClientTest, FetchesOverTlsAndFollowsRedirectsThatEndOnHttps) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.start);
         HttpResponse response;
-        EXPECT_EQ(fetch(c.start, response, error), HttpResult::Ok) << error;
+        EXPECT_EQ(fetch(c.start, response, error), HttpResult::Ok) << httpErrorText(error);
         EXPECT_EQ(response.status, 200);
         EXPECT_EQ(response.finalUrl, c.final);
     }
@@ -502,10 +503,10 @@ TEST_F(HttpsClientTest, RefusesRedirectsFromHttpsToHttpWithoutRequestingThem) {
         SCOPED_TRACE(location);
         ASSERT_TRUE(service.resetLog());
         HttpResponse response;
-        std::wstring error;
+        HttpError error;
         EXPECT_EQ(fetch(secure.url(L"/test/echo/start?redirect=") + location, response, error),
                   HttpResult::RedirectFailed);
-        EXPECT_EQ(error, L"重定向到不安全的地址");
+        EXPECT_EQ(httpErrorText(error), L"重定向到不安全的地址");
         EXPECT_EQ(response.status, 0);
         EXPECT_EQ(requestsTo("/test/echo/start"), 1u);
         EXPECT_EQ(requestsTo("/test/echo/insecure"), 0u);
@@ -520,9 +521,9 @@ TEST_F(HttpsClientTest, RefusesRedirectsFromHttpsToHttpWithoutRequestingThem) {
     int chunks = 0;
     probe.sink = [&chunks](const uint8_t*, uint32_t) { return ++chunks > 0; };
     HttpResponse response;
-    std::wstring error;
+    HttpError error;
     EXPECT_EQ(HttpClient::Send(probe, response, error), HttpResult::RedirectFailed);
-    EXPECT_EQ(error, L"重定向到不安全的地址");
+    EXPECT_EQ(httpErrorText(error), L"重定向到不安全的地址");
     EXPECT_EQ(chunks, 0);
     EXPECT_EQ(requestsTo("/api/client/download/1"), 1u);
     EXPECT_EQ(requestsTo("/files/"), 0u);
@@ -531,9 +532,9 @@ TEST_F(HttpsClientTest, RefusesRedirectsFromHttpsToHttpWithoutRequestingThem) {
 TEST_F(HttpsClientTest, ACatalogueRedirectedFromHttpsToHttpIsNotLoaded) {
     ASSERT_TRUE(redirectOnce("/api/client/bootstrap", service.url(L"/api/client/bootstrap")));
     std::string body = "kept";
-    std::wstring error;
+    HttpError error;
     EXPECT_FALSE(HttpClient::Get(secure.url(L"/api/client/bootstrap"), body, error));
-    EXPECT_EQ(error, L"重定向到不安全的地址");
+    EXPECT_EQ(httpErrorText(error), L"重定向到不安全的地址");
     EXPECT_EQ(body, "kept");
     EXPECT_EQ(requestsTo("/api/client/bootstrap"), 1u);
 }
@@ -542,9 +543,9 @@ TEST_F(HttpsClientTest, RefusesACertificateFromAnUntrustedAuthority) {
     const qbtest::ServiceControl untrusted(qbtest::environment(L"QB_TEST_TLS_UNTRUSTED_SERVER"));
     ASSERT_TRUE(untrusted.available()) << "QB_TEST_TLS_UNTRUSTED_SERVER is not set";
     HttpResponse response;
-    std::wstring error;
+    HttpError error;
     EXPECT_EQ(fetch(untrusted.url(L"/test/bytes/10"), response, error), HttpResult::TlsFailed);
-    EXPECT_EQ(error.rfind(L"请求发送失败 (winhttp ", 0), 0u) << error;
+    EXPECT_EQ(httpErrorText(error).rfind(L"请求发送失败 (winhttp ", 0), 0u) << httpErrorText(error);
     EXPECT_EQ(response.status, 0);
     EXPECT_EQ(requestsTo("/test/bytes/"), 0u);
 }

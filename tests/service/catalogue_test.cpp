@@ -12,6 +12,7 @@
 #include "config/local_cache.h"
 #include "service/bootstrap_cache.h"
 #include "json/json.h"
+#include "render/problem_texts.h"
 #include "service/catalogue_loader.h"
 #include "service/catalogue_snapshot.h"
 #include "support/message_window.h"
@@ -281,7 +282,7 @@ TEST_F(CatalogueLoadTest, AnEightMebibyteBodyOfEmptyAppsFailsInBoundedMemory) {
     EXPECT_FALSE(catalogue.LoadBootstrap(service.base()));
     const uint64_t growth = peakGrowth(before, processMemory());
     EXPECT_LT(growth, 256u << 20) << "peak grew by " << (growth >> 20) << " MiB";
-    EXPECT_EQ(catalogue.lastError, L"数据格式错误");
+    EXPECT_EQ(catalogueErrorText(catalogue.lastError), L"数据格式错误");
     expectMarked(catalogue);
     std::printf("hostile bootstrap: peak memory grew by %.1f MiB\n", static_cast<double>(growth) / 1048576.0);
 }
@@ -308,11 +309,11 @@ TEST_F(CatalogueLoadTest, LoadsAtMost100000AppsAnd1000Categories) {
         const bool loaded = catalogue.LoadBootstrap(service.base());
         if (c.error) {
             EXPECT_FALSE(loaded);
-            EXPECT_EQ(catalogue.lastError, c.error);
+            EXPECT_EQ(catalogueErrorText(catalogue.lastError), c.error);
             expectMarked(catalogue);
             continue;
         }
-        ASSERT_TRUE(loaded) << catalogue.lastError;
+        ASSERT_TRUE(loaded) << catalogueErrorText(catalogue.lastError);
         EXPECT_EQ(catalogue.categories.size(), c.categories);
         ASSERT_EQ(catalogue.apps.size(), c.apps);
         if (c.apps > 0) {
@@ -325,9 +326,9 @@ TEST_F(CatalogueLoadTest, LoadsAtMost100000AppsAnd1000Categories) {
 
 TEST_F(CatalogueLoadTest, LoadsTheServedCatalogue) {
     Catalogue catalogue = markedCatalogue();
-    catalogue.lastError = L"earlier failure";
+    catalogue.lastError.fault = CatalogueFault::BadData;
     ASSERT_TRUE(catalogue.LoadBootstrap(service.base()));
-    EXPECT_TRUE(catalogue.lastError.empty());
+    EXPECT_EQ(catalogue.lastError.fault, CatalogueFault::None);
     ASSERT_EQ(catalogue.categories.size(), 2u);
     EXPECT_EQ(catalogue.categories[0].id, L"tools");
     EXPECT_EQ(catalogue.categories[0].name, L"系统工具");
@@ -375,8 +376,8 @@ TEST_F(CatalogueLoadTest, ReadsOddlyShapedAnswersLeniently) {
         SCOPED_TRACE(c.body);
         ASSERT_TRUE(scriptBootstrapBody(c.body));
         Catalogue catalogue = markedCatalogue();
-        ASSERT_TRUE(catalogue.LoadBootstrap(service.base())) << catalogue.lastError;
-        EXPECT_TRUE(catalogue.lastError.empty());
+        ASSERT_TRUE(catalogue.LoadBootstrap(service.base())) << catalogueErrorText(catalogue.lastError);
+        EXPECT_EQ(catalogue.lastError.fault, CatalogueFault::None);
         ASSERT_EQ(catalogue.categories.size(), c.categories.size());
         for (size_t i = 0; i < c.categories.size(); ++i) {
             EXPECT_EQ(catalogue.categories[i].id, c.categories[i].first);
@@ -418,7 +419,7 @@ TEST_F(CatalogueLoadTest, AFailedLoadKeepsThePreviousLists) {
         }
         Catalogue catalogue = markedCatalogue();
         EXPECT_FALSE(catalogue.LoadBootstrap(server));
-        EXPECT_EQ(catalogue.lastError, c.error);
+        EXPECT_EQ(catalogueErrorText(catalogue.lastError), c.error);
         expectMarked(catalogue);
     }
 }
@@ -434,7 +435,7 @@ TEST_F(CatalogueLoadTest, TheLoadThreadHandsItsResultToTheMainThread) {
     EXPECT_EQ(succeeded, 0u);
     const CatalogueAdoption failed = adoptLoadedCatalogue(shown);
     EXPECT_TRUE(failed.pending && failed.finished && failed.failed && !failed.replaced);
-    EXPECT_EQ(shown.lastError, L"请求发送失败 (winhttp 12029)");
+    EXPECT_EQ(catalogueErrorText(shown.lastError), L"请求发送失败 (winhttp 12029)");
     expectMarked(shown);
     EXPECT_FALSE(adoptLoadedCatalogue(shown).pending);
 
@@ -442,7 +443,7 @@ TEST_F(CatalogueLoadTest, TheLoadThreadHandsItsResultToTheMainThread) {
     ASSERT_TRUE(window.waitFor(WM_QB_CATALOGUE_LOADED, 60000, &succeeded));
     EXPECT_EQ(succeeded, 1u);
     EXPECT_TRUE(adoptLoadedCatalogue(shown).replaced);
-    EXPECT_TRUE(shown.lastError.empty());
+    EXPECT_EQ(shown.lastError.fault, CatalogueFault::None);
     EXPECT_EQ(shown.categories.size(), 2u);
     EXPECT_EQ(shown.apps.size(), 12u);
 }

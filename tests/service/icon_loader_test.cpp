@@ -11,6 +11,7 @@
 #include "base/window_messages.h"
 #include "config/local_cache.h"
 #include "base/text_convert.h"
+#include "render/problem_texts.h"
 #include "service/icon_cache.h"
 #include "service/icon_decode.h"
 #include "support/message_window.h"
@@ -101,7 +102,7 @@ protected:
         qbtest::ensureGdiplus();
         ASSERT_TRUE(service.available()) << "QB_TEST_SERVER is not set";
         ASSERT_TRUE(service.reset());
-        ASSERT_TRUE(catalogue.LoadBootstrap(service.base())) << catalogue.lastError;
+        ASSERT_TRUE(catalogue.LoadBootstrap(service.base())) << catalogueErrorText(catalogue.lastError);
         ASSERT_TRUE(service.resetLog());
         cacheFolder = qbtest::makeScratchDir(L"icon-cache");
         cache::setFolder(cacheFolder);

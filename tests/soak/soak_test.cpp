@@ -27,6 +27,7 @@
 #include "downloads/download_manager.h"
 #include "downloads/md5.h"
 #include "json/json.h"
+#include "render/problem_texts.h"
 #include "service/catalogue.h"
 #include "soak_plan.h"
 #include "support/message_window.h"
@@ -61,7 +62,7 @@ std::vector<SoakApp> loadSoakApps(const std::wstring& server, std::string& probl
     std::vector<SoakApp> apps;
     Catalogue catalogue;
     if (!catalogue.LoadBootstrap(server)) {
-        problem = "the bootstrap does not load: " + WideToUtf8(catalogue.lastError);
+        problem = "the bootstrap does not load: " + WideToUtf8(catalogueErrorText(catalogue.lastError));
         return apps;
     }
     const std::wstring folder = qbtest::environment(L"QB_TEST_CATALOGUE");

@@ -20,7 +20,7 @@ bool ServiceControl::post(const std::wstring& path, const std::string& body) con
     request.headers = {{L"Content-Type", L"application/json"}};
     request.body = body;
     HttpResponse response;
-    std::wstring error;
+    HttpError error;
     if (HttpClient::Send(request, response, error) != HttpResult::Ok) return false;
     const json::ValuePtr answer = json::parse(response.body);
     return answer && answer->find("code") && answer->find("code")->asInt(-1) == 0;
@@ -28,7 +28,7 @@ bool ServiceControl::post(const std::wstring& path, const std::string& body) con
 
 json::ValuePtr ServiceControl::getJson(const std::wstring& path) const {
     std::string body;
-    std::wstring error;
+    HttpError error;
     if (!HttpClient::Get(url(path), body, error)) return nullptr;
     return json::parse(body);
 }
