@@ -8,6 +8,7 @@
 #include "install/install_list.h"
 #include "install/install_list_file.h"
 #include "install/installed_apps.h"
+#include "render/install_list_texts.h"
 #include "render/problem_texts.h"
 #include "service/catalogue_loader.h"
 
@@ -82,9 +83,9 @@ int runExport(const std::wstring& file) {
     for (const AppInfo& app : catalogue.apps) names.push_back({app.id, app.name, app.version});
     const InstallList list = installedAppsList(config.server, config.channel, catalogue.apps,
                                                matchInstalledApps(names, readInstalledApps()));
-    const std::wstring problem = writeInstallListFile(path, formatInstallList(list));
-    if (!problem.empty()) {
-        writeConsoleLine(L"Quillbox：无法写入 " + path + L"：" + problem);
+    const InstallListProblem problem = writeInstallListFile(path, formatInstallList(list));
+    if (problem.fault != InstallListFault::None) {
+        writeConsoleLine(L"Quillbox：无法写入 " + path + L"：" + installListProblemText(problem));
         return kNotWritten;
     }
     return 0;

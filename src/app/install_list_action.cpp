@@ -6,6 +6,7 @@
 #include "app/shell_services.h"
 #include "install/install_list.h"
 #include "model/app_state.h"
+#include "render/install_list_texts.h"
 
 namespace {
 
@@ -127,18 +128,19 @@ LRESULT onListFileDone(uint32_t number) {
     std::optional<InstallListFileJob> job = shellServices().takeListFileJob(number);
     if (!job) return 0;
     if (!job->reading) {
-        if (job->problem.empty()) {
+        if (job->problem.fault == InstallListFault::None) {
             showToast(L"软件清单已导出", ToastSuccess);
         } else {
-            showToast(L"软件清单导出失败：" + job->problem, ToastError);
+            showToast(L"软件清单导出失败：" + installListProblemText(job->problem), ToastError);
         }
         return 0;
     }
     ListFiles& lists = appState().lists;
     if (number != lists.newestRead) return 0;  // a newer import replaced it
     if (!job->list) {
-        shellServices().messageBox(listOwner(), L"无法导入软件清单「" + fileName(job->path) + L"」：\n\n" + job->problem,
-                                   kImportCaption, MB_OK | MB_ICONWARNING);
+        const std::wstring text =
+            L"无法导入软件清单「" + fileName(job->path) + L"」：\n\n" + installListProblemText(job->problem);
+        shellServices().messageBox(listOwner(), text, kImportCaption, MB_OK | MB_ICONWARNING);
         return 0;
     }
     lists.waiting = std::move(job->list);

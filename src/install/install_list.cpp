@@ -9,14 +9,16 @@
 
 namespace {
 
-// Names shown in the confirmation before the rest is only counted.
-constexpr size_t kNamesShown = 12;
+InstallListProblem problemOf(InstallListFault fault, size_t app = 0) {
+    InstallListProblem problem;
+    problem.fault = fault;
+    problem.app = app;
+    return problem;
+}
 
-std::wstring nth(size_t index) { return L"第 " + std::to_wstring(index + 1) + L" 款软件"; }
-
-// Line and column (1-based, counting characters, not bytes) of a byte offset; a byte-order mark is no
-// character.
-std::wstring whereInText(const std::string& bytes, size_t offset) {
+// Where a byte offset lies, in lines and characters (not bytes) from 1; a byte-order mark is no character.
+InstallListProblem notJsonAt(const std::string& bytes, size_t offset) {
+    InstallListProblem problem = problemOf(InstallListFault::NotJson);
     size_t line = 1, column = 1;
     for (size_t i = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0; i < offset && i < bytes.size(); ++i) {
         if (bytes[i] == '\n') {
@@ -26,16 +28,20 @@ std::wstring whereInText(const std::string& bytes, size_t offset) {
             ++column;  // UTF-8 continuation bytes belong to the character before
         }
     }
-    return L"第 " + std::to_wstring(line) + L" 行第 " + std::to_wstring(column) + L" 列";
+    problem.line = line;
+    problem.column = column;
+    return problem;
 }
 
-// A member that must be text when present; false (and the problem) when it is something else.
-bool readText(const json::Value& object, const char* key, const std::wstring& owner, std::wstring& out,
-              std::wstring& problem) {
+// A member that must be text when present; false (and the problem, of the list or of the app-th entry
+// as `notText` says) when it is something else.
+bool readText(const json::Value& object, const char* key, InstallListProblem notText, std::wstring& out,
+              InstallListProblem& problem) {
     const json::Value* value = object.find(key);
     if (!value) return true;
     if (value->kind != json::Kind::String) {
-        problem = owner + L"的“" + Utf8ToWide(key) + L"”应是文本";
+        problem = std::move(notText);
+        problem.member = key;
         return false;
     }
     out = Utf8ToWide(value->text);
@@ -49,30 +55,30 @@ bool isBlank(const std::wstring& text) {
 }
 
 // One app of the list; the problem names it by its place.
-bool readEntry(const json::Value& item, size_t index, InstallListEntry& entry, std::wstring& problem) {
-    const std::wstring owner = nth(index);
+bool readEntry(const json::Value& item, size_t index, InstallListEntry& entry, InstallListProblem& problem) {
     if (item.kind != json::Kind::Object) {
-        problem = owner + L"应是一个对象 {…}";
+        problem = problemOf(InstallListFault::AppNotAnObject, index);
         return false;
     }
     if (const json::Value* id = item.find("id")) {
         const double number = id->asDouble(0);
         if (id->kind != json::Kind::Number || !(number >= 1 && number <= 2147483647.0) ||
             std::floor(number) != number) {
-            problem = owner + L"的编号“id”应是正整数";
+            problem = problemOf(InstallListFault::AppBadId, index);
             return false;
         }
         entry.id = static_cast<int32_t>(number);
     }
     if (!item.find("name")) {
-        problem = owner + L"缺少名称“name”";
+        problem = problemOf(InstallListFault::AppNoName, index);
         return false;
     }
-    if (!readText(item, "name", owner, entry.name, problem) ||
-        !readText(item, "version", owner, entry.version, problem))
+    const InstallListProblem notText = problemOf(InstallListFault::AppMemberNotText, index);
+    if (!readText(item, "name", notText, entry.name, problem) ||
+        !readText(item, "version", notText, entry.version, problem))
         return false;
     if (isBlank(entry.name)) {
-        problem = owner + L"的名称“name”是空的";
+        problem = problemOf(InstallListFault::AppBlankName, index);
         return false;
     }
     return true;
@@ -84,40 +90,32 @@ std::wstring trimmedServer(std::wstring server) {
     return server;
 }
 
-std::wstring namesText(const std::vector<std::wstring>& names) {
-    std::wstring text;
-    for (size_t i = 0; i < names.size() && i < kNamesShown; ++i) text += (i ? L"、「" : L"「") + names[i] + L"」";
-    if (names.size() > kNamesShown) text += L"等 " + std::to_wstring(names.size()) + L" 款";
-    return text;
-}
-
 }  // namespace
-
-std::wstring installListTooLarge() { return L"文件超过 1 MiB，不像是软件清单"; }
 
 InstallListParse parseInstallList(const std::string& bytes) {
     InstallListParse result;
     if (bytes.size() > kMaxInstallListBytes) {
-        result.problem = installListTooLarge();
+        result.problem = problemOf(InstallListFault::TooLarge);
         return result;
     }
     size_t failedAt = 0;
     const json::ValuePtr root = json::parse(bytes, &failedAt);
     if (!root) {
-        result.problem = L"不是有效的 JSON：" + whereInText(bytes, failedAt) + L"有误";
+        result.problem = notJsonAt(bytes, failedAt);
         return result;
     }
     if (root->kind != json::Kind::Object) {
-        result.problem = L"清单应是一个 JSON 对象 {…}";
+        result.problem = problemOf(InstallListFault::NotAnObject);
         return result;
     }
     InstallList list;
-    if (!readText(*root, "server", L"清单", list.server, result.problem) ||
-        !readText(*root, "channel", L"清单", list.channel, result.problem))
+    const InstallListProblem notText = problemOf(InstallListFault::ListMemberNotText);
+    if (!readText(*root, "server", notText, list.server, result.problem) ||
+        !readText(*root, "channel", notText, list.channel, result.problem))
         return result;
     const json::Value* apps = root->find("apps");
     if (!apps || apps->kind != json::Kind::Array) {
-        result.problem = apps ? L"“apps”应是软件的列表 […]" : L"缺少软件列表“apps”";
+        result.problem = problemOf(apps ? InstallListFault::AppsNotAList : InstallListFault::NoApps);
         return result;
     }
     list.apps.resize(apps->items.size());
@@ -196,19 +194,4 @@ ImportPlan planImport(const InstallList& list, const std::wstring& server, const
         }
     }
     return plan;
-}
-
-std::wstring importQuestion(const ImportPlan& plan) {
-    std::wstring text = plan.install.empty()
-                            ? std::wstring(L"清单中没有需要安装的软件。")
-                            : L"将安装 " + std::to_wstring(plan.install.size()) + L" 款软件：\n" +
-                                  namesText(plan.installNames);
-    text += plan.match == ListMatch::ById ? L"\n\n清单来自当前的服务器，按软件编号匹配。"
-                                          : L"\n\n清单来自其他服务器，按软件名称匹配。";
-    if (!plan.noPackage.empty())
-        text += L"\n跳过 " + std::to_wstring(plan.noPackage.size()) + L" 款暂无安装包的软件：" + namesText(plan.noPackage);
-    if (!plan.unknown.empty())
-        text += L"\n跳过 " + std::to_wstring(plan.unknown.size()) + L" 款软件目录中没有的软件：" + namesText(plan.unknown);
-    if (plan.alreadyInstalled > 0) text += L"\n已安装的 " + std::to_wstring(plan.alreadyInstalled) + L" 款不再安装。";
-    return text;
 }

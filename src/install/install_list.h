@@ -27,14 +27,39 @@ struct InstallList {
     std::vector<InstallListEntry> apps;
 };
 
-// A parsed list, or the first problem found, in words for the user (the list is then empty).
+// The first problem of a list file, for whoever words it.
+enum class InstallListFault : int32_t {
+    None = 0,
+    CannotOpen,         // the file cannot be opened (systemCode)
+    CannotWrite,        // the file cannot be written (systemCode)
+    TooLarge,           // over kMaxInstallListBytes
+    NotJson,            // reading stopped at line, column
+    NotAnObject,        // the document is no object
+    ListMemberNotText,  // the list's member is no text
+    NoApps,             // there is no "apps"
+    AppsNotAList,       // "apps" is no array
+    AppNotAnObject,     // the app-th entry is no object
+    AppBadId,           // its "id" is no whole number from 1 to 2147483647
+    AppNoName,
+    AppMemberNotText,   // its member is no text
+    AppBlankName,
+};
+
+struct InstallListProblem {
+    InstallListFault fault = InstallListFault::None;
+    size_t app = 0;        // the entry's place in "apps", from 0
+    std::string member;    // "server", "channel", "name" or "version"
+    size_t line = 0;       // from 1, counting characters (a byte-order mark is none)
+    size_t column = 0;
+    uint32_t systemCode = 0;
+};
+
+// A parsed list, or the first problem found (the list is then empty).
 struct InstallListParse {
     std::optional<InstallList> list;
-    std::wstring problem;
+    InstallListProblem problem;
 };
 InstallListParse parseInstallList(const std::string& bytes);
-// The problem named for a file over kMaxInstallListBytes.
-std::wstring installListTooLarge();
 // The list as UTF-8 JSON, one app a line.
 std::string formatInstallList(const InstallList& list);
 
@@ -63,5 +88,3 @@ ImportPlan planImport(const InstallList& list, const std::wstring& server, const
 // True when both name the same service (letter case and trailing slashes aside) and the same channel.
 bool sameCatalogue(const std::wstring& serverA, const std::wstring& channelA, const std::wstring& serverB,
                    const std::wstring& channelB);
-// The confirmation: "将安装 N 款软件：" and the names, how the apps were matched, and what is skipped.
-std::wstring importQuestion(const ImportPlan& plan);

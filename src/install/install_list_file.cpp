@@ -9,17 +9,11 @@
 
 namespace {
 
-std::wstring systemProblem(DWORD error) {
-    switch (error) {
-        case ERROR_FILE_NOT_FOUND:
-        case ERROR_PATH_NOT_FOUND: return L"找不到文件或文件夹";
-        case ERROR_ACCESS_DENIED: return L"没有访问权限";
-        case ERROR_SHARING_VIOLATION:
-        case ERROR_LOCK_VIOLATION: return L"文件正被其他程序使用";
-        case ERROR_DISK_FULL:
-        case ERROR_HANDLE_DISK_FULL: return L"磁盘空间不足";
-        default: return L"错误码 " + std::to_wstring(error);
-    }
+InstallListProblem systemProblem(InstallListFault fault, DWORD error) {
+    InstallListProblem problem;
+    problem.fault = fault;
+    problem.systemCode = error;
+    return problem;
 }
 
 struct JobMailbox {
@@ -48,7 +42,7 @@ InstallListParse readInstallListFile(const std::wstring& path) {
     qb::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
-        result.problem = L"无法打开文件：" + systemProblem(::GetLastError());
+        result.problem = systemProblem(InstallListFault::CannotOpen, ::GetLastError());
         return result;
     }
     // One byte past the limit is enough to know the file is too large, whatever it claims to be.
@@ -61,18 +55,18 @@ InstallListParse readInstallListFile(const std::wstring& path) {
     return parseInstallList(bytes);
 }
 
-std::wstring writeInstallListFile(const std::wstring& path, const std::string& text) {
+InstallListProblem writeInstallListFile(const std::wstring& path, const std::string& text) {
     qb::UniqueHandle file(
         ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return systemProblem(::GetLastError());
+    if (!file) return systemProblem(InstallListFault::CannotWrite, ::GetLastError());
     DWORD written = 0;
     if (::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
         written == text.size())
-        return std::wstring();
+        return InstallListProblem();
     const DWORD error = ::GetLastError();
     file.reset();
     ::DeleteFileW(path.c_str());
-    return systemProblem(error);
+    return systemProblem(InstallListFault::CannotWrite, error);
 }
 
 bool startInstallListRead(HWND window, uint32_t number, const std::wstring& path) {

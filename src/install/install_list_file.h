@@ -12,9 +12,9 @@
 // The list in the file, or the first problem (the file cannot be opened, is too large, or its text is
 // not a list).
 InstallListParse readInstallListFile(const std::wstring& path);
-// Replaces the file's contents with text; empty when it was written, else why not, in words (a file
-// left half written is removed).
-std::wstring writeInstallListFile(const std::wstring& path, const std::string& text);
+// Replaces the file's contents with text; no problem when it was written, else CannotWrite with the
+// system's error (a file left half written is removed).
+InstallListProblem writeInstallListFile(const std::wstring& path, const std::string& text);
 
 // A worker's read or write, by the number the window gave it.
 struct InstallListFileJob {
@@ -22,7 +22,7 @@ struct InstallListFileJob {
     bool reading = false;
     std::wstring path;
     std::optional<InstallList> list;  // what a read found
-    std::wstring problem;             // empty when the file was read or written
+    InstallListProblem problem;       // none when the file was read or written
 };
 // Each posts WM_QB_LIST_FILE_DONE with number to window when done; false when no thread could be made.
 bool startInstallListRead(HWND window, uint32_t number, const std::wstring& path);

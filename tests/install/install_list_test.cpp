@@ -3,6 +3,7 @@
 #include <string>
 
 #include "install/install_list.h"
+#include "render/install_list_texts.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ TEST(InstallList, ParsesAListOrNamesItsFirstProblem) {
     };
     for (const Case& c : cases) {
         const InstallListParse parsed = parseInstallList(c.text);
-        EXPECT_EQ(parsed.problem, c.problem) << c.text.substr(0, 80);
+        EXPECT_EQ(installListProblemText(parsed.problem), c.problem) << c.text.substr(0, 80);
         EXPECT_EQ(parsed.list.has_value(), c.problem.empty()) << c.text.substr(0, 80);
         EXPECT_EQ(parsed.list ? parsed.list->apps.size() : 0, c.apps) << c.text.substr(0, 80);
     }
@@ -71,7 +72,7 @@ TEST(InstallList, ExportsTheInstalledAppsTheCatalogueKnows) {
               "    {\"id\": 1, \"name\": \"甲\", \"version\": \"9.9\"},\n"
               "    {\"id\": 3, \"name\": \"画图 \\\"Pro\\\"\", \"version\": \"2.0\"}\n  ]\n}\n");
     const InstallListParse back = parseInstallList(text);
-    ASSERT_TRUE(back.list) << back.problem;
+    ASSERT_TRUE(back.list) << installListProblemText(back.problem);
     EXPECT_EQ(back.list->server, L"http://127.0.0.1:8080");
     EXPECT_EQ(back.list->channel, L"beta");
     ASSERT_EQ(back.list->apps.size(), 2u);
