@@ -14,6 +14,9 @@ const wchar_t ServiceTroubleMessage[] = L"抱歉，Quillbox网络出现点小问
 
 namespace {
 
+// The failed task's words when its installer was not started (InstallVerdict::SignatureBroken).
+constexpr wchar_t kBrokenSignatureText[] = L"安装包签名无效，已禁止安装";
+
 bool isFinished(uint32_t state) {
     return state == Failed || state == Cancelled || state == Installed || installable(state);
 }

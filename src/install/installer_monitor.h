@@ -49,9 +49,6 @@ struct InstallerRun {
     std::function<void(const InstallerResult& result)> finished;
 };
 
-// Why an installer was not started although its task was: its signature broke after the download.
-constexpr wchar_t kBrokenSignatureText[] = L"安装包签名无效，已禁止安装";
-
 // Runs the package (`run.finished` is not called) and returns the verdict.
 InstallerResult monitorInstaller(const InstallerRun& run);
 
