@@ -1,9 +1,9 @@
 #include "service/catalogue_loader.h"
 
 #include <memory>
-#include <mutex>
 
 #include "base/checksum.h"
+#include "base/mailbox.h"
 #include "base/window_messages.h"
 #include "base/worker_thread.h"
 #include "base/text_convert.h"
@@ -12,19 +12,22 @@
 
 namespace {
 
-struct PendingLoad {
-    std::mutex mutex;
+// The newest step of a load, waiting for the window thread.
+struct LoadResult {
     std::unique_ptr<Catalogue> catalogue;  // lists not adopted yet; a newer load result replaces them
     CatalogueAdoption outcome;
     CatalogueError lastError;
-    CatalogueLoadStep step = CatalogueLoadFailed;  // the newest step published
-    HWND window = nullptr;                          // where steps are posted; null until there is one
+    CatalogueLoadStep step = CatalogueLoadFailed;
 };
 
-PendingLoad& pendingLoad() {
-    static PendingLoad pending;
-    return pending;
+qb::Mailbox<LoadResult>& loadResults() {
+    static qb::Mailbox<LoadResult> results;
+    return results;
 }
+
+// Where steps are posted; null until there is one. Read and written only inside loadResults().update,
+// so that a step is posted once: by its publisher, or by whoever names the window after it.
+HWND stepWindow = nullptr;
 
 // Set once the first catalogue is on the screen. Until then the start-up load's question to the service
 // waits, so that loading the network libraries and the request do not compete with the first frame for
@@ -43,19 +46,21 @@ int64_t nowMs() {
     return static_cast<int64_t>((ticks - 116444736000000000ULL) / 10000ULL);
 }
 
+// A step without lists keeps those of an earlier step that were not adopted yet.
 void publish(CatalogueLoadStep step, std::unique_ptr<Catalogue> lists, const CatalogueError& error,
              int64_t confirmedAtMs) {
-    PendingLoad& pending = pendingLoad();
-    std::lock_guard<std::mutex> lock(pending.mutex);
-    if (lists) pending.catalogue = std::move(lists);
-    pending.lastError = error;
-    pending.step = step;
-    pending.outcome.pending = true;
-    pending.outcome.finished = step != CatalogueLoadCached;
-    pending.outcome.failed = step == CatalogueLoadFailed;
-    pending.outcome.offline = step == CatalogueLoadOffline;
-    pending.outcome.confirmedAtMs = confirmedAtMs;
-    if (pending.window) ::PostMessageW(pending.window, WM_QB_CATALOGUE_LOADED, step, 0);
+    loadResults().update([&](std::optional<LoadResult>& waiting) {
+        if (!waiting) waiting.emplace();
+        if (lists) waiting->catalogue = std::move(lists);
+        waiting->lastError = error;
+        waiting->step = step;
+        waiting->outcome.pending = true;
+        waiting->outcome.finished = step != CatalogueLoadCached;
+        waiting->outcome.failed = step == CatalogueLoadFailed;
+        waiting->outcome.offline = step == CatalogueLoadOffline;
+        waiting->outcome.confirmedAtMs = confirmedAtMs;
+        if (stepWindow) ::PostMessageW(stepWindow, WM_QB_CATALOGUE_LOADED, step, 0);
+    });
 }
 
 // The cached lists: from their snapshot when it names the stored body, else parsed from the body
@@ -147,10 +152,10 @@ void catalogueShown() {
 }
 
 void setCatalogueLoadWindow(HWND window) {
-    PendingLoad& pending = pendingLoad();
-    std::lock_guard<std::mutex> lock(pending.mutex);
-    pending.window = window;
-    if (window && pending.outcome.pending) ::PostMessageW(window, WM_QB_CATALOGUE_LOADED, pending.step, 0);
+    loadResults().update([window](std::optional<LoadResult>& waiting) {
+        stepWindow = window;
+        if (window && waiting) ::PostMessageW(window, WM_QB_CATALOGUE_LOADED, waiting->step, 0);
+    });
 }
 
 bool startCatalogueLoadThread(const std::wstring& server, HWND notifyWindow, const std::wstring& channel) {
@@ -173,20 +178,13 @@ bool loadCatalogueHere(const std::wstring& server, const std::wstring& channel, 
 }
 
 CatalogueAdoption adoptLoadedCatalogue(Catalogue& target) {
-    std::unique_ptr<Catalogue> loaded;
-    CatalogueAdoption outcome;
-    {
-        PendingLoad& pending = pendingLoad();
-        std::lock_guard<std::mutex> lock(pending.mutex);
-        if (!pending.outcome.pending) return outcome;
-        loaded = std::move(pending.catalogue);
-        outcome = pending.outcome;
-        target.lastError = pending.lastError;
-        pending.outcome = CatalogueAdoption();
-    }
-    if (!loaded) return outcome;
-    target.categories = std::move(loaded->categories);
-    target.apps = std::move(loaded->apps);
+    std::optional<LoadResult> loaded = loadResults().take();
+    if (!loaded) return CatalogueAdoption();
+    CatalogueAdoption outcome = loaded->outcome;
+    target.lastError = loaded->lastError;
+    if (!loaded->catalogue) return outcome;
+    target.categories = std::move(loaded->catalogue->categories);
+    target.apps = std::move(loaded->catalogue->apps);
     ++target.generation;
     outcome.replaced = true;
     return outcome;
