@@ -1,8 +1,8 @@
 #include "install/install_list_file.h"
 
-#include <mutex>
 #include <vector>
 
+#include "base/mailbox.h"
 #include "base/win_handles.h"
 #include "base/window_messages.h"
 #include "base/worker_thread.h"
@@ -16,22 +16,19 @@ InstallListProblem systemProblem(InstallListFault fault, DWORD error) {
     return problem;
 }
 
-struct JobMailbox {
-    std::mutex mutex;
-    std::vector<InstallListFileJob> finished;
-};
+using Jobs = std::vector<InstallListFileJob>;
 
-JobMailbox& mailbox() {
-    static JobMailbox held;
-    return held;
+qb::Mailbox<Jobs>& finishedJobs() {
+    static qb::Mailbox<Jobs> jobs;
+    return jobs;
 }
 
 void deliver(HWND window, InstallListFileJob job) {
     const uint32_t number = job.number;
-    {
-        std::lock_guard<std::mutex> lock(mailbox().mutex);
-        mailbox().finished.push_back(std::move(job));
-    }
+    finishedJobs().update([&job](std::optional<Jobs>& waiting) {
+        if (!waiting) waiting.emplace();
+        waiting->push_back(std::move(job));
+    });
     ::PostMessageW(window, WM_QB_LIST_FILE_DONE, number, 0);
 }
 
@@ -83,13 +80,14 @@ bool startInstallListWrite(HWND window, uint32_t number, const std::wstring& pat
 }
 
 std::optional<InstallListFileJob> takeInstallListFileJob(uint32_t number) {
-    std::lock_guard<std::mutex> lock(mailbox().mutex);
-    std::vector<InstallListFileJob>& finished = mailbox().finished;
-    for (auto it = finished.begin(); it != finished.end(); ++it) {
-        if (it->number != number) continue;
-        InstallListFileJob job = std::move(*it);
-        finished.erase(it);
-        return job;
-    }
-    return std::nullopt;
+    return finishedJobs().update([number](std::optional<Jobs>& waiting) -> std::optional<InstallListFileJob> {
+        if (!waiting) return std::nullopt;
+        for (auto it = waiting->begin(); it != waiting->end(); ++it) {
+            if (it->number != number) continue;
+            InstallListFileJob job = std::move(*it);
+            waiting->erase(it);
+            return job;
+        }
+        return std::nullopt;
+    });
 }

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cwchar>
 #include <cwctype>
-#include <mutex>
 #include <vector>
 
+#include "base/mailbox.h"
 #include "base/win_handles.h"
 #include "base/window_messages.h"
 #include "base/worker_thread.h"
@@ -191,14 +191,9 @@ std::wstring installOrRepairProductCode(const std::wstring& parameters) {
     return std::wstring();
 }
 
-struct ReadMailbox {
-    std::mutex mutex;
-    std::optional<InstalledAppsRead> finished;
-};
-
-ReadMailbox& readMailbox() {
-    static ReadMailbox mailbox;
-    return mailbox;
+qb::Mailbox<InstalledAppsRead>& finishedReads() {
+    static qb::Mailbox<InstalledAppsRead> reads;
+    return reads;
 }
 
 }  // namespace
@@ -305,19 +300,12 @@ bool startInstalledAppsRead(HWND window, uint32_t readNumber, std::vector<Catalo
                             const UninstallRoots& roots) {
     return qb::startWorker([window, readNumber, apps = std::move(apps), roots] {
         InstalledAppsRead read{readNumber, matchInstalledApps(apps, readInstalledApps(roots))};
-        {
-            ReadMailbox& mailbox = readMailbox();
-            std::lock_guard<std::mutex> lock(mailbox.mutex);
-            if (!mailbox.finished || mailbox.finished->readNumber <= readNumber) mailbox.finished = std::move(read);
-        }
+        // A read that ends after a newer one never replaces it.
+        finishedReads().postUnless(std::move(read), [readNumber](const InstalledAppsRead& waiting) {
+            return waiting.readNumber > readNumber;
+        });
         ::PostMessageW(window, WM_QB_INSTALLED_READ, readNumber, 0);
     });
 }
 
-std::optional<InstalledAppsRead> takeInstalledAppsRead() {
-    ReadMailbox& mailbox = readMailbox();
-    std::lock_guard<std::mutex> lock(mailbox.mutex);
-    std::optional<InstalledAppsRead> read = std::move(mailbox.finished);
-    mailbox.finished.reset();
-    return read;
-}
+std::optional<InstalledAppsRead> takeInstalledAppsRead() { return finishedReads().take(); }

@@ -3,9 +3,9 @@
 #include <shellapi.h>
 
 #include <map>
-#include <mutex>
 #include <utility>
 
+#include "base/mailbox.h"
 #include "base/win_handles.h"
 #include "base/window_messages.h"
 #include "base/worker_thread.h"
@@ -21,14 +21,11 @@ void pause(const UninstallerHooks& hooks, DWORD milliseconds) {
     }
 }
 
-struct OutcomeMailbox {
-    std::mutex mutex;
-    std::map<int32_t, UninstallOutcome> finished;
-};
+using Outcomes = std::map<int32_t, UninstallOutcome>;  // by app id
 
-OutcomeMailbox& outcomeMailbox() {
-    static OutcomeMailbox mailbox;
-    return mailbox;
+qb::Mailbox<Outcomes>& finishedUninstalls() {
+    static qb::Mailbox<Outcomes> outcomes;
+    return outcomes;
 }
 
 }  // namespace
@@ -83,21 +80,19 @@ bool startUninstall(HWND window, int32_t appId, const InstalledApp& registration
             qb::ComInit com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
             outcome = runUninstaller(*command, hooks);
         }
-        {
-            OutcomeMailbox& mailbox = outcomeMailbox();
-            std::lock_guard<std::mutex> lock(mailbox.mutex);
-            mailbox.finished[appId] = outcome;
-        }
+        finishedUninstalls().update([appId, outcome](std::optional<Outcomes>& waiting) {
+            if (!waiting) waiting.emplace();
+            (*waiting)[appId] = outcome;
+        });
         ::PostMessageW(window, WM_QB_UNINSTALL_FINISHED, packIdAndGeneration(appId, 0), 0);
     });
 }
 
 std::optional<UninstallOutcome> takeUninstallOutcome(int32_t appId) {
-    OutcomeMailbox& mailbox = outcomeMailbox();
-    std::lock_guard<std::mutex> lock(mailbox.mutex);
-    const auto found = mailbox.finished.find(appId);
-    if (found == mailbox.finished.end()) return std::nullopt;
-    const UninstallOutcome outcome = found->second;
-    mailbox.finished.erase(found);
-    return outcome;
+    return finishedUninstalls().update([appId](std::optional<Outcomes>& waiting) -> std::optional<UninstallOutcome> {
+        if (!waiting || !waiting->count(appId)) return std::nullopt;
+        const UninstallOutcome outcome = waiting->at(appId);
+        waiting->erase(appId);
+        return outcome;
+    });
 }
