@@ -68,17 +68,15 @@ std::shared_ptr<PaintWarmUp> warmUpPaintingInBackground(std::function<SIZE()> cl
 }
 
 void PaintWarmUp::offerBackBuffer(std::unique_ptr<DibSurface> surface) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!asked_) surface_ = std::move(surface);
+    backBuffer_.postUnless(std::move(surface), [](const std::unique_ptr<DibSurface>& waiting) { return !waiting; });
 }
 
 std::unique_ptr<DibSurface> PaintWarmUp::takeBackBuffer(int w, int h) {
-    std::unique_ptr<DibSurface> surface;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        asked_ = true;
-        surface = std::move(surface_);
-    }
+    std::unique_ptr<DibSurface> surface = backBuffer_.update([](std::optional<std::unique_ptr<DibSurface>>& waiting) {
+        std::unique_ptr<DibSurface> taken = waiting ? std::move(*waiting) : nullptr;
+        waiting.emplace();
+        return taken;
+    });
     if (!surface) return nullptr;
     return surface->width() == w && surface->height() == h ? std::move(surface) : nullptr;  // else freed here
 }

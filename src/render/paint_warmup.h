@@ -10,7 +10,8 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
+
+#include "base/mailbox.h"
 
 class DibSurface;
 
@@ -25,9 +26,9 @@ public:
     void offerBackBuffer(std::unique_ptr<DibSurface> surface);
 
 private:
-    std::mutex mutex_;  // held only to hand a filled surface over, never while one is filled
-    std::unique_ptr<DibSurface> surface_;
-    bool asked_ = false;
+    // Held only to hand a filled surface over, never while one is filled. Once the window has asked, an
+    // empty surface waits there: one ready later is not kept.
+    qb::Mailbox<std::unique_ptr<DibSurface>> backBuffer_;
 };
 
 // Starts the warm-up; null when no thread could be made (the first paint then pays as before).
