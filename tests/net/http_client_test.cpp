@@ -441,11 +441,9 @@ TEST_F(HttpClientTest, ReportsBadAddressesAndUnreachableServers) {
     const std::wstring tooLongHost = L"http://" + std::wstring(300, L'h') + L"/x";
     const std::wstring tooLongPath = service.url(L"/" + std::wstring(5000, L'p'));
     for (const std::wstring& url : {std::wstring(L"not a url"), tooLongHost, tooLongPath}) {
-        HttpRequest request;
-        request.url = url;
         HttpResponse response;
         HttpError error;
-        EXPECT_EQ(HttpClient::Send(request, response, error), HttpResult::InvalidUrl);
+        EXPECT_EQ(fetch(url, response, error), HttpResult::InvalidUrl);
         EXPECT_EQ(httpErrorText(error), L"地址无效");
     }
     EXPECT_EQ(service.requests().size(), 0u);
@@ -461,10 +459,8 @@ TEST_F(HttpClientTest, ReportsBadAddressesAndUnreachableServers) {
     EXPECT_EQ(httpErrorText(error), L"请求发送失败 (winhttp 12029)");
     EXPECT_EQ(body, "kept");
 
-    HttpRequest request;
-    request.url = L"http://127.0.0.1:1/";
     HttpResponse response;
-    EXPECT_EQ(HttpClient::Send(request, response, error), HttpResult::SendFailed);
+    EXPECT_EQ(fetch(L"http://127.0.0.1:1/", response, error), HttpResult::SendFailed);
     EXPECT_EQ(httpErrorText(error), L"请求发送失败 (winhttp 12029)");
 }
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <set>
 #include <utility>
 #include <vector>
 
