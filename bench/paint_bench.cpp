@@ -126,9 +126,45 @@ std::vector<const AppInfo*> paintedApps(AppState& app) {
     return apps;
 }
 
-}  // namespace
+// One wheel notch per paint from the top to the bottom of the category; the first pass
+// requests the icons of cards as they come into view, the later ones find them decoded.
+void timeScrolling(const Target& target, const std::vector<const AppInfo*>& category) {
+    AppState& app = appState();
+    app.contentScroll = 0;
+    timePaints(target, 1);
+    const int maxScroll = app.contentScrollBar.maxScroll;
+    const int steps = maxScroll / kWheelNotch + 1;
+    const auto scrollTo = [](int i) { appState().contentScroll = i * kWheelNotch; };
+    print("scroll_first_pass", timePaints(target, steps, scrollTo));
+    if (!waitForIcons(category, 120000)) std::fprintf(stderr, "category icons still loading\n");
+    std::vector<double> warm;
+    for (int pass = 0; pass < 3; ++pass) {
+        const std::vector<double> times = timePaints(target, steps, scrollTo);
+        warm.insert(warm.end(), times.begin(), times.end());
+    }
+    std::printf("scroll_steps=%d max_scroll=%d\n", steps, maxScroll);
+    print("scroll", warm);
+}
 
 constexpr int kRowIconSide = 48;  // download rows draw icons at 48 pixels
+
+// The download page with the tasks setUpDownloadPage makes in folder; false when they cannot be made.
+bool timeDownloadPage(const Target& target, const std::wstring& server, const std::wstring& folder, int samples) {
+    AppState& app = appState();
+    setDownloadDirOverride(folder);
+    if (!setUpDownloadPage(server, app)) return false;
+    app.page = Page::Downloads;
+    timePaints(target, 1);
+    std::vector<const AppInfo*> rows;
+    for (int32_t id = 1; id <= 20; ++id)
+        if (const AppInfo* info = app.catalog.FindApp(id)) rows.push_back(info);
+    if (!waitForIcons(rows, 60000, kRowIconSide)) std::fprintf(stderr, "row icons still loading\n");
+    print("download_page", timePaints(target, samples));
+    std::printf("tasks=%zu\n", DownloadManager::instance().snapshot().size());
+    return true;
+}
+
+}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 4) {
@@ -181,33 +217,9 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("grid_icons_ready=%zu of %zu\n", ready, paintedApps(app).size());
     print("grid_icons", timePaints(target, samples));
 
-    // One wheel notch per paint from the top to the bottom of the category; the first pass
-    // requests the icons of cards as they come into view, the later ones find them decoded.
-    app.contentScroll = 0;
-    timePaints(target, 1);
-    const int maxScroll = app.contentScrollBar.maxScroll;
-    const int steps = maxScroll / kWheelNotch + 1;
-    const auto scrollTo = [](int i) { appState().contentScroll = i * kWheelNotch; };
-    print("scroll_first_pass", timePaints(target, steps, scrollTo));
-    if (!waitForIcons(category, 120000)) std::fprintf(stderr, "category icons still loading\n");
-    std::vector<double> warm;
-    for (int pass = 0; pass < 3; ++pass) {
-        const std::vector<double> times = timePaints(target, steps, scrollTo);
-        warm.insert(warm.end(), times.begin(), times.end());
-    }
-    std::printf("scroll_steps=%d max_scroll=%d\n", steps, maxScroll);
-    print("scroll", warm);
+    timeScrolling(target, category);
 
-    setDownloadDirOverride(folder);
-    if (!setUpDownloadPage(server, app)) return 1;
-    app.page = Page::Downloads;
-    timePaints(target, 1);
-    std::vector<const AppInfo*> rows;
-    for (int32_t id = 1; id <= 20; ++id)
-        if (const AppInfo* info = app.catalog.FindApp(id)) rows.push_back(info);
-    if (!waitForIcons(rows, 60000, kRowIconSide)) std::fprintf(stderr, "row icons still loading\n");
-    print("download_page", timePaints(target, samples));
-    std::printf("tasks=%zu\n", DownloadManager::instance().snapshot().size());
+    if (!timeDownloadPage(target, server, folder, samples)) return 1;
     std::fflush(stdout);
 
     qbtest::ServiceControl(server).reset();  // ends the stalled transfers

@@ -84,6 +84,33 @@ void timeKeystrokes(AppState& app, const bench::PaintTarget& target, int repetit
                 app.catalog.apps.size(), total.median, total.p95, filter.median, allTotal.size(), kFrameBudgetMs);
 }
 
+// search() for every step of kKeystrokes, round-robin, repetitions times; prints each step and all of them.
+void timeSearches(const SearchIndex& index, size_t apps, int repetitions) {
+    const size_t steps = std::size(kKeystrokes);
+    std::vector<std::vector<double>> samples(steps);
+    std::vector<size_t> found(steps);
+    std::vector<double> all;
+    for (int rep = 0; rep < repetitions; ++rep) {
+        for (size_t s = 0; s < steps; ++s) {
+            const double start = bench::milliseconds();
+            const std::vector<size_t> result = search(index, kKeystrokes[s]);
+            const double ms = bench::milliseconds() - start;
+            samples[s].push_back(ms);
+            all.push_back(ms);
+            found[s] = result.size();
+        }
+    }
+    for (size_t s = 0; s < steps; ++s) {
+        const bench::Summary summary = bench::summarise(samples[s]);
+        std::printf("  median %.3f ms  p95 %.3f ms  %5zu apps  %s\n", summary.median, summary.p95, found[s],
+                    quoted(kKeystrokes[s]).c_str());
+    }
+    const bench::Summary overall = bench::summarise(all);
+    std::printf("search over %zu apps: median %.3f ms, p95 %.3f ms over %zu searches (target: median <= %.0f ms)\n",
+                apps, overall.median, overall.p95, all.size(), kTargetMs);
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -111,30 +138,7 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("index of %zu apps (descriptions %.0f characters on average): built in %.1f ms (median of %d, max %.1f)\n",
                 apps, apps ? double(descriptionCharacters) / double(apps) : 0.0, bench::summarise(buildMs).median,
                 kIndexBuilds, bench::summarise(buildMs).max);
-
-    const size_t steps = std::size(kKeystrokes);
-    std::vector<std::vector<double>> samples(steps);
-    std::vector<size_t> found(steps);
-    std::vector<double> all;
-    for (int rep = 0; rep < repetitions; ++rep) {
-        for (size_t s = 0; s < steps; ++s) {
-            const double start = bench::milliseconds();
-            const std::vector<size_t> result = search(index, kKeystrokes[s]);
-            const double ms = bench::milliseconds() - start;
-            samples[s].push_back(ms);
-            all.push_back(ms);
-            found[s] = result.size();
-        }
-    }
-    for (size_t s = 0; s < steps; ++s) {
-        const bench::Summary summary = bench::summarise(samples[s]);
-        std::printf("  median %.3f ms  p95 %.3f ms  %5zu apps  %s\n", summary.median, summary.p95, found[s],
-                    quoted(kKeystrokes[s]).c_str());
-    }
-    const bench::Summary overall = bench::summarise(all);
-    std::printf("search over %zu apps: median %.3f ms, p95 %.3f ms over %zu searches (target: median <= %.0f ms)\n",
-                apps, overall.median, overall.p95, all.size(), kTargetMs);
-    std::fflush(stdout);
+    timeSearches(index, apps, repetitions);
 
     ::SetProcessDPIAware();
     Gdiplus::GdiplusStartupInput input;
