@@ -207,16 +207,17 @@ def case_verify(run):
     if not show_catalogue(run):
         return
     toast = ((W - 360) // 2, 80, (W + 360) // 2, 122)
+    banner = blend(0xE8000000 | ERROR, (0xF5, 0xF6, 0xF8))  # the warning's red, over the page
 
     run.click(*centre(card_button(3)))
-    ok = run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "下载完成，但 MD5 校验不一致，请谨慎安装", timeout=30)
+    ok = run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "下载完成，但 MD5 校验不一致，请谨慎安装", timeout=30, bg=banner)
     run.check("a wrong catalogue MD5 ends with the warning toast", ok)
     ok = wait_button(run, 3, "重新下载", 0xFFFFFF, rgb(PRIMARY), timeout=10)
     run.check("the card offers only a new download (重新下载)", ok)
     # The first warning's red banner goes, so that the one after 重新下载 is a new one.
     wait_for(lambda: not near(run.pixel(run.shot(), W // 2, 84), rgb(ERROR), 40), 10)
     run.click(*centre(card_button(3)))
-    ok = run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "下载完成，但 MD5 校验不一致，请谨慎安装", timeout=30)
+    ok = run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "下载完成，但 MD5 校验不一致，请谨慎安装", timeout=30, bg=banner)
     run.check("重新下载 downloads the package again, and it is refused again", ok)
     run.check("no installer ran: no install report", stays(lambda: svc.reports() == [], 2), svc.reports())
     run.check("no installer ran: no uninstall registration", run.registry_value(MD5_KEY, "DisplayName") is None)
