@@ -35,7 +35,7 @@ EngineRun engineRun(int32_t appId, int connections, const std::string& downloadU
     manager.setConnectionsPerDownload(connections);
     EngineRun run;
     const double started = seconds();
-    manager.startDownload(appId, L"bench", downloadUrl, md5, 0, sha256);
+    manager.startDownload(appId, {L"bench", downloadUrl, md5, sha256});
     double verifying = 0;
     for (;;) {
         const TaskSnapshot task = manager.snapshot()[appId];

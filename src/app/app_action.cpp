@@ -102,8 +102,8 @@ void onAppAction(const AppInfo* app) {
         state.installed.updating[app->id] = installed->registration.displayVersion;
     }
     const AppConfig& config = state.config;
-    DownloadManager::instance().startDownload(app->id, app->name, downloadUrlFor(config.server, app->id, config.channel),
-                                              app->md5, app->packageSize, app->sha256);
+    DownloadManager::instance().startDownload(
+        app->id, {app->name, downloadUrlFor(config.server, app->id, config.channel), app->md5, app->sha256, app->packageSize});
     showToast(L"开始下载：" + app->name, ToastNeutral);
 }
 

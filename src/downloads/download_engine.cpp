@@ -124,7 +124,7 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
         if (!task->partFile && ::GetLastError() != ERROR_FILE_NOT_FOUND) return fail(*task, Downloading, kCannotOpen);
     }
 
-    const std::wstring url = Utf8ToWide(task->url);
+    const std::wstring url = Utf8ToWide(task->identity.url);
     HttpResponse probe;
     for (int probes = 1;; ++probes) {
         probe = HttpResponse();
@@ -265,14 +265,14 @@ bool DownloadManager::createPartialFile(const std::shared_ptr<Task>& task, int64
 
 void DownloadManager::verifyAndSave(const std::shared_ptr<Task>& task) {
     HANDLE file = task->partFile.get();
-    const bool wantMd5 = !task->md5.empty();
-    const bool wantSha256 = !task->sha256.empty();
+    const bool wantMd5 = !task->identity.md5.empty();
+    const bool wantSha256 = !task->identity.sha256.empty();
     if (wantMd5 || wantSha256) {
         // A digest that cannot be computed has not been verified: installation stays blocked.
         FileDigests digests;
         const bool read = fileDigests(file, wantMd5, wantSha256, digests);
-        task->md5Ok.store(read && (!wantMd5 || digests.md5 == task->md5) &&
-                          (!wantSha256 || digests.sha256 == task->sha256));
+        task->md5Ok.store(read && (!wantMd5 || digests.md5 == task->identity.md5) &&
+                          (!wantSha256 || digests.sha256 == task->identity.sha256));
     }
     const PackageKind kind = sniffPackage(file);
     if (kind == PackageKind::Unknown) {
@@ -303,7 +303,7 @@ void DownloadManager::verifyAndSave(const std::shared_ptr<Task>& task) {
     }
 
     const std::wstring saved = task->finalPath();
-    const std::wstring source = Utf8ToWide(task->url);
+    const std::wstring source = Utf8ToWide(task->identity.url);
     if (shellActions.markDownloaded) {
         shellActions.markDownloaded(saved, source);
     } else {

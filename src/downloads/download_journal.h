@@ -9,16 +9,9 @@
 
 #include "downloads/task.h"
 
-struct JournalEntry {
+// An unfinished download: what it is and where (its size 0 while unknown), and each segment's bytes.
+struct JournalEntry : DownloadIdentity {
     int32_t appId = 0;
-    std::wstring name;
-    std::string url;
-    std::string md5;
-    std::string sha256;
-    int64_t totalBytes = 0;  // 0 while the size is unknown
-    std::wstring filePath;   // the final path
-    std::wstring partPath;   // the ".part" file beside it
-    std::wstring fileName;   // the name asked for, before a "(n)" made it free
     std::vector<Segment> segments;
 };
 

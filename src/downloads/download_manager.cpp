@@ -55,8 +55,7 @@ std::shared_ptr<Task> DownloadManager::find(int32_t appId) {
     return it == tasks.end() ? nullptr : it->second;
 }
 
-void DownloadManager::startDownload(int32_t appId, const std::wstring& name, const std::string& url,
-                                    const std::string& md5, int64_t sizeHint, const std::string& sha256) {
+void DownloadManager::startDownload(int32_t appId, const DownloadIdentity& package) {
     std::shared_ptr<Task> previous;
     bool paused = false;
     {
@@ -79,19 +78,12 @@ void DownloadManager::startDownload(int32_t appId, const std::wstring& name, con
     if (previous) discardPartialFile(*previous);
     previous.reset();
 
-    auto task = std::make_shared<Task>();
-    task->appId = appId;
+    auto task = std::make_shared<Task>(appId, package);
     {
         std::lock_guard<std::mutex> lock(tasksMutex);
         task->generation = ++lastGeneration;
     }
-    task->name = name;
-    task->url = url;
-    task->md5 = md5;
-    task->sha256 = sha256;
-    task->unverified = md5.empty() && sha256.empty();
-    task->totalBytes.store(sizeHint);
-    claimFileName(task, downloadDirectory(), titleFileName(name));
+    claimFileName(task, downloadDirectory(), titleFileName(package.name));
     {
         std::lock_guard<std::mutex> lock(tasksMutex);
         tasks[appId] = task;
@@ -260,7 +252,7 @@ TaskState stateAfterInstall(InstallVerdict verdict) {
 bool DownloadManager::startInstaller(const std::shared_ptr<Task>& task) {
     InstallerRun run;
     run.packagePath = task->finalPath();
-    run.appName = task->name;
+    run.appName = task->identity.name;
     run.type = static_cast<InstallerType>(task->installerType.load());
     if (task->installRequest.silent) {
         wchar_t system[MAX_PATH] = {};
@@ -306,18 +298,16 @@ std::map<int32_t, TaskSnapshot> DownloadManager::snapshot() {
     for (const auto& entry : tasks) {
         Task& task = *entry.second;
         TaskSnapshot& s = copy[entry.first];
+        static_cast<DownloadIdentity&>(s) = task.currentIdentity();
         s.appId = task.appId;
         s.generation = task.generation;
-        s.name = task.name;
-        s.md5 = task.md5;
-        s.sha256 = task.sha256;
         s.state = task.state.load();
         s.receivedBytes = task.receivedBytes.load();
-        s.totalBytes = task.totalBytes.load();
+        s.totalBytes = s.size;
         s.speed = task.speed.load();
         s.md5Ok = task.md5Ok.load();
         s.isArchive = task.isArchive.load();
-        s.unverified = task.unverified;
+        s.unverified = !s.verifiable();
         s.signature = task.signature.load();
         s.publisher = task.signer();
         s.errorText = task.error();

@@ -52,8 +52,8 @@ public:
 
     std::atomic<HWND> mainWindow{nullptr};
 
-    void startDownload(int32_t appId, const std::wstring& name, const std::string& url, const std::string& md5,
-                       int64_t sizeHint, const std::string& sha256 = std::string());
+    // `package`: the name, URL, digests and size (0: unknown) the catalogue gives; the paths are chosen here.
+    void startDownload(int32_t appId, const DownloadIdentity& package);
     void cancel(int32_t appId);
     // Pause stops a downloading task and keeps its ".part" file and segments (state Paused); resume
     // goes on from them as a new task of the same app.

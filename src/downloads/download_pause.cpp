@@ -15,18 +15,8 @@ std::vector<Segment> segmentsOf(Task& task) {
 
 JournalEntry journalEntryOf(Task& task) {
     JournalEntry entry;
+    static_cast<DownloadIdentity&>(entry) = task.currentIdentity();
     entry.appId = task.appId;
-    entry.name = task.name;
-    entry.url = task.url;
-    entry.md5 = task.md5;
-    entry.sha256 = task.sha256;
-    entry.totalBytes = task.totalBytes.load();
-    {
-        std::lock_guard<std::mutex> lock(task.pathMutex);
-        entry.filePath = task.filePath;
-        entry.partPath = task.partPath;
-        entry.fileName = task.fileName;
-    }
     // Finished ranges side by side are written as one: a long download never writes many segments.
     entry.segments = mergedSegments(segmentsOf(task));
     return entry;
@@ -36,7 +26,7 @@ JournalEntry journalEntryOf(Task& task) {
 // how much, and once the ".part" file is flushed the journal may vouch for those bytes as well.
 void adoptLiveProgress(LiveProgress& live, JournalEntry& entry) {
     std::vector<Segment> segments = entry.segments;
-    if (!adoptLiveCounts(segments, live.inherited(entry.partPath, entry.totalBytes))) return;
+    if (!adoptLiveCounts(segments, live.inherited(entry.partPath, entry.size))) return;
     qb::UniqueHandle file(::CreateFileW(entry.partPath.c_str(), GENERIC_WRITE,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -61,7 +51,7 @@ bool stillUnfinished(JournalEntry& entry) {
     if (::GetFileAttributesW(entry.partPath.c_str()) != INVALID_FILE_ATTRIBUTES ||
         ::GetLastError() != ERROR_FILE_NOT_FOUND)
         return true;
-    if (entry.totalBytes > 0 && writtenBytes(entry.segments) == entry.totalBytes) return false;
+    if (entry.size > 0 && writtenBytes(entry.segments) == entry.size) return false;
     entry.segments.clear();
     return true;
 }
@@ -134,20 +124,9 @@ void DownloadManager::resume(int32_t appId, const std::string& url) {
     std::shared_ptr<Task> previous = find(appId);
     if (!previous || previous->state.load() != Paused) return;
 
-    auto task = std::make_shared<Task>();
-    task->appId = appId;
-    task->name = previous->name;
-    task->url = url.empty() ? previous->url : url;
-    task->md5 = previous->md5;
-    task->sha256 = previous->sha256;
-    task->unverified = previous->unverified;
-    task->totalBytes.store(previous->totalBytes.load());
-    {
-        std::lock_guard<std::mutex> lock(previous->pathMutex);
-        task->filePath = previous->filePath;
-        task->partPath = previous->partPath;
-        task->fileName = previous->fileName;
-    }
+    DownloadIdentity identity = previous->currentIdentity();
+    if (!url.empty()) identity.url = url;
+    auto task = std::make_shared<Task>(appId, identity);
     task->segments = segmentsOf(*previous);
     task->receivedBytes.store(writtenBytes(task->segments));
     task->resumeExisting = true;
@@ -194,18 +173,8 @@ void DownloadManager::restoreJournal() {
     for (JournalEntry& entry : entries) {
         if (!inFolder(entry, folder) || !stillUnfinished(entry)) continue;
         adoptLiveProgress(liveProgress, entry);
-        auto task = std::make_shared<Task>();
-        task->appId = entry.appId;
-        task->name = entry.name;
-        task->url = entry.url;
-        task->md5 = entry.md5;
-        task->sha256 = entry.sha256;
-        task->unverified = entry.md5.empty() && entry.sha256.empty();
-        task->totalBytes.store(entry.totalBytes);
+        auto task = std::make_shared<Task>(entry.appId, entry);
         task->receivedBytes.store(writtenBytes(entry.segments));
-        task->filePath = entry.filePath;
-        task->partPath = entry.partPath;
-        task->fileName = entry.fileName;
         task->segments = entry.segments;
         task->state.store(Paused);
         {

@@ -254,7 +254,7 @@ void DownloadManager::segmentWorker(Task& task, Transfer& transfer, int worker, 
 }
 
 PartResult DownloadManager::downloadPart(Task& task, Transfer& transfer, size_t segment, std::wstring& error) {
-    const std::wstring baseUrl = Utf8ToWide(task.url);
+    const std::wstring baseUrl = Utf8ToWide(task.identity.url);
     int64_t start = 0, position = 0;
     if (segment != kNoSegment) {
         std::lock_guard<std::mutex> lock(task.segmentsMutex);
@@ -278,7 +278,7 @@ PartResult DownloadManager::downloadPart(Task& task, Transfer& transfer, size_t 
         std::wstring requestUrl;
         {
             std::lock_guard<std::mutex> lock(task.urlMutex);
-            requestUrl = Utf8ToWide(task.resolvedUrl.empty() ? task.url : task.resolvedUrl);
+            requestUrl = Utf8ToWide(task.resolvedUrl.empty() ? task.identity.url : task.resolvedUrl);
         }
         const bool baseAttempt = requestUrl == baseUrl;
 

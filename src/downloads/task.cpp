@@ -17,10 +17,20 @@ std::wstring Task::signer() {
 
 std::wstring Task::finalPath() {
     std::lock_guard<std::mutex> lock(pathMutex);
-    return filePath;
+    return identity.filePath;
 }
 
 std::wstring Task::partialPath() {
     std::lock_guard<std::mutex> lock(pathMutex);
-    return partPath;
+    return identity.partPath;
+}
+
+DownloadIdentity Task::currentIdentity() {
+    DownloadIdentity current;
+    {
+        std::lock_guard<std::mutex> lock(pathMutex);
+        current = identity;
+    }
+    current.size = totalBytes.load();
+    return current;
 }

@@ -69,17 +69,17 @@ void DownloadManager::claimFileName(const std::shared_ptr<Task>& task, const std
                                     const std::wstring& fileName) {
     const std::wstring path = reservePath(task, folder, fileName, true);
     std::lock_guard<std::mutex> lock(task->pathMutex);
-    task->filePath = path;
-    task->partPath = path + L".part";
-    task->fileName = fileName;
+    task->identity.filePath = path;
+    task->identity.partPath = path + L".part";
+    task->identity.fileName = fileName;
 }
 
 void DownloadManager::claimSniffedName(const std::shared_ptr<Task>& task, const std::wstring& extension) {
     std::wstring current, fileName;
     {
         std::lock_guard<std::mutex> lock(task->pathMutex);
-        current = task->filePath;
-        fileName = task->fileName;
+        current = task->identity.filePath;
+        fileName = task->identity.fileName;
     }
     if (current.size() > extension.size() &&
         pathKey(current.substr(current.size() - extension.size())) == pathKey(extension))
@@ -88,17 +88,17 @@ void DownloadManager::claimSniffedName(const std::shared_ptr<Task>& task, const 
     // The partial file keeps its name; only the final name follows the content.
     const std::wstring path = reservePath(task, folderOfPath(current), renamed, false);
     std::lock_guard<std::mutex> lock(task->pathMutex);
-    task->filePath = path;
-    task->fileName = renamed;
+    task->identity.filePath = path;
+    task->identity.fileName = renamed;
 }
 
 void DownloadManager::claimNamesAgain(const std::shared_ptr<Task>& task) {
     std::wstring fileName, finalPath, partialPath;
     {
         std::lock_guard<std::mutex> lock(task->pathMutex);
-        fileName = task->fileName;
-        finalPath = task->filePath;
-        partialPath = task->partPath;
+        fileName = task->identity.fileName;
+        finalPath = task->identity.filePath;
+        partialPath = task->identity.partPath;
     }
     // Our own claims would make the taken names look free to us.
     releaseClaim(*task, finalPath);
@@ -110,14 +110,14 @@ bool DownloadManager::claimNextFinalName(const std::shared_ptr<Task>& task) {
     std::wstring current, fileName;
     {
         std::lock_guard<std::mutex> lock(task->pathMutex);
-        current = task->filePath;
-        fileName = task->fileName;
+        current = task->identity.filePath;
+        fileName = task->identity.fileName;
     }
     releaseClaim(*task, current);  // our own claim would make the taken name look free to us
     const std::wstring path = reservePath(task, folderOfPath(current), fileName, false);
     if (pathKey(path) == pathKey(current)) return false;
     std::lock_guard<std::mutex> lock(task->pathMutex);
-    task->filePath = path;
+    task->identity.filePath = path;
     return true;
 }
 
@@ -125,8 +125,8 @@ bool DownloadManager::claimRecordedNames(const std::shared_ptr<Task>& task, cons
     std::wstring finalPath, partialPath;
     {
         std::lock_guard<std::mutex> lock(task->pathMutex);
-        finalPath = task->filePath;
-        partialPath = task->partPath;
+        finalPath = task->identity.filePath;
+        partialPath = task->identity.partPath;
     }
     std::lock_guard<std::mutex> lock(namesMutex);
     const auto heldByAnother = [&](const std::wstring& path) {

@@ -572,7 +572,7 @@ TEST_F(DownloadEngine, FinishedPackagesAreMarkedAsDownloadedFromTheInternet) {
 TEST_F(DownloadEngine, CancelDuringTransferEndsTheJobAtOnce) {
     TrickleServer slow(64LL << 20, 16384, 5);  // about 3 MB/s for 64 MiB
     ASSERT_TRUE(slow.listening());
-    manager().startDownload(1, L"慢速", slow.url(), "", 0);
+    manager().startDownload(1, {L"慢速", slow.url()});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (task(1).receivedBytes < 200000 && std::chrono::steady_clock::now() < deadline) ::Sleep(5);
     ASSERT_GE(task(1).receivedBytes, 200000);

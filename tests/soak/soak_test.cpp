@@ -214,8 +214,8 @@ std::vector<Result> SoakTest::runBatch(const std::vector<SoakApp>& apps, uint64_
             const uint64_t i = waiting.front();
             waiting.pop_front();
             const soak::Plan& plan = results[i].plan;
-            manager().startDownload(plan.appId, apps[i].name, downloadUrlFor(service.base(), plan.appId, L"soak"),
-                                    plan.md5, plan.sizeHint);
+            manager().startDownload(plan.appId, {apps[i].name, downloadUrlFor(service.base(), plan.appId, L"soak"),
+                                                 plan.md5, std::string(), plan.sizeHint});
             running.insert(i);
         }
         pumpMessages();
