@@ -168,7 +168,7 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
         std::wstring candidate = fileNameFromDisposition(probe.contentDisposition);
         if (candidate.empty()) candidate = fileNameFromUrl(probe.finalUrl.empty() ? url : probe.finalUrl);
         if (candidate.empty()) candidate = fileNameFromUrl(url);
-        if (!candidate.empty()) claimFileName(task, downloadDirectory(), sanitizeFileName(candidate));
+        if (!candidate.empty()) names.claim(task, downloadDirectory(), sanitizeFileName(candidate));
     }
 
     const int64_t presized = task->totalBytes.load();
@@ -258,7 +258,7 @@ bool DownloadManager::createPartialFile(const std::shared_ptr<Task>& task, int64
             return true;
         }
         if (!nameTaken(::GetLastError())) return false;
-        claimNamesAgain(task);
+        names.claimAgain(task);
     }
     return false;
 }
@@ -281,7 +281,7 @@ void DownloadManager::verifyAndSave(const std::shared_ptr<Task>& task) {
         return fail(*task, Verifying, ServiceTroubleMessage);
     }
     task->isArchive.store(isArchiveKind(kind));
-    claimSniffedName(task, packageExtension(kind));
+    names.claimSniffed(task, packageExtension(kind));
     if (!task->isArchive.load()) {
         const SignatureCheck signature = checkSignature(task->partialPath(), file);
         {
@@ -295,7 +295,7 @@ void DownloadManager::verifyAndSave(const std::shared_ptr<Task>& task) {
     bool renamed = false;
     for (int attempt = 0; attempt < kNameAttempts && !renamed; ++attempt) {
         renamed = renameWithoutReplacing(file, task->finalPath());
-        if (!renamed && (!nameTaken(::GetLastError()) || !claimNextFinalName(task))) break;
+        if (!renamed && (!nameTaken(::GetLastError()) || !names.claimNextFinal(task))) break;
     }
     if (!renamed) {
         task->partFile.reset();

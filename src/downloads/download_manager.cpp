@@ -83,7 +83,7 @@ void DownloadManager::startDownload(int32_t appId, const DownloadIdentity& packa
         std::lock_guard<std::mutex> lock(tasksMutex);
         task->generation = ++lastGeneration;
     }
-    claimFileName(task, downloadDirectory(), titleFileName(package.name));
+    names.claim(task, downloadDirectory(), titleFileName(package.name));
     {
         std::lock_guard<std::mutex> lock(tasksMutex);
         tasks[appId] = task;
@@ -158,32 +158,16 @@ bool DownloadManager::install(int32_t appId, const InstallRequest& request) {
         fail(*task, static_cast<TaskState>(state), ServiceTroubleMessage);
         return false;
     }
-    bool waits = false;
-    {
-        std::lock_guard<std::mutex> lock(installMutex);
-        // A task whose state left Installing without finishInstall (a test's stand-in) frees the slot too.
-        waits = (runningInstall && runningInstall->state.load() == Installing) || restartPending.load();
-        if (!task->advance(static_cast<TaskState>(state), waits ? InstallQueued : Installing)) return false;
-        task->installRequest = request;
-        task->silentInstall.store(request.silent);
-        if (waits) {
-            installQueue.push_back(task);
-        } else {
-            runningInstall = task;
-        }
-    }
+    const InstallerQueue::Admission admission = installers.admit(task, static_cast<TaskState>(state), request);
+    if (admission == InstallerQueue::Admission::Refused) return false;
     notifyChanged();
-    return waits || runInstallers(task);
+    return admission == InstallerQueue::Admission::Waiting || runInstallers(task);
 }
 
 bool DownloadManager::withdrawInstall(int32_t appId) {
     const std::shared_ptr<Task> task = find(appId);
     if (!task) return false;
-    {
-        std::lock_guard<std::mutex> lock(installMutex);
-        if (!task->advance(InstallQueued, Completed)) return false;
-        installQueue.erase(std::remove(installQueue.begin(), installQueue.end(), task), installQueue.end());
-    }
+    if (!installers.withdraw(task)) return false;
     notifyChanged();
     return true;
 }
@@ -201,20 +185,7 @@ bool DownloadManager::runInstallers(std::shared_ptr<Task> task) {
 }
 
 std::shared_ptr<Task> DownloadManager::endInstall(const std::shared_ptr<Task>& task, TaskState to) {
-    std::shared_ptr<Task> next;
-    {
-        std::lock_guard<std::mutex> lock(installMutex);
-        task->advance(Installing, to);
-        if (runningInstall == task) {
-            runningInstall.reset();
-            while (!next && !installQueue.empty() && !restartPending.load()) {
-                std::shared_ptr<Task> candidate = std::move(installQueue.front());
-                installQueue.pop_front();
-                if (candidate->advance(InstallQueued, Installing)) next = std::move(candidate);
-            }
-            runningInstall = next;
-        }
-    }
+    std::shared_ptr<Task> next = installers.end(task, to);
     notifyChanged();
     return next;
 }
@@ -232,7 +203,7 @@ void DownloadManager::finishInstall(const std::shared_ptr<Task>& task, const Ins
     task->installerExitCode.store(result.exitCode);
     task->restartNeeded.store(result.restartNeeded);
     // What is still queued waits for the machine to come back.
-    if (result.restartStarted) restartPending.store(true);
+    if (result.restartStarted) installers.holdForRestart();
     std::shared_ptr<Task> next = endInstall(task, stateAfterInstall(result.verdict));
     post(WM_QB_INSTALLER_FINISHED, packIdAndGeneration(task->appId, task->generation));
     runInstallers(std::move(next));
@@ -316,7 +287,7 @@ std::map<int32_t, TaskSnapshot> DownloadManager::snapshot() {
         s.installerType = static_cast<InstallerType>(task.installerType.load());
         s.installerExitCode = task.installerExitCode.load();
         s.restartNeeded = task.restartNeeded.load();
-        s.waitsForRestart = s.state == InstallQueued && restartPending.load();
+        s.waitsForRestart = s.state == InstallQueued && installers.heldForRestart();
         s.silentInstall = task.silentInstall.load();
     }
     return copy;

@@ -16,6 +16,8 @@
 #include "downloads/connection_slots.h"
 #include "downloads/segment_plan.h"
 #include "downloads/download_journal.h"
+#include "downloads/file_name_claims.h"
+#include "downloads/installer_queue.h"
 #include "downloads/live_progress.h"
 #include "downloads/task.h"
 #include "install/installer_monitor.h"
@@ -138,8 +140,7 @@ private:
     // Starts the installer of the task that holds the installer slot; one that cannot start goes back
     // to Completed and hands the slot on. True when the first of them started.
     bool runInstallers(std::shared_ptr<Task> task);
-    // Moves the running task from Installing to `to` and gives the slot to the next waiting task,
-    // which is returned (already Installing); null when none waits.
+    // InstallerQueue::end, and the window hears of it.
     std::shared_ptr<Task> endInstall(const std::shared_ptr<Task>& task, TaskState to);
     void wait(Task& task, WaitReason reason, uint32_t milliseconds);
     // Brings the task's journal entry up to date: flushes the ".part" file, then records each segment's
@@ -151,25 +152,9 @@ private:
     void recordProgressOf(Task& task, bool force);
     std::shared_ptr<Task> find(int32_t appId);
 
-    // File names: a task owns its final and partial path from the moment it is named until it is
-    // gone, so two tasks never share a ".part" file or replace each other's download.
-    void claimFileName(const std::shared_ptr<Task>& task, const std::wstring& folder, const std::wstring& fileName);
-    // The final name follows the content: ".exe", ".msi" or the archive's extension.
-    void claimSniffedName(const std::shared_ptr<Task>& task, const std::wstring& extension);
-    // Reserves the names anew after the partial name was found taken on disk.
-    void claimNamesAgain(const std::shared_ptr<Task>& task);
-    // Takes the next free final name after `path` was found taken on disk; false when none is left.
-    bool claimNextFinalName(const std::shared_ptr<Task>& task);
     // Job steps between the probe and the transfer, and after it.
     bool createPartialFile(const std::shared_ptr<Task>& task, int64_t size);
     void verifyAndSave(const std::shared_ptr<Task>& task);
-    std::wstring reservePath(const std::shared_ptr<Task>& task, const std::wstring& folder,
-                             const std::wstring& fileName, bool withPartial);
-    bool nameIsFree(const Task& task, const std::wstring& path, bool withPartial);
-    void releaseClaim(const Task& task, const std::wstring& path);
-    // Claims the task's final and partial path exactly as they are, taking over the predecessor's claims
-    // (if any); false when another living task holds either.
-    bool claimRecordedNames(const std::shared_ptr<Task>& task, const Task* predecessor);
 
     std::mutex tasksMutex;
     std::map<int32_t, std::shared_ptr<Task>> tasks;
@@ -181,13 +166,8 @@ private:
     // read: this one then neither lists nor writes it, so it drops no entries it does not know.
     std::atomic<bool> journalOwned{true};
     SegmentRules segmentRules;
-    std::mutex namesMutex;
-    std::multimap<std::wstring, std::weak_ptr<Task>> claimedPaths;  // upper-cased path -> owner
-    std::mutex installMutex;  // guards the installer slot and the queue
-    std::shared_ptr<Task> runningInstall;  // holds the slot while its state is Installing
-    std::deque<std::shared_ptr<Task>> installQueue;
-    // An installer has started a restart of the machine: the installers still queued wait for it.
-    std::atomic<bool> restartPending{false};
+    FileNameClaims names;
+    InstallerQueue installers;
     WaitFunction waitFunction;
     ShellActions shellActions;
     DownloadJournal journal;

@@ -138,7 +138,7 @@ void DownloadManager::resume(int32_t appId, const std::string& url) {
         task->generation = ++lastGeneration;
         it->second = task;
     }
-    claimRecordedNames(task, previous.get());
+    names.claimRecorded(task, previous.get());
     notifyChanged();
 
     task->thread = qb::startWaitableWorker([this, task, previous]() mutable {
@@ -183,7 +183,7 @@ void DownloadManager::restoreJournal() {
             task->generation = ++lastGeneration;
         }
         // The names are the ones on disk: taken exactly as recorded, or the entry is not restored.
-        if (!claimRecordedNames(task, nullptr)) continue;
+        if (!names.claimRecorded(task, nullptr)) continue;
         {
             std::lock_guard<std::mutex> lock(tasksMutex);
             if (!tasks.emplace(entry.appId, task).second) continue;
