@@ -227,7 +227,7 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
     if (!goOn) recordProgress(task, true);
 
     // Each write is noted where a killed process leaves it behind, so a restart goes on from it.
-    if (hasSegments && presized > 0 && journalOwned.load())
+    if (hasSegments && presized > 0 && journal.owned())
         task->liveSlot = liveProgress.claim(task->partialPath(), presized);
     transfer.live = &liveProgress;
 

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <set>
 
-#include "base/atomic_file.h"
 #include "base/win_handles.h"
 #include "config/config.h"
 #include "base/text_convert.h"
@@ -254,6 +253,8 @@ JournalRead readJournalFile(const std::wstring& path, std::vector<JournalEntry>&
 }
 
 void DownloadJournal::setPath(const std::wstring& path) {
+    writer_.flush();
+    owned_.store(true);
     std::lock_guard<std::mutex> lock(mutex_);
     path_ = path;
     entries_.clear();
@@ -297,15 +298,18 @@ void DownloadJournal::record(const Task& task, const JournalEntry& entry, bool w
     }
 }
 
+// Handed over under the journal's lock, so the writer gets the texts in the order of the changes.
 void DownloadJournal::writeLocked() {
     if (path_.empty()) path_ = defaultJournalPath();
     std::vector<JournalEntry> all;
     all.reserve(entries_.size());
     for (const auto& item : entries_) all.push_back(item.second);
-    unsaved_ = qb::writeFileAtomically(path_, journalText(all)) != ERROR_SUCCESS;
+    writer_.hand(path_, journalText(all));
+    unsaved_ = false;
 }
 
 JournalRead DownloadJournal::load(std::vector<JournalEntry>& entries) {
+    writer_.flush();  // nothing handed over earlier lands after the file is read
     const JournalRead read = readJournalFile(path(), entries);
     std::lock_guard<std::mutex> lock(mutex_);
     unsaved_ = !entries.empty();
@@ -314,5 +318,10 @@ JournalRead DownloadJournal::load(std::vector<JournalEntry>& entries) {
 
 void DownloadJournal::saveIfUnsaved() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (unsaved_) writeLocked();
+    if (unsaved_ && owned_.load()) writeLocked();
+}
+
+void DownloadJournal::flush() {
+    saveIfUnsaved();
+    writer_.flush();
 }

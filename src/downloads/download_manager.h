@@ -105,6 +105,9 @@ public:
     // Points the journal (and the live record beside it) at another file (empty: beside config.json) and
     // forgets the entries it held. Only while no job runs.
     void setJournalPath(const std::wstring& path);
+    // Waits until the journal's file holds the entries recorded so far, as pauseAll does; a write that
+    // failed is tried once more. The writes themselves happen on the journal's own thread.
+    void flushJournal();
 
 private:
     DownloadManager() = default;
@@ -162,14 +165,12 @@ private:
     // Every request of every job (probes included) holds one of 16 slots while it runs.
     ConnectionSlots slots{16};
     std::atomic<int> connectionsPerDownload{kDefaultConnections};
-    // False when another running instance of the program held the journal at start, or it could not be
-    // read: this one then neither lists nor writes it, so it drops no entries it does not know.
-    std::atomic<bool> journalOwned{true};
     SegmentRules segmentRules;
     FileNameClaims names;
     InstallerQueue installers;
     WaitFunction waitFunction;
     ShellActions shellActions;
-    DownloadJournal journal;
+    JournalWriter journalWriter;
+    DownloadJournal journal{journalWriter};
     LiveProgress liveProgress;
 };

@@ -59,17 +59,18 @@ bool stillUnfinished(JournalEntry& entry) {
 }  // namespace
 
 void DownloadManager::setJournalPath(const std::wstring& path) {
-    journalOwned.store(true);
     journal.setPath(path);
     liveProgress.setJournalPath(path);
 }
+
+void DownloadManager::flushJournal() { journal.flush(); }
 
 void DownloadManager::recordProgress(const std::shared_ptr<Task>& task, bool force) {
     if (task) recordProgressOf(*task, force);
 }
 
 void DownloadManager::recordProgressOf(Task& task, bool force) {
-    if (!journalOwned.load()) return;
+    if (!journal.owned()) return;
     const bool unfinished = isUnfinished(task.state.load());
     if (unfinished && !journal.due(task, force)) return;
     JournalEntry entry;
@@ -113,8 +114,8 @@ bool DownloadManager::pauseAll(DWORD milliseconds) {
         const DWORD left = spent < milliseconds ? milliseconds - spent : 0;
         stopped = ::WaitForSingleObject(task->thread.get(), left) == WAIT_OBJECT_0 && stopped;
     }
-    // A state change whose journal write failed had no later write to mend it; the program may end now.
-    if (journalOwned.load()) journal.saveIfUnsaved();
+    // The program may end now: the file holds the last entries (a failed write is tried again).
+    flushJournal();
     // Nothing would ever go on from these, and no later start knows of them.
     discardUnusedPartialFiles();
     return stopped;
@@ -159,13 +160,13 @@ void DownloadManager::resume(int32_t appId, const std::string& url) {
 void DownloadManager::restoreJournal() {
     // The live record beside the journal is held open for the whole run: whoever holds it owns both.
     if (liveProgress.heldElsewhere()) {
-        journalOwned.store(false);
+        journal.disown();
         return;
     }
     std::vector<JournalEntry> entries;
     if (journal.load(entries) == JournalRead::Unreadable) {
         // Its entries are unknown, so no write of this run may replace them.
-        journalOwned.store(false);
+        journal.disown();
         return;
     }
     bool restored = false;

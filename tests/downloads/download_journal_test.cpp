@@ -157,11 +157,42 @@ TEST(DownloadJournalText, TextThatIsNoJournalIsRefusedWhole) {
     }
 }
 
+// The newest text replaces one not yet written, and a write that failed is made good by a flush.
+TEST(JournalWriter, WritesTheNewestTextAndMakesAFailedWriteGood) {
+    qb::UniqueHandle entered(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    qb::UniqueHandle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));  // holds the first write
+    std::vector<std::string> written;
+    DWORD answer = ERROR_SHARING_VIOLATION;
+    JournalWriter writer;
+    writer.writeFile = [&](const std::wstring&, const std::string& bytes) {
+        ::SetEvent(entered.get());
+        ::WaitForSingleObject(release.get(), INFINITE);
+        written.push_back(bytes);
+        return answer;
+    };
+    writer.hand(L"j", "1");
+    EXPECT_EQ(::WaitForSingleObject(entered.get(), 10000), WAIT_OBJECT_0);
+    writer.hand(L"j", "2");
+    writer.hand(L"j", "3");
+    ::SetEvent(release.get());
+    EXPECT_FALSE(writer.flush());
+    answer = ERROR_SUCCESS;
+    EXPECT_TRUE(writer.flush());
+    EXPECT_TRUE(writer.flush());  // nothing waits
+    EXPECT_EQ(written, (std::vector<std::string>{"1", "3", "3", "3"}));
+}
+
 using DownloadJournalTest = DownloadTest;
+
+// The journal's file once the writer has written what it was handed.
+std::string journalFile(const std::wstring& path) {
+    DownloadManager::instance().flushJournal();
+    return qbtest::readFileBytes(path);
+}
 
 std::vector<JournalEntry> journalOnDisk(const std::wstring& path) {
     std::vector<JournalEntry> entries;
-    EXPECT_TRUE(parseJournal(qbtest::readFileBytes(path), entries)) << "the journal does not parse";
+    EXPECT_TRUE(parseJournal(journalFile(path), entries)) << "the journal does not parse";
     return entries;
 }
 
@@ -283,12 +314,12 @@ TEST_F(DownloadJournalTest, AJournalThatCannotBeReadAtStartIsNeitherRestoredNorO
     holdRetryWaits(true);
     start(1);
     ASSERT_TRUE(waitUntilHeld());
-    EXPECT_EQ(qbtest::readFileBytes(journalPath), text);
+    EXPECT_EQ(journalFile(journalPath), text);
     holdRetryWaits(false);
     letGo();
     ASSERT_TRUE(finish(1));
     EXPECT_EQ(task(1).state, Completed);
-    EXPECT_EQ(qbtest::readFileBytes(journalPath), text);
+    EXPECT_EQ(journalFile(journalPath), text);
 }
 
 // A closing program pauses its transfers and waits for their last counts: the journal then holds every
