@@ -20,12 +20,6 @@ namespace {
 constexpr int kMaxProbes = 5;
 constexpr uint32_t kProbeWaitMs = 500;
 
-const wchar_t kCannotCreate[] = L"无法创建下载文件";
-const wchar_t kCannotOpen[] = L"无法打开下载文件";
-const wchar_t kCannotWrite[] = L"磁盘写入失败";
-const wchar_t kCannotSave[] = L"保存文件失败（文件被占用？）";
-const wchar_t kNoSpace[] = L"磁盘空间不足";
-
 // Attempts to find a free name when the one reserved was taken on disk meanwhile.
 constexpr int kNameAttempts = 16;
 
@@ -34,6 +28,9 @@ std::wstring lowerAscii(std::wstring text) {
         if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
     return text;
 }
+
+// The error of the system call that failed just now.
+DownloadError systemError(DownloadFault fault) { return {fault, ::GetLastError(), 0}; }
 
 bool setFileSize(HANDLE file, int64_t size) {
     LARGE_INTEGER to;
@@ -121,7 +118,8 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
     const int64_t recordedSize = task->totalBytes.load();
     if (resuming) {
         task->partFile.reset(openPartial(task->partialPath(), OPEN_EXISTING));
-        if (!task->partFile && ::GetLastError() != ERROR_FILE_NOT_FOUND) return fail(*task, Downloading, kCannotOpen);
+        const DownloadError error = systemError(DownloadFault::CannotOpen);
+        if (!task->partFile && error.systemCode != ERROR_FILE_NOT_FOUND) return fail(*task, Downloading, error);
     }
 
     const std::wstring url = Utf8ToWide(task->identity.url);
@@ -143,11 +141,11 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
         if (result == HttpResult::Ok || (result == HttpResult::Aborted && probe.status < 400)) break;
         wait(*task, WaitReason::Probe, kProbeWaitMs);
         if (task->cancelled.load()) return;
-        if (probes == kMaxProbes) return fail(*task, Downloading, ServiceTroubleMessage);
+        if (probes == kMaxProbes) return fail(*task, Downloading, {DownloadFault::ServiceTrouble, 0, probe.status});
     }
 
     if (lowerAscii(probe.contentType).find(L"text/html") != std::wstring::npos)
-        return fail(*task, Downloading, ServiceTroubleMessage);
+        return fail(*task, Downloading, {DownloadFault::ServiceTrouble, 0, probe.status});
 
     // A 206 that starts elsewhere than byte 0 shows a server whose ranges cannot be trusted.
     const bool rangesWork = probe.status == 206 && probe.hasContentRange && probe.rangeStart == 0;
@@ -181,7 +179,7 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
     if (!goOn) {
         // A size the folder cannot hold ends the task before a file is made for it.
         if (presized > 0 && !roomFor(folderOfPath(task->partialPath()), presized))
-            return fail(*task, Downloading, kNoSpace);
+            return fail(*task, Downloading, {DownloadFault::NoSpace});
         if (resuming) {
             // The recorded bytes are given up: the journal stops vouching for them before the file changes.
             {
@@ -194,9 +192,9 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
         if (task->partFile) {
             // What a resumed task had recorded no longer fits the file: start over in the same file.
             if (!setFileSize(task->partFile.get(), 0) || (presized > 0 && !setFileSize(task->partFile.get(), presized)))
-                return fail(*task, Downloading, kCannotWrite);
-        } else if (!createPartialFile(task, presized)) {
-            return fail(*task, Downloading, kCannotCreate);
+                return fail(*task, Downloading, systemError(DownloadFault::CannotWrite));
+        } else if (const DWORD error = createPartialFile(task, presized)) {
+            return fail(*task, Downloading, {DownloadFault::CannotCreate, error, 0});
         }
     }
 
@@ -231,7 +229,7 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
         task->liveSlot = liveProgress.claim(task->partialPath(), presized);
     transfer.live = &liveProgress;
 
-    std::wstring error;
+    DownloadError error;
     bool transferred = transferFile(task, transfer, segmented ? connections : 1, error);
     if (task->cancelled.load()) return;
     if (!transferred && transfer.wholeOffered.load()) transferred = transferWhole(task, transfer, error);
@@ -239,7 +237,7 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
     // The file was sized in advance from a size that may have turned out larger; cut the unwritten tail.
     const int64_t received = task->receivedBytes.load();
     if (presized > received && !setFileSize(task->partFile.get(), received))
-        return fail(*task, Downloading, kCannotWrite);
+        return fail(*task, Downloading, systemError(DownloadFault::CannotWrite));
 
     task->speed.store(0);
     if (!task->advance(Downloading, Verifying)) return;
@@ -249,18 +247,20 @@ void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
     verifyAndSave(task);
 }
 
-bool DownloadManager::createPartialFile(const std::shared_ptr<Task>& task, int64_t size) {
+DWORD DownloadManager::createPartialFile(const std::shared_ptr<Task>& task, int64_t size) {
     // A name that was free when it was reserved may have been taken since: then the next free one.
+    DWORD error = ERROR_FILE_EXISTS;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         task->partFile.reset(openPartial(task->partialPath(), CREATE_NEW));
         if (task->partFile) {
             if (size > 0) setFileSize(task->partFile.get(), size);
-            return true;
+            return ERROR_SUCCESS;
         }
-        if (!nameTaken(::GetLastError())) return false;
+        error = ::GetLastError();
+        if (!nameTaken(error)) return error;
         names.claimAgain(task);
     }
-    return false;
+    return error;
 }
 
 void DownloadManager::verifyAndSave(const std::shared_ptr<Task>& task) {
@@ -278,7 +278,7 @@ void DownloadManager::verifyAndSave(const std::shared_ptr<Task>& task) {
     if (kind == PackageKind::Unknown) {
         deleteOnClose(file);
         task->partFile.reset();
-        return fail(*task, Verifying, ServiceTroubleMessage);
+        return fail(*task, Verifying, {DownloadFault::ServiceTrouble});
     }
     task->isArchive.store(isArchiveKind(kind));
     names.claimSniffed(task, packageExtension(kind));
@@ -298,8 +298,9 @@ void DownloadManager::verifyAndSave(const std::shared_ptr<Task>& task) {
         if (!renamed && (!nameTaken(::GetLastError()) || !names.claimNextFinal(task))) break;
     }
     if (!renamed) {
+        const DownloadError error = systemError(DownloadFault::CannotSave);
         task->partFile.reset();
-        return fail(*task, Verifying, kCannotSave);
+        return fail(*task, Verifying, error);
     }
 
     const std::wstring saved = task->finalPath();

@@ -10,8 +10,6 @@
 #include "downloads/file_naming.h"
 #include "downloads/file_verification.h"
 
-const wchar_t ServiceTroubleMessage[] = L"抱歉，Quillbox网络出现点小问题，工程师正在修复中，请稍后再试";
-
 namespace {
 
 bool isFinished(uint32_t state) {
@@ -41,12 +39,13 @@ void DownloadManager::post(UINT message, WPARAM wParam) {
 
 void DownloadManager::notifyChanged() { post(WM_QB_REFRESH, 0); }
 
-void DownloadManager::fail(Task& task, TaskState from, const std::wstring& text) {
+void DownloadManager::fail(Task& task, TaskState from, const DownloadError& error) {
     if (!task.advance(from, Failed)) return;
-    task.setError(text);
+    task.setError(error);
     recordProgressOf(task, true);
     notifyChanged();
-    if (text == ServiceTroubleMessage) post(WM_QB_DOWNLOAD_FAILED, packIdAndGeneration(task.appId, task.generation));
+    if (error.fault == DownloadFault::ServiceTrouble)
+        post(WM_QB_DOWNLOAD_FAILED, packIdAndGeneration(task.appId, task.generation));
 }
 
 std::shared_ptr<Task> DownloadManager::find(int32_t appId) {
@@ -91,7 +90,7 @@ void DownloadManager::startDownload(int32_t appId, const DownloadIdentity& packa
     notifyChanged();
 
     task->thread = qb::startWaitableWorker([this, task] { run(task); });
-    if (!task->thread) fail(*task, Downloading, ServiceTroubleMessage);
+    if (!task->thread) fail(*task, Downloading, {DownloadFault::ServiceTrouble});
 }
 
 void DownloadManager::cancel(int32_t appId) {
@@ -155,7 +154,7 @@ bool DownloadManager::install(int32_t appId, const InstallRequest& request) {
         return false;
 
     if (!isInstallerFile(task->finalPath())) {
-        fail(*task, static_cast<TaskState>(state), ServiceTroubleMessage);
+        fail(*task, static_cast<TaskState>(state), {DownloadFault::ServiceTrouble});
         return false;
     }
     const InstallerQueue::Admission admission = installers.admit(task, static_cast<TaskState>(state), request);
@@ -198,7 +197,7 @@ void DownloadManager::finishInstall(const std::shared_ptr<Task>& task, InstallVe
 }
 
 void DownloadManager::finishInstall(const std::shared_ptr<Task>& task, const InstallerResult& result) {
-    if (result.verdict == InstallVerdict::SignatureBroken) task->setError(kBrokenSignatureText);
+    if (result.verdict == InstallVerdict::SignatureBroken) task->setError({DownloadFault::SignatureBroken});
     task->installerFailed.store(result.exitCode != 0);
     task->installerExitCode.store(result.exitCode);
     task->restartNeeded.store(result.restartNeeded);
@@ -281,7 +280,7 @@ std::map<int32_t, TaskSnapshot> DownloadManager::snapshot() {
         s.unverified = !s.verifiable();
         s.signature = task.signature.load();
         s.publisher = task.signer();
-        s.errorText = task.error();
+        s.error = task.error();
         s.retryCount = task.retryCount.load();
         s.installerFailed = task.installerFailed.load();
         s.installerType = static_cast<InstallerType>(task.installerType.load());

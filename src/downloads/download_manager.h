@@ -22,8 +22,6 @@
 #include "downloads/task.h"
 #include "install/installer_monitor.h"
 
-extern const wchar_t ServiceTroubleMessage[];
-
 // Where an installer run leaves its task: a package whose signature broke has failed, one that
 // registered nothing is still only downloaded.
 TaskState stateAfterInstall(InstallVerdict verdict);
@@ -122,23 +120,23 @@ private:
     void discardUnusedPartialFiles();
     // Runs the workers that fill the partial file and waits for them; true when every byte is in.
     // On false, `error` says why unless the task was stopped.
-    bool transferFile(const std::shared_ptr<Task>& task, Transfer& transfer, int workers, std::wstring& error);
+    bool transferFile(const std::shared_ptr<Task>& task, Transfer& transfer, int workers, DownloadError& error);
     // After a segmented transfer ended because a range was answered with the whole file: the file
     // starts over as one segment filled by one connection that takes such an answer.
-    bool transferWhole(const std::shared_ptr<Task>& task, const Transfer& segmented, std::wstring& error);
+    bool transferWhole(const std::shared_ptr<Task>& task, const Transfer& segmented, DownloadError& error);
     // One connection: fills its segment, then takes more work until there is none or it gives up.
     void segmentWorker(Task& task, Transfer& transfer, int worker, size_t segment);
     // Fills one segment (or, without segments, the whole file) with retries.
-    PartResult downloadPart(Task& task, Transfer& transfer, size_t segment, std::wstring& error);
+    PartResult downloadPart(Task& task, Transfer& transfer, size_t segment, DownloadError& error);
     // False, holding no slot, when `stop` said so while the task waited for one.
     bool acquireSlot(const Task& task, const std::function<bool()>& stop);
     // `yielded`: the request ended early because ConnectionSlots::yieldFor asked it to.
     void releaseSlot(const Task& task, bool yielded = false);
     void notifyChanged();
     void post(UINT message, WPARAM wParam);
-    // Moves the task from `from` to Failed with the text; nothing happens when it has left `from`
-    // meanwhile (a cancel came first).
-    void fail(Task& task, TaskState from, const std::wstring& text);
+    // Moves the task from `from` to Failed with the error; nothing happens when it has left `from`
+    // meanwhile (a cancel came first). The window is told at once of trouble with the service.
+    void fail(Task& task, TaskState from, const DownloadError& error);
     bool startInstaller(const std::shared_ptr<Task>& task);
     // Starts the installer of the task that holds the installer slot; one that cannot start goes back
     // to Completed and hands the slot on. True when the first of them started.
@@ -156,7 +154,8 @@ private:
     std::shared_ptr<Task> find(int32_t appId);
 
     // Job steps between the probe and the transfer, and after it.
-    bool createPartialFile(const std::shared_ptr<Task>& task, int64_t size);
+    // ERROR_SUCCESS, or the system's error code.
+    DWORD createPartialFile(const std::shared_ptr<Task>& task, int64_t size);
     void verifyAndSave(const std::shared_ptr<Task>& task);
 
     std::mutex tasksMutex;

@@ -154,7 +154,7 @@ void DownloadManager::resume(int32_t appId, const std::string& url) {
         previous.reset();
         run(task);
     });
-    if (!task->thread) fail(*task, Downloading, ServiceTroubleMessage);
+    if (!task->thread) fail(*task, Downloading, {DownloadFault::ServiceTrouble});
 }
 
 void DownloadManager::restoreJournal() {

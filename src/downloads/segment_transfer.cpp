@@ -15,9 +15,6 @@
 
 namespace {
 
-const wchar_t kCannotOpen[] = L"无法打开下载文件";
-const wchar_t kCannotWrite[] = L"磁盘写入失败";
-
 // Several workers write one handle, so every write names its offset; no file pointer is shared.
 bool writeAt(HANDLE file, int64_t offset, const uint8_t* data, uint32_t length) {
     OVERLAPPED at{};
@@ -113,6 +110,7 @@ public:
         buffer_.clear();
         if (!written) {
             writeFailed = true;
+            writeError = ::GetLastError();
             return false;
         }
         task_.receivedBytes.fetch_add(count, std::memory_order_relaxed);
@@ -130,6 +128,7 @@ public:
     static constexpr DWORD kWriteMs = 100;
     bool rangeIgnored = false;
     bool writeFailed = false;
+    DWORD writeError = ERROR_SUCCESS;
     bool stoppedAtEnd = false;
     bool yielded = false;
 
@@ -159,7 +158,7 @@ bool DownloadManager::acquireSlot(const Task& task, const std::function<bool()>&
 void DownloadManager::releaseSlot(const Task& task, bool yielded) { slots.release(&task, yielded); }
 
 bool DownloadManager::transferFile(const std::shared_ptr<Task>& task, Transfer& transfer, int workers,
-                                   std::wstring& error) {
+                                   DownloadError& error) {
     std::vector<qb::UniqueHandle> threads;
     {
         std::unique_lock<std::mutex> lock(task->segmentsMutex);
@@ -190,13 +189,15 @@ bool DownloadManager::transferFile(const std::shared_ptr<Task>& task, Transfer& 
     for (const qb::UniqueHandle& thread : threads) ::WaitForSingleObject(thread.get(), INFINITE);
 
     std::lock_guard<std::mutex> lock(task->segmentsMutex);
-    const bool done = task->segments.empty() ? transfer.wholeDone : allSegmentsDone(task->segments);
-    if (!done) error = transfer.failure.empty() ? std::wstring(ServiceTroubleMessage) : transfer.failure;
-    return done;
+    if (task->segments.empty() ? transfer.wholeDone : allSegmentsDone(task->segments)) return true;
+    // One worker's failure ended them all; otherwise each gave up its range, or none could start.
+    error = transfer.failure.fault != DownloadFault::None ? transfer.failure : transfer.gaveUp;
+    if (error.fault == DownloadFault::None) error.fault = DownloadFault::ServiceTrouble;
+    return false;
 }
 
 bool DownloadManager::transferWhole(const std::shared_ptr<Task>& task, const Transfer& segmented,
-                                    std::wstring& error) {
+                                    DownloadError& error) {
     Transfer whole;
     whole.end = segmented.end;
     whole.useRange = true;
@@ -210,19 +211,20 @@ bool DownloadManager::transferWhole(const std::shared_ptr<Task>& task, const Tra
     }
     task->waitsEnd.store(false);
     recordProgress(task, true);
-    error.clear();
+    error = DownloadError();
     return transferFile(task, whole, 1, error);
 }
 
 void DownloadManager::segmentWorker(Task& task, Transfer& transfer, int worker, size_t segment) {
     for (;;) {
-        std::wstring error;
+        DownloadError error;
         const PartResult result = downloadPart(task, transfer, segment, error);
         std::unique_lock<std::mutex> lock(task.segmentsMutex);
         if (result != PartResult::Done) {
             if (segment != kNoSegment) giveBack(task.segments, transfer.claims, segment);
+            if (result == PartResult::GaveUp) transfer.gaveUp = error;
             if (result == PartResult::Failed) {
-                if (transfer.failure.empty()) transfer.failure = error;
+                if (transfer.failure.fault == DownloadFault::None) transfer.failure = error;
                 transfer.stop.store(true);
                 task.waitsEnd.store(true);
             }
@@ -253,7 +255,7 @@ void DownloadManager::segmentWorker(Task& task, Transfer& transfer, int worker, 
     transfer.changed.notify_all();
 }
 
-PartResult DownloadManager::downloadPart(Task& task, Transfer& transfer, size_t segment, std::wstring& error) {
+PartResult DownloadManager::downloadPart(Task& task, Transfer& transfer, size_t segment, DownloadError& error) {
     const std::wstring baseUrl = Utf8ToWide(task.identity.url);
     int64_t start = 0, position = 0;
     if (segment != kNoSegment) {
@@ -297,7 +299,7 @@ PartResult DownloadManager::downloadPart(Task& task, Transfer& transfer, size_t 
 
         HANDLE file = task.partFile.get();
         if (!file) {
-            error = kCannotOpen;
+            error = {DownloadFault::CannotOpen};
             return PartResult::Failed;
         }
 
@@ -358,7 +360,9 @@ PartResult DownloadManager::downloadPart(Task& task, Transfer& transfer, size_t 
                 return PartResult::Done;
             case AttemptOutcome::Fail:
                 if (verdict.error == AttemptError::None) return PartResult::Stopped;
-                error = verdict.error == AttemptError::DiskWrite ? kCannotWrite : ServiceTroubleMessage;
+                error = verdict.error == AttemptError::DiskWrite
+                            ? DownloadError{DownloadFault::CannotWrite, sink.writeError, 0}
+                            : DownloadError{DownloadFault::ServiceTrouble, 0, response.status};
                 return PartResult::Failed;
             case AttemptOutcome::Continue:
                 continue;
@@ -366,7 +370,7 @@ PartResult DownloadManager::downloadPart(Task& task, Transfer& transfer, size_t 
                 break;
         }
         if (++failedAttempts >= kMaxTransferAttempts) {
-            error = ServiceTroubleMessage;
+            error = {DownloadFault::ServiceTrouble, 0, response.status};
             return PartResult::GaveUp;
         }
         task.retryCount.store(failedAttempts);

@@ -9,6 +9,7 @@
 
 #include "downloads/live_progress.h"
 #include "downloads/segment_plan.h"
+#include "downloads/task.h"
 
 // A worker without a segment fills the whole file: its size is unknown, or ranges do not work.
 constexpr size_t kNoSegment = static_cast<size_t>(-1);
@@ -34,7 +35,8 @@ struct Transfer {
     std::vector<SegmentClaim> claims;
     int running = 0;
     bool wholeDone = false;   // the worker without a segment filled the file
-    std::wstring failure;     // why the transfer ended for every worker
+    DownloadError failure;    // why the transfer ended for every worker
+    DownloadError gaveUp;     // why the last worker to give up its range did so
     std::condition_variable changed;
     // Where each write is noted as it lands, in the task's slot (guarded by the task's segmentsMutex as
     // the counts are).

@@ -1,13 +1,13 @@
 #include "downloads/task.h"
 
-void Task::setError(const std::wstring& text) {
+void Task::setError(const DownloadError& error) {
     std::lock_guard<std::mutex> lock(errorMutex);
-    errorText = text;
+    failure = error;
 }
 
-std::wstring Task::error() {
+DownloadError Task::error() {
     std::lock_guard<std::mutex> lock(errorMutex);
-    return errorText;
+    return failure;
 }
 
 std::wstring Task::signer() {

@@ -41,6 +41,24 @@ struct Segment {
     int64_t written = 0;
 };
 
+// Why a task failed. The window chooses the words (downloadFaultText in render/state_texts.h).
+enum class DownloadFault : uint8_t {
+    None,
+    ServiceTrouble,   // the service, its network or what it sent let the download down: try again later
+    CannotCreate,     // the ".part" file could not be made
+    CannotOpen,       // the ".part" file could not be opened
+    CannotWrite,      // writing to the ".part" file, or sizing it, failed
+    CannotSave,       // the finished file could not take its final name
+    NoSpace,          // the folder's volume cannot hold the size the server gave
+    SignatureBroken,  // its installer's signature no longer held when the installer was to run
+};
+
+struct DownloadError {
+    DownloadFault fault = DownloadFault::None;
+    uint32_t systemCode = 0;  // the system's error code of the step that failed, where there was one
+    int32_t httpStatus = 0;   // the status of the last answer, where one came
+};
+
 // What a download is and where it is kept: copied whole wherever one task or record is made from
 // another (a new download, a resume, the journal, the window's snapshot). Every member has its default,
 // so a brace list may give only the first ones: {name, url, md5, sha256, size} for a new download.
@@ -83,8 +101,8 @@ struct Task {
     InstallRequest installRequest;  // set when the install is accepted, before its installer starts
     std::atomic<bool> silentInstall{false};  // the accepted request's `silent`, for the window
     std::atomic<uint32_t> signature{SignatureUnchecked};
-    std::mutex errorMutex;  // guards errorText and publisher
-    std::wstring errorText;
+    std::mutex errorMutex;  // guards failure and publisher
+    DownloadError failure;
     std::wstring publisher;
     std::atomic<int32_t> retryCount{0};
     std::atomic<bool> cancelled{false};
@@ -115,8 +133,8 @@ struct Task {
         uint32_t expected = from;
         return state.compare_exchange_strong(expected, to);
     }
-    void setError(const std::wstring& text);
-    std::wstring error();
+    void setError(const DownloadError& error);
+    DownloadError error();
     std::wstring signer();
     std::wstring finalPath();
     std::wstring partialPath();
@@ -138,7 +156,7 @@ struct TaskSnapshot : DownloadIdentity {
     bool unverified = false;  // the catalogue gave no digest: its installer never starts unasked
     uint32_t signature = SignatureUnchecked;
     std::wstring publisher;
-    std::wstring errorText;
+    DownloadError error;  // why it failed
     int32_t retryCount = 0;
     bool installerFailed = false;
     InstallerType installerType = InstallerType::Unknown;

@@ -83,3 +83,8 @@ struct RowButton {
 std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task, bool listed = true);
 // Whether the catalogue's record gives the digests the task's bytes are checked against.
 bool listsTaskPackage(const AppInfo* app, const TaskSnapshot& task);
+
+// What the window says when the service lets a download down.
+extern const wchar_t ServiceTroubleMessage[];
+// Why a failed task failed, in words ("磁盘空间不足"); empty when it has no error.
+std::wstring downloadFaultText(const TaskSnapshot& task);

@@ -27,6 +27,7 @@
 #include "downloads/download_manager.h"
 #include "downloads/md5.h"
 #include "json/json.h"
+#include "render/state_texts.h"
 #include "service/catalogue.h"
 #include "soak_plan.h"
 #include "support/message_window.h"
@@ -302,8 +303,8 @@ void SoakTest::judge(Result& result, const SoakApp& app, const RequestCounts& re
         if (!expectsFile && !eitherWay)
             problems.push_back(std::string("completed although its script ") + soak::expectName(plan.expect));
     } else if (task.state == Failed) {
-        const bool rightText = task.errorText == ServiceTroubleMessage;
-        if (!rightText) problems.push_back("failed with \"" + WideToUtf8(task.errorText) + "\"");
+        const bool rightText = downloadFaultText(task) == ServiceTroubleMessage;
+        if (!rightText) problems.push_back("failed with \"" + WideToUtf8(downloadFaultText(task)) + "\"");
         if (done != 0 || failed != 1) problems.push_back("posted " + std::to_string(done) + " done and " + std::to_string(failed) + " failed");
         if (!result.filePath.empty() && qbtest::fileExists(result.filePath)) problems.push_back("failed but left its final file");
         if (expectsFile) problems.push_back("failed although its script lets it complete");
