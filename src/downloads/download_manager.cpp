@@ -7,6 +7,7 @@
 #include "base/window_messages.h"
 #include "base/worker_thread.h"
 #include "downloads/download_directory.h"
+#include "downloads/download_job.h"
 #include "downloads/file_naming.h"
 #include "downloads/file_verification.h"
 
@@ -89,9 +90,15 @@ void DownloadManager::startDownload(int32_t appId, const DownloadIdentity& packa
     }
     notifyChanged();
 
-    task->thread = qb::startWaitableWorker([this, task] { run(task); });
+    task->thread = qb::startWaitableWorker([this, task] { DownloadJob(*this, task).run(); });
     if (!task->thread) fail(*task, Downloading, {DownloadFault::ServiceTrouble});
 }
+
+void DownloadManager::setConnectionsPerDownload(int count) {
+    connectionsPerDownload.store(std::min(std::max(count, 1), kMaxConnections));
+}
+
+void DownloadManager::setSegmentRules(const SegmentRules& rules) { segmentRules = rules; }
 
 void DownloadManager::cancel(int32_t appId) {
     const std::shared_ptr<Task> task = find(appId);

@@ -3,9 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -33,10 +31,6 @@ enum class WaitReason { Probe, Retry };
 // Waits, or stops early once the task is cancelled or its waits are ended (Task::waitsEnd). Tests
 // replace it to record the schedule.
 using WaitFunction = std::function<void(Task& task, WaitReason reason, uint32_t milliseconds)>;
-
-// A transfer's shared bookkeeping and how one worker's range ended (segment_transfer.h).
-struct Transfer;
-enum class PartResult;
 
 // What the manager asks of the shell. Empty members mean the real thing (Explorer with the file
 // selected, the installer monitor's thread); tests replace them so that no window or installer opens.
@@ -78,11 +72,11 @@ public:
     // True when the package was accepted: its installer's monitor runs (Installing until its
     // verdict), or it waits as InstallQueued and starts when the installers before it have ended.
     bool install(int32_t appId, const InstallRequest& request = InstallRequest{});
+    // Takes a waiting installer out of the queue: the task is Completed again. False when it was not waiting.
+    bool withdrawInstall(int32_t appId);
     // The end of a task's installer run with its verdict: the task takes its state, the window hears
     // of it, and the next waiting installer starts. Called once per run, on the monitor's thread (or
     // by a test's stand-in for startInstaller).
-    // Takes a waiting installer out of the queue: the task is Completed again. False when it was not waiting.
-    bool withdrawInstall(int32_t appId);
     void finishInstall(const std::shared_ptr<Task>& task, InstallVerdict verdict, bool exitedCleanly = true);
     void finishInstall(const std::shared_ptr<Task>& task, const InstallerResult& result);
     void updateSpeeds();
@@ -108,30 +102,13 @@ public:
     void flushJournal();
 
 private:
+    friend class DownloadJob;  // each task's job, on its own thread (download_job.h)
     DownloadManager() = default;
 
-    // The job, on its own thread from startDownload: probe, plan, then coordinate the transfer's
-    // workers; the partial file is recorded and let go however the job ends.
-    void run(std::shared_ptr<Task> task);
-    void runJob(const std::shared_ptr<Task>& task);
     // Downloading to Paused, with the transfer told to stop; false when the task was elsewhere.
     bool pauseTask(Task& task);
     // Deletes the partial file of every failed and cancelled task (or has its job delete it when done).
     void discardUnusedPartialFiles();
-    // Runs the workers that fill the partial file and waits for them; true when every byte is in.
-    // On false, `error` says why unless the task was stopped.
-    bool transferFile(const std::shared_ptr<Task>& task, Transfer& transfer, int workers, DownloadError& error);
-    // After a segmented transfer ended because a range was answered with the whole file: the file
-    // starts over as one segment filled by one connection that takes such an answer.
-    bool transferWhole(const std::shared_ptr<Task>& task, const Transfer& segmented, DownloadError& error);
-    // One connection: fills its segment, then takes more work until there is none or it gives up.
-    void segmentWorker(Task& task, Transfer& transfer, int worker, size_t segment);
-    // Fills one segment (or, without segments, the whole file) with retries.
-    PartResult downloadPart(Task& task, Transfer& transfer, size_t segment, DownloadError& error);
-    // False, holding no slot, when `stop` said so while the task waited for one.
-    bool acquireSlot(const Task& task, const std::function<bool()>& stop);
-    // `yielded`: the request ended early because ConnectionSlots::yieldFor asked it to.
-    void releaseSlot(const Task& task, bool yielded = false);
     void notifyChanged();
     void post(UINT message, WPARAM wParam);
     // Moves the task from `from` to Failed with the error; nothing happens when it has left `from`
@@ -152,11 +129,9 @@ private:
     // so only the job's thread may call it then; for a finished one any thread may.
     void recordProgressOf(Task& task, bool force);
     std::shared_ptr<Task> find(int32_t appId);
-
-    // Job steps between the probe and the transfer, and after it.
-    // ERROR_SUCCESS, or the system's error code.
-    DWORD createPartialFile(const std::shared_ptr<Task>& task, int64_t size);
-    void verifyAndSave(const std::shared_ptr<Task>& task);
+    // Lists a journal's entry as a Paused task; false when its files are not in `folder` (the download
+    // folder), nothing is left to go on with, or its app or names are taken.
+    bool restoreEntry(JournalEntry& entry, const std::wstring& folder);
 
     std::mutex tasksMutex;
     std::map<int32_t, std::shared_ptr<Task>> tasks;

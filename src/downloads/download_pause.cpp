@@ -1,6 +1,7 @@
 // Pausing and resuming downloads, and the journal that keeps unfinished ones across restarts.
 #include "base/worker_thread.h"
 #include "downloads/download_directory.h"
+#include "downloads/download_job.h"
 #include "downloads/download_manager.h"
 #include "downloads/file_naming.h"
 
@@ -54,6 +55,26 @@ bool stillUnfinished(JournalEntry& entry) {
     if (entry.size > 0 && writtenBytes(entry.segments) == entry.size) return false;
     entry.segments.clear();
     return true;
+}
+
+// A new task of the paused one's app that goes on from its file and segments, from `url` when given.
+std::shared_ptr<Task> resumedTask(Task& previous, const std::string& url) {
+    DownloadIdentity identity = previous.currentIdentity();
+    if (!url.empty()) identity.url = url;
+    auto task = std::make_shared<Task>(previous.appId, identity);
+    task->segments = segmentsOf(previous);
+    task->receivedBytes.store(writtenBytes(task->segments));
+    task->resumeExisting = true;
+    return task;
+}
+
+// The predecessor holds the ".part" file open until its job has ended; its last counts come then.
+void takeLastCounts(Task& task, Task& previous) {
+    if (previous.thread) ::WaitForSingleObject(previous.thread.get(), INFINITE);
+    std::vector<Segment> segments = segmentsOf(previous);
+    task.receivedBytes.store(writtenBytes(segments));
+    std::lock_guard<std::mutex> lock(task.segmentsMutex);
+    task.segments = std::move(segments);
 }
 
 }  // namespace
@@ -124,13 +145,7 @@ bool DownloadManager::pauseAll(DWORD milliseconds) {
 void DownloadManager::resume(int32_t appId, const std::string& url) {
     std::shared_ptr<Task> previous = find(appId);
     if (!previous || previous->state.load() != Paused) return;
-
-    DownloadIdentity identity = previous->currentIdentity();
-    if (!url.empty()) identity.url = url;
-    auto task = std::make_shared<Task>(appId, identity);
-    task->segments = segmentsOf(*previous);
-    task->receivedBytes.store(writtenBytes(task->segments));
-    task->resumeExisting = true;
+    const std::shared_ptr<Task> task = resumedTask(*previous, url);
     {
         std::lock_guard<std::mutex> lock(tasksMutex);
         // A second click, or a cancel that came first, finds the task replaced or no longer paused.
@@ -143,16 +158,9 @@ void DownloadManager::resume(int32_t appId, const std::string& url) {
     notifyChanged();
 
     task->thread = qb::startWaitableWorker([this, task, previous]() mutable {
-        // The predecessor holds the ".part" file open until its job has ended; its last counts come then.
-        if (previous->thread) ::WaitForSingleObject(previous->thread.get(), INFINITE);
-        {
-            std::vector<Segment> segments = segmentsOf(*previous);
-            task->receivedBytes.store(writtenBytes(segments));
-            std::lock_guard<std::mutex> lock(task->segmentsMutex);
-            task->segments = std::move(segments);
-        }
+        takeLastCounts(*task, *previous);
         previous.reset();
-        run(task);
+        DownloadJob(*this, task).run();
     });
     if (!task->thread) fail(*task, Downloading, {DownloadFault::ServiceTrouble});
 }
@@ -171,29 +179,31 @@ void DownloadManager::restoreJournal() {
     }
     bool restored = false;
     const std::wstring folder = entries.empty() ? std::wstring() : downloadDirectory();
-    for (JournalEntry& entry : entries) {
-        if (!inFolder(entry, folder) || !stillUnfinished(entry)) continue;
-        adoptLiveProgress(liveProgress, entry);
-        auto task = std::make_shared<Task>(entry.appId, entry);
-        task->receivedBytes.store(writtenBytes(entry.segments));
-        task->segments = entry.segments;
-        task->state.store(Paused);
-        {
-            std::lock_guard<std::mutex> lock(tasksMutex);
-            if (tasks.count(entry.appId)) continue;
-            task->generation = ++lastGeneration;
-        }
-        // The names are the ones on disk: taken exactly as recorded, or the entry is not restored.
-        if (!names.claimRecorded(task, nullptr)) continue;
-        {
-            std::lock_guard<std::mutex> lock(tasksMutex);
-            if (!tasks.emplace(entry.appId, task).second) continue;
-        }
-        journal.record(*task, entry, false);
-        restored = true;
-    }
+    for (JournalEntry& entry : entries) restored = restoreEntry(entry, folder) || restored;
     // One write for all: the file never holds some of the restored entries and not others, and the
     // entries not restored leave it.
     journal.saveIfUnsaved();
     if (restored) notifyChanged();
+}
+
+bool DownloadManager::restoreEntry(JournalEntry& entry, const std::wstring& folder) {
+    if (!inFolder(entry, folder) || !stillUnfinished(entry)) return false;
+    adoptLiveProgress(liveProgress, entry);
+    auto task = std::make_shared<Task>(entry.appId, entry);
+    task->receivedBytes.store(writtenBytes(entry.segments));
+    task->segments = entry.segments;
+    task->state.store(Paused);
+    {
+        std::lock_guard<std::mutex> lock(tasksMutex);
+        if (tasks.count(entry.appId)) return false;
+        task->generation = ++lastGeneration;
+    }
+    // The names are the ones on disk: taken exactly as recorded, or the entry is not restored.
+    if (!names.claimRecorded(task, nullptr)) return false;
+    {
+        std::lock_guard<std::mutex> lock(tasksMutex);
+        if (!tasks.emplace(entry.appId, task).second) return false;
+    }
+    journal.record(*task, entry, false);
+    return true;
 }
