@@ -17,6 +17,7 @@
 #include "downloads/download_directory.h"
 #include "downloads/download_manager.h"
 #include "net/http_client.h"
+#include "render/state_texts.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ EngineRun engineRun(int32_t appId, int connections, const std::string& downloadU
     manager.setConnectionsPerDownload(connections);
     EngineRun run;
     const double started = seconds();
-    manager.startDownload(appId, L"bench", downloadUrl, md5, 0, sha256);
+    manager.startDownload(appId, {L"bench", downloadUrl, md5, sha256});
     double verifying = 0;
     for (;;) {
         const TaskSnapshot task = manager.snapshot()[appId];
@@ -43,7 +44,8 @@ EngineRun engineRun(int32_t appId, int connections, const std::string& downloadU
         if (task.state != Downloading && task.state != Verifying) {
             run.ok = task.state == Completed && task.md5Ok;
             run.bytes = task.receivedBytes;
-            if (!run.ok) std::fwprintf(stderr, L"engine run ended in state %u: %ls\n", task.state, task.errorText.c_str());
+            if (!run.ok)
+                std::fwprintf(stderr, L"engine run ended in state %u: %ls\n", task.state, downloadFaultText(task).c_str());
             break;
         }
         ::Sleep(1);

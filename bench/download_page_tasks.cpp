@@ -20,8 +20,8 @@ constexpr int64_t kMiB = 1024 * 1024;
 void start(const std::wstring& server, AppState& app, int32_t id) {
     const AppInfo* info = app.catalog.FindApp(id);
     const std::string url = WideToUtf8(server) + "/api/client/download/" + std::to_string(id) + "?channel=bench";
-    DownloadManager::instance().startDownload(id, info ? info->name : L"?", url, info ? info->md5 : std::string(),
-                                              info ? info->packageSize : 0);
+    DownloadManager::instance().startDownload(
+        id, {info ? info->name : L"?", url, info ? info->md5 : std::string(), std::string(), info ? info->packageSize : 0});
 }
 
 // Pumps worker news until every task of ids meets done(snapshot), or time runs out.

@@ -4,6 +4,7 @@
 #include "app/shell_services.h"
 #include "downloads/download_manager.h"
 #include "model/app_state.h"
+#include "render/state_texts.h"
 
 namespace {
 

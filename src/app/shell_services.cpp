@@ -91,8 +91,8 @@ void bindDownloads(ShellServices& s) {
     s.taskSnapshot = [] { return DownloadManager::instance().snapshot(); };
     s.startDownload = [](const AppInfo& app) {
         const AppConfig& config = appState().config;
-        DownloadManager::instance().startDownload(app.id, app.name, downloadUrlFor(config.server, app.id, config.channel),
-                                                  app.md5, app.packageSize, app.sha256);
+        DownloadManager::instance().startDownload(
+            app.id, {app.name, downloadUrlFor(config.server, app.id, config.channel), app.md5, app.sha256, app.packageSize});
     };
     s.cancelTask = [](int32_t id) { DownloadManager::instance().cancel(id); };
     s.pauseTask = [](int32_t id) { DownloadManager::instance().pause(id); };

@@ -1,30 +1,21 @@
+// The download job's steps: probe, prepare the file, plan, transfer, verify and save.
 #include <algorithm>
 #include <cstring>
-#include <cwchar>
 #include <vector>
 
-#include "base/window_messages.h"
 #include "base/text_convert.h"
-#include "downloads/download_decision.h"
+#include "base/window_messages.h"
 #include "downloads/download_directory.h"
-#include "downloads/download_manager.h"
+#include "downloads/download_job.h"
 #include "downloads/file_naming.h"
-#include "install/file_signature.h"
 #include "downloads/file_verification.h"
 #include "downloads/mark_of_web.h"
-#include "downloads/segment_transfer.h"
-#include "net/http_client.h"
+#include "install/file_signature.h"
 
 namespace {
 
 constexpr int kMaxProbes = 5;
 constexpr uint32_t kProbeWaitMs = 500;
-
-const wchar_t kCannotCreate[] = L"无法创建下载文件";
-const wchar_t kCannotOpen[] = L"无法打开下载文件";
-const wchar_t kCannotWrite[] = L"磁盘写入失败";
-const wchar_t kCannotSave[] = L"保存文件失败（文件被占用？）";
-const wchar_t kNoSpace[] = L"磁盘空间不足";
 
 // Attempts to find a free name when the one reserved was taken on disk meanwhile.
 constexpr int kNameAttempts = 16;
@@ -34,6 +25,9 @@ std::wstring lowerAscii(std::wstring text) {
         if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
     return text;
 }
+
+// The error of the system call that failed just now.
+DownloadError systemError(DownloadFault fault) { return {fault, ::GetLastError(), 0}; }
 
 bool setFileSize(HANDLE file, int64_t size) {
     LARGE_INTEGER to;
@@ -98,224 +92,293 @@ void deleteOnClose(HANDLE file) {
 
 }  // namespace
 
-void DownloadManager::run(std::shared_ptr<Task> task) {
-    runJob(task);
-    // A paused task shows what a resume goes on from: its segments' bytes, none without ranges.
-    if (task->state.load() == Paused) {
-        std::lock_guard<std::mutex> lock(task->segmentsMutex);
-        task->receivedBytes.store(writtenBytes(task->segments));
+DownloadJob::DownloadJob(DownloadManager& manager, std::shared_ptr<Task> task)
+    : manager_(manager), task_(std::move(task)), resuming_(task_->resumeExisting),
+      recordedSize_(task_->totalBytes.load()) {}
+
+void DownloadJob::run() {
+    if (openRecordedFile() && probe() && readProbe() && prepareFile()) {
+        plan();
+        if (transfer() && verify()) save();
     }
-    // However the job ends, the journal hears of it first (a paused task's bytes are flushed with the
-    // file still open), then the partial file is let go (a finished one was renamed already).
-    recordProgress(task, true);
-    liveProgress.release(task->liveSlot);
-    task->liveSlot = -1;
-    task->partFile.reset();
-    // Cleared while the file was still open here, the list could not delete it; the task still holds
-    // the name, so no other download can have made a file of it since.
-    if (task->cleared.load()) ::DeleteFileW(task->partialPath().c_str());
+    finish();
 }
 
-void DownloadManager::runJob(const std::shared_ptr<Task>& task) {
-    const bool resuming = task->resumeExisting;
-    const int64_t recordedSize = task->totalBytes.load();
-    if (resuming) {
-        task->partFile.reset(openPartial(task->partialPath(), OPEN_EXISTING));
-        if (!task->partFile && ::GetLastError() != ERROR_FILE_NOT_FOUND) return fail(*task, Downloading, kCannotOpen);
-    }
-
-    const std::wstring url = Utf8ToWide(task->url);
-    HttpResponse probe;
-    for (int probes = 1;; ++probes) {
-        probe = HttpResponse();
-        HttpRequest request;
-        request.url = url;
-        request.headers.emplace_back(L"Range", L"bytes=0-0");
-        request.sink = [](const uint8_t*, uint32_t) { return false; };
-        request.cancelFlag = &task->cancelled;
-        HttpError unused;
-        if (!acquireSlot(*task, [&] { return task->cancelled.load(); })) return;
-        const HttpResult result = HttpClient::Send(request, probe, unused);
-        releaseSlot(*task);
-        if (task->cancelled.load()) return;
-        // The sink stops every probe at its first body byte, so an error status with a body ends in
-        // Aborted as well; it is still a failed probe.
-        if (result == HttpResult::Ok || (result == HttpResult::Aborted && probe.status < 400)) break;
-        wait(*task, WaitReason::Probe, kProbeWaitMs);
-        if (task->cancelled.load()) return;
-        if (probes == kMaxProbes) return fail(*task, Downloading, ServiceTroubleMessage);
-    }
-
-    if (lowerAscii(probe.contentType).find(L"text/html") != std::wstring::npos)
-        return fail(*task, Downloading, ServiceTroubleMessage);
-
-    // A 206 that starts elsewhere than byte 0 shows a server whose ranges cannot be trusted.
-    const bool rangesWork = probe.status == 206 && probe.hasContentRange && probe.rangeStart == 0;
-    if (rangesWork) {
-        if (probe.totalSize > 0) task->totalBytes.store(probe.totalSize);
-    } else if (probe.status == 200 && probe.contentLength > 0) {
-        task->totalBytes.store(probe.contentLength);
-    }
-    if (!probe.finalUrl.empty()) {
-        const std::string finalUrl = WideToUtf8(probe.finalUrl);
-        std::lock_guard<std::mutex> lock(task->urlMutex);
-        task->resolvedUrl = finalUrl;
-    }
-
-    // A resumed task keeps the names its partial file was recorded under; one paused before it had a
-    // file is named as a new one is.
-    if (!resuming || !task->partFile) {
-        std::wstring candidate = fileNameFromDisposition(probe.contentDisposition);
-        if (candidate.empty()) candidate = fileNameFromUrl(probe.finalUrl.empty() ? url : probe.finalUrl);
-        if (candidate.empty()) candidate = fileNameFromUrl(url);
-        if (!candidate.empty()) claimFileName(task, downloadDirectory(), sanitizeFileName(candidate));
-    }
-
-    const int64_t presized = task->totalBytes.load();
-    bool goOn = false;
-    if (resuming && task->partFile && rangesWork && probe.totalSize == recordedSize &&
-        fileSize(task->partFile.get()) >= recordedSize) {
-        std::lock_guard<std::mutex> lock(task->segmentsMutex);
-        goOn = recordedSegmentsHold(task->segments, recordedSize);
-    }
-    if (!goOn) {
-        // A size the folder cannot hold ends the task before a file is made for it.
-        if (presized > 0 && !roomFor(folderOfPath(task->partialPath()), presized))
-            return fail(*task, Downloading, kNoSpace);
-        if (resuming) {
-            // The recorded bytes are given up: the journal stops vouching for them before the file changes.
-            {
-                std::lock_guard<std::mutex> lock(task->segmentsMutex);
-                task->segments.clear();
-            }
-            task->receivedBytes.store(0);
-            recordProgress(task, true);
-        }
-        if (task->partFile) {
-            // What a resumed task had recorded no longer fits the file: start over in the same file.
-            if (!setFileSize(task->partFile.get(), 0) || (presized > 0 && !setFileSize(task->partFile.get(), presized)))
-                return fail(*task, Downloading, kCannotWrite);
-        } else if (!createPartialFile(task, presized)) {
-            return fail(*task, Downloading, kCannotCreate);
-        }
-    }
-
-    // Several connections only for a file large enough, of a size the server stated, with ranges.
-    const int connections = connectionsPerDownload.load();
-    const bool segmented =
-        connections > 1 && rangesWork && probe.totalSize > 0 && probe.totalSize >= segmentRules.minimumSize;
-    Transfer transfer;
-    transfer.end = presized > 0 ? presized - 1 : -1;
-    transfer.useRange = presized > 0 && rangesWork;
-    transfer.minimumSteal = segmentRules.minimumSteal;
-    bool hasSegments = false;
-    {
-        std::lock_guard<std::mutex> lock(task->segmentsMutex);
-        if (!goOn) {
-            task->segments = segmented ? planSegments(presized, connections)
-                                       : transfer.useRange ? planSegments(presized, 1) : std::vector<Segment>();
-        }
-        // One connection filling the whole file keeps the rules of a single transfer.
-        transfer.acceptFull = !segmented && task->segments.size() <= 1;
-        transfer.clip = !transfer.acceptFull;
-        transfer.claims = claimsFor(task->segments);
-        task->receivedBytes.store(writtenBytes(task->segments));
-        hasSegments = !task->segments.empty();
-    }
-    // The journal knows a new ".part" file before anything is written to it, so a kill from now on
-    // never leaves one behind that no later start knows of.
-    if (!goOn) recordProgress(task, true);
-
-    // Each write is noted where a killed process leaves it behind, so a restart goes on from it.
-    if (hasSegments && presized > 0 && journalOwned.load())
-        task->liveSlot = liveProgress.claim(task->partialPath(), presized);
-    transfer.live = &liveProgress;
-
-    std::wstring error;
-    bool transferred = transferFile(task, transfer, segmented ? connections : 1, error);
-    if (task->cancelled.load()) return;
-    if (!transferred && transfer.wholeOffered.load()) transferred = transferWhole(task, transfer, error);
-    if (!transferred) return fail(*task, Downloading, error);
-    // The file was sized in advance from a size that may have turned out larger; cut the unwritten tail.
-    const int64_t received = task->receivedBytes.load();
-    if (presized > received && !setFileSize(task->partFile.get(), received))
-        return fail(*task, Downloading, kCannotWrite);
-
-    task->speed.store(0);
-    if (!task->advance(Downloading, Verifying)) return;
-    task->retryCount.store(0);
-    notifyChanged();
-    recordProgress(task, true);
-    verifyAndSave(task);
-}
-
-bool DownloadManager::createPartialFile(const std::shared_ptr<Task>& task, int64_t size) {
-    // A name that was free when it was reserved may have been taken since: then the next free one.
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        task->partFile.reset(openPartial(task->partialPath(), CREATE_NEW));
-        if (task->partFile) {
-            if (size > 0) setFileSize(task->partFile.get(), size);
-            return true;
-        }
-        if (!nameTaken(::GetLastError())) return false;
-        claimNamesAgain(task);
-    }
+bool DownloadJob::failed(TaskState from, const DownloadError& error) {
+    manager_.fail(*task_, from, error);
     return false;
 }
 
-void DownloadManager::verifyAndSave(const std::shared_ptr<Task>& task) {
-    HANDLE file = task->partFile.get();
-    const bool wantMd5 = !task->md5.empty();
-    const bool wantSha256 = !task->sha256.empty();
-    if (wantMd5 || wantSha256) {
-        // A digest that cannot be computed has not been verified: installation stays blocked.
-        FileDigests digests;
-        const bool read = fileDigests(file, wantMd5, wantSha256, digests);
-        task->md5Ok.store(read && (!wantMd5 || digests.md5 == task->md5) &&
-                          (!wantSha256 || digests.sha256 == task->sha256));
+// A resumed task goes on in the ".part" file it was recorded with; one paused before it had a file
+// has none, and is named and given one as a new task is.
+bool DownloadJob::openRecordedFile() {
+    if (!resuming_) return true;
+    HANDLE file = openPartial(task_->partialPath(), OPEN_EXISTING);
+    const DownloadError error = systemError(DownloadFault::CannotOpen);
+    task_->partFile.reset(file);
+    return task_->partFile || error.systemCode == ERROR_FILE_NOT_FOUND || failed(Downloading, error);
+}
+
+// Asks for the first byte until the server answers, at most kMaxProbes times.
+bool DownloadJob::probe() {
+    Task& task = *task_;
+    for (int probes = 1;; ++probes) {
+        probe_ = HttpResponse();
+        HttpRequest request;
+        request.url = Utf8ToWide(task.identity.url);
+        request.headers.emplace_back(L"Range", L"bytes=0-0");
+        request.sink = [](const uint8_t*, uint32_t) { return false; };
+        request.cancelFlag = &task.cancelled;
+        HttpError unused;
+        if (!manager_.slots.acquire(&task, [&] { return task.cancelled.load(); })) return false;
+        const HttpResult result = HttpClient::Send(request, probe_, unused);
+        manager_.slots.release(&task);
+        if (task.cancelled.load()) return false;
+        // The sink stops every probe at its first body byte, so an error status with a body ends in
+        // Aborted as well; it is still a failed probe.
+        if (result == HttpResult::Ok || (result == HttpResult::Aborted && probe_.status < 400)) return true;
+        manager_.wait(task, WaitReason::Probe, kProbeWaitMs);
+        if (task.cancelled.load()) return false;
+        if (probes == kMaxProbes) return failed(Downloading, {DownloadFault::ServiceTrouble, 0, probe_.status});
     }
+}
+
+// What the probe's answer tells: whether ranges work, the size, where the URL leads and the file's
+// name. A web page is no package.
+bool DownloadJob::readProbe() {
+    Task& task = *task_;
+    if (lowerAscii(probe_.contentType).find(L"text/html") != std::wstring::npos)
+        return failed(Downloading, {DownloadFault::ServiceTrouble, 0, probe_.status});
+    // A 206 that starts elsewhere than byte 0 shows a server whose ranges cannot be trusted.
+    rangesWork_ = probe_.status == 206 && probe_.hasContentRange && probe_.rangeStart == 0;
+    if (rangesWork_) {
+        if (probe_.totalSize > 0) task.totalBytes.store(probe_.totalSize);
+    } else if (probe_.status == 200 && probe_.contentLength > 0) {
+        task.totalBytes.store(probe_.contentLength);
+    }
+    if (!probe_.finalUrl.empty()) {
+        const std::string finalUrl = WideToUtf8(probe_.finalUrl);
+        std::lock_guard<std::mutex> lock(task.urlMutex);
+        task.resolvedUrl = finalUrl;
+    }
+    // A resumed task keeps the names its partial file was recorded under.
+    if (!resuming_ || !task.partFile) nameFromProbe();
+    return true;
+}
+
+void DownloadJob::nameFromProbe() {
+    const std::wstring url = Utf8ToWide(task_->identity.url);
+    std::wstring candidate = fileNameFromDisposition(probe_.contentDisposition);
+    if (candidate.empty()) candidate = fileNameFromUrl(probe_.finalUrl.empty() ? url : probe_.finalUrl);
+    if (candidate.empty()) candidate = fileNameFromUrl(url);
+    if (!candidate.empty()) manager_.names.claim(task_, downloadDirectory(), sanitizeFileName(candidate));
+}
+
+// The file the transfer fills: a resumed task's with its recorded bytes while they still hold, or
+// else one made (or emptied) at the size the server gave.
+bool DownloadJob::prepareFile() {
+    presized_ = task_->totalBytes.load();
+    keepRecorded_ = recordedBytesHold();
+    if (keepRecorded_) return true;
+    // A size the folder cannot hold ends the task before a file is made for it.
+    if (presized_ > 0 && !roomFor(folderOfPath(task_->partialPath()), presized_))
+        return failed(Downloading, {DownloadFault::NoSpace});
+    if (resuming_) forgetRecordedBytes();
+    if (!task_->partFile) {
+        const DWORD error = createPartialFile();
+        return error == ERROR_SUCCESS || failed(Downloading, {DownloadFault::CannotCreate, error, 0});
+    }
+    // What a resumed task had recorded no longer fits the file: start over in the same file.
+    HANDLE file = task_->partFile.get();
+    if (!setFileSize(file, 0) || (presized_ > 0 && !setFileSize(file, presized_)))
+        return failed(Downloading, systemError(DownloadFault::CannotWrite));
+    return true;
+}
+
+// The server must still have the recorded size with ranges, and the partial file must still be that
+// long and described by the recorded segments.
+bool DownloadJob::recordedBytesHold() {
+    if (!resuming_ || !task_->partFile || !rangesWork_ || probe_.totalSize != recordedSize_ ||
+        fileSize(task_->partFile.get()) < recordedSize_)
+        return false;
+    std::lock_guard<std::mutex> lock(task_->segmentsMutex);
+    return recordedSegmentsHold(task_->segments, recordedSize_);
+}
+
+// The recorded bytes are given up: the journal stops vouching for them before the file changes.
+void DownloadJob::forgetRecordedBytes() {
+    {
+        std::lock_guard<std::mutex> lock(task_->segmentsMutex);
+        task_->segments.clear();
+    }
+    task_->receivedBytes.store(0);
+    manager_.recordProgress(task_, true);
+}
+
+// ERROR_SUCCESS, or why no ".part" file could be made. A name that was free when it was reserved may
+// have been taken since: then the next free one.
+DWORD DownloadJob::createPartialFile() {
+    DWORD error = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        task_->partFile.reset(openPartial(task_->partialPath(), CREATE_NEW));
+        if (task_->partFile) {
+            if (presized_ > 0) setFileSize(task_->partFile.get(), presized_);
+            return ERROR_SUCCESS;
+        }
+        error = ::GetLastError();
+        if (!nameTaken(error)) return error;
+        manager_.names.claimAgain(task_);
+    }
+    return error;
+}
+
+// Several connections only for a file large enough, of a size the server stated, with ranges. The
+// journal and the live record know the file before anything is written to it.
+void DownloadJob::plan() {
+    const int connections = manager_.connectionsPerDownload.load();
+    const SegmentRules& rules = manager_.segmentRules;
+    const bool segmented =
+        connections > 1 && rangesWork_ && probe_.totalSize > 0 && probe_.totalSize >= rules.minimumSize;
+    workers_ = segmented ? connections : 1;
+    transfer_.end = presized_ > 0 ? presized_ - 1 : -1;
+    transfer_.useRange = presized_ > 0 && rangesWork_;
+    transfer_.minimumSteal = rules.minimumSteal;
+    transfer_.live = &manager_.liveProgress;
+    bool hasSegments = false;
+    {
+        std::lock_guard<std::mutex> lock(task_->segmentsMutex);
+        std::vector<Segment>& segments = task_->segments;
+        if (!keepRecorded_) {
+            segments = segmented ? planSegments(presized_, connections)
+                                 : transfer_.useRange ? planSegments(presized_, 1) : std::vector<Segment>();
+        }
+        // One connection filling the whole file keeps the rules of a single transfer.
+        transfer_.acceptFull = !segmented && segments.size() <= 1;
+        transfer_.clip = !transfer_.acceptFull;
+        transfer_.claims = claimsFor(segments);
+        task_->receivedBytes.store(writtenBytes(segments));
+        hasSegments = !segments.empty();
+    }
+    // A kill from now on never leaves a ".part" file behind that no later start knows of.
+    if (!keepRecorded_) manager_.recordProgress(task_, true);
+    // Each write is noted where a killed process leaves it behind, so a restart goes on from it.
+    if (hasSegments && presized_ > 0 && manager_.journal.owned())
+        task_->liveSlot = manager_.liveProgress.claim(task_->partialPath(), presized_);
+}
+
+// Fills the file; a file sized in advance from a size that turned out larger loses its unwritten tail.
+bool DownloadJob::transfer() {
+    Task& task = *task_;
+    DownloadError error;
+    bool transferred = transferFile(transfer_, workers_, error);
+    if (task.cancelled.load()) return false;
+    if (!transferred && transfer_.wholeOffered.load()) transferred = transferWhole(transfer_, error);
+    if (!transferred) return failed(Downloading, error);
+    const int64_t received = task.receivedBytes.load();
+    if (presized_ > received && !setFileSize(task.partFile.get(), received))
+        return failed(Downloading, systemError(DownloadFault::CannotWrite));
+    task.speed.store(0);
+    if (!task.advance(Downloading, Verifying)) return false;
+    task.retryCount.store(0);
+    manager_.notifyChanged();
+    manager_.recordProgress(task_, true);
+    return true;
+}
+
+// What the file holds: its digests against the catalogue's, its kind (which its final name follows),
+// and an installer's signature and type. Content of no kind we know fails and is deleted.
+bool DownloadJob::verify() {
+    Task& task = *task_;
+    HANDLE file = task.partFile.get();
+    checkDigests(file);
     const PackageKind kind = sniffPackage(file);
     if (kind == PackageKind::Unknown) {
         deleteOnClose(file);
-        task->partFile.reset();
-        return fail(*task, Verifying, ServiceTroubleMessage);
+        task.partFile.reset();
+        return failed(Verifying, {DownloadFault::ServiceTrouble});
     }
-    task->isArchive.store(isArchiveKind(kind));
-    claimSniffedName(task, packageExtension(kind));
-    if (!task->isArchive.load()) {
-        const SignatureCheck signature = checkSignature(task->partialPath(), file);
-        {
-            std::lock_guard<std::mutex> lock(task->errorMutex);
-            task->publisher = signature.publisher;
-        }
-        task->signature.store(signature.state);
-        task->installerType.store(static_cast<uint32_t>(detectInstallerType(file)));
+    task.isArchive.store(isArchiveKind(kind));
+    manager_.names.claimSniffed(task_, packageExtension(kind));
+    if (task.isArchive.load()) return true;
+    const SignatureCheck signature = checkSignature(task.partialPath(), file);
+    {
+        std::lock_guard<std::mutex> lock(task.errorMutex);
+        task.publisher = signature.publisher;
     }
+    task.signature.store(signature.state);
+    task.installerType.store(static_cast<uint32_t>(detectInstallerType(file)));
+    return true;
+}
 
-    bool renamed = false;
-    for (int attempt = 0; attempt < kNameAttempts && !renamed; ++attempt) {
-        renamed = renameWithoutReplacing(file, task->finalPath());
-        if (!renamed && (!nameTaken(::GetLastError()) || !claimNextFinalName(task))) break;
-    }
-    if (!renamed) {
-        task->partFile.reset();
-        return fail(*task, Verifying, kCannotSave);
-    }
+void DownloadJob::checkDigests(HANDLE file) {
+    const DownloadIdentity& expected = task_->identity;
+    const bool wantMd5 = !expected.md5.empty();
+    const bool wantSha256 = !expected.sha256.empty();
+    if (!wantMd5 && !wantSha256) return;
+    // A digest that cannot be computed has not been verified: installation stays blocked.
+    FileDigests digests;
+    const bool read = fileDigests(file, wantMd5, wantSha256, digests);
+    task_->md5Ok.store(read && (!wantMd5 || digests.md5 == expected.md5) &&
+                       (!wantSha256 || digests.sha256 == expected.sha256));
+}
 
-    const std::wstring saved = task->finalPath();
-    const std::wstring source = Utf8ToWide(task->url);
-    if (shellActions.markDownloaded) {
-        shellActions.markDownloaded(saved, source);
+// The file takes its final name and is marked as downloaded from the internet; the task is
+// Completed unless it was cancelled while it verified.
+void DownloadJob::save() {
+    Task& task = *task_;
+    HANDLE file = task.partFile.get();
+    if (const DWORD error = renameToFinalName(file)) {
+        task.partFile.reset();
+        manager_.fail(task, Verifying, {DownloadFault::CannotSave, error, 0});
+        return;
+    }
+    markDownloaded();
+    task.speed.store(0);
+    // Cancelled while it verified: the file goes back to its partial name, never finished nor installed.
+    const bool completed = task.advance(Verifying, Completed);
+    if (!completed && !renameWithoutReplacing(file, task.partialPath())) deleteOnClose(file);
+    task.partFile.reset();
+    if (!completed) return;
+    manager_.notifyChanged();
+    manager_.post(WM_QB_DOWNLOAD_DONE, packIdAndGeneration(task.appId, task.generation));
+}
+
+// ERROR_SUCCESS, or why the file could not be renamed: a final name taken on disk meanwhile gives way
+// to the next free one.
+DWORD DownloadJob::renameToFinalName(HANDLE file) {
+    DWORD error = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        if (renameWithoutReplacing(file, task_->finalPath())) return ERROR_SUCCESS;
+        error = ::GetLastError();
+        if (!nameTaken(error) || !manager_.names.claimNextFinal(task_)) break;
+    }
+    return error;
+}
+
+void DownloadJob::markDownloaded() {
+    const std::wstring saved = task_->finalPath();
+    const std::wstring source = Utf8ToWide(task_->identity.url);
+    if (manager_.shellActions.markDownloaded) {
+        manager_.shellActions.markDownloaded(saved, source);
     } else {
         markDownloadedFromInternet(saved, source);
     }
+}
 
-    task->speed.store(0);
-    // Cancelled while it verified: the file goes back to its partial name, never finished nor installed.
-    const bool completed = task->advance(Verifying, Completed);
-    if (!completed && !renameWithoutReplacing(file, task->partialPath())) deleteOnClose(file);
-    task->partFile.reset();
-    if (!completed) return;
-    notifyChanged();
-    post(WM_QB_DOWNLOAD_DONE, packIdAndGeneration(task->appId, task->generation));
+// The journal hears of the end first (a paused task's bytes are flushed with the file still open),
+// then the partial file is let go (a finished one was renamed already).
+void DownloadJob::finish() {
+    Task& task = *task_;
+    // A paused task shows what a resume goes on from: its segments' bytes, none without ranges.
+    if (task.state.load() == Paused) {
+        std::lock_guard<std::mutex> lock(task.segmentsMutex);
+        task.receivedBytes.store(writtenBytes(task.segments));
+    }
+    manager_.recordProgress(task_, true);
+    manager_.liveProgress.release(task.liveSlot);
+    task.liveSlot = -1;
+    task.partFile.reset();
+    // Cleared while the file was still open here, the list could not delete it; the task still holds
+    // the name, so no other download can have made a file of it since.
+    if (task.cleared.load()) ::DeleteFileW(task.partialPath().c_str());
 }

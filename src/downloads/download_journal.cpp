@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <set>
 
-#include "base/atomic_file.h"
 #include "base/win_handles.h"
 #include "config/config.h"
 #include "base/text_convert.h"
@@ -126,7 +125,7 @@ bool parseEntry(const json::Value& item, JournalEntry& entry) {
     const json::Value* segments = item.find("segments");
     if (!readAppId(item, entry.appId) || !readText(item, "name", entry.name) ||
         !readText(item, "url", entry.url) || !readText(item, "md5", entry.md5) ||
-        !readText(item, "sha256", entry.sha256) || !readCount(item, "size", 0, entry.totalBytes) ||
+        !readText(item, "sha256", entry.sha256) || !readCount(item, "size", 0, entry.size) ||
         !readText(item, "file", entry.filePath) || !readText(item, "part", entry.partPath) ||
         !readText(item, "fileName", entry.fileName) || !segments || segments->kind != json::Kind::Array ||
         segments->items.size() > kMaxJournalSegments)
@@ -166,7 +165,7 @@ std::string journalText(const std::vector<JournalEntry>& entries) {
         text += i == 0 ? "\n" : ",\n";
         text += "    {\"appId\": " + std::to_string(e.appId) + ", \"name\": " + quoted(e.name) +
                 ", \"url\": " + quoted(e.url) + ", \"md5\": " + quoted(e.md5) + ", \"sha256\": " + quoted(e.sha256) +
-                ", \"size\": " + std::to_string(e.totalBytes) + ",\n     \"file\": " + quoted(e.filePath) +
+                ", \"size\": " + std::to_string(e.size) + ",\n     \"file\": " + quoted(e.filePath) +
                 ", \"part\": " + quoted(e.partPath) + ", \"fileName\": " + quoted(e.fileName) + ",\n     \"segments\": [";
         for (size_t k = 0; k < e.segments.size(); ++k) {
             const Segment& s = e.segments[k];
@@ -180,7 +179,7 @@ std::string journalText(const std::vector<JournalEntry>& entries) {
 }
 
 bool journalEntryValid(const JournalEntry& entry) {
-    if (entry.url.empty() || entry.totalBytes < 0) return false;
+    if (entry.url.empty() || entry.size < 0) return false;
     if (!isLowerHex(entry.md5, 32) || !isLowerHex(entry.sha256, 64)) return false;
     const std::wstring folder = folderOfPath(entry.filePath);
     if (!isAbsoluteFolder(folder) || !sameText(folder, folderOfPath(entry.partPath))) return false;
@@ -190,7 +189,7 @@ bool journalEntryValid(const JournalEntry& entry) {
     if (!isSafeName(nameOfPath(entry.filePath)) || !isSafeName(partName.substr(0, partName.size() - suffix)) ||
         !isSafeName(entry.fileName))
         return false;
-    return segmentsValid(entry.segments, entry.totalBytes);
+    return segmentsValid(entry.segments, entry.size);
 }
 
 bool parseJournal(const std::string& text, std::vector<JournalEntry>& entries) {
@@ -254,6 +253,8 @@ JournalRead readJournalFile(const std::wstring& path, std::vector<JournalEntry>&
 }
 
 void DownloadJournal::setPath(const std::wstring& path) {
+    writer_.flush();
+    owned_.store(true);
     std::lock_guard<std::mutex> lock(mutex_);
     path_ = path;
     entries_.clear();
@@ -297,15 +298,18 @@ void DownloadJournal::record(const Task& task, const JournalEntry& entry, bool w
     }
 }
 
+// Handed over under the journal's lock, so the writer gets the texts in the order of the changes.
 void DownloadJournal::writeLocked() {
     if (path_.empty()) path_ = defaultJournalPath();
     std::vector<JournalEntry> all;
     all.reserve(entries_.size());
     for (const auto& item : entries_) all.push_back(item.second);
-    unsaved_ = qb::writeFileAtomically(path_, journalText(all)) != ERROR_SUCCESS;
+    writer_.hand(path_, journalText(all));
+    unsaved_ = false;
 }
 
 JournalRead DownloadJournal::load(std::vector<JournalEntry>& entries) {
+    writer_.flush();  // nothing handed over earlier lands after the file is read
     const JournalRead read = readJournalFile(path(), entries);
     std::lock_guard<std::mutex> lock(mutex_);
     unsaved_ = !entries.empty();
@@ -314,5 +318,10 @@ JournalRead DownloadJournal::load(std::vector<JournalEntry>& entries) {
 
 void DownloadJournal::saveIfUnsaved() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (unsaved_) writeLocked();
+    if (unsaved_ && owned_.load()) writeLocked();
+}
+
+void DownloadJournal::flush() {
+    saveIfUnsaved();
+    writer_.flush();
 }

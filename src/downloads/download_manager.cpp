@@ -7,15 +7,11 @@
 #include "base/window_messages.h"
 #include "base/worker_thread.h"
 #include "downloads/download_directory.h"
+#include "downloads/download_job.h"
 #include "downloads/file_naming.h"
 #include "downloads/file_verification.h"
 
-const wchar_t ServiceTroubleMessage[] = L"抱歉，Quillbox网络出现点小问题，工程师正在修复中，请稍后再试";
-
 namespace {
-
-// The failed task's words when its installer was not started (InstallVerdict::SignatureBroken).
-constexpr wchar_t kBrokenSignatureText[] = L"安装包签名无效，已禁止安装";
 
 bool isFinished(uint32_t state) {
     return state == Failed || state == Cancelled || state == Installed || installable(state);
@@ -44,12 +40,13 @@ void DownloadManager::post(UINT message, WPARAM wParam) {
 
 void DownloadManager::notifyChanged() { post(WM_QB_REFRESH, 0); }
 
-void DownloadManager::fail(Task& task, TaskState from, const std::wstring& text) {
+void DownloadManager::fail(Task& task, TaskState from, const DownloadError& error) {
     if (!task.advance(from, Failed)) return;
-    task.setError(text);
+    task.setError(error);
     recordProgressOf(task, true);
     notifyChanged();
-    if (text == ServiceTroubleMessage) post(WM_QB_DOWNLOAD_FAILED, packIdAndGeneration(task.appId, task.generation));
+    if (error.fault == DownloadFault::ServiceTrouble)
+        post(WM_QB_DOWNLOAD_FAILED, packIdAndGeneration(task.appId, task.generation));
 }
 
 std::shared_ptr<Task> DownloadManager::find(int32_t appId) {
@@ -58,8 +55,7 @@ std::shared_ptr<Task> DownloadManager::find(int32_t appId) {
     return it == tasks.end() ? nullptr : it->second;
 }
 
-void DownloadManager::startDownload(int32_t appId, const std::wstring& name, const std::string& url,
-                                    const std::string& md5, int64_t sizeHint, const std::string& sha256) {
+void DownloadManager::startDownload(int32_t appId, const DownloadIdentity& package) {
     std::shared_ptr<Task> previous;
     bool paused = false;
     {
@@ -82,28 +78,27 @@ void DownloadManager::startDownload(int32_t appId, const std::wstring& name, con
     if (previous) discardPartialFile(*previous);
     previous.reset();
 
-    auto task = std::make_shared<Task>();
-    task->appId = appId;
+    auto task = std::make_shared<Task>(appId, package);
     {
         std::lock_guard<std::mutex> lock(tasksMutex);
         task->generation = ++lastGeneration;
     }
-    task->name = name;
-    task->url = url;
-    task->md5 = md5;
-    task->sha256 = sha256;
-    task->unverified = md5.empty() && sha256.empty();
-    task->totalBytes.store(sizeHint);
-    claimFileName(task, downloadDirectory(), titleFileName(name));
+    names.claim(task, downloadDirectory(), titleFileName(package.name));
     {
         std::lock_guard<std::mutex> lock(tasksMutex);
         tasks[appId] = task;
     }
     notifyChanged();
 
-    task->thread = qb::startWaitableWorker([this, task] { run(task); });
-    if (!task->thread) fail(*task, Downloading, ServiceTroubleMessage);
+    task->thread = qb::startWaitableWorker([this, task] { DownloadJob(*this, task).run(); });
+    if (!task->thread) fail(*task, Downloading, {DownloadFault::ServiceTrouble});
 }
+
+void DownloadManager::setConnectionsPerDownload(int count) {
+    connectionsPerDownload.store(std::min(std::max(count, 1), kMaxConnections));
+}
+
+void DownloadManager::setSegmentRules(const SegmentRules& rules) { segmentRules = rules; }
 
 void DownloadManager::cancel(int32_t appId) {
     const std::shared_ptr<Task> task = find(appId);
@@ -166,35 +161,19 @@ bool DownloadManager::install(int32_t appId, const InstallRequest& request) {
         return false;
 
     if (!isInstallerFile(task->finalPath())) {
-        fail(*task, static_cast<TaskState>(state), ServiceTroubleMessage);
+        fail(*task, static_cast<TaskState>(state), {DownloadFault::ServiceTrouble});
         return false;
     }
-    bool waits = false;
-    {
-        std::lock_guard<std::mutex> lock(installMutex);
-        // A task whose state left Installing without finishInstall (a test's stand-in) frees the slot too.
-        waits = (runningInstall && runningInstall->state.load() == Installing) || restartPending.load();
-        if (!task->advance(static_cast<TaskState>(state), waits ? InstallQueued : Installing)) return false;
-        task->installRequest = request;
-        task->silentInstall.store(request.silent);
-        if (waits) {
-            installQueue.push_back(task);
-        } else {
-            runningInstall = task;
-        }
-    }
+    const InstallerQueue::Admission admission = installers.admit(task, static_cast<TaskState>(state), request);
+    if (admission == InstallerQueue::Admission::Refused) return false;
     notifyChanged();
-    return waits || runInstallers(task);
+    return admission == InstallerQueue::Admission::Waiting || runInstallers(task);
 }
 
 bool DownloadManager::withdrawInstall(int32_t appId) {
     const std::shared_ptr<Task> task = find(appId);
     if (!task) return false;
-    {
-        std::lock_guard<std::mutex> lock(installMutex);
-        if (!task->advance(InstallQueued, Completed)) return false;
-        installQueue.erase(std::remove(installQueue.begin(), installQueue.end(), task), installQueue.end());
-    }
+    if (!installers.withdraw(task)) return false;
     notifyChanged();
     return true;
 }
@@ -212,20 +191,7 @@ bool DownloadManager::runInstallers(std::shared_ptr<Task> task) {
 }
 
 std::shared_ptr<Task> DownloadManager::endInstall(const std::shared_ptr<Task>& task, TaskState to) {
-    std::shared_ptr<Task> next;
-    {
-        std::lock_guard<std::mutex> lock(installMutex);
-        task->advance(Installing, to);
-        if (runningInstall == task) {
-            runningInstall.reset();
-            while (!next && !installQueue.empty() && !restartPending.load()) {
-                std::shared_ptr<Task> candidate = std::move(installQueue.front());
-                installQueue.pop_front();
-                if (candidate->advance(InstallQueued, Installing)) next = std::move(candidate);
-            }
-            runningInstall = next;
-        }
-    }
+    std::shared_ptr<Task> next = installers.end(task, to);
     notifyChanged();
     return next;
 }
@@ -238,12 +204,12 @@ void DownloadManager::finishInstall(const std::shared_ptr<Task>& task, InstallVe
 }
 
 void DownloadManager::finishInstall(const std::shared_ptr<Task>& task, const InstallerResult& result) {
-    if (result.verdict == InstallVerdict::SignatureBroken) task->setError(kBrokenSignatureText);
+    if (result.verdict == InstallVerdict::SignatureBroken) task->setError({DownloadFault::SignatureBroken});
     task->installerFailed.store(result.exitCode != 0);
     task->installerExitCode.store(result.exitCode);
     task->restartNeeded.store(result.restartNeeded);
     // What is still queued waits for the machine to come back.
-    if (result.restartStarted) restartPending.store(true);
+    if (result.restartStarted) installers.holdForRestart();
     std::shared_ptr<Task> next = endInstall(task, stateAfterInstall(result.verdict));
     post(WM_QB_INSTALLER_FINISHED, packIdAndGeneration(task->appId, task->generation));
     runInstallers(std::move(next));
@@ -263,7 +229,7 @@ TaskState stateAfterInstall(InstallVerdict verdict) {
 bool DownloadManager::startInstaller(const std::shared_ptr<Task>& task) {
     InstallerRun run;
     run.packagePath = task->finalPath();
-    run.appName = task->name;
+    run.appName = task->identity.name;
     run.type = static_cast<InstallerType>(task->installerType.load());
     if (task->installRequest.silent) {
         wchar_t system[MAX_PATH] = {};
@@ -309,27 +275,25 @@ std::map<int32_t, TaskSnapshot> DownloadManager::snapshot() {
     for (const auto& entry : tasks) {
         Task& task = *entry.second;
         TaskSnapshot& s = copy[entry.first];
+        static_cast<DownloadIdentity&>(s) = task.currentIdentity();
         s.appId = task.appId;
         s.generation = task.generation;
-        s.name = task.name;
-        s.md5 = task.md5;
-        s.sha256 = task.sha256;
         s.state = task.state.load();
         s.receivedBytes = task.receivedBytes.load();
-        s.totalBytes = task.totalBytes.load();
+        s.totalBytes = s.size;
         s.speed = task.speed.load();
         s.md5Ok = task.md5Ok.load();
         s.isArchive = task.isArchive.load();
-        s.unverified = task.unverified;
+        s.unverified = !s.verifiable();
         s.signature = task.signature.load();
         s.publisher = task.signer();
-        s.errorText = task.error();
+        s.error = task.error();
         s.retryCount = task.retryCount.load();
         s.installerFailed = task.installerFailed.load();
         s.installerType = static_cast<InstallerType>(task.installerType.load());
         s.installerExitCode = task.installerExitCode.load();
         s.restartNeeded = task.restartNeeded.load();
-        s.waitsForRestart = s.state == InstallQueued && restartPending.load();
+        s.waitsForRestart = s.state == InstallQueued && installers.heldForRestart();
         s.silentInstall = task.silentInstall.load();
     }
     return copy;

@@ -3,9 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -16,11 +14,11 @@
 #include "downloads/connection_slots.h"
 #include "downloads/segment_plan.h"
 #include "downloads/download_journal.h"
+#include "downloads/file_name_claims.h"
+#include "downloads/installer_queue.h"
 #include "downloads/live_progress.h"
 #include "downloads/task.h"
 #include "install/installer_monitor.h"
-
-extern const wchar_t ServiceTroubleMessage[];
 
 // Where an installer run leaves its task: a package whose signature broke has failed, one that
 // registered nothing is still only downloaded.
@@ -33,10 +31,6 @@ enum class WaitReason { Probe, Retry };
 // Waits, or stops early once the task is cancelled or its waits are ended (Task::waitsEnd). Tests
 // replace it to record the schedule.
 using WaitFunction = std::function<void(Task& task, WaitReason reason, uint32_t milliseconds)>;
-
-// A transfer's shared bookkeeping and how one worker's range ended (segment_transfer.h).
-struct Transfer;
-enum class PartResult;
 
 // What the manager asks of the shell. Empty members mean the real thing (Explorer with the file
 // selected, the installer monitor's thread); tests replace them so that no window or installer opens.
@@ -52,8 +46,8 @@ public:
 
     std::atomic<HWND> mainWindow{nullptr};
 
-    void startDownload(int32_t appId, const std::wstring& name, const std::string& url, const std::string& md5,
-                       int64_t sizeHint, const std::string& sha256 = std::string());
+    // `package`: the name, URL, digests and size (0: unknown) the catalogue gives; the paths are chosen here.
+    void startDownload(int32_t appId, const DownloadIdentity& package);
     void cancel(int32_t appId);
     // Pause stops a downloading task and keeps its ".part" file and segments (state Paused); resume
     // goes on from them as a new task of the same app.
@@ -78,11 +72,11 @@ public:
     // True when the package was accepted: its installer's monitor runs (Installing until its
     // verdict), or it waits as InstallQueued and starts when the installers before it have ended.
     bool install(int32_t appId, const InstallRequest& request = InstallRequest{});
+    // Takes a waiting installer out of the queue: the task is Completed again. False when it was not waiting.
+    bool withdrawInstall(int32_t appId);
     // The end of a task's installer run with its verdict: the task takes its state, the window hears
     // of it, and the next waiting installer starts. Called once per run, on the monitor's thread (or
     // by a test's stand-in for startInstaller).
-    // Takes a waiting installer out of the queue: the task is Completed again. False when it was not waiting.
-    bool withdrawInstall(int32_t appId);
     void finishInstall(const std::shared_ptr<Task>& task, InstallVerdict verdict, bool exitedCleanly = true);
     void finishInstall(const std::shared_ptr<Task>& task, const InstallerResult& result);
     void updateSpeeds();
@@ -103,43 +97,28 @@ public:
     // Points the journal (and the live record beside it) at another file (empty: beside config.json) and
     // forgets the entries it held. Only while no job runs.
     void setJournalPath(const std::wstring& path);
+    // Waits until the journal's file holds the entries recorded so far, as pauseAll does; a write that
+    // failed is tried once more. The writes themselves happen on the journal's own thread.
+    void flushJournal();
 
 private:
+    friend class DownloadJob;  // each task's job, on its own thread (download_job.h)
     DownloadManager() = default;
 
-    // The job, on its own thread from startDownload: probe, plan, then coordinate the transfer's
-    // workers; the partial file is recorded and let go however the job ends.
-    void run(std::shared_ptr<Task> task);
-    void runJob(const std::shared_ptr<Task>& task);
     // Downloading to Paused, with the transfer told to stop; false when the task was elsewhere.
     bool pauseTask(Task& task);
     // Deletes the partial file of every failed and cancelled task (or has its job delete it when done).
     void discardUnusedPartialFiles();
-    // Runs the workers that fill the partial file and waits for them; true when every byte is in.
-    // On false, `error` says why unless the task was stopped.
-    bool transferFile(const std::shared_ptr<Task>& task, Transfer& transfer, int workers, std::wstring& error);
-    // After a segmented transfer ended because a range was answered with the whole file: the file
-    // starts over as one segment filled by one connection that takes such an answer.
-    bool transferWhole(const std::shared_ptr<Task>& task, const Transfer& segmented, std::wstring& error);
-    // One connection: fills its segment, then takes more work until there is none or it gives up.
-    void segmentWorker(Task& task, Transfer& transfer, int worker, size_t segment);
-    // Fills one segment (or, without segments, the whole file) with retries.
-    PartResult downloadPart(Task& task, Transfer& transfer, size_t segment, std::wstring& error);
-    // False, holding no slot, when `stop` said so while the task waited for one.
-    bool acquireSlot(const Task& task, const std::function<bool()>& stop);
-    // `yielded`: the request ended early because ConnectionSlots::yieldFor asked it to.
-    void releaseSlot(const Task& task, bool yielded = false);
     void notifyChanged();
     void post(UINT message, WPARAM wParam);
-    // Moves the task from `from` to Failed with the text; nothing happens when it has left `from`
-    // meanwhile (a cancel came first).
-    void fail(Task& task, TaskState from, const std::wstring& text);
+    // Moves the task from `from` to Failed with the error; nothing happens when it has left `from`
+    // meanwhile (a cancel came first). The window is told at once of trouble with the service.
+    void fail(Task& task, TaskState from, const DownloadError& error);
     bool startInstaller(const std::shared_ptr<Task>& task);
     // Starts the installer of the task that holds the installer slot; one that cannot start goes back
     // to Completed and hands the slot on. True when the first of them started.
     bool runInstallers(std::shared_ptr<Task> task);
-    // Moves the running task from Installing to `to` and gives the slot to the next waiting task,
-    // which is returned (already Installing); null when none waits.
+    // InstallerQueue::end, and the window hears of it.
     std::shared_ptr<Task> endInstall(const std::shared_ptr<Task>& task, TaskState to);
     void wait(Task& task, WaitReason reason, uint32_t milliseconds);
     // Brings the task's journal entry up to date: flushes the ".part" file, then records each segment's
@@ -150,26 +129,9 @@ private:
     // so only the job's thread may call it then; for a finished one any thread may.
     void recordProgressOf(Task& task, bool force);
     std::shared_ptr<Task> find(int32_t appId);
-
-    // File names: a task owns its final and partial path from the moment it is named until it is
-    // gone, so two tasks never share a ".part" file or replace each other's download.
-    void claimFileName(const std::shared_ptr<Task>& task, const std::wstring& folder, const std::wstring& fileName);
-    // The final name follows the content: ".exe", ".msi" or the archive's extension.
-    void claimSniffedName(const std::shared_ptr<Task>& task, const std::wstring& extension);
-    // Reserves the names anew after the partial name was found taken on disk.
-    void claimNamesAgain(const std::shared_ptr<Task>& task);
-    // Takes the next free final name after `path` was found taken on disk; false when none is left.
-    bool claimNextFinalName(const std::shared_ptr<Task>& task);
-    // Job steps between the probe and the transfer, and after it.
-    bool createPartialFile(const std::shared_ptr<Task>& task, int64_t size);
-    void verifyAndSave(const std::shared_ptr<Task>& task);
-    std::wstring reservePath(const std::shared_ptr<Task>& task, const std::wstring& folder,
-                             const std::wstring& fileName, bool withPartial);
-    bool nameIsFree(const Task& task, const std::wstring& path, bool withPartial);
-    void releaseClaim(const Task& task, const std::wstring& path);
-    // Claims the task's final and partial path exactly as they are, taking over the predecessor's claims
-    // (if any); false when another living task holds either.
-    bool claimRecordedNames(const std::shared_ptr<Task>& task, const Task* predecessor);
+    // Lists a journal's entry as a Paused task; false when its files are not in `folder` (the download
+    // folder), nothing is left to go on with, or its app or names are taken.
+    bool restoreEntry(JournalEntry& entry, const std::wstring& folder);
 
     std::mutex tasksMutex;
     std::map<int32_t, std::shared_ptr<Task>> tasks;
@@ -177,19 +139,12 @@ private:
     // Every request of every job (probes included) holds one of 16 slots while it runs.
     ConnectionSlots slots{16};
     std::atomic<int> connectionsPerDownload{kDefaultConnections};
-    // False when another running instance of the program held the journal at start, or it could not be
-    // read: this one then neither lists nor writes it, so it drops no entries it does not know.
-    std::atomic<bool> journalOwned{true};
     SegmentRules segmentRules;
-    std::mutex namesMutex;
-    std::multimap<std::wstring, std::weak_ptr<Task>> claimedPaths;  // upper-cased path -> owner
-    std::mutex installMutex;  // guards the installer slot and the queue
-    std::shared_ptr<Task> runningInstall;  // holds the slot while its state is Installing
-    std::deque<std::shared_ptr<Task>> installQueue;
-    // An installer has started a restart of the machine: the installers still queued wait for it.
-    std::atomic<bool> restartPending{false};
+    FileNameClaims names;
+    InstallerQueue installers;
     WaitFunction waitFunction;
     ShellActions shellActions;
-    DownloadJournal journal;
+    JournalWriter journalWriter;
+    DownloadJournal journal{journalWriter};
     LiveProgress liveProgress;
 };

@@ -1,6 +1,7 @@
 // Pausing and resuming downloads, and the journal that keeps unfinished ones across restarts.
 #include "base/worker_thread.h"
 #include "downloads/download_directory.h"
+#include "downloads/download_job.h"
 #include "downloads/download_manager.h"
 #include "downloads/file_naming.h"
 
@@ -15,18 +16,8 @@ std::vector<Segment> segmentsOf(Task& task) {
 
 JournalEntry journalEntryOf(Task& task) {
     JournalEntry entry;
+    static_cast<DownloadIdentity&>(entry) = task.currentIdentity();
     entry.appId = task.appId;
-    entry.name = task.name;
-    entry.url = task.url;
-    entry.md5 = task.md5;
-    entry.sha256 = task.sha256;
-    entry.totalBytes = task.totalBytes.load();
-    {
-        std::lock_guard<std::mutex> lock(task.pathMutex);
-        entry.filePath = task.filePath;
-        entry.partPath = task.partPath;
-        entry.fileName = task.fileName;
-    }
     // Finished ranges side by side are written as one: a long download never writes many segments.
     entry.segments = mergedSegments(segmentsOf(task));
     return entry;
@@ -36,7 +27,7 @@ JournalEntry journalEntryOf(Task& task) {
 // how much, and once the ".part" file is flushed the journal may vouch for those bytes as well.
 void adoptLiveProgress(LiveProgress& live, JournalEntry& entry) {
     std::vector<Segment> segments = entry.segments;
-    if (!adoptLiveCounts(segments, live.inherited(entry.partPath, entry.totalBytes))) return;
+    if (!adoptLiveCounts(segments, live.inherited(entry.partPath, entry.size))) return;
     qb::UniqueHandle file(::CreateFileW(entry.partPath.c_str(), GENERIC_WRITE,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -61,25 +52,46 @@ bool stillUnfinished(JournalEntry& entry) {
     if (::GetFileAttributesW(entry.partPath.c_str()) != INVALID_FILE_ATTRIBUTES ||
         ::GetLastError() != ERROR_FILE_NOT_FOUND)
         return true;
-    if (entry.totalBytes > 0 && writtenBytes(entry.segments) == entry.totalBytes) return false;
+    if (entry.size > 0 && writtenBytes(entry.segments) == entry.size) return false;
     entry.segments.clear();
     return true;
+}
+
+// A new task of the paused one's app that goes on from its file and segments, from `url` when given.
+std::shared_ptr<Task> resumedTask(Task& previous, const std::string& url) {
+    DownloadIdentity identity = previous.currentIdentity();
+    if (!url.empty()) identity.url = url;
+    auto task = std::make_shared<Task>(previous.appId, identity);
+    task->segments = segmentsOf(previous);
+    task->receivedBytes.store(writtenBytes(task->segments));
+    task->resumeExisting = true;
+    return task;
+}
+
+// The predecessor holds the ".part" file open until its job has ended; its last counts come then.
+void takeLastCounts(Task& task, Task& previous) {
+    if (previous.thread) ::WaitForSingleObject(previous.thread.get(), INFINITE);
+    std::vector<Segment> segments = segmentsOf(previous);
+    task.receivedBytes.store(writtenBytes(segments));
+    std::lock_guard<std::mutex> lock(task.segmentsMutex);
+    task.segments = std::move(segments);
 }
 
 }  // namespace
 
 void DownloadManager::setJournalPath(const std::wstring& path) {
-    journalOwned.store(true);
     journal.setPath(path);
     liveProgress.setJournalPath(path);
 }
+
+void DownloadManager::flushJournal() { journal.flush(); }
 
 void DownloadManager::recordProgress(const std::shared_ptr<Task>& task, bool force) {
     if (task) recordProgressOf(*task, force);
 }
 
 void DownloadManager::recordProgressOf(Task& task, bool force) {
-    if (!journalOwned.load()) return;
+    if (!journal.owned()) return;
     const bool unfinished = isUnfinished(task.state.load());
     if (unfinished && !journal.due(task, force)) return;
     JournalEntry entry;
@@ -123,8 +135,8 @@ bool DownloadManager::pauseAll(DWORD milliseconds) {
         const DWORD left = spent < milliseconds ? milliseconds - spent : 0;
         stopped = ::WaitForSingleObject(task->thread.get(), left) == WAIT_OBJECT_0 && stopped;
     }
-    // A state change whose journal write failed had no later write to mend it; the program may end now.
-    if (journalOwned.load()) journal.saveIfUnsaved();
+    // The program may end now: the file holds the last entries (a failed write is tried again).
+    flushJournal();
     // Nothing would ever go on from these, and no later start knows of them.
     discardUnusedPartialFiles();
     return stopped;
@@ -133,24 +145,7 @@ bool DownloadManager::pauseAll(DWORD milliseconds) {
 void DownloadManager::resume(int32_t appId, const std::string& url) {
     std::shared_ptr<Task> previous = find(appId);
     if (!previous || previous->state.load() != Paused) return;
-
-    auto task = std::make_shared<Task>();
-    task->appId = appId;
-    task->name = previous->name;
-    task->url = url.empty() ? previous->url : url;
-    task->md5 = previous->md5;
-    task->sha256 = previous->sha256;
-    task->unverified = previous->unverified;
-    task->totalBytes.store(previous->totalBytes.load());
-    {
-        std::lock_guard<std::mutex> lock(previous->pathMutex);
-        task->filePath = previous->filePath;
-        task->partPath = previous->partPath;
-        task->fileName = previous->fileName;
-    }
-    task->segments = segmentsOf(*previous);
-    task->receivedBytes.store(writtenBytes(task->segments));
-    task->resumeExisting = true;
+    const std::shared_ptr<Task> task = resumedTask(*previous, url);
     {
         std::lock_guard<std::mutex> lock(tasksMutex);
         // A second click, or a cancel that came first, finds the task replaced or no longer paused.
@@ -159,71 +154,56 @@ void DownloadManager::resume(int32_t appId, const std::string& url) {
         task->generation = ++lastGeneration;
         it->second = task;
     }
-    claimRecordedNames(task, previous.get());
+    names.claimRecorded(task, previous.get());
     notifyChanged();
 
     task->thread = qb::startWaitableWorker([this, task, previous]() mutable {
-        // The predecessor holds the ".part" file open until its job has ended; its last counts come then.
-        if (previous->thread) ::WaitForSingleObject(previous->thread.get(), INFINITE);
-        {
-            std::vector<Segment> segments = segmentsOf(*previous);
-            task->receivedBytes.store(writtenBytes(segments));
-            std::lock_guard<std::mutex> lock(task->segmentsMutex);
-            task->segments = std::move(segments);
-        }
+        takeLastCounts(*task, *previous);
         previous.reset();
-        run(task);
+        DownloadJob(*this, task).run();
     });
-    if (!task->thread) fail(*task, Downloading, ServiceTroubleMessage);
+    if (!task->thread) fail(*task, Downloading, {DownloadFault::ServiceTrouble});
 }
 
 void DownloadManager::restoreJournal() {
     // The live record beside the journal is held open for the whole run: whoever holds it owns both.
     if (liveProgress.heldElsewhere()) {
-        journalOwned.store(false);
+        journal.disown();
         return;
     }
     std::vector<JournalEntry> entries;
     if (journal.load(entries) == JournalRead::Unreadable) {
         // Its entries are unknown, so no write of this run may replace them.
-        journalOwned.store(false);
+        journal.disown();
         return;
     }
     bool restored = false;
     const std::wstring folder = entries.empty() ? std::wstring() : downloadDirectory();
-    for (JournalEntry& entry : entries) {
-        if (!inFolder(entry, folder) || !stillUnfinished(entry)) continue;
-        adoptLiveProgress(liveProgress, entry);
-        auto task = std::make_shared<Task>();
-        task->appId = entry.appId;
-        task->name = entry.name;
-        task->url = entry.url;
-        task->md5 = entry.md5;
-        task->sha256 = entry.sha256;
-        task->unverified = entry.md5.empty() && entry.sha256.empty();
-        task->totalBytes.store(entry.totalBytes);
-        task->receivedBytes.store(writtenBytes(entry.segments));
-        task->filePath = entry.filePath;
-        task->partPath = entry.partPath;
-        task->fileName = entry.fileName;
-        task->segments = entry.segments;
-        task->state.store(Paused);
-        {
-            std::lock_guard<std::mutex> lock(tasksMutex);
-            if (tasks.count(entry.appId)) continue;
-            task->generation = ++lastGeneration;
-        }
-        // The names are the ones on disk: taken exactly as recorded, or the entry is not restored.
-        if (!claimRecordedNames(task, nullptr)) continue;
-        {
-            std::lock_guard<std::mutex> lock(tasksMutex);
-            if (!tasks.emplace(entry.appId, task).second) continue;
-        }
-        journal.record(*task, entry, false);
-        restored = true;
-    }
+    for (JournalEntry& entry : entries) restored = restoreEntry(entry, folder) || restored;
     // One write for all: the file never holds some of the restored entries and not others, and the
     // entries not restored leave it.
     journal.saveIfUnsaved();
     if (restored) notifyChanged();
+}
+
+bool DownloadManager::restoreEntry(JournalEntry& entry, const std::wstring& folder) {
+    if (!inFolder(entry, folder) || !stillUnfinished(entry)) return false;
+    adoptLiveProgress(liveProgress, entry);
+    auto task = std::make_shared<Task>(entry.appId, entry);
+    task->receivedBytes.store(writtenBytes(entry.segments));
+    task->segments = entry.segments;
+    task->state.store(Paused);
+    {
+        std::lock_guard<std::mutex> lock(tasksMutex);
+        if (tasks.count(entry.appId)) return false;
+        task->generation = ++lastGeneration;
+    }
+    // The names are the ones on disk: taken exactly as recorded, or the entry is not restored.
+    if (!names.claimRecorded(task, nullptr)) return false;
+    {
+        std::lock_guard<std::mutex> lock(tasksMutex);
+        if (!tasks.emplace(entry.appId, task).second) return false;
+    }
+    journal.record(*task, entry, false);
+    return true;
 }

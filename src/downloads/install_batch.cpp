@@ -71,25 +71,3 @@ BatchOutcome batchOutcomeOf(const BatchItem& item, const TaskSnapshot* task) {
         default: return task ? BatchOutcome::Pending : BatchOutcome::Failed;
     }
 }
-
-std::wstring namedFew(const std::vector<std::wstring>& names) {
-    std::wstring text;
-    for (size_t i = 0; i < names.size() && i < 3; ++i) text += (i ? L"、「" : L"「") + names[i] + L"」";
-    if (names.size() > 3) text += L"等 " + std::to_wstring(names.size()) + L" 款";
-    return text;
-}
-
-BatchSummary batchSummary(const InstallBatch& batch) {
-    std::vector<std::wstring> skipped, failed;
-    size_t done = 0;
-    for (const BatchItem& item : batch.items) {
-        if (item.outcome == BatchOutcome::Done) ++done;
-        if (item.outcome == BatchOutcome::Skipped) skipped.push_back(item.name);
-        if (item.outcome == BatchOutcome::Failed) failed.push_back(item.name);
-    }
-    BatchSummary summary;
-    summary.title = (batch.kind == BatchKind::Update ? L"已升级 " : L"已安装 ") + std::to_wstring(done) + L" 款";
-    if (!skipped.empty()) summary.skipped = L"已跳过：" + namedFew(skipped);
-    if (!failed.empty()) summary.failed = L"失败：" + namedFew(failed);
-    return summary;
-}

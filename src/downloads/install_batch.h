@@ -1,6 +1,7 @@
 #pragma once
-// A batch of unattended installs (全部升级, an imported list): which apps it holds, how each ended,
-// and the one summary the user sees when the last has ended. Pure bookkeeping over task snapshots.
+// A batch of unattended installs (全部升级, an imported list): which apps it holds and how each ended,
+// for the one summary the user sees when the last has ended (batchSummary in render/state_texts.h).
+// Pure bookkeeping over task snapshots.
 #include <cstdint>
 #include <map>
 #include <string>
@@ -39,14 +40,3 @@ struct InstallBatch {
 
 // Where a pending item stands by its task's state (null: the task has left the list).
 BatchOutcome batchOutcomeOf(const BatchItem& item, const TaskSnapshot* task);
-
-// "已升级 2 款" (or "已安装 2 款" for a list), and the lines naming what was skipped and what failed,
-// three names at most and then "等 N 款"; a line is empty when nothing was.
-struct BatchSummary {
-    std::wstring title;
-    std::wstring skipped;
-    std::wstring failed;
-};
-BatchSummary batchSummary(const InstallBatch& batch);
-// "「甲」、「乙」、「丙」等 5 款"; the names as given when there are three or fewer.
-std::wstring namedFew(const std::vector<std::wstring>& names);

@@ -6,17 +6,11 @@
 #include <chrono>
 #include <cwchar>
 
-#include "base/worker_thread.h"
-#include "config/config.h"
 #include "base/text_convert.h"
-#include "downloads/download_decision.h"
-#include "downloads/download_manager.h"
-#include "net/http_client.h"
+#include "base/worker_thread.h"
+#include "downloads/download_job.h"
 
 namespace {
-
-const wchar_t kCannotOpen[] = L"无法打开下载文件";
-const wchar_t kCannotWrite[] = L"磁盘写入失败";
 
 // Several workers write one handle, so every write names its offset; no file pointer is shared.
 bool writeAt(HANDLE file, int64_t offset, const uint8_t* data, uint32_t length) {
@@ -49,28 +43,7 @@ public:
             return false;
         const int32_t status = response_.status;
         if (status != 200 && status != 206) return true;  // read and drop it; the status decides
-        if (transfer_.useRange) {
-            // A 200 is the whole file only when it is as long as the file: an error page sent with 200,
-            // or a body that claims less, would otherwise be kept as the file's first bytes.
-            const bool wholeFileFromZero = status == 200 && transfer_.acceptFull && attemptStart_ == 0 &&
-                                           response_.contentLength == transfer_.end + 1;
-            // A segment's range is part of the file planned only while the server still gives that
-            // file's size: another total means the file was replaced since the probe.
-            const bool sameFile =
-                !transfer_.clip || response_.totalSize < 0 || response_.totalSize == transfer_.end + 1;
-            const bool askedRange = status == 206 && response_.rangeStart == attemptStart_ && sameFile;
-            if (!wholeFileFromZero && !askedRange) {
-                rangeIgnored = true;
-                if (transfer_.clip && status == 200 && response_.contentLength == transfer_.end + 1) {
-                    // Retrying cannot help a server that ignores the ranges it was asked for; ending
-                    // the others' requests and waits lets the whole file come over one connection.
-                    transfer_.wholeOffered.store(true);
-                    transfer_.stop.store(true);
-                    task_.waitsEnd.store(true);
-                }
-                return false;
-            }
-        }
+        if (transfer_.useRange && !isAskedRange(status)) return false;
         uint32_t count = length;
         if (segment_ != kNoSegment) {
             const int64_t accepted = position_ + static_cast<int64_t>(buffer_.size());
@@ -104,6 +77,28 @@ public:
         return true;
     }
 
+    // Whether a ranged request's answer is the bytes asked for; notes an ignored range otherwise.
+    bool isAskedRange(int32_t status) {
+        // A 200 is the whole file only when it is as long as the file: an error page sent with 200, or
+        // a body that claims less, would otherwise be kept as the file's first bytes.
+        const bool wholeFileFromZero = status == 200 && transfer_.acceptFull && attemptStart_ == 0 &&
+                                       response_.contentLength == transfer_.end + 1;
+        // A segment's range is part of the file planned only while the server still gives that file's
+        // size: another total means the file was replaced since the probe.
+        const bool sameFile = !transfer_.clip || response_.totalSize < 0 || response_.totalSize == transfer_.end + 1;
+        const bool askedRange = status == 206 && response_.rangeStart == attemptStart_ && sameFile;
+        if (wholeFileFromZero || askedRange) return true;
+        rangeIgnored = true;
+        if (transfer_.clip && status == 200 && response_.contentLength == transfer_.end + 1) {
+            // Retrying cannot help a server that ignores the ranges it was asked for; ending the
+            // others' requests and waits lets the whole file come over one connection.
+            transfer_.wholeOffered.store(true);
+            transfer_.stop.store(true);
+            task_.waitsEnd.store(true);
+        }
+        return false;
+    }
+
     // Writes what was gathered; called when the buffer is full and once the answer has ended.
     bool flush() {
         if (buffer_.empty() || writeFailed) return !writeFailed;
@@ -113,6 +108,7 @@ public:
         buffer_.clear();
         if (!written) {
             writeFailed = true;
+            writeError = ::GetLastError();
             return false;
         }
         task_.receivedBytes.fetch_add(count, std::memory_order_relaxed);
@@ -130,6 +126,7 @@ public:
     static constexpr DWORD kWriteMs = 100;
     bool rangeIgnored = false;
     bool writeFailed = false;
+    DWORD writeError = ERROR_SUCCESS;
     bool stoppedAtEnd = false;
     bool yielded = false;
 
@@ -146,231 +143,276 @@ private:
     DWORD lastWrite_ = ::GetTickCount();
 };
 
-void DownloadManager::setConnectionsPerDownload(int count) {
-    connectionsPerDownload.store(std::min(std::max(count, 1), kMaxConnections));
-}
+namespace {
 
-void DownloadManager::setSegmentRules(const SegmentRules& rules) { segmentRules = rules; }
-
-bool DownloadManager::acquireSlot(const Task& task, const std::function<bool()>& stop) {
-    return slots.acquire(&task, stop);
-}
-
-void DownloadManager::releaseSlot(const Task& task, bool yielded) { slots.release(&task, yielded); }
-
-bool DownloadManager::transferFile(const std::shared_ptr<Task>& task, Transfer& transfer, int workers,
-                                   std::wstring& error) {
-    std::vector<qb::UniqueHandle> threads;
-    {
-        std::unique_lock<std::mutex> lock(task->segmentsMutex);
-        for (int worker = 0; worker < workers; ++worker) {
-            size_t segment = kNoSegment;
-            if (!task->segments.empty() &&
-                !assignWork(task->segments, transfer.claims, worker, transfer.minimumSteal, segment))
-                break;
-            ++transfer.running;
-            qb::UniqueHandle thread = qb::startWaitableWorker(
-                [this, task, &transfer, worker, segment] { segmentWorker(*task, transfer, worker, segment); });
-            if (!thread) {
-                --transfer.running;
-                if (segment != kNoSegment) giveBack(task->segments, transfer.claims, segment);
-                break;
-            }
-            threads.push_back(std::move(thread));
+// A request for the file's bytes from `position` to `end` (to the end while `end` is -1), or for the
+// whole file without `useRange`.
+HttpRequest rangeRequest(const std::wstring& url, bool useRange, int64_t position, int64_t end) {
+    HttpRequest request;
+    request.url = url;
+    if (useRange) {
+        wchar_t range[64];
+        if (end >= 0) {
+            std::swprintf(range, 64, L"bytes=%lld-%lld", static_cast<long long>(position), static_cast<long long>(end));
+        } else {
+            std::swprintf(range, 64, L"bytes=%lld-", static_cast<long long>(position));
         }
+        request.headers.emplace_back(L"Range", range);
     }
+    return request;
+}
+
+// What the sink and the answer tell of one attempt; the caller adds where it stands in the file.
+AttemptFacts attemptFacts(const WriteSink& sink, const Transfer& transfer, HttpResult result,
+                          const HttpResponse& response) {
+    AttemptFacts facts;
+    facts.writeFailed = sink.writeFailed;
+    facts.rangeIgnored = sink.rangeIgnored;
+    facts.stoppedAtEnd = sink.stoppedAtEnd;
+    facts.yielded = sink.yielded;
+    facts.useRange = transfer.useRange;
+    facts.acceptFull = transfer.acceptFull;
+    facts.result = result;
+    facts.status = response.status;
+    facts.hasContentRange = response.hasContentRange;
+    facts.totalSize = response.totalSize;
+    facts.contentLength = response.contentLength;
+    facts.hasFinalUrl = !response.finalUrl.empty();
+    return facts;
+}
+
+// A failure no other connection can get past: a disk that cannot write, or a refusal.
+DownloadError attemptError(const Attempt& attempt) {
+    if (attempt.verdict.error == AttemptError::DiskWrite) return {DownloadFault::CannotWrite, attempt.writeError, 0};
+    return {DownloadFault::ServiceTrouble, 0, attempt.response.status};
+}
+
+}  // namespace
+
+bool DownloadJob::transferFile(Transfer& transfer, int workers, DownloadError& error) {
+    std::vector<qb::UniqueHandle> threads = startWorkers(transfer, workers);
     // The journal hears of the progress at least once a second while the workers run.
     for (;;) {
         {
-            std::unique_lock<std::mutex> lock(task->segmentsMutex);
+            std::unique_lock<std::mutex> lock(task_->segmentsMutex);
             if (transfer.changed.wait_for(lock, std::chrono::seconds(1), [&] { return transfer.running == 0; })) break;
         }
-        recordProgress(task, false);
+        manager_.recordProgress(task_, false);
     }
     for (const qb::UniqueHandle& thread : threads) ::WaitForSingleObject(thread.get(), INFINITE);
 
-    std::lock_guard<std::mutex> lock(task->segmentsMutex);
-    const bool done = task->segments.empty() ? transfer.wholeDone : allSegmentsDone(task->segments);
-    if (!done) error = transfer.failure.empty() ? std::wstring(ServiceTroubleMessage) : transfer.failure;
-    return done;
+    std::lock_guard<std::mutex> lock(task_->segmentsMutex);
+    if (task_->segments.empty() ? transfer.wholeDone : allSegmentsDone(task_->segments)) return true;
+    // One worker's failure ended them all; otherwise each gave up its range, or none could start.
+    error = transfer.failure.fault != DownloadFault::None ? transfer.failure : transfer.gaveUp;
+    if (error.fault == DownloadFault::None) error.fault = DownloadFault::ServiceTrouble;
+    return false;
 }
 
-bool DownloadManager::transferWhole(const std::shared_ptr<Task>& task, const Transfer& segmented,
-                                    std::wstring& error) {
+// Each worker starts on a segment of its own (none without segments); fewer start when there are
+// fewer segments, or no thread can be made.
+std::vector<qb::UniqueHandle> DownloadJob::startWorkers(Transfer& transfer, int workers) {
+    std::vector<qb::UniqueHandle> threads;
+    std::lock_guard<std::mutex> lock(task_->segmentsMutex);
+    std::vector<Segment>& segments = task_->segments;
+    for (int worker = 0; worker < workers; ++worker) {
+        size_t segment = kNoSegment;
+        if (!segments.empty() && !assignWork(segments, transfer.claims, worker, transfer.minimumSteal, segment))
+            break;
+        ++transfer.running;
+        qb::UniqueHandle thread = qb::startWaitableWorker(
+            [this, &transfer, worker, segment] { segmentWorker(transfer, worker, segment); });
+        if (!thread) {
+            --transfer.running;
+            if (segment != kNoSegment) giveBack(segments, transfer.claims, segment);
+            break;
+        }
+        threads.push_back(std::move(thread));
+    }
+    return threads;
+}
+
+bool DownloadJob::transferWhole(const Transfer& segmented, DownloadError& error) {
     Transfer whole;
     whole.end = segmented.end;
     whole.useRange = true;
     whole.live = segmented.live;
     {
-        std::lock_guard<std::mutex> lock(task->segmentsMutex);
-        task->segments = planSegments(segmented.end + 1, 1);
-        whole.claims = claimsFor(task->segments);
-        task->receivedBytes.store(0);
-        if (whole.live) whole.live->note(task->liveSlot, 0, 0);
+        std::lock_guard<std::mutex> lock(task_->segmentsMutex);
+        task_->segments = planSegments(segmented.end + 1, 1);
+        whole.claims = claimsFor(task_->segments);
+        task_->receivedBytes.store(0);
+        if (whole.live) whole.live->note(task_->liveSlot, 0, 0);
     }
-    task->waitsEnd.store(false);
-    recordProgress(task, true);
-    error.clear();
-    return transferFile(task, whole, 1, error);
+    task_->waitsEnd.store(false);
+    manager_.recordProgress(task_, true);
+    error = DownloadError();
+    return transferFile(whole, 1, error);
 }
 
-void DownloadManager::segmentWorker(Task& task, Transfer& transfer, int worker, size_t segment) {
+void DownloadJob::segmentWorker(Transfer& transfer, int worker, size_t segment) {
     for (;;) {
-        std::wstring error;
-        const PartResult result = downloadPart(task, transfer, segment, error);
-        std::unique_lock<std::mutex> lock(task.segmentsMutex);
+        DownloadError error;
+        const PartResult result = downloadPart(transfer, segment, error);
+        std::unique_lock<std::mutex> lock(task_->segmentsMutex);
         if (result != PartResult::Done) {
-            if (segment != kNoSegment) giveBack(task.segments, transfer.claims, segment);
-            if (result == PartResult::Failed) {
-                if (transfer.failure.empty()) transfer.failure = error;
-                transfer.stop.store(true);
-                task.waitsEnd.store(true);
-            }
+            endPart(transfer, segment, result, error);
             break;
         }
-        if (segment == kNoSegment) {
-            transfer.wholeDone = true;
-            break;
-        }
-        // One connection for the whole file ends where the server's answer ended, which may differ
-        // from the size the probe gave.
-        if (!transfer.clip) {
-            Segment& filled = task.segments[segment];
-            filled.end = filled.start + filled.written - 1;
-            break;
-        }
-        const auto stopped = [&] { return transfer.stop.load() || task.cancelled.load(); };
-        if (stopped()) break;
-        if (assignWork(task.segments, transfer.claims, worker, transfer.minimumSteal, segment)) continue;
-        // Nothing to take now; a connection that gives up its range hands it on when it ends.
-        transfer.changed.wait(lock, [&] { return stopped() || !workMayComeBack(task.segments, transfer.claims, worker); });
-        if (stopped() || !assignWork(task.segments, transfer.claims, worker, transfer.minimumSteal, segment)) break;
+        if (!takeMoreWork(transfer, worker, segment, lock)) break;
     }
     {
-        std::lock_guard<std::mutex> lock(task.segmentsMutex);
+        std::lock_guard<std::mutex> lock(task_->segmentsMutex);
         --transfer.running;
     }
     transfer.changed.notify_all();
 }
 
-PartResult DownloadManager::downloadPart(Task& task, Transfer& transfer, size_t segment, std::wstring& error) {
-    const std::wstring baseUrl = Utf8ToWide(task.url);
-    int64_t start = 0, position = 0;
-    if (segment != kNoSegment) {
-        std::lock_guard<std::mutex> lock(task.segmentsMutex);
-        start = task.segments[segment].start;
-        position = start + task.segments[segment].written;
+void DownloadJob::endPart(Transfer& transfer, size_t segment, PartResult result, const DownloadError& error) {
+    if (segment != kNoSegment) giveBack(task_->segments, transfer.claims, segment);
+    if (result == PartResult::GaveUp) transfer.gaveUp = error;
+    if (result != PartResult::Failed) return;
+    if (transfer.failure.fault == DownloadFault::None) transfer.failure = error;
+    transfer.stop.store(true);
+    task_->waitsEnd.store(true);
+}
+
+bool DownloadJob::takeMoreWork(Transfer& transfer, int worker, size_t& segment, std::unique_lock<std::mutex>& lock) {
+    std::vector<Segment>& segments = task_->segments;
+    if (segment == kNoSegment) {
+        transfer.wholeDone = true;
+        return false;
     }
-    // The end a segment's connection asks for moves when another connection takes part of its range.
-    const auto currentEnd = [&] {
-        if (segment == kNoSegment || !transfer.clip) return transfer.end;
-        std::lock_guard<std::mutex> lock(task.segmentsMutex);
-        return task.segments[segment].end;
-    };
-    const auto stopped = [&] { return task.cancelled.load() || transfer.stop.load(); };
+    // One connection for the whole file ends where the server's answer ended, which may differ from
+    // the size the probe gave.
+    if (!transfer.clip) {
+        Segment& filled = segments[segment];
+        filled.end = filled.start + filled.written - 1;
+        return false;
+    }
+    if (stopped(transfer)) return false;
+    if (assignWork(segments, transfer.claims, worker, transfer.minimumSteal, segment)) return true;
+    // Nothing to take now; a connection that gives up its range hands it on when it ends.
+    transfer.changed.wait(lock,
+                          [&] { return stopped(transfer) || !workMayComeBack(segments, transfer.claims, worker); });
+    return !stopped(transfer) && assignWork(segments, transfer.claims, worker, transfer.minimumSteal, segment);
+}
+
+PartResult DownloadJob::downloadPart(Transfer& transfer, size_t segment, DownloadError& error) {
+    PartCursor cursor = cursorAt(segment);
     std::vector<uint8_t> buffer;
     buffer.reserve(WriteSink::kWriteBytes + 65536);
-
     for (int failedAttempts = 0;;) {
-        if (stopped()) return PartResult::Stopped;
-        const int64_t end = currentEnd();
-        if (transfer.clip && position > end) return PartResult::Done;
-        std::wstring requestUrl;
-        {
-            std::lock_guard<std::mutex> lock(task.urlMutex);
-            requestUrl = Utf8ToWide(task.resolvedUrl.empty() ? task.url : task.resolvedUrl);
-        }
-        const bool baseAttempt = requestUrl == baseUrl;
-
-        HttpRequest request;
-        request.url = requestUrl;
-        if (transfer.useRange) {
-            wchar_t range[64];
-            if (end >= 0) {
-                std::swprintf(range, 64, L"bytes=%lld-%lld", static_cast<long long>(position), static_cast<long long>(end));
-            } else {
-                std::swprintf(range, 64, L"bytes=%lld-", static_cast<long long>(position));
-            }
-            request.headers.emplace_back(L"Range", range);
-        }
-        request.cancelFlag = &task.cancelled;
-
-        HANDLE file = task.partFile.get();
-        if (!file) {
-            error = kCannotOpen;
+        if (stopped(transfer)) return PartResult::Stopped;
+        const int64_t end = currentEnd(transfer, segment);
+        if (transfer.clip && cursor.position > end) return PartResult::Done;
+        if (!task_->partFile) {
+            error = {DownloadFault::CannotOpen};
             return PartResult::Failed;
         }
-
-        const int64_t attemptStart = position;
-        HttpResponse response;
-        WriteSink sink(task, transfer, slots, segment, file, response, position, buffer);
-        request.sink = std::ref(sink);
-        HttpError unused;
-        if (!acquireSlot(task, stopped)) return PartResult::Stopped;
-        const HttpResult result = HttpClient::Send(request, response, unused);
-        releaseSlot(task, sink.yielded);
-        sink.flush();
-
-        AttemptFacts facts;
-        facts.cancelled = stopped();
-        facts.writeFailed = sink.writeFailed;
-        facts.rangeIgnored = sink.rangeIgnored;
-        facts.stoppedAtEnd = sink.stoppedAtEnd;
-        facts.yielded = sink.yielded;
-        facts.useRange = transfer.useRange;
-        facts.acceptFull = transfer.acceptFull;
-        facts.result = result;
-        facts.status = response.status;
-        facts.hasContentRange = response.hasContentRange;
-        facts.totalSize = response.totalSize;
-        facts.contentLength = response.contentLength;
-        facts.hasFinalUrl = !response.finalUrl.empty();
-        facts.end = currentEnd();
-        facts.attemptStart = attemptStart;
-        facts.position = position;
-        const AttemptVerdict verdict = decideAttempt(facts);
-
-        if (verdict.noteFinalUrl || verdict.fallBackUrl) {
-            const std::string finalUrl = WideToUtf8(response.finalUrl);
-            std::lock_guard<std::mutex> lock(task.urlMutex);
-            if (verdict.noteFinalUrl || baseAttempt) {
-                task.resolvedUrl = finalUrl;
-            } else {
-                // The cached target has expired, or failed once more: go back to the download URL and
-                // its redirects, which may lead to a fresh link; retrying a dead link cannot succeed.
-                task.resolvedUrl.clear();
-            }
-        }
-        if (verdict.takeTotalSize) task.totalBytes.store(response.totalSize);
-        if (verdict.rewind && position > start) {
-            task.receivedBytes.fetch_sub(position - start);
-            position = start;
-            if (segment != kNoSegment) {
-                std::lock_guard<std::mutex> lock(task.segmentsMutex);
-                task.segments[segment].written = 0;
-                transfer.claims[segment].next = start;
-                if (transfer.live) transfer.live->note(task.liveSlot, start, 0);
-            }
-        }
-
-        switch (verdict.outcome) {
-            case AttemptOutcome::Done:
-                return PartResult::Done;
+        Attempt attempt;
+        if (!sendAttempt(transfer, cursor, end, buffer, attempt)) return PartResult::Stopped;
+        applyVerdict(transfer, cursor, attempt);
+        switch (attempt.verdict.outcome) {
+            case AttemptOutcome::Done: return PartResult::Done;
             case AttemptOutcome::Fail:
-                if (verdict.error == AttemptError::None) return PartResult::Stopped;
-                error = verdict.error == AttemptError::DiskWrite ? kCannotWrite : ServiceTroubleMessage;
+                if (attempt.verdict.error == AttemptError::None) return PartResult::Stopped;
+                error = attemptError(attempt);
                 return PartResult::Failed;
-            case AttemptOutcome::Continue:
-                continue;
-            case AttemptOutcome::Retry:
-                break;
+            case AttemptOutcome::Continue: continue;
+            case AttemptOutcome::Retry: break;
         }
         if (++failedAttempts >= kMaxTransferAttempts) {
-            error = ServiceTroubleMessage;
+            error = {DownloadFault::ServiceTrouble, 0, attempt.response.status};
             return PartResult::GaveUp;
         }
-        task.retryCount.store(failedAttempts);
-        notifyChanged();
-        wait(task, WaitReason::Retry, retryWaitMs(failedAttempts));
+        task_->retryCount.store(failedAttempts);
+        manager_.notifyChanged();
+        manager_.wait(*task_, WaitReason::Retry, retryWaitMs(failedAttempts));
     }
+}
+
+// One request for the cursor's range up to `end`, its answer written as it comes; false, having sent
+// nothing, when the transfer stopped while it waited for a slot.
+bool DownloadJob::sendAttempt(Transfer& transfer, PartCursor& cursor, int64_t end, std::vector<uint8_t>& buffer,
+                              Attempt& attempt) {
+    Task& task = *task_;
+    const std::wstring url = requestUrl();
+    attempt.askedDownloadUrl = url == Utf8ToWide(task.identity.url);
+    HttpRequest request = rangeRequest(url, transfer.useRange, cursor.position, end);
+    request.cancelFlag = &task.cancelled;
+    const int64_t attemptStart = cursor.position;
+    WriteSink sink(task, transfer, manager_.slots, cursor.segment, task.partFile.get(), attempt.response,
+                   cursor.position, buffer);
+    request.sink = std::ref(sink);
+    HttpError unused;
+    if (!manager_.slots.acquire(&task, [&] { return stopped(transfer); })) return false;
+    const HttpResult result = HttpClient::Send(request, attempt.response, unused);
+    manager_.slots.release(&task, sink.yielded);
+    sink.flush();
+    attempt.writeError = sink.writeError;
+    AttemptFacts facts = attemptFacts(sink, transfer, result, attempt.response);
+    facts.cancelled = stopped(transfer);
+    facts.end = currentEnd(transfer, cursor.segment);
+    facts.attemptStart = attemptStart;
+    facts.position = cursor.position;
+    attempt.verdict = decideAttempt(facts);
+    return true;
+}
+
+// What a verdict changes besides the next step: the URL asked next, the file's size, and whether the
+// range starts over.
+void DownloadJob::applyVerdict(Transfer& transfer, PartCursor& cursor, const Attempt& attempt) {
+    Task& task = *task_;
+    const AttemptVerdict& verdict = attempt.verdict;
+    if (verdict.noteFinalUrl || verdict.fallBackUrl) {
+        const std::string finalUrl = WideToUtf8(attempt.response.finalUrl);
+        std::lock_guard<std::mutex> lock(task.urlMutex);
+        if (verdict.noteFinalUrl || attempt.askedDownloadUrl) {
+            task.resolvedUrl = finalUrl;
+        } else {
+            // The cached target has expired, or failed once more: go back to the download URL and
+            // its redirects, which may lead to a fresh link; retrying a dead link cannot succeed.
+            task.resolvedUrl.clear();
+        }
+    }
+    if (verdict.takeTotalSize) task.totalBytes.store(attempt.response.totalSize);
+    if (verdict.rewind) rewind(transfer, cursor);
+}
+
+// What the range's attempts wrote no longer counts: the next one starts at its first byte.
+void DownloadJob::rewind(Transfer& transfer, PartCursor& cursor) {
+    if (cursor.position <= cursor.start) return;
+    task_->receivedBytes.fetch_sub(cursor.position - cursor.start);
+    cursor.position = cursor.start;
+    if (cursor.segment == kNoSegment) return;
+    std::lock_guard<std::mutex> lock(task_->segmentsMutex);
+    task_->segments[cursor.segment].written = 0;
+    transfer.claims[cursor.segment].next = cursor.start;
+    if (transfer.live) transfer.live->note(task_->liveSlot, cursor.start, 0);
+}
+
+PartCursor DownloadJob::cursorAt(size_t segment) {
+    PartCursor cursor;
+    cursor.segment = segment;
+    if (segment == kNoSegment) return cursor;
+    std::lock_guard<std::mutex> lock(task_->segmentsMutex);
+    cursor.start = task_->segments[segment].start;
+    cursor.position = cursor.start + task_->segments[segment].written;
+    return cursor;
+}
+
+int64_t DownloadJob::currentEnd(const Transfer& transfer, size_t segment) {
+    if (segment == kNoSegment || !transfer.clip) return transfer.end;
+    std::lock_guard<std::mutex> lock(task_->segmentsMutex);
+    return task_->segments[segment].end;
+}
+
+bool DownloadJob::stopped(const Transfer& transfer) const {
+    return task_->cancelled.load() || transfer.stop.load();
+}
+
+std::wstring DownloadJob::requestUrl() {
+    std::lock_guard<std::mutex> lock(task_->urlMutex);
+    return Utf8ToWide(task_->resolvedUrl.empty() ? task_->identity.url : task_->resolvedUrl);
 }

@@ -1,14 +1,18 @@
 #pragma once
-// What the workers of one transfer share. Only the download engine uses it.
+// What the workers of one transfer share, and how each request of theirs went. Only the download job
+// uses it.
+#include <windows.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
+#include "downloads/download_decision.h"
 #include "downloads/live_progress.h"
 #include "downloads/segment_plan.h"
+#include "downloads/task.h"
 
 // A worker without a segment fills the whole file: its size is unknown, or ranges do not work.
 constexpr size_t kNoSegment = static_cast<size_t>(-1);
@@ -34,9 +38,25 @@ struct Transfer {
     std::vector<SegmentClaim> claims;
     int running = 0;
     bool wholeDone = false;   // the worker without a segment filled the file
-    std::wstring failure;     // why the transfer ended for every worker
+    DownloadError failure;    // why the transfer ended for every worker
+    DownloadError gaveUp;     // why the last worker to give up its range did so
     std::condition_variable changed;
     // Where each write is noted as it lands, in the task's slot (guarded by the task's segmentsMutex as
     // the counts are).
     LiveProgress* live = nullptr;
+};
+
+// Where one worker writes: its segment (kNoSegment: the whole file) and how far it got.
+struct PartCursor {
+    size_t segment = kNoSegment;
+    int64_t start = 0;     // the first byte of its range
+    int64_t position = 0;  // the next byte it writes
+};
+
+// How one request of a worker went.
+struct Attempt {
+    HttpResponse response;
+    AttemptVerdict verdict;
+    bool askedDownloadUrl = false;     // it asked the download URL, not a final URL noted before
+    DWORD writeError = ERROR_SUCCESS;  // why a write failed
 };

@@ -1,13 +1,13 @@
 #include "downloads/task.h"
 
-void Task::setError(const std::wstring& text) {
+void Task::setError(const DownloadError& error) {
     std::lock_guard<std::mutex> lock(errorMutex);
-    errorText = text;
+    failure = error;
 }
 
-std::wstring Task::error() {
+DownloadError Task::error() {
     std::lock_guard<std::mutex> lock(errorMutex);
-    return errorText;
+    return failure;
 }
 
 std::wstring Task::signer() {
@@ -17,10 +17,20 @@ std::wstring Task::signer() {
 
 std::wstring Task::finalPath() {
     std::lock_guard<std::mutex> lock(pathMutex);
-    return filePath;
+    return identity.filePath;
 }
 
 std::wstring Task::partialPath() {
     std::lock_guard<std::mutex> lock(pathMutex);
-    return partPath;
+    return identity.partPath;
+}
+
+DownloadIdentity Task::currentIdentity() {
+    DownloadIdentity current;
+    {
+        std::lock_guard<std::mutex> lock(pathMutex);
+        current = identity;
+    }
+    current.size = totalBytes.load();
+    return current;
 }

@@ -41,19 +41,51 @@ struct Segment {
     int64_t written = 0;
 };
 
+// Why a task failed. The window chooses the words (downloadFaultText in render/state_texts.h).
+enum class DownloadFault : uint8_t {
+    None,
+    ServiceTrouble,   // the service, its network or what it sent let the download down: try again later
+    CannotCreate,     // the ".part" file could not be made
+    CannotOpen,       // the ".part" file could not be opened
+    CannotWrite,      // writing to the ".part" file, or sizing it, failed
+    CannotSave,       // the finished file could not take its final name
+    NoSpace,          // the folder's volume cannot hold the size the server gave
+    SignatureBroken,  // its installer's signature no longer held when the installer was to run
+};
+
+struct DownloadError {
+    DownloadFault fault = DownloadFault::None;
+    uint32_t systemCode = 0;  // the system's error code of the step that failed, where there was one
+    int32_t httpStatus = 0;   // the status of the last answer, where one came
+};
+
+// What a download is and where it is kept: copied whole wherever one task or record is made from
+// another (a new download, a resume, the journal, the window's snapshot). Every member has its default,
+// so a brace list may give only the first ones: {name, url, md5, sha256, size} for a new download.
+struct DownloadIdentity {
+    std::wstring name{};
+    std::string url{};
+    std::string md5{};  // expected digests from the catalogue, lowercase hex; either may be empty
+    std::string sha256{};
+    int64_t size = 0;          // 0 while unknown
+    std::wstring filePath{};   // the final path
+    std::wstring partPath{};   // the ".part" file beside it
+    std::wstring fileName{};   // the name asked for, before a "(n)" made it free
+    // The catalogue gave a digest to check the file against.
+    bool verifiable() const { return !md5.empty() || !sha256.empty(); }
+};
+
 struct Task {
-    int32_t appId = 0;
+    Task(int32_t appId, const DownloadIdentity& identity)
+        : appId(appId), identity(identity), totalBytes(identity.size) {}
+
+    const int32_t appId;
     uint32_t generation = 0;  // tells this task's news from its predecessors' under the same app id
-    std::wstring name;
-    std::string url;
-    std::string md5;     // expected digests from the catalogue, lowercase hex; either may be empty
-    std::string sha256;
-    // Written by the job under pathMutex; other threads copy them under it (the installer reads
-    // filePath once the job has finished, when nothing writes it any more).
+    // Its name, URL and digests stay as the task was made, and its size is where totalBytes began. The
+    // paths are written by the job under pathMutex; other threads copy them under it (the installer
+    // reads filePath once the job has finished, when nothing writes it any more).
+    DownloadIdentity identity;
     std::mutex pathMutex;
-    std::wstring filePath;
-    std::wstring partPath;
-    std::wstring fileName;  // the name asked for, before a "(n)" made it free
     std::atomic<int64_t> totalBytes{0};
     std::atomic<int64_t> receivedBytes{0};
     std::atomic<int64_t> sampleBytes{0};
@@ -68,11 +100,9 @@ struct Task {
     std::atomic<bool> restartNeeded{false};  // installed; the change takes effect after a restart
     InstallRequest installRequest;  // set when the install is accepted, before its installer starts
     std::atomic<bool> silentInstall{false};  // the accepted request's `silent`, for the window
-    // The catalogue gave no digest: the file cannot be verified, so its installer never starts unasked.
-    bool unverified = false;
     std::atomic<uint32_t> signature{SignatureUnchecked};
-    std::mutex errorMutex;  // guards errorText and publisher
-    std::wstring errorText;
+    std::mutex errorMutex;  // guards failure and publisher
+    DownloadError failure;
     std::wstring publisher;
     std::atomic<int32_t> retryCount{0};
     std::atomic<bool> cancelled{false};
@@ -103,29 +133,30 @@ struct Task {
         uint32_t expected = from;
         return state.compare_exchange_strong(expected, to);
     }
-    void setError(const std::wstring& text);
-    std::wstring error();
+    void setError(const DownloadError& error);
+    DownloadError error();
     std::wstring signer();
     std::wstring finalPath();
     std::wstring partialPath();
+    // The identity with the paths and size it has now.
+    DownloadIdentity currentIdentity();
 };
 
-struct TaskSnapshot {
+// What the window reads of a task: its identity (the digests are the ones the file is checked against)
+// and where it stands.
+struct TaskSnapshot : DownloadIdentity {
     int32_t appId = 0;
     uint32_t generation = 0;
-    std::wstring name;
-    std::string md5;  // the digests the file is checked against
-    std::string sha256;
     uint32_t state = Downloading;
     int64_t receivedBytes = 0;
     int64_t totalBytes = 0;
     uint32_t speed = 0;
     bool md5Ok = true;
     bool isArchive = false;
-    bool unverified = false;
+    bool unverified = false;  // the catalogue gave no digest: its installer never starts unasked
     uint32_t signature = SignatureUnchecked;
     std::wstring publisher;
-    std::wstring errorText;
+    DownloadError error;  // why it failed
     int32_t retryCount = 0;
     bool installerFailed = false;
     InstallerType installerType = InstallerType::Unknown;

@@ -161,7 +161,7 @@ ColouredText downloadRowStatus(const TaskSnapshot& task) {
             // Nothing vouched for the bytes: the line says so in the caution colour.
             if (task.unverified) return {L"下载完成" + signatureNote(task) + L" · 未校验", kTextWarning};
             return {L"下载完成" + signatureNote(task), kTextSuccess};
-        case Failed: return {L"下载失败：" + task.errorText, kTextError};
+        case Failed: return {L"下载失败：" + downloadFaultText(task), kTextError};
         case Cancelled: return {L"已取消", kTextTertiary};
         case Installed:
             if (task.restartNeeded) return {L"安装完成，重启后生效" + signatureNote(task), kTextSuccess};
@@ -248,4 +248,42 @@ std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task, bool listed)
         case InstallQueued: return {{HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Wide, false}};
     }
     return {};
+}
+
+const wchar_t ServiceTroubleMessage[] = L"抱歉，Quillbox网络出现点小问题，工程师正在修复中，请稍后再试";
+
+std::wstring downloadFaultText(const TaskSnapshot& task) {
+    switch (task.error.fault) {
+        case DownloadFault::None: break;
+        case DownloadFault::ServiceTrouble: return ServiceTroubleMessage;
+        case DownloadFault::CannotCreate: return L"无法创建下载文件";
+        case DownloadFault::CannotOpen: return L"无法打开下载文件";
+        case DownloadFault::CannotWrite: return L"磁盘写入失败";
+        case DownloadFault::CannotSave: return L"保存文件失败（文件被占用？）";
+        case DownloadFault::NoSpace: return L"磁盘空间不足";
+        case DownloadFault::SignatureBroken: return L"安装包签名无效，已禁止安装";
+    }
+    return std::wstring();
+}
+
+std::wstring namedFew(const std::vector<std::wstring>& names) {
+    std::wstring text;
+    for (size_t i = 0; i < names.size() && i < 3; ++i) text += (i ? L"、「" : L"「") + names[i] + L"」";
+    if (names.size() > 3) text += L"等 " + std::to_wstring(names.size()) + L" 款";
+    return text;
+}
+
+BatchSummary batchSummary(const InstallBatch& batch) {
+    std::vector<std::wstring> skipped, failed;
+    size_t done = 0;
+    for (const BatchItem& item : batch.items) {
+        if (item.outcome == BatchOutcome::Done) ++done;
+        if (item.outcome == BatchOutcome::Skipped) skipped.push_back(item.name);
+        if (item.outcome == BatchOutcome::Failed) failed.push_back(item.name);
+    }
+    BatchSummary summary;
+    summary.title = (batch.kind == BatchKind::Update ? L"已升级 " : L"已安装 ") + std::to_wstring(done) + L" 款";
+    if (!skipped.empty()) summary.skipped = L"已跳过：" + namedFew(skipped);
+    if (!failed.empty()) summary.failed = L"失败：" + namedFew(failed);
+    return summary;
 }

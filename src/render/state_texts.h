@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "downloads/download_manager.h"
+#include "downloads/install_batch.h"
 #include "model/hit_region.h"
 #include "render/layout.h"
 #include "service/catalogue.h"
@@ -83,3 +84,19 @@ struct RowButton {
 std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task, bool listed = true);
 // Whether the catalogue's record gives the digests the task's bytes are checked against.
 bool listsTaskPackage(const AppInfo* app, const TaskSnapshot& task);
+
+// What the window says when the service lets a download down.
+extern const wchar_t ServiceTroubleMessage[];
+// Why a failed task failed, in words ("磁盘空间不足"); empty when it has no error.
+std::wstring downloadFaultText(const TaskSnapshot& task);
+
+// "已升级 2 款" (or "已安装 2 款" for a list), and the lines naming what was skipped and what failed,
+// three names at most and then "等 N 款"; a line is empty when nothing was.
+struct BatchSummary {
+    std::wstring title;
+    std::wstring skipped;
+    std::wstring failed;
+};
+BatchSummary batchSummary(const InstallBatch& batch);
+// "「甲」、「乙」、「丙」等 5 款"; the names as given when there are three or fewer.
+std::wstring namedFew(const std::vector<std::wstring>& names);

@@ -275,7 +275,7 @@ TEST_F(AppAction, FailedDownloadIsRetriedAsANewTask) {
     onAppAction(&app);
     expectToast(L"开始下载：测试应用6", ToastNeutral);
     EXPECT_EQ(task(6).state, Downloading);
-    EXPECT_TRUE(task(6).errorText.empty());
+    EXPECT_TRUE(downloadFaultText(task(6)).empty());
     ASSERT_TRUE(finish(6));
 }
 

@@ -299,7 +299,7 @@ TEST_F(DownloadEngine, ThirteenFailedAttemptsEndInServiceTrouble) {
     ASSERT_TRUE(finish(1));
     const TaskSnapshot t = task(1);
     EXPECT_EQ(t.state, Failed);
-    EXPECT_EQ(t.errorText, ServiceTroubleMessage);
+    EXPECT_EQ(downloadFaultText(t), ServiceTroubleMessage);
     EXPECT_EQ(fileRequests(1).size(), 14u);  // the probe and 13 attempts
     const auto w = waits();
     EXPECT_EQ(millisecondsOf(w, WaitReason::Retry),
@@ -322,7 +322,7 @@ TEST_F(DownloadEngine, ProbesAreRetriedFiveTimes) {
     start(2);
     ASSERT_TRUE(finish(2));
     EXPECT_EQ(task(2).state, Failed);
-    EXPECT_EQ(task(2).errorText, ServiceTroubleMessage);
+    EXPECT_EQ(downloadFaultText(task(2)), ServiceTroubleMessage);
     EXPECT_TRUE(fileRequests(2).empty());
 }
 
@@ -344,7 +344,7 @@ TEST_F(DownloadEngine, ProbeErrorsWithABodyAreFailedProbes) {
     start(5, packageMd5(5));
     ASSERT_TRUE(finish(5));
     EXPECT_EQ(task(5).state, Failed);
-    EXPECT_EQ(task(5).errorText, ServiceTroubleMessage);
+    EXPECT_EQ(downloadFaultText(task(5)), ServiceTroubleMessage);
     EXPECT_EQ(rangesOf(fileRequests(5)), std::vector<std::string>(5, "bytes=0-0"));
 }
 
@@ -353,7 +353,7 @@ TEST_F(DownloadEngine, HtmlPageAnsweringTheProbeFails) {
     start(1);
     ASSERT_TRUE(finish(1));
     EXPECT_EQ(task(1).state, Failed);
-    EXPECT_EQ(task(1).errorText, ServiceTroubleMessage);
+    EXPECT_EQ(downloadFaultText(task(1)), ServiceTroubleMessage);
     EXPECT_TRUE(folderFiles().empty());
     expectEndsWith(messages(), WM_QB_DOWNLOAD_FAILED, news(1));
 }
@@ -362,7 +362,7 @@ TEST_F(DownloadEngine, ContentThatIsNeitherInstallerNorArchiveFailsAndIsDeleted)
     start(6);
     ASSERT_TRUE(finish(6));
     EXPECT_EQ(task(6).state, Failed);
-    EXPECT_EQ(task(6).errorText, ServiceTroubleMessage);
+    EXPECT_EQ(downloadFaultText(task(6)), ServiceTroubleMessage);
     EXPECT_TRUE(folderFiles().empty());
     expectEndsWith(messages(), WM_QB_DOWNLOAD_FAILED, news(6));
 }
@@ -524,7 +524,7 @@ TEST_F(DownloadEngine, ASizeTheFolderCannotHoldEndsTheTaskBeforeAnyFileIsMade) {
     start(1, packageMd5(1));
     ASSERT_TRUE(finish(1));
     EXPECT_EQ(task(1).state, Failed);
-    EXPECT_EQ(task(1).errorText, L"磁盘空间不足");
+    EXPECT_EQ(downloadFaultText(task(1)), L"磁盘空间不足");
     EXPECT_TRUE(folderFiles().empty());
     EXPECT_EQ(fileRequests(1).size(), 1u);  // the probe only
     EXPECT_FALSE(posted(messages(), WM_QB_DOWNLOAD_FAILED));
@@ -572,7 +572,7 @@ TEST_F(DownloadEngine, FinishedPackagesAreMarkedAsDownloadedFromTheInternet) {
 TEST_F(DownloadEngine, CancelDuringTransferEndsTheJobAtOnce) {
     TrickleServer slow(64LL << 20, 16384, 5);  // about 3 MB/s for 64 MiB
     ASSERT_TRUE(slow.listening());
-    manager().startDownload(1, L"慢速", slow.url(), "", 0);
+    manager().startDownload(1, {L"慢速", slow.url()});
     qbtest::waitUntil([&] { return task(1).receivedBytes >= 200000; }, 20000);
     ASSERT_GE(task(1).receivedBytes, 200000);
     messages();
@@ -755,7 +755,7 @@ TEST_F(DownloadEngine, AConnectionThatKeepsFailingHandsItsRangeOnAndOnlyAllFaili
     start(2, packageMd5(2));
     ASSERT_TRUE(finish(2));
     EXPECT_EQ(task(2).state, Failed);
-    EXPECT_EQ(task(2).errorText, ServiceTroubleMessage);
+    EXPECT_EQ(downloadFaultText(task(2)), ServiceTroubleMessage);
     EXPECT_EQ(fileRequests(2).size(), 1u + 2 * 13);
     expectEndsWith(messages(), WM_QB_DOWNLOAD_FAILED, news(2));
 }
@@ -791,7 +791,7 @@ TEST_F(DownloadEngine, ARangeOfAFileOfAnotherSizeIsNeverWrittenIntoASegment) {
     start(1);  // no digest: nothing after the transfer would notice
     ASSERT_TRUE(finish(1));
     EXPECT_EQ(task(1).state, Failed);
-    EXPECT_EQ(task(1).errorText, ServiceTroubleMessage);
+    EXPECT_EQ(downloadFaultText(task(1)), ServiceTroubleMessage);
     EXPECT_EQ(task(1).receivedBytes, 0);
     EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"small-setup.exe.part"});
     std::vector<std::string> ranges = rangesOf(fileRequests(1));
@@ -844,7 +844,7 @@ TEST_F(DownloadEngine, FolderThatCannotHoldTheFileFailsWithoutTheServiceMessage)
     start(1);
     ASSERT_TRUE(finish(1));
     EXPECT_EQ(task(1).state, Failed);
-    EXPECT_EQ(task(1).errorText, L"无法创建下载文件");
+    EXPECT_EQ(downloadFaultText(task(1)), L"无法创建下载文件");
     const auto posts = messages();
     EXPECT_EQ(posts.back(), (PostedMessage{WM_QB_REFRESH, 0}));
     EXPECT_FALSE(posted(posts, WM_QB_DOWNLOAD_FAILED));

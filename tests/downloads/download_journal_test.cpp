@@ -25,7 +25,7 @@ JournalEntry entryFor(int32_t appId, const std::wstring& folder, const std::wstr
     e.url = "http://127.0.0.1:8080/api/client/download/" + std::to_string(appId) + "?channel=a%20b";
     e.md5 = kMd5;
     e.sha256 = kSha256;
-    e.totalBytes = 6000000000LL;  // past 32 bits
+    e.size = 6000000000LL;  // past 32 bits
     e.filePath = folder + L"\\" + fileName;
     e.partPath = e.filePath + L".part";
     e.fileName = fileName;
@@ -40,7 +40,7 @@ void expectSameEntry(const JournalEntry& a, const JournalEntry& b) {
     EXPECT_EQ(a.url, b.url);
     EXPECT_EQ(a.md5, b.md5);
     EXPECT_EQ(a.sha256, b.sha256);
-    EXPECT_EQ(a.totalBytes, b.totalBytes);
+    EXPECT_EQ(a.size, b.size);
     EXPECT_EQ(a.filePath, b.filePath);
     EXPECT_EQ(a.partPath, b.partPath);
     EXPECT_EQ(a.fileName, b.fileName);
@@ -57,7 +57,7 @@ TEST(DownloadJournalText, RoundTripKeepsEveryField) {
     JournalEntry second = entryFor(8, L"\\\\server\\share\\d", L"工具 (2).zip");
     second.md5.clear();
     second.sha256.clear();
-    second.totalBytes = 0;  // size unknown: one transfer from byte 0
+    second.size = 0;  // size unknown: one transfer from byte 0
     second.segments = {{0, -1, 5000}};
     JournalEntry third = entryFor(-9, L"C:\\d", L"a.msi");  // the catalogue allows negative ids
     third.segments.clear();  // still probing: listed, nothing on disk yet
@@ -111,8 +111,8 @@ TEST(DownloadJournalText, AnEntryBreakingARuleIsDroppedAndTheOthersKept) {
         {"segment claims more than its length", [](JournalEntry& e) { e.segments[1].written = 3000000001LL; }},
         {"negative written", [](JournalEntry& e) { e.segments[0].written = -1; }},
         {"segment ends before it starts", [](JournalEntry& e) { e.segments[0].end = -1; }},
-        {"an end while the size is unknown", [](JournalEntry& e) { e.totalBytes = 0; e.segments = {{0, 99, 10}}; }},
-        {"two segments while the size is unknown", [](JournalEntry& e) { e.totalBytes = 0; e.segments = {{0, -1, 1}, {5, -1, 0}}; }},
+        {"an end while the size is unknown", [](JournalEntry& e) { e.size = 0; e.segments = {{0, 99, 10}}; }},
+        {"two segments while the size is unknown", [](JournalEntry& e) { e.size = 0; e.segments = {{0, -1, 1}, {5, -1, 0}}; }},
         {"md5 not hex", [](JournalEntry& e) { e.md5 = std::string(31, 'a') + "g"; }},
         {"sha256 too short", [](JournalEntry& e) { e.sha256.pop_back(); }},
         {"no url", [](JournalEntry& e) { e.url.clear(); }},
@@ -156,11 +156,42 @@ TEST(DownloadJournalText, TextThatIsNoJournalIsRefusedWhole) {
     }
 }
 
+// The newest text replaces one not yet written, and a write that failed is made good by a flush.
+TEST(JournalWriter, WritesTheNewestTextAndMakesAFailedWriteGood) {
+    qb::UniqueHandle entered(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    qb::UniqueHandle release(::CreateEventW(nullptr, TRUE, FALSE, nullptr));  // holds the first write
+    std::vector<std::string> written;
+    DWORD answer = ERROR_SHARING_VIOLATION;
+    JournalWriter writer;
+    writer.writeFile = [&](const std::wstring&, const std::string& bytes) {
+        ::SetEvent(entered.get());
+        ::WaitForSingleObject(release.get(), INFINITE);
+        written.push_back(bytes);
+        return answer;
+    };
+    writer.hand(L"j", "1");
+    EXPECT_EQ(::WaitForSingleObject(entered.get(), 10000), WAIT_OBJECT_0);
+    writer.hand(L"j", "2");
+    writer.hand(L"j", "3");
+    ::SetEvent(release.get());
+    EXPECT_FALSE(writer.flush());
+    answer = ERROR_SUCCESS;
+    EXPECT_TRUE(writer.flush());
+    EXPECT_TRUE(writer.flush());  // nothing waits
+    EXPECT_EQ(written, (std::vector<std::string>{"1", "3", "3", "3"}));
+}
+
 using DownloadJournalTest = DownloadTest;
+
+// The journal's file once the writer has written what it was handed.
+std::string journalFile(const std::wstring& path) {
+    DownloadManager::instance().flushJournal();
+    return qbtest::readFileBytes(path);
+}
 
 std::vector<JournalEntry> journalOnDisk(const std::wstring& path) {
     std::vector<JournalEntry> entries;
-    EXPECT_TRUE(parseJournal(qbtest::readFileBytes(path), entries)) << "the journal does not parse";
+    EXPECT_TRUE(parseJournal(journalFile(path), entries)) << "the journal does not parse";
     return entries;
 }
 
@@ -188,7 +219,7 @@ TEST_F(DownloadJournalTest, PauseKeepsThePartFileAndResumeGoesOnFromTheRecordedB
     EXPECT_EQ(entry.name, L"应用2");
     EXPECT_EQ(entry.url, downloadUrl(2));
     EXPECT_EQ(entry.md5, packageMd5(2));
-    EXPECT_EQ(entry.totalBytes, kBigSize);
+    EXPECT_EQ(entry.size, kBigSize);
     EXPECT_EQ(entry.partPath, downloaded(L"big-setup.exe.part"));
     ASSERT_EQ(entry.segments.size(), 1u);
     const int64_t recorded = entry.segments[0].written;
@@ -225,7 +256,7 @@ TEST_F(DownloadJournalTest, ANewDownloadIsInTheJournalAsSoonAsItsPartFileExists)
     const std::vector<JournalEntry> entries = journalOnDisk(journalPath);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].partPath, downloaded(L"big-setup.exe.part"));
-    EXPECT_EQ(entries[0].totalBytes, kBigSize);
+    EXPECT_EQ(entries[0].size, kBigSize);
     holdRetryWaits(false);
     letGo();
     ASSERT_TRUE(finish(2));
@@ -235,7 +266,7 @@ TEST_F(DownloadJournalTest, ANewDownloadIsInTheJournalAsSoonAsItsPartFileExists)
 TEST_F(DownloadJournalTest, ASecondInstanceLeavesTheJournalOfTheRunningOneAlone) {
     JournalEntry first = entryFor(3, folder, L"portable.zip");
     first.url = downloadUrl(3);
-    first.totalBytes = 1000;
+    first.size = 1000;
     first.segments = {{0, 999, 10}};
     ASSERT_TRUE(qbtest::writeFileBytes(journalPath, journalText({first})));
     LiveProgress running;  // the first instance holds the record beside its journal
@@ -264,7 +295,7 @@ TEST_F(DownloadJournalTest, ASecondInstanceLeavesTheJournalOfTheRunningOneAlone)
 TEST_F(DownloadJournalTest, AJournalThatCannotBeReadAtStartIsNeitherRestoredNorOverwritten) {
     JournalEntry first = entryFor(3, folder, L"portable.zip");
     first.url = downloadUrl(3);
-    first.totalBytes = 1000;
+    first.size = 1000;
     first.segments = {{0, 999, 10}};
     const std::string text = journalText({first});
     ASSERT_TRUE(qbtest::writeFileBytes(journalPath, text));
@@ -281,12 +312,12 @@ TEST_F(DownloadJournalTest, AJournalThatCannotBeReadAtStartIsNeitherRestoredNorO
     holdRetryWaits(true);
     start(1);
     ASSERT_TRUE(waitUntilHeld());
-    EXPECT_EQ(qbtest::readFileBytes(journalPath), text);
+    EXPECT_EQ(journalFile(journalPath), text);
     holdRetryWaits(false);
     letGo();
     ASSERT_TRUE(finish(1));
     EXPECT_EQ(task(1).state, Completed);
-    EXPECT_EQ(qbtest::readFileBytes(journalPath), text);
+    EXPECT_EQ(journalFile(journalPath), text);
 }
 
 // A closing program pauses its transfers and waits for their last counts: the journal then holds every
@@ -339,11 +370,11 @@ TEST_F(DownloadJournalTest, RestoredTasksArePausedWithTheirProgressAndResumeFrom
     big.url = downloadUrl(1);  // never used: the bytes come from the catalogue's address for app 2
     big.md5 = packageMd5(2);
     big.sha256.clear();
-    big.totalBytes = kBigSize;
+    big.size = kBigSize;
     big.segments = {{0, kBigSize - 1, journalled}};
     JournalEntry small = entryFor(1, folder, L"small-setup.exe");
     small.url = downloadUrl(1);
-    small.totalBytes = 102400;
+    small.size = 102400;
     small.segments = {{0, 102399, 1000}};
     JournalEntry elsewhere = entryFor(3, folder, L"portable.zip");
     elsewhere.partPath = journalFolder + L"\\portable.zip.part";
@@ -351,7 +382,7 @@ TEST_F(DownloadJournalTest, RestoredTasksArePausedWithTheirProgressAndResumeFrom
     // write, rename or delete.
     JournalEntry outside = entryFor(4, journalFolder, L"setup.exe");
     outside.url = downloadUrl(4);
-    outside.totalBytes = 1000;
+    outside.size = 1000;
     outside.segments = {{0, 999, 10}};
     ASSERT_TRUE(qbtest::writeFileBytes(outside.partPath, std::string(1000, 'z')));
     ASSERT_TRUE(qbtest::writeFileBytes(journalPath, journalText({big, small, elsewhere, outside})));
@@ -396,7 +427,7 @@ TEST_F(DownloadJournalTest, AnEntryWhosePartFileIsGoneIsDroppedWhenWholeAndStart
     big.url = downloadUrl(2);
     big.md5 = packageMd5(2);
     big.sha256.clear();
-    big.totalBytes = kBigSize;
+    big.size = kBigSize;
     big.segments = {{0, 4999999, 5000000}, {5000000, kBigSize - 1, kBigSize - 5000000}};
     ASSERT_TRUE(qbtest::writeFileBytes(downloaded(L"big-setup.exe"), bytes));  // renamed: it had finished
     ASSERT_TRUE(qbtest::writeFileBytes(journalPath, journalText({big})));
@@ -425,7 +456,7 @@ TEST_F(DownloadJournalTest, AnEntryWhosePartFileIsGoneIsDroppedWhenWholeAndStart
 TEST_F(DownloadJournalTest, AtExitAFailedJournalWriteIsMadeGoodAndACancelledDownloadLeavesNoFile) {
     JournalEntry small = entryFor(1, folder, L"small-setup.exe");
     small.url = downloadUrl(1);
-    small.totalBytes = 102400;
+    small.size = 102400;
     small.segments = {{0, 102399, 1000}};
     ASSERT_TRUE(qbtest::writeFileBytes(downloaded(L"small-setup.exe.part"), std::string(1000, 'y')));
     ASSERT_TRUE(qbtest::writeFileBytes(journalPath, journalText({small})));
@@ -502,7 +533,7 @@ TEST_F(DownloadJournalTest, AResumedTaskThatStartsOverStopsVouchingForItsOldByte
     big.url = downloadUrl(2);
     big.md5 = packageMd5(2);
     big.sha256.clear();
-    big.totalBytes = kBigSize;
+    big.size = kBigSize;
     big.segments = {{0, kBigSize - 1, recorded}};
     ASSERT_TRUE(qbtest::writeFileBytes(journalPath, journalText({big})));
     manager().restoreJournal();

@@ -339,7 +339,7 @@ TEST_F(DownloadManagerTest, InstallOfAVanishedPackageFailsWithTheServiceMessage)
     messages();
     EXPECT_FALSE(manager().install(1));
     EXPECT_EQ(task(1).state, Failed);
-    EXPECT_EQ(task(1).errorText, ServiceTroubleMessage);
+    EXPECT_EQ(downloadFaultText(task(1)), ServiceTroubleMessage);
     EXPECT_EQ(messages(), (std::vector<PostedMessage>{kRefresh, {WM_QB_DOWNLOAD_FAILED, news(1)}}));
 }
 

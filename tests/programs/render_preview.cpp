@@ -94,7 +94,7 @@ PaintInputs makeInputs(Catalogue& catalogue) {
     TaskSnapshot* failed = add(4, Failed, 12);
     add(5, Paused, 45);
     add(20, Paused, 45);
-    failed->errorText = L"抱歉，Quillbox网络出现点小问题，工程师正在修复中，请稍后再试";
+    failed->error.fault = DownloadFault::ServiceTrouble;
     TaskSnapshot* unverified = add(6, Completed, 100);
     unverified->signature = SignatureUnsigned;
     unverified->unverified = true;

@@ -143,7 +143,7 @@ TEST(StateTexts, DownloadRowStatusByState) {
         t.isArchive = c.isArchive;
         t.retryCount = c.retries;
         t.speed = c.speed;
-        t.errorText = L"磁盘空间不足";
+        t.error.fault = DownloadFault::NoSpace;
         const ColouredText status = downloadRowStatus(t);
         EXPECT_EQ(status.text, c.text) << c.state;
         EXPECT_EQ(status.rgb, c.rgb) << c.state;

@@ -28,6 +28,7 @@
 #include "downloads/md5.h"
 #include "json/json.h"
 #include "render/problem_texts.h"
+#include "render/state_texts.h"
 #include "service/catalogue.h"
 #include "soak_plan.h"
 #include "support/message_window.h"
@@ -215,8 +216,8 @@ std::vector<Result> SoakTest::runBatch(const std::vector<SoakApp>& apps, uint64_
             const uint64_t i = waiting.front();
             waiting.pop_front();
             const soak::Plan& plan = results[i].plan;
-            manager().startDownload(plan.appId, apps[i].name, downloadUrlFor(service.base(), plan.appId, L"soak"),
-                                    plan.md5, plan.sizeHint);
+            manager().startDownload(plan.appId, {apps[i].name, downloadUrlFor(service.base(), plan.appId, L"soak"),
+                                                 plan.md5, std::string(), plan.sizeHint});
             running.insert(i);
         }
         pumpMessages();
@@ -303,8 +304,8 @@ void SoakTest::judge(Result& result, const SoakApp& app, const RequestCounts& re
         if (!expectsFile && !eitherWay)
             problems.push_back(std::string("completed although its script ") + soak::expectName(plan.expect));
     } else if (task.state == Failed) {
-        const bool rightText = task.errorText == ServiceTroubleMessage;
-        if (!rightText) problems.push_back("failed with \"" + WideToUtf8(task.errorText) + "\"");
+        const bool rightText = downloadFaultText(task) == ServiceTroubleMessage;
+        if (!rightText) problems.push_back("failed with \"" + WideToUtf8(downloadFaultText(task)) + "\"");
         if (done != 0 || failed != 1) problems.push_back("posted " + std::to_string(done) + " done and " + std::to_string(failed) + " failed");
         if (!result.filePath.empty() && qbtest::fileExists(result.filePath)) problems.push_back("failed but left its final file");
         if (expectsFile) problems.push_back("failed although its script lets it complete");

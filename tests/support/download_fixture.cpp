@@ -91,7 +91,7 @@ std::string DownloadTest::downloadUrl(int32_t appId) const {
 }
 
 void DownloadTest::start(int32_t appId, const std::string& md5, int64_t sizeHint, const std::string& sha256) {
-    manager().startDownload(appId, L"应用" + std::to_wstring(appId), downloadUrl(appId), md5, sizeHint, sha256);
+    manager().startDownload(appId, {L"应用" + std::to_wstring(appId), downloadUrl(appId), md5, sha256, sizeHint});
 }
 
 bool DownloadTest::finish(int32_t appId, DWORD milliseconds) { return manager().waitForJob(appId, milliseconds); }

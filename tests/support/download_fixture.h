@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "downloads/download_manager.h"
+#include "render/state_texts.h"  // downloadFaultText: what the window says of a failed task
 #include "support/service_control.h"
 
 struct PostedMessage {
