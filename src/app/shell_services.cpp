@@ -91,8 +91,9 @@ void bindDownloads(ShellServices& s) {
     s.taskSnapshot = [] { return DownloadManager::instance().snapshot(); };
     s.startDownload = [](const AppInfo& app) {
         const AppConfig& config = appState().config;
-        DownloadManager::instance().startDownload(
-            app.id, {app.name, downloadUrlFor(config.server, app.id, config.channel), app.md5, app.sha256, app.packageSize});
+        const DownloadIdentity package{app.name, downloadUrlFor(config.server, app.id, config.channel), app.md5,
+                                       app.sha256, app.packageSize};
+        DownloadManager::instance().startDownload(app.id, package);
     };
     s.cancelTask = [](int32_t id) { DownloadManager::instance().cancel(id); };
     s.pauseTask = [](int32_t id) { DownloadManager::instance().pause(id); };
