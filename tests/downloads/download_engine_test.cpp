@@ -17,12 +17,6 @@ const int64_t kSmallSize = 100 * 1024;                 // app 1
 const int64_t kBigSize = 8 * 1024 * 1024 + 123;        // app 2
 const std::string kBigRange = "bytes=0-" + std::to_string(kBigSize - 1);
 
-std::vector<std::string> rangesOf(const std::vector<qbtest::LoggedRequest>& requests) {
-    std::vector<std::string> out;
-    for (const auto& r : requests) out.push_back(r.range);
-    return out;
-}
-
 std::vector<uint32_t> millisecondsOf(const std::vector<RecordedWait>& waits, WaitReason reason) {
     std::vector<uint32_t> out;
     for (const auto& w : waits)
@@ -68,7 +62,7 @@ TEST_F(DownloadEngine, PlainDownloadWithRangeSupport) {
     EXPECT_EQ(t.speed, 0u);
     EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"small-setup.exe"});
     EXPECT_EQ(qbtest::readFileBytes(downloaded(L"small-setup.exe")), packageBytes(1));
-    EXPECT_EQ(rangesOf(fileRequests(1)), (std::vector<std::string>{"bytes=0-0", "bytes=0-102399"}));
+    EXPECT_EQ(fileRanges(1), (std::vector<std::string>{"bytes=0-0", "bytes=0-102399"}));
     EXPECT_TRUE(waits().empty());
     const auto posts = messages();
     expectEndsWith(posts, WM_QB_DOWNLOAD_DONE, news(1));
@@ -84,7 +78,7 @@ TEST_F(DownloadEngine, PlainDownloadWithoutRangeSupport) {
     EXPECT_EQ(task(1).totalBytes, kSmallSize);  // from Content-Length
     EXPECT_EQ(qbtest::readFileBytes(downloaded(L"small-setup.exe")), packageBytes(1));
     // After a probe answered 200 the transfer is a plain GET.
-    EXPECT_EQ(rangesOf(fileRequests(1)), (std::vector<std::string>{"bytes=0-0", ""}));
+    EXPECT_EQ(fileRanges(1), (std::vector<std::string>{"bytes=0-0", ""}));
 }
 
 TEST_F(DownloadEngine, DropResumesWithARangeFromTheLastByte) {
@@ -96,7 +90,7 @@ TEST_F(DownloadEngine, DropResumesWithARangeFromTheLastByte) {
     EXPECT_EQ(task(2).retryCount, 0);
     EXPECT_EQ(task(2).receivedBytes, kBigSize);
     EXPECT_EQ(qbtest::readFileBytes(downloaded(L"big-setup.exe")), packageBytes(2));
-    EXPECT_EQ(rangesOf(fileRequests(2)),
+    EXPECT_EQ(fileRanges(2),
               (std::vector<std::string>{"bytes=0-0", kBigRange, "bytes=3000000-" + std::to_string(kBigSize - 1)}));
     const auto w = waits();
     ASSERT_EQ(w.size(), 1u);
@@ -112,7 +106,7 @@ TEST_F(DownloadEngine, DropWithoutRangeSupportStartsOverAndCorrectsProgress) {
     ASSERT_TRUE(finish(2));
     EXPECT_EQ(task(2).state, Completed);
     EXPECT_EQ(qbtest::readFileBytes(downloaded(L"big-setup.exe")), packageBytes(2));
-    EXPECT_EQ(rangesOf(fileRequests(2)), (std::vector<std::string>{"bytes=0-0", "", ""}));
+    EXPECT_EQ(fileRanges(2), (std::vector<std::string>{"bytes=0-0", "", ""}));
     const auto w = waits();
     ASSERT_EQ(w.size(), 1u);
     EXPECT_EQ(w[0].receivedBytes, 0);  // the 3000000 dropped bytes no longer count
@@ -138,9 +132,8 @@ TEST_F(DownloadEngine, FullAnswerToARangeAboveZeroRewinds) {
     ASSERT_TRUE(finish(2));
     EXPECT_EQ(task(2).state, Completed);
     EXPECT_EQ(qbtest::readFileBytes(downloaded(L"big-setup.exe")), packageBytes(2));
-    EXPECT_EQ(rangesOf(fileRequests(2)), (std::vector<std::string>{"bytes=0-0", kBigRange,
-                                                                    "bytes=3000000-" + std::to_string(kBigSize - 1),
-                                                                    kBigRange}));
+    EXPECT_EQ(fileRanges(2), (std::vector<std::string>{"bytes=0-0", kBigRange,
+                                                        "bytes=3000000-" + std::to_string(kBigSize - 1), kBigRange}));
     const auto w = waits();
     ASSERT_EQ(w.size(), 2u);
     EXPECT_EQ(w[0].receivedBytes, 3000000);
@@ -177,7 +170,7 @@ TEST_F(DownloadEngine, PlainGetCutShortIsRetriedWhenTheSizeIsUnknownOrStatedTooS
     for (int32_t app : {1, 4}) {
         EXPECT_EQ(task(app).state, Completed) << app;
         EXPECT_TRUE(task(app).md5Ok) << app;
-        EXPECT_EQ(rangesOf(fileRequests(app)), (std::vector<std::string>{"bytes=0-0", "", ""})) << app;
+        EXPECT_EQ(fileRanges(app), (std::vector<std::string>{"bytes=0-0", "", ""})) << app;
     }
     EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"small-setup.exe")) == packageBytes(1));
     EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"setup.exe")) == packageBytes(4));
@@ -207,7 +200,7 @@ TEST_F(DownloadEngine, PartialAnswerStartingElsewhereIsNeverWrittenAtTheAskedOff
     ASSERT_TRUE(finish(1));
     EXPECT_EQ(task(1).state, Completed);
     EXPECT_EQ(qbtest::readFileBytes(downloaded(L"small-setup.exe")), packageBytes(1));
-    EXPECT_EQ(rangesOf(fileRequests(1)), (std::vector<std::string>{"bytes=0-0", ""}));
+    EXPECT_EQ(fileRanges(1), (std::vector<std::string>{"bytes=0-0", ""}));
 }
 
 TEST_F(DownloadEngine, ShortPartialAnswerIsFollowedByARequestForTheRest) {
@@ -221,7 +214,7 @@ TEST_F(DownloadEngine, ShortPartialAnswerIsFollowedByARequestForTheRest) {
     EXPECT_EQ(task(1).state, Completed);
     EXPECT_TRUE(task(1).md5Ok);
     EXPECT_EQ(qbtest::readFileBytes(downloaded(L"small-setup.exe")), packageBytes(1));
-    EXPECT_EQ(rangesOf(fileRequests(1)), (std::vector<std::string>{"bytes=0-0", "bytes=0-102399", "bytes=40000-102399"}));
+    EXPECT_EQ(fileRanges(1), (std::vector<std::string>{"bytes=0-0", "bytes=0-102399", "bytes=40000-102399"}));
     EXPECT_TRUE(waits().empty());  // not a failed attempt
 }
 
@@ -233,7 +226,7 @@ TEST_F(DownloadEngine, SizeOverstatedByTheProbeLeavesNoPaddedTail) {
     EXPECT_TRUE(task(1).md5Ok);
     EXPECT_EQ(task(1).totalBytes, kSmallSize);
     EXPECT_EQ(qbtest::readFileBytes(downloaded(L"small-setup.exe")), packageBytes(1));
-    EXPECT_EQ(rangesOf(fileRequests(1)), (std::vector<std::string>{"bytes=0-0", "bytes=0-199999"}));
+    EXPECT_EQ(fileRanges(1), (std::vector<std::string>{"bytes=0-0", "bytes=0-199999"}));
 }
 
 TEST_F(DownloadEngine, ServerErrorsAreRetriedAndTheirBodiesNeverWritten) {
@@ -337,15 +330,15 @@ TEST_F(DownloadEngine, ProbeErrorsWithABodyAreFailedProbes) {
     EXPECT_EQ(qbtest::readFileBytes(downloaded(L"setup.exe")), packageBytes(4));
     EXPECT_EQ(millisecondsOf(waits(), WaitReason::Probe), (std::vector<uint32_t>{500, 500, 500, 500}));
     const std::string range = "bytes=0-" + std::to_string(packageBytes(4).size() - 1);
-    EXPECT_EQ(rangesOf(fileRequests(4)), (std::vector<std::string>{"bytes=0-0", "bytes=0-0", "bytes=0-0", "bytes=0-0",
-                                                                    "bytes=0-0", range}));
+    EXPECT_EQ(fileRanges(4), (std::vector<std::string>{"bytes=0-0", "bytes=0-0", "bytes=0-0", "bytes=0-0",
+                                                        "bytes=0-0", range}));
 
     ASSERT_TRUE(service.addAppFaults(5, R"([{"status": 502, "repeat": 5}])"));
     start(5, packageMd5(5));
     ASSERT_TRUE(finish(5));
     EXPECT_EQ(task(5).state, Failed);
     EXPECT_EQ(downloadFaultText(task(5)), ServiceTroubleMessage);
-    EXPECT_EQ(rangesOf(fileRequests(5)), std::vector<std::string>(5, "bytes=0-0"));
+    EXPECT_EQ(fileRanges(5), std::vector<std::string>(5, "bytes=0-0"));
 }
 
 TEST_F(DownloadEngine, HtmlPageAnsweringTheProbeFails) {
@@ -794,7 +787,7 @@ TEST_F(DownloadEngine, ARangeOfAFileOfAnotherSizeIsNeverWrittenIntoASegment) {
     EXPECT_EQ(downloadFaultText(task(1)), ServiceTroubleMessage);
     EXPECT_EQ(task(1).receivedBytes, 0);
     EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"small-setup.exe.part"});
-    std::vector<std::string> ranges = rangesOf(fileRequests(1));
+    std::vector<std::string> ranges = fileRanges(1);
     ASSERT_EQ(ranges.size(), 1u + 2 * 13);
     std::sort(ranges.begin() + 1, ranges.end());
     EXPECT_EQ(ranges[1], "bytes=0-25599");

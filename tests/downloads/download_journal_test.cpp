@@ -195,12 +195,6 @@ std::vector<JournalEntry> journalOnDisk(const std::wstring& path) {
     return entries;
 }
 
-std::vector<std::string> rangesOf(const std::vector<qbtest::LoggedRequest>& requests) {
-    std::vector<std::string> out;
-    for (const auto& r : requests) out.push_back(r.range);
-    return out;
-}
-
 TEST_F(DownloadJournalTest, PauseKeepsThePartFileAndResumeGoesOnFromTheRecordedBytes) {
     ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"bytesPerSecond": 2000000}])"));
     start(2, packageMd5(2));
@@ -240,8 +234,8 @@ TEST_F(DownloadJournalTest, PauseKeepsThePartFileAndResumeGoesOnFromTheRecordedB
     EXPECT_EQ(folderFiles(), std::vector<std::wstring>{L"big-setup.exe"});
     EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"big-setup.exe")) == packageBytes(2));
     const std::string last = std::to_string(kBigSize - 1);
-    EXPECT_EQ(rangesOf(fileRequests(2)), (std::vector<std::string>{"bytes=0-0", "bytes=0-" + last, "bytes=0-0",
-                                                                    "bytes=" + std::to_string(recorded) + "-" + last}));
+    EXPECT_EQ(fileRanges(2), (std::vector<std::string>{"bytes=0-0", "bytes=0-" + last, "bytes=0-0",
+                                                        "bytes=" + std::to_string(recorded) + "-" + last}));
     EXPECT_TRUE(journalOnDisk(journalPath).empty());  // finished: it left the journal
 }
 
@@ -414,7 +408,7 @@ TEST_F(DownloadJournalTest, RestoredTasksArePausedWithTheirProgressAndResumeFrom
     EXPECT_EQ(task(2).state, Completed);
     EXPECT_TRUE(task(2).md5Ok);
     EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"big-setup.exe")) == bytes);
-    EXPECT_EQ(rangesOf(fileRequests(2)),
+    EXPECT_EQ(fileRanges(2),
               (std::vector<std::string>{"bytes=0-0", "bytes=" + std::to_string(recorded) + "-" + std::to_string(kBigSize - 1)}));
     EXPECT_TRUE(fileRequests(1).empty());
     EXPECT_TRUE(journalOnDisk(journalPath).empty());

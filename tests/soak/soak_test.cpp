@@ -24,7 +24,6 @@
 #include "base/text_convert.h"
 #include "app/app_action.h"
 #include "downloads/download_directory.h"
-#include "downloads/download_manager.h"
 #include "downloads/md5.h"
 #include "json/json.h"
 #include "render/problem_texts.h"

@@ -148,6 +148,12 @@ std::vector<qbtest::LoggedRequest> DownloadTest::fileRequests(int32_t appId) {
     return out;
 }
 
+std::vector<std::string> DownloadTest::fileRanges(int32_t appId) {
+    std::vector<std::string> out;
+    for (const auto& r : fileRequests(appId)) out.push_back(r.range);
+    return out;
+}
+
 void DownloadTest::holdRetryWaits(bool hold) {
     std::lock_guard<std::mutex> lock(waitMutex_);
     holding_ = hold;

@@ -11,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "downloads/download_manager.h"
-#include "render/state_texts.h"  // downloadFaultText: what the window says of a failed task
+#include "render/state_texts.h"  // DownloadManager, and downloadFaultText: what a failed task says
 #include "support/service_control.h"
 
 struct PostedMessage {
@@ -54,6 +53,7 @@ protected:
     std::vector<RecordedWait> waits();
     // Requests of the service log for one app's package file.
     std::vector<qbtest::LoggedRequest> fileRequests(int32_t appId);
+    std::vector<std::string> fileRanges(int32_t appId);  // the Range header of each of them
 
     // While holding, retry waits block (sleeping for real) until their task is cancelled or they are
     // let go; letGo releases the waits held now (returning once they have left) and keeps holding
