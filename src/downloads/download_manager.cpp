@@ -18,7 +18,7 @@ bool isFinished(uint32_t state) {
 }
 
 // A failed or cancelled task's partial file goes when the task leaves the list: now, or, while its job
-// still holds it open, when the job lets go (see run).
+// still holds it open, when the job lets go (DownloadJob::finish).
 void discardPartialFile(Task& task) {
     const uint32_t state = task.state.load();
     if (state != Failed && state != Cancelled) return;
