@@ -99,12 +99,12 @@ void loadAllIcons(AppState& app) {
         }
         pending.swap(loading);
     };
-    for (const AppInfo& info : app.catalog.apps) {
+    for (const AppInfo& info : app.catalogue.apps) {
         pumpUntil(started + 600000, [&] {
             tallyPending();
             return app.icons.loadingCount() < kIconsInFlight;
         });
-        RequestIcon(app, info, kSide);
+        requestIcon(app, info, kSide);
         pending.push_back(&info);
     }
     pumpUntil(started + 600000, [&] {
@@ -113,7 +113,7 @@ void loadAllIcons(AppState& app) {
     });
     bench::pumpMessages();
     uint64_t keptBytes = 0;
-    for (const AppInfo& info : app.catalog.apps) keptBytes += bitmapBytes(app.icons.bitmap(info.id, kSide));
+    for (const AppInfo& info : app.catalogue.apps) keptBytes += bitmapBytes(app.icons.bitmap(info.id, kSide));
     const bench::MemoryFigures after = bench::memoryOf(::GetCurrentProcess());
     std::printf("icons_ready=%zu icons_failed=%zu icons_kept=%zu load_s=%.1f bitmap_mib=%.1f kept_bitmap_mib=%.1f "
                 "private_icons_mib=%.1f peak_private_mib=%.1f\n",
@@ -146,7 +146,7 @@ int wmain(int argc, wchar_t** argv) {
     const double windowUp = bench::milliseconds();
     const bench::MemoryFigures afterInit = bench::memoryOf(::GetCurrentProcess());
     Hook& h = hook();
-    if (!app.catalogLoading) {
+    if (!app.catalogueLoading) {
         // The cached catalogue was ready before the window's first paint, which showed it.
         h.loadedMs = windowUp;
         h.paintedMs = windowUp;
@@ -161,13 +161,13 @@ int wmain(int argc, wchar_t** argv) {
         ::TranslateMessage(&msg);
         ::DispatchMessageW(&msg);
     }
-    if (h.paintedMs < 0 || app.catalogFailed) {
+    if (h.paintedMs < 0 || app.catalogueFailed) {
         std::fprintf(stderr, "no catalogue painted\n");
         return 1;
     }
     std::printf("apps=%zu categories=%zu entry_ms=%.0f window_ms=%.0f loaded_ms=%.0f painted_ms=%.0f "
                 "painted_from_entry_ms=%.0f\n",
-                app.catalog.apps.size(), app.catalog.categories.size(), entered - created, windowUp - created,
+                app.catalogue.apps.size(), app.catalogue.categories.size(), entered - created, windowUp - created,
                 h.loadedMs - created, h.paintedMs - created, h.paintedMs - entered);
     std::printf("private_entry_mib=%.1f private_window_mib=%.1f private_catalogue_mib=%.1f peak_private_mib=%.1f\n",
                 bench::mebibytes(atEntry.privateBytes), bench::mebibytes(afterInit.privateBytes),

@@ -16,7 +16,7 @@ namespace bench {
 // GETs the URL reading at most chunkLimit bytes per call, as the client does; keeps the body in
 // *body when given. Bytes read, or -1.
 inline int64_t bareRead(const std::wstring& url, DWORD chunkLimit, std::string* body = nullptr) {
-    const std::optional<UrlParts> parts = SplitUrl(url);
+    const std::optional<UrlParts> parts = splitUrl(url);
     if (!parts) return -1;
     HINTERNET session = ::WinHttpOpen(L"bench", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                       WINHTTP_NO_PROXY_BYPASS, 0);

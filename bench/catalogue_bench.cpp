@@ -1,7 +1,7 @@
 // Times the catalogue load piece by piece on one bootstrap: the transfer alone (HttpClient::Get,
 // next to a bare WinHTTP loop),
-// json::parse of the body, building the records from the parsed tree (ParseAppInfo for every app,
-// as LoadBootstrap does), and Catalogue::LoadBootstrap as a whole. Prints key=value lines.
+// json::parse of the body, building the records from the parsed tree (parseAppInfo for every app,
+// as loadBootstrap does), and Catalogue::loadBootstrap as a whole. Prints key=value lines.
 //   bench_catalogue SERVER RUNS
 #include <windows.h>
 
@@ -24,7 +24,7 @@ void print(const char* key, const std::vector<double>& samples) {
     std::printf("%s_ms median=%.1f min=%.1f max=%.1f\n", key, s.median, s.min, s.max);
 }
 
-// The record building LoadBootstrap does after parsing, on an already parsed tree.
+// The record building loadBootstrap does after parsing, on an already parsed tree.
 size_t buildRecords(const json::Value& data, std::vector<CategoryInfo>& categories, std::vector<AppInfo>& apps) {
     categories.clear();
     apps.clear();
@@ -34,28 +34,28 @@ size_t buildRecords(const json::Value& data, std::vector<CategoryInfo>& categori
             if (item) {
                 const json::Value* id = item->find("id");
                 const json::Value* name = item->find("name");
-                if (id) category.id = Utf8ToWide(id->asString(""));
-                if (name) category.name = Utf8ToWide(name->asString(""));
+                if (id) category.id = utf8ToWide(id->asString(""));
+                if (name) category.name = utf8ToWide(name->asString(""));
             }
             categories.push_back(std::move(category));
         }
     }
     if (const json::Value* list = data.find("apps"))
-        for (const json::ValuePtr& item : list->items) apps.push_back(item ? ParseAppInfo(*item) : AppInfo());
+        for (const json::ValuePtr& item : list->items) apps.push_back(item ? parseAppInfo(*item) : AppInfo());
     return apps.size();
 }
 
-// Times Catalogue::LoadBootstrap; false (said on stderr) when it fails or keeps another number of apps.
+// Times Catalogue::loadBootstrap; false (said on stderr) when it fails or keeps another number of apps.
 bool timeLoadBootstrap(const std::wstring& server, size_t appCount, std::vector<double>& loadMs) {
     Catalogue catalogue;
     const double start = bench::milliseconds();
-    if (!catalogue.LoadBootstrap(server)) {
-        std::fprintf(stderr, "LoadBootstrap failed: %ls\n", catalogueErrorText(catalogue.lastError).c_str());
+    if (!catalogue.loadBootstrap(server)) {
+        std::fprintf(stderr, "loadBootstrap failed: %ls\n", catalogueErrorText(catalogue.lastError).c_str());
         return false;
     }
     loadMs.push_back(bench::milliseconds() - start);
     if (catalogue.apps.size() != appCount) {
-        std::fprintf(stderr, "LoadBootstrap kept %zu apps, the bench built %zu\n", catalogue.apps.size(), appCount);
+        std::fprintf(stderr, "loadBootstrap kept %zu apps, the bench built %zu\n", catalogue.apps.size(), appCount);
         return false;
     }
     return true;

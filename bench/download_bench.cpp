@@ -77,13 +77,13 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const std::wstring fileUrl = argv[1];
-    const std::string downloadUrl = WideToUtf8(argv[2]);
+    const std::string downloadUrl = wideToUtf8(argv[2]);
     const std::wstring folder = argv[3];
-    const std::string md5 = WideToUtf8(argv[4]);
-    const std::string sha256 = WideToUtf8(argv[5]);
+    const std::string md5 = wideToUtf8(argv[4]);
+    const std::string sha256 = wideToUtf8(argv[5]);
     const int runs = std::max(1, _wtoi(argv[6]));
-    const std::string throttledUrl = WideToUtf8(argv[7]);
-    const std::string throttledMd5 = WideToUtf8(argv[8]);
+    const std::string throttledUrl = wideToUtf8(argv[7]);
+    const std::string throttledMd5 = wideToUtf8(argv[8]);
     setDownloadDirOverride(folder);
 
     for (int i = 0; i < runs; ++i) {

@@ -18,8 +18,8 @@ namespace {
 constexpr int64_t kMiB = 1024 * 1024;
 
 void start(const std::wstring& server, AppState& app, int32_t id) {
-    const AppInfo* info = app.catalog.FindApp(id);
-    const std::string url = WideToUtf8(server) + "/api/client/download/" + std::to_string(id) + "?channel=bench";
+    const AppInfo* info = app.catalogue.findApp(id);
+    const std::string url = wideToUtf8(server) + "/api/client/download/" + std::to_string(id) + "?channel=bench";
     DownloadManager::instance().startDownload(
         id, {info ? info->name : L"?", url, info ? info->md5 : std::string(), std::string(), info ? info->packageSize : 0});
 }

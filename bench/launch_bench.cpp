@@ -41,7 +41,7 @@ public:
         path_ = folder + L"\\config.json";
         existed_ = qbtest::fileExists(path_);
         if (existed_) previous_ = qbtest::readFileBytes(path_);
-        ok_ = qbtest::writeFileBytes(path_, "{\"server\": \"" + WideToUtf8(server) + "\"}");
+        ok_ = qbtest::writeFileBytes(path_, "{\"server\": \"" + wideToUtf8(server) + "\"}");
     }
     ~ConfigOverride() {
         if (existed_) {

@@ -1,4 +1,4 @@
-// Times PaintMainWindow at 1180 x 780 into a memory DC made for a hidden window: the frame alone
+// Times paintMainWindow at 1180 x 780 into a memory DC made for a hidden window: the frame alone
 // (loading screen), the card grid with placeholders and with decoded icons, scrolling through a
 // category one wheel notch (120 px) per paint, and the download page with 20 tasks held by the
 // DownloadManager in eight states. Next to them: one BitBlt of the same size. Prints key=value lines.
@@ -36,7 +36,7 @@ using Target = bench::PaintTarget;
 LRESULT CALLBACK benchWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_QB_ICON_READY) return onIconReady();
     if (msg == WM_QB_PREPARE_FACES) {
-        PrepareMainWindowFaces();
+        prepareMainWindowFaces();
         return 0;
     }
     return ::DefWindowProcW(hwnd, msg, wp, lp);
@@ -49,7 +49,7 @@ std::vector<double> timePaints(const Target& target, int samples, const std::fun
     for (int i = 0; i < samples; ++i) {
         if (before) before(i);
         const double start = bench::milliseconds();
-        PaintMainWindow(target.memory, target.client);
+        paintMainWindow(target.memory, target.client);
         times.push_back(bench::milliseconds() - start);
         bench::pumpMessages();
     }
@@ -62,7 +62,7 @@ void print(const char* key, const std::vector<double>& samples) {
     std::fflush(stdout);
 }
 
-// The same copy PaintMainWindow ends with: a 32-bit DIB section onto the target.
+// The same copy paintMainWindow ends with: a 32-bit DIB section onto the target.
 std::vector<double> timeBlits(const Target& target, int samples) {
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -95,13 +95,13 @@ bool waitForIcons(const std::vector<const AppInfo*>& apps, double timeoutMs, int
     AppState& state = appState();
     for (;;) {
         bench::pumpMessages();
-        state.icons.adoptResults(state.catalog.generation);
+        state.icons.adoptResults(state.catalogue.generation);
         bool settled = true;
         for (const AppInfo* app : apps) {
             if (app->icon.empty()) continue;
             const IconStatus status = state.icons.status(app->id, size);
             if (status == IconStatus::Loading) settled = false;
-            if (status == IconStatus::None) RequestIcon(state, *app, size);  // not drawn yet, or freed meanwhile
+            if (status == IconStatus::None) requestIcon(state, *app, size);  // not drawn yet, or freed meanwhile
         }
         if (settled) return true;
         if (bench::milliseconds() > deadline) return false;
@@ -109,9 +109,9 @@ bool waitForIcons(const std::vector<const AppInfo*>& apps, double timeoutMs, int
     }
 }
 
-std::vector<const AppInfo*> appsOf(const Catalogue& catalog, const std::wstring& categoryId) {
+std::vector<const AppInfo*> appsOf(const Catalogue& catalogue, const std::wstring& categoryId) {
     std::vector<const AppInfo*> apps;
-    for (const AppInfo& app : catalog.apps)
+    for (const AppInfo& app : catalogue.apps)
         for (const std::wstring& id : app.categoryIds)
             if (id == categoryId) apps.push_back(&app);
     return apps;
@@ -122,7 +122,7 @@ std::vector<const AppInfo*> paintedApps(AppState& app) {
     std::vector<const AppInfo*> apps;
     for (const HitRegion& region : app.hitRegions)
         if (region.kind == HitKind::CardAction)
-            if (const AppInfo* info = app.catalog.FindApp(region.param)) apps.push_back(info);
+            if (const AppInfo* info = app.catalogue.findApp(region.param)) apps.push_back(info);
     return apps;
 }
 
@@ -157,7 +157,7 @@ bool timeDownloadPage(const Target& target, const std::wstring& server, const st
     timePaints(target, 1);
     std::vector<const AppInfo*> rows;
     for (int32_t id = 1; id <= 20; ++id)
-        if (const AppInfo* info = app.catalog.FindApp(id)) rows.push_back(info);
+        if (const AppInfo* info = app.catalogue.findApp(id)) rows.push_back(info);
     if (!waitForIcons(rows, 60000, kRowIconSide)) std::fprintf(stderr, "row icons still loading\n");
     print("download_page", timePaints(target, samples));
     std::printf("tasks=%zu\n", DownloadManager::instance().snapshot().size());
@@ -188,20 +188,20 @@ int wmain(int argc, wchar_t** argv) {
         return 1;
     }
     app.mainWnd = target.window;
-    if (!app.catalog.LoadBootstrap(server) || app.catalog.categories.empty()) {
-        std::fprintf(stderr, "catalogue load failed: %ls\n", catalogueErrorText(app.catalog.lastError).c_str());
+    if (!app.catalogue.loadBootstrap(server) || app.catalogue.categories.empty()) {
+        std::fprintf(stderr, "catalogue load failed: %ls\n", catalogueErrorText(app.catalogue.lastError).c_str());
         return 1;
     }
-    app.selectedCategoryId = app.catalog.categories.front().id;
-    const std::vector<const AppInfo*> category = appsOf(app.catalog, app.selectedCategoryId);
-    std::printf("apps=%zu categories=%zu category_apps=%zu size=%dx%d\n", app.catalog.apps.size(),
-                app.catalog.categories.size(), category.size(), kWidth, kHeight);
+    app.selectedCategoryId = app.catalogue.categories.front().id;
+    const std::vector<const AppInfo*> category = appsOf(app.catalogue, app.selectedCategoryId);
+    std::printf("apps=%zu categories=%zu category_apps=%zu size=%dx%d\n", app.catalogue.apps.size(),
+                app.catalogue.categories.size(), category.size(), kWidth, kHeight);
 
     print("blit", timeBlits(target, samples));
 
-    app.catalogLoading = true;
+    app.catalogueLoading = true;
     print("frame", timePaints(target, samples));
-    app.catalogLoading = false;
+    app.catalogueLoading = false;
 
     // Icons that cannot be had draw the letter placeholder: without a server every icon fails at once.
     app.config.server.clear();

@@ -2,7 +2,7 @@
 // each step of typing a few queries (pinyin letter by letter, initials, hanzi, a description word,
 // queries with no result), the steps taken round-robin so that load changes spread over all of them.
 // Then one keystroke as the window answers it: the field's new text applied (the search and the
-// state it changes) and PaintMainWindow of the result grid at 1180 x 780 into a memory DC made for a
+// state it changes) and paintMainWindow of the result grid at 1180 x 780 into a memory DC made for a
 // hidden window, as bench/paint paints; icons are letter placeholders (no icon server).
 //   bench_search SERVER REPETITIONS
 #include <windows.h>
@@ -37,12 +37,12 @@ const wchar_t* const kKeystrokes[] = {
     L"界面", L"界面简洁", L"zhichi", L"Zq", L"没有这个软件",
 };
 
-std::string quoted(const wchar_t* query) { return WideToUtf8(L"\"" + std::wstring(query) + L"\""); }
+std::string quoted(const wchar_t* query) { return wideToUtf8(L"\"" + std::wstring(query) + L"\""); }
 
 // Draws card faces between paints as the main window does.
 LRESULT CALLBACK benchWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_QB_PREPARE_FACES) {
-        PrepareMainWindowFaces();
+        prepareMainWindowFaces();
         return 0;
     }
     return ::DefWindowProcW(hwnd, msg, wp, lp);
@@ -60,7 +60,7 @@ void timeKeystrokes(AppState& app, const bench::PaintTarget& target, int repetit
             const double start = bench::milliseconds();
             applySearchText(app, kKeystrokes[s]);
             const double filtered = bench::milliseconds();
-            PaintMainWindow(target.memory, client);
+            paintMainWindow(target.memory, client);
             ::GdiFlush();
             const double painted = bench::milliseconds();
             filterMs[s].push_back(filtered - start);
@@ -70,7 +70,7 @@ void timeKeystrokes(AppState& app, const bench::PaintTarget& target, int repetit
             bench::pumpMessages();
         }
     }
-    std::printf("keystroke at %dx%d: filter + PaintMainWindow of the result grid (letter placeholders)\n", kWidth,
+    std::printf("keystroke at %dx%d: filter + paintMainWindow of the result grid (letter placeholders)\n", kWidth,
                 kHeight);
     for (size_t s = 0; s < steps; ++s) {
         applySearchText(app, kKeystrokes[s]);
@@ -81,7 +81,7 @@ void timeKeystrokes(AppState& app, const bench::PaintTarget& target, int repetit
     const bench::Summary filter = bench::summarise(allFilter), total = bench::summarise(allTotal);
     std::printf("keystroke over %zu apps: filter + repaint median %.2f ms, p95 %.2f ms (filter alone median %.3f ms) "
                 "over %zu keystrokes (%.1f ms frame budget)\n",
-                app.catalog.apps.size(), total.median, total.p95, filter.median, allTotal.size(), kFrameBudgetMs);
+                app.catalogue.apps.size(), total.median, total.p95, filter.median, allTotal.size(), kFrameBudgetMs);
 }
 
 // search() for every step of kKeystrokes, round-robin, repetitions times; prints each step and all of them.
@@ -120,8 +120,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     const int repetitions = std::max(1, _wtoi(argv[2]));
     Catalogue catalogue;
-    if (!catalogue.LoadBootstrap(argv[1])) {
-        std::fprintf(stderr, "LoadBootstrap failed: %ls\n", catalogueErrorText(catalogue.lastError).c_str());
+    if (!catalogue.loadBootstrap(argv[1])) {
+        std::fprintf(stderr, "loadBootstrap failed: %ls\n", catalogueErrorText(catalogue.lastError).c_str());
         return 1;
     }
     size_t descriptionCharacters = 0;
@@ -152,10 +152,10 @@ int wmain(int argc, wchar_t** argv) {
     AppState& app = appState();
     createUiFonts(app.uiFonts);
     app.mainWnd = target.window;
-    app.catalog = std::move(catalogue);
-    if (!app.catalog.categories.empty()) app.selectedCategoryId = app.catalog.categories.front().id;
+    app.catalogue = std::move(catalogue);
+    if (!app.catalogue.categories.empty()) app.selectedCategoryId = app.catalogue.categories.front().id;
     ensureSearchIndex(app);  // the window builds it when the field takes the caret
-    PaintMainWindow(target.memory, RECT{0, 0, kWidth, kHeight});
+    paintMainWindow(target.memory, RECT{0, 0, kWidth, kHeight});
     bench::pumpMessages();
     timeKeystrokes(app, target, std::max(1, repetitions / 4));
     std::fflush(stdout);

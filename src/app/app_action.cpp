@@ -45,8 +45,8 @@ bool startsWithoutQuestion(const TaskSnapshot* task) {
 }  // namespace
 
 std::string downloadUrlFor(const std::wstring& server, int32_t appId, const std::wstring& channel) {
-    std::string url = WideToUtf8(server) + "/api/client/download/" + std::to_string(appId) + "?channel=";
-    for (const char byte : WideToUtf8(channel)) {
+    std::string url = wideToUtf8(server) + "/api/client/download/" + std::to_string(appId) + "?channel=";
+    for (const char byte : wideToUtf8(channel)) {
         const unsigned char c = static_cast<unsigned char>(byte);
         if (keepsItsByte(c)) {
             url.push_back(byte);
@@ -133,7 +133,7 @@ bool installWaits(int32_t taskId) {
 
 InstallRequest installRequestFor(const TaskSnapshot& task) {
     const AppState& state = appState();
-    const AppInfo* app = state.catalog.FindApp(task.appId);
+    const AppInfo* app = state.catalogue.findApp(task.appId);
     InstallRequest request;
     if (app) request.silentArgs = app->silentArgs;
     request.silent = runsSilently(state.config.silentInstall, task.installerType, request.silentArgs, task.unverified,
@@ -176,7 +176,7 @@ void onUpdateAll() {
     AppState& state = appState();
     if (!state.batch.active()) state.batch = InstallBatch{};
     std::vector<const AppInfo*> apps;
-    for (const size_t index : updatableApps(state)) apps.push_back(&state.catalog.apps[index]);
+    for (const size_t index : updatableApps(state)) apps.push_back(&state.catalogue.apps[index]);
     const BatchStarts starts = startInBatch(apps);
     const wchar_t* how = state.config.silentInstall ? L" 款软件，将逐个自动安装" : L" 款软件，安装向导将逐个打开";
     std::wstring text =

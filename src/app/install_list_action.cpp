@@ -21,8 +21,8 @@ HWND listOwner() {
 // Why the installed apps cannot be told apart in the catalogue yet; empty when they can.
 std::wstring catalogueNotReady() {
     const AppState& state = appState();
-    if (state.catalog.apps.empty()) return L"软件目录尚未加载，请稍后再试";
-    if (!state.installed.everRead || state.installed.byIdCatalogue != state.catalog.generation)
+    if (state.catalogue.apps.empty()) return L"软件目录尚未加载，请稍后再试";
+    if (!state.installed.everRead || state.installed.byIdCatalogue != state.catalogue.generation)
         return L"正在读取已安装的软件，请稍后再试";
     return std::wstring();
 }
@@ -50,7 +50,7 @@ void queueImport(const ImportPlan& plan) {
     state.batch.kind = BatchKind::Import;
     std::vector<const AppInfo*> apps;
     for (const int32_t id : plan.install)
-        if (const AppInfo* app = state.catalog.FindApp(id)) apps.push_back(app);
+        if (const AppInfo* app = state.catalogue.findApp(id)) apps.push_back(app);
     const BatchStarts starts = startInBatch(apps);
     for (size_t i = 0; i < plan.noPackage.size(); ++i)
         state.batch.add(plan.noPackageIds[i], plan.noPackage[i], BatchOutcome::Skipped);
@@ -68,7 +68,7 @@ void importList(const InstallList& list, bool unattended) {
     AppState& state = appState();
     if (state.batch.active()) return showToast(L"请等当前的批量安装结束后再导入软件清单", ToastError);
     const ImportPlan plan =
-        planImport(list, state.config.server, state.config.channel, state.catalog.apps, state.installed.byId);
+        planImport(list, state.config.server, state.config.channel, state.catalogue.apps, state.installed.byId);
     const bool asks = !unattended || plan.match == ListMatch::ByName;
     if (plan.install.empty()) {
         if (asks) {
@@ -101,7 +101,7 @@ void exportInstallList(HWND owner) {
     if (path.empty()) return;
     AppState& state = appState();
     const InstallList list =
-        installedAppsList(state.config.server, state.config.channel, state.catalog.apps, state.installed.byId);
+        installedAppsList(state.config.server, state.config.channel, state.catalogue.apps, state.installed.byId);
     const uint32_t number = ++state.lists.jobsStarted;
     if (!shellServices().startListWrite(state.mainWnd, number, path, formatInstallList(list)))
         showToast(L"软件清单导出失败", ToastError);
@@ -114,7 +114,7 @@ void continueListImport() {
     const std::wstring notReady = catalogueNotReady();
     // From the command line the list waits for the catalogue's load to end; from the window it is matched
     // against what the window shows.
-    if (lists.unattended && (!notReady.empty() || !state.catalogSettled)) return;
+    if (lists.unattended && (!notReady.empty() || !state.catalogueSettled)) return;
     const InstallList list = std::move(*lists.waiting);
     lists.waiting.reset();
     if (!notReady.empty()) {

@@ -35,7 +35,7 @@ LRESULT onDestroy(HWND hwnd) {
         app.shadowWnd = nullptr;
     }
     ::KillTimer(hwnd, kSpeedTimerId);
-    ReleaseMainWindowPaintCaches();
+    releaseMainWindowPaintCaches();
     ::PostQuitMessage(0);
     return 0;
 }
@@ -51,7 +51,7 @@ LRESULT onPaint(HWND hwnd) {
     HDC dc = ::BeginPaint(hwnd, &ps);
     RECT client;
     ::GetClientRect(hwnd, &client);
-    PaintMainWindow(dc, client);
+    paintMainWindow(dc, client);
     ::EndPaint(hwnd, &ps);
     return 0;
 }
@@ -62,7 +62,7 @@ void repaintMainWindow() {
     if (HWND main = appState().mainWnd) ::InvalidateRect(main, nullptr, FALSE);
 }
 
-LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT CALLBACK mainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_CREATE: return onCreate(hwnd);
         case WM_DESTROY: return onDestroy(hwnd);
@@ -91,7 +91,7 @@ LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_CLOSE: requestClose(hwnd); return 0;
         case WM_QB_ICON_READY: return onIconReady();
         case WM_QB_CREATE_SEARCH_EDIT: createSearchEdit(hwnd); return 0;
-        case WM_QB_PREPARE_FACES: PrepareMainWindowFaces(); return 0;
+        case WM_QB_PREPARE_FACES: prepareMainWindowFaces(); return 0;
         case WM_QB_DOWNLOAD_DONE: return onDownloadDone(unpackIdAndGeneration(wp));
         case WM_QB_CATALOGUE_LOADED: return onCatalogueLoaded(wp);
         case WM_QB_DOWNLOAD_FAILED: return onDownloadFailed(hwnd, unpackIdAndGeneration(wp));

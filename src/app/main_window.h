@@ -8,7 +8,7 @@ inline constexpr wchar_t kMainWindowClass[] = L"QBMainWnd";
 // they stopped.
 inline constexpr DWORD kExitPauseMs = 2000;
 
-LRESULT CALLBACK MainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+LRESULT CALLBACK mainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
 // Invalidates the whole client area without erasing; painting happens in WM_PAINT.
 void repaintMainWindow();

@@ -35,7 +35,7 @@ void stepPage(AppState& app, ScrollBarId bar, int y) {
 
 void selectCategory(int32_t row) {
     AppState& app = appState();
-    const std::vector<CategoryInfo> categories = SnapshotCategories(app.catalog);
+    const std::vector<CategoryInfo> categories = snapshotCategories(app.catalogue);
     if (row < 0 || static_cast<size_t>(row) >= categories.size()) return;
     clearSearchField(AfterClear::LeaveField);  // a category is chosen over the search
     app.selectedCategoryId = categories[static_cast<size_t>(row)].id;
@@ -47,7 +47,7 @@ void selectCategory(int32_t row) {
 // A busy app's button only shows its progress on the download page instead of starting anything.
 void pressCardAction(int32_t appId) {
     AppState& app = appState();
-    const AppInfo* info = app.catalog.FindApp(appId);
+    const AppInfo* info = app.catalogue.findApp(appId);
     if (!info || app.installed.uninstalling.count(appId)) return;  // its button reads 卸载中
     const auto tasks = shellServices().taskSnapshot();
     const auto task = tasks.find(appId);
@@ -69,7 +69,7 @@ void showUpdatesPage() {
 void installFromRow(int32_t taskId) {
     // An installer and the app's uninstaller would work on the same files at once.
     if (appState().installed.uninstalling.count(taskId)) {
-        const AppInfo* info = appState().catalog.FindApp(taskId);
+        const AppInfo* info = appState().catalogue.findApp(taskId);
         return showToast(L"「" + (info ? info->name : std::wstring()) + L"」正在卸载", ToastNeutral);
     }
     const auto tasks = shellServices().taskSnapshot();
@@ -80,7 +80,7 @@ void installFromRow(int32_t taskId) {
         if (task->second.unverified && !confirmUnverifiedInstall(task->second)) return;
     }
     if (installAndReport(taskId) != InstallStart::Accepted) return;
-    const AppInfo* info = appState().catalog.FindApp(taskId);
+    const AppInfo* info = appState().catalogue.findApp(taskId);
     showToast(installAcceptedToast(taskId, info ? info->name : std::wstring()), ToastSuccess);
     repaintMainWindow();
 }
@@ -88,7 +88,7 @@ void installFromRow(int32_t taskId) {
 // 继续 goes on with the bytes on disk, unless the catalogue lists another package for the app by now:
 // then the card's road replaces them with a new download.
 void resumeFromRow(int32_t taskId) {
-    const AppInfo* info = appState().catalog.FindApp(taskId);
+    const AppInfo* info = appState().catalogue.findApp(taskId);
     const auto tasks = shellServices().taskSnapshot();
     const auto task = tasks.find(taskId);
     // Nothing that only the journal on disk names is fetched: an app the catalogue lacks is not resumed.
@@ -127,7 +127,7 @@ void actOnRegion(HWND hwnd, const HitRegion& region) {
         case HitKind::RowInstall: installFromRow(region.param); break;
         case HitKind::RowOpenFolder: services.openInFolder(region.param); break;
         case HitKind::RowRetry:
-            if (const AppInfo* info = app.catalog.FindApp(region.param)) services.appAction(info);
+            if (const AppInfo* info = app.catalogue.findApp(region.param)) services.appAction(info);
             repaintMainWindow();
             break;
         case HitKind::ClearCompleted:

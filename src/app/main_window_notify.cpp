@@ -90,31 +90,31 @@ InstallStart installAndReport(int32_t taskId) {
 LRESULT onCatalogueLoaded(WPARAM step) {
     AppState& app = appState();
     ShellServices& services = shellServices();
-    CatalogueAdoption loaded = services.adoptLoadedCatalogue(app.catalog);
+    CatalogueAdoption loaded = services.adoptLoadedCatalogue(app.catalogue);
     if (!loaded.pending) {
         // Already taken with an earlier message of the same load; or posted without a result to take,
         // when the step alone says what happened.
-        if (!app.catalogLoading) return 0;
+        if (!app.catalogueLoading) return 0;
         loaded.finished = step != CatalogueLoadCached;
         loaded.failed = step == CatalogueLoadFailed;
         loaded.offline = step == CatalogueLoadOffline;
     }
-    const bool firstShown = app.catalogLoading;
-    if (loaded.replaced || loaded.finished) app.catalogLoading = false;
-    app.catalogFailed = loaded.failed;
-    app.catalogOffline = loaded.offline;
-    if (loaded.finished) app.catalogSettled = true;
-    app.catalogNotice =
+    const bool firstShown = app.catalogueLoading;
+    if (loaded.replaced || loaded.finished) app.catalogueLoading = false;
+    app.catalogueFailed = loaded.failed;
+    app.catalogueOffline = loaded.offline;
+    if (loaded.finished) app.catalogueSettled = true;
+    app.catalogueNotice =
         loaded.offline ? offlineNotice(loaded.confirmedAtMs, localUtcOffsetMinutes(loaded.confirmedAtMs)) : L"";
     if (firstShown) {
         const bool fromDownloadPage = app.page == Page::Downloads;
         app.page = Page::Catalogue;
         app.selectedCategoryId =
-            selectionAfterLoad(app.catalog.categories, app.selectedCategoryId, fromDownloadPage);
+            selectionAfterLoad(app.catalogue.categories, app.selectedCategoryId, fromDownloadPage);
     } else if (loaded.replaced) {
         // A refresh replacing the shown catalogue keeps the page, and the selection and scroll
         // while the selected category still exists.
-        const std::wstring kept = selectionAfterLoad(app.catalog.categories, app.selectedCategoryId, false);
+        const std::wstring kept = selectionAfterLoad(app.catalogue.categories, app.selectedCategoryId, false);
         if (kept != app.selectedCategoryId) app.contentScroll = 0;
         app.selectedCategoryId = kept;
     }
@@ -131,8 +131,8 @@ LRESULT onCatalogueLoaded(WPARAM step) {
 // catalogue since replaced are dropped there.
 LRESULT onIconReady() {
     AppState& app = appState();
-    if (app.icons.adoptResults(app.catalog.generation) > 0) {
-        PrepareMainWindowFacesSoon();  // the cards showing them are drawn again before the paint
+    if (app.icons.adoptResults(app.catalogue.generation) > 0) {
+        prepareMainWindowFacesSoon();  // the cards showing them are drawn again before the paint
         repaintMainWindow();
     }
     return 0;
@@ -188,12 +188,12 @@ void rereadInstalledApps() {
 
 void startInstalledAppsReadNow() {
     AppState& app = appState();
-    if (!app.mainWnd || app.catalog.apps.empty()) return;
+    if (!app.mainWnd || app.catalogue.apps.empty()) return;
     std::vector<CatalogueName> names;
-    names.reserve(app.catalog.apps.size());
-    for (const AppInfo& info : app.catalog.apps) names.push_back({info.id, info.name, info.version});
+    names.reserve(app.catalogue.apps.size());
+    for (const AppInfo& info : app.catalogue.apps) names.push_back({info.id, info.name, info.version});
     const uint32_t number = ++app.installed.readsStarted;
-    app.installed.newestReadCatalogue = app.catalog.generation;
+    app.installed.newestReadCatalogue = app.catalogue.generation;
     app.installed.readTick = ::GetTickCount();
     if (ShellServices& services = shellServices(); services.readInstalledApps)
         services.readInstalledApps(app.mainWnd, number, std::move(names));
@@ -234,7 +234,7 @@ LRESULT onInstalledRead(WPARAM) {
             installed.updateRefused.insert(it->first);
         it = installed.updating.erase(it);
     }
-    PrepareMainWindowFacesSoon();
+    prepareMainWindowFacesSoon();
     repaintMainWindow();
     continueListImport();
     return 0;

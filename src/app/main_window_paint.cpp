@@ -46,7 +46,7 @@ MainWindowPaint& mainWindowPaint() {
     return paint;
 }
 
-void PaintMainWindow(HDC dc, const RECT& client) {
+void paintMainWindow(HDC dc, const RECT& client) {
     AppState& app = appState();
     MainWindowPaint& paint = mainWindowPaint();
     const int w = client.right - client.left;
@@ -58,7 +58,7 @@ void PaintMainWindow(HDC dc, const RECT& client) {
     postPreparation(paint, app.mainWnd);
 }
 
-void PrepareMainWindowFaces() {
+void prepareMainWindowFaces() {
     const AppState& app = appState();
     MainWindowPaint& paint = mainWindowPaint();
     paint.preparationPosted = false;
@@ -71,10 +71,10 @@ void PrepareMainWindowFaces() {
     if (done.more) postPreparation(paint, app.mainWnd);
 }
 
-void PrepareMainWindowFacesSoon() { postPreparation(mainWindowPaint(), appState().mainWnd); }
+void prepareMainWindowFacesSoon() { postPreparation(mainWindowPaint(), appState().mainWnd); }
 
-void ReleaseMainWindowPaintCaches() { mainWindowPaint() = MainWindowPaint{}; }
+void releaseMainWindowPaintCaches() { mainWindowPaint() = MainWindowPaint{}; }
 
-void RequestIcon(AppState& state, const AppInfo& app, int drawnSize) {
-    state.icons.request(app, drawnSize, {state.config.server, state.catalog.generation, state.mainWnd});
+void requestIcon(AppState& state, const AppInfo& app, int drawnSize) {
+    state.icons.request(app, drawnSize, {state.config.server, state.catalogue.generation, state.mainWnd});
 }

@@ -21,18 +21,18 @@ MainWindowPaint& mainWindowPaint();
 // Called from WM_PAINT with the BeginPaint DC: runs the update step (hit regions, scroll bars,
 // expiries, icon requests), paints the whole client area off-screen from the main window's paint
 // caches and copies the image to dc with one BitBlt.
-void PaintMainWindow(HDC dc, const RECT& client);
+void paintMainWindow(HDC dc, const RECT& client);
 
 // Frees what the main window's paints keep; the next paint makes it again.
-void ReleaseMainWindowPaintCaches();
+void releaseMainWindowPaintCaches();
 
 // WM_QB_PREPARE_FACES, posted by a paint: between paints, draws for a few milliseconds the card faces
 // the next paints will need (icons that arrived, cards about to scroll in), so that a paint mostly
 // copies. Posts itself again while some remain, and repaints when a shown card changed.
-void PrepareMainWindowFaces();
+void prepareMainWindowFaces();
 // Posts WM_QB_PREPARE_FACES unless one is on its way: after new icons, before the paint they cause.
-void PrepareMainWindowFacesSoon();
+void prepareMainWindowFacesSoon();
 
 // Asks for the app's icon decoded at drawnSize (84 on cards, 48 in download rows, 44 in the notice):
 // queues its fetch the first time, else only notes that it is still in use. Cheap once asked.
-void RequestIcon(AppState& state, const AppInfo& app, int drawnSize);
+void requestIcon(AppState& state, const AppInfo& app, int drawnSize);

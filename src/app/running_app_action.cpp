@@ -7,7 +7,7 @@
 namespace {
 
 std::wstring nameOf(int32_t appId) {
-    const AppInfo* info = appState().catalog.FindApp(appId);
+    const AppInfo* info = appState().catalogue.findApp(appId);
     return info ? info->name : std::wstring();
 }
 

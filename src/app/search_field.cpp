@@ -103,9 +103,9 @@ void searchAgainInNewCatalogue(AppState& app) {
 
 void ensureSearchIndex(AppState& app) {
     SearchState& state = app.search;
-    if (state.indexBuilt && state.indexGeneration == app.catalog.generation) return;
-    state.index = SearchIndex(app.catalog.apps);
-    state.indexGeneration = app.catalog.generation;
+    if (state.indexBuilt && state.indexGeneration == app.catalogue.generation) return;
+    state.index = SearchIndex(app.catalogue.apps);
+    state.indexGeneration = app.catalogue.generation;
     state.indexBuilt = true;
 }
 

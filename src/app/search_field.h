@@ -22,7 +22,7 @@ void placeSearchEdit(int w);
 bool applySearchText(AppState& app, const std::wstring& text);
 // The catalogue was replaced: a shown query is looked up again in the new one.
 void searchAgainInNewCatalogue(AppState& app);
-// Builds the index of catalog.apps unless it is already the index of this catalogue generation.
+// Builds the index of catalogue.apps unless it is already the index of this catalogue generation.
 void ensureSearchIndex(AppState& app);
 
 enum class FieldCaret { AtEnd, SelectAll };

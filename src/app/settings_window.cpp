@@ -562,7 +562,7 @@ bool settingsDialogMessage(MSG* msg) {
     return ::IsDialogMessageW(settings, msg) != FALSE;
 }
 
-LRESULT CALLBACK SettingsWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT CALLBACK settingsWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_NCCREATE) attachResources(hwnd);
     SettingsResources* held = resourcesOf(hwnd);
     if (!held) return ::DefWindowProcW(hwnd, msg, wp, lp);

@@ -21,7 +21,7 @@ enum SettingsControlId : int {
 
 // Opens the one settings window centred on the main window, which stays disabled while it is open.
 void openSettingsWindow();
-LRESULT CALLBACK SettingsWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+LRESULT CALLBACK settingsWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
 // Keyboard handling of the open settings window for the message loop; true when consumed.
 bool settingsDialogMessage(MSG* msg);

@@ -157,7 +157,7 @@ void updateShadow(HWND main) {
 }
 
 // The layered window's content comes only from UpdateLayeredWindow.
-LRESULT CALLBACK ShadowWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT CALLBACK shadowWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_ERASEBKGND: return 1;
         case WM_PAINT: ::ValidateRect(hwnd, nullptr); return 0;

@@ -23,7 +23,7 @@ HWND createShadowWindowFor(HWND target);
 // what lies beneath; without it they are drawn opaque (near black) over other windows.
 bool desktopComposesWindows();
 bool followWithShadow(HWND target, HWND shadow, SIZE& bitmapSize);
-LRESULT CALLBACK ShadowWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+LRESULT CALLBACK shadowWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
 struct ShadowRing {
     int alpha;   // 0 means the ring is not drawn

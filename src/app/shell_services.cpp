@@ -112,7 +112,7 @@ void bindDownloads(ShellServices& s) {
     s.pauseAll = [](DWORD waitMs) { DownloadManager::instance().pauseAll(waitMs); };
     s.appAction = [](const AppInfo* app) { onAppAction(app); };
     s.reportInstall = [](const std::wstring& server, int32_t id, const std::wstring& channel) {
-        return ReportInstallInBackground(server, id, channel);
+        return reportInstallInBackground(server, id, channel);
     };
 }
 
@@ -123,7 +123,7 @@ void bindSettingsAndCatalogue(ShellServices& s) {
     s.startCatalogueLoad = [] { startCatalogueLoad(); };
     s.adoptLoadedCatalogue = [](Catalogue& shown) { return adoptLoadedCatalogue(shown); };
     s.finishStartUp = [] { finishStartUpSoon(); };
-    s.requestIcon = [](const AppInfo& app, int drawnSize) { RequestIcon(appState(), app, drawnSize); };
+    s.requestIcon = [](const AppInfo& app, int drawnSize) { requestIcon(appState(), app, drawnSize); };
 }
 
 void bindShell(ShellServices& s) {

@@ -54,9 +54,9 @@ bool initInstance(HINSTANCE instance) {
 
     createUiFonts(app.uiFonts);
 
-    registerWindowClass(instance, kMainWindowClass, MainWindowProc, ::LoadIconW(instance, MAKEINTRESOURCEW(1)),
+    registerWindowClass(instance, kMainWindowClass, mainWindowProc, ::LoadIconW(instance, MAKEINTRESOURCEW(1)),
                         static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-    registerWindowClass(instance, kSettingsWindowClass, SettingsWindowProc, nullptr,
+    registerWindowClass(instance, kSettingsWindowClass, settingsWindowProc, nullptr,
                         reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)));
 
     const WindowPlacement place =
@@ -80,7 +80,7 @@ bool initInstance(HINSTANCE instance) {
     // window's pixels reach the display when its thread waits, so wait once, without a timeout.
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
     // OLE and the shadow follow the first catalogue paint; a load that takes longer does not hold them back.
-    ::SetTimer(main, kFinishStartUpTimerId, app.catalogLoading ? kFinishStartUpLatestMs : kFinishStartUpSoonMs,
+    ::SetTimer(main, kFinishStartUpTimerId, app.catalogueLoading ? kFinishStartUpLatestMs : kFinishStartUpSoonMs,
                finishStartUpTimer);
     return true;
 }
@@ -101,16 +101,16 @@ void finishStartUp() {
     catalogueShown();
     // Only the settings' folder picker needs OLE.
     ::OleInitialize(nullptr);
-    registerWindowClass(::GetModuleHandleW(nullptr), kShadowWindowClass, ShadowWindowProc, nullptr, nullptr);
+    registerWindowClass(::GetModuleHandleW(nullptr), kShadowWindowClass, shadowWindowProc, nullptr, nullptr);
     createShadowWindow(main);
 }
 
 void startCatalogueLoad() {
     AppState& app = appState();
-    app.catalogLoading = true;
-    app.catalogSettled = false;
-    app.catalogFailed = false;
-    app.catalog.lastError = CatalogueError{};
+    app.catalogueLoading = true;
+    app.catalogueSettled = false;
+    app.catalogueFailed = false;
+    app.catalogue.lastError = CatalogueError{};
     if (app.mainWnd) ::InvalidateRect(app.mainWnd, nullptr, FALSE);
     if (app.earlyLoadRunning) {
         app.earlyLoadRunning = false;

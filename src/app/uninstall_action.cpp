@@ -19,7 +19,7 @@ bool taskBusy(int32_t appId) {
 
 void uninstallFromCard(int32_t appId) {
     AppState& app = appState();
-    const AppInfo* info = app.catalog.FindApp(appId);
+    const AppInfo* info = app.catalogue.findApp(appId);
     if (!info || !installStatusOf(app, appId)) return;
     const std::wstring name = info->name;
     if (app.installed.uninstalling.count(appId)) return showToast(quoted(name) + L"正在卸载", ToastNeutral);
@@ -42,7 +42,7 @@ LRESULT onUninstallFinished(int32_t appId) {
     AppState& app = appState();
     const std::optional<UninstallOutcome> outcome = shellServices().takeUninstallOutcome(appId);
     if (!outcome || app.installed.uninstalling.erase(appId) == 0) return 0;
-    const AppInfo* info = app.catalog.FindApp(appId);
+    const AppInfo* info = app.catalogue.findApp(appId);
     const std::wstring name = info ? info->name : std::wstring();
     if (*outcome == UninstallOutcome::Removed) {
         // The card says so at once; the read below confirms it. A task that installed the app is over.

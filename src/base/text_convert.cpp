@@ -4,7 +4,7 @@
 
 #include <climits>
 
-std::wstring Utf8ToWide(const std::string& text) {
+std::wstring utf8ToWide(const std::string& text) {
     if (text.empty() || text.size() > INT_MAX) return std::wstring();
     const int length = static_cast<int>(text.size());
     const int needed = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
@@ -15,7 +15,7 @@ std::wstring Utf8ToWide(const std::string& text) {
     return out;
 }
 
-std::string WideToUtf8(const std::wstring& text) {
+std::string wideToUtf8(const std::wstring& text) {
     if (text.empty() || text.size() > INT_MAX) return std::string();
     const int length = static_cast<int>(text.size());
     const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);

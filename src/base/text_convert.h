@@ -2,5 +2,5 @@
 // The only conversions between UTF-8 (JSON, HTTP, URLs) and UTF-16 (interface text, paths).
 #include <string>
 
-std::wstring Utf8ToWide(const std::string& text);
-std::string WideToUtf8(const std::wstring& text);
+std::wstring utf8ToWide(const std::string& text);
+std::string wideToUtf8(const std::wstring& text);

@@ -16,7 +16,7 @@ void trimTrailing(std::wstring& text, const wchar_t* separators) {
 std::wstring memberText(const json::Value& root, const char* key, bool* present) {
     const json::Value* member = root.find(key);
     *present = member != nullptr;
-    return member ? Utf8ToWide(member->asString("")) : std::wstring();
+    return member ? utf8ToWide(member->asString("")) : std::wstring();
 }
 
 std::wstring programFolder() {
@@ -83,9 +83,9 @@ AppConfig loadConfig() {
 }
 
 std::string configFileText(const AppConfig& config) {
-    return "{\n  \"server\": \"" + json::escapeString(WideToUtf8(config.server)) + "\",\n  \"channel\": \"" +
-           json::escapeString(WideToUtf8(config.channel)) + "\",\n  \"downloadDir\": \"" +
-           json::escapeString(WideToUtf8(config.downloadDir)) + "\",\n  \"connectionsPerDownload\": " +
+    return "{\n  \"server\": \"" + json::escapeString(wideToUtf8(config.server)) + "\",\n  \"channel\": \"" +
+           json::escapeString(wideToUtf8(config.channel)) + "\",\n  \"downloadDir\": \"" +
+           json::escapeString(wideToUtf8(config.downloadDir)) + "\",\n  \"connectionsPerDownload\": " +
            std::to_string(config.connectionsPerDownload) + ",\n  \"silentInstall\": " +
            (config.silentInstall ? "true" : "false") + "\n}\n";
 }

@@ -125,7 +125,7 @@ bool DownloadJob::probe() {
     for (int probes = 1;; ++probes) {
         probe_ = HttpResponse();
         HttpRequest request;
-        request.url = Utf8ToWide(task.identity.url);
+        request.url = utf8ToWide(task.identity.url);
         request.headers.emplace_back(L"Range", L"bytes=0-0");
         request.sink = [](const uint8_t*, uint32_t) { return false; };
         request.cancelFlag = &task.cancelled;
@@ -157,7 +157,7 @@ bool DownloadJob::readProbe() {
         task.totalBytes.store(probe_.contentLength);
     }
     if (!probe_.finalUrl.empty()) {
-        const std::string finalUrl = WideToUtf8(probe_.finalUrl);
+        const std::string finalUrl = wideToUtf8(probe_.finalUrl);
         std::lock_guard<std::mutex> lock(task.urlMutex);
         task.resolvedUrl = finalUrl;
     }
@@ -167,7 +167,7 @@ bool DownloadJob::readProbe() {
 }
 
 void DownloadJob::nameFromProbe() {
-    const std::wstring url = Utf8ToWide(task_->identity.url);
+    const std::wstring url = utf8ToWide(task_->identity.url);
     std::wstring candidate = fileNameFromDisposition(probe_.contentDisposition);
     if (candidate.empty()) candidate = fileNameFromUrl(probe_.finalUrl.empty() ? url : probe_.finalUrl);
     if (candidate.empty()) candidate = fileNameFromUrl(url);
@@ -357,7 +357,7 @@ DWORD DownloadJob::renameToFinalName(HANDLE file) {
 
 void DownloadJob::markDownloaded() {
     const std::wstring saved = task_->finalPath();
-    const std::wstring source = Utf8ToWide(task_->identity.url);
+    const std::wstring source = utf8ToWide(task_->identity.url);
     if (manager_.shellActions.markDownloaded) {
         manager_.shellActions.markDownloaded(saved, source);
     } else {

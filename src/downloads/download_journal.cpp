@@ -20,7 +20,7 @@ const wchar_t kPartSuffix[] = L".part";
 // and reading it whole could exhaust the memory before it was found out.
 constexpr int64_t kMaxJournalBytes = 16LL * 1024 * 1024;
 
-std::string quoted(const std::wstring& text) { return "\"" + json::escapeString(WideToUtf8(text)) + "\""; }
+std::string quoted(const std::wstring& text) { return "\"" + json::escapeString(wideToUtf8(text)) + "\""; }
 std::string quoted(const std::string& text) { return "\"" + json::escapeString(text) + "\""; }
 
 bool readText(const json::Value& object, const char* key, std::string& out) {
@@ -33,7 +33,7 @@ bool readText(const json::Value& object, const char* key, std::string& out) {
 bool readText(const json::Value& object, const char* key, std::wstring& out) {
     std::string bytes;
     if (!readText(object, key, bytes)) return false;
-    out = Utf8ToWide(bytes);
+    out = utf8ToWide(bytes);
     return true;
 }
 

@@ -280,7 +280,6 @@ std::map<int32_t, TaskSnapshot> DownloadManager::snapshot() {
         s.generation = task.generation;
         s.state = task.state.load();
         s.receivedBytes = task.receivedBytes.load();
-        s.totalBytes = s.size;
         s.speed = task.speed.load();
         s.md5Ok = task.md5Ok.load();
         s.isArchive = task.isArchive.load();

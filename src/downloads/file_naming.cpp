@@ -131,7 +131,7 @@ std::wstring extendedDispositionName(const std::wstring& value) {
             bytes.push_back(static_cast<char>(encoded[i] & 0xFF));
         }
     }
-    return decodedEscape ? Utf8ToWide(bytes) : encoded;
+    return decodedEscape ? utf8ToWide(bytes) : encoded;
 }
 
 std::wstring plainDispositionName(const std::wstring& value) {

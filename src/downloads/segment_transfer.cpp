@@ -338,7 +338,7 @@ bool DownloadJob::sendAttempt(Transfer& transfer, PartCursor& cursor, int64_t en
                               Attempt& attempt) {
     Task& task = *task_;
     const std::wstring url = requestUrl();
-    attempt.askedDownloadUrl = url == Utf8ToWide(task.identity.url);
+    attempt.askedDownloadUrl = url == utf8ToWide(task.identity.url);
     HttpRequest request = rangeRequest(url, transfer.useRange, cursor.position, end);
     request.cancelFlag = &task.cancelled;
     const int64_t attemptStart = cursor.position;
@@ -366,7 +366,7 @@ void DownloadJob::applyVerdict(Transfer& transfer, PartCursor& cursor, const Att
     Task& task = *task_;
     const AttemptVerdict& verdict = attempt.verdict;
     if (verdict.noteFinalUrl || verdict.fallBackUrl) {
-        const std::string finalUrl = WideToUtf8(attempt.response.finalUrl);
+        const std::string finalUrl = wideToUtf8(attempt.response.finalUrl);
         std::lock_guard<std::mutex> lock(task.urlMutex);
         if (verdict.noteFinalUrl || attempt.askedDownloadUrl) {
             task.resolvedUrl = finalUrl;
@@ -414,5 +414,5 @@ bool DownloadJob::stopped(const Transfer& transfer) const {
 
 std::wstring DownloadJob::requestUrl() {
     std::lock_guard<std::mutex> lock(task_->urlMutex);
-    return Utf8ToWide(task_->resolvedUrl.empty() ? task_->identity.url : task_->resolvedUrl);
+    return utf8ToWide(task_->resolvedUrl.empty() ? task_->identity.url : task_->resolvedUrl);
 }

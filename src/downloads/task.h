@@ -149,7 +149,6 @@ struct TaskSnapshot : DownloadIdentity {
     uint32_t generation = 0;
     uint32_t state = Downloading;
     int64_t receivedBytes = 0;
-    int64_t totalBytes = 0;  // the identity's size: 0 while unknown
     uint32_t speed = 0;
     bool md5Ok = true;
     bool isArchive = false;

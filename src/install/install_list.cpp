@@ -44,7 +44,7 @@ bool readText(const json::Value& object, const char* key, InstallListProblem not
         problem.member = key;
         return false;
     }
-    out = Utf8ToWide(value->text);
+    out = utf8ToWide(value->text);
     return true;
 }
 
@@ -126,7 +126,7 @@ InstallListParse parseInstallList(const std::string& bytes) {
 }
 
 std::string formatInstallList(const InstallList& list) {
-    const auto quoted = [](const std::wstring& text) { return "\"" + json::escapeString(WideToUtf8(text)) + "\""; };
+    const auto quoted = [](const std::wstring& text) { return "\"" + json::escapeString(wideToUtf8(text)) + "\""; };
     std::string text = "{\n  \"server\": " + quoted(list.server) + ",\n  \"channel\": " + quoted(list.channel) +
                        ",\n  \"apps\": [";
     for (size_t i = 0; i < list.apps.size(); ++i) {

@@ -208,7 +208,7 @@ std::vector<InstalledApp> readInstalledApps(const UninstallRoots& roots) {
 }
 
 const InstalledApp* findInstalledApp(const std::wstring& appName, const std::vector<InstalledApp>& installed) {
-    const std::wstring wanted = NormalizeAppName(appName);
+    const std::wstring wanted = normalizeAppName(appName);
     const InstalledApp* best = nullptr;
     for (const InstalledApp& app : installed) {
         if (!displayNameMatches(wanted, app.displayName)) continue;
@@ -272,12 +272,12 @@ std::unordered_map<int32_t, InstallStatus> matchInstalledApps(const std::vector<
     // Sorted by normalised name, the registrations whose names start with a given name lie together.
     std::vector<std::pair<std::wstring, size_t>> names;
     names.reserve(installed.size());
-    for (size_t i = 0; i < installed.size(); ++i) names.emplace_back(NormalizeAppName(installed[i].displayName), i);
+    for (size_t i = 0; i < installed.size(); ++i) names.emplace_back(normalizeAppName(installed[i].displayName), i);
     std::sort(names.begin(), names.end());
 
     std::unordered_map<int32_t, InstallStatus> statuses;
     for (const CatalogueName& app : apps) {
-        const std::wstring wanted = NormalizeAppName(app.name);
+        const std::wstring wanted = normalizeAppName(app.name);
         if (wanted.empty()) continue;
         const InstalledApp* best = nullptr;
         for (auto it = std::lower_bound(names.begin(), names.end(), std::make_pair(wanted, size_t{0}));

@@ -31,7 +31,7 @@ struct InstalledApp {
 // read up to 32 KiB, REG_EXPAND_SZ ones with their environment variables expanded.
 std::vector<InstalledApp> readInstalledApps(const UninstallRoots& roots = UninstallRoots{});
 
-// The registration an app of this name matches by the name rule of IsAppListed; null when none.
+// The registration an app of this name matches by the name rule of isAppListed; null when none.
 // Of several, the one with the highest version.
 const InstalledApp* findInstalledApp(const std::wstring& appName, const std::vector<InstalledApp>& installed);
 

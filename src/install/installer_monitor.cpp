@@ -18,7 +18,7 @@ static_assert(sizeof(SHELLEXECUTEINFOW) == 112, "the shell expects the 64-bit re
 constexpr DWORD kElevationRequired = 740;
 
 UninstallSnapshot takeSnapshot(const InstallerMonitorHooks& hooks) {
-    return hooks.takeSnapshot ? hooks.takeSnapshot() : TakeUninstallSnapshot();
+    return hooks.takeSnapshot ? hooks.takeSnapshot() : takeUninstallSnapshot();
 }
 
 void waitBetweenChecks(const InstallerMonitorHooks& hooks) {
@@ -95,7 +95,7 @@ InstallerResult monitorInstaller(const InstallerRun& run) {
     const UninstallSnapshot before = takeSnapshot(hooks);
     InstallFacts facts;
     facts.type = run.type;
-    facts.wasListed = IsAppListed(run.appName, before);
+    facts.wasListed = isAppListed(run.appName, before);
 
     qb::UniqueHandle process(run.silent ? startSilently(*run.silent) : startWithWizard(run.packagePath, result));
     if (!process) return result;

@@ -68,7 +68,7 @@ UninstallSnapshot takeUninstallSnapshotUnder(const UninstallRoots& roots) {
     return snapshot;
 }
 
-UninstallSnapshot TakeUninstallSnapshot() { return takeUninstallSnapshotUnder(UninstallRoots{}); }
+UninstallSnapshot takeUninstallSnapshot() { return takeUninstallSnapshotUnder(UninstallRoots{}); }
 
 bool hasNewUninstallKey(const UninstallSnapshot& before, const UninstallSnapshot& now) {
     for (const std::wstring& key : now.keys) {
@@ -77,11 +77,11 @@ bool hasNewUninstallKey(const UninstallSnapshot& before, const UninstallSnapshot
     return false;
 }
 
-bool HasNewUninstallEntry(const UninstallSnapshot& before) {
-    return hasNewUninstallKey(before, TakeUninstallSnapshot());
+bool hasNewUninstallEntry(const UninstallSnapshot& before) {
+    return hasNewUninstallKey(before, takeUninstallSnapshot());
 }
 
-std::wstring NormalizeAppName(const std::wstring& text) {
+std::wstring normalizeAppName(const std::wstring& text) {
     std::wstring out;
     out.reserve(text.size());
     for (wchar_t c : text) {
@@ -93,14 +93,14 @@ std::wstring NormalizeAppName(const std::wstring& text) {
 
 bool displayNameMatches(const std::wstring& wanted, const std::wstring& displayName) {
     if (wanted.empty()) return false;
-    const std::wstring listed = NormalizeAppName(displayName);
+    const std::wstring listed = normalizeAppName(displayName);
     if (listed == wanted) return true;
     return listed.size() > wanted.size() && listed.size() - wanted.size() <= kNameSuffixMargin &&
            listed.compare(0, wanted.size(), wanted) == 0;
 }
 
 std::wstring listedVersions(const std::wstring& appName, const UninstallSnapshot& snapshot) {
-    const std::wstring wanted = NormalizeAppName(appName);
+    const std::wstring wanted = normalizeAppName(appName);
     std::vector<std::wstring> versions;
     for (size_t i = 0; i < snapshot.displayNames.size(); ++i) {
         if (!displayNameMatches(wanted, snapshot.displayNames[i])) continue;
@@ -113,8 +113,8 @@ std::wstring listedVersions(const std::wstring& appName, const UninstallSnapshot
     return joined;
 }
 
-bool IsAppListed(const std::wstring& appName, const UninstallSnapshot& snapshot) {
-    const std::wstring wanted = NormalizeAppName(appName);
+bool isAppListed(const std::wstring& appName, const UninstallSnapshot& snapshot) {
+    const std::wstring wanted = normalizeAppName(appName);
     for (const std::wstring& displayName : snapshot.displayNames)
         if (displayNameMatches(wanted, displayName)) return true;
     return false;

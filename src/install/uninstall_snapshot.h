@@ -25,18 +25,18 @@ struct UninstallRoots {
 // the subkey opened for reading, or null when it cannot be opened.
 void forEachUninstallEntry(const UninstallRoots& roots, const std::function<void(const std::wstring&, HKEY)>& visit);
 
-UninstallSnapshot TakeUninstallSnapshot();
+UninstallSnapshot takeUninstallSnapshot();
 UninstallSnapshot takeUninstallSnapshotUnder(const UninstallRoots& roots);
 
 // Takes a fresh snapshot and tells whether it holds a key that before lacks.
-bool HasNewUninstallEntry(const UninstallSnapshot& before);
+bool hasNewUninstallEntry(const UninstallSnapshot& before);
 bool hasNewUninstallKey(const UninstallSnapshot& before, const UninstallSnapshot& now);
 
-std::wstring NormalizeAppName(const std::wstring& text);
+std::wstring normalizeAppName(const std::wstring& text);
 // Whether a registration's display name belongs to an app whose name, normalised, is wanted: the same
 // name, or the name followed by a short addition (edition, bitness, year).
 bool displayNameMatches(const std::wstring& wanted, const std::wstring& displayName);
-bool IsAppListed(const std::wstring& appName, const UninstallSnapshot& snapshot);
+bool isAppListed(const std::wstring& appName, const UninstallSnapshot& snapshot);
 // The versions registered for an app of this name, sorted and joined, so two snapshots tell whether
 // an installer moved them; empty when the app is not listed.
 std::wstring listedVersions(const std::wstring& appName, const UninstallSnapshot& snapshot);

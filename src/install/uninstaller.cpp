@@ -69,7 +69,7 @@ UninstallOutcome runUninstaller(const UninstallCommand& command, const Uninstall
 
 bool startUninstall(HWND window, int32_t appId, const InstalledApp& registration, UninstallerHooks hooks) {
     if (!hooks.stillRegistered) {
-        hooks.stillRegistered = [key = registration.key] { return TakeUninstallSnapshot().keys.count(key) != 0; };
+        hooks.stillRegistered = [key = registration.key] { return takeUninstallSnapshot().keys.count(key) != 0; };
     }
     return qb::startWorker([window, appId, registration, hooks = std::move(hooks)] {
         // Parsed here: splitting an unquoted path asks the file system, which may be slow to answer.

@@ -19,8 +19,8 @@ bool updateOffered(const AppState& app, int32_t appId) {
 
 std::vector<size_t> updatableApps(const AppState& app) {
     std::vector<size_t> apps;
-    for (size_t i = 0; i < app.catalog.apps.size(); ++i) {
-        const AppInfo& info = app.catalog.apps[i];
+    for (size_t i = 0; i < app.catalogue.apps.size(); ++i) {
+        const AppInfo& info = app.catalogue.apps[i];
         if (info.hasPackage && updateOffered(app, info.id)) apps.push_back(i);
     }
     return apps;

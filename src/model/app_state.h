@@ -83,10 +83,10 @@ struct CardMenu {
 struct SearchState {
     HWND edit = nullptr;          // the field's edit control, a child of the main window
     std::wstring query;           // the field's text without the spaces around it
-    std::vector<size_t> results;  // indexes into catalog.apps, name matches first
+    std::vector<size_t> results;  // indexes into catalogue.apps, name matches first
     bool hasText = false;         // the field holds something: its clear button shows
     bool focused = false;         // the caret is in the field: no placeholder
-    SearchIndex index;            // of catalog.apps, built on the window thread
+    SearchIndex index;            // of catalogue.apps, built on the window thread
     uint32_t indexGeneration = 0;
     bool indexBuilt = false;
     WNDPROC editProcedure = nullptr;  // the edit's own, which the field's procedure passes messages on to
@@ -102,7 +102,7 @@ struct AppState {
     HWND settingsDirEdit = nullptr;
     HWND settingsVersionLabel = nullptr;
     AppConfig config;
-    Catalogue catalog;
+    Catalogue catalogue;
     IconCache icons;  // decoded icons of the catalogue's apps; only the main thread touches it
     InstalledState installed;
     SearchState search;
@@ -110,11 +110,11 @@ struct AppState {
 
     Page page = Page::Catalogue;
     std::wstring selectedCategoryId;
-    bool catalogLoading = false;
-    bool catalogFailed = false;
-    bool catalogOffline = false;  // the service could not be used; the cached catalogue is shown
-    bool catalogSettled = false;  // the load is over: no other lists follow until the next load
-    std::wstring catalogNotice;   // quiet note beside the content heading; empty for none
+    bool catalogueLoading = false;
+    bool catalogueFailed = false;
+    bool catalogueOffline = false;  // the service could not be used; the cached catalogue is shown
+    bool catalogueSettled = false;  // the load is over: no other lists follow until the next load
+    std::wstring catalogueNotice;   // quiet note beside the content heading; empty for none
     bool earlyLoadRunning = false;  // a load begun before the main window existed, which its WM_CREATE takes over
     bool startUpFinished = false;   // OLE and the shadow window are set up (finishStartUp ran)
     int sidebarScroll = 0;
@@ -175,7 +175,7 @@ AppState& appState();
 const InstallStatus* installStatusOf(const AppState& app, int32_t appId);
 // Installed with a newer version in the catalogue, and not refused this session.
 bool updateOffered(const AppState& app, int32_t appId);
-// Indexes into app.catalog.apps of the apps offered an update that have a package, in catalogue
+// Indexes into app.catalogue.apps of the apps offered an update that have a package, in catalogue
 // order: the rows of the updates page and the count on its pill.
 std::vector<size_t> updatableApps(const AppState& app);
 

@@ -18,7 +18,7 @@ constexpr wchar_t kUserAgent[] =
 constexpr DWORD kSecureProtocols = 0xA80;  // TLS 1.0 + 1.1 + 1.2
 constexpr int kHopBudget = 11;             // ten redirects are followed, the eleventh fails
 constexpr DWORD kHeaderBufferBytes = 8192;
-// Far beyond any URL SplitUrl takes; a longer Location is not read at all.
+// Far beyond any URL splitUrl takes; a longer Location is not read at all.
 constexpr DWORD kLocationCapBytes = 32768;
 constexpr DWORD kReadChunkBytes = 65536;
 constexpr size_t kMemoryBodyLimit = 8388608;
@@ -249,7 +249,7 @@ HttpResult HttpClient::Send(const HttpRequest& request, HttpResponse& response, 
     ExchangeState state{request.url, HopRequest{request.method, request.headers, request.body}};
     for (;;) {
         if (isCancelled(request)) return HttpResult::Aborted;
-        const std::optional<UrlParts> parts = SplitUrl(state.url);
+        const std::optional<UrlParts> parts = splitUrl(state.url);
         if (!parts) return failed(error, HttpResult::InvalidUrl, HttpFault::InvalidUrl);
         Hop hop;
         HttpResult result = openHop(state.request, *parts, hop, error);

@@ -18,7 +18,7 @@ struct UrlParts {
     bool secure = false;
 };
 
-std::optional<UrlParts> SplitUrl(const std::wstring& url);
+std::optional<UrlParts> splitUrl(const std::wstring& url);
 
 // The URL a Location value leads to from currentUrl: absolute http(s) URLs as they are, "//host/x"
 // on the current scheme, "/x" on the current origin, anything else beside the current path. No

@@ -15,8 +15,8 @@ bool startsWithNoCase(const std::wstring& text, const wchar_t* prefix, size_t pr
 }
 
 bool sameOrigin(const std::wstring& a, const std::wstring& b) {
-    const std::optional<UrlParts> left = SplitUrl(a);
-    const std::optional<UrlParts> right = SplitUrl(b);
+    const std::optional<UrlParts> left = splitUrl(a);
+    const std::optional<UrlParts> right = splitUrl(b);
     return left && right && left->secure == right->secure && left->port == right->port &&
            ::_wcsicmp(left->host.c_str(), right->host.c_str()) == 0;
 }
@@ -33,7 +33,7 @@ bool carriesCredentialsOrConditions(const std::wstring& name) {
 
 }  // namespace
 
-std::optional<UrlParts> SplitUrl(const std::wstring& url) {
+std::optional<UrlParts> splitUrl(const std::wstring& url) {
     wchar_t host[kHostChars] = {};
     wchar_t path[kPathChars] = {};
     wchar_t extra[kPathChars] = {};
@@ -60,7 +60,7 @@ std::optional<UrlParts> SplitUrl(const std::wstring& url) {
 
 std::wstring resolveRedirectTarget(const std::wstring& location, const std::wstring& currentUrl) {
     if (startsWithNoCase(location, L"http://", 7) || startsWithNoCase(location, L"https://", 8)) return location;
-    const std::optional<UrlParts> current = SplitUrl(currentUrl);
+    const std::optional<UrlParts> current = splitUrl(currentUrl);
     if (!current) return location;
 
     std::wstring origin = current->scheme + L"://" + current->host;

@@ -51,7 +51,7 @@ void drawCardNameLine(PaintContext& ctx, const AppInfo& app, const RECT& card, b
 void paintCardContent(PaintContext& ctx, const AppInfo& app, const CardFaceKey& key, const RECT& card) {
     Canvas& canvas = ctx.canvas;
     const int x = card.left, y = card.top, cx2 = card.right;
-    DrawAppIcon(ctx, &app, layout::cardIcon(card));
+    drawAppIcon(ctx, &app, layout::cardIcon(card));
     drawCardNameLine(ctx, app, card, key.nameOnly);
     canvas.drawText(app.description, {x + 8, y + 130, cx2 - 8, y + 150}, FontBody, palette::kTextTertiary,
                     kTextCentredCut);
@@ -65,8 +65,8 @@ void paintCardContent(PaintContext& ctx, const AppInfo& app, const CardFaceKey& 
 // The white card, its border and the divider above the button.
 void paintCardChrome(Canvas& canvas, const RECT& card, bool hovered) {
     const int x = card.left, y = card.top, cx2 = card.right;
-    FillRoundRect(canvas, card, 10, palette::kWhite);
-    StrokeRoundRect(canvas, card, 10, hovered ? palette::kCardBorderHover : palette::kCardBorder, 1.0f);
+    fillRoundRect(canvas, card, 10, palette::kWhite);
+    strokeRoundRect(canvas, card, 10, hovered ? palette::kCardBorderHover : palette::kCardBorder, 1.0f);
     canvas.drawLine(static_cast<float>(x + 18), static_cast<float>(y + 180), static_cast<float>(cx2 - 18),
                     static_cast<float>(y + 180), {palette::kCardBorder, 1.0f});
 }
@@ -163,13 +163,13 @@ const TaskSnapshot* cardTask(const PaintContext& ctx, int32_t appId) {
 }  // namespace
 
 void paintCardButton(Canvas& canvas, const CardButtonLook& look, const RECT& button, int radius) {
-    FillRoundRect(canvas, button, radius, look.fill);
+    fillRoundRect(canvas, button, radius, look.fill);
     if (look.showsProgress && look.percent > 0) {
         // One pixel of the 100-pixel button stands for one percent. The fill is the button's own shape
         // cut at the percent, so it grows steadily: a rounded rectangle narrower than its corners would
         // bulge past its width.
         const ClipScope clip(canvas, {button.left, button.top, button.left + look.percent, button.bottom});
-        FillRoundRect(canvas, button, radius, palette::kCardProgress);
+        fillRoundRect(canvas, button, radius, palette::kCardProgress);
     }
     canvas.drawText(look.label, button, FontButton, look.labelRgb, kTextCentred);
 }
@@ -186,7 +186,7 @@ bool prepareCardFaces(PaintContext& ctx, const std::vector<size_t>& apps, PaintC
             const bool shown = layout::cardShown(view, card);
             if (pass == 0 ? !shown : (shown || !layout::cardNearView(view, card))) continue;
             if (pass > 0 && (card.top >= view.clip.bottom) != (pass == 1)) continue;
-            const AppInfo& app = ctx.app.catalog.apps[apps[i]];
+            const AppInfo& app = ctx.app.catalogue.apps[apps[i]];
             const CardFaceKey key = cardFaceKey(ctx, app, card.right - card.left, nameOnly);
             if (caches.cards.holds(app.id, key)) continue;
             if (milliseconds() >= deadline) return true;
@@ -214,7 +214,7 @@ CardFaceKey cardFaceKey(const PaintContext& ctx, const AppInfo& app, int width, 
     return key;
 }
 
-bool PaintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std::wstring& heading,
+bool paintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std::wstring& heading,
                   PaintCaches& caches) {
     GridPass pass;
     pass.start = milliseconds();
@@ -229,7 +229,7 @@ bool PaintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std:
         for (size_t i = 0; i < apps.size(); ++i) {
             const RECT card = layout::cardRect(view.columns, static_cast<int>(i), view.clip.top, app.contentScroll);
             if (!layout::cardShown(view, card)) continue;
-            paintCardFace(ctx, app.catalog.apps[apps[i]], card, nameOnly, caches, pass);
+            paintCardFace(ctx, app.catalogue.apps[apps[i]], card, nameOnly, caches, pass);
         }
     }
     const bool active = app.dragBar == ScrollBarId::Content || app.pageRepeatBar == ScrollBarId::Content;

@@ -12,7 +12,7 @@
 // Cards about to scroll in are left to the preparation between paints (prepareCardFaces), which the
 // window runs before it handles the next input; a paint that ran out of time may show cards from
 // before their icon arrived and answers false: paint again soon.
-bool PaintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std::wstring& heading,
+bool paintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std::wstring& heading,
                   PaintCaches& caches);
 
 // Between paints: draws the card faces the next paints will copy, the shown cards first, then those

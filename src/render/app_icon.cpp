@@ -69,7 +69,7 @@ uint32_t iconStamp(const AppState& state, const AppInfo& app, int drawnSize) {
     return state.icons.stamp(app.id, drawnSize);
 }
 
-void DrawAppIcon(PaintContext& ctx, const AppInfo* app, const RECT& rect) {
+void drawAppIcon(PaintContext& ctx, const AppInfo* app, const RECT& rect) {
     const int side = rect.right - rect.left;
     if (app) {
         if (HBITMAP bitmap = ctx.app.icons.bitmap(app->id, side); bitmap && drawDecodedIcon(ctx.canvas, bitmap, rect))
@@ -77,7 +77,7 @@ void DrawAppIcon(PaintContext& ctx, const AppInfo* app, const RECT& rect) {
     }
     const PlaceholderColours colours = placeholderColours(app);
     const int radius = (rect.right - rect.left) * 12 / 64;
-    FillRoundRect(ctx.canvas, rect, radius, colours.fill);
-    StrokeRoundRect(ctx.canvas, rect, radius, colours.border, 1.0f);
+    fillRoundRect(ctx.canvas, rect, radius, colours.fill);
+    strokeRoundRect(ctx.canvas, rect, radius, colours.border, 1.0f);
     drawLetter(ctx.canvas, placeholderLetter(app), rect, colours.base);
 }

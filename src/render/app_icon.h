@@ -20,7 +20,7 @@ PlaceholderColours placeholderColours(const AppInfo* app);
 std::wstring placeholderLetter(const AppInfo* app);
 
 // Draws the app's icon decoded at the rect's size 1:1, or the letter tile while there is none.
-void DrawAppIcon(PaintContext& ctx, const AppInfo* app, const RECT& rect);
+void drawAppIcon(PaintContext& ctx, const AppInfo* app, const RECT& rect);
 
-// Changes whenever what DrawAppIcon draws for the app at drawnSize changes; 0 for the letter tile.
+// Changes whenever what drawAppIcon draws for the app at drawnSize changes; 0 for the letter tile.
 uint32_t iconStamp(const AppState& state, const AppInfo& app, int drawnSize = layout::kIconTileOnCard);

@@ -263,7 +263,7 @@ ClipScope::~ClipScope() {
     ::RestoreDC(canvas_.dc(), savedDc_);
 }
 
-void AddRoundRect(gp::GpPath* path, const RECT& rect, int radius) {
+void addRoundRect(gp::GpPath* path, const RECT& rect, int radius) {
     const int d = 2 * radius;
     gp::GdipAddPathArcI(path, rect.left, rect.top, d, d, 180.0f, 90.0f);
     gp::GdipAddPathArcI(path, rect.right - d, rect.top, d, d, 270.0f, 90.0f);
@@ -272,24 +272,24 @@ void AddRoundRect(gp::GpPath* path, const RECT& rect, int radius) {
     gp::GdipClosePathFigure(path);
 }
 
-void FillRoundRect(Canvas& canvas, const RECT& rect, int radius, uint32_t argb) {
+void fillRoundRect(Canvas& canvas, const RECT& rect, int radius, uint32_t argb) {
     gp::UniquePath path;
     canvas.note(gp::GdipCreatePath(Gdiplus::FillModeAlternate, path.put()));
     if (!path) return;
-    AddRoundRect(path.get(), rect, radius);
+    addRoundRect(path.get(), rect, radius);
     canvas.fillPath(path.get(), argb);
 }
 
-void StrokeRoundRect(Canvas& canvas, const RECT& rect, int radius, uint32_t argb, float penWidth) {
+void strokeRoundRect(Canvas& canvas, const RECT& rect, int radius, uint32_t argb, float penWidth) {
     gp::UniquePath path;
     canvas.note(gp::GdipCreatePath(Gdiplus::FillModeAlternate, path.put()));
     if (!path) return;
-    AddRoundRect(path.get(), rect, radius);
+    addRoundRect(path.get(), rect, radius);
     canvas.drawPath(path.get(), {argb, penWidth});
 }
 
 void drawScrollBar(Canvas& canvas, const ScrollBarInfo& bar, bool active) {
     if (!bar.visible) return;
-    FillRoundRect(canvas, bar.track, 2, palette::kTrack);
-    FillRoundRect(canvas, bar.thumb, 2, active ? palette::kThumbActive : palette::kThumb);
+    fillRoundRect(canvas, bar.track, 2, palette::kTrack);
+    fillRoundRect(canvas, bar.thumb, 2, active ? palette::kThumbActive : palette::kThumb);
 }

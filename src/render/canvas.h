@@ -129,10 +129,10 @@ private:
 };
 
 // Appends one closed rounded-rectangle figure: four arcs of diameter 2 * radius, edges from the closing.
-void AddRoundRect(gp::GpPath* path, const RECT& rect, int radius);
-void FillRoundRect(Canvas& canvas, const RECT& rect, int radius, uint32_t argb);
+void addRoundRect(gp::GpPath* path, const RECT& rect, int radius);
+void fillRoundRect(Canvas& canvas, const RECT& rect, int radius, uint32_t argb);
 // The outline of the same figure.
-void StrokeRoundRect(Canvas& canvas, const RECT& rect, int radius, uint32_t argb, float penWidth);
+void strokeRoundRect(Canvas& canvas, const RECT& rect, int radius, uint32_t argb, float penWidth);
 
 // Draws a scroll bar from its record: the track, and the thumb darker while dragged or paged.
 void drawScrollBar(Canvas& canvas, const ScrollBarInfo& bar, bool active);

@@ -40,7 +40,7 @@ public:
     }
     int radius(float r) const { return static_cast<int>(len(r)); }
 
-    void fillRoundBox(const RECT& rect, int radiusPixels) { FillRoundRect(canvas_, rect, radiusPixels, main_); }
+    void fillRoundBox(const RECT& rect, int radiusPixels) { fillRoundRect(canvas_, rect, radiusPixels, main_); }
     void polygon(std::initializer_list<std::pair<float, float>> points, uint32_t argb) {
         std::vector<RasterPoint> pts;
         for (const auto& pt : points) pts.push_back(at(pt.first, pt.second));
@@ -80,7 +80,7 @@ void drawChat(IconPainter& p) {
     p.canvas().note(gp::GdipCreatePath(Gdiplus::FillModeAlternate, path.put()));
     if (!path) return;
     const RECT bubble = p.box(-0.875f, -0.725f, 0.875f, 0.425f);
-    AddRoundRect(path.get(), bubble, p.radius(1.15f * 0.34f));
+    addRoundRect(path.get(), bubble, p.radius(1.15f * 0.34f));
     const float bottom = static_cast<float>(bubble.bottom);
     gp::GdipAddPathLine(path.get(), p.x(-0.28f), bottom, p.x(-0.5f), p.y(0.6f));
     gp::GdipAddPathLine(path.get(), p.x(-0.5f), p.y(0.6f), p.x(0.06f), bottom);
@@ -174,7 +174,7 @@ void drawGame(IconPainter& p) {
 }
 
 void drawImage(IconPainter& p) {
-    StrokeRoundRect(p.canvas(), p.box(-0.85f, -0.68f, 0.85f, 0.68f), 3, p.mainColour(), 1.8f);
+    strokeRoundRect(p.canvas(), p.box(-0.85f, -0.68f, 0.85f, 0.68f), 3, p.mainColour(), 1.8f);
     p.fillEllipse(p.mainColour(), -0.38f, -0.42f, 0.28f, 0.28f);
     p.canvas().drawLines({p.at(-0.68f, 0.48f), p.at(-0.12f, -0.12f), p.at(0.14f, 0.14f), p.at(0.34f, -0.04f),
                           p.at(0.68f, 0.48f)},
@@ -264,7 +264,7 @@ void drawDownloadPicture(Canvas& canvas, const RECT& box, bool highlighted) {
 
 }  // namespace
 
-void DrawCategoryIcon(Canvas& canvas, int kind, const RECT& box, uint32_t rgb, bool highlighted) {
+void drawCategoryIcon(Canvas& canvas, int kind, const RECT& box, uint32_t rgb, bool highlighted) {
     if (kind == IconDownload) {
         drawDownloadPicture(canvas, box, highlighted);
         return;

@@ -32,11 +32,11 @@ enum CategoryIcon : int {
 };
 
 // The first keyword group found in the lowered name decides; IconOther when none is found.
-CategoryIcon CategoryIconFor(const std::wstring& name);
+CategoryIcon categoryIconFor(const std::wstring& name);
 // #RRGGBB base colour of a kind; kinds beyond the table use IconOther's.
 uint32_t categoryIconColour(int kind);
 // Each channel scaled to 80 %, the look of a selected or hovered row.
 uint32_t darkenedIconColour(uint32_t rgb);
 
 // Draws kind into box in the colour #RRGGBB; highlighted changes the looks that ignore the colour.
-void DrawCategoryIcon(Canvas& canvas, int kind, const RECT& box, uint32_t rgb, bool highlighted);
+void drawCategoryIcon(Canvas& canvas, int kind, const RECT& box, uint32_t rgb, bool highlighted);

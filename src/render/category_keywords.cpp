@@ -39,7 +39,7 @@ constexpr uint32_t kBaseColours[kCategoryIconCount] = {
 
 }  // namespace
 
-CategoryIcon CategoryIconFor(const std::wstring& name) {
+CategoryIcon categoryIconFor(const std::wstring& name) {
     std::wstring lowered = name;
     for (wchar_t& c : lowered) c = static_cast<wchar_t>(std::towlower(c));
     for (const KeywordGroup& group : kKeywordGroups) {

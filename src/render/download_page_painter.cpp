@@ -21,13 +21,13 @@ OutlineLook outlineLook(bool hovered) {
 }
 
 void drawOutlinedButton(Canvas& canvas, const RECT& rect, int radius, const wchar_t* label, OutlineLook look) {
-    FillRoundRect(canvas, rect, radius, palette::kWhite);
-    StrokeRoundRect(canvas, rect, radius, look.border, 1.0f);
+    fillRoundRect(canvas, rect, radius, palette::kWhite);
+    strokeRoundRect(canvas, rect, radius, look.border, 1.0f);
     canvas.drawText(label, rect, FontButton, look.labelRgb, kTextCentred);
 }
 
 void drawPrimaryButton(Canvas& canvas, const RECT& rect, int radius, const wchar_t* label) {
-    FillRoundRect(canvas, rect, radius, palette::kPrimary);
+    fillRoundRect(canvas, rect, radius, palette::kPrimary);
     canvas.drawText(label, rect, FontButton, palette::kTextWhite, kTextCentred);
 }
 
@@ -53,16 +53,16 @@ void paintPageHeader(PaintContext& ctx, int w) {
 
 void paintProgressBar(Canvas& canvas, const TaskSnapshot& task, int w, int b) {
     const RECT track = layout::rowProgressTrack(w, b);
-    FillRoundRect(canvas, track, 3, palette::kRowTrack);
+    fillRoundRect(canvas, track, 3, palette::kRowTrack);
     switch (downloadRowBarFill(task)) {
         case RowBarFill::Progress: {
-            const int percent = progressPercent(task.receivedBytes, task.totalBytes);
+            const int percent = progressPercent(task.receivedBytes, task.size);
             const int right = downloadRowProgressRight(w, percent);
-            if (percent > 0 && right > track.left) FillRoundRect(canvas, {track.left, track.top, right, track.bottom}, 3, palette::kPrimary);
+            if (percent > 0 && right > track.left) fillRoundRect(canvas, {track.left, track.top, right, track.bottom}, 3, palette::kPrimary);
             break;
         }
-        case RowBarFill::Finished: FillRoundRect(canvas, track, 3, palette::kSuccess); break;
-        case RowBarFill::Failed: FillRoundRect(canvas, track, 3, palette::kFailedBar); break;
+        case RowBarFill::Finished: fillRoundRect(canvas, track, 3, palette::kSuccess); break;
+        case RowBarFill::Failed: fillRoundRect(canvas, track, 3, palette::kFailedBar); break;
         case RowBarFill::None: break;
     }
 }
@@ -80,9 +80,9 @@ RowFaceKey rowFaceKey(const PaintContext& ctx, const TaskSnapshot& task, const A
 void paintRowFace(PaintContext& ctx, const AppInfo* app, const RowFaceKey& key, int w, int b) {
     Canvas& canvas = ctx.canvas;
     const RECT row = layout::downloadRowAt(w, b);
-    FillRoundRect(canvas, row, 10, palette::kWhite);
-    StrokeRoundRect(canvas, row, 10, palette::kRowBorder, 1.0f);
-    DrawAppIcon(ctx, app, layout::downloadRowIcon(b));
+    fillRoundRect(canvas, row, 10, palette::kWhite);
+    strokeRoundRect(canvas, row, 10, palette::kRowBorder, 1.0f);
+    drawAppIcon(ctx, app, layout::downloadRowIcon(b));
     canvas.drawText(key.title.text, {298, b - 46, w - 260, b - 22}, FontCardTitle, key.title.rgb, kTextLeftCut);
     for (const RowButton& button : key.buttons) {
         const RECT rect = layout::rowButton(button.slot, w, b);
@@ -103,7 +103,7 @@ void paintRow(PaintContext& ctx, const TaskSnapshot& task, int w, int k, FaceCac
     const int b = layout::downloadRowBase(k);
     const RECT row = layout::downloadRow(w, k);
     if (row.top >= ctx.h) return;  // below the window: never seen
-    const AppInfo* app = ctx.app.catalog.FindApp(task.appId);
+    const AppInfo* app = ctx.app.catalogue.findApp(task.appId);
     const RowFaceKey key = rowFaceKey(ctx, task, app, w);
     const auto face = faces.find(task.appId, key, w + 1, kRowFaceHeight);
     if (!face.surface) {
@@ -131,7 +131,7 @@ void paintRow(PaintContext& ctx, const TaskSnapshot& task, int w, int k, FaceCac
 
 int downloadRowProgressRight(int w, int percent) { return 298 + (w - 558) * percent / 100; }
 
-void PaintDownloadPage(PaintContext& ctx, FaceCache<RowFaceKey>& faces) {
+void paintDownloadPage(PaintContext& ctx, FaceCache<RowFaceKey>& faces) {
     const int w = ctx.w;
     paintPageHeader(ctx, w);
     if (ctx.inputs.tasks.empty()) {

@@ -5,7 +5,7 @@
 
 // Paints the page's content area from the paint's task snapshot; the static part of each row is
 // its cached face, the progress bar and the status line are drawn over it. The page does not scroll.
-void PaintDownloadPage(PaintContext& ctx, FaceCache<RowFaceKey>& faces);
+void paintDownloadPage(PaintContext& ctx, FaceCache<RowFaceKey>& faces);
 
 // Right edge of the blue part of a row's progress bar at percent.
 int downloadRowProgressRight(int w, int percent);

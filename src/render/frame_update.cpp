@@ -33,7 +33,7 @@ void updateSearchField(AppState& app, int w) {
 }
 
 void updateSidebar(AppState& app, int h) {
-    const int rows = static_cast<int>(app.catalog.categories.size());
+    const int rows = static_cast<int>(app.catalogue.categories.size());
     const int maxScroll = layout::sidebarMaxScroll(rows, h);
     app.sidebarScroll = std::clamp(app.sidebarScroll, 0, maxScroll);
     for (int i = 0; i < rows; ++i) {
@@ -54,7 +54,7 @@ void updateGrid(AppState& app, const PaintInputs& inputs, int w, int h) {
         const RECT card = layout::cardRect(view.columns, static_cast<int>(i), view.clip.top, app.contentScroll);
         if (!layout::cardNearView(view, card)) continue;
         // Icons of the cards about to scroll in are asked for early, so they are there when shown.
-        const AppInfo& info = app.catalog.apps[apps[i]];
+        const AppInfo& info = app.catalogue.apps[apps[i]];
         requestIcon(&info, layout::kIconTileOnCard, inputs);
         // The whole button, even where the clip hides it.
         if (layout::cardShown(view, card)) record(app, layout::cardButton(card), HitKind::CardAction, info.id);
@@ -73,8 +73,8 @@ void updateDownloadPage(AppState& app, const PaintInputs& inputs, int w, int h) 
         const TaskSnapshot& task = entry.second;
         const int base = layout::downloadRowBase(k);
         // The page does not scroll: a row wholly below the window is never seen, so its icon is not fetched.
-        if (layout::downloadRow(w, k).top < h) requestIcon(app.catalog.FindApp(task.appId), layout::kRowIconSize, inputs);
-        for (const RowButton& button : downloadRowButtons(task, listsTaskPackage(app.catalog.FindApp(task.appId), task)))
+        if (layout::downloadRow(w, k).top < h) requestIcon(app.catalogue.findApp(task.appId), layout::kRowIconSize, inputs);
+        for (const RowButton& button : downloadRowButtons(task, listsTaskPackage(app.catalogue.findApp(task.appId), task)))
             record(app, layout::rowButton(button.slot, w, base), button.kind, task.appId);
         ++k;
     }
@@ -106,7 +106,7 @@ void updateUpdatesPage(AppState& app, const PaintInputs& inputs, int w, int h) {
     for (size_t k = 0; k < apps.size(); ++k) {
         const int base = layout::updateRowBase(static_cast<int>(k), app.contentScroll);
         if (!layout::updateRowShown(view, base)) continue;
-        const AppInfo& info = app.catalog.apps[apps[k]];
+        const AppInfo& info = app.catalogue.apps[apps[k]];
         requestIcon(&info, layout::kRowIconSize, inputs);
         const RECT hit = layout::updateRowHit(view, w, base);
         if (hit.top < hit.bottom) record(app, hit, HitKind::UpdateRow, info.id);
@@ -119,21 +119,21 @@ void updateUpdatesPage(AppState& app, const PaintInputs& inputs, int w, int h) {
 }  // namespace
 
 std::optional<int32_t> cardAt(const AppState& app, int w, int h, POINT point) {
-    if (app.page != Page::Catalogue || app.catalogLoading || app.catalogFailed) return std::nullopt;
+    if (app.page != Page::Catalogue || app.catalogueLoading || app.catalogueFailed) return std::nullopt;
     const std::vector<size_t> apps = shownApps(app);
     const layout::GridView view = layout::gridView(w, h, static_cast<int>(apps.size()));
     if (!::PtInRect(&view.clip, point)) return std::nullopt;
     for (size_t i = 0; i < apps.size(); ++i) {
         const RECT card = layout::cardRect(view.columns, static_cast<int>(i), view.clip.top, app.contentScroll);
-        if (::PtInRect(&card, point)) return app.catalog.apps[apps[i]].id;
+        if (::PtInRect(&card, point)) return app.catalogue.apps[apps[i]].id;
     }
     return std::nullopt;
 }
 
 std::vector<size_t> selectedApps(const AppState& app) {
     std::vector<size_t> apps;
-    for (size_t i = 0; i < app.catalog.apps.size(); ++i) {
-        for (const std::wstring& id : app.catalog.apps[i].categoryIds) {
+    for (size_t i = 0; i < app.catalogue.apps.size(); ++i) {
+        for (const std::wstring& id : app.catalogue.apps[i].categoryIds) {
             if (id == app.selectedCategoryId) {
                 apps.push_back(i);
                 break;
@@ -144,7 +144,7 @@ std::vector<size_t> selectedApps(const AppState& app) {
 }
 
 std::wstring selectedCategoryName(const AppState& app) {
-    for (const CategoryInfo& category : app.catalog.categories)
+    for (const CategoryInfo& category : app.catalogue.categories)
         if (category.id == app.selectedCategoryId) return category.name;
     return std::wstring();
 }
@@ -156,7 +156,7 @@ std::vector<size_t> shownApps(const AppState& app) { return searching(app) ? app
 std::wstring cataloguePageHeading(const AppState& app, size_t shown, int maxWidth,
                                   const std::function<int(const std::wstring&)>& measure) {
     if (searching(app)) return fittedSearchHeading(app.search.query, shown, maxWidth, measure);
-    return catalogueHeading(selectedCategoryName(app), shown, !app.catalog.categories.empty());
+    return catalogueHeading(selectedCategoryName(app), shown, !app.catalogue.categories.empty());
 }
 
 bool toastShown(const AppState& app, DWORD now) {
@@ -177,9 +177,9 @@ void updateFrame(AppState& app, const PaintInputs& inputs, int w, int h) {
     updateHeader(app, w);
     updateSearchField(app, w);
     updateSidebar(app, h);
-    if (app.catalogLoading) {
+    if (app.catalogueLoading) {
         // nothing to click while the catalogue loads
-    } else if (app.catalogFailed) {
+    } else if (app.catalogueFailed) {
         record(app, layout::reloadButton(w), HitKind::Reload);
     } else if (app.page == Page::Downloads) {
         updateDownloadPage(app, inputs, w, h);
@@ -189,7 +189,7 @@ void updateFrame(AppState& app, const PaintInputs& inputs, int w, int h) {
         updateGrid(app, inputs, w, h);
     }
     if (!app.noticeText.empty()) {
-        requestIcon(app.catalog.FindApp(app.noticeTaskId), layout::kNoticeIconSize, inputs);
+        requestIcon(app.catalogue.findApp(app.noticeTaskId), layout::kNoticeIconSize, inputs);
         record(app, layout::noticeCard(w, h), HitKind::Notice);
     }
     updateCardMenu(app, w, h);

@@ -15,7 +15,7 @@
 // icons of the apps shown or about to be.
 void updateFrame(AppState& app, const PaintInputs& inputs, int w, int h);
 
-// Indexes into app.catalog.apps of the selected category's apps, in catalogue order.
+// Indexes into app.catalogue.apps of the selected category's apps, in catalogue order.
 std::vector<size_t> selectedApps(const AppState& app);
 std::wstring selectedCategoryName(const AppState& app);
 // A search is shown: the search field holds more than spaces.

@@ -25,7 +25,7 @@ void paintLogo(Canvas& canvas) {
         canvas.note(gp::GdipDrawImageRectI(canvas.graphics(), logo, tile.left, tile.top, 46, 46));
         return;
     }
-    FillRoundRect(canvas, tile, 10, palette::kLogoFallback);
+    fillRoundRect(canvas, tile, 10, palette::kLogoFallback);
     canvas.drawText(L"云", tile, FontLogoGlyph, palette::kTextWhite, kTextCentred);
 }
 
@@ -58,8 +58,8 @@ void paintCaptionButtons(PaintContext& ctx) {
 // A red count over the top-right corner of a pill; nothing for 0.
 void paintBadge(Canvas& canvas, const RECT& badge, int count) {
     if (count <= 0) return;
-    FillRoundRect(canvas, badge, 12, palette::kError);
-    StrokeRoundRect(canvas, badge, 12, palette::kWhite, 1.0f);
+    fillRoundRect(canvas, badge, 12, palette::kError);
+    strokeRoundRect(canvas, badge, 12, palette::kWhite, 1.0f);
     canvas.drawText(std::to_wstring(count), badge, FontSmall, palette::kTextWhite, kTextCentred);
 }
 
@@ -67,10 +67,10 @@ void paintBadge(Canvas& canvas, const RECT& badge, int count) {
 void drawHeaderPill(Canvas& canvas, const RECT& rect, const std::wstring& label, int glyph, bool hovered,
                     bool active) {
     if (active) {
-        FillRoundRect(canvas, rect, 17, palette::kPillActive);
-        StrokeRoundRect(canvas, rect, 17, palette::kPillBorder, 1.0f);
+        fillRoundRect(canvas, rect, 17, palette::kPillActive);
+        strokeRoundRect(canvas, rect, 17, palette::kPillBorder, 1.0f);
     } else if (hovered) {
-        FillRoundRect(canvas, rect, 17, palette::kPillHover);
+        fillRoundRect(canvas, rect, 17, palette::kPillHover);
     }
     const float x0 = static_cast<float>(rect.left);
     if (glyph == PillGlyphDownload) {

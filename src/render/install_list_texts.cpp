@@ -45,14 +45,14 @@ std::wstring installListProblemText(const InstallListProblem& problem) {
             return L"不是有效的 JSON：第 " + std::to_wstring(problem.line) + L" 行第 " +
                    std::to_wstring(problem.column) + L" 列有误";
         case InstallListFault::NotAnObject: return L"清单应是一个 JSON 对象 {…}";
-        case InstallListFault::ListMemberNotText: return L"清单的“" + Utf8ToWide(problem.member) + L"”应是文本";
+        case InstallListFault::ListMemberNotText: return L"清单的“" + utf8ToWide(problem.member) + L"”应是文本";
         case InstallListFault::NoApps: return L"缺少软件列表“apps”";
         case InstallListFault::AppsNotAList: return L"“apps”应是软件的列表 […]";
         case InstallListFault::AppNotAnObject: return nth(problem.app) + L"应是一个对象 {…}";
         case InstallListFault::AppBadId: return nth(problem.app) + L"的编号“id”应是正整数";
         case InstallListFault::AppNoName: return nth(problem.app) + L"缺少名称“name”";
         case InstallListFault::AppMemberNotText:
-            return nth(problem.app) + L"的“" + Utf8ToWide(problem.member) + L"”应是文本";
+            return nth(problem.app) + L"的“" + utf8ToWide(problem.member) + L"”应是文本";
         case InstallListFault::AppBlankName: return nth(problem.app) + L"的名称“name”是空的";
     }
     return std::wstring();

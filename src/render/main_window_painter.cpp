@@ -27,22 +27,22 @@ void paintFailure(PaintContext& ctx) {
     canvas.drawText(L"请检查网络连接后点击「重新加载」", {200, 220, ctx.w, 244}, FontBody, palette::kTextTertiary,
                     kTextCentred);
     const RECT reload = layout::reloadButton(ctx.w);
-    FillRoundRect(canvas, reload, 15, palette::kPrimary);
+    fillRoundRect(canvas, reload, 15, palette::kPrimary);
     canvas.drawText(L"重新加载", reload, FontButton, palette::kTextWhite, kTextCentred);
 }
 
 bool paintCataloguePage(PaintContext& ctx, PaintCaches& caches) {
     const AppState& app = ctx.app;
     const std::vector<size_t> apps = shownApps(app);
-    const bool hasCategories = !app.catalog.categories.empty();
+    const bool hasCategories = !app.catalogue.categories.empty();
     const RECT headingRect = layout::contentHeading(ctx.w);
     const std::wstring heading = cataloguePageHeading(
         app, apps.size(), headingRect.right - headingRect.left,
         [&ctx](const std::wstring& text) { return ctx.canvas.textExtent(text, FontSectionTitle); });
-    const bool complete = PaintAppGrid(ctx, apps, heading, caches);
-    if (!app.catalogNotice.empty()) {
+    const bool complete = paintAppGrid(ctx, apps, heading, caches);
+    if (!app.catalogueNotice.empty()) {
         const int left = layout::kGridLeft + ctx.canvas.textExtent(heading, FontSectionTitle) + 16;
-        ctx.canvas.drawText(app.catalogNotice, {left, 78, ctx.w - 24, 118}, FontBody, palette::kTextTertiary,
+        ctx.canvas.drawText(app.catalogueNotice, {left, 78, ctx.w - 24, 118}, FontBody, palette::kTextTertiary,
                             kTextLeftCut);
     }
     if (apps.empty()) {
@@ -55,14 +55,14 @@ bool paintCataloguePage(PaintContext& ctx, PaintCaches& caches) {
 }
 
 bool paintContent(PaintContext& ctx, PaintCaches& caches) {
-    if (ctx.app.catalogLoading) {
+    if (ctx.app.catalogueLoading) {
         paintLoading(ctx);
-    } else if (ctx.app.catalogFailed) {
+    } else if (ctx.app.catalogueFailed) {
         paintFailure(ctx);
     } else if (ctx.app.page == Page::Downloads) {
-        PaintDownloadPage(ctx, caches.rows);
+        paintDownloadPage(ctx, caches.rows);
     } else if (ctx.app.page == Page::Updates) {
-        PaintUpdatesPage(ctx);
+        paintUpdatesPage(ctx);
     } else {
         return paintCataloguePage(ctx, caches);
     }
@@ -76,7 +76,7 @@ ChromeKey chromeKey(const AppState& app, const PaintInputs& inputs, int w, int h
     key.maximized = inputs.maximized;
     key.downloadsPage = app.page == Page::Downloads;
     key.selectedCategoryId = app.selectedCategoryId;
-    key.categories = app.catalog.categories;
+    key.categories = app.catalogue.categories;
     key.sidebarScroll = app.sidebarScroll;
     key.sidebarBarActive = sidebarBarActive(app);
     switch (app.hoverActive ? app.hoverKind : HitKind::None) {
@@ -165,7 +165,7 @@ bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const 
 FacePreparation prepareMainWindowFaces(const AppState& app, const PaintInputs& inputs, PaintCaches& caches, int w,
                                        int h, double budgetMs) {
     FacePreparation done;
-    if (app.page != Page::Catalogue || app.catalogLoading || app.catalogFailed || w <= 0 || h <= 0) return done;
+    if (app.page != Page::Catalogue || app.catalogueLoading || app.catalogueFailed || w <= 0 || h <= 0) return done;
     if (!caches.backBuffer.ensure(w, h)) return done;
     if (!chromeLayer(app, inputs, w, h, caches)) return done;
     Canvas canvas(caches.backBuffer.dc(), caches.backBuffer.pixels(), app.uiFonts);

@@ -45,11 +45,11 @@ void drawNoticeCard(PaintContext& ctx, int w, int h) {
     const AppState& app = ctx.app;
     Canvas& canvas = ctx.canvas;
     const RECT card = layout::noticeCard(w, h);
-    FillRoundRect(canvas, card, 10, palette::kNoticeFill);
-    StrokeRoundRect(canvas, card, 10, palette::kNoticeBorder, 1.0f);
+    fillRoundRect(canvas, card, 10, palette::kNoticeFill);
+    strokeRoundRect(canvas, card, 10, palette::kNoticeBorder, 1.0f);
     if (app.noticeIsSummary) return drawSummaryNotice(ctx, w, h);
     // Tasks are keyed by app id, so the notice's task id finds the app.
-    DrawAppIcon(ctx, app.catalog.FindApp(app.noticeTaskId), layout::noticeIcon(w, h));
+    drawAppIcon(ctx, app.catalogue.findApp(app.noticeTaskId), layout::noticeIcon(w, h));
     NoticeFacts facts;
     facts.verified = app.noticeVerified;
     facts.isArchive = app.noticeIsArchive;
@@ -87,12 +87,12 @@ void paintCardMenu(PaintContext& ctx) {
     Canvas& canvas = ctx.canvas;
     // A soft shadow a little below the panel: rings that fade outwards.
     for (int ring = 6; ring >= 1; ring -= 1)
-        FillRoundRect(canvas, grown(menu.panel, ring, 2), kCardMenuRadius + ring, palette::kMenuShadow);
-    FillRoundRect(canvas, menu.panel, kCardMenuRadius, palette::kWhite);
-    StrokeRoundRect(canvas, menu.panel, kCardMenuRadius, palette::kCardBorder, 1.0f);
+        fillRoundRect(canvas, grown(menu.panel, ring, 2), kCardMenuRadius + ring, palette::kMenuShadow);
+    fillRoundRect(canvas, menu.panel, kCardMenuRadius, palette::kWhite);
+    strokeRoundRect(canvas, menu.panel, kCardMenuRadius, palette::kCardBorder, 1.0f);
     for (int i = 0; i < kCardMenuItemCount; ++i) {
         const RECT item = layout::cardMenuItem(menu.panel, i);
-        if (ctx.hovered(HitKind::MenuItem, i)) FillRoundRect(canvas, item, 6, palette::kNeutralFill);
+        if (ctx.hovered(HitKind::MenuItem, i)) fillRoundRect(canvas, item, 6, palette::kNeutralFill);
         canvas.drawText(kCardMenuLabels[i], {item.left + 12, item.top, item.right - 8, item.bottom}, FontBody,
                         palette::kTextPrimary, kTextLeftCut);
     }
@@ -102,7 +102,7 @@ void paintToast(PaintContext& ctx) {
     const AppState& app = ctx.app;
     if (!toastShown(app, ctx.inputs.now)) return;
     const RECT banner = layout::toast(ctx.w);
-    FillRoundRect(ctx.canvas, banner, 20, toastColour(app.toastKind));
+    fillRoundRect(ctx.canvas, banner, 20, toastColour(app.toastKind));
     ctx.canvas.drawText(app.toastText, banner, FontToast, palette::kTextWhite, kTextCentredCut);
 }
 

@@ -54,8 +54,8 @@ void paintSearchField(PaintContext& ctx) {
     Canvas& canvas = ctx.canvas;
     const SearchState& search = ctx.app.search;
     const RECT field = layout::searchField(ctx.w);
-    FillRoundRect(canvas, field, kFieldRadius, palette::kSearchFieldFill);
-    if (search.focused) StrokeRoundRect(canvas, field, kFieldRadius, palette::kPillBorder, 1.0f);
+    fillRoundRect(canvas, field, kFieldRadius, palette::kSearchFieldFill);
+    if (search.focused) strokeRoundRect(canvas, field, kFieldRadius, palette::kPillBorder, 1.0f);
     drawMagnifier(canvas, field);
     // The edit control shows the text and the caret; it is hidden while the field is empty and idle.
     if (!search.hasText && !search.focused) {

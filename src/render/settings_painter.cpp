@@ -83,7 +83,7 @@ RECT inset(RECT r, int by) {
 void paintSettingsBackground(Canvas& canvas, bool closeHovered) {
     using namespace settings_layout;
     // An edge of its own (the strip covers its top): the window may sit on white cards without a shadow.
-    StrokeRoundRect(canvas, RECT{0, 0, kWidth - 1, kHeight - 1}, kCornerRadius, kWindowEdge, 1.0f);
+    strokeRoundRect(canvas, RECT{0, 0, kWidth - 1, kHeight - 1}, kCornerRadius, kWindowEdge, 1.0f);
     paintBrandGradient(canvas, RECT{0, 0, kWidth, kStripHeight});
     const RECT close = closeButton();
     if (closeHovered)
@@ -94,8 +94,8 @@ void paintSettingsBackground(Canvas& canvas, bool closeHovered) {
     canvas.drawLine(cx + 7, cy - 7, cx - 7, cy + 7, kCloseGlyph);
 
     const RECT frame = folderFrame();
-    FillRoundRect(canvas, frame, 6, kFieldFill);
-    StrokeRoundRect(canvas, frame, 6, kFieldBorder, 1.0f);
+    fillRoundRect(canvas, frame, 6, kFieldFill);
+    strokeRoundRect(canvas, frame, 6, kFieldBorder, 1.0f);
     for (const auto& [place, text] : {std::pair{downloadSection(), L"下载"}, std::pair{installSection(), L"安装与升级"}}) {
         canvas.drawText(text, place, FontCardTitle, palette::kTextPrimary, kTextLeft);
         // A hairline from the heading to the content's right edge.
@@ -108,11 +108,11 @@ void paintSwitch(Canvas& canvas, SIZE size, bool on, bool hovered, bool focused)
     const RECT track = inset(RECT{0, 0, size.cx, size.cy}, 1);
     const int radius = (track.bottom - track.top) / 2;
     const uint32_t fill = on ? (hovered ? palette::kPrimaryHover : palette::kPrimary) : (hovered ? kSwitchOffHover : kSwitchOff);
-    FillRoundRect(canvas, track, radius, fill);
-    if (focused) StrokeRoundRect(canvas, track, radius, kFocusRing, 1.5f);
+    fillRoundRect(canvas, track, radius, fill);
+    if (focused) strokeRoundRect(canvas, track, radius, kFocusRing, 1.5f);
     const int knob = track.bottom - track.top - 6;
     const int left = on ? track.right - 3 - knob : track.left + 3;
-    FillRoundRect(canvas, RECT{left, track.top + 3, left + knob, track.top + 3 + knob}, knob / 2, palette::kWhite);
+    fillRoundRect(canvas, RECT{left, track.top + 3, left + knob, track.top + 3 + knob}, knob / 2, palette::kWhite);
 }
 
 void paintSettingsButton(Canvas& canvas, const RECT& rect, const wchar_t* label, SettingsButtonStyle style,
@@ -122,18 +122,18 @@ void paintSettingsButton(Canvas& canvas, const RECT& rect, const wchar_t* label,
     uint32_t text = palette::kTextWhite;
     if (style == SettingsButtonStyle::Primary) {
         const uint32_t fill = state.pressed ? kPrimaryPressed : state.hovered ? palette::kPrimaryHover : palette::kPrimary;
-        FillRoundRect(canvas, shape, radius, fill);
+        fillRoundRect(canvas, shape, radius, fill);
     } else {
         const uint32_t fill = state.pressed ? kSecondaryPressedFill : state.hovered ? kSecondaryHoverFill : palette::kWhite;
-        FillRoundRect(canvas, shape, radius, fill);
-        StrokeRoundRect(canvas, shape, radius, state.hovered || state.pressed ? palette::kPrimary : kFieldBorder, 1.0f);
+        fillRoundRect(canvas, shape, radius, fill);
+        strokeRoundRect(canvas, shape, radius, state.hovered || state.pressed ? palette::kPrimary : kFieldBorder, 1.0f);
         text = state.hovered || state.pressed ? palette::kTextAccent : palette::kTextSecondary;
     }
     if (!state.enabled) text = palette::kTextTertiary;
     if (state.focused) {
         // Inside the shape: a white ring on the filled button, a blue one on the outlined.
         const RECT ring = inset(shape, 3);
-        StrokeRoundRect(canvas, ring, radius - 3,
+        strokeRoundRect(canvas, ring, radius - 3,
                         style == SettingsButtonStyle::Primary ? palette::kWhite : kFocusRing, 1.0f);
     }
     RECT textRect = rect;
@@ -145,19 +145,19 @@ void paintConnectionChoice(Canvas& canvas, SIZE size, int selected, int hovered,
     using settings_layout::choiceSegment;
     const RECT whole = inset(RECT{0, 0, size.cx, size.cy}, 1);
     const int radius = 6;
-    FillRoundRect(canvas, whole, radius, kFieldFill);
+    fillRoundRect(canvas, whole, radius, kFieldFill);
     for (int i = 0; i < settings_layout::kChoiceCount; ++i) {
         const RECT segment = inset(choiceSegment(i), 3);
         const int value = i + 1;
         if (value == selected) {
-            FillRoundRect(canvas, segment, 4, hovered == value ? palette::kPrimaryHover : palette::kPrimary);
+            fillRoundRect(canvas, segment, 4, hovered == value ? palette::kPrimaryHover : palette::kPrimary);
         } else if (value == hovered) {
-            FillRoundRect(canvas, segment, 4, kSecondaryHoverFill);
+            fillRoundRect(canvas, segment, 4, kSecondaryHoverFill);
         }
         const uint32_t text = value == selected ? palette::kTextWhite
                               : value == hovered ? palette::kTextAccent
                                                  : palette::kTextSecondary;
         canvas.drawText(std::to_wstring(value), choiceSegment(i), FontButton, text, kTextCentred);
     }
-    StrokeRoundRect(canvas, whole, radius, focused ? kFocusRing : kFieldBorder, focused ? 1.5f : 1.0f);
+    strokeRoundRect(canvas, whole, radius, focused ? kFocusRing : kFieldBorder, focused ? 1.5f : 1.0f);
 }

@@ -14,19 +14,19 @@ void paintRow(PaintContext& ctx, const CategoryInfo& category, int index, int ro
     const bool selected = ctx.app.page == Page::Catalogue && category.id == ctx.app.selectedCategoryId;
     const bool hovered = ctx.hovered(HitKind::Category, index);
     if (selected) {
-        FillRoundRect(canvas, row, 8, palette::kSelectedRow);
+        fillRoundRect(canvas, row, 8, palette::kSelectedRow);
         canvas.fillRect(12.0f, static_cast<float>(rowTop + 10), 3.0f, 26.0f, palette::kPrimary);
     } else if (hovered) {
-        FillRoundRect(canvas, row, 8, palette::kNeutralFill);
+        fillRoundRect(canvas, row, 8, palette::kNeutralFill);
     }
 
     // Icon, a 7-pixel gap and the name are centred together while the name is narrow enough.
     const int textWidth = canvas.measureLine(category.name, FontCategory);
     const int off = textWidth < 148 ? (149 - textWidth) / 2 : 0;
-    const CategoryIcon kind = CategoryIconFor(category.name);
+    const CategoryIcon kind = categoryIconFor(category.name);
     uint32_t colour = categoryIconColour(kind);
     if (selected || hovered) colour = darkenedIconColour(colour);
-    DrawCategoryIcon(canvas, kind, {off + 12, rowTop + 13, off + 32, rowTop + 33}, colour, selected || hovered);
+    drawCategoryIcon(canvas, kind, {off + 12, rowTop + 13, off + 32, rowTop + 33}, colour, selected || hovered);
     canvas.drawText(category.name, {off + 39, rowTop, 184, rowTop + layout::kSidebarRowHeight}, FontCategory,
                     palette::kTextPrimary, kTextLeftCut);
 }
@@ -37,7 +37,7 @@ bool sidebarBarActive(const AppState& app) {
     return app.dragBar == ScrollBarId::Sidebar || app.pageRepeatBar == ScrollBarId::Sidebar;
 }
 
-std::vector<CategoryInfo> SnapshotCategories(const Catalogue& catalogue) { return catalogue.categories; }
+std::vector<CategoryInfo> snapshotCategories(const Catalogue& catalogue) { return catalogue.categories; }
 
 void paintSidebar(PaintContext& ctx) {
     const AppState& app = ctx.app;
@@ -47,7 +47,7 @@ void paintSidebar(PaintContext& ctx) {
     canvas.drawLine(200.0f, static_cast<float>(layout::kHeaderHeight), 200.0f, static_cast<float>(ctx.h),
                     {palette::kSidebarBorder, 1.0f});
 
-    const std::vector<CategoryInfo>& categories = app.catalog.categories;
+    const std::vector<CategoryInfo>& categories = app.catalogue.categories;
     {
         ClipScope clip(canvas, layout::sidebarListView(ctx.h));
         for (int i = 0; i < static_cast<int>(categories.size()); ++i) {

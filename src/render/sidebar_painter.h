@@ -5,7 +5,7 @@
 #include "render/paint_context.h"
 
 // A copy of the catalogue's categories in catalogue order; rows and row clicks index into it.
-std::vector<CategoryInfo> SnapshotCategories(const Catalogue& catalogue);
+std::vector<CategoryInfo> snapshotCategories(const Catalogue& catalogue);
 
 // Paints the sidebar background, the visible category rows and the scroll bar at the offset and
 // bar geometry the update step settled.

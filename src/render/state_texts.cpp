@@ -26,14 +26,14 @@ CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool ho
     CardButtonLook look;
     switch (state) {
         case Downloading: {
-            const int percent = progressPercent(task->receivedBytes, task->totalBytes);
+            const int percent = progressPercent(task->receivedBytes, task->size);
             wchar_t label[24];
             std::swprintf(label, 24, L"下载中 %d%%", percent);
             look = {label, kNeutralFill, kTextAccent, true, percent};
             break;
         }
         case Verifying:
-            look = {L"校验中", kNeutralFill, kTextAccent, true, progressPercent(task->receivedBytes, task->totalBytes)};
+            look = {L"校验中", kNeutralFill, kTextAccent, true, progressPercent(task->receivedBytes, task->size)};
             break;
         case Completed:
         case InstallCancelled:
@@ -47,7 +47,7 @@ CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool ho
         case Installing: look = {L"安装中", kInstalledFill, kTextSuccess, false, 0}; break;
         case InstallQueued: look = {L"等待安装", kNeutralFill, kTextSecondary, false, 0}; break;
         case Paused: {
-            const int percent = progressPercent(task->receivedBytes, task->totalBytes);
+            const int percent = progressPercent(task->receivedBytes, task->size);
             wchar_t label[24];
             std::swprintf(label, 24, L"已暂停 %d%%", percent);
             look = {label, kNeutralFill, kTextSecondary, true, percent};
@@ -149,7 +149,7 @@ ColouredText downloadRowStatus(const TaskSnapshot& task) {
     using namespace palette;
     switch (task.state) {
         case Downloading: {
-            std::wstring text = formatSize(task.receivedBytes) + L" / " + formatSize(task.totalBytes) + L" · " +
+            std::wstring text = formatSize(task.receivedBytes) + L" / " + formatSize(task.size) + L" · " +
                                 formatSpeed(static_cast<int32_t>(task.speed));
             if (task.retryCount > 0) text += L" · 网络波动，正在重试";
             return {text, kTextTertiary};
@@ -174,7 +174,7 @@ ColouredText downloadRowStatus(const TaskSnapshot& task) {
         case InstallFailed:
             return {L"安装失败（错误码 " + std::to_wstring(task.installerExitCode) + L"）", kTextError};
         case Paused:
-            return {formatSize(task.receivedBytes) + L" / " + formatSize(task.totalBytes) + L" · 已暂停", kTextTertiary};
+            return {formatSize(task.receivedBytes) + L" / " + formatSize(task.size) + L" · 已暂停", kTextTertiary};
     }
     return {L"", kTextTertiary};
 }

@@ -22,8 +22,8 @@ void paintPageHeader(PaintContext& ctx, size_t count) {
         // While a batch runs, its place says 停止: the batch ends after the installer that runs.
         const bool hovered = ctx.hovered(HitKind::StopBatch);
         const bool stopping = ctx.app.batch.stopping;
-        FillRoundRect(canvas, all, kHeaderButtonRadius, hovered && !stopping ? palette::kNeutralFill : palette::kWhite);
-        StrokeRoundRect(canvas, all, kHeaderButtonRadius, palette::kCardBorder, 1.0f);
+        fillRoundRect(canvas, all, kHeaderButtonRadius, hovered && !stopping ? palette::kNeutralFill : palette::kWhite);
+        strokeRoundRect(canvas, all, kHeaderButtonRadius, palette::kCardBorder, 1.0f);
         canvas.drawText(stopping ? L"正在停止" : L"停止", all, FontButton,
                         stopping ? palette::kTextTertiary : palette::kTextSecondary, kTextCentred);
     }
@@ -33,7 +33,7 @@ void paintPageHeader(PaintContext& ctx, size_t count) {
     canvas.drawText(subtitle, {224, 122, w - 24, 146}, FontSmall,
                     palette::kTextTertiary, kTextLeftCut);
     if (ctx.app.batch.active()) return;
-    FillRoundRect(canvas, all, kHeaderButtonRadius,
+    fillRoundRect(canvas, all, kHeaderButtonRadius,
                   ctx.hovered(HitKind::UpdateAll) ? palette::kUpdateHover : palette::kUpdate);
     canvas.drawText(L"全部升级", all, FontButton, palette::kTextWhite, kTextCentred);
 }
@@ -43,9 +43,9 @@ void paintRow(PaintContext& ctx, const AppInfo& app, int base) {
     Canvas& canvas = ctx.canvas;
     const int w = ctx.w;
     const RECT row = layout::downloadRowAt(w, base);
-    FillRoundRect(canvas, row, 10, palette::kWhite);
-    StrokeRoundRect(canvas, row, 10, palette::kRowBorder, 1.0f);
-    DrawAppIcon(ctx, &app, layout::downloadRowIcon(base));
+    fillRoundRect(canvas, row, 10, palette::kWhite);
+    strokeRoundRect(canvas, row, 10, palette::kRowBorder, 1.0f);
+    drawAppIcon(ctx, &app, layout::downloadRowIcon(base));
     const RECT button = layout::updateRowButton(w, base);
     canvas.drawText(app.name, {298, base - 44, button.left - 16, base - 20}, FontCardTitle, palette::kTextPrimary,
                     kTextLeftCut);
@@ -61,7 +61,7 @@ void paintRow(PaintContext& ctx, const AppInfo& app, int base) {
 
 }  // namespace
 
-void PaintUpdatesPage(PaintContext& ctx) {
+void paintUpdatesPage(PaintContext& ctx) {
     const AppState& app = ctx.app;
     const std::vector<size_t> apps = updatableApps(app);
     paintPageHeader(ctx, apps.size());
@@ -75,7 +75,7 @@ void PaintUpdatesPage(PaintContext& ctx) {
         ClipScope clip(ctx.canvas, view.clip);
         for (size_t k = 0; k < apps.size(); ++k) {
             const int base = layout::updateRowBase(static_cast<int>(k), app.contentScroll);
-            if (layout::updateRowShown(view, base)) paintRow(ctx, app.catalog.apps[apps[k]], base);
+            if (layout::updateRowShown(view, base)) paintRow(ctx, app.catalogue.apps[apps[k]], base);
         }
     }
     const bool active = app.dragBar == ScrollBarId::Content || app.pageRepeatBar == ScrollBarId::Content;

@@ -4,4 +4,4 @@
 #include "render/paint_context.h"
 
 // Paints the page's content area at the scroll offset and bar the update step settled.
-void PaintUpdatesPage(PaintContext& ctx);
+void paintUpdatesPage(PaintContext& ctx);

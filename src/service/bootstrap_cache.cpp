@@ -31,7 +31,7 @@ std::string bootstrapStampText(const BootstrapStamp& stamp, size_t bodyBytes) {
 }
 
 std::string bootstrapSource(const std::wstring& server, const std::wstring& channel) {
-    return WideToUtf8(server) + "\n" + WideToUtf8(channel);
+    return wideToUtf8(server) + "\n" + wideToUtf8(channel);
 }
 
 bool parseBootstrapStamp(const std::string& text, BootstrapStamp& stamp, size_t& bodyBytes) {

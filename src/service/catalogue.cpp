@@ -14,7 +14,7 @@ constexpr size_t kMaxCategories = 1000;
 
 std::wstring wideMember(const json::Value& object, const char* key) {
     const json::Value* value = object.find(key);
-    return value ? Utf8ToWide(value->asString("")) : std::wstring();
+    return value ? utf8ToWide(value->asString("")) : std::wstring();
 }
 
 int64_t int64Member(const json::Value& object, const char* key) {
@@ -31,7 +31,7 @@ const std::vector<json::ValuePtr>& arrayItems(const json::Value* value) {
 std::vector<std::wstring> categoryIdsOf(const json::Value& object) {
     std::vector<std::wstring> ids;
     for (const json::ValuePtr& item : arrayItems(object.find("categoryIds"))) {
-        std::wstring id = item ? Utf8ToWide(item->asString("")) : std::wstring();
+        std::wstring id = item ? utf8ToWide(item->asString("")) : std::wstring();
         if (!id.empty()) ids.push_back(std::move(id));
     }
     if (ids.empty()) {
@@ -43,19 +43,19 @@ std::vector<std::wstring> categoryIdsOf(const json::Value& object) {
 
 }  // namespace
 
-AppInfo* Catalogue::FindApp(int32_t id) {
+AppInfo* Catalogue::findApp(int32_t id) {
     for (AppInfo& app : apps)
         if (app.id == id) return &app;
     return nullptr;
 }
 
-const AppInfo* Catalogue::FindApp(int32_t id) const {
+const AppInfo* Catalogue::findApp(int32_t id) const {
     for (const AppInfo& app : apps)
         if (app.id == id) return &app;
     return nullptr;
 }
 
-std::wstring NormalizeVersion(const std::wstring& text) {
+std::wstring normalizeVersion(const std::wstring& text) {
     std::wstring result;
     for (const wchar_t c : text) {
         if (std::iswdigit(c)) {
@@ -73,11 +73,11 @@ std::wstring NormalizeVersion(const std::wstring& text) {
     return result;
 }
 
-AppInfo ParseAppInfo(const json::Value& object) {
+AppInfo parseAppInfo(const json::Value& object) {
     AppInfo app;
     if (const json::Value* id = object.find("id")) app.id = id->asInt(0);
     app.name = wideMember(object, "name");
-    app.version = NormalizeVersion(wideMember(object, "version"));
+    app.version = normalizeVersion(wideMember(object, "version"));
     app.categoryIds = categoryIdsOf(object);
     app.description = wideMember(object, "description");
     app.icon = wideMember(object, "icon");
@@ -86,13 +86,13 @@ AppInfo ParseAppInfo(const json::Value& object) {
     if (const json::Value* sha256 = object.find("sha256")) app.sha256 = sha256->asString("");
     if (const json::Value* hasPackage = object.find("hasPackage")) app.hasPackage = hasPackage->asBool(false);
     if (const json::Value* args = object.find("silentArgs"); args && args->kind == json::Kind::String)
-        app.silentArgs = Utf8ToWide(args->asString(""));
+        app.silentArgs = utf8ToWide(args->asString(""));
     app.downloads = int64Member(object, "downloads");
     app.updatedAt = int64Member(object, "updatedAt");
     return app;
 }
 
-bool Catalogue::LoadBootstrap(const std::wstring& server) {
+bool Catalogue::loadBootstrap(const std::wstring& server) {
     lastError = CatalogueError{};
     std::string body;
     HttpError error;
@@ -100,10 +100,10 @@ bool Catalogue::LoadBootstrap(const std::wstring& server) {
         lastError = CatalogueError{CatalogueFault::Network, error};
         return false;
     }
-    return ParseBootstrap(body);
+    return parseBootstrap(body);
 }
 
-bool Catalogue::ParseBootstrap(const std::string& body, json::ValuePtr* parsedTree) {
+bool Catalogue::parseBootstrap(const std::string& body, json::ValuePtr* parsedTree) {
     lastError = CatalogueError{};
     json::ValuePtr root = json::parse(body);
     struct HandOut {
@@ -141,6 +141,6 @@ bool Catalogue::ParseBootstrap(const std::string& body, json::ValuePtr* parsedTr
     apps.clear();
     apps.reserve(appItems.size());
     for (const json::ValuePtr& item : appItems)
-        apps.push_back(item ? ParseAppInfo(*item) : AppInfo());
+        apps.push_back(item ? parseAppInfo(*item) : AppInfo());
     return true;
 }

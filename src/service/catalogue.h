@@ -60,17 +60,17 @@ struct Catalogue {
 
     // Replaces both lists on success; on failure (also beyond 100 000 apps or 1 000 categories) keeps
     // them and sets lastError.
-    bool LoadBootstrap(const std::wstring& server);
+    bool loadBootstrap(const std::wstring& server);
     // The same for a bootstrap body already at hand (the network's or the local cache's). With
     // parsedTree the parsed document is handed to the caller instead of freed here: freeing a
     // 5 000-app tree costs about as much as building the records, and a caller may do it later.
-    bool ParseBootstrap(const std::string& body, json::ValuePtr* parsedTree = nullptr);
-    AppInfo* FindApp(int32_t id);
-    const AppInfo* FindApp(int32_t id) const;
+    bool parseBootstrap(const std::string& body, json::ValuePtr* parsedTree = nullptr);
+    AppInfo* findApp(int32_t id);
+    const AppInfo* findApp(int32_t id) const;
 };
 
 // Builds one record from one JSON value; a non-object gives a record of defaults.
-AppInfo ParseAppInfo(const json::Value& object);
+AppInfo parseAppInfo(const json::Value& object);
 // Keeps the digits of a version and at most its major and minor parts ("V 2.10.3 beta" -> "2.10").
-std::wstring NormalizeVersion(const std::wstring& text);
+std::wstring normalizeVersion(const std::wstring& text);
 

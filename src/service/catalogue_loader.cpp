@@ -72,7 +72,7 @@ std::unique_ptr<Catalogue> readCached(std::optional<StoredStamp>& stored) {
     std::optional<CachedBootstrap> cached = readCachedBootstrap();
     auto lists = std::make_unique<Catalogue>();
     json::ValuePtr tree;  // freed after the snapshot is written
-    if (!cached || !lists->ParseBootstrap(cached->body, &tree)) {
+    if (!cached || !lists->parseBootstrap(cached->body, &tree)) {
         forgetCachedBootstrap();
         stored.reset();
         return nullptr;
@@ -100,17 +100,17 @@ void runLoad(const std::wstring& server, const std::wstring& channel, bool befor
     HttpRequest request;
     request.url = server + L"/api/client/bootstrap";
     if (cached && !cached->stamp.etag.empty())
-        request.headers.emplace_back(L"If-None-Match", Utf8ToWide(cached->stamp.etag));
+        request.headers.emplace_back(L"If-None-Match", utf8ToWide(cached->stamp.etag));
     if (cached && !cached->stamp.lastModified.empty())
-        request.headers.emplace_back(L"If-Modified-Since", Utf8ToWide(cached->stamp.lastModified));
+        request.headers.emplace_back(L"If-Modified-Since", utf8ToWide(cached->stamp.lastModified));
     HttpResponse response;
     CatalogueError error;
     const HttpResult result = HttpClient::Send(request, response, error.http);
     if (result != HttpResult::Ok) error.fault = CatalogueFault::Network;
 
     BootstrapStamp stamp;
-    stamp.etag = WideToUtf8(response.etag);
-    stamp.lastModified = WideToUtf8(response.lastModified);
+    stamp.etag = wideToUtf8(response.etag);
+    stamp.lastModified = wideToUtf8(response.lastModified);
     stamp.confirmedAtMs = nowMs();
     stamp.source = source;
     const bool sameBody = result == HttpResult::Ok && cached && response.status == 200 &&
@@ -128,7 +128,7 @@ void runLoad(const std::wstring& server, const std::wstring& channel, bool befor
     if (result == HttpResult::Ok && response.status != 304) {
         auto fresh = std::make_unique<Catalogue>();
         json::ValuePtr tree;  // freed after the hand-over
-        if (fresh->ParseBootstrap(response.body, &tree)) {
+        if (fresh->parseBootstrap(response.body, &tree)) {
             if (storeCachedBootstrap(response.body, stamp))
                 storeCachedCatalogue(*fresh, qb::checksum64(response.body.data(), response.body.size()));
             publish(CatalogueLoadFresh, std::move(fresh), CatalogueError{}, stamp.confirmedAtMs);

@@ -73,8 +73,8 @@ constexpr auto kWorkerLinger = std::chrono::seconds(2);
 std::optional<std::wstring> iconUrlFor(const std::wstring& server, const std::wstring& icon) {
     if (icon.empty() || icon[0] != L'/') return std::nullopt;
     std::wstring url = server + icon;
-    const std::optional<UrlParts> origin = SplitUrl(server);
-    const std::optional<UrlParts> target = SplitUrl(url);
+    const std::optional<UrlParts> origin = splitUrl(server);
+    const std::optional<UrlParts> target = splitUrl(url);
     if (!origin || !target || !sameOrigin(*origin, *target)) return std::nullopt;
     return url;
 }

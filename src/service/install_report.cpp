@@ -7,10 +7,10 @@
 
 std::string installReportBody(int32_t appId, const std::wstring& channel) {
     return "{\"appId\":" + std::to_string(appId) + ",\"event\":\"install\",\"channel\":\"" +
-           json::escapeString(WideToUtf8(channel)) + "\"}";
+           json::escapeString(wideToUtf8(channel)) + "\"}";
 }
 
-bool ReportInstall(const std::wstring& server, int32_t appId, const std::wstring& channel) {
+bool reportInstall(const std::wstring& server, int32_t appId, const std::wstring& channel) {
     HttpRequest request;
     request.url = server + L"/api/client/report";
     request.headers = {{L"Content-Type", L"application/json"}};
@@ -21,6 +21,6 @@ bool ReportInstall(const std::wstring& server, int32_t appId, const std::wstring
     return HttpClient::Send(request, response, error) == HttpResult::Ok;
 }
 
-bool ReportInstallInBackground(const std::wstring& server, int32_t appId, const std::wstring& channel) {
-    return qb::startWorker([server, appId, channel] { ReportInstall(server, appId, channel); });
+bool reportInstallInBackground(const std::wstring& server, int32_t appId, const std::wstring& channel) {
+    return qb::startWorker([server, appId, channel] { reportInstall(server, appId, channel); });
 }

@@ -48,7 +48,7 @@ protected:
         manager().setShellActions(actions);
         saved = shellServices();
         // Reports are sent at once here, so a test can read them from the service right after.
-        shellServices().reportInstall = ReportInstall;
+        shellServices().reportInstall = reportInstall;
         shellServices().messageBox = [this](HWND, const std::wstring& text, const std::wstring& caption, UINT flags) {
             questions.push_back(caption + L"|" + std::to_wstring(flags) + L"|" + text);
             return answer;

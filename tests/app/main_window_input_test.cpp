@@ -125,7 +125,7 @@ class MainWindowInput : public MainWindowTest {};
 TEST_F(MainWindowInput, OverlappingRegionsGiveTheClickAndTheHoverToTheLaterOne) {
     createMainWindow();
     AppState& state = appState();
-    state.catalog.categories = {{L"tools", L"工具"}, {L"media", L"影音"}};
+    state.catalogue.categories = {{L"tools", L"工具"}, {L"media", L"影音"}};
     state.hitRegions = {region(12, 78, 188, 124, HitKind::Category, 1), region(100, 90, 180, 110, HitKind::DownloadsTab)};
 
     send(WM_MOUSEMOVE, 0, MAKELPARAM(120, 100));
@@ -152,7 +152,7 @@ TEST_F(MainWindowInput, OverlappingRegionsGiveTheClickAndTheHoverToTheLaterOne) 
 TEST_F(MainWindowInput, ACategoryRowOutsideTheListDoesNothing) {
     createMainWindow();
     AppState& state = appState();
-    state.catalog.categories = {{L"tools", L"工具"}};
+    state.catalogue.categories = {{L"tools", L"工具"}};
     state.selectedCategoryId = L"tools";
     state.hitRegions = {region(12, 78, 188, 124, HitKind::Category, 3)};
     click(20, 100);
@@ -266,7 +266,7 @@ TEST_F(MainWindowInput, DraggingTheThumbMapsThePointerAndAFullThumbChangesNothin
 TEST_F(MainWindowInput, EachElementDoesItsAction) {
     createMainWindow();
     AppState& state = appState();
-    state.catalog.apps = {wintest::app(7, L"画图"), wintest::app(9, L"记事本")};
+    state.catalogue.apps = {wintest::app(7, L"画图"), wintest::app(9, L"记事本")};
     struct Case {
         HitKind kind;
         int32_t param;
@@ -316,7 +316,7 @@ TEST_F(MainWindowInput, EachElementDoesItsAction) {
 TEST_F(MainWindowInput, ACardOfABusyAppSwitchesToTheDownloadPage) {
     createMainWindow();
     AppState& state = appState();
-    state.catalog.apps = {wintest::app(7, L"画图")};
+    state.catalogue.apps = {wintest::app(7, L"画图")};
     state.hitRegions = {region(300, 300, 400, 340, HitKind::CardAction, 7)};
     for (uint32_t s : {Downloading, Verifying, Installing, InstallQueued}) {
         calls_.tasks = {{7, wintest::task(7, L"画图", s)}};
@@ -344,7 +344,7 @@ TEST_F(MainWindowInput, UpdateAllStartsEveryUpdateThatNeedsNoQuestion) {
     older.registration.displayVersion = L"1.0";
     older.updatable = true;
     for (int32_t id = 1; id <= 7; ++id) {
-        state.catalog.apps.push_back(wintest::app(id, L"应用" + std::to_wstring(id)));
+        state.catalogue.apps.push_back(wintest::app(id, L"应用" + std::to_wstring(id)));
         state.installed.byId[id] = older;
     }
     state.installed.updateRefused = {6};
@@ -385,7 +385,7 @@ TEST_F(MainWindowInput, UpdateAllStartsEveryUpdateThatNeedsNoQuestion) {
 TEST_F(MainWindowInput, ARowInstallRefusesAMismatchAndReportsAStartedInstaller) {
     createMainWindow();
     AppState& state = appState();
-    state.catalog.apps = {wintest::app(7, L"画图")};
+    state.catalogue.apps = {wintest::app(7, L"画图")};
     state.hitRegions = {region(1068, 128, 1144, 158, HitKind::RowInstall, 7)};
 
     calls_.tasks = {{7, wintest::task(7, L"画图", Completed, false)}};
@@ -424,13 +424,13 @@ TEST_F(MainWindowInput, ARowInstallRefusesAMismatchAndReportsAStartedInstaller) 
     calls_.tasks = {{7, wintest::task(7, L"画图", Completed)}};
 
     // A task whose app left the catalogue still installs, with no name in the toast.
-    state.catalog.apps.clear();
+    state.catalogue.apps.clear();
     calls_.log.clear();
     click(1100, 140);
     EXPECT_EQ(state.toastText, L"正在打开安装向导：");
 
     // A broken signature is refused like a digest mismatch.
-    state.catalog.apps = {wintest::app(7, L"画图")};
+    state.catalogue.apps = {wintest::app(7, L"画图")};
     calls_.tasks[7].signature = SignatureBroken;
     calls_.log.clear();
     click(1100, 140);
@@ -486,10 +486,10 @@ protected:
         ASSERT_EQ(client.right, 1180);
         ASSERT_EQ(client.bottom, 780);
         AppState& state = appState();
-        state.catalog.categories = {{L"c0", L"常用软件"}};
+        state.catalogue.categories = {{L"c0", L"常用软件"}};
         state.selectedCategoryId = L"c0";
-        state.catalog.apps = {wintest::app(7, L"画图"), wintest::app(9, L"记事本")};
-        for (AppInfo& info : state.catalog.apps) info.categoryIds = {L"c0"};
+        state.catalogue.apps = {wintest::app(7, L"画图"), wintest::app(9, L"记事本")};
+        for (AppInfo& info : state.catalogue.apps) info.categoryIds = {L"c0"};
         InstallStatus& status = state.installed.byId[7];
         status.registration.key = L"CU\\QbPaint";
         status.registration.displayName = L"画图";
@@ -671,7 +671,7 @@ namespace {
 TEST_F(MainWindowInput, AnUpdateOfARunningAppAsksFirstAndABatchSkipsIt) {
     createMainWindow();
     AppState& state = appState();
-    state.catalog.apps.push_back(wintest::app(7, L"画图"));
+    state.catalogue.apps.push_back(wintest::app(7, L"画图"));
     InstallStatus older;
     older.updatable = true;
     state.installed.byId[7] = older;

@@ -99,7 +99,7 @@ protected:
     }
     // Paints the window as WM_PAINT would, into a surface of the window's size.
     const qbtest::PaintSurface& paintWindow() {
-        PaintMainWindow(surface.dc(), surface.client());
+        paintMainWindow(surface.dc(), surface.client());
         return surface;
     }
     std::vector<int32_t> updateRows() const {
@@ -166,15 +166,15 @@ TEST_F(MainWindowNotify, ACatalogueReloadKeepsMovesOrClearsTheSelection) {
         {{}, L"media", Page::Downloads, 0, L""},       {two, L"media", Page::Catalogue, 0, L"media"},
     };
     for (const Case& c : cases) {
-        state.catalog.categories = c.categories;
+        state.catalogue.categories = c.categories;
         state.selectedCategoryId = c.selected;
         state.page = c.page;
-        state.catalogLoading = true;
+        state.catalogueLoading = true;
         send(WM_QB_CATALOGUE_LOADED, c.succeeded);
         EXPECT_EQ(state.selectedCategoryId, c.expected) << c.selected << " page " << static_cast<int>(c.page);
         EXPECT_EQ(state.page, Page::Catalogue);
-        EXPECT_FALSE(state.catalogLoading);
-        EXPECT_EQ(state.catalogFailed, c.succeeded == 0);
+        EXPECT_FALSE(state.catalogueLoading);
+        EXPECT_EQ(state.catalogueFailed, c.succeeded == 0);
     }
 }
 
@@ -295,7 +295,7 @@ TEST_F(MainWindowNotify, AReportToAServiceThatNeverAnswersDoesNotHoldTheWindow) 
     createMainWindow();
     AppState& state = appState();
     state.config.server = L"http://127.0.0.1:" + std::to_wstring(service.port());
-    shellServices().reportInstall = ReportInstallInBackground;  // the real report, over the network
+    shellServices().reportInstall = reportInstallInBackground;  // the real report, over the network
     TaskSnapshot done = wintest::task(7, L"画图", Completed);
     done.generation = 3;
     calls_.tasks = {{7, done}};
@@ -320,7 +320,7 @@ TEST_F(MainWindowNotify, AReportToAServiceThatNeverAnswersDoesNotHoldTheWindow) 
 TEST_F(MainWindowNotify, AFinishedUninstallSaysWhetherTheAppIsGone) {
     createMainWindow();
     AppState& state = appState();
-    state.catalog.apps = {wintest::app(7, L"画图")};
+    state.catalogue.apps = {wintest::app(7, L"画图")};
     TaskSnapshot installedIt = wintest::task(7, L"画图", Installed);
     installedIt.generation = 5;
     calls_.tasks = {{7, installedIt}};
@@ -392,9 +392,9 @@ AppInfo catalogueApp(int32_t id, const std::wstring& name, const std::wstring& v
 TEST_F(InstalledAppsNotify, TheUpdatesPageListsTheAppsWindowsHasAtAnOlderVersion) {
     createMainWindow();
     AppState& state = appState();
-    state.catalog.categories = {{L"tools", L"工具"}};
+    state.catalogue.categories = {{L"tools", L"工具"}};
     state.selectedCategoryId = L"tools";
-    state.catalog.apps = {
+    state.catalogue.apps = {
         catalogueApp(3, L"画图", L"2.0.1", 13107200, true),  // installed 1.9: offered
         catalogueApp(4, L"记事本", L"3.1", 0, true),        // installed 3.1: current
         catalogueApp(5, L"计算器", L"2.0", 0, true),        // installed "beta": no version to compare
@@ -402,7 +402,7 @@ TEST_F(InstalledAppsNotify, TheUpdatesPageListsTheAppsWindowsHasAtAnOlderVersion
         catalogueApp(7, L"日历", L"5.0", 0, true),          // not installed
         catalogueApp(8, L"相机", L"4.2", 524288, true),     // installed 4.0: offered
     };
-    state.catalog.apps[5].updatedAt = 1709294400000;  // 2024-03-01 12:00 UTC
+    state.catalogue.apps[5].updatedAt = 1709294400000;  // 2024-03-01 12:00 UTC
     registerApp(L"Paint", L"画图", L"1.9");
     registerApp(L"Notes", L"记事本", L"3.1");
     registerApp(L"Calc", L"计算器", L"beta");
@@ -459,7 +459,7 @@ TEST_F(InstalledAppsNotify, TheUpdatesPageListsTheAppsWindowsHasAtAnOlderVersion
 TEST_F(InstalledAppsNotify, AnUpdateUnderWayIsJudgedOnlyOnceItsInstallerEnded) {
     createMainWindow();
     AppState& state = appState();
-    state.catalog.apps = {catalogueApp(3, L"画图", L"2.0", 0, true)};
+    state.catalogue.apps = {catalogueApp(3, L"画图", L"2.0", 0, true)};
     registerApp(L"Paint", L"画图", L"1.9");
     for (uint32_t s : {Downloading, Verifying, Paused, Completed, InstallQueued, Installing}) {
         state.installed.updating = {{3, L"1.9"}};

@@ -25,8 +25,8 @@ protected:
         createMainWindow();
         pump();  // the edit is made by a message the window posts itself
         AppState& state = appState();
-        state.catalog.categories = {{L"tools", L"工具"}, {L"media", L"影音"}};
-        state.catalog.apps = {appIn(1, L"画图", L"tools", L"简单的绘图工具"), appIn(2, L"记事本", L"tools", L"写字"),
+        state.catalogue.categories = {{L"tools", L"工具"}, {L"media", L"影音"}};
+        state.catalogue.apps = {appIn(1, L"画图", L"tools", L"简单的绘图工具"), appIn(2, L"记事本", L"tools", L"写字"),
                               appIn(3, L"看图王", L"media", L"看画也看照片"), appIn(4, L"画境设计", L"media", L"")};
         state.selectedCategoryId = L"tools";
         edit_ = state.search.edit;
@@ -41,7 +41,7 @@ protected:
     // Paints as WM_PAINT does (update step included) and answers the cards shown, by app id.
     std::vector<int32_t> paintedCards() {
         qbtest::PaintSurface surface(1180, 780);
-        PaintMainWindow(surface.dc(), surface.client());
+        paintMainWindow(surface.dc(), surface.client());
         std::vector<int32_t> ids;
         for (const HitRegion& region : appState().hitRegions)
             if (region.kind == HitKind::CardAction) ids.push_back(region.param);
@@ -158,9 +158,9 @@ TEST_F(MainWindowSearch, ANewCatalogueIsSearchedAgain) {
     focusSearchField(FieldCaret::AtEnd);
     type(L"ht");
     EXPECT_EQ(state.search.results, std::vector<size_t>{0});
-    state.catalog.apps = {appIn(8, L"记事本", L"tools", L""), appIn(9, L"画图", L"tools", L""),
+    state.catalogue.apps = {appIn(8, L"记事本", L"tools", L""), appIn(9, L"画图", L"tools", L""),
                           appIn(10, L"海图", L"tools", L"")};
-    ++state.catalog.generation;
+    ++state.catalogue.generation;
     searchAgainInNewCatalogue(state);
     EXPECT_EQ(state.search.results, (std::vector<size_t>{1, 2}));
     EXPECT_EQ(paintedCards(), (std::vector<int32_t>{9, 10}));

@@ -364,8 +364,8 @@ TEST_F(SettingsWindow, CancelEscapeAndTheCloseBoxSaveNothingAndGiveTheMainWindow
 // list is named in a message and queues nothing.
 TEST_F(SettingsWindow, ImportingAListAsksThenQueuesWhatIsNotInstalledAsOneBatch) {
     AppState& state = appState();
-    state.catalog.apps = {wintest::app(1, L"甲"), wintest::app(2, L"乙"), wintest::app(3, L"丙"), wintest::app(4, L"丁")};
-    state.catalog.apps[2].hasPackage = false;
+    state.catalogue.apps = {wintest::app(1, L"甲"), wintest::app(2, L"乙"), wintest::app(3, L"丙"), wintest::app(4, L"丁")};
+    state.catalogue.apps[2].hasPackage = false;
     state.installed.byId[1];
     state.installed.everRead = true;
     const std::wstring folder = qbtest::makeScratchDir(L"lists");
@@ -426,7 +426,7 @@ TEST_F(SettingsWindow, AWindowThatCannotBeCreatedLeavesTheMainWindowEnabled) {
     EXPECT_TRUE(::IsWindowEnabled(main_));
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = SettingsWindowProc;
+    wc.lpfnWndProc = settingsWindowProc;
     wc.hInstance = ::GetModuleHandleW(nullptr);
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));

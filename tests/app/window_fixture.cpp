@@ -32,10 +32,10 @@ public:
         ASSERT_EQ(Gdiplus::GdiplusStartup(&token, &input, nullptr), Gdiplus::Ok);
         createUiFonts(appState().uiFonts);
         ::OleInitialize(nullptr);
-        registerClass(kMainWindowClass, MainWindowProc, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-        registerClass(kSettingsWindowClass, SettingsWindowProc,
+        registerClass(kMainWindowClass, mainWindowProc, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+        registerClass(kSettingsWindowClass, settingsWindowProc,
                       reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)));
-        registerClass(kShadowWindowClass, ShadowWindowProc, nullptr);
+        registerClass(kShadowWindowClass, shadowWindowProc, nullptr);
     }
 };
 

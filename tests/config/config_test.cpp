@@ -163,13 +163,13 @@ TEST_F(ConfigFile, ReadWholeFileReportsMissingFilesAndAppends) {
 }
 
 TEST(TextConvert, ConvertsBothWaysAndReplacesInvalidUtf8) {
-    EXPECT_EQ(Utf8ToWide(""), L"");
-    EXPECT_EQ(WideToUtf8(L""), "");
-    EXPECT_EQ(Utf8ToWide("\xE4\xB8\x8B\xE8\xBD\xBD"), L"下载");
-    EXPECT_EQ(WideToUtf8(L"下载"), "\xE4\xB8\x8B\xE8\xBD\xBD");
-    EXPECT_EQ(Utf8ToWide("\xF0\x9F\x98\x80"), L"\xD83D\xDE00");
-    EXPECT_EQ(Utf8ToWide("a\xFF" "b"), L"a\xFFFD" L"b");
-    EXPECT_EQ(Utf8ToWide(std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
+    EXPECT_EQ(utf8ToWide(""), L"");
+    EXPECT_EQ(wideToUtf8(L""), "");
+    EXPECT_EQ(utf8ToWide("\xE4\xB8\x8B\xE8\xBD\xBD"), L"下载");
+    EXPECT_EQ(wideToUtf8(L"下载"), "\xE4\xB8\x8B\xE8\xBD\xBD");
+    EXPECT_EQ(utf8ToWide("\xF0\x9F\x98\x80"), L"\xD83D\xDE00");
+    EXPECT_EQ(utf8ToWide("a\xFF" "b"), L"a\xFFFD" L"b");
+    EXPECT_EQ(utf8ToWide(std::string("a\0b", 3)), std::wstring(L"a\0b", 3));
 }
 
 }  // namespace

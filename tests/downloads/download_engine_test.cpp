@@ -56,7 +56,7 @@ TEST_F(DownloadEngine, PlainDownloadWithRangeSupport) {
     EXPECT_EQ(t.state, Completed);
     EXPECT_TRUE(t.md5Ok);
     EXPECT_FALSE(t.isArchive);
-    EXPECT_EQ(t.totalBytes, kSmallSize);  // the server's size replaces the catalogue's
+    EXPECT_EQ(t.size, kSmallSize);  // the server's size replaces the catalogue's
     EXPECT_EQ(t.receivedBytes, kSmallSize);
     EXPECT_EQ(t.retryCount, 0);
     EXPECT_EQ(t.speed, 0u);
@@ -75,7 +75,7 @@ TEST_F(DownloadEngine, PlainDownloadWithoutRangeSupport) {
     ASSERT_TRUE(finish(1));
     EXPECT_EQ(task(1).state, Completed);
     EXPECT_TRUE(task(1).md5Ok);
-    EXPECT_EQ(task(1).totalBytes, kSmallSize);  // from Content-Length
+    EXPECT_EQ(task(1).size, kSmallSize);  // from Content-Length
     EXPECT_EQ(qbtest::readFileBytes(downloaded(L"small-setup.exe")), packageBytes(1));
     // After a probe answered 200 the transfer is a plain GET.
     EXPECT_EQ(fileRanges(1), (std::vector<std::string>{"bytes=0-0", ""}));
@@ -224,7 +224,7 @@ TEST_F(DownloadEngine, SizeOverstatedByTheProbeLeavesNoPaddedTail) {
     ASSERT_TRUE(finish(1));
     EXPECT_EQ(task(1).state, Completed);
     EXPECT_TRUE(task(1).md5Ok);
-    EXPECT_EQ(task(1).totalBytes, kSmallSize);
+    EXPECT_EQ(task(1).size, kSmallSize);
     EXPECT_EQ(qbtest::readFileBytes(downloaded(L"small-setup.exe")), packageBytes(1));
     EXPECT_EQ(fileRanges(1), (std::vector<std::string>{"bytes=0-0", "bytes=0-199999"}));
 }
@@ -558,8 +558,8 @@ TEST_F(DownloadEngine, FinishedPackagesAreMarkedAsDownloadedFromTheInternet) {
     start(3, packageMd5(3));
     ASSERT_TRUE(finish(3));
     EXPECT_EQ(marked, (std::vector<std::pair<std::wstring, std::wstring>>{
-                          {downloaded(L"small-setup.exe"), Utf8ToWide(downloadUrl(1))},
-                          {downloaded(L"portable.zip"), Utf8ToWide(downloadUrl(3))}}));
+                          {downloaded(L"small-setup.exe"), utf8ToWide(downloadUrl(1))},
+                          {downloaded(L"portable.zip"), utf8ToWide(downloadUrl(3))}}));
 }
 
 TEST_F(DownloadEngine, CancelDuringTransferEndsTheJobAtOnce) {
@@ -652,7 +652,7 @@ TEST_F(DownloadEngine, ADownloadStartedWhileFourOthersHoldAllSixteenSlotsGetsIts
     for (const auto& app : slow) {
         const TaskSnapshot t = task(app.first);
         EXPECT_EQ(t.state, Downloading) << app.first;
-        EXPECT_LT(t.receivedBytes, t.totalBytes / 2) << app.first;
+        EXPECT_LT(t.receivedBytes, t.size / 2) << app.first;
     }
     // At full speed now, the four finish from what they had written, no byte lost or counted twice.
     ASSERT_TRUE(service.reset());
@@ -660,7 +660,7 @@ TEST_F(DownloadEngine, ADownloadStartedWhileFourOthersHoldAllSixteenSlotsGetsIts
         ASSERT_TRUE(finish(app.first)) << app.first;
         EXPECT_EQ(task(app.first).state, Completed) << app.first;
         EXPECT_TRUE(task(app.first).md5Ok) << app.first;
-        EXPECT_EQ(task(app.first).receivedBytes, task(app.first).totalBytes) << app.first;
+        EXPECT_EQ(task(app.first).receivedBytes, task(app.first).size) << app.first;
     }
 }
 
@@ -673,7 +673,7 @@ TEST_F(DownloadEngine, FourConnectionsFillTheirRangesOfOneFileByteForByte) {
     const TaskSnapshot t = task(2);
     EXPECT_EQ(t.state, Completed);
     EXPECT_TRUE(t.md5Ok);
-    EXPECT_EQ(t.totalBytes, kBigSize);
+    EXPECT_EQ(t.size, kBigSize);
     EXPECT_EQ(t.receivedBytes, kBigSize);  // no byte counted twice
     EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"big-setup.exe")) == packageBytes(2));
     const auto requests = fileRequests(2);

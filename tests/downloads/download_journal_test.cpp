@@ -388,7 +388,7 @@ TEST_F(DownloadJournalTest, RestoredTasksArePausedWithTheirProgressAndResumeFrom
     EXPECT_EQ(restored.state, Paused);
     EXPECT_EQ(restored.name, L"应用2");
     EXPECT_EQ(restored.receivedBytes, recorded);
-    EXPECT_EQ(restored.totalBytes, kBigSize);
+    EXPECT_EQ(restored.size, kBigSize);
     EXPECT_EQ(task(1).state, Paused);
     EXPECT_EQ(task(1).receivedBytes, 1000);
     const auto posted = messages();
@@ -498,7 +498,7 @@ TEST_F(DownloadJournalTest, ADownloadPausedWithoutRangesShowsNothingToGoOnFrom) 
     ASSERT_TRUE(finish(2, 5000));
     const TaskSnapshot paused = task(2);
     ASSERT_EQ(paused.state, Paused);
-    EXPECT_EQ(paused.totalBytes, kBigSize);
+    EXPECT_EQ(paused.size, kBigSize);
     EXPECT_EQ(paused.receivedBytes, 0);
 
     manager().resume(2);

@@ -21,7 +21,7 @@ void appendUnit(std::wstring& out, uint32_t code) {
 
 }  // namespace
 
-std::wstring Utf8ToWide(const std::string& text) {
+std::wstring utf8ToWide(const std::string& text) {
     std::wstring out;
     size_t i = 0;
     while (i < text.size()) {
@@ -55,7 +55,7 @@ std::wstring Utf8ToWide(const std::string& text) {
     return out;
 }
 
-std::string WideToUtf8(const std::wstring& text) {
+std::string wideToUtf8(const std::wstring& text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         uint32_t code = static_cast<uint32_t>(text[i]) & 0xFFFF;

@@ -14,7 +14,7 @@ UninstallSnapshot withNames(std::initializer_list<std::wstring> names) {
     return snapshot;
 }
 
-TEST(NormalizeAppName, DropsBlanksAndFoldsOnlyAsciiCapitals) {
+TEST(normalizeAppName, DropsBlanksAndFoldsOnlyAsciiCapitals) {
     struct Case {
         std::wstring text;
         std::wstring expected;
@@ -29,10 +29,10 @@ TEST(NormalizeAppName, DropsBlanksAndFoldsOnlyAsciiCapitals) {
         {L"Photo Studio 2019 \x4E2A\x4EBA\x7248", L"photostudio2019\x4E2A\x4EBA\x7248"},
         {L"Line\nBreak\r", L"line\nbreak\r"},
     };
-    for (const Case& c : cases) EXPECT_EQ(NormalizeAppName(c.text), c.expected) << c.text;
+    for (const Case& c : cases) EXPECT_EQ(normalizeAppName(c.text), c.expected) << c.text;
 }
 
-TEST(IsAppListed, MatchesSameNameOrShortSuffix) {
+TEST(isAppListed, MatchesSameNameOrShortSuffix) {
     const std::wstring app = L"Photo Studio";  // 11 characters once normalised
     struct Case {
         std::wstring displayName;
@@ -52,25 +52,25 @@ TEST(IsAppListed, MatchesSameNameOrShortSuffix) {
         {L"Photo-Studio", false},
         {L"", false},
     };
-    for (const Case& c : cases) EXPECT_EQ(IsAppListed(app, withNames({c.displayName})), c.listed) << c.displayName;
+    for (const Case& c : cases) EXPECT_EQ(isAppListed(app, withNames({c.displayName})), c.listed) << c.displayName;
 }
 
-TEST(IsAppListed, LooksAtEveryDisplayName) {
-    EXPECT_TRUE(IsAppListed(L"Photo Studio", withNames({L"Photo", L"Other", L"", L"photostudio"})));
-    EXPECT_FALSE(IsAppListed(L"Photo Studio", withNames({L"Photo", L"Other", L"Studio Photo"})));
-    EXPECT_FALSE(IsAppListed(L"Photo Studio", UninstallSnapshot{}));
+TEST(isAppListed, LooksAtEveryDisplayName) {
+    EXPECT_TRUE(isAppListed(L"Photo Studio", withNames({L"Photo", L"Other", L"", L"photostudio"})));
+    EXPECT_FALSE(isAppListed(L"Photo Studio", withNames({L"Photo", L"Other", L"Studio Photo"})));
+    EXPECT_FALSE(isAppListed(L"Photo Studio", UninstallSnapshot{}));
 }
 
-TEST(IsAppListed, NonAsciiLettersMustMatchExactly) {
-    EXPECT_TRUE(IsAppListed(L"\x00C4rger Pro", withNames({L"\x00C4RGER PRO"})));
-    EXPECT_FALSE(IsAppListed(L"\x00C4rger Pro", withNames({L"\x00E4rger Pro"})));
-    EXPECT_TRUE(IsAppListed(L"\x661F\x6CB3\x7B14\x8BB0", withNames({L"\x661F\x6CB3 \x7B14\x8BB0 2.1"})));
+TEST(isAppListed, NonAsciiLettersMustMatchExactly) {
+    EXPECT_TRUE(isAppListed(L"\x00C4rger Pro", withNames({L"\x00C4RGER PRO"})));
+    EXPECT_FALSE(isAppListed(L"\x00C4rger Pro", withNames({L"\x00E4rger Pro"})));
+    EXPECT_TRUE(isAppListed(L"\x661F\x6CB3\x7B14\x8BB0", withNames({L"\x661F\x6CB3 \x7B14\x8BB0 2.1"})));
 }
 
-TEST(IsAppListed, BlankNamesNeverMatch) {
+TEST(isAppListed, BlankNamesNeverMatch) {
     const UninstallSnapshot snapshot = withNames({L"", L" ", L"\x3000", L"Photo Studio"});
     for (const wchar_t* name : {L"", L" ", L"   ", L"\t", L"\x3000\x3000", L" \t\x3000"})
-        EXPECT_FALSE(IsAppListed(name, snapshot)) << static_cast<int>(std::wstring(name).size());
+        EXPECT_FALSE(isAppListed(name, snapshot)) << static_cast<int>(std::wstring(name).size());
 }
 
 }  // namespace

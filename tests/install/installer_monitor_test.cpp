@@ -61,7 +61,7 @@ long runAndWait(std::wstring commandLine) {
 // Product codes (LM32\ keys) of the test MSI still registered.
 std::vector<std::wstring> registeredMsiProducts() {
     std::vector<std::wstring> codes;
-    for (const std::wstring& key : TakeUninstallSnapshot().keys) {
+    for (const std::wstring& key : takeUninstallSnapshot().keys) {
         if (key.rfind(L"LM32\\", 0) != 0) continue;
         const std::wstring code = key.substr(5);
         if (qbtest::readDisplayName(HKEY_LOCAL_MACHINE, kWow64UninstallPath, code) == kMsiName) codes.push_back(code);
@@ -275,14 +275,14 @@ TEST_F(InstallerMonitorTest, MsiPackageRegistersInThe32BitView) {
     if (!qbtest::fileExists(package(kMsiPackage))) GTEST_SKIP() << "the MSI package was not built (wixl)";
     uninstallMsiProducts();
     ASSERT_TRUE(registeredMsiProducts().empty());
-    const UninstallSnapshot before = TakeUninstallSnapshot();
+    const UninstallSnapshot before = takeUninstallSnapshot();
 
     InstallVerdict verdict{};
     EXPECT_TRUE(runMonitor(kMsiName, package(kMsiPackage), recordingHooks(), verdict));
     EXPECT_EQ(verdict, InstallVerdict::Installed);
     EXPECT_TRUE(clock_->waits().empty());
     std::vector<std::wstring> added;
-    for (const std::wstring& key : TakeUninstallSnapshot().keys) {
+    for (const std::wstring& key : takeUninstallSnapshot().keys) {
         if (!before.keys.count(key)) added.push_back(key);
     }
     const std::vector<std::wstring> products = registeredMsiProducts();

@@ -188,17 +188,17 @@ TEST(UninstallSnapshotRegistry, SeesBothMachineViewsAndTheUser) {
     for (const Location& l : locations) qbtest::deleteUninstallEntry(l.root, kUninstallPath, key, l.view);
 
     for (const Location& l : locations) {
-        const UninstallSnapshot before = TakeUninstallSnapshot();
+        const UninstallSnapshot before = takeUninstallSnapshot();
         ASSERT_TRUE(writeUninstallEntry(l.root, kUninstallPath, key, L"Qb Views " + l.prefix, l.view));
-        const UninstallSnapshot after = TakeUninstallSnapshot();
-        EXPECT_TRUE(HasNewUninstallEntry(before)) << l.prefix;
+        const UninstallSnapshot after = takeUninstallSnapshot();
+        EXPECT_TRUE(hasNewUninstallEntry(before)) << l.prefix;
         std::set<std::wstring> added;
         for (const std::wstring& k : after.keys) {
             if (!before.keys.count(k)) added.insert(k);
         }
         EXPECT_EQ(added, std::set<std::wstring>{l.prefix + key});
-        EXPECT_TRUE(IsAppListed(L"Qb Views " + l.prefix, after)) << l.prefix;
-        EXPECT_FALSE(HasNewUninstallEntry(after)) << l.prefix;
+        EXPECT_TRUE(isAppListed(L"Qb Views " + l.prefix, after)) << l.prefix;
+        EXPECT_FALSE(hasNewUninstallEntry(after)) << l.prefix;
     }
     for (const Location& l : locations) EXPECT_TRUE(qbtest::deleteUninstallEntry(l.root, kUninstallPath, key, l.view));
 }

@@ -57,7 +57,7 @@ protected:
 
     // The next request to path answers 302 to target.
     bool redirectOnce(const std::string& path, const std::wstring& target) {
-        const std::string location = qbtest::ServiceControl::quoted(WideToUtf8(target));
+        const std::string location = qbtest::ServiceControl::quoted(wideToUtf8(target));
         return service.addPathFaults(path, "[{\"redirect\": " + location + "}]");
     }
 
@@ -139,14 +139,14 @@ TEST(RedirectTargetTest, ResendsTheRequestOnItsOriginAndStripsItForAnother) {
 }
 
 TEST(SplitUrlTest, SplitsWhatFitsAndRefusesTheRest) {
-    auto parts = SplitUrl(L"https://Example.com");
+    auto parts = splitUrl(L"https://Example.com");
     ASSERT_TRUE(parts);
     EXPECT_EQ(parts->scheme, L"https");
     EXPECT_TRUE(parts->secure);
     EXPECT_EQ(parts->port, 443);
     EXPECT_EQ(parts->pathAndQuery, L"/");
 
-    parts = SplitUrl(L"http://127.0.0.1:8080/a/b?x=1#frag");
+    parts = splitUrl(L"http://127.0.0.1:8080/a/b?x=1#frag");
     ASSERT_TRUE(parts);
     EXPECT_EQ(parts->scheme, L"http");
     EXPECT_FALSE(parts->secure);
@@ -154,11 +154,11 @@ TEST(SplitUrlTest, SplitsWhatFitsAndRefusesTheRest) {
     EXPECT_EQ(parts->port, 8080);
     EXPECT_EQ(parts->pathAndQuery, L"/a/b?x=1#frag");
 
-    EXPECT_FALSE(SplitUrl(L"not a url"));
-    EXPECT_FALSE(SplitUrl(L""));
-    EXPECT_FALSE(SplitUrl(L"http://" + std::wstring(300, L'h') + L"/x"));
-    EXPECT_FALSE(SplitUrl(L"http://host/" + std::wstring(5000, L'p')));
-    EXPECT_TRUE(SplitUrl(L"http://" + std::wstring(200, L'h') + L"/x"));
+    EXPECT_FALSE(splitUrl(L"not a url"));
+    EXPECT_FALSE(splitUrl(L""));
+    EXPECT_FALSE(splitUrl(L"http://" + std::wstring(300, L'h') + L"/x"));
+    EXPECT_FALSE(splitUrl(L"http://host/" + std::wstring(5000, L'p')));
+    EXPECT_TRUE(splitUrl(L"http://" + std::wstring(200, L'h') + L"/x"));
 }
 
 TEST_F(HttpClientTest, FollowsTenRedirectsAndRefusesTheEleventh) {

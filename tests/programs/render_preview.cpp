@@ -38,19 +38,19 @@ void loadIcons(IconCache& icons, int32_t appId, const std::wstring& path) {
 }
 
 bool loadCatalogue(const std::wstring& folder, AppState& state) {
-    Catalogue& catalogue = state.catalog;
+    Catalogue& catalogue = state.catalogue;
     json::ValuePtr root = json::parse(readFile(folder + L"\\catalogue.json"));
     if (!root) return false;
     if (const json::Value* categories = root->find("categories")) {
         for (const json::ValuePtr& item : categories->items)
-            catalogue.categories.push_back({Utf8ToWide(item->find("id")->asString("")),
-                                            Utf8ToWide(item->find("name")->asString(""))});
+            catalogue.categories.push_back({utf8ToWide(item->find("id")->asString("")),
+                                            utf8ToWide(item->find("name")->asString(""))});
     }
     const json::Value* apps = root->find("apps");
     if (!apps) return false;
     catalogue.apps.reserve(apps->items.size());
     for (const json::ValuePtr& item : apps->items) {
-        catalogue.apps.push_back(ParseAppInfo(*item));
+        catalogue.apps.push_back(parseAppInfo(*item));
         AppInfo& app = catalogue.apps.back();
         // The service computes these from the package file; the picture makes up a size.
         app.hasPackage = item->find("package") != nullptr;
@@ -69,7 +69,7 @@ TaskSnapshot task(const AppInfo* app, uint32_t state, int64_t received, int64_t 
     t.name = app ? app->name : L"?";
     t.state = state;
     t.receivedBytes = received;
-    t.totalBytes = total;
+    t.size = total;
     return t;
 }
 
@@ -78,7 +78,7 @@ PaintInputs makeInputs(Catalogue& catalogue) {
     inputs.now = ::GetTickCount();
     inputs.downloadDirectory = L"C:\\Users\\demo\\Downloads\\Quillbox";
     auto add = [&](int id, uint32_t state, int percent) {
-        const AppInfo* app = catalogue.FindApp(id);
+        const AppInfo* app = catalogue.findApp(id);
         const int64_t total = app && app->packageSize > 0 ? app->packageSize : 48 * 1048576LL;
         inputs.tasks[id] = task(app, state, total * percent / 100, total);
         return &inputs.tasks[id];
@@ -123,8 +123,8 @@ bool renderIconSheet(AppState& app, const std::wstring& path) {
                 const int x = kind * 90 + 10, y = highlighted * 120 + 10;
                 uint32_t colour = categoryIconColour(kind);
                 if (highlighted) colour = darkenedIconColour(colour);
-                DrawCategoryIcon(canvas, kind, {x, y, x + 20, y + 20}, colour, highlighted != 0);
-                DrawCategoryIcon(canvas, kind, {x, y + 30, x + 80, y + 110}, colour, highlighted != 0);
+                drawCategoryIcon(canvas, kind, {x, y, x + 20, y + 20}, colour, highlighted != 0);
+                drawCategoryIcon(canvas, kind, {x, y + 30, x + 80, y + 110}, colour, highlighted != 0);
             }
         }
     }
@@ -158,7 +158,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fwprintf(stderr, L"cannot read %ls\\catalogue.json\n", argv[1]);
         return 1;
     }
-    PaintInputs inputs = makeInputs(app.catalog);
+    PaintInputs inputs = makeInputs(app.catalogue);
     bool ok = true;
 
     app.selectedCategoryId = L"common";
@@ -184,7 +184,7 @@ int wmain(int argc, wchar_t** argv) {
     // An installed app's card with its right-click menu, the pointer on 卸载; another app uninstalling.
     app.selectedCategoryId = L"common";
     app.noticeText.clear();
-    for (const int32_t id : {2, 3, 4}) app.installed.byId[id].registration.displayName = app.catalog.FindApp(id)->name;
+    for (const int32_t id : {2, 3, 4}) app.installed.byId[id].registration.displayName = app.catalogue.findApp(id)->name;
     app.installed.uninstalling = {3};
     app.cardMenu.open = true;
     app.cardMenu.appId = 2;
@@ -204,13 +204,13 @@ int wmain(int argc, wchar_t** argv) {
                                                         {20, L"2.6.1"}, {26, L"5.0"}, {28, L"1.4.2"}};
     for (const auto& [id, version] : older) {
         InstallStatus status;
-        status.registration.displayName = app.catalog.FindApp(id)->name;
+        status.registration.displayName = app.catalogue.findApp(id)->name;
         status.registration.displayVersion = version;
-        status.updatable = isUpdateAvailable(version, app.catalog.FindApp(id)->version);
+        status.updatable = isUpdateAvailable(version, app.catalogue.findApp(id)->version);
         app.installed.byId[id] = status;
     }
     app.installed.everRead = true;
-    inputs.tasks[20] = task(app.catalog.FindApp(20), InstallQueued, 100, 100);
+    inputs.tasks[20] = task(app.catalogue.findApp(20), InstallQueued, 100, 100);
     app.page = Page::Updates;
     app.hoverKind = HitKind::UpdateRow;
     app.hoverParam = 5;
@@ -219,7 +219,7 @@ int wmain(int argc, wchar_t** argv) {
     inputs.tasks.erase(20);
 
     app.page = Page::Catalogue;
-    app.catalogFailed = true;
+    app.catalogueFailed = true;
     app.hoverActive = false;
     ok = render(app, inputs, w, h, out + L"\\failed.png") && ok;
     ok = renderIconSheet(app, out + L"\\icons.png") && ok;

@@ -86,7 +86,7 @@ int wmain() {
         if (std::sscanf(request.c_str(), "%d %lx %lx %n", &font, &fg, &bg, &consumed) == 3 && font >= 0 &&
             font < kUiFontCount) {
             answer = stamp(dc.get(), static_cast<const uint32_t*>(bits), fonts[font], fg, bg,
-                           Utf8ToWide(request.substr(static_cast<size_t>(consumed))));
+                           utf8ToWide(request.substr(static_cast<size_t>(consumed))));
         }
         std::fputs(answer.c_str(), stdout);
         std::fputc('\n', stdout);

@@ -106,7 +106,7 @@ TEST_F(GridPaint, OnlyAppsOfTheSelectedCategoryEachOnce) {
 
 TEST_F(GridPaint, ButtonFillByState) {
     catalogueOf(10);
-    app.catalog.FindApp(1)->hasPackage = false;
+    app.catalogue.findApp(1)->hasPackage = false;
     addTask(3, Downloading, 0, 1000);
     addTask(4, Verifying, 0, 0);
     addTask(5, Completed);
@@ -180,7 +180,7 @@ TEST_F(GridPaint, CommonCategoryShowsNamesWithoutVersions) {
     paint(1180, 780);
     const RECT nameBand{226 + 8, 126 + 104, 226 + 221 - 8, 126 + 128};
     const auto common = inkColumns(nameBand);
-    app.catalog.categories[0].name = L"办公软件";
+    app.catalogue.categories[0].name = L"办公软件";
     paint(1180, 780);
     const auto other = inkColumns(nameBand);
     ASSERT_GE(common.first, 0);
@@ -191,7 +191,7 @@ TEST_F(GridPaint, CommonCategoryShowsNamesWithoutVersions) {
 
 TEST_F(GridPaint, LongNamesAreCutSoTheVersionKeepsItsPlace) {
     catalogueOf(1);
-    app.catalog.apps[0].name = L"一个名字非常非常非常非常长的应用程序";
+    app.catalogue.apps[0].name = L"一个名字非常非常非常非常长的应用程序";
     paint(1180, 780);
     const RECT nameBand{226 + 8, 126 + 104, 226 + 221 - 8, 126 + 128};
     const auto ink = inkColumns(nameBand);
@@ -203,7 +203,7 @@ TEST_F(GridPaint, LongNamesAreCutSoTheVersionKeepsItsPlace) {
 // others are copied as they were.
 TEST_F(GridPaint, CachedCardFacesFollowHoverIconAndTask) {
     catalogueOf(2);
-    app.catalog.apps[0].icon = L"/media/icons/1.png";
+    app.catalogue.apps[0].icon = L"/media/icons/1.png";
     paint(1180, 780);
     const RECT first = buttonOf(1), second = buttonOf(2);
     auto snapshot = [&](const RECT& r) {
@@ -248,7 +248,7 @@ TEST_F(GridPaint, CachedCardFacesFollowHoverIconAndTask) {
 // then the cards about to scroll in; a paint then only copies them.
 TEST_F(GridPaint, FacesArePreparedBetweenPaintsShownCardsFirst) {
     catalogueOf(20);
-    app.catalog.apps[0].icon = L"/media/icons/1.png";
+    app.catalogue.apps[0].icon = L"/media/icons/1.png";
     paint(1180, 780);  // the first frame draws its cards straight into the buffer, without faces
     EXPECT_EQ(caches.cards.shown(1), nullptr);
     paint(1180, 780);  // rows 1 and 2 shown at 1180 x 780, rows 3 and 4 are near

@@ -42,7 +42,7 @@ TEST(CategoryIcons, KeywordTableDecidesInGroupOrder) {
         {L"开发编程", IconOther},
         {L"", IconOther},
     };
-    for (const Case& c : cases) EXPECT_EQ(CategoryIconFor(c.name), c.icon) << c.name;
+    for (const Case& c : cases) EXPECT_EQ(categoryIconFor(c.name), c.icon) << c.name;
 }
 
 TEST(CategoryIcons, BaseColoursAndTheirDarkerLook) {
@@ -63,7 +63,7 @@ protected:
         qb::UniqueBrush white(::CreateSolidBrush(RGB(255, 255, 255)));
         ::FillRect(surface_->dc(), &all, white.get());
         Canvas canvas(surface_->dc(), PixelBuffer{surface_->bits(), 100, 100}, app.uiFonts);
-        DrawCategoryIcon(canvas, kind, {0, 0, side, side}, rgb, highlighted);
+        drawCategoryIcon(canvas, kind, {0, 0, side, side}, rgb, highlighted);
     }
     std::vector<uint32_t> snapshot() const {
         std::vector<uint32_t> pixels;

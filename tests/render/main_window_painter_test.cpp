@@ -216,11 +216,11 @@ TEST_F(MainWindowPaint, TaskBadgeCountsDownloadingTasksOnly) {
 }
 
 TEST_F(MainWindowPaint, LoadingWinsOverFailureAndFailureOffersReload) {
-    app.catalogLoading = true;
-    app.catalogFailed = true;
+    app.catalogueLoading = true;
+    app.catalogueFailed = true;
     paint(1000, 660);
     EXPECT_TRUE(regionsOf(HitKind::Reload).empty());
-    app.catalogLoading = false;
+    app.catalogueLoading = false;
     paint(1000, 660);
     const HitRegion reload = regionOf(HitKind::Reload);
     EXPECT_TRUE(sameRect(reload.rect, {540, 294, 660, 326})) << describe(reload.rect).c_str();
@@ -233,7 +233,7 @@ TEST_F(MainWindowPaint, LoadingWinsOverFailureAndFailureOffersReload) {
 
 TEST_F(MainWindowPaint, ToastColourByKindAndExpiry) {
     const int w = 1000;
-    app.catalogLoading = true;  // nothing but the background under the toast
+    app.catalogueLoading = true;  // nothing but the background under the toast
     struct Case {
         int kind;
         uint32_t colour;
@@ -318,11 +318,11 @@ TEST_F(MainWindowPaint, CardMenuIsTheTopmostAndGoesWithItsCard) {
     // The card leaves the point: another page or category, a scroll; or it is no longer installed or listed.
     const std::function<void()> cardGone[] = {
         [&] { app.page = Page::Downloads; },
-        [&] { app.catalogLoading = true; },
+        [&] { app.catalogueLoading = true; },
         [&] { app.selectedCategoryId = L"c1"; },
         [&] { app.contentScroll = 10; },
         [&] { app.installed.byId.clear(); },
-        [&] { app.catalog.apps.erase(app.catalog.apps.begin() + 7); },
+        [&] { app.catalogue.apps.erase(app.catalogue.apps.begin() + 7); },
     };
     for (size_t i = 0; i < std::size(cardGone); ++i) {
         openMenu();
@@ -333,7 +333,7 @@ TEST_F(MainWindowPaint, CardMenuIsTheTopmostAndGoesWithItsCard) {
         EXPECT_FALSE(app.cardMenu.open) << i;
         EXPECT_TRUE(regionsOf(HitKind::MenuItem).empty()) << i;
         app.page = Page::Catalogue;
-        app.catalogLoading = false;
+        app.catalogueLoading = false;
         app.selectedCategoryId = L"c0";
         app.contentScroll = 0;
         app.installed.byId[7];
@@ -577,12 +577,12 @@ TEST(LivePaint, PaintsTheSharedStateIntoTheWindowDc) {
     qbtest::ensureGdiplus();
     AppState& shared = appState();
     if (!shared.uiFonts[0]) createUiFonts(shared.uiFonts);
-    shared.catalog.categories = {{L"c0", L"常用软件"}, {L"c1", L"系统工具"}};
+    shared.catalogue.categories = {{L"c0", L"常用软件"}, {L"c1", L"系统工具"}};
     qbtest::PaintSurface window(1000, 660);
-    PaintMainWindow(window.dc(), window.client());
+    paintMainWindow(window.dc(), window.client());
     EXPECT_TRUE(rendertest::nearColour(window.pixel(0, 2), 0x0EA5E9, 4));
     EXPECT_EQ(shared.hitRegions.size(), 7u + 2u);  // caption buttons, three pills, search field, two category rows
-    shared.catalog.categories.clear();
+    shared.catalogue.categories.clear();
     shared.hitRegions.clear();
 }
 

@@ -61,12 +61,12 @@ PaintTest::PaintTest() {
 
 void PaintTest::addCategories(const std::vector<std::wstring>& names) {
     for (size_t i = 0; i < names.size(); ++i)
-        app.catalog.categories.push_back({L"c" + std::to_wstring(i), names[i]});
+        app.catalogue.categories.push_back({L"c" + std::to_wstring(i), names[i]});
 }
 
 AppInfo& PaintTest::addApp(int32_t id, const std::wstring& name, const std::wstring& categoryId) {
-    app.catalog.apps.emplace_back();
-    AppInfo& info = app.catalog.apps.back();
+    app.catalogue.apps.emplace_back();
+    AppInfo& info = app.catalogue.apps.back();
     info.id = id;
     info.name = name;
     info.version = L"1.0";
@@ -83,7 +83,7 @@ TaskSnapshot& PaintTest::addTask(int32_t appId, uint32_t state, int64_t received
     task.name = L"任务" + std::to_wstring(appId);
     task.state = state;
     task.receivedBytes = received;
-    task.totalBytes = total;
+    task.size = total;
     return task;
 }
 

@@ -12,7 +12,7 @@ TaskSnapshot task(uint32_t state, int64_t received = 0, int64_t total = 0) {
     t.name = L"星河笔记";
     t.state = state;
     t.receivedBytes = received;
-    t.totalBytes = total;
+    t.size = total;
     return t;
 }
 

@@ -26,7 +26,7 @@ using Ids = std::vector<std::wstring>;
 AppInfo parseApp(const char* text) {
     const json::ValuePtr value = json::parse(text);
     EXPECT_TRUE(value) << text;
-    return value ? ParseAppInfo(*value) : AppInfo();
+    return value ? parseAppInfo(*value) : AppInfo();
 }
 
 // A catalogue whose lists a failed load must leave alone.
@@ -98,7 +98,7 @@ TEST(NormalizeVersionTest, KeepsMajorAndMinorDigits) {
         {L"3.", L"3"},               {L"1..2", L"1.2"},  {L"v1.2-rc3", L"1.23"},   {L"10 , 4", L"10.4"},
         {L"1.2.", L"1.2"},           {L"7.0.0.0", L"7.0"}, {L"版本 5.1", L"5.1"},
     };
-    for (const auto& c : cases) EXPECT_EQ(NormalizeVersion(c.first), c.second) << c.first;
+    for (const auto& c : cases) EXPECT_EQ(normalizeVersion(c.first), c.second) << c.first;
 }
 
 TEST(ParseAppInfoTest, ReadsEveryFieldOfAFullRecord) {
@@ -279,7 +279,7 @@ TEST_F(CatalogueLoadTest, AnEightMebibyteBodyOfEmptyAppsFailsInBoundedMemory) {
     const MemoryFigures before = processMemory();
     ASSERT_GT(before.workingSet, 0u);
     Catalogue catalogue = markedCatalogue();
-    EXPECT_FALSE(catalogue.LoadBootstrap(service.base()));
+    EXPECT_FALSE(catalogue.loadBootstrap(service.base()));
     const uint64_t growth = peakGrowth(before, processMemory());
     EXPECT_LT(growth, 256u << 20) << "peak grew by " << (growth >> 20) << " MiB";
     EXPECT_EQ(catalogueErrorText(catalogue.lastError), L"数据格式错误");
@@ -306,7 +306,7 @@ TEST_F(CatalogueLoadTest, LoadsAtMost100000AppsAnd1000Categories) {
         ASSERT_TRUE(service.reset());
         ASSERT_TRUE(scriptBootstrapBody(bootstrapOf(c.categories, c.apps, c.lean)));
         Catalogue catalogue = markedCatalogue();
-        const bool loaded = catalogue.LoadBootstrap(service.base());
+        const bool loaded = catalogue.loadBootstrap(service.base());
         if (c.error) {
             EXPECT_FALSE(loaded);
             EXPECT_EQ(catalogueErrorText(catalogue.lastError), c.error);
@@ -327,7 +327,7 @@ TEST_F(CatalogueLoadTest, LoadsAtMost100000AppsAnd1000Categories) {
 TEST_F(CatalogueLoadTest, LoadsTheServedCatalogue) {
     Catalogue catalogue = markedCatalogue();
     catalogue.lastError.fault = CatalogueFault::BadData;
-    ASSERT_TRUE(catalogue.LoadBootstrap(service.base()));
+    ASSERT_TRUE(catalogue.loadBootstrap(service.base()));
     EXPECT_EQ(catalogue.lastError.fault, CatalogueFault::None);
     ASSERT_EQ(catalogue.categories.size(), 2u);
     EXPECT_EQ(catalogue.categories[0].id, L"tools");
@@ -335,7 +335,7 @@ TEST_F(CatalogueLoadTest, LoadsTheServedCatalogue) {
     EXPECT_EQ(catalogue.categories[1].id, L"archive");
     ASSERT_EQ(catalogue.apps.size(), 12u);
 
-    const AppInfo* small = catalogue.FindApp(1);
+    const AppInfo* small = catalogue.findApp(1);
     ASSERT_NE(small, nullptr);
     EXPECT_EQ(small, &catalogue.apps[0]);
     EXPECT_EQ(small->name, L"小型安装包");
@@ -348,11 +348,11 @@ TEST_F(CatalogueLoadTest, LoadsTheServedCatalogue) {
     EXPECT_EQ(small->icon, L"/media/icons/1.png");
     EXPECT_EQ(small->updatedAt, 1733616000000);
 
-    const AppInfo* none = catalogue.FindApp(10);
+    const AppInfo* none = catalogue.findApp(10);
     ASSERT_NE(none, nullptr);
     EXPECT_FALSE(none->hasPackage);
     EXPECT_TRUE(none->icon.empty());
-    EXPECT_EQ(catalogue.FindApp(99), nullptr);
+    EXPECT_EQ(catalogue.findApp(99), nullptr);
 }
 
 TEST_F(CatalogueLoadTest, ReadsOddlyShapedAnswersLeniently) {
@@ -376,7 +376,7 @@ TEST_F(CatalogueLoadTest, ReadsOddlyShapedAnswersLeniently) {
         SCOPED_TRACE(c.body);
         ASSERT_TRUE(scriptBootstrapBody(c.body));
         Catalogue catalogue = markedCatalogue();
-        ASSERT_TRUE(catalogue.LoadBootstrap(service.base())) << catalogueErrorText(catalogue.lastError);
+        ASSERT_TRUE(catalogue.loadBootstrap(service.base())) << catalogueErrorText(catalogue.lastError);
         EXPECT_EQ(catalogue.lastError.fault, CatalogueFault::None);
         ASSERT_EQ(catalogue.categories.size(), c.categories.size());
         for (size_t i = 0; i < c.categories.size(); ++i) {
@@ -418,7 +418,7 @@ TEST_F(CatalogueLoadTest, AFailedLoadKeepsThePreviousLists) {
             server = service.base();
         }
         Catalogue catalogue = markedCatalogue();
-        EXPECT_FALSE(catalogue.LoadBootstrap(server));
+        EXPECT_FALSE(catalogue.loadBootstrap(server));
         EXPECT_EQ(catalogueErrorText(catalogue.lastError), c.error);
         expectMarked(catalogue);
     }
@@ -539,7 +539,7 @@ TEST_F(CatalogueLoadTest, ACorruptCacheIsDroppedAndTheFreshCatalogueReplacesIt) 
         const std::optional<CachedBootstrap> stored = readCachedBootstrap();
         ASSERT_TRUE(stored);
         Catalogue reread;
-        EXPECT_TRUE(reread.ParseBootstrap(stored->body));
+        EXPECT_TRUE(reread.parseBootstrap(stored->body));
         EXPECT_EQ(reread.apps.size(), 12u);
         forgetCachedBootstrap();
     }

@@ -101,7 +101,7 @@ protected:
         qbtest::ensureGdiplus();
         ASSERT_TRUE(service.available()) << "QB_TEST_SERVER is not set";
         ASSERT_TRUE(service.reset());
-        ASSERT_TRUE(catalogue.LoadBootstrap(service.base())) << catalogueErrorText(catalogue.lastError);
+        ASSERT_TRUE(catalogue.loadBootstrap(service.base())) << catalogueErrorText(catalogue.lastError);
         ASSERT_TRUE(service.resetLog());
         cacheFolder = qbtest::makeScratchDir(L"icon-cache");
         cache::setFolder(cacheFolder);
@@ -125,7 +125,7 @@ protected:
     }
 
     size_t requestsTo(const std::wstring& path) {
-        const std::string wanted = WideToUtf8(path);
+        const std::string wanted = wideToUtf8(path);
         size_t count = 0;
         for (const auto& entry : service.requests()) count += entry.path == wanted ? 1 : 0;
         return count;
@@ -152,7 +152,7 @@ TEST_F(IconLoaderTest, DecodesPngJpegAndIconFilesOnceAtTheDrawnSize) {
     };
     IconCache icons;
     for (const Expected& item : expected) {
-        const AppInfo* app = catalogue.FindApp(item.id);
+        const AppInfo* app = catalogue.findApp(item.id);
         ASSERT_NE(app, nullptr);
         request(icons, *app, 5);
         EXPECT_EQ(icons.status(item.id, kSide), IconStatus::Loading);
@@ -175,8 +175,8 @@ TEST_F(IconLoaderTest, DecodesPngJpegAndIconFilesOnceAtTheDrawnSize) {
         EXPECT_EQ(std::abs(dib.dsBmih.biHeight), kSide);  // rows run top-down: the JPEG's top row is checked
         EXPECT_EQ(dib.dsBm.bmBitsPixel, 32);
         EXPECT_TRUE(colourNear(pixelAt(bitmap, item.x, item.y), item.colour, item.tolerance));
-        const std::wstring& icon = catalogue.FindApp(item.id)->icon;
-        request(icons, *catalogue.FindApp(item.id), 5);  // decoded: nothing more is fetched
+        const std::wstring& icon = catalogue.findApp(item.id)->icon;
+        request(icons, *catalogue.findApp(item.id), 5);  // decoded: nothing more is fetched
         EXPECT_EQ(requestsTo(icon), 1u);
     }
 }
@@ -226,7 +226,7 @@ TEST_F(IconLoaderTest, FailedIconsAreRememberedAndNotFetchedAgain) {
 
 TEST_F(IconLoaderTest, AnIconArrivingForAnOlderCatalogueIsDropped) {
     IconCache icons;
-    request(icons, *catalogue.FindApp(1), 1);
+    request(icons, *catalogue.findApp(1), 1);
     WPARAM names = 0;
     ASSERT_TRUE(window.waitFor(WM_QB_ICON_READY, kWaitMs, &names));
     EXPECT_EQ(unpackIdAndGeneration(names).id, 1);
@@ -237,17 +237,17 @@ TEST_F(IconLoaderTest, AnIconArrivingForAnOlderCatalogueIsDropped) {
     EXPECT_EQ(icons.decodedCount(), 0u);
 
     // Asked for again under the new generation, it comes from the local cache.
-    request(icons, *catalogue.FindApp(1), 2);
+    request(icons, *catalogue.findApp(1), 2);
     settle(icons, 2);
     EXPECT_EQ(icons.status(1, kSide), IconStatus::Ready);
-    EXPECT_EQ(requestsTo(catalogue.FindApp(1)->icon), 1u);
+    EXPECT_EQ(requestsTo(catalogue.findApp(1)->icon), 1u);
 }
 
 TEST_F(IconLoaderTest, TheLeastRecentlyUsedIconIsFreedAndComesBackFromTheLocalCache) {
     IconCache icons(2);
-    const AppInfo& one = *catalogue.FindApp(1);
-    const AppInfo& two = *catalogue.FindApp(2);
-    const AppInfo& three = *catalogue.FindApp(3);
+    const AppInfo& one = *catalogue.findApp(1);
+    const AppInfo& two = *catalogue.findApp(2);
+    const AppInfo& three = *catalogue.findApp(3);
     for (const AppInfo* app : {&one, &two}) {
         request(icons, *app);
         settle(icons);
@@ -273,7 +273,7 @@ TEST_F(IconLoaderTest, TheLeastRecentlyUsedIconIsFreedAndComesBackFromTheLocalCa
 }
 
 TEST_F(IconLoaderTest, ALocalCopyThatDoesNotDecodeIsRemovedAndFetchedAgain) {
-    const AppInfo& app = *catalogue.FindApp(1);
+    const AppInfo& app = *catalogue.findApp(1);
     const std::wstring name = iconCacheName(service.base() + app.icon);
     for (const std::string& corrupt : {std::string("not an image"), pngHeaderOnly(30000, 30000, 4096),
                                        pngHeaderOnly(16, 16, 4096)}) {

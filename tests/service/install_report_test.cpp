@@ -67,7 +67,7 @@ TEST_F(InstallReportTest, TheServiceLogsExactlyTheBodySent) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.body);
         const size_t linesBefore = reportLogLines().size();
-        EXPECT_TRUE(ReportInstall(service.base(), c.appId, c.channel));
+        EXPECT_TRUE(reportInstall(service.base(), c.appId, c.channel));
 
         const std::vector<std::string> lines = reportLogLines();
         ASSERT_EQ(lines.size(), linesBefore + 1);
@@ -91,7 +91,7 @@ TEST_F(InstallReportTest, TheServiceLogsExactlyTheBodySent) {
 
 TEST_F(InstallReportTest, FollowsARedirectWithTheSameBody) {
     ASSERT_TRUE(service.addPathFaults("/old/api/client/report", R"([{"redirect": "/api/client/report", "status": 307}])"));
-    EXPECT_TRUE(ReportInstall(service.base() + L"/old", 42, L"default"));
+    EXPECT_TRUE(reportInstall(service.base() + L"/old", 42, L"default"));
     const auto reports = service.reports();
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0]->find("body")->asString(""), R"({"appId":42,"event":"install","channel":"default"})");
@@ -99,19 +99,19 @@ TEST_F(InstallReportTest, FollowsARedirectWithTheSameBody) {
 
 TEST_F(InstallReportTest, AFailedReportOnlyReturnsFalse) {
     ASSERT_TRUE(service.addPathFaults("/api/client/report", R"([{"status": 500}])"));
-    EXPECT_FALSE(ReportInstall(service.base(), 42, L"default"));
+    EXPECT_FALSE(reportInstall(service.base(), 42, L"default"));
     const auto requests = service.requests();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].status, 500);
-    EXPECT_FALSE(ReportInstall(L"http://127.0.0.1:1", 42, L"default"));
-    EXPECT_FALSE(ReportInstall(L"no server", 42, L"default"));
+    EXPECT_FALSE(reportInstall(L"http://127.0.0.1:1", 42, L"default"));
+    EXPECT_FALSE(reportInstall(L"no server", 42, L"default"));
 }
 
 // The window sends reports this way: a service that takes its time never holds the caller.
 TEST_F(InstallReportTest, ABackgroundReportReturnsAtOnceAndArrivesLater) {
     ASSERT_TRUE(service.addPathFaults("/api/client/report", R"([{"delayMs": 1500}])"));
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_TRUE(ReportInstallInBackground(service.base(), 42, L"default"));
+    EXPECT_TRUE(reportInstallInBackground(service.base(), 42, L"default"));
     const auto took = std::chrono::steady_clock::now() - started;
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 100);
     EXPECT_TRUE(service.reports().empty());

@@ -61,8 +61,8 @@ struct SoakApp {
 std::vector<SoakApp> loadSoakApps(const std::wstring& server, std::string& problem) {
     std::vector<SoakApp> apps;
     Catalogue catalogue;
-    if (!catalogue.LoadBootstrap(server)) {
-        problem = "the bootstrap does not load: " + WideToUtf8(catalogueErrorText(catalogue.lastError));
+    if (!catalogue.loadBootstrap(server)) {
+        problem = "the bootstrap does not load: " + wideToUtf8(catalogueErrorText(catalogue.lastError));
         return apps;
     }
     const std::wstring folder = qbtest::environment(L"QB_TEST_CATALOGUE");
@@ -77,7 +77,7 @@ std::vector<SoakApp> loadSoakApps(const std::wstring& server, std::string& probl
         const json::Value* id = item->find("id");
         const json::Value* package = item->find("package");
         if (!id || !package) continue;
-        std::wstring path = Utf8ToWide(package->asString(""));
+        std::wstring path = utf8ToWide(package->asString(""));
         std::replace(path.begin(), path.end(), L'/', L'\\');
         packages[id->asInt(0)] = folder + L"\\" + path;
     }
@@ -265,7 +265,7 @@ std::vector<Result> SoakTest::runBatch(const std::vector<SoakApp>& apps, uint64_
     manager().clearFinished();
     const std::vector<std::wstring> left = qbtest::filesIn(folder);
     for (const std::wstring& name : left)
-        if (!savedNames.count(name)) ADD_FAILURE() << "stray file in the download folder: " << WideToUtf8(name);
+        if (!savedNames.count(name)) ADD_FAILURE() << "stray file in the download folder: " << wideToUtf8(name);
     EXPECT_EQ(left.size(), savedNames.size());
     setDownloadDirOverride(L"");
     qbtest::removeTree(folder);
@@ -304,7 +304,7 @@ void SoakTest::judge(Result& result, const SoakApp& app, const RequestCounts& re
             problems.push_back(std::string("completed although its script ") + soak::expectName(plan.expect));
     } else if (task.state == Failed) {
         const bool rightText = downloadFaultText(task) == ServiceTroubleMessage;
-        if (!rightText) problems.push_back("failed with \"" + WideToUtf8(downloadFaultText(task)) + "\"");
+        if (!rightText) problems.push_back("failed with \"" + wideToUtf8(downloadFaultText(task)) + "\"");
         if (done != 0 || failed != 1) problems.push_back("posted " + std::to_string(done) + " done and " + std::to_string(failed) + " failed");
         if (!result.filePath.empty() && qbtest::fileExists(result.filePath)) problems.push_back("failed but left its final file");
         if (expectsFile) problems.push_back("failed although its script lets it complete");

@@ -87,7 +87,7 @@ void DownloadTest::TearDown() {
 }
 
 std::string DownloadTest::downloadUrl(int32_t appId) const {
-    return WideToUtf8(service.base()) + "/api/client/download/" + std::to_string(appId) + "?channel=test";
+    return wideToUtf8(service.base()) + "/api/client/download/" + std::to_string(appId) + "?channel=test";
 }
 
 void DownloadTest::start(int32_t appId, const std::string& md5, int64_t sizeHint, const std::string& sha256) {
