@@ -22,8 +22,8 @@ PaintInputs liveInputs(const AppState& app) {
     inputs.tasks = services.taskSnapshot();
     inputs.now = ::GetTickCount();
     inputs.maximized = app.mainWnd && ::IsZoomed(app.mainWnd);
-    // Only the download page shows the folder, and asking for it creates it.
-    if (app.page == Page::Downloads) inputs.downloadDirectory = services.downloadDirectory();
+    // Only the download page shows the folder: as last resolved, so painting waits on no disk.
+    if (app.page == Page::Downloads) inputs.downloadDirectory = services.shownDownloadDirectory();
     inputs.requestIcon = services.requestIcon;
     return inputs;
 }

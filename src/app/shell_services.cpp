@@ -118,6 +118,7 @@ void bindDownloads(ShellServices& s) {
 
 void bindSettingsAndCatalogue(ShellServices& s) {
     s.downloadDirectory = [] { return downloadDirectory(); };
+    s.shownDownloadDirectory = [] { return shownDownloadDirectory(); };
     s.setDownloadDirOverride = [](const std::wstring& path) { setDownloadDirOverride(path); };
     s.saveConfig = [](const AppConfig& config) { return saveConfig(config); };
     s.startCatalogueLoad = [] { startCatalogueLoad(); };

@@ -45,6 +45,7 @@ struct ShellServices {
 
     // Settings.
     std::function<std::wstring()> downloadDirectory;
+    std::function<std::wstring()> shownDownloadDirectory;  // as last resolved: no disk work while painting
     std::function<void(const std::wstring&)> setDownloadDirOverride;
     std::function<bool(const AppConfig&)> saveConfig;
 

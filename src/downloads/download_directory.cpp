@@ -10,6 +10,7 @@ namespace {
 
 std::mutex gOverrideMutex;
 std::wstring gOverride;  // guarded by gOverrideMutex: the settings window writes it while jobs read it
+std::wstring gResolved;  // guarded by gOverrideMutex: the folder downloadDirectory last answered
 
 std::wstring knownDownloadsFolder() {
     PWSTR known = nullptr;
@@ -29,14 +30,12 @@ void setDownloadDirOverride(const std::wstring& path) {
     while (!trimmed.empty() && trimmed.back() == L'\\') trimmed.pop_back();
     std::lock_guard<std::mutex> lock(gOverrideMutex);
     gOverride = trimmed;
+    gResolved.clear();
 }
 
-std::wstring downloadDirectory() {
-    std::wstring chosen;
-    {
-        std::lock_guard<std::mutex> lock(gOverrideMutex);
-        chosen = gOverride;
-    }
+namespace {
+
+std::wstring resolveDownloadDirectory(const std::wstring& chosen) {
     if (!chosen.empty()) {
         ::CreateDirectoryW(chosen.c_str(), nullptr);
         return chosen;
@@ -52,4 +51,26 @@ std::wstring downloadDirectory() {
     const std::wstring self(module);
     const size_t cut = self.find_last_of(L"\\/");
     return cut == std::wstring::npos ? std::wstring(L".") : self.substr(0, cut);
+}
+
+}  // namespace
+
+std::wstring downloadDirectory() {
+    std::wstring chosen;
+    {
+        std::lock_guard<std::mutex> lock(gOverrideMutex);
+        chosen = gOverride;
+    }
+    std::wstring folder = resolveDownloadDirectory(chosen);
+    std::lock_guard<std::mutex> lock(gOverrideMutex);
+    if (gOverride == chosen) gResolved = folder;  // unless the settings chose another meanwhile
+    return folder;
+}
+
+std::wstring shownDownloadDirectory() {
+    {
+        std::lock_guard<std::mutex> lock(gOverrideMutex);
+        if (!gResolved.empty()) return gResolved;
+    }
+    return downloadDirectory();
 }

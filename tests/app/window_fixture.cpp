@@ -94,6 +94,7 @@ void MainWindowTest::SetUp() {
         return true;
     };
     s.downloadDirectory = [c] { return c->directory; };
+    s.shownDownloadDirectory = s.downloadDirectory;
     s.setDownloadDirOverride = [note](const std::wstring& path) { note(L"override " + path); };
     s.startCatalogueLoad = [note] { note(L"startCatalogueLoad"); };
     s.finishStartUp = [] {};

@@ -294,8 +294,12 @@ TEST_F(FileVerification, DownloadDirectoryOverride) {
     setDownloadDirOverride(chosen + L"\\\\\\");
     EXPECT_EQ(downloadDirectory(), chosen);
     EXPECT_TRUE(qbtest::fileExists(chosen));
+    ::RemoveDirectoryW(chosen.c_str());
+    EXPECT_EQ(shownDownloadDirectory(), chosen);  // as resolved: shown without making it again
+    EXPECT_FALSE(qbtest::fileExists(chosen));
 
     setDownloadDirOverride(L"");
+    EXPECT_EQ(shownDownloadDirectory().substr(shownDownloadDirectory().size() - 9), L"\\Quillbox");
     const std::wstring standard = downloadDirectory();
     EXPECT_EQ(standard.substr(standard.size() - 9), L"\\Quillbox");
     EXPECT_TRUE(qbtest::fileExists(standard));
