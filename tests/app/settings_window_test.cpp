@@ -15,28 +15,26 @@ namespace {
 
 using wintest::MainWindowTest;
 
+struct TextCase {
+    std::wstring given, shown;
+};
+
 TEST(SettingsText, TheVersionIsCutBeforeItsThirdDot) {
-    struct Case {
-        std::wstring version, label;
-    };
-    const Case cases[] = {
+    const TextCase cases[] = {
         {L"2.0.15.3", L"版本 v2.0.15"}, {L"3.1", L"版本 v3.1"},     {L"1.2.3", L"版本 v1.2.3"},
         {L"1.2.3.4.5", L"版本 v1.2.3"}, {L"", L""},                {L"7", L"版本 v7"},
         {L"..1.2", L"版本 v..1"},        {L".", L"版本 v."},
     };
-    for (const Case& c : cases) EXPECT_EQ(versionLabelText(c.version), c.label) << c.version;
+    for (const TextCase& c : cases) EXPECT_EQ(versionLabelText(c.given), c.shown) << c.given;
 }
 
 TEST(SettingsText, SavingDropsSeparatorsAndTurnsADriveRootIntoTheDefault) {
-    struct Case {
-        std::wstring text, saved;
-    };
-    const Case cases[] = {
+    const TextCase cases[] = {
         {L"D:\\Downloads\\", L"D:\\Downloads"}, {L"C:\\", L""},         {L"C:", L""},
         {L"D:/x//\\", L"D:/x"},                 {L"abc", L""},          {L"abcd", L"abcd"},
         {L"\\\\\\", L""},                       {L"", L""},             {L"D:\\a\\b", L"D:\\a\\b"},
     };
-    for (const Case& c : cases) EXPECT_EQ(folderToSave(c.text), c.saved) << c.text;
+    for (const TextCase& c : cases) EXPECT_EQ(folderToSave(c.given), c.shown) << c.given;
 }
 
 std::wstring windowText(HWND window) {
