@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "base/dpi_scale.h"
 #include "render/download_page_painter.h"
 #include "render/layout.h"
 #include "render_fixture.h"
@@ -8,6 +9,26 @@ namespace {
 
 using rendertest::describe;
 using rendertest::sameRect;
+
+// At every scale a pixel lies inside the rectangle's pixels exactly when its unit lies inside the
+// rectangle: what is painted at a scale is what is hit there.
+void expectHitWherePainted(const RECT& units) {
+    for (int dpi : {96, 120, 144, 168, 192, 240}) {
+        const qb::DpiScale scale{dpi};
+        const RECT pixels = scale.pixels(units);
+        for (int x = pixels.left - 3; x <= pixels.right + 3; ++x) {
+            const int u = scale.unit(x);
+            ASSERT_EQ(x >= pixels.left && x < pixels.right, u >= units.left && u < units.right) << dpi << ": " << x;
+        }
+        for (int y = pixels.top - 3; y <= pixels.bottom + 3; ++y) {
+            const int u = scale.unit(y);
+            ASSERT_EQ(y >= pixels.top && y < pixels.bottom, u >= units.top && u < units.bottom) << dpi << ": " << y;
+        }
+        if (dpi == 96) {
+            EXPECT_TRUE(sameRect(pixels, units));
+        }
+    }
+}
 
 TEST(Layout, GridColumnsFollowTheClientWidth) {
     struct Case {
@@ -140,8 +161,40 @@ TEST(Layout, FrameElementsFollowTheRightEdge) {
         {layout::searchField(1180), {480, 14, 680, 50}},
         {layout::searchField(1920), {1160, 14, 1420, 50}},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_TRUE(sameRect(c.actual, c.expected)) << describe(c.actual).c_str() << " vs " << describe(c.expected).c_str();
+        expectHitWherePainted(c.expected);
+    }
+}
+
+// A window at another DPI lays out the same units; its pixels are theirs scaled, its icons decoded at
+// their scaled size, and a client of any pixel size holds whole units.
+TEST(Layout, UnitsScaleToTheWindowsPixels) {
+    struct Case {
+        int dpi;
+        SIZE client, units;
+        RECT close;
+        int icon;
+    };
+    const Case cases[] = {
+        {96, {1180, 780}, {1180, 780}, {1134, 0, 1180, 64}, 84},
+        {120, {1475, 975}, {1180, 780}, {1417, 0, 1475, 80}, 105},
+        {144, {1770, 1170}, {1180, 780}, {1701, 0, 1770, 96}, 126},
+        {144, {1772, 1169}, {1181, 779}, {1702, 0, 1771, 96}, 126},  // odd pixels: the units that fit whole
+        {192, {2360, 1560}, {1180, 780}, {2268, 0, 2360, 128}, 168},
+        {192, {2361, 1561}, {1180, 780}, {2268, 0, 2360, 128}, 168},
+    };
+    for (const Case& c : cases) {
+        const qb::DpiScale scale{c.dpi};
+        const SIZE units = scale.unitsOfClient(c.client);
+        EXPECT_EQ(units.cx, c.units.cx) << c.dpi;
+        EXPECT_EQ(units.cy, c.units.cy) << c.dpi;
+        const RECT close = scale.pixels(layout::closeButton(units.cx));
+        EXPECT_TRUE(sameRect(close, c.close)) << c.dpi << " " << describe(close).c_str();
+        EXPECT_EQ(scale.length(layout::kIconTileOnCard), c.icon) << c.dpi;
+        for (int w = 1000; w < 1010; ++w)
+            EXPECT_EQ(scale.unitsOfClient({scale.span(w), 1}).cx, w) << c.dpi << " " << w;
+    }
 }
 
 // Between the separator and the pills (the leftmost one, for updates, starts at w - 484) at every
