@@ -2,6 +2,7 @@
 #include "app/main_window.h"
 #include "app/main_window_handlers.h"
 #include "app/shell_services.h"
+#include "app/window_dpi.h"
 #include "model/app_state.h"
 #include "render/frame_update.h"
 
@@ -34,11 +35,10 @@ void openDownloadDirectory() {
 // Only an installed app's card has a menu: what it offers is about the installed program.
 LRESULT onRightButtonUp(HWND hwnd, int x, int y) {
     AppState& app = appState();
-    const POINT point{x, y};
+    const POINT point = clientPointUnits({x, y});
     if (insideMenu(app.cardMenu, point)) return 0;
-    RECT client{};
-    ::GetClientRect(hwnd, &client);
-    const std::optional<int32_t> card = cardAt(app, client.right, client.bottom, point);
+    const SIZE client = clientUnits(hwnd);
+    const std::optional<int32_t> card = cardAt(app, client.cx, client.cy, point);
     closeCardMenu();
     if (!card || !installStatusOf(app, *card)) return 0;
     app.cardMenu.open = true;

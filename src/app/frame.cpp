@@ -2,13 +2,29 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
+
 #include "model/app_state.h"
 #include "app/interaction.h"
 #include "app/main_window.h"
 #include "app/main_window_handlers.h"
 #include "app/search_field.h"
 #include "app/shadow_window.h"
+#include "app/window_dpi.h"
 #include "render/layout.h"
+
+SIZE minimumWindowSize(const qb::DpiScale& scale, SIZE workArea) {
+    const SIZE scaled{scale.length(kMinimumWindowSize.cx), scale.length(kMinimumWindowSize.cy)};
+    if (workArea.cx <= 0 || workArea.cy <= 0) return scaled;
+    return {std::min(scaled.cx, workArea.cx), std::min(scaled.cy, workArea.cy)};
+}
+
+SIZE monitorWorkArea(HWND hwnd) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (!::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTOPRIMARY), &info)) return {0, 0};
+    return {info.rcWork.right - info.rcWork.left, info.rcWork.bottom - info.rcWork.top};
+}
 
 LRESULT frameHitTest(POINT client, SIZE clientSize, const std::vector<HitRegion>& regions) {
     const LONG x = client.x;
@@ -38,9 +54,7 @@ LRESULT onNcHitTest(HWND hwnd, WPARAM wp, LPARAM lp) {
     if (system != HTCLIENT) return system;
     POINT point{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
     ::ScreenToClient(hwnd, &point);
-    RECT client{};
-    ::GetClientRect(hwnd, &client);
-    return frameHitTest(point, SIZE{client.right, client.bottom}, appState().hitRegions);
+    return frameHitTest(clientPointUnits(point), clientUnits(hwnd), appState().hitRegions);
 }
 
 // Activation changes without painting a non-client area that does not exist.
@@ -50,7 +64,8 @@ LRESULT onSize(HWND hwnd, WPARAM kind, int width, int height) {
     if (kind == SIZE_MAXIMIZED || ::IsZoomed(hwnd)) {
         ::SetWindowRgn(hwnd, nullptr, FALSE);
     } else {
-        HRGN region = ::CreateRoundRectRgn(0, 0, width + 1, height + 1, kWindowCornerEllipse, kWindowCornerEllipse);
+        const int corner = appState().scale.length(kWindowCornerEllipse);
+        HRGN region = ::CreateRoundRectRgn(0, 0, width + 1, height + 1, corner, corner);
         // During a size/move loop the region changes without a redraw, to avoid flicker.
         if (region && !::SetWindowRgn(hwnd, region, appState().inSizeMove ? FALSE : TRUE)) ::DeleteObject(region);
     }
@@ -59,8 +74,9 @@ LRESULT onSize(HWND hwnd, WPARAM kind, int width, int height) {
     return 0;
 }
 
-LRESULT onGetMinMaxInfo(MINMAXINFO* info) {
-    info->ptMinTrackSize = POINT{kMinimumWindowSize.cx, kMinimumWindowSize.cy};
+LRESULT onGetMinMaxInfo(HWND hwnd, MINMAXINFO* info) {
+    const SIZE minimum = minimumWindowSize(appState().scale, monitorWorkArea(hwnd));
+    info->ptMinTrackSize = POINT{minimum.cx, minimum.cy};
     return 0;
 }
 

@@ -7,8 +7,14 @@
 #include "app/main_window_paint.h"
 #include "app/search_field.h"
 #include "app/shell_services.h"
+#include "app/window_dpi.h"
 #include "base/window_messages.h"
 #include "model/app_state.h"
+#include "render/contrast.h"
+
+#ifndef WM_GETDPISCALEDSIZE
+#define WM_GETDPISCALEDSIZE 0x02E4
+#endif
 
 namespace {
 
@@ -18,6 +24,8 @@ LRESULT onCreate(HWND hwnd) {
     AppState& app = appState();
     ShellServices& services = shellServices();
     app.mainWnd = hwnd;
+    applyMainWindowDpi(windowDpi(hwnd));  // the fonts were made for the system's DPI
+    app.highContrast = highContrastOn();
     services.attachDownloadWindow(hwnd);
     if (!app.config.downloadDir.empty()) services.setDownloadDirOverride(app.config.downloadDir);
     ::SetTimer(hwnd, kSpeedTimerId, kSpeedTimerMs, nullptr);
@@ -79,7 +87,7 @@ LRESULT CALLBACK mainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_MOUSEWHEEL: return onMouseWheel(hwnd, GET_WHEEL_DELTA_WPARAM(wp), lp);
         case WM_TIMER: return onTimer(hwnd, wp);
         case WM_SIZE: return onSize(hwnd, wp, LOWORD(lp), HIWORD(lp));
-        case WM_GETMINMAXINFO: return onGetMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lp));
+        case WM_GETMINMAXINFO: return onGetMinMaxInfo(hwnd, reinterpret_cast<MINMAXINFO*>(lp));
         case WM_NCCALCSIZE: return onNcCalcSize(hwnd, wp, lp);
         case WM_NCHITTEST: return onNcHitTest(hwnd, wp, lp);
         case WM_NCACTIVATE: return onNcActivate(hwnd, wp);
@@ -105,6 +113,12 @@ LRESULT CALLBACK mainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_KEYDOWN: return cardMenuTakesKey(wp) ? 0 : onKeyDown(hwnd, wp, lp);
         case WM_COMMAND: return onCommand(hwnd, wp, lp);
         case WM_CTLCOLOREDIT: return onCtlColorEdit(hwnd, wp, lp);
+        case WM_DPICHANGED: return onDpiChanged(hwnd, LOWORD(wp), *reinterpret_cast<const RECT*>(lp));
+        case WM_GETDPISCALEDSIZE: return onGetDpiScaledSize(hwnd, static_cast<int>(wp), reinterpret_cast<SIZE*>(lp));
+        case WM_SYSCOLORCHANGE: return onSystemColoursChanged(hwnd);
+        case WM_SETTINGCHANGE:
+            if (wp == SPI_SETHIGHCONTRAST) onSystemColoursChanged(hwnd);
+            break;
     }
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }

@@ -79,7 +79,7 @@ LRESULT onNcCalcSize(HWND hwnd, WPARAM wp, LPARAM lp);
 LRESULT onNcHitTest(HWND hwnd, WPARAM wp, LPARAM lp);
 LRESULT onNcActivate(HWND hwnd, WPARAM wp);
 LRESULT onSize(HWND hwnd, WPARAM kind, int width, int height);
-LRESULT onGetMinMaxInfo(MINMAXINFO* info);
+LRESULT onGetMinMaxInfo(HWND hwnd, MINMAXINFO* info);
 LRESULT onWindowPosChanged(HWND hwnd, WPARAM wp, LPARAM lp);
 LRESULT onSizing(HWND hwnd, WPARAM wp, LPARAM lp);
 LRESULT onEnterSizeMove();

@@ -9,6 +9,7 @@
 #include "app/search_field.h"
 #include "app/settings_window.h"
 #include "app/shell_services.h"
+#include "app/window_dpi.h"
 #include "render/sidebar_painter.h"
 
 namespace {
@@ -172,7 +173,7 @@ void onPageRepeatTimer(HWND hwnd) {
     POINT cursor{};
     ::GetCursorPos(&cursor);
     ::ScreenToClient(hwnd, &cursor);
-    stepPage(app, app.pageRepeatBar, cursor.y);
+    stepPage(app, app.pageRepeatBar, clientPointUnits(cursor).y);
     repaintMainWindow();
     ::SetTimer(hwnd, kPageRepeatTimerId, kPageRepeatDelayMs, nullptr);
 }
@@ -191,7 +192,7 @@ LRESULT onSetCursor(HWND hwnd, WPARAM wp, LPARAM lp) {
         POINT cursor{};
         ::GetCursorPos(&cursor);
         ::ScreenToClient(hwnd, &cursor);
-        if (const HitRegion* region = findHitRegion(appState().hitRegions, cursor)) {
+        if (const HitRegion* region = findHitRegion(appState().hitRegions, clientPointUnits(cursor))) {
             ::SetCursor(::LoadCursorW(nullptr, region->kind == HitKind::SearchField ? IDC_IBEAM : IDC_HAND));
             return TRUE;
         }
@@ -201,9 +202,9 @@ LRESULT onSetCursor(HWND hwnd, WPARAM wp, LPARAM lp) {
 
 LRESULT onMouseMove(HWND hwnd, int x, int y) {
     AppState& app = appState();
-    app.mousePos = POINT{x, y};
+    app.mousePos = clientPointUnits({x, y});
     if (app.dragBar != ScrollBarId::None) {
-        if (const auto offset = dragScrollOffset(scrollBar(app, app.dragBar), y, app.dragGrabOffset))
+        if (const auto offset = dragScrollOffset(scrollBar(app, app.dragBar), app.mousePos.y, app.dragGrabOffset))
             scrollOffset(app, app.dragBar) = *offset;
         repaintMainWindow();
         return 0;
@@ -234,7 +235,7 @@ LRESULT onMouseLeave() {
 
 LRESULT onLeftButtonDown(HWND hwnd, int x, int y) {
     AppState& app = appState();
-    const POINT point{x, y};
+    const POINT point = clientPointUnits({x, y});
     if (cardMenuTakesPress(point)) return 0;
     const ScrollBarId bar = scrollBarAt(app.contentScrollBar, app.sidebarScrollBar, point);
     if (bar != ScrollBarId::None) {
@@ -243,10 +244,10 @@ LRESULT onLeftButtonDown(HWND hwnd, int x, int y) {
         const ScrollBarInfo& info = scrollBar(app, bar);
         if (::PtInRect(&info.thumb, point)) {
             app.dragBar = bar;
-            app.dragGrabOffset = y - info.thumb.top;
+            app.dragGrabOffset = point.y - info.thumb.top;
         } else {
             app.pageRepeatBar = bar;
-            stepPage(app, bar, y);
+            stepPage(app, bar, point.y);
             ::SetTimer(hwnd, kPageRepeatTimerId, kPageRepeatFirstDelayMs, nullptr);
         }
         repaintMainWindow();
@@ -278,7 +279,7 @@ LRESULT onMouseWheel(HWND hwnd, int delta, LPARAM screenPoint) {
     closeCardMenu();
     POINT point{GET_X_LPARAM(screenPoint), GET_Y_LPARAM(screenPoint)};
     ::ScreenToClient(hwnd, &point);
-    switch (wheelTarget(point, app.page)) {
+    switch (wheelTarget(clientPointUnits(point), app.page)) {
         case WheelTarget::Sidebar: app.sidebarScroll -= delta; break;
         case WheelTarget::Content: app.contentScroll -= delta; break;
         case WheelTarget::Nothing: return 0;

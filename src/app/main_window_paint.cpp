@@ -3,6 +3,7 @@
 #include "app/shell_services.h"
 #include "base/window_messages.h"
 #include "render/frame_update.h"
+#include "render/contrast.h"
 #include "render/main_window_painter.h"
 
 namespace {
@@ -22,6 +23,8 @@ PaintInputs liveInputs(const AppState& app) {
     inputs.tasks = services.taskSnapshot();
     inputs.now = ::GetTickCount();
     inputs.maximized = app.mainWnd && ::IsZoomed(app.mainWnd);
+    inputs.look.scale = app.scale;
+    if (app.highContrast) inputs.look.contrast = readSystemColours();
     // Only the download page shows the folder: as last resolved, so painting waits on no disk.
     if (app.page == Page::Downloads) inputs.downloadDirectory = services.shownDownloadDirectory();
     inputs.requestIcon = services.requestIcon;
@@ -52,7 +55,8 @@ void paintMainWindow(HDC dc, const RECT& client) {
     const int w = client.right - client.left;
     const int h = client.bottom - client.top;
     const PaintInputs inputs = liveInputs(app);
-    updateFrame(app, inputs, w, h);
+    const SIZE units = app.scale.unitsOfClient({w, h});
+    updateFrame(app, inputs, units.cx, units.cy);
     if (!paintMainWindowWith(dc, client, app, inputs, cachesFor(paint, w, h)) && app.mainWnd)
         ::InvalidateRect(app.mainWnd, nullptr, FALSE);
     postPreparation(paint, app.mainWnd);

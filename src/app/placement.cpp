@@ -1,20 +1,24 @@
 #include "app/placement.h"
 
-WindowPlacement computeMainWindowPlacement(int screenWidth, int screenHeight) {
+#include "base/dpi_scale.h"
+
+WindowPlacement computeMainWindowPlacement(int screenWidth, int screenHeight, int dpi) {
+    const qb::DpiScale scale{dpi};
+    const int margin = scale.length(30);
     WindowPlacement p{};
-    if (screenWidth >= 1200) {
-        p.x = screenWidth / 2 - 590;
-        p.width = 1180;
+    if (screenWidth >= scale.length(1200)) {
+        p.width = scale.length(1180);
+        p.x = screenWidth / 2 - p.width / 2;
     } else {
-        p.x = 30;
-        p.width = screenWidth - 60;
+        p.x = margin;
+        p.width = screenWidth - 2 * margin;
     }
-    if (screenHeight >= 820) {
-        p.y = screenHeight / 2 - 390;
-        p.height = 780;
+    if (screenHeight >= scale.length(820)) {
+        p.height = scale.length(780);
+        p.y = screenHeight / 2 - p.height / 2;
     } else {
-        p.y = 30;
-        p.height = screenHeight - 60;
+        p.y = margin;
+        p.height = screenHeight - 2 * margin;
     }
     return p;
 }

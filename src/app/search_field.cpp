@@ -2,7 +2,9 @@
 
 #include "app/main_window.h"
 #include "app/main_window_handlers.h"
+#include "app/window_dpi.h"
 #include "base/win_handles.h"
+#include "render/contrast.h"
 #include "render/layout.h"
 #include "render/search_field_painter.h"
 #include "search/search_text.h"
@@ -58,9 +60,7 @@ HWND createSearchEdit(HWND main) {
     if (HWND made = appState().search.edit) return made;
     // The edit paints itself; the window's own paints leave its rectangle alone.
     ::SetWindowLongPtrW(main, GWL_STYLE, ::GetWindowLongPtrW(main, GWL_STYLE) | WS_CLIPCHILDREN);
-    RECT client{};
-    ::GetClientRect(main, &client);
-    const RECT r = layout::searchEdit(client.right);
+    const RECT r = appState().scale.pixels(layout::searchEdit(clientUnits(main).cx));
     HWND edit = ::CreateWindowExW(0, L"EDIT", L"", WS_CHILD | ES_LEFT | ES_AUTOHSCROLL, r.left, r.top,
                                   r.right - r.left, r.bottom - r.top, main,
                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(kSearchEditId)),
@@ -78,9 +78,10 @@ HWND createSearchEdit(HWND main) {
 }
 
 void placeSearchEdit(int w) {
-    HWND edit = appState().search.edit;
+    const AppState& app = appState();
+    HWND edit = app.search.edit;
     if (!edit) return;
-    const RECT r = layout::searchEdit(w);
+    const RECT r = app.scale.pixels(layout::searchEdit(app.scale.unitsOfClient({w, 0}).cx));
     ::MoveWindow(edit, r.left, r.top, r.right - r.left, r.bottom - r.top, FALSE);
     ::InvalidateRect(edit, nullptr, TRUE);  // its background follows the gradient at its new place
 }
@@ -159,15 +160,16 @@ LRESULT onCtlColorEdit(HWND hwnd, WPARAM wp, LPARAM lp) {
     SearchState& search = appState().search;
     if (reinterpret_cast<HWND>(lp) != search.edit) return ::DefWindowProcW(hwnd, WM_CTLCOLOREDIT, wp, lp);
     // A solid brush of what the field's translucent fill gives at the edit's middle, so no box shows.
-    RECT client{};
-    ::GetClientRect(hwnd, &client);
-    const uint32_t colour = searchFieldBackground(client.right);
+    // In high contrast the field is the window colour and its text the window text.
+    const bool contrast = appState().highContrast;
+    const SystemColours system = contrast ? readSystemColours() : SystemColours{};
+    const uint32_t colour = contrast ? system.window : searchFieldBackground(clientUnits(hwnd).cx);
     if (!search.editBrush || colour != search.editBrushColour) {
         search.editBrush.reset(::CreateSolidBrush(palette::text(colour)));
         search.editBrushColour = colour;
     }
     HDC dc = reinterpret_cast<HDC>(wp);
-    ::SetTextColor(dc, palette::text(palette::kTextWhite));
+    ::SetTextColor(dc, palette::text(contrast ? system.windowText : palette::kTextWhite));
     ::SetBkColor(dc, palette::text(colour));
     return reinterpret_cast<LRESULT>(search.editBrush.get());
 }

@@ -13,7 +13,7 @@ constexpr int kSearchTextLimit = 64;
 // Makes the field's edit control once (the window asks for it after its first frame, or a focus that
 // comes first does), hidden until the field is used; the edit made before when there is one.
 HWND createSearchEdit(HWND main);
-// Keeps the edit inside the painted field of a client w pixels wide.
+// Keeps the edit inside the painted field of a client w pixels wide, at the window's scale.
 void placeSearchEdit(int w);
 
 // The field's text is now text: the query (without the spaces around it), its results and the page

@@ -15,6 +15,7 @@
 #include "app/shadow_window.h"
 #include "app/frame.h"
 #include "base/win_handles.h"
+#include "render/contrast.h"
 #include "render/paint_cache.h"
 #include "render/settings_painter.h"
 
@@ -59,13 +60,24 @@ void attachResources(HWND settings) {
     ::SetWindowLongPtrW(settings, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(held.release()));
 }
 
+// The window is laid out in 96-DPI units at the main window's scale, which owns it and shares its fonts.
+const qb::DpiScale& scale() { return appState().scale; }
+
 HFONT createFont(int height, int weight) {
-    return ::CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                         CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Microsoft YaHei");
+    return ::CreateFontW(scale().length(height), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Microsoft YaHei");
 }
 
-HWND createControl(HWND parent, const wchar_t* className, const RECT& place, int id, DWORD style,
+CanvasLook settingsLook() {
+    CanvasLook look;
+    look.scale = scale();
+    if (appState().highContrast) look.contrast = readSystemColours();
+    return look;
+}
+
+HWND createControl(HWND parent, const wchar_t* className, const RECT& units, int id, DWORD style,
                    const std::wstring& text) {
+    const RECT place = scale().pixels(units);
     return ::CreateWindowExW(0, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, place.left, place.top,
                              place.right - place.left, place.bottom - place.top, parent,
                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr),
@@ -99,14 +111,15 @@ void trackLeave(HWND hwnd) {
     ::TrackMouseEvent(&track);
 }
 
-// Paints into a fresh white surface of the window's size and copies it to dc in one go.
+// Paints into a fresh white surface of the window's size in pixels and copies it to dc in one go.
 template <typename Paint>
 void paintBuffered(HDC dc, SIZE size, Paint paint) {
     DibSurface surface;
     if (size.cx <= 0 || size.cy <= 0 || !surface.ensure(size.cx, size.cy)) return;
-    fillBackground(surface, palette::kWhite & 0xFFFFFF);
+    const CanvasLook look = settingsLook();
+    fillBackground(surface, look.background(palette::kWhite & 0xFFFFFF));
     {
-        Canvas canvas(surface.dc(), surface.pixels(), appState().uiFonts);
+        Canvas canvas(surface.dc(), surface.pixels(), appState().uiFonts, look);
         paint(canvas);
     }
     ::BitBlt(dc, 0, 0, size.cx, size.cy, surface.dc(), 0, 0, SRCCOPY);
@@ -117,6 +130,9 @@ SIZE clientSize(HWND hwnd) {
     ::GetClientRect(hwnd, &client);
     return {client.right, client.bottom};
 }
+
+// A point of a window of the settings, in pixels, in units.
+POINT pointUnits(LPARAM lp) { return scale().units(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)}); }
 
 // The buttons draw themselves; this notes the pointer over them for their hover look.
 LRESULT CALLBACK buttonProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -158,8 +174,9 @@ LRESULT onDrawItem(const DRAWITEMSTRUCT& item) {
     const SettingsButtonStyle style =
         item.CtlID == kSettingsSaveId ? SettingsButtonStyle::Primary : SettingsButtonStyle::Secondary;
     const SIZE size{item.rcItem.right - item.rcItem.left, item.rcItem.bottom - item.rcItem.top};
+    const SIZE units = scale().unitsOfClient(size);
     paintBuffered(item.hDC, size, [&](Canvas& canvas) {
-        paintSettingsButton(canvas, RECT{0, 0, size.cx, size.cy}, label, style, state);
+        paintSettingsButton(canvas, RECT{0, 0, units.cx, units.cy}, label, style, state);
     });
     return TRUE;
 }
@@ -201,8 +218,9 @@ bool handleDrawnControl(HWND hwnd, UINT msg, int hoverValue, Paint paint) {
             PAINTSTRUCT ps;
             HDC dc = ::BeginPaint(hwnd, &ps);
             const SIZE size = clientSize(hwnd);
+            const SIZE units = scale().unitsOfClient(size);
             const bool focused = ::GetFocus() == hwnd;
-            paintBuffered(dc, size, [&](Canvas& canvas) { paint(canvas, size, hovered, focused); });
+            paintBuffered(dc, size, [&](Canvas& canvas) { paint(canvas, units, hovered, focused); });
             ::EndPaint(hwnd, &ps);
             return true;
         }
@@ -212,7 +230,7 @@ bool handleDrawnControl(HWND hwnd, UINT msg, int hoverValue, Paint paint) {
 }
 
 LRESULT CALLBACK choiceProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    const int pointed = sl::choiceAt(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+    const int pointed = sl::choiceAt(pointUnits(lp));
     const auto paint = [hwnd](Canvas& canvas, SIZE size, int hovered, bool focused) {
         paintConnectionChoice(canvas, size, choiceOf(hwnd), hovered, focused);
     };
@@ -353,6 +371,20 @@ LRESULT onCommand(HWND hwnd, int id) {
     return 0;
 }
 
+// High contrast: every label in the window text on the window colour, the title on the strip (the
+// highlight) in the highlight text.
+LRESULT contrastColours(HDC dc, HWND control) {
+    wchar_t text[64] = {};
+    ::GetWindowTextW(control, text, 64);
+    if (std::wstring(text) == kSettingsTitle) {
+        ::SetTextColor(dc, ::GetSysColor(COLOR_HIGHLIGHTTEXT));
+        return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
+    }
+    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+    ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+    return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+}
+
 // Labels and the read-only folder edit draw on the window's own background; the title is white on
 // the strip, the version grey.
 LRESULT onCtlColorStatic(const SettingsResources& held, WPARAM wp, LPARAM lp) {
@@ -360,6 +392,7 @@ LRESULT onCtlColorStatic(const SettingsResources& held, WPARAM wp, LPARAM lp) {
     HWND control = reinterpret_cast<HWND>(lp);
     const AppState& app = appState();
     ::SetBkMode(dc, TRANSPARENT);
+    if (app.highContrast) return contrastColours(dc, control);
     if (control == app.settingsDirEdit) {
         ::SetTextColor(dc, kLabelTextColour);
         ::SetBkColor(dc, kFieldColour);
@@ -382,12 +415,12 @@ LRESULT onCtlColorStatic(const SettingsResources& held, WPARAM wp, LPARAM lp) {
 void setCloseLook(HWND hwnd, SettingsResources& held, bool hovered) {
     if (held.closeHovered == hovered) return;
     held.closeHovered = hovered;
-    const RECT close = sl::closeButton();
+    const RECT close = scale().pixels(sl::closeButton());
     ::InvalidateRect(hwnd, &close, FALSE);
 }
 
 LRESULT onMouse(HWND hwnd, SettingsResources& held, UINT msg, LPARAM lp) {
-    const POINT point{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+    const POINT point = pointUnits(lp);
     const RECT close = sl::closeButton();
     const bool overClose = ::PtInRect(&close, point) != FALSE;
     switch (msg) {
@@ -420,7 +453,7 @@ LRESULT onMouse(HWND hwnd, SettingsResources& held, UINT msg, LPARAM lp) {
 LRESULT onNcHitTest(HWND hwnd, WPARAM wp, LPARAM lp) {
     POINT point{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
     ::ScreenToClient(hwnd, &point);
-    if (sl::dragsWindow(point)) return HTCAPTION;
+    if (sl::dragsWindow(scale().units(point))) return HTCAPTION;
     return ::DefWindowProcW(hwnd, WM_NCHITTEST, wp, lp);
 }
 
@@ -518,10 +551,11 @@ void openSettingsWindow() {
     }
     RECT mainRect{};
     ::GetWindowRect(app.mainWnd, &mainRect);
-    const int x = mainRect.left + (mainRect.right - mainRect.left - sl::kWidth) / 2;
-    const int y = mainRect.top + (mainRect.bottom - mainRect.top - sl::kHeight) / 2;
-    HWND settings = ::CreateWindowExW(0, kSettingsWindowClass, kSettingsTitle, WS_POPUP, x, y, sl::kWidth,
-                                      sl::kHeight, app.mainWnd, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    const int width = scale().length(sl::kWidth), height = scale().length(sl::kHeight);
+    const int x = mainRect.left + (mainRect.right - mainRect.left - width) / 2;
+    const int y = mainRect.top + (mainRect.bottom - mainRect.top - height) / 2;
+    HWND settings = ::CreateWindowExW(0, kSettingsWindowClass, kSettingsTitle, WS_POPUP, x, y, width, height,
+                                      app.mainWnd, nullptr, ::GetModuleHandleW(nullptr), nullptr);
     if (!settings) {
         // Nothing to come back from: the main window must stay usable.
         if (app.mainWnd) ::EnableWindow(app.mainWnd, TRUE);
@@ -529,8 +563,8 @@ void openSettingsWindow() {
     }
     // Rounded like the main window, with the same shadow under it. The shadow falls on the main
     // window, so it is left out where the desktop would draw it opaque instead of blending it.
-    HRGN region = ::CreateRoundRectRgn(0, 0, sl::kWidth + 1, sl::kHeight + 1, kWindowCornerEllipse,
-                                       kWindowCornerEllipse);
+    const int corner = scale().length(kWindowCornerEllipse);
+    HRGN region = ::CreateRoundRectRgn(0, 0, width + 1, height + 1, corner, corner);
     if (region && !::SetWindowRgn(settings, region, FALSE)) ::DeleteObject(region);
     SettingsResources& held = *resourcesOf(settings);  // made with the window
     if (desktopComposesWindows()) held.shadow = createShadowWindowFor(settings);

@@ -24,10 +24,13 @@ double roundRectDistance(double x, double y, const RECT& rect, double radius) {
 
 // The rings as anti-aliased strokes laid over one another, straight (not premultiplied) alpha. Computed
 // per pixel of the band along the edges: GDI+ under Wine spent 600 ms stroking them over the whole picture.
-void drawRings(uint32_t* pixels, int width, int height, int windowWidth, int windowHeight) {
+// The rings are laid out in units; a pixel looks at the unit its centre lies on (f pixels a unit).
+void drawRings(uint32_t* pixels, int width, int height, int windowWidth, int windowHeight, double f) {
+    const int unitsWide = static_cast<int>(windowWidth / f + 0.5);
+    const int unitsHigh = static_cast<int>(windowHeight / f + 0.5);
     ShadowRing rings[kShadowRingCount];
-    for (int i = 0; i < kShadowRingCount; ++i) rings[i] = shadowRing(i, windowWidth, windowHeight);
-    const int band = kShadowMargin + shadowRing(0, windowWidth, windowHeight).radius + 2;
+    for (int i = 0; i < kShadowRingCount; ++i) rings[i] = shadowRing(i, unitsWide, unitsHigh);
+    const int band = static_cast<int>(std::ceil((kShadowMargin + rings[0].radius + 2) * f));
     for (int y = 0; y < height; ++y) {
         const bool edgeRow = y < band || y >= height - band;
         for (int x = 0; x < width; ++x) {
@@ -35,8 +38,8 @@ void drawRings(uint32_t* pixels, int width, int height, int windowWidth, int win
             double alpha = 0;
             for (const ShadowRing& ring : rings) {
                 if ((ring.alpha & 0xFF) == 0) continue;
-                const double d = std::fabs(roundRectDistance(x + 0.5, y + 0.5, ring.rect, ring.radius));
-                const double coverage = std::clamp(kRingPenWidth / 2 + 0.5 - d, 0.0, 1.0);
+                const double d = std::fabs(roundRectDistance((x + 0.5) / f, (y + 0.5) / f, ring.rect, ring.radius));
+                const double coverage = std::clamp((kRingPenWidth / 2 + 0.5 / f - d) * f, 0.0, 1.0);
                 const double a = coverage * ring.alpha / 255.0;
                 alpha = a + alpha * (1 - a);
             }
@@ -59,9 +62,9 @@ ShadowRing shadowRing(int i, int width, int height) {
     return ring;
 }
 
-RECT shadowWindowRect(const RECT& mainRect) {
-    return RECT{mainRect.left - kShadowMargin, mainRect.top - kShadowMargin, mainRect.right + kShadowMargin,
-                mainRect.bottom + kShadowMargin};
+RECT shadowWindowRect(const RECT& mainRect, const qb::DpiScale& scale) {
+    const int margin = scale.length(kShadowMargin);
+    return RECT{mainRect.left - margin, mainRect.top - margin, mainRect.right + margin, mainRect.bottom + margin};
 }
 
 void premultiplyAlpha(uint32_t* pixels, size_t count) {
@@ -76,9 +79,10 @@ void premultiplyAlpha(uint32_t* pixels, size_t count) {
     }
 }
 
-bool ShadowImage::create(int windowWidth, int windowHeight) {
-    const int w = windowWidth + 2 * kShadowMargin;
-    const int h = windowHeight + 2 * kShadowMargin;
+bool ShadowImage::create(int windowWidth, int windowHeight, const qb::DpiScale& scale) {
+    const int margin = scale.length(kShadowMargin);
+    const int w = windowWidth + 2 * margin;
+    const int h = windowHeight + 2 * margin;
     qb::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
     if (!dc) return false;
     BITMAPINFO info{};
@@ -100,7 +104,7 @@ bool ShadowImage::create(int windowWidth, int windowHeight) {
     size_ = SIZE{w, h};
     const size_t count = static_cast<size_t>(w) * static_cast<size_t>(h);
     std::memset(pixels_, 0, count * sizeof(uint32_t));
-    drawRings(pixels_, w, h, windowWidth, windowHeight);
+    drawRings(pixels_, w, h, windowWidth, windowHeight, static_cast<double>(margin) / kShadowMargin);
     premultiplyAlpha(pixels_, count);
     return true;
 }
@@ -113,7 +117,7 @@ bool desktopComposesWindows() {
 HWND createShadowWindowFor(HWND target) {
     RECT targetRect{};
     ::GetWindowRect(target, &targetRect);
-    const RECT rect = shadowWindowRect(targetRect);
+    const RECT rect = shadowWindowRect(targetRect, appState().scale);
     return ::CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_TRANSPARENT,
                              kShadowWindowClass, L"", WS_POPUP, rect.left, rect.top, rect.right - rect.left,
                              rect.bottom - rect.top, nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
@@ -128,12 +132,13 @@ bool followWithShadow(HWND target, HWND shadow, SIZE& bitmapSize) {
     bool built = false;
     RECT targetRect{};
     ::GetWindowRect(target, &targetRect);
-    const RECT rect = shadowWindowRect(targetRect);
+    const qb::DpiScale& scale = appState().scale;  // every window of the program is at the main window's
+    const RECT rect = shadowWindowRect(targetRect, scale);
     SIZE size{rect.right - rect.left, rect.bottom - rect.top};
     if (size.cx != bitmapSize.cx || size.cy != bitmapSize.cy) {
         ShadowImage image;
         // Without a new picture the shadow keeps its old one but still follows the window.
-        if (image.create(targetRect.right - targetRect.left, targetRect.bottom - targetRect.top)) {
+        if (image.create(targetRect.right - targetRect.left, targetRect.bottom - targetRect.top, scale)) {
             POINT source{0, 0};
             BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
             ::UpdateLayeredWindow(shadow, nullptr, nullptr, &size, image.dc(), &source, 0, &blend, ULW_ALPHA);

@@ -5,10 +5,11 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/dpi_scale.h"
 #include "base/win_handles.h"
 
 inline constexpr wchar_t kShadowWindowClass[] = L"QBShadow";
-inline constexpr int kShadowMargin = 18;
+inline constexpr int kShadowMargin = 18;  // in 96-DPI units, as the rings: the shadow scales with the window
 inline constexpr int kShadowRingCount = 18;
 
 void createShadowWindow(HWND main);
@@ -31,18 +32,18 @@ struct ShadowRing {
     int radius;
 };
 
-// Ring i (0 innermost) around a width x height window.
+// Ring i (0 innermost) around a width x height window, in units.
 ShadowRing shadowRing(int i, int width, int height);
-// The shadow window's screen rectangle for a main window rectangle.
-RECT shadowWindowRect(const RECT& mainRect);
+// The shadow window's screen rectangle for a main window rectangle, its margin scaled.
+RECT shadowWindowRect(const RECT& mainRect, const qb::DpiScale& scale = {});
 // Scales blue, green and red by alpha for the pixels that are partly transparent.
 void premultiplyAlpha(uint32_t* pixels, size_t count);
 
 // The shadow picture: a top-down 32-bit section selected into a memory DC.
 class ShadowImage {
 public:
-    // Draws the rings for a window of that size; false when the section cannot be created.
-    bool create(int windowWidth, int windowHeight);
+    // Draws the rings for a window of that size in pixels, scaled; false when the section cannot be created.
+    bool create(int windowWidth, int windowHeight, const qb::DpiScale& scale = {});
     HDC dc() const { return dc_.get(); }
     SIZE size() const { return size_; }
     const uint32_t* pixels() const { return pixels_; }

@@ -12,6 +12,7 @@
 #include "app/settings_window.h"
 #include "app/shadow_window.h"
 #include "app/shell_services.h"
+#include "app/window_dpi.h"
 #include "base/window_messages.h"
 #include "model/app_state.h"
 #include "render/paint_warmup.h"
@@ -32,6 +33,10 @@ bool registerWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC proced
     return ::RegisterClassExW(&wc) != 0;
 }
 
+WindowPlacement mainWindowPlacement(int dpi) {
+    return computeMainWindowPlacement(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN), dpi);
+}
+
 constexpr UINT kFinishStartUpLatestMs = 1500;
 constexpr UINT kFinishStartUpSoonMs = 50;
 
@@ -47,20 +52,21 @@ bool initInstance(HINSTANCE instance) {
     ULONG_PTR gdiplusToken = 0;
     if (Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr) != Gdiplus::Ok) return false;
     mainWindowPaint().warmUp = warmUpPaintingInBackground([] {
-        const WindowPlacement place =
-            computeMainWindowPlacement(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
-        return SIZE{place.width, place.height};  // the frame is drawn by the window: client = window
+        const int dpi = systemDpi();
+        const WindowPlacement place = mainWindowPlacement(dpi);
+        return FirstFrame{{place.width, place.height}, dpi};  // the frame is drawn by the window: client = window
     });
 
-    createUiFonts(app.uiFonts);
+    // The window opens on the primary monitor, at the system's DPI; its WM_CREATE checks.
+    app.scale = qb::DpiScale{systemDpi()};
+    createUiFonts(app.uiFonts, app.scale.dpi);
 
     registerWindowClass(instance, kMainWindowClass, mainWindowProc, ::LoadIconW(instance, MAKEINTRESOURCEW(1)),
                         static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
     registerWindowClass(instance, kSettingsWindowClass, settingsWindowProc, nullptr,
                         reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)));
 
-    const WindowPlacement place =
-        computeMainWindowPlacement(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+    const WindowPlacement place = mainWindowPlacement(app.scale.dpi);
     HWND main = ::CreateWindowExW(WS_EX_APPWINDOW, kMainWindowClass, L"Quillbox", WS_POPUP | WS_OVERLAPPEDWINDOW,
                                   place.x, place.y, place.width, place.height, nullptr, nullptr, instance, nullptr);
     if (!main) return false;
@@ -124,7 +130,7 @@ void startCatalogueLoad() {
 bool dialogMessageFilter(MSG* msg) { return settingsDialogMessage(msg); }
 
 int runApplication(HINSTANCE instance) {
-    ::SetProcessDPIAware();
+    declareDpiAwareness();
     ::SetUnhandledExceptionFilter(crashFilter);
     const StartRequest request = readCommandLine(commandLineArguments());
     if (request.kind == StartKind::Bad) {

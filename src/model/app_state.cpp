@@ -41,7 +41,7 @@ struct FontSpec {
     int weight;
 };
 
-// Heights are character heights in pixels; nothing is scaled for DPI.
+// Character heights in 96-DPI pixels; a window at another DPI makes them for its own.
 constexpr FontSpec kFontSpecs[kUiFontCount] = {
     {-22, 700}, {-19, 700}, {-13, 400}, {-16, 700}, {-14, 400}, {-13, 400}, {-14, 400},
     {-20, 700}, {-18, 400}, {-14, 400}, {-14, 400}, {-32, 700}, {-15, 400},
@@ -49,15 +49,23 @@ constexpr FontSpec kFontSpecs[kUiFontCount] = {
 
 }  // namespace
 
-bool createUiFonts(HFONT (&fonts)[kUiFontCount]) {
+bool createUiFonts(HFONT (&fonts)[kUiFontCount], int dpi) {
+    const qb::DpiScale scale{dpi};
     bool all = true;
     for (int i = 0; i < kUiFontCount; ++i) {
-        fonts[i] = ::CreateFontW(kFontSpecs[i].height, 0, 0, 0, kFontSpecs[i].weight, FALSE, FALSE, FALSE,
+        fonts[i] = ::CreateFontW(scale.length(kFontSpecs[i].height), 0, 0, 0, kFontSpecs[i].weight, FALSE, FALSE, FALSE,
                                  DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
                                  DEFAULT_PITCH, L"Microsoft YaHei");
         all = all && fonts[i] != nullptr;
     }
     return all;
+}
+
+void deleteUiFonts(HFONT (&fonts)[kUiFontCount]) {
+    for (HFONT& font : fonts) {
+        if (font) ::DeleteObject(font);
+        font = nullptr;
+    }
 }
 
 HFONT uiFont(UiFont font) { return appState().uiFonts[font]; }

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/dpi_scale.h"
 #include "base/win_handles.h"
 #include "config/config.h"
 #include "install/install_list.h"
@@ -106,7 +107,10 @@ struct AppState {
     IconCache icons;  // decoded icons of the catalogue's apps; only the main thread touches it
     InstalledState installed;
     SearchState search;
-    HFONT uiFonts[kUiFontCount] = {};
+    HFONT uiFonts[kUiFontCount] = {};  // made for scale
+    // The main window's DPI: its painting, hit regions and scroll offsets are in 96-DPI units.
+    qb::DpiScale scale;
+    bool highContrast = false;  // the system's high-contrast mode, as last read
 
     Page page = Page::Catalogue;
     std::wstring selectedCategoryId;
@@ -182,6 +186,7 @@ std::vector<size_t> updatableApps(const AppState& app);
 // Sets the toast banner (shown for 2.2 s) and repaints the main window.
 void showToast(const std::wstring& text, int kind);
 
-// The UI font table, created once at start-up.
-bool createUiFonts(HFONT (&fonts)[kUiFontCount]);
+// The UI font table, created at start-up for the window's DPI and again when its DPI changes.
+bool createUiFonts(HFONT (&fonts)[kUiFontCount], int dpi = qb::kBaseDpi);
+void deleteUiFonts(HFONT (&fonts)[kUiFontCount]);
 HFONT uiFont(UiFont font);

@@ -93,24 +93,50 @@ double milliseconds() {
 
 RECT faceCard(int width) { return {kFaceMargin, kFaceMargin, kFaceMargin + width, kFaceMargin + layout::kCardHeight}; }
 
-const DibSurface* cardChrome(const AppState& app, int width, bool hovered, PaintCaches& caches) {
-    DibSurface& chrome = caches.cardChrome[hovered ? 1 : 0];
-    if (chrome.width() == width + 2 * kFaceMargin) return &chrome;
-    if (!chrome.ensure(width + 2 * kFaceMargin, kFaceHeight)) return nullptr;
-    fillBackground(chrome);
-    Canvas canvas(chrome.dc(), chrome.pixels(), app.uiFonts);
-    paintCardChrome(canvas, faceCard(width), hovered);
-    return &chrome;
+// The pixels of a face for a card width units wide, drawn at the caches' scale.
+SIZE facePixels(const PaintCaches& caches, int width) {
+    return {caches.look.scale.span(width + 2 * kFaceMargin), caches.look.scale.span(kFaceHeight)};
 }
 
-// The face of a card showing key, drawn now unless the cache holds it; null when none can be made.
-const DibSurface* cardFace(PaintContext& ctx, const AppInfo& app, const CardFaceKey& key, PaintCaches& caches) {
-    const auto face = caches.cards.find(app.id, key, key.width + 2 * kFaceMargin, kFaceHeight);
+// Where a card's face lies in the window: its top-left corner, one unit out from the card's.
+POINT faceOrigin(const RECT& card) { return {card.left - kFaceMargin, card.top - kFaceMargin}; }
+
+// The fraction of a pixel the face's corner lies at: a face is drawn for it (0 at 96 DPI).
+int facePhase(const qb::DpiScale& scale, POINT origin) {
+    return scale.phase(origin.x) * qb::kBaseDpi + scale.phase(origin.y);
+}
+
+constexpr size_t kCardChromesKept = 8;  // two looks at the few phases of one grid
+
+const DibSurface* cardChrome(const AppState& app, int width, bool hovered, POINT origin, PaintCaches& caches) {
+    const int phase = facePhase(caches.look.scale, origin);
+    for (const auto& kept : caches.cardChromes)
+        if (kept->width == width && kept->hovered == hovered && kept->phase == phase) return &kept->surface;
+    if (caches.cardChromes.size() >= kCardChromesKept) caches.cardChromes.erase(caches.cardChromes.begin());
+    auto made = std::make_unique<PaintCaches::CardChrome>();
+    const SIZE pixels = facePixels(caches, width);
+    if (!made->surface.ensure(pixels.cx, pixels.cy)) return nullptr;
+    made->width = width, made->hovered = hovered, made->phase = phase;
+    fillBackground(made->surface, caches.look.background(palette::kWindowBackground));
+    Canvas canvas(made->surface.dc(), made->surface.pixels(), app.uiFonts, caches.look);
+    canvas.setOrigin(origin);
+    paintCardChrome(canvas, faceCard(width), hovered);
+    caches.cardChromes.push_back(std::move(made));
+    return &caches.cardChromes.back()->surface;
+}
+
+// The face of a card showing key whose face lies at origin, drawn now unless the cache holds it; null
+// when none can be made.
+const DibSurface* cardFace(PaintContext& ctx, const AppInfo& app, const CardFaceKey& key, POINT origin,
+                           PaintCaches& caches) {
+    const SIZE pixels = facePixels(caches, key.width);
+    const auto face = caches.cards.find(app.id, key, pixels.cx, pixels.cy);
     if (!face.surface || face.current) return face.surface;
-    const DibSurface* chrome = cardChrome(ctx.app, key.width, key.hovered, caches);
+    const DibSurface* chrome = cardChrome(ctx.app, key.width, key.hovered, origin, caches);
     if (!chrome) return nullptr;
     ::BitBlt(face.surface->dc(), 0, 0, chrome->width(), chrome->height(), chrome->dc(), 0, 0, SRCCOPY);
-    Canvas canvas(face.surface->dc(), face.surface->pixels(), ctx.app.uiFonts);
+    Canvas canvas(face.surface->dc(), face.surface->pixels(), ctx.app.uiFonts, caches.look);
+    canvas.setOrigin(origin);
     PaintContext local{ctx.app, canvas, ctx.inputs, ctx.w, ctx.h};
     paintCardContent(local, app, key, faceCard(key.width));
     return face.surface;
@@ -123,20 +149,23 @@ const DibSurface* faceAsItWas(const AppInfo& app, const CardFaceKey& key, PaintC
     if (pass.drawn == 0 || milliseconds() < pass.start + kNewIconsWhileUnderMs) return nullptr;
     const CardFaceKey* shown = caches.cards.shown(app.id);
     if (!shown || *shown == key || !shown->sameButIcon(key)) return nullptr;
-    const DibSurface* face = caches.cards.asItIs(app.id, key.width + 2 * kFaceMargin, kFaceHeight);
+    const SIZE pixels = facePixels(caches, key.width);
+    const DibSurface* face = caches.cards.asItIs(app.id, pixels.cx, pixels.cy);
     pass.deferred = pass.deferred || face;
     return face;
 }
 
 void paintCardFace(PaintContext& ctx, const AppInfo& app, const RECT& card, bool nameOnly, PaintCaches& caches,
                    GridPass& pass) {
-    const CardFaceKey key = cardFaceKey(ctx, app, card.right - card.left, nameOnly);
+    const POINT origin = faceOrigin(card);
+    CardFaceKey key = cardFaceKey(ctx, app, card.right - card.left, nameOnly);
+    key.phase = facePhase(caches.look.scale, origin);
     const DibSurface* face = nullptr;
     if (!ctx.withoutFaces) {
         face = faceAsItWas(app, key, caches, pass);
         if (!face) {
             pass.drawn += caches.cards.holds(app.id, key) ? 0 : 1;
-            face = cardFace(ctx, app, key, caches);
+            face = cardFace(ctx, app, key, origin, caches);
         }
     }
     if (!face) {
@@ -144,11 +173,8 @@ void paintCardFace(PaintContext& ctx, const AppInfo& app, const RECT& card, bool
         paintCardContent(ctx, app, key, card);
         return;
     }
-    RECT shown{card.left - kFaceMargin, card.top - kFaceMargin, card.right + kFaceMargin, card.bottom + kFaceMargin};
-    const RECT clip = ctx.canvas.clip();
-    if (!::IntersectRect(&shown, &shown, &clip)) return;
-    ::BitBlt(ctx.canvas.dc(), shown.left, shown.top, shown.right - shown.left, shown.bottom - shown.top, face->dc(),
-             shown.left - card.left + kFaceMargin, shown.top - card.top + kFaceMargin, SRCCOPY);
+    const RECT place{origin.x, origin.y, card.right + kFaceMargin, card.bottom + kFaceMargin};
+    ctx.canvas.copyFrom(face->dc(), {face->width(), face->height()}, origin, place);
 }
 
 // The app's task as its card shows it: the task that installed what was uninstalled since is over.
@@ -187,10 +213,11 @@ bool prepareCardFaces(PaintContext& ctx, const std::vector<size_t>& apps, PaintC
             if (pass == 0 ? !shown : (shown || !layout::cardNearView(view, card))) continue;
             if (pass > 0 && (card.top >= view.clip.bottom) != (pass == 1)) continue;
             const AppInfo& app = ctx.app.catalogue.apps[apps[i]];
-            const CardFaceKey key = cardFaceKey(ctx, app, card.right - card.left, nameOnly);
+            CardFaceKey key = cardFaceKey(ctx, app, card.right - card.left, nameOnly);
+            key.phase = facePhase(caches.look.scale, faceOrigin(card));
             if (caches.cards.holds(app.id, key)) continue;
             if (milliseconds() >= deadline) return true;
-            if (cardFace(ctx, app, key, caches) && shown) shownChanged = true;
+            if (cardFace(ctx, app, key, faceOrigin(card), caches) && shown) shownChanged = true;
         }
     }
     return false;
@@ -201,7 +228,7 @@ CardFaceKey cardFaceKey(const PaintContext& ctx, const AppInfo& app, int width, 
     key.width = width;
     key.nameOnly = nameOnly;
     key.hovered = ctx.hovered(HitKind::CardAction, app.id);
-    key.icon = iconStamp(ctx.app, app);
+    key.icon = iconStamp(ctx.app, app, ctx.canvas.scale().length(layout::kIconTileOnCard));
     key.name = app.name;
     key.version = app.version;
     key.description = app.description;

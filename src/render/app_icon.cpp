@@ -16,8 +16,8 @@ uint32_t towardsWhite(uint32_t rgb, int percent) {
     return result;
 }
 
-// The bitmap is premultiplied and already at the rect's size: one AlphaBlend through the GDI+
-// context's own DC, so it lands on top of what GDI+ drew before.
+// The bitmap is premultiplied and already at the size of rect (in pixels): one AlphaBlend through the
+// GDI+ context's own DC, so it lands on top of what GDI+ drew before.
 bool drawDecodedIcon(Canvas& canvas, HBITMAP bitmap, const RECT& rect) {
     HDC dc = nullptr;
     if (gp::GdipGetDC(canvas.graphics(), &dc) != Gdiplus::Ok || !dc) return false;
@@ -41,9 +41,9 @@ void drawLetter(Canvas& canvas, const std::wstring& letter, const RECT& rect, ui
     if (gp::GdipGetDC(canvas.graphics(), &dc) != Gdiplus::Ok || !dc) return;
     {
         qb::SelectGuard selected(dc, canvas.font(FontIconLetter));
-        ::SetTextColor(dc, palette::text(rgb));
+        ::SetTextColor(dc, palette::text(canvas.look().text(rgb)));
         ::SetBkMode(dc, TRANSPARENT);
-        RECT box = rect;
+        RECT box = canvas.pixels(rect);
         ::DrawTextW(dc, letter.c_str(), -1, &box, kTextCentred);
     }
     gp::GdipReleaseDC(canvas.graphics(), dc);
@@ -70,9 +70,11 @@ uint32_t iconStamp(const AppState& state, const AppInfo& app, int drawnSize) {
 }
 
 void drawAppIcon(PaintContext& ctx, const AppInfo* app, const RECT& rect) {
-    const int side = rect.right - rect.left;
+    // Decoded at the tile's size in pixels, the same wherever the tile lands.
+    const RECT pixels = ctx.canvas.pictureBox(rect.left, rect.top, rect.right - rect.left);
+    const int side = pixels.right - pixels.left;
     if (app) {
-        if (HBITMAP bitmap = ctx.app.icons.bitmap(app->id, side); bitmap && drawDecodedIcon(ctx.canvas, bitmap, rect))
+        if (HBITMAP bitmap = ctx.app.icons.bitmap(app->id, side); bitmap && drawDecodedIcon(ctx.canvas, bitmap, pixels))
             return;
     }
     const PlaceholderColours colours = placeholderColours(app);

@@ -19,8 +19,9 @@ PlaceholderColours placeholderColours(const AppInfo* app);
 // The first UTF-16 unit of the app's name, or "?".
 std::wstring placeholderLetter(const AppInfo* app);
 
-// Draws the app's icon decoded at the rect's size 1:1, or the letter tile while there is none.
+// Draws the app's icon decoded at the rect's size in pixels 1:1 (the canvas's pictureBox), or the letter
+// tile while there is none.
 void drawAppIcon(PaintContext& ctx, const AppInfo* app, const RECT& rect);
 
-// Changes whenever what drawAppIcon draws for the app at drawnSize changes; 0 for the letter tile.
+// Changes whenever what drawAppIcon draws for the app at drawnSize pixels changes; 0 for the letter tile.
 uint32_t iconStamp(const AppState& state, const AppInfo& app, int drawnSize = layout::kIconTileOnCard);

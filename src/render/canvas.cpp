@@ -72,8 +72,13 @@ void fillHorizontalGradient(const PixelBuffer& target, const RECT& clip, const R
     }
 }
 
-Canvas::Canvas(HDC dc, const PixelBuffer& pixels, const HFONT (&fonts)[kUiFontCount])
-    : dc_(dc), pixels_(pixels), fonts_(fonts), clip_{0, 0, pixels.width, pixels.height} {
+Canvas::Canvas(HDC dc, const PixelBuffer& pixels, const HFONT (&fonts)[kUiFontCount], const CanvasLook& look)
+    : dc_(dc),
+      pixels_(pixels),
+      fonts_(fonts),
+      look_(look),
+      units_(look.scale.unitsOfClient({pixels.width, pixels.height})),
+      clip_{0, 0, pixels.width, pixels.height} {
     note(gp::GdipCreateFromHDC(dc, graphics_.put()));
     if (!graphics_) return;
     note(gp::GdipSetSmoothingMode(graphics(), Gdiplus::SmoothingModeAntiAlias));
@@ -107,7 +112,9 @@ std::vector<Canvas::Figure> Canvas::flatten(gp::GpPath* path) {
                 p3{points[i + 2].X, points[i + 2].Y};
             const float length = std::hypot(p1.x - p0.x, p1.y - p0.y) + std::hypot(p2.x - p1.x, p2.y - p1.y) +
                                  std::hypot(p3.x - p2.x, p3.y - p2.y);
-            const int steps = std::clamp(static_cast<int>(std::ceil(length / 1.5f)), 2, 96);
+            const float scale = std::max(1.0f, look_.scale.factor());  // steps of 1.5 pixels, as drawn
+            const int most = static_cast<int>(96 * scale);
+            const int steps = std::clamp(static_cast<int>(std::ceil(length * scale / 1.5f)), 2, most);
             for (int k = 1; k <= steps; ++k) {
                 const float t = static_cast<float>(k) / steps, u = 1 - t;
                 const float a = u * u * u, b = 3 * u * u * t, c = 3 * u * t * t, d = t * t * t;
@@ -124,11 +131,21 @@ std::vector<Canvas::Figure> Canvas::flatten(gp::GpPath* path) {
 
 void Canvas::paint(const PolygonSet& shape, uint32_t argb) {
     if (!pixels_.bits || (argb >> 24) == 0) return;
+    argb = look_.fill(argb);
     const RECT bounds{std::max(clip_.left, 0L), std::max(clip_.top, 0L), std::min<LONG>(clip_.right, pixels_.width),
                       std::min<LONG>(clip_.bottom, pixels_.height)};
+    // A unit's pixel is the square from (x, y) to (x + 1, y + 1) in units; scaled, it spans the pixels
+    // that square covers, so strokes and radii grow with it.
+    const float scale = look_.scale.factor();
+    const float ox = static_cast<float>(origin_.x), oy = static_cast<float>(origin_.y);
+    const float px = static_cast<float>(originPixels_.x), py = static_cast<float>(originPixels_.y);
     PolygonSet shifted = shape;
-    for (auto& polygon : shifted.polygons)
-        for (RasterPoint& p : polygon) p.x += kPixelCentre, p.y += kPixelCentre;
+    for (auto& polygon : shifted.polygons) {
+        for (RasterPoint& p : polygon) {
+            p.x = (p.x + kPixelCentre + ox) * scale - px;
+            p.y = (p.y + kPixelCentre + oy) * scale - py;
+        }
+    }
     raster_.rasterise(shifted, bounds);
     // Text and pictures go through GDI and GDI+; both must be done before the bits are touched.
     flush();
@@ -137,14 +154,55 @@ void Canvas::paint(const PolygonSet& shape, uint32_t argb) {
     });
 }
 
+void Canvas::setOrigin(POINT origin) {
+    if (look_.scale.unity()) return;  // a unit is a pixel wherever it lies
+    origin_ = origin;
+    originPixels_ = {look_.scale.pixel(origin.x), look_.scale.pixel(origin.y)};
+}
+
+int Canvas::pixelX(LONG x) const {
+    const bool face = origin_.x != 0 || origin_.y != 0;
+    return x == units_.cx && !face ? pixels_.width : unitPixelX(x);
+}
+
+int Canvas::pixelY(LONG y) const {
+    const bool face = origin_.x != 0 || origin_.y != 0;
+    return y == units_.cy && !face ? pixels_.height : unitPixelY(y);
+}
+
+RECT Canvas::pixels(const RECT& units) const {
+    if (look_.scale.unity()) return units;
+    return {pixelX(units.left), pixelY(units.top), pixelX(units.right), pixelY(units.bottom)};
+}
+
+RECT Canvas::pictureBox(int x, int y, int side) const {
+    const int left = unitPixelX(x), top = unitPixelY(y), pixels = look_.scale.length(side);
+    return {left, top, left + pixels, top + pixels};
+}
+
 void Canvas::drawPicture(const Picture& picture, int x, int y, float colourScale) {
     flush();
-    blendPicture(pixels_, clip_, picture, x, y, colourScale);
+    blendPicture(pixels_, clip_, picture, unitPixelX(x), unitPixelY(y), colourScale);
+}
+
+void Canvas::copyFrom(HDC source, SIZE sourcePixels, POINT sourceOrigin, const RECT& dest) {
+    const RECT target = pixels(dest);
+    RECT shown{};
+    if (!::IntersectRect(&shown, &target, &clip_)) return;
+    const int sx = shown.left - unitPixelX(sourceOrigin.x);
+    const int sy = shown.top - unitPixelY(sourceOrigin.y);
+    if (sx < 0 || sy < 0) return;  // dest begins before the face
+    const int width = std::min<int>(shown.right - shown.left, sourcePixels.cx - sx);
+    const int height = std::min<int>(shown.bottom - shown.top, sourcePixels.cy - sy);
+    if (width <= 0 || height <= 0) return;
+    flush();
+    ::BitBlt(dc_, shown.left, shown.top, width, height, source, sx, sy, SRCCOPY);
 }
 
 void Canvas::fillGradient(const RECT& band, uint32_t leftArgb, uint32_t rightArgb) {
     flush();
-    fillHorizontalGradient(pixels_, clip_, band, leftArgb & 0xFFFFFF, rightArgb & 0xFFFFFF);
+    if (look_.contrast) leftArgb = rightArgb = look_.fill(leftArgb);
+    fillHorizontalGradient(pixels_, clip_, pixels(band), leftArgb & 0xFFFFFF, rightArgb & 0xFFFFFF);
 }
 
 void Canvas::flush() {
@@ -218,13 +276,13 @@ void Canvas::drawPath(gp::GpPath* path, const Pen& pen) { strokeFigures(flatten(
 
 void Canvas::drawText(const std::wstring& text, const RECT& rect, UiFont font, uint32_t rgb, UINT flags) {
     qb::SelectGuard selected(dc_, fonts_[font]);
-    ::SetTextColor(dc_, palette::text(rgb));
+    ::SetTextColor(dc_, palette::text(look_.text(rgb)));
     ::SetBkMode(dc_, TRANSPARENT);
-    RECT box = rect;
+    RECT box = pixels(rect);
     // A line cut with an ellipsis needs only as many characters as could ever fit, and measuring the
     // rest (a whole description) is most of the cost. Every glyph is at least 2 pixels wide, so a
     // prefix of width / 2 + 2 characters still overflows and is cut at the same place.
-    const size_t enough = static_cast<size_t>(std::max(0L, rect.right - rect.left)) / 2 + 2;
+    const size_t enough = static_cast<size_t>(std::max(0L, box.right - box.left)) / 2 + 2;
     const bool cutLine = (flags & (DT_SINGLELINE | DT_END_ELLIPSIS | DT_PATH_ELLIPSIS)) == (DT_SINGLELINE | DT_END_ELLIPSIS);
     const int count = cutLine && text.size() > enough ? static_cast<int>(enough) : -1;
     ::DrawTextW(dc_, text.c_str(), count, &box, flags);
@@ -234,20 +292,21 @@ int Canvas::measureLine(const std::wstring& text, UiFont font) {
     qb::SelectGuard selected(dc_, fonts_[font]);
     RECT box{0, 0, 0, 0};
     ::DrawTextW(dc_, text.c_str(), -1, &box, kTextMeasure);
-    return box.right - box.left;
+    return look_.scale.unitLength(box.right - box.left);
 }
 
 int Canvas::textExtent(const std::wstring& text, UiFont font) {
     qb::SelectGuard selected(dc_, fonts_[font]);
     SIZE size{0, 0};
     ::GetTextExtentPoint32W(dc_, text.c_str(), static_cast<int>(text.size()), &size);
-    return size.cx;
+    return look_.scale.unitLength(size.cx);
 }
 
 ClipScope::ClipScope(Canvas& canvas, const RECT& rect)
     : canvas_(canvas), previous_(canvas.clip()), savedDc_(::SaveDC(canvas.dc())) {
     RECT clip{};
-    ::IntersectRect(&clip, &previous_, &rect);
+    const RECT pixels = canvas.pixels(rect);
+    ::IntersectRect(&clip, &previous_, &pixels);
     canvas.setClip(clip);
     qb::UniqueRegion region(::CreateRectRgn(clip.left, clip.top, clip.right, clip.bottom));
     ::SelectClipRgn(canvas.dc(), region.get());

@@ -230,8 +230,9 @@ void drawOther(IconPainter& p) {
 // The download kind is a full-colour picture; highlighting scales its colour channels to 80 %.
 void drawDownloadPicture(Canvas& canvas, const RECT& box, bool highlighted) {
     const float highlight = highlighted ? 0.8f : 1.0f;
-    if (const Picture& kept = downloadPicturePixels();
-        !kept.empty() && box.right - box.left == kept.width && box.bottom - box.top == kept.height) {
+    const RECT pixels = canvas.pictureBox(box.left, box.top, box.right - box.left);
+    if (const Picture& kept = downloadPicturePixels(pixels.right - pixels.left);
+        !kept.empty() && box.bottom - box.top == box.right - box.left) {
         canvas.drawPicture(kept, box.left, box.top, highlight);
         return;
     }
@@ -254,9 +255,10 @@ void drawDownloadPicture(Canvas& canvas, const RECT& box, bool highlighted) {
                                                               &matrix, nullptr, Gdiplus::ColorMatrixFlagsDefault));
         }
     }
-    canvas.note(gp::GdipDrawImageRectRect(canvas.graphics(), image, static_cast<float>(box.left),
-                                          static_cast<float>(box.top), static_cast<float>(box.right - box.left),
-                                          static_cast<float>(box.bottom - box.top), 0.0f, 0.0f,
+    const RECT drawn = canvas.pixels(box);
+    canvas.note(gp::GdipDrawImageRectRect(canvas.graphics(), image, static_cast<float>(drawn.left),
+                                          static_cast<float>(drawn.top), static_cast<float>(drawn.right - drawn.left),
+                                          static_cast<float>(drawn.bottom - drawn.top), 0.0f, 0.0f,
                                           static_cast<float>(width), static_cast<float>(height), Gdiplus::UnitPixel,
                                           attributes.get(), nullptr, nullptr));
     gp::GdipSetInterpolationMode(canvas.graphics(), saved);

@@ -70,7 +70,8 @@ void paintProgressBar(Canvas& canvas, const TaskSnapshot& task, int w, int b) {
 RowFaceKey rowFaceKey(const PaintContext& ctx, const TaskSnapshot& task, const AppInfo* app, int w) {
     RowFaceKey key;
     key.w = w;
-    key.icon = app ? static_cast<int64_t>(iconStamp(ctx.app, *app, layout::kRowIconSize)) : -1;
+    const int iconPixels = ctx.canvas.scale().length(layout::kRowIconSize);
+    key.icon = app ? static_cast<int64_t>(iconStamp(ctx.app, *app, iconPixels)) : -1;
     key.title = downloadRowTitle(task);
     key.buttons = downloadRowButtons(task, listsTaskPackage(app, task));
     return key;
@@ -105,19 +106,23 @@ void paintRow(PaintContext& ctx, const TaskSnapshot& task, int w, int k, FaceCac
     if (row.top >= ctx.h) return;  // below the window: never seen
     const AppInfo* app = ctx.app.catalogue.findApp(task.appId);
     const RowFaceKey key = rowFaceKey(ctx, task, app, w);
-    const auto face = faces.find(task.appId, key, w + 1, kRowFaceHeight);
+    const CanvasLook& look = ctx.canvas.look();
+    const auto face = faces.find(task.appId, key, look.scale.span(w + 1), look.scale.span(kRowFaceHeight));
     if (!face.surface) {
         paintRowFace(ctx, app, key, w, b);
     } else {
+        // The face spans the client's width from its left edge, from one unit above the row.
+        const POINT origin{0, row.top - kRowFaceMargin};
         if (!face.current) {
-            fillBackground(*face.surface);
-            Canvas canvas(face.surface->dc(), face.surface->pixels(), ctx.app.uiFonts);
+            fillBackground(*face.surface, look.background(palette::kWindowBackground));
+            Canvas canvas(face.surface->dc(), face.surface->pixels(), ctx.app.uiFonts, look);
+            canvas.setOrigin(origin);
             PaintContext local{ctx.app, canvas, ctx.inputs, ctx.w, ctx.h};
             paintRowFace(local, app, key, w, kRowFaceBase);
         }
         ctx.canvas.flush();
-        ::BitBlt(ctx.canvas.dc(), row.left - 1, row.top - kRowFaceMargin, row.right - row.left + 2, kRowFaceHeight,
-                 face.surface->dc(), row.left - 1, 0, SRCCOPY);
+        const RECT place{row.left - 1, origin.y, row.right + 1, origin.y + kRowFaceHeight};
+        ctx.canvas.copyFrom(face.surface->dc(), {face.surface->width(), face.surface->height()}, origin, place);
     }
     paintProgressBar(ctx.canvas, task, w, b);
     ColouredText status = downloadRowStatus(task);

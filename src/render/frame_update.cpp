@@ -12,10 +12,11 @@ void record(AppState& app, const RECT& rect, HitKind kind, int32_t param = 0) {
     app.hitRegions.push_back({rect, kind, param});
 }
 
-// The one place that asks for icons, at the size they are drawn: apps with an icon path shown or
-// about to be. Asking again only keeps an icon among the recently used.
-void requestIcon(const AppInfo* info, int drawnSize, const PaintInputs& inputs) {
-    if (info && !info->icon.empty() && inputs.requestIcon) inputs.requestIcon(*info, drawnSize);
+// The one place that asks for icons, at the size they are drawn in pixels: apps with an icon path shown
+// or about to be. Asking again only keeps an icon among the recently used.
+void requestIcon(const AppInfo* info, int drawnUnits, const PaintInputs& inputs) {
+    if (info && !info->icon.empty() && inputs.requestIcon)
+        inputs.requestIcon(*info, inputs.look.scale.length(drawnUnits));
 }
 
 void updateHeader(AppState& app, int w) {

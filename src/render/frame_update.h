@@ -9,7 +9,8 @@
 
 #include "render/paint_context.h"
 
-// Brings app up to date for a client of w x h: expires the toast and the notice, clamps both
+// Brings app up to date for a client of w x h units (96-DPI pixels; hit regions, scroll offsets and
+// scroll bars are in the same units): expires the toast and the notice, clamps both
 // scroll offsets, computes both scroll bars and the hit regions (in paint order) from the layout,
 // places an open card menu (or closes it when its card has gone) and asks inputs.requestIcon for the
 // icons of the apps shown or about to be.

@@ -14,15 +14,13 @@ constexpr Pen kGlyph{0xFFFFFFFF, 1.6f};
 
 enum PillGlyph : int { PillGlyphDownload = 0, PillGlyphGear = 1, PillGlyphUpdate = 2 };
 
-// The logo picture, or a translucent tile with "云" when the resource cannot be decoded.
+// The logo picture at its drawn size in pixels, or a translucent tile with "云" when the resource cannot
+// be decoded.
 void paintLogo(Canvas& canvas) {
     const RECT tile{22, 9, 68, 55};
-    if (const Picture& logo = logoPicture(); !logo.empty()) {
+    const RECT pixels = canvas.pictureBox(tile.left, tile.top, kLogoSize);
+    if (const Picture& logo = logoPicture(pixels.right - pixels.left); !logo.empty()) {
         canvas.drawPicture(logo, tile.left, tile.top);
-        return;
-    }
-    if (gp::GpImage* logo = logoImage()) {
-        canvas.note(gp::GdipDrawImageRectI(canvas.graphics(), logo, tile.left, tile.top, 46, 46));
         return;
     }
     fillRoundRect(canvas, tile, 10, palette::kLogoFallback);

@@ -101,15 +101,18 @@ ChromeKey chromeKey(const AppState& app, const PaintInputs& inputs, int w, int h
     return key;
 }
 
-// The header and the sidebar over the background, drawn again only when what they show changes.
-const DibSurface* chromeLayer(const AppState& app, const PaintInputs& inputs, int w, int h, PaintCaches& caches) {
-    ChromeKey key = chromeKey(app, inputs, w, h);
+// The header and the sidebar over the background, drawn again only when what they show changes; as
+// large as the client's pixels, which lay out w x h units.
+const DibSurface* chromeLayer(const AppState& app, const PaintInputs& inputs, SIZE pixels, PaintCaches& caches) {
+    const SIZE units = inputs.look.scale.unitsOfClient(pixels);
+    const int w = units.cx, h = units.cy;
+    ChromeKey key = chromeKey(app, inputs, pixels.cx, pixels.cy);
     if (caches.chromeValid && caches.chromeKey == key) return &caches.chrome;
     caches.chromeValid = false;
-    if (!caches.chrome.ensure(w, h)) return nullptr;
-    fillBackground(caches.chrome);
+    if (!caches.chrome.ensure(pixels.cx, pixels.cy)) return nullptr;
+    fillBackground(caches.chrome, inputs.look.background(palette::kWindowBackground));
     {
-        Canvas canvas(caches.chrome.dc(), caches.chrome.pixels(), app.uiFonts);
+        Canvas canvas(caches.chrome.dc(), caches.chrome.pixels(), app.uiFonts, inputs.look);
         PaintContext ctx{app, canvas, inputs, w, h};
         paintHeader(ctx);
         paintSidebar(ctx);
@@ -123,9 +126,11 @@ const DibSurface* chromeLayer(const AppState& app, const PaintInputs& inputs, in
 
 bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const PaintInputs& inputs,
                          PaintCaches& caches) {
-    const int w = client.right - client.left;
-    const int h = client.bottom - client.top;
+    const SIZE pixels{client.right - client.left, client.bottom - client.top};
+    const SIZE units = inputs.look.scale.unitsOfClient(pixels);
+    const int w = units.cx, h = units.cy;
     if (w <= 0 || h <= 0) return true;
+    caches.matchLook(inputs.look);
 
     // The back buffer is a 32-bit DIB section so that shapes can be blended into its pixels; it is
     // kept because making and first touching a new one costs more than drawing the whole frame.
@@ -136,18 +141,18 @@ bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const 
     const bool firstFrame = buffer.width() == 0;
     if (firstFrame && caches.firstBackBuffer) buffer.swap(*caches.firstBackBuffer);
     caches.firstBackBuffer.reset();
-    if (!buffer.ensure(w, h)) return true;
+    if (!buffer.ensure(pixels.cx, pixels.cy)) return true;
     HDC memory = buffer.dc();
     const int saved = ::SaveDC(memory);  // whatever a paint leaves selected or clipped goes with it
-    const DibSurface* chrome = firstFrame ? nullptr : chromeLayer(app, inputs, w, h, caches);
+    const DibSurface* chrome = firstFrame ? nullptr : chromeLayer(app, inputs, pixels, caches);
     bool complete = true;
     {
-        Canvas canvas(memory, buffer.pixels(), app.uiFonts);
+        Canvas canvas(memory, buffer.pixels(), app.uiFonts, inputs.look);
         PaintContext ctx{app, canvas, inputs, w, h, firstFrame};
         if (chrome) {
-            ::BitBlt(memory, 0, 0, w, h, chrome->dc(), 0, 0, SRCCOPY);
+            ::BitBlt(memory, 0, 0, pixels.cx, pixels.cy, chrome->dc(), 0, 0, SRCCOPY);
         } else {
-            fillBackground(buffer);
+            fillBackground(buffer, inputs.look.background(palette::kWindowBackground));
             paintHeader(ctx);
             paintSidebar(ctx);
         }
@@ -157,7 +162,7 @@ bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const 
         paintCardMenu(ctx);
     }
     ::GdiFlush();
-    ::BitBlt(dc, 0, 0, w, h, memory, 0, 0, SRCCOPY);
+    ::BitBlt(dc, 0, 0, pixels.cx, pixels.cy, memory, 0, 0, SRCCOPY);
     if (saved) ::RestoreDC(memory, saved);
     return complete;
 }
@@ -165,11 +170,15 @@ bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const 
 FacePreparation prepareMainWindowFaces(const AppState& app, const PaintInputs& inputs, PaintCaches& caches, int w,
                                        int h, double budgetMs) {
     FacePreparation done;
-    if (app.page != Page::Catalogue || app.catalogueLoading || app.catalogueFailed || w <= 0 || h <= 0) return done;
-    if (!caches.backBuffer.ensure(w, h)) return done;
-    if (!chromeLayer(app, inputs, w, h, caches)) return done;
-    Canvas canvas(caches.backBuffer.dc(), caches.backBuffer.pixels(), app.uiFonts);
-    PaintContext ctx{app, canvas, inputs, w, h};
+    const SIZE pixels{w, h};
+    const SIZE units = inputs.look.scale.unitsOfClient(pixels);
+    if (app.page != Page::Catalogue || app.catalogueLoading || app.catalogueFailed || units.cx <= 0 || units.cy <= 0)
+        return done;
+    caches.matchLook(inputs.look);
+    if (!caches.backBuffer.ensure(pixels.cx, pixels.cy)) return done;
+    if (!chromeLayer(app, inputs, pixels, caches)) return done;
+    Canvas canvas(caches.backBuffer.dc(), caches.backBuffer.pixels(), app.uiFonts, inputs.look);
+    PaintContext ctx{app, canvas, inputs, units.cx, units.cy};
     done.more = prepareCardFaces(ctx, shownApps(app), caches, budgetMs, done.shownChanged);
     return done;
 }

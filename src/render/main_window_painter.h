@@ -6,8 +6,9 @@
 #include "render/paint_cache.h"
 #include "render/paint_context.h"
 
-// Paints the whole client area into dc through the caches' back buffer, after the update step
-// (updateFrame) has brought app up to date. False when some cards still wait for their new icon: the
+// Paints the whole client area (client in pixels; the painters lay out its 96-DPI units at
+// inputs.look's scale) into dc through the caches' back buffer, after the update step (updateFrame)
+// has brought app up to date for those units. False when some cards still wait for their new icon: the
 // window should paint again.
 bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const PaintInputs& inputs,
                          PaintCaches& caches);
@@ -18,5 +19,6 @@ struct FacePreparation {
     bool shownChanged = false;
     bool more = false;
 };
+// Draws card faces for a client of w x h pixels, as paintMainWindowWith's.
 FacePreparation prepareMainWindowFaces(const AppState& app, const PaintInputs& inputs, PaintCaches& caches, int w,
                                        int h, double budgetMs);

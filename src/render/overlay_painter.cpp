@@ -19,7 +19,9 @@ namespace {
 void drawSummaryNotice(PaintContext& ctx, int w, int h) {
     const AppState& app = ctx.app;
     Canvas& canvas = ctx.canvas;
-    const RECT icon = layout::noticeIcon(w, h);
+    // The master picture drawn at the icon's size in pixels.
+    const RECT place = layout::noticeIcon(w, h);
+    const RECT icon = canvas.pictureBox(place.left, place.top, layout::kNoticeIconSize);
     if (gp::GpImage* logo = logoImage()) {
         canvas.note(gp::GdipDrawImageRectI(canvas.graphics(), logo, icon.left, icon.top, icon.right - icon.left,
                                            icon.bottom - icon.top));

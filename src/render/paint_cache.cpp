@@ -68,7 +68,8 @@ bool CardFaceKey::operator==(const CardFaceKey& o) const {
     return width == o.width && nameOnly == o.nameOnly && hovered == o.hovered && icon == o.icon && name == o.name &&
            version == o.version && description == o.description && meta == o.meta &&
            button.label == o.button.label && button.fill == o.button.fill && button.labelRgb == o.button.labelRgb &&
-           button.showsProgress == o.button.showsProgress && button.percent == o.button.percent;
+           button.showsProgress == o.button.showsProgress && button.percent == o.button.percent &&
+           phase == o.phase;
 }
 
 bool CardFaceKey::sameButIcon(const CardFaceKey& other) const {
@@ -86,4 +87,13 @@ bool RowFaceKey::operator==(const RowFaceKey& o) const {
             return false;
     }
     return w == o.w && icon == o.icon && title.text == o.title.text && title.rgb == o.title.rgb;
+}
+
+void PaintCaches::matchLook(const CanvasLook& wanted) {
+    if (look == wanted) return;
+    look = wanted;
+    chromeValid = false;
+    cards = FaceCache<CardFaceKey>(cards.capacity());
+    rows = FaceCache<RowFaceKey>(rows.capacity());
+    cardChromes.clear();
 }

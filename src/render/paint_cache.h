@@ -75,6 +75,7 @@ struct CardFaceKey {
     std::wstring description;
     std::wstring meta;
     CardButtonLook button;
+    int phase = 0;  // where in a pixel the face's corner lies (DpiScale::phase of x, times 96, plus y's)
     bool operator==(const CardFaceKey& other) const;
     // The same but for the icon tile.
     bool sameButIcon(const CardFaceKey& other) const;
@@ -149,6 +150,7 @@ public:
         return nullptr;
     }
     size_t size() const { return entries_.size(); }
+    size_t capacity() const { return capacity_; }
 
 private:
     struct Entry {
@@ -173,7 +175,17 @@ struct PaintCaches {
     bool chromeValid = false;
     // A few screens of cards: at 1180 x 780 one screen shows at most 16, about 13 MiB for 64.
     FaceCache<CardFaceKey> cards{64};
-    // The white card with its border and divider, by width and hover: the start of every face.
-    DibSurface cardChrome[2];
+    // The white card with its border and divider, by width, hover and phase: the start of every face.
+    struct CardChrome {
+        int width = 0;
+        bool hovered = false;
+        int phase = 0;
+        DibSurface surface;
+    };
+    std::vector<std::unique_ptr<CardChrome>> cardChromes;  // the few of the grid's widths and phases
     FaceCache<RowFaceKey> rows{10};  // a window 1080 pixels high shows 10 rows
+    CanvasLook look;  // what every picture above was drawn with
+
+    // Forgets every picture drawn with another look (a new DPI, high contrast turned on or off).
+    void matchLook(const CanvasLook& wanted);
 };

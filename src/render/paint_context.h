@@ -20,7 +20,9 @@ struct PaintInputs {
     std::wstring downloadDirectory;
     DWORD now = 0;
     bool maximized = false;
-    // Asks for an app's icon at a drawn size (the shell services' requestIcon in the live program); the
+    // The window's DPI (the state's uiFonts are made for it) and high contrast's colours.
+    CanvasLook look;
+    // Asks for an app's icon at a drawn size in pixels (the shell services' requestIcon in the live program); the
     // update step calls it for every app with an icon path that is shown or about to be, so those icons
     // stay decoded.
     std::function<void(const AppInfo&, int)> requestIcon;
@@ -31,7 +33,7 @@ struct PaintContext {
     const AppState& app;
     Canvas& canvas;
     const PaintInputs& inputs;
-    int w;
+    int w;  // the client in 96-DPI units
     int h;
     // The first frame of a window draws its cards straight into the back buffer: making their faces
     // (a fresh surface each) would cost the frame that matters most; they are made between paints.

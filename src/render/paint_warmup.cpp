@@ -22,13 +22,15 @@ void prepareBackBuffer(PaintWarmUp& handOver, SIZE size) {
     handOver.offerBackBuffer(std::move(surface));
 }
 
-void warmUp(PaintWarmUp& handOver, const std::function<SIZE()>& clientSize) {
-    if (clientSize) prepareBackBuffer(handOver, clientSize());
-    logoPicture();
-    downloadPicturePixels();
+void warmUp(PaintWarmUp& handOver, const std::function<FirstFrame()>& firstFrame) {
+    const FirstFrame frame = firstFrame ? firstFrame() : FirstFrame{};
+    if (firstFrame) prepareBackBuffer(handOver, frame.pixels);
+    const qb::DpiScale scale{frame.dpi};
+    logoPicture(scale.length(kLogoSize));
+    downloadPicturePixels(scale.length(kDownloadPictureSize));
 
     HFONT fonts[kUiFontCount] = {};
-    createUiFonts(fonts);
+    createUiFonts(fonts, frame.dpi);
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = 256;
@@ -60,10 +62,10 @@ void warmUp(PaintWarmUp& handOver, const std::function<SIZE()>& clientSize) {
 
 }  // namespace
 
-std::shared_ptr<PaintWarmUp> warmUpPaintingInBackground(std::function<SIZE()> clientSize) {
+std::shared_ptr<PaintWarmUp> warmUpPaintingInBackground(std::function<FirstFrame()> firstFrame) {
     auto handOver = std::make_shared<PaintWarmUp>();
     const bool started =
-        qb::startWorker([handOver, clientSize = std::move(clientSize)] { warmUp(*handOver, clientSize); });
+        qb::startWorker([handOver, firstFrame = std::move(firstFrame)] { warmUp(*handOver, firstFrame); });
     return started ? handOver : nullptr;
 }
 

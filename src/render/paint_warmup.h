@@ -31,6 +31,12 @@ private:
     qb::Mailbox<std::unique_ptr<DibSurface>> backBuffer_;
 };
 
+// How large the first frame will be, in pixels, and at what DPI it is drawn.
+struct FirstFrame {
+    SIZE pixels{0, 0};
+    int dpi = 96;
+};
+
 // Starts the warm-up; null when no thread could be made (the first paint then pays as before).
-// clientSize, called on the worker, says how large the first frame will be.
-std::shared_ptr<PaintWarmUp> warmUpPaintingInBackground(std::function<SIZE()> clientSize);
+// firstFrame is called on the worker.
+std::shared_ptr<PaintWarmUp> warmUpPaintingInBackground(std::function<FirstFrame()> firstFrame);

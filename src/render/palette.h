@@ -51,6 +51,18 @@ constexpr uint32_t kToastError = 0xE8F53F3F;
 constexpr uint32_t kToastNeutral = 0xE81D2129;
 constexpr uint32_t kMenuShadow = 0x061D2129;  // one ring of a menu's shadow; rings add up inwards
 
+// The settings window's own.
+constexpr uint32_t kFieldBorder = 0xFFD5D9E0;
+constexpr uint32_t kFieldFill = 0xFFF7F8FA;
+constexpr uint32_t kPrimaryPressed = 0xFF1E40AF;
+constexpr uint32_t kSecondaryHoverFill = 0xFFEFF5FF;
+constexpr uint32_t kSecondaryPressedFill = 0xFFDCE8FE;
+constexpr uint32_t kFocusRing = 0xFF2563EB;  // kPrimary
+constexpr uint32_t kWindowEdge = 0xFFC9CED6;  // also the switch while off
+constexpr uint32_t kSectionRule = 0xFFE5E8ED;
+constexpr uint32_t kSwitchOff = 0xFFC9CED6;
+constexpr uint32_t kSwitchOffHover = 0xFFB4BBC6;
+
 // Text colours, #RRGGBB.
 constexpr uint32_t kTextPrimary = 0x1D2129;
 constexpr uint32_t kTextSecondary = 0x4E5969;

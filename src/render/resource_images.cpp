@@ -1,6 +1,10 @@
 #include "render/resource_images.h"
 
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -38,16 +42,67 @@ Picture pictureFromResource(int resourceId, int width, int height) {
     return pictureFromRows(static_cast<const uint8_t*>(bytes), size, width, height);
 }
 
-const Picture& logoPicture() {
-    static const Picture picture = pictureFromResource(kLogoPixelsResource, kLogoSize, kLogoSize);
+Picture pictureFromImage(gp::GpImage* image, int side) {
+    Picture picture;
+    if (!image || side <= 0) return picture;
+    std::vector<uint32_t> pixels(static_cast<size_t>(side) * side, 0);
+    gp::GpBitmap* bitmap = nullptr;
+    BYTE* bits = reinterpret_cast<BYTE*>(pixels.data());
+    if (gp::GdipCreateBitmapFromScan0(side, side, side * 4, PixelFormat32bppPARGB, bits, &bitmap) != Gdiplus::Ok)
+        return picture;
+    gp::UniqueImage owned(bitmap);
+    gp::UniqueGraphics graphics;
+    if (gp::GdipGetImageGraphicsContext(bitmap, graphics.put()) != Gdiplus::Ok) return picture;
+    gp::GdipSetInterpolationMode(graphics.get(), Gdiplus::InterpolationModeHighQualityBicubic);
+    gp::GdipSetPixelOffsetMode(graphics.get(), Gdiplus::PixelOffsetModeHalf);
+    if (gp::GdipDrawImageRectI(graphics.get(), image, 0, 0, side, side) != Gdiplus::Ok) return picture;
+    graphics.reset();
+    owned.reset();  // the pixels are final once the bitmap over them is gone
+    picture.width = picture.height = side;
+    picture.pixels = std::move(pixels);
     return picture;
 }
 
-const Picture& downloadPicturePixels() {
-    static const Picture picture =
-        pictureFromResource(kDownloadPicturePixelsResource, kDownloadPictureSize, kDownloadPictureSize);
-    return picture;
+namespace {
+
+enum class Kept { Logo, DownloadPicture };
+
+struct RawPicture {
+    Kept kept;
+    int side;
+    int resourceId;
+};
+constexpr RawPicture kRawPictures[] = {
+    {Kept::Logo, kLogoSize, kLogoPixelsResource},
+    {Kept::Logo, 69, kLogoPixels150Resource},
+    {Kept::Logo, 92, kLogoPixels200Resource},
+    {Kept::DownloadPicture, kDownloadPictureSize, kDownloadPicturePixelsResource},
+    {Kept::DownloadPicture, 30, kDownloadPicturePixels150Resource},
+    {Kept::DownloadPicture, 40, kDownloadPicturePixels200Resource},
+};
+
+Picture makePicture(Kept kept, int side) {
+    for (const RawPicture& raw : kRawPictures)
+        if (raw.kept == kept && raw.side == side) return pictureFromResource(raw.resourceId, side, side);
+    return pictureFromImage(kept == Kept::Logo ? logoImage() : downloadPictureImage(), side);
 }
+
+// Pictures are never dropped, so a reference to one stays good for the process.
+const Picture& keptPicture(Kept kept, int side) {
+    static std::mutex lock;
+    static std::map<std::pair<Kept, int>, Picture> pictures;
+    const std::lock_guard<std::mutex> held(lock);
+    const auto key = std::make_pair(kept, side);
+    auto found = pictures.find(key);
+    if (found == pictures.end()) found = pictures.emplace(key, makePicture(kept, side)).first;
+    return found->second;
+}
+
+}  // namespace
+
+const Picture& logoPicture(int side) { return keptPicture(Kept::Logo, side); }
+
+const Picture& downloadPicturePixels(int side) { return keptPicture(Kept::DownloadPicture, side); }
 
 gp::GpImage* decodeResourceImage(int resourceId) {
     DWORD size = 0;

@@ -61,17 +61,17 @@ bool dragsWindow(POINT point) {
 
 namespace {
 
-constexpr uint32_t kFieldBorder = 0xFFD5D9E0;
-constexpr uint32_t kFieldFill = 0xFFF7F8FA;
-constexpr uint32_t kPrimaryPressed = 0xFF1E40AF;
-constexpr uint32_t kSecondaryHoverFill = 0xFFEFF5FF;
-constexpr uint32_t kSecondaryPressedFill = 0xFFDCE8FE;
-constexpr uint32_t kFocusRing = 0xFF2563EB;
+using palette::kFieldBorder;
+using palette::kFieldFill;
+using palette::kPrimaryPressed;
+using palette::kSecondaryHoverFill;
+using palette::kSecondaryPressedFill;
+using palette::kFocusRing;
 constexpr Pen kCloseGlyph{0xFFFFFFFF, 1.6f};
-constexpr uint32_t kWindowEdge = 0xFFC9CED6;
-constexpr uint32_t kSectionRule = 0xFFE5E8ED;
-constexpr uint32_t kSwitchOff = 0xFFC9CED6;
-constexpr uint32_t kSwitchOffHover = 0xFFB4BBC6;
+using palette::kWindowEdge;
+using palette::kSectionRule;
+using palette::kSwitchOff;
+using palette::kSwitchOffHover;
 
 RECT inset(RECT r, int by) {
     ::InflateRect(&r, -by, -by);

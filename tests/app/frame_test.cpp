@@ -4,6 +4,7 @@
 
 #include "app/frame.h"
 #include "app/shadow_window.h"
+#include "app/window_dpi.h"
 #include "app/window_fixture.h"
 
 namespace {
@@ -60,6 +61,45 @@ TEST_F(Frame, TheWindowCannotBeTrackedBelowItsMinimumSize) {
     EXPECT_EQ(send(WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info)), 0);
     EXPECT_EQ(info.ptMinTrackSize.x, 1000);
     EXPECT_EQ(info.ptMinTrackSize.y, 660);
+    // Scaled with the window, but never larger than the work area it would have to fit.
+    EXPECT_EQ(minimumWindowSize(qb::DpiScale{144}, {2400, 1600}).cx, 1500);
+    EXPECT_EQ(minimumWindowSize(qb::DpiScale{192}, {2600, 1800}).cy, 1320);
+    EXPECT_EQ(minimumWindowSize(qb::DpiScale{192}, {1920, 1040}).cx, 1920);
+    EXPECT_EQ(minimumWindowSize(qb::DpiScale{192}, {1920, 1040}).cy, 1040);
+}
+
+// Wine never sends WM_DPICHANGED: sent here as Windows sends it on a move to a 200 % monitor (the
+// suggested rectangle the test's 1400 x 900 screen, which the minimum size at 200 % is held to). The window takes the suggested rectangle, its fonts and
+// hit-testing follow the new scale, and the size Windows asks about scales back.
+TEST_F(Frame, AMoveToAnotherDpiScalesTheWindow) {
+    createMainWindow(true);
+    RECT suggested{0, 0, 1400, 900};
+    send(WM_DPICHANGED, MAKEWPARAM(192, 192), reinterpret_cast<LPARAM>(&suggested));
+    RECT window{};
+    ::GetWindowRect(main_, &window);
+    EXPECT_EQ(window.right - window.left, 1400);
+    EXPECT_EQ(window.bottom - window.top, 900);
+    EXPECT_EQ(appState().scale.dpi, 192);
+    LOGFONTW font{};
+    ::GetObjectW(uiFont(FontBody), sizeof font, &font);
+    EXPECT_EQ(font.lfHeight, -28);
+    appState().hitRegions = {{RECT{654, 0, 700, 64}, HitKind::Close, 0}};  // the close button of 700 units
+    struct Case {
+        int x, y;  // client pixels
+        LRESULT expected;
+    };
+    const Case cases[] = {{13, 600, HTLEFT},   {14, 600, HTCLIENT},   {600, 6, HTCAPTION},
+                          {1320, 6, HTCLIENT}, {1387, 600, HTCLIENT}, {1388, 600, HTRIGHT}};
+    for (const Case& c : cases) {
+        POINT screen{c.x, c.y};
+        ::ClientToScreen(main_, &screen);
+        EXPECT_EQ(send(WM_NCHITTEST, 0, MAKELPARAM(screen.x, screen.y)), c.expected) << c.x << "," << c.y;
+    }
+    SIZE size{};
+    EXPECT_EQ(send(0x02E4 /* WM_GETDPISCALEDSIZE */, 96, reinterpret_cast<LPARAM>(&size)), TRUE);
+    EXPECT_EQ(size.cx, 700);
+    EXPECT_EQ(size.cy, 450);
+    applyMainWindowDpi(96);  // the next test's window starts at 96 DPI with fonts for it
 }
 
 TEST_F(Frame, TheCornersAreRoundedExceptWhileMaximised) {

@@ -18,14 +18,18 @@ TEST(Placement, CentresOnLargeScreensAndKeepsAMarginOnSmallOnes) {
     struct Case {
         int cx, cy;
         WindowPlacement expected;
+        int dpi = 96;  // sizes and margins scale with it
     };
     const Case cases[] = {
         {1920, 1080, {370, 150, 1180, 780}}, {1024, 768, {30, 30, 964, 708}}, {1366, 768, {93, 30, 1180, 708}},
         {1200, 820, {10, 20, 1180, 780}},    {1199, 819, {30, 30, 1139, 759}}, {1400, 900, {110, 60, 1180, 780}},
         {1201, 821, {10, 20, 1180, 780}},
+        {2400, 1600, {315, 215, 1770, 1170}, 144}, {2600, 1800, {120, 120, 2360, 1560}, 192},
+        {1920, 1080, {60, 60, 1800, 960}, 192},  // too small at 200 %: the margins, scaled
+        {2400, 1640, {20, 40, 2360, 1560}, 192}, {2399, 1639, {60, 60, 2279, 1519}, 192},
     };
     for (const Case& c : cases) {
-        const WindowPlacement p = computeMainWindowPlacement(c.cx, c.cy);
+        const WindowPlacement p = computeMainWindowPlacement(c.cx, c.cy, c.dpi);
         EXPECT_EQ(p.x, c.expected.x) << c.cx << "x" << c.cy;
         EXPECT_EQ(p.y, c.expected.y) << c.cx << "x" << c.cy;
         EXPECT_EQ(p.width, c.expected.width) << c.cx << "x" << c.cy;

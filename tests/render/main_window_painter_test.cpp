@@ -6,6 +6,7 @@
 
 #include "app/main_window_paint.h"
 #include "render/app_icon.h"
+#include "render/contrast.h"
 #include "render/category_icons.h"
 #include "render/frame_update.h"
 #include "render/layout.h"
@@ -48,14 +49,56 @@ TEST_F(MainWindowPaint, HeaderRegionsComeFirstInPaintOrder) {
     }
 }
 
+// At every scale the same places in units, each as large as dpi / 96 says; a card's button is painted
+// exactly where its hit region maps to pixels.
 TEST_F(MainWindowPaint, HeaderGradientSidebarAndBackground) {
+    addCategories({L"常用软件"});
+    addApp(1, L"应用", L"c0");
+    app.selectedCategoryId = L"c0";
+    for (int dpi : {96, 144, 192}) {
+        useDpi(dpi);
+        const qb::DpiScale scale{dpi};
+        const auto at = [&](int x, int y) { return pixel(scale.pixel(x), scale.pixel(y)); };
+        const qbtest::PaintSurface& shown = paint(1180, 780);
+        EXPECT_EQ(shown.width(), scale.length(1180)) << dpi;
+        EXPECT_TRUE(nearColour(at(0, 2), 0x0EA5E9, 4)) << dpi;
+        EXPECT_TRUE(nearColour(pixel(shown.width() - 1, 2), 0x2563EB, 4)) << dpi;
+        EXPECT_TRUE(nearColour(at(590, 2), 0x1984EA, 6)) << dpi;  // halfway between the two ends
+        // The header's last row of pixels, and the background right below it.
+        EXPECT_TRUE(nearColour(pixel(scale.pixel(688), scale.pixel(64) - 1), 0x1B7EEA, 6)) << dpi;
+        EXPECT_TRUE(nearColour(at(688, 64), 0xF5F6F8, 0)) << dpi;
+        EXPECT_TRUE(nearColour(at(5, 400), 0xFAFBFD, 1)) << dpi;
+        EXPECT_TRUE(nearColour(at(200, 400), 0xE5E6EB, 1)) << dpi;  // the border line
+        EXPECT_TRUE(nearColour(at(700, 700), 0xF5F6F8, 0)) << dpi;  // window background
+        const RECT button = scale.pixels(regionOf(HitKind::CardAction, 1).rect);
+        const int middle = (button.top + button.bottom) / 2;
+        EXPECT_TRUE(nearColour(pixel(button.left + 2, middle), 0x2563EB, 8)) << dpi;
+        EXPECT_TRUE(nearColour(pixel(button.right - 3, middle), 0x2563EB, 8)) << dpi;
+        EXPECT_TRUE(nearColour(pixel(button.left - 2, middle), 0xFFFFFF, 2)) << dpi;
+        EXPECT_TRUE(nearColour(pixel(button.right + 1, middle), 0xFFFFFF, 2)) << dpi;
+    }
+}
+
+// In high contrast the system's colours replace the palette: surfaces in the window colour, the header
+// and the buttons in the highlight, borders solid in the window text.
+TEST_F(MainWindowPaint, HighContrastPaintsWithTheSystemColours) {
+    addCategories({L"常用软件"});
+    addApp(1, L"应用", L"c0");
+    app.selectedCategoryId = L"c0";
+    SystemColours system;
+    system.window = 0x000000;
+    system.windowText = 0xFFFFFF;
+    system.highlight = 0x1AEBFF;
+    inputs.look.contrast = system;
     paint(1180, 780);
-    EXPECT_TRUE(nearColour(pixel(0, 2), 0x0EA5E9, 4));
-    EXPECT_TRUE(nearColour(pixel(1179, 2), 0x2563EB, 4));
-    EXPECT_TRUE(nearColour(pixel(590, 2), 0x1984EA, 6));  // halfway between the two ends
-    EXPECT_TRUE(nearColour(pixel(5, 400), 0xFAFBFD, 1));
-    EXPECT_TRUE(nearColour(pixel(200, 400), 0xE5E6EB, 1));  // the border line
-    EXPECT_TRUE(nearColour(pixel(700, 700), 0xF5F6F8, 0));  // window background
+    EXPECT_TRUE(nearColour(pixel(590, 2), 0x1AEBFF, 0));    // no gradient
+    EXPECT_TRUE(nearColour(pixel(700, 700), 0x000000, 0));  // the background
+    EXPECT_TRUE(nearColour(pixel(5, 400), 0x000000, 0));    // the sidebar
+    EXPECT_TRUE(nearColour(pixel(200, 400), 0xFFFFFF, 0));  // its border
+    EXPECT_TRUE(nearColour(pixel(226, 301), 0xFFFFFF, 0));  // the card's border, once a faint grey
+    EXPECT_TRUE(nearColour(pixel(240, 301), 0x000000, 0));  // the card
+    const RECT button = regionOf(HitKind::CardAction, 1).rect;
+    EXPECT_TRUE(nearColour(pixel(button.left + 4, (button.top + button.bottom) / 2), 0x1AEBFF, 0));
 }
 
 // The back buffer is kept between paints: a paint at another size, or one that clipped and selected

@@ -93,8 +93,15 @@ void PaintTest::hover(HitKind kind, int32_t param) {
     app.hoverParam = param;
 }
 
+void PaintTest::useDpi(int dpi) {
+    deleteUiFonts(scaledFonts_);
+    createUiFonts(scaledFonts_, dpi);
+    for (int i = 0; i < kUiFontCount; ++i) app.uiFonts[i] = scaledFonts_[i];
+    inputs.look.scale = qb::DpiScale{dpi};
+}
+
 const qbtest::PaintSurface& PaintTest::paint(int w, int h) {
-    surface_ = std::make_unique<qbtest::PaintSurface>(w, h);
+    surface_ = std::make_unique<qbtest::PaintSurface>(inputs.look.scale.span(w), inputs.look.scale.span(h));
     updateFrame(app, inputs, w, h);
     paintMainWindowWith(surface_->dc(), surface_->client(), app, inputs, caches);
     return *surface_;

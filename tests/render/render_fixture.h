@@ -36,8 +36,11 @@ protected:
     TaskSnapshot& addTask(int32_t appId, uint32_t state, int64_t received = 0, int64_t total = 0);
     void hover(HitKind kind, int32_t param = 0);
 
-    // Runs the update step and paints the whole window at w x h into a fresh surface.
+    // Runs the update step and paints the whole window of w x h units into a fresh surface of its pixels
+    // at the inputs' scale.
     const qbtest::PaintSurface& paint(int w, int h);
+    // Paints from now on at dpi, with fonts made for it.
+    void useDpi(int dpi);
     uint32_t pixel(int x, int y) const { return surface_->pixel(x, y); }
 
     std::vector<HitRegion> regionsOf(HitKind kind) const;
@@ -49,6 +52,9 @@ protected:
     PaintInputs inputs;
     PaintCaches caches;  // kept from paint to paint, as the window keeps them
     std::unique_ptr<qbtest::PaintSurface> surface_;
+    HFONT scaledFonts_[kUiFontCount] = {};
+
+    ~PaintTest() override { deleteUiFonts(scaledFonts_); }
 };
 
 }  // namespace rendertest
