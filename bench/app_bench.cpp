@@ -1,7 +1,8 @@
 // Runs the program's own start-up in this process (initInstance: GDI+, fonts, classes, the main
 // window whose creation starts the catalogue load, the shadow) and its message loop, with a hook
 // on the main window that notes the catalogue's arrival and the end of the first paint after it.
-// With --all-icons it then requests every app's icon at the card size (at most 16 requested and
+// With --all-icons it then requests every app's icon at the card size in pixels, at the DPI the
+// window opened at (at most 16 requested and
 // unfinished at once, of which the loader fetches 4; messages pumped as the program would, so the main
 // window adopts them and its icon cache keeps the most recent few hundred) and reports the private
 // bytes next to the size of every icon decoded and of those kept. With --cold the cached bootstrap is
@@ -76,23 +77,23 @@ uint64_t bitmapBytes(HBITMAP handle) {
 }
 
 void loadAllIcons(AppState& app) {
-    constexpr int kSide = layout::kIconTileOnCard;
+    const int side = app.scale.length(layout::kIconTileOnCard);  // the card's icon in pixels
     const double started = bench::milliseconds();
     size_t ready = 0, failed = 0;
     uint64_t decodedBytes = 0;
     // Counts each icon as it arrives: the cache may free it again before the end.
     const auto tally = [&](const AppInfo& info) {
-        const IconStatus status = app.icons.status(info.id, kSide);
+        const IconStatus status = app.icons.status(info.id, side);
         if (status == IconStatus::Failed) ++failed;
         if (status != IconStatus::Ready) return;
         ++ready;
-        decodedBytes += bitmapBytes(app.icons.bitmap(info.id, kSide));
+        decodedBytes += bitmapBytes(app.icons.bitmap(info.id, side));
     };
     std::vector<const AppInfo*> pending;
     const auto tallyPending = [&] {
         std::vector<const AppInfo*> loading;
         for (const AppInfo* info : pending) {
-            if (app.icons.status(info->id, kSide) == IconStatus::Loading)
+            if (app.icons.status(info->id, side) == IconStatus::Loading)
                 loading.push_back(info);
             else
                 tally(*info);
@@ -104,7 +105,7 @@ void loadAllIcons(AppState& app) {
             tallyPending();
             return app.icons.loadingCount() < kIconsInFlight;
         });
-        requestIcon(app, info, kSide);
+        requestIcon(app, info, side);
         pending.push_back(&info);
     }
     pumpUntil(started + 600000, [&] {
@@ -113,7 +114,7 @@ void loadAllIcons(AppState& app) {
     });
     bench::pumpMessages();
     uint64_t keptBytes = 0;
-    for (const AppInfo& info : app.catalogue.apps) keptBytes += bitmapBytes(app.icons.bitmap(info.id, kSide));
+    for (const AppInfo& info : app.catalogue.apps) keptBytes += bitmapBytes(app.icons.bitmap(info.id, side));
     const bench::MemoryFigures after = bench::memoryOf(::GetCurrentProcess());
     std::printf("icons_ready=%zu icons_failed=%zu icons_kept=%zu load_s=%.1f bitmap_mib=%.1f kept_bitmap_mib=%.1f "
                 "private_icons_mib=%.1f peak_private_mib=%.1f\n",

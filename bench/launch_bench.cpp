@@ -15,7 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "app/window_dpi.h"
 #include "bench_support.h"
+#include "base/dpi_scale.h"
 #include "base/text_convert.h"
 #include "json/json.h"
 #include "net/http_client.h"
@@ -24,7 +26,8 @@
 
 namespace {
 
-// The heading rectangle of the content area (client pixels); the loading screen leaves it blank.
+// The heading rectangle of the content area (in units; the probe reads it in the pixels of the system's
+// DPI, which the program's window opens at); the loading screen leaves it blank.
 constexpr RECT kHeading{212, 78, 512, 118};
 constexpr int kDarkPixelsForText = 30;
 constexpr uint32_t kWindowBackground = 0xF5F6F8;
@@ -82,7 +85,7 @@ BOOL CALLBACK findMainWindow(HWND hwnd, LPARAM parameter) {
 // Reads the heading rectangle off the screen; counts the pixels dark enough to be heading text.
 class HeadingProbe {
 public:
-    HeadingProbe() {
+    HeadingProbe() : heading_(qb::DpiScale{systemDpi()}.pixels(kHeading)) {
         screen_ = ::GetDC(nullptr);
         memory_ = ::CreateCompatibleDC(screen_);
         BITMAPINFO info{};
@@ -105,7 +108,7 @@ public:
 
     // Heading text: dark pixels on a mostly painted background (a window not painted yet may be black).
     bool headingShown(HWND window) {
-        POINT origin{kHeading.left, kHeading.top};
+        POINT origin{heading_.left, heading_.top};
         ::ClientToScreen(window, &origin);
         if (!::BitBlt(memory_, 0, 0, width(), height(), screen_, origin.x, origin.y, SRCCOPY)) return 0;
         ::GdiFlush();
@@ -119,9 +122,10 @@ public:
     }
 
 private:
-    static int width() { return kHeading.right - kHeading.left; }
-    static int height() { return kHeading.bottom - kHeading.top; }
+    int width() const { return heading_.right - heading_.left; }
+    int height() const { return heading_.bottom - heading_.top; }
 
+    RECT heading_;
     HDC screen_ = nullptr;
     HDC memory_ = nullptr;
     HBITMAP bitmap_ = nullptr;

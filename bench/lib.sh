@@ -1,10 +1,13 @@
 # Shared by the benchmark scripts: build folder, generated catalogues, the local service, clean-up.
-# Source it after setting `root`; it parses [--runs N] [BUILD_DIR] into `runs` and `build`.
+# Source it after setting `root`; it parses [--runs N] [--scale S] [BUILD_DIR] into `runs`, `scale`
+# and `build`.
 runs=${runs:-5}
+scale=""
 build="$root/build"
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs=$2; shift 2 ;;
+    --scale) scale=$2; shift 2 ;;
     *) build=$1; shift ;;
   esac
 done
@@ -60,9 +63,35 @@ bench_keep_desktop() {
   echo "warning: the desktop could not be kept up; start-up figures include Wine's desktop start" >&2
 }
 
+# The DPI a --scale S stands for (2 is 192).
+bench_scaled_dpi() { awk -v s="$scale" 'BEGIN { printf "%d\n", s * 96 + 0.5 }'; }
+
+# bench_set_dpi DPI: the programs started next run at DPI: the prefix's LogPixels (each program reads
+# it when it starts; 96 removes it) and a screen the window fits at that size (2400 x 1600 at 144,
+# 2600 x 1800 above). The wineserver and the display are restarted for it.
+bench_dpi_set=""
+bench_set_dpi() {
+  local dpi=$1
+  [ -n "$bench_session_pid" ] && kill "$bench_session_pid" 2>/dev/null || true
+  bench_session_pid=""
+  "$root/scripts/wine-stop" "$build" >/dev/null 2>&1 || true
+  if [ "$dpi" = 96 ]; then
+    unset QB_SCREEN
+    "$root/scripts/wine-run" "$build" reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 || true
+  else
+    if [ "$dpi" -le 144 ]; then export QB_SCREEN=2400x1600x24; else export QB_SCREEN=2600x1800x24; fi
+    "$root/scripts/wine-stop" "$build" >/dev/null 2>&1 || true
+    "$root/scripts/wine-run" "$build" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+      >/dev/null 2>&1
+    bench_dpi_set=1
+  fi
+  "$root/scripts/wine-stop" "$build" >/dev/null 2>&1 || true  # a display started for the registry call
+}
+
 bench_cleanup() {
   bench_stop_services
   [ -n "$bench_session_pid" ] && kill "$bench_session_pid" 2>/dev/null || true
+  [ -n "$bench_dpi_set" ] && bench_set_dpi 96
   "$root/scripts/wine-stop" "$build" >/dev/null 2>&1 || true
 }
 
