@@ -20,9 +20,9 @@ import resume_journal
 import update_uninstall
 from e2e_support import (CARD_FILL, DOWNLOADS, ERROR, INSTALLED_FILL, NEUTRAL, PRIMARY, SECONDARY, SUCCESS,
                          TERTIARY, TEXT, WHITE, CHANNEL, H, W, SEARCH_CLEAR, SEARCH_EDIT, SEARCH_FIELD, Run, card_button,
-                         category_row, centre, format_size, row_base)
-from qbscreen import (FONT_BODY, FONT_BUTTON, FONT_CARD_TITLE, FONT_LABEL, FONT_ROW_STATUS, FONT_SECTION_TITLE,
-                      FONT_TOAST, blend, near, rgb, stays, wait_for)
+                         category_row, centre, format_size, length, row_base, set_prefix_dpi)
+from qbscreen import (FONT_BODY, FONT_BUTTON, FONT_CARD_TITLE, FONT_CATEGORY, FONT_LABEL, FONT_ROW_STATUS,
+                      FONT_SECTION_TITLE, FONT_TOAST, TextStamps, blend, near, rgb, stays, wait_for)
 
 NSIS_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\QbTestNsis"
 MD5_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\QbTestHkcu"
@@ -418,11 +418,55 @@ def case_search(run):
                   and run.text(run.last_shot, card_name(0), FONT_CARD_TITLE, TEXT, "Qb 星河笔记", bg=WHITE))
 
 
+def case_scaled(run):
+    """The window at the prefix's DPI (run with --dpi 144 or 192): its size, the header, a card and the
+    sidebar's text scaled by dpi / 96 on the screen, and a click on a card's button at its scaled place
+    starting that app's download."""
+    scale = run.dpi / 96.0
+    svc = run.start_service()
+    run.write_config(svc.url)
+    run.start_program()  # checks the window's size: 1180 x 780 scaled
+    if not show_catalogue(run):
+        return
+    shot = run.last_shot
+
+    def blue(c):
+        return c[2] > c[0] + 60
+    x, top = run.screen(688, 0)  # between the search field and the pills: the gradient alone
+    header = sum(1 for y in range(top, top + length(100, run.dpi)) if blue(shot.pixel(x, y)))
+    run.check("the header is %g x 64 pixels high" % scale, abs(header - length(64, run.dpi)) <= 1, header)
+
+    left, y = run.screen(212, 126 + 8)  # across card 0, above its icon
+    start = left + next(i for i in range(length(40, run.dpi)) if near(shot.pixel(left + i, y), WHITE, 4))
+    card = shot.run_length(start, start + length(400, run.dpi), y, lambda c: near(c, WHITE, 4))
+    run.check("a card is %g x 221 pixels wide" % scale, abs(card - length(221, run.dpi)) <= 3, card)
+
+    reference = TextStamps(run.stamp_exe, run.env, 96)
+    try:
+        plain = reference.get(FONT_CATEGORY, TEXT, rgb(0xEFF6FF), "常用软件")[0]
+    finally:
+        reference.close()
+    found = run.text(shot, category_row(0), FONT_CATEGORY, TEXT, "常用软件", bg=rgb(0xEFF6FF))
+    scaled = run.stamps.get(FONT_CATEGORY, TEXT, rgb(0xEFF6FF), "常用软件")[0]
+    print("       measured: header %d px, card %d px, 常用软件 %d px (%d px at 96 DPI)" % (header, card, scaled, plain),
+          flush=True)
+    run.check("the sidebar's 常用软件 shows %g x as wide as at 96 DPI" % scale,
+              bool(found) and plain > 0 and abs(scaled / plain - scale) <= 0.12, (found, scaled, plain))
+
+    # Slow enough that the download is still running when the case ends: nothing gets installed.
+    svc.fault({"app": 1}, {}, {"bytesPerSecond": max(1, os.path.getsize(package(run, "qb-nsis-setup.exe")) // 60)})
+    run.click(*centre(card_button(0)))
+    started = wait_for(lambda: [r for r in svc.requests() if r["path"].startswith("/files/1/")], 20)
+    run.check("a click at the scaled place of card 0's button starts its download", bool(started))
+    run.check("its card leaves 安 装", wait_for(
+        lambda: not button_label(run, run.shot(), card_button(0), "安 装", 0xFFFFFF, rgb(PRIMARY)), 10))
+
+
 CASES = {"install": case_install, "verify": case_verify, "service_down": case_service_down,
          "hostile": hostile.case_hostile, "hostile_service": hostile_service.case_hostile_service,
          "search": case_search, "nginx_site": nginx_site.case_nginx_site,
          "resume": resume_journal.case_resume,
-         "update_uninstall": update_uninstall.case_update_uninstall}
+         "update_uninstall": update_uninstall.case_update_uninstall, "scaled": case_scaled}
 
 
 def main():
@@ -434,8 +478,11 @@ def main():
     ap.add_argument("--catalogue", required=True)
     ap.add_argument("--site-server", choices=("nginx", "python"), default="nginx",
                     help="nginx_site: serve the published site with nginx, or with http.server (no ranges: must fail)")
+    ap.add_argument("--dpi", type=int, default=96, help="the prefix's LogPixels for this case (144, 192)")
     args = ap.parse_args()
-    run = Run(args, args.case)
+    if args.dpi != 96:
+        set_prefix_dpi(args.prefix, args.dpi)
+    run = Run(args, args.case if args.dpi == 96 else "%s_%d" % (args.case, args.dpi), args.dpi)
     run.site_server = args.site_server
     try:
         CASES[args.case](run)
@@ -443,7 +490,11 @@ def main():
         import traceback
         traceback.print_exc()
         run.check("the scenario ran to its end", False, repr(e))
-    return run.finish()
+    finally:
+        code = run.finish()
+        if args.dpi != 96:
+            set_prefix_dpi(args.prefix, 96)  # the next case finds the prefix as it was
+    return code
 
 
 if __name__ == "__main__":

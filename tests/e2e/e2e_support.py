@@ -37,6 +37,36 @@ SEARCH_EDIT = (516, 22, 650, 42)
 SEARCH_CLEAR = (650, 20, 674, 44)
 
 
+def pixel(units, dpi):
+    """The device edge of a client position in 96-DPI units, as the program maps it (base/dpi_scale.h):
+    the first pixel whose centre lies at or past it."""
+    return -((96 - 2 * units * dpi) // 192)
+
+
+def length(units, dpi):
+    """A length in units as pixels, rounded as the program rounds its fonts and windows."""
+    return (2 * units * dpi + 96) // 192
+
+
+def scaled_screen(dpi):
+    """The Xvfb screen a window at dpi fits: 1400 x 900 at 96, 2400 x 1600 at 144, 2600 x 1800 above."""
+    return "1400x900x24" if dpi <= 96 else "2400x1600x24" if dpi <= 144 else "2600x1800x24"
+
+
+def set_prefix_dpi(prefix_build, dpi):
+    """Runs the next programs of the prefix at dpi: its LogPixels (which each program reads when it
+    starts; 96 removes it) and a display the window fits, both restarted for it."""
+    stop = os.path.join(ROOT, "scripts", "wine-stop")
+    subprocess.run([stop, prefix_build], check=False)
+    os.environ["QB_SCREEN"] = scaled_screen(dpi)
+    key = r"HKCU\Control Panel\Desktop"
+    command = (["reg", "delete", key, "/v", "LogPixels", "/f"] if dpi == 96 else
+               ["reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(dpi), "/f"])
+    subprocess.run([os.path.join(ROOT, "scripts", "wine-run"), prefix_build, *command], check=False,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    subprocess.run([stop, prefix_build], check=False)
+
+
 def format_size(n):
     """A byte count as the program shows it (src/downloads/formatting.cpp)."""
     if n <= 0:
@@ -122,8 +152,11 @@ class Service:
 class Run:
     """One scenario: the program in the e2e prefix, pointed at a service; checks and their evidence."""
 
-    def __init__(self, args, name):
+    def __init__(self, args, name, dpi=96):
+        """Positions the cases give are client positions in 96-DPI units; at another dpi (the prefix set
+        to it with set_prefix_dpi) they are mapped to the window's pixels as the program maps them."""
         self.name = name
+        self.dpi = dpi
         self.prefix_build = os.path.abspath(args.prefix)
         self.exe = os.path.abspath(args.exe)
         self.stamp_exe = os.path.abspath(args.text_stamp)
@@ -137,7 +170,7 @@ class Run:
         self.failures = []
         self.program = None
         self.service = None
-        self.stamps = TextStamps(self.stamp_exe, self.env)
+        self.stamps = TextStamps(self.stamp_exe, self.env, dpi)
         self.crash_lines_before = len(self.crash_log())
         # Each scenario starts with empty download folders and no unfinished download from another.
         shutil.rmtree(os.path.join(self.drive_c, "qbe2e"), ignore_errors=True)
@@ -224,17 +257,21 @@ class Run:
             self.forget_catalogue_cache()
         self.program = Program(self.prefix_build, self.exe, args)
         self.window = self.program.wait_window()
-        g = self.program.wait_geometry(lambda g: (g["width"], g["height"]) == (W, H), timeout=20)
+        size = self.window_size()
+        g = self.program.wait_geometry(lambda g: (g["width"], g["height"]) == size, timeout=20)
         self.origin = (g["x"], g["y"])
-        self.check("the window opens at %d x %d" % (W, H), (g["width"], g["height"]) == (W, H), g)
+        self.check("the window opens at %d x %d" % size, (g["width"], g["height"]) == size, g)
         return self.program
 
+    def window_size(self):
+        """The window's pixels at the run's DPI: 1180 x 780 scaled."""
+        return length(W, self.dpi), length(H, self.dpi)
+
     def screen(self, x, y):
-        return self.origin[0] + x, self.origin[1] + y
+        return self.origin[0] + pixel(x, self.dpi), self.origin[1] + pixel(y, self.dpi)
 
     def screen_box(self, rect):
-        return (self.origin[0] + rect[0], self.origin[1] + rect[1], self.origin[0] + rect[2],
-                self.origin[1] + rect[3])
+        return self.screen(rect[0], rect[1]) + self.screen(rect[2], rect[3])
 
     def click(self, x, y):
         self.program.click(*self.screen(x, y))
@@ -258,7 +295,7 @@ class Run:
 
     def responds(self, timeout=10):
         """The window answers: xdotool reads its geometry and the process is alive."""
-        return self.alive() and self.program.geometry()["width"] == W
+        return self.alive() and self.program.geometry()["width"] == self.window_size()[0]
 
     def close_program(self):
         """Ends the program with its painted close button; checks it exits with 0."""

@@ -74,8 +74,9 @@ class Shot:
 class TextStamps:
     """Reference pictures of texts, drawn by text_stamp.exe in the same Wine prefix as the program."""
 
-    def __init__(self, exe, env):
-        self.proc = subprocess.Popen(["wine", exe], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+    def __init__(self, exe, env, dpi=96):
+        """Texts are drawn with the fonts made for dpi, as a window at that DPI makes them."""
+        self.proc = subprocess.Popen(["wine", exe, str(dpi)], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=subprocess.DEVNULL)
         self.cache = {}
 

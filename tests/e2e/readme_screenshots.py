@@ -7,7 +7,9 @@ older versions, one of them updating, the summary of 全部升级 for the other 
 pinyin, and the settings window.
 
   readme_screenshots.py --prefix BUILD/shots --exe Quillbox.exe --text-stamp text_stamp.exe
-                        --catalogue service/sample --packages BUILD/sample-packages --out docs
+                        --catalogue service/sample --packages BUILD/sample-packages --out docs [--dpi 144]
+
+With --dpi the prefix runs at that DPI (144 is 150 %) and the pictures are named screenshot-<page>-150.png.
 
 scripts/screenshots builds what it needs and runs it."""
 import argparse
@@ -16,7 +18,8 @@ import subprocess
 import sys
 import time
 
-from e2e_support import PRIMARY, SEARCH_FIELD, TEXT, WHITE, W, H, Run, Service, card_button, category_row, centre, row_base
+from e2e_support import (PRIMARY, SEARCH_FIELD, TEXT, WHITE, W, H, Run, Service, card_button, category_row, centre,
+                         pixel, row_base, set_prefix_dpi)
 from qbscreen import FONT_BUTTON, FONT_CARD_TITLE, FONT_ROW_STATUS, FONT_SECTION_TITLE, FONT_TOAST, near, rgb, wait_for
 
 HEADING = (212, 78, W - 12, 118)
@@ -32,8 +35,11 @@ def main():
     ap.add_argument("--catalogue", required=True)
     ap.add_argument("--packages", required=True)
     ap.add_argument("--out", required=True)
+    ap.add_argument("--dpi", type=int, default=96)
     args = ap.parse_args()
-    run = Run(args, "screenshots")
+    if args.dpi != 96:
+        set_prefix_dpi(args.prefix, args.dpi)
+    run = Run(args, "screenshots", args.dpi)
     try:
         take(run, args)
     except Exception as e:
@@ -44,12 +50,16 @@ def main():
 
 
 def save_window(run, path):
+    """The window's pixels as path; at another DPI than 96 the name ends in -<percent> (…-150.png)."""
+    if run.dpi != 96:
+        path = "%s-%d.png" % (path[:-len(".png")], run.dpi * 100 // 96)
     x, y = run.origin
+    width, height = run.window_size()
     shot = run.shot()
     with open(path + ".ppm", "wb") as f:
         f.write(b"P6\n%d %d\n255\n" % (shot.width, shot.height) + shot.data)
-    subprocess.run(["convert", path + ".ppm", "-crop", "%dx%d+%d+%d" % (W, H, x, y), "+repage", "-strip", path],
-                   check=True)
+    subprocess.run(["convert", path + ".ppm", "-crop", "%dx%d+%d+%d" % (width, height, x, y), "+repage", "-strip",
+                    path], check=True)
     os.remove(path + ".ppm")
     print("saved", path, flush=True)
 
@@ -162,10 +172,11 @@ def take(run, args):
     settings = run.program.wait_window("^下载设置$", timeout=20)
     run.program.window = run.window
     s = run.program.geometry(settings)
-    run.program.xdo("mousemove", str(s["x"] + 406), str(s["y"] + 421))
+    run.program.xdo("mousemove", str(s["x"] + pixel(406, run.dpi)), str(s["y"] + pixel(421, run.dpi)))
     time.sleep(1)
     save_window(run, os.path.join(args.out, "screenshot-settings.png"))
-    run.click(s["x"] - run.origin[0] + 312, s["y"] - run.origin[1] + 421)  # "取消": the main window is usable again
+    # "取消": the main window is usable again.
+    run.program.click(s["x"] + pixel(312, run.dpi), s["y"] + pixel(421, run.dpi))
     time.sleep(1)
 
 

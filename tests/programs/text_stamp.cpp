@@ -1,4 +1,5 @@
 // Draws texts with the program's own interface fonts so the end-to-end runs can find them on screen.
+//   text_stamp [DPI]   the fonts made for DPI (96 when not given), as a window at that DPI makes them
 // One request per stdin line, UTF-8:  <font index> <RRGGBB text> <RRGGBB background> <text>
 // One answer per line on stdout:      <width> <height> <hex RGB bytes of the inked box, row by row>
 // or "0 0" when nothing was inked. The text is drawn as the painters draw it: DrawTextW, one line,
@@ -59,9 +60,10 @@ std::string stamp(HDC dc, const uint32_t* bits, HFONT font, unsigned long fg, un
 
 }  // namespace
 
-int wmain() {
+int wmain(int argc, wchar_t** argv) {
     HFONT fonts[kUiFontCount] = {};
-    if (!createUiFonts(fonts)) return 1;
+    const int dpi = argc > 1 ? _wtoi(argv[1]) : 96;
+    if (dpi <= 0 || !createUiFonts(fonts, dpi)) return 1;
     qb::UniqueMemoryDc dc(::CreateCompatibleDC(nullptr));
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
