@@ -280,9 +280,9 @@ void Canvas::drawText(const std::wstring& text, const RECT& rect, UiFont font, u
     ::SetBkMode(dc_, TRANSPARENT);
     RECT box = pixels(rect);
     // A line cut with an ellipsis needs only as many characters as could ever fit, and measuring the
-    // rest (a whole description) is most of the cost. Every glyph is at least 2 pixels wide, so a
+    // rest (a whole description) is most of the cost. Every glyph is at least 2 units wide, so a
     // prefix of width / 2 + 2 characters still overflows and is cut at the same place.
-    const size_t enough = static_cast<size_t>(std::max(0L, box.right - box.left)) / 2 + 2;
+    const size_t enough = static_cast<size_t>(std::max(0L, rect.right - rect.left)) / 2 + 2;
     const bool cutLine = (flags & (DT_SINGLELINE | DT_END_ELLIPSIS | DT_PATH_ELLIPSIS)) == (DT_SINGLELINE | DT_END_ELLIPSIS);
     const int count = cutLine && text.size() > enough ? static_cast<int>(enough) : -1;
     ::DrawTextW(dc_, text.c_str(), count, &box, flags);
