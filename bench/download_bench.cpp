@@ -1,7 +1,7 @@
 // Times the download engine against a bare WinHTTP read loop on the same URL, over one connection
 // and over four, and the engine's verification phase, under the same Wine; then the engine over one
 // and four connections on a package the service sends at a limited rate per connection. Prints
-// key=value lines for bench/download.
+// key=value lines for bench/download. First, the engine under a speed cap of 2 000 KB/s for ten seconds.
 //   bench_download FILE_URL DOWNLOAD_URL FOLDER MD5 SHA256 RUNS THROTTLED_DOWNLOAD_URL THROTTLED_MD5
 #include <windows.h>
 
@@ -57,6 +57,28 @@ EngineRun engineRun(int32_t appId, int connections, const std::string& downloadU
     return run;
 }
 
+// The large package over four connections under a cap of `kbPerSecond` KB (of 1 024 bytes) a second: what
+// arrived in the `window` seconds after the first, against what the cap allows. The download is
+// cancelled after.
+double cappedRatio(const std::string& downloadUrl, int kbPerSecond, double window) {
+    DownloadManager& manager = DownloadManager::instance();
+    manager.setConnectionsPerDownload(4);
+    manager.setSpeedLimit(kbPerSecond);
+    manager.startDownload(1, {L"bench", downloadUrl});
+    const auto received = [&manager] { return manager.snapshot()[1].receivedBytes; };
+    ::Sleep(1000);  // past the connections' start and the bucket's first quarter second
+    const int64_t from = received();
+    const double started = seconds();
+    ::Sleep(static_cast<DWORD>(window * 1000));
+    const int64_t to = received();
+    const double elapsed = seconds() - started;
+    manager.cancel(1);
+    manager.waitForJob(1, INFINITE);
+    manager.setSpeedLimit(0);
+    manager.clearFinished();
+    return static_cast<double>(to - from) / elapsed / (kbPerSecond * 1024.0);
+}
+
 // Each run needs the plain name again (the engine never replaces an existing file).
 void removeFiles(const std::wstring& folder) {
     WIN32_FIND_DATAW data;
@@ -85,6 +107,10 @@ int wmain(int argc, wchar_t** argv) {
     const std::string throttledUrl = wideToUtf8(argv[7]);
     const std::string throttledMd5 = wideToUtf8(argv[8]);
     setDownloadDirOverride(folder);
+
+    removeFiles(folder);
+    std::printf("capped_ratio=%.3f\n", cappedRatio(downloadUrl, 2000, 10.0));
+    std::fflush(stdout);
 
     for (int i = 0; i < runs; ++i) {
         for (DWORD chunk : {65536u, 1048576u}) {

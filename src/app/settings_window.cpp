@@ -28,6 +28,7 @@ constexpr wchar_t kChoiceClass[] = L"QBChoice";
 constexpr wchar_t kSwitchClass[] = L"QBSwitch";
 constexpr wchar_t kSilentHint[] = L"识别安装程序类型，无需逐个点击安装向导";
 constexpr wchar_t kListHint[] = L"导出已安装的软件，在另一台电脑上按清单一次装好";
+constexpr wchar_t kSpeedHint[] = L"所有下载合计，0 表示不限速，保存后立即生效";
 constexpr wchar_t kHoverProperty[] = L"QBHover";
 constexpr COLORREF kVersionTextColour = 0xA09996;  // #9699A0
 constexpr COLORREF kLabelTextColour = RGB(0x1D, 0x21, 0x29);
@@ -314,6 +315,12 @@ LRESULT onCreate(HWND hwnd, SettingsResources& held) {
     createControl(hwnd, L"STATIC", sl::connectionsLabel(), 0, SS_CENTERIMAGE, L"同时连接数");
     createControl(hwnd, kChoiceClass, sl::connectionsChoice(), kSettingsConnectionsId, WS_TABSTOP,
                   std::to_wstring(app.config.connectionsPerDownload));
+    createControl(hwnd, L"STATIC", sl::speedLabel(), 0, SS_CENTERIMAGE, L"下载限速");
+    createControl(hwnd, L"EDIT", sl::speedEdit(), kSettingsSpeedId, ES_NUMBER | ES_RIGHT | WS_TABSTOP,
+                  std::to_wstring(app.config.speedLimitKBps));
+    ::SendDlgItemMessageW(hwnd, kSettingsSpeedId, EM_SETLIMITTEXT, 7, 0);
+    createControl(hwnd, L"STATIC", sl::speedUnit(), 0, SS_CENTERIMAGE, L"KB/s");
+    createControl(hwnd, L"STATIC", sl::speedHint(), 0, 0, kSpeedHint);
     createControl(hwnd, L"STATIC", sl::silentLabel(), 0, SS_CENTERIMAGE, L"静默安装");
     createControl(hwnd, kSwitchClass, sl::silentSwitch(), kSettingsSilentId, WS_TABSTOP,
                   app.config.silentInstall ? L"1" : L"0");
@@ -344,10 +351,13 @@ void save(HWND hwnd) {
     app.config.downloadDir = folder;
     app.config.connectionsPerDownload = choiceOf(::GetDlgItem(hwnd, kSettingsConnectionsId));
     app.config.silentInstall = switchIsOn(::GetDlgItem(hwnd, kSettingsSilentId));
+    ::GetWindowTextW(::GetDlgItem(hwnd, kSettingsSpeedId), text, MAX_PATH);
+    app.config.speedLimitKBps = speedLimitToSave(text);
     // Handed over before saving: a file that cannot be written still leaves the folder in use.
     ShellServices& services = shellServices();
     services.setDownloadDirOverride(folder);
     services.setConnectionsPerDownload(app.config.connectionsPerDownload);
+    services.setSpeedLimit(app.config.speedLimitKBps);
     services.saveConfig(app.config);
     ::DestroyWindow(hwnd);
     showToast(folder.empty() ? L"已恢复默认下载目录" : L"下载目录已保存", ToastSuccess);
@@ -405,11 +415,19 @@ LRESULT onCtlColorStatic(const SettingsResources& held, WPARAM wp, LPARAM lp) {
         return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
     }
     const bool hint = std::wstring(text) == L"修改后对新的下载任务生效" || std::wstring(text) == kSilentHint ||
-                      std::wstring(text) == kListHint;
+                      std::wstring(text) == kListHint || std::wstring(text) == kSpeedHint;
     ::SetTextColor(dc, control == app.settingsVersionLabel ? kVersionTextColour
                        : hint                                ? kHintTextColour
                                                              : kLabelTextColour);
     return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
+}
+
+// The speed cap's field sits in its frame like the folder's.
+LRESULT onCtlColorEdit(const SettingsResources& held, WPARAM wp) {
+    HDC dc = reinterpret_cast<HDC>(wp);
+    ::SetTextColor(dc, kLabelTextColour);
+    ::SetBkColor(dc, kFieldColour);
+    return reinterpret_cast<LRESULT>(held.field.get());
 }
 
 void setCloseLook(HWND hwnd, SettingsResources& held, bool hovered) {
@@ -543,6 +561,15 @@ std::wstring folderToSave(const std::wstring& editText) {
     return folder;
 }
 
+int speedLimitToSave(const std::wstring& text) {
+    int64_t value = 0;
+    for (const wchar_t c : text) {
+        if (c < L'0' || c > L'9') continue;  // ES_NUMBER lets a paste through
+        value = std::min<int64_t>(value * 10 + (c - L'0'), kMaxSpeedLimitKBps);
+    }
+    return static_cast<int>(value);
+}
+
 void openSettingsWindow() {
     AppState& app = appState();
     if (app.settingsWnd) {
@@ -605,6 +632,7 @@ LRESULT CALLBACK settingsWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_COMMAND: return onCommand(hwnd, LOWORD(wp));
         case WM_DRAWITEM: return onDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lp));
         case WM_CTLCOLORSTATIC: return onCtlColorStatic(*held, wp, lp);
+        case WM_CTLCOLOREDIT: return onCtlColorEdit(*held, wp);
         case WM_NCHITTEST: return onNcHitTest(hwnd, wp, lp);
         case WM_MOUSEMOVE:
         case WM_MOUSELEAVE:

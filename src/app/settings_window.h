@@ -17,6 +17,7 @@ enum SettingsControlId : int {
     kSettingsDirEditId = 103,
     kSettingsConnectionsId = 104,  // the connection choice; its window text is the number chosen
     kSettingsSilentId = 105,       // the "静默安装" switch; its window text is "1" when on, "0" when off
+    kSettingsSpeedId = 106,        // the speed cap's field: KB a second, digits only
 };
 
 // Opens the one settings window centred on the main window, which stays disabled while it is open.
@@ -26,6 +27,9 @@ LRESULT CALLBACK settingsWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 // Keyboard handling of the open settings window for the message loop; true when consumed.
 bool settingsDialogMessage(MSG* msg);
 
+// The speed cap a field's text asks for, in KB a second: its digits, 0 when there are none, at most
+// the highest cap.
+int speedLimitToSave(const std::wstring& text);
 // The text before the third dot of a version ("1.2.3.4" -> "1.2.3"); shorter versions stay whole.
 std::wstring versionBeforeThirdDot(const std::wstring& version);
 // "版本 v" and the cut product version, or nothing when there is no version.

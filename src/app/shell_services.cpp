@@ -108,6 +108,7 @@ void bindDownloads(ShellServices& s) {
     s.withdrawInstall = [](int32_t id) { return DownloadManager::instance().withdrawInstall(id); };
     s.updateSpeeds = [] { DownloadManager::instance().updateSpeeds(); };
     s.setConnectionsPerDownload = [](int count) { DownloadManager::instance().setConnectionsPerDownload(count); };
+    s.setSpeedLimit = [](int kbPerSecond) { DownloadManager::instance().setSpeedLimit(kbPerSecond); };
     s.restoreJournal = [] { DownloadManager::instance().restoreJournal(); };
     s.pauseAll = [](DWORD waitMs) { DownloadManager::instance().pauseAll(waitMs); };
     s.appAction = [](const AppInfo* app) { onAppAction(app); };

@@ -36,6 +36,7 @@ struct ShellServices {
     std::function<bool(int32_t)> withdrawInstall;  // a waiting installer leaves the queue
     std::function<void()> updateSpeeds;
     std::function<void(int)> setConnectionsPerDownload;
+    std::function<void(int kbPerSecond)> setSpeedLimit;  // all downloads together; 0 lifts the cap
     std::function<void()> restoreJournal;  // lists the downloads a previous run left unfinished
     // Stops every transfer and waits at most that long for them to record where they stopped.
     std::function<void(DWORD waitMs)> pauseAll;

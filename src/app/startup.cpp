@@ -143,6 +143,7 @@ int runApplication(HINSTANCE instance) {
     const AppConfig& config = appState().config = loadConfig();
     ShellServices& services = shellServices();
     services.setConnectionsPerDownload(config.connectionsPerDownload);
+    services.setSpeedLimit(config.speedLimitKBps);
     // The downloads a previous run left unfinished are listed (paused) before anything is painted; only
     // those in the configured download folder.
     if (!config.downloadDir.empty()) services.setDownloadDirOverride(config.downloadDir);

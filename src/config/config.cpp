@@ -71,6 +71,9 @@ AppConfig parseConfigText(const std::string& bytes) {
         const double wanted = connections->number;
         config.connectionsPerDownload = wanted < 1 ? 1 : wanted > kMaxConnections ? kMaxConnections : static_cast<int>(wanted);
     }
+    const json::Value* limit = root->find("speedLimitKBps");
+    if (limit && limit->kind == json::Kind::Number && limit->number >= 1)
+        config.speedLimitKBps = limit->number > kMaxSpeedLimitKBps ? kMaxSpeedLimitKBps : static_cast<int>(limit->number);
     const json::Value* silent = root->find("silentInstall");
     if (silent && silent->kind == json::Kind::Bool) config.silentInstall = silent->boolValue;
     return config;
@@ -87,7 +90,8 @@ std::string configFileText(const AppConfig& config) {
            json::escapeString(wideToUtf8(config.channel)) + "\",\n  \"downloadDir\": \"" +
            json::escapeString(wideToUtf8(config.downloadDir)) + "\",\n  \"connectionsPerDownload\": " +
            std::to_string(config.connectionsPerDownload) + ",\n  \"silentInstall\": " +
-           (config.silentInstall ? "true" : "false") + "\n}\n";
+           (config.silentInstall ? "true" : "false") + ",\n  \"speedLimitKBps\": " +
+           std::to_string(config.speedLimitKBps) + "\n}\n";
 }
 
 bool saveConfig(const AppConfig& config) {

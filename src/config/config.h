@@ -10,6 +10,8 @@ inline constexpr wchar_t kDefaultChannel[] = L"default";
 // Connections one download may use at once.
 inline constexpr int kDefaultConnections = 4;
 inline constexpr int kMaxConnections = 8;
+// The highest speed cap that can be set, in KB (of 1 024 bytes) a second: 1 GB/s.
+inline constexpr int kMaxSpeedLimitKBps = 1024 * 1024;
 
 struct AppConfig {
     std::wstring server = kDefaultServer;
@@ -18,6 +20,7 @@ struct AppConfig {
     int connectionsPerDownload = kDefaultConnections;  // 1 to kMaxConnections
     // Packages of a known installer type (or with the catalogue's arguments) install with no window.
     bool silentInstall = true;
+    int speedLimitKBps = 0;  // all downloads together, in KB (of 1 024 bytes) a second; 0: no cap
 };
 
 // Never fails: a missing or bad file gives the defaults field by field.

@@ -98,6 +98,10 @@ void DownloadManager::setConnectionsPerDownload(int count) {
     connectionsPerDownload.store(std::min(std::max(count, 1), kMaxConnections));
 }
 
+void DownloadManager::setSpeedLimit(int kbPerSecond) {
+    speedLimit.setBytesPerSecond(static_cast<int64_t>(std::max(kbPerSecond, 0)) * 1024);
+}
+
 void DownloadManager::setSegmentRules(const SegmentRules& rules) { segmentRules = rules; }
 
 void DownloadManager::cancel(int32_t appId) {

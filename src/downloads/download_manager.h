@@ -12,6 +12,7 @@
 
 #include "config/config.h"
 #include "downloads/connection_slots.h"
+#include "downloads/speed_limit.h"
 #include "downloads/segment_plan.h"
 #include "downloads/download_journal.h"
 #include "downloads/file_name_claims.h"
@@ -66,6 +67,9 @@ public:
     void restoreJournal();
     // Connections one download may use at once (1 to 8); 1 downloads as a single transfer.
     void setConnectionsPerDownload(int count);
+    // Caps all downloads together at `kbPerSecond` KB (of 1 024 bytes) a second; 0 lifts the cap. Running
+    // downloads follow at once.
+    void setSpeedLimit(int kbPerSecond);
     void clearFinished();
     void openInFolder(int32_t appId);
     // Installers run one at a time (two at once fail: Windows Installer allows one installation).
@@ -138,6 +142,7 @@ private:
     uint32_t lastGeneration = 0;  // guarded by tasksMutex
     // Every request of every job (probes included) holds one of 16 slots while it runs.
     ConnectionSlots slots{16};
+    SpeedLimit speedLimit;  // every byte any request reads passes it
     std::atomic<int> connectionsPerDownload{kDefaultConnections};
     SegmentRules segmentRules;
     FileNameClaims names;

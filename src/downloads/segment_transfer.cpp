@@ -31,16 +31,17 @@ bool writeAt(HANDLE file, int64_t offset, const uint8_t* data, uint32_t length) 
 // back by a third.
 class WriteSink {
 public:
-    WriteSink(Task& task, Transfer& transfer, ConnectionSlots& slots, size_t segment, HANDLE file,
-              const HttpResponse& response, int64_t& position, std::vector<uint8_t>& buffer)
-        : task_(task), transfer_(transfer), slots_(slots), segment_(segment), file_(file), response_(response),
-          attemptStart_(position), position_(position), buffer_(buffer) {
+    WriteSink(Task& task, Transfer& transfer, ConnectionSlots& slots, SpeedLimit& speedLimit, size_t segment,
+              HANDLE file, const HttpResponse& response, int64_t& position, std::vector<uint8_t>& buffer)
+        : task_(task), transfer_(transfer), slots_(slots), speedLimit_(speedLimit), segment_(segment), file_(file),
+          response_(response), attemptStart_(position), position_(position), buffer_(buffer) {
         buffer_.clear();
     }
 
     bool operator()(const uint8_t* data, uint32_t length) {
-        if (task_.cancelled.load(std::memory_order_relaxed) || transfer_.stop.load(std::memory_order_relaxed))
-            return false;
+        if (stopped()) return false;
+        // Read bytes are paid for under the speed cap before the next read: the sender waits meanwhile.
+        if (!speedLimit_.admit(length, [this] { return stopped(); })) return false;
         const int32_t status = response_.status;
         if (status != 200 && status != 206) return true;  // read and drop it; the status decides
         if (transfer_.useRange && !isAskedRange(status)) return false;
@@ -131,9 +132,14 @@ public:
     bool yielded = false;
 
 private:
+    bool stopped() const {
+        return task_.cancelled.load(std::memory_order_relaxed) || transfer_.stop.load(std::memory_order_relaxed);
+    }
+
     Task& task_;
     Transfer& transfer_;
     ConnectionSlots& slots_;
+    SpeedLimit& speedLimit_;
     size_t segment_;
     HANDLE file_;
     const HttpResponse& response_;
@@ -342,8 +348,8 @@ bool DownloadJob::sendAttempt(Transfer& transfer, PartCursor& cursor, int64_t en
     HttpRequest request = rangeRequest(url, transfer.useRange, cursor.position, end);
     request.cancelFlag = &task.cancelled;
     const int64_t attemptStart = cursor.position;
-    WriteSink sink(task, transfer, manager_.slots, cursor.segment, task.partFile.get(), attempt.response,
-                   cursor.position, buffer);
+    WriteSink sink(task, transfer, manager_.slots, manager_.speedLimit, cursor.segment, task.partFile.get(),
+                   attempt.response, cursor.position, buffer);
     request.sink = std::ref(sink);
     HttpError unused;
     if (!manager_.slots.acquire(&task, [&] { return stopped(transfer); })) return false;

@@ -15,6 +15,8 @@ constexpr int kChoiceSegmentWidth = 40;
 constexpr int kChoiceHeight = 32;
 constexpr int kSwitchWidth = 44;
 constexpr int kListButtonWidth = 116;
+constexpr int kSpeedRowTop = 234;
+constexpr int kBelowSpeedRow = 56;  // what follows the speed cap's row moves down by its height
 
 }  // namespace
 
@@ -30,16 +32,22 @@ RECT connectionsLabel() { return {kContentLeft, 192, 128, 192 + kChoiceHeight}; 
 RECT connectionsChoice() {
     return {kContentRight - kChoiceCount * kChoiceSegmentWidth, 192, kContentRight, 192 + kChoiceHeight};
 }
-RECT installSection() { return {kContentLeft, 244, 330, 264}; }
-RECT silentLabel() { return {kContentLeft, 274, 300, 298}; }
-RECT silentSwitch() { return {kContentRight - kSwitchWidth, 274, kContentRight, 298}; }
-RECT silentHint() { return {kContentLeft, 300, kContentRight, 320}; }
-RECT listLabel() { return {kContentLeft, 334, 200, 366}; }
+RECT speedLabel() { return {kContentLeft, kSpeedRowTop, 200, kSpeedRowTop + 32}; }
+RECT speedFrame() { return {kContentRight - 180, kSpeedRowTop, kContentRight - 50, kSpeedRowTop + 32}; }
+RECT speedEdit() { return {kContentRight - 170, kSpeedRowTop + 6, kContentRight - 60, kSpeedRowTop + 26}; }
+RECT speedUnit() { return {kContentRight - 42, kSpeedRowTop, kContentRight, kSpeedRowTop + 32}; }
+RECT speedHint() { return {kContentLeft, kSpeedRowTop + 34, kContentRight, kSpeedRowTop + 54}; }
+RECT installSection() { return {kContentLeft, 244 + kBelowSpeedRow, 330, 264 + kBelowSpeedRow}; }
+RECT silentLabel() { return {kContentLeft, 274 + kBelowSpeedRow, 300, 298 + kBelowSpeedRow}; }
+RECT silentSwitch() { return {kContentRight - kSwitchWidth, 274 + kBelowSpeedRow, kContentRight, 298 + kBelowSpeedRow}; }
+RECT silentHint() { return {kContentLeft, 300 + kBelowSpeedRow, kContentRight, 320 + kBelowSpeedRow}; }
+RECT listLabel() { return {kContentLeft, 334 + kBelowSpeedRow, 200, 366 + kBelowSpeedRow}; }
 RECT importButton() {
-    return {kContentRight - 2 * kListButtonWidth - 10, 334, kContentRight - kListButtonWidth - 10, 366};
+    return {kContentRight - 2 * kListButtonWidth - 10, 334 + kBelowSpeedRow, kContentRight - kListButtonWidth - 10,
+            366 + kBelowSpeedRow};
 }
-RECT exportButton() { return {kContentRight - kListButtonWidth, 334, kContentRight, 366}; }
-RECT listHint() { return {kContentLeft, 370, kContentRight, 390}; }
+RECT exportButton() { return {kContentRight - kListButtonWidth, 334 + kBelowSpeedRow, kContentRight, 366 + kBelowSpeedRow}; }
+RECT listHint() { return {kContentLeft, 370 + kBelowSpeedRow, kContentRight, 390 + kBelowSpeedRow}; }
 RECT choiceSegment(int i) { return {i * kChoiceSegmentWidth, 0, (i + 1) * kChoiceSegmentWidth, kChoiceHeight}; }
 
 int choiceAt(POINT point) {
@@ -48,9 +56,9 @@ int choiceAt(POINT point) {
     return index < kChoiceCount ? index + 1 : 0;
 }
 
-RECT cancelButton() { return {270, 404, 354, 438}; }
-RECT saveButton() { return {364, 404, kContentRight, 438}; }
-RECT versionLabel() { return {kContentLeft, 444, 410, 462}; }
+RECT cancelButton() { return {270, 404 + kBelowSpeedRow, 354, 438 + kBelowSpeedRow}; }
+RECT saveButton() { return {364, 404 + kBelowSpeedRow, kContentRight, 438 + kBelowSpeedRow}; }
+RECT versionLabel() { return {kContentLeft, 444 + kBelowSpeedRow, 410, 462 + kBelowSpeedRow}; }
 
 bool dragsWindow(POINT point) {
     const RECT close = closeButton();
@@ -93,9 +101,10 @@ void paintSettingsBackground(Canvas& canvas, bool closeHovered) {
     canvas.drawLine(cx - 7, cy - 7, cx + 7, cy + 7, kCloseGlyph);
     canvas.drawLine(cx + 7, cy - 7, cx - 7, cy + 7, kCloseGlyph);
 
-    const RECT frame = folderFrame();
-    fillRoundRect(canvas, frame, 6, kFieldFill);
-    strokeRoundRect(canvas, frame, 6, kFieldBorder, 1.0f);
+    for (const RECT& frame : {folderFrame(), speedFrame()}) {
+        fillRoundRect(canvas, frame, 6, kFieldFill);
+        strokeRoundRect(canvas, frame, 6, kFieldBorder, 1.0f);
+    }
     for (const auto& [place, text] : {std::pair{downloadSection(), L"下载"}, std::pair{installSection(), L"安装与升级"}}) {
         canvas.drawText(text, place, FontCardTitle, palette::kTextPrimary, kTextLeft);
         // A hairline from the heading to the content's right edge.

@@ -8,7 +8,7 @@
 namespace settings_layout {
 
 inline constexpr int kWidth = 478;
-inline constexpr int kHeight = 470;
+inline constexpr int kHeight = 526;
 inline constexpr int kStripHeight = 50;
 inline constexpr int kCornerRadius = 7;  // the window's region and the strip's top corners
 inline constexpr int kChoiceCount = 8;   // connections 1 to 8
@@ -22,6 +22,12 @@ RECT browseButton();
 RECT hint();
 RECT connectionsLabel();
 RECT connectionsChoice();
+// The speed cap's row: its label, the framed number field (KB a second), the unit, and the hint beneath.
+RECT speedLabel();
+RECT speedFrame();
+RECT speedEdit();
+RECT speedUnit();
+RECT speedHint();
 // The sections' headings: "下载" and "安装与升级".
 RECT downloadSection();
 RECT installSection();

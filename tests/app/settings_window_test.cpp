@@ -121,9 +121,9 @@ TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsControls) {
     RECT r{};
     ::GetWindowRect(settings, &r);
     EXPECT_EQ(r.left, 110 + (1180 - 478) / 2);
-    EXPECT_EQ(r.top, 60 + (780 - 470) / 2);
+    EXPECT_EQ(r.top, 60 + (780 - 526) / 2);
     EXPECT_EQ(r.right - r.left, 478);
-    EXPECT_EQ(r.bottom - r.top, 470);
+    EXPECT_EQ(r.bottom - r.top, 526);
 
     const std::wstring version = L"版本 v" + std::to_wstring(QB_VERSION_MAJOR) + L"." +
                                  std::to_wstring(QB_VERSION_MINOR) + L"." + std::to_wstring(QB_VERSION_PATCH);
@@ -135,16 +135,20 @@ TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsControls) {
         {L"Static", L"修改后对新的下载任务生效", {30, 158, 330, 178}, 0, -14, 400},
         {L"Static", L"同时连接数", {30, 192, 128, 224}, 0, -14, 400},
         {L"QBChoice", L"6", {128, 192, 448, 224}, 104, -14, 400},
-        {L"Static", L"静默安装", {30, 274, 300, 298}, 0, -14, 400},
-        {L"QBSwitch", L"1", {404, 274, 448, 298}, 105, -14, 400},
-        {L"Static", L"识别安装程序类型，无需逐个点击安装向导", {30, 300, 448, 320}, 0, -14, 400},
-        {L"Static", L"软件清单", {30, 334, 200, 366}, 0, -14, 400},
-        {L"Button", L"导入软件清单", {206, 334, 322, 366}, 4, -14, 400},
-        {L"Button", L"导出软件清单", {332, 334, 448, 366}, 5, -14, 400},
-        {L"Static", L"导出已安装的软件，在另一台电脑上按清单一次装好", {30, 370, 448, 390}, 0, -14, 400},
-        {L"Button", L"取消", {270, 404, 354, 438}, 1, -14, 400},
-        {L"Button", L"保存", {364, 404, 448, 438}, 2, -14, 400},
-        {L"Static", version.c_str(), {30, 444, 410, 462}, 0, -12, 400},
+        {L"Static", L"下载限速", {30, 234, 200, 266}, 0, -14, 400},
+        {L"Edit", L"0", {278, 240, 388, 260}, 106, -14, 400},
+        {L"Static", L"KB/s", {406, 234, 448, 266}, 0, -14, 400},
+        {L"Static", L"所有下载合计，0 表示不限速，保存后立即生效", {30, 268, 448, 288}, 0, -14, 400},
+        {L"Static", L"静默安装", {30, 330, 300, 354}, 0, -14, 400},
+        {L"QBSwitch", L"1", {404, 330, 448, 354}, 105, -14, 400},
+        {L"Static", L"识别安装程序类型，无需逐个点击安装向导", {30, 356, 448, 376}, 0, -14, 400},
+        {L"Static", L"软件清单", {30, 390, 200, 422}, 0, -14, 400},
+        {L"Button", L"导入软件清单", {206, 390, 322, 422}, 4, -14, 400},
+        {L"Button", L"导出软件清单", {332, 390, 448, 422}, 5, -14, 400},
+        {L"Static", L"导出已安装的软件，在另一台电脑上按清单一次装好", {30, 426, 448, 446}, 0, -14, 400},
+        {L"Button", L"取消", {270, 460, 354, 494}, 1, -14, 400},
+        {L"Button", L"保存", {364, 460, 448, 494}, 2, -14, 400},
+        {L"Static", version.c_str(), {30, 500, 410, 518}, 0, -12, 400},
     };
     constexpr size_t kCount = std::size(expected);
     ChildList list;
@@ -265,6 +269,7 @@ TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
     ::SendMessageW(silent, WM_KEYDOWN, VK_SPACE, 0);
     ::SendMessageW(silent, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
     EXPECT_EQ(windowText(silent), L"0");
+    ::SetDlgItemTextW(appState().settingsWnd, kSettingsSpeedId, L"2,000");  // pasted past the digits-only style
     shellServices().saveConfig = realShellServices().saveConfig;
     // Enter presses the focused button, as on a system button (the dialog keys alone would send id 1).
     HWND saveButton = ::GetDlgItem(appState().settingsWnd, kSettingsSaveId);
@@ -274,12 +279,13 @@ TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
     expectClosedAndMainEnabled();
     EXPECT_EQ(appState().config.downloadDir, L"D:\\Downloads");
     EXPECT_EQ(appState().config.connectionsPerDownload, 3);
-    EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"override D:\\Downloads"});
+    EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"override D:\\Downloads", L"speed 2000"}));
     EXPECT_EQ(appState().toastText, L"下载目录已保存");
     EXPECT_EQ(appState().toastKind, ToastSuccess);
     EXPECT_EQ(qbtest::readFileBytes(configPath_),
               "{\n  \"server\": \"http://127.0.0.1:8080\",\n  \"channel\": \"beta\",\n"
-              "  \"downloadDir\": \"D:\\\\Downloads\",\n  \"connectionsPerDownload\": 3,\n  \"silentInstall\": false\n}\n");
+              "  \"downloadDir\": \"D:\\\\Downloads\",\n  \"connectionsPerDownload\": 3,\n  \"silentInstall\": false,\n"
+              "  \"speedLimitKBps\": 2000\n}\n");
     EXPECT_FALSE(appState().config.silentInstall);
 }
 
@@ -291,11 +297,11 @@ TEST_F(SettingsWindow, SavingADriveRootRestoresTheDefaultFolder) {
     press(kSettingsSaveId);
     expectClosedAndMainEnabled();
     EXPECT_EQ(appState().config.downloadDir, L"");
-    EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"override "});
+    EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"override ", L"speed 0"}));
     EXPECT_EQ(appState().toastText, L"已恢复默认下载目录");
     EXPECT_EQ(qbtest::readFileBytes(configPath_),
               "{\n  \"server\": \"http://127.0.0.1:8080\",\n  \"channel\": \"beta\",\n  \"downloadDir\": \"\",\n"
-              "  \"connectionsPerDownload\": 4,\n  \"silentInstall\": true\n}\n");
+              "  \"connectionsPerDownload\": 4,\n  \"silentInstall\": true,\n  \"speedLimitKBps\": 0\n}\n");
 }
 
 TEST_F(SettingsWindow, TheFolderPickerFillsTheFieldUnlessItIsCancelled) {

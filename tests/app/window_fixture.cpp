@@ -96,6 +96,7 @@ void MainWindowTest::SetUp() {
     s.downloadDirectory = [c] { return c->directory; };
     s.shownDownloadDirectory = s.downloadDirectory;
     s.setDownloadDirOverride = [note](const std::wstring& path) { note(L"override " + path); };
+    s.setSpeedLimit = [note](int kbPerSecond) { note(L"speed " + std::to_wstring(kbPerSecond)); };
     s.startCatalogueLoad = [note] { note(L"startCatalogueLoad"); };
     s.finishStartUp = [] {};
     s.openFolderWindow = [note](const std::wstring& folder) { note(L"open " + folder); };

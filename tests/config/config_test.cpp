@@ -43,18 +43,25 @@ TEST(ConfigParse, CleansValuesAndKeepsDefaultsForBadData) {
     }
 }
 
-TEST(ConfigParse, ConnectionsPerDownloadStayBetweenOneAndEight) {
+TEST(ConfigParse, ConnectionsStayBetweenOneAndEightAndTheSpeedCapIsAWholeCount) {
     const struct {
         const char* file;
         int connections;
+        int speedLimit = 0;
     } cases[] = {
         {"", 4}, {"{}", 4}, {"{\"connectionsPerDownload\":1}", 1}, {"{\"connectionsPerDownload\":8}", 8},
         {"{\"connectionsPerDownload\":9}", 8}, {"{\"connectionsPerDownload\":0}", 1},
         {"{\"connectionsPerDownload\":-3}", 1}, {"{\"connectionsPerDownload\":2.9}", 2},
         {"{\"connectionsPerDownload\":1e300}", 8}, {"{\"connectionsPerDownload\":\"6\"}", 4},
         {"{\"connectionsPerDownload\":null}", 4}, {"{\"connectionsPerDownload\":true}", 4},
+        {"{\"speedLimitKBps\":2000}", 4, 2000}, {"{\"speedLimitKBps\":2.9}", 4, 2},
+        {"{\"speedLimitKBps\":0.5}", 4, 0},     {"{\"speedLimitKBps\":-100}", 4, 0},
+        {"{\"speedLimitKBps\":1e300}", 4, 1048576}, {"{\"speedLimitKBps\":\"100\"}", 4, 0},
     };
-    for (const auto& c : cases) EXPECT_EQ(parseConfigText(c.file).connectionsPerDownload, c.connections) << c.file;
+    for (const auto& c : cases) {
+        EXPECT_EQ(parseConfigText(c.file).connectionsPerDownload, c.connections) << c.file;
+        EXPECT_EQ(parseConfigText(c.file).speedLimitKBps, c.speedLimit) << c.file;
+    }
 }
 
 TEST(ConfigWrite, WritesTheExactFormat) {
@@ -62,14 +69,15 @@ TEST(ConfigWrite, WritesTheExactFormat) {
     config.downloadDir = L"C:\\Apps";
     config.connectionsPerDownload = 6;
     config.silentInstall = false;
+    config.speedLimitKBps = 2000;
     EXPECT_EQ(parseConfigText(configFileText(config)).silentInstall, false);
     EXPECT_EQ(configFileText(config), "{\n  \"server\": \"https://api.quillbox.app\",\n  \"channel\": \"default\",\n"
                                       "  \"downloadDir\": \"C:\\\\Apps\",\n  \"connectionsPerDownload\": 6,\n"
-                                      "  \"silentInstall\": false\n}\n");
+                                      "  \"silentInstall\": false,\n  \"speedLimitKBps\": 2000\n}\n");
     config = AppConfig();
     EXPECT_EQ(configFileText(config), "{\n  \"server\": \"https://api.quillbox.app\",\n  \"channel\": \"default\",\n"
                                       "  \"downloadDir\": \"\",\n  \"connectionsPerDownload\": 4,\n"
-                                      "  \"silentInstall\": true\n}\n");
+                                      "  \"silentInstall\": true,\n  \"speedLimitKBps\": 0\n}\n");
 }
 
 TEST(ConfigWrite, HostileValuesRoundTrip) {

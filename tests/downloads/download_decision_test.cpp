@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "downloads/connection_slots.h"
 #include "downloads/download_decision.h"
 #include "downloads/segment_plan.h"
+#include "downloads/speed_limit.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -331,3 +336,38 @@ TEST(ConnectionSlots, AFreedSlotGoesToTheTaskHoldingFewest) {
 }
 
 }  // namespace
+
+TEST(SpeedLimit, TheBucketHoldsAQuarterSecondAndEveryReadPaysItsBytesBack) {
+    TokenBucket bucket;
+    bucket.setRate(1000, 0);  // 250 bytes of burst
+    const struct {
+        int64_t nowUs, bytes, waitUs;
+        const char* why;
+    } steps[] = {
+        {0, 250, 0, "the burst"},
+        {0, 100, 100000, "a read beyond it waits its own bytes' time"},
+        {50000, 100, 150000, "the next read waits behind the debt"},
+        {10000000, 500, 250000, "an idle bucket fills to its burst only"},
+        {10250000, 0, 0, "the debt is paid"},
+        {10250999, 1, 1000, "the fraction of a byte earned stays on account"},
+        {10251000, 1, 1000, ""},
+    };
+    for (const auto& step : steps) EXPECT_EQ(bucket.take(step.bytes, step.nowUs), step.waitUs) << step.why;
+    bucket.setRate(0, 10251000);
+    EXPECT_EQ(bucket.take(int64_t{1} << 40, 10251000), 0);  // no cap
+
+    // A waiting reader goes on as soon as the cap changes or its download stops.
+    SpeedLimit limit;
+    limit.setBytesPerSecond(1);
+    std::atomic<int> done{0};
+    std::thread lifted([&] { done += limit.admit(1000000, nullptr) ? 1 : 100; });
+    std::atomic<bool> stop{false};
+    std::thread stopped([&] { done += limit.admit(1000000, [&] { return stop.load(); }) ? 100 : 10; });
+    EXPECT_FALSE(qbtest::waitUntil([&] { return done.load() != 0; }, 300));  // both wait, for days
+    stop = true;
+    stopped.join();
+    EXPECT_EQ(done.load(), 10);
+    limit.setBytesPerSecond(0);
+    lifted.join();
+    EXPECT_EQ(done.load(), 11);
+}
