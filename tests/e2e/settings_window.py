@@ -60,7 +60,7 @@ def main():
 
         window, s = open_settings()
         check("opens centred on the main window", abs(s["x"] - (g["x"] + (1180 - 478) // 2)) <= 8, s)
-        check("the settings window is 478 x 470 with no system caption", (s["width"], s["height"]) == (478, 470), s)
+        check("the settings window is 478 x 526 with no system caption", (s["width"], s["height"]) == (478, 526), s)
         program.drag(*button(s, 150, 25), *button(s, 190, 55))  # by its header strip
         moved = program.geometry(window)
         check("the header strip drags the window", (moved["x"] - s["x"], moved["y"] - s["y"]) == (40, 30), moved)
@@ -73,12 +73,12 @@ def main():
         check("Escape writes no config.json", not os.path.exists(path))
 
         window, s = open_settings()
-        program.click(*button(s, 312, 421))  # "取消"
+        program.click(*button(s, 312, 477))  # "取消"
         check("取消 closes the settings window", wait_gone(program, window))
         check("取消 writes no config.json", not os.path.exists(path))
 
         window, s = open_settings()
-        program.click(*button(s, 406, 421))  # "保存"
+        program.click(*button(s, 406, 477))  # "保存"
         check("保存 closes the settings window", wait_gone(program, window))
         time.sleep(0.5)  # the toast is painted before this evidence shot, which nothing checks
         program.screenshot(os.path.join(os.path.abspath(args.build), "wine", "settings-saved.png"))
