@@ -14,6 +14,7 @@
 #include "config/config.h"
 #include "install/install_list.h"
 #include "install/installed_apps.h"
+#include "model/focus_model.h"
 #include "model/hit_region.h"
 #include "search/search_index.h"
 #include "service/catalogue.h"
@@ -77,6 +78,7 @@ struct CardMenu {
     int32_t appId = 0;
     POINT anchor{};  // where the right button was let go, client pixels
     RECT panel{};    // placed there by the update step
+    int32_t focusedItem = -1;  // the item the arrows moved to; -1 until they do
 };
 
 // The header's search field. While the query is not blank the catalogue page shows its results in
@@ -136,6 +138,7 @@ struct AppState {
     int dragGrabOffset = 0;
     ScrollBarId pageRepeatBar = ScrollBarId::None;
     CardMenu cardMenu;
+    KeyboardFocus focus;
 
     std::wstring toastText;
     int toastKind = ToastNeutral;
