@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "render/focus_targets.h"
 #include "render/layout.h"
 #include "render/overlay_painter.h"
 #include "render/state_texts.h"
@@ -175,6 +176,7 @@ void updateFrame(AppState& app, const PaintInputs& inputs, int w, int h) {
     if (!noticeShown(app, inputs.now)) app.noticeText.clear();
     if (w <= 0 || h <= 0) return;
 
+    revealFocus(app, inputs, w, h);
     updateHeader(app, w);
     updateSearchField(app, w);
     updateSidebar(app, h);
@@ -194,4 +196,5 @@ void updateFrame(AppState& app, const PaintInputs& inputs, int w, int h) {
         record(app, layout::noticeCard(w, h), HitKind::Notice);
     }
     updateCardMenu(app, w, h);
+    placeFocusRing(app, inputs, w, h);
 }

@@ -157,6 +157,7 @@ bool paintMainWindowWith(HDC dc, const RECT& client, const AppState& app, const 
             paintSidebar(ctx);
         }
         complete = paintContent(ctx, caches);
+        paintFocusRing(ctx);
         paintToast(ctx);
         paintNotice(ctx);
         paintCardMenu(ctx);

@@ -94,7 +94,7 @@ void paintCardMenu(PaintContext& ctx) {
     strokeRoundRect(canvas, menu.panel, kCardMenuRadius, palette::kCardBorder, 1.0f);
     for (int i = 0; i < kCardMenuItemCount; ++i) {
         const RECT item = layout::cardMenuItem(menu.panel, i);
-        if (ctx.hovered(HitKind::MenuItem, i)) fillRoundRect(canvas, item, 6, palette::kNeutralFill);
+        if (ctx.hovered(HitKind::MenuItem, i) || menu.focusedItem == i) fillRoundRect(canvas, item, 6, palette::kNeutralFill);
         canvas.drawText(kCardMenuLabels[i], {item.left + 12, item.top, item.right - 8, item.bottom}, FontBody,
                         palette::kTextPrimary, kTextLeftCut);
     }
@@ -110,4 +110,14 @@ void paintToast(PaintContext& ctx) {
 
 void paintNotice(PaintContext& ctx) {
     if (noticeShown(ctx.app, ctx.inputs.now)) drawNoticeCard(ctx, ctx.w, ctx.h);
+}
+
+void paintFocusRing(PaintContext& ctx) {
+    const KeyboardFocus& focus = ctx.app.focus;
+    if (::IsRectEmpty(&focus.ring)) return;
+    // Centred a pixel outside the item: the ring lies round it and never over what it shows.
+    const RECT ring = grown(focus.ring, kFocusRingWidth / 2, 0);
+    const ClipScope clip(ctx.canvas, focus.ringClip);
+    const uint32_t colour = focus.ringOnHeader ? palette::kWhite : palette::kPrimary;
+    strokeRoundRect(ctx.canvas, ring, focus.ringRadius + kFocusRingWidth / 2, colour, static_cast<float>(kFocusRingWidth));
 }

@@ -14,3 +14,6 @@ void paintToast(PaintContext& ctx);
 void paintNotice(PaintContext& ctx);
 // Draws a card's open right-click menu where the update step placed it.
 void paintCardMenu(PaintContext& ctx);
+// Draws the keyboard focus ring where the update step placed it: 2 pixels round the focused item.
+constexpr int kFocusRingWidth = 2;
+void paintFocusRing(PaintContext& ctx);
