@@ -21,6 +21,12 @@ constexpr UINT WM_QB_UNINSTALL_FINISHED = WM_APP + 9;
 // A running app was asked to close before its update; wParam: app id, lParam: 1 when it has closed.
 constexpr UINT WM_QB_APP_CLOSED = WM_APP + 20;
 constexpr UINT WM_QB_LIST_FILE_DONE = WM_APP + 11;    // an install list was read or written; wParam: the job's number
+// An accessibility client asked for a control's action (wParam: packIdAndGeneration(param, HitKind)),
+// or for the keyboard focus (wParam: packIdAndGeneration(index, region | part << 8)), or a scroll; the
+// window does it.
+constexpr UINT WM_QB_ACCESS_PRESS = WM_APP + 30;
+constexpr UINT WM_QB_ACCESS_FOCUS = WM_APP + 31;
+constexpr UINT WM_QB_ACCESS_SCROLL = WM_APP + 32;  // wParam: packIdAndGeneration(offset, region): scroll that view
 
 constexpr UINT_PTR kSpeedTimerId = 1;       // 500 ms speed sampling and periodic repaint
 constexpr UINT_PTR kPageRepeatTimerId = 2;  // repeats page-wise scrolling while a track is held

@@ -178,10 +178,11 @@ void paintCardFace(PaintContext& ctx, const AppInfo& app, const RECT& card, bool
 }
 
 // The app's task as its card shows it: the task that installed what was uninstalled since is over.
-const TaskSnapshot* cardTask(const PaintContext& ctx, int32_t appId) {
-    const TaskSnapshot* task = ctx.taskFor(appId);
-    const auto uninstalled = ctx.app.installed.uninstalledTasks.find(appId);
-    if (task && uninstalled != ctx.app.installed.uninstalledTasks.end() && uninstalled->second == task->generation)
+const TaskSnapshot* cardTask(const AppState& app, const TaskMap& tasks, int32_t appId) {
+    const auto found = tasks.find(appId);
+    const TaskSnapshot* task = found == tasks.end() ? nullptr : &found->second;
+    const auto uninstalled = app.installed.uninstalledTasks.find(appId);
+    if (task && uninstalled != app.installed.uninstalledTasks.end() && uninstalled->second == task->generation)
         return nullptr;
     return task;
 }
@@ -233,12 +234,16 @@ CardFaceKey cardFaceKey(const PaintContext& ctx, const AppInfo& app, int width, 
     key.version = app.version;
     key.description = app.description;
     key.meta = cardMetaLine(app.packageSize, app.updatedAt);
-    const InstalledLook installed = ctx.app.installed.uninstalling.count(app.id) ? InstalledLook::Uninstalling
-                                    : updateOffered(ctx.app, app.id)              ? InstalledLook::Updatable
-                                    : installStatusOf(ctx.app, app.id) != nullptr ? InstalledLook::Installed
-                                                                                  : InstalledLook::NotInstalled;
-    key.button = cardButtonLook(cardTask(ctx, app.id), app.hasPackage, key.hovered, installed);
+    key.button = cardButtonOf(ctx.app, ctx.inputs.tasks, app, key.hovered);
     return key;
+}
+
+CardButtonLook cardButtonOf(const AppState& state, const TaskMap& tasks, const AppInfo& app, bool hovered) {
+    const InstalledLook installed = state.installed.uninstalling.count(app.id) ? InstalledLook::Uninstalling
+                                    : updateOffered(state, app.id)              ? InstalledLook::Updatable
+                                    : installStatusOf(state, app.id) != nullptr ? InstalledLook::Installed
+                                                                                : InstalledLook::NotInstalled;
+    return cardButtonLook(cardTask(state, tasks, app.id), app.hasPackage, hovered, installed);
 }
 
 bool paintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std::wstring& heading,

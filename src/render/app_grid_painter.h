@@ -24,5 +24,8 @@ bool prepareCardFaces(PaintContext& ctx, const std::vector<size_t>& apps, PaintC
 // Everything a card of this app shows at this width.
 CardFaceKey cardFaceKey(const PaintContext& ctx, const AppInfo& app, int width, bool nameOnly);
 
+// The button an app's card shows, hovered or not (what cardFaceKey puts in the face's key).
+CardButtonLook cardButtonOf(const AppState& state, const TaskMap& tasks, const AppInfo& app, bool hovered);
+
 // An app's action button as the card shows it (label, fill, progress), in a 100-pixel-wide rectangle.
 void paintCardButton(Canvas& canvas, const CardButtonLook& look, const RECT& button, int radius = 14);
