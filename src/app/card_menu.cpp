@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "app/interaction.h"
 #include "app/main_window.h"
 #include "app/main_window_handlers.h"
@@ -40,18 +42,41 @@ LRESULT onRightButtonUp(HWND hwnd, int x, int y) {
     const SIZE client = clientUnits(hwnd);
     const std::optional<int32_t> card = cardAt(app, client.cx, client.cy, point);
     closeCardMenu();
-    if (!card || !installStatusOf(app, *card)) return 0;
-    app.cardMenu.open = true;
-    app.cardMenu.appId = *card;
-    app.cardMenu.anchor = point;
-    repaintMainWindow();
+    if (card) openCardMenu(*card, point, false);
     return 0;
 }
 
+void openCardMenu(int32_t appId, POINT anchor, bool fromKeyboard) {
+    AppState& app = appState();
+    if (!installStatusOf(app, appId)) return;
+    app.cardMenu.open = true;
+    app.cardMenu.appId = appId;
+    app.cardMenu.anchor = anchor;
+    app.cardMenu.focusedItem = fromKeyboard ? 0 : -1;
+    repaintMainWindow();
+}
+
 bool cardMenuTakesKey(WPARAM key) {
-    if (key != VK_ESCAPE || !appState().cardMenu.open) return false;
-    closeCardMenu();
-    return true;
+    CardMenu& menu = appState().cardMenu;
+    if (!menu.open) return false;
+    switch (key) {
+        case VK_ESCAPE: closeCardMenu(); return true;
+        case VK_UP:
+        case VK_DOWN:
+            menu.focusedItem = (std::max(menu.focusedItem, 0) + (key == VK_UP ? kCardMenuItemCount - 1 : 1)) %
+                               kCardMenuItemCount;
+            repaintMainWindow();
+            return true;
+        case VK_RETURN:
+        case VK_SPACE: {
+            const int32_t appId = menu.appId;
+            const int32_t item = menu.focusedItem;
+            closeCardMenu();
+            actOnCardMenuItem(appId, item);
+            return true;
+        }
+        default: return false;
+    }
 }
 
 bool cardMenuTakesPress(POINT point) {

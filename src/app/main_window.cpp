@@ -43,6 +43,7 @@ LRESULT onDestroy(HWND hwnd) {
         app.shadowWnd = nullptr;
     }
     ::KillTimer(hwnd, kSpeedTimerId);
+    disconnectAccessClients();
     releaseMainWindowPaintCaches();
     ::PostQuitMessage(0);
     return 0;
@@ -111,6 +112,12 @@ LRESULT CALLBACK mainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_ACTIVATEAPP: onActivateApp(wp != FALSE); break;
         case WM_ACTIVATE: return onActivate(hwnd, wp, lp);
         case WM_KEYDOWN: return cardMenuTakesKey(wp) ? 0 : onKeyDown(hwnd, wp, lp);
+        case WM_SYSKEYDOWN: return onSysKeyDown(hwnd, wp, lp);
+        case WM_CONTEXTMENU: return onContextMenu(hwnd, wp, lp);
+        case WM_GETOBJECT: return onGetObject(hwnd, wp, lp);
+        case WM_QB_ACCESS_PRESS: return onAccessPress(hwnd, wp);
+        case WM_QB_ACCESS_FOCUS: return onAccessFocus(wp);
+        case WM_QB_ACCESS_SCROLL: return onAccessScroll(wp);
         case WM_COMMAND: return onCommand(hwnd, wp, lp);
         case WM_CTLCOLOREDIT: return onCtlColorEdit(hwnd, wp, lp);
         case WM_DPICHANGED: return onDpiChanged(hwnd, LOWORD(wp), *reinterpret_cast<const RECT*>(lp));

@@ -5,6 +5,8 @@
 #include <cstdint>
 
 #include "base/window_messages.h"
+#include "model/focus_model.h"
+#include "model/hit_region.h"
 
 // main_window_input.cpp: pointer, wheel, timers and clicks on painted elements.
 LRESULT onSetCursor(HWND hwnd, WPARAM wp, LPARAM lp);
@@ -15,6 +17,19 @@ LRESULT onLeftButtonUp(HWND hwnd);
 LRESULT onCaptureChanged(HWND hwnd);
 LRESULT onMouseWheel(HWND hwnd, int delta, LPARAM screenPoint);
 LRESULT onTimer(HWND hwnd, UINT_PTR id);
+// Does what a click on the region does; the keyboard and accessibility clients press controls this way.
+void pressControl(HWND hwnd, const HitRegion& region);
+
+// main_window_keys.cpp: the keyboard. Tab and the arrows move the focus (model/focus_model.h), Enter and
+// Space press the focused item, Esc clears the search, Shift+F10 and the menu key open the card's menu.
+LRESULT onKeyDown(HWND hwnd, WPARAM key, LPARAM lp);
+LRESULT onSysKeyDown(HWND hwnd, WPARAM key, LPARAM lp);
+LRESULT onContextMenu(HWND hwnd, WPARAM wp, LPARAM lp);
+// A key pressed in the search field that moves the focus out of it (Down, Tab); true when it did.
+bool searchFieldKey(WPARAM key);
+// Puts the keyboard focus on target and shows the ring: the search field takes the caret, anything
+// else leaves it with the main window.
+void setKeyboardFocus(const FocusTarget& target);
 
 // main_window_notify.cpp: what workers post.
 // A catalogue load reached step (a CatalogueLoadStep): its newest lists are adopted and shown.
@@ -54,13 +69,15 @@ void restartClosedApps();
 // search_field.cpp: the header's search field and its edit control.
 LRESULT onCommand(HWND hwnd, WPARAM wp, LPARAM lp);
 LRESULT onCtlColorEdit(HWND hwnd, WPARAM wp, LPARAM lp);
-LRESULT onKeyDown(HWND hwnd, WPARAM key, LPARAM lp);
 LRESULT onActivate(HWND hwnd, WPARAM wp, LPARAM lp);
 
 // card_menu.cpp: the right-click menu of an installed app's card.
 LRESULT onRightButtonUp(HWND hwnd, int x, int y);
-// Esc closes an open menu; true when the menu took the key.
+// While the menu is open: Esc closes it, Up and Down move among its items, Enter and Space act; true
+// when the menu took the key.
 bool cardMenuTakesKey(WPARAM key);
+// Opens the menu of an installed app's card at a client point (its centre, from the keyboard).
+void openCardMenu(int32_t appId, POINT anchor, bool fromKeyboard);
 // A left press while the menu is open: an item acts, a press outside closes the menu; true when the
 // menu took the press (nothing beneath it acts).
 bool cardMenuTakesPress(POINT point);
@@ -73,6 +90,15 @@ void openDownloadDirectory();
 void uninstallFromCard(int32_t appId);
 // The uninstaller ended: the card and a toast say whether the app is gone; the registrations are read again.
 LRESULT onUninstallFinished(int32_t appId);
+
+// main_window_access.cpp: accessibility clients. The first WM_GETOBJECT for the client area makes the
+// tree of what the window shows (access/access_tree.h); from then on every paint publishes it again
+// and raises the events of what changed.
+LRESULT onGetObject(HWND hwnd, WPARAM wp, LPARAM lp);
+LRESULT onAccessPress(HWND hwnd, WPARAM wp);
+LRESULT onAccessFocus(WPARAM wp);
+LRESULT onAccessScroll(WPARAM wp);
+void disconnectAccessClients();
 
 // frame.cpp: the borderless frame.
 LRESULT onNcCalcSize(HWND hwnd, WPARAM wp, LPARAM lp);

@@ -187,6 +187,8 @@ void endPointerMode(HWND hwnd) {
 
 }  // namespace
 
+void pressControl(HWND hwnd, const HitRegion& region) { actOnRegion(hwnd, region); }
+
 LRESULT onSetCursor(HWND hwnd, WPARAM wp, LPARAM lp) {
     if (LOWORD(lp) == HTCLIENT) {
         POINT cursor{};
@@ -236,6 +238,8 @@ LRESULT onMouseLeave() {
 LRESULT onLeftButtonDown(HWND hwnd, int x, int y) {
     AppState& app = appState();
     const POINT point = clientPointUnits({x, y});
+    if (app.focus.ringShown) repaintMainWindow();
+    app.focus.ringShown = false;  // the ring is for the keyboard
     if (cardMenuTakesPress(point)) return 0;
     const ScrollBarId bar = scrollBarAt(app.contentScrollBar, app.sidebarScrollBar, point);
     if (bar != ScrollBarId::None) {

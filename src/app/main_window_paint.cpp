@@ -16,7 +16,8 @@ void postPreparation(MainWindowPaint& paint, HWND window) {
     paint.preparationPosted = ::PostMessageW(window, WM_QB_PREPARE_FACES, 0, 0) != FALSE;
 }
 
-// One paint's inputs from the running program: one task snapshot, the clock, the window.
+}  // namespace
+
 PaintInputs liveInputs(const AppState& app) {
     ShellServices& services = shellServices();
     PaintInputs inputs;
@@ -30,6 +31,8 @@ PaintInputs liveInputs(const AppState& app) {
     inputs.requestIcon = services.requestIcon;
     return inputs;
 }
+
+namespace {
 
 // The caches of a w x h paint. The first frame draws into the warm-up's back buffer when it made one
 // of that size; it is asked once.
@@ -59,6 +62,7 @@ void paintMainWindow(HDC dc, const RECT& client) {
     updateFrame(app, inputs, units.cx, units.cy);
     if (!paintMainWindowWith(dc, client, app, inputs, cachesFor(paint, w, h)) && app.mainWnd)
         ::InvalidateRect(app.mainWnd, nullptr, FALSE);
+    if (app.mainWnd) publishAccessTree(app.mainWnd, inputs, w, h);
     postPreparation(paint, app.mainWnd);
 }
 

@@ -7,6 +7,7 @@
 
 #include "model/app_state.h"
 #include "render/paint_cache.h"
+#include "render/paint_context.h"
 #include "render/paint_warmup.h"
 
 // What the main window's paints keep between them, on the window thread. The window frees it when it
@@ -18,10 +19,18 @@ struct MainWindowPaint {
 };
 MainWindowPaint& mainWindowPaint();
 
+// One paint's inputs from the running program: one task snapshot, the clock, the window. Keyboard
+// handling reads the same, so that it finds what the painters show.
+PaintInputs liveInputs(const AppState& app);
+
 // Called from WM_PAINT with the BeginPaint DC: runs the update step (hit regions, scroll bars,
 // expiries, icon requests), paints the whole client area off-screen from the main window's paint
 // caches and copies the image to dc with one BitBlt.
 void paintMainWindow(HDC dc, const RECT& client);
+
+// After a paint: publishes what it showed to accessibility clients, once one has asked
+// (main_window_access.cpp).
+void publishAccessTree(HWND hwnd, const PaintInputs& inputs, int w, int h);
 
 // Frees what the main window's paints keep; the next paint makes it again.
 void releaseMainWindowPaintCaches();

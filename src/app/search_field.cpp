@@ -33,8 +33,8 @@ void lookUp(AppState& app) {
     state.results = search(state.index, state.query);
 }
 
-// Esc empties the field and leaves it. Esc, Return, Ctrl+F and Ctrl+Backspace (DEL) type nothing: a
-// plain edit would beep, or insert a box for DEL.
+// Esc empties the field and leaves it; Down and Tab go on to the results (main_window_keys.cpp). Esc,
+// Return, Tab, Ctrl+F and Ctrl+Backspace (DEL) type nothing: a plain edit would beep, or insert a box for DEL.
 LRESULT CALLBACK searchEditProc(HWND edit, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
         case WM_KEYDOWN:
@@ -46,9 +46,10 @@ LRESULT CALLBACK searchEditProc(HWND edit, UINT msg, WPARAM wp, LPARAM lp) {
                 ::SendMessageW(edit, EM_SETSEL, 0, -1);
                 return 0;
             }
+            if (searchFieldKey(wp)) return 0;
             break;
         case WM_CHAR:
-            if (wp == VK_ESCAPE || wp == VK_RETURN || wp == 'F' - '@' || wp == 0x7F) return 0;
+            if (wp == VK_ESCAPE || wp == VK_RETURN || wp == VK_TAB || wp == 'F' - '@' || wp == 0x7F) return 0;
             break;
     }
     return ::CallWindowProcW(appState().search.editProcedure, edit, msg, wp, lp);
@@ -144,6 +145,7 @@ LRESULT onCommand(HWND hwnd, WPARAM wp, LPARAM lp) {
         }
         case EN_SETFOCUS:
             app.search.focused = true;
+            app.focus.target = FocusTarget{FocusRegion::Header, kSearchFieldItem, 0};
             ensureSearchIndex(app);  // while the user starts typing, not on the first keystroke
             repaintMainWindow();
             break;
@@ -172,12 +174,6 @@ LRESULT onCtlColorEdit(HWND hwnd, WPARAM wp, LPARAM lp) {
     ::SetTextColor(dc, palette::text(contrast ? system.windowText : palette::kTextWhite));
     ::SetBkColor(dc, palette::text(colour));
     return reinterpret_cast<LRESULT>(search.editBrush.get());
-}
-
-LRESULT onKeyDown(HWND hwnd, WPARAM key, LPARAM lp) {
-    if (!isFindShortcut(key)) return ::DefWindowProcW(hwnd, WM_KEYDOWN, key, lp);
-    focusSearchField(FieldCaret::SelectAll);
-    return 0;
 }
 
 // A window activated again gives the caret back to the field that had it, as dialogs do.

@@ -14,8 +14,10 @@
 #include "app/shell_services.h"
 #include "app/shadow_window.h"
 #include "app/frame.h"
+#include "access/control_object.h"
 #include "base/win_handles.h"
 #include "render/contrast.h"
+#include "base/window_messages.h"
 #include "render/paint_cache.h"
 #include "render/settings_painter.h"
 
@@ -135,10 +137,25 @@ SIZE clientSize(HWND hwnd) {
 // A point of a window of the settings, in pixels, in units.
 POINT pointUnits(LPARAM lp) { return scale().units(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)}); }
 
+// What accessibility clients read of a drawn control: its text as its name and default action.
+AccessNode drawnControl(HWND hwnd, AccessRole role) {
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(hwnd)) + 1, L'\0');
+    text.resize(static_cast<size_t>(::GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+    AccessNode node;
+    node.role = role;
+    node.name = text;
+    node.defaultAction = text;
+    node.kind = HitKind::SettingsButton;  // any kind: the control presses itself on WM_QB_ACCESS_PRESS
+    node.states = AccessFocusable | (::IsWindowEnabled(hwnd) ? 0u : AccessUnavailable);
+    return node;
+}
+
 // The buttons draw themselves; this notes the pointer over them for their hover look.
 LRESULT CALLBACK buttonProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     const SettingsResources* held = resourcesOf(::GetParent(hwnd));
     if (!held || !held->buttonProcedure) return ::DefWindowProcW(hwnd, msg, wp, lp);
+    if (msg == WM_GETOBJECT) return answerControlObject(hwnd, wp, lp, drawnControl(hwnd, AccessRole::PushButton));
+    if (msg == WM_QB_ACCESS_PRESS) return ::SendMessageW(hwnd, BM_CLICK, 0, 0);
     if (msg == WM_MOUSEMOVE && !::GetPropW(hwnd, kHoverProperty)) {
         ::SetPropW(hwnd, kHoverProperty, reinterpret_cast<HANDLE>(1));
         trackLeave(hwnd);
@@ -237,6 +254,14 @@ LRESULT CALLBACK choiceProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     };
     if (handleDrawnControl(hwnd, msg, pointed, paint)) return 0;
     switch (msg) {
+        case WM_GETOBJECT: {
+            AccessNode node = drawnControl(hwnd, AccessRole::Slider);
+            node.name = L"同时连接数";
+            node.value = std::to_wstring(choiceOf(hwnd));
+            node.defaultAction.clear();
+            node.kind = HitKind::None;
+            return answerControlObject(hwnd, wp, lp, std::move(node));
+        }
         case WM_GETDLGCODE: return DLGC_WANTARROWS;
         case WM_LBUTTONDOWN:
             ::SetFocus(hwnd);
@@ -277,6 +302,14 @@ LRESULT CALLBACK switchProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     };
     if (handleDrawnControl(hwnd, msg, 1, paint)) return 0;
     switch (msg) {
+        case WM_GETOBJECT: {
+            AccessNode node = drawnControl(hwnd, AccessRole::CheckButton);
+            node.name = L"静默安装";
+            node.defaultAction = switchIsOn(hwnd) ? L"关闭" : L"打开";
+            if (switchIsOn(hwnd)) node.states |= AccessChecked;
+            return answerControlObject(hwnd, wp, lp, std::move(node));
+        }
+        case WM_QB_ACCESS_PRESS: flipSwitch(hwnd); return 0;
         case WM_GETDLGCODE: return DLGC_WANTCHARS;
         case WM_LBUTTONDOWN:
             ::SetFocus(hwnd);
