@@ -8,6 +8,9 @@ The prefix and the catalogue are made by e2e_prefix.py. Each case prints one lin
 check saves a screenshot under BUILD/e2e/runs/<case>/ and prints its path."""
 import argparse
 import os
+import re
+import subprocess
+import urllib.parse
 import socket
 import sys
 import threading
@@ -346,6 +349,32 @@ def card_name(index):
     return x - 60, y - 84, right + 60, y - 60
 
 
+def focus_ring_at(run, x, y):
+    """The keyboard's 2-pixel ring in the brand colour passes through client pixel (x, y)."""
+    return wait_for(lambda: near(run.pixel(run.shot(), x, y), rgb(PRIMARY), 40), 5)
+
+
+def keyboard_alone(run, svc, keys, type_text, heading):
+    """Ctrl+F, a pinyin query, Down into the results and Enter start a download; Esc clears the search;
+    Tab reaches the sidebar, Down moves to the next category and Enter shows it. No pointer."""
+    keys("ctrl+f")
+    type_text("xitong")
+    heading("搜索“xitong” · 1 款")
+    keys("Down")
+    run.check("Down from the field rings the first result in the brand colour", focus_ring_at(run, 225, 240))
+    keys("Return")
+    run.check("Enter presses its button: the package of 系统清理 is fetched",
+              wait_for(lambda: [r for r in svc.requests() if r["path"].startswith("/files/6/")], 15))
+    keys("Escape")
+    run.check("Esc in the results clears the search", heading("系统工具 · 2 款"))
+    keys("Tab", "Tab")
+    run.check("Tab, Tab (header, then sidebar) ring the selected category", focus_ring_at(run, 11, 155))
+    keys("Down")
+    run.check("Down moves the ring to the next category", focus_ring_at(run, 11, 209))
+    keys("Return")
+    run.check("Enter shows that category", heading("升级测试 · 2 款"))
+
+
 def case_search(run):
     """The header's search field, typed into with the keyboard: full pinyin, pinyin initials and plain text
     find apps of every category; Esc, the clear button and a category click empty it; Ctrl+F on the download
@@ -409,8 +438,9 @@ def case_search(run):
     run.click(*centre(category_row(1)))
     run.check("a category click empties the field and shows that category", heading("系统工具 · 2 款")
               and wait_for(placeholder, 5))
+    keyboard_alone(run, svc, keys, type_text, heading)
 
-    if show_downloads(run, 0):
+    if show_downloads(run, 1):
         keys("ctrl+f")
         type_text("xhbj")
         run.check("typing on the download page shows the catalogue page with the results",
@@ -464,7 +494,70 @@ def case_scaled(run):
         lambda: not button_label(run, run.shot(), card_button(0), "安 装", 0xFFFFFF, rgb(PRIMARY)), 10))
 
 
-CASES = {"install": case_install, "verify": case_verify, "service_down": case_service_down,
+# MSAA roles and states the accessibility client reads (oleacc.h).
+ROLE_LISTITEM, ROLE_PUSHBUTTON, ROLE_PROGRESSBAR = 0x22, 0x2B, 0x30
+STATE_BUSY = 0x800
+
+
+def probe(run, *args):
+    """Runs the accessibility client tests/programs/access_probe.cpp in the prefix; its output lines."""
+    args = [urllib.parse.quote(a) if i else a for i, a in enumerate(args)]
+    out = subprocess.run(["wine", run.access_probe, *args], env=run.env, capture_output=True, timeout=90)
+    return out.stdout.decode("utf-8", "replace").splitlines()
+
+
+def access_tree(run):
+    """The objects the client listed, each with its children."""
+    nodes, stack = [], []
+    for line in probe(run, "list"):
+        parts = line.split("|")
+        if len(parts) < 8:
+            continue
+        node = dict(depth=int(parts[0]), role=int(parts[1]), state=int(parts[2]), name=parts[3],
+                    description=parts[4], action=parts[5], value=parts[6], children=[])
+        del stack[node["depth"]:]
+        if stack:
+            stack[-1]["children"].append(node)
+        stack.append(node)
+        nodes.append(node)
+    return nodes
+
+
+def case_access(run):
+    """A screen reader's view from another process: every shown card is a list item named by its app with
+    a push button whose default action is its text; that action starts the download; the download row's
+    progress bar is busy and gives its value."""
+    svc = run.start_service()
+    run.write_config(svc.url)
+    run.start_program()
+    if not show_catalogue(run):
+        return
+    nodes = access_tree(run)
+    for name in ("Qb 星河笔记", "方块压缩包", "大号压缩包", "校验不符", "换目录测试"):
+        items = [n for n in nodes if n["role"] == ROLE_LISTITEM and n["name"] == name]
+        buttons = [c for i in items for c in i["children"]
+                   if c["role"] == ROLE_PUSHBUTTON and c["name"] and c["action"] == c["name"] and c["description"] == name]
+        run.check("the card of %s is a list item with a push button whose default action is its text" % name,
+                  len(items) == 1 and len(buttons) == 1, [n for n in nodes if n["name"] == name])
+    size = os.path.getsize(package(run, "big-portable.zip"))
+    svc.fault({"app": 3}, {}, {"bytesPerSecond": max(1, size // 20)})
+    said = probe(run, "press", "安 装", "大号压缩包")
+    run.check("accDoDefaultAction on 安 装 of 大号压缩包 is accepted", said[-1:] == ["pressed"], said)
+    run.check("and starts that download",
+              wait_for(lambda: [r for r in svc.requests() if r["path"].startswith("/files/3/")], 15))
+    probe(run, "press", "下载管理")
+
+    def busy_bar():
+        for row in access_tree(run):
+            if row["role"] == ROLE_LISTITEM and row["name"] == "大号压缩包":
+                return [c for c in row["children"] if c["role"] == ROLE_PROGRESSBAR and c["state"] & STATE_BUSY
+                        and re.fullmatch(r"\d+%", c["value"])]
+        return []
+    bars = wait_for(busy_bar, 20)
+    run.check("the download row's progress bar is reported busy with its value", bars, bars)
+
+
+CASES = {"install": case_install, "access": case_access, "verify": case_verify, "service_down": case_service_down,
          "hostile": hostile.case_hostile, "hostile_service": hostile_service.case_hostile_service,
          "search": case_search, "nginx_site": nginx_site.case_nginx_site,
          "resume": resume_journal.case_resume,
@@ -481,11 +574,13 @@ def main():
     ap.add_argument("--site-server", choices=("nginx", "python"), default="nginx",
                     help="nginx_site: serve the published site with nginx, or with http.server (no ranges: must fail)")
     ap.add_argument("--dpi", type=int, default=96, help="the prefix's LogPixels for this case (144, 192)")
+    ap.add_argument("--access-probe", help="tests/programs/access_probe.exe, for the access case")
     args = ap.parse_args()
     if args.dpi != 96:
         set_prefix_dpi(args.prefix, args.dpi)
     run = Run(args, args.case if args.dpi == 96 else "%s_%d" % (args.case, args.dpi), args.dpi)
     run.site_server = args.site_server
+    run.access_probe = args.access_probe
     try:
         CASES[args.case](run)
     except Exception as e:  # a broken step is a failed check with its screenshot, not a bare traceback
