@@ -69,6 +69,7 @@ bool cardMenuTakesKey(WPARAM key) {
             return true;
         case VK_RETURN:
         case VK_SPACE: {
+            if (menu.focusedItem < 0) return true;  // opened by the pointer, no item chosen yet
             const int32_t appId = menu.appId;
             const int32_t item = menu.focusedItem;
             closeCardMenu();

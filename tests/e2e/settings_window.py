@@ -4,6 +4,7 @@ config.json, "保存" writes it and shows the toast. The user's real config.json
 import argparse
 import glob
 import os
+import subprocess
 import sys
 import time
 
@@ -31,10 +32,29 @@ def wait_gone(program, window, timeout=10):
                     timeout, interval=0.1)
 
 
+# MSAA roles and the checked state (oleacc.h).
+ROLE_PUSHBUTTON, ROLE_CHECKBUTTON, ROLE_SLIDER = 0x2B, 0x2C, 0x33
+STATE_CHECKED = 0x10
+
+
+def drawn_controls(program, probe):
+    """What an accessibility client in another process reads of the settings window's controls: name to
+    (role, state, value)."""
+    out = subprocess.run(["wine", probe, "controls", "QBSettings"], env=program.env, capture_output=True,
+                         timeout=60).stdout.decode("utf-8", "replace")
+    controls = {}
+    for line in out.splitlines():
+        parts = line.split("|")
+        if len(parts) >= 8:
+            controls[parts[3]] = (int(parts[1]), int(parts[2]), parts[6])
+    return controls
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True)
     ap.add_argument("--exe", required=True)
+    ap.add_argument("--access-probe", required=True)
     args = ap.parse_args()
 
     program = Program(args.build, args.exe)
@@ -73,6 +93,15 @@ def main():
         check("Escape writes no config.json", not os.path.exists(path))
 
         window, s = open_settings()
+        controls = drawn_controls(program, args.access_probe)
+        check("the drawn buttons are push buttons named by their text",
+              all(controls.get(name, (0,))[0] == ROLE_PUSHBUTTON for name in ("浏览...", "保存", "取消")), controls)
+        choice = controls.get("同时连接数", (0, 0, ""))
+        check("the connections choice is a slider whose value is the number", choice[0] == ROLE_SLIDER
+              and choice[2].isdigit(), choice)
+        switch = controls.get("静默安装", (0, 0, ""))
+        check("the 静默安装 switch is a check button, checked", switch[0] == ROLE_CHECKBUTTON
+              and switch[1] & STATE_CHECKED, switch)
         program.click(*button(s, 312, 477))  # "取消"
         check("取消 closes the settings window", wait_gone(program, window))
         check("取消 writes no config.json", not os.path.exists(path))

@@ -5,6 +5,7 @@
 //   access_probe press NAME [PARENT]  does the default action of the first object named NAME (under an
 //                                     object named PARENT); prints "pressed" or why not. Names come
 //                                     percent-encoded UTF-8, so no code page stands between.
+//   access_probe controls CLASS       one line per child window of the top-level window of CLASS
 #include <windows.h>
 #include <oleacc.h>
 
@@ -99,11 +100,26 @@ std::wstring decoded(const wchar_t* encoded) {
     return Utf8ToWide(bytes);
 }
 
+BOOL CALLBACK describeControl(HWND child, LPARAM) {
+    IAccessible* object = nullptr;
+    if (SUCCEEDED(::AccessibleObjectFromWindow(child, OBJID_CLIENT, IID_IAccessible, reinterpret_cast<void**>(&object)))) {
+        print(describe(object, 1));
+        object->Release();
+    }
+    return TRUE;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
     ::CoInitialize(nullptr);
+    if (std::wstring(argv[1]) == L"controls" && argc >= 3) {
+        HWND parent = ::FindWindowW(argv[2], nullptr);
+        if (parent) ::EnumChildWindows(parent, describeControl, 0);
+        ::CoUninitialize();
+        return parent ? 0 : 3;
+    }
     HWND window = ::FindWindowW(L"QBMainWnd", nullptr);
     IAccessible* root = nullptr;
     if (!window || FAILED(::AccessibleObjectFromWindow(window, OBJID_CLIENT, IID_IAccessible,
