@@ -577,6 +577,33 @@ TEST_F(CardMenuInput, ARightClickOnAnInstalledCardOpensItsMenuAndEverythingElseC
     EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"open C:\\qb-downloads"});
 }
 
+// The keyboard's road to the same menu: Tab past the categories into the cards, the menu key on the
+// installed card opens its menu there with the first item chosen, Down and Enter act on the second.
+TEST_F(CardMenuInput, TheMenuKeyOpensTheFocusedCardsMenuAndTheArrowsChooseItsItem) {
+    AppState& state = appState();
+    send(WM_KEYDOWN, VK_TAB);
+    send(WM_KEYDOWN, VK_TAB);
+    send(WM_PAINT);
+    const RECT card = layout::cardRect(layout::gridColumns(1168), 0, 126, 0);
+    EXPECT_TRUE(::EqualRect(&state.focus.ring, &card));
+    send(WM_KEYDOWN, VK_RIGHT);
+    send(WM_CONTEXTMENU, reinterpret_cast<WPARAM>(main_), -1);  // app 9 is not installed: no menu
+    EXPECT_FALSE(state.cardMenu.open);
+    send(WM_KEYDOWN, VK_LEFT);
+    send(WM_KEYDOWN, VK_APPS);
+    send(WM_PAINT);
+    ASSERT_TRUE(state.cardMenu.open);
+    EXPECT_EQ(state.cardMenu.appId, 7);
+    EXPECT_EQ(state.cardMenu.focusedItem, CardMenuUninstall);
+    send(WM_KEYDOWN, VK_DOWN);
+    send(WM_KEYDOWN, VK_RETURN);
+    EXPECT_FALSE(state.cardMenu.open);
+    EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"open C:\\qb-downloads"});
+    click(card.left + 5, card.top + 5);  // the pointer takes the ring away
+    send(WM_PAINT);
+    EXPECT_TRUE(::IsRectEmpty(&state.focus.ring));
+}
+
 TEST_F(CardMenuInput, UninstallAsksWithNoAsTheDefaultAndRunsOneUninstallerAtATime) {
     AppState& state = appState();
     calls_.boxAnswer = IDNO;
