@@ -10,7 +10,9 @@
 #include "app/settings_window.h"
 #include "app/shell_services.h"
 #include "app/window_dpi.h"
+#include "render/focus_targets.h"
 #include "render/sidebar_painter.h"
+#include "app/main_window_paint.h"
 
 namespace {
 
@@ -154,6 +156,15 @@ void actOnRegion(HWND hwnd, const HitRegion& region) {
     }
 }
 
+// The keyboard goes on from the item the pointer pressed.
+void followPointer(HWND hwnd, const HitRegion& hit) {
+    AppState& app = appState();
+    RECT client{};
+    ::GetClientRect(hwnd, &client);
+    if (const auto target = focusTargetOf(app, liveInputs(app), hit, client.right, client.bottom))
+        app.focus.target = *target;
+}
+
 bool anyTransferShown() {
     for (const auto& entry : shellServices().taskSnapshot())
         if (entry.second.state == Downloading || entry.second.state == Verifying) return true;
@@ -260,6 +271,7 @@ LRESULT onLeftButtonDown(HWND hwnd, int x, int y) {
     const HitRegion* region = findHitRegion(app.hitRegions, point);
     if (!region) return 0;
     const HitRegion hit = *region;  // the action may repaint, which rebuilds the list
+    followPointer(hwnd, hit);
     actOnRegion(hwnd, hit);
     return 0;
 }

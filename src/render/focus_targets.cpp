@@ -13,12 +13,14 @@ constexpr HitKind kHeaderControls[] = {HitKind::SearchField,    HitKind::Updates
                                        HitKind::SettingsButton, HitKind::Minimize,   HitKind::Maximize,
                                        HitKind::Close};
 constexpr int kHeaderControlCount = static_cast<int>(sizeof kHeaderControls / sizeof kHeaderControls[0]);
-constexpr int kRowPitch = 96;  // between download rows, and between update rows
 constexpr int kPillRadius = 17;
 constexpr int kPageButtonRadius = 13;
 constexpr int kRowButtonRadius = 15;
 constexpr int kCardRadius = 10;
 constexpr int kCategoryRadius = 8;
+
+// Between download rows, and between update rows.
+int rowPitch() { return layout::downloadRowBase(1) - layout::downloadRowBase(0); }
 
 enum class ContentKind { None, Grid, Updates, Downloads };
 
@@ -93,13 +95,16 @@ void shapeContent(FocusShape& shape, const AppState& app, const PaintInputs& inp
         case ContentKind::Updates: {
             count = static_cast<int>(updatableApps(app).size());
             const layout::UpdateListView view = layout::updateListView(w, h, count);
-            shape.contentPageRows = std::max(1, static_cast<int>((view.clip.bottom - view.clip.top) / kRowPitch));
-            entry = std::min(count - 1, (std::max(0, app.contentScroll - 8) + kRowPitch - 1) / kRowPitch);
+            shape.contentPageRows = std::max(1, static_cast<int>((view.clip.bottom - view.clip.top) / rowPitch()));
+            // Tab enters at the first row whose top the view shows.
+            while (entry + 1 < count &&
+                   layout::downloadRowAt(w, layout::updateRowBase(entry, app.contentScroll)).top < view.clip.top)
+                ++entry;
             break;
         }
         case ContentKind::Downloads:
             count = static_cast<int>(inputs.tasks.size());
-            shape.contentPageRows = std::max(1, (h - layout::downloadRowBase(0)) / kRowPitch);
+            shape.contentPageRows = std::max(1, (h - layout::downloadRowBase(0)) / rowPitch());
             for (const auto& entryOfTask : inputs.tasks)
                 shape.contentParts.push_back(static_cast<int>(rowButtonsInOrder(app, entryOfTask.second, w).size()));
             break;
@@ -185,6 +190,32 @@ std::optional<FocusControl> focusControl(const AppState& app, const PaintInputs&
                                 kind == HitKind::Reload ? kRowButtonRadius : kPageButtonRadius};
         }
         case FocusRegion::Content: return contentControl(app, inputs, target, w, h);
+    }
+    return std::nullopt;
+}
+
+std::optional<FocusTarget> focusTargetOf(const AppState& app, const PaintInputs& inputs, const HitRegion& region,
+                                         int w, int h) {
+    if (region.kind == HitKind::Category) return FocusTarget{FocusRegion::Sidebar, region.param, 0};
+    if (region.kind == HitKind::CardAction || region.kind == HitKind::UpdateRow) {
+        const std::vector<size_t> apps = region.kind == HitKind::CardAction ? shownApps(app) : updatableApps(app);
+        for (size_t i = 0; i < apps.size(); ++i)
+            if (app.catalog.apps[apps[i]].id == region.param)
+                return FocusTarget{FocusRegion::Content, static_cast<int32_t>(i), 0};
+        return std::nullopt;
+    }
+    // The header, the page's buttons and the download rows' buttons: a few dozen at most.
+    const FocusShape shape = focusShape(app, inputs, w, h);
+    const bool rows = contentKind(app) == ContentKind::Downloads;
+    for (const FocusRegion where : {FocusRegion::Header, FocusRegion::PageButtons, FocusRegion::Content}) {
+        const int count = where == FocusRegion::Content && !rows ? 0 : focusCount(shape, where);
+        for (int i = 0; i < count; ++i) {
+            for (int part = 0; part < (where == FocusRegion::Content ? focusParts(shape, i) : 1); ++part) {
+                const FocusTarget target{where, i, part};
+                const std::optional<FocusControl> control = focusControl(app, inputs, target, w, h);
+                if (control && control->kind == region.kind && control->param == region.param) return target;
+            }
+        }
     }
     return std::nullopt;
 }

@@ -20,6 +20,10 @@ FocusShape focusShape(const AppState& app, const PaintInputs& inputs, int w, int
 std::optional<FocusControl> focusControl(const AppState& app, const PaintInputs& inputs, const FocusTarget& target,
                                          int w, int h);
 
+// The item a click on region pressed, so the keyboard goes on from there; nothing for what takes no focus.
+std::optional<FocusTarget> focusTargetOf(const AppState& app, const PaintInputs& inputs, const HitRegion& region,
+                                         int w, int h);
+
 // Update step, before the scroll offsets are clamped: scrolls the focused item into view after the
 // keyboard moved the focus.
 void revealFocus(AppState& app, const PaintInputs& inputs, int w, int h);
