@@ -162,6 +162,26 @@ TEST(UiaProvider, ReadsThePublishedTreeAndPostsWhatItIsAskedToDo) {
     EXPECT_EQ(pressed.id, 9);
     EXPECT_EQ(static_cast<HitKind>(pressed.generation), HitKind::CardAction);
 
+    // The categories: one selected, and selecting another shows it as a click would.
+    IRawElementProviderSimple* tabs = newUiaElement(source, L"categories");
+    IUnknown* selection = nullptr;
+    tabs->GetPatternProvider(uia::kSelectionPattern, &selection);
+    ASSERT_NE(selection, nullptr);
+    SAFEARRAY* selected = nullptr;
+    static_cast<ISelectionProvider*>(selection)->GetSelection(&selected);
+    ASSERT_NE(selected, nullptr);
+    EXPECT_EQ(selected->rgsabound[0].cElements, 1u);
+    ::SafeArrayDestroy(selected);
+    IRawElementProviderSimple* tab = newUiaElement(source, L"category-c0");
+    IUnknown* item = nullptr;
+    tab->GetPatternProvider(uia::kSelectionItemPattern, &item);
+    ASSERT_NE(item, nullptr);
+    static_cast<ISelectionItemProvider*>(item)->Select();
+    ASSERT_TRUE(::PeekMessageW(&posted, window, WM_QB_ACCESS_PRESS, WM_QB_ACCESS_PRESS, PM_REMOVE));
+    EXPECT_EQ(static_cast<HitKind>(unpackIdAndGeneration(posted.wParam).generation), HitKind::Category);
+    for (IUnknown* object : {item, static_cast<IUnknown*>(tab), selection, static_cast<IUnknown*>(tabs)})
+        object->Release();
+
     source->disconnect();  // the window is gone: the provider says so rather than answering old news
     EXPECT_NE(button->GetPropertyValue(uia::kName, &value), S_OK);
     for (IUnknown* object : {static_cast<IUnknown*>(pattern), static_cast<IUnknown*>(cardSimple),
