@@ -17,12 +17,16 @@ FocusTarget entry(const FocusShape& shape, FocusRegion region) {
     return item(shape, region, shape.entries[static_cast<int>(region)], 0);
 }
 
-// The first region after (step 1) or before (step -1) `from` that has items, round the window.
+// The first region after (step 1) or before (step -1) `from` that has items, round the window. The
+// header holds two stops, the search field and then the row of its buttons: backwards, the row comes first.
 FocusTarget nextRegion(const FocusShape& shape, const FocusTarget& from, int step) {
     const int start = static_cast<int>(from.region);
     for (int i = 1; i <= kFocusRegionCount; ++i) {
         const FocusRegion region = regionAt(start + step * i);
-        if (focusCount(shape, region) > 0) return entry(shape, region);
+        if (focusCount(shape, region) == 0) continue;
+        if (region == FocusRegion::Header && step < 0 && focusCount(shape, region) > 1)
+            return item(shape, region, kSearchFieldItem + 1, 0);
+        return entry(shape, region);
     }
     return from;
 }
@@ -105,6 +109,10 @@ FocusTarget moveFocus(const FocusShape& shape, const FocusTarget& start, FocusKe
     const bool intoResults = key == FocusKey::Down || key == FocusKey::Tab;
     if (inField && intoResults && shape.searchResults && focusCount(shape, FocusRegion::Content) > 0)
         return item(shape, FocusRegion::Content, 0, 0);
+    const bool headerRow = from.region == FocusRegion::Header && !inField && focusCount(shape, from.region) > 1;
+    if (key == FocusKey::Tab && inField && focusCount(shape, FocusRegion::Header) > 1)
+        return item(shape, FocusRegion::Header, kSearchFieldItem + 1, 0);
+    if (key == FocusKey::ShiftTab && headerRow) return item(shape, FocusRegion::Header, kSearchFieldItem, 0);
     if (key == FocusKey::Tab) return nextRegion(shape, from, 1);
     if (key == FocusKey::ShiftTab) return nextRegion(shape, from, -1);
     switch (from.region) {

@@ -39,7 +39,8 @@ struct FocusShape {
 enum class FocusKey { Tab, ShiftTab, Up, Down, Left, Right, Home, End, PageUp, PageDown };
 
 // Where key moves the focus from `from`. Tab and Shift+Tab go to the next or previous region that has
-// items (round the window); arrows stay in a region: up and down in the sidebar and in lists, all four
+// items (round the window), the header counting as two stops, its search field and its buttons; arrows
+// stay in a region: up and down in the sidebar and in lists, all four
 // ways in the grid, left and right along the header, the page's buttons and a row's buttons.
 FocusTarget moveFocus(const FocusShape& shape, const FocusTarget& from, FocusKey key);
 

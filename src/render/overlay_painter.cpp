@@ -115,9 +115,9 @@ void paintNotice(PaintContext& ctx) {
 void paintFocusRing(PaintContext& ctx) {
     const KeyboardFocus& focus = ctx.app.focus;
     if (::IsRectEmpty(&focus.ring)) return;
-    // Centred a pixel outside the item: the ring lies round it and never over what it shows.
-    const RECT ring = grown(focus.ring, kFocusRingWidth / 2, 0);
+    // One pixel clear of the item, so the ring never covers it nor merges with a button of its colour.
+    const RECT ring = grown(focus.ring, kFocusRingWidth, 0);
     const ClipScope clip(ctx.canvas, focus.ringClip);
     const uint32_t colour = focus.ringOnHeader ? palette::kWhite : palette::kPrimary;
-    strokeRoundRect(ctx.canvas, ring, focus.ringRadius + kFocusRingWidth / 2, colour, static_cast<float>(kFocusRingWidth));
+    strokeRoundRect(ctx.canvas, ring, focus.ringRadius + kFocusRingWidth, colour, static_cast<float>(kFocusRingWidth));
 }
