@@ -120,7 +120,7 @@ void TreeBuilder::sidebar() {
     tabs.scrollMax = app_.sidebarScrollBar.maxScroll;
     tabs.scrollView = view.bottom - view.top;
     const int list = add(0, std::move(tabs));
-    const auto& categories = app_.catalog.categories;
+    const auto& categories = app_.catalogue.categories;
     for (int i = 0; i < static_cast<int>(categories.size()); ++i) {
         const RECT row = layout::sidebarRow(i, app_.sidebarScroll);
         const bool selected = app_.page == Page::Catalogue && !searching(app_) && categories[i].id == app_.selectedCategoryId;
@@ -170,7 +170,7 @@ void TreeBuilder::grid() {
     const layout::GridView view = layout::gridView(w_, h_, static_cast<int>(apps.size()));
     const std::wstring heading = searching(app_) ? searchHeading(app_.search.query, apps.size())
                                                  : catalogueHeading(selectedCategoryName(app_), apps.size(),
-                                                                    !app_.catalog.categories.empty());
+                                                                    !app_.catalogue.categories.empty());
     AccessNode cards = node(AccessRole::List, L"apps", heading, view.clip);
     cards.scrollOffset = app_.contentScroll;
     cards.scrollMax = view.maxScroll;
@@ -179,7 +179,7 @@ void TreeBuilder::grid() {
     for (size_t i = 0; i < apps.size(); ++i) {
         const RECT card = layout::cardRect(view.columns, static_cast<int>(i), view.clip.top, app_.contentScroll);
         if (!layout::cardShown(view, card)) continue;
-        const AppInfo& info = app_.catalog.apps[apps[i]];
+        const AppInfo& info = app_.catalogue.apps[apps[i]];
         const FocusTarget target{FocusRegion::Content, static_cast<int32_t>(i), 0};
         const std::wstring id = L"card-" + std::to_wstring(info.id);
         AccessNode item = node(AccessRole::ListItem, id, info.name, card, AccessFocusable | AccessSelectable);
@@ -214,7 +214,7 @@ void TreeBuilder::updatesList() {
     for (size_t k = 0; k < apps.size(); ++k) {
         const int base = layout::updateRowBase(static_cast<int>(k), app_.contentScroll);
         if (!layout::updateRowShown(view, base)) continue;
-        const AppInfo& info = app_.catalog.apps[apps[k]];
+        const AppInfo& info = app_.catalogue.apps[apps[k]];
         const std::wstring id = L"update-" + std::to_wstring(info.id);
         const InstallStatus* installed = installStatusOf(app_, info.id);
         AccessNode item = node(AccessRole::ListItem, id, info.name, layout::downloadRowAt(w_, base), AccessSelectable);
@@ -241,7 +241,7 @@ void TreeBuilder::downloadRow(int list, const TaskSnapshot& task, int k) {
     const int row = add(list, std::move(item));
     AccessNode bar = node(AccessRole::ProgressBar, id + L"-progress", L"下载进度", layout::rowProgressTrack(w_, base));
     bar.description = task.name;
-    bar.percent = downloadRowBarFill(task) == RowBarFill::Finished ? 100 : progressPercent(task.receivedBytes, task.totalBytes);
+    bar.percent = downloadRowBarFill(task) == RowBarFill::Finished ? 100 : progressPercent(task.receivedBytes, task.size);
     bar.value = std::to_wstring(bar.percent) + L"%";
     if (task.state == Downloading || task.state == Verifying) bar.states |= AccessBusy;
     add(row, std::move(bar));
@@ -252,7 +252,7 @@ void TreeBuilder::downloadRow(int list, const TaskSnapshot& task, int k) {
         const std::optional<FocusControl> control = focusControl(app_, inputs_, target, w_, h_);
         if (!control) continue;
         std::wstring label;
-        for (const RowButton& b : downloadRowButtons(task, listsTaskPackage(app_.catalog.FindApp(task.appId), task)))
+        for (const RowButton& b : downloadRowButtons(task, listsTaskPackage(app_.catalogue.findApp(task.appId), task)))
             if (b.kind == control->kind) label = b.label;
         add(row, button(id + L"-" + hitName(control->kind), label, task.name, control->rect, control->kind,
                         task.appId, target));
@@ -267,9 +267,9 @@ void TreeBuilder::downloadRows() {
 }
 
 void TreeBuilder::content() {
-    if (app_.catalogLoading) {
+    if (app_.catalogueLoading) {
         add(0, node(AccessRole::StaticText, L"loading", L"正在加载应用列表...", {200, 184, w_, 224}));
-    } else if (app_.catalogFailed) {
+    } else if (app_.catalogueFailed) {
         add(0, node(AccessRole::StaticText, L"failed", L"无法连接服务器", {200, 184, w_, 214}));
     } else if (app_.page == Page::Downloads) {
         downloadRows();
@@ -282,7 +282,7 @@ void TreeBuilder::content() {
 
 void TreeBuilder::cardMenu() {
     const CardMenu& menu = app_.cardMenu;
-    const AppInfo* info = app_.catalog.FindApp(menu.appId);
+    const AppInfo* info = app_.catalogue.findApp(menu.appId);
     const int popup = add(0, node(AccessRole::MenuPopup, L"card-menu", info ? info->name : L"", menu.panel));
     const wchar_t* labels[kCardMenuItemCount] = {L"卸载", L"打开下载目录"};
     for (int i = 0; i < kCardMenuItemCount; ++i) {

@@ -25,14 +25,14 @@ int rowPitch() { return layout::downloadRowBase(1) - layout::downloadRowBase(0);
 enum class ContentKind { None, Grid, Updates, Downloads };
 
 ContentKind contentKind(const AppState& app) {
-    if (app.catalogLoading || app.catalogFailed) return ContentKind::None;
+    if (app.catalogueLoading || app.catalogueFailed) return ContentKind::None;
     if (app.page == Page::Downloads) return ContentKind::Downloads;
     return app.page == Page::Updates ? ContentKind::Updates : ContentKind::Grid;
 }
 
 std::vector<HitKind> pageButtons(const AppState& app) {
-    if (app.catalogLoading) return {};
-    if (app.catalogFailed) return {HitKind::Reload};
+    if (app.catalogueLoading) return {};
+    if (app.catalogueFailed) return {HitKind::Reload};
     if (app.page == Page::Downloads) return {HitKind::ClearCompleted, HitKind::ChangeDir, HitKind::OpenDir};
     if (app.page != Page::Updates) return {};
     if (app.batch.active()) return {HitKind::StopBatch};
@@ -63,7 +63,7 @@ RECT headerRect(HitKind kind, int w) {
 
 // A download row's buttons left to right, as the row shows them.
 std::vector<RowButton> rowButtonsInOrder(const AppState& app, const TaskSnapshot& task, int w) {
-    std::vector<RowButton> buttons = downloadRowButtons(task, listsTaskPackage(app.catalog.FindApp(task.appId), task));
+    std::vector<RowButton> buttons = downloadRowButtons(task, listsTaskPackage(app.catalogue.findApp(task.appId), task));
     std::stable_sort(buttons.begin(), buttons.end(), [w](const RowButton& a, const RowButton& b) {
         return layout::rowButton(a.slot, w, 0).left < layout::rowButton(b.slot, w, 0).left;
     });
@@ -113,7 +113,7 @@ void shapeContent(FocusShape& shape, const AppState& app, const PaintInputs& inp
 }
 
 int selectedCategoryRow(const AppState& app) {
-    const auto& categories = app.catalog.categories;
+    const auto& categories = app.catalogue.categories;
     for (size_t i = 0; i < categories.size(); ++i)
         if (categories[i].id == app.selectedCategoryId) return static_cast<int>(i);
     return 0;
@@ -128,7 +128,7 @@ std::optional<FocusControl> contentControl(const AppState& app, const PaintInput
             if (static_cast<size_t>(target.index) >= apps.size()) return std::nullopt;
             const layout::GridView view = layout::gridView(w, h, static_cast<int>(apps.size()));
             const RECT card = layout::cardRect(view.columns, target.index, view.clip.top, app.contentScroll);
-            return FocusControl{HitKind::CardAction, app.catalog.apps[apps[target.index]].id, card, view.clip,
+            return FocusControl{HitKind::CardAction, app.catalogue.apps[apps[target.index]].id, card, view.clip,
                                 kCardRadius};
         }
         case ContentKind::Updates: {
@@ -136,7 +136,7 @@ std::optional<FocusControl> contentControl(const AppState& app, const PaintInput
             if (static_cast<size_t>(target.index) >= apps.size()) return std::nullopt;
             const layout::UpdateListView view = layout::updateListView(w, h, static_cast<int>(apps.size()));
             const RECT button = layout::updateRowButton(w, layout::updateRowBase(target.index, app.contentScroll));
-            return FocusControl{HitKind::UpdateRow, app.catalog.apps[apps[target.index]].id, button, view.clip,
+            return FocusControl{HitKind::UpdateRow, app.catalogue.apps[apps[target.index]].id, button, view.clip,
                                 kRowButtonRadius};
         }
         case ContentKind::Downloads: {
@@ -158,7 +158,7 @@ std::optional<FocusControl> contentControl(const AppState& app, const PaintInput
 FocusShape focusShape(const AppState& app, const PaintInputs& inputs, int w, int h) {
     FocusShape shape;
     shape.counts[static_cast<int>(FocusRegion::Header)] = kHeaderControlCount;
-    shape.counts[static_cast<int>(FocusRegion::Sidebar)] = static_cast<int>(app.catalog.categories.size());
+    shape.counts[static_cast<int>(FocusRegion::Sidebar)] = static_cast<int>(app.catalogue.categories.size());
     shape.entries[static_cast<int>(FocusRegion::Sidebar)] = selectedCategoryRow(app);
     shape.sidebarPageRows = std::max(1, layout::sidebarViewHeight(h) / layout::kSidebarRowPitch);
     shape.counts[static_cast<int>(FocusRegion::PageButtons)] = static_cast<int>(pageButtons(app).size());
@@ -177,7 +177,7 @@ std::optional<FocusControl> focusControl(const AppState& app, const PaintInputs&
             return FocusControl{kind, 0, headerRect(kind, w), whole, caption ? 0 : kPillRadius + 1};
         }
         case FocusRegion::Sidebar: {
-            if (target.index < 0 || static_cast<size_t>(target.index) >= app.catalog.categories.size())
+            if (target.index < 0 || static_cast<size_t>(target.index) >= app.catalogue.categories.size())
                 return std::nullopt;
             return FocusControl{HitKind::Category, target.index, layout::sidebarRow(target.index, app.sidebarScroll),
                                 layout::sidebarListView(h), kCategoryRadius};
@@ -200,7 +200,7 @@ std::optional<FocusTarget> focusTargetOf(const AppState& app, const PaintInputs&
     if (region.kind == HitKind::CardAction || region.kind == HitKind::UpdateRow) {
         const std::vector<size_t> apps = region.kind == HitKind::CardAction ? shownApps(app) : updatableApps(app);
         for (size_t i = 0; i < apps.size(); ++i)
-            if (app.catalog.apps[apps[i]].id == region.param)
+            if (app.catalogue.apps[apps[i]].id == region.param)
                 return FocusTarget{FocusRegion::Content, static_cast<int32_t>(i), 0};
         return std::nullopt;
     }

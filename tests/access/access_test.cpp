@@ -27,7 +27,7 @@ TaskSnapshot downloading(int32_t id, const std::wstring& name, int64_t received)
     task.name = name;
     task.state = Downloading;
     task.receivedBytes = received;
-    task.totalBytes = 100;
+    task.size = 100;
     return task;
 }
 
@@ -36,9 +36,9 @@ struct Scene {
     AppState app;
     PaintInputs inputs;
     Scene() {
-        app.catalog.categories = {{L"c0", L"常用软件"}};
+        app.catalogue.categories = {{L"c0", L"常用软件"}};
         app.selectedCategoryId = L"c0";
-        app.catalog.apps = {appOf(7, L"星河笔记"), appOf(8, L"暂无安装包", false), appOf(9, L"方块压缩包")};
+        app.catalogue.apps = {appOf(7, L"星河笔记"), appOf(8, L"暂无安装包", false), appOf(9, L"方块压缩包")};
         app.focus.target = {FocusRegion::Content, 1, 0};
         inputs.tasks[7] = downloading(7, L"星河笔记", 37);
     }

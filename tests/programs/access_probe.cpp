@@ -17,7 +17,7 @@
 namespace {
 
 void print(const std::wstring& line) {
-    const std::string bytes = WideToUtf8(line + L"\n");
+    const std::string bytes = wideToUtf8(line + L"\n");
     DWORD written = 0;
     ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
@@ -97,7 +97,7 @@ std::wstring decoded(const wchar_t* encoded) {
             bytes += static_cast<char>(*c);
         }
     }
-    return Utf8ToWide(bytes);
+    return utf8ToWide(bytes);
 }
 
 BOOL CALLBACK describeControl(HWND child, LPARAM) {
