@@ -7,10 +7,16 @@ std::shared_ptr<const AccessTree> AccessSource::tree() const {
     return tree_;
 }
 
-void AccessSource::publish(std::shared_ptr<const AccessTree> tree, POINT origin) {
+void AccessSource::publish(std::shared_ptr<const AccessTree> tree, POINT origin, qb::DpiScale scale) {
     std::lock_guard<std::mutex> hold(lock_);
     tree_ = std::move(tree);
     origin_ = origin;
+    scale_ = scale;
+}
+
+qb::DpiScale AccessSource::scale() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return scale_;
 }
 
 void AccessSource::disconnect() {

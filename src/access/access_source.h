@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "access/access_tree.h"
+#include "base/dpi_scale.h"
 
 class AccessSource {
 public:
@@ -19,10 +20,12 @@ public:
     HWND window() const { return hwnd_; }
     // Any thread: the newest tree, or null once the window is gone.
     std::shared_ptr<const AccessTree> tree() const;
-    // Window thread: tree is what the window shows now; origin is its client area's top-left on screen.
-    void publish(std::shared_ptr<const AccessTree> tree, POINT origin);
+    // Window thread: tree is what the window shows now, in units of its scale; origin is its client
+    // area's top-left on screen.
+    void publish(std::shared_ptr<const AccessTree> tree, POINT origin, qb::DpiScale scale = {});
     void disconnect();
     POINT origin() const;
+    qb::DpiScale scale() const;
 
     // A node's number for events and child ids: negative, the same for the same id as long as this lives.
     long numberOf(const std::wstring& id);
@@ -39,6 +42,7 @@ private:
     mutable std::mutex lock_;
     std::shared_ptr<const AccessTree> tree_;
     POINT origin_{};
+    qb::DpiScale scale_;
     std::map<std::wstring, long> numbers_;
     std::vector<std::wstring> ids_;
 };

@@ -237,7 +237,7 @@ HRESULT AccessibleElement::accLocation(long* x, long* y, long* width, long* heig
     if (!tree) return RPC_E_DISCONNECTED;
     const int index = resolve(*tree, child);
     if (index < 0) return E_INVALIDARG;
-    const RECT& rect = tree->nodes[static_cast<size_t>(index)].rect;
+    const RECT rect = source_->scale().pixels(tree->nodes[static_cast<size_t>(index)].rect);
     POINT origin{0, 0};
     ::ClientToScreen(source_->window(), &origin);
     *x = rect.left + origin.x;
@@ -281,6 +281,7 @@ HRESULT AccessibleElement::accHitTest(long x, long y, VARIANT* out) {
     if (self < 0) return E_FAIL;
     POINT point{x, y};
     ::ScreenToClient(source_->window(), &point);
+    point = source_->scale().units(point);
     if (!::PtInRect(&tree->nodes[static_cast<size_t>(self)].rect, point)) return S_FALSE;
     answer(*tree, tree->hit(point, self), self, out);
     return S_OK;

@@ -237,7 +237,7 @@ HRESULT UiaElement::get_BoundingRectangle(struct UiaRect* out) {
     *out = UiaRect{};
     const Found found = find();
     if (found.index < 0) return UIA_E_ELEMENTNOTAVAILABLE_CODE;
-    const RECT& rect = found.node().rect;
+    const RECT rect = source_->scale().pixels(found.node().rect);
     const POINT origin = source_->origin();
     *out = UiaRect{static_cast<double>(rect.left + origin.x), static_cast<double>(rect.top + origin.y),
                    static_cast<double>(rect.right - rect.left), static_cast<double>(rect.bottom - rect.top)};
@@ -256,7 +256,7 @@ HRESULT UiaElement::ElementProviderFromPoint(double x, double y, IRawElementProv
     const Found found = find();
     if (found.index < 0) return UIA_E_ELEMENTNOTAVAILABLE_CODE;
     const POINT origin = source_->origin();
-    const POINT client{static_cast<LONG>(x) - origin.x, static_cast<LONG>(y) - origin.y};
+    const POINT client = source_->scale().units(POINT{static_cast<LONG>(x) - origin.x, static_cast<LONG>(y) - origin.y});
     *out = static_cast<IRawElementProviderFragment*>(element(*found.tree, found.tree->hit(client)));
     return S_OK;
 }

@@ -8,6 +8,7 @@
 #include "app/main_window_handlers.h"
 #include "app/main_window_paint.h"
 #include "app/startup.h"
+#include "app/window_dpi.h"
 #include "model/app_state.h"
 
 namespace {
@@ -66,7 +67,7 @@ void publish(HWND hwnd, const PaintInputs& inputs, int w, int h) {
     auto tree = std::make_shared<const AccessTree>(buildAccessTree(app, inputs, focus, w, h));
     POINT origin{0, 0};
     ::ClientToScreen(hwnd, &origin);
-    access.source->publish(tree, origin);
+    access.source->publish(tree, origin, app.scale);
     const std::vector<AccessEvent> events = accessEvents(access.published.get(), *tree, access.announced);
     access.published = tree;
     for (const AccessEvent& event : events) {
@@ -91,9 +92,8 @@ LRESULT onGetObject(HWND hwnd, WPARAM wp, LPARAM lp) {
         finishStartUp();  // COM on this thread: the objects are marshalled to the client
         access.source = std::make_shared<AccessSource>(hwnd);
     }
-    RECT client{};
-    ::GetClientRect(hwnd, &client);
-    publish(hwnd, liveInputs(appState()), client.right, client.bottom);
+    const SIZE client = clientUnits(hwnd);
+    publish(hwnd, liveInputs(appState()), client.cx, client.cy);
     if (uiAutomation) {
         IRawElementProviderSimple* root = newUiaElement(access.source, L"client");
         const LRESULT result = uia::api().returnRawElementProvider(hwnd, wp, lp, root);

@@ -159,9 +159,8 @@ void actOnRegion(HWND hwnd, const HitRegion& region) {
 // The keyboard goes on from the item the pointer pressed.
 void followPointer(HWND hwnd, const HitRegion& hit) {
     AppState& app = appState();
-    RECT client{};
-    ::GetClientRect(hwnd, &client);
-    if (const auto target = focusTargetOf(app, liveInputs(app), hit, client.right, client.bottom))
+    const SIZE client = clientUnits(hwnd);
+    if (const auto target = focusTargetOf(app, liveInputs(app), hit, client.cx, client.cy))
         app.focus.target = *target;
 }
 

@@ -5,6 +5,7 @@
 #include "app/main_window_handlers.h"
 #include "app/main_window_paint.h"
 #include "app/search_field.h"
+#include "app/window_dpi.h"
 #include "model/app_state.h"
 #include "render/focus_targets.h"
 #include "render/frame_update.h"
@@ -29,11 +30,7 @@ std::optional<FocusKey> focusKeyOf(WPARAM key) {
     }
 }
 
-SIZE clientSize() {
-    RECT client{};
-    ::GetClientRect(appState().mainWnd, &client);
-    return {client.right, client.bottom};
-}
+SIZE clientSize() { return clientUnits(appState().mainWnd); }
 
 // PgUp and PgDn scroll the view by the rows the focus moves, so the focus keeps its place on screen.
 void scrollByPage(AppState& app, const FocusShape& shape, FocusRegion region, int direction) {

@@ -62,7 +62,7 @@ void paintMainWindow(HDC dc, const RECT& client) {
     updateFrame(app, inputs, units.cx, units.cy);
     if (!paintMainWindowWith(dc, client, app, inputs, cachesFor(paint, w, h)) && app.mainWnd)
         ::InvalidateRect(app.mainWnd, nullptr, FALSE);
-    if (app.mainWnd) publishAccessTree(app.mainWnd, inputs, w, h);
+    if (app.mainWnd) publishAccessTree(app.mainWnd, inputs, units.cx, units.cy);
     postPreparation(paint, app.mainWnd);
 }
 
