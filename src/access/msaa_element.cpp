@@ -88,6 +88,25 @@ private:
     // numbered (n < 0); -1 when the window no longer shows it.
     int resolve(const AccessTree& tree, const VARIANT& child) const;
     HRESULT text(const VARIANT& child, BSTR* out, std::wstring AccessNode::*field) const;
+    // Hands answer the tree and the node a call is about: RPC_E_DISCONNECTED once the window has gone,
+    // E_INVALIDARG for a child the window no longer shows.
+    template <typename Answer>
+    HRESULT onNode(const VARIANT& child, Answer answer) const {
+        const auto tree = source_->tree();
+        if (!tree) return RPC_E_DISCONNECTED;
+        const int index = resolve(*tree, child);
+        if (index < 0) return E_INVALIDARG;
+        return answer(*tree, index);
+    }
+    // The same for this node itself; `gone` when the window no longer shows it.
+    template <typename Answer>
+    HRESULT onSelf(HRESULT gone, Answer answer) const {
+        const auto tree = source_->tree();
+        if (!tree) return RPC_E_DISCONNECTED;
+        const int self = tree->find(id_);
+        if (self < 0) return gone;
+        return answer(*tree, self);
+    }
     // child as a VARIANT: CHILDID_SELF for this node, else an object.
     void answer(const AccessTree& tree, int index, int self, VARIANT* out) const;
 
@@ -111,11 +130,9 @@ int AccessibleElement::resolve(const AccessTree& tree, const VARIANT& child) con
 HRESULT AccessibleElement::text(const VARIANT& child, BSTR* out, std::wstring AccessNode::*field) const {
     if (!out) return E_POINTER;
     *out = nullptr;
-    const auto tree = source_->tree();
-    if (!tree) return RPC_E_DISCONNECTED;
-    const int index = resolve(*tree, child);
-    if (index < 0) return E_INVALIDARG;
-    return textResult(tree->nodes[static_cast<size_t>(index)].*field, out);
+    return onNode(child, [&](const AccessTree& tree, int index) {
+        return textResult(tree.nodes[static_cast<size_t>(index)].*field, out);
+    });
 }
 
 void AccessibleElement::answer(const AccessTree& tree, int index, int self, VARIANT* out) const {
@@ -132,119 +149,103 @@ void AccessibleElement::answer(const AccessTree& tree, int index, int self, VARI
 HRESULT AccessibleElement::get_accParent(IDispatch** parent) {
     if (!parent) return E_POINTER;
     *parent = nullptr;
-    const auto tree = source_->tree();
-    if (!tree) return RPC_E_DISCONNECTED;
-    const int self = tree->find(id_);
-    if (self < 0) return E_FAIL;
-    const int up = tree->nodes[static_cast<size_t>(self)].parent;
-    if (up >= 0) {
-        *parent = newAccessibleElement(source_, tree->nodes[static_cast<size_t>(up)].id);
-        return S_OK;
-    }
-    // The client area's parent is the window itself, as the system's own objects give it.
-    return ::CreateStdAccessibleObject(source_->window(), OBJID_WINDOW, IID_IDispatch, reinterpret_cast<void**>(parent));
+    return onSelf(E_FAIL, [&](const AccessTree& tree, int self) -> HRESULT {
+        const int up = tree.nodes[static_cast<size_t>(self)].parent;
+        if (up >= 0) {
+            *parent = newAccessibleElement(source_, tree.nodes[static_cast<size_t>(up)].id);
+            return S_OK;
+        }
+        // The client area's parent is the window itself, as the system's own objects give it.
+        return ::CreateStdAccessibleObject(source_->window(), OBJID_WINDOW, IID_IDispatch,
+                                           reinterpret_cast<void**>(parent));
+    });
 }
 
 HRESULT AccessibleElement::get_accChildCount(long* count) {
     if (!count) return E_POINTER;
     *count = 0;
-    const auto tree = source_->tree();
-    if (!tree) return RPC_E_DISCONNECTED;
-    const int self = tree->find(id_);
-    if (self < 0) return E_FAIL;
-    *count = static_cast<long>(tree->nodes[static_cast<size_t>(self)].children.size());
-    return S_OK;
+    return onSelf(E_FAIL, [&](const AccessTree& tree, int self) {
+        *count = static_cast<long>(tree.nodes[static_cast<size_t>(self)].children.size());
+        return S_OK;
+    });
 }
 
 HRESULT AccessibleElement::get_accChild(VARIANT child, IDispatch** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    const auto tree = source_->tree();
-    if (!tree) return RPC_E_DISCONNECTED;
-    const int index = resolve(*tree, child);
-    if (index < 0) return E_INVALIDARG;
-    if (index == tree->find(id_)) return E_INVALIDARG;
-    *out = newAccessibleElement(source_, tree->nodes[static_cast<size_t>(index)].id);
-    return S_OK;
+    return onNode(child, [&](const AccessTree& tree, int index) {
+        if (index == tree.find(id_)) return E_INVALIDARG;
+        *out = newAccessibleElement(source_, tree.nodes[static_cast<size_t>(index)].id);
+        return S_OK;
+    });
 }
 
 HRESULT AccessibleElement::get_accRole(VARIANT child, VARIANT* out) {
     if (!out) return E_POINTER;
     ::VariantInit(out);
-    const auto tree = source_->tree();
-    if (!tree) return RPC_E_DISCONNECTED;
-    const int index = resolve(*tree, child);
-    if (index < 0) return E_INVALIDARG;
-    out->vt = VT_I4;
-    out->lVal = msaaRole(tree->nodes[static_cast<size_t>(index)].role);
-    return S_OK;
+    return onNode(child, [&](const AccessTree& tree, int index) {
+        out->vt = VT_I4;
+        out->lVal = msaaRole(tree.nodes[static_cast<size_t>(index)].role);
+        return S_OK;
+    });
 }
 
 HRESULT AccessibleElement::get_accState(VARIANT child, VARIANT* out) {
     if (!out) return E_POINTER;
     ::VariantInit(out);
-    const auto tree = source_->tree();
-    if (!tree) return RPC_E_DISCONNECTED;
-    const int index = resolve(*tree, child);
-    if (index < 0) return E_INVALIDARG;
-    out->vt = VT_I4;
-    out->lVal = msaaState(tree->nodes[static_cast<size_t>(index)].states);
-    return S_OK;
+    return onNode(child, [&](const AccessTree& tree, int index) {
+        out->vt = VT_I4;
+        out->lVal = msaaState(tree.nodes[static_cast<size_t>(index)].states);
+        return S_OK;
+    });
 }
 
 HRESULT AccessibleElement::get_accFocus(VARIANT* out) {
     if (!out) return E_POINTER;
     ::VariantInit(out);
-    const auto tree = source_->tree();
-    if (!tree) return RPC_E_DISCONNECTED;
-    const int self = tree->find(id_);
-    if (self < 0 || tree->focused < 0) return S_FALSE;
-    answer(*tree, tree->focused, self, out);
-    return S_OK;
+    return onSelf(S_FALSE, [&](const AccessTree& tree, int self) {
+        if (tree.focused < 0) return S_FALSE;
+        answer(tree, tree.focused, self, out);
+        return S_OK;
+    });
 }
 
 HRESULT AccessibleElement::get_accSelection(VARIANT* out) {
     if (!out) return E_POINTER;
     ::VariantInit(out);
-    const auto tree = source_->tree();
-    if (!tree) return RPC_E_DISCONNECTED;
-    const int self = tree->find(id_);
-    if (self < 0) return E_FAIL;
-    for (int child : tree->nodes[static_cast<size_t>(self)].children) {
-        if (!(tree->nodes[static_cast<size_t>(child)].states & AccessSelected)) continue;
-        answer(*tree, child, self, out);
-        return S_OK;
-    }
-    return S_FALSE;
+    return onSelf(E_FAIL, [&](const AccessTree& tree, int self) {
+        for (int child : tree.nodes[static_cast<size_t>(self)].children) {
+            if (!(tree.nodes[static_cast<size_t>(child)].states & AccessSelected)) continue;
+            answer(tree, child, self, out);
+            return S_OK;
+        }
+        return S_FALSE;
+    });
 }
 
 HRESULT AccessibleElement::accSelect(long flags, VARIANT child) {
-    const auto tree = source_->tree();
-    if (!tree) return RPC_E_DISCONNECTED;
-    const int index = resolve(*tree, child);
-    if (index < 0) return E_INVALIDARG;
-    const AccessNode& node = tree->nodes[static_cast<size_t>(index)];
-    bool done = false;
-    if (flags & SELFLAG_TAKEFOCUS) done = source_->takeFocus(node);
-    // Selecting a category shows it, as choosing a tab does.
-    if ((flags & SELFLAG_TAKESELECTION) && node.role == AccessRole::PageTab) done = source_->press(node) || done;
-    return done ? S_OK : S_FALSE;
+    return onNode(child, [&](const AccessTree& tree, int index) {
+        const AccessNode& node = tree.nodes[static_cast<size_t>(index)];
+        bool done = false;
+        if (flags & SELFLAG_TAKEFOCUS) done = source_->takeFocus(node);
+        // Selecting a category shows it, as choosing a tab does.
+        if ((flags & SELFLAG_TAKESELECTION) && node.role == AccessRole::PageTab) done = source_->press(node) || done;
+        return done ? S_OK : S_FALSE;
+    });
 }
 
 HRESULT AccessibleElement::accLocation(long* x, long* y, long* width, long* height, VARIANT child) {
     if (!x || !y || !width || !height) return E_POINTER;
-    const auto tree = source_->tree();
-    if (!tree) return RPC_E_DISCONNECTED;
-    const int index = resolve(*tree, child);
-    if (index < 0) return E_INVALIDARG;
-    const RECT rect = source_->scale().pixels(tree->nodes[static_cast<size_t>(index)].rect);
-    POINT origin{0, 0};
-    ::ClientToScreen(source_->window(), &origin);
-    *x = rect.left + origin.x;
-    *y = rect.top + origin.y;
-    *width = rect.right - rect.left;
-    *height = rect.bottom - rect.top;
-    return S_OK;
+    return onNode(child, [&](const AccessTree& tree, int index) {
+        const RECT rect = source_->scale().pixels(tree.nodes[static_cast<size_t>(index)].rect);
+        POINT origin{0, 0};
+        ::ClientToScreen(source_->window(), &origin);
+        *x = rect.left + origin.x;
+        *y = rect.top + origin.y;
+        *width = rect.right - rect.left;
+        *height = rect.bottom - rect.top;
+        return S_OK;
+    });
 }
 
 HRESULT AccessibleElement::accNavigate(long direction, VARIANT start, VARIANT* out) {
@@ -275,24 +276,20 @@ HRESULT AccessibleElement::accNavigate(long direction, VARIANT start, VARIANT* o
 HRESULT AccessibleElement::accHitTest(long x, long y, VARIANT* out) {
     if (!out) return E_POINTER;
     ::VariantInit(out);
-    const auto tree = source_->tree();
-    if (!tree) return RPC_E_DISCONNECTED;
-    const int self = tree->find(id_);
-    if (self < 0) return E_FAIL;
-    POINT point{x, y};
-    ::ScreenToClient(source_->window(), &point);
-    point = source_->scale().units(point);
-    if (!::PtInRect(&tree->nodes[static_cast<size_t>(self)].rect, point)) return S_FALSE;
-    answer(*tree, tree->hit(point, self), self, out);
-    return S_OK;
+    return onSelf(E_FAIL, [&](const AccessTree& tree, int self) {
+        POINT point{x, y};
+        ::ScreenToClient(source_->window(), &point);
+        point = source_->scale().units(point);
+        if (!::PtInRect(&tree.nodes[static_cast<size_t>(self)].rect, point)) return S_FALSE;
+        answer(tree, tree.hit(point, self), self, out);
+        return S_OK;
+    });
 }
 
 HRESULT AccessibleElement::accDoDefaultAction(VARIANT child) {
-    const auto tree = source_->tree();
-    if (!tree) return RPC_E_DISCONNECTED;
-    const int index = resolve(*tree, child);
-    if (index < 0) return E_INVALIDARG;
-    return source_->press(tree->nodes[static_cast<size_t>(index)]) ? S_OK : DISP_E_MEMBERNOTFOUND;
+    return onNode(child, [&](const AccessTree& tree, int index) {
+        return source_->press(tree.nodes[static_cast<size_t>(index)]) ? S_OK : DISP_E_MEMBERNOTFOUND;
+    });
 }
 
 }  // namespace
