@@ -40,6 +40,10 @@ constexpr COLORREF kFieldColour = RGB(0xF7, 0xF8, 0xFA);
 // What a settings window owns besides its controls, from WM_NCCREATE until its controls are gone
 // (WM_NCDESTROY); the window holds it in GWLP_USERDATA.
 struct SettingsResources {
+    // The window's own DPI, the main window's until it moves to a monitor of another; the painters'
+    // fonts are made for it.
+    qb::DpiScale scale;
+    HFONT canvasFonts[kUiFontCount] = {};
     qb::UniqueFont normal;
     qb::UniqueFont heading;
     qb::UniqueFont small;
@@ -60,11 +64,22 @@ SettingsResources* resourcesOf(HWND settings) {
 // Made with the window (WM_NCCREATE); onNcDestroy frees it.
 void attachResources(HWND settings) {
     auto held = std::make_unique<SettingsResources>();
+    held->scale = appState().scale;
+    createUiFonts(held->canvasFonts, held->scale.dpi);
     ::SetWindowLongPtrW(settings, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(held.release()));
 }
 
-// The window is laid out in 96-DPI units at the main window's scale, which owns it and shares its fonts.
-const qb::DpiScale& scale() { return appState().scale; }
+// The window is laid out in 96-DPI units at its own scale: the main window's while it is being made.
+const qb::DpiScale& scale() {
+    const SettingsResources* held = resourcesOf(appState().settingsWnd);
+    return held ? held->scale : appState().scale;
+}
+
+// The fonts the painters draw the window's texts with, made for scale().
+const HFONT (&canvasFonts())[kUiFontCount] {
+    SettingsResources* held = resourcesOf(appState().settingsWnd);
+    return held && held->canvasFonts[0] ? held->canvasFonts : appState().uiFonts;
+}
 
 HFONT createFont(int height, int weight) {
     return ::CreateFontW(scale().length(height), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
@@ -108,6 +123,13 @@ void applyFonts(HWND hwnd, SettingsResources& held) {
     ::SendMessageW(appState().settingsVersionLabel, WM_SETFONT, reinterpret_cast<WPARAM>(held.small.get()), TRUE);
 }
 
+// Rounds the window's corners as the main window's, at the window's scale.
+void roundCorners(HWND hwnd, int width, int height, BOOL redraw) {
+    const int corner = scale().length(kWindowCornerEllipse);
+    HRGN region = ::CreateRoundRectRgn(0, 0, width + 1, height + 1, corner, corner);
+    if (region && !::SetWindowRgn(hwnd, region, redraw)) ::DeleteObject(region);
+}
+
 // Asks once for WM_MOUSELEAVE, so that a hover ends when the pointer leaves.
 void trackLeave(HWND hwnd) {
     TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd, 0};
@@ -122,7 +144,7 @@ void paintBuffered(HDC dc, SIZE size, Paint paint) {
     const CanvasLook look = settingsLook();
     fillBackground(surface, look.background(palette::kWhite & 0xFFFFFF));
     {
-        Canvas canvas(surface.dc(), surface.pixels(), appState().uiFonts, look);
+        Canvas canvas(surface.dc(), surface.pixels(), canvasFonts(), look);
         paint(canvas);
     }
     ::BitBlt(dc, 0, 0, size.cx, size.cy, surface.dc(), 0, 0, SRCCOPY);
@@ -517,6 +539,48 @@ LRESULT onPaint(HWND hwnd, const SettingsResources& held) {
     return 0;
 }
 
+// Every child keeps its place in units: at the new scale it takes that place's pixels.
+struct Rescale {
+    HWND settings;
+    qb::DpiScale before, after;
+};
+
+BOOL CALLBACK rescaleChild(HWND child, LPARAM lp) {
+    const Rescale& r = *reinterpret_cast<const Rescale*>(lp);
+    if (::GetParent(child) != r.settings) return TRUE;
+    RECT place{};
+    ::GetWindowRect(child, &place);
+    ::MapWindowPoints(nullptr, r.settings, reinterpret_cast<POINT*>(&place), 2);
+    const RECT units{r.before.unit(place.left), r.before.unit(place.top), r.before.unit(place.right),
+                     r.before.unit(place.bottom)};
+    const RECT pixels = r.after.pixels(units);
+    ::SetWindowPos(child, nullptr, pixels.left, pixels.top, pixels.right - pixels.left, pixels.bottom - pixels.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    return TRUE;
+}
+
+// The window moved to a monitor of another DPI: its fonts, controls, corners and size follow, and it
+// takes the rectangle the system suggests.
+LRESULT onSettingsDpiChanged(HWND hwnd, SettingsResources& held, int dpi, const RECT& suggested) {
+    if (dpi == held.scale.dpi || dpi <= 0) return 0;
+    HFONT made[kUiFontCount] = {};
+    if (!createUiFonts(made, dpi)) {
+        deleteUiFonts(made);
+        return 0;  // it stays as it is, at its size
+    }
+    Rescale rescale{hwnd, held.scale, qb::DpiScale{dpi}};
+    std::swap(made, held.canvasFonts);
+    deleteUiFonts(made);
+    held.scale = rescale.after;
+    ::EnumChildWindows(hwnd, rescaleChild, reinterpret_cast<LPARAM>(&rescale));
+    applyFonts(hwnd, held);
+    const int width = suggested.right - suggested.left, height = suggested.bottom - suggested.top;
+    ::SetWindowPos(hwnd, nullptr, suggested.left, suggested.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    roundCorners(hwnd, width, height, TRUE);
+    ::RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    return 0;
+}
+
 LRESULT onDestroy(SettingsResources& held) {
     AppState& app = appState();
     app.settingsWnd = nullptr;
@@ -535,6 +599,7 @@ LRESULT onDestroy(SettingsResources& held) {
 LRESULT onNcDestroy(HWND hwnd, WPARAM wp, LPARAM lp) {
     const std::unique_ptr<SettingsResources> held(resourcesOf(hwnd));
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    deleteUiFonts(held->canvasFonts);
     return ::DefWindowProcW(hwnd, WM_NCDESTROY, wp, lp);
 }
 
@@ -623,9 +688,7 @@ void openSettingsWindow() {
     }
     // Rounded like the main window, with the same shadow under it. The shadow falls on the main
     // window, so it is left out where the desktop would draw it opaque instead of blending it.
-    const int corner = scale().length(kWindowCornerEllipse);
-    HRGN region = ::CreateRoundRectRgn(0, 0, width + 1, height + 1, corner, corner);
-    if (region && !::SetWindowRgn(settings, region, FALSE)) ::DeleteObject(region);
+    roundCorners(settings, width, height, FALSE);
     SettingsResources& held = *resourcesOf(settings);  // made with the window
     if (desktopComposesWindows()) held.shadow = createShadowWindowFor(settings);
     app.settingsWnd = settings;
@@ -673,6 +736,7 @@ LRESULT CALLBACK settingsWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_LBUTTONUP: return onMouse(hwnd, *held, msg, lp);
         case WM_ERASEBKGND: return 1;
         case WM_PAINT: return onPaint(hwnd, *held);
+        case WM_DPICHANGED: return onSettingsDpiChanged(hwnd, *held, LOWORD(wp), *reinterpret_cast<const RECT*>(lp));
         case WM_WINDOWPOSCHANGED: followWithShadow(hwnd, held->shadow, held->shadowSize); break;
         case WM_DESTROY: return onDestroy(*held);
         case WM_NCDESTROY: return onNcDestroy(hwnd, wp, lp);

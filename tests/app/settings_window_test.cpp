@@ -188,6 +188,36 @@ TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsControls) {
         EXPECT_EQ(::GetDlgCtrlID(tab = ::GetNextDlgTabItem(settings, tab, FALSE)), id);
 }
 
+TEST_F(SettingsWindow, MovingToAMonitorOfAnotherDpiRescalesItsControlsAndFonts) {
+    HWND settings = open();
+    ASSERT_NE(settings, nullptr);
+    HWND save = ::GetDlgItem(settings, kSettingsSaveId);
+    const auto placeAndFont = [&](HWND child) {
+        RECT place{};
+        ::GetWindowRect(child, &place);
+        ::MapWindowPoints(nullptr, settings, reinterpret_cast<POINT*>(&place), 2);
+        LOGFONTW font{};
+        ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0)), sizeof font, &font);
+        return std::make_pair(place, font.lfHeight);
+    };
+    const struct { int dpi, width, height; RECT save; LONG font; } steps[] = {
+        {192, 956, 1052, {728, 920, 896, 988}, -28}, {144, 717, 789, {546, 690, 672, 741}, -21},
+        {96, 478, 526, {364, 460, 448, 494}, -14},
+    };
+    for (const auto& step : steps) {
+        const RECT suggested{100, 50, 100 + step.width, 50 + step.height};
+        ::SendMessageW(settings, WM_DPICHANGED, MAKEWPARAM(step.dpi, step.dpi), reinterpret_cast<LPARAM>(&suggested));
+        RECT r{};
+        ::GetWindowRect(settings, &r);
+        EXPECT_EQ(r.right - r.left, step.width) << step.dpi;
+        EXPECT_EQ(r.bottom - r.top, step.height) << step.dpi;
+        const auto [place, font] = placeAndFont(save);
+        EXPECT_TRUE(::EqualRect(&place, &step.save)) << step.dpi << ": " << place.left << "," << place.top << ","
+                                                     << place.right << "," << place.bottom;
+        EXPECT_EQ(font, step.font) << step.dpi;
+    }
+}
+
 TEST_F(SettingsWindow, OpeningItAgainOnlyBringsItToTheFront) {
     HWND first = open();
     ASSERT_NE(first, nullptr);
