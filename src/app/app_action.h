@@ -44,6 +44,9 @@ void importInstallList(HWND owner);
 // --import FILE: the list is read now and queued once the catalogue has loaded, asking first only
 // when it comes from another server.
 void importInstallListUnattended(const std::wstring& path);
+// A list another start of the program handed over: read now, matched once the catalogue has loaded,
+// and queued only after a question.
+void importInstallListHandedOver(const std::wstring& path);
 // Goes on with a list that waits for the catalogue or the registrations, after either arrived.
 void continueListImport();
 // True when the task's installer waits for the one that runs now.

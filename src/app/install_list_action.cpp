@@ -32,12 +32,13 @@ std::wstring fileName(const std::wstring& path) {
     return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
-void startRead(const std::wstring& path, bool unattended) {
+void startRead(const std::wstring& path, bool unattended, bool confirm = false) {
     AppState& state = appState();
     ListFiles& lists = state.lists;
     const uint32_t number = ++lists.jobsStarted;
     lists.newestRead = number;
     lists.unattended = unattended;
+    lists.confirm = confirm;
     lists.waiting.reset();
     if (!shellServices().startListRead(state.mainWnd, number, path)) showToast(L"无法读取软件清单", ToastError);
 }
@@ -69,7 +70,7 @@ void importList(const InstallList& list, bool unattended) {
     if (state.batch.active()) return showToast(L"请等当前的批量安装结束后再导入软件清单", ToastError);
     const ImportPlan plan =
         planImport(list, state.config.server, state.config.channel, state.catalogue.apps, state.installed.byId);
-    const bool asks = !unattended || plan.match == ListMatch::ByName;
+    const bool asks = !unattended || state.lists.confirm || plan.match == ListMatch::ByName;
     if (plan.install.empty()) {
         if (asks) {
             shellServices().messageBox(listOwner(), importQuestion(plan), kImportCaption, MB_OK | MB_ICONINFORMATION);
@@ -93,6 +94,8 @@ void importInstallList(HWND owner) {
 }
 
 void importInstallListUnattended(const std::wstring& path) { startRead(path, true); }
+
+void importInstallListHandedOver(const std::wstring& path) { startRead(path, true, true); }
 
 void exportInstallList(HWND owner) {
     const std::wstring notReady = catalogueNotReady();

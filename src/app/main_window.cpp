@@ -6,6 +6,7 @@
 #include "app/main_window_handlers.h"
 #include "app/main_window_paint.h"
 #include "app/search_field.h"
+#include "app/single_instance.h"
 #include "app/shell_services.h"
 #include "app/window_dpi.h"
 #include "base/window_messages.h"
@@ -52,6 +53,18 @@ LRESULT onDestroy(HWND hwnd) {
 // Windows may end the process once this returns: the transfers stop and record first.
 LRESULT onEndSession(bool ending) {
     if (ending) shellServices().pauseAll(kExitPauseMs);
+    return 0;
+}
+
+// Another start of the program handed its command line over: the window comes to the front, restored
+// if it was minimised, and a list it names is imported after a question.
+LRESULT onHandOver(HWND hwnd) {
+    const std::optional<HandOver> handOver = singleInstance().take();
+    if (!handOver) return 0;
+    ::ShowWindow(hwnd, ::IsIconic(hwnd) ? SW_RESTORE : SW_SHOW);
+    HWND settings = appState().settingsWnd;
+    ::SetForegroundWindow(settings ? settings : hwnd);
+    if (handOver->kind == StartKind::Import) importInstallListHandedOver(handOver->file);
     return 0;
 }
 
@@ -109,6 +122,7 @@ LRESULT CALLBACK mainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_QB_APP_CLOSED: return onAppClosed(static_cast<int32_t>(wp), lp != 0);
         case WM_QB_UNINSTALL_FINISHED: return onUninstallFinished(unpackIdAndGeneration(wp).id);
         case WM_QB_LIST_FILE_DONE: return onListFileDone(static_cast<uint32_t>(wp));
+        case WM_QB_HAND_OVER: return onHandOver(hwnd);
         case WM_ACTIVATEAPP: onActivateApp(wp != FALSE); break;
         case WM_ACTIVATE: return onActivate(hwnd, wp, lp);
         case WM_KEYDOWN: return cardMenuTakesKey(wp) ? 0 : onKeyDown(hwnd, wp, lp);

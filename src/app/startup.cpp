@@ -8,6 +8,7 @@
 #include "app/crash_log.h"
 #include "app/main_window.h"
 #include "app/main_window_paint.h"
+#include "app/single_instance.h"
 #include "app/placement.h"
 #include "app/settings_window.h"
 #include "app/shadow_window.h"
@@ -140,6 +141,12 @@ int runApplication(HINSTANCE instance) {
     if (request.kind == StartKind::Export) return runExport(request.file);
     // Resolved now, against the folder the program was started in.
     const std::wstring importFile = request.kind == StartKind::Import ? fullPathOf(request.file) : std::wstring();
+    // One copy per user session: a later start hands its request to the first and ends, having written nothing.
+    switch (singleInstance().claim({request.kind, importFile})) {
+        case InstanceRole::HandedOver: return 0;
+        case InstanceRole::NoAnswer: writeConsoleLine(L"Quillbox：另一个 Quillbox 正在运行，但没有响应"); return 1;
+        case InstanceRole::First: break;
+    }
     const AppConfig& config = appState().config = loadConfig();
     ShellServices& services = shellServices();
     services.setConnectionsPerDownload(config.connectionsPerDownload);
@@ -149,6 +156,7 @@ int runApplication(HINSTANCE instance) {
     if (!config.downloadDir.empty()) services.setDownloadDirOverride(config.downloadDir);
     services.restoreJournal();
     if (!initInstance(instance)) return 1;
+    singleInstance().serve(appState().mainWnd);
     if (!importFile.empty()) importInstallListUnattended(importFile);
 
     MSG msg{};
@@ -157,6 +165,8 @@ int runApplication(HINSTANCE instance) {
         ::TranslateMessage(&msg);
         ::DispatchMessageW(&msg);
     }
+    // A start from now on waits for this copy to end, then takes its place.
+    singleInstance().stopServing();
     // The window is gone; the transfers stop with their counts recorded, so the next start goes on
     // from every byte written rather than from the journal's last once-a-second note.
     services.pauseAll(kExitPauseMs);

@@ -27,6 +27,8 @@ constexpr UINT WM_QB_LIST_FILE_DONE = WM_APP + 11;    // an install list was rea
 constexpr UINT WM_QB_ACCESS_PRESS = WM_APP + 30;
 constexpr UINT WM_QB_ACCESS_FOCUS = WM_APP + 31;
 constexpr UINT WM_QB_ACCESS_SCROLL = WM_APP + 32;  // wParam: packIdAndGeneration(offset, region): scroll that view
+// Another start of the program handed its command line over; wParam 0. The handler takes it.
+constexpr UINT WM_QB_HAND_OVER = WM_APP + 40;
 
 constexpr UINT_PTR kSpeedTimerId = 1;       // 500 ms speed sampling and periodic repaint
 constexpr UINT_PTR kPageRepeatTimerId = 2;  // repeats page-wise scrolling while a track is held

@@ -68,6 +68,8 @@ struct ListFiles {
     // From the command line: queued without a question, unless the list comes from another server,
     // once the catalogue's load is over and the registrations were read for it.
     bool unattended = false;
+    // Handed over by another start: it waits like one from the command line, and always asks.
+    bool confirm = false;
     std::optional<InstallList> waiting;  // read, waiting for that
 };
 

@@ -10,6 +10,8 @@
 #include "model/app_state.h"
 #include "app/command_line.h"
 #include "app/placement.h"
+#include "app/single_instance.h"
+#include "base/window_messages.h"
 #include "support/test_support.h"
 
 namespace {
@@ -62,6 +64,37 @@ TEST(CommandLine, ImportAndExportTakeTheFileAfterThem) {
     ::GetCurrentDirectoryW(MAX_PATH, folder);
     const std::wstring separator = folder[wcslen(folder) - 1] == L'\\' ? L"" : L"\\";
     EXPECT_EQ(fullPathOf(L"out.json"), folder + separator + L"out.json");
+}
+
+TEST(SingleInstance, ALaterStartHandsItsRequestToTheFirstThroughThePipe) {
+    const struct { std::wstring message; bool valid; } messages[] = {
+        {L"window", true}, {L"import\nC:\\lists\\a.json", true}, {L"import\n\\\\host\\share\\a.json", true},
+        {L"import\na.json", false}, {L"import\nC:\\a\nb", false}, {L"export\nC:\\a.json", false},
+        {L"Window", false}, {L"", false}, {std::wstring(L"import\nC:\\a\0b", 13), false},
+    };
+    for (const auto& m : messages) {
+        const std::optional<HandOver> decoded = decodeHandOver(m.message);
+        EXPECT_EQ(decoded.has_value(), m.valid) << m.message;
+        if (decoded) {
+            EXPECT_EQ(encodeHandOver(*decoded), m.message);
+        }
+    }
+    EXPECT_EQ(instanceNames(L"S-1-5-21-7", 1).pipe, L"\\\\.\\pipe\\Quillbox-S-1-5-21-7-1");
+
+    HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    SingleInstance first, later;
+    ASSERT_EQ(first.claim({}), InstanceRole::First);
+    EXPECT_EQ(later.claim({}, 300), InstanceRole::NoAnswer);  // the first does not answer yet
+    ASSERT_TRUE(first.serve(window));
+    EXPECT_EQ(later.claim({StartKind::Import, L"C:\\lists\\a.json"}), InstanceRole::HandedOver);
+    MSG posted{};
+    EXPECT_TRUE(qbtest::waitUntil([&] { return ::PeekMessageW(&posted, window, WM_QB_HAND_OVER, WM_QB_HAND_OVER, PM_REMOVE); }, 5000));
+    const std::optional<HandOver> taken = first.take();
+    ASSERT_TRUE(taken.has_value());
+    EXPECT_EQ(taken->kind, StartKind::Import);
+    EXPECT_EQ(taken->file, L"C:\\lists\\a.json");
+    first.stopServing();
+    ::DestroyWindow(window);
 }
 
 TEST(AppStateTest, StartsWithTheDocumentedValues) {

@@ -203,7 +203,8 @@ def update_all_once_it_has_closed(run):
 
 
 def import_a_list(run, svc):
-    """The program started again with --import: a list from this server installs 清风便签 with no question."""
+    """The program started again with --import: a list from this server installs 清风便签 with no question.
+    Started once more while it runs, it hands over: the running copy alone stays, and asks before an import."""
     listed = os.path.join(run.work, "list.json")
     with open(listed, "w", encoding="utf-8") as f:
         json.dump({"server": svc.url, "channel": CHANNEL, "apps": [{"id": 10, "name": "清风便签", "version": "1.0"}]},
@@ -219,6 +220,16 @@ def import_a_list(run, svc):
     run.check("清风便签 is installed, without its wizard",
               wait_for(lambda: run.registry_value(BREEZE_KEY, "DisplayVersion") == "1.0", 20),
               run.registry_value(BREEZE_KEY, "DisplayVersion"))
+    # Started again while it runs, the program hands its command line to the running copy and ends.
+    again = subprocess.run(["wine", run.exe], env=run.program.env, stdin=subprocess.DEVNULL, capture_output=True,
+                           timeout=60)
+    run.check("another start hands over to the running copy and ends with 0", again.returncode == 0, again.returncode)
+    windows = run.program.xdo("search", "--onlyvisible", "--name", "^Quillbox$").split()
+    run.check("one Quillbox window stays, the running copy's", len(windows) == 1 and run.program.proc.poll() is None,
+              windows)
+    subprocess.run(["wine", run.exe, "--import", wine_path(listed)], env=run.program.env, stdin=subprocess.DEVNULL,
+                   capture_output=True, timeout=60)
+    run.check("a list handed over by another start asks first", answer_box(run, "导入软件清单", "Return"))
 
 
 def uninstall(run, app):
