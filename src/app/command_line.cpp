@@ -22,8 +22,10 @@ constexpr int kNotWritten = 4;
 
 StartRequest readCommandLine(const std::vector<std::wstring>& arguments) {
     StartRequest request;
+    bool background = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::wstring& option = arguments[i];
+        if (option == L"--background") background = true;
         if (option != L"--import" && option != L"--export") continue;
         const StartKind kind = option == L"--import" ? StartKind::Import : StartKind::Export;
         if (request.kind != StartKind::Window) return {StartKind::Bad, L"", L"--import 和 --export 只能用一个"};
@@ -31,6 +33,7 @@ StartRequest readCommandLine(const std::vector<std::wstring>& arguments) {
             return {StartKind::Bad, L"", option + L" 后面缺少软件清单的文件名"};
         request = {kind, arguments[++i], L""};
     }
+    request.background = background;
     return request;
 }
 

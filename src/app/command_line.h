@@ -13,6 +13,7 @@ struct StartRequest {
     StartKind kind = StartKind::Window;
     std::wstring file;     // as given
     std::wstring problem;  // Bad: what is wrong, for the console
+    bool background = false;  // --background: no window until asked for, the icon in the tray instead
 };
 
 // Reads the arguments after the program's name; others than these two are left alone, as before.

@@ -7,6 +7,7 @@
 #include "app/main_window_paint.h"
 #include "app/search_field.h"
 #include "app/single_instance.h"
+#include "app/tray.h"
 #include "app/shell_services.h"
 #include "app/window_dpi.h"
 #include "base/window_messages.h"
@@ -44,6 +45,7 @@ LRESULT onDestroy(HWND hwnd) {
         app.shadowWnd = nullptr;
     }
     ::KillTimer(hwnd, kSpeedTimerId);
+    removeTrayIcon(hwnd);
     disconnectAccessClients();
     releaseMainWindowPaintCaches();
     ::PostQuitMessage(0);
@@ -61,9 +63,7 @@ LRESULT onEndSession(bool ending) {
 LRESULT onHandOver(HWND hwnd) {
     const std::optional<HandOver> handOver = singleInstance().take();
     if (!handOver) return 0;
-    ::ShowWindow(hwnd, ::IsIconic(hwnd) ? SW_RESTORE : SW_SHOW);
-    HWND settings = appState().settingsWnd;
-    ::SetForegroundWindow(settings ? settings : hwnd);
+    showMainWindow(hwnd);
     if (handOver->kind == StartKind::Import) importInstallListHandedOver(handOver->file);
     return 0;
 }
@@ -110,7 +110,10 @@ LRESULT CALLBACK mainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_ENTERSIZEMOVE: return onEnterSizeMove();
         case WM_EXITSIZEMOVE: return onExitSizeMove(hwnd);
         case WM_QB_REFRESH: return onTasksChanged();
-        case WM_CLOSE: requestClose(hwnd); return 0;
+        case WM_CLOSE:
+            if (!closeToTray(hwnd)) requestClose(hwnd);
+            return 0;
+        case WM_QB_TRAY: return onTrayMessage(hwnd, lp);
         case WM_QB_ICON_READY: return onIconReady();
         case WM_QB_CREATE_SEARCH_EDIT: createSearchEdit(hwnd); return 0;
         case WM_QB_PREPARE_FACES: prepareMainWindowFaces(); return 0;

@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "app/main_window_paint.h"
 #include "app/single_instance.h"
+#include "app/tray.h"
 #include "app/placement.h"
 #include "app/settings_window.h"
 #include "app/shadow_window.h"
@@ -45,18 +46,21 @@ void CALLBACK finishStartUpTimer(HWND, UINT, UINT_PTR, DWORD) { finishStartUp();
 
 }  // namespace
 
-bool initInstance(HINSTANCE instance) {
+bool initInstance(HINSTANCE instance, bool background) {
     // The cached catalogue is read and parsed on another core while the window comes up.
     AppState& app = appState();
     app.earlyLoadRunning = startCatalogueLoadThread(app.config.server, nullptr, app.config.channel);
     Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, background thread on
     ULONG_PTR gdiplusToken = 0;
     if (Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr) != Gdiplus::Ok) return false;
-    mainWindowPaint().warmUp = warmUpPaintingInBackground([] {
-        const int dpi = systemDpi();
-        const WindowPlacement place = mainWindowPlacement(dpi);
-        return FirstFrame{{place.width, place.height}, dpi};  // the frame is drawn by the window: client = window
-    });
+    // In the background nothing is painted before the window is first shown: no warm-up either.
+    if (!background) {
+        mainWindowPaint().warmUp = warmUpPaintingInBackground([] {
+            const int dpi = systemDpi();
+            const WindowPlacement place = mainWindowPlacement(dpi);
+            return FirstFrame{{place.width, place.height}, dpi};  // the frame is drawn by the window: client = window
+        });
+    }
 
     // The window opens on the primary monitor, at the system's DPI; its WM_CREATE checks.
     app.scale = qb::DpiScale{systemDpi()};
@@ -81,6 +85,12 @@ bool initInstance(HINSTANCE instance) {
     MSG loaded{};
     if (::PeekMessageW(&loaded, main, WM_QB_CATALOGUE_LOADED, WM_QB_CATALOGUE_LOADED, PM_REMOVE))
         ::DispatchMessageW(&loaded);
+    if (background) {
+        tray().background = true;
+        showTrayIcon(main);
+        ::SetTimer(main, kFinishStartUpTimerId, kFinishStartUpSoonMs, finishStartUpTimer);
+        return true;
+    }
     ::ShowWindow(main, SW_SHOW);
     ::UpdateWindow(main);
     // The first frame goes to the screen before the work queued meanwhile (icons, faces) is done: a
@@ -155,7 +165,7 @@ int runApplication(HINSTANCE instance) {
     // those in the configured download folder.
     if (!config.downloadDir.empty()) services.setDownloadDirOverride(config.downloadDir);
     services.restoreJournal();
-    if (!initInstance(instance)) return 1;
+    if (!initInstance(instance, request.background)) return 1;
     singleInstance().serve(appState().mainWnd);
     if (!importFile.empty()) importInstallListUnattended(importFile);
 

@@ -3,7 +3,9 @@
 #include <windows.h>
 
 int runApplication(HINSTANCE instance);
-bool initInstance(HINSTANCE instance);
+// In the background the window is made but not shown, and nothing is painted until it is; the icon
+// goes to the tray instead.
+bool initInstance(HINSTANCE instance, bool background = false);
 // OLE and the shadow window, once: after the first catalogue paint, or 1.5 s after start at the latest.
 void finishStartUp();
 // The same, once the thread has waited for messages (after the first catalogue paint reached the screen).

@@ -2,6 +2,7 @@
 
 #include "app/app_action.h"
 #include "app/interaction.h"
+#include "app/tray.h"
 #include "base/window_messages.h"
 #include "render/layout.h"
 #include "app/window_fixture.h"
@@ -740,6 +741,22 @@ TEST_F(MainWindowInput, AnUpdateOfARunningAppAsksFirstAndABatchSkipsIt) {
     EXPECT_TRUE(calls_.log.empty());
     EXPECT_FALSE(state.batch.active());
     EXPECT_EQ(state.noticeSkipped, L"已跳过：「画图」");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainWindowInput, AfterABackgroundStartClosingHidesTheWindowInTheTrayAndAClickThereShowsIt) {
+    createMainWindow(true);
+    tray().background = true;
+    send(WM_CLOSE);
+    ASSERT_TRUE(::IsWindow(main_));
+    EXPECT_TRUE(tray().shown);
+    EXPECT_FALSE(::IsWindowVisible(main_));
+    send(WM_QB_TRAY, 0, WM_LBUTTONUP);
+    EXPECT_TRUE(::IsWindowVisible(main_));
+    tray().background = false;
 }
 
 }  // namespace

@@ -44,6 +44,7 @@ TEST(CommandLine, ImportAndExportTakeTheFileAfterThem) {
         std::vector<std::wstring> arguments;
         StartKind kind;
         std::wstring file;
+        bool background = false;
     };
     const Case cases[] = {
         {{}, StartKind::Window, L""},
@@ -53,11 +54,15 @@ TEST(CommandLine, ImportAndExportTakeTheFileAfterThem) {
         {{L"--export"}, StartKind::Bad, L""},
         {{L"--import", L""}, StartKind::Bad, L""},
         {{L"--import", L"a.json", L"--export", L"b.json"}, StartKind::Bad, L""},
+        {{L"--background"}, StartKind::Window, L"", true},
+        {{L"--import", L"a.json", L"--background"}, StartKind::Import, L"a.json", true},
+        {{L"--import", L"--background"}, StartKind::Import, L"--background", false},
     };
     for (const Case& c : cases) {
         const StartRequest request = readCommandLine(c.arguments);
         EXPECT_EQ(request.kind, c.kind) << c.arguments.size();
         EXPECT_EQ(request.file, c.file) << c.arguments.size();
+        EXPECT_EQ(request.background, c.background) << c.arguments.size();
         EXPECT_EQ(request.problem.empty(), c.kind != StartKind::Bad) << c.arguments.size();
     }
     wchar_t folder[MAX_PATH] = {};

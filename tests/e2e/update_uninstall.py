@@ -12,6 +12,7 @@ import time
 
 from e2e_support import CHANNEL, INSTALLED_FILL, PRIMARY, SUCCESS, TEXT, WHITE, card_button, category_row, centre
 from hostile_service import answer_box
+from qbdrive import Program
 from qbscreen import (FONT_BODY, FONT_BUTTON, FONT_CARD_TITLE, FONT_SECTION_TITLE, FONT_TOAST, blend, rgb, stays,
                       wait_for, wine_path)
 
@@ -232,6 +233,22 @@ def import_a_list(run, svc):
     run.check("a list handed over by another start asks first", answer_box(run, "导入软件清单", "Return"))
 
 
+def background_start(run):
+    """Started with --background, the program shows no window until another start asks for it."""
+    run.click(1180 - 23, 32)  # the close button
+    run.program.wait_exit(30)
+    run.program = Program(run.prefix_build, run.exe, ["--background"])
+    quillbox = lambda: run.program.xdo("search", "--onlyvisible", "--name", "^Quillbox$").split()
+    run.check("--background runs without a window", stays(lambda: not quillbox() and run.program.proc.poll() is None, 4))
+    again = subprocess.run(["wine", run.exe], env=run.program.env, stdin=subprocess.DEVNULL, capture_output=True,
+                           timeout=60)
+    run.window = run.program.wait_window()
+    geometry = run.program.wait_geometry(lambda g: (g["width"], g["height"]) == run.window_size(), timeout=20)
+    run.origin = (geometry["x"], geometry["y"])
+    run.check("another start shows the background copy's window and ends", again.returncode == 0 and
+              len(quillbox()) == 1, (again.returncode, quillbox()))
+
+
 def uninstall(run, app):
     index, name, _ = app
     if app is DAWN:
@@ -293,6 +310,7 @@ def case_update_uninstall(run):
     finally:
         shown = watcher.stop()
     run.check("no installer showed a window of its own", not shown, shown)
+    background_start(run)
     run.click(*centre(category_row(2)))
     uninstall(run, DAWN)
     uninstall(run, SPRUCE)

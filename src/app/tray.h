@@ -1,0 +1,34 @@
+#pragma once
+// The icon in the notification area, shown while the program runs without its window: after a start
+// with --background, or once the window was closed to it. A click opens the window; its menu opens the
+// window, checks for updates, updates every app that can be, or quits.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// The window's own message from its icon; lParam: the mouse or keyboard event.
+constexpr UINT WM_QB_TRAY = WM_APP + 41;
+
+enum TrayCommand : int { TrayOpen = 1, TrayCheckUpdates = 2, TrayUpdateAll = 3, TrayQuit = 4 };
+
+struct TrayMenuItem {
+    TrayCommand command;
+    std::wstring text;
+};
+// The menu's items when `updatable` apps can be updated: 全部升级 only when there is one.
+std::vector<TrayMenuItem> trayMenuItems(size_t updatable);
+
+struct Tray {
+    bool background = false;  // started with --background: closing the window leaves the program in the tray
+    bool shown = false;       // the icon is in the notification area
+};
+Tray& tray();
+
+bool showTrayIcon(HWND window);
+void removeTrayIcon(HWND window);
+// Shows, restores and brings the window to the front; its first showing paints it for the first time.
+void showMainWindow(HWND window);
+// The close button (or Alt+F4): true when the window went to the tray instead of closing.
+bool closeToTray(HWND window);
+LRESULT onTrayMessage(HWND window, LPARAM event);
