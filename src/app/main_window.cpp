@@ -68,6 +68,12 @@ LRESULT onHandOver(HWND hwnd) {
     return 0;
 }
 
+// The close button or Alt+F4: to the tray after a background start, else the program ends as it may.
+LRESULT onClose(HWND hwnd) {
+    if (!closeToTray(hwnd)) requestClose(hwnd);
+    return 0;
+}
+
 LRESULT onPaint(HWND hwnd) {
     PAINTSTRUCT ps;
     HDC dc = ::BeginPaint(hwnd, &ps);
@@ -110,9 +116,7 @@ LRESULT CALLBACK mainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_ENTERSIZEMOVE: return onEnterSizeMove();
         case WM_EXITSIZEMOVE: return onExitSizeMove(hwnd);
         case WM_QB_REFRESH: return onTasksChanged();
-        case WM_CLOSE:
-            if (!closeToTray(hwnd)) requestClose(hwnd);
-            return 0;
+        case WM_CLOSE: return onClose(hwnd);
         case WM_QB_TRAY: return onTrayMessage(hwnd, lp);
         case WM_QB_ICON_READY: return onIconReady();
         case WM_QB_CREATE_SEARCH_EDIT: createSearchEdit(hwnd); return 0;
