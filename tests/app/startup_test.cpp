@@ -10,6 +10,7 @@
 #include "model/app_state.h"
 #include "app/command_line.h"
 #include "app/placement.h"
+#include "app/sign_in_start.h"
 #include "app/single_instance.h"
 #include "base/window_messages.h"
 #include "support/test_support.h"
@@ -100,6 +101,22 @@ TEST(SingleInstance, ALaterStartHandsItsRequestToTheFirstThroughThePipe) {
     EXPECT_EQ(taken->file, L"C:\\lists\\a.json");
     first.stopServing();
     ::DestroyWindow(window);
+}
+
+TEST(SignInStart, TheRunEntryIsWrittenForThisProgramAndRemoved) {
+    wchar_t path[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    ASSERT_TRUE(setStartAtSignIn(true));
+    wchar_t value[MAX_PATH + 32] = {};
+    DWORD bytes = sizeof value;
+    ASSERT_EQ(::RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quillbox",
+                             RRF_RT_REG_SZ, nullptr, value, &bytes),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::wstring(value), L"\"" + std::wstring(path) + L"\" --background");
+    EXPECT_TRUE(startsAtSignIn());
+    ASSERT_TRUE(setStartAtSignIn(false));
+    EXPECT_FALSE(startsAtSignIn());
+    EXPECT_TRUE(setStartAtSignIn(false));  // removing what is not there is no failure
 }
 
 TEST(AppStateTest, StartsWithTheDocumentedValues) {
