@@ -2,7 +2,7 @@
 #   cmake -DQB_SOURCE_DIR=<dir holding src/> [-DQB_STAMP=<file to touch on success>] -P check_layers.cmake
 # A folder may include its own headers and those of the folders listed before it, never one after it.
 cmake_minimum_required(VERSION 3.25)
-set(layers base json config net service search install downloads model render access app)
+set(layers base json config net service search install downloads updates model render access app)
 
 if(NOT QB_SOURCE_DIR)
   get_filename_component(QB_SOURCE_DIR "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)

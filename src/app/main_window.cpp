@@ -117,7 +117,7 @@ LRESULT CALLBACK mainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_EXITSIZEMOVE: return onExitSizeMove(hwnd);
         case WM_QB_REFRESH: return onTasksChanged();
         case WM_CLOSE: return onClose(hwnd);
-        case WM_QB_TRAY: return onTrayMessage(hwnd, lp);
+        case WM_QB_TRAY: return onTrayMessage(hwnd, wp, lp);
         case WM_QB_ICON_READY: return onIconReady();
         case WM_QB_CREATE_SEARCH_EDIT: createSearchEdit(hwnd); return 0;
         case WM_QB_PREPARE_FACES: prepareMainWindowFaces(); return 0;

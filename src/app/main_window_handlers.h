@@ -41,6 +41,8 @@ LRESULT onIconReady();
 // Reads the uninstall registrations again (on a worker) for the shown catalogue, once the window has
 // painted what is pending (a timer: it comes after the paint), so that a start's first paint does not
 // share the processor with it.
+// 软件升级: the list of apps that can be updated.
+void showUpdatesPage();
 void rereadInstalledApps();
 void startInstalledAppsReadNow();
 // Adopts the newest read of the registrations; an older read's result is dropped.

@@ -62,13 +62,6 @@ void pressCardAction(int32_t appId) {
     shellServices().appAction(info);
 }
 
-void showUpdatesPage() {
-    AppState& app = appState();
-    if (app.page != Page::Updates) app.contentScroll = 0;  // the grid's offset means nothing to the list
-    app.page = Page::Updates;
-    repaintMainWindow();
-}
-
 void installFromRow(int32_t taskId) {
     // An installer and the app's uninstaller would work on the same files at once.
     if (appState().installed.uninstalling.count(taskId)) {
@@ -196,6 +189,13 @@ void endPointerMode(HWND hwnd) {
 }
 
 }  // namespace
+
+void showUpdatesPage() {
+    AppState& app = appState();
+    if (app.page != Page::Updates) app.contentScroll = 0;  // the grid's offset means nothing to the list
+    app.page = Page::Updates;
+    repaintMainWindow();
+}
 
 void pressControl(HWND hwnd, const HitRegion& region) { actOnRegion(hwnd, region); }
 

@@ -5,6 +5,7 @@
 #include "app/main_window_paint.h"
 #include "app/search_field.h"
 #include "app/shell_services.h"
+#include "app/tray.h"
 #include "downloads/download_manager.h"
 #include "model/app_state.h"
 #include "render/state_texts.h"
@@ -237,6 +238,7 @@ LRESULT onInstalledRead(WPARAM) {
     prepareMainWindowFacesSoon();
     repaintMainWindow();
     continueListImport();
+    announceUpdates(app.mainWnd);
     return 0;
 }
 

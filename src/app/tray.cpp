@@ -2,9 +2,12 @@
 
 #include <shellapi.h>
 
+#include <mutex>
+
 #include "app/app_action.h"
 #include "app/main_window_handlers.h"
 #include "app/shell_services.h"
+#include "base/worker_thread.h"
 #include "model/app_state.h"
 
 namespace {
@@ -49,7 +52,49 @@ void showMenu(HWND window) {
     }
 }
 
+LRESULT showUpdateNotice(HWND window) {
+    const std::optional<std::vector<updates::Updatable>> apps = tray().toName.take();
+    if (!apps || apps->empty() || !tray().shown) return 0;
+    NOTIFYICONDATAW data = iconData(window);
+    data.uFlags = NIF_INFO;
+    data.dwInfoFlags = NIIF_INFO;
+    lstrcpynW(data.szInfoTitle, updateNoticeTitle(apps->size()).c_str(), ARRAYSIZE(data.szInfoTitle));
+    lstrcpynW(data.szInfo, updateNoticeText(*apps).c_str(), ARRAYSIZE(data.szInfo));
+    ::Shell_NotifyIconW(NIM_MODIFY, &data);
+    return 0;
+}
+
 }  // namespace
+
+std::wstring updateNoticeTitle(size_t count) { return std::to_wstring(count) + L" 款软件可升级"; }
+
+std::wstring updateNoticeText(const std::vector<updates::Updatable>& apps) {
+    std::wstring text;
+    for (size_t i = 0; i < apps.size() && i < 3; ++i) text += (i ? L"、「" : L"「") + apps[i].name + L"」";
+    return apps.size() > 3 ? text + L" 等" : text;
+}
+
+void announceUpdates(HWND window) {
+    if (!tray().shown) return;
+    const AppState& app = appState();
+    std::vector<updates::Updatable> now;
+    for (const size_t index : updatableApps(app)) {
+        const AppInfo& info = app.catalogue.apps[index];
+        now.push_back({info.id, info.name, info.version});
+    }
+    // The kept list is read and written by a worker, one at a time, so that no app is named twice.
+    qb::startWorker([now = std::move(now), window] {
+        static std::mutex oneAtATime;
+        std::lock_guard<std::mutex> lock(oneAtATime);
+        updates::Announced announced = updates::loadAnnounced();
+        const std::vector<updates::Updatable> fresh = updates::toAnnounce(now, announced);
+        if (fresh.empty()) return;
+        updates::markAnnounced(announced, fresh);
+        if (!updates::saveAnnounced(announced)) return;  // named again next time rather than lost
+        tray().toName.post(fresh);
+        ::PostMessageW(window, WM_QB_TRAY, kTrayAnnounce, 0);
+    });
+}
 
 std::vector<TrayMenuItem> trayMenuItems(size_t updatable) {
     std::vector<TrayMenuItem> items{{TrayOpen, L"打开 Quillbox"}, {TrayCheckUpdates, L"检查更新"}};
@@ -98,8 +143,13 @@ bool closeToTray(HWND window) {
     return true;
 }
 
-LRESULT onTrayMessage(HWND window, LPARAM event) {
+LRESULT onTrayMessage(HWND window, WPARAM what, LPARAM event) {
+    if (what == kTrayAnnounce) return showUpdateNotice(window);
     switch (LOWORD(event)) {
+        case NIN_BALLOONUSERCLICK:
+            showMainWindow(window);
+            showUpdatesPage();
+            break;
         case WM_LBUTTONUP:
         case NIN_SELECT:
         case NIN_KEYSELECT: showMainWindow(window); break;

@@ -7,6 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "base/mailbox.h"
+#include "updates/update_checks.h"
+
 // The window's own message from its icon; lParam: the mouse or keyboard event.
 constexpr UINT WM_QB_TRAY = WM_APP + 41;
 
@@ -22,6 +25,7 @@ std::vector<TrayMenuItem> trayMenuItems(size_t updatable);
 struct Tray {
     bool background = false;  // started with --background: closing the window leaves the program in the tray
     bool shown = false;       // the icon is in the notification area
+    qb::Mailbox<std::vector<updates::Updatable>> toName;  // apps a notice is to name, from the worker that chose them
 };
 Tray& tray();
 
@@ -31,4 +35,13 @@ void removeTrayIcon(HWND window);
 void showMainWindow(HWND window);
 // The close button (or Alt+F4): true when the window went to the tray instead of closing.
 bool closeToTray(HWND window);
-LRESULT onTrayMessage(HWND window, LPARAM event);
+// wParam kTrayAnnounce: a worker chose apps for a notice.
+LRESULT onTrayMessage(HWND window, WPARAM what, LPARAM event);
+constexpr WPARAM kTrayAnnounce = 1;
+
+// After the installed apps were read: while the icon is in the tray, one notice names the apps that
+// became updatable since a notice last named them ("N 款软件可升级"); a click on it opens the updates page.
+void announceUpdates(HWND window);
+// The notice's title and text: the count, and up to three names.
+std::wstring updateNoticeTitle(size_t count);
+std::wstring updateNoticeText(const std::vector<updates::Updatable>& apps);

@@ -27,6 +27,28 @@ std::wstring programFolder() {
     return cut == std::wstring::npos ? std::wstring(L".") : path.substr(0, cut);
 }
 
+void readFlag(const json::Value& root, const char* name, bool& flag) {
+    const json::Value* value = root.find(name);
+    if (value && value->kind == json::Kind::Bool) flag = value->boolValue;
+}
+
+// A whole number kept between lo and hi; anything but a number leaves the default.
+void readCount(const json::Value& root, const char* name, int lo, int hi, int& count) {
+    const json::Value* value = root.find(name);
+    if (value && value->kind == json::Kind::Number)
+        count = value->number < lo ? lo : value->number > hi ? hi : static_cast<int>(value->number);
+}
+
+void readBackgroundSettings(const json::Value& root, AppConfig& config) {
+    readFlag(root, "closeToTray", config.closeToTray);
+    readCount(root, "updateCheckHours", 1, kMaxUpdateCheckHours, config.updateCheckHours);
+    readFlag(root, "checkOnMetered", config.checkOnMetered);
+    readFlag(root, "autoUpdate", config.autoUpdate);
+    readCount(root, "autoUpdateIdleMinutes", 0, kMaxAutoUpdateIdleMinutes, config.autoUpdateIdleMinutes);
+}
+
+const char* flagText(bool flag) { return flag ? "true" : "false"; }
+
 }  // namespace
 
 bool readWholeFile(const std::wstring& path, std::string& out) {
@@ -76,6 +98,7 @@ AppConfig parseConfigText(const std::string& bytes) {
         config.speedLimitKBps = limit->number > kMaxSpeedLimitKBps ? kMaxSpeedLimitKBps : static_cast<int>(limit->number);
     const json::Value* silent = root->find("silentInstall");
     if (silent && silent->kind == json::Kind::Bool) config.silentInstall = silent->boolValue;
+    readBackgroundSettings(*root, config);
     return config;
 }
 
@@ -91,7 +114,10 @@ std::string configFileText(const AppConfig& config) {
            json::escapeString(wideToUtf8(config.downloadDir)) + "\",\n  \"connectionsPerDownload\": " +
            std::to_string(config.connectionsPerDownload) + ",\n  \"silentInstall\": " +
            (config.silentInstall ? "true" : "false") + ",\n  \"speedLimitKBps\": " +
-           std::to_string(config.speedLimitKBps) + "\n}\n";
+           std::to_string(config.speedLimitKBps) + ",\n  \"closeToTray\": " + flagText(config.closeToTray) +
+           ",\n  \"updateCheckHours\": " + std::to_string(config.updateCheckHours) + ",\n  \"checkOnMetered\": " +
+           flagText(config.checkOnMetered) + ",\n  \"autoUpdate\": " + flagText(config.autoUpdate) +
+           ",\n  \"autoUpdateIdleMinutes\": " + std::to_string(config.autoUpdateIdleMinutes) + "\n}\n";
 }
 
 bool saveConfig(const AppConfig& config) {

@@ -12,6 +12,10 @@ inline constexpr int kDefaultConnections = 4;
 inline constexpr int kMaxConnections = 8;
 // The highest speed cap that can be set, in KB (of 1 024 bytes) a second: 1 GB/s.
 inline constexpr int kMaxSpeedLimitKBps = 1024 * 1024;
+inline constexpr int kDefaultUpdateCheckHours = 6;
+inline constexpr int kMaxUpdateCheckHours = 168;
+inline constexpr int kDefaultAutoUpdateIdleMinutes = 5;
+inline constexpr int kMaxAutoUpdateIdleMinutes = 24 * 60;
 
 struct AppConfig {
     std::wstring server = kDefaultServer;
@@ -21,6 +25,15 @@ struct AppConfig {
     // Packages of a known installer type (or with the catalogue's arguments) install with no window.
     bool silentInstall = true;
     int speedLimitKBps = 0;  // all downloads together, in KB (of 1 024 bytes) a second; 0: no cap
+    // Closing the window leaves the program running with its icon in the tray.
+    bool closeToTray = false;
+    // Checks for updates in the background, every so many hours (1 to 168), not on a metered connection
+    // unless allowed.
+    int updateCheckHours = kDefaultUpdateCheckHours;
+    bool checkOnMetered = false;
+    // Updates install unattended once the user has left keyboard and mouse alone that long (0: any time).
+    bool autoUpdate = false;
+    int autoUpdateIdleMinutes = kDefaultAutoUpdateIdleMinutes;
 };
 
 // Never fails: a missing or bad file gives the defaults field by field.

@@ -48,6 +48,7 @@ TEST(ConfigParse, ConnectionsStayBetweenOneAndEightAndTheSpeedCapIsAWholeCount) 
         const char* file;
         int connections;
         int speedLimit = 0;
+        int checkHours = 6;
     } cases[] = {
         {"", 4}, {"{}", 4}, {"{\"connectionsPerDownload\":1}", 1}, {"{\"connectionsPerDownload\":8}", 8},
         {"{\"connectionsPerDownload\":9}", 8}, {"{\"connectionsPerDownload\":0}", 1},
@@ -57,10 +58,13 @@ TEST(ConfigParse, ConnectionsStayBetweenOneAndEightAndTheSpeedCapIsAWholeCount) 
         {"{\"speedLimitKBps\":2000}", 4, 2000}, {"{\"speedLimitKBps\":2.9}", 4, 2},
         {"{\"speedLimitKBps\":0.5}", 4, 0},     {"{\"speedLimitKBps\":-100}", 4, 0},
         {"{\"speedLimitKBps\":1e300}", 4, 1048576}, {"{\"speedLimitKBps\":\"100\"}", 4, 0},
+        {"{\"updateCheckHours\":0}", 4, 0, 1},  {"{\"updateCheckHours\":1000}", 4, 0, 168},
+        {"{\"updateCheckHours\":\"2\"}", 4, 0, 6},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(parseConfigText(c.file).connectionsPerDownload, c.connections) << c.file;
         EXPECT_EQ(parseConfigText(c.file).speedLimitKBps, c.speedLimit) << c.file;
+        EXPECT_EQ(parseConfigText(c.file).updateCheckHours, c.checkHours) << c.file;
     }
 }
 
@@ -70,14 +74,23 @@ TEST(ConfigWrite, WritesTheExactFormat) {
     config.connectionsPerDownload = 6;
     config.silentInstall = false;
     config.speedLimitKBps = 2000;
-    EXPECT_EQ(parseConfigText(configFileText(config)).silentInstall, false);
+    config.closeToTray = config.autoUpdate = true;
+    config.updateCheckHours = 24;
+    config.autoUpdateIdleMinutes = 0;
+    const AppConfig back = parseConfigText(configFileText(config));
+    EXPECT_TRUE(!back.silentInstall && back.closeToTray && back.autoUpdate && !back.checkOnMetered);
+    EXPECT_EQ(back.updateCheckHours * 100 + back.autoUpdateIdleMinutes, 2400);
     EXPECT_EQ(configFileText(config), "{\n  \"server\": \"https://api.quillbox.app\",\n  \"channel\": \"default\",\n"
                                       "  \"downloadDir\": \"C:\\\\Apps\",\n  \"connectionsPerDownload\": 6,\n"
-                                      "  \"silentInstall\": false,\n  \"speedLimitKBps\": 2000\n}\n");
+                                      "  \"silentInstall\": false,\n  \"speedLimitKBps\": 2000,\n  \"closeToTray\": true,\n"
+                                      "  \"updateCheckHours\": 24,\n  \"checkOnMetered\": false,\n  \"autoUpdate\": true,\n"
+                                      "  \"autoUpdateIdleMinutes\": 0\n}\n");
     config = AppConfig();
     EXPECT_EQ(configFileText(config), "{\n  \"server\": \"https://api.quillbox.app\",\n  \"channel\": \"default\",\n"
                                       "  \"downloadDir\": \"\",\n  \"connectionsPerDownload\": 4,\n"
-                                      "  \"silentInstall\": true,\n  \"speedLimitKBps\": 0\n}\n");
+                                      "  \"silentInstall\": true,\n  \"speedLimitKBps\": 0,\n  \"closeToTray\": false,\n"
+                                      "  \"updateCheckHours\": 6,\n  \"checkOnMetered\": false,\n  \"autoUpdate\": false,\n"
+                                      "  \"autoUpdateIdleMinutes\": 5\n}\n");
 }
 
 TEST(ConfigWrite, HostileValuesRoundTrip) {
