@@ -88,8 +88,13 @@ InstallerResult monitorInstaller(const InstallerRun& run) {
     const InstallerMonitorHooks& hooks = run.hooks;
     InstallerResult result;
     // Checked again right before it runs: the file may have changed since the download was verified.
-    if (checkSignature(run.packagePath).state == SignatureBroken) {
+    const SignatureCheck signature = checkSignature(run.packagePath, nullptr, !run.pinnedPublisher.empty());
+    if (signature.state == SignatureBroken) {
         result.verdict = InstallVerdict::SignatureBroken;
+        return result;
+    }
+    if (publisherVerdict(run.pinnedPublisher, signature) == PublisherVerdict::Refused) {
+        result.verdict = InstallVerdict::PublisherRefused;
         return result;
     }
     const UninstallSnapshot before = takeSnapshot(hooks);

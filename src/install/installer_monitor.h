@@ -20,6 +20,7 @@ enum class InstallVerdict {
     Cancelled,        // the installer failed and registered nothing
     NotInstalled,     // the installer ended cleanly (or could not be opened) and registered nothing
     SignatureBroken,  // the package's signature broke after the download; it was not started
+    PublisherRefused,  // the package is no longer signed by the publisher the catalogue pins; it was not started
     Failed,           // an installer of a known type ended with an exit code that means failure
 };
 
@@ -41,6 +42,7 @@ struct InstallerMonitorHooks {
 struct InstallerRun {
     std::wstring packagePath;
     std::wstring appName;  // matched against the names already registered
+    std::wstring pinnedPublisher;  // the signer the catalogue expects; empty: any
     InstallerType type = InstallerType::Unknown;  // how its exit code is read
     // Started as given, with no window of its own; without it the shell opens the package (its wizard).
     std::optional<SilentLaunch> silent;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <wincrypt.h>
 
 #include <atomic>
 #include <climits>
@@ -109,10 +110,11 @@ protected:
     // a refresh), closing any message box the shell shows from that thread as a user would. False when
     // no verdict came within a minute.
     bool runMonitor(const std::wstring& appName, const std::wstring& path, InstallerMonitorHooks hooks,
-                    InstallVerdict& verdict) {
+                    InstallVerdict& verdict, const std::wstring& pinnedPublisher = std::wstring()) {
         auto heard = std::make_shared<std::atomic<InstallVerdict>>(InstallVerdict::NotInstalled);
         InstallerRun run;
         run.appName = appName;
+        run.pinnedPublisher = pinnedPublisher;
         run.packagePath = path;
         run.hooks = std::move(hooks);
         run.finished = [heard, window = window_.handle()](const InstallerResult& result) {
@@ -218,6 +220,20 @@ TEST(Signatures, WinVerifyTrustTellsSignedUnsignedAndChanged) {
     for (const auto& a : answers) EXPECT_EQ(signatureStateFor(a.first), a.second) << std::hex << a.first;
 }
 
+TEST(Signatures, APinnedPublisherNeedsAnIntactSignatureOfThatNameFromATrustedRoot) {
+    using V = PublisherVerdict;
+    const wchar_t* pin = L"Qb Test Publisher";
+    const struct { const wchar_t* expected; SignatureState state; DWORD chainErrors; const wchar_t* signer; V verdict; } cases[] = {
+        {L"", SignatureUnsigned, kChainNotBuilt, L"", V::NotPinned}, {pin, SignatureValid, 0, pin, V::Matches},
+        {pin, SignatureValid, CERT_TRUST_IS_UNTRUSTED_ROOT, pin, V::Refused},  // a self-signed copy of the name
+        {pin, SignatureValid, kChainNotBuilt, pin, V::Refused}, {pin, SignatureValid, 0, L"qb test publisher", V::Refused},
+        {pin, SignatureUnsigned, kChainNotBuilt, L"", V::Refused}, {pin, SignatureBroken, 0, pin, V::Refused},
+        {pin, SignatureUntrusted, 0, pin, V::Refused},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(publisherVerdict(c.expected, c.state, c.chainErrors, c.signer), c.verdict) << c.signer << c.chainErrors;
+}
+
 // The package is checked again right before it runs: one changed since its download never starts.
 TEST_F(InstallerMonitorTest, APackageWhoseSignatureBrokeIsNotStarted) {
     auto tree = std::make_shared<qbtest::ScratchRegistry>();
@@ -230,6 +246,8 @@ TEST_F(InstallerMonitorTest, APackageWhoseSignatureBrokeIsNotStarted) {
     InstallVerdict verdict{};
     ASSERT_TRUE(runMonitor(L"Qb Changed", package(kTamperedProgram), hooks, verdict));
     EXPECT_EQ(verdict, InstallVerdict::SignatureBroken);
+    ASSERT_TRUE(runMonitor(L"Qb Copied", package(kSignedProgram), hooks, verdict, L"Qb Test Publisher"));
+    EXPECT_EQ(verdict, InstallVerdict::PublisherRefused);  // self-signed: the name alone does not pass
     EXPECT_EQ(*snapshots, 0);  // nothing was run, so nothing was compared
 }
 
