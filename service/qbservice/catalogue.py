@@ -18,6 +18,7 @@ MIN_APP_ID, MAX_APP_ID = -2 ** 31, 2 ** 31 - 1
 _APP_KEYS = {
     "id", "name", "version", "description", "categoryIds", "categoryId",
     "updatedAt", "downloads", "icon", "package", "md5", "sha256", "packageSize", "hasPackage", "silentArgs",
+    "publisher",
 }
 _COMPOUND_FILE = b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1"
 # Windows Installer switches and properties that name another package, product, patch or transform.
@@ -290,6 +291,9 @@ class Catalogue:
             check(key, lambda v: isinstance(v, str), "a string")
         check("hasPackage", lambda v: isinstance(v, bool), "true or false")
         check("silentArgs", lambda v: isinstance(v, str), "a string")
+        # The program compares the signer's name exactly: a stray blank would refuse every install.
+        check("publisher", lambda v: isinstance(v, str) and v and v == v.strip() and v.isprintable(),
+              "a signer's name without surrounding blanks or control characters")
         for cid in a.get("categoryIds", []) + ([a["categoryId"]] if "categoryId" in a else []):
             if cid not in category_ids:
                 raise CatalogueError("%s: category %r is not listed in 'categories'" % (where, cid))
@@ -361,6 +365,8 @@ class Catalogue:
                 out["categoryId"] = a["categoryId"]
             if "silentArgs" in a:
                 out["silentArgs"] = a["silentArgs"]
+            if "publisher" in a:
+                out["publisher"] = a["publisher"]
             apps.append(out)
         return {"code": 0, "data": {"categories": self.categories, "apps": apps}}
 
