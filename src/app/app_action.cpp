@@ -72,8 +72,8 @@ void onAppAction(const AppInfo* app) {
             case Completed:
             case InstallCancelled:
             case InstallFailed:
-                // Bytes whose digest did not match are replaced by a new download, as a cancelled one is.
-                if (!found->second.md5Ok && !found->second.isArchive) break;
+                // Bytes whose digest or signer did not match are replaced by a new download, as a cancelled one is.
+                if (refusedPackage(found->second) && !found->second.isArchive) break;
                 actOnDownloaded(*app, found->second);
                 return;
             case Downloading:
@@ -109,6 +109,7 @@ bool listsPausedPackage(const AppInfo& app, const TaskSnapshot& task) { return l
 std::wstring installRefusal(const TaskSnapshot& task) {
     if (!task.md5Ok) return L"文件校验不一致，已禁止安装，请删除后重新下载";
     if (task.signature == SignatureBroken) return L"安装包签名无效，已禁止安装";
+    if (task.publisherVerdict == PublisherVerdict::Refused) return PublisherMismatchMessage;
     return std::wstring();
 }
 

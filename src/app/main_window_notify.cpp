@@ -40,6 +40,7 @@ void showDownloadNotice(const TaskSnapshot& task) {
     app.noticeUnverified = task.unverified;
     app.noticeSignature = task.signature;
     app.noticePublisher = task.publisher;
+    app.noticePublisherRefused = task.publisherVerdict == PublisherVerdict::Refused;
     app.noticeSilent = false;
     app.noticeTaskId = task.appId;
     app.noticeTick = ::GetTickCount();
@@ -158,6 +159,8 @@ LRESULT onDownloadDone(IdAndGeneration news) {
         showToast(L"下载完成，但 MD5 校验不一致，请谨慎安装", ToastError);
     } else if (task.signature == SignatureBroken) {
         showToast(L"安装包签名无效，已禁止安装", ToastError);
+    } else if (task.publisherVerdict == PublisherVerdict::Refused) {
+        showToast(PublisherMismatchMessage, ToastError);
     } else if (task.unverified) {
         // Nothing vouches for this file: the user starts it from the card or the row, after a question.
         showToast(L"「" + task.name + L"」无法校验，未自动打开安装向导", ToastNeutral);

@@ -91,8 +91,9 @@ void bindDownloads(ShellServices& s) {
     s.taskSnapshot = [] { return DownloadManager::instance().snapshot(); };
     s.startDownload = [](const AppInfo& app) {
         const AppConfig& config = appState().config;
-        const DownloadIdentity package{app.name, downloadUrlFor(config.server, app.id, config.channel), app.md5,
-                                       app.sha256, app.packageSize};
+        DownloadIdentity package{app.name, downloadUrlFor(config.server, app.id, config.channel), app.md5,
+                                 app.sha256, app.packageSize};
+        package.pinnedPublisher = app.publisher;
         DownloadManager::instance().startDownload(app.id, package);
     };
     s.cancelTask = [](int32_t id) { DownloadManager::instance().cancel(id); };

@@ -300,12 +300,14 @@ bool DownloadJob::verify() {
     task.isArchive.store(isArchiveKind(kind));
     manager_.names.claimSniffed(task_, packageExtension(kind));
     if (task.isArchive.load()) return true;
-    const SignatureCheck signature = checkSignature(task.partialPath(), file);
+    const std::wstring& pinned = task.identity.pinnedPublisher;
+    const SignatureCheck signature = checkSignature(task.partialPath(), file, !pinned.empty());
     {
         std::lock_guard<std::mutex> lock(task.errorMutex);
         task.publisher = signature.publisher;
     }
     task.signature.store(signature.state);
+    task.publisherVerdict.store(static_cast<uint32_t>(publisherVerdict(pinned, signature)));
     task.installerType.store(static_cast<uint32_t>(detectInstallerType(file)));
     return true;
 }

@@ -130,6 +130,8 @@ bool parseEntry(const json::Value& item, JournalEntry& entry) {
         !readText(item, "fileName", entry.fileName) || !segments || segments->kind != json::Kind::Array ||
         segments->items.size() > kMaxJournalSegments)
         return false;
+    // A journal from before publishers were pinned has none: such a download was not pinned.
+    if (item.find("publisher") && !readText(item, "publisher", entry.pinnedPublisher)) return false;
     for (const json::ValuePtr& value : segments->items) {
         Segment segment;
         if (!value || !parseSegment(*value, segment)) return false;
@@ -166,7 +168,8 @@ std::string journalText(const std::vector<JournalEntry>& entries) {
         text += "    {\"appId\": " + std::to_string(e.appId) + ", \"name\": " + quoted(e.name) +
                 ", \"url\": " + quoted(e.url) + ", \"md5\": " + quoted(e.md5) + ", \"sha256\": " + quoted(e.sha256) +
                 ", \"size\": " + std::to_string(e.size) + ",\n     \"file\": " + quoted(e.filePath) +
-                ", \"part\": " + quoted(e.partPath) + ", \"fileName\": " + quoted(e.fileName) + ",\n     \"segments\": [";
+                ", \"part\": " + quoted(e.partPath) + ", \"fileName\": " + quoted(e.fileName) +
+                ", \"publisher\": " + quoted(e.pinnedPublisher) + ",\n     \"segments\": [";
         for (size_t k = 0; k < e.segments.size(); ++k) {
             const Segment& s = e.segments[k];
             text += (k == 0 ? "" : ", ") + std::string("{\"start\": ") + std::to_string(s.start) +

@@ -161,7 +161,8 @@ bool DownloadManager::install(int32_t appId, const InstallRequest& request) {
     if (!task) return false;
     const uint32_t state = task->state.load();
     if (!installable(state) || task->isArchive.load() || !task->md5Ok.load() ||
-        task->signature.load() == SignatureBroken)
+        task->signature.load() == SignatureBroken ||
+        task->publisherVerdict.load() == static_cast<uint32_t>(PublisherVerdict::Refused))
         return false;
 
     if (!isInstallerFile(task->finalPath())) {
@@ -209,6 +210,7 @@ void DownloadManager::finishInstall(const std::shared_ptr<Task>& task, InstallVe
 
 void DownloadManager::finishInstall(const std::shared_ptr<Task>& task, const InstallerResult& result) {
     if (result.verdict == InstallVerdict::SignatureBroken) task->setError({DownloadFault::SignatureBroken});
+    if (result.verdict == InstallVerdict::PublisherRefused) task->setError({DownloadFault::PublisherMismatch});
     task->installerFailed.store(result.exitCode != 0);
     task->installerExitCode.store(result.exitCode);
     task->restartNeeded.store(result.restartNeeded);
@@ -224,7 +226,8 @@ TaskState stateAfterInstall(InstallVerdict verdict) {
         case InstallVerdict::Installed: return Installed;
         case InstallVerdict::Cancelled: return InstallCancelled;
         case InstallVerdict::NotInstalled: return Completed;
-        case InstallVerdict::SignatureBroken: return Failed;
+        case InstallVerdict::SignatureBroken:
+        case InstallVerdict::PublisherRefused: return Failed;
         case InstallVerdict::Failed: return InstallFailed;
     }
     return Completed;
@@ -234,6 +237,7 @@ bool DownloadManager::startInstaller(const std::shared_ptr<Task>& task) {
     InstallerRun run;
     run.packagePath = task->finalPath();
     run.appName = task->identity.name;
+    run.pinnedPublisher = task->identity.pinnedPublisher;
     run.type = static_cast<InstallerType>(task->installerType.load());
     if (task->installRequest.silent) {
         wchar_t system[MAX_PATH] = {};
@@ -290,6 +294,7 @@ std::map<int32_t, TaskSnapshot> DownloadManager::snapshot() {
         s.unverified = !s.verifiable();
         s.signature = task.signature.load();
         s.publisher = task.signer();
+        s.publisherVerdict = static_cast<PublisherVerdict>(task.publisherVerdict.load());
         s.error = task.error();
         s.retryCount = task.retryCount.load();
         s.installerFailed = task.installerFailed.load();

@@ -63,7 +63,8 @@ BatchOutcome batchOutcomeOf(const BatchItem& item, const TaskSnapshot* task) {
             return task && task->waitsForRestart ? BatchOutcome::Skipped : BatchOutcome::Pending;
         case Completed:
             if (!task) return BatchOutcome::Failed;
-            if (!task->md5Ok || task->signature == SignatureBroken) return BatchOutcome::Failed;
+            if (!task->md5Ok || task->signature == SignatureBroken || task->publisherVerdict == PublisherVerdict::Refused)
+                return BatchOutcome::Failed;
             // Nothing vouches for it: the user installs it on a click of their own, after a question.
             if (task->unverified || task->isArchive) return BatchOutcome::Skipped;
             // Its installer ran and registered nothing.

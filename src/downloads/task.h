@@ -51,6 +51,7 @@ enum class DownloadFault : uint8_t {
     CannotSave,       // the finished file could not take its final name
     NoSpace,          // the folder's volume cannot hold the size the server gave
     SignatureBroken,  // its installer's signature no longer held when the installer was to run
+    PublisherMismatch,  // its installer was no longer signed by the catalogue's publisher when it was to run
 };
 
 struct DownloadError {
@@ -71,6 +72,7 @@ struct DownloadIdentity {
     std::wstring filePath{};   // the final path
     std::wstring partPath{};   // the ".part" file beside it
     std::wstring fileName{};   // the name asked for, before a "(n)" made it free
+    std::wstring pinnedPublisher{};  // the signer's simple name the catalogue expects; empty: any signer
     // The catalogue gave a digest to check the file against.
     bool verifiable() const { return !md5.empty() || !sha256.empty(); }
 };
@@ -101,6 +103,7 @@ struct Task {
     InstallRequest installRequest;  // set when the install is accepted, before its installer starts
     std::atomic<bool> silentInstall{false};  // the accepted request's `silent`, for the window
     std::atomic<uint32_t> signature{SignatureUnchecked};
+    std::atomic<uint32_t> publisherVerdict{static_cast<uint32_t>(PublisherVerdict::NotPinned)};
     std::mutex errorMutex;  // guards failure and publisher
     DownloadError failure;
     std::wstring publisher;
@@ -155,6 +158,7 @@ struct TaskSnapshot : DownloadIdentity {
     bool unverified = false;  // the catalogue gave no digest: its installer never starts unasked
     uint32_t signature = SignatureUnchecked;
     std::wstring publisher;
+    PublisherVerdict publisherVerdict = PublisherVerdict::NotPinned;
     DownloadError error;  // why it failed
     int32_t retryCount = 0;
     bool installerFailed = false;

@@ -152,6 +152,7 @@ struct AppState {
     bool noticeUnverified = false;  // the catalogue gave no digest, so the installer was not started
     uint32_t noticeSignature = 0;   // SignatureState of the installer
     std::wstring noticePublisher;
+    bool noticePublisherRefused = false;  // not signed by the publisher the catalogue pins; not started
     bool noticeSilent = false;  // its installer runs without a window
     // A batch's summary instead of one download's: noticeText is its title, then what was skipped and
     // what failed.

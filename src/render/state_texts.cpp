@@ -37,8 +37,9 @@ CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool ho
             break;
         case Completed:
         case InstallCancelled:
-            // A package whose digest did not match is never installed: the card offers a new download.
-            look = {task->isArchive ? L"打开文件夹" : !task->md5Ok ? L"重新下载" : L"立即安装", primary, kTextWhite, false, 0};
+            // A package whose digest or signer did not match is never installed: the card offers a new download.
+            look = {task->isArchive ? L"打开文件夹" : refusedPackage(*task) ? L"重新下载" : L"立即安装", primary,
+                    kTextWhite, false, 0};
             break;
         case Failed: look = {L"重试", primary, kTextWhite, false, 0}; break;
         case InstallFailed: look = {L"重新安装", primary, kTextWhite, false, 0}; break;
@@ -132,6 +133,8 @@ ColouredText downloadRowTitle(const TaskSnapshot& task) {
     if (task.state == Completed && !task.md5Ok) return {task.name + L"  (MD5 校验不一致)", palette::kTextError};
     if (task.state == Completed && task.signature == SignatureBroken)
         return {task.name + L"  (签名无效)", palette::kTextError};
+    if (task.state == Completed && task.publisherVerdict == PublisherVerdict::Refused)
+        return {task.name + L"  (发布者不符)", palette::kTextError};
     return {task.name, palette::kTextPrimary};
 }
 
@@ -158,6 +161,8 @@ ColouredText downloadRowStatus(const TaskSnapshot& task) {
         case Completed:
             if (task.isArchive) return {L"下载成功 · 压缩包已保存", kTextSuccess};
             if (task.signature == SignatureBroken) return {L"下载完成 · 签名无效，已禁止安装", kTextError};
+            if (task.publisherVerdict == PublisherVerdict::Refused)
+                return {L"下载完成 · " + std::wstring(PublisherMismatchMessage), kTextError};
             // Nothing vouched for the bytes: the line says so in the caution colour.
             if (task.unverified) return {L"下载完成" + signatureNote(task) + L" · 未校验", kTextWarning};
             return {L"下载完成" + signatureNote(task), kTextSuccess};
@@ -184,6 +189,7 @@ ColouredText noticeStatusLine(const NoticeFacts& facts) {
     if (facts.isArchive) return {L"下载成功，压缩包已保存", facts.verified ? kTextSecondary : kTextWarning};
     if (!facts.verified) return {L"下载完成，校验不一致，请谨慎安装", kTextWarning};
     if (facts.signature == SignatureBroken) return {L"下载完成，签名无效，已禁止安装", kTextWarning};
+    if (facts.publisherRefused) return {PublisherMismatchMessage, kTextWarning};
     if (facts.unverified) return {L"下载完成，无法校验，未自动安装", kTextWarning};
     return {facts.silent ? L"下载完成，已开始安装" : L"下载完成，已打开安装向导", kTextSecondary};
 }
@@ -235,7 +241,7 @@ std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task, bool listed)
         case Completed:
         case InstallCancelled:
             if (task.isArchive) return {{HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Wide, false}};
-            if (!task.md5Ok) return {{HitKind::RowRetry, L"重新下载", RowSlot::Primary, true}};
+            if (refusedPackage(task)) return {{HitKind::RowRetry, L"重新下载", RowSlot::Primary, true}};
             return {{HitKind::RowInstall, L"安装", RowSlot::Primary, true},
                     {HitKind::RowOpenFolder, L"打开文件夹", RowSlot::Second, false}};
         case InstallFailed:
@@ -251,6 +257,11 @@ std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task, bool listed)
 }
 
 const wchar_t ServiceTroubleMessage[] = L"抱歉，Quillbox网络出现点小问题，工程师正在修复中，请稍后再试";
+const wchar_t PublisherMismatchMessage[] = L"安装包发布者与目录不符，已禁止安装";
+
+bool refusedPackage(const TaskSnapshot& task) {
+    return !task.md5Ok || task.publisherVerdict == PublisherVerdict::Refused;
+}
 
 std::wstring downloadFaultText(const TaskSnapshot& task) {
     switch (task.error.fault) {
@@ -262,6 +273,7 @@ std::wstring downloadFaultText(const TaskSnapshot& task) {
         case DownloadFault::CannotSave: return L"保存文件失败（文件被占用？）";
         case DownloadFault::NoSpace: return L"磁盘空间不足";
         case DownloadFault::SignatureBroken: return L"安装包签名无效，已禁止安装";
+        case DownloadFault::PublisherMismatch: return PublisherMismatchMessage;
     }
     return std::wstring();
 }

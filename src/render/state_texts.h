@@ -65,6 +65,7 @@ struct NoticeFacts {
     uint32_t signature = SignatureUnchecked;
     std::wstring publisher;
     bool silent = false;  // its installer runs without a window
+    bool publisherRefused = false;  // not signed by the publisher the catalogue pins
 };
 ColouredText noticeStatusLine(const NoticeFacts& facts);
 // The notice's line under the status for an installer ("发布者：…", "未签名"); empty text for none.
@@ -87,6 +88,10 @@ bool listsTaskPackage(const AppInfo* app, const TaskSnapshot& task);
 
 // What the window says when the service lets a download down.
 extern const wchar_t ServiceTroubleMessage[];
+// What the window says of an installer not signed by the publisher the catalogue pins.
+extern const wchar_t PublisherMismatchMessage[];
+// The bytes are never installed: their digest did not match, or their signer is not the pinned one.
+bool refusedPackage(const TaskSnapshot& task);
 // Why a failed task failed, in words ("磁盘空间不足"); empty when it has no error.
 std::wstring downloadFaultText(const TaskSnapshot& task);
 

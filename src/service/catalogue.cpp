@@ -87,6 +87,7 @@ AppInfo parseAppInfo(const json::Value& object) {
     if (const json::Value* hasPackage = object.find("hasPackage")) app.hasPackage = hasPackage->asBool(false);
     if (const json::Value* args = object.find("silentArgs"); args && args->kind == json::Kind::String)
         app.silentArgs = utf8ToWide(args->asString(""));
+    app.publisher = wideMember(object, "publisher");
     app.downloads = int64Member(object, "downloads");
     app.updatedAt = int64Member(object, "updatedAt");
     return app;

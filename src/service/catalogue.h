@@ -30,6 +30,8 @@ struct AppInfo {
     // The catalogue's arguments for installing without a window, replacing those of the installer's
     // type; an empty text means the package cannot install silently. Absent when not given.
     std::optional<std::wstring> silentArgs;
+    // The simple name of the signer its installer must carry, chained to a trusted root; empty: any.
+    std::wstring publisher;
     int64_t downloads = 0;
     int64_t updatedAt = 0;
 };

@@ -7,12 +7,12 @@
 namespace {
 
 // Header: magic, the body's checksum, the payload's checksum, the payload's size; then the payload.
-constexpr char kMagic[8] = {'Q', 'B', 'C', 'A', 'T', 'S', '0', '1'};
+constexpr char kMagic[8] = {'Q', 'B', 'C', 'A', 'T', 'S', '0', '2'};
 constexpr size_t kHeaderBytes = 32;
 constexpr uint32_t kMaxCategories = 1000;  // the bootstrap's own limits
 constexpr uint32_t kMaxApps = 100000;
-// The smallest record: id, six empty strings' lengths, one category count, a flag and three 64-bit numbers.
-constexpr size_t kMinAppBytes = 4 + 6 * 4 + 4 + 1 + 3 * 8;
+// The smallest record: id, seven empty strings' lengths, one category count, a flag and three 64-bit numbers.
+constexpr size_t kMinAppBytes = 4 + 7 * 4 + 4 + 1 + 3 * 8;
 
 class Writer {
 public:
@@ -110,6 +110,7 @@ std::string catalogueSnapshotBytes(const Catalogue& lists, uint64_t bodyChecksum
         for (const std::wstring& id : a.categoryIds) w.text(id);
         w.text(a.description);
         w.text(a.icon);
+        w.text(a.publisher);
         w.i64(a.packageSize);
         w.bytes(a.md5);
         w.bytes(a.sha256);
@@ -159,6 +160,7 @@ std::unique_ptr<Catalogue> readCatalogueSnapshot(const char* data, size_t size, 
         for (std::wstring& id : a.categoryIds) id = r.text();
         a.description = r.text();
         a.icon = r.text();
+        a.publisher = r.text();
         a.packageSize = r.i64();
         a.md5 = r.bytes();
         a.sha256 = r.bytes();

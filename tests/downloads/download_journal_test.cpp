@@ -44,6 +44,7 @@ void expectSameEntry(const JournalEntry& a, const JournalEntry& b) {
     EXPECT_EQ(a.filePath, b.filePath);
     EXPECT_EQ(a.partPath, b.partPath);
     EXPECT_EQ(a.fileName, b.fileName);
+    EXPECT_EQ(a.pinnedPublisher, b.pinnedPublisher);
     ASSERT_EQ(a.segments.size(), b.segments.size());
     for (size_t i = 0; i < a.segments.size(); ++i) {
         EXPECT_EQ(a.segments[i].start, b.segments[i].start) << i;
@@ -53,7 +54,8 @@ void expectSameEntry(const JournalEntry& a, const JournalEntry& b) {
 }
 
 TEST(DownloadJournalText, RoundTripKeepsEveryField) {
-    const JournalEntry first = entryFor(7, L"C:\\下载", L"setup.exe");
+    JournalEntry first = entryFor(7, L"C:\\下载", L"setup.exe");
+    first.pinnedPublisher = L"星河软件";  // a restart keeps the catalogue's pin
     JournalEntry second = entryFor(8, L"\\\\server\\share\\d", L"工具 (2).zip");
     second.md5.clear();
     second.sha256.clear();
