@@ -21,6 +21,7 @@ import hostile_service
 import nginx_site
 import resume_journal
 import update_uninstall
+from tls_front import TlsFront
 from e2e_support import (CARD_FILL, DOWNLOADS, ERROR, INSTALLED_FILL, NEUTRAL, PRIMARY, SECONDARY, SUCCESS,
                          TERTIARY, TEXT, WHITE, CHANNEL, H, W, SEARCH_CLEAR, SEARCH_EDIT, SEARCH_FIELD, Run, card_button,
                          category_row, centre, format_size, length, row_base, set_prefix_dpi)
@@ -201,8 +202,31 @@ def case_install(run):
     run.delete_registry_key(NSIS_KEY)
 
 
+def pinned_publisher(run, toast, banner):
+    """Pinned to Qb Test Publisher: signed by another name or by a self-signed copy of the name, a package is refused
+    as a wrong digest is and never started; signed by that name from the test CA, trusted in the prefix, it installs."""
+    ca = TlsFront("", run.work, os.path.join(run.prefix_build, "tls"))
+    ca.trust(run.env)  # before the program's first chain: a Wine process reads the root store once
+    try:
+        run.click(*centre(category_row(4)))
+        for index in (0, 1):
+            wait_for(lambda: not near(run.pixel(run.shot(), W // 2, 84), rgb(ERROR), 40), 10)  # the last toast went
+            run.click(*centre(card_button(index)))
+            run.check("pinned package %d is refused with the red toast and 重新下载, and never started" % index,
+                      run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "安装包发布者与目录不符，已禁止安装", 30, bg=banner)
+                      and wait_button(run, index, "重新下载", 0xFFFFFF, rgb(PRIMARY), 10)
+                      and stays(lambda: run.registry_value(NSIS_KEY, "DisplayName") is None, 2))
+        run.click(*centre(card_button(2)))
+        run.check("signed by the pinned name from the trusted test CA, the package installs",
+                  wait_button(run, 2, "已安装", SUCCESS, INSTALLED_FILL, 90) and run.registry_value(NSIS_KEY, "DisplayName"))
+    finally:
+        ca.distrust()
+        run.delete_registry_key(NSIS_KEY)
+    run.click(*centre(category_row(0)))
+
+
 def case_verify(run):
-    """A wrong catalogue MD5 warns and refuses the install; dropped and reset connections still give a
+    """A wrong catalogue MD5 or publisher refuses the install; dropped and reset connections still give a
     byte-identical file; the settings window moves the download folder and the next download lands there."""
     svc = run.start_service()
     run.write_config(svc.url)
@@ -224,6 +248,7 @@ def case_verify(run):
     run.check("重新下载 downloads the package again, and it is refused again", ok)
     run.check("no installer ran: no install report", stays(lambda: svc.reports() == [], 2), svc.reports())
     run.check("no installer ran: no uninstall registration", run.registry_value(MD5_KEY, "DisplayName") is None)
+    pinned_publisher(run, toast, banner)
 
     # Drops (FIN) and resets (RST) in the middle of the transfer.
     big = package(run, "big-portable.zip")
@@ -275,10 +300,10 @@ def case_verify(run):
     landed = os.path.join(run.host_path(second), "second-folder.zip")
     run.check("the next download lands in the new folder", ok and os.path.exists(landed), landed)
     run.check("and not in the old one", not os.path.exists(os.path.join(run.host_path(DOWNLOADS), "second-folder.zip")))
-    if show_downloads(run, 3):
+    if show_downloads(run, 6):
         run.check("the download page shows the new folder",
                   bool(run.text(run.last_shot, (300, 122, W - 250, 146), 5, TERTIARY, second, bg=rgb(0xF5F6F8))))
-        b = row_base(1)  # rows go by app id: 3, 4, 5
+        b = row_base(1)  # rows go by app id: 3, 4, 5, 11, 12, 13
         run.check("the MD5 row's title is red with (MD5 校验不一致)",
                   bool(run.text(run.last_shot, (298, b - 46, W - 260, b - 22), FONT_CARD_TITLE, ERROR,
                                 "校验不符  (MD5 校验不一致)", bg=WHITE)))

@@ -13,13 +13,17 @@ import json
 import os
 import shutil
 import struct
+import subprocess
 import sys
 import zipfile
 import zlib
 
+from tls_front import ensure_certificates
+
 # The wrong digest the catalogue gives app 4 (the real one of its file differs).
 WRONG_MD5 = "0123456789abcdef0123456789abcdef"
 BIG_SIZE = 6 * 1024 * 1024 + 4321
+MAKE_INSTALLER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "installers", "make-installer")
 
 # (id, name, version, category ids, package file, how it is made)
 APPS = [
@@ -35,9 +39,15 @@ APPS = [
     (9, "Qb Spruce Ledger", "2.0.0", ["upgrade"], "qb-spruce-2.0.msi", "copy"),
     # Installed by an imported list.
     (10, "清风便签", "1.0", ["lists"], "qb-breeze-setup.exe", "copy"),
+    # Pinned to Qb Test Publisher: the NSIS package signed by a certificate of that or another name from the test CA
+    # (tls_front.py's, which the verify case trusts), or self-signed.
+    (11, "他人签名", "1.0", ["pinned"], "pin-other-setup.exe", "sign:Qb Other Publisher:ca"),
+    (12, "自签冒名", "1.0", ["pinned"], "pin-self-setup.exe", "sign:Qb Test Publisher:self"),
+    (13, "可信签名", "1.0", ["pinned"], "pin-trusted-setup.exe", "sign:Qb Test Publisher:ca"),
 ]
 CATEGORIES = [{"id": "common", "name": "常用软件"}, {"id": "tools", "name": "系统工具"},
-              {"id": "upgrade", "name": "升级测试"}, {"id": "lists", "name": "清单测试"}]
+              {"id": "upgrade", "name": "升级测试"}, {"id": "lists", "name": "清单测试"},
+              {"id": "pinned", "name": "签名测试"}]
 # The older versions the update case installs first, copied to OUTDIR/preinstall (not served).
 PREINSTALLED = ["qb-dawn-1.0-setup.exe", "qb-spruce-1.0.msi"]
 
@@ -91,6 +101,16 @@ def main(argv):
             path = os.path.join(out, "packages", package)
             if how.startswith("copy"):
                 shutil.copyfile(os.path.join(installers, how.partition(":")[2] or package), path)
+            elif how.startswith("sign"):  # the key and certificate are made now, beside the package, and never served
+                _, signer, issuer = how.split(":")
+                ca = ensure_certificates(os.path.join(os.path.dirname(out), "tls"))
+                subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=" + signer,
+                                "-addext", "extendedKeyUsage=codeSigning", "-keyout", path + ".key", "-out", path + ".pem"]
+                               + (["-CA", ca + "/ca.crt", "-CAkey", ca + "/ca.key"] if issuer == "ca" else []), check=True,
+                               capture_output=True)
+                subprocess.run([sys.executable, MAKE_INSTALLER, "sign", os.path.join(installers, "qb-nsis-setup.exe"), path,
+                                "--cert", path + ".pem", "--key", path + ".key"], check=True)
+                entry["publisher"] = "Qb Test Publisher"
             else:
                 with open(path, "wb") as f:
                     f.write(stream("e2e-big", BIG_SIZE, b"PK\x03\x04") if how == "big" else small_zip(name))
