@@ -3,8 +3,10 @@
 #include <atomic>
 #include <thread>
 
+#include "base/text_convert.h"
 #include "downloads/connection_slots.h"
 #include "downloads/download_decision.h"
+#include "downloads/download_sources.h"
 #include "downloads/segment_plan.h"
 #include "downloads/speed_limit.h"
 #include "support/test_support.h"
@@ -201,6 +203,77 @@ TEST(SegmentPlan, SplitsIntoNearEqualRangesThatCoverTheFile) {
         {10, 0, ""},
     };
     for (const Case& c : cases) EXPECT_EQ(describe(planSegments(c.size, c.count)), c.expected) << c.size << "/" << c.count;
+}
+
+// Runs one script of the source rules: 'x' a request its source let down, 'c' one that failed for
+// another reason, 'b' bytes from the connection's source into the file, 'm' the file's digest differed.
+// The trace names the sources, then after '|' each outcome: the next source (and its wait), or the
+// mismatch's step with the source the connections start from again.
+std::string runSources(DownloadSources& sources, const char* steps) {
+    std::string trace;
+    for (size_t s = 0; s < sources.count(); ++s) trace += (s ? " " : "") + wideToUtf8(sourceHost(sources.url(int(s))));
+    if (*steps) trace += " |";
+    SourceCursor cursor = sources.firstCursor();
+    int failed = 0;
+    for (const char* step = steps; *step; ++step) {
+        if (*step == 'b') {
+            sources.noteBytes(cursor.source);
+        } else if (*step == 'm') {
+            const MismatchStep next = sources.afterMismatch();
+            cursor = sources.firstCursor();
+            trace += next == MismatchStep::Keep ? " keep" : next == MismatchStep::Fail ? " fail" : " again";
+            if (next == MismatchStep::DownloadAgain) trace += std::to_string(cursor.source);
+        } else {
+            const SourceMove move = sources.afterFailure(cursor, *step == 'x', ++failed);
+            trace += " " + std::to_string(cursor.source) + (move.waitMs ? "+" + std::to_string(move.waitMs) : "");
+        }
+    }
+    return trace;
+}
+
+TEST(DownloadDecision, SourcesAreTheRouteThenMirrorsLeftOnlyWhenTheyLetTheDownloadDown) {
+    const char* md5 = "0123456789abcdef0123456789abcdef";
+    const char* sha = "ab";
+    const std::vector<std::string> listed = {"https://a.example/p", "http://b.example/p", "ftp://c.example/p",
+                                             "/relative/p", "https://d.example:8443/p", "http://"};
+    const std::vector<std::string> three = {"http://a/p", "http://b/p"};
+    struct Case {
+        const char* route;
+        std::vector<std::string> mirrors;
+        const char* md5;
+        const char* sha256;
+        const char* steps;
+        const char* trace;
+    };
+    const Case cases[] = {
+        // Absolute http(s) mirrors only, and none without a digest; from https, an http mirror needs SHA-256.
+        {"https://s/r", listed, "", "", "xb", "s | 0+500"},
+        {"https://s/r", listed, md5, "", "", "s a.example d.example:8443"},
+        {"https://s/r", listed, "", sha, "", "s a.example b.example d.example:8443"},
+        {"http://s:8080/r", listed, md5, "", "", "s:8080 a.example b.example d.example:8443"},
+        // One source keeps a single download's rules: every failure waits and a mismatch keeps the file.
+        {"http://s/r", {}, md5, "", "xcxbm", "s | 0+500 0+1000 0+1500 keep"},
+        // Left for the next at once; once all failed in the round, the first again after the wait; a
+        // failure that is not the source's stays.
+        {"http://s/r", three, md5, "", "xxxcxcx", "s a b | 1 2 0+1500 0+2000 1 1+3000 2"},
+        // Bytes of one source that fail the digest: it is never asked again.
+        {"http://s/r", three, md5, "", "xbmxx", "s a b | 1 again0 2 0+1500"},
+        {"http://s/r", three, md5, "", "bmbmbm", "s a b | again1 again2 fail"},
+        // Mixed bytes: each source that gave some downloads alone, in order, and keeps its own waits.
+        {"http://s/r", three, md5, "", "bxbmxbmbm", "s a b | 1 again0 0+1000 again1 fail"},
+        {"http://s/r", three, md5, "", "xbxbmbm", "s a b | 1 2 again1 again2"},
+    };
+    for (const Case& c : cases) {
+        DownloadSources sources(c.route, c.mirrors, c.md5, c.sha256);
+        EXPECT_EQ(runSources(sources, c.steps), c.trace) << c.route << " " << c.steps;
+    }
+    // What leaves a source: a refusal, no answer, a read that timed out, 5xx and 404.
+    EXPECT_TRUE(sourceLetDown(HttpResult::SendFailed, 0, 12029));
+    EXPECT_TRUE(sourceLetDown(HttpResult::ReadFailed, 206, kReadTimedOut));
+    EXPECT_FALSE(sourceLetDown(HttpResult::ReadFailed, 206, 12030));
+    for (int32_t status : {500, 503, 599, 404}) EXPECT_TRUE(sourceLetDown(HttpResult::HttpError, status, 0)) << status;
+    for (int32_t status : {403, 408, 410, 429}) EXPECT_FALSE(sourceLetDown(HttpResult::HttpError, status, 0)) << status;
+    EXPECT_FALSE(sourceLetDown(HttpResult::RedirectFailed, 302, 0));
 }
 
 TEST(SegmentPlan, FinishedConnectionsTakeFreeRangesThenHalfOfTheLargestUnstartedOne) {
