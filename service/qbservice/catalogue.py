@@ -19,6 +19,7 @@ _APP_KEYS = {
     "id", "name", "version", "description", "categoryIds", "categoryId",
     "updatedAt", "downloads", "icon", "package", "md5", "sha256", "packageSize", "hasPackage", "silentArgs",
     "publisher",
+    "mirrors",
 }
 _COMPOUND_FILE = b"\xd0\xcf\x11\xe0\xa1\xb1\x1a\xe1"
 # Windows Installer switches and properties that name another package, product, patch or transform.
@@ -294,6 +295,7 @@ class Catalogue:
         # The program compares the signer's name exactly: a stray blank would refuse every install.
         check("publisher", lambda v: isinstance(v, str) and v and v == v.strip() and v.isprintable(),
               "a signer's name without surrounding blanks or control characters")
+        check("mirrors", lambda v: isinstance(v, list) and all(isinstance(x, str) for x in v), "an array of strings")
         for cid in a.get("categoryIds", []) + ([a["categoryId"]] if "categoryId" in a else []):
             if cid not in category_ids:
                 raise CatalogueError("%s: category %r is not listed in 'categories'" % (where, cid))
@@ -367,6 +369,8 @@ class Catalogue:
                 out["silentArgs"] = a["silentArgs"]
             if "publisher" in a:
                 out["publisher"] = a["publisher"]
+            if "mirrors" in a:
+                out["mirrors"] = a["mirrors"]  # as listed; the program keeps the absolute http(s) ones
             apps.append(out)
         return {"code": 0, "data": {"categories": self.categories, "apps": apps}}
 

@@ -38,6 +38,7 @@ class BrokenFolderTest(unittest.TestCase):
             ("hasPackage a string", catalogue(hasPackage="yes"), "'hasPackage' must be true or false"),
             ("silentArgs a number", catalogue(silentArgs=1), "'silentArgs' must be a string"),
             ("publisher with a trailing blank", catalogue(publisher="Qb "), "'publisher' must be a signer's name"),
+            ("mirrors a string", catalogue(mirrors="https://m/x.exe"), "'mirrors' must be an array of strings"),
             ("silentArgs with a line break", catalogue(silentArgs="/S\r\nx"), "'silentArgs' holds a control"),
             ("MSI silentArgs naming another package", catalogue(package="p/setup.msi", silentArgs="/qn /i b.msi"),
              "'silentArgs' names another package (/i)"),

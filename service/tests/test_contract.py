@@ -18,7 +18,8 @@ CATALOGUE = {
     "apps": [
         {"id": 1, "name": "甲", "version": "1.2.3", "description": "说明", "categoryIds": ["common"],
          "updatedAt": 1733616000000, "downloads": 12, "icon": "icons/1.png", "package": "pk/a/setup.exe"},
-        {"id": 2, "name": "乙", "categoryIds": ["common", "web"], "package": "pk/b/setup.exe", "silentArgs": "/S /D=C:\\乙"},
+        {"id": 2, "name": "乙", "categoryIds": ["common", "web"], "package": "pk/b/setup.exe", "silentArgs": "/S /D=C:\\乙",
+         "mirrors": ["https://m1.example/b.exe", "http://m2.example:8080/乙.exe", "/relative.exe"]},
         {"id": 3, "name": "丙", "package": "pk/极光 浏览器安装包.exe"},
         {"id": 4, "name": "无包", "categoryId": "web"},
         {"id": 5, "name": "覆盖", "package": "pk/b/setup.exe", "md5": "0" * 32, "packageSize": 7,
@@ -114,6 +115,8 @@ class ContractTest(unittest.TestCase):
         self.assertEqual((apps[5]["md5"], apps[5]["sha256"], apps[5]["packageSize"]), ("0" * 32, "f" * 64, 7))
         self.assertTrue(apps[6]["hasPackage"])
         self.assertEqual((apps[2]["silentArgs"], "silentArgs" in apps[3]), ("/S /D=C:\\乙", False))
+        # Mirrors pass through as listed, in order; the program judges them.
+        self.assertEqual((apps[2]["mirrors"], "mirrors" in apps[3]), (CATALOGUE["apps"][1]["mirrors"], False))
 
     def test_digest_follows_a_changed_file(self):
         path = os.path.join(self.svc.folder, "pk/a/setup.exe")

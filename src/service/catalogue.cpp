@@ -41,6 +41,13 @@ std::vector<std::wstring> categoryIdsOf(const json::Value& object) {
     return ids;
 }
 
+std::vector<std::string> mirrorsOf(const json::Value& object) {
+    std::vector<std::string> mirrors;
+    for (const json::ValuePtr& item : arrayItems(object.find("mirrors")))
+        if (item && item->kind == json::Kind::String) mirrors.push_back(item->asString(""));
+    return mirrors;
+}
+
 }  // namespace
 
 AppInfo* Catalogue::findApp(int32_t id) {
@@ -90,6 +97,7 @@ AppInfo parseAppInfo(const json::Value& object) {
     app.publisher = wideMember(object, "publisher");
     app.downloads = int64Member(object, "downloads");
     app.updatedAt = int64Member(object, "updatedAt");
+    app.mirrors = mirrorsOf(object);
     return app;
 }
 

@@ -34,6 +34,9 @@ struct AppInfo {
     std::wstring publisher;
     int64_t downloads = 0;
     int64_t updatedAt = 0;
+    // Other URLs of the package's bytes, in the catalogue's order, as it gives them (UTF-8); the
+    // download keeps only the absolute http(s) ones.
+    std::vector<std::string> mirrors;
 };
 // The record lists grow by moving records, never by copying every string of every record.
 static_assert(std::is_nothrow_move_constructible<AppInfo>::value, "AppInfo must move without copying");

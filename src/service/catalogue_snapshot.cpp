@@ -7,12 +7,13 @@
 namespace {
 
 // Header: magic, the body's checksum, the payload's checksum, the payload's size; then the payload.
-constexpr char kMagic[8] = {'Q', 'B', 'C', 'A', 'T', 'S', '0', '2'};
+constexpr char kMagic[8] = {'Q', 'B', 'C', 'A', 'T', 'S', '0', '3'};
 constexpr size_t kHeaderBytes = 32;
 constexpr uint32_t kMaxCategories = 1000;  // the bootstrap's own limits
 constexpr uint32_t kMaxApps = 100000;
-// The smallest record: id, seven empty strings' lengths, one category count, a flag and three 64-bit numbers.
-constexpr size_t kMinAppBytes = 4 + 7 * 4 + 4 + 1 + 3 * 8;
+// The smallest record: id, seven empty strings' lengths, one category count, a flag, three 64-bit numbers
+// and a mirror count.
+constexpr size_t kMinAppBytes = 4 + 7 * 4 + 4 + 1 + 3 * 8 + 4;
 
 class Writer {
 public:
@@ -117,6 +118,8 @@ std::string catalogueSnapshotBytes(const Catalogue& lists, uint64_t bodyChecksum
         w.u8(a.hasPackage ? 1 : 0);
         w.i64(a.downloads);
         w.i64(a.updatedAt);
+        w.u32(static_cast<uint32_t>(a.mirrors.size()));
+        for (const std::string& mirror : a.mirrors) w.bytes(mirror);
     }
     std::string& out = w.out();
     const uint64_t payloadBytes = out.size() - kHeaderBytes;
@@ -167,6 +170,10 @@ std::unique_ptr<Catalogue> readCatalogueSnapshot(const char* data, size_t size, 
         a.hasPackage = r.u8() != 0;
         a.downloads = r.i64();
         a.updatedAt = r.i64();
+        const uint32_t mirrors = r.u32();
+        if (!r.ok() || mirrors > payloadBytes / 4) return nullptr;
+        a.mirrors.resize(mirrors);
+        for (std::string& mirror : a.mirrors) mirror = r.bytes();
         if (!r.ok()) return nullptr;
     }
     if (!r.done()) return nullptr;

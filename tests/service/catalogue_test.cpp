@@ -107,7 +107,7 @@ TEST(ParseAppInfoTest, ReadsEveryFieldOfAFullRecordAndKeepsThemWhileTheListGrows
     apps.push_back(parseApp(R"({"id": 7, "name": "画图工具", "version": "V 3.2.1", "categoryIds": ["design", "common"],
         "description": "好用", "icon": "/media/icons/7.png", "packageSize": 123456789012, "md5":
         "0123456789abcdef0123456789abcdef", "sha256": "00ff", "hasPackage": true, "downloads": 5000000000,
-        "updatedAt": 1733616000000, "extra": {"ignored": 1}})"));
+        "updatedAt": 1733616000000, "mirrors": ["https://m.example/a.exe", 5, "/r.exe"], "extra": {"ignored": 1}})"));
     for (int i = 0; i < 100; ++i) apps.push_back(AppInfo());
     const AppInfo app = std::move(apps[0]);
     EXPECT_EQ(app.id, 7);
@@ -122,6 +122,7 @@ TEST(ParseAppInfoTest, ReadsEveryFieldOfAFullRecordAndKeepsThemWhileTheListGrows
     EXPECT_TRUE(app.hasPackage);
     EXPECT_EQ(app.downloads, 5000000000);
     EXPECT_EQ(app.updatedAt, 1733616000000);
+    EXPECT_EQ(app.mirrors, (std::vector<std::string>{"https://m.example/a.exe", "/r.exe"}));
 }
 
 TEST(ParseAppInfoTest, FallsBackToDefaultsForValuesOfTheWrongKind) {
@@ -174,7 +175,7 @@ TEST(CatalogueSnapshotTest, GivesBackEveryFieldAndRefusesAnythingDamagedOrOfAnot
     lists.categories = {{L"c0", L"办公"}, {L"", L""}};
     lists.apps.push_back(parseApp(R"({"id": -7, "name": "山龙", "version": "1.2 正式版", "categoryIds": ["c0", "x"],
         "description": "描述", "icon": "/i.png", "packageSize": 9007199254740993, "md5": "ab", "sha256": "cd",
-        "hasPackage": true, "downloads": -1, "updatedAt": 1728246942000})"));
+        "hasPackage": true, "downloads": -1, "updatedAt": 1728246942000, "mirrors": ["http://m/1", "https://n/2"]})"));
     lists.apps.push_back(AppInfo());
     const std::string bytes = catalogueSnapshotBytes(lists, 42);
 
@@ -186,9 +187,9 @@ TEST(CatalogueSnapshotTest, GivesBackEveryFieldAndRefusesAnythingDamagedOrOfAnot
     const AppInfo& a = back->apps[0];
     const AppInfo& b = lists.apps[0];
     EXPECT_EQ(std::tie(a.id, a.name, a.version, a.categoryIds, a.description, a.icon, a.packageSize, a.md5, a.sha256,
-                       a.hasPackage, a.downloads, a.updatedAt),
+                       a.hasPackage, a.downloads, a.updatedAt, a.mirrors),
               std::tie(b.id, b.name, b.version, b.categoryIds, b.description, b.icon, b.packageSize, b.md5, b.sha256,
-                       b.hasPackage, b.downloads, b.updatedAt));
+                       b.hasPackage, b.downloads, b.updatedAt, b.mirrors));
     EXPECT_TRUE(back->apps[1].name.empty() && back->apps[1].categoryIds.empty());
 
     std::string flipped = bytes;
