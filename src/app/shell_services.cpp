@@ -94,14 +94,17 @@ void bindDownloads(ShellServices& s) {
         DownloadIdentity package{app.name, downloadUrlFor(config.server, app.id, config.channel), app.md5,
                                  app.sha256, app.packageSize};
         package.pinnedPublisher = app.publisher;
+        package.mirrors = app.mirrors;
         DownloadManager::instance().startDownload(app.id, package);
     };
     s.cancelTask = [](int32_t id) { DownloadManager::instance().cancel(id); };
     s.pauseTask = [](int32_t id) { DownloadManager::instance().pause(id); };
     // The bytes come from the catalogue's address for the app, never from one the journal named.
     s.resumeTask = [](int32_t id) {
-        const AppConfig& config = appState().config;
-        DownloadManager::instance().resume(id, downloadUrlFor(config.server, id, config.channel));
+        const AppState& state = appState();
+        const AppInfo* app = state.catalogue.findApp(id);
+        DownloadManager::instance().resume(id, downloadUrlFor(state.config.server, id, state.config.channel),
+                                           app ? app->mirrors : std::vector<std::string>());
     };
     s.clearFinished = [] { DownloadManager::instance().clearFinished(); };
     s.openInFolder = [](int32_t id) { DownloadManager::instance().openInFolder(id); };

@@ -94,12 +94,20 @@ void deleteOnClose(HANDLE file) {
 
 DownloadJob::DownloadJob(DownloadManager& manager, std::shared_ptr<Task> task)
     : manager_(manager), task_(std::move(task)), resuming_(task_->resumeExisting),
-      recordedSize_(task_->totalBytes.load()) {}
+      recordedSize_(task_->totalBytes.load()),
+      sources_(task_->identity.url, task_->identity.mirrors, task_->identity.md5, task_->identity.sha256),
+      startCursor_(sources_.firstCursor()) {}
 
 void DownloadJob::run() {
     if (openRecordedFile() && probe() && readProbe() && prepareFile()) {
         plan();
-        if (transfer() && verify()) save();
+        while (transfer() && verify()) {
+            if (!downloadAgain_) {
+                save();
+                break;
+            }
+            startOver();
+        }
     }
     finish();
 }
@@ -119,27 +127,37 @@ bool DownloadJob::openRecordedFile() {
     return task_->partFile || error.systemCode == ERROR_FILE_NOT_FOUND || failed(Downloading, error);
 }
 
-// Asks for the first byte until the server answers, at most kMaxProbes times.
+// Asks the sources for the first byte until one answers: a source that lets the probe down gives way
+// to the next at once, and each round through them all waits and counts, at most kMaxProbes times.
 bool DownloadJob::probe() {
     Task& task = *task_;
-    for (int probes = 1;; ++probes) {
+    SourceCursor cursor = sources_.firstCursor();
+    for (int probes = 1;;) {
         probe_ = HttpResponse();
         HttpRequest request;
-        request.url = utf8ToWide(task.identity.url);
+        request.url = utf8ToWide(sources_.url(cursor.source));
         request.headers.emplace_back(L"Range", L"bytes=0-0");
         request.sink = [](const uint8_t*, uint32_t) { return false; };
         request.cancelFlag = &task.cancelled;
-        HttpError unused;
+        request.receiveTimeoutMs = stallTimeout();
+        HttpError error;
         if (!manager_.slots.acquire(&task, [&] { return task.cancelled.load(); })) return false;
-        const HttpResult result = HttpClient::Send(request, probe_, unused);
+        showSource(cursor.source);
+        HttpResult result = HttpClient::Send(request, probe_, error);
         manager_.slots.release(&task);
         if (task.cancelled.load()) return false;
         // The sink stops every probe at its first body byte, so an error status with a body ends in
         // Aborted as well; it is still a failed probe.
-        if (result == HttpResult::Ok || (result == HttpResult::Aborted && probe_.status < 400)) return true;
+        if (result == HttpResult::Ok || (result == HttpResult::Aborted && probe_.status < 400)) {
+            startCursor_ = cursor;
+            return true;
+        }
+        if (result == HttpResult::Aborted) result = HttpResult::HttpError;
+        if (sources_.afterFailure(cursor, sourceLetDown(result, probe_.status, error.systemCode), probes).waitMs == 0)
+            continue;
         manager_.wait(task, WaitReason::Probe, kProbeWaitMs);
         if (task.cancelled.load()) return false;
-        if (probes == kMaxProbes) return failed(Downloading, {DownloadFault::ServiceTrouble, 0, probe_.status});
+        if (probes++ == kMaxProbes) return failed(Downloading, {DownloadFault::ServiceTrouble, 0, probe_.status});
     }
 }
 
@@ -156,7 +174,7 @@ bool DownloadJob::readProbe() {
     } else if (probe_.status == 200 && probe_.contentLength > 0) {
         task.totalBytes.store(probe_.contentLength);
     }
-    if (!probe_.finalUrl.empty()) {
+    if (!probe_.finalUrl.empty() && startCursor_.source == 0) {
         const std::string finalUrl = wideToUtf8(probe_.finalUrl);
         std::lock_guard<std::mutex> lock(task.urlMutex);
         task.resolvedUrl = finalUrl;
@@ -179,7 +197,10 @@ void DownloadJob::nameFromProbe() {
 bool DownloadJob::prepareFile() {
     presized_ = task_->totalBytes.load();
     keepRecorded_ = recordedBytesHold();
-    if (keepRecorded_) return true;
+    if (keepRecorded_) {
+        noteSourceBytes(-1);  // recorded by an earlier run, from sources unknown
+        return true;
+    }
     // A size the folder cannot hold ends the task before a file is made for it.
     if (presized_ > 0 && !roomFor(folderOfPath(task_->partialPath()), presized_))
         return failed(Downloading, {DownloadFault::NoSpace});
@@ -291,6 +312,7 @@ bool DownloadJob::verify() {
     Task& task = *task_;
     HANDLE file = task.partFile.get();
     checkDigests(file);
+    if (!task.md5Ok.load() && !keepMismatch(file)) return downloadAgain_;
     const PackageKind kind = sniffPackage(file);
     if (kind == PackageKind::Unknown) {
         deleteOnClose(file);
@@ -322,6 +344,50 @@ void DownloadJob::checkDigests(HANDLE file) {
     const bool read = fileDigests(file, wantMd5, wantSha256, digests);
     task_->md5Ok.store(read && (!wantMd5 || digests.md5 == expected.md5) &&
                        (!wantSha256 || digests.sha256 == expected.sha256));
+}
+
+bool DownloadJob::keepMismatch(HANDLE file) {
+    MismatchStep step;
+    {
+        std::lock_guard<std::mutex> lock(sourcesMutex_);
+        step = sources_.afterMismatch();
+    }
+    if (step == MismatchStep::Keep) return true;
+    downloadAgain_ = step == MismatchStep::DownloadAgain;
+    if (downloadAgain_) return false;
+    // Bytes no source vouches for are never kept.
+    deleteOnClose(file);
+    task_->partFile.reset();
+    failed(Verifying, {DownloadFault::ServiceTrouble});
+    return false;
+}
+
+void DownloadJob::startOver() {
+    Task& task = *task_;
+    downloadAgain_ = false;
+    keepRecorded_ = false;
+    task.md5Ok.store(true);
+    if (!setFileSize(task.partFile.get(), 0) || (presized_ > 0 && !setFileSize(task.partFile.get(), presized_))) {
+        failed(Verifying, systemError(DownloadFault::CannotWrite));
+        return;
+    }
+    manager_.liveProgress.release(task.liveSlot);
+    task.liveSlot = -1;
+    transfer_.stop.store(false);
+    transfer_.wholeOffered.store(false);
+    transfer_.running = 0;
+    transfer_.wholeDone = false;
+    transfer_.failure = DownloadError();
+    transfer_.gaveUp = DownloadError();
+    task.waitsEnd.store(false);
+    {
+        std::lock_guard<std::mutex> lock(sourcesMutex_);
+        startCursor_ = sources_.firstCursor();
+    }
+    // A cancel that came while the file verified stands: the transfer then ends at once.
+    task.advance(Verifying, Downloading);
+    manager_.notifyChanged();
+    plan();
 }
 
 // The file takes its final name and is marked as downloaded from the internet; the task is

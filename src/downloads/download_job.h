@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "downloads/download_manager.h"
+#include "downloads/download_sources.h"
 #include "downloads/segment_transfer.h"
 #include "net/http_client.h"
 
@@ -45,6 +46,11 @@ private:
     void markDownloaded();
     // Fails the task from `from` (see DownloadManager::fail); false, for the step to return.
     bool failed(TaskState from, const DownloadError& error);
+    // After the digest differed: true when the file is kept as it is, flagged; false when it is
+    // downloaded again (downloadAgain_) or the task failed.
+    bool keepMismatch(HANDLE file);
+    // The file starts over from its first byte, its connections from the first source they may use.
+    void startOver();
 
     // The transfer (segment_transfer.cpp).
     // Runs the workers that fill the partial file and waits for them; true when every byte is in. On
@@ -72,8 +78,16 @@ private:
     // The end a segment's connection asks for moves when another connection takes part of its range.
     int64_t currentEnd(const Transfer& transfer, size_t segment);
     bool stopped(const Transfer& transfer) const;
-    // The final URL noted for the task, or its download URL.
-    std::wstring requestUrl();
+    // For the route, the final URL noted for the task or its download URL; a mirror's own URL otherwise.
+    std::wstring requestUrl(int source);
+    // Under sourcesMutex_: where a connection goes after a failed request, and what came from where.
+    SourceMove moveOn(PartCursor& cursor, bool letDown, int failedAttempts);
+    void noteSourceBytes(int source);
+    // The row names the host asked, for a package with mirrors.
+    void showSource(int source);
+    // A silent source is left after stallMs when there is another to go to; alone, a read keeps
+    // WinHTTP's own time-out.
+    uint32_t stallTimeout() const;
 
     DownloadManager& manager_;
     const std::shared_ptr<Task> task_;
@@ -86,4 +100,8 @@ private:
     int64_t presized_ = 0;        // the size the file was made at; 0 while unknown
     int workers_ = 1;
     Transfer transfer_;
+    std::mutex sourcesMutex_;
+    DownloadSources sources_;
+    SourceCursor startCursor_;     // where connections start: after the probe, where it was answered
+    bool downloadAgain_ = false;   // the digest differed and another source is to be tried
 };

@@ -303,6 +303,8 @@ std::map<int32_t, TaskSnapshot> DownloadManager::snapshot() {
         s.restartNeeded = task.restartNeeded.load();
         s.waitsForRestart = s.state == InstallQueued && installers.heldForRestart();
         s.silentInstall = task.silentInstall.load();
+        std::lock_guard<std::mutex> urlLock(task.urlMutex);
+        s.sourceHost = task.sourceHost;
     }
     return copy;
 }

@@ -9,12 +9,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "config/config.h"
 #include "downloads/connection_slots.h"
 #include "downloads/speed_limit.h"
 #include "downloads/segment_plan.h"
 #include "downloads/download_journal.h"
+#include "downloads/download_sources.h"
 #include "downloads/file_name_claims.h"
 #include "downloads/installer_queue.h"
 #include "downloads/live_progress.h"
@@ -53,9 +55,10 @@ public:
     // Pause stops a downloading task and keeps its ".part" file and segments (state Paused); resume
     // goes on from them as a new task of the same app.
     void pause(int32_t appId);
-    // `url`, when given, is where the bytes come from now: the catalogue's address for the app, never
-    // one a journal on disk named.
-    void resume(int32_t appId, const std::string& url = std::string());
+    // `url` and `mirrors`, when a URL is given, are where the bytes come from now: the catalogue's
+    // addresses for the app, never ones a journal on disk named.
+    void resume(int32_t appId, const std::string& url = std::string(),
+                const std::vector<std::string>& mirrors = std::vector<std::string>());
     // Pauses every transfer and waits, at most the given time, for their jobs to record their last
     // counts in the journal: a closing program leaves exact progress behind. The partial files of
     // failed and cancelled downloads, which no journal knows, are deleted as "清除已完成" would.
@@ -95,6 +98,8 @@ public:
     // When a download is split and when a range is worth taking from another connection; must be
     // called while no job runs.
     void setSegmentRules(const SegmentRules& rules);
+    // How long a source may deliver no byte before it is left (kSourceStallMs).
+    void setStallTimeout(uint32_t milliseconds) { stallMs.store(milliseconds); }
     void updateSpeedsAt(uint32_t tick);
     // Waits for the job thread of an app's current task; true when it has ended.
     bool waitForJob(int32_t appId, DWORD milliseconds);
@@ -143,6 +148,9 @@ private:
     // Every request of every job (probes included) holds one of 16 slots while it runs.
     ConnectionSlots slots{16};
     SpeedLimit speedLimit;  // every byte any request reads passes it
+    // A read's receive time-out: it runs only while the read waits on the network, never while the
+    // speed cap holds the reader back, so a source that times out sent nothing the cap allowed.
+    std::atomic<uint32_t> stallMs{kSourceStallMs};
     std::atomic<int> connectionsPerDownload{kDefaultConnections};
     SegmentRules segmentRules;
     FileNameClaims names;

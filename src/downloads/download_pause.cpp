@@ -58,9 +58,12 @@ bool stillUnfinished(JournalEntry& entry) {
 }
 
 // A new task of the paused one's app that goes on from its file and segments, from `url` when given.
-std::shared_ptr<Task> resumedTask(Task& previous, const std::string& url) {
+std::shared_ptr<Task> resumedTask(Task& previous, const std::string& url, const std::vector<std::string>& mirrors) {
     DownloadIdentity identity = previous.currentIdentity();
-    if (!url.empty()) identity.url = url;
+    if (!url.empty()) {
+        identity.url = url;
+        identity.mirrors = mirrors;
+    }
     auto task = std::make_shared<Task>(previous.appId, identity);
     task->segments = segmentsOf(previous);
     task->receivedBytes.store(writtenBytes(task->segments));
@@ -142,10 +145,10 @@ bool DownloadManager::pauseAll(DWORD milliseconds) {
     return stopped;
 }
 
-void DownloadManager::resume(int32_t appId, const std::string& url) {
+void DownloadManager::resume(int32_t appId, const std::string& url, const std::vector<std::string>& mirrors) {
     std::shared_ptr<Task> previous = find(appId);
     if (!previous || previous->state.load() != Paused) return;
-    const std::shared_ptr<Task> task = resumedTask(*previous, url);
+    const std::shared_ptr<Task> task = resumedTask(*previous, url, mirrors);
     {
         std::lock_guard<std::mutex> lock(tasksMutex);
         // A second click, or a cancel that came first, finds the task replaced or no longer paused.

@@ -319,7 +319,15 @@ PartResult DownloadJob::downloadPart(Transfer& transfer, size_t segment, Downloa
         Attempt attempt;
         if (!sendAttempt(transfer, cursor, end, buffer, attempt)) return PartResult::Stopped;
         applyVerdict(transfer, cursor, attempt);
-        switch (attempt.verdict.outcome) {
+        AttemptVerdict& verdict = attempt.verdict;
+        SourceMove move{false, retryWaitMs(failedAttempts + 1)};
+        if (verdict.outcome == AttemptOutcome::Retry ||
+            (verdict.outcome == AttemptOutcome::Fail && verdict.error == AttemptError::ServiceTrouble)) {
+            // Another source may have what this one refused.
+            move = moveOn(cursor, attempt.letDown, failedAttempts + 1);
+            if (move.left) verdict.outcome = AttemptOutcome::Retry;
+        }
+        switch (verdict.outcome) {
             case AttemptOutcome::Done: return PartResult::Done;
             case AttemptOutcome::Fail:
                 if (attempt.verdict.error == AttemptError::None) return PartResult::Stopped;
@@ -334,7 +342,8 @@ PartResult DownloadJob::downloadPart(Transfer& transfer, size_t segment, Downloa
         }
         task_->retryCount.store(failedAttempts);
         manager_.notifyChanged();
-        manager_.wait(*task_, WaitReason::Retry, retryWaitMs(failedAttempts));
+        // Moving on to the next source waits for nothing.
+        if (move.waitMs > 0) manager_.wait(*task_, WaitReason::Retry, move.waitMs);
     }
 }
 
@@ -343,19 +352,24 @@ PartResult DownloadJob::downloadPart(Transfer& transfer, size_t segment, Downloa
 bool DownloadJob::sendAttempt(Transfer& transfer, PartCursor& cursor, int64_t end, std::vector<uint8_t>& buffer,
                               Attempt& attempt) {
     Task& task = *task_;
-    const std::wstring url = requestUrl();
-    attempt.askedDownloadUrl = url == utf8ToWide(task.identity.url);
+    attempt.source = cursor.sources.source;
+    const std::wstring url = requestUrl(attempt.source);
+    attempt.askedDownloadUrl = attempt.source == 0 && url == utf8ToWide(task.identity.url);
     HttpRequest request = rangeRequest(url, transfer.useRange, cursor.position, end);
     request.cancelFlag = &task.cancelled;
+    request.receiveTimeoutMs = stallTimeout();
     const int64_t attemptStart = cursor.position;
     WriteSink sink(task, transfer, manager_.slots, manager_.speedLimit, cursor.segment, task.partFile.get(),
                    attempt.response, cursor.position, buffer);
     request.sink = std::ref(sink);
-    HttpError unused;
+    HttpError error;
     if (!manager_.slots.acquire(&task, [&] { return stopped(transfer); })) return false;
-    const HttpResult result = HttpClient::Send(request, attempt.response, unused);
+    showSource(attempt.source);
+    const HttpResult result = HttpClient::Send(request, attempt.response, error);
     manager_.slots.release(&task, sink.yielded);
     sink.flush();
+    if (cursor.position > attemptStart) noteSourceBytes(attempt.source);
+    attempt.letDown = sourceLetDown(result, attempt.response.status, error.systemCode);
     attempt.writeError = sink.writeError;
     AttemptFacts facts = attemptFacts(sink, transfer, result, attempt.response);
     facts.cancelled = stopped(transfer);
@@ -371,7 +385,8 @@ bool DownloadJob::sendAttempt(Transfer& transfer, PartCursor& cursor, int64_t en
 void DownloadJob::applyVerdict(Transfer& transfer, PartCursor& cursor, const Attempt& attempt) {
     Task& task = *task_;
     const AttemptVerdict& verdict = attempt.verdict;
-    if (verdict.noteFinalUrl || verdict.fallBackUrl) {
+    // Only the route's redirects lead to a final URL worth noting; a mirror is asked by its own URL.
+    if (attempt.source == 0 && (verdict.noteFinalUrl || verdict.fallBackUrl)) {
         const std::string finalUrl = wideToUtf8(attempt.response.finalUrl);
         std::lock_guard<std::mutex> lock(task.urlMutex);
         if (verdict.noteFinalUrl || attempt.askedDownloadUrl) {
@@ -401,11 +416,34 @@ void DownloadJob::rewind(Transfer& transfer, PartCursor& cursor) {
 PartCursor DownloadJob::cursorAt(size_t segment) {
     PartCursor cursor;
     cursor.segment = segment;
+    {
+        std::lock_guard<std::mutex> lock(sourcesMutex_);
+        cursor.sources = startCursor_;
+    }
     if (segment == kNoSegment) return cursor;
     std::lock_guard<std::mutex> lock(task_->segmentsMutex);
     cursor.start = task_->segments[segment].start;
     cursor.position = cursor.start + task_->segments[segment].written;
     return cursor;
+}
+
+SourceMove DownloadJob::moveOn(PartCursor& cursor, bool letDown, int failedAttempts) {
+    std::lock_guard<std::mutex> lock(sourcesMutex_);
+    return sources_.afterFailure(cursor.sources, letDown, failedAttempts);
+}
+
+void DownloadJob::noteSourceBytes(int source) {
+    std::lock_guard<std::mutex> lock(sourcesMutex_);
+    sources_.noteBytes(source);
+}
+
+uint32_t DownloadJob::stallTimeout() const { return sources_.count() > 1 ? manager_.stallMs.load() : 0; }
+
+void DownloadJob::showSource(int source) {
+    if (sources_.count() < 2) return;
+    std::wstring host = sourceHost(sources_.url(source));
+    std::lock_guard<std::mutex> lock(task_->urlMutex);
+    task_->sourceHost = std::move(host);
 }
 
 int64_t DownloadJob::currentEnd(const Transfer& transfer, size_t segment) {
@@ -418,7 +456,8 @@ bool DownloadJob::stopped(const Transfer& transfer) const {
     return task_->cancelled.load() || transfer.stop.load();
 }
 
-std::wstring DownloadJob::requestUrl() {
+std::wstring DownloadJob::requestUrl(int source) {
+    if (source != 0) return utf8ToWide(sources_.url(source));
     std::lock_guard<std::mutex> lock(task_->urlMutex);
     return utf8ToWide(task_->resolvedUrl.empty() ? task_->identity.url : task_->resolvedUrl);
 }

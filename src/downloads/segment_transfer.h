@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "downloads/download_decision.h"
+#include "downloads/download_sources.h"
 #include "downloads/live_progress.h"
 #include "downloads/segment_plan.h"
 #include "downloads/task.h"
@@ -51,6 +52,7 @@ struct PartCursor {
     size_t segment = kNoSegment;
     int64_t start = 0;     // the first byte of its range
     int64_t position = 0;  // the next byte it writes
+    SourceCursor sources;  // where its requests go
 };
 
 // How one request of a worker went.
@@ -58,5 +60,7 @@ struct Attempt {
     HttpResponse response;
     AttemptVerdict verdict;
     bool askedDownloadUrl = false;     // it asked the download URL, not a final URL noted before
+    int source = 0;                    // the source it asked
+    bool letDown = false;              // its source refused, failed or went silent (sourceLetDown)
     DWORD writeError = ERROR_SUCCESS;  // why a write failed
 };

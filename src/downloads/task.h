@@ -73,6 +73,8 @@ struct DownloadIdentity {
     std::wstring partPath{};   // the ".part" file beside it
     std::wstring fileName{};   // the name asked for, before a "(n)" made it free
     std::wstring pinnedPublisher{};  // the signer's simple name the catalogue expects; empty: any signer
+    // The catalogue's mirrors of the package, in its order; never read from the journal.
+    std::vector<std::string> mirrors{};
     // The catalogue gave a digest to check the file against.
     bool verifiable() const { return !md5.empty() || !sha256.empty(); }
 };
@@ -118,6 +120,7 @@ struct Task {
     qb::UniqueHandle thread;  // the job's worker thread; closed with the task
     std::mutex urlMutex;
     std::string resolvedUrl;
+    std::wstring sourceHost;  // the host asked last, while the package has mirrors besides the route
     // The ".part" file, open from its creation to its rename: nobody else may write, move or delete it
     // meanwhile. Only the job's thread uses it.
     qb::UniqueHandle partFile;
@@ -167,4 +170,5 @@ struct TaskSnapshot : DownloadIdentity {
     bool restartNeeded = false;
     bool waitsForRestart = false;  // queued behind an installer that restarts the machine
     bool silentInstall = false;    // its accepted installer runs without a window
+    std::wstring sourceHost;       // where its bytes come from, for a package with mirrors
 };

@@ -254,6 +254,8 @@ HttpResult HttpClient::Send(const HttpRequest& request, HttpResponse& response, 
         Hop hop;
         HttpResult result = openHop(state.request, *parts, hop, error);
         if (result != HttpResult::Ok) return result;
+        if (request.receiveTimeoutMs)
+            ::WinHttpSetTimeouts(hop.request.get(), 10000, 10000, 30000, static_cast<int>(request.receiveTimeoutMs));
         result = exchange(request, state.request, hop, error);
         if (result != HttpResult::Ok) return result;
 

@@ -64,6 +64,8 @@ struct HttpRequest {
     std::wstring method = L"GET";
     HttpSink sink;                                   // empty: collect the body in memory
     const std::atomic<bool>* cancelFlag = nullptr;  // caller-owned; only read here
+    // How long a read waits for the next byte before it fails with ERROR_WINHTTP_TIMEOUT; 0: 30 s.
+    uint32_t receiveTimeoutMs = 0;
 };
 
 struct HttpResponse {

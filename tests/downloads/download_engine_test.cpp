@@ -249,6 +249,22 @@ TEST_F(DownloadEngine, ServerErrorsAreRetriedAndTheirBodiesNeverWritten) {
     EXPECT_EQ(task(1).retryCount, 0);
 }
 
+// The route refuses; the first mirror goes silent after 40 000 bytes and is left once the stall time
+// has passed; the second sends the rest from there. Moving on waits for nothing.
+TEST_F(DownloadEngine, ARefusingRouteAndASilentMirrorAreLeftForTheNextSourceAtOnce) {
+    ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"stallAfter": 40000, "stallMs": 20000}])"));
+    manager().setStallTimeout(1000);
+    DownloadIdentity package{L"镜像", "http://127.0.0.1:1/closed", packageMd5(1)};
+    package.mirrors = {downloadUrl(1), downloadUrl(1) + "&second"};
+    manager().startDownload(1, package);
+    ASSERT_TRUE(finish(1));
+    manager().setStallTimeout(kSourceStallMs);
+    EXPECT_EQ(task(1).state, Completed);
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"small-setup.exe")), packageBytes(1));
+    EXPECT_EQ(fileRanges(1), (std::vector<std::string>{"bytes=0-0", "bytes=0-102399", "bytes=40000-102399"}));
+    EXPECT_TRUE(waits().empty());
+}
+
 TEST_F(DownloadEngine, ExpiredRedirectTargetSendsTheNextAttemptBackToTheDownloadUrl) {
     ASSERT_TRUE(service.expireTargets(1, 1));
     start(1, packageMd5(1));
