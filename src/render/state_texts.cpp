@@ -155,6 +155,7 @@ ColouredText downloadRowStatus(const TaskSnapshot& task) {
             std::wstring text = formatSize(task.receivedBytes) + L" / " + formatSize(task.size) + L" · " +
                                 formatSpeed(static_cast<int32_t>(task.speed));
             if (task.retryCount > 0) text += L" · 网络波动，正在重试";
+            if (!task.sourceHost.empty()) text += L" · 来源：" + task.sourceHost;
             return {text, kTextTertiary};
         }
         case Verifying: return {L"正在校验文件...", kTextTertiary};

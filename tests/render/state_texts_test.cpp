@@ -110,12 +110,15 @@ TEST(StateTexts, DownloadRowStatusByState) {
         uint32_t rgb;
         uint32_t signature = SignatureUnchecked;
         bool unverified = false;
+        const wchar_t* host = L"";  // where the bytes come from, named only while they come
     };
     const Case cases[] = {
         {Downloading, false, 0, 1536, L"512 KB / 1.0 MB · 1 KB/s", kTextTertiary},
         {Downloading, false, 0, 0, L"512 KB / 1.0 MB · ", kTextTertiary},  // no speed yet: the line ends in " · "
         {Downloading, false, 2, 2097152, L"512 KB / 1.0 MB · 2.0 MB/s · 网络波动，正在重试", kTextTertiary},
-        {Verifying, false, 0, 0, L"正在校验文件...", kTextTertiary},
+        {Downloading, false, 1, 0, L"512 KB / 1.0 MB ·  · 网络波动，正在重试 · 来源：m.example:8080", kTextTertiary,
+         SignatureUnchecked, false, L"m.example:8080"},
+        {Verifying, false, 0, 0, L"正在校验文件...", kTextTertiary, SignatureUnchecked, false, L"m.example"},
         {Paused, false, 2, 2097152, L"512 KB / 1.0 MB · 已暂停", kTextTertiary},  // no speed, no retry note
         {Completed, false, 0, 0, L"下载完成", kTextSuccess},
         {Completed, true, 0, 0, L"下载成功 · 压缩包已保存", kTextSuccess},
@@ -144,6 +147,7 @@ TEST(StateTexts, DownloadRowStatusByState) {
         t.retryCount = c.retries;
         t.speed = c.speed;
         t.error.fault = DownloadFault::NoSpace;
+        t.sourceHost = c.host;
         const ColouredText status = downloadRowStatus(t);
         EXPECT_EQ(status.text, c.text) << c.state;
         EXPECT_EQ(status.rgb, c.rgb) << c.state;
