@@ -1,8 +1,9 @@
 // Times the download engine against a bare WinHTTP read loop on the same URL, over one connection
 // and over four, and the engine's verification phase, under the same Wine; then the engine over one
 // and four connections on a package the service sends at a limited rate per connection. Prints
-// key=value lines for bench/download. First, the engine under a speed cap of 2 000 KB/s for ten seconds.
-//   bench_download FILE_URL DOWNLOAD_URL FOLDER MD5 SHA256 RUNS THROTTLED_DOWNLOAD_URL THROTTLED_MD5
+// key=value lines for bench/download. First, the engine under a speed cap of 2 000 KB/s for ten seconds,
+// then a failover from a route on a closed port to a live mirror.
+//   bench_download FILE_URL DOWNLOAD_URL FOLDER MD5 SHA256 RUNS THROTTLED_DOWNLOAD_URL THROTTLED_MD5 [CLOSED_URL]
 #include <windows.h>
 
 #include <algorithm>
@@ -79,6 +80,29 @@ double cappedRatio(const std::string& downloadUrl, int kbPerSecond, double windo
     return static_cast<double>(to - from) / elapsed / (kbPerSecond * 1024.0);
 }
 
+// A package whose route is a closed port and whose mirror is the live file: milliseconds from the start,
+// when the route refuses, to the mirror's first bytes in the file (written at least every 100 ms or
+// 256 KiB); -1 when none came. The download is cancelled then.
+double failoverMs(const std::string& closedUrl, const std::wstring& mirrorUrl, const std::string& md5) {
+    DownloadManager& manager = DownloadManager::instance();
+    manager.setConnectionsPerDownload(1);
+    DownloadIdentity package{L"failover", closedUrl, md5};
+    package.mirrors = {wideToUtf8(mirrorUrl)};
+    const double started = seconds();
+    manager.startDownload(3, package);
+    double reached = -1;
+    for (;;) {
+        const TaskSnapshot task = manager.snapshot()[3];
+        if (task.receivedBytes > 0) reached = seconds();
+        if (reached >= 0 || task.state != Downloading) break;
+        ::Sleep(1);
+    }
+    manager.cancel(3);
+    manager.waitForJob(3, INFINITE);
+    manager.clearFinished();
+    return reached < 0 ? -1 : (reached - started) * 1000;
+}
+
 // Each run needs the plain name again (the engine never replaces an existing file).
 void removeFiles(const std::wstring& folder) {
     WIN32_FIND_DATAW data;
@@ -111,6 +135,11 @@ int wmain(int argc, wchar_t** argv) {
     removeFiles(folder);
     std::printf("capped_ratio=%.3f\n", cappedRatio(downloadUrl, 2000, 10.0));
     std::fflush(stdout);
+    if (argc > 9) {
+        removeFiles(folder);
+        std::printf("failover_ms=%.0f\n", failoverMs(wideToUtf8(argv[9]), fileUrl, md5));
+        std::fflush(stdout);
+    }
 
     for (int i = 0; i < runs; ++i) {
         for (DWORD chunk : {65536u, 1048576u}) {

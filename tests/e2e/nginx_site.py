@@ -2,7 +2,9 @@
 by nginx alone, the report collector beside it. The program reaches nginx through a relay that cuts every
 connection once it has carried a third of the NSIS package, while nginx's limit_rate keeps each transfer
 in flight until then: the package can only arrive in ranged pieces. Catalogue, icons, the download through
-the cuts, the install, the report in the collector's log and the card's 已安装 are checked.
+the cuts, the install, the report in the collector's log and the card's 已安装 are checked. Then app 3, whose
+download route nginx answers with 503, comes from its mirrors on three more nginx servers: a closed port, one
+serving other bytes of the same size and a good one; the file must be the good one's, byte for byte.
 
 With --site-server python the same site is served by Python's http.server (which ignores Range) with the
 download route added: every attempt starts again from byte 0 and is cut, so the case must fail."""
@@ -16,7 +18,7 @@ import subprocess
 import sys
 import threading
 
-from e2e_support import CHANNEL, INSTALLED_FILL, SERVICE, SUCCESS, TEXT, card_button, centre
+from e2e_support import CHANNEL, DOWNLOADS, INSTALLED_FILL, SERVICE, SUCCESS, TEXT, card_button, centre
 from qbscreen import FONT_BUTTON, FONT_SECTION_TITLE, near, wait_for
 
 NSIS_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\QbTestNsis"
@@ -24,6 +26,7 @@ NSIS_PACKAGE = "qb-nsis-setup.exe"
 ICON_COLOUR = (40, 120, 200)  # app 1's icon (make_e2e_catalogue.png)
 HEADING = (212, 78, 1168, 118)
 RATE = "64k"                  # bytes a second per connection: a cut lands well inside a transfer
+MIRRORED, MIRRORED_PACKAGE = 3, "big-portable.zip"
 
 
 def free_port():
@@ -133,8 +136,12 @@ class Nginx:
     def __init__(self, site, port):
         with open(os.path.join(site, "nginx.conf"), encoding="utf-8") as f:
             conf = f.read()
+        conf = conf.replace("  max_ranges 1;\n", "  max_ranges 1;\n  limit_rate %s;\n" % RATE, 1)
+        # The mirrored app's download route refuses, as a service in trouble does.
+        conf = conf.replace("    location / {", "    location = /api/client/download/%d { return 503; }\n"
+                            "    location / {" % MIRRORED, 1)
         with open(os.path.join(site, "nginx-e2e.conf"), "w", encoding="utf-8") as f:
-            f.write(conf.replace("  max_ranges 1;\n", "  max_ranges 1;\n  limit_rate %s;\n" % RATE, 1))
+            f.write(conf)
         self.proc = subprocess.Popen(["nginx", "-p", site, "-c", "nginx-e2e.conf", "-g", "daemon off;"],
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.port = port
@@ -153,6 +160,58 @@ class Nginx:
         if self.proc.poll() is None:
             self.proc.terminate()
             self.proc.wait(timeout=10)
+
+
+class Mirror(Nginx):
+    """nginx serving one file from a folder of its own, as a mirror does."""
+
+    def __init__(self, folder, name, data):
+        os.makedirs(os.path.join(folder, "www"), exist_ok=True)
+        with open(os.path.join(folder, "www", name), "wb") as f:
+            f.write(data)
+        self.port = free_port()
+        temp = "".join("%s_temp_path %s;" % (kind, kind) for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
+        with open(os.path.join(folder, "nginx.conf"), "w", encoding="utf-8") as f:
+            f.write("pid nginx.pid; error_log error.log; events {}\nhttp { %s access_log access.log; default_type "
+                    "application/octet-stream; server { listen 127.0.0.1:%d; root www; } }\n" % (temp, self.port))
+        self.proc = subprocess.Popen(["nginx", "-p", folder + "/", "-c", "nginx.conf", "-g", "daemon off;"],
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if not wait_port(self.port, self.proc):
+            raise RuntimeError("mirror nginx did not start; see %s" % os.path.join(folder, "error.log"))
+        self.url, self.access_log = "http://127.0.0.1:%d/%s" % (self.port, name), os.path.join(folder, "access.log")
+
+
+def mirrored_catalogue(run, work, urls):
+    """A copy of the e2e catalogue (packages linked, not copied) whose mirrored app lists the mirrors."""
+    copy = os.path.join(work, "catalogue-mirrors")
+    shutil.rmtree(copy, ignore_errors=True)
+    shutil.copytree(run.catalogue, copy, copy_function=os.link)
+    path = os.path.join(copy, "catalogue.json")
+    with open(path, encoding="utf-8") as f:
+        catalogue = json.load(f)
+    os.remove(path)  # a link to the original: a new file, not a write through it
+    next(a for a in catalogue["apps"] if a["id"] == MIRRORED)["mirrors"] = urls
+    with open(path, "w", encoding="utf-8") as f:
+        json.dump(catalogue, f, ensure_ascii=False)
+    return copy
+
+
+def check_mirrors(run, server, mirrors, good, bad):
+    """App 3 past its route's 503, the closed port and the mirror of other bytes, from the good mirror."""
+    run.click(*centre(card_button(MIRRORED - 1)))
+    ok = wait_for(lambda: run.text(run.shot(), card_button(MIRRORED - 1), FONT_BUTTON, 0xFFFFFF, "打开文件夹",
+                                   bg=(0x25, 0x63, 0xEB)), 120, interval=0.5)
+    run.check("the mirrored archive finishes although its route answers 503", ok)
+    folder = run.host_path(DOWNLOADS)
+    files = {name: open(os.path.join(folder, name), "rb").read() for name in os.listdir(folder)}
+    run.check("it is byte-identical to the good mirror's", files.get(MIRRORED_PACKAGE) == good, sorted(files))
+    run.check("no file holds the other mirror's bytes, and no .part is left",
+              bad not in files.values() and not [n for n in files if n.endswith(".part")], sorted(files))
+    routes = [status for line, status, _ in server.requests() if line.startswith("GET /api/client/download/3?")]
+    answered = [[status for _, status, _ in m.requests()] for m in mirrors]
+    print("       route %s, mirror of other bytes %s, good mirror %s" % (routes, answered[0], answered[1]), flush=True)
+    run.check("the route answered only 503, and both mirrors sent bytes",
+              routes and set(routes) == {503} and all({200, 206} & set(a) for a in answered))
 
 
 def card_icon_pixels(run, shot, index):
@@ -175,10 +234,21 @@ def case_nginx_site(run):
                                  stdout=subprocess.PIPE, stderr=open(os.path.join(work, "collector.log"), "a"),
                                  text=True)
     server = relay = None
+    mirrors = []
     try:
         collector_port = int(collector.stdout.readline().strip().rsplit(":", 1)[1])
+        with open(os.path.join(run.catalogue, "packages", MIRRORED_PACKAGE), "rb") as f:
+            good = f.read()
+        middle = len(good) // 2
+        bad = good[:middle] + bytes(b ^ 0xFF for b in good[middle:middle + 4096]) + good[middle + 4096:]
+        catalogue = run.catalogue
+        if not plain:
+            mirrors = [Mirror(os.path.join(work, "mirror-" + kind), MIRRORED_PACKAGE, data)
+                       for kind, data in (("other", bad), ("good", good))]
+            closed = "http://127.0.0.1:%d/%s" % (free_port(), MIRRORED_PACKAGE)
+            catalogue = mirrored_catalogue(run, work, [closed] + [m.url for m in mirrors])
         port = free_port()
-        published = subprocess.run([sys.executable, SERVICE, "publish", "--catalogue", run.catalogue, "--out", site,
+        published = subprocess.run([sys.executable, SERVICE, "publish", "--catalogue", catalogue, "--out", site,
                                     "--listen", "127.0.0.1:%d" % port, "--collector", "127.0.0.1:%d" % collector_port],
                                    capture_output=True, text=True)
         if not run.check("publish writes the site", published.returncode == 0, published.stderr):
@@ -214,9 +284,11 @@ def case_nginx_site(run):
                            if os.path.exists(report_log) else [], 10) or []
         run.check("the collector logged one install report for app 1 and channel %r" % CHANNEL,
                   [(r["appId"], r["event"], r["channel"]) for r in reports] == [(1, "install", CHANNEL)], reports)
+        if mirrors:
+            check_mirrors(run, server, mirrors, good, bad)
     finally:
         run.close_program()
-        for part in (relay, server):
+        for part in [relay, server] + mirrors:
             if part:
                 part.stop()
         collector.terminate()
