@@ -140,10 +140,10 @@ bool DownloadJob::probe() {
         request.sink = [](const uint8_t*, uint32_t) { return false; };
         request.cancelFlag = &task.cancelled;
         request.receiveTimeoutMs = stallTimeout();
-        HttpError error;
+        HttpError unused;
         if (!manager_.slots.acquire(&task, [&] { return task.cancelled.load(); })) return false;
         showSource(cursor.source);
-        HttpResult result = HttpClient::Send(request, probe_, error);
+        HttpResult result = HttpClient::Send(request, probe_, unused);
         manager_.slots.release(&task);
         if (task.cancelled.load()) return false;
         // The sink stops every probe at its first body byte, so an error status with a body ends in
@@ -153,7 +153,7 @@ bool DownloadJob::probe() {
             return true;
         }
         if (result == HttpResult::Aborted) result = HttpResult::HttpError;
-        if (sources_.afterFailure(cursor, sourceLetDown(result, probe_.status, error.systemCode), probes).waitMs == 0)
+        if (sources_.afterFailure(cursor, sourceLetDown(result, probe_.status, false), probes).waitMs == 0)
             continue;
         manager_.wait(task, WaitReason::Probe, kProbeWaitMs);
         if (task.cancelled.load()) return false;

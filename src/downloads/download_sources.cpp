@@ -27,11 +27,11 @@ std::optional<UrlParts> absoluteHttpUrl(const std::string& url) {
 
 }  // namespace
 
-bool sourceLetDown(HttpResult result, int32_t status, DWORD systemCode) {
+bool sourceLetDown(HttpResult result, int32_t status, bool silent) {
+    if (silent) return true;
     switch (result) {
         case HttpResult::ConnectFailed:
         case HttpResult::SendFailed: return true;
-        case HttpResult::ReadFailed: return systemCode == kReadTimedOut;
         case HttpResult::HttpError: return status >= 500 || status == 404;
         default: return false;
     }

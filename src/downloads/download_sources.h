@@ -12,12 +12,10 @@
 // A source that delivers no byte for this long, while the speed cap would let bytes through, is left.
 constexpr uint32_t kSourceStallMs = 15000;
 
-// The WinHTTP error of a read that waited longer than its receive time-out.
-constexpr DWORD kReadTimedOut = 12002;
-
 // Whether a request's failure is its source's: it refused the connection, answered 5xx or 404, or
-// went silent. Other failures (a cut, a 429) are retried where they happened.
-bool sourceLetDown(HttpResult result, int32_t status, DWORD systemCode);
+// went silent (no byte for the stall time; under Wine a read that times out may end the body as if
+// it were whole). Other failures (a cut, a 429) are retried where they happened.
+bool sourceLetDown(HttpResult result, int32_t status, bool silent);
 
 // The host a source's URL names, with its port when that is not its scheme's own.
 std::wstring sourceHost(const std::string& url);

@@ -42,6 +42,8 @@ public:
         if (stopped()) return false;
         // Read bytes are paid for under the speed cap before the next read: the sender waits meanwhile.
         if (!speedLimit_.admit(length, [this] { return stopped(); })) return false;
+        // Time the cap held the reader back is not silence.
+        lastByte_ = std::chrono::steady_clock::now();
         const int32_t status = response_.status;
         if (status != 200 && status != 206) return true;  // read and drop it; the status decides
         if (transfer_.useRange && !isAskedRange(status)) return false;
@@ -100,6 +102,12 @@ public:
         return false;
     }
 
+    // How long the source has sent nothing the reader could take: since the request, or the last read.
+    int64_t silentMs() const {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - lastByte_)
+            .count();
+    }
+
     // Writes what was gathered; called when the buffer is full and once the answer has ended.
     bool flush() {
         if (buffer_.empty() || writeFailed) return !writeFailed;
@@ -147,6 +155,7 @@ private:
     int64_t& position_;
     std::vector<uint8_t>& buffer_;
     DWORD lastWrite_ = ::GetTickCount();
+    std::chrono::steady_clock::time_point lastByte_ = std::chrono::steady_clock::now();
 };
 
 namespace {
@@ -362,14 +371,15 @@ bool DownloadJob::sendAttempt(Transfer& transfer, PartCursor& cursor, int64_t en
     WriteSink sink(task, transfer, manager_.slots, manager_.speedLimit, cursor.segment, task.partFile.get(),
                    attempt.response, cursor.position, buffer);
     request.sink = std::ref(sink);
-    HttpError error;
+    HttpError unused;
     if (!manager_.slots.acquire(&task, [&] { return stopped(transfer); })) return false;
     showSource(attempt.source);
-    const HttpResult result = HttpClient::Send(request, attempt.response, error);
+    const HttpResult result = HttpClient::Send(request, attempt.response, unused);
     manager_.slots.release(&task, sink.yielded);
     sink.flush();
     if (cursor.position > attemptStart) noteSourceBytes(attempt.source);
-    attempt.letDown = sourceLetDown(result, attempt.response.status, error.systemCode);
+    const bool silent = request.receiveTimeoutMs > 0 && sink.silentMs() >= request.receiveTimeoutMs;
+    attempt.letDown = sourceLetDown(result, attempt.response.status, silent);
     attempt.writeError = sink.writeError;
     AttemptFacts facts = attemptFacts(sink, transfer, result, attempt.response);
     facts.cancelled = stopped(transfer);
