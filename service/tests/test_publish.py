@@ -84,9 +84,8 @@ class PublishTest(unittest.TestCase):
         finally:
             svc.stop()
         with open(os.path.join(self.site, "api/client/bootstrap"), encoding="utf-8") as f:
-            published = f.read()
-        self.assertEqual(untagged(published), body.decode())  # the icons under their published paths
-        self.assertEqual(json.loads(published)["data"]["apps"][1]["mirrors"], CATALOGUE["apps"][1]["mirrors"])
+            self.assertEqual(untagged(f.read()), body.decode())  # the icons under their published paths
+        self.assertEqual(json.loads(body)["data"]["apps"][1]["mirrors"], CATALOGUE["apps"][1]["mirrors"])
         files = {untagged(rel): path for rel, path in served_files(self.site).items()}
         self.assertEqual(sorted(files), sorted(["api/client/bootstrap", "nginx.conf", "media/icons/1.png",
                                                 "files/1/setup.exe", "files/2/setup.exe", "files/5/setup.exe",

@@ -235,11 +235,7 @@ TEST(DownloadDecision, SourcesAreTheRouteThenMirrorsLeftOnlyWhenTheyLetTheDownlo
     const std::vector<std::string> listed = {"https://a.example/p", "http://b.example/p", "ftp://c.example/p",
                                              "/relative/p", "https://d.example:8443/p", "http://"};
     const std::vector<std::string> three = {"http://a/p", "http://b/p"};
-    struct Case {
-        const char* route;
-        std::vector<std::string> mirrors;
-        const char *md5, *sha256, *steps, *trace;
-    };
+    struct Case { const char* route; std::vector<std::string> mirrors; const char *md5, *sha256, *steps, *trace; };
     const Case cases[] = {
         // Absolute http(s) mirrors only, and none without a digest; from https, an http mirror needs SHA-256.
         {"https://s/r", listed, "", "", "xb", "s | 0+500"},
@@ -248,13 +244,12 @@ TEST(DownloadDecision, SourcesAreTheRouteThenMirrorsLeftOnlyWhenTheyLetTheDownlo
         {"http://s:8080/r", listed, md5, "", "", "s:8080 a.example b.example d.example:8443"},
         // One source keeps a single download's rules: every failure waits and a mismatch keeps the file.
         {"http://s/r", {}, md5, "", "xcxbm", "s | 0+500 0+1000 0+1500 keep"},
-        // Left for the next at once; once all failed in the round, the first again after the wait; a
-        // failure that is not the source's stays.
+        // The next at once; all failed in the round: the first after the wait; other failures stay.
         {"http://s/r", three, md5, "", "xxxcxcx", "s a b | 1 2 0+1500 0+2000 1 1+3000 2"},
-        // Bytes of one source that fail the digest: it is never asked again.
+        // Bytes of one source that fail the digest: it is never asked again. Mixed bytes: each source that
+        // gave some downloads alone, in order, keeping its own waits.
         {"http://s/r", three, md5, "", "xbmxx", "s a b | 1 again0 2 0+1500"},
         {"http://s/r", three, md5, "", "bmbmbm", "s a b | again1 again2 fail"},
-        // Mixed bytes: each source that gave some downloads alone, in order, and keeps its own waits.
         {"http://s/r", three, md5, "", "bxbmxbmbm", "s a b | 1 again0 0+1000 again1 fail"},
         {"http://s/r", three, md5, "", "xbxbmbm", "s a b | 1 2 again1 again2"},
     };

@@ -2,8 +2,7 @@
 by nginx alone, the report collector beside it. The program reaches nginx through a relay that cuts every
 connection once it has carried a third of the NSIS package, while nginx's limit_rate keeps each transfer
 in flight until then: the package can only arrive in ranged pieces. Catalogue, icons, the download through
-the cuts, the install, the report in the collector's log and the card's 已安装 are checked. Then app 3, its route
-answered with 503, comes from mirrors: a closed port, nginx with other bytes, and nginx with the right ones.
+the cuts, the install, the report in the collector's log and the card's 已安装 are checked.
 
 With --site-server python the same site is served by Python's http.server (which ignores Range) with the
 download route added: every attempt starts again from byte 0 and is cut, so the case must fail."""
@@ -135,10 +134,9 @@ class Nginx:
     def __init__(self, site, port):
         with open(os.path.join(site, "nginx.conf"), encoding="utf-8") as f:
             conf = f.read()
-        conf = conf.replace("  max_ranges 1;\n", "  max_ranges 1;\n  limit_rate %s;\n" % RATE, 1)
         # The mirrored app's download route refuses, as a service in trouble does.
-        conf = conf.replace("    location / {", "    location = /api/client/download/%d { return 503; }\n"
-                            "    location / {" % MIRRORED, 1)
+        conf = conf.replace("  max_ranges 1;\n", "  max_ranges 1;\n  limit_rate %s;\n" % RATE, 1).replace(
+            "    location / {", "    location = /api/client/download/%d { return 503; }\n    location / {" % MIRRORED, 1)
         with open(os.path.join(site, "nginx-e2e.conf"), "w", encoding="utf-8") as f:
             f.write(conf)
         self.proc = subprocess.Popen(["nginx", "-p", site, "-c", "nginx-e2e.conf", "-g", "daemon off;"],
@@ -163,7 +161,6 @@ class Nginx:
 
 class Mirror(Nginx):
     """nginx serving one file from a folder of its own, as a mirror does."""
-
     def __init__(self, folder, name, data):
         os.makedirs(os.path.join(folder, "www"), exist_ok=True)
         with open(os.path.join(folder, "www", name), "wb") as f:
@@ -171,26 +168,32 @@ class Mirror(Nginx):
         self.port = free_port()
         temp = "".join("%s_temp_path %s;" % (kind, kind) for kind in ("client_body", "proxy", "fastcgi", "uwsgi", "scgi"))
         with open(os.path.join(folder, "nginx.conf"), "w", encoding="utf-8") as f:
-            f.write("pid nginx.pid; error_log error.log; events {}\nhttp { %s access_log access.log; default_type "
-                    "application/octet-stream; server { listen 127.0.0.1:%d; root www; } }\n" % (temp, self.port))
+            f.write("pid nginx.pid; error_log error.log; events {}\nhttp { %s access_log access-%d.log; default_type "
+                    "application/octet-stream; server { listen 127.0.0.1:%d; root www; } }\n" % (temp, self.port, self.port))
         self.proc = subprocess.Popen(["nginx", "-p", folder + "/", "-c", "nginx.conf", "-g", "daemon off;"],
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if not wait_port(self.port, self.proc):
             raise RuntimeError("mirror nginx did not start; see %s" % os.path.join(folder, "error.log"))
-        self.url, self.access_log = "http://127.0.0.1:%d/%s" % (self.port, name), os.path.join(folder, "access.log")
+        self.url, self.access_log = "http://127.0.0.1:%d/%s" % (self.port, name), os.path.join(folder, "access-%d.log" % self.port)
 
 
-def mirrored_catalogue(run, work, urls):
-    """A copy of the e2e catalogue (packages linked, not copied) whose mirrored app lists the mirrors."""
+def start_mirrors(run, work):
+    """nginx mirrors of app 3's package, one with other bytes of its size and one with its own, after a closed
+    port; the e2e catalogue copied (packages linked) with the three listed."""
+    good = open(os.path.join(run.catalogue, "packages", MIRRORED_PACKAGE), "rb").read()
+    bad = good[:len(good) // 2] + bytes(4096) + good[len(good) // 2 + 4096:]
+    mirrors = [Mirror(os.path.join(work, "mirror-" + kind), MIRRORED_PACKAGE, data)
+               for kind, data in (("other", bad), ("good", good))]
     copy = os.path.join(work, "catalogue-mirrors")
     shutil.rmtree(copy, ignore_errors=True)
     shutil.copytree(run.catalogue, copy, copy_function=os.link, ignore=shutil.ignore_patterns("catalogue.json"))
     with open(os.path.join(run.catalogue, "catalogue.json"), encoding="utf-8") as f:
         catalogue = json.load(f)
+    urls = ["http://127.0.0.1:%d/%s" % (free_port(), MIRRORED_PACKAGE)] + [m.url for m in mirrors]
     next(a for a in catalogue["apps"] if a["id"] == MIRRORED)["mirrors"] = urls
     with open(os.path.join(copy, "catalogue.json"), "w", encoding="utf-8") as f:
         json.dump(catalogue, f, ensure_ascii=False)
-    return copy
+    return mirrors, copy, good, bad
 
 
 def check_mirrors(run, server, mirrors, good, bad):
@@ -204,10 +207,10 @@ def check_mirrors(run, server, mirrors, good, bad):
     run.check("it is byte-identical to the good mirror's", files.get(MIRRORED_PACKAGE) == good, sorted(files))
     run.check("no file holds the other mirror's bytes, and no .part is left",
               bad not in files.values() and not [n for n in files if n.endswith(".part")], sorted(files))
-    routes = [status for line, status, _ in server.requests() if line.startswith("GET /api/client/download/3?")]
-    answered = [[status for _, status, _ in m.requests()] for m in mirrors]
-    run.check("the route answered only 503, and both mirrors sent bytes",
-              routes and set(routes) == {503} and all({200, 206} & set(a) for a in answered), (routes, answered))
+    answered = [[s for line, s, _ in server.requests() if line.startswith("GET /api/client/download/3?")]]
+    answered += [[status for _, status, _ in m.requests()] for m in mirrors]
+    run.check("the route answered only 503, both mirrors sent bytes", set(answered[0]) == {503} and
+              all({200, 206} & set(a) for a in answered[1:]), answered)
 
 
 def card_icon_pixels(run, shot, index):
@@ -233,14 +236,7 @@ def case_nginx_site(run):
     mirrors = []
     try:
         collector_port = int(collector.stdout.readline().strip().rsplit(":", 1)[1])
-        good = open(os.path.join(run.catalogue, "packages", MIRRORED_PACKAGE), "rb").read()
-        bad = good[:len(good) // 2] + bytes(4096) + good[len(good) // 2 + 4096:]  # the same size, other bytes
-        catalogue = run.catalogue
-        if not plain:
-            mirrors = [Mirror(os.path.join(work, "mirror-" + kind), MIRRORED_PACKAGE, data)
-                       for kind, data in (("other", bad), ("good", good))]
-            closed = "http://127.0.0.1:%d/%s" % (free_port(), MIRRORED_PACKAGE)
-            catalogue = mirrored_catalogue(run, work, [closed] + [m.url for m in mirrors])
+        mirrors, catalogue, good, bad = ([], run.catalogue, b"", b"") if plain else start_mirrors(run, work)
         port = free_port()
         published = subprocess.run([sys.executable, SERVICE, "publish", "--catalogue", catalogue, "--out", site,
                                     "--listen", "127.0.0.1:%d" % port, "--collector", "127.0.0.1:%d" % collector_port],

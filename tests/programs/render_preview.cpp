@@ -1,5 +1,5 @@
 // Renders the main window off-screen from a catalogue folder and writes PNG pictures of it:
-//   render_preview.exe <catalogue folder> <output folder> [width height [dpi]]
+//   render_preview.exe <catalogue folder> <output folder> [width height]
 // The catalogue is read from its catalogue.json and icons straight from the folder, so no service
 // is needed; download tasks in several states are made up for the picture.
 #include <windows.h>
@@ -85,7 +85,6 @@ PaintInputs makeInputs(Catalogue& catalogue) {
     };
     TaskSnapshot* downloading = add(1, Downloading, 37);
     downloading->speed = 2 * 1048576 + 314572;
-    downloading->sourceHost = L"mirror.example.com:8080";
     TaskSnapshot* installed = add(2, Installed, 100);
     installed->signature = SignatureValid;
     installed->publisher = L"星河软件有限公司";
@@ -134,7 +133,7 @@ bool renderIconSheet(AppState& app, const std::wstring& path) {
 
 bool render(AppState& app, const PaintInputs& inputs, int w, int h, const std::wstring& path) {
     static PaintCaches caches;  // one set for all pictures, as the window keeps it between paints
-    qbtest::PaintSurface surface(app.scale.span(w), app.scale.span(h));
+    qbtest::PaintSurface surface(w, h);
     updateFrame(app, inputs, w, h);
     paintMainWindowWith(surface.dc(), surface.client(), app, inputs, caches);
     const bool saved = surface.savePng(path);
@@ -146,7 +145,7 @@ bool render(AppState& app, const PaintInputs& inputs, int w, int h, const std::w
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        std::fwprintf(stderr, L"usage: render_preview <catalogue folder> <output folder> [width height [dpi]]\n");
+        std::fwprintf(stderr, L"usage: render_preview <catalogue folder> <output folder> [width height]\n");
         return 2;
     }
     const std::wstring out = argv[2];
@@ -154,8 +153,7 @@ int wmain(int argc, wchar_t** argv) {
     const int h = argc >= 5 ? _wtoi(argv[4]) : 780;
     qbtest::ensureGdiplus();
     AppState& app = appState();
-    app.scale = qb::DpiScale{argc >= 6 ? _wtoi(argv[5]) : qb::kBaseDpi};
-    if (!createUiFonts(app.uiFonts, app.scale.dpi)) return 1;
+    if (!createUiFonts(app.uiFonts)) return 1;
     if (!loadCatalogue(argv[1], app)) {
         std::fwprintf(stderr, L"cannot read %ls\\catalogue.json\n", argv[1]);
         return 1;
