@@ -106,7 +106,7 @@ void DownloadJob::run() {
                 save();
                 break;
             }
-            startOver();
+            if (!startOver()) break;
         }
     }
     finish();
@@ -362,15 +362,13 @@ bool DownloadJob::keepMismatch(HANDLE file) {
     return false;
 }
 
-void DownloadJob::startOver() {
+bool DownloadJob::startOver() {
     Task& task = *task_;
     downloadAgain_ = false;
     keepRecorded_ = false;
     task.md5Ok.store(true);
-    if (!setFileSize(task.partFile.get(), 0) || (presized_ > 0 && !setFileSize(task.partFile.get(), presized_))) {
-        failed(Verifying, systemError(DownloadFault::CannotWrite));
-        return;
-    }
+    if (!setFileSize(task.partFile.get(), 0) || (presized_ > 0 && !setFileSize(task.partFile.get(), presized_)))
+        return failed(Verifying, systemError(DownloadFault::CannotWrite));
     manager_.liveProgress.release(task.liveSlot);
     task.liveSlot = -1;
     transfer_.stop.store(false);
@@ -388,6 +386,7 @@ void DownloadJob::startOver() {
     task.advance(Verifying, Downloading);
     manager_.notifyChanged();
     plan();
+    return true;
 }
 
 // The file takes its final name and is marked as downloaded from the internet; the task is

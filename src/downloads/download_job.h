@@ -49,8 +49,9 @@ private:
     // After the digest differed: true when the file is kept as it is, flagged; false when it is
     // downloaded again (downloadAgain_) or the task failed.
     bool keepMismatch(HANDLE file);
-    // The file starts over from its first byte, its connections from the first source they may use.
-    void startOver();
+    // The file starts over from its first byte, its connections from the first source they may use;
+    // false when the file could not be emptied (the task has failed).
+    bool startOver();
 
     // The transfer (segment_transfer.cpp).
     // Runs the workers that fill the partial file and waits for them; true when every byte is in. On
