@@ -249,7 +249,6 @@ TEST_F(DownloadEngine, ServerErrorsAreRetriedAndTheirBodiesNeverWritten) {
     EXPECT_EQ(task(1).retryCount, 0);
 }
 
-// The route refuses; the first mirror, silent after 40 000 bytes, is left after the stall time for the second.
 TEST_F(DownloadEngine, ARefusingRouteAndASilentMirrorAreLeftForTheNextSourceAtOnce) {
     ASSERT_TRUE(service.addAppFaults(1, R"([{}, {"stallAfter": 40000, "stallMs": 20000}])"));
     manager().setStallTimeout(1000);
