@@ -210,7 +210,7 @@ class Handler(BaseHTTPRequestHandler):
         counted = is_download_path(req.path)
         started = time.time()
         entry = {"method": req.method, "path": req.raw_path, "range": self.headers.get("Range"),
-                 "client": req.client, "time": round(started, 3)}
+                 "via": self.headers.get("Via"), "client": req.client, "time": round(started, 3)}
         entry["status"] = 0
         svc.state.begin(entry, counted)
         self._entry = entry

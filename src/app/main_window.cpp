@@ -5,6 +5,7 @@
 #include "app/app_action.h"
 #include "app/main_window_handlers.h"
 #include "app/main_window_paint.h"
+#include "app/proxy_auth_window.h"
 #include "app/search_field.h"
 #include "app/single_instance.h"
 #include "app/tray.h"
@@ -130,6 +131,7 @@ LRESULT CALLBACK mainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_QB_UNINSTALL_FINISHED: return onUninstallFinished(unpackIdAndGeneration(wp).id);
         case WM_QB_LIST_FILE_DONE: return onListFileDone(static_cast<uint32_t>(wp));
         case WM_QB_HAND_OVER: return onHandOver(hwnd);
+        case WM_QB_PROXY_AUTH: return onProxyAuthAsked(hwnd, static_cast<uint32_t>(wp));
         case WM_ACTIVATEAPP: onActivateApp(wp != FALSE); break;
         case WM_ACTIVATE: return onActivate(hwnd, wp, lp);
         case WM_KEYDOWN: return cardMenuTakesKey(wp) ? 0 : onKeyDown(hwnd, wp, lp);

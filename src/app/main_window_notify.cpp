@@ -178,7 +178,8 @@ LRESULT onDownloadFailed(HWND hwnd, IdAndGeneration news) {
     const auto found = tasks.find(news.id);
     std::wstring text;
     if (found != tasks.end() && !found->second.name.empty()) text = L"「" + found->second.name + L"」\n\n";
-    text += ServiceTroubleMessage;
+    const bool proxyRefused = found != tasks.end() && found->second.error.httpStatus == 407;
+    text += proxyRefused ? ProxyAuthMessage : ServiceTroubleMessage;
     shellServices().messageBox(hwnd, text, L"下载失败", MB_ICONWARNING);
     return 0;
 }

@@ -20,6 +20,7 @@
 #include "base/window_messages.h"
 #include "render/paint_cache.h"
 #include "render/settings_painter.h"
+#include "net/proxy_session.h"
 
 namespace {
 
@@ -28,6 +29,8 @@ namespace sl = settings_layout;
 constexpr wchar_t kSettingsTitle[] = L"下载设置";
 constexpr wchar_t kChoiceClass[] = L"QBChoice";
 constexpr wchar_t kSwitchClass[] = L"QBSwitch";
+constexpr wchar_t kProxyChoiceClass[] = L"QBProxyChoice";
+constexpr wchar_t kProxyHint[] = L"手动时填写“主机:端口”，保存后立即生效";
 constexpr wchar_t kSilentHint[] = L"识别安装程序类型，无需逐个点击安装向导";
 constexpr wchar_t kListHint[] = L"导出已安装的软件，在另一台电脑上按清单一次装好";
 constexpr wchar_t kSpeedHint[] = L"所有下载合计，0 表示不限速，保存后立即生效";
@@ -306,6 +309,50 @@ LRESULT CALLBACK choiceProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }
 
+// The proxy choice: its window text is the choice, 1 系统, 2 不使用, 3 手动; the field takes text under 手动 only.
+int proxyChoiceOf(HWND choice) {
+    wchar_t text[4] = {};
+    ::GetWindowTextW(choice, text, 4);
+    return std::clamp(static_cast<int>(std::wcstol(text, nullptr, 10)), 1, sl::kProxyChoiceCount);
+}
+
+void setProxyChoice(HWND choice, int value) {
+    value = std::clamp(value, 1, sl::kProxyChoiceCount);
+    ::EnableWindow(::GetDlgItem(::GetParent(choice), kSettingsProxyEditId), value == kProxyChoiceManual);
+    if (value == proxyChoiceOf(choice)) return;
+    ::SetWindowTextW(choice, std::to_wstring(value).c_str());
+    ::InvalidateRect(choice, nullptr, FALSE);
+}
+
+LRESULT CALLBACK proxyChoiceProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    const int pointed = sl::proxyChoiceAt(pointUnits(lp));
+    const auto paint = [hwnd](Canvas& canvas, SIZE size, int hovered, bool focused) {
+        paintProxyChoice(canvas, size, proxyChoiceOf(hwnd), hovered, focused);
+    };
+    if (handleDrawnControl(hwnd, msg, pointed, paint)) return 0;
+    switch (msg) {
+        case WM_GETOBJECT: {
+            AccessNode node = drawnControl(hwnd, AccessRole::Slider);
+            node.name = L"代理";
+            node.value = proxyChoiceLabel(proxyChoiceOf(hwnd));
+            node.defaultAction.clear();
+            node.kind = HitKind::None;
+            return answerControlObject(hwnd, wp, lp, std::move(node));
+        }
+        case WM_GETDLGCODE: return DLGC_WANTARROWS;
+        case WM_LBUTTONDOWN:
+            ::SetFocus(hwnd);
+            if (pointed) setProxyChoice(hwnd, pointed);
+            return 0;
+        case WM_KEYDOWN:
+            if (wp == VK_LEFT || wp == VK_UP) setProxyChoice(hwnd, proxyChoiceOf(hwnd) - 1);
+            if (wp == VK_RIGHT || wp == VK_DOWN) setProxyChoice(hwnd, proxyChoiceOf(hwnd) + 1);
+            return 0;
+        case WM_ERASEBKGND: return 1;
+    }
+    return ::DefWindowProcW(hwnd, msg, wp, lp);
+}
+
 // The switch: its window text is "1" when on.
 bool switchIsOn(HWND control) {
     wchar_t text[4] = {};
@@ -355,11 +402,24 @@ void registerControlClass(const wchar_t* name, WNDPROC procedure) {
     ::RegisterClassExW(&wc);  // fails harmlessly when a window before registered it
 }
 
+void createProxyRow(HWND hwnd, const std::wstring& proxy) {
+    const int choice = proxy == kProxySystem ? kProxyChoiceSystem : proxy == kProxyNone ? kProxyChoiceNone : kProxyChoiceManual;
+    createControl(hwnd, L"STATIC", sl::proxyLabel(), 0, SS_CENTERIMAGE, L"代理");
+    HWND control = createControl(hwnd, kProxyChoiceClass, sl::proxyChoice(), kSettingsProxyChoiceId, WS_TABSTOP,
+                                 std::to_wstring(choice));
+    createControl(hwnd, L"EDIT", sl::proxyEdit(), kSettingsProxyEditId, ES_AUTOHSCROLL | WS_TABSTOP,
+                  choice == kProxyChoiceManual ? proxy : std::wstring());
+    ::SendDlgItemMessageW(hwnd, kSettingsProxyEditId, EM_SETLIMITTEXT, 261, 0);
+    setProxyChoice(control, choice);
+    createControl(hwnd, L"STATIC", sl::proxyHint(), 0, 0, kProxyHint);
+}
+
 LRESULT onCreate(HWND hwnd, SettingsResources& held) {
     AppState& app = appState();
     const std::wstring directory = shellServices().downloadDirectory();
     registerControlClass(kChoiceClass, choiceProcedure);
     registerControlClass(kSwitchClass, switchProcedure);
+    registerControlClass(kProxyChoiceClass, proxyChoiceProcedure);
     createControl(hwnd, L"STATIC", sl::title(), 0, SS_CENTERIMAGE, kSettingsTitle);
     createControl(hwnd, L"STATIC", sl::folderLabel(), 0, 0, L"安装包保存目录");
     app.settingsDirEdit =
@@ -376,6 +436,7 @@ LRESULT onCreate(HWND hwnd, SettingsResources& held) {
     ::SendDlgItemMessageW(hwnd, kSettingsSpeedId, EM_SETLIMITTEXT, 7, 0);
     createControl(hwnd, L"STATIC", sl::speedUnit(), 0, SS_CENTERIMAGE, L"KB/s");
     createControl(hwnd, L"STATIC", sl::speedHint(), 0, 0, kSpeedHint);
+    createProxyRow(hwnd, app.config.proxy);
     createControl(hwnd, L"STATIC", sl::silentLabel(), 0, SS_CENTERIMAGE, L"静默安装");
     createControl(hwnd, kSwitchClass, sl::silentSwitch(), kSettingsSilentId, WS_TABSTOP,
                   app.config.silentInstall ? L"1" : L"0");
@@ -408,6 +469,9 @@ void save(HWND hwnd) {
     app.config.silentInstall = switchIsOn(::GetDlgItem(hwnd, kSettingsSilentId));
     ::GetWindowTextW(::GetDlgItem(hwnd, kSettingsSpeedId), text, MAX_PATH);
     app.config.speedLimitKBps = speedLimitToSave(text);
+    ::GetWindowTextW(::GetDlgItem(hwnd, kSettingsProxyEditId), text, MAX_PATH);
+    app.config.proxy = proxyToSave(proxyChoiceOf(::GetDlgItem(hwnd, kSettingsProxyChoiceId)), text);
+    setProxySetting(app.config.proxy);
     // Handed over before saving: a file that cannot be written still leaves the folder in use.
     ShellServices& services = shellServices();
     services.setDownloadDirOverride(folder);
@@ -458,7 +522,7 @@ LRESULT onCtlColorStatic(const SettingsResources& held, WPARAM wp, LPARAM lp) {
     const AppState& app = appState();
     ::SetBkMode(dc, TRANSPARENT);
     if (app.highContrast) return contrastColours(dc, control);
-    if (control == app.settingsDirEdit) {
+    if (control == app.settingsDirEdit || ::GetDlgCtrlID(control) == kSettingsProxyEditId) {
         ::SetTextColor(dc, kLabelTextColour);
         ::SetBkColor(dc, kFieldColour);
         return reinterpret_cast<LRESULT>(held.field.get());
@@ -470,7 +534,8 @@ LRESULT onCtlColorStatic(const SettingsResources& held, WPARAM wp, LPARAM lp) {
         return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
     }
     const bool hint = std::wstring(text) == L"修改后对新的下载任务生效" || std::wstring(text) == kSilentHint ||
-                      std::wstring(text) == kListHint || std::wstring(text) == kSpeedHint;
+                      std::wstring(text) == kListHint || std::wstring(text) == kSpeedHint ||
+                      std::wstring(text) == kProxyHint;
     ::SetTextColor(dc, control == app.settingsVersionLabel ? kVersionTextColour
                        : hint                                ? kHintTextColour
                                                              : kLabelTextColour);
@@ -666,6 +731,11 @@ int speedLimitToSave(const std::wstring& text) {
         value = std::min<int64_t>(value * 10 + (c - L'0'), kMaxSpeedLimitKBps);
     }
     return static_cast<int>(value);
+}
+
+std::wstring proxyToSave(int choice, const std::wstring& text) {
+    if (choice == kProxyChoiceNone) return kProxyNone;
+    return choice == kProxyChoiceManual ? proxySettingFrom(text) : std::wstring(kProxySystem);
 }
 
 void openSettingsWindow() {

@@ -18,7 +18,11 @@ enum SettingsControlId : int {
     kSettingsConnectionsId = 104,  // the connection choice; its window text is the number chosen
     kSettingsSilentId = 105,       // the "静默安装" switch; its window text is "1" when on, "0" when off
     kSettingsSpeedId = 106,        // the speed cap's field: KB a second, digits only
+    kSettingsProxyChoiceId = 107,  // the proxy choice; its window text is the ProxyChoice
+    kSettingsProxyEditId = 108,    // the manual proxy's "host:port", enabled under 手动 only
 };
+
+enum ProxyChoice : int { kProxyChoiceSystem = 1, kProxyChoiceNone = 2, kProxyChoiceManual = 3 };
 
 // Opens the one settings window centred on the main window, which stays disabled while it is open.
 void openSettingsWindow();
@@ -30,6 +34,9 @@ bool settingsDialogMessage(MSG* msg);
 // The speed cap a field's text asks for, in KB a second: its digits, 0 when there are none, at most
 // the highest cap.
 int speedLimitToSave(const std::wstring& text);
+// The proxy setting a save stores: "system", "none", or under 手动 the field's "host:port" (the system's
+// when the field holds no valid one).
+std::wstring proxyToSave(int choice, const std::wstring& text);
 // The text before the third dot of a version ("1.2.3.4" -> "1.2.3"); shorter versions stay whole.
 std::wstring versionBeforeThirdDot(const std::wstring& version);
 // "版本 v" and the cut product version, or nothing when there is no version.

@@ -11,12 +11,14 @@
 #include "app/single_instance.h"
 #include "app/tray.h"
 #include "app/placement.h"
+#include "app/proxy_auth_window.h"
 #include "app/settings_window.h"
 #include "app/shadow_window.h"
 #include "app/shell_services.h"
 #include "app/window_dpi.h"
 #include "base/window_messages.h"
 #include "model/app_state.h"
+#include "net/proxy_session.h"
 #include "render/paint_warmup.h"
 #include "service/catalogue_loader.h"
 
@@ -138,7 +140,7 @@ void startCatalogueLoad() {
     startCatalogueLoadThread(app.config.server, app.mainWnd, app.config.channel);
 }
 
-bool dialogMessageFilter(MSG* msg) { return settingsDialogMessage(msg); }
+bool dialogMessageFilter(MSG* msg) { return settingsDialogMessage(msg) || proxyAuthDialogMessage(msg); }
 
 int runApplication(HINSTANCE instance) {
     declareDpiAwareness();
@@ -161,12 +163,16 @@ int runApplication(HINSTANCE instance) {
     ShellServices& services = shellServices();
     services.setConnectionsPerDownload(config.connectionsPerDownload);
     services.setSpeedLimit(config.speedLimitKBps);
+    setProxySetting(config.proxy);
+    // A proxy's question that comes before the window does waits for it.
+    installProxyQuestions();
     // The downloads a previous run left unfinished are listed (paused) before anything is painted; only
     // those in the configured download folder.
     if (!config.downloadDir.empty()) services.setDownloadDirOverride(config.downloadDir);
     services.restoreJournal();
     if (!initInstance(instance, request.background)) return 1;
     singleInstance().serve(appState().mainWnd);
+    setProxyQuestionWindow(appState().mainWnd);
     if (!importFile.empty()) importInstallListUnattended(importFile);
 
     MSG msg{};
@@ -177,6 +183,7 @@ int runApplication(HINSTANCE instance) {
     }
     // A start from now on waits for this copy to end, then takes its place.
     singleInstance().stopServing();
+    setProxyQuestionWindow(nullptr);
     // The window is gone; the transfers stop with their counts recorded, so the next start goes on
     // from every byte written rather than from the journal's last once-a-second note.
     services.pauseAll(kExitPauseMs);

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cwctype>
+
 #include "base/atomic_file.h"
 #include "base/win_handles.h"
 #include "json/json.h"
@@ -49,7 +51,49 @@ void readBackgroundSettings(const json::Value& root, AppConfig& config) {
 
 const char* flagText(bool flag) { return flag ? "true" : "false"; }
 
+bool isHostCharacter(wchar_t c) {
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'.' ||
+           c == L'-' || c == L'_';
+}
+
 }  // namespace
+
+std::optional<ProxyEndpoint> parseProxyEndpoint(const std::wstring& text) {
+    const size_t first = text.find_first_not_of(L" \t");
+    const size_t last = text.find_last_not_of(L" \t");
+    if (first == std::wstring::npos) return std::nullopt;
+    const std::wstring whole = text.substr(first, last - first + 1);
+    const size_t colon = whole.rfind(L':');
+    if (colon == std::wstring::npos || colon == 0 || colon + 1 == whole.size() || whole.size() - colon > 6)
+        return std::nullopt;
+    uint32_t port = 0;
+    for (size_t i = colon + 1; i < whole.size(); ++i) {
+        if (whole[i] < L'0' || whole[i] > L'9') return std::nullopt;
+        port = port * 10 + (whole[i] - L'0');
+    }
+    if (port == 0 || port > 65535) return std::nullopt;
+    std::wstring host = whole.substr(0, colon);
+    if (host.front() == L'[') {
+        // An IPv6 address: hex digits and colons between the brackets.
+        if (host.size() < 4 || host.back() != L']') return std::nullopt;
+        host = host.substr(1, host.size() - 2);
+        for (const wchar_t c : host)
+            if (!iswxdigit(c) && c != L':' && c != L'.') return std::nullopt;
+    } else {
+        for (const wchar_t c : host)
+            if (!isHostCharacter(c)) return std::nullopt;
+        if (host.front() == L'.' || host.front() == L'-' || host.back() == L'.') return std::nullopt;
+    }
+    return ProxyEndpoint{host, static_cast<uint16_t>(port)};
+}
+
+std::wstring proxySettingFrom(const std::wstring& text) {
+    if (text == kProxyNone) return text;
+    const std::optional<ProxyEndpoint> endpoint = parseProxyEndpoint(text);
+    if (!endpoint) return kProxySystem;
+    const bool bracketed = endpoint->host.find(L':') != std::wstring::npos;
+    return (bracketed ? L"[" + endpoint->host + L"]" : endpoint->host) + L":" + std::to_wstring(endpoint->port);
+}
 
 bool readWholeFile(const std::wstring& path, std::string& out) {
     qb::UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -96,6 +140,8 @@ AppConfig parseConfigText(const std::string& bytes) {
     const json::Value* limit = root->find("speedLimitKBps");
     if (limit && limit->kind == json::Kind::Number && limit->number >= 1)
         config.speedLimitKBps = limit->number > kMaxSpeedLimitKBps ? kMaxSpeedLimitKBps : static_cast<int>(limit->number);
+    std::wstring proxy = memberText(*root, "proxy", &present);
+    if (present) config.proxy = proxySettingFrom(proxy);
     const json::Value* silent = root->find("silentInstall");
     if (silent && silent->kind == json::Kind::Bool) config.silentInstall = silent->boolValue;
     readBackgroundSettings(*root, config);
@@ -117,7 +163,8 @@ std::string configFileText(const AppConfig& config) {
            std::to_string(config.speedLimitKBps) + ",\n  \"closeToTray\": " + flagText(config.closeToTray) +
            ",\n  \"updateCheckHours\": " + std::to_string(config.updateCheckHours) + ",\n  \"checkOnMetered\": " +
            flagText(config.checkOnMetered) + ",\n  \"autoUpdate\": " + flagText(config.autoUpdate) +
-           ",\n  \"autoUpdateIdleMinutes\": " + std::to_string(config.autoUpdateIdleMinutes) + "\n}\n";
+           ",\n  \"autoUpdateIdleMinutes\": " + std::to_string(config.autoUpdateIdleMinutes) + ",\n  \"proxy\": \"" +
+           json::escapeString(wideToUtf8(config.proxy)) + "\"\n}\n";
 }
 
 bool saveConfig(const AppConfig& config) {

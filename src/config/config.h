@@ -1,5 +1,7 @@
 #pragma once
 // The user's settings and the small JSON file that keeps them.
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/text_convert.h"
@@ -16,6 +18,9 @@ inline constexpr int kDefaultUpdateCheckHours = 6;
 inline constexpr int kMaxUpdateCheckHours = 168;
 inline constexpr int kDefaultAutoUpdateIdleMinutes = 5;
 inline constexpr int kMaxAutoUpdateIdleMinutes = 24 * 60;
+// The proxy setting: the user's Internet settings, none, or else a "host:port" of its own.
+inline constexpr wchar_t kProxySystem[] = L"system";
+inline constexpr wchar_t kProxyNone[] = L"none";
 
 struct AppConfig {
     std::wstring server = kDefaultServer;
@@ -34,7 +39,19 @@ struct AppConfig {
     // Updates install unattended once the user has left keyboard and mouse alone that long (0: any time).
     bool autoUpdate = false;
     int autoUpdateIdleMinutes = kDefaultAutoUpdateIdleMinutes;
+    std::wstring proxy = kProxySystem;  // kProxySystem, kProxyNone or a "host:port" parseProxyEndpoint takes
 };
+
+// A proxy named by "host:port": a host name, an IPv4 address or a bracketed IPv6 one, and a port 1 to 65535.
+struct ProxyEndpoint {
+    std::wstring host;
+    uint16_t port = 0;
+};
+// The endpoint "host:port" names, spaces around it ignored; nullopt for anything else.
+std::optional<ProxyEndpoint> parseProxyEndpoint(const std::wstring& text);
+// The setting as stored: kProxyNone as it is, a valid "host:port" as parseProxyEndpoint reads it, and
+// anything else kProxySystem.
+std::wstring proxySettingFrom(const std::wstring& text);
 
 // Never fails: a missing or bad file gives the defaults field by field.
 AppConfig loadConfig();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/winhttp_handle.h"
+#include "net/proxy_session.h"
 
 namespace {
 
@@ -39,6 +40,8 @@ struct Hop {
     qb::UniqueInternet session;
     qb::UniqueInternet connection;
     qb::UniqueInternet request;
+    std::wstring proxy;   // empty for a direct connection
+    int loginSent = 0;    // the generation of the proxy credentials the request carries; 0 for none
 
     void close() {
         request.reset();
@@ -46,6 +49,11 @@ struct Hop {
         session.reset();
     }
 };
+
+bool sendProxyLogin(HINTERNET request, const ProxyLogin& login) {
+    return ::WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, login.scheme, login.user.c_str(),
+                                   login.password.c_str(), nullptr) != FALSE;
+}
 
 // Reads one header into a zeroed 8192-byte buffer; false when the query fails.
 bool queryHeader(HINTERNET request, DWORD infoLevel, const wchar_t* name, std::wstring& value) {
@@ -75,7 +83,10 @@ int64_t parseRangeStart(const std::wstring& contentRange) {
 
 // Steps of one hop up to an open request handle with its options and headers.
 HttpResult openHop(const HopRequest& request, const UrlParts& parts, Hop& hop, HttpError& error) {
-    hop.session.reset(::WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+    hop.proxy = proxyForRequest(parts.scheme, parts.host, parts.port);
+    hop.session.reset(::WinHttpOpen(kUserAgent,
+                                    hop.proxy.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+                                    hop.proxy.empty() ? WINHTTP_NO_PROXY_NAME : hop.proxy.c_str(),
                                     WINHTTP_NO_PROXY_BYPASS, 0));
     if (!hop.session) return failed(error, HttpResult::ConnectFailed, HttpFault::SessionFailed);
     ::WinHttpSetTimeouts(hop.session.get(), 10000, 10000, 30000, 30000);
@@ -104,11 +115,35 @@ HttpResult openHop(const HopRequest& request, const UrlParts& parts, Hop& hop, H
         const std::wstring line = header.first + L": " + header.second;
         ::WinHttpAddRequestHeaders(hop.request.get(), line.c_str(), static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
     }
+    // Credentials the proxy took before go with the first try, in the scheme it asked for.
+    if (!hop.proxy.empty()) {
+        const ProxyLogin login = currentProxyLogin(hop.proxy);
+        if (login.generation > 0 && login.scheme != 0 && sendProxyLogin(hop.request.get(), login))
+            hop.loginSent = login.generation;
+    }
     return HttpResult::Ok;
 }
 
+// The strongest scheme a 407 offers that a user name and password can answer; 0 when none.
+DWORD proxySchemeOf(HINTERNET request) {
+    DWORD supported = 0, first = 0, target = 0;
+    if (!::WinHttpQueryAuthSchemes(request, &supported, &first, &target)) return 0;
+    for (const DWORD scheme : {WINHTTP_AUTH_SCHEME_NEGOTIATE, WINHTTP_AUTH_SCHEME_NTLM, WINHTTP_AUTH_SCHEME_DIGEST,
+                               WINHTTP_AUTH_SCHEME_BASIC})
+        if (supported & scheme) return scheme;
+    return 0;
+}
+
+int32_t statusOf(HINTERNET request) {
+    DWORD status = 0;
+    DWORD statusSize = sizeof(status);
+    ::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                          &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
+    return static_cast<int32_t>(status);
+}
+
 // Sends the hop's request and waits for the response head.
-HttpResult exchange(const HttpRequest& request, const HopRequest& hopRequest, Hop& hop, HttpError& error) {
+HttpResult sendOnce(const HttpRequest& request, const HopRequest& hopRequest, Hop& hop, HttpError& error) {
     const std::optional<std::string>& body = hopRequest.body;
     const DWORD bodyLength = body ? static_cast<DWORD>(body->size()) : 0;
     LPVOID bodyData = body ? const_cast<char*>(body->data()) : WINHTTP_NO_REQUEST_DATA;
@@ -127,6 +162,34 @@ HttpResult exchange(const HttpRequest& request, const HopRequest& hopRequest, Ho
         return failed(error, HttpResult::SendFailed, HttpFault::NoResponse, code);
     }
     return HttpResult::Ok;
+}
+
+// True when the proxy turned the request down for want of credentials: a 407, or a 401 to a request that
+// carried proxy credentials. tinyproxy 1.11 refuses a wrong password with 401; the program sends no
+// server credentials, so such a 401 is the proxy's.
+bool proxyRefused(int32_t status, const Hop& hop) { return status == 407 || (status == 401 && hop.loginSent > 0); }
+
+// Sends the request, and again with the user's credentials for as long as its proxy refuses it and the
+// session's proxy credentials say to try again. They go to that proxy only (WINHTTP_AUTH_TARGET_PROXY).
+HttpResult exchange(const HttpRequest& request, const HopRequest& hopRequest, Hop& hop, HttpError& error) {
+    for (;;) {
+        const HttpResult result = sendOnce(request, hopRequest, hop, error);
+        if (result != HttpResult::Ok || hop.proxy.empty()) return result;
+        if (!proxyRefused(statusOf(hop.request.get()), hop)) {
+            if (hop.loginSent > 0) proxyLoginAccepted(hop.proxy, hop.loginSent);
+            return result;
+        }
+        ProxyLogin login;
+        const ProxyChallenge next =
+            answerProxyChallenge(hop.proxy, hop.loginSent, proxySchemeOf(hop.request.get()), request.cancelFlag, login);
+        if (next == ProxyChallenge::Aborted) return HttpResult::Aborted;
+        if (next == ProxyChallenge::Fail || login.scheme == 0 || !sendProxyLogin(hop.request.get(), login)) {
+            hop.close();
+            error = HttpError{HttpFault::ProxyAuthRequired, 407, 0};
+            return HttpResult::HttpError;
+        }
+        hop.loginSent = login.generation;
+    }
 }
 
 // The Location of a redirect answer: Absent when this hop is final (not a redirect, no Location or
@@ -257,13 +320,10 @@ HttpResult HttpClient::Send(const HttpRequest& request, HttpResponse& response, 
         if (request.receiveTimeoutMs)
             ::WinHttpSetTimeouts(hop.request.get(), 10000, 10000, 30000, static_cast<int>(request.receiveTimeoutMs));
         result = exchange(request, state.request, hop, error);
+        if (result == HttpResult::HttpError) response.status = error.status;
         if (result != HttpResult::Ok) return result;
 
-        DWORD status = 0;
-        DWORD statusSize = sizeof(status);
-        ::WinHttpQueryHeaders(hop.request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
-        const int32_t statusCode = static_cast<int32_t>(status);
+        const int32_t statusCode = statusOf(hop.request.get());
 
         std::wstring location;
         const HeaderRead redirect = redirectLocation(hop.request.get(), statusCode, location);

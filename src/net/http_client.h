@@ -111,6 +111,7 @@ enum class HttpFault : int32_t {
     InvalidUrl,
     LocationUnreadable,
     HttpStatus,          // the final answer's status is 400 or more (status)
+    ProxyAuthRequired,   // the proxy wants credentials the user did not give, or turned them down (status 407)
 };
 
 struct HttpError {

@@ -24,8 +24,10 @@ void paintLoading(PaintContext& ctx) {
 void paintFailure(PaintContext& ctx) {
     Canvas& canvas = ctx.canvas;
     canvas.drawText(L"无法连接服务器", {200, 184, ctx.w, 214}, FontCardTitle, palette::kTextPrimary, kTextCentred);
-    canvas.drawText(L"请检查网络连接后点击「重新加载」", {200, 220, ctx.w, 244}, FontBody, palette::kTextTertiary,
-                    kTextCentred);
+    // A proxy that wanted a password it did not get says so instead of blaming the network.
+    const bool proxyRefused = ctx.app.catalogue.lastError.http.fault == HttpFault::ProxyAuthRequired;
+    canvas.drawText(proxyRefused ? L"代理需要身份验证" : L"请检查网络连接后点击「重新加载」", {200, 220, ctx.w, 244}, FontBody,
+                    palette::kTextTertiary, kTextCentred);
     const RECT reload = layout::reloadButton(ctx.w);
     fillRoundRect(canvas, reload, 15, palette::kPrimary);
     canvas.drawText(L"重新加载", reload, FontButton, palette::kTextWhite, kTextCentred);

@@ -25,6 +25,7 @@ std::wstring httpErrorText(const HttpError& error) {
         case HttpFault::InvalidUrl: return L"地址无效";
         case HttpFault::LocationUnreadable: return L"重定向地址无法读取";
         case HttpFault::HttpStatus: return L"HTTP " + std::to_wstring(error.status);
+        case HttpFault::ProxyAuthRequired: return L"代理需要身份验证";
     }
     return L"网络错误";
 }

@@ -16,7 +16,11 @@ constexpr int kChoiceHeight = 32;
 constexpr int kSwitchWidth = 44;
 constexpr int kListButtonWidth = 116;
 constexpr int kSpeedRowTop = 234;
-constexpr int kBelowSpeedRow = 56;  // what follows the speed cap's row moves down by its height
+constexpr int kProxyRowTop = kSpeedRowTop + 66;
+constexpr int kProxySegmentWidth = 56;
+constexpr int kProxyFieldLeft = kContentRight - 170;
+// What follows the speed cap's and the proxy's rows moves down by their height.
+constexpr int kBelowSpeedRow = 122;
 
 }  // namespace
 
@@ -37,6 +41,20 @@ RECT speedFrame() { return {kContentRight - 180, kSpeedRowTop, kContentRight - 5
 RECT speedEdit() { return {kContentRight - 170, kSpeedRowTop + 6, kContentRight - 60, kSpeedRowTop + 26}; }
 RECT speedUnit() { return {kContentRight - 42, kSpeedRowTop, kContentRight, kSpeedRowTop + 32}; }
 RECT speedHint() { return {kContentLeft, kSpeedRowTop + 34, kContentRight, kSpeedRowTop + 54}; }
+RECT proxyLabel() { return {kContentLeft, kProxyRowTop, 90, kProxyRowTop + 32}; }
+RECT proxyChoice() {
+    return {kProxyFieldLeft - 10 - kProxyChoiceCount * kProxySegmentWidth, kProxyRowTop, kProxyFieldLeft - 10,
+            kProxyRowTop + kChoiceHeight};
+}
+RECT proxyFrame() { return {kProxyFieldLeft, kProxyRowTop, kContentRight, kProxyRowTop + 32}; }
+RECT proxyEdit() { return {kProxyFieldLeft + 10, kProxyRowTop + 6, kContentRight - 10, kProxyRowTop + 26}; }
+RECT proxyHint() { return {kContentLeft, kProxyRowTop + 34, kContentRight, kProxyRowTop + 54}; }
+RECT proxySegment(int i) { return {i * kProxySegmentWidth, 0, (i + 1) * kProxySegmentWidth, kChoiceHeight}; }
+int proxyChoiceAt(POINT point) {
+    if (point.y < 0 || point.y >= kChoiceHeight || point.x < 0) return 0;
+    const int index = point.x / kProxySegmentWidth;
+    return index < kProxyChoiceCount ? index + 1 : 0;
+}
 RECT installSection() { return {kContentLeft, 244 + kBelowSpeedRow, 330, 264 + kBelowSpeedRow}; }
 RECT silentLabel() { return {kContentLeft, 274 + kBelowSpeedRow, 300, 298 + kBelowSpeedRow}; }
 RECT silentSwitch() { return {kContentRight - kSwitchWidth, 274 + kBelowSpeedRow, kContentRight, 298 + kBelowSpeedRow}; }
@@ -101,7 +119,7 @@ void paintSettingsBackground(Canvas& canvas, bool closeHovered) {
     canvas.drawLine(cx - 7, cy - 7, cx + 7, cy + 7, kCloseGlyph);
     canvas.drawLine(cx + 7, cy - 7, cx - 7, cy + 7, kCloseGlyph);
 
-    for (const RECT& frame : {folderFrame(), speedFrame()}) {
+    for (const RECT& frame : {folderFrame(), speedFrame(), proxyFrame()}) {
         fillRoundRect(canvas, frame, 6, kFieldFill);
         strokeRoundRect(canvas, frame, 6, kFieldBorder, 1.0f);
     }
@@ -150,13 +168,17 @@ void paintSettingsButton(Canvas& canvas, const RECT& rect, const wchar_t* label,
     canvas.drawText(label, textRect, FontButton, text, kTextCentred);
 }
 
-void paintConnectionChoice(Canvas& canvas, SIZE size, int selected, int hovered, bool focused) {
-    using settings_layout::choiceSegment;
+namespace {
+
+// Segments side by side in one rounded field, the chosen one filled; `hovered` 0 for none, values from 1.
+template <typename Label, typename Segment>
+void paintSegments(Canvas& canvas, SIZE size, int count, Label label, Segment segmentOf, int selected, int hovered,
+                   bool focused) {
     const RECT whole = inset(RECT{0, 0, size.cx, size.cy}, 1);
     const int radius = 6;
     fillRoundRect(canvas, whole, radius, kFieldFill);
-    for (int i = 0; i < settings_layout::kChoiceCount; ++i) {
-        const RECT segment = inset(choiceSegment(i), 3);
+    for (int i = 0; i < count; ++i) {
+        const RECT segment = inset(segmentOf(i), 3);
         const int value = i + 1;
         if (value == selected) {
             fillRoundRect(canvas, segment, 4, hovered == value ? palette::kPrimaryHover : palette::kPrimary);
@@ -166,7 +188,25 @@ void paintConnectionChoice(Canvas& canvas, SIZE size, int selected, int hovered,
         const uint32_t text = value == selected ? palette::kTextWhite
                               : value == hovered ? palette::kTextAccent
                                                  : palette::kTextSecondary;
-        canvas.drawText(std::to_wstring(value), choiceSegment(i), FontButton, text, kTextCentred);
+        canvas.drawText(label(i), segmentOf(i), FontButton, text, kTextCentred);
     }
     strokeRoundRect(canvas, whole, radius, focused ? kFocusRing : kFieldBorder, focused ? 1.5f : 1.0f);
+}
+
+}  // namespace
+
+void paintConnectionChoice(Canvas& canvas, SIZE size, int selected, int hovered, bool focused) {
+    paintSegments(canvas, size, settings_layout::kChoiceCount, [](int i) { return std::to_wstring(i + 1); },
+                  settings_layout::choiceSegment, selected, hovered, focused);
+}
+
+const wchar_t* proxyChoiceLabel(int choice) {
+    static const wchar_t* const kLabels[] = {L"系统", L"不使用", L"手动"};
+    return choice >= 1 && choice <= settings_layout::kProxyChoiceCount ? kLabels[choice - 1] : L"";
+}
+
+void paintProxyChoice(Canvas& canvas, SIZE size, int selected, int hovered, bool focused) {
+    paintSegments(canvas, size, settings_layout::kProxyChoiceCount,
+                  [](int i) { return std::wstring(proxyChoiceLabel(i + 1)); }, settings_layout::proxySegment, selected,
+                  hovered, focused);
 }

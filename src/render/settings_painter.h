@@ -8,10 +8,11 @@
 namespace settings_layout {
 
 inline constexpr int kWidth = 478;
-inline constexpr int kHeight = 526;
+inline constexpr int kHeight = 592;
 inline constexpr int kStripHeight = 50;
 inline constexpr int kCornerRadius = 7;  // the window's region and the strip's top corners
 inline constexpr int kChoiceCount = 8;   // connections 1 to 8
+inline constexpr int kProxyChoiceCount = 3;  // 系统, 不使用, 手动
 
 RECT closeButton();
 RECT title();
@@ -28,6 +29,17 @@ RECT speedFrame();
 RECT speedEdit();
 RECT speedUnit();
 RECT speedHint();
+// The proxy's row: its label, the choice of 系统, 不使用 and 手动, the framed "host:port" field for 手动,
+// and the hint beneath.
+RECT proxyLabel();
+RECT proxyChoice();
+RECT proxyFrame();
+RECT proxyEdit();
+RECT proxyHint();
+// Segment i (0-based, the choice i + 1) of the proxy choice in its own coordinates, and the choice under
+// a point of it, 1 to 3; 0 when none.
+RECT proxySegment(int i);
+int proxyChoiceAt(POINT point);
 // The sections' headings: "下载" and "安装与升级".
 RECT downloadSection();
 RECT installSection();
@@ -71,3 +83,6 @@ void paintSettingsButton(Canvas& canvas, const RECT& rect, const wchar_t* label,
 void paintSwitch(Canvas& canvas, SIZE size, bool on, bool hovered, bool focused);
 // The eight segments of the connection choice in a control of `size`; `hovered` 0 for none.
 void paintConnectionChoice(Canvas& canvas, SIZE size, int selected, int hovered, bool focused);
+// The proxy choice's label for choice 1 to 3 ("系统", "不使用", "手动"), and its three segments.
+const wchar_t* proxyChoiceLabel(int choice);
+void paintProxyChoice(Canvas& canvas, SIZE size, int selected, int hovered, bool focused);

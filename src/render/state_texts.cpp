@@ -264,10 +264,13 @@ bool refusedPackage(const TaskSnapshot& task) {
     return !task.md5Ok || task.publisherVerdict == PublisherVerdict::Refused;
 }
 
+const wchar_t ProxyAuthMessage[] = L"代理需要身份验证";
+
 std::wstring downloadFaultText(const TaskSnapshot& task) {
     switch (task.error.fault) {
         case DownloadFault::None: break;
-        case DownloadFault::ServiceTrouble: return ServiceTroubleMessage;
+        // A proxy that kept its 407 stops every download until the user logs in to it.
+        case DownloadFault::ServiceTrouble: return task.error.httpStatus == 407 ? ProxyAuthMessage : ServiceTroubleMessage;
         case DownloadFault::CannotCreate: return L"无法创建下载文件";
         case DownloadFault::CannotOpen: return L"无法打开下载文件";
         case DownloadFault::CannotWrite: return L"磁盘写入失败";

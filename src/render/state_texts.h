@@ -92,6 +92,8 @@ extern const wchar_t ServiceTroubleMessage[];
 extern const wchar_t PublisherMismatchMessage[];
 // The bytes are never installed: their digest did not match, or their signer is not the pinned one.
 bool refusedPackage(const TaskSnapshot& task);
+// What it says when a proxy wants credentials it did not get.
+extern const wchar_t ProxyAuthMessage[];
 // Why a failed task failed, in words ("磁盘空间不足"); empty when it has no error.
 std::wstring downloadFaultText(const TaskSnapshot& task);
 

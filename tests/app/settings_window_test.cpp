@@ -121,9 +121,9 @@ TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsControls) {
     RECT r{};
     ::GetWindowRect(settings, &r);
     EXPECT_EQ(r.left, 110 + (1180 - 478) / 2);
-    EXPECT_EQ(r.top, 60 + (780 - 526) / 2);
+    EXPECT_EQ(r.top, 60 + (780 - 592) / 2);
     EXPECT_EQ(r.right - r.left, 478);
-    EXPECT_EQ(r.bottom - r.top, 526);
+    EXPECT_EQ(r.bottom - r.top, 592);
 
     const std::wstring version = L"版本 v" + std::to_wstring(QB_VERSION_MAJOR) + L"." +
                                  std::to_wstring(QB_VERSION_MINOR) + L"." + std::to_wstring(QB_VERSION_PATCH);
@@ -139,16 +139,20 @@ TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsControls) {
         {L"Edit", L"0", {278, 240, 388, 260}, 106, -14, 400},
         {L"Static", L"KB/s", {406, 234, 448, 266}, 0, -14, 400},
         {L"Static", L"所有下载合计，0 表示不限速，保存后立即生效", {30, 268, 448, 288}, 0, -14, 400},
-        {L"Static", L"静默安装", {30, 330, 300, 354}, 0, -14, 400},
-        {L"QBSwitch", L"1", {404, 330, 448, 354}, 105, -14, 400},
-        {L"Static", L"识别安装程序类型，无需逐个点击安装向导", {30, 356, 448, 376}, 0, -14, 400},
-        {L"Static", L"软件清单", {30, 390, 200, 422}, 0, -14, 400},
-        {L"Button", L"导入软件清单", {206, 390, 322, 422}, 4, -14, 400},
-        {L"Button", L"导出软件清单", {332, 390, 448, 422}, 5, -14, 400},
-        {L"Static", L"导出已安装的软件，在另一台电脑上按清单一次装好", {30, 426, 448, 446}, 0, -14, 400},
-        {L"Button", L"取消", {270, 460, 354, 494}, 1, -14, 400},
-        {L"Button", L"保存", {364, 460, 448, 494}, 2, -14, 400},
-        {L"Static", version.c_str(), {30, 500, 410, 518}, 0, -12, 400},
+        {L"Static", L"代理", {30, 300, 90, 332}, 0, -14, 400},
+        {L"QBProxyChoice", L"1", {100, 300, 268, 332}, 107, -14, 400},
+        {L"Edit", L"", {288, 306, 438, 326}, 108, -14, 400},
+        {L"Static", L"手动时填写“主机:端口”，保存后立即生效", {30, 334, 448, 354}, 0, -14, 400},
+        {L"Static", L"静默安装", {30, 396, 300, 420}, 0, -14, 400},
+        {L"QBSwitch", L"1", {404, 396, 448, 420}, 105, -14, 400},
+        {L"Static", L"识别安装程序类型，无需逐个点击安装向导", {30, 422, 448, 442}, 0, -14, 400},
+        {L"Static", L"软件清单", {30, 456, 200, 488}, 0, -14, 400},
+        {L"Button", L"导入软件清单", {206, 456, 322, 488}, 4, -14, 400},
+        {L"Button", L"导出软件清单", {332, 456, 448, 488}, 5, -14, 400},
+        {L"Static", L"导出已安装的软件，在另一台电脑上按清单一次装好", {30, 492, 448, 512}, 0, -14, 400},
+        {L"Button", L"取消", {270, 526, 354, 560}, 1, -14, 400},
+        {L"Button", L"保存", {364, 526, 448, 560}, 2, -14, 400},
+        {L"Static", version.c_str(), {30, 566, 410, 584}, 0, -12, 400},
     };
     constexpr size_t kCount = std::size(expected);
     ChildList list;
@@ -201,8 +205,8 @@ TEST_F(SettingsWindow, MovingToAMonitorOfAnotherDpiRescalesItsControlsAndFonts) 
         return std::make_pair(place, font.lfHeight);
     };
     const struct { int dpi, width, height; RECT save; LONG font; } steps[] = {
-        {192, 956, 1052, {728, 920, 896, 988}, -28}, {144, 717, 789, {546, 690, 672, 741}, -21},
-        {96, 478, 526, {364, 460, 448, 494}, -14},
+        {192, 956, 1184, {728, 1052, 896, 1120}, -28}, {144, 717, 888, {546, 789, 672, 840}, -21},
+        {96, 478, 592, {364, 526, 448, 560}, -14},
     };
     for (const auto& step : steps) {
         const RECT suggested{100, 50, 100 + step.width, 50 + step.height};
@@ -300,6 +304,14 @@ TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
     ::SendMessageW(silent, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
     EXPECT_EQ(windowText(silent), L"0");
     ::SetDlgItemTextW(appState().settingsWnd, kSettingsSpeedId, L"2,000");  // pasted past the digits-only style
+    // The proxy's field takes text under 手动 only.
+    HWND proxy = ::GetDlgItem(appState().settingsWnd, kSettingsProxyChoiceId);
+    HWND proxyField = ::GetDlgItem(appState().settingsWnd, kSettingsProxyEditId);
+    EXPECT_FALSE(::IsWindowEnabled(proxyField));
+    ::SendMessageW(proxy, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(150, 10));
+    EXPECT_EQ(windowText(proxy), L"3");
+    EXPECT_TRUE(::IsWindowEnabled(proxyField));
+    ::SetWindowTextW(proxyField, L" proxy.corp:3128 ");
     shellServices().saveConfig = realShellServices().saveConfig;
     // Enter presses the focused button, as on a system button (the dialog keys alone would send id 1).
     HWND saveButton = ::GetDlgItem(appState().settingsWnd, kSettingsSaveId);
@@ -310,6 +322,7 @@ TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
     EXPECT_EQ(appState().config.downloadDir, L"D:\\Downloads");
     EXPECT_EQ(appState().config.connectionsPerDownload, 3);
     EXPECT_EQ(appState().config.speedLimitKBps, 2000);
+    EXPECT_EQ(appState().config.proxy, L"proxy.corp:3128");
     EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"override D:\\Downloads", L"speed 2000"}));
     EXPECT_EQ(appState().toastText, L"下载目录已保存");
     EXPECT_EQ(appState().toastKind, ToastSuccess);

@@ -68,6 +68,42 @@ TEST(ConfigParse, ConnectionsStayBetweenOneAndEightAndTheSpeedCapIsAWholeCount) 
     }
 }
 
+// The proxy setting: "system", "none" or a "host:port" kept as read; anything else is the system's.
+TEST(ConfigParse, TakesAProxyOnlyAsSystemNoneOrAValidHostAndPort) {
+    const struct {
+        const char* value;
+        const wchar_t* kept;
+    } cases[] = {
+        {"none", L"none"},
+        {"system", L"system"},
+        {"NONE", L"system"},
+        {"proxy.corp:3128", L"proxy.corp:3128"},
+        {" 10.0.0.1:8080 ", L"10.0.0.1:8080"},
+        {"[::1]:3128", L"[::1]:3128"},
+        {"h:1", L"h:1"},
+        {"h:65535", L"h:65535"},
+        {"h:65536", L"system"},
+        {"h:0", L"system"},
+        {"h:080", L"h:80"},
+        {"h:", L"system"},
+        {":80", L"system"},
+        {"h", L"system"},
+        {"h:8080x", L"system"},
+        {"http://h:80", L"system"},
+        {"user@h:80", L"system"},
+        {"a b:80", L"system"},
+        {".h:80", L"system"},
+        {"::1:80", L"system"},
+        {"[::1:80", L"system"},
+        {"h:1234567", L"system"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parseConfigText(std::string("{\"proxy\":\"") + c.value + "\"}").proxy, c.kept) << c.value;
+    }
+    EXPECT_EQ(parseConfigText("{\"proxy\":3128}").proxy, L"system");
+    EXPECT_EQ(parseConfigText("{}").proxy, L"system");
+}
+
 TEST(ConfigWrite, WritesTheExactFormat) {
     AppConfig config;
     config.downloadDir = L"C:\\Apps";
@@ -84,13 +120,13 @@ TEST(ConfigWrite, WritesTheExactFormat) {
                                       "  \"downloadDir\": \"C:\\\\Apps\",\n  \"connectionsPerDownload\": 6,\n"
                                       "  \"silentInstall\": false,\n  \"speedLimitKBps\": 2000,\n  \"closeToTray\": true,\n"
                                       "  \"updateCheckHours\": 24,\n  \"checkOnMetered\": false,\n  \"autoUpdate\": true,\n"
-                                      "  \"autoUpdateIdleMinutes\": 0\n}\n");
+                                      "  \"autoUpdateIdleMinutes\": 0,\n  \"proxy\": \"system\"\n}\n");
     config = AppConfig();
     EXPECT_EQ(configFileText(config), "{\n  \"server\": \"https://api.quillbox.app\",\n  \"channel\": \"default\",\n"
                                       "  \"downloadDir\": \"\",\n  \"connectionsPerDownload\": 4,\n"
                                       "  \"silentInstall\": true,\n  \"speedLimitKBps\": 0,\n  \"closeToTray\": false,\n"
                                       "  \"updateCheckHours\": 6,\n  \"checkOnMetered\": false,\n  \"autoUpdate\": false,\n"
-                                      "  \"autoUpdateIdleMinutes\": 5\n}\n");
+                                      "  \"autoUpdateIdleMinutes\": 5,\n  \"proxy\": \"system\"\n}\n");
 }
 
 TEST(ConfigWrite, HostileValuesRoundTrip) {

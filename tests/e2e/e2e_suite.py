@@ -19,6 +19,7 @@ import time
 import hostile
 import hostile_service
 import nginx_site
+import proxy_login
 import resume_journal
 import update_uninstall
 from tls_front import TlsFront
@@ -290,7 +291,7 @@ def case_verify(run):
     gone = wait_for(lambda: picker not in run.program.xdo("search", "--onlyvisible", "--name", ".").split(), 10)
     run.check("the folder picker closes with the chosen folder", gone)
     time.sleep(0.5)  # the settings window takes clicks again once the picker's modal loop has unwound
-    run.program.click(s["x"] + 406, s["y"] + 477)  # "保存"
+    run.program.click(s["x"] + 406, s["y"] + 543)  # "保存"
     ok = run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "下载目录已保存", timeout=10)
     run.check("保存 confirms with 下载目录已保存", ok)
     text = read(run.config_path()).decode("utf-8")
@@ -588,7 +589,8 @@ CASES = {"install": case_install, "access": case_access, "verify": case_verify, 
          "hostile": hostile.case_hostile, "hostile_service": hostile_service.case_hostile_service,
          "search": case_search, "nginx_site": nginx_site.case_nginx_site,
          "resume": resume_journal.case_resume,
-         "update_uninstall": update_uninstall.case_update_uninstall, "scaled": case_scaled}
+         "update_uninstall": update_uninstall.case_update_uninstall, "scaled": case_scaled,
+         "proxy": proxy_login.case_proxy}
 
 
 def main():

@@ -37,10 +37,10 @@ ROLE_PUSHBUTTON, ROLE_CHECKBUTTON, ROLE_SLIDER = 0x2B, 0x2C, 0x33
 STATE_CHECKED = 0x10
 
 
-def drawn_controls(program, probe):
-    """What an accessibility client in another process reads of the settings window's controls: name to
-    (role, state, value)."""
-    out = subprocess.run(["wine", probe, "controls", "QBSettings"], env=program.env, capture_output=True,
+def drawn_controls(program, probe, window_class="QBSettings"):
+    """What an accessibility client in another process reads of a window's controls (the settings window's
+    by default): name to (role, state, value)."""
+    out = subprocess.run(["wine", probe, "controls", window_class], env=program.env, capture_output=True,
                          timeout=60).stdout.decode("utf-8", "replace")
     controls = {}
     for line in out.splitlines():
@@ -80,7 +80,7 @@ def main():
 
         window, s = open_settings()
         check("opens centred on the main window", abs(s["x"] - (g["x"] + (1180 - 478) // 2)) <= 8, s)
-        check("the settings window is 478 x 526 with no system caption", (s["width"], s["height"]) == (478, 526), s)
+        check("the settings window is 478 x 592 with no system caption", (s["width"], s["height"]) == (478, 592), s)
         program.drag(*button(s, 150, 25), *button(s, 190, 55))  # by its header strip
         moved = program.geometry(window)
         check("the header strip drags the window", (moved["x"] - s["x"], moved["y"] - s["y"]) == (40, 30), moved)
@@ -99,15 +99,17 @@ def main():
         choice = controls.get("同时连接数", (0, 0, ""))
         check("the connections choice is a slider whose value is the number", choice[0] == ROLE_SLIDER
               and choice[2].isdigit(), choice)
+        proxy = controls.get("代理", (0, 0, ""))
+        check("the 代理 choice is a slider whose value is 系统", proxy[0] == ROLE_SLIDER and proxy[2] == "系统", proxy)
         switch = controls.get("静默安装", (0, 0, ""))
         check("the 静默安装 switch is a check button, checked", switch[0] == ROLE_CHECKBUTTON
               and switch[1] & STATE_CHECKED, switch)
-        program.click(*button(s, 312, 477))  # "取消"
+        program.click(*button(s, 312, 543))  # "取消"
         check("取消 closes the settings window", wait_gone(program, window))
         check("取消 writes no config.json", not os.path.exists(path))
 
         window, s = open_settings()
-        program.click(*button(s, 406, 477))  # "保存"
+        program.click(*button(s, 406, 543))  # "保存"
         check("保存 closes the settings window", wait_gone(program, window))
         time.sleep(0.5)  # the toast is painted before this evidence shot, which nothing checks
         program.screenshot(os.path.join(os.path.abspath(args.build), "wine", "settings-saved.png"))

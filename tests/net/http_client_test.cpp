@@ -1,4 +1,5 @@
 #include "net/http_client.h"
+#include "net/proxy_rules.h"
 
 #include <gtest/gtest.h>
 #include <winhttp.h>
@@ -136,6 +137,76 @@ TEST(RedirectTargetTest, ResendsTheRequestOnItsOriginAndStripsItForAnother) {
     }
     for (int32_t status : {300, 301, 302, 303, 307, 308}) EXPECT_TRUE(isRedirectStatus(status)) << status;
     for (int32_t status : {200, 299, 304, 400}) EXPECT_FALSE(isRedirectStatus(status)) << status;
+}
+
+// Which proxy a request takes: the setting, then the system's manual proxy by scheme and its bypass
+// list, with detection or a PAC address leaving the choice to WinHttpGetProxyForUrl.
+TEST(ProxyPlanTest, ChoosesBySettingSchemeAndBypassList) {
+    const SystemProxyConfig none;
+    const SystemProxyConfig manual{false, L"", L"proxy:3128", L"<local>;*.intra.net;10.*;http://Svc:8443;127.0.0.1"};
+    const SystemProxyConfig split{false, L"", L"http=web:80; https=secure:443", L""};
+    const SystemProxyConfig httpOnly{false, L"", L"http=web:80", L""};
+    const SystemProxyConfig automatic{true, L"", L"proxy:3128", L"*.intra.net"};
+    const SystemProxyConfig pac{false, L"http://wpad/proxy.pac", L"", L""};
+    const struct {
+        const wchar_t* setting;
+        const SystemProxyConfig& system;
+        const wchar_t* scheme;
+        const wchar_t* host;
+        unsigned port;
+        ProxyRoute route;
+        const wchar_t* proxy;
+    } cases[] = {
+        {L"none", manual, L"http", L"example.com", 80, ProxyRoute::Direct, L""},
+        {L"corp:8080", none, L"https", L"example.com", 443, ProxyRoute::Named, L"corp:8080"},
+        {L"corp:8080", manual, L"http", L"10.1.2.3", 80, ProxyRoute::Named, L"corp:8080"},
+        {L"system", none, L"http", L"example.com", 80, ProxyRoute::Direct, L""},
+        {L"system", manual, L"http", L"example.com", 80, ProxyRoute::Named, L"proxy:3128"},
+        {L"system", manual, L"http", L"localhost", 80, ProxyRoute::Direct, L""},
+        {L"system", manual, L"http", L"a.INTRA.net", 80, ProxyRoute::Direct, L""},
+        {L"system", manual, L"http", L"intra.net", 80, ProxyRoute::Named, L"proxy:3128"},
+        {L"system", manual, L"http", L"10.0.0.9", 80, ProxyRoute::Direct, L""},
+        {L"system", manual, L"http", L"110.0.0.9", 80, ProxyRoute::Named, L"proxy:3128"},
+        {L"system", manual, L"https", L"svc", 8443, ProxyRoute::Direct, L""},
+        {L"system", manual, L"https", L"svc.example", 8443, ProxyRoute::Named, L"proxy:3128"},
+        {L"system", manual, L"http", L"127.0.0.1", 8080, ProxyRoute::Direct, L""},
+        {L"system", split, L"http", L"example.com", 80, ProxyRoute::Named, L"web:80"},
+        {L"system", split, L"https", L"example.com", 443, ProxyRoute::Named, L"secure:443"},
+        {L"system", httpOnly, L"https", L"example.com", 443, ProxyRoute::Direct, L""},
+        {L"system", automatic, L"http", L"example.com", 80, ProxyRoute::Automatic, L"proxy:3128"},
+        {L"system", automatic, L"http", L"x.intra.net", 80, ProxyRoute::Automatic, L""},
+        {L"system", pac, L"https", L"example.com", 443, ProxyRoute::Automatic, L""},
+    };
+    for (const auto& c : cases) {
+        const ProxyPlan plan = planProxy(c.setting, c.system, c.scheme, c.host, c.port);
+        EXPECT_EQ(plan.route, c.route) << c.setting << L" " << c.host;
+        EXPECT_EQ(plan.proxy, c.proxy) << c.setting << L" " << c.host;
+        EXPECT_EQ(plan.autoConfigUrl, c.route == ProxyRoute::Automatic ? c.system.autoConfigUrl : L"");
+    }
+}
+
+// What a 407 leads to: newer credentials first, then the stored ones, then at most three questions.
+TEST(ProxyAuthTest, AsksOnceAndTwiceMoreAfterARefusalThenFails) {
+    const struct {
+        ProxyAuthFacts facts;
+        ProxyAuthAction action;
+    } cases[] = {
+        {{0, 0, true, false, 0, false, true}, ProxyAuthAction::UseStored},
+        {{0, 0, false, false, 0, false, true}, ProxyAuthAction::Ask},
+        {{0, 1, false, false, 0, false, true}, ProxyAuthAction::Retry},
+        {{1, 1, false, false, 0, false, true}, ProxyAuthAction::Ask},
+        {{1, 1, false, true, 1, false, true}, ProxyAuthAction::Wait},
+        {{1, 2, false, false, 1, false, true}, ProxyAuthAction::Retry},
+        {{2, 2, false, false, 2, false, true}, ProxyAuthAction::Ask},
+        {{3, 3, false, false, 3, false, true}, ProxyAuthAction::Fail},
+        {{0, 0, false, false, 1, true, true}, ProxyAuthAction::Fail},
+        {{0, 0, false, false, 0, false, false}, ProxyAuthAction::Fail},
+        {{0, 0, true, false, 0, false, false}, ProxyAuthAction::UseStored},
+    };
+    for (const auto& c : cases) {
+        const ProxyAuthFacts& f = c.facts;
+        EXPECT_EQ(decideProxyAuth(f), c.action) << f.sentGeneration << " " << f.knownGeneration << " " << f.asked;
+    }
 }
 
 TEST(SplitUrlTest, SplitsWhatFitsAndRefusesTheRest) {
