@@ -407,11 +407,12 @@ void createProxyRow(HWND hwnd, const std::wstring& proxy) {
     createControl(hwnd, L"STATIC", sl::proxyLabel(), 0, SS_CENTERIMAGE, L"代理");
     HWND control = createControl(hwnd, kProxyChoiceClass, sl::proxyChoice(), kSettingsProxyChoiceId, WS_TABSTOP,
                                  std::to_wstring(choice));
+    // The hint comes before the field, so accessibility clients name the field by it.
+    createControl(hwnd, L"STATIC", sl::proxyHint(), 0, 0, kProxyHint);
     createControl(hwnd, L"EDIT", sl::proxyEdit(), kSettingsProxyEditId, ES_AUTOHSCROLL | WS_TABSTOP,
                   choice == kProxyChoiceManual ? proxy : std::wstring());
     ::SendDlgItemMessageW(hwnd, kSettingsProxyEditId, EM_SETLIMITTEXT, 261, 0);
     setProxyChoice(control, choice);
-    createControl(hwnd, L"STATIC", sl::proxyHint(), 0, 0, kProxyHint);
 }
 
 LRESULT onCreate(HWND hwnd, SettingsResources& held) {
