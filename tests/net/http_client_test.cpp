@@ -1,8 +1,10 @@
 #include "net/http_client.h"
+#include "net/proxy_credentials.h"
 #include "net/proxy_rules.h"
 
 #include <gtest/gtest.h>
 #include <winhttp.h>
+#include <wincred.h>
 
 #include <algorithm>
 #include <atomic>
@@ -207,6 +209,17 @@ TEST(ProxyAuthTest, AsksOnceAndTwiceMoreAfterARefusalThenFails) {
         const ProxyAuthFacts& f = c.facts;
         EXPECT_EQ(decideProxyAuth(f), c.action) << f.sentGeneration << " " << f.knownGeneration << " " << f.asked;
     }
+}
+
+// "记住" keeps the credentials under the proxy's own name in the Credential Manager, password included.
+TEST(ProxyAuthTest, RememberedCredentialsComeBackForTheirProxyOnly) {
+    ASSERT_TRUE(storeProxyCredentials(L"127.0.0.2:3128", {L"用户", L"pa:ss 密码", true}));
+    const std::optional<ProxyCredentials> read = readStoredProxyCredentials(L"127.0.0.2:3128");
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->user, L"用户");
+    EXPECT_EQ(read->password, L"pa:ss 密码");
+    EXPECT_FALSE(readStoredProxyCredentials(L"127.0.0.2:3129").has_value());
+    ::CredDeleteW(proxyCredentialName(L"127.0.0.2:3128").c_str(), CRED_TYPE_GENERIC, 0);
 }
 
 TEST(SplitUrlTest, SplitsWhatFitsAndRefusesTheRest) {
