@@ -22,7 +22,7 @@ constexpr UINT WM_QB_UNINSTALL_FINISHED = WM_APP + 9;
 constexpr UINT WM_QB_APP_CLOSED = WM_APP + 20;
 constexpr UINT WM_QB_LIST_FILE_DONE = WM_APP + 11;    // an install list was read or written; wParam: the job's number
 // A proxy asks for a user name and password; wParam: the question's id (app/proxy_auth_window.h).
-constexpr UINT WM_QB_PROXY_AUTH = WM_APP + 41;
+constexpr UINT WM_QB_PROXY_AUTH = WM_APP + 47;
 // An accessibility client asked for a control's action (wParam: packIdAndGeneration(param, HitKind)),
 // or for the keyboard focus (wParam: packIdAndGeneration(index, region | part << 8)), or a scroll; the
 // window does it.
