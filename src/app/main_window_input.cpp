@@ -13,6 +13,7 @@
 #include "render/focus_targets.h"
 #include "render/sidebar_painter.h"
 #include "app/main_window_paint.h"
+#include "app/tray.h"
 
 namespace {
 
@@ -307,6 +308,7 @@ LRESULT onMouseWheel(HWND hwnd, int delta, LPARAM screenPoint) {
 LRESULT onTimer(HWND hwnd, UINT_PTR id) {
     if (id == kSpeedTimerId) onSpeedTimer();
     if (id == kPageRepeatTimerId) onPageRepeatTimer(hwnd);
+    if (id == kUpdateCheckTimerId) onUpdateCheckTimer();
     if (id == kInstalledReadTimerId) {
         ::KillTimer(hwnd, id);
         startInstalledAppsReadNow();

@@ -5,11 +5,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <map>
-#include <optional>
-#include <utility>
 #include <mutex>
+#include <optional>
+#include <set>
+#include <utility>
 
 #include "access/control_object.h"
+#include "app/tray.h"
 #include "base/win_handles.h"
 #include "base/window_messages.h"
 #include "model/app_state.h"
@@ -55,6 +57,7 @@ QuestionBoard& board() {
 struct LoginWindow {
     HWND hwnd = nullptr;
     uint32_t questionId = 0;
+    std::set<uint32_t> toldInTray;  // questions the tray's notice announced while the window was hidden
     bool closeHovered = false;
     qb::UniqueFont normal;
     qb::UniqueFont heading;
@@ -438,8 +441,26 @@ LRESULT onProxyAuthAsked(HWND main, uint32_t id) {
         }
         return 0;
     }
+    if (!::IsWindowVisible(main)) {
+        // Running in the tray, with no window to ask from: the notice says why downloads wait, and the
+        // question waits for the window.
+        if (held.toldInTray.insert(id).second)
+            showTrayNotice(main, L"代理需要身份验证", L"打开 Quillbox，输入代理的用户名和密码");
+        return 0;
+    }
     if (!held.hwnd) openLoginWindow(main, id, *question);
     return 0;
+}
+
+void askWaitingProxyQuestions(HWND main) {
+    LoginWindow& held = login();
+    QuestionBoard& state = board();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    for (const uint32_t id : held.toldInTray) {
+        const auto found = state.pending.find(id);
+        if (found != state.pending.end() && !found->second.answered) ::PostMessageW(main, WM_QB_PROXY_AUTH, id, 0);
+    }
+    held.toldInTray.clear();
 }
 
 bool proxyAuthDialogMessage(MSG* msg) {

@@ -23,5 +23,7 @@ void installProxyQuestions();
 void setProxyQuestionWindow(HWND window);
 // WM_QB_PROXY_AUTH on the main window: shows the question `id` unless it is answered or withdrawn.
 LRESULT onProxyAuthAsked(HWND main, uint32_t id);
+// The main window is shown: questions that waited while it was hidden in the tray are asked now.
+void askWaitingProxyQuestions(HWND main);
 // Keyboard handling of the open login window for the message loop; true when consumed.
 bool proxyAuthDialogMessage(MSG* msg);

@@ -87,9 +87,8 @@ bool initInstance(HINSTANCE instance, bool background) {
     MSG loaded{};
     if (::PeekMessageW(&loaded, main, WM_QB_CATALOGUE_LOADED, WM_QB_CATALOGUE_LOADED, PM_REMOVE))
         ::DispatchMessageW(&loaded);
+    trayAtStart(main, background);
     if (background) {
-        tray().background = true;
-        showTrayIcon(main);
         ::SetTimer(main, kFinishStartUpTimerId, kFinishStartUpSoonMs, finishStartUpTimer);
         return true;
     }
@@ -137,6 +136,12 @@ void startCatalogueLoad() {
         return;
     }
     // A thread that cannot start leaves the loading text up until the user tries again.
+    startCatalogueLoadThread(app.config.server, app.mainWnd, app.config.channel);
+}
+
+void refreshCatalogue() {
+    AppState& app = appState();
+    if (app.catalogueLoading || app.earlyLoadRunning) return;
     startCatalogueLoadThread(app.config.server, app.mainWnd, app.config.channel);
 }
 

@@ -11,4 +11,7 @@ void finishStartUp();
 // The same, once the thread has waited for messages (after the first catalogue paint reached the screen).
 void finishStartUpSoon();
 void startCatalogueLoad();
+// Checks the shown catalogue again (a conditional request) while it stays on the screen, page and all;
+// nothing when a load is under way.
+void refreshCatalogue();
 bool dialogMessageFilter(MSG* msg);

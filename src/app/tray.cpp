@@ -2,11 +2,16 @@
 
 #include <shellapi.h>
 
+#include <netlistmgr.h>
+
+#include <algorithm>
 #include <mutex>
 
 #include "app/app_action.h"
 #include "app/main_window_handlers.h"
+#include "app/proxy_auth_window.h"
 #include "app/shell_services.h"
+#include "app/startup.h"
 #include "base/worker_thread.h"
 #include "model/app_state.h"
 
@@ -40,9 +45,7 @@ void showMenu(HWND window) {
     ::DestroyMenu(menu);
     switch (chosen) {
         case TrayOpen: showMainWindow(window); break;
-        case TrayCheckUpdates:
-            if (const auto& load = shellServices().startCatalogueLoad) load();
-            break;
+        case TrayCheckUpdates: refreshCatalogue(); break;
         case TrayUpdateAll:
             showMainWindow(window);
             onUpdateAll();
@@ -54,17 +57,48 @@ void showMenu(HWND window) {
 
 LRESULT showUpdateNotice(HWND window) {
     const std::optional<std::vector<updates::Updatable>> apps = tray().toName.take();
-    if (!apps || apps->empty() || !tray().shown) return 0;
-    NOTIFYICONDATAW data = iconData(window);
-    data.uFlags = NIF_INFO;
-    data.dwInfoFlags = NIIF_INFO;
-    lstrcpynW(data.szInfoTitle, updateNoticeTitle(apps->size()).c_str(), ARRAYSIZE(data.szInfoTitle));
-    lstrcpynW(data.szInfo, updateNoticeText(*apps).c_str(), ARRAYSIZE(data.szInfo));
-    ::Shell_NotifyIconW(NIM_MODIFY, &data);
+    if (apps && !apps->empty()) showTrayNotice(window, updateNoticeTitle(apps->size()), updateNoticeText(*apps));
     return 0;
 }
 
 }  // namespace
+
+void scheduleUpdateChecks(HWND window) {
+    const UINT hours = static_cast<UINT>(std::clamp(appState().config.updateCheckHours, 1, kMaxUpdateCheckHours));
+    ::SetTimer(window, kUpdateCheckTimerId, hours * 3600u * 1000u, nullptr);
+}
+
+void onUpdateCheckTimer() {
+    if (!updates::mayCheck(connectionMetered(), appState().config.checkOnMetered)) return;
+    refreshCatalogue();
+}
+
+bool connectionMetered() {
+    INetworkCostManager* costs = nullptr;
+    if (FAILED(::CoCreateInstance(CLSID_NetworkListManager, nullptr, CLSCTX_ALL, IID_INetworkCostManager,
+                                  reinterpret_cast<void**>(&costs))))
+        return false;
+    DWORD cost = NLM_CONNECTION_COST_UNKNOWN;
+    const HRESULT asked = costs->GetCost(&cost, nullptr);
+    costs->Release();
+    return SUCCEEDED(asked) && updates::meteredCost(cost);
+}
+
+void trayAtStart(HWND window, bool background) {
+    tray().background = background;
+    if (background || appState().config.closeToTray) showTrayIcon(window);
+    scheduleUpdateChecks(window);
+}
+
+void showTrayNotice(HWND window, const std::wstring& title, const std::wstring& text) {
+    if (!tray().shown) return;
+    NOTIFYICONDATAW data = iconData(window);
+    data.uFlags = NIF_INFO;
+    data.dwInfoFlags = NIIF_INFO;
+    lstrcpynW(data.szInfoTitle, title.c_str(), ARRAYSIZE(data.szInfoTitle));
+    lstrcpynW(data.szInfo, text.c_str(), ARRAYSIZE(data.szInfo));
+    ::Shell_NotifyIconW(NIM_MODIFY, &data);
+}
 
 std::wstring updateNoticeTitle(size_t count) { return std::to_wstring(count) + L" 款软件可升级"; }
 
@@ -134,10 +168,11 @@ void showMainWindow(HWND window) {
     ::ShowWindow(window, ::IsIconic(window) ? SW_RESTORE : SW_SHOW);
     HWND settings = appState().settingsWnd;
     ::SetForegroundWindow(settings ? settings : window);
+    askWaitingProxyQuestions(window);
 }
 
 bool closeToTray(HWND window) {
-    if (!tray().background || !showTrayIcon(window)) return false;
+    if (!(tray().background || appState().config.closeToTray) || !showTrayIcon(window)) return false;
     if (HWND settings = appState().settingsWnd) ::DestroyWindow(settings);
     ::ShowWindow(window, SW_HIDE);
     return true;

@@ -35,6 +35,18 @@ void removeTrayIcon(HWND window);
 void showMainWindow(HWND window);
 // The close button (or Alt+F4): true when the window went to the tray instead of closing.
 bool closeToTray(HWND window);
+// Checks for updates every updateCheckHours (a conditional request for the catalogue), skipped on a
+// metered connection unless checkOnMetered; the installed apps read afterwards lead to the notice.
+constexpr UINT_PTR kUpdateCheckTimerId = 40;
+void scheduleUpdateChecks(HWND window);
+void onUpdateCheckTimer();
+// The system's connection cost says metered; false when it cannot tell.
+bool connectionMetered();
+// The icon shows from the start when the window closes to the tray.
+void trayAtStart(HWND window, bool background);
+
+// A notice from the icon in the tray; nothing when the icon is not there.
+void showTrayNotice(HWND window, const std::wstring& title, const std::wstring& text);
 // wParam kTrayAnnounce: a worker chose apps for a notice.
 LRESULT onTrayMessage(HWND window, WPARAM what, LPARAM event);
 constexpr WPARAM kTrayAnnounce = 1;

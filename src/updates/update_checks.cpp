@@ -20,6 +20,12 @@ uint64_t msUntilNextCheck(uint64_t nowMs, uint64_t lastCheckMs, int hours) {
     return nowMs >= due ? 0 : due - nowMs;
 }
 
+bool meteredCost(uint32_t costFlags) {
+    constexpr uint32_t kVariable = 0x4, kOverLimit = 0x10000, kCongested = 0x20000, kRoaming = 0x40000,
+                       kNearLimit = 0x80000;
+    return (costFlags & (kVariable | kOverLimit | kCongested | kRoaming | kNearLimit)) != 0;
+}
+
 std::vector<Updatable> toAnnounce(const std::vector<Updatable>& updatable, const Announced& announced) {
     std::vector<Updatable> fresh;
     for (const Updatable& app : updatable) {

@@ -16,6 +16,9 @@ uint64_t msUntilNextCheck(uint64_t nowMs, uint64_t lastCheckMs, int hours);
 
 // A check may run now: never on a metered connection unless allowed.
 inline bool mayCheck(bool metered, bool checkOnMetered) { return !metered || checkOnMetered; }
+// What the system's connection cost flags (NLM_CONNECTION_COST_*) say: metered when it is charged by
+// use, roams, is congested, or is at or near its data limit. Unknown cost counts as not metered.
+bool meteredCost(uint32_t costFlags);
 
 struct Updatable {
     int32_t id = 0;

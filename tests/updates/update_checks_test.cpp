@@ -25,6 +25,8 @@ TEST(UpdateChecks, RunAtStartThenEveryFewHoursAndNotOnAMeteredConnectionUnlessAl
     EXPECT_TRUE(updates::mayCheck(false, false));
     EXPECT_FALSE(updates::mayCheck(true, false));
     EXPECT_TRUE(updates::mayCheck(true, true));
+    EXPECT_FALSE(updates::meteredCost(0x0) || updates::meteredCost(0x1) || updates::meteredCost(0x2));
+    EXPECT_TRUE(updates::meteredCost(0x4) && updates::meteredCost(0x1 | 0x40000) && updates::meteredCost(0x2 | 0x80000));
 }
 
 TEST(UpdateChecks, ANoticeNamesEachAppOncePerVersionAcrossARestart) {
