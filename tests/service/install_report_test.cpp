@@ -113,8 +113,9 @@ TEST_F(InstallReportTest, ABackgroundReportReturnsAtOnceAndArrivesLater) {
     const auto started = std::chrono::steady_clock::now();
     EXPECT_TRUE(reportInstallInBackground(service.base(), 42, L"default"));
     const auto took = std::chrono::steady_clock::now() - started;
+    // The service stores a report before it delays its answer, so only the return time shows the caller
+    // did not wait for that answer.
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 100);
-    EXPECT_TRUE(service.reports().empty());
     size_t arrived = 0;
     qbtest::waitUntil([&] { return (arrived = service.reports().size()) != 0; }, 5000);
     EXPECT_EQ(arrived, 1u);
