@@ -292,6 +292,7 @@ bool DownloadJob::transfer() {
     Task& task = *task_;
     DownloadError error;
     bool transferred = transferFile(transfer_, workers_, error);
+    while (!transferred && nextAloneRun()) transferred = transferFile(transfer_, workers_, error);
     if (task.cancelled.load()) return false;
     if (!transferred && transfer_.wholeOffered.load()) transferred = transferWhole(transfer_, error);
     if (!transferred) return failed(Downloading, error);
@@ -365,14 +366,38 @@ bool DownloadJob::keepMismatch(HANDLE file) {
 bool DownloadJob::startOver() {
     Task& task = *task_;
     downloadAgain_ = false;
+    if (!restartFile(Verifying)) return false;
+    // A cancel that came while the file verified stands: the transfer then ends at once.
+    task.advance(Verifying, Downloading);
+    manager_.notifyChanged();
+    plan();
+    return true;
+}
+
+bool DownloadJob::nextAloneRun() {
+    if (!transfer_.aloneRunEnded.load() || task_->cancelled.load()) return false;
+    MismatchStep step;
+    {
+        std::lock_guard<std::mutex> lock(sourcesMutex_);
+        step = sources_.leaveAloneRun();
+    }
+    if (step != MismatchStep::DownloadAgain || !restartFile(Downloading)) return false;
+    manager_.notifyChanged();
+    plan();
+    return true;
+}
+
+bool DownloadJob::restartFile(TaskState from) {
+    Task& task = *task_;
     keepRecorded_ = false;
     task.md5Ok.store(true);
     if (!setFileSize(task.partFile.get(), 0) || (presized_ > 0 && !setFileSize(task.partFile.get(), presized_)))
-        return failed(Verifying, systemError(DownloadFault::CannotWrite));
+        return failed(from, systemError(DownloadFault::CannotWrite));
     manager_.liveProgress.release(task.liveSlot);
     task.liveSlot = -1;
     transfer_.stop.store(false);
     transfer_.wholeOffered.store(false);
+    transfer_.aloneRunEnded.store(false);
     transfer_.running = 0;
     transfer_.wholeDone = false;
     transfer_.failure = DownloadError();
@@ -382,10 +407,6 @@ bool DownloadJob::startOver() {
         std::lock_guard<std::mutex> lock(sourcesMutex_);
         startCursor_ = sources_.firstCursor();
     }
-    // A cancel that came while the file verified stands: the transfer then ends at once.
-    task.advance(Verifying, Downloading);
-    manager_.notifyChanged();
-    plan();
     return true;
 }
 

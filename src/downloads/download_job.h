@@ -52,6 +52,12 @@ private:
     // The file starts over from its first byte, its connections from the first source they may use;
     // false when the file could not be emptied (the task has failed).
     bool startOver();
+    // The file emptied and the transfer made ready for another run from the first byte and the first
+    // source; false when the file could not be emptied (the task has failed from `from`).
+    bool restartFile(TaskState from);
+    // After the source downloading alone let its run down: true when the file starts over from the next
+    // source still to download alone.
+    bool nextAloneRun();
 
     // The transfer (segment_transfer.cpp).
     // Runs the workers that fill the partial file and waits for them; true when every byte is in. On
@@ -70,7 +76,7 @@ private:
     // the next range the worker fills, waiting while another may yet give one up.
     bool takeMoreWork(Transfer& transfer, int worker, size_t& segment, std::unique_lock<std::mutex>& lock);
     // Fills one segment (or, without segments, the whole file) with retries.
-    PartResult downloadPart(Transfer& transfer, size_t segment, DownloadError& error);
+    PartResult downloadPart(Transfer& transfer, size_t segment, SourceCursor& sources, DownloadError& error);
     bool sendAttempt(Transfer& transfer, PartCursor& cursor, int64_t end, std::vector<uint8_t>& buffer,
                      Attempt& attempt);
     void applyVerdict(Transfer& transfer, PartCursor& cursor, const Attempt& attempt);

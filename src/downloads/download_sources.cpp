@@ -31,7 +31,8 @@ bool sourceLetDown(HttpResult result, int32_t status, bool silent) {
     if (silent) return true;
     switch (result) {
         case HttpResult::ConnectFailed:
-        case HttpResult::SendFailed: return true;
+        case HttpResult::SendFailed:
+        case HttpResult::RedirectFailed: return true;
         case HttpResult::HttpError: return status >= 500 || status == 404;
         default: return false;
     }
@@ -80,6 +81,10 @@ SourceMove DownloadSources::afterFailure(SourceCursor& cursor, bool letDown, int
     move.waitMs = retryWaitMs(failedAttempts);
     // With one source there is nowhere to go: its failures keep the rules of a single download.
     if (!letDown || count() == 1) return move;
+    if (pinned_ >= 0) {
+        move.endsAloneRun = true;
+        return move;
+    }
     move.left = true;
     cursor.left.resize(count(), false);
     cursor.left[static_cast<size_t>(cursor.source)] = true;
@@ -127,6 +132,18 @@ MismatchStep DownloadSources::afterMismatch() {
             if (usable(s)) return MismatchStep::DownloadAgain;
         return MismatchStep::Fail;
     }
+    return nextAloneRun();
+}
+
+MismatchStep DownloadSources::leaveAloneRun() {
+    if (pinned_ < 0) return MismatchStep::Fail;
+    excluded_[static_cast<size_t>(pinned_)] = true;
+    contributed_.assign(count(), false);
+    unknownBytes_ = false;
+    return nextAloneRun();
+}
+
+MismatchStep DownloadSources::nextAloneRun() {
     pinned_ = -1;
     for (size_t s = 0; s < count(); ++s) {
         if (aloneQueue_[s] && !excluded_[s]) {

@@ -12,9 +12,10 @@
 // A source that delivers no byte for this long, while the speed cap would let bytes through, is left.
 constexpr uint32_t kSourceStallMs = 15000;
 
-// Whether a request's failure is its source's: it refused the connection, answered 5xx or 404, or
-// went silent (no byte for the stall time; under Wine a read that times out may end the body as if
-// it were whole). Other failures (a cut, a 429) are retried where they happened.
+// Whether a request's failure is its source's: it refused the connection, answered 5xx or 404,
+// redirected where no request follows (to http from https, or round in circles), or went silent (no
+// byte for the stall time; under Wine a read that times out may end the body as if it were whole).
+// Other failures (a cut, a 429) are retried where they happened.
 bool sourceLetDown(HttpResult result, int32_t status, bool silent);
 
 // The host a source's URL names, with its port when that is not its scheme's own.
@@ -29,6 +30,7 @@ struct SourceCursor {
 struct SourceMove {
     bool left = false;    // the connection goes on at another source, or starts a new round
     uint32_t waitMs = 0;  // before the next request
+    bool endsAloneRun = false;  // the source downloading alone let it down: the file goes to the next
 };
 
 enum class MismatchStep {
@@ -51,16 +53,21 @@ public:
     SourceCursor firstCursor() const;
     // After a failed request (failedAttempts counts it): a source that let the connection down is
     // left for the next one in order at once; once every other source failed in this round, a new
-    // round starts from the first with the retry wait. Any other failure stays with the wait.
+    // round starts from the first with the retry wait. Any other failure stays with the wait. A source
+    // downloading alone that lets the connection down ends its run (see leaveAloneRun).
     SourceMove afterFailure(SourceCursor& cursor, bool letDown, int failedAttempts) const;
     // Bytes of `source` went into the file; -1: bytes of an earlier run, from sources unknown.
     void noteBytes(int source);
     // After the file's digest differed. Bytes of one source alone: that source is not used again.
     // Mixed bytes: each source that gave some downloads the file again alone, in order.
     MismatchStep afterMismatch();
+    // The source downloading alone let its run down: it is not asked again, and the file starts over
+    // from the next source still to download alone, or fails when none is left.
+    MismatchStep leaveAloneRun();
 
 private:
     bool usable(size_t source) const;
+    MismatchStep nextAloneRun();
 
     std::vector<std::string> urls_;
     std::vector<bool> excluded_;     // its bytes alone failed the digest

@@ -266,9 +266,15 @@ bool DownloadJob::transferWhole(const Transfer& segmented, DownloadError& error)
 }
 
 void DownloadJob::segmentWorker(Transfer& transfer, int worker, size_t segment) {
+    // A source this connection left stays left when it takes another range.
+    SourceCursor sources;
+    {
+        std::lock_guard<std::mutex> lock(sourcesMutex_);
+        sources = startCursor_;
+    }
     for (;;) {
         DownloadError error;
-        const PartResult result = downloadPart(transfer, segment, error);
+        const PartResult result = downloadPart(transfer, segment, sources, error);
         std::unique_lock<std::mutex> lock(task_->segmentsMutex);
         if (result != PartResult::Done) {
             endPart(transfer, segment, result, error);
@@ -313,8 +319,9 @@ bool DownloadJob::takeMoreWork(Transfer& transfer, int worker, size_t& segment, 
     return !stopped(transfer) && assignWork(segments, transfer.claims, worker, transfer.minimumSteal, segment);
 }
 
-PartResult DownloadJob::downloadPart(Transfer& transfer, size_t segment, DownloadError& error) {
+PartResult DownloadJob::downloadPart(Transfer& transfer, size_t segment, SourceCursor& sources, DownloadError& error) {
     PartCursor cursor = cursorAt(segment);
+    cursor.sources = sources;
     std::vector<uint8_t> buffer;
     buffer.reserve(WriteSink::kWriteBytes + 65536);
     for (int failedAttempts = 0;;) {
@@ -334,7 +341,14 @@ PartResult DownloadJob::downloadPart(Transfer& transfer, size_t segment, Downloa
             (verdict.outcome == AttemptOutcome::Fail && verdict.error == AttemptError::ServiceTrouble)) {
             // Another source may have what this one refused.
             move = moveOn(cursor, attempt.letDown, failedAttempts + 1);
+            sources = cursor.sources;
             if (move.left) verdict.outcome = AttemptOutcome::Retry;
+            if (move.endsAloneRun) {
+                transfer.aloneRunEnded.store(true);
+                transfer.stop.store(true);
+                transfer.changed.notify_all();
+                return PartResult::Stopped;
+            }
         }
         switch (verdict.outcome) {
             case AttemptOutcome::Done: return PartResult::Done;
@@ -426,10 +440,6 @@ void DownloadJob::rewind(Transfer& transfer, PartCursor& cursor) {
 PartCursor DownloadJob::cursorAt(size_t segment) {
     PartCursor cursor;
     cursor.segment = segment;
-    {
-        std::lock_guard<std::mutex> lock(sourcesMutex_);
-        cursor.sources = startCursor_;
-    }
     if (segment == kNoSegment) return cursor;
     std::lock_guard<std::mutex> lock(task_->segmentsMutex);
     cursor.start = task_->segments[segment].start;

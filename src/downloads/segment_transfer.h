@@ -35,6 +35,9 @@ struct Transfer {
     // A segment's range was answered with the whole file: the server's ranges cannot be relied on
     // after all, and one connection takes the file from its first byte instead.
     std::atomic<bool> wholeOffered{false};
+    // The source downloading alone let a connection down: every worker stops, and the file goes on to
+    // the next source.
+    std::atomic<bool> aloneRunEnded{false};
     // Guarded by the task's segmentsMutex, as its segments are.
     std::vector<SegmentClaim> claims;
     int running = 0;
@@ -52,7 +55,7 @@ struct PartCursor {
     size_t segment = kNoSegment;
     int64_t start = 0;     // the first byte of its range
     int64_t position = 0;  // the next byte it writes
-    SourceCursor sources;  // where its requests go
+    SourceCursor sources;  // where its requests go; the worker's own, from one range to the next
 };
 
 // How one request of a worker went.

@@ -215,15 +215,19 @@ std::string runSources(DownloadSources& sources, const char* steps) {
     SourceCursor cursor = sources.firstCursor();
     int failed = 0;
     for (const char* step = steps; *step; ++step) {
-        if (*step == 'b') {
-            sources.noteBytes(cursor.source);
-        } else if (*step == 'm') {
-            const MismatchStep next = sources.afterMismatch();
+        const auto startAgain = [&](MismatchStep next) {
             cursor = sources.firstCursor();
             trace += next == MismatchStep::Keep ? " keep" : next == MismatchStep::Fail ? " fail" : " again";
             if (next == MismatchStep::DownloadAgain) trace += std::to_string(cursor.source);
+        };
+        if (*step == 'b') {
+            sources.noteBytes(cursor.source);
+        } else if (*step == 'm') {
+            startAgain(sources.afterMismatch());
+        } else if (const SourceMove move = sources.afterFailure(cursor, *step == 'x', ++failed); move.endsAloneRun) {
+            trace += " out";
+            startAgain(sources.leaveAloneRun());
         } else {
-            const SourceMove move = sources.afterFailure(cursor, *step == 'x', ++failed);
             trace += " " + std::to_string(cursor.source) + (move.waitMs ? "+" + std::to_string(move.waitMs) : "");
         }
     }
@@ -250,16 +254,20 @@ TEST(DownloadDecision, SourcesAreTheRouteThenMirrorsLeftOnlyWhenTheyLetTheDownlo
         // gave some downloads alone, in order, keeping its own waits.
         {"http://s/r", three, md5, "", "xbmxx", "s a b | 1 again0 2 0+1500"},
         {"http://s/r", three, md5, "", "bmbmbm", "s a b | again1 again2 fail"},
-        {"http://s/r", three, md5, "", "bxbmxbmbm", "s a b | 1 again0 0+1000 again1 fail"},
+        {"http://s/r", three, md5, "", "bxbmcbmbm", "s a b | 1 again0 0+1000 again1 fail"},
         {"http://s/r", three, md5, "", "xbxbmbm", "s a b | 1 2 again1 again2"},
+        // A source downloading alone that lets its run down gives way to the next, never to come back.
+        {"http://s/r", three, md5, "", "bxbmxx", "s a b | 1 again0 out again1 out fail"},
     };
     for (const Case& c : cases) {
         DownloadSources sources(c.route, c.mirrors, c.md5, c.sha256);
         EXPECT_EQ(runSources(sources, c.steps), c.trace) << c.route << " " << c.steps;
     }
-    // What leaves a source: a refusal, no answer, silence whatever the read said, 5xx and 404.
-    EXPECT_TRUE(sourceLetDown(HttpResult::SendFailed, 0, false) && sourceLetDown(HttpResult::Ok, 206, true));
-    EXPECT_FALSE(sourceLetDown(HttpResult::ReadFailed, 206, false) || sourceLetDown(HttpResult::RedirectFailed, 302, false));
+    // What leaves a source: a refusal, no answer, a redirect no request follows, silence whatever the read
+    // said, 5xx and 404.
+    EXPECT_TRUE(sourceLetDown(HttpResult::SendFailed, 0, false) && sourceLetDown(HttpResult::Ok, 206, true) &&
+                sourceLetDown(HttpResult::RedirectFailed, 302, false));
+    EXPECT_FALSE(sourceLetDown(HttpResult::ReadFailed, 206, false));
     for (int32_t status : {500, 599, 404}) EXPECT_TRUE(sourceLetDown(HttpResult::HttpError, status, false)) << status;
     for (int32_t status : {403, 408, 410, 429}) EXPECT_FALSE(sourceLetDown(HttpResult::HttpError, status, false)) << status;
 }
