@@ -21,6 +21,9 @@ struct ProxyRoutes {
     uint64_t generation = 0;  // of the setting: an answer found under an older one is not kept
     std::optional<SystemProxyConfig> system;
     std::map<std::wstring, std::wstring> found;  // "scheme://host:port" -> proxy
+    // When automatic detection last found no proxy script at all (GetTickCount64; 0: never). For a
+    // while after, other hosts go straight to the fallback instead of each waiting for detection again.
+    uint64_t nothingDetectedAt = 0;
     // One lookup at a time: the second request to a host waits for the first's answer instead of
     // detecting again.
     std::mutex lookup;
@@ -48,8 +51,11 @@ SystemProxyConfig readSystemProxyConfig() {
     return config;
 }
 
-// WinHttpGetProxyForUrl's answer for url; `fallback` when it finds none.
-std::wstring automaticProxy(const ProxyPlan& plan, const std::wstring& url) {
+constexpr uint64_t kRememberNothingDetectedMs = 15 * 60 * 1000;
+
+// WinHttpGetProxyForUrl's answer for url; the plan's fallback when it finds none. `nothingDetected` is
+// set when detection alone was asked and found no script.
+std::wstring automaticProxy(const ProxyPlan& plan, const std::wstring& url, bool& nothingDetected) {
     qb::UniqueInternet session(::WinHttpOpen(L"Quillbox", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                              WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) return plan.proxy;
@@ -64,7 +70,10 @@ std::wstring automaticProxy(const ProxyPlan& plan, const std::wstring& url) {
     }
     options.fAutoLogonIfChallenged = TRUE;
     WINHTTP_PROXY_INFO info{};
-    if (!::WinHttpGetProxyForUrl(session.get(), url.c_str(), &options, &info)) return plan.proxy;
+    if (!::WinHttpGetProxyForUrl(session.get(), url.c_str(), &options, &info)) {
+        nothingDetected = plan.autoConfigUrl.empty() && ::GetLastError() == ERROR_WINHTTP_AUTODETECTION_FAILED;
+        return plan.proxy;
+    }
     const std::wstring proxy = takeGlobalString(info.lpszProxy);
     takeGlobalString(info.lpszProxyBypass);
     return info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY ? proxy : std::wstring();
@@ -112,6 +121,7 @@ void setProxySetting(const std::wstring& setting) {
     state.setting = setting;
     state.generation += 1;
     state.found.clear();
+    state.nothingDetectedAt = 0;
 }
 
 std::wstring proxyForRequest(const std::wstring& scheme, const std::wstring& host, unsigned port) {
@@ -126,13 +136,22 @@ std::wstring proxyForRequest(const std::wstring& scheme, const std::wstring& hos
     if (const auto known = state.found.find(key); known != state.found.end()) return known->second;
     const std::wstring setting = state.setting;
     const uint64_t generation = state.generation;
+    const uint64_t now = ::GetTickCount64();
+    const bool detectedLately = state.nothingDetectedAt && now - state.nothingDetectedAt < kRememberNothingDetectedMs;
     lock.unlock();
     // Read once a session, and only when the setting leaves the choice to the system.
     if (setting == L"system" && !state.system) state.system = readSystemProxyConfig();
     const ProxyPlan plan = planProxy(setting, state.system.value_or(SystemProxyConfig{}), scheme, host, port);
-    const std::wstring proxy = plan.route == ProxyRoute::Automatic ? automaticProxy(plan, key + L"/") : plan.proxy;
+    const bool detect =
+        plan.route == ProxyRoute::Automatic && !(plan.autoConfigUrl.empty() && detectedLately);
+    bool nothingDetected = false;
+    const std::wstring proxy = detect ? automaticProxy(plan, key + L"/", nothingDetected) : plan.proxy;
     lock.lock();
-    if (generation == state.generation) state.found[key] = proxy;
+    if (generation != state.generation) return proxy;
+    // Detection that found nothing is remembered for every host for a while, and for no host for
+    // good: a background copy that runs for days sees a proxy script that appears later.
+    if (nothingDetected) state.nothingDetectedAt = now;
+    if (!nothingDetected && (detect || plan.route != ProxyRoute::Automatic)) state.found[key] = proxy;
     return proxy;
 }
 
