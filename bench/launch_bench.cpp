@@ -8,6 +8,11 @@
 // first; the start fills the cache) and warm (the cached catalogue shown at once, then refreshed).
 // Prints key=value lines, "cold" and "warm" ones.
 //   bench_launch QUILLBOX_EXE SERVER RUNS
+// With --background SECONDS instead of RUNS, the program starts with --background: once its catalogue
+// has arrived and it has settled, it prints "sampling", waits SECONDS (the script beside it reads the
+// processes' CPU times meanwhile), prints "sampled", then its private bytes and whether a window of it
+// became visible.
+//   bench_launch QUILLBOX_EXE SERVER --background SECONDS
 #include <windows.h>
 #include <shlobj.h>
 
@@ -168,23 +173,28 @@ void readServiceLog(const std::wstring& server, double launchEpochMs, LaunchTime
     }
 }
 
+// Starts the program in its own folder with `arguments` after its quoted path.
+bool startProgram(const std::wstring& exe, const std::wstring& arguments, PROCESS_INFORMATION& process) {
+    const std::wstring folder = exe.substr(0, exe.find_last_of(L"\\/"));
+    std::wstring commandLine = L"\"" + exe + L"\"" + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                         &process))
+        return true;
+    std::fprintf(stderr, "cannot start %ls (error %lu)\n", exe.c_str(), ::GetLastError());
+    return false;
+}
+
 LaunchTimes launch(const std::wstring& exe, const std::wstring& server) {
     LaunchTimes times;
     qbtest::ServiceControl(server).resetLog();
-    const std::wstring folder = exe.substr(0, exe.find_last_of(L"\\/"));
-    std::wstring commandLine = L"\"" + exe + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     HeadingProbe probe;
 
     const double launchEpochMs = bench::epochMilliseconds();
     const double started = bench::milliseconds();
-    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                          &process)) {
-        std::fprintf(stderr, "cannot start %ls (error %lu)\n", exe.c_str(), ::GetLastError());
-        return times;
-    }
+    if (!startProgram(exe, L"", process)) return times;
     HWND window = nullptr;
     int polls = 0;
     double firstPoll = 0, lastPoll = 0;
@@ -223,6 +233,47 @@ LaunchTimes launch(const std::wstring& exe, const std::wstring& server) {
     ::CloseHandle(process.hThread);
     ::CloseHandle(process.hProcess);
     return times;
+}
+
+constexpr DWORD kBackgroundSettleMs = 5000;
+
+bool mainWindowShown(DWORD processId) {
+    WindowSearch search{processId, nullptr};
+    ::EnumWindows(findMainWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found != nullptr;
+}
+
+int watchBackground(const std::wstring& exe, const std::wstring& server, int seconds) {
+    qbtest::ServiceControl(server).resetLog();
+    PROCESS_INFORMATION process{};
+    const double launchEpochMs = bench::epochMilliseconds();
+    if (!startProgram(exe, L" --background", process)) return 1;
+    LaunchTimes times;
+    for (int waited = 0; times.bootstrapAnsweredMs < 0 && waited < 60000; waited += 200) {
+        ::Sleep(200);
+        readServiceLog(server, launchEpochMs, times);
+    }
+    ::Sleep(kBackgroundSettleMs);
+    bool shown = mainWindowShown(process.dwProcessId);
+    const bool running = ::WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
+    if (times.bootstrapAnsweredMs >= 0 && running) {
+        std::printf("sampling\n");
+        std::fflush(stdout);
+        ::Sleep(static_cast<DWORD>(seconds) * 1000);
+        std::printf("sampled\n");
+        shown = shown || mainWindowShown(process.dwProcessId);
+        std::printf("background_private_mib=%.1f bootstrap_answered_ms=%.0f window_shown=%d\n",
+                    bench::mebibytes(bench::memoryOf(process.hProcess).privateBytes), times.bootstrapAnsweredMs,
+                    shown ? 1 : 0);
+        std::fflush(stdout);
+    } else {
+        std::fprintf(stderr, "%s\n", running ? "no catalogue requested within a minute" : "the program ended");
+    }
+    ::TerminateProcess(process.hProcess, 0);
+    ::WaitForSingleObject(process.hProcess, 10000);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return times.bootstrapAnsweredMs >= 0 && running ? 0 : 1;
 }
 
 // Removes the program's cached bootstrap, so the next start is a first one.
@@ -269,18 +320,20 @@ void printMedians(const char* label, const Series& s) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 4) {
-        std::fprintf(stderr, "usage: bench_launch QUILLBOX_EXE SERVER RUNS\n");
+    const bool background = argc == 5 && std::wstring(argv[3]) == L"--background";
+    if (argc < 4 || (argc > 4 && !background)) {
+        std::fprintf(stderr, "usage: bench_launch QUILLBOX_EXE SERVER RUNS | --background SECONDS\n");
         return 2;
     }
     const std::wstring exe = argv[1];
     const std::wstring server = argv[2];
-    const int runs = std::max(1, _wtoi(argv[3]));
+    const int runs = std::max(1, _wtoi(argv[background ? 4 : 3]));
     ConfigOverride config(server);
     if (!config.ok()) {
         std::fprintf(stderr, "cannot write config.json\n");
         return 1;
     }
+    if (background) return watchBackground(exe, server, runs);
     Series cold, warm;
     for (int run = 0; run < runs; ++run) {
         forgetCachedCatalogue();
