@@ -12,3 +12,7 @@ LRESULT CALLBACK mainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
 // Invalidates the whole client area without erasing; painting happens in WM_PAINT.
 void repaintMainWindow();
+
+// The twice-a-second tick that samples speeds and repaints moving rows. It runs while the window is
+// shown: a hidden window stops it at its next tick, and showing the window starts it again.
+void startSpeedTimer(HWND hwnd);

@@ -164,7 +164,12 @@ bool anyTransferShown() {
     return false;
 }
 
-void onSpeedTimer() {
+void onSpeedTimer(HWND hwnd) {
+    // Nothing to show: a copy waiting in the background does not wake twice a second.
+    if (!::IsWindowVisible(hwnd)) {
+        ::KillTimer(hwnd, kSpeedTimerId);
+        return;
+    }
     AppState& app = appState();
     shellServices().updateSpeeds();
     if (!app.noticeText.empty() || !app.toastText.empty() || app.page == Page::Downloads || anyTransferShown())
@@ -306,7 +311,7 @@ LRESULT onMouseWheel(HWND hwnd, int delta, LPARAM screenPoint) {
 }
 
 LRESULT onTimer(HWND hwnd, UINT_PTR id) {
-    if (id == kSpeedTimerId) onSpeedTimer();
+    if (id == kSpeedTimerId) onSpeedTimer(hwnd);
     if (id == kPageRepeatTimerId) onPageRepeatTimer(hwnd);
     if (id == kUpdateCheckTimerId) onUpdateCheckTimer();
     if (id == kInstalledReadTimerId) {

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "app/app_action.h"
+#include "app/main_window.h"
 #include "app/main_window_handlers.h"
 #include "app/proxy_auth_window.h"
 #include "app/shell_services.h"
@@ -166,6 +167,7 @@ void removeTrayIcon(HWND window) {
 
 void showMainWindow(HWND window) {
     ::ShowWindow(window, ::IsIconic(window) ? SW_RESTORE : SW_SHOW);
+    startSpeedTimer(window);
     HWND settings = appState().settingsWnd;
     ::SetForegroundWindow(settings ? settings : window);
     askWaitingProxyQuestions(window);
