@@ -458,8 +458,13 @@ TEST_F(MainWindowInput, ARowInstallRefusesAMismatchAndReportsAStartedInstaller) 
     EXPECT_EQ(state.toastText, L"正在打开安装向导：画图");
 }
 
-TEST_F(MainWindowInput, TheSpeedTimerSamplesSpeedsAndTheCursorTurnsToAHandOverElements) {
+TEST_F(MainWindowInput, TheSpeedTimerSamplesSpeedsWhileShownAndTheCursorTurnsToAHandOverElements) {
     createMainWindow();
+    // A hidden window's tick stops the timer without sampling anything.
+    send(WM_TIMER, kSpeedTimerId);
+    EXPECT_TRUE(calls_.log.empty());
+    EXPECT_FALSE(::KillTimer(main_, kSpeedTimerId));
+    ::ShowWindow(main_, SW_SHOWNA);
     send(WM_TIMER, kSpeedTimerId);
     EXPECT_EQ(calls_.log, std::vector<std::wstring>{L"updateSpeeds"});
     send(WM_TIMER, 77);
@@ -754,8 +759,10 @@ TEST_F(MainWindowInput, AfterABackgroundStartClosingHidesTheWindowInTheTrayAndAC
     ASSERT_TRUE(::IsWindow(main_));
     EXPECT_TRUE(tray().shown);
     EXPECT_FALSE(::IsWindowVisible(main_));
+    send(WM_TIMER, kSpeedTimerId);  // hidden: the speed tick stops
     send(WM_QB_TRAY, 0, WM_LBUTTONUP);
     EXPECT_TRUE(::IsWindowVisible(main_));
+    EXPECT_TRUE(::KillTimer(main_, kSpeedTimerId));  // showing the window started the speed tick again
     tray().background = false;
 }
 
