@@ -20,9 +20,13 @@ import time
 
 from e2e_support import (PRIMARY, SEARCH_FIELD, TEXT, WHITE, W, H, Run, Service, card_button, category_row, centre,
                          pixel, row_base, set_prefix_dpi)
+from qbdrive import Program
 from qbscreen import FONT_BUTTON, FONT_CARD_TITLE, FONT_ROW_STATUS, FONT_SECTION_TITLE, FONT_TOAST, near, rgb, wait_for
 
 HEADING = (212, 78, W - 12, 118)
+# Four apps the sample installers would register, at versions older than the catalogue's.
+OLDER_APPS = {"QuillboxSample05": ("铁壁杀毒", "2023.4"), "QuillboxSample08": ("映月播放器", "3.9.0"),
+              "QuillboxSample09": ("墨鱼办公", "11.2"), "QuillboxSample26": ("画境设计", "5.0")}
 SUCCESS = 0x00B42A
 UPDATE = 0xFF7D00
 
@@ -80,9 +84,7 @@ def take(run, args):
     folder = r"C:\Downloads\Quillbox"
     os.makedirs(run.host_path(folder), exist_ok=True)
     run.write_config(svc.url, folder)
-    # Four apps the sample installers would register, at versions older than the catalogue's.
-    run.register_installed({"QuillboxSample05": ("铁壁杀毒", "2023.4"), "QuillboxSample08": ("映月播放器", "3.9.0"),
-                            "QuillboxSample09": ("墨鱼办公", "11.2"), "QuillboxSample26": ("画境设计", "5.0")})
+    run.register_installed(OLDER_APPS)
     run.start_program()
     run.check("the sample catalogue loads",
               run.wait_text(HEADING, FONT_SECTION_TITLE, TEXT, "常用软件 · 11 款", timeout=60))
@@ -178,6 +180,49 @@ def take(run, args):
     # "取消": the main window is usable again.
     run.program.click(s["x"] + pixel(312, run.dpi), s["y"] + pixel(543, run.dpi))
     time.sleep(1)
+    run.close_program()
+    take_tray_notice(run, args)
+
+
+def take_tray_notice(run, args):
+    """A start in the background on a Wine desktop with a taskbar: the tray's notice of the four
+    updatable apps, cut from the screen's lower right corner. The shell's own fonts stand in for the
+    Chinese system font, as the program's does."""
+    for face in ("Tahoma", "MS Shell Dlg", "MS Shell Dlg 2"):
+        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", face, "/t", "REG_SZ",
+                        "/d", "WenQuanYi Micro Hei", "/f"], env=run.env, capture_output=True)
+    # The four apps at their older versions again: the batch above brought three of them up to date,
+    # some registered for the machine.
+    for key in OLDER_APPS:
+        for root in (r"HKLM\Software", r"HKLM\Software\WOW6432Node"):
+            run.delete_registry_key(root + "\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + key)
+    run.register_installed(OLDER_APPS)
+    announced = run.user_folder("AppData", "Local", "Tidewell", "cache", "announced-updates.json")
+    if os.path.exists(announced):
+        os.remove(announced)  # a notice of an earlier run in this prefix named them already
+    screen = run.shot()
+    width, height = pixel(460, run.dpi), pixel(140, run.dpi)
+    corner = (screen.width - width, screen.height - height)
+    notice = Program(run.prefix_build, run.exe, ["--background"], desktop="shell,%dx%d" % (screen.width, screen.height))
+    try:
+        def balloon():
+            shot = run.shot()
+            white = sum(shot.pixel(x, y) == (255, 255, 255)
+                        for x in range(corner[0], screen.width, 4) for y in range(corner[1], screen.height - 40, 4))
+            return shot if white > 300 * run.dpi // 96 else None
+        shot = wait_for(balloon, 60, interval=0.5)
+        run.check("the tray's notice names the updatable apps", shot is not None)
+        if shot:
+            path = os.path.join(args.out, "screenshot-tray-notice.png")
+            if run.dpi != 96:
+                path = "%s-%d.png" % (path[:-len(".png")], run.dpi * 100 // 96)
+            shot.save(path + ".ppm")
+            subprocess.run(["convert", path + ".ppm", "-crop", "%dx%d+%d+%d" % (width, height, *corner), "+repage",
+                            "-strip", path], check=True)
+            os.remove(path + ".ppm")
+            print("saved", path, flush=True)
+    finally:
+        notice.kill()
 
 
 if __name__ == "__main__":
