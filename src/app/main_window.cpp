@@ -93,7 +93,38 @@ void repaintMainWindow() {
     if (HWND main = appState().mainWnd) ::InvalidateRect(main, nullptr, FALSE);
 }
 
+namespace {
+
+// The program's own messages (WM_APP up to the registered ones), from its workers, the tray, another
+// start and the accessibility objects.
+LRESULT onOwnMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+        case WM_QB_REFRESH: return onTasksChanged();
+        case WM_QB_TRAY: return onTrayMessage(hwnd, wp, lp);
+        case WM_QB_ICON_READY: return onIconReady();
+        case WM_QB_CREATE_SEARCH_EDIT: createSearchEdit(hwnd); return 0;
+        case WM_QB_PREPARE_FACES: prepareMainWindowFaces(); return 0;
+        case WM_QB_DOWNLOAD_DONE: return onDownloadDone(unpackIdAndGeneration(wp));
+        case WM_QB_CATALOGUE_LOADED: return onCatalogueLoaded(wp);
+        case WM_QB_DOWNLOAD_FAILED: return onDownloadFailed(hwnd, unpackIdAndGeneration(wp));
+        case WM_QB_INSTALLED_READ: return onInstalledRead(wp);
+        case WM_QB_INSTALLER_FINISHED: return onInstallerFinished();
+        case WM_QB_APP_CLOSED: return onAppClosed(static_cast<int32_t>(wp), lp != 0);
+        case WM_QB_UNINSTALL_FINISHED: return onUninstallFinished(unpackIdAndGeneration(wp).id);
+        case WM_QB_LIST_FILE_DONE: return onListFileDone(static_cast<uint32_t>(wp));
+        case WM_QB_HAND_OVER: return onHandOver(hwnd);
+        case WM_QB_PROXY_AUTH: return onProxyAuthAsked(hwnd, static_cast<uint32_t>(wp));
+        case WM_QB_ACCESS_PRESS: return onAccessPress(hwnd, wp);
+        case WM_QB_ACCESS_FOCUS: return onAccessFocus(wp);
+        case WM_QB_ACCESS_SCROLL: return onAccessScroll(wp);
+        default: return ::DefWindowProcW(hwnd, msg, wp, lp);
+    }
+}
+
+}  // namespace
+
 LRESULT CALLBACK mainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg >= WM_APP && msg < 0xC000) return onOwnMessage(hwnd, msg, wp, lp);
     switch (msg) {
         case WM_CREATE: return onCreate(hwnd);
         case WM_DESTROY: return onDestroy(hwnd);
@@ -118,31 +149,13 @@ LRESULT CALLBACK mainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_SIZING: return onSizing(hwnd, wp, lp);
         case WM_ENTERSIZEMOVE: return onEnterSizeMove();
         case WM_EXITSIZEMOVE: return onExitSizeMove(hwnd);
-        case WM_QB_REFRESH: return onTasksChanged();
         case WM_CLOSE: return onClose(hwnd);
-        case WM_QB_TRAY: return onTrayMessage(hwnd, wp, lp);
-        case WM_QB_ICON_READY: return onIconReady();
-        case WM_QB_CREATE_SEARCH_EDIT: createSearchEdit(hwnd); return 0;
-        case WM_QB_PREPARE_FACES: prepareMainWindowFaces(); return 0;
-        case WM_QB_DOWNLOAD_DONE: return onDownloadDone(unpackIdAndGeneration(wp));
-        case WM_QB_CATALOGUE_LOADED: return onCatalogueLoaded(wp);
-        case WM_QB_DOWNLOAD_FAILED: return onDownloadFailed(hwnd, unpackIdAndGeneration(wp));
-        case WM_QB_INSTALLED_READ: return onInstalledRead(wp);
-        case WM_QB_INSTALLER_FINISHED: return onInstallerFinished();
-        case WM_QB_APP_CLOSED: return onAppClosed(static_cast<int32_t>(wp), lp != 0);
-        case WM_QB_UNINSTALL_FINISHED: return onUninstallFinished(unpackIdAndGeneration(wp).id);
-        case WM_QB_LIST_FILE_DONE: return onListFileDone(static_cast<uint32_t>(wp));
-        case WM_QB_HAND_OVER: return onHandOver(hwnd);
-        case WM_QB_PROXY_AUTH: return onProxyAuthAsked(hwnd, static_cast<uint32_t>(wp));
         case WM_ACTIVATEAPP: onActivateApp(wp != FALSE); break;
         case WM_ACTIVATE: return onActivate(hwnd, wp, lp);
         case WM_KEYDOWN: return cardMenuTakesKey(wp) ? 0 : onKeyDown(hwnd, wp, lp);
         case WM_SYSKEYDOWN: return onSysKeyDown(hwnd, wp, lp);
         case WM_CONTEXTMENU: return onContextMenu(hwnd, wp, lp);
         case WM_GETOBJECT: return onGetObject(hwnd, wp, lp);
-        case WM_QB_ACCESS_PRESS: return onAccessPress(hwnd, wp);
-        case WM_QB_ACCESS_FOCUS: return onAccessFocus(wp);
-        case WM_QB_ACCESS_SCROLL: return onAccessScroll(wp);
         case WM_COMMAND: return onCommand(hwnd, wp, lp);
         case WM_CTLCOLOREDIT: return onCtlColorEdit(hwnd, wp, lp);
         case WM_DPICHANGED: return onDpiChanged(hwnd, LOWORD(wp), *reinterpret_cast<const RECT*>(lp));
