@@ -106,7 +106,12 @@ void bindDownloads(ShellServices& s) {
         DownloadManager::instance().resume(id, downloadUrlFor(state.config.server, id, state.config.channel),
                                            app ? app->mirrors : std::vector<std::string>());
     };
-    s.clearFinished = [] { DownloadManager::instance().clearFinished(); };
+    // Deleting the partial files of failed and cancelled tasks is disk work: a worker does it, and the
+    // rows go when it tells the window the tasks changed.
+    s.clearFinished = [] {
+        if (!qb::startWorker([] { DownloadManager::instance().clearFinished(); }))
+            DownloadManager::instance().clearFinished();
+    };
     s.openInFolder = [](int32_t id) { DownloadManager::instance().openInFolder(id); };
     s.install = [](int32_t id, const InstallRequest& request) { return DownloadManager::instance().install(id, request); };
     s.withdrawInstall = [](int32_t id) { return DownloadManager::instance().withdrawInstall(id); };
