@@ -125,6 +125,10 @@ LRESULT onOwnMessage(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 LRESULT CALLBACK mainWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg >= WM_APP && msg < 0xC000) return onOwnMessage(hwnd, msg, wp, lp);
+    if (msg == taskbarCreatedMessage()) {
+        onTaskbarCreated(hwnd);
+        return 0;
+    }
     switch (msg) {
         case WM_CREATE: return onCreate(hwnd);
         case WM_DESTROY: return onDestroy(hwnd);

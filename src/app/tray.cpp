@@ -157,6 +157,18 @@ bool showTrayIcon(HWND window) {
     return state.shown;
 }
 
+UINT taskbarCreatedMessage() {
+    static const UINT message = ::RegisterWindowMessageW(L"TaskbarCreated");
+    return message;
+}
+
+void onTaskbarCreated(HWND window) {
+    Tray& state = tray();
+    if (!state.shown) return;
+    state.shown = false;
+    showTrayIcon(window);
+}
+
 void removeTrayIcon(HWND window) {
     Tray& state = tray();
     if (!state.shown) return;

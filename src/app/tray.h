@@ -31,6 +31,10 @@ Tray& tray();
 
 bool showTrayIcon(HWND window);
 void removeTrayIcon(HWND window);
+// The shell's "TaskbarCreated": a restarted Explorer has lost every icon, so one that was shown is
+// added again.
+UINT taskbarCreatedMessage();
+void onTaskbarCreated(HWND window);
 // Shows, restores and brings the window to the front; its first showing paints it for the first time.
 void showMainWindow(HWND window);
 // The close button (or Alt+F4): true when the window went to the tray instead of closing.
