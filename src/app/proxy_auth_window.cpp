@@ -11,13 +11,12 @@
 #include <utility>
 
 #include "access/control_object.h"
+#include "app/drawn_window.h"
 #include "app/tray.h"
 #include "base/win_handles.h"
 #include "base/window_messages.h"
 #include "model/app_state.h"
 #include "net/proxy_session.h"
-#include "render/contrast.h"
-#include "render/paint_cache.h"
 #include "render/proxy_auth_painter.h"
 #include "render/settings_painter.h"
 
@@ -29,7 +28,6 @@ constexpr wchar_t kTitle[] = L"代理身份验证";
 constexpr wchar_t kRefused[] = L"用户名或密码不正确，请重新输入";
 constexpr wchar_t kRememberClass[] = L"QBRemember";
 constexpr COLORREF kLabelColour = RGB(0x1D, 0x21, 0x29);
-constexpr COLORREF kErrorColour = RGB(0xF5, 0x3F, 0x3F);
 constexpr COLORREF kFieldColour = RGB(0xF7, 0xF8, 0xFA);
 
 // Questions that workers wait on, by id; the window thread answers them.
@@ -59,6 +57,9 @@ struct LoginWindow {
     uint32_t questionId = 0;
     std::set<uint32_t> toldInTray;  // questions the tray's notice announced while the window was hidden
     bool closeHovered = false;
+    // The main window's DPI when the window opened; the painters' fonts are made for it.
+    qb::DpiScale scale;
+    UiFontSet canvasFonts;
     qb::UniqueFont normal;
     qb::UniqueFont heading;
     qb::UniqueBrush field;
@@ -114,48 +115,27 @@ void askNextWaiting() {
         if (!question.answered && state.window) ::PostMessageW(state.window, WM_QB_PROXY_AUTH, id, 0);
 }
 
-const qb::DpiScale& scale() { return appState().scale; }
+const qb::DpiScale& scale() { return login().scale; }
 
 HWND createControl(HWND parent, const wchar_t* className, const RECT& units, int id, DWORD style,
                    const std::wstring& text) {
-    const RECT place = scale().pixels(units);
-    return ::CreateWindowExW(0, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, place.left, place.top,
-                             place.right - place.left, place.bottom - place.top, parent,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr),
-                             nullptr);
+    return drawn_window::createControl(parent, scale(), className, units, id, style, text);
 }
 
-HFONT createFont(int height, int weight) {
-    return ::CreateFontW(scale().length(height), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Microsoft YaHei");
+// The fonts the painters draw the window's texts with, made for scale().
+const HFONT (&canvasFonts())[kUiFontCount] {
+    const LoginWindow& held = login();
+    if (held.canvasFonts.empty()) return appState().uiFonts;
+    return held.canvasFonts.fonts();
 }
 
 template <typename Paint>
 void paintBuffered(HDC dc, SIZE size, Paint paint) {
-    DibSurface surface;
-    if (size.cx <= 0 || size.cy <= 0 || !surface.ensure(size.cx, size.cy)) return;
-    CanvasLook look;
-    look.scale = scale();
-    if (appState().highContrast) look.contrast = readSystemColours();
-    fillBackground(surface, look.background(palette::kWhite & 0xFFFFFF));
-    {
-        Canvas canvas(surface.dc(), surface.pixels(), appState().uiFonts, look);
-        paint(canvas);
-    }
-    ::BitBlt(dc, 0, 0, size.cx, size.cy, surface.dc(), 0, 0, SRCCOPY);
+    drawn_window::paintBuffered(dc, size, drawn_window::lookAt(scale()), canvasFonts(), paint);
 }
 
-SIZE clientSize(HWND hwnd) {
-    RECT client{};
-    ::GetClientRect(hwnd, &client);
-    return {client.right, client.bottom};
-}
-
-std::wstring textOf(HWND control) {
-    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
-    text.resize(static_cast<size_t>(::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
-    return text;
-}
+using drawn_window::clientSize;
+using drawn_window::textOf;
 
 constexpr wchar_t kProcedureProperty[] = L"QBProcedure";
 
@@ -249,8 +229,8 @@ void createControls(HWND hwnd, const ProxyQuestion& question) {
     withAccessName(createControl(hwnd, L"BUTTON", pl::cancelButton(), kProxyAuthCancelId, BS_OWNERDRAW | WS_TABSTOP, L"取消"));
     withAccessName(createControl(hwnd, L"BUTTON", pl::okButton(), kProxyAuthOkId, BS_OWNERDRAW | WS_TABSTOP, L"确定"));
     LoginWindow& held = login();
-    held.normal.reset(createFont(-14, 400));
-    held.heading.reset(createFont(-15, 700));
+    held.normal.reset(drawn_window::createFont(scale(), -14, 400));
+    held.heading.reset(drawn_window::createFont(scale(), -15, 700));
     held.field.reset(::CreateSolidBrush(kFieldColour));
     for (HWND child = ::GetWindow(hwnd, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
         ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(held.normal.get()), TRUE);
@@ -303,7 +283,7 @@ LRESULT onCtlColor(HWND hwnd, HDC dc, HWND control) {
         ::SetTextColor(dc, RGB(0xFF, 0xFF, 0xFF));
         return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
     }
-    ::SetTextColor(dc, text == kRefused ? kErrorColour : kLabelColour);
+    ::SetTextColor(dc, text == kRefused ? drawn_window::kErrorTextColour : kLabelColour);
     (void)hwnd;
     return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
 }
@@ -381,6 +361,9 @@ void registerClasses() {
 
 void openLoginWindow(HWND main, uint32_t id, const ProxyQuestion& question) {
     registerClasses();
+    LoginWindow& held = login();
+    held.scale = appState().scale;
+    held.canvasFonts.make(held.scale.dpi);  // the main window's fonts stand in when these cannot be made
     RECT mainRect{};
     ::GetWindowRect(main, &mainRect);
     const int width = scale().length(pl::kWidth), height = scale().length(pl::kHeight);
@@ -392,13 +375,10 @@ void openLoginWindow(HWND main, uint32_t id, const ProxyQuestion& question) {
         answer(id, ProxyAnswer::Declined);
         return;
     }
-    LoginWindow& held = login();
     held.hwnd = hwnd;
     held.questionId = id;
     createControls(hwnd, question);
-    const int corner = scale().length(14);
-    HRGN region = ::CreateRoundRectRgn(0, 0, width + 1, height + 1, corner, corner);
-    if (region && !::SetWindowRgn(hwnd, region, FALSE)) ::DeleteObject(region);
+    drawn_window::roundCorners(hwnd, scale(), width, height, FALSE);
     ::ShowWindow(hwnd, SW_SHOW);
     ::SetForegroundWindow(hwnd);
     ::SetFocus(::GetDlgItem(hwnd, kProxyAuthUserId));

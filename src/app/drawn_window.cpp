@@ -1,0 +1,62 @@
+#include "app/drawn_window.h"
+
+#include <utility>
+
+#include "app/frame.h"
+#include "render/contrast.h"
+
+UiFontSet::~UiFontSet() { deleteUiFonts(fonts_); }
+
+bool UiFontSet::make(int dpi) {
+    HFONT made[kUiFontCount] = {};
+    if (!createUiFonts(made, dpi)) {
+        deleteUiFonts(made);
+        return false;
+    }
+    std::swap(made, fonts_);
+    deleteUiFonts(made);
+    return true;
+}
+
+namespace drawn_window {
+
+SIZE clientSize(HWND hwnd) {
+    RECT client{};
+    ::GetClientRect(hwnd, &client);
+    return {client.right, client.bottom};
+}
+
+CanvasLook lookAt(const qb::DpiScale& scale) {
+    CanvasLook look;
+    look.scale = scale;
+    if (appState().highContrast) look.contrast = readSystemColours();
+    return look;
+}
+
+HWND createControl(HWND parent, const qb::DpiScale& scale, const wchar_t* className, const RECT& units, int id,
+                   DWORD style, const std::wstring& text) {
+    const RECT place = scale.pixels(units);
+    return ::CreateWindowExW(0, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, place.left, place.top,
+                             place.right - place.left, place.bottom - place.top, parent,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr),
+                             nullptr);
+}
+
+HFONT createFont(const qb::DpiScale& scale, int height, int weight) {
+    return ::CreateFontW(scale.length(height), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Microsoft YaHei");
+}
+
+void roundCorners(HWND hwnd, const qb::DpiScale& scale, int width, int height, BOOL redraw) {
+    const int corner = scale.length(kWindowCornerEllipse);
+    HRGN region = ::CreateRoundRectRgn(0, 0, width + 1, height + 1, corner, corner);
+    if (region && !::SetWindowRgn(hwnd, region, redraw)) ::DeleteObject(region);
+}
+
+std::wstring textOf(HWND control) {
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(static_cast<size_t>(::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+}  // namespace drawn_window
