@@ -13,7 +13,10 @@
 #include "app/main_window.h"
 #include "app/shell_services.h"
 #include "app/shadow_window.h"
-#include "app/frame.h"
+#include "app/drawn_window.h"
+#include "app/settings_controls.h"
+#include "app/sign_in_start.h"
+#include "app/tray.h"
 #include "access/control_object.h"
 #include "base/win_handles.h"
 #include "render/contrast.h"
@@ -27,14 +30,12 @@ namespace {
 namespace sl = settings_layout;
 
 constexpr wchar_t kSettingsTitle[] = L"下载设置";
-constexpr wchar_t kChoiceClass[] = L"QBChoice";
-constexpr wchar_t kSwitchClass[] = L"QBSwitch";
-constexpr wchar_t kProxyChoiceClass[] = L"QBProxyChoice";
 constexpr wchar_t kProxyHint[] = L"手动时填写“主机:端口”，保存后立即生效";
 constexpr wchar_t kSilentHint[] = L"识别安装程序类型，无需逐个点击安装向导";
+constexpr wchar_t kAutoUpdateHint[] = L"有可升级的软件时在后台自动下载并静默安装";
 constexpr wchar_t kListHint[] = L"导出已安装的软件，在另一台电脑上按清单一次装好";
 constexpr wchar_t kSpeedHint[] = L"所有下载合计，0 表示不限速，保存后立即生效";
-constexpr wchar_t kHoverProperty[] = L"QBHover";
+constexpr wchar_t kSignInFailed[] = L"无法设置开机启动，请稍后重试";
 constexpr COLORREF kVersionTextColour = 0xA09996;  // #9699A0
 constexpr COLORREF kLabelTextColour = RGB(0x1D, 0x21, 0x29);
 constexpr COLORREF kHintTextColour = RGB(0x86, 0x90, 0x9C);
@@ -46,7 +47,7 @@ struct SettingsResources {
     // The window's own DPI, the main window's until it moves to a monitor of another; the painters'
     // fonts are made for it.
     qb::DpiScale scale;
-    HFONT canvasFonts[kUiFontCount] = {};
+    UiFontSet canvasFonts;
     qb::UniqueFont normal;
     qb::UniqueFont heading;
     qb::UniqueFont small;
@@ -56,6 +57,7 @@ struct SettingsResources {
     bool closeHovered = false;
     bool closePressed = false;
     bool trackingLeave = false;
+    bool startedAtSignIn = false;       // what the Run entry said when the window opened
     WNDPROC buttonProcedure = nullptr;  // the system buttons' own, which buttonProcedure passes messages on to
 };
 
@@ -68,41 +70,16 @@ SettingsResources* resourcesOf(HWND settings) {
 void attachResources(HWND settings) {
     auto held = std::make_unique<SettingsResources>();
     held->scale = appState().scale;
-    createUiFonts(held->canvasFonts, held->scale.dpi);
+    held->canvasFonts.make(held->scale.dpi);
     ::SetWindowLongPtrW(settings, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(held.release()));
 }
 
 // The window is laid out in 96-DPI units at its own scale: the main window's while it is being made.
-const qb::DpiScale& scale() {
-    const SettingsResources* held = resourcesOf(appState().settingsWnd);
-    return held ? held->scale : appState().scale;
-}
-
-// The fonts the painters draw the window's texts with, made for scale().
-const HFONT (&canvasFonts())[kUiFontCount] {
-    SettingsResources* held = resourcesOf(appState().settingsWnd);
-    return held && held->canvasFonts[0] ? held->canvasFonts : appState().uiFonts;
-}
-
-HFONT createFont(int height, int weight) {
-    return ::CreateFontW(scale().length(height), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Microsoft YaHei");
-}
-
-CanvasLook settingsLook() {
-    CanvasLook look;
-    look.scale = scale();
-    if (appState().highContrast) look.contrast = readSystemColours();
-    return look;
-}
+const qb::DpiScale& scale() { return settingsScale(); }
 
 HWND createControl(HWND parent, const wchar_t* className, const RECT& units, int id, DWORD style,
                    const std::wstring& text) {
-    const RECT place = scale().pixels(units);
-    return ::CreateWindowExW(0, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, place.left, place.top,
-                             place.right - place.left, place.bottom - place.top, parent,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr),
-                             nullptr);
+    return drawn_window::createControl(parent, scale(), className, units, id, style, text);
 }
 
 BOOL CALLBACK setFontOnChild(HWND child, LPARAM font) {
@@ -118,61 +95,20 @@ BOOL CALLBACK setHeadingFont(HWND child, LPARAM font) {
 }
 
 void applyFonts(HWND hwnd, SettingsResources& held) {
-    held.normal.reset(createFont(-14, 400));
-    held.heading.reset(createFont(-15, 700));
-    held.small.reset(createFont(-12, 400));
+    held.normal.reset(drawn_window::createFont(scale(), -14, 400));
+    held.heading.reset(drawn_window::createFont(scale(), -15, 700));
+    held.small.reset(drawn_window::createFont(scale(), -12, 400));
     ::EnumChildWindows(hwnd, setFontOnChild, reinterpret_cast<LPARAM>(held.normal.get()));
     ::EnumChildWindows(hwnd, setHeadingFont, reinterpret_cast<LPARAM>(held.heading.get()));
     ::SendMessageW(appState().settingsVersionLabel, WM_SETFONT, reinterpret_cast<WPARAM>(held.small.get()), TRUE);
 }
 
-// Rounds the window's corners as the main window's, at the window's scale.
-void roundCorners(HWND hwnd, int width, int height, BOOL redraw) {
-    const int corner = scale().length(kWindowCornerEllipse);
-    HRGN region = ::CreateRoundRectRgn(0, 0, width + 1, height + 1, corner, corner);
-    if (region && !::SetWindowRgn(hwnd, region, redraw)) ::DeleteObject(region);
-}
-
-// Asks once for WM_MOUSELEAVE, so that a hover ends when the pointer leaves.
-void trackLeave(HWND hwnd) {
-    TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd, 0};
-    ::TrackMouseEvent(&track);
-}
-
-// Paints into a fresh white surface of the window's size in pixels and copies it to dc in one go.
-template <typename Paint>
-void paintBuffered(HDC dc, SIZE size, Paint paint) {
-    DibSurface surface;
-    if (size.cx <= 0 || size.cy <= 0 || !surface.ensure(size.cx, size.cy)) return;
-    const CanvasLook look = settingsLook();
-    fillBackground(surface, look.background(palette::kWhite & 0xFFFFFF));
-    {
-        Canvas canvas(surface.dc(), surface.pixels(), canvasFonts(), look);
-        paint(canvas);
-    }
-    ::BitBlt(dc, 0, 0, size.cx, size.cy, surface.dc(), 0, 0, SRCCOPY);
-}
-
-SIZE clientSize(HWND hwnd) {
-    RECT client{};
-    ::GetClientRect(hwnd, &client);
-    return {client.right, client.bottom};
-}
-
-// A point of a window of the settings, in pixels, in units.
+// A point of the window, in pixels, in units.
 POINT pointUnits(LPARAM lp) { return scale().units(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)}); }
 
-// What accessibility clients read of a drawn control: its text as its name and default action.
-AccessNode drawnControl(HWND hwnd, AccessRole role) {
-    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(hwnd)) + 1, L'\0');
-    text.resize(static_cast<size_t>(::GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
-    AccessNode node;
-    node.role = role;
-    node.name = text;
-    node.defaultAction = text;
-    node.kind = HitKind::SettingsButton;  // any kind: the control presses itself on WM_QB_ACCESS_PRESS
-    node.states = AccessFocusable | (::IsWindowEnabled(hwnd) ? 0u : AccessUnavailable);
-    return node;
+template <typename Paint>
+void paintBuffered(HDC dc, SIZE size, Paint paint) {
+    drawn_window::paintBuffered(dc, size, drawn_window::lookAt(scale()), settingsCanvasFonts(), paint);
 }
 
 // The buttons draw themselves; this notes the pointer over them for their hover look.
@@ -224,184 +160,6 @@ LRESULT onDrawItem(const DRAWITEMSTRUCT& item) {
     return TRUE;
 }
 
-// The connection choice: eight segments, the chosen one filled. Its window text is the choice.
-int choiceOf(HWND choice) {
-    wchar_t text[8] = {};
-    ::GetWindowTextW(choice, text, 8);
-    return std::clamp(static_cast<int>(std::wcstol(text, nullptr, 10)), 1, sl::kChoiceCount);
-}
-
-void setChoice(HWND choice, int value) {
-    value = std::clamp(value, 1, sl::kChoiceCount);
-    if (value == choiceOf(choice)) return;
-    ::SetWindowTextW(choice, std::to_wstring(value).c_str());
-    ::InvalidateRect(choice, nullptr, FALSE);
-}
-
-// What the owner-drawn controls (the choice and the switch) handle alike: the pointer's hover (its
-// value in kHoverProperty, 0 for none), focus and painting through `paint`. False for other messages.
-template <typename Paint>
-bool handleDrawnControl(HWND hwnd, UINT msg, int hoverValue, Paint paint) {
-    const int hovered = static_cast<int>(reinterpret_cast<INT_PTR>(::GetPropW(hwnd, kHoverProperty)));
-    switch (msg) {
-        case WM_MOUSEMOVE:
-            if (hoverValue != hovered) {
-                if (hovered == 0) trackLeave(hwnd);
-                ::SetPropW(hwnd, kHoverProperty, reinterpret_cast<HANDLE>(static_cast<INT_PTR>(hoverValue)));
-                ::InvalidateRect(hwnd, nullptr, FALSE);
-            }
-            return true;
-        case WM_MOUSELEAVE:
-            ::RemovePropW(hwnd, kHoverProperty);
-            ::InvalidateRect(hwnd, nullptr, FALSE);
-            return true;
-        case WM_SETFOCUS:
-        case WM_KILLFOCUS: ::InvalidateRect(hwnd, nullptr, FALSE); return true;
-        case WM_PAINT: {
-            PAINTSTRUCT ps;
-            HDC dc = ::BeginPaint(hwnd, &ps);
-            const SIZE size = clientSize(hwnd);
-            const SIZE units = scale().unitsOfClient(size);
-            const bool focused = ::GetFocus() == hwnd;
-            paintBuffered(dc, size, [&](Canvas& canvas) { paint(canvas, units, hovered, focused); });
-            ::EndPaint(hwnd, &ps);
-            return true;
-        }
-        case WM_NCDESTROY: ::RemovePropW(hwnd, kHoverProperty); return false;
-    }
-    return false;
-}
-
-LRESULT CALLBACK choiceProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    const int pointed = sl::choiceAt(pointUnits(lp));
-    const auto paint = [hwnd](Canvas& canvas, SIZE size, int hovered, bool focused) {
-        paintConnectionChoice(canvas, size, choiceOf(hwnd), hovered, focused);
-    };
-    if (handleDrawnControl(hwnd, msg, pointed, paint)) return 0;
-    switch (msg) {
-        case WM_GETOBJECT: {
-            AccessNode node = drawnControl(hwnd, AccessRole::Slider);
-            node.name = L"同时连接数";
-            node.value = std::to_wstring(choiceOf(hwnd));
-            node.defaultAction.clear();
-            node.kind = HitKind::None;
-            return answerControlObject(hwnd, wp, lp, std::move(node));
-        }
-        case WM_GETDLGCODE: return DLGC_WANTARROWS;
-        case WM_LBUTTONDOWN:
-            ::SetFocus(hwnd);
-            if (pointed) setChoice(hwnd, pointed);
-            return 0;
-        case WM_KEYDOWN:
-            switch (wp) {
-                case VK_LEFT:
-                case VK_DOWN: setChoice(hwnd, choiceOf(hwnd) - 1); return 0;
-                case VK_RIGHT:
-                case VK_UP: setChoice(hwnd, choiceOf(hwnd) + 1); return 0;
-                case VK_HOME: setChoice(hwnd, 1); return 0;
-                case VK_END: setChoice(hwnd, sl::kChoiceCount); return 0;
-                default:
-                    if (wp >= '1' && wp < '1' + sl::kChoiceCount) setChoice(hwnd, static_cast<int>(wp - '0'));
-                    return 0;
-            }
-        case WM_ERASEBKGND: return 1;
-    }
-    return ::DefWindowProcW(hwnd, msg, wp, lp);
-}
-
-// The proxy choice: its window text is the choice, 1 系统, 2 不使用, 3 手动; the field takes text under 手动 only.
-int proxyChoiceOf(HWND choice) {
-    wchar_t text[4] = {};
-    ::GetWindowTextW(choice, text, 4);
-    return std::clamp(static_cast<int>(std::wcstol(text, nullptr, 10)), 1, sl::kProxyChoiceCount);
-}
-
-void setProxyChoice(HWND choice, int value) {
-    value = std::clamp(value, 1, sl::kProxyChoiceCount);
-    ::EnableWindow(::GetDlgItem(::GetParent(choice), kSettingsProxyEditId), value == kProxyChoiceManual);
-    if (value == proxyChoiceOf(choice)) return;
-    ::SetWindowTextW(choice, std::to_wstring(value).c_str());
-    ::InvalidateRect(choice, nullptr, FALSE);
-}
-
-LRESULT CALLBACK proxyChoiceProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    const int pointed = sl::proxyChoiceAt(pointUnits(lp));
-    const auto paint = [hwnd](Canvas& canvas, SIZE size, int hovered, bool focused) {
-        paintProxyChoice(canvas, size, proxyChoiceOf(hwnd), hovered, focused);
-    };
-    if (handleDrawnControl(hwnd, msg, pointed, paint)) return 0;
-    switch (msg) {
-        case WM_GETOBJECT: {
-            AccessNode node = drawnControl(hwnd, AccessRole::Slider);
-            node.name = L"代理";
-            node.value = proxyChoiceLabel(proxyChoiceOf(hwnd));
-            node.defaultAction.clear();
-            node.kind = HitKind::None;
-            return answerControlObject(hwnd, wp, lp, std::move(node));
-        }
-        case WM_GETDLGCODE: return DLGC_WANTARROWS;
-        case WM_LBUTTONDOWN:
-            ::SetFocus(hwnd);
-            if (pointed) setProxyChoice(hwnd, pointed);
-            return 0;
-        case WM_KEYDOWN:
-            if (wp == VK_LEFT || wp == VK_UP) setProxyChoice(hwnd, proxyChoiceOf(hwnd) - 1);
-            if (wp == VK_RIGHT || wp == VK_DOWN) setProxyChoice(hwnd, proxyChoiceOf(hwnd) + 1);
-            return 0;
-        case WM_ERASEBKGND: return 1;
-    }
-    return ::DefWindowProcW(hwnd, msg, wp, lp);
-}
-
-// The switch: its window text is "1" when on.
-bool switchIsOn(HWND control) {
-    wchar_t text[4] = {};
-    ::GetWindowTextW(control, text, 4);
-    return text[0] == L'1';
-}
-
-void flipSwitch(HWND control) {
-    ::SetWindowTextW(control, switchIsOn(control) ? L"0" : L"1");
-    ::InvalidateRect(control, nullptr, FALSE);
-}
-
-LRESULT CALLBACK switchProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-    const auto paint = [hwnd](Canvas& canvas, SIZE size, int hovered, bool focused) {
-        paintSwitch(canvas, size, switchIsOn(hwnd), hovered != 0, focused);
-    };
-    if (handleDrawnControl(hwnd, msg, 1, paint)) return 0;
-    switch (msg) {
-        case WM_GETOBJECT: {
-            AccessNode node = drawnControl(hwnd, AccessRole::CheckButton);
-            node.name = L"静默安装";
-            node.defaultAction = switchIsOn(hwnd) ? L"关闭" : L"打开";
-            if (switchIsOn(hwnd)) node.states |= AccessChecked;
-            return answerControlObject(hwnd, wp, lp, std::move(node));
-        }
-        case WM_QB_ACCESS_PRESS: flipSwitch(hwnd); return 0;
-        case WM_GETDLGCODE: return DLGC_WANTCHARS;
-        case WM_LBUTTONDOWN:
-            ::SetFocus(hwnd);
-            flipSwitch(hwnd);
-            return 0;
-        case WM_KEYDOWN:
-            if (wp == VK_SPACE) flipSwitch(hwnd);
-            return 0;
-        case WM_ERASEBKGND: return 1;
-    }
-    return ::DefWindowProcW(hwnd, msg, wp, lp);
-}
-
-void registerControlClass(const wchar_t* name, WNDPROC procedure) {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = procedure;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.hCursor = ::LoadCursorW(nullptr, IDC_HAND);
-    wc.lpszClassName = name;
-    ::RegisterClassExW(&wc);  // fails harmlessly when a window before registered it
-}
-
 void createProxyRow(HWND hwnd, const std::wstring& proxy) {
     const int choice = proxy == kProxySystem ? kProxyChoiceSystem : proxy == kProxyNone ? kProxyChoiceNone : kProxyChoiceManual;
     createControl(hwnd, L"STATIC", sl::proxyLabel(), 0, SS_CENTERIMAGE, L"代理");
@@ -412,15 +170,26 @@ void createProxyRow(HWND hwnd, const std::wstring& proxy) {
     createControl(hwnd, L"EDIT", sl::proxyEdit(), kSettingsProxyEditId, ES_AUTOHSCROLL | WS_TABSTOP,
                   choice == kProxyChoiceManual ? proxy : std::wstring());
     ::SendDlgItemMessageW(hwnd, kSettingsProxyEditId, EM_SETLIMITTEXT, 261, 0);
-    setProxyChoice(control, choice);
+    setChoiceValue(control, choice);
+}
+
+// A switch's row: its label, the switch and, unless the row is compact, the hint beneath.
+struct SwitchPlaces {
+    int id;
+    RECT label, control, hint;
+    const wchar_t* hintText;  // nullptr for a compact row
+};
+
+void createSwitchRow(HWND hwnd, const SwitchPlaces& row, bool on) {
+    createControl(hwnd, L"STATIC", row.label, 0, SS_CENTERIMAGE, switchLabel(row.id));
+    createControl(hwnd, kSwitchClass, row.control, row.id, WS_TABSTOP, on ? L"1" : L"0");
+    if (row.hintText) createControl(hwnd, L"STATIC", row.hint, 0, 0, row.hintText);
 }
 
 LRESULT onCreate(HWND hwnd, SettingsResources& held) {
     AppState& app = appState();
     const std::wstring directory = shellServices().downloadDirectory();
-    registerControlClass(kChoiceClass, choiceProcedure);
-    registerControlClass(kSwitchClass, switchProcedure);
-    registerControlClass(kProxyChoiceClass, proxyChoiceProcedure);
+    registerSettingsControls();
     createControl(hwnd, L"STATIC", sl::title(), 0, SS_CENTERIMAGE, kSettingsTitle);
     createControl(hwnd, L"STATIC", sl::folderLabel(), 0, 0, L"安装包保存目录");
     app.settingsDirEdit =
@@ -438,14 +207,23 @@ LRESULT onCreate(HWND hwnd, SettingsResources& held) {
     createControl(hwnd, L"STATIC", sl::speedUnit(), 0, SS_CENTERIMAGE, L"KB/s");
     createControl(hwnd, L"STATIC", sl::speedHint(), 0, 0, kSpeedHint);
     createProxyRow(hwnd, app.config.proxy);
-    createControl(hwnd, L"STATIC", sl::silentLabel(), 0, SS_CENTERIMAGE, L"静默安装");
-    createControl(hwnd, kSwitchClass, sl::silentSwitch(), kSettingsSilentId, WS_TABSTOP,
-                  app.config.silentInstall ? L"1" : L"0");
-    createControl(hwnd, L"STATIC", sl::silentHint(), 0, 0, kSilentHint);
+    createSwitchRow(hwnd, {kSettingsSilentId, sl::silentLabel(), sl::silentSwitch(), sl::silentHint(), kSilentHint},
+                    app.config.silentInstall);
+    createSwitchRow(hwnd, {kSettingsAutoUpdateId, sl::autoUpdateLabel(), sl::autoUpdateSwitch(), sl::autoUpdateHint(),
+                           kAutoUpdateHint},
+                    app.config.autoUpdate);
     createControl(hwnd, L"STATIC", sl::listLabel(), 0, SS_CENTERIMAGE, L"软件清单");
     createButton(hwnd, sl::importButton(), kSettingsImportId, L"导入软件清单");
     createButton(hwnd, sl::exportButton(), kSettingsExportId, L"导出软件清单");
     createControl(hwnd, L"STATIC", sl::listHint(), 0, 0, kListHint);
+    createSwitchRow(hwnd, {kSettingsCloseToTrayId, sl::trayLabel(), sl::traySwitch(), {}, nullptr},
+                    app.config.closeToTray);
+    held.startedAtSignIn = startsAtSignIn();
+    createSwitchRow(hwnd, {kSettingsSignInId, sl::signInLabel(), sl::signInSwitch(), {}, nullptr},
+                    held.startedAtSignIn);
+    // Shown only when a save could not go through.
+    createControl(hwnd, L"STATIC", sl::saveProblem(), kSettingsProblemId, SS_CENTERIMAGE, L"");
+    ::ShowWindow(::GetDlgItem(hwnd, kSettingsProblemId), SW_HIDE);
     createButton(hwnd, sl::cancelButton(), kSettingsCancelId, L"取消");
     createButton(hwnd, sl::saveButton(), kSettingsSaveId, L"保存");
     app.settingsVersionLabel =
@@ -460,18 +238,46 @@ void browse(HWND hwnd) {
     if (!folder.empty()) ::SetWindowTextW(appState().settingsDirEdit, folder.c_str());
 }
 
-void save(HWND hwnd) {
+// The Run entry follows the switch when it changed; false, with the reason shown, when it could not.
+bool saveSignIn(HWND hwnd, SettingsResources& held) {
+    const bool on = switchIsOn(::GetDlgItem(hwnd, kSettingsSignInId));
+    if (on == held.startedAtSignIn) return true;
+    if (!setStartAtSignIn(on)) {
+        HWND problem = ::GetDlgItem(hwnd, kSettingsProblemId);
+        ::SetWindowTextW(problem, kSignInFailed);
+        ::ShowWindow(problem, SW_SHOW);
+        return false;
+    }
+    held.startedAtSignIn = on;
+    return true;
+}
+
+// The icon shows while closing goes to the tray; without that it goes (the window is shown: the settings
+// open over it), unless the program runs in the background, started with --background.
+void followCloseToTray(const AppState& app) {
+    if (app.config.closeToTray) {
+        showTrayIcon(app.mainWnd);
+    } else if (!tray().background) {
+        removeTrayIcon(app.mainWnd);
+    }
+}
+
+void save(HWND hwnd, SettingsResources& held) {
+    if (!saveSignIn(hwnd, held)) return;  // nothing saved: the window stays with the reason
     AppState& app = appState();
     wchar_t text[MAX_PATH] = {};
     ::GetWindowTextW(app.settingsDirEdit, text, MAX_PATH);
     const std::wstring folder = folderToSave(text);
     app.config.downloadDir = folder;
-    app.config.connectionsPerDownload = choiceOf(::GetDlgItem(hwnd, kSettingsConnectionsId));
+    app.config.connectionsPerDownload = choiceValue(::GetDlgItem(hwnd, kSettingsConnectionsId));
     app.config.silentInstall = switchIsOn(::GetDlgItem(hwnd, kSettingsSilentId));
+    app.config.autoUpdate = switchIsOn(::GetDlgItem(hwnd, kSettingsAutoUpdateId));
+    app.config.closeToTray = switchIsOn(::GetDlgItem(hwnd, kSettingsCloseToTrayId));
+    followCloseToTray(app);
     ::GetWindowTextW(::GetDlgItem(hwnd, kSettingsSpeedId), text, MAX_PATH);
     app.config.speedLimitKBps = speedLimitToSave(text);
     ::GetWindowTextW(::GetDlgItem(hwnd, kSettingsProxyEditId), text, MAX_PATH);
-    app.config.proxy = proxyToSave(proxyChoiceOf(::GetDlgItem(hwnd, kSettingsProxyChoiceId)), text);
+    app.config.proxy = proxyToSave(choiceValue(::GetDlgItem(hwnd, kSettingsProxyChoiceId)), text);
     setProxySetting(app.config.proxy);
     // Handed over before saving: a file that cannot be written still leaves the folder in use.
     ShellServices& services = shellServices();
@@ -489,11 +295,11 @@ void cancel(HWND hwnd) {
                    reinterpret_cast<LPARAM>(::GetDlgItem(hwnd, kSettingsCancelId)));
 }
 
-LRESULT onCommand(HWND hwnd, int id) {
+LRESULT onCommand(HWND hwnd, SettingsResources& held, int id) {
     switch (id) {
         case kSettingsCancelId: ::DestroyWindow(hwnd); break;
         case kSettingsBrowseId: browse(hwnd); break;
-        case kSettingsSaveId: save(hwnd); break;
+        case kSettingsSaveId: save(hwnd, held); break;
         case kSettingsImportId: importInstallList(hwnd); break;
         case kSettingsExportId: exportInstallList(hwnd); break;
         default: break;
@@ -534,12 +340,13 @@ LRESULT onCtlColorStatic(const SettingsResources& held, WPARAM wp, LPARAM lp) {
         ::SetTextColor(dc, RGB(0xFF, 0xFF, 0xFF));
         return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
     }
-    const bool hint = std::wstring(text) == L"修改后对新的下载任务生效" || std::wstring(text) == kSilentHint ||
-                      std::wstring(text) == kListHint || std::wstring(text) == kSpeedHint ||
-                      std::wstring(text) == kProxyHint;
-    ::SetTextColor(dc, control == app.settingsVersionLabel ? kVersionTextColour
-                       : hint                                ? kHintTextColour
-                                                             : kLabelTextColour);
+    const std::wstring shown = text;
+    const bool hint = shown == L"修改后对新的下载任务生效" || shown == kSilentHint || shown == kListHint ||
+                      shown == kSpeedHint || shown == kProxyHint || shown == kAutoUpdateHint;
+    ::SetTextColor(dc, control == app.settingsVersionLabel               ? kVersionTextColour
+                       : ::GetDlgCtrlID(control) == kSettingsProblemId ? drawn_window::kErrorTextColour
+                       : hint                                          ? kHintTextColour
+                                                                       : kLabelTextColour);
     return reinterpret_cast<LRESULT>(::GetStockObject(WHITE_BRUSH));
 }
 
@@ -600,7 +407,8 @@ LRESULT onPaint(HWND hwnd, const SettingsResources& held) {
     PAINTSTRUCT ps;
     HDC dc = ::BeginPaint(hwnd, &ps);
     const bool closeHovered = held.closeHovered;
-    paintBuffered(dc, clientSize(hwnd), [&](Canvas& canvas) { paintSettingsBackground(canvas, closeHovered); });
+    paintBuffered(dc, drawn_window::clientSize(hwnd),
+                  [&](Canvas& canvas) { paintSettingsBackground(canvas, closeHovered); });
     ::EndPaint(hwnd, &ps);
     return 0;
 }
@@ -629,20 +437,14 @@ BOOL CALLBACK rescaleChild(HWND child, LPARAM lp) {
 // takes the rectangle the system suggests.
 LRESULT onSettingsDpiChanged(HWND hwnd, SettingsResources& held, int dpi, const RECT& suggested) {
     if (dpi == held.scale.dpi || dpi <= 0) return 0;
-    HFONT made[kUiFontCount] = {};
-    if (!createUiFonts(made, dpi)) {
-        deleteUiFonts(made);
-        return 0;  // it stays as it is, at its size
-    }
+    if (!held.canvasFonts.make(dpi)) return 0;  // it stays as it is, at its size
     Rescale rescale{hwnd, held.scale, qb::DpiScale{dpi}};
-    std::swap(made, held.canvasFonts);
-    deleteUiFonts(made);
     held.scale = rescale.after;
     ::EnumChildWindows(hwnd, rescaleChild, reinterpret_cast<LPARAM>(&rescale));
     applyFonts(hwnd, held);
     const int width = suggested.right - suggested.left, height = suggested.bottom - suggested.top;
     ::SetWindowPos(hwnd, nullptr, suggested.left, suggested.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-    roundCorners(hwnd, width, height, TRUE);
+    drawn_window::roundCorners(hwnd, scale(), width, height, TRUE);
     ::RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
     return 0;
 }
@@ -665,7 +467,6 @@ LRESULT onDestroy(SettingsResources& held) {
 LRESULT onNcDestroy(HWND hwnd, WPARAM wp, LPARAM lp) {
     const std::unique_ptr<SettingsResources> held(resourcesOf(hwnd));
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    deleteUiFonts(held->canvasFonts);
     return ::DefWindowProcW(hwnd, WM_NCDESTROY, wp, lp);
 }
 
@@ -674,6 +475,17 @@ bool isKeyFor(HWND settings, const MSG& msg, WPARAM key) {
 }
 
 }  // namespace
+
+const qb::DpiScale& settingsScale() {
+    const SettingsResources* held = resourcesOf(appState().settingsWnd);
+    return held ? held->scale : appState().scale;
+}
+
+const HFONT (&settingsCanvasFonts())[kUiFontCount] {
+    const SettingsResources* held = resourcesOf(appState().settingsWnd);
+    if (!held || held->canvasFonts.empty()) return appState().uiFonts;
+    return held->canvasFonts.fonts();
+}
 
 std::wstring versionBeforeThirdDot(const std::wstring& version) {
     size_t dot = std::wstring::npos;
@@ -759,7 +571,7 @@ void openSettingsWindow() {
     }
     // Rounded like the main window, with the same shadow under it. The shadow falls on the main
     // window, so it is left out where the desktop would draw it opaque instead of blending it.
-    roundCorners(settings, width, height, FALSE);
+    drawn_window::roundCorners(settings, scale(), width, height, FALSE);
     SettingsResources& held = *resourcesOf(settings);  // made with the window
     if (desktopComposesWindows()) held.shadow = createShadowWindowFor(settings);
     app.settingsWnd = settings;
@@ -796,7 +608,7 @@ LRESULT CALLBACK settingsWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (!held) return ::DefWindowProcW(hwnd, msg, wp, lp);
     switch (msg) {
         case WM_CREATE: return onCreate(hwnd, *held);
-        case WM_COMMAND: return onCommand(hwnd, LOWORD(wp));
+        case WM_COMMAND: return onCommand(hwnd, *held, LOWORD(wp));
         case WM_DRAWITEM: return onDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lp));
         case WM_CTLCOLORSTATIC: return onCtlColorStatic(*held, wp, lp);
         case WM_CTLCOLOREDIT: return onCtlColorEdit(*held, wp);

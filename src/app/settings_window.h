@@ -1,6 +1,6 @@
 #pragma once
 // The small "下载设置" window: the download folder and the connections per download, how packages
-// install, and the install lists.
+// install and update, the install lists, and how the program starts and closes.
 #include <windows.h>
 
 #include <string>
@@ -20,6 +20,10 @@ enum SettingsControlId : int {
     kSettingsSpeedId = 106,        // the speed cap's field: KB a second, digits only
     kSettingsProxyChoiceId = 107,  // the proxy choice; its window text is the ProxyChoice
     kSettingsProxyEditId = 108,    // the manual proxy's "host:port", enabled under 手动 only
+    kSettingsAutoUpdateId = 109,   // the "自动升级" switch, as 静默安装's
+    kSettingsCloseToTrayId = 110,  // the "关闭时最小化到托盘" switch
+    kSettingsSignInId = 111,       // the "开机启动" switch: the Run entry, not config.json
+    kSettingsProblemId = 112,      // why a save did not go through; hidden until then
 };
 
 enum ProxyChoice : int { kProxyChoiceSystem = 1, kProxyChoiceNone = 2, kProxyChoiceManual = 3 };

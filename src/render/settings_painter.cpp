@@ -11,16 +11,24 @@ namespace {
 
 constexpr int kContentLeft = 30;
 constexpr int kContentRight = kWidth - 30;
-constexpr int kChoiceSegmentWidth = 40;
 constexpr int kChoiceHeight = 32;
 constexpr int kSwitchWidth = 44;
 constexpr int kListButtonWidth = 116;
 constexpr int kSpeedRowTop = 234;
 constexpr int kProxyRowTop = kSpeedRowTop + 66;
-constexpr int kProxySegmentWidth = 56;
 constexpr int kProxyFieldLeft = kContentRight - 170;
 // What follows the speed cap's and the proxy's rows moves down by their height.
 constexpr int kBelowSpeedRow = 122;
+constexpr int kAutoUpdateRowTop = 334 + kBelowSpeedRow;
+// And what follows 自动升级 by its height, what follows 启动与后台 by that section's.
+constexpr int kBelowAutoUpdateRow = kBelowSpeedRow + 60;
+constexpr int kStartSectionTop = 402 + kBelowAutoUpdateRow;
+constexpr int kTrayRowTop = kStartSectionTop + 30;
+constexpr int kSignInRowTop = kTrayRowTop + 34;
+constexpr int kBelowStartSection = kBelowAutoUpdateRow + 100;
+
+// A compact row's switch at the content's right edge.
+RECT switchAt(int top) { return {kContentRight - kSwitchWidth, top, kContentRight, top + 24}; }
 
 }  // namespace
 
@@ -49,34 +57,39 @@ RECT proxyChoice() {
 RECT proxyFrame() { return {kProxyFieldLeft, kProxyRowTop, kContentRight, kProxyRowTop + 32}; }
 RECT proxyEdit() { return {kProxyFieldLeft + 10, kProxyRowTop + 6, kContentRight - 10, kProxyRowTop + 26}; }
 RECT proxyHint() { return {kContentLeft, kProxyRowTop + 34, kContentRight, kProxyRowTop + 54}; }
-RECT proxySegment(int i) { return {i * kProxySegmentWidth, 0, (i + 1) * kProxySegmentWidth, kChoiceHeight}; }
-int proxyChoiceAt(POINT point) {
-    if (point.y < 0 || point.y >= kChoiceHeight || point.x < 0) return 0;
-    const int index = point.x / kProxySegmentWidth;
-    return index < kProxyChoiceCount ? index + 1 : 0;
-}
 RECT installSection() { return {kContentLeft, 244 + kBelowSpeedRow, 330, 264 + kBelowSpeedRow}; }
 RECT silentLabel() { return {kContentLeft, 274 + kBelowSpeedRow, 300, 298 + kBelowSpeedRow}; }
-RECT silentSwitch() { return {kContentRight - kSwitchWidth, 274 + kBelowSpeedRow, kContentRight, 298 + kBelowSpeedRow}; }
+RECT silentSwitch() { return switchAt(274 + kBelowSpeedRow); }
 RECT silentHint() { return {kContentLeft, 300 + kBelowSpeedRow, kContentRight, 320 + kBelowSpeedRow}; }
-RECT listLabel() { return {kContentLeft, 334 + kBelowSpeedRow, 200, 366 + kBelowSpeedRow}; }
+RECT autoUpdateLabel() { return {kContentLeft, kAutoUpdateRowTop, 300, kAutoUpdateRowTop + 24}; }
+RECT autoUpdateSwitch() { return switchAt(kAutoUpdateRowTop); }
+RECT autoUpdateHint() { return {kContentLeft, kAutoUpdateRowTop + 26, kContentRight, kAutoUpdateRowTop + 46}; }
+RECT listLabel() { return {kContentLeft, 334 + kBelowAutoUpdateRow, 200, 366 + kBelowAutoUpdateRow}; }
 RECT importButton() {
-    return {kContentRight - 2 * kListButtonWidth - 10, 334 + kBelowSpeedRow, kContentRight - kListButtonWidth - 10,
-            366 + kBelowSpeedRow};
+    return {kContentRight - 2 * kListButtonWidth - 10, 334 + kBelowAutoUpdateRow, kContentRight - kListButtonWidth - 10,
+            366 + kBelowAutoUpdateRow};
 }
-RECT exportButton() { return {kContentRight - kListButtonWidth, 334 + kBelowSpeedRow, kContentRight, 366 + kBelowSpeedRow}; }
-RECT listHint() { return {kContentLeft, 370 + kBelowSpeedRow, kContentRight, 390 + kBelowSpeedRow}; }
-RECT choiceSegment(int i) { return {i * kChoiceSegmentWidth, 0, (i + 1) * kChoiceSegmentWidth, kChoiceHeight}; }
+RECT exportButton() {
+    return {kContentRight - kListButtonWidth, 334 + kBelowAutoUpdateRow, kContentRight, 366 + kBelowAutoUpdateRow};
+}
+RECT listHint() { return {kContentLeft, 370 + kBelowAutoUpdateRow, kContentRight, 390 + kBelowAutoUpdateRow}; }
+RECT startSection() { return {kContentLeft, kStartSectionTop, 330, kStartSectionTop + 20}; }
+RECT trayLabel() { return {kContentLeft, kTrayRowTop, 300, kTrayRowTop + 24}; }
+RECT traySwitch() { return switchAt(kTrayRowTop); }
+RECT signInLabel() { return {kContentLeft, kSignInRowTop, 300, kSignInRowTop + 24}; }
+RECT signInSwitch() { return switchAt(kSignInRowTop); }
+RECT segment(int i, int segmentWidth) { return {i * segmentWidth, 0, (i + 1) * segmentWidth, kChoiceHeight}; }
 
-int choiceAt(POINT point) {
+int segmentAt(POINT point, int count, int segmentWidth) {
     if (point.y < 0 || point.y >= kChoiceHeight || point.x < 0) return 0;
-    const int index = point.x / kChoiceSegmentWidth;
-    return index < kChoiceCount ? index + 1 : 0;
+    const int index = point.x / segmentWidth;
+    return index < count ? index + 1 : 0;
 }
 
-RECT cancelButton() { return {270, 404 + kBelowSpeedRow, 354, 438 + kBelowSpeedRow}; }
-RECT saveButton() { return {364, 404 + kBelowSpeedRow, kContentRight, 438 + kBelowSpeedRow}; }
-RECT versionLabel() { return {kContentLeft, 444 + kBelowSpeedRow, 410, 462 + kBelowSpeedRow}; }
+RECT saveProblem() { return {kContentLeft, 404 + kBelowStartSection, 262, 438 + kBelowStartSection}; }
+RECT cancelButton() { return {270, 404 + kBelowStartSection, 354, 438 + kBelowStartSection}; }
+RECT saveButton() { return {364, 404 + kBelowStartSection, kContentRight, 438 + kBelowStartSection}; }
+RECT versionLabel() { return {kContentLeft, 444 + kBelowStartSection, 410, 462 + kBelowStartSection}; }
 
 bool dragsWindow(POINT point) {
     const RECT close = closeButton();
@@ -123,7 +136,8 @@ void paintSettingsBackground(Canvas& canvas, bool closeHovered) {
         fillRoundRect(canvas, frame, 6, kFieldFill);
         strokeRoundRect(canvas, frame, 6, kFieldBorder, 1.0f);
     }
-    for (const auto& [place, text] : {std::pair{downloadSection(), L"下载"}, std::pair{installSection(), L"安装与升级"}}) {
+    for (const auto& [place, text] : {std::pair{downloadSection(), L"下载"}, std::pair{installSection(), L"安装与升级"},
+                                      std::pair{startSection(), L"启动与后台"}}) {
         canvas.drawText(text, place, FontCardTitle, palette::kTextPrimary, kTextLeft);
         // A hairline from the heading to the content's right edge.
         const float from = static_cast<float>(place.left + canvas.measureLine(text, FontCardTitle) + 12);
@@ -168,17 +182,15 @@ void paintSettingsButton(Canvas& canvas, const RECT& rect, const wchar_t* label,
     canvas.drawText(label, textRect, FontButton, text, kTextCentred);
 }
 
-namespace {
-
 // Segments side by side in one rounded field, the chosen one filled; `hovered` 0 for none, values from 1.
-template <typename Label, typename Segment>
-void paintSegments(Canvas& canvas, SIZE size, int count, Label label, Segment segmentOf, int selected, int hovered,
-                   bool focused) {
+void paintSegmentedChoice(Canvas& canvas, SIZE size, const SegmentedLook& look, int selected, int hovered,
+                          bool focused) {
     const RECT whole = inset(RECT{0, 0, size.cx, size.cy}, 1);
     const int radius = 6;
     fillRoundRect(canvas, whole, radius, kFieldFill);
-    for (int i = 0; i < count; ++i) {
-        const RECT segment = inset(segmentOf(i), 3);
+    for (int i = 0; i < look.count; ++i) {
+        const RECT place = settings_layout::segment(i, look.segmentWidth);
+        const RECT segment = inset(place, 3);
         const int value = i + 1;
         if (value == selected) {
             fillRoundRect(canvas, segment, 4, hovered == value ? palette::kPrimaryHover : palette::kPrimary);
@@ -188,25 +200,12 @@ void paintSegments(Canvas& canvas, SIZE size, int count, Label label, Segment se
         const uint32_t text = value == selected ? palette::kTextWhite
                               : value == hovered ? palette::kTextAccent
                                                  : palette::kTextSecondary;
-        canvas.drawText(label(i), segmentOf(i), FontButton, text, kTextCentred);
+        canvas.drawText(look.label(value), place, FontButton, text, kTextCentred);
     }
     strokeRoundRect(canvas, whole, radius, focused ? kFocusRing : kFieldBorder, focused ? 1.5f : 1.0f);
-}
-
-}  // namespace
-
-void paintConnectionChoice(Canvas& canvas, SIZE size, int selected, int hovered, bool focused) {
-    paintSegments(canvas, size, settings_layout::kChoiceCount, [](int i) { return std::to_wstring(i + 1); },
-                  settings_layout::choiceSegment, selected, hovered, focused);
 }
 
 const wchar_t* proxyChoiceLabel(int choice) {
     static const wchar_t* const kLabels[] = {L"系统", L"不使用", L"手动"};
     return choice >= 1 && choice <= settings_layout::kProxyChoiceCount ? kLabels[choice - 1] : L"";
-}
-
-void paintProxyChoice(Canvas& canvas, SIZE size, int selected, int hovered, bool focused) {
-    paintSegments(canvas, size, settings_layout::kProxyChoiceCount,
-                  [](int i) { return std::wstring(proxyChoiceLabel(i + 1)); }, settings_layout::proxySegment, selected,
-                  hovered, focused);
 }

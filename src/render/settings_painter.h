@@ -3,16 +3,20 @@
 // field, rounded buttons and the connection choice. Geometry shared by painting and hit-testing.
 #include <windows.h>
 
+#include <string>
+
 #include "render/canvas.h"
 
 namespace settings_layout {
 
 inline constexpr int kWidth = 478;
-inline constexpr int kHeight = 592;
+inline constexpr int kHeight = 752;
 inline constexpr int kStripHeight = 50;
 inline constexpr int kCornerRadius = 7;  // the window's region and the strip's top corners
 inline constexpr int kChoiceCount = 8;   // connections 1 to 8
 inline constexpr int kProxyChoiceCount = 3;  // 系统, 不使用, 手动
+inline constexpr int kChoiceSegmentWidth = 40;
+inline constexpr int kProxySegmentWidth = 56;
 
 RECT closeButton();
 RECT title();
@@ -36,25 +40,33 @@ RECT proxyChoice();
 RECT proxyFrame();
 RECT proxyEdit();
 RECT proxyHint();
-// Segment i (0-based, the choice i + 1) of the proxy choice in its own coordinates, and the choice under
-// a point of it, 1 to 3; 0 when none.
-RECT proxySegment(int i);
-int proxyChoiceAt(POINT point);
-// The sections' headings: "下载" and "安装与升级".
+// The sections' headings: "下载", "安装与升级" and "启动与后台".
 RECT downloadSection();
 RECT installSection();
+RECT startSection();
 RECT silentLabel();
 RECT silentSwitch();
 RECT silentHint();
+// "自动升级": its label, its switch and the hint beneath.
+RECT autoUpdateLabel();
+RECT autoUpdateSwitch();
+RECT autoUpdateHint();
+// The compact rows of 启动与后台, a label and a switch each: "关闭时最小化到托盘" and "开机启动".
+RECT trayLabel();
+RECT traySwitch();
+RECT signInLabel();
+RECT signInSwitch();
 // The install lists' row: its label, 导入软件清单 and 导出软件清单, and the hint beneath.
 RECT listLabel();
 RECT importButton();
 RECT exportButton();
 RECT listHint();
-// Segment i (0-based, the choice i + 1) in the choice control's own coordinates.
-RECT choiceSegment(int i);
-// The choice under a point of the control, 1 to 8; 0 when none.
-int choiceAt(POINT point);
+// Segment i (0-based, the value i + 1) of a segmented choice in its own coordinates, and the value under a
+// point of it, 1 to count; 0 when none.
+RECT segment(int i, int segmentWidth);
+int segmentAt(POINT point, int count, int segmentWidth);
+// Left of the buttons: why a save did not go through.
+RECT saveProblem();
 RECT cancelButton();
 RECT saveButton();
 RECT versionLabel();
@@ -81,8 +93,14 @@ void paintSettingsButton(Canvas& canvas, const RECT& rect, const wchar_t* label,
                          const SettingsButtonState& state);
 // An on/off switch filling a control of `size`.
 void paintSwitch(Canvas& canvas, SIZE size, bool on, bool hovered, bool focused);
-// The eight segments of the connection choice in a control of `size`; `hovered` 0 for none.
-void paintConnectionChoice(Canvas& canvas, SIZE size, int selected, int hovered, bool focused);
-// The proxy choice's label for choice 1 to 3 ("系统", "不使用", "手动"), and its three segments.
+// A choice's segments side by side: how many, how wide, and each value's label.
+struct SegmentedLook {
+    int count;
+    int segmentWidth;
+    std::wstring (*label)(int value);
+};
+// The segments of a choice in a control of `size`, the selected value filled; `hovered` 0 for none.
+void paintSegmentedChoice(Canvas& canvas, SIZE size, const SegmentedLook& look, int selected, int hovered,
+                          bool focused);
+// The proxy choice's label for choice 1 to 3 ("系统", "不使用", "手动").
 const wchar_t* proxyChoiceLabel(int choice);
-void paintProxyChoice(Canvas& canvas, SIZE size, int selected, int hovered, bool focused);

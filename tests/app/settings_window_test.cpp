@@ -4,6 +4,8 @@
 #include "app/app_action.h"
 #include "app/settings_window.h"
 #include "app/shadow_window.h"
+#include "app/sign_in_start.h"
+#include "app/tray.h"
 #include "app/startup.h"
 #include "config/config.h"
 #include "qb_version.h"
@@ -121,9 +123,9 @@ TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsControls) {
     RECT r{};
     ::GetWindowRect(settings, &r);
     EXPECT_EQ(r.left, 110 + (1180 - 478) / 2);
-    EXPECT_EQ(r.top, 60 + (780 - 592) / 2);
+    EXPECT_EQ(r.top, 60 + (780 - 752) / 2);
     EXPECT_EQ(r.right - r.left, 478);
-    EXPECT_EQ(r.bottom - r.top, 592);
+    EXPECT_EQ(r.bottom - r.top, 752);
 
     const std::wstring version = L"版本 v" + std::to_wstring(QB_VERSION_MAJOR) + L"." +
                                  std::to_wstring(QB_VERSION_MINOR) + L"." + std::to_wstring(QB_VERSION_PATCH);
@@ -146,13 +148,21 @@ TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsControls) {
         {L"Static", L"静默安装", {30, 396, 300, 420}, 0, -14, 400},
         {L"QBSwitch", L"1", {404, 396, 448, 420}, 105, -14, 400},
         {L"Static", L"识别安装程序类型，无需逐个点击安装向导", {30, 422, 448, 442}, 0, -14, 400},
-        {L"Static", L"软件清单", {30, 456, 200, 488}, 0, -14, 400},
-        {L"Button", L"导入软件清单", {206, 456, 322, 488}, 4, -14, 400},
-        {L"Button", L"导出软件清单", {332, 456, 448, 488}, 5, -14, 400},
-        {L"Static", L"导出已安装的软件，在另一台电脑上按清单一次装好", {30, 492, 448, 512}, 0, -14, 400},
-        {L"Button", L"取消", {270, 526, 354, 560}, 1, -14, 400},
-        {L"Button", L"保存", {364, 526, 448, 560}, 2, -14, 400},
-        {L"Static", version.c_str(), {30, 566, 410, 584}, 0, -12, 400},
+        {L"Static", L"自动升级", {30, 456, 300, 480}, 0, -14, 400},
+        {L"QBSwitch", L"0", {404, 456, 448, 480}, 109, -14, 400},
+        {L"Static", L"有可升级的软件时在后台自动下载并静默安装", {30, 482, 448, 502}, 0, -14, 400},
+        {L"Static", L"软件清单", {30, 516, 200, 548}, 0, -14, 400},
+        {L"Button", L"导入软件清单", {206, 516, 322, 548}, 4, -14, 400},
+        {L"Button", L"导出软件清单", {332, 516, 448, 548}, 5, -14, 400},
+        {L"Static", L"导出已安装的软件，在另一台电脑上按清单一次装好", {30, 552, 448, 572}, 0, -14, 400},
+        {L"Static", L"关闭时最小化到托盘", {30, 614, 300, 638}, 0, -14, 400},
+        {L"QBSwitch", L"0", {404, 614, 448, 638}, 110, -14, 400},
+        {L"Static", L"开机启动", {30, 648, 300, 672}, 0, -14, 400},
+        {L"QBSwitch", L"0", {404, 648, 448, 672}, 111, -14, 400},
+        {L"Static", L"", {30, 686, 262, 720}, 112, -14, 400},
+        {L"Button", L"取消", {270, 686, 354, 720}, 1, -14, 400},
+        {L"Button", L"保存", {364, 686, 448, 720}, 2, -14, 400},
+        {L"Static", version.c_str(), {30, 726, 410, 744}, 0, -12, 400},
     };
     constexpr size_t kCount = std::size(expected);
     ChildList list;
@@ -187,9 +197,10 @@ TEST_F(SettingsWindow, OpensCentredOnTheMainWindowWithItsControls) {
     EXPECT_TRUE(::GetWindowLongPtrW(list.children[2], GWL_STYLE) & ES_READONLY);
     for (int id : {kSettingsBrowseId, kSettingsImportId, kSettingsExportId, kSettingsCancelId, kSettingsSaveId})
         EXPECT_EQ(::GetWindowLongPtrW(::GetDlgItem(settings, id), GWL_STYLE) & BS_TYPEMASK, BS_OWNERDRAW) << id;
-    // Tab goes from the switch to the lists' buttons, then to 取消.
+    // Tab goes through the switches and the lists' buttons in reading order, then to 取消.
     HWND tab = ::GetDlgItem(settings, kSettingsSilentId);
-    for (int id : {kSettingsImportId, kSettingsExportId, kSettingsCancelId})
+    for (int id : {kSettingsAutoUpdateId, kSettingsImportId, kSettingsExportId, kSettingsCloseToTrayId,
+                   kSettingsSignInId, kSettingsCancelId})
         EXPECT_EQ(::GetDlgCtrlID(tab = ::GetNextDlgTabItem(settings, tab, FALSE)), id);
 }
 
@@ -206,8 +217,8 @@ TEST_F(SettingsWindow, MovingToAMonitorOfAnotherDpiRescalesItsControlsAndFonts) 
         return std::make_pair(place, font.lfHeight);
     };
     const struct { int dpi, width, height; RECT save; LONG font; } steps[] = {
-        {192, 956, 1184, {728, 1052, 896, 1120}, -28}, {144, 717, 888, {546, 789, 672, 840}, -21},
-        {96, 478, 592, {364, 526, 448, 560}, -14},
+        {192, 956, 1504, {728, 1372, 896, 1440}, -28}, {144, 717, 1128, {546, 1029, 672, 1080}, -21},
+        {96, 478, 752, {364, 686, 448, 720}, -14},
     };
     for (const auto& step : steps) {
         const RECT suggested{100, 50, 100 + step.width, 50 + step.height};
@@ -273,7 +284,8 @@ TEST(SettingsLayout, TheStripDragsTheWindowAndTheChoiceMapsPointsToNumbers) {
     EXPECT_FALSE(settings_layout::dragsWindow({10, 50}));
     const std::pair<POINT, int> cases[] = {{{0, 0}, 1},   {{39, 31}, 1}, {{40, 5}, 2},   {{319, 10}, 8},
                                            {{320, 10}, 0}, {{-1, 10}, 0}, {{100, 32}, 0}, {{100, -1}, 0}};
-    for (const auto& c : cases) EXPECT_EQ(settings_layout::choiceAt(c.first), c.second) << c.first.x << "," << c.first.y;
+    for (const auto& c : cases)
+        EXPECT_EQ(settings_layout::segmentAt(c.first, 8, 40), c.second) << c.first.x << "," << c.first.y;
 }
 
 TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
@@ -329,6 +341,52 @@ TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
     EXPECT_EQ(appState().toastKind, ToastSuccess);
     EXPECT_EQ(qbtest::readFileBytes(configPath_), configFileText(appState().config));  // the format: config tests
     EXPECT_FALSE(appState().config.silentInstall);
+}
+
+// 自动升级 and 关闭时最小化到托盘 load from and save to config.json, 开机启动 from and to the Run entry,
+// which a save writes or removes only when its switch changed; the tray's icon follows 关闭时最小化到托盘.
+TEST_F(SettingsWindow, TheStartAndUpdateSwitchesLoadAndSaveBack) {
+    shellServices().saveConfig = realShellServices().saveConfig;
+    const auto runValue = [] {
+        wchar_t value[512] = {};
+        DWORD bytes = sizeof value;
+        const LSTATUS read = ::RegGetValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, RRF_RT_REG_SZ, nullptr,
+                                            value, &bytes);
+        return read == ERROR_SUCCESS ? std::wstring(value) : std::wstring(L"(none)");
+    };
+    const auto flip = [](int id) { ::SendMessageW(::GetDlgItem(appState().settingsWnd, id), WM_KEYDOWN, VK_SPACE, 0); };
+    const auto shown = [](int id) { return windowText(::GetDlgItem(appState().settingsWnd, id)); };
+    // Another program's command under the name is not this program's: shown off, and left alone.
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, kRunKeyPath, kRunValueName, REG_SZ, L"other.exe", 20);
+    appState().config.autoUpdate = true;
+    appState().config.closeToTray = false;
+    open();
+    EXPECT_EQ(shown(kSettingsAutoUpdateId) + shown(kSettingsCloseToTrayId) + shown(kSettingsSignInId), L"100");
+    press(kSettingsSaveId);
+    EXPECT_EQ(runValue(), L"other.exe");
+
+    open();
+    flip(kSettingsAutoUpdateId);
+    flip(kSettingsCloseToTrayId);
+    flip(kSettingsSignInId);
+    press(kSettingsSaveId);
+    expectClosedAndMainEnabled();
+    EXPECT_TRUE(startsAtSignIn());
+    EXPECT_TRUE(tray().shown);
+    const std::string saved = qbtest::readFileBytes(configPath_);
+    EXPECT_NE(saved.find("\"autoUpdate\": false"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\"closeToTray\": true"), std::string::npos) << saved;
+
+    open();
+    EXPECT_EQ(shown(kSettingsAutoUpdateId) + shown(kSettingsCloseToTrayId) + shown(kSettingsSignInId), L"011");
+    flip(kSettingsCloseToTrayId);
+    flip(kSettingsSignInId);
+    press(kSettingsSaveId);
+    expectClosedAndMainEnabled();
+    EXPECT_EQ(runValue(), L"(none)");
+    EXPECT_FALSE(tray().shown);
+    EXPECT_FALSE(appState().config.closeToTray);
+    EXPECT_NE(qbtest::readFileBytes(configPath_).find("\"closeToTray\": false"), std::string::npos);
 }
 
 TEST_F(SettingsWindow, SavingADriveRootRestoresTheDefaultFolder) {

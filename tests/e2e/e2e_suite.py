@@ -291,7 +291,7 @@ def case_verify(run):
     gone = wait_for(lambda: picker not in run.program.xdo("search", "--onlyvisible", "--name", ".").split(), 10)
     run.check("the folder picker closes with the chosen folder", gone)
     time.sleep(0.5)  # the settings window takes clicks again once the picker's modal loop has unwound
-    run.program.click(s["x"] + 406, s["y"] + 543)  # "保存"
+    run.program.click(s["x"] + 406, s["y"] + 703)  # "保存"
     ok = run.wait_text(toast, FONT_TOAST, 0xFFFFFF, "下载目录已保存", timeout=10)
     run.check("保存 confirms with 下载目录已保存", ok)
     text = read(run.config_path()).decode("utf-8")

@@ -174,11 +174,11 @@ def take(run, args):
     settings = run.program.wait_window("^下载设置$", timeout=20)
     run.program.window = run.window
     s = run.program.geometry(settings)
-    run.program.xdo("mousemove", str(s["x"] + pixel(406, run.dpi)), str(s["y"] + pixel(543, run.dpi)))
+    run.program.xdo("mousemove", str(s["x"] + pixel(406, run.dpi)), str(s["y"] + pixel(703, run.dpi)))
     time.sleep(1)
     save_window(run, os.path.join(args.out, "screenshot-settings.png"))
     # "取消": the main window is usable again.
-    run.program.click(s["x"] + pixel(312, run.dpi), s["y"] + pixel(543, run.dpi))
+    run.program.click(s["x"] + pixel(312, run.dpi), s["y"] + pixel(703, run.dpi))
     time.sleep(1)
     run.close_program()
     take_tray_notice(run, args)

@@ -80,7 +80,7 @@ def main():
 
         window, s = open_settings()
         check("opens centred on the main window", abs(s["x"] - (g["x"] + (1180 - 478) // 2)) <= 8, s)
-        check("the settings window is 478 x 592 with no system caption", (s["width"], s["height"]) == (478, 592), s)
+        check("the settings window is 478 x 752 with no system caption", (s["width"], s["height"]) == (478, 752), s)
         program.drag(*button(s, 150, 25), *button(s, 190, 55))  # by its header strip
         moved = program.geometry(window)
         check("the header strip drags the window", (moved["x"] - s["x"], moved["y"] - s["y"]) == (40, 30), moved)
@@ -104,12 +104,14 @@ def main():
         switch = controls.get("静默安装", (0, 0, ""))
         check("the 静默安装 switch is a check button, checked", switch[0] == ROLE_CHECKBUTTON
               and switch[1] & STATE_CHECKED, switch)
-        program.click(*button(s, 312, 543))  # "取消"
+        named = [controls.get(name, (0,))[0] for name in ("自动升级", "关闭时最小化到托盘", "开机启动")]
+        check("the new switches are check buttons named by their labels", named == [ROLE_CHECKBUTTON] * 3, controls)
+        program.click(*button(s, 312, 703))  # "取消"
         check("取消 closes the settings window", wait_gone(program, window))
         check("取消 writes no config.json", not os.path.exists(path))
 
         window, s = open_settings()
-        program.click(*button(s, 406, 543))  # "保存"
+        program.click(*button(s, 406, 703))  # "保存"
         check("保存 closes the settings window", wait_gone(program, window))
         time.sleep(0.5)  # the toast is painted before this evidence shot, which nothing checks
         program.screenshot(os.path.join(os.path.abspath(args.build), "wine", "settings-saved.png"))

@@ -53,7 +53,8 @@ TEST_F(SettingsPaint, ButtonsFollowTheirStyleHoverPressAndFocus) {
 }
 
 TEST_F(SettingsPaint, TheChoiceFillsTheChosenSegmentAndTintsTheHoveredOne) {
-    draw(320, 32, [](Canvas& canvas) { paintConnectionChoice(canvas, SIZE{320, 32}, 3, 5, false); });
+    const SegmentedLook look{8, 40, [](int value) { return std::to_wstring(value); }};
+    draw(320, 32, [&](Canvas& canvas) { paintSegmentedChoice(canvas, SIZE{320, 32}, look, 3, 5, false); });
     const auto segmentFill = [this](int value) { return pixel((value - 1) * 40 + 6, 16); };
     EXPECT_TRUE(nearColour(segmentFill(3), palette::kPrimary & 0xFFFFFF, 6));
     EXPECT_TRUE(nearColour(segmentFill(5), 0xEFF5FF, 6));
