@@ -15,7 +15,7 @@
 #include "bench_support.h"
 #include "downloads/file_verification.h"
 #include "downloads/md5.h"
-#include "downloads/sha256.h"
+#include "base/sha256.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "base/win_handles.h"
 #include "downloads/md5.h"
-#include "downloads/sha256.h"
+#include "base/sha256.h"
 
 namespace {
 

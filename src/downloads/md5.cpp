@@ -1,6 +1,6 @@
 #include "downloads/md5.h"
 
-#include "downloads/digest_blocks.h"
+#include "base/digest_blocks.h"
 
 #include <cstring>
 

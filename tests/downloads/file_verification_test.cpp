@@ -13,7 +13,7 @@
 #include "downloads/file_verification.h"
 #include "downloads/mark_of_web.h"
 #include "downloads/md5.h"
-#include "downloads/sha256.h"
+#include "base/sha256.h"
 #include "support/test_support.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include "config/config.h"
 #include "downloads/download_directory.h"
 #include "downloads/md5.h"
-#include "downloads/sha256.h"
+#include "base/sha256.h"
 #include "support/test_support.h"
 
 namespace {

@@ -1,6 +1,6 @@
-#include "downloads/sha256.h"
+#include "base/sha256.h"
 
-#include "downloads/digest_blocks.h"
+#include "base/digest_blocks.h"
 
 #include <cstring>
 
