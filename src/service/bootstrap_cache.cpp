@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "base/checksum.h"
+#include "base/sha256.h"
 #include "config/local_cache.h"
 #include "json/json.h"
 #include "service/catalogue_snapshot.h"
@@ -27,7 +28,13 @@ std::string bootstrapStampText(const BootstrapStamp& stamp, size_t bodyBytes) {
     return "{\"etag\":\"" + json::escapeString(stamp.etag) + "\",\"lastModified\":\"" +
            json::escapeString(stamp.lastModified) + "\",\"confirmedAt\":" + std::to_string(stamp.confirmedAtMs) +
            ",\"bytes\":" + std::to_string(bodyBytes) + ",\"checksum\":\"" + checksum + "\",\"source\":\"" +
-           json::escapeString(stamp.source) + "\"}";
+           json::escapeString(stamp.source) + "\",\"sha256\":\"" + json::escapeString(stamp.bodySha256) + "\"}";
+}
+
+std::string bodySha256Of(const std::string& body) {
+    Sha256 digest;
+    digest.update(body.data(), body.size());
+    return digest.finishHex();
 }
 
 std::string bootstrapSource(const std::wstring& server, const std::wstring& channel) {
@@ -47,6 +54,8 @@ bool parseBootstrapStamp(const std::string& text, BootstrapStamp& stamp, size_t&
     stamp.confirmedAtMs = confirmedAt ? confirmedAt->asInt64(0) : 0;
     const json::Value* source = root->find("source");
     stamp.source = source ? source->asString("") : std::string();
+    const json::Value* sha256 = root->find("sha256");
+    stamp.bodySha256 = sha256 ? sha256->asString("") : std::string();
     const json::Value* checksum = root->find("checksum");
     const std::string hex = checksum ? checksum->asString("") : std::string();
     char* end = nullptr;
@@ -73,7 +82,9 @@ std::optional<CachedBootstrap> readCachedBootstrap() {
         return std::nullopt;
     }
     const uint64_t checksum = qb::checksum64(body->data(), body->size());
-    if (cached.stamp.bodyChecksum != 0 && cached.stamp.bodyChecksum != checksum) {
+    // A body changed on the disk (by hand, by a crash, by anyone) is never shown or named to the service.
+    if ((cached.stamp.bodyChecksum != 0 && cached.stamp.bodyChecksum != checksum) ||
+        cached.stamp.bodySha256.empty() || cached.stamp.bodySha256 != bodySha256Of(*body)) {
         forgetCachedBootstrap();
         return std::nullopt;
     }
@@ -86,6 +97,7 @@ bool storeCachedBootstrap(const std::string& body, const BootstrapStamp& stamp) 
     if (body.size() > kMaxBodyBytes) return false;
     BootstrapStamp named = stamp;
     named.bodyChecksum = qb::checksum64(body.data(), body.size());
+    named.bodySha256 = bodySha256Of(body);
     return cache::write(kBodyName, body) && storeBootstrapStamp(named, body.size());
 }
 

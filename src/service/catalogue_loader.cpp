@@ -58,6 +58,7 @@ void publish(CatalogueLoadStep step, std::unique_ptr<Catalogue> lists, const Cat
         waiting->outcome.finished = step != CatalogueLoadCached;
         waiting->outcome.failed = step == CatalogueLoadFailed;
         waiting->outcome.offline = step == CatalogueLoadOffline;
+        waiting->outcome.confirmed = step == CatalogueLoadFresh || step == CatalogueLoadUnchanged;
         waiting->outcome.confirmedAtMs = confirmedAtMs;
         if (stepWindow) ::PostMessageW(stepWindow, WM_QB_CATALOGUE_LOADED, step, 0);
     });
@@ -65,7 +66,7 @@ void publish(CatalogueLoadStep step, std::unique_ptr<Catalogue> lists, const Cat
 
 // The cached lists: from their snapshot when it names the stored body, else parsed from the body
 // (then a snapshot is written for the next start). Null when there is no usable copy; a body that
-// does not parse is removed, never used again. stored is the side file, brought up to date.
+// does not parse, or does not match the SHA-256 beside it, is removed, never used again.
 std::unique_ptr<Catalogue> readCached(std::optional<StoredStamp>& stored) {
     if (!stored) return nullptr;
     if (std::unique_ptr<Catalogue> lists = readCachedCatalogue(*stored)) return lists;
@@ -77,12 +78,69 @@ std::unique_ptr<Catalogue> readCached(std::optional<StoredStamp>& stored) {
         stored.reset();
         return nullptr;
     }
-    if (stored->stamp.bodyChecksum != cached->stamp.bodyChecksum) {
-        stored->stamp = cached->stamp;  // a side file from before checksums: name the body now
-        storeBootstrapStamp(stored->stamp, stored->bodyBytes);
-    }
     storeCachedCatalogue(*lists, stored->stamp.bodyChecksum);
     return lists;
+}
+
+// Asks the service for the bootstrap, naming the cached copy's validators when there is one.
+HttpResult askService(const std::wstring& server, const std::optional<StoredStamp>& cached, HttpResponse& response,
+                      CatalogueError& error) {
+    HttpRequest request;
+    request.url = server + L"/api/client/bootstrap";
+    if (cached && !cached->stamp.etag.empty())
+        request.headers.emplace_back(L"If-None-Match", utf8ToWide(cached->stamp.etag));
+    if (cached && !cached->stamp.lastModified.empty())
+        request.headers.emplace_back(L"If-Modified-Since", utf8ToWide(cached->stamp.lastModified));
+    const HttpResult result = HttpClient::Send(request, response, error.http);
+    if (result != HttpResult::Ok) error.fault = CatalogueFault::Network;
+    return result;
+}
+
+// The service vouched for the cached copy (a 304, or the same body again). Its lists were shown from
+// the snapshot; the body they came from is checked against its SHA-256 before the copy counts as
+// confirmed. False when it no longer matches (the copy is gone then).
+bool confirmCached(const StoredStamp& cached, BootstrapStamp stamp) {
+    if (!readCachedBootstrap()) return false;
+    // A 304 need not repeat the validators; the copy keeps its own then.
+    if (stamp.etag.empty()) stamp.etag = cached.stamp.etag;
+    if (stamp.lastModified.empty()) stamp.lastModified = cached.stamp.lastModified;
+    stamp.bodyChecksum = cached.stamp.bodyChecksum;
+    stamp.bodySha256 = cached.stamp.bodySha256;
+    storeBootstrapStamp(stamp, cached.bodyBytes);
+    publish(CatalogueLoadUnchanged, nullptr, CatalogueError{}, stamp.confirmedAtMs);
+    return true;
+}
+
+// The service's answer to this run's request; false when it neither confirmed the cached copy nor sent
+// a catalogue (error says why), or when the cached copy it confirmed turned out damaged (retry).
+bool adoptAnswer(HttpResult result, const HttpResponse& response, const std::optional<StoredStamp>& cached,
+                 const std::string& source, CatalogueError& error, bool& retry) {
+    BootstrapStamp stamp;
+    stamp.etag = wideToUtf8(response.etag);
+    stamp.lastModified = wideToUtf8(response.lastModified);
+    stamp.confirmedAtMs = nowMs();
+    stamp.source = source;
+    const bool sameBody = result == HttpResult::Ok && cached && response.status == 200 &&
+                          response.body.size() == cached->bodyBytes &&
+                          qb::checksum64(response.body.data(), response.body.size()) == cached->stamp.bodyChecksum;
+    if (result == HttpResult::Ok && cached && (response.status == 304 || sameBody)) {
+        retry = !confirmCached(*cached, stamp);
+        return !retry;
+    }
+    if (result == HttpResult::Ok && response.status != 304) {
+        auto fresh = std::make_unique<Catalogue>();
+        json::ValuePtr tree;  // freed after the hand-over
+        if (fresh->parseBootstrap(response.body, &tree)) {
+            if (storeCachedBootstrap(response.body, stamp))
+                storeCachedCatalogue(*fresh, qb::checksum64(response.body.data(), response.body.size()));
+            publish(CatalogueLoadFresh, std::move(fresh), CatalogueError{}, stamp.confirmedAtMs);
+            return true;
+        }
+        error = fresh->lastError;
+    } else if (result == HttpResult::Ok) {
+        error.fault = CatalogueFault::BadData;  // 304 to a request that named no copy
+    }
+    return false;
 }
 
 void runLoad(const std::wstring& server, const std::wstring& channel, bool beforeFirstFrame) {
@@ -96,47 +154,17 @@ void runLoad(const std::wstring& server, const std::wstring& channel, bool befor
         if (HANDLE shown = firstFrameShown(); shown && beforeFirstFrame)
             ::WaitForSingleObject(shown, kRefreshWaitsForFirstFrameAtMostMs);
     }
-
-    HttpRequest request;
-    request.url = server + L"/api/client/bootstrap";
-    if (cached && !cached->stamp.etag.empty())
-        request.headers.emplace_back(L"If-None-Match", utf8ToWide(cached->stamp.etag));
-    if (cached && !cached->stamp.lastModified.empty())
-        request.headers.emplace_back(L"If-Modified-Since", utf8ToWide(cached->stamp.lastModified));
     HttpResponse response;
     CatalogueError error;
-    const HttpResult result = HttpClient::Send(request, response, error.http);
-    if (result != HttpResult::Ok) error.fault = CatalogueFault::Network;
-
-    BootstrapStamp stamp;
-    stamp.etag = wideToUtf8(response.etag);
-    stamp.lastModified = wideToUtf8(response.lastModified);
-    stamp.confirmedAtMs = nowMs();
-    stamp.source = source;
-    const bool sameBody = result == HttpResult::Ok && cached && response.status == 200 &&
-                          response.body.size() == cached->bodyBytes &&
-                          qb::checksum64(response.body.data(), response.body.size()) == cached->stamp.bodyChecksum;
-    if (result == HttpResult::Ok && cached && (response.status == 304 || sameBody)) {
-        // A 304 need not repeat the validators; the copy keeps its own then.
-        if (stamp.etag.empty()) stamp.etag = cached->stamp.etag;
-        if (stamp.lastModified.empty()) stamp.lastModified = cached->stamp.lastModified;
-        stamp.bodyChecksum = cached->stamp.bodyChecksum;
-        storeBootstrapStamp(stamp, cached->bodyBytes);
-        publish(CatalogueLoadUnchanged, nullptr, CatalogueError{}, stamp.confirmedAtMs);
-        return;
-    }
-    if (result == HttpResult::Ok && response.status != 304) {
-        auto fresh = std::make_unique<Catalogue>();
-        json::ValuePtr tree;  // freed after the hand-over
-        if (fresh->parseBootstrap(response.body, &tree)) {
-            if (storeCachedBootstrap(response.body, stamp))
-                storeCachedCatalogue(*fresh, qb::checksum64(response.body.data(), response.body.size()));
-            publish(CatalogueLoadFresh, std::move(fresh), CatalogueError{}, stamp.confirmedAtMs);
-            return;
-        }
-        error = fresh->lastError;
-    } else if (result == HttpResult::Ok) {
-        error.fault = CatalogueFault::BadData;  // 304 to a request that named no copy
+    bool retry = false;
+    if (adoptAnswer(askService(server, cached, response, error), response, cached, source, error, retry)) return;
+    if (retry) {
+        // The copy the service confirmed was damaged on the disk: ask once more, for the whole body.
+        const std::optional<StoredStamp> none;
+        response = HttpResponse{};
+        error = CatalogueError{};
+        if (adoptAnswer(askService(server, none, response, error), response, none, source, error, retry)) return;
+        cached.reset();
     }
     if (cached) {
         publish(CatalogueLoadOffline, nullptr, error, cached->stamp.confirmedAtMs);

@@ -44,6 +44,7 @@ struct CatalogueAdoption {
     bool finished = false;   // the load is over; no further result follows
     bool failed = false;     // over without any lists to show
     bool offline = false;    // over without the service; the cached lists stay
+    bool confirmed = false;  // over, and the service vouched for the lists in this load (fresh, or a 304)
     int64_t confirmedAtMs = 0;  // when the service last vouched for the lists shown, ms since 1970 UTC
 };
 

@@ -446,7 +446,7 @@ TEST_F(CatalogueLoadTest, AStartShowsTheCachedCatalogueAndRefreshesItWithoutItsB
     Catalogue again;
     EXPECT_EQ(loadInto(again, service.base(), &outcome),
               (std::vector<WPARAM>{CatalogueLoadCached, CatalogueLoadUnchanged}));
-    EXPECT_TRUE(outcome.replaced && outcome.finished && !outcome.failed && !outcome.offline);
+    EXPECT_TRUE(outcome.replaced && outcome.finished && !outcome.failed && !outcome.offline && outcome.confirmed);
     EXPECT_EQ(again.apps.size(), 12u);
     EXPECT_EQ(again.generation, 1u);
     const std::vector<qbtest::LoggedRequest> requests = service.requests();
@@ -466,18 +466,27 @@ TEST_F(CatalogueLoadTest, AStartShowsTheCachedCatalogueAndRefreshesItWithoutItsB
               (std::vector<WPARAM>{CatalogueLoadCached, CatalogueLoadUnchanged}));
     EXPECT_EQ(again.apps.size(), 12u);
     EXPECT_TRUE(readCachedCatalogue(*stamp));
+    // A 304 confirms the copy only while its body matches the SHA-256 beside it: a changed body, or
+    // a side file naming another digest, is dropped and the whole catalogue asked for again.
     const std::string body = stored->body;
-    ASSERT_TRUE(cache::write(L"bootstrap.json", std::string(body.size(), ' ')));
-    EXPECT_EQ(loadInto(again, service.base(), &outcome),
-              (std::vector<WPARAM>{CatalogueLoadCached, CatalogueLoadUnchanged}));
-    EXPECT_EQ(again.apps.size(), 12u);
-    ASSERT_TRUE(cache::write(L"bootstrap.json", body));
+    BootstrapStamp otherDigest = stored->stamp;
+    otherDigest.bodySha256[0] = otherDigest.bodySha256[0] == '0' ? '1' : '0';
+    for (const auto& [file, text] : {std::pair{L"bootstrap.json", std::string(body.size(), ' ')},
+                                     std::pair{L"bootstrap.stamp.json", bootstrapStampText(otherDigest, body.size())}}) {
+        ASSERT_TRUE(cache::write(file, text));
+        ASSERT_TRUE(service.resetLog());
+        EXPECT_EQ(loadInto(again, service.base(), &outcome), (std::vector<WPARAM>{CatalogueLoadCached, CatalogueLoadFresh}));
+        EXPECT_TRUE(outcome.confirmed);
+        EXPECT_EQ(service.requests().size() == 2 ? service.requests()[1].status : 0, 200);
+        EXPECT_EQ(again.apps.size(), 12u);
+        EXPECT_EQ(readCachedBootstrap().value_or(CachedBootstrap()).body, body);
+    }
 
     // The service failing: the cached lists stay, marked offline with the time the service last confirmed them.
     ASSERT_TRUE(scriptBootstrap(R"([{"status": 500}])"));
     EXPECT_EQ(loadInto(again, service.base(), &outcome),
               (std::vector<WPARAM>{CatalogueLoadCached, CatalogueLoadOffline}));
-    EXPECT_TRUE(outcome.offline && !outcome.failed);
+    EXPECT_TRUE(outcome.offline && !outcome.failed && !outcome.confirmed);
     EXPECT_EQ(again.apps.size(), 12u);
     EXPECT_GE(outcome.confirmedAtMs, stored->stamp.confirmedAtMs);
     EXPECT_GT(outcome.confirmedAtMs, 0);
@@ -508,6 +517,7 @@ TEST_F(CatalogueLoadTest, ACorruptCacheIsDroppedAndTheFreshCatalogueReplacesIt) 
         {"cut short", good.substr(0, good.size() / 2), bootstrapStampText({}, good.size())},
         {"no side file", good, ""},
         {"side file not JSON", good, "{\"bytes\": "},
+        {"side file naming no SHA-256", good, bootstrapStampText({}, good.size())},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
