@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "downloads/install_batch.h"
 #include "downloads/task.h"
 
 struct AppInfo;
@@ -37,6 +38,20 @@ void followBatch();
 void stopBatch();
 void requestClose(HWND hwnd);
 void closeIfQuitting();
+// Automatic updates (auto_update_action.cpp), with autoUpdate on. A load that ends tells whether the
+// service confirmed its catalogue; a confirmed check then reads the registrations, and the apps they
+// show updatable start as the program's own batch once the user is idle and the battery allows
+// (considerAutoUpdate; a timer looks again while they do not). An update that may not install unattended
+// stays downloaded for the user's click (autoUpdateHolds, on its download's end). The batch ends in one
+// tray notice, and no message box asks anything of the user meanwhile (inAutoUpdateBatch).
+constexpr UINT_PTR kAutoUpdateTimerId = 41;
+void autoUpdateCheckEnded(bool confirmed);
+bool autoUpdateTakesOver();  // the "可升级" notice gives way: the batch's own says what happened
+void considerAutoUpdate();
+void onAutoUpdateTimer(HWND window);
+bool autoUpdateHolds(int32_t taskId, const TaskSnapshot& task);
+bool inAutoUpdateBatch(int32_t taskId);
+void autoUpdateBatchEnded(const InstallBatch& batch);
 // Install lists (install_list_action.cpp). 导出软件清单 and 导入软件清单 of the settings window: the
 // file is chosen in the system's dialog, owned by owner, and read or written by a worker.
 void exportInstallList(HWND owner);

@@ -33,6 +33,7 @@ void followBatch() {
     batch.follow(shellServices().taskSnapshot());
     if (!batch.finished()) return;
     showSummary(batchSummary(batch));
+    autoUpdateBatchEnded(batch);
     batch = InstallBatch{};
     repaintMainWindow();
 }

@@ -314,6 +314,7 @@ LRESULT onTimer(HWND hwnd, UINT_PTR id) {
     if (id == kSpeedTimerId) onSpeedTimer(hwnd);
     if (id == kPageRepeatTimerId) onPageRepeatTimer(hwnd);
     if (id == kUpdateCheckTimerId) onUpdateCheckTimer();
+    if (id == kAutoUpdateTimerId) onAutoUpdateTimer(hwnd);
     if (id == kInstalledReadTimerId) {
         ::KillTimer(hwnd, id);
         startInstalledAppsReadNow();

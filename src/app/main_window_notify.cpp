@@ -60,6 +60,7 @@ void installAfterDownload(int32_t taskId, const TaskSnapshot& task, bool inBatch
         showToast(L"「" + task.name + L"」下载完成，卸载结束后可点击安装", ToastNeutral);
         return;
     }
+    if (autoUpdateHolds(taskId, task)) return;  // downloaded for the user's click, or refused
     const InstallStart start = installAndReport(taskId);
     if (start == InstallStart::Deferred) return;  // the running app's road has said what happens
     if (start == InstallStart::Refused) {
@@ -100,6 +101,7 @@ LRESULT onCatalogueLoaded(WPARAM step) {
         loaded.finished = step != CatalogueLoadCached;
         loaded.failed = step == CatalogueLoadFailed;
         loaded.offline = step == CatalogueLoadOffline;
+        loaded.confirmed = step == CatalogueLoadFresh || step == CatalogueLoadUnchanged;
     }
     const bool firstShown = app.catalogueLoading;
     if (loaded.replaced || loaded.finished) app.catalogueLoading = false;
@@ -126,6 +128,7 @@ LRESULT onCatalogueLoaded(WPARAM step) {
     // The rest of the start-up waits until the first catalogue (or the failure screen) is on the screen.
     if (services.finishStartUp) services.finishStartUp();
     continueListImport();
+    if (loaded.finished) autoUpdateCheckEnded(loaded.confirmed);
     return 0;
 }
 
@@ -174,6 +177,7 @@ LRESULT onDownloadDone(IdAndGeneration news) {
 LRESULT onDownloadFailed(HWND hwnd, IdAndGeneration news) {
     const auto tasks = shellServices().taskSnapshot();
     if (replacedSince(tasks, news)) return 0;
+    if (inAutoUpdateBatch(news.id)) return 0;  // its batch's notice counts it; nothing asks the user now
     // A task cleared from the list since still failed: the warning comes without its name.
     const auto found = tasks.find(news.id);
     std::wstring text;
@@ -242,7 +246,8 @@ LRESULT onInstalledRead(WPARAM) {
     prepareMainWindowFacesSoon();
     repaintMainWindow();
     continueListImport();
-    announceUpdates(app.mainWnd);
+    if (!autoUpdateTakesOver()) announceUpdates(app.mainWnd);
+    considerAutoUpdate();
     return 0;
 }
 

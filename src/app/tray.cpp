@@ -15,6 +15,7 @@
 #include "app/startup.h"
 #include "base/worker_thread.h"
 #include "model/app_state.h"
+#include "updates/auto_update.h"
 
 namespace {
 
@@ -103,11 +104,7 @@ void showTrayNotice(HWND window, const std::wstring& title, const std::wstring& 
 
 std::wstring updateNoticeTitle(size_t count) { return std::to_wstring(count) + L" 款软件可升级"; }
 
-std::wstring updateNoticeText(const std::vector<updates::Updatable>& apps) {
-    std::wstring text;
-    for (size_t i = 0; i < apps.size() && i < 3; ++i) text += (i ? L"、「" : L"「") + apps[i].name + L"」";
-    return apps.size() > 3 ? text + L" 等" : text;
-}
+std::wstring updateNoticeText(const std::vector<updates::Updatable>& apps) { return updates::namedApps(apps); }
 
 void announceUpdates(HWND window) {
     if (!tray().shown) return;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "updates/auto_update.h"
 #include "updates/update_checks.h"
 
 namespace {
@@ -44,6 +45,57 @@ TEST(UpdateChecks, ANoticeNamesEachAppOncePerVersionAcrossARestart) {
     for (const char* broken : {"", "[]", "{\"announced\":{}}", "{\"announced\":[{\"id\":-1,\"version\":\"1\"}]}",
                                "{\"announced\":[{\"id\":\"3\",\"version\":\"1\"},null]}"})
         EXPECT_TRUE(updates::parseAnnounced(broken).empty()) << broken;
+}
+
+TEST(AutoUpdate, OnlyVouchedSilentPackagesInstallAndOnlyWhenTheCheckWasConfirmedTheUserIdleAndPowerEnough) {
+    using updates::AutoInstall;
+    using updates::AutoStart;
+    const struct {
+        bool sha256, match, silent, broken, refused, archive;
+        AutoInstall expected;
+    } packages[] = {
+        {true, true, true, false, false, false, AutoInstall::Install},
+        {false, true, true, false, false, false, AutoInstall::AwaitClick},  // an MD5 alone vouches for no unattended run
+        {true, true, false, false, false, false, AutoInstall::AwaitClick},  // 静默安装 off, or a wizard only
+        {true, true, true, false, false, true, AutoInstall::AwaitClick},    // an archive: the user unpacks it
+        {true, false, true, false, false, false, AutoInstall::Refused},
+        {true, true, true, true, false, false, AutoInstall::Refused},
+        {true, true, true, false, true, false, AutoInstall::Refused},       // signed by another than the pinned publisher
+    };
+    for (const auto& p : packages) {
+        const updates::PackageFacts facts{p.sha256, p.match, p.silent, p.broken, p.refused, p.archive};
+        EXPECT_EQ(updates::autoInstallFor(facts), p.expected) << p.sha256 << p.match << p.silent << p.broken << p.refused;
+    }
+    constexpr uint64_t kMinute = 60 * 1000;
+    const struct {
+        bool confirmed;
+        uint64_t idleMs;
+        int idleMinutes;
+        bool onBattery;
+        int percent;
+        AutoStart expected;
+    } starts[] = {
+        {true, 0, 0, false, -1, AutoStart::Now},                       // 0 minutes: any time
+        {false, 60 * kMinute, 5, false, 100, AutoStart::NotThisCheck},  // the cached copy alone
+        {true, 5 * kMinute - 1, 5, false, 100, AutoStart::WaitForIdle},
+        {true, 5 * kMinute, 5, false, 100, AutoStart::Now},
+        {true, 1440 * kMinute, 1440, false, 100, AutoStart::Now},
+        {true, 0, 0, true, 29, AutoStart::WaitForPower},
+        {true, 0, 0, true, 30, AutoStart::Now},
+        {true, 0, 0, false, 10, AutoStart::Now},                       // charging
+        {true, 0, 0, true, -1, AutoStart::Now},                        // the charge is not known
+    };
+    for (const auto& s : starts)
+        EXPECT_EQ(updates::autoStartVerdict({s.confirmed, s.idleMs, s.idleMinutes, s.onBattery, s.percent}), s.expected)
+            << s.idleMs << " " << s.percent;
+    const std::vector<Updatable> four = {{1, L"甲", L"2"}, {2, L"乙", L"2"}, {3, L"丙", L"2"}, {4, L"丁", L"2"}};
+    const std::vector<Updatable> one = {{5, L"戊", L"3"}};
+    const updates::Notice both = updates::autoUpdateNotice(four, one);
+    EXPECT_EQ(both.title, L"已自动升级 4 款");
+    EXPECT_EQ(both.text, L"「甲」、「乙」、「丙」 等\n1 款升级已下载，点击安装");
+    const updates::Notice waiting = updates::autoUpdateNotice({}, one);
+    EXPECT_EQ(waiting.title + L"|" + waiting.text, L"1 款升级已下载，点击安装|「戊」");
+    EXPECT_TRUE(updates::autoUpdateNotice({}, {}).title.empty());
 }
 
 }  // namespace
