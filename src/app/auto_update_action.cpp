@@ -12,6 +12,7 @@ namespace {
 
 // The program's own update batch, across the checks that lead to it.
 struct AutoUpdateRun {
+    bool checked = false;    // a load has finished in this run
     bool confirmed = false;  // the last finished load was confirmed by the service
     bool due = false;        // a confirmed check waits for its batch
     bool running = false;    // the batch in AppState is the program's own
@@ -84,14 +85,18 @@ updates::Updatable updatableOf(int32_t appId, const std::wstring& name) {
 
 void autoUpdateCheckEnded(bool confirmed) {
     AutoUpdateRun& run = autoRun();
+    run.checked = true;
     run.confirmed = confirmed;
-    if (!confirmed || !appState().config.autoUpdate) return;
-    run.tried.clear();
-    run.due = true;
-    rereadInstalledApps();  // the batch starts from registrations read against this catalogue
+    if (!appState().config.autoUpdate) return;
+    if (confirmed) run.tried.clear();
+    run.due = confirmed;
+    // The batch starts from registrations read against this catalogue; without one, the notice of
+    // updatable apps that gave way meanwhile comes after that read.
+    rereadInstalledApps();
 }
 
-bool autoUpdateTakesOver() { return appState().config.autoUpdate && autoRun().confirmed; }
+// Until the check has ended, and after one the service confirmed, the batch's notice says what happened.
+bool autoUpdateTakesOver() { return appState().config.autoUpdate && (!autoRun().checked || autoRun().confirmed); }
 
 void considerAutoUpdate() {
     AppState& app = appState();
