@@ -194,11 +194,11 @@ class Run:
         """The journal of unfinished downloads beside config.json."""
         return self.user_folder("AppData", "Roaming", "Tidewell", "downloads.json")
 
-    def write_config(self, server, download_dir=DOWNLOADS):
+    def write_config(self, server, download_dir=DOWNLOADS, **settings):
         path = self.config_path()
         os.makedirs(os.path.dirname(path), exist_ok=True)
         with open(path, "w", encoding="utf-8") as f:
-            json.dump({"server": server, "channel": CHANNEL, "downloadDir": download_dir}, f, ensure_ascii=False)
+            json.dump({"server": server, "channel": CHANNEL, "downloadDir": download_dir, **settings}, f, ensure_ascii=False)
 
     def host_path(self, windows_path):
         assert windows_path[:3].upper() == "C:\\"

@@ -40,9 +40,8 @@ WARNING_TEXT = 0xD67415
 
 
 class WindowWatcher:
-    """Lists, every 0.3 s, the visible top-level windows of the display that belong neither to Quillbox nor
-    to the sample program: an installer that shows its wizard or its progress lands here. With quillbox,
-    Quillbox's own windows are listed too."""
+    """Lists, every 0.3 s, the visible top-level windows of the display that belong neither to Quillbox (unless
+    quillbox) nor to the sample program: an installer that shows its wizard or its progress lands here."""
 
     def __init__(self, run, quillbox=False):
         self.run, self.seen, self.stopped, self.quillbox = run, set(), threading.Event(), quillbox
@@ -255,36 +254,27 @@ def background_start(run):
 
 
 def quillbox_processes(run):
-    """The pids of the Quillbox.exe processes running in this prefix (others may run in prefixes of their own)."""
-    prefix = ("WINEPREFIX=%s" % run.env["WINEPREFIX"]).encode()
-    pids = []
+    """The pids of the Quillbox.exe processes in this prefix (others may run in prefixes of their own)."""
+    found = []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                program = f.read().split(b"\0")[0]
-            with open("/proc/%s/environ" % pid, "rb") as f:
-                environment = f.read().split(b"\0")
+            argv, env = (open("/proc/%s/%s" % (pid, part), "rb").read().split(b"\0") for part in ("cmdline", "environ"))
         except OSError:
             continue
-        if program.lower().endswith(b"quillbox.exe") and prefix in environment:
-            pids.append(int(pid))
-    return pids
+        if argv[0].lower().endswith(b"quillbox.exe") and ("WINEPREFIX=" + run.env["WINEPREFIX"]).encode() in env:
+            found.append(int(pid))
+    return found
 
 
-def automatic_update(run):
-    """With 自动升级 on and no idle time asked for, a --background start updates Qb 晨光日历, installed at 1.0
-    again, to the catalogue's 2.0 on its own, showing no window of its own or of the installer. Another
-    start then shows the window of the one running copy."""
+def automatic_update(run, svc):
+    """With 自动升级 on and no idle time asked for, a --background start updates Qb 晨光日历 from 1.0 to 2.0 on
+    its own, showing no window of its own or an installer's; another start shows the one copy's window."""
     run.click(1180 - 23, 32)  # the close button
     run.program.wait_exit(30)
     code = preinstall(run, DAWN)
     run.check("Qb 晨光日历 1.0 is installed again", code == 0 and registered_version(run, DAWN) == "1.0",
               (code, registered_version(run, DAWN)))
-    with open(run.config_path(), encoding="utf-8") as f:
-        config = json.load(f)
-    config.update(autoUpdate=True, autoUpdateIdleMinutes=0)
-    with open(run.config_path(), "w", encoding="utf-8") as f:
-        json.dump(config, f, ensure_ascii=False)
+    run.write_config(svc.url, autoUpdate=True, autoUpdateIdleMinutes=0)
     run.program = Program(run.prefix_build, run.exe, ["--background"])
     watcher = WindowWatcher(run, quillbox=True)
     try:
@@ -297,8 +287,7 @@ def automatic_update(run):
     # Wine's tray shows the icon in a window of its own, and the notice as an untitled balloon beside it.
     tray = {entry.rsplit(" (", 1)[1] for entry in shown if entry.startswith("Wine System Tray (")}
     others = [entry for entry in shown if entry.rsplit(" (", 1)[1] not in tray]
-    run.check("the batch ends in a notice from the tray", [e for e in shown if e.startswith(" (") and e[2:] in tray],
-              shown)
+    run.check("the batch ends in a notice from the tray", any(e[:2] == " (" and e[2:] in tray for e in shown), shown)
     run.check("neither Quillbox nor the installer showed a window meanwhile", not others, others)
     again = subprocess.run(["wine", run.exe], env=run.program.env, stdin=subprocess.DEVNULL, capture_output=True,
                            timeout=60)
@@ -375,5 +364,5 @@ def case_update_uninstall(run):
     run.click(*centre(category_row(2)))
     uninstall(run, DAWN)
     uninstall(run, SPRUCE)
-    automatic_update(run)
+    automatic_update(run, svc)
     clean_slate(run)

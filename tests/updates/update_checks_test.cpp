@@ -50,10 +50,7 @@ TEST(UpdateChecks, ANoticeNamesEachAppOncePerVersionAcrossARestart) {
 TEST(AutoUpdate, OnlyVouchedSilentPackagesInstallAndOnlyWhenTheCheckWasConfirmedTheUserIdleAndPowerEnough) {
     using updates::AutoInstall;
     using updates::AutoStart;
-    const struct {
-        bool sha256, match, silent, broken, refused, archive;
-        AutoInstall expected;
-    } packages[] = {
+    const struct { bool sha256, match, silent, broken, refused, archive; AutoInstall expected; } packages[] = {
         {true, true, true, false, false, false, AutoInstall::Install},
         {false, true, true, false, false, false, AutoInstall::AwaitClick},  // an MD5 alone vouches for no unattended run
         {true, true, false, false, false, false, AutoInstall::AwaitClick},  // 静默安装 off, or a wizard only
@@ -67,14 +64,8 @@ TEST(AutoUpdate, OnlyVouchedSilentPackagesInstallAndOnlyWhenTheCheckWasConfirmed
         EXPECT_EQ(updates::autoInstallFor(facts), p.expected) << p.sha256 << p.match << p.silent << p.broken << p.refused;
     }
     constexpr uint64_t kMinute = 60 * 1000;
-    const struct {
-        bool confirmed;
-        uint64_t idleMs;
-        int idleMinutes;
-        bool onBattery;
-        int percent;
-        AutoStart expected;
-    } starts[] = {
+    const struct { bool confirmed; uint64_t idleMs; int idleMinutes; bool onBattery; int percent; AutoStart expected; }
+    starts[] = {
         {true, 0, 0, false, -1, AutoStart::Now},                       // 0 minutes: any time
         {false, 60 * kMinute, 5, false, 100, AutoStart::NotThisCheck},  // the cached copy alone
         {true, 5 * kMinute - 1, 5, false, 100, AutoStart::WaitForIdle},
@@ -93,8 +84,7 @@ TEST(AutoUpdate, OnlyVouchedSilentPackagesInstallAndOnlyWhenTheCheckWasConfirmed
     const updates::Notice both = updates::autoUpdateNotice(four, one);
     EXPECT_EQ(both.title, L"已自动升级 4 款");
     EXPECT_EQ(both.text, L"「甲」、「乙」、「丙」 等\n1 款升级已下载，点击安装");
-    const updates::Notice waiting = updates::autoUpdateNotice({}, one);
-    EXPECT_EQ(waiting.title + L"|" + waiting.text, L"1 款升级已下载，点击安装|「戊」");
+    EXPECT_EQ(updates::autoUpdateNotice({}, one).title + updates::autoUpdateNotice({}, one).text, L"1 款升级已下载，点击安装「戊」");
     EXPECT_TRUE(updates::autoUpdateNotice({}, {}).title.empty());
 }
 
