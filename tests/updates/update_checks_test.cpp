@@ -52,16 +52,16 @@ TEST(AutoUpdate, OnlyVouchedSilentPackagesInstallAndOnlyWhenTheCheckWasConfirmed
     using updates::AutoStart;
     const struct { bool sha256, match, silent, broken, refused, archive; AutoInstall expected; } packages[] = {
         {true, true, true, false, false, false, AutoInstall::Install},
-        {false, true, true, false, false, false, AutoInstall::AwaitClick},  // an MD5 alone vouches for no unattended run
+        {false, true, true, false, false, false, AutoInstall::AwaitClick},  // an MD5 alone vouches for none
         {true, true, false, false, false, false, AutoInstall::AwaitClick},  // 静默安装 off, or a wizard only
         {true, true, true, false, false, true, AutoInstall::AwaitClick},    // an archive: the user unpacks it
         {true, false, true, false, false, false, AutoInstall::Refused},
         {true, true, true, true, false, false, AutoInstall::Refused},
-        {true, true, true, false, true, false, AutoInstall::Refused},       // signed by another than the pinned publisher
+        {true, true, true, false, true, false, AutoInstall::Refused},       // not the pinned publisher
     };
     for (const auto& p : packages) {
         const updates::PackageFacts facts{p.sha256, p.match, p.silent, p.broken, p.refused, p.archive};
-        EXPECT_EQ(updates::autoInstallFor(facts), p.expected) << p.sha256 << p.match << p.silent << p.broken << p.refused;
+        EXPECT_EQ(updates::autoInstallFor(facts), p.expected) << "row " << (&p - packages);
     }
     constexpr uint64_t kMinute = 60 * 1000;
     const struct { bool confirmed; uint64_t idleMs; int idleMinutes; bool onBattery; int percent; AutoStart expected; }
