@@ -33,11 +33,14 @@ void actOnDownloaded(const AppInfo& app, const TaskSnapshot& task) {
     showToast(installAcceptedToast(app.id, app.name), ToastSuccess);
 }
 
-// What 全部升级 may start without asking anything: a fresh download where the card offers "升 级",
+// What 全部升级 may start without asking anything: a fresh download where the card offers "升 级"
+// (also after an earlier version was installed in this run: a copy in the background runs for days),
 // a paused download going on, or the installer of a finished, verified package. A package nothing
 // vouches for waits for the user's own click and question.
 bool startsWithoutQuestion(const TaskSnapshot* task) {
-    if (!task || task->state == Failed || task->state == Cancelled || task->state == Paused) return true;
+    if (!task || task->state == Failed || task->state == Cancelled || task->state == Paused ||
+        task->state == Installed)
+        return true;
     if (!installable(task->state)) return false;
     return !task->isArchive && !task->unverified && installRefusal(*task).empty();
 }

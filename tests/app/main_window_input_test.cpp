@@ -344,7 +344,7 @@ TEST_F(MainWindowInput, UpdateAllStartsEveryUpdateThatNeedsNoQuestion) {
     InstallStatus older;
     older.registration.displayVersion = L"1.0";
     older.updatable = true;
-    for (int32_t id = 1; id <= 7; ++id) {
+    for (int32_t id = 1; id <= 8; ++id) {
         state.catalogue.apps.push_back(wintest::app(id, L"应用" + std::to_wstring(id)));
         state.installed.byId[id] = older;
     }
@@ -355,12 +355,14 @@ TEST_F(MainWindowInput, UpdateAllStartsEveryUpdateThatNeedsNoQuestion) {
                     {3, wintest::task(3, L"应用3", Completed)},
                     {4, unverified},
                     {5, wintest::task(5, L"应用5", Failed)},
-                    {7, wintest::task(7, L"应用7", Paused)}};  // its row's button goes on with it
+                    {7, wintest::task(7, L"应用7", Paused)},  // its row's button goes on with it
+                    {8, wintest::task(8, L"应用8", Installed)}};  // an earlier update, and a newer one since
     state.hitRegions = {region(880, 86, 976, 112, HitKind::UpdateAll)};
     click(900, 100);
     EXPECT_EQ(calls_.log,
-              (std::vector<std::wstring>{L"appAction 1", L"appAction 3", L"appAction 5", L"appAction 7"}));
-    EXPECT_EQ(state.toastText, L"开始升级 4 款软件，将逐个自动安装；1 款无法校验的安装包请逐个确认");
+              (std::vector<std::wstring>{L"appAction 1", L"appAction 3", L"appAction 5", L"appAction 7",
+                                         L"appAction 8"}));
+    EXPECT_EQ(state.toastText, L"开始升级 5 款软件，将逐个自动安装；1 款无法校验的安装包请逐个确认");
     EXPECT_TRUE(calls_.boxes.empty());
     // The batch ends in one summary once each has ended; the package nothing vouches for counts as skipped.
     calls_.tasks[1] = wintest::task(1, L"应用1", InstallFailed);
@@ -372,12 +374,12 @@ TEST_F(MainWindowInput, UpdateAllStartsEveryUpdateThatNeedsNoQuestion) {
     followBatch();
     EXPECT_FALSE(state.batch.active());
     EXPECT_TRUE(state.noticeIsSummary);
-    EXPECT_EQ(state.noticeText, L"已升级 3 款");
+    EXPECT_EQ(state.noticeText, L"已升级 4 款");
     EXPECT_EQ(state.noticeSkipped, L"已跳过：「应用4」");
     EXPECT_EQ(state.noticeFailed, L"失败：「应用1」");
 
     calls_.log.clear();
-    for (int32_t id : {1, 3, 4, 5, 7}) calls_.tasks[id] = wintest::task(id, L"应用", Installing);
+    for (int32_t id : {1, 3, 4, 5, 7, 8}) calls_.tasks[id] = wintest::task(id, L"应用", Installing);
     click(900, 100);
     EXPECT_TRUE(calls_.log.empty());
     EXPECT_EQ(state.toastText, L"升级已在进行中");
