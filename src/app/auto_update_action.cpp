@@ -148,7 +148,7 @@ void autoUpdateBatchEnded(const InstallBatch& batch) {
     std::vector<updates::Updatable> installed;
     for (const BatchItem& item : batch.items)
         if (item.outcome == BatchOutcome::Done) installed.push_back(updatableOf(item.appId, item.name));
-    const updates::Notice notice = updates::autoUpdateNotice(installed, run.awaitingClick);
+    const TrayNotice notice = autoUpdateNotice(installed, run.awaitingClick);
     run.awaitingClick.clear();
     if (!notice.title.empty()) showTrayNotice(appState().mainWnd, notice.title, notice.text);
 }

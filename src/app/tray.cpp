@@ -104,7 +104,23 @@ void showTrayNotice(HWND window, const std::wstring& title, const std::wstring& 
 
 std::wstring updateNoticeTitle(size_t count) { return std::to_wstring(count) + L" 款软件可升级"; }
 
-std::wstring updateNoticeText(const std::vector<updates::Updatable>& apps) { return updates::namedApps(apps); }
+std::wstring updateNoticeText(const std::vector<updates::Updatable>& apps) { return namedApps(apps); }
+
+std::wstring namedApps(const std::vector<updates::Updatable>& apps) {
+    std::wstring text;
+    for (size_t i = 0; i < apps.size() && i < 3; ++i) text += (i ? L"、「" : L"「") + apps[i].name + L"」";
+    return apps.size() > 3 ? text + L" 等" : text;
+}
+
+TrayNotice autoUpdateNotice(const std::vector<updates::Updatable>& installed,
+                            const std::vector<updates::Updatable>& downloaded) {
+    const std::wstring waiting =
+        downloaded.empty() ? std::wstring() : std::to_wstring(downloaded.size()) + L" 款升级已下载，点击安装";
+    if (installed.empty()) return {waiting, namedApps(downloaded)};
+    TrayNotice notice{L"已自动升级 " + std::to_wstring(installed.size()) + L" 款", namedApps(installed)};
+    if (!waiting.empty()) notice.text += L"\n" + waiting;
+    return notice;
+}
 
 void announceUpdates(HWND window) {
     if (!tray().shown) return;

@@ -61,3 +61,14 @@ void announceUpdates(HWND window);
 // The notice's title and text: the count, and up to three names.
 std::wstring updateNoticeTitle(size_t count);
 std::wstring updateNoticeText(const std::vector<updates::Updatable>& apps);
+// 「a」、「b」、「c」 等: up to three names, and 等 when there are more.
+std::wstring namedApps(const std::vector<updates::Updatable>& apps);
+// The one notice after an automatic batch: the updates installed ("已自动升级 N 款") and those
+// downloaded for a click ("N 款升级已下载，点击安装"), each naming up to three apps; an empty title when
+// there is nothing to say.
+struct TrayNotice {
+    std::wstring title;
+    std::wstring text;
+};
+TrayNotice autoUpdateNotice(const std::vector<updates::Updatable>& installed,
+                            const std::vector<updates::Updatable>& downloaded);

@@ -46,15 +46,4 @@ AutoStart autoStartVerdict(const StartFacts& facts);
 constexpr uint32_t kAutoStartRetryMs = 60 * 1000;
 constexpr int kLowestBatteryPercent = 30;
 
-// The one notice after the batch: the updates installed ("已自动升级 N 款") and those downloaded for
-// a click ("N 款升级已下载，点击安装"), each naming up to three apps; an empty title when there is
-// nothing to say.
-struct Notice {
-    std::wstring title;
-    std::wstring text;
-};
-Notice autoUpdateNotice(const std::vector<Updatable>& installed, const std::vector<Updatable>& downloaded);
-// 「a」、「b」、「c」 等: up to three names, and 等 when there are more.
-std::wstring namedApps(const std::vector<Updatable>& apps);
-
 }  // namespace updates
