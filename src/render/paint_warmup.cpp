@@ -14,6 +14,8 @@ constexpr wchar_t kSample[] =
     L"Quillbox 软件下载安装管理设置分类应用全部办公聊天影音工具游戏浏览器输入法系统安全图片编程"
     L"高速正在加载暂无请检查网络连接重新已完成 0123456789.MBKGB";
 
+constexpr SIZE kSampleRoom{256, 64};  // in units
+
 void prepareBackBuffer(PaintWarmUp& handOver, SIZE size) {
     auto surface = std::make_unique<DibSurface>();
     if (!surface->ensure(size.cx, size.cy)) return;
@@ -31,10 +33,12 @@ void warmUp(PaintWarmUp& handOver, const std::function<FirstFrame()>& firstFrame
 
     HFONT fonts[kUiFontCount] = {};
     createUiFonts(fonts, frame.dpi);
+    // Room for the whole sample at the frame's scale: a glyph clipped away is not rendered.
+    const SIZE room{scale.length(kSampleRoom.cx), scale.length(kSampleRoom.cy)};
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = 256;
-    info.bmiHeader.biHeight = -64;
+    info.bmiHeader.biWidth = room.cx;
+    info.bmiHeader.biHeight = -room.cy;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
@@ -46,7 +50,7 @@ void warmUp(PaintWarmUp& handOver, const std::function<FirstFrame()>& firstFrame
         for (HFONT font : fonts) {
             if (!font) continue;
             qb::SelectGuard withFont(dc.get(), font);
-            RECT box{0, 0, 256, 64};
+            RECT box{0, 0, room.cx, room.cy};
             ::DrawTextW(dc.get(), kSample, -1, &box, DT_LEFT | DT_WORDBREAK | DT_NOPREFIX);
         }
         // The pictures of the first frame need no decoder (see logoPicture): the decoder is left for the
