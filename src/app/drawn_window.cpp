@@ -1,5 +1,7 @@
 #include "app/drawn_window.h"
 
+#include <windowsx.h>
+
 #include <utility>
 
 #include "app/frame.h"
@@ -57,6 +59,13 @@ std::wstring textOf(HWND control) {
     std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
     text.resize(static_cast<size_t>(::GetWindowTextW(control, text.data(), static_cast<int>(text.size()))));
     return text;
+}
+
+LRESULT hitTest(HWND hwnd, WPARAM wp, LPARAM lp, const qb::DpiScale& scale, bool (*drags)(POINT units)) {
+    POINT point{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+    ::ScreenToClient(hwnd, &point);
+    if (drags(scale.units(point))) return HTCAPTION;
+    return ::DefWindowProcW(hwnd, WM_NCHITTEST, wp, lp);
 }
 
 }  // namespace drawn_window

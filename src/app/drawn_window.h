@@ -43,6 +43,8 @@ HFONT createFont(const qb::DpiScale& scale, int height, int weight);
 // Rounds the window's corners as the main window's, at scale.
 void roundCorners(HWND hwnd, const qb::DpiScale& scale, int width, int height, BOOL redraw);
 std::wstring textOf(HWND control);
+// WM_NCHITTEST: a point where `drags` (in units) says the window is dragged is its caption.
+LRESULT hitTest(HWND hwnd, WPARAM wp, LPARAM lp, const qb::DpiScale& scale, bool (*drags)(POINT units));
 
 // Paints into a fresh white surface of `size` pixels and copies it to dc in one go.
 template <typename Paint>

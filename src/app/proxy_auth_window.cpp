@@ -302,13 +302,6 @@ LRESULT onMouse(HWND hwnd, UINT msg, LPARAM lp) {
     return 0;
 }
 
-LRESULT onNcHitTest(HWND hwnd, WPARAM wp, LPARAM lp) {
-    POINT point{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
-    ::ScreenToClient(hwnd, &point);
-    if (pl::dragsWindow(scale().units(point))) return HTCAPTION;
-    return ::DefWindowProcW(hwnd, WM_NCHITTEST, wp, lp);
-}
-
 LRESULT onPaint(HWND hwnd) {
     PAINTSTRUCT ps;
     HDC dc = ::BeginPaint(hwnd, &ps);
@@ -336,7 +329,7 @@ LRESULT CALLBACK loginWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_DRAWITEM: return onDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lp));
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLOREDIT: return onCtlColor(hwnd, reinterpret_cast<HDC>(wp), reinterpret_cast<HWND>(lp));
-        case WM_NCHITTEST: return onNcHitTest(hwnd, wp, lp);
+        case WM_NCHITTEST: return drawn_window::hitTest(hwnd, wp, lp, scale(), pl::dragsWindow);
         case WM_MOUSEMOVE:
         case WM_LBUTTONUP: return onMouse(hwnd, msg, lp);
         case WM_ERASEBKGND: return 1;

@@ -396,13 +396,6 @@ LRESULT onMouse(HWND hwnd, SettingsResources& held, UINT msg, LPARAM lp) {
     return 0;
 }
 
-LRESULT onNcHitTest(HWND hwnd, WPARAM wp, LPARAM lp) {
-    POINT point{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
-    ::ScreenToClient(hwnd, &point);
-    if (sl::dragsWindow(scale().units(point))) return HTCAPTION;
-    return ::DefWindowProcW(hwnd, WM_NCHITTEST, wp, lp);
-}
-
 LRESULT onPaint(HWND hwnd, const SettingsResources& held) {
     PAINTSTRUCT ps;
     HDC dc = ::BeginPaint(hwnd, &ps);
@@ -612,7 +605,7 @@ LRESULT CALLBACK settingsWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         case WM_DRAWITEM: return onDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lp));
         case WM_CTLCOLORSTATIC: return onCtlColorStatic(*held, wp, lp);
         case WM_CTLCOLOREDIT: return onCtlColorEdit(*held, wp);
-        case WM_NCHITTEST: return onNcHitTest(hwnd, wp, lp);
+        case WM_NCHITTEST: return drawn_window::hitTest(hwnd, wp, lp, scale(), sl::dragsWindow);
         case WM_MOUSEMOVE:
         case WM_MOUSELEAVE:
         case WM_LBUTTONDOWN:
