@@ -61,6 +61,18 @@ std::wstring textOf(HWND control) {
     return text;
 }
 
+bool registerClass(const wchar_t* name, WNDPROC procedure, LPCWSTR cursor, HICON icon, HBRUSH background) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = procedure;
+    wc.hInstance = ::GetModuleHandleW(nullptr);
+    wc.hIcon = icon;
+    wc.hCursor = ::LoadCursorW(nullptr, cursor);
+    wc.hbrBackground = background;
+    wc.lpszClassName = name;
+    return ::RegisterClassExW(&wc) != 0;
+}
+
 LRESULT hitTest(HWND hwnd, WPARAM wp, LPARAM lp, const qb::DpiScale& scale, bool (*drags)(POINT units)) {
     POINT point{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
     ::ScreenToClient(hwnd, &point);

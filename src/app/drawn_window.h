@@ -43,6 +43,9 @@ HFONT createFont(const qb::DpiScale& scale, int height, int weight);
 // Rounds the window's corners as the main window's, at scale.
 void roundCorners(HWND hwnd, const qb::DpiScale& scale, int width, int height, BOOL redraw);
 std::wstring textOf(HWND control);
+// Registers a window class of this program; false when it could not (also when it already was).
+bool registerClass(const wchar_t* name, WNDPROC procedure, LPCWSTR cursor = IDC_ARROW, HICON icon = nullptr,
+                   HBRUSH background = nullptr);
 // WM_NCHITTEST: a point where `drags` (in units) says the window is dragged is its caption.
 LRESULT hitTest(HWND hwnd, WPARAM wp, LPARAM lp, const qb::DpiScale& scale, bool (*drags)(POINT units));
 

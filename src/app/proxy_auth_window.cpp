@@ -340,16 +340,9 @@ LRESULT CALLBACK loginWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 void registerClasses() {
-    for (const auto& [name, procedure] : {std::pair{kProxyAuthWindowClass, loginWindowProc},
-                                          std::pair{kRememberClass, rememberProcedure}}) {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = procedure;
-        wc.hInstance = ::GetModuleHandleW(nullptr);
-        wc.hCursor = ::LoadCursorW(nullptr, name == kRememberClass ? IDC_HAND : IDC_ARROW);
-        wc.lpszClassName = name;
-        ::RegisterClassExW(&wc);  // fails harmlessly once registered
-    }
+    // Each fails harmlessly once registered.
+    drawn_window::registerClass(kProxyAuthWindowClass, loginWindowProc);
+    drawn_window::registerClass(kRememberClass, rememberProcedure, IDC_HAND);
 }
 
 void openLoginWindow(HWND main, uint32_t id, const ProxyQuestion& question) {

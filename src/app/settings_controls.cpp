@@ -176,22 +176,13 @@ LRESULT CALLBACK switchProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     return ::DefWindowProcW(hwnd, msg, wp, lp);
 }
 
-void registerControlClass(const wchar_t* name, WNDPROC procedure) {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = procedure;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.hCursor = ::LoadCursorW(nullptr, IDC_HAND);
-    wc.lpszClassName = name;
-    ::RegisterClassExW(&wc);  // fails harmlessly when a window before registered it
-}
-
 }  // namespace
 
 void registerSettingsControls() {
-    registerControlClass(kChoiceClass, segmentedChoiceProcedure);
-    registerControlClass(kProxyChoiceClass, segmentedChoiceProcedure);
-    registerControlClass(kSwitchClass, switchProcedure);
+    // Each fails harmlessly when a window before registered it.
+    drawn_window::registerClass(kChoiceClass, segmentedChoiceProcedure, IDC_HAND);
+    drawn_window::registerClass(kProxyChoiceClass, segmentedChoiceProcedure, IDC_HAND);
+    drawn_window::registerClass(kSwitchClass, switchProcedure, IDC_HAND);
 }
 
 int choiceValue(HWND choice) {

@@ -6,6 +6,7 @@
 #include "app/app_action.h"
 #include "app/command_line.h"
 #include "app/crash_log.h"
+#include "app/drawn_window.h"
 #include "app/main_window.h"
 #include "app/main_window_paint.h"
 #include "app/single_instance.h"
@@ -23,19 +24,6 @@
 #include "service/catalogue_loader.h"
 
 namespace {
-
-bool registerWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC procedure, HICON icon, HBRUSH background) {
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof wc;
-    wc.style = 0;
-    wc.lpfnWndProc = procedure;
-    wc.hInstance = instance;
-    wc.hIcon = icon;
-    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = background;
-    wc.lpszClassName = name;
-    return ::RegisterClassExW(&wc) != 0;
-}
 
 WindowPlacement mainWindowPlacement(int dpi) {
     return computeMainWindowPlacement(::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN), dpi);
@@ -68,10 +56,10 @@ bool initInstance(HINSTANCE instance, bool background) {
     app.scale = qb::DpiScale{systemDpi()};
     createUiFonts(app.uiFonts, app.scale.dpi);
 
-    registerWindowClass(instance, kMainWindowClass, mainWindowProc, ::LoadIconW(instance, MAKEINTRESOURCEW(1)),
-                        static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-    registerWindowClass(instance, kSettingsWindowClass, settingsWindowProc, nullptr,
-                        reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)));
+    drawn_window::registerClass(kMainWindowClass, mainWindowProc, IDC_ARROW, ::LoadIconW(instance, MAKEINTRESOURCEW(1)),
+                                static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    drawn_window::registerClass(kSettingsWindowClass, settingsWindowProc, IDC_ARROW, nullptr,
+                                reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)));
 
     const WindowPlacement place = mainWindowPlacement(app.scale.dpi);
     HWND main = ::CreateWindowExW(WS_EX_APPWINDOW, kMainWindowClass, L"Quillbox", WS_POPUP | WS_OVERLAPPEDWINDOW,
@@ -119,7 +107,7 @@ void finishStartUp() {
     catalogueShown();
     // Only the settings' folder picker needs OLE.
     ::OleInitialize(nullptr);
-    registerWindowClass(::GetModuleHandleW(nullptr), kShadowWindowClass, shadowWindowProc, nullptr, nullptr);
+    drawn_window::registerClass(kShadowWindowClass, shadowWindowProc);
     createShadowWindow(main);
 }
 
