@@ -18,7 +18,7 @@ constexpr SIZE kSampleRoom{256, 64};  // in units
 
 void prepareBackBuffer(PaintWarmUp& handOver, SIZE size) {
     auto surface = std::make_unique<DibSurface>();
-    if (!surface->ensure(size.cx, size.cy)) return;
+    if (!surface->ensure(size.cx, size.cy)) return handOver.offerBackBuffer(nullptr);
     fillBackground(*surface);
     ::GdiFlush();
     handOver.offerBackBuffer(std::move(surface));
@@ -27,6 +27,7 @@ void prepareBackBuffer(PaintWarmUp& handOver, SIZE size) {
 void warmUp(PaintWarmUp& handOver, const std::function<FirstFrame()>& firstFrame) {
     const FirstFrame frame = firstFrame ? firstFrame() : FirstFrame{};
     if (firstFrame) prepareBackBuffer(handOver, frame.pixels);
+    else handOver.offerBackBuffer(nullptr);
     const qb::DpiScale scale{frame.dpi};
     logoPicture(scale.length(kLogoSize));
     downloadPicturePixels(scale.length(kDownloadPictureSize));
@@ -74,15 +75,22 @@ std::shared_ptr<PaintWarmUp> warmUpPaintingInBackground(std::function<FirstFrame
 }
 
 void PaintWarmUp::offerBackBuffer(std::unique_ptr<DibSurface> surface) {
-    backBuffer_.postUnless(std::move(surface), [](const std::unique_ptr<DibSurface>& waiting) { return !waiting; });
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (stage_ == Stage::Taken) return;  // too late: freed on the way out, after the lock
+    stage_ = Stage::Offered;
+    backBuffer_ = std::move(surface);
+    lock.unlock();
+    offered_.notify_one();
 }
 
 std::unique_ptr<DibSurface> PaintWarmUp::takeBackBuffer(int w, int h) {
-    std::unique_ptr<DibSurface> surface = backBuffer_.update([](std::optional<std::unique_ptr<DibSurface>>& waiting) {
-        std::unique_ptr<DibSurface> taken = waiting ? std::move(*waiting) : nullptr;
-        waiting.emplace();
-        return taken;
-    });
+    std::unique_ptr<DibSurface> surface;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        offered_.wait_for(lock, std::chrono::milliseconds(kFillingWaitMs), [this] { return stage_ != Stage::Filling; });
+        stage_ = Stage::Taken;
+        surface = std::move(backBuffer_);
+    }
     if (!surface) return nullptr;
     return surface->width() == w && surface->height() == h ? std::move(surface) : nullptr;  // else freed here
 }

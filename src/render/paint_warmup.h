@@ -8,27 +8,32 @@
 // the whole process) and a back buffer it hands over.
 #include <windows.h>
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
-
-#include "base/mailbox.h"
+#include <mutex>
 
 class DibSurface;
 
 // The back buffer a warm-up hands to the window thread, shared by its worker and the window.
 class PaintWarmUp {
 public:
-    // The back buffer the warm-up made and filled, when it is w x h and ready; null otherwise (the
-    // caller makes its own). Never waits for the filling; asked once: one of another size, or one that
-    // is ready only later, is freed.
+    // The back buffer the warm-up made and filled, when it is w x h; null otherwise (the caller makes
+    // its own). While the worker is still filling it, waits for it, at most kFillingWaitMs: a second
+    // buffer made meanwhile would cost the same fresh memory again and slow both down. Asked once: one
+    // of another size, or one that is ready only later, is freed.
     std::unique_ptr<DibSurface> takeBackBuffer(int w, int h);
-    // The worker's filled surface; kept only until the window has asked.
+    // The worker's filled surface, or null when it made none; kept only until the window has asked.
     void offerBackBuffer(std::unique_ptr<DibSurface> surface);
 
+    static constexpr int kFillingWaitMs = 200;
+
 private:
-    // Held only to hand a filled surface over, never while one is filled. Once the window has asked, an
-    // empty surface waits there: one ready later is not kept.
-    qb::Mailbox<std::unique_ptr<DibSurface>> backBuffer_;
+    enum class Stage { Filling, Offered, Taken };
+    std::mutex mutex_;
+    std::condition_variable offered_;
+    Stage stage_ = Stage::Filling;
+    std::unique_ptr<DibSurface> backBuffer_;
 };
 
 // How large the first frame will be, in pixels, and at what DPI it is drawn.

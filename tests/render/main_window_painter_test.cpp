@@ -3,6 +3,7 @@
 #include <functional>
 #include <iterator>
 #include <optional>
+#include <thread>
 
 #include "app/main_window_paint.h"
 #include "render/app_icon.h"
@@ -10,6 +11,8 @@
 #include "render/category_icons.h"
 #include "render/frame_update.h"
 #include "render/layout.h"
+#include "render/paint_cache.h"
+#include "render/paint_warmup.h"
 #include "render/palette.h"
 #include "render/search_field_painter.h"
 #include "render_fixture.h"
@@ -627,6 +630,36 @@ TEST(LivePaint, PaintsTheSharedStateIntoTheWindowDc) {
     EXPECT_EQ(shared.hitRegions.size(), 7u + 2u);  // caption buttons, three pills, search field, two category rows
     shared.catalogue.categories.clear();
     shared.hitRegions.clear();
+}
+
+// The first paint takes the back buffer the warm-up is still filling rather than making a second one;
+// one of another size, or one offered after the paint asked, is not used.
+TEST(PaintWarmUpHandOver, TheFirstPaintWaitsForTheBufferBeingFilled) {
+    PaintWarmUp late;
+    std::thread filler([&late] {
+        auto surface = std::make_unique<DibSurface>();
+        ASSERT_TRUE(surface->ensure(64, 48));
+        ::Sleep(30);
+        late.offerBackBuffer(std::move(surface));
+    });
+    const std::unique_ptr<DibSurface> taken = late.takeBackBuffer(64, 48);
+    filler.join();
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(taken->width(), 64);
+
+    PaintWarmUp other;
+    auto small = std::make_unique<DibSurface>();
+    ASSERT_TRUE(small->ensure(32, 24));
+    other.offerBackBuffer(std::move(small));
+    EXPECT_FALSE(other.takeBackBuffer(64, 48));
+
+    PaintWarmUp none;
+    none.offerBackBuffer(nullptr);  // the worker could make none: the paint does not wait
+    EXPECT_FALSE(none.takeBackBuffer(64, 48));
+    auto after = std::make_unique<DibSurface>();
+    ASSERT_TRUE(after->ensure(64, 48));
+    none.offerBackBuffer(std::move(after));
+    EXPECT_FALSE(none.takeBackBuffer(64, 48));
 }
 
 }  // namespace
