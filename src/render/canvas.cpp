@@ -10,6 +10,11 @@ constexpr float kPixelCentre = 0.5f;
 
 void blend(uint32_t& target, uint32_t argb, float coverage) {
     const float a = static_cast<float>(argb >> 24) / 255.0f * coverage;
+    // An opaque colour over a fully covered pixel is the colour itself: the sum below gives exactly that.
+    if (a >= 1.0f) {
+        target = (target & 0xFF000000) | (argb & 0x00FFFFFF);
+        return;
+    }
     uint32_t result = target & 0xFF000000;
     for (int shift = 0; shift <= 16; shift += 8) {
         const float below = static_cast<float>((target >> shift) & 0xFF);
