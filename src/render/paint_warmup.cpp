@@ -83,11 +83,11 @@ void PaintWarmUp::offerBackBuffer(std::unique_ptr<DibSurface> surface) {
     offered_.notify_one();
 }
 
-std::unique_ptr<DibSurface> PaintWarmUp::takeBackBuffer(int w, int h) {
+std::unique_ptr<DibSurface> PaintWarmUp::takeBackBuffer(int w, int h, int waitMs) {
     std::unique_ptr<DibSurface> surface;
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        offered_.wait_for(lock, std::chrono::milliseconds(kFillingWaitMs), [this] { return stage_ != Stage::Filling; });
+        offered_.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return stage_ != Stage::Filling; });
         stage_ = Stage::Taken;
         surface = std::move(backBuffer_);
     }

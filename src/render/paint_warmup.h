@@ -18,15 +18,15 @@ class DibSurface;
 // The back buffer a warm-up hands to the window thread, shared by its worker and the window.
 class PaintWarmUp {
 public:
+    static constexpr int kFillingWaitMs = 200;
+
     // The back buffer the warm-up made and filled, when it is w x h; null otherwise (the caller makes
-    // its own). While the worker is still filling it, waits for it, at most kFillingWaitMs: a second
-    // buffer made meanwhile would cost the same fresh memory again and slow both down. Asked once: one
-    // of another size, or one that is ready only later, is freed.
-    std::unique_ptr<DibSurface> takeBackBuffer(int w, int h);
+    // its own). While the worker is still filling it, waits for it, at most waitMs: a second buffer
+    // made meanwhile would cost the same fresh memory again and slow both down. Asked once: one of
+    // another size, or one that is ready only later, is freed.
+    std::unique_ptr<DibSurface> takeBackBuffer(int w, int h, int waitMs = kFillingWaitMs);
     // The worker's filled surface, or null when it made none; kept only until the window has asked.
     void offerBackBuffer(std::unique_ptr<DibSurface> surface);
-
-    static constexpr int kFillingWaitMs = 200;
 
 private:
     enum class Stage { Filling, Offered, Taken };

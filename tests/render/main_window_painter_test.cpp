@@ -638,7 +638,7 @@ TEST(PaintWarmUpHandOver, TheFirstPaintWaitsForTheBufferBeingFilled) {
         ::Sleep(30);
         handOver.offerBackBuffer(surface->ensure(64, 48) ? std::move(surface) : nullptr);
     });
-    EXPECT_TRUE(handOver.takeBackBuffer(64, 48));
+    EXPECT_TRUE(handOver.takeBackBuffer(64, 48, 60000));  // no bound a loaded machine could miss
     filler.join();
 }
 
