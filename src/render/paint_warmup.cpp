@@ -26,8 +26,7 @@ void prepareBackBuffer(PaintWarmUp& handOver, SIZE size) {
 
 void warmUp(PaintWarmUp& handOver, const std::function<FirstFrame()>& firstFrame) {
     const FirstFrame frame = firstFrame ? firstFrame() : FirstFrame{};
-    if (firstFrame) prepareBackBuffer(handOver, frame.pixels);
-    else handOver.offerBackBuffer(nullptr);
+    prepareBackBuffer(handOver, frame.pixels);  // without a first frame's size: none, at once
     const qb::DpiScale scale{frame.dpi};
     logoPicture(scale.length(kLogoSize));
     downloadPicturePixels(scale.length(kDownloadPictureSize));
