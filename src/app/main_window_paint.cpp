@@ -1,10 +1,12 @@
 #include "app/main_window_paint.h"
 
 #include "app/shell_services.h"
+#include "base/win_handles.h"
 #include "base/window_messages.h"
 #include "render/frame_update.h"
 #include "render/contrast.h"
 #include "render/main_window_painter.h"
+#include "render/palette.h"
 
 namespace {
 
@@ -64,6 +66,17 @@ void paintMainWindow(HDC dc, const RECT& client) {
         ::InvalidateRect(app.mainWnd, nullptr, FALSE);
     if (app.mainWnd) publishAccessTree(app.mainWnd, inputs, units.cx, units.cy);
     postPreparation(paint, app.mainWnd);
+}
+
+void clearMainWindow(HWND hwnd) {
+    CanvasLook look;
+    if (appState().highContrast) look.contrast = readSystemColours();
+    qb::UniqueBrush background(::CreateSolidBrush(palette::text(look.background(palette::kWindowBackground))));
+    RECT client{};
+    HDC dc = ::GetDC(hwnd);
+    if (!dc) return;
+    if (background && ::GetClientRect(hwnd, &client)) ::FillRect(dc, &client, background.get());
+    ::ReleaseDC(hwnd, dc);
 }
 
 void prepareMainWindowFaces() {

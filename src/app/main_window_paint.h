@@ -28,6 +28,10 @@ PaintInputs liveInputs(const AppState& app);
 // caches and copies the image to dc with one BitBlt.
 void paintMainWindow(HDC dc, const RECT& client);
 
+// Fills the main window's client with its background colour, straight onto the window: before the
+// first frame, so that the window's fresh pixels are touched, and shown, while that frame is drawn.
+void clearMainWindow(HWND hwnd);
+
 // After a paint: publishes what it showed to accessibility clients, once one has asked
 // (main_window_access.cpp).
 void publishAccessTree(HWND hwnd, const PaintInputs& inputs, int w, int h);

@@ -81,6 +81,12 @@ bool initInstance(HINSTANCE instance, bool background) {
         return true;
     }
     ::ShowWindow(main, SW_SHOW);
+    // A window's pixels are fresh memory for the program and for the display server alike, and the
+    // first frame's copy would have each pay for touching them in turn, after the frame is drawn (at
+    // 200 % under Wine, about 40 ms each). Cleared to the background and sent to the display first,
+    // they are taken on by the server while the frame is drawn.
+    clearMainWindow(main);
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
     ::UpdateWindow(main);
     // The first frame goes to the screen before the work queued meanwhile (icons, faces) is done: a
     // window's pixels reach the display when its thread waits, so wait once, without a timeout.
