@@ -73,25 +73,33 @@ void DownloadManager::startDownload(int32_t appId, const DownloadIdentity& packa
     }
     // A paused download goes on from its bytes on disk; a second one would compete for its file.
     if (paused) return resume(appId);
-    // The new download starts from nothing, and a finished predecessor gives its file names back
-    // before the new task is named.
-    if (previous) discardPartialFile(*previous);
-    previous.reset();
 
     auto task = std::make_shared<Task>(appId, package);
     {
         std::lock_guard<std::mutex> lock(tasksMutex);
         task->generation = ++lastGeneration;
     }
-    names.claim(task, downloadDirectory(), titleFileName(package.name));
+    // The row shows a name at once; the folder's files are looked at by the task's worker.
+    names.claim(task, shownDownloadDirectory(), titleFileName(package.name), false);
     {
         std::lock_guard<std::mutex> lock(tasksMutex);
         tasks[appId] = task;
     }
     notifyChanged();
 
-    task->thread = qb::startWaitableWorker([this, task] { DownloadJob(*this, task).run(); });
-    if (!task->thread) fail(*task, Downloading, {DownloadFault::ServiceTrouble});
+    // The new download starts from nothing, and a finished predecessor gives its file names back
+    // before the new task is named in the folder. That is disk work, so the worker does it, and it
+    // alone holds the predecessor then.
+    auto predecessor = std::make_shared<std::shared_ptr<Task>>(std::move(previous));
+    task->thread = qb::startWaitableWorker([this, task, predecessor] {
+        if (std::shared_ptr<Task> finished = std::move(*predecessor)) discardPartialFile(*finished);
+        names.claimIn(task, downloadDirectory());
+        DownloadJob(*this, task).run();
+    });
+    if (!task->thread) {
+        if (*predecessor) discardPartialFile(**predecessor);
+        fail(*task, Downloading, {DownloadFault::ServiceTrouble});
+    }
 }
 
 void DownloadManager::setConnectionsPerDownload(int count) {

@@ -21,9 +21,10 @@ bool fileExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_s
 
 }  // namespace
 
-// Free: no other living task holds it (as its file or as its ".part"), and no file of that name (nor,
-// when the partial name comes with it, of that partial name) exists unless this task holds that name.
-bool FileNameClaims::isFree(const Task& task, const std::wstring& path, bool withPartial) {
+// Free: no other living task holds it (as its file or as its ".part"), and (when looking on disk) no
+// file of that name (nor, when the partial name comes with it, of that partial name) exists unless this
+// task holds that name.
+bool FileNameClaims::isFree(const Task& task, const std::wstring& path, bool withPartial, bool lookOnDisk) {
     enum class Holder { Nobody, This, Other };
     const auto holderOf = [&](const std::wstring& name) {
         Holder holder = Holder::Nobody;
@@ -38,12 +39,13 @@ bool FileNameClaims::isFree(const Task& task, const std::wstring& path, bool wit
     const Holder final = holderOf(path);
     const Holder partial = holderOf(path + L".part");
     if (final == Holder::Other || partial == Holder::Other) return false;
+    if (!lookOnDisk) return true;
     if (final == Holder::Nobody && fileExists(path)) return false;
     return !(withPartial && partial == Holder::Nobody && fileExists(path + L".part"));
 }
 
 std::wstring FileNameClaims::reserve(const std::shared_ptr<Task>& task, const std::wstring& folder,
-                                     const std::wstring& fileName, bool withPartial) {
+                                     const std::wstring& fileName, bool withPartial, bool lookOnDisk) {
     const std::wstring prefix = folder.empty() ? std::wstring() : folder + L"\\";
     std::wstring path;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -51,7 +53,7 @@ std::wstring FileNameClaims::reserve(const std::shared_ptr<Task>& task, const st
         it = it->second.expired() ? claimed_.erase(it) : std::next(it);
     for (int number = 1; number <= kMaxNameNumber; ++number) {
         path = prefix + (number == 1 ? fileName : numberedFileName(fileName, number));
-        if (isFree(*task, path, withPartial)) break;
+        if (isFree(*task, path, withPartial, lookOnDisk)) break;
     }
     claimed_.emplace(pathKey(path), task);
     if (withPartial) claimed_.emplace(pathKey(path + L".part"), task);
@@ -68,8 +70,8 @@ void FileNameClaims::release(const Task& task, const std::wstring& path) {
 }
 
 void FileNameClaims::claim(const std::shared_ptr<Task>& task, const std::wstring& folder,
-                           const std::wstring& fileName) {
-    const std::wstring path = reserve(task, folder, fileName, true);
+                           const std::wstring& fileName, bool lookOnDisk) {
+    const std::wstring path = reserve(task, folder, fileName, true, lookOnDisk);
     std::lock_guard<std::mutex> lock(task->pathMutex);
     task->identity.filePath = path;
     task->identity.partPath = path + L".part";
@@ -89,12 +91,16 @@ void FileNameClaims::claimSniffed(const std::shared_ptr<Task>& task, const std::
     task->identity.fileName = renamed;
 }
 
-void FileNameClaims::claimAgain(const std::shared_ptr<Task>& task) {
+void FileNameClaims::claimIn(const std::shared_ptr<Task>& task, const std::wstring& folder) {
     const DownloadIdentity current = task->currentIdentity();
     // Our own claims would make the taken names look free to us.
     release(*task, current.filePath);
     release(*task, current.partPath);
-    claim(task, folderOfPath(current.filePath), current.fileName);
+    claim(task, folder, current.fileName);
+}
+
+void FileNameClaims::claimAgain(const std::shared_ptr<Task>& task) {
+    claimIn(task, folderOfPath(task->currentIdentity().filePath));
 }
 
 bool FileNameClaims::claimNextFinal(const std::shared_ptr<Task>& task) {

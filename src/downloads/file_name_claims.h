@@ -11,8 +11,13 @@
 
 class FileNameClaims {
 public:
-    // Names the task `fileName` in `folder`, or the first free "name (n)" of it, with its ".part".
-    void claim(const std::shared_ptr<Task>& task, const std::wstring& folder, const std::wstring& fileName);
+    // Names the task `fileName` in `folder`, or the first free "name (n)" of it, with its ".part". Without
+    // lookOnDisk only the other tasks' names count: a name for the window thread to show until the
+    // task's worker names it again in the folder (claimIn).
+    void claim(const std::shared_ptr<Task>& task, const std::wstring& folder, const std::wstring& fileName,
+               bool lookOnDisk = true);
+    // Names the task again in `folder`, from its file name, looking on disk.
+    void claimIn(const std::shared_ptr<Task>& task, const std::wstring& folder);
     // The final name follows the content: ".exe", ".msi" or the archive's extension.
     void claimSniffed(const std::shared_ptr<Task>& task, const std::wstring& extension);
     // Reserves the names anew after the partial name was found taken on disk.
@@ -25,8 +30,8 @@ public:
 
 private:
     std::wstring reserve(const std::shared_ptr<Task>& task, const std::wstring& folder, const std::wstring& fileName,
-                         bool withPartial);
-    bool isFree(const Task& task, const std::wstring& path, bool withPartial);
+                         bool withPartial, bool lookOnDisk = true);
+    bool isFree(const Task& task, const std::wstring& path, bool withPartial, bool lookOnDisk);
     void release(const Task& task, const std::wstring& path);
 
     std::mutex mutex_;
