@@ -69,9 +69,9 @@ bool confirmWithButtons(HWND owner, const std::wstring& text, const std::wstring
     return answer == IDOK;
 }
 
-// The common dialogs' library is loaded when a file is first chosen, not with the program: linked, it
-// brings the common controls up before main() (15 to 20 ms of a warm start under Wine) for a dialog
-// most runs never open.
+// The common dialogs' library is loaded when a file is first chosen, not with the program: most runs
+// never open the dialog, and linked, the library and the common controls it brings with it would be
+// loaded and started before main().
 using FileDialogFunction = BOOL(WINAPI*)(OPENFILENAMEW*);
 FileDialogFunction fileDialog(bool save) {
     HMODULE dialogs = ::LoadLibraryW(L"comdlg32.dll");  // kept for the process, as a linked library is
