@@ -1,5 +1,6 @@
 #include "app/main_window_paint.h"
 
+#include "app/drawn_window.h"
 #include "app/shell_services.h"
 #include "base/win_handles.h"
 #include "base/window_messages.h"
@@ -69,8 +70,7 @@ void paintMainWindow(HDC dc, const RECT& client) {
 }
 
 void clearMainWindow(HWND hwnd) {
-    CanvasLook look;
-    if (appState().highContrast) look.contrast = readSystemColours();
+    const CanvasLook look = drawn_window::lookAt(appState().scale);
     qb::UniqueBrush background(::CreateSolidBrush(palette::text(look.background(palette::kWindowBackground))));
     RECT client{};
     HDC dc = ::GetDC(hwnd);
