@@ -5,6 +5,7 @@
 
 #include "render/frame_update.h"
 #include "render/layout.h"
+#include "render/overlay_painter.h"
 #include "render/state_texts.h"
 
 namespace {
@@ -153,6 +154,19 @@ std::optional<FocusControl> contentControl(const AppState& app, const PaintInput
     return std::nullopt;
 }
 
+// The ring stands outside its item: one unit clear of it, two wide, with a soft edge beyond. On a side where the
+// region shows the whole item, the ring may reach past the region's edge (the first row of cards starts on the grid's
+// top edge); where the region cuts the item, the ring is cut there with it.
+RECT ringClipFor(const RECT& item, const RECT& clip) {
+    constexpr int out = kFocusRingWidth + 2;
+    RECT ringClip = clip;
+    if (item.left >= clip.left) ringClip.left = std::min(clip.left, item.left - out);
+    if (item.top >= clip.top) ringClip.top = std::min(clip.top, item.top - out);
+    if (item.right <= clip.right) ringClip.right = std::max(clip.right, item.right + out);
+    if (item.bottom <= clip.bottom) ringClip.bottom = std::max(clip.bottom, item.bottom + out);
+    return ringClip;
+}
+
 }  // namespace
 
 FocusShape focusShape(const AppState& app, const PaintInputs& inputs, int w, int h) {
@@ -246,7 +260,7 @@ void placeFocusRing(AppState& app, const PaintInputs& inputs, int w, int h) {
     // The search field shows its own focus: the caret and a brighter border.
     if (!control || control->kind == HitKind::SearchField) return;
     focus.ring = control->rect;
-    focus.ringClip = control->clip;
+    focus.ringClip = ringClipFor(control->rect, control->clip);
     focus.ringRadius = control->radius;
     focus.ringOnHeader = focus.target.region == FocusRegion::Header;
 }

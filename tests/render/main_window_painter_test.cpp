@@ -407,6 +407,20 @@ TEST_F(MainWindowPaint, CardUnderThePointerWithinTheGridsView) {
     EXPECT_EQ(cardAt(app, 1180, 780, {300, 200}), std::nullopt);
 }
 
+// The keyboard's ring stands outside its card: whole around a first-row card on the grid's top edge, cut with a cut one.
+TEST_F(MainWindowPaint, FocusRingIsWholeAroundAFirstRowCardAndCutWithACutOne) {
+    addCategories({L"常用软件"});
+    app.selectedCategoryId = L"c0";
+    for (int i = 0; i < 12; ++i) addApp(100 + i, L"应用" + std::to_wstring(i), L"c0");
+    app.focus = KeyboardFocus{FocusTarget{FocusRegion::Content, 0, 0}, true};
+    paint(1180, 780);
+    const int x = 336;  // the middle of the first card, whose top is the grid's, y 126
+    EXPECT_TRUE(nearColour(pixel(x, 124), 0x2563EB, 2));
+    app.contentScroll = 40;
+    paint(1180, 780);
+    EXPECT_EQ(pixel(x, 124), pixel(x, 121));  // under the heading, above the cut card: background only
+}
+
 TEST_F(MainWindowPaint, AppIconPlaceholderColoursAndLetter) {
     AppInfo seven;
     seven.id = 7;
