@@ -79,7 +79,9 @@ void drawAppIcon(PaintContext& ctx, const AppInfo* app, const RECT& rect) {
     }
     const PlaceholderColours colours = placeholderColours(app);
     const int radius = (rect.right - rect.left) * 12 / 64;
-    fillRoundRect(ctx.canvas, rect, radius, colours.fill);
-    strokeRoundRect(ctx.canvas, rect, radius, colours.border, 1.0f);
+    // In high contrast the tile takes the window's colours, and its letter the window's text colour.
+    const bool contrast = ctx.canvas.look().contrast.has_value();
+    fillRoundRect(ctx.canvas, rect, radius, contrast ? palette::kWhite : colours.fill);
+    strokeRoundRect(ctx.canvas, rect, radius, contrast ? palette::kCardBorder : colours.border, 1.0f);
     drawLetter(ctx.canvas, placeholderLetter(app), rect, colours.base);
 }

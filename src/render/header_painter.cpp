@@ -70,31 +70,38 @@ void drawHeaderPill(Canvas& canvas, const RECT& rect, const std::wstring& label,
     } else if (hovered) {
         fillRoundRect(canvas, rect, 17, palette::kPillHover);
     }
+    // In high contrast the active pill is filled with the window's colour, as the search field is: its glyph and
+    // label take the window's text colour, or they would vanish into it.
+    const bool windowColoured = active && canvas.look().contrast.has_value();
+    const Pen glyphPen = windowColoured ? Pen{palette::kPillBorder, kGlyph.width} : kGlyph;
     const float x0 = static_cast<float>(rect.left);
     if (glyph == PillGlyphDownload) {
-        canvas.drawLine(x0 + 21, 24, x0 + 21, 34, kGlyph);
-        canvas.drawLine(x0 + 17, 30, x0 + 21, 34, kGlyph);
-        canvas.drawLine(x0 + 25, 30, x0 + 21, 34, kGlyph);
-        canvas.drawLine(x0 + 13, 37, x0 + 13, 40, kGlyph);
-        canvas.drawLine(x0 + 29, 37, x0 + 29, 40, kGlyph);
-        canvas.drawLine(x0 + 13, 40, x0 + 29, 40, kGlyph);
+        canvas.drawLine(x0 + 21, 24, x0 + 21, 34, glyphPen);
+        canvas.drawLine(x0 + 17, 30, x0 + 21, 34, glyphPen);
+        canvas.drawLine(x0 + 25, 30, x0 + 21, 34, glyphPen);
+        canvas.drawLine(x0 + 13, 37, x0 + 13, 40, glyphPen);
+        canvas.drawLine(x0 + 29, 37, x0 + 29, 40, glyphPen);
+        canvas.drawLine(x0 + 13, 40, x0 + 29, 40, glyphPen);
     } else if (glyph == PillGlyphUpdate) {
         // The download arrow turned upwards, over a bar.
-        canvas.drawLine(x0 + 21, 24, x0 + 21, 35, kGlyph);
-        canvas.drawLine(x0 + 17, 28, x0 + 21, 24, kGlyph);
-        canvas.drawLine(x0 + 25, 28, x0 + 21, 24, kGlyph);
-        canvas.drawLine(x0 + 13, 40, x0 + 29, 40, kGlyph);
+        canvas.drawLine(x0 + 21, 24, x0 + 21, 35, glyphPen);
+        canvas.drawLine(x0 + 17, 28, x0 + 21, 24, glyphPen);
+        canvas.drawLine(x0 + 25, 28, x0 + 21, 24, glyphPen);
+        canvas.drawLine(x0 + 13, 40, x0 + 29, 40, glyphPen);
     } else {
-        canvas.drawEllipse(x0 + 17, 28, 8, 8, kGlyph);
+        canvas.drawEllipse(x0 + 17, 28, 8, 8, glyphPen);
         constexpr double kPi = 3.14159265;
         for (int i = 0; i < 8; ++i) {
             const double a = i * kPi / 4;
             const float c = static_cast<float>(std::cos(a)), s = static_cast<float>(std::sin(a));
-            canvas.drawLine(x0 + 21 + 5 * c, 32 + 5 * s, x0 + 21 + 8 * c, 32 + 8 * s, kGlyph);
+            canvas.drawLine(x0 + 21 + 5 * c, 32 + 5 * s, x0 + 21 + 8 * c, 32 + 8 * s, glyphPen);
         }
     }
     canvas.drawText(label, {rect.left + 36, 14, rect.right - 6, 50}, FontLabel,
-                    active || hovered ? palette::kTextWhite : palette::kTextPillIdle, kTextLeft);
+                    windowColoured      ? palette::kTextPrimary
+                    : active || hovered ? palette::kTextWhite
+                                        : palette::kTextPillIdle,
+                    kTextLeft);
 }
 
 }  // namespace

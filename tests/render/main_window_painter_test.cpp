@@ -100,6 +100,11 @@ TEST_F(MainWindowPaint, HighContrastPaintsWithTheSystemColours) {
     EXPECT_TRUE(nearColour(pixel(240, 301), 0x000000, 0));  // the card
     const RECT button = regionOf(HitKind::CardAction, 1).rect;
     EXPECT_TRUE(nearColour(pixel(button.left + 4, (button.top + button.bottom) / 2), 0x1AEBFF, 0));
+    const RECT tile = layout::cardIcon(layout::cardRect(layout::gridColumns(1168), 0, 126, 0));
+    EXPECT_TRUE(nearColour(pixel(tile.left + 3, (tile.top + tile.bottom) / 2), 0x000000, 0));  // not the pale tile
+    app.page = Page::Downloads;  // the active pill is window-coloured: its glyph in the text colour
+    paint(1180, 780);
+    EXPECT_TRUE(nearColour(pixel(layout::downloadsPill(1180).left + 21, 29), 0xFFFFFF, 64));
 }
 
 // The back buffer is kept between paints: a paint at another size, or one that clipped and selected
