@@ -198,7 +198,16 @@ void paintCardButton(Canvas& canvas, const CardButtonLook& look, const RECT& but
         const ClipScope clip(canvas, {button.left, button.top, button.left + look.percent, button.bottom});
         fillRoundRect(canvas, button, radius, palette::kCardProgress);
     }
-    canvas.drawText(look.label, button, FontButton, look.labelRgb, kTextCentred);
+    if (!canvas.look().contrast || !look.showsProgress || look.percent <= 0)
+        return canvas.drawText(look.label, button, FontButton, look.labelRgb, kTextCentred);
+    // In high contrast the filled part is the highlight: the label takes the highlight's text colour over it.
+    const LONG split = button.left + look.percent;
+    {
+        const ClipScope clip(canvas, {split, button.top, button.right, button.bottom});
+        canvas.drawText(look.label, button, FontButton, look.labelRgb, kTextCentred);
+    }
+    const ClipScope clip(canvas, {button.left, button.top, split, button.bottom});
+    canvas.drawText(look.label, button, FontButton, palette::kTextWhite, kTextCentred);
 }
 
 bool prepareCardFaces(PaintContext& ctx, const std::vector<size_t>& apps, PaintCaches& caches, double budgetMs,

@@ -90,6 +90,7 @@ TEST_F(MainWindowPaint, HighContrastPaintsWithTheSystemColours) {
     system.window = 0x000000;
     system.windowText = 0xFFFFFF;
     system.highlight = 0x1AEBFF;
+    system.highlightText = 0x000000;
     inputs.look.contrast = system;
     paint(1180, 780);
     EXPECT_TRUE(nearColour(pixel(590, 2), 0x1AEBFF, 0));    // no gradient
@@ -102,6 +103,16 @@ TEST_F(MainWindowPaint, HighContrastPaintsWithTheSystemColours) {
     EXPECT_TRUE(nearColour(pixel(button.left + 4, (button.top + button.bottom) / 2), 0x1AEBFF, 0));
     const RECT tile = layout::cardIcon(layout::cardRect(layout::gridColumns(1168), 0, 126, 0));
     EXPECT_TRUE(nearColour(pixel(tile.left + 3, (tile.top + tile.bottom) / 2), 0x000000, 0));  // not the pale tile
+    addTask(1, Downloading, 500, 1000);  // half filled: over the highlight the label is the highlight's text colour
+    paint(1180, 780);
+    int whiteText = 0, darkText = 0;
+    for (int y = button.top + 4; y < button.bottom - 4; ++y)
+        for (int x = button.left + 16; x < button.left + 50; ++x) {
+            whiteText += (pixel(x, y) >> 16) > 0xC0;  // the highlight has little red
+            darkText += (pixel(x, y) & 0xFF) < 0x40;
+        }
+    EXPECT_EQ(whiteText, 0);
+    EXPECT_GT(darkText, 10);
     app.page = Page::Downloads;  // the active pill is window-coloured: its glyph in the text colour
     paint(1180, 780);
     EXPECT_TRUE(nearColour(pixel(layout::downloadsPill(1180).left + 21, 29), 0xFFFFFF, 64));
