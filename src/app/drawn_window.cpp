@@ -35,6 +35,17 @@ CanvasLook lookAt(const qb::DpiScale& scale) {
     return look;
 }
 
+std::optional<LRESULT> contrastControlColours(HDC dc, bool title) {
+    if (!appState().highContrast) return std::nullopt;
+    if (title) {
+        ::SetTextColor(dc, ::GetSysColor(COLOR_HIGHLIGHTTEXT));
+        return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
+    }
+    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+    ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
+    return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
+}
+
 HWND createControl(HWND parent, const qb::DpiScale& scale, const wchar_t* className, const RECT& units, int id,
                    DWORD style, const std::wstring& text) {
     const RECT place = scale.pixels(units);

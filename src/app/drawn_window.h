@@ -3,6 +3,7 @@
 // window's own scale, fonts made for that scale, and double-buffered painting with them.
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "base/dpi_scale.h"
@@ -35,6 +36,9 @@ inline constexpr COLORREF kErrorTextColour = RGB(0xF5, 0x3F, 0x3F);
 SIZE clientSize(HWND hwnd);
 // The canvas look at scale, in the system's colours under high contrast.
 CanvasLook lookAt(const qb::DpiScale& scale);
+// WM_CTLCOLOR* in high contrast: a control in the window's text on the window's colour, or the title in the
+// highlight's text colour over the painted band. Null when high contrast is off: the window's own colours apply.
+std::optional<LRESULT> contrastControlColours(HDC dc, bool title);
 // A child of parent at a place in units.
 HWND createControl(HWND parent, const qb::DpiScale& scale, const wchar_t* className, const RECT& units, int id,
                    DWORD style, const std::wstring& text);

@@ -272,13 +272,16 @@ LRESULT onDrawItem(const DRAWITEMSTRUCT& item) {
 LRESULT onCtlColor(HWND hwnd, HDC dc, HWND control) {
     LoginWindow& held = login();
     const int id = ::GetDlgCtrlID(control);
-    if (id == kProxyAuthUserId || id == kProxyAuthPasswordId) {
+    const bool field = id == kProxyAuthUserId || id == kProxyAuthPasswordId;
+    const std::wstring text = field ? std::wstring() : textOf(control);  // a field's text is never read here
+    if (!field) ::SetBkMode(dc, TRANSPARENT);
+    // High contrast: labels and fields in the window text on the window colour, the title in the highlight text.
+    if (const auto contrast = drawn_window::contrastControlColours(dc, text == kTitle)) return *contrast;
+    if (field) {
         ::SetTextColor(dc, kLabelColour);
         ::SetBkColor(dc, kFieldColour);
         return reinterpret_cast<LRESULT>(held.field.get());
     }
-    ::SetBkMode(dc, TRANSPARENT);
-    const std::wstring text = textOf(control);
     if (text == kTitle) {
         ::SetTextColor(dc, RGB(0xFF, 0xFF, 0xFF));
         return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));

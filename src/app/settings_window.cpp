@@ -307,20 +307,6 @@ LRESULT onCommand(HWND hwnd, SettingsResources& held, int id) {
     return 0;
 }
 
-// High contrast: every label in the window text on the window colour, the title on the strip (the
-// highlight) in the highlight text.
-LRESULT contrastColours(HDC dc, HWND control) {
-    wchar_t text[64] = {};
-    ::GetWindowTextW(control, text, 64);
-    if (std::wstring(text) == kSettingsTitle) {
-        ::SetTextColor(dc, ::GetSysColor(COLOR_HIGHLIGHTTEXT));
-        return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
-    }
-    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
-    ::SetBkColor(dc, ::GetSysColor(COLOR_WINDOW));
-    return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW));
-}
-
 // Labels and the read-only folder edit draw on the window's own background; the title is white on
 // the strip, the version grey.
 LRESULT onCtlColorStatic(const SettingsResources& held, WPARAM wp, LPARAM lp) {
@@ -328,14 +314,17 @@ LRESULT onCtlColorStatic(const SettingsResources& held, WPARAM wp, LPARAM lp) {
     HWND control = reinterpret_cast<HWND>(lp);
     const AppState& app = appState();
     ::SetBkMode(dc, TRANSPARENT);
-    if (app.highContrast) return contrastColours(dc, control);
+    wchar_t text[64] = {};
+    ::GetWindowTextW(control, text, 64);
+    // High contrast: every label and field in the window text on the window colour, the title on the strip (the
+    // highlight) in the highlight text.
+    if (const auto contrast = drawn_window::contrastControlColours(dc, std::wstring(text) == kSettingsTitle))
+        return *contrast;
     if (control == app.settingsDirEdit || ::GetDlgCtrlID(control) == kSettingsProxyEditId) {
         ::SetTextColor(dc, kLabelTextColour);
         ::SetBkColor(dc, kFieldColour);
         return reinterpret_cast<LRESULT>(held.field.get());
     }
-    wchar_t text[64] = {};
-    ::GetWindowTextW(control, text, 64);
     if (std::wstring(text) == kSettingsTitle) {
         ::SetTextColor(dc, RGB(0xFF, 0xFF, 0xFF));
         return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
@@ -353,6 +342,7 @@ LRESULT onCtlColorStatic(const SettingsResources& held, WPARAM wp, LPARAM lp) {
 // The speed cap's field sits in its frame like the folder's.
 LRESULT onCtlColorEdit(const SettingsResources& held, WPARAM wp) {
     HDC dc = reinterpret_cast<HDC>(wp);
+    if (const auto contrast = drawn_window::contrastControlColours(dc, false)) return *contrast;
     ::SetTextColor(dc, kLabelTextColour);
     ::SetBkColor(dc, kFieldColour);
     return reinterpret_cast<LRESULT>(held.field.get());

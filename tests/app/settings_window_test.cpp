@@ -272,6 +272,12 @@ TEST_F(SettingsWindow, LabelsDrawTransparentlyInTheirOwnColours) {
         EXPECT_EQ(::GetTextColor(dc), c.text) << windowText(c.label);
         EXPECT_EQ(::GetBkMode(dc), TRANSPARENT) << windowText(c.label);
     }
+    appState().highContrast = true;  // the editable speed field too takes the window's colours
+    const LRESULT field = ::SendMessageW(settings, WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc),
+                                         reinterpret_cast<LPARAM>(::GetDlgItem(settings, kSettingsSpeedId)));
+    EXPECT_EQ(field, reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_WINDOW)));
+    EXPECT_EQ(::GetTextColor(dc), ::GetSysColor(COLOR_WINDOWTEXT));
+    appState().highContrast = false;
     ::DeleteDC(dc);
     press(1);  // 取消
     expectClosedAndMainEnabled();
