@@ -400,14 +400,19 @@ TEST_F(MainWindowPaint, CardMenuIsTheTopmostAndGoesWithItsCard) {
     }
 }
 
-// Right-clicks find the card under the pointer as the last update step placed it, inside the grid's view.
-TEST_F(MainWindowPaint, CardUnderThePointerWithinTheGridsView) {
+// Right-clicks find the card under the pointer as the last update step placed it, inside the grid's view. The
+// keyboard's ring stands outside its card: whole around the first row on the grid's top edge, cut with a cut card.
+TEST_F(MainWindowPaint, CardsWithinTheGridsViewForThePointerAndTheRing) {
     addCategories({L"常用软件"});
     app.selectedCategoryId = L"c0";
     for (int i = 0; i < 12; ++i) addApp(100 + i, L"应用" + std::to_wstring(i), L"c0");
+    app.focus = KeyboardFocus{FocusTarget{FocusRegion::Content, 0, 0}, true};
+    paint(1180, 780);
+    EXPECT_TRUE(nearColour(pixel(336, 124), 0x2563EB, 2));  // card 0's top is the grid's, y 126
     app.contentScroll = 40;
     paint(1180, 780);
     ASSERT_EQ(app.contentScroll, 40);
+    EXPECT_EQ(pixel(336, 124), pixel(336, 121));  // above the cut card: background only
     // Cards are 221 wide from x 226 with gaps of 14; row 0 now spans y 86..320, row 1 334..568.
     struct Case {
         POINT point;
@@ -421,20 +426,6 @@ TEST_F(MainWindowPaint, CardUnderThePointerWithinTheGridsView) {
     for (const Case& c : cases) EXPECT_EQ(cardAt(app, 1180, 780, c.point), c.app) << c.point.x << "," << c.point.y;
     app.page = Page::Downloads;
     EXPECT_EQ(cardAt(app, 1180, 780, {300, 200}), std::nullopt);
-}
-
-// The keyboard's ring stands outside its card: whole around a first-row card on the grid's top edge, cut with a cut one.
-TEST_F(MainWindowPaint, FocusRingIsWholeAroundAFirstRowCardAndCutWithACutOne) {
-    addCategories({L"常用软件"});
-    app.selectedCategoryId = L"c0";
-    for (int i = 0; i < 12; ++i) addApp(100 + i, L"应用" + std::to_wstring(i), L"c0");
-    app.focus = KeyboardFocus{FocusTarget{FocusRegion::Content, 0, 0}, true};
-    paint(1180, 780);
-    const int x = 336;  // the middle of the first card, whose top is the grid's, y 126
-    EXPECT_TRUE(nearColour(pixel(x, 124), 0x2563EB, 2));
-    app.contentScroll = 40;
-    paint(1180, 780);
-    EXPECT_EQ(pixel(x, 124), pixel(x, 121));  // under the heading, above the cut card: background only
 }
 
 TEST_F(MainWindowPaint, AppIconPlaceholderColoursAndLetter) {
