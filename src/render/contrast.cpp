@@ -34,7 +34,6 @@ Role roleOf(uint32_t argb) {
         case palette::kCardBorder:
         case palette::kRowBorder:
         case palette::kNoticeBorder:
-        case palette::kCardBorderHover:
         case palette::kHeaderSeparator:
         case palette::kPillBorder:
         case palette::kTrack:
@@ -50,6 +49,7 @@ Role roleOf(uint32_t argb) {
         case palette::kCaptionHover:
         case palette::kPillHover:
             return Role::Border;
+        case palette::kCardBorderHover:  // a hovered card stands out from the others
         case palette::kHeaderLeft:
         case palette::kPrimary:
         case palette::kPrimaryHover:

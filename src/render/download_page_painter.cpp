@@ -54,6 +54,8 @@ void paintPageHeader(PaintContext& ctx, int w) {
 void paintProgressBar(Canvas& canvas, const TaskSnapshot& task, int w, int b) {
     const RECT track = layout::rowProgressTrack(w, b);
     fillRoundRect(canvas, track, 3, palette::kRowTrack);
+    // In high contrast the track is the window colour: its outline shows how far the bar has to go.
+    if (canvas.look().contrast) strokeRoundRect(canvas, track, 3, palette::kRowBorder, 1.0f);
     switch (downloadRowBarFill(task)) {
         case RowBarFill::Progress: {
             const int percent = progressPercent(task.receivedBytes, task.size);

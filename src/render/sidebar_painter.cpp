@@ -18,6 +18,8 @@ void paintRow(PaintContext& ctx, const CategoryInfo& category, int index, int ro
         canvas.fillRect(12.0f, static_cast<float>(rowTop + 10), 3.0f, 26.0f, palette::kPrimary);
     } else if (hovered) {
         fillRoundRect(canvas, row, 8, palette::kNeutralFill);
+        // In high contrast the fill is the window colour: the row is outlined in the highlight instead.
+        if (canvas.look().contrast) strokeRoundRect(canvas, row, 8, palette::kPrimary, 1.0f);
     }
 
     // Icon, a 7-pixel gap and the name are centred together while the name is narrow enough.

@@ -113,9 +113,18 @@ TEST_F(MainWindowPaint, HighContrastPaintsWithTheSystemColours) {
         }
     EXPECT_EQ(whiteText, 0);
     EXPECT_GT(darkText, 10);
+    hover(HitKind::Category, 0);  // hovers show in the highlight: a category's outline, then a card's border
     app.page = Page::Downloads;  // the active pill is window-coloured: its glyph in the text colour
     paint(1180, 780);
     EXPECT_TRUE(nearColour(pixel(layout::downloadsPill(1180).left + 21, 29), 0xFFFFFF, 64));
+    const RECT row = regionOf(HitKind::Category, 0).rect;
+    const RECT track = layout::rowProgressTrack(1180, layout::downloadRowBase(0));
+    EXPECT_TRUE(nearColour(pixel(row.left, (row.top + row.bottom) / 2), 0x1AEBFF, 0));
+    EXPECT_TRUE(nearColour(pixel(track.right - 8, track.top), 0xFFFFFF, 64));  // the unfilled part's outline
+    app.page = Page::Catalogue;
+    hover(HitKind::CardAction, 1);
+    paint(1180, 780);
+    EXPECT_TRUE(nearColour(pixel(226, 301), 0x1AEBFF, 0));
 }
 
 // The back buffer is kept between paints: a paint at another size, or one that clipped and selected
