@@ -22,10 +22,9 @@ Role roleOf(uint32_t argb) {
         case palette::kNeutralFill:
         case palette::kSearchFieldFill:  // also the active pill's fill
         case palette::kLogoFallback:
-        // Fills that carry dark text: the selected row (its bar is the accent), an outlined button's
-        // hover, an installed app's button.
+        // Fills that carry dark text: the selected row (its bar is the accent), an installed app's button,
+        // a hovered secondary button.
         case palette::kSelectedRow:
-        case palette::kOutlineHover:
         case palette::kInstalledFill:
         case palette::kFieldFill:
         case palette::kSecondaryHoverFill:
@@ -49,7 +48,9 @@ Role roleOf(uint32_t argb) {
         case palette::kCaptionHover:
         case palette::kPillHover:
             return Role::Border;
-        case palette::kCardBorderHover:  // a hovered card stands out from the others
+        // Hovered borders stand out from the others.
+        case palette::kCardBorderHover:
+        case palette::kOutlineHover:
         case palette::kHeaderLeft:
         case palette::kPrimary:
         case palette::kPrimaryHover:

@@ -196,6 +196,8 @@ void paintSegmentedChoice(Canvas& canvas, SIZE size, const SegmentedLook& look, 
             fillRoundRect(canvas, segment, 4, hovered == value ? palette::kPrimaryHover : palette::kPrimary);
         } else if (value == hovered) {
             fillRoundRect(canvas, segment, 4, kSecondaryHoverFill);
+            // In high contrast the fill is the window colour: the segment is outlined in the highlight.
+            if (canvas.look().contrast) strokeRoundRect(canvas, segment, 4, palette::kPrimary, 1.0f);
         }
         const uint32_t text = value == selected ? palette::kTextWhite
                               : value == hovered ? palette::kTextAccent

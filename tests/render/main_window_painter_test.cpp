@@ -125,6 +125,7 @@ TEST_F(MainWindowPaint, HighContrastPaintsWithTheSystemColours) {
     hover(HitKind::CardAction, 1);
     paint(1180, 780);
     EXPECT_TRUE(nearColour(pixel(226, 301), 0x1AEBFF, 0));
+    EXPECT_EQ(contrastFill(palette::kOutlineHover, system), 0xFF1AEBFF);  // so does an outlined button's border
 }
 
 // The back buffer is kept between paints: a paint at another size, or one that clipped and selected

@@ -12,12 +12,12 @@ class SettingsPaint : public rendertest::PaintTest {
 protected:
     // A white surface of w x h with the painter's output on it.
     template <typename Paint>
-    void draw(int w, int h, Paint paint) {
+    void draw(int w, int h, Paint paint, const CanvasLook& look = {}) {
         surface_ = std::make_unique<qbtest::PaintSurface>(w, h);
         RECT all = surface_->client();
         qb::UniqueBrush white(::CreateSolidBrush(RGB(255, 255, 255)));
         ::FillRect(surface_->dc(), &all, white.get());
-        Canvas canvas(surface_->dc(), PixelBuffer{surface_->bits(), w, h}, app.uiFonts);
+        Canvas canvas(surface_->dc(), PixelBuffer{surface_->bits(), w, h}, app.uiFonts, look);
         paint(canvas);
     }
     // The fill beside the label of an 84 x 34 button, and the pixel its focus ring passes through.
@@ -59,6 +59,10 @@ TEST_F(SettingsPaint, TheChoiceFillsTheChosenSegmentAndTintsTheHoveredOne) {
     EXPECT_TRUE(nearColour(segmentFill(3), palette::kPrimary & 0xFFFFFF, 6));
     EXPECT_TRUE(nearColour(segmentFill(5), 0xEFF5FF, 6));
     for (int value : {1, 2, 4, 6, 7, 8}) EXPECT_TRUE(nearColour(segmentFill(value), 0xF7F8FA, 6)) << value;
+    CanvasLook contrast;  // where the hovered segment's fill is the window colour, it is outlined instead
+    contrast.contrast = SystemColours{0x000000, 0xFFFFFF, 0x1AEBFF, 0x000000};
+    draw(320, 32, [&](Canvas& canvas) { paintSegmentedChoice(canvas, SIZE{320, 32}, look, 3, 5, false); }, contrast);
+    EXPECT_TRUE(nearColour(pixel(4 * 40 + 3, 16), 0x1AEBFF, 0));
 }
 
 }  // namespace
