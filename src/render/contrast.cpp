@@ -21,6 +21,7 @@ Role roleOf(uint32_t argb) {
         case palette::kRowTrack:
         case palette::kNeutralFill:
         case palette::kSearchFieldFill:  // also the active pill's fill
+        case palette::kHeaderSeparator:  // drawn on the header like its white glyphs
         case palette::kLogoFallback:
         // Fills that carry dark text: the selected row (its bar is the accent), an installed app's button,
         // a hovered secondary button.
@@ -33,7 +34,6 @@ Role roleOf(uint32_t argb) {
         case palette::kCardBorder:
         case palette::kRowBorder:
         case palette::kNoticeBorder:
-        case palette::kHeaderSeparator:
         case palette::kPillBorder:
         case palette::kTrack:
         case palette::kThumb:
@@ -99,7 +99,8 @@ uint32_t contrastFill(uint32_t argb, const SystemColours& colours) {
 }
 
 uint32_t contrastText(uint32_t rgb, const SystemColours& colours) {
-    if (rgb == palette::kTextWhite) return colours.highlightText;
+    if (rgb == palette::kTextWhite || rgb == palette::kTextSubtitle || rgb == palette::kTextPillIdle)
+        return colours.highlightText;
     if (rgb == palette::kTextDisabled) return colours.grayText;
     return colours.windowText;
 }

@@ -23,6 +23,6 @@ SystemColours readSystemColours();
 // window colour, borders, dividers and scroll bars the window text, accents, hovers and banners the
 // highlight. A colour the palette does not hold (an app's letter tile, a pictogram) stays as it is.
 uint32_t contrastFill(uint32_t argb, const SystemColours& colours);
-// The same for a text colour (#RRGGBB): white text (on accents) becomes the highlight text, disabled
-// text the grey text, every other the window text.
+// The same for a text colour (#RRGGBB): white and near-white text (on accents and the header) becomes
+// the highlight text, disabled text the grey text, every other the window text.
 uint32_t contrastText(uint32_t rgb, const SystemColours& colours);

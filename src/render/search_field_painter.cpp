@@ -19,22 +19,33 @@ uint32_t mix(uint32_t below, uint32_t above, double a) {
     return rgb;
 }
 
+// In high contrast the field is filled with the window's colour: its glyphs take the window's text colour,
+// and a hovered button is ringed in the highlight rather than filled.
+Pen glyphPen(const Canvas& canvas) {
+    return canvas.look().contrast ? Pen{palette::kPillBorder, kGlyph.width} : kGlyph;
+}
+
 void drawMagnifier(Canvas& canvas, const RECT& field) {
     const float x0 = static_cast<float>(field.left);
-    canvas.drawEllipse(x0 + 14, 24, 11, 11, kGlyph);
-    canvas.drawLine(x0 + 23, 33, x0 + 28, 38, kGlyph);
+    canvas.drawEllipse(x0 + 14, 24, 11, 11, glyphPen(canvas));
+    canvas.drawLine(x0 + 23, 33, x0 + 28, 38, glyphPen(canvas));
 }
 
 void drawClearButton(PaintContext& ctx) {
+    Canvas& canvas = ctx.canvas;
     const RECT button = layout::searchClear(ctx.w);
+    const float left = static_cast<float>(button.left), top = static_cast<float>(button.top);
+    const float width = static_cast<float>(button.right - button.left);
+    const float height = static_cast<float>(button.bottom - button.top);
     if (ctx.hovered(HitKind::SearchClear)) {
-        ctx.canvas.fillEllipse(static_cast<float>(button.left), static_cast<float>(button.top),
-                               static_cast<float>(button.right - button.left),
-                               static_cast<float>(button.bottom - button.top), palette::kCaptionHover);
+        if (canvas.look().contrast)
+            canvas.drawEllipse(left, top, width, height, {palette::kPrimary, 1.0f});
+        else
+            canvas.fillEllipse(left, top, width, height, palette::kCaptionHover);
     }
-    const float cx = (button.left + button.right) / 2.0f, cy = (button.top + button.bottom) / 2.0f;
-    ctx.canvas.drawLine(cx - 4, cy - 4, cx + 4, cy + 4, kGlyph);
-    ctx.canvas.drawLine(cx - 4, cy + 4, cx + 4, cy - 4, kGlyph);
+    const float cx = left + width / 2, cy = top + height / 2;
+    canvas.drawLine(cx - 4, cy - 4, cx + 4, cy + 4, glyphPen(canvas));
+    canvas.drawLine(cx - 4, cy + 4, cx + 4, cy - 4, glyphPen(canvas));
 }
 
 }  // namespace

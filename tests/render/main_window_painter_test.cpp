@@ -103,16 +103,24 @@ TEST_F(MainWindowPaint, HighContrastPaintsWithTheSystemColours) {
     EXPECT_TRUE(nearColour(pixel(button.left + 4, (button.top + button.bottom) / 2), 0x1AEBFF, 0));
     const RECT tile = layout::cardIcon(layout::cardRect(layout::gridColumns(1168), 0, 126, 0));
     EXPECT_TRUE(nearColour(pixel(tile.left + 3, (tile.top + tile.bottom) / 2), 0x000000, 0));  // not the pale tile
-    addTask(1, Downloading, 500, 1000);  // half filled: over the highlight the label is the highlight's text colour
+    // Over the highlight, text takes the highlight's text colour (dark here), never the window text's.
+    const auto darkInkOnly = [&](const RECT& r) {
+        int whiteText = 0, darkText = 0;
+        for (int y = r.top; y < r.bottom; ++y)
+            for (int x = r.left; x < r.right; ++x) {
+                whiteText += (pixel(x, y) >> 16) > 0xC0;  // the highlight has little red
+                darkText += (pixel(x, y) & 0xFF) < 0x40;
+            }
+        return whiteText == 0 && darkText > 10;
+    };
+    const RECT updates = layout::updatesPill(1180);
+    EXPECT_TRUE(darkInkOnly({updates.left + 36, 20, updates.right - 6, 44}));  // an idle pill's label
+    EXPECT_TRUE(darkInkOnly(layout::slogan()));
+    EXPECT_TRUE(nearColour(pixel(layout::searchField(1180).left + 14, 29), 0xFFFFFF, 0));  // the field's magnifier
+    EXPECT_LT(pixel(230, 30) >> 16, 0x1Au);  // the line beside it is dark, like the header's glyphs
+    addTask(1, Downloading, 500, 1000);  // half filled: the label over the filled part
     paint(1180, 780);
-    int whiteText = 0, darkText = 0;
-    for (int y = button.top + 4; y < button.bottom - 4; ++y)
-        for (int x = button.left + 16; x < button.left + 50; ++x) {
-            whiteText += (pixel(x, y) >> 16) > 0xC0;  // the highlight has little red
-            darkText += (pixel(x, y) & 0xFF) < 0x40;
-        }
-    EXPECT_EQ(whiteText, 0);
-    EXPECT_GT(darkText, 10);
+    EXPECT_TRUE(darkInkOnly({button.left + 16, button.top + 4, button.left + 50, button.bottom - 4}));
     hover(HitKind::Category, 0);  // hovers show in the highlight: a category's outline, then a card's border
     app.page = Page::Downloads;  // the active pill is window-coloured: its glyph in the text colour
     paint(1180, 780);
