@@ -88,16 +88,19 @@ void paintCardMenu(PaintContext& ctx) {
     const CardMenu& menu = ctx.app.cardMenu;
     if (!menu.open) return;
     Canvas& canvas = ctx.canvas;
+    // High contrast has no shadows, and marks the chosen item with the highlight as the system's menus do.
+    const bool contrast = canvas.look().contrast.has_value();
     // A soft shadow a little below the panel: rings that fade outwards.
-    for (int ring = 6; ring >= 1; ring -= 1)
+    for (int ring = 6; ring >= 1 && !contrast; ring -= 1)
         fillRoundRect(canvas, grown(menu.panel, ring, 2), kCardMenuRadius + ring, palette::kMenuShadow);
     fillRoundRect(canvas, menu.panel, kCardMenuRadius, palette::kWhite);
     strokeRoundRect(canvas, menu.panel, kCardMenuRadius, palette::kCardBorder, 1.0f);
     for (int i = 0; i < kCardMenuItemCount; ++i) {
         const RECT item = layout::cardMenuItem(menu.panel, i);
-        if (ctx.hovered(HitKind::MenuItem, i) || menu.focusedItem == i) fillRoundRect(canvas, item, 6, palette::kNeutralFill);
+        const bool chosen = ctx.hovered(HitKind::MenuItem, i) || menu.focusedItem == i;
+        if (chosen) fillRoundRect(canvas, item, 6, contrast ? palette::kPrimary : palette::kNeutralFill);
         canvas.drawText(kCardMenuLabels[i], {item.left + 12, item.top, item.right - 8, item.bottom}, FontBody,
-                        palette::kTextPrimary, kTextLeftCut);
+                        chosen && contrast ? palette::kTextWhite : palette::kTextPrimary, kTextLeftCut);
     }
 }
 

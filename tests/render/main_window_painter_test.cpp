@@ -392,6 +392,10 @@ TEST_F(MainWindowPaint, CardMenuIsTheTopmostAndGoesWithItsCard) {
     const uint32_t belowPanel = pixel(panel.left + 20, panel.bottom + 1);
     EXPECT_FALSE(nearColour(belowPanel, 0xF5F6F8, 0)) << std::hex << belowPanel;
     EXPECT_TRUE(nearColour(belowPanel, 0xF5F6F8, 30)) << std::hex << belowPanel;
+    inputs.look.contrast = SystemColours{0x000000, 0xFFFFFF, 0x1AEBFF, 0x000000};  // no shadow in high contrast,
+    paint(1180, 780);                                                               // and the highlight marks the item
+    EXPECT_TRUE(nearColour(pixel(openFolder.right - 12, (openFolder.top + openFolder.bottom) / 2), 0x1AEBFF, 0));
+    EXPECT_TRUE(nearColour(pixel(panel.left + 20, panel.bottom + 1), 0x000000, 0));
 
     // The card leaves the point: another page or category, a scroll; or it is no longer installed or listed.
     const std::function<void()> cardGone[] = {
