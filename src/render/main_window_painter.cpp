@@ -80,6 +80,8 @@ ChromeKey chromeKey(const AppState& app, const PaintInputs& inputs, int w, int h
     key.selectedCategoryId = app.selectedCategoryId;
     key.categories = app.catalogue.categories;
     key.sidebarScroll = app.sidebarScroll;
+    key.sidebarBarVisible = app.sidebarScrollBar.visible;
+    key.sidebarThumb = app.sidebarScrollBar.thumb;
     key.sidebarBarActive = sidebarBarActive(app);
     switch (app.hoverActive ? app.hoverKind : HitKind::None) {
         case HitKind::Category:

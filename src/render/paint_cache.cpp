@@ -59,6 +59,7 @@ bool ChromeKey::operator==(const ChromeKey& o) const {
         if (categories[i].id != o.categories[i].id || categories[i].name != o.categories[i].name) return false;
     return w == o.w && h == o.h && maximized == o.maximized && downloadsPage == o.downloadsPage &&
            selectedCategoryId == o.selectedCategoryId && sidebarScroll == o.sidebarScroll &&
+           sidebarBarVisible == o.sidebarBarVisible && ::EqualRect(&sidebarThumb, &o.sidebarThumb) &&
            sidebarBarActive == o.sidebarBarActive && hoverKind == o.hoverKind && hoverParam == o.hoverParam &&
            downloading == o.downloading && searchHasText == o.searchHasText && searchFocused == o.searchFocused &&
            updatesPage == o.updatesPage && updatable == o.updatable;

@@ -53,6 +53,10 @@ struct ChromeKey {
     std::wstring selectedCategoryId;
     std::vector<CategoryInfo> categories;
     int sidebarScroll = 0;
+    // The sidebar's scroll bar as the last update step placed it: faces drawn between paints may make
+    // the layer before the next update step has placed the bar for what it shows.
+    bool sidebarBarVisible = false;
+    RECT sidebarThumb{};
     bool sidebarBarActive = false;
     HitKind hoverKind = HitKind::None;  // None unless the pointer is on the header or the sidebar
     int32_t hoverParam = 0;

@@ -187,7 +187,11 @@ TEST_F(MainWindowPaint, MaximisedWindowShowsTheRestoreGlyph) {
 }
 
 TEST_F(MainWindowPaint, CategoryRowsAreClippedScrolledAndClamped) {
-    twentyCategories();
+    paint(1180, 780);  // the categories arrive after a paint, and faces are drawn before the next paint,
+    twentyCategories();  // whose update step places the scroll bar: the sidebar's layer is drawn again
+    prepareMainWindowFaces(app, inputs, caches, 1180, 780, 1000.0);
+    paint(1180, 780);
+    EXPECT_TRUE(nearColour(pixel(195, 300), over(palette::kThumb, 0xFAFBFD), 2));
     app.sidebarScroll = 30;
     paint(1180, 780);
     const std::vector<HitRegion> rows = regionsOf(HitKind::Category);
