@@ -354,6 +354,10 @@ void strokeRoundRect(Canvas& canvas, const RECT& rect, int radius, uint32_t argb
 
 void drawScrollBar(Canvas& canvas, const ScrollBarInfo& bar, bool active) {
     if (!bar.visible) return;
-    fillRoundRect(canvas, bar.track, 2, palette::kTrack);
+    // In high contrast both would be the window text: the track is only outlined, so the thumb shows.
+    if (canvas.look().contrast)
+        strokeRoundRect(canvas, bar.track, 2, palette::kTrack, 1.0f);
+    else
+        fillRoundRect(canvas, bar.track, 2, palette::kTrack);
     fillRoundRect(canvas, bar.thumb, 2, active ? palette::kThumbActive : palette::kThumb);
 }

@@ -37,7 +37,6 @@ Role roleOf(uint32_t argb) {
         case palette::kPillBorder:
         case palette::kTrack:
         case palette::kThumb:
-        case palette::kThumbActive:
         case palette::kMenuShadow:
         case palette::kFieldBorder:
         case palette::kWindowEdge:  // also the switch while off
@@ -48,9 +47,10 @@ Role roleOf(uint32_t argb) {
         case palette::kCaptionHover:
         case palette::kPillHover:
             return Role::Border;
-        // Hovered borders stand out from the others.
+        // What the pointer is on stands out: a hovered border, a thumb being dragged.
         case palette::kCardBorderHover:
         case palette::kOutlineHover:
+        case palette::kThumbActive:
         case palette::kHeaderLeft:
         case palette::kPrimary:
         case palette::kPrimaryHover:

@@ -216,6 +216,10 @@ TEST_F(MainWindowPaint, CategoryRowsAreClippedScrolledAndClamped) {
     EXPECT_TRUE(sameRect(bar.track, {193, 78, 197, 766}));
     EXPECT_TRUE(sameRect(bar.thumb, {193, 325, 197, 766}));
     EXPECT_EQ(regionsOf(HitKind::Category).back().param, 19);
+    inputs.look.contrast = SystemColours{0x000000, 0xFFFFFF, 0x1AEBFF, 0x000000};  // the track outlined, the thumb
+    paint(1180, 780);                                                               // filled, so it shows on it
+    EXPECT_TRUE(nearColour(pixel(195, 200), 0x000000, 0));
+    EXPECT_TRUE(nearColour(pixel(195, 500), 0xFFFFFF, 0));
 
     app.sidebarScroll = -50;
     paint(1180, 780);
