@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr Pen kGlyph{0xFFFFFFFF, 1.6f};
-
 enum PillGlyph : int { PillGlyphDownload = 0, PillGlyphGear = 1, PillGlyphUpdate = 2 };
 
 // The logo picture at its drawn size in pixels, or a translucent tile with "云" when the resource cannot
@@ -36,21 +34,22 @@ void paintCaptionButtons(PaintContext& ctx) {
     Canvas& canvas = ctx.canvas;
     const int w = ctx.w;
     const float fw = static_cast<float>(w);
+    const Pen glyph = headerGlyphPen(canvas, false);
     if (ctx.hovered(HitKind::Close)) fillButton(canvas, layout::closeButton(w), palette::kCloseHover);
     if (ctx.hovered(HitKind::Minimize)) fillButton(canvas, layout::minimizeButton(w), palette::kCaptionHover);
     if (ctx.hovered(HitKind::Maximize)) fillButton(canvas, layout::maximizeButton(w), palette::kCaptionHover);
 
-    canvas.drawLine(fw - 122, 39, fw - 108, 39, kGlyph);
+    canvas.drawLine(fw - 122, 39, fw - 108, 39, glyph);
     if (ctx.inputs.maximized) {
-        canvas.drawRect(fw - 77, 28, 10, 10, kGlyph);
-        canvas.drawLine(fw - 74, 25, fw - 64, 25, kGlyph);
-        canvas.drawLine(fw - 64, 25, fw - 64, 35, kGlyph);
-        canvas.drawLine(fw - 64, 35, fw - 67, 35, kGlyph);
+        canvas.drawRect(fw - 77, 28, 10, 10, glyph);
+        canvas.drawLine(fw - 74, 25, fw - 64, 25, glyph);
+        canvas.drawLine(fw - 64, 25, fw - 64, 35, glyph);
+        canvas.drawLine(fw - 64, 35, fw - 67, 35, glyph);
     } else {
-        canvas.drawRect(fw - 76, 25, 14, 14, kGlyph);
+        canvas.drawRect(fw - 76, 25, 14, 14, glyph);
     }
-    canvas.drawLine(fw - 31, 24, fw - 15, 40, kGlyph);
-    canvas.drawLine(fw - 31, 40, fw - 15, 24, kGlyph);
+    canvas.drawLine(fw - 31, 24, fw - 15, 40, glyph);
+    canvas.drawLine(fw - 31, 40, fw - 15, 24, glyph);
 }
 
 // A red count over the top-right corner of a pill; nothing for 0.
@@ -73,7 +72,7 @@ void drawHeaderPill(Canvas& canvas, const RECT& rect, const std::wstring& label,
     // In high contrast the active pill is filled with the window's colour, as the search field is: its glyph and
     // label take the window's text colour, or they would vanish into it.
     const bool windowColoured = active && canvas.look().contrast.has_value();
-    const Pen glyphPen = windowColoured ? Pen{palette::kPillBorder, kGlyph.width} : kGlyph;
+    const Pen glyphPen = headerGlyphPen(canvas, active);
     const float x0 = static_cast<float>(rect.left);
     if (glyph == PillGlyphDownload) {
         canvas.drawLine(x0 + 21, 24, x0 + 21, 34, glyphPen);

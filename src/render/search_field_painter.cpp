@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr Pen kGlyph{0xFFFFFFFF, 1.6f};  // as the pills' and caption buttons' glyphs
 constexpr int kFieldRadius = 18;
 
 uint32_t mix(uint32_t below, uint32_t above, double a) {
@@ -19,16 +18,11 @@ uint32_t mix(uint32_t below, uint32_t above, double a) {
     return rgb;
 }
 
-// In high contrast the field is filled with the window's colour: its glyphs take the window's text colour,
-// and a hovered button is ringed in the highlight rather than filled.
-Pen glyphPen(const Canvas& canvas) {
-    return canvas.look().contrast ? Pen{palette::kPillBorder, kGlyph.width} : kGlyph;
-}
-
 void drawMagnifier(Canvas& canvas, const RECT& field) {
     const float x0 = static_cast<float>(field.left);
-    canvas.drawEllipse(x0 + 14, 24, 11, 11, glyphPen(canvas));
-    canvas.drawLine(x0 + 23, 33, x0 + 28, 38, glyphPen(canvas));
+    const Pen glyph = headerGlyphPen(canvas, true);
+    canvas.drawEllipse(x0 + 14, 24, 11, 11, glyph);
+    canvas.drawLine(x0 + 23, 33, x0 + 28, 38, glyph);
 }
 
 void drawClearButton(PaintContext& ctx) {
@@ -38,17 +32,24 @@ void drawClearButton(PaintContext& ctx) {
     const float width = static_cast<float>(button.right - button.left);
     const float height = static_cast<float>(button.bottom - button.top);
     if (ctx.hovered(HitKind::SearchClear)) {
+        // High contrast fills the field with the window's colour: a hovered button is ringed in the highlight.
         if (canvas.look().contrast)
             canvas.drawEllipse(left, top, width, height, {palette::kPrimary, 1.0f});
         else
             canvas.fillEllipse(left, top, width, height, palette::kCaptionHover);
     }
     const float cx = left + width / 2, cy = top + height / 2;
-    canvas.drawLine(cx - 4, cy - 4, cx + 4, cy + 4, glyphPen(canvas));
-    canvas.drawLine(cx - 4, cy + 4, cx + 4, cy - 4, glyphPen(canvas));
+    const Pen glyph = headerGlyphPen(canvas, true);
+    canvas.drawLine(cx - 4, cy - 4, cx + 4, cy + 4, glyph);
+    canvas.drawLine(cx - 4, cy + 4, cx + 4, cy - 4, glyph);
 }
 
 }  // namespace
+
+Pen headerGlyphPen(const Canvas& canvas, bool onWindowColour) {
+    constexpr Pen kGlyph{0xFFFFFFFF, 1.6f};
+    return onWindowColour && canvas.look().contrast ? Pen{palette::kPillBorder, kGlyph.width} : kGlyph;
+}
 
 uint32_t headerGradientAt(int x, int w) {
     const double t = w > 0 ? (x + 0.5) / w : 0.0;

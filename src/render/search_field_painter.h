@@ -7,6 +7,10 @@
 
 void paintSearchField(PaintContext& ctx);
 
+// The pen of the header's white line glyphs. In high contrast a glyph on a window-coloured surface (the
+// search field, the active pill) takes the window's text colour, or it would vanish into it.
+Pen headerGlyphPen(const Canvas& canvas, bool onWindowColour);
+
 // The header gradient's colour at x in a client w pixels wide, #RRGGBB.
 uint32_t headerGradientAt(int x, int w);
 // The colour the field's fill gives in the middle of its edit, #RRGGBB: the edit control's background.

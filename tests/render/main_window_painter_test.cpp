@@ -18,6 +18,7 @@
 namespace {
 
 using rendertest::describe;
+using rendertest::kBlackContrast;
 using rendertest::nearColour;
 using rendertest::over;
 using rendertest::sameRect;
@@ -86,12 +87,7 @@ TEST_F(MainWindowPaint, HighContrastPaintsWithTheSystemColours) {
     addCategories({L"常用软件"});
     addApp(1, L"应用", L"c0");
     app.selectedCategoryId = L"c0";
-    SystemColours system;
-    system.window = 0x000000;
-    system.windowText = 0xFFFFFF;
-    system.highlight = 0x1AEBFF;
-    system.highlightText = 0x000000;
-    inputs.look.contrast = system;
+    inputs.look.contrast = kBlackContrast;
     paint(1180, 780);
     EXPECT_TRUE(nearColour(pixel(590, 2), 0x1AEBFF, 0));    // no gradient
     EXPECT_TRUE(nearColour(pixel(700, 700), 0x000000, 0));  // the background
@@ -133,7 +129,7 @@ TEST_F(MainWindowPaint, HighContrastPaintsWithTheSystemColours) {
     hover(HitKind::CardAction, 1);
     paint(1180, 780);
     EXPECT_TRUE(nearColour(pixel(226, 301), 0x1AEBFF, 0));
-    EXPECT_EQ(contrastFill(palette::kOutlineHover, system), 0xFF1AEBFF);  // so does an outlined button's border
+    EXPECT_EQ(contrastFill(palette::kOutlineHover, kBlackContrast), 0xFF1AEBFF);  // so does an outlined button's border
 }
 
 // The back buffer is kept between paints: a paint at another size, or one that clipped and selected
@@ -216,8 +212,8 @@ TEST_F(MainWindowPaint, CategoryRowsAreClippedScrolledAndClamped) {
     EXPECT_TRUE(sameRect(bar.track, {193, 78, 197, 766}));
     EXPECT_TRUE(sameRect(bar.thumb, {193, 325, 197, 766}));
     EXPECT_EQ(regionsOf(HitKind::Category).back().param, 19);
-    inputs.look.contrast = SystemColours{0x000000, 0xFFFFFF, 0x1AEBFF, 0x000000};  // the track outlined, the thumb
-    paint(1180, 780);                                                               // filled, so it shows on it
+    inputs.look.contrast = kBlackContrast;  // the track outlined, the thumb filled, so it shows on it
+    paint(1180, 780);
     EXPECT_TRUE(nearColour(pixel(195, 200), 0x000000, 0));
     EXPECT_TRUE(nearColour(pixel(195, 500), 0xFFFFFF, 0));
 
@@ -400,8 +396,8 @@ TEST_F(MainWindowPaint, CardMenuIsTheTopmostAndGoesWithItsCard) {
     const uint32_t belowPanel = pixel(panel.left + 20, panel.bottom + 1);
     EXPECT_FALSE(nearColour(belowPanel, 0xF5F6F8, 0)) << std::hex << belowPanel;
     EXPECT_TRUE(nearColour(belowPanel, 0xF5F6F8, 30)) << std::hex << belowPanel;
-    inputs.look.contrast = SystemColours{0x000000, 0xFFFFFF, 0x1AEBFF, 0x000000};  // no shadow in high contrast,
-    paint(1180, 780);                                                               // and the highlight marks the item
+    inputs.look.contrast = kBlackContrast;  // no shadow in high contrast, and the highlight marks the item
+    paint(1180, 780);
     EXPECT_TRUE(nearColour(pixel(openFolder.right - 12, (openFolder.top + openFolder.bottom) / 2), 0x1AEBFF, 0));
     EXPECT_TRUE(nearColour(pixel(panel.left + 20, panel.bottom + 1), 0x000000, 0));
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "model/app_state.h"
+#include "render/contrast.h"
 #include "render/main_window_painter.h"
 #include "render/paint_cache.h"
 #include "support/paint_surface.h"
@@ -21,6 +22,9 @@ uint32_t over(uint32_t argb, uint32_t below);
 
 // Colours within tolerance on every channel.
 ::testing::AssertionResult nearColour(uint32_t actual, uint32_t expected, int tolerance = 3);
+
+// A black high-contrast theme: the window black, its text white, the highlight cyan and its text black.
+inline const SystemColours kBlackContrast{0x000000, 0xFFFFFF, 0x1AEBFF, 0x000000};
 
 std::wstring describe(const RECT& r);
 bool sameRect(const RECT& a, const RECT& b);

@@ -59,9 +59,9 @@ TEST_F(SettingsPaint, TheChoiceFillsTheChosenSegmentAndTintsTheHoveredOne) {
     EXPECT_TRUE(nearColour(segmentFill(3), palette::kPrimary & 0xFFFFFF, 6));
     EXPECT_TRUE(nearColour(segmentFill(5), 0xEFF5FF, 6));
     for (int value : {1, 2, 4, 6, 7, 8}) EXPECT_TRUE(nearColour(segmentFill(value), 0xF7F8FA, 6)) << value;
-    CanvasLook contrast;  // where the hovered segment's fill is the window colour, it is outlined instead
-    contrast.contrast = SystemColours{0x000000, 0xFFFFFF, 0x1AEBFF, 0x000000};
-    draw(320, 32, [&](Canvas& canvas) { paintSegmentedChoice(canvas, SIZE{320, 32}, look, 3, 5, false); }, contrast);
+    // Where the hovered segment's fill is the window colour, it is outlined instead.
+    draw(320, 32, [&](Canvas& canvas) { paintSegmentedChoice(canvas, SIZE{320, 32}, look, 3, 5, false); },
+         CanvasLook{{}, rendertest::kBlackContrast});
     EXPECT_TRUE(nearColour(pixel(4 * 40 + 3, 16), 0x1AEBFF, 0));
 }
 
