@@ -316,20 +316,20 @@ LRESULT onCtlColorStatic(const SettingsResources& held, WPARAM wp, LPARAM lp) {
     ::SetBkMode(dc, TRANSPARENT);
     wchar_t text[64] = {};
     ::GetWindowTextW(control, text, 64);
+    const std::wstring shown = text;
+    const bool title = shown == kSettingsTitle;
     // High contrast: every label and field in the window text on the window colour, the title on the strip (the
     // highlight) in the highlight text.
-    if (const auto contrast = drawn_window::contrastControlColours(dc, std::wstring(text) == kSettingsTitle))
-        return *contrast;
+    if (const auto contrast = drawn_window::contrastControlColours(dc, title)) return *contrast;
     if (control == app.settingsDirEdit || ::GetDlgCtrlID(control) == kSettingsProxyEditId) {
         ::SetTextColor(dc, kLabelTextColour);
         ::SetBkColor(dc, kFieldColour);
         return reinterpret_cast<LRESULT>(held.field.get());
     }
-    if (std::wstring(text) == kSettingsTitle) {
+    if (title) {
         ::SetTextColor(dc, RGB(0xFF, 0xFF, 0xFF));
         return reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
     }
-    const std::wstring shown = text;
     const bool hint = shown == L"修改后对新的下载任务生效" || shown == kSilentHint || shown == kListHint ||
                       shown == kSpeedHint || shown == kProxyHint || shown == kAutoUpdateHint;
     ::SetTextColor(dc, control == app.settingsVersionLabel               ? kVersionTextColour
