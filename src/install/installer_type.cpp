@@ -47,7 +47,9 @@ std::optional<PeLayout> readPeLayout(const ByteReader& read) {
     const std::string head = read(0, kHeadBytes);
     if (head.size() < 64 || head[0] != 'M' || head[1] != 'Z') return std::nullopt;
     const uint32_t pe = readU32(head, 0x3C);
-    if (pe > kHeadBytes - 24 || head.compare(pe, 4, std::string("PE\0\0", 4)) != 0) return std::nullopt;
+    // A file shorter than where its header should be is no program, whatever its first bytes say.
+    if (pe > kHeadBytes - 24 || pe + 24 > head.size() || head.compare(pe, 4, std::string("PE\0\0", 4)) != 0)
+        return std::nullopt;
     const uint16_t count = std::min(readU16(head, pe + 6), kMaxSections);
     const size_t table = pe + 24 + readU16(head, pe + 20);
     const std::string entries = read(table, static_cast<size_t>(count) * 40);
@@ -92,14 +94,15 @@ std::wstring lowered(const std::wstring& text) {
     return out;
 }
 
-// Splits at blanks; a quoted stretch stays in its word.
+// Splits at blanks and at quotes alike. Readers of a command line differ in how quotes join and split
+// words (msiexec drops them, and starts a new word after a closing one), so a switch inside quotes or
+// glued to a quoted value is looked at on its own too. A blank inside a quoted value only makes more
+// words, and a value's words do not begin with a switch.
 std::vector<std::wstring> argumentWords(const std::wstring& args) {
     std::vector<std::wstring> words;
     std::wstring word;
-    bool quoted = false;
     for (const wchar_t c : args) {
-        if (c == L'"') quoted = !quoted;
-        if ((c == L' ' || c == L'\t') && !quoted) {
+        if (c == L' ' || c == L'"') {
             if (!word.empty()) words.push_back(std::move(word));
             word.clear();
         } else {
@@ -126,8 +129,6 @@ bool namesAnotherPackage(const std::wstring& word) {
     return std::wcschr(L"iaxpjf", option[0]) != nullptr;
 }
 
-bool isSuccessCode(DWORD code) { return code == 0 || code == 3010 || code == 1641; }
-
 bool isCancelCode(InstallerType type, DWORD code) {
     switch (type) {
         case InstallerType::Msi:
@@ -140,6 +141,8 @@ bool isCancelCode(InstallerType type, DWORD code) {
 }
 
 }  // namespace
+
+bool isSuccessCode(DWORD code) { return code == 0 || code == 3010 || code == 1641; }
 
 InstallerType detectInstallerType(const ByteReader& read) {
     if (read(0, 8) == std::string(kCompoundFile, 8)) return InstallerType::Msi;

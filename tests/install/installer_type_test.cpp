@@ -97,6 +97,9 @@ TEST(InstallerType, TellsTheKindFromTheBytesAlone) {
     std::string farHeader = peImage({{".text", kText}}, "");
     put32(farHeader, 0x3C, 0x7FFFFFF0);  // a PE header offset past the file
     EXPECT_EQ(typeOf(farHeader), T::Unknown);
+    std::string cutShort = "MZ" + std::string(1022, '\0');
+    put32(cutShort, 0x3C, 0x800);  // a header offset past the end of a short file
+    EXPECT_EQ(typeOf(cutShort), T::Unknown);
 }
 
 TEST(InstallerType, SilentLaunchRunsOnlyTheVerifiedFile) {
@@ -157,6 +160,9 @@ TEST(InstallerType, MsiArgumentsNeverNameAnotherPackage) {
         {L"/qn TRANSFORMS=evil.mst", true, false},
         {L"/qn patch=fix.msp", true, false},
         {L"/qn MYPATCH=1", true, true},
+        {L"/qn \"/i\" x.msi", true, false},  // quotes hide no switch
+        {L"/qn \"TRANSFORMS=evil.mst\"", true, false},
+        {L"A=\"v\"/i x.msi", true, false},  // a word after a closing quote stands on its own
         {L"/i /a /x", false, true},  // another type's switches are its own business
         {L"/S\tquiet", false, false},
         {L"/S\x85", false, false},
