@@ -219,7 +219,7 @@ void DownloadManager::finishInstall(const std::shared_ptr<Task>& task, InstallVe
 void DownloadManager::finishInstall(const std::shared_ptr<Task>& task, const InstallerResult& result) {
     if (result.verdict == InstallVerdict::SignatureBroken) task->setError({DownloadFault::SignatureBroken});
     if (result.verdict == InstallVerdict::PublisherRefused) task->setError({DownloadFault::PublisherMismatch});
-    task->installerFailed.store(result.exitCode != 0);
+    task->installerFailed.store(!isSuccessCode(result.exitCode));
     task->installerExitCode.store(result.exitCode);
     task->restartNeeded.store(result.restartNeeded);
     // What is still queued waits for the machine to come back.

@@ -98,7 +98,7 @@ struct Task {
     std::atomic<uint32_t> state{Downloading};
     std::atomic<bool> md5Ok{true};  // false when any digest the catalogue gave differs from the file's
     std::atomic<bool> isArchive{false};
-    std::atomic<bool> installerFailed{false};  // its installer's process ended with a non-zero exit code
+    std::atomic<bool> installerFailed{false};  // its installer's exit code is not one of success
     std::atomic<uint32_t> installerType{static_cast<uint32_t>(InstallerType::Unknown)};  // from its bytes
     std::atomic<uint32_t> installerExitCode{0};
     std::atomic<bool> restartNeeded{false};  // installed; the change takes effect after a restart

@@ -43,6 +43,9 @@ std::optional<SilentLaunch> silentLaunchFor(InstallerType type, const std::wstri
                                             const std::optional<std::wstring>& catalogueArgs,
                                             const std::wstring& systemFolder);
 
+// Whether an installer's exit code says it succeeded: 0, or 3010 and 1641, which ask for a restart.
+bool isSuccessCode(DWORD code);
+
 // What an installer's run came to, once the registrations have been read.
 enum class InstallOutcome {
     Installed,     // a registration appeared, an update's version moved, or a listed app's installer succeeded

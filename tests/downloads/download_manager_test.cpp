@@ -161,9 +161,10 @@ TEST_F(DownloadManagerTest, InstallersRunOneAtATimeInTheOrderTheyWereAccepted) {
 
     // The third cannot even start: it goes back to Completed and leaves the slot free.
     nextStarts = false;
-    manager().finishInstall(started[1], InstallVerdict::Installed);
+    manager().finishInstall(started[1], InstallerResult{InstallVerdict::Installed, 3010, true, false});
     EXPECT_EQ(task(4).state, Installed);
-    EXPECT_FALSE(task(4).installerFailed);
+    EXPECT_FALSE(task(4).installerFailed);  // asking for a restart is no failure
+    EXPECT_TRUE(task(4).restartNeeded);
     EXPECT_EQ(startedIds(), (std::vector<int32_t>{1, 4, 7}));
     EXPECT_EQ(task(7).state, Completed);
 
