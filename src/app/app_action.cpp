@@ -1,6 +1,7 @@
 #include "app/app_action.h"
 
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "model/app_state.h"
@@ -27,10 +28,13 @@ void actOnDownloaded(const AppInfo& app, const TaskSnapshot& task) {
     }
     const std::wstring refusal = installRefusal(task);
     if (!refusal.empty()) return showToast(refusal, ToastError);
+    // The question runs a message loop, and a catalogue adopted meanwhile replaces the app's record.
+    const int32_t id = app.id;
+    const std::wstring name = app.name;
     if (task.unverified && !confirmUnverifiedInstall(task)) return;
     // A refusal has already been turned into a failure the main window reports.
-    if (installAndReport(app.id) != InstallStart::Accepted) return;
-    showToast(installAcceptedToast(app.id, app.name), ToastSuccess);
+    if (installAndReport(id) != InstallStart::Accepted) return;
+    showToast(installAcceptedToast(id, name), ToastSuccess);
 }
 
 // What 全部升级 may start without asking anything: a fresh download where the card offers "升 级"
@@ -158,6 +162,7 @@ BatchStarts startInBatch(const std::vector<const AppInfo*>& apps) {
     AppState& state = appState();
     const auto tasks = shellServices().taskSnapshot();
     BatchStarts starts;
+    state.batch.starting = true;
     for (const AppInfo* app : apps) {
         const auto found = tasks.find(app->id);
         const TaskSnapshot* task = found == tasks.end() ? nullptr : &found->second;
@@ -173,6 +178,8 @@ BatchStarts startInBatch(const std::vector<const AppInfo*>& apps) {
         shellServices().appAction(app);
         ++starts.started;
     }
+    state.batch.starting = false;
+    if (std::exchange(state.batch.followOwed, false)) followBatch();
     return starts;
 }
 

@@ -30,6 +30,12 @@ void followBatch() {
     AppState& state = appState();
     InstallBatch& batch = state.batch;
     if (!batch.active()) return;
+    // An app that ended as it started (its program runs) waits until the rest have started: until then
+    // their tasks still show how they stood before.
+    if (batch.starting) {
+        batch.followOwed = true;
+        return;
+    }
     batch.follow(shellServices().taskSnapshot());
     if (!batch.finished()) return;
     showSummary(batchSummary(batch));

@@ -49,14 +49,15 @@ void queueImport(const ImportPlan& plan) {
     AppState& state = appState();
     state.batch = InstallBatch{};
     state.batch.kind = BatchKind::Import;
-    std::vector<const AppInfo*> apps;
-    for (const int32_t id : plan.install)
-        if (const AppInfo* app = state.catalogue.findApp(id)) apps.push_back(app);
-    const BatchStarts starts = startInBatch(apps);
+    // The skipped go in first: an app skipped as it starts may end the batch, which must hold them then.
     for (size_t i = 0; i < plan.noPackage.size(); ++i)
         state.batch.add(plan.noPackageIds[i], plan.noPackage[i], BatchOutcome::Skipped);
     for (size_t i = 0; i < plan.unknown.size(); ++i)
         state.batch.add(-1 - static_cast<int32_t>(i), plan.unknown[i], BatchOutcome::Skipped);
+    std::vector<const AppInfo*> apps;
+    for (const int32_t id : plan.install)
+        if (const AppInfo* app = state.catalogue.findApp(id)) apps.push_back(app);
+    const BatchStarts starts = startInBatch(apps);
     const wchar_t* how = state.config.silentInstall ? L" 款软件，将逐个自动安装" : L" 款软件，安装向导将逐个打开";
     std::wstring text = L"开始安装 " + std::to_wstring(starts.started) + how;
     if (starts.waiting > 0) text += L"；" + std::to_wstring(starts.waiting) + L" 款无法校验的安装包请逐个确认";

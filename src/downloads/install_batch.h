@@ -25,6 +25,8 @@ struct InstallBatch {
     BatchKind kind = BatchKind::Update;
     std::vector<BatchItem> items;
     bool stopping = false;  // 停止: what has not started installing is skipped
+    bool starting = false;    // its apps are being added and started: following them waits
+    bool followOwed = false;  // an item ended meanwhile: follow once they have all started
 
     bool active() const { return !items.empty(); }
     // Adds an app that takes part; one already in the batch is not added twice.

@@ -358,25 +358,36 @@ TEST_F(MainWindowInput, UpdateAllStartsEveryUpdateThatNeedsNoQuestion) {
                     {7, wintest::task(7, L"应用7", Paused)},  // its row's button goes on with it
                     {8, wintest::task(8, L"应用8", Installed)}};  // an earlier update, and a newer one since
     state.hitRegions = {region(880, 86, 976, 112, HitKind::UpdateAll)};
+    // 应用1's program runs: it is skipped as it starts, while the rest are still to come.
+    ShellServices& services = shellServices();
+    const auto logAction = services.appAction;
+    services.appAction = [&](const AppInfo* app) {
+        logAction(app);
+        if (app->id != 1) return void(calls_.tasks[app->id] = wintest::task(app->id, app->name, Downloading));
+        state.batch.settle(1, BatchOutcome::Skipped);
+        followBatch();
+    };
     click(900, 100);
+    services.appAction = logAction;
     EXPECT_EQ(calls_.log,
               (std::vector<std::wstring>{L"appAction 1", L"appAction 3", L"appAction 5", L"appAction 7",
                                          L"appAction 8"}));
     EXPECT_EQ(state.toastText, L"开始升级 5 款软件，将逐个自动安装；1 款无法校验的安装包请逐个确认");
     EXPECT_TRUE(calls_.boxes.empty());
+    EXPECT_FALSE(state.noticeIsSummary);
     // The batch ends in one summary once each has ended; the package nothing vouches for counts as skipped.
-    calls_.tasks[1] = wintest::task(1, L"应用1", InstallFailed);
-    calls_.tasks[3] = wintest::task(3, L"应用3", Installed);
+    calls_.tasks[3] = wintest::task(3, L"应用3", InstallFailed);
     calls_.tasks[5] = wintest::task(5, L"应用5", Installed);
+    calls_.tasks[8] = wintest::task(8, L"应用8", Installed);
     followBatch();
     EXPECT_TRUE(state.batch.active());  // 应用7 still downloads
     calls_.tasks[7] = wintest::task(7, L"应用7", Installed);
     followBatch();
     EXPECT_FALSE(state.batch.active());
     EXPECT_TRUE(state.noticeIsSummary);
-    EXPECT_EQ(state.noticeText, L"已升级 4 款");
-    EXPECT_EQ(state.noticeSkipped, L"已跳过：「应用4」");
-    EXPECT_EQ(state.noticeFailed, L"失败：「应用1」");
+    EXPECT_EQ(state.noticeText, L"已升级 3 款");
+    EXPECT_EQ(state.noticeSkipped, L"已跳过：「应用1」、「应用4」");
+    EXPECT_EQ(state.noticeFailed, L"失败：「应用3」");
 
     calls_.log.clear();
     for (int32_t id : {1, 3, 4, 5, 7, 8}) calls_.tasks[id] = wintest::task(id, L"应用", Installing);
