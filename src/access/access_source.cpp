@@ -24,6 +24,11 @@ void AccessSource::disconnect() {
     tree_.reset();
 }
 
+void AccessSource::moveTo(POINT origin) {
+    std::lock_guard<std::mutex> hold(lock_);
+    origin_ = origin;
+}
+
 POINT AccessSource::origin() const {
     std::lock_guard<std::mutex> hold(lock_);
     return origin_;

@@ -24,6 +24,8 @@ public:
     // area's top-left on screen.
     void publish(std::shared_ptr<const AccessTree> tree, POINT origin, qb::DpiScale scale = {});
     void disconnect();
+    // Window thread: the window moved; the tree stays as it was painted.
+    void moveTo(POINT origin);
     POINT origin() const;
     qb::DpiScale scale() const;
 

@@ -82,6 +82,8 @@ LRESULT onGetMinMaxInfo(HWND hwnd, MINMAXINFO* info) {
 
 LRESULT onWindowPosChanged(HWND hwnd, WPARAM wp, LPARAM lp) {
     if (!appState().shadowHiddenForSizing) updateShadow(hwnd);
+    const auto* pos = reinterpret_cast<const WINDOWPOS*>(lp);
+    if (pos && !(pos->flags & SWP_NOMOVE)) accessWindowMoved(hwnd);
     ::DefWindowProcW(hwnd, WM_WINDOWPOSCHANGED, wp, lp);
     return 0;
 }

@@ -135,6 +135,15 @@ LRESULT onAccessScroll(WPARAM wp) {
     return 0;
 }
 
+// A move repaints nothing, yet clients place what they read on the screen.
+void accessWindowMoved(HWND hwnd) {
+    MainWindowAccess& access = state();
+    if (!access.source) return;
+    POINT origin{0, 0};
+    ::ClientToScreen(hwnd, &origin);
+    access.source->moveTo(origin);
+}
+
 void disconnectAccessClients() {
     MainWindowAccess& access = state();
     if (access.source) access.source->disconnect();

@@ -100,6 +100,7 @@ LRESULT onGetObject(HWND hwnd, WPARAM wp, LPARAM lp);
 LRESULT onAccessPress(HWND hwnd, WPARAM wp);
 LRESULT onAccessFocus(WPARAM wp);
 LRESULT onAccessScroll(WPARAM wp);
+void accessWindowMoved(HWND hwnd);
 void disconnectAccessClients();
 
 // frame.cpp: the borderless frame.
