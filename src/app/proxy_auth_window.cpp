@@ -178,6 +178,7 @@ bool rememberIsOn(HWND control) { return textOf(control) == L"1"; }
 void flipRemember(HWND control) {
     ::SetWindowTextW(control, rememberIsOn(control) ? L"0" : L"1");
     ::InvalidateRect(control, nullptr, FALSE);
+    ::NotifyWinEvent(EVENT_OBJECT_STATECHANGE, control, OBJID_CLIENT, CHILDID_SELF);  // readers say it
 }
 
 // "记住": the settings window's switch.

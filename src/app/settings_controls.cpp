@@ -147,6 +147,7 @@ LRESULT CALLBACK segmentedChoiceProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM
 void flipSwitch(HWND control) {
     ::SetWindowTextW(control, switchIsOn(control) ? L"0" : L"1");
     ::InvalidateRect(control, nullptr, FALSE);
+    ::NotifyWinEvent(EVENT_OBJECT_STATECHANGE, control, OBJID_CLIENT, CHILDID_SELF);  // readers say it
 }
 
 LRESULT CALLBACK switchProcedure(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -198,6 +199,7 @@ void setChoiceValue(HWND choice, int value) {
     if (value == choiceValue(choice)) return;
     ::SetWindowTextW(choice, std::to_wstring(value).c_str());
     ::InvalidateRect(choice, nullptr, FALSE);
+    ::NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, choice, OBJID_CLIENT, CHILDID_SELF);
 }
 
 bool switchIsOn(HWND control) {

@@ -39,6 +39,11 @@ TEST(SettingsText, SavingDropsSeparatorsAndTurnsADriveRootIntoTheDefault) {
     for (const TextCase& c : cases) EXPECT_EQ(folderToSave(c.given), c.shown) << c.given;
 }
 
+std::vector<std::pair<DWORD, HWND>> gHeard;  // what a screen reader's hook heard
+void CALLBACK hear(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG, LONG, DWORD, DWORD) {
+    if (event == EVENT_OBJECT_STATECHANGE || event == EVENT_OBJECT_VALUECHANGE) gHeard.emplace_back(event, hwnd);
+}
+
 std::wstring windowText(HWND window) {
     wchar_t text[512] = {};
     ::GetWindowTextW(window, text, 512);
@@ -302,6 +307,8 @@ TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
     // The choice follows clicks, arrows, Home, End and digits, and stays within 1 to 8.
     HWND choice = ::GetDlgItem(appState().settingsWnd, kSettingsConnectionsId);
     const auto key = [choice](WPARAM k) { ::SendMessageW(choice, WM_KEYDOWN, k, 0); };
+    HWINEVENTHOOK hook = ::SetWinEventHook(EVENT_OBJECT_STATECHANGE, EVENT_OBJECT_VALUECHANGE, nullptr, hear,
+                                           ::GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
     ::SendMessageW(choice, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(300, 10));
     EXPECT_EQ(windowText(choice), L"8");
     key(VK_RIGHT);
@@ -322,6 +329,12 @@ TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
     ::SendMessageW(silent, WM_KEYDOWN, VK_SPACE, 0);
     ::SendMessageW(silent, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 10));
     EXPECT_EQ(windowText(silent), L"0");
+    // Readers hear every change, and only changes: the choice took 8, 7, 6, 1 and 3; the switch turned thrice.
+    pump();
+    ::UnhookWinEvent(hook);
+    using Heard = std::pair<DWORD, HWND>;
+    const Heard value{EVENT_OBJECT_VALUECHANGE, choice}, state{EVENT_OBJECT_STATECHANGE, silent};
+    EXPECT_EQ(gHeard, (std::vector<Heard>{value, value, value, value, value, state, state, state}));
     ::SetDlgItemTextW(appState().settingsWnd, kSettingsSpeedId, L"2,000");  // pasted past the digits-only style
     // The proxy's field takes text under 手动 only.
     HWND proxy = ::GetDlgItem(appState().settingsWnd, kSettingsProxyChoiceId);
