@@ -188,7 +188,7 @@ void createSwitchRow(HWND hwnd, const SwitchPlaces& row, bool on) {
 
 LRESULT onCreate(HWND hwnd, SettingsResources& held) {
     AppState& app = appState();
-    const std::wstring directory = shellServices().downloadDirectory();
+    const std::wstring directory = shellServices().shownDownloadDirectory();
     registerSettingsControls();
     createControl(hwnd, L"STATIC", sl::title(), 0, SS_CENTERIMAGE, kSettingsTitle);
     createControl(hwnd, L"STATIC", sl::folderLabel(), 0, 0, L"安装包保存目录");

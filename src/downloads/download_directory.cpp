@@ -35,15 +35,16 @@ void setDownloadDirOverride(const std::wstring& path) {
 
 namespace {
 
-std::wstring resolveDownloadDirectory(const std::wstring& chosen) {
+// The folder downloads go to; made when `make` is set (shown folders are only named: no disk work).
+std::wstring resolveDownloadDirectory(const std::wstring& chosen, bool make) {
     if (!chosen.empty()) {
-        ::CreateDirectoryW(chosen.c_str(), nullptr);
+        if (make) ::CreateDirectoryW(chosen.c_str(), nullptr);
         return chosen;
     }
     std::wstring folder = knownDownloadsFolder();
     if (!folder.empty()) {
         folder += L"\\Quillbox";
-        ::CreateDirectoryW(folder.c_str(), nullptr);
+        if (make) ::CreateDirectoryW(folder.c_str(), nullptr);
         return folder;
     }
     wchar_t module[MAX_PATH] = {};
@@ -61,16 +62,18 @@ std::wstring downloadDirectory() {
         std::lock_guard<std::mutex> lock(gOverrideMutex);
         chosen = gOverride;
     }
-    std::wstring folder = resolveDownloadDirectory(chosen);
+    std::wstring folder = resolveDownloadDirectory(chosen, true);
     std::lock_guard<std::mutex> lock(gOverrideMutex);
     if (gOverride == chosen) gResolved = folder;  // unless the settings chose another meanwhile
     return folder;
 }
 
 std::wstring shownDownloadDirectory() {
+    std::wstring chosen;
     {
         std::lock_guard<std::mutex> lock(gOverrideMutex);
         if (!gResolved.empty()) return gResolved;
+        chosen = gOverride;
     }
-    return downloadDirectory();
+    return resolveDownloadDirectory(chosen, false);
 }

@@ -6,5 +6,6 @@
 void setDownloadDirOverride(const std::wstring& path);
 // The download folder, created (one level) if it does not exist yet.
 std::wstring downloadDirectory();
-// The folder as last resolved, for showing it: no disk work once it is known (the window paints it).
+// The folder as last resolved, else as it would resolve, for showing it: never any disk work (the
+// window paints it).
 std::wstring shownDownloadDirectory();

@@ -297,6 +297,9 @@ TEST_F(FileVerification, DownloadDirectoryOverride) {
     ::RemoveDirectoryW(chosen.c_str());
     EXPECT_EQ(shownDownloadDirectory(), chosen);  // as resolved: shown without making it again
     EXPECT_FALSE(qbtest::fileExists(chosen));
+    setDownloadDirOverride(chosen);
+    EXPECT_EQ(shownDownloadDirectory(), chosen);  // not resolved yet: named, still not made
+    EXPECT_FALSE(qbtest::fileExists(chosen));
 
     setDownloadDirOverride(L"");
     EXPECT_EQ(shownDownloadDirectory().substr(shownDownloadDirectory().size() - 9), L"\\Quillbox");
