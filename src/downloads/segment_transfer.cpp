@@ -382,11 +382,12 @@ bool DownloadJob::sendAttempt(Transfer& transfer, PartCursor& cursor, int64_t en
     request.cancelFlag = &task.cancelled;
     request.receiveTimeoutMs = stallTimeout();
     const int64_t attemptStart = cursor.position;
+    if (!manager_.slots.acquire(&task, [&] { return stopped(transfer); })) return false;
+    // Made once the slot is held: the time spent waiting for it is no silence of the server's.
     WriteSink sink(task, transfer, manager_.slots, manager_.speedLimit, cursor.segment, task.partFile.get(),
                    attempt.response, cursor.position, buffer);
     request.sink = std::ref(sink);
     HttpError unused;
-    if (!manager_.slots.acquire(&task, [&] { return stopped(transfer); })) return false;
     showSource(attempt.source);
     const HttpResult result = HttpClient::Send(request, attempt.response, unused);
     manager_.slots.release(&task, sink.yielded);

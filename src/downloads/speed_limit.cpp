@@ -25,7 +25,8 @@ void TokenBucket::setRate(int64_t bytesPerSecond, int64_t nowUs) {
 int64_t TokenBucket::take(int64_t bytes, int64_t nowUs) {
     if (rate_ <= 0) return 0;
     const int64_t burst = std::max<int64_t>(rate_ / kBurstDivisor, 1);
-    const int64_t elapsed = std::max<int64_t>(nowUs - lastUs_, 0);
+    // A second fills any bucket, and counting no more keeps the product below overflow after long idling.
+    const int64_t elapsed = std::clamp<int64_t>(nowUs - lastUs_, 0, kMicros);
     // Refilled in whole bytes; the microseconds that did not make a byte yet stay for the next time.
     const int64_t earned = elapsed * rate_ / kMicros;
     tokens_ = std::min(tokens_ + earned, burst);
