@@ -204,7 +204,7 @@ bool DownloadJob::prepareFile() {
     // A size the folder cannot hold ends the task before a file is made for it.
     if (presized_ > 0 && !roomFor(folderOfPath(task_->partialPath()), presized_))
         return failed(Downloading, {DownloadFault::NoSpace});
-    if (resuming_) forgetRecordedBytes();
+    if (resuming_ && !forgetRecordedBytes()) return failed(Downloading, {DownloadFault::CannotWrite});
     if (!task_->partFile) {
         const DWORD error = createPartialFile();
         return error == ERROR_SUCCESS || failed(Downloading, {DownloadFault::CannotCreate, error, 0});
@@ -226,14 +226,16 @@ bool DownloadJob::recordedBytesHold() {
     return recordedSegmentsHold(task_->segments, recordedSize_);
 }
 
-// The recorded bytes are given up: the journal stops vouching for them before the file changes.
-void DownloadJob::forgetRecordedBytes() {
+// The recorded bytes are given up: the journal stops vouching for them before the file changes, on disk
+// and not merely handed to its writer. False when it could not be written: the file is left alone.
+bool DownloadJob::forgetRecordedBytes() {
     {
         std::lock_guard<std::mutex> lock(task_->segmentsMutex);
         task_->segments.clear();
     }
     task_->receivedBytes.store(0);
     manager_.recordProgress(task_, true);
+    return manager_.journalWriter.flush();
 }
 
 // ERROR_SUCCESS, or why no ".part" file could be made. A name that was free when it was reserved may

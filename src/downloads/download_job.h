@@ -39,7 +39,7 @@ private:
     // Parts of the steps.
     void nameFromProbe();
     bool recordedBytesHold();
-    void forgetRecordedBytes();
+    bool forgetRecordedBytes();
     DWORD createPartialFile();
     void checkDigests(HANDLE file);
     DWORD renameToFinalName(HANDLE file);
