@@ -7,13 +7,13 @@
 namespace {
 
 // Header: magic, the body's checksum, the payload's checksum, the payload's size; then the payload.
-constexpr char kMagic[8] = {'Q', 'B', 'C', 'A', 'T', 'S', '0', '3'};
+constexpr char kMagic[8] = {'Q', 'B', 'C', 'A', 'T', 'S', '0', '4'};
 constexpr size_t kHeaderBytes = 32;
 constexpr uint32_t kMaxCategories = 1000;  // the bootstrap's own limits
 constexpr uint32_t kMaxApps = 100000;
-// The smallest record: id, seven empty strings' lengths, one category count, a flag, three 64-bit numbers
-// and a mirror count.
-constexpr size_t kMinAppBytes = 4 + 7 * 4 + 4 + 1 + 3 * 8 + 4;
+// The smallest record: id, seven empty strings' lengths, one category count, two flags, three 64-bit
+// numbers and a mirror count.
+constexpr size_t kMinAppBytes = 4 + 7 * 4 + 4 + 2 + 3 * 8 + 4;
 
 class Writer {
 public:
@@ -112,6 +112,9 @@ std::string catalogueSnapshotBytes(const Catalogue& lists, uint64_t bodyChecksum
         w.text(a.description);
         w.text(a.icon);
         w.text(a.publisher);
+        // Absent and empty differ: an empty text means the package cannot install silently.
+        w.u8(a.silentArgs ? 1 : 0);
+        if (a.silentArgs) w.text(*a.silentArgs);
         w.i64(a.packageSize);
         w.bytes(a.md5);
         w.bytes(a.sha256);
@@ -164,6 +167,7 @@ std::unique_ptr<Catalogue> readCatalogueSnapshot(const char* data, size_t size, 
         a.description = r.text();
         a.icon = r.text();
         a.publisher = r.text();
+        if (r.u8() != 0) a.silentArgs = r.text();
         a.packageSize = r.i64();
         a.md5 = r.bytes();
         a.sha256 = r.bytes();

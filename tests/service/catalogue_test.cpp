@@ -175,7 +175,8 @@ TEST(CatalogueSnapshotTest, GivesBackEveryFieldAndRefusesAnythingDamagedOrOfAnot
     lists.categories = {{L"c0", L"办公"}, {L"", L""}};
     lists.apps.push_back(parseApp(R"({"id": -7, "name": "山龙", "version": "1.2 正式版", "categoryIds": ["c0", "x"],
         "description": "描述", "icon": "/i.png", "packageSize": 9007199254740993, "md5": "ab", "sha256": "cd",
-        "hasPackage": true, "downloads": -1, "updatedAt": 1728246942000, "mirrors": ["http://m/1", "https://n/2"]})"));
+        "hasPackage": true, "downloads": -1, "updatedAt": 1728246942000, "mirrors": ["http://m/1", "https://n/2"],
+        "silentArgs": "", "publisher": "山龙软件"})"));
     lists.apps.push_back(AppInfo());
     const std::string bytes = catalogueSnapshotBytes(lists, 42);
 
@@ -187,10 +188,10 @@ TEST(CatalogueSnapshotTest, GivesBackEveryFieldAndRefusesAnythingDamagedOrOfAnot
     const AppInfo& a = back->apps[0];
     const AppInfo& b = lists.apps[0];
     EXPECT_EQ(std::tie(a.id, a.name, a.version, a.categoryIds, a.description, a.icon, a.packageSize, a.md5, a.sha256,
-                       a.hasPackage, a.downloads, a.updatedAt, a.mirrors),
+                       a.hasPackage, a.downloads, a.updatedAt, a.mirrors, a.silentArgs, a.publisher),
               std::tie(b.id, b.name, b.version, b.categoryIds, b.description, b.icon, b.packageSize, b.md5, b.sha256,
-                       b.hasPackage, b.downloads, b.updatedAt, b.mirrors));
-    EXPECT_TRUE(back->apps[1].name.empty() && back->apps[1].categoryIds.empty());
+                       b.hasPackage, b.downloads, b.updatedAt, b.mirrors, b.silentArgs, b.publisher));
+    EXPECT_TRUE(back->apps[1].name.empty() && back->apps[1].categoryIds.empty() && !back->apps[1].silentArgs);
 
     std::string flipped = bytes;
     flipped[bytes.size() / 2] ^= 0x20;
