@@ -34,11 +34,11 @@ void readFlag(const json::Value& root, const char* name, bool& flag) {
     if (value && value->kind == json::Kind::Bool) flag = value->boolValue;
 }
 
-// A whole number kept between lo and hi; anything but a number leaves the default.
+// A whole number kept between lo and hi (a NaN takes lo); anything but a number leaves the default.
 void readCount(const json::Value& root, const char* name, int lo, int hi, int& count) {
     const json::Value* value = root.find(name);
     if (value && value->kind == json::Kind::Number)
-        count = value->number < lo ? lo : value->number > hi ? hi : static_cast<int>(value->number);
+        count = !(value->number >= lo) ? lo : value->number > hi ? hi : static_cast<int>(value->number);
 }
 
 void readBackgroundSettings(const json::Value& root, AppConfig& config) {
@@ -135,7 +135,7 @@ AppConfig parseConfigText(const std::string& bytes) {
     const json::Value* connections = root->find("connectionsPerDownload");
     if (connections && connections->kind == json::Kind::Number) {
         const double wanted = connections->number;
-        config.connectionsPerDownload = wanted < 1 ? 1 : wanted > kMaxConnections ? kMaxConnections : static_cast<int>(wanted);
+        config.connectionsPerDownload = !(wanted >= 1) ? 1 : wanted > kMaxConnections ? kMaxConnections : static_cast<int>(wanted);
     }
     const json::Value* limit = root->find("speedLimitKBps");
     if (limit && limit->kind == json::Kind::Number && limit->number >= 1)

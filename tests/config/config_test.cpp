@@ -60,6 +60,7 @@ TEST(ConfigParse, ConnectionsStayBetweenOneAndEightAndTheSpeedCapIsAWholeCount) 
         {"{\"speedLimitKBps\":1e300}", 4, 1048576}, {"{\"speedLimitKBps\":\"100\"}", 4, 0},
         {"{\"updateCheckHours\":0}", 4, 0, 1},  {"{\"updateCheckHours\":1000}", 4, 0, 168},
         {"{\"updateCheckHours\":\"2\"}", 4, 0, 6},
+        {"{\"connectionsPerDownload\":-nan, \"updateCheckHours\":-nan}", 1, 0, 1},  // hand-edited
     };
     for (const auto& c : cases) {
         EXPECT_EQ(parseConfigText(c.file).connectionsPerDownload, c.connections) << c.file;
