@@ -146,6 +146,10 @@ void paintDownloadPage(PaintContext& ctx, FaceCache<RowFaceKey>& faces) {
                             kTextCentred);
         return;
     }
+    // A face for every row the window shows: a tall one shows more than the cache first held.
+    size_t shown = 0;
+    while (shown < ctx.inputs.tasks.size() && layout::downloadRow(w, static_cast<int>(shown)).top < ctx.h) ++shown;
+    faces.reserve(shown);
     int k = 0;
     for (const auto& entry : ctx.inputs.tasks) paintRow(ctx, entry.second, w, k++, faces);
 }

@@ -4,6 +4,7 @@
 // when its key (everything it shows) changes, and composed into the back buffer with BitBlt.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -155,6 +156,8 @@ public:
     }
     size_t size() const { return entries_.size(); }
     size_t capacity() const { return capacity_; }
+    // Room for at least this many: a window larger than the first guess shows more at once.
+    void reserve(size_t capacity) { capacity_ = std::max(capacity_, capacity); }
 
 private:
     struct Entry {
