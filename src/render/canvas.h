@@ -15,13 +15,14 @@
 #include "render/gdiplus_api.h"
 #include "render/palette.h"
 
-// DrawTextW flag sets used by the painters.
-constexpr UINT kTextLeft = DT_SINGLELINE | DT_VCENTER;                                      // 0x24
-constexpr UINT kTextCentred = DT_SINGLELINE | DT_VCENTER | DT_CENTER;                       // 0x25
-constexpr UINT kTextLeftCut = DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER;                 // 0x8024
-constexpr UINT kTextCentredCut = DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER | DT_CENTER;  // 0x8025
-constexpr UINT kTextPath = DT_PATH_ELLIPSIS | DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER;  // 0xC024
-constexpr UINT kTextMeasure = DT_CALCRECT | DT_SINGLELINE;                                  // 0x420
+// DrawTextW flag sets used by the painters. Every text is drawn as given: an "&" in an app's name or a
+// folder's path marks no keyboard shortcut (DT_NOPREFIX).
+constexpr UINT kTextLeft = DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER;                                      // 0x824
+constexpr UINT kTextCentred = DT_NOPREFIX | DT_SINGLELINE | DT_VCENTER | DT_CENTER;                       // 0x825
+constexpr UINT kTextLeftCut = DT_NOPREFIX | DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER;                 // 0x8824
+constexpr UINT kTextCentredCut = DT_NOPREFIX | DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER | DT_CENTER;  // 0x8825
+constexpr UINT kTextPath = DT_NOPREFIX | DT_PATH_ELLIPSIS | DT_END_ELLIPSIS | DT_SINGLELINE | DT_VCENTER;  // 0xC824
+constexpr UINT kTextMeasure = DT_NOPREFIX | DT_CALCRECT | DT_SINGLELINE;                                  // 0xC20
 
 // The bits of a 32-bit top-down DIB section selected into the canvas's DC.
 struct PixelBuffer {

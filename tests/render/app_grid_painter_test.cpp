@@ -187,6 +187,14 @@ TEST_F(GridPaint, CommonCategoryShowsNamesWithoutVersions) {
     ASSERT_GE(other.first, 0);
     EXPECT_GT(common.first, other.first + 10);  // "v1.0" widens the centred pair
     EXPECT_LT(common.second, other.second - 10);
+
+    // Names are drawn as the catalogue gives them: "&" marks no keyboard shortcut.
+    app.catalogue.categories[0].name = L"常用软件";
+    app.catalogue.apps[0].name = L"&";
+    addApp(2, L"&&", L"c0");
+    paint(1180, 780);
+    const auto one = inkColumns(nameBand), two = inkColumns({nameBand.left + 235, 230, nameBand.right + 235, 254});
+    EXPECT_GT(two.second - two.first, one.second - one.first + 4);
 }
 
 TEST_F(GridPaint, LongNamesAreCutSoTheVersionKeepsItsPlace) {
@@ -273,6 +281,15 @@ TEST_F(GridPaint, FacesArePreparedBetweenPaintsShownCardsFirst) {
     EXPECT_FALSE(done.shownChanged) << "nothing left to draw";
     app.page = Page::Downloads;
     EXPECT_FALSE(prepareMainWindowFaces(app, inputs, caches, 1180, 780, 1000.0).more);
+
+    // A large screen (4K) shows and nears more cards than one small window's few
+    // screens: they settle too, rather than pushing each other out and repainting for ever.
+    app.page = Page::Catalogue;
+    catalogueOf(200);
+    paint(3840, 2160);
+    prepareMainWindowFaces(app, inputs, caches, 3840, 2160, 1000.0);
+    paint(3840, 2160);
+    EXPECT_FALSE(prepareMainWindowFaces(app, inputs, caches, 3840, 2160, 1000.0).shownChanged);
 }
 
 TEST(FaceCache, KeepsABoundedNumberAndDropsTheLeastRecentlyDrawn) {
