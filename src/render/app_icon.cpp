@@ -62,7 +62,8 @@ PlaceholderColours placeholderColours(const AppInfo* app) {
 
 std::wstring placeholderLetter(const AppInfo* app) {
     if (!app || app->name.empty()) return L"?";
-    return app->name.substr(0, 1);
+    // A character beyond the first plane (a rare CJK one, an emoji) takes two UTF-16 units.
+    return app->name.substr(0, IS_HIGH_SURROGATE(app->name[0]) && app->name.size() > 1 ? 2 : 1);
 }
 
 uint32_t iconStamp(const AppState& state, const AppInfo& app, int drawnSize) {

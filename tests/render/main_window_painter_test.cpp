@@ -463,6 +463,8 @@ TEST_F(MainWindowPaint, AppIconPlaceholderColoursAndLetter) {
     EXPECT_EQ(colours.fill, 0xFFE4F6FFu);    // 255 - (255 - v) * 14 / 100
     EXPECT_EQ(colours.border, 0xFFC4ECFDu);  // 255 - (255 - v) * 30 / 100
     EXPECT_EQ(placeholderLetter(&seven), L"声");
+    seven.name = L"\U00020000号";  // 𠀀, outside the first plane
+    EXPECT_EQ(placeholderLetter(&seven), L"\U00020000");
     AppInfo unnamed;
     unnamed.id = 3;
     EXPECT_EQ(placeholderLetter(&unnamed), L"?");
