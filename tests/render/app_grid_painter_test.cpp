@@ -282,8 +282,7 @@ TEST_F(GridPaint, FacesArePreparedBetweenPaintsShownCardsFirst) {
     app.page = Page::Downloads;
     EXPECT_FALSE(prepareMainWindowFaces(app, inputs, caches, 1180, 780, 1000.0).more);
 
-    // A large screen (4K) shows and nears more cards than one small window's few
-    // screens: they settle too, rather than pushing each other out and repainting for ever.
+    // A 4K screen shows more cards than a small window's few screens: they settle, not repaint for ever.
     app.page = Page::Catalogue;
     catalogueOf(200);
     paint(3840, 2160);
