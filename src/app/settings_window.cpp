@@ -591,6 +591,8 @@ LRESULT CALLBACK settingsWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (!held) return ::DefWindowProcW(hwnd, msg, wp, lp);
     switch (msg) {
         case WM_CREATE: return onCreate(hwnd, *held);
+        // Enter in a field or on a switch saves, as on a dialog's default button (not id 1, "取消").
+        case DM_GETDEFID: return MAKELRESULT(kSettingsSaveId, DC_HASDEFID);
         case WM_COMMAND: return onCommand(hwnd, *held, LOWORD(wp));
         case WM_DRAWITEM: return onDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lp));
         case WM_CTLCOLORSTATIC: return onCtlColorStatic(*held, wp, lp);

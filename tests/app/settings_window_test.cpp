@@ -345,10 +345,9 @@ TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
     EXPECT_TRUE(::IsWindowEnabled(proxyField));
     ::SetWindowTextW(proxyField, L" proxy.corp:3128 ");
     shellServices().saveConfig = realShellServices().saveConfig;
-    // Enter presses the focused button, as on a system button (the dialog keys alone would send id 1).
-    HWND saveButton = ::GetDlgItem(appState().settingsWnd, kSettingsSaveId);
-    ::SetFocus(saveButton);
-    MSG enter{saveButton, WM_KEYDOWN, VK_RETURN, 0x001C0001, 0, {}};
+    // Enter in a field saves, as on a dialog's default button.
+    ::SetFocus(proxyField);
+    MSG enter{proxyField, WM_KEYDOWN, VK_RETURN, 0x001C0001, 0, {}};
     EXPECT_TRUE(dialogMessageFilter(&enter));
     expectClosedAndMainEnabled();
     EXPECT_EQ(appState().config.downloadDir, L"D:\\Downloads");
@@ -445,6 +444,12 @@ TEST_F(SettingsWindow, CancelEscapeAndTheCloseBoxSaveNothingAndGiveTheMainWindow
     };
     const Way ways[] = {
         {"cancel button", [this](HWND) { press(kSettingsCancelId); }},
+        {"Enter on the focused cancel button",
+         [](HWND settings) {
+             ::SetFocus(::GetDlgItem(settings, kSettingsCancelId));
+             MSG enter{::GetFocus(), WM_KEYDOWN, VK_RETURN, 0x001C0001, 0, {}};
+             EXPECT_TRUE(dialogMessageFilter(&enter));
+         }},
         {"close box", [](HWND settings) { ::SendMessageW(settings, WM_SYSCOMMAND, SC_CLOSE, 0); }},
         {"close glyph on the strip",
          [](HWND settings) {
