@@ -102,6 +102,8 @@ void considerAutoUpdate() {
     AppState& app = appState();
     AutoUpdateRun& run = autoRun();
     if (!app.config.autoUpdate || !run.due || !app.mainWnd) return;
+    // Registrations read for an earlier catalogue cannot tell its updates: the read for this one decides.
+    if (app.installed.byIdCatalogue != app.catalogue.generation) return;
     const std::vector<const AppInfo*> apps = autoCandidates();
     if (apps.empty()) {
         run.due = false;
@@ -120,7 +122,10 @@ void considerAutoUpdate() {
     app.batch = InstallBatch{};
     app.batch.kind = BatchKind::Update;
     for (const AppInfo* info : apps) run.tried.insert(info->id);
-    if (startInBatch(apps).started == 0) followBatch();
+    const BatchStarts starts = startInBatch(apps);
+    // Every candidate was under way already: there is no batch, and the next one is the user's own.
+    if (!app.batch.active()) run.running = false;
+    else if (starts.started == 0) followBatch();
 }
 
 void onAutoUpdateTimer(HWND window) {
