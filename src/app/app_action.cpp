@@ -107,6 +107,7 @@ void onAppAction(const AppInfo* app) {
         if (!updateOffered(state, app->id)) return showToast(L"「" + app->name + L"」已安装", ToastNeutral);
         state.installed.updating[app->id] = installed->registration.displayVersion;
     }
+    state.installsHeld.erase(app->id);  // a stopped batch held an earlier download; this one is the user's
     shellServices().startDownload(*app);
     showToast(L"开始下载：" + app->name, ToastNeutral);
 }
@@ -164,6 +165,7 @@ BatchStarts startInBatch(const std::vector<const AppInfo*>& apps) {
     BatchStarts starts;
     state.batch.starting = true;
     for (const AppInfo* app : apps) {
+        if (state.installed.uninstalling.count(app->id)) continue;  // its uninstaller runs: never both at once
         const auto found = tasks.find(app->id);
         const TaskSnapshot* task = found == tasks.end() ? nullptr : &found->second;
         if (!startsWithoutQuestion(task)) {

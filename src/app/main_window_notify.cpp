@@ -51,6 +51,7 @@ void installAfterDownload(int32_t taskId, const TaskSnapshot& task, bool inBatch
     AppState& app = appState();
     if (app.installsHeld.erase(taskId) > 0) {
         // A stopped batch was checking it: its installer waits for the user's own click.
+        app.batch.settle(taskId, BatchOutcome::Skipped);
         showToast(L"「" + task.name + L"」下载完成", ToastSuccess);
         return;
     }

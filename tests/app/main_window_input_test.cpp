@@ -685,7 +685,9 @@ TEST_F(MainWindowInput, StopEndsABatchAfterItsRunningInstallerAndClosingAsksFirs
         state.batch.add(id, name);
     calls_.tasks = {{1, wintest::task(1, L"甲", Installing)},
                     {2, wintest::task(2, L"乙", InstallQueued)},
-                    {3, wintest::task(3, L"丙", Downloading)}};
+                    {3, wintest::task(3, L"丙", Downloading)},
+                    {4, wintest::task(4, L"丁", Verifying)}};
+    state.batch.add(4, L"丁");
     followBatch();
     calls_.boxAnswer = IDNO;
     requestClose(hwnd);
@@ -702,8 +704,15 @@ TEST_F(MainWindowInput, StopEndsABatchAfterItsRunningInstallerAndClosingAsksFirs
     followBatch();
     EXPECT_FALSE(state.batch.active());
     EXPECT_EQ(state.noticeText, L"已升级 1 款");
-    EXPECT_EQ(state.noticeSkipped, L"已跳过：「乙」、「丙」");
+    EXPECT_EQ(state.noticeSkipped, L"已跳过：「乙」、「丙」、「丁」");
     EXPECT_TRUE(state.noticeFailed.empty());
+    // 丁's check ended in a mismatch, so nothing took its hold: a new download of the user's own is not held.
+    calls_.tasks[4].state = Failed;
+    state.catalogue.apps.push_back(wintest::app(4, L"丁"));
+    shellServices().startDownload = [this](const AppInfo& app) { calls_.log.push_back(app.name); };
+    onAppAction(&state.catalogue.apps.back());
+    EXPECT_EQ(calls_.log.back(), L"丁");
+    EXPECT_TRUE(state.installsHeld.empty());
 }
 
 }  // namespace
