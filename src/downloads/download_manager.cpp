@@ -219,6 +219,7 @@ void DownloadManager::finishInstall(const std::shared_ptr<Task>& task, InstallVe
 void DownloadManager::finishInstall(const std::shared_ptr<Task>& task, const InstallerResult& result) {
     if (result.verdict == InstallVerdict::SignatureBroken) task->setError({DownloadFault::SignatureBroken});
     if (result.verdict == InstallVerdict::PublisherRefused) task->setError({DownloadFault::PublisherMismatch});
+    if (result.verdict == InstallVerdict::DigestMismatch) task->md5Ok.store(false);  // offered for a new download
     task->installerFailed.store(!isSuccessCode(result.exitCode));
     task->installerExitCode.store(result.exitCode);
     task->restartNeeded.store(result.restartNeeded);
@@ -233,7 +234,8 @@ TaskState stateAfterInstall(InstallVerdict verdict) {
     switch (verdict) {
         case InstallVerdict::Installed: return Installed;
         case InstallVerdict::Cancelled: return InstallCancelled;
-        case InstallVerdict::NotInstalled: return Completed;
+        case InstallVerdict::NotInstalled:
+        case InstallVerdict::DigestMismatch: return Completed;
         case InstallVerdict::SignatureBroken:
         case InstallVerdict::PublisherRefused: return Failed;
         case InstallVerdict::Failed: return InstallFailed;
@@ -246,6 +248,13 @@ bool DownloadManager::startInstaller(const std::shared_ptr<Task>& task) {
     run.packagePath = task->finalPath();
     run.appName = task->identity.name;
     run.pinnedPublisher = task->identity.pinnedPublisher;
+    const std::string md5 = task->identity.md5, sha256 = task->identity.sha256;
+    if (!md5.empty() || !sha256.empty()) {
+        run.sameBytes = [md5, sha256](HANDLE file) {
+            FileDigests now;
+            return fileDigests(file, !md5.empty(), !sha256.empty(), now) && now.md5 == md5 && now.sha256 == sha256;
+        };
+    }
     run.type = static_cast<InstallerType>(task->installerType.load());
     if (task->installRequest.silent) {
         wchar_t system[MAX_PATH] = {};

@@ -87,8 +87,17 @@ InstallVerdict verdictFor(InstallOutcome outcome) {
 InstallerResult monitorInstaller(const InstallerRun& run) {
     const InstallerMonitorHooks& hooks = run.hooks;
     InstallerResult result;
-    // Checked again right before it runs: the file may have changed since the download was verified.
-    const SignatureCheck signature = checkSignature(run.packagePath, nullptr, !run.pinnedPublisher.empty());
+    // Checked again right before it runs, since the file may have changed after the download was
+    // verified, and held until the installer has ended, shared for reading only: nothing replaces or
+    // changes its bytes between their checks and the run.
+    qb::UniqueHandle held(::CreateFileW(run.packagePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!held) return result;
+    if (run.sameBytes && !run.sameBytes(held.get())) {
+        result.verdict = InstallVerdict::DigestMismatch;
+        return result;
+    }
+    const SignatureCheck signature = checkSignature(run.packagePath, held.get(), !run.pinnedPublisher.empty());
     if (signature.state == SignatureBroken) {
         result.verdict = InstallVerdict::SignatureBroken;
         return result;
@@ -107,6 +116,7 @@ InstallerResult monitorInstaller(const InstallerRun& run) {
     ::WaitForSingleObject(process.get(), INFINITE);
     ::GetExitCodeProcess(process.get(), &facts.exitCode);
     process.reset();
+    held.reset();
     result.exitCode = facts.exitCode;
 
     // Installers often register from a helper that outlives them, so a quiet registry is asked again.

@@ -21,6 +21,7 @@ enum class InstallVerdict {
     NotInstalled,     // the installer ended cleanly (or could not be opened) and registered nothing
     SignatureBroken,  // the package's signature broke after the download; it was not started
     PublisherRefused,  // the package is no longer signed by the publisher the catalogue pins; it was not started
+    DigestMismatch,   // the package's bytes are no longer those the download verified; it was not started
     Failed,           // an installer of a known type ended with an exit code that means failure
 };
 
@@ -43,6 +44,9 @@ struct InstallerRun {
     std::wstring packagePath;
     std::wstring appName;  // matched against the names already registered
     std::wstring pinnedPublisher;  // the signer the catalogue expects; empty: any
+    // Whether the file, read through the handle held for the run, still has the digests its download
+    // matched; empty when the catalogue gave none.
+    std::function<bool(HANDLE file)> sameBytes;
     InstallerType type = InstallerType::Unknown;  // how its exit code is read
     // Started as given, with no window of its own; without it the shell opens the package (its wizard).
     std::optional<SilentLaunch> silent;

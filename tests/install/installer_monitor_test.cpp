@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/win_handles.h"
 #include "base/window_messages.h"
 #include "install/file_signature.h"
 #include "install/installed_apps.h"
@@ -110,11 +111,13 @@ protected:
     // a refresh), closing any message box the shell shows from that thread as a user would. False when
     // no verdict came within a minute.
     bool runMonitor(const std::wstring& appName, const std::wstring& path, InstallerMonitorHooks hooks,
-                    InstallVerdict& verdict, const std::wstring& pinnedPublisher = std::wstring()) {
+                    InstallVerdict& verdict, const std::wstring& pinnedPublisher = std::wstring(),
+                    std::function<bool(HANDLE)> sameBytes = nullptr) {
         auto heard = std::make_shared<std::atomic<InstallVerdict>>(InstallVerdict::NotInstalled);
         InstallerRun run;
         run.appName = appName;
         run.pinnedPublisher = pinnedPublisher;
+        run.sameBytes = std::move(sameBytes);
         run.packagePath = path;
         run.hooks = std::move(hooks);
         run.finished = [heard, window = window_.handle()](const InstallerResult& result) {
@@ -248,6 +251,16 @@ TEST_F(InstallerMonitorTest, APackageWhoseSignatureBrokeIsNotStarted) {
     EXPECT_EQ(verdict, InstallVerdict::SignatureBroken);
     ASSERT_TRUE(runMonitor(L"Qb Copied", package(kSignedProgram), hooks, verdict, L"Qb Test Publisher"));
     EXPECT_EQ(verdict, InstallVerdict::PublisherRefused);  // self-signed: the name alone does not pass
+    // Bytes changed since their download was verified: held against writers from the first check on.
+    const std::wstring swapped = package(kHkcuInstaller);
+    bool writable = true;
+    ASSERT_TRUE(runMonitor(L"Qb Swapped", swapped, hooks, verdict, L"", [&](HANDLE) {
+        writable = qb::UniqueHandle(::CreateFileW(swapped.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr)).valid();
+        return false;
+    }));
+    EXPECT_EQ(verdict, InstallVerdict::DigestMismatch);
+    EXPECT_FALSE(writable);
     EXPECT_EQ(*snapshots, 0);  // nothing was run, so nothing was compared
 }
 
