@@ -42,6 +42,7 @@ void showDownloadNotice(const TaskSnapshot& task) {
     app.noticePublisher = task.publisher;
     app.noticePublisherRefused = task.publisherVerdict == PublisherVerdict::Refused;
     app.noticeSilent = false;
+    app.noticeInstallStarted = false;
     app.noticeTaskId = task.appId;
     app.noticeTick = ::GetTickCount();
 }
@@ -70,7 +71,10 @@ void installAfterDownload(int32_t taskId, const TaskSnapshot& task, bool inBatch
         return;
     }
     const bool silent = installRequestFor(task).silent;
-    if (!inBatch) app.noticeSilent = silent;
+    if (!inBatch) {
+        app.noticeSilent = silent;
+        app.noticeInstallStarted = true;
+    }
     const wchar_t* text = installWaits(taskId) ? (silent ? L"」下载完成，当前的安装结束后自动安装"
                                                          : L"」下载完成，当前的安装结束后打开安装向导")
                                                : (silent ? L"」下载完成，正在安装" : L"」下载完成，正在打开安装向导");

@@ -154,6 +154,7 @@ struct AppState {
     std::wstring noticePublisher;
     bool noticePublisherRefused = false;  // not signed by the publisher the catalogue pins; not started
     bool noticeSilent = false;  // its installer runs without a window
+    bool noticeInstallStarted = false;  // its installer was accepted (it may wait for another to end)
     // A batch's summary instead of one download's: noticeText is its title, then what was skipped and
     // what failed.
     bool noticeIsSummary = false;

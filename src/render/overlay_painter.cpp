@@ -59,6 +59,7 @@ void drawNoticeCard(PaintContext& ctx, int w, int h) {
     facts.signature = app.noticeSignature;
     facts.publisher = app.noticePublisher;
     facts.silent = app.noticeSilent;
+    facts.installStarted = app.noticeInstallStarted;
     facts.publisherRefused = app.noticePublisherRefused;
     const ColouredText status = noticeStatusLine(facts);
     const ColouredText publisher = noticePublisherLine(facts);

@@ -192,6 +192,7 @@ ColouredText noticeStatusLine(const NoticeFacts& facts) {
     if (facts.signature == SignatureBroken) return {L"下载完成，签名无效，已禁止安装", kTextWarning};
     if (facts.publisherRefused) return {PublisherMismatchMessage, kTextWarning};
     if (facts.unverified) return {L"下载完成，无法校验，未自动安装", kTextWarning};
+    if (!facts.installStarted) return {L"下载完成，尚未安装", kTextSecondary};  // the toast says why
     return {facts.silent ? L"下载完成，已开始安装" : L"下载完成，已打开安装向导", kTextSecondary};
 }
 

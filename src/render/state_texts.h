@@ -65,6 +65,7 @@ struct NoticeFacts {
     uint32_t signature = SignatureUnchecked;
     std::wstring publisher;
     bool silent = false;  // its installer runs without a window
+    bool installStarted = true;  // false: put off (its app runs, its uninstaller runs, a stop) or refused
     bool publisherRefused = false;  // not signed by the publisher the catalogue pins
 };
 ColouredText noticeStatusLine(const NoticeFacts& facts);

@@ -236,6 +236,7 @@ TEST_F(MainWindowNotify, AFinishedDownloadShowsTheNoticeAndInstallsOnlyAVerified
         EXPECT_EQ(state.toastText, c.toast);
         EXPECT_EQ(state.toastKind, c.toastKind);
         EXPECT_EQ(calls_.log, c.calls) << c.toast;
+        EXPECT_EQ(state.noticeInstallStarted, c.calls.size() == 2) << c.toast;  // the notice claims no wizard
     }
 
     // News about a task that has gone is ignored.

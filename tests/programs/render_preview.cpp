@@ -176,6 +176,7 @@ int wmain(int argc, wchar_t** argv) {
     app.hoverParam = 28;
     app.noticeText = L"星河笔记";
     app.noticeTaskId = 2;
+    app.noticeInstallStarted = true;
     app.noticeSignature = SignatureValid;
     app.noticePublisher = L"星河软件有限公司";
     app.noticeTick = inputs.now;

@@ -311,6 +311,8 @@ TEST(StateTexts, NoticeStatusLines) {
     NoticeFacts silent = facts(true, false, false, SignatureValid);
     silent.silent = true;
     EXPECT_EQ(noticeStatusLine(silent).text, L"下载完成，已开始安装");
+    silent.installStarted = false;
+    EXPECT_EQ(noticeStatusLine(silent).text, L"下载完成，尚未安装");
     EXPECT_EQ(namedFew({L"甲", L"乙", L"丙"}), L"「甲」、「乙」、「丙」");
     EXPECT_EQ(namedFew({L"甲", L"乙", L"丙", L"丁", L"戊"}), L"「甲」、「乙」、「丙」等 5 款");
 }
