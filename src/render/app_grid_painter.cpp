@@ -210,20 +210,13 @@ void paintCardButton(Canvas& canvas, const CardButtonLook& look, const RECT& but
     canvas.drawText(look.label, button, FontButton, palette::kTextWhite, kTextCentred);
 }
 
-// Faces for every card shown or near the view (a row above, two below, and the rows cut at the edges),
-// so that drawing the near ones never pushes out a shown one, to be drawn again on the next pass.
-namespace {
-size_t facesNearView(const layout::GridView& view) {
-    const int rows = (view.clip.bottom - view.clip.top + 3 * layout::kCardPitch) / layout::kCardPitch + 2;
-    return static_cast<size_t>(rows) * static_cast<size_t>(view.columns.columns);
-}
-}  // namespace
-
 bool prepareCardFaces(PaintContext& ctx, const std::vector<size_t>& apps, PaintCaches& caches, double budgetMs,
                       bool& shownChanged) {
     const double deadline = milliseconds() + budgetMs;
     const layout::GridView view = layout::gridView(ctx.w, ctx.h, static_cast<int>(apps.size()));
-    caches.cards.reserve(facesNearView(view));
+    // A face for every card shown or near: drawing a near one never pushes out a shown one, which
+    // would be drawn again on the next pass, for ever.
+    caches.cards.reserve(static_cast<size_t>(layout::cardsNearViewAtMost(view)));
     const bool nameOnly = namesOnly(ctx.app);
     // The shown cards first (an icon arrived, a button changed), then those below, then those above.
     for (int pass = 0; pass < 3; ++pass) {
@@ -271,7 +264,7 @@ bool paintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std:
     pass.start = milliseconds();
     const AppState& app = ctx.app;
     const layout::GridView view = layout::gridView(ctx.w, ctx.h, static_cast<int>(apps.size()));
-    caches.cards.reserve(facesNearView(view));
+    caches.cards.reserve(static_cast<size_t>(layout::cardsNearViewAtMost(view)));
     ctx.canvas.drawText(heading, layout::contentHeading(ctx.w), FontSectionTitle, palette::kTextPrimary, kTextLeft);
 
     const bool nameOnly = namesOnly(app);

@@ -123,8 +123,17 @@ bool cardShown(const GridView& view, const RECT& card) {
     return card.top < view.clip.bottom && card.bottom > view.clip.top;
 }
 
+constexpr int kNearBelow = 2 * kCardPitch;
+constexpr int kNearAbove = kCardPitch;
+
 bool cardNearView(const GridView& view, const RECT& card) {
-    return card.top < view.clip.bottom + 2 * kCardPitch && card.bottom > view.clip.top - kCardPitch;
+    return card.top < view.clip.bottom + kNearBelow && card.bottom > view.clip.top - kNearAbove;
+}
+
+int cardsNearViewAtMost(const GridView& view) {
+    // The rows spanning the view and its near margins, and one more cut at each edge.
+    const int rows = (view.clip.bottom - view.clip.top + kNearBelow + kNearAbove) / kCardPitch + 2;
+    return rows * view.columns.columns;
 }
 
 RECT reloadButton(int w) {

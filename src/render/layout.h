@@ -99,6 +99,8 @@ GridView gridView(int w, int h, int apps);
 bool cardShown(const GridView& view, const RECT& card);
 // Cards about to be shown: up to two rows below the view and one above it.
 bool cardNearView(const GridView& view, const RECT& card);
+// At most how many cards are shown or near the view at once, wherever it is scrolled.
+int cardsNearViewAtMost(const GridView& view);
 
 // Thumb geometry of a scroll bar whose track runs from track.top for viewHeight pixels.
 // scroll must already be clamped; maxScroll 0 or less gives an invisible bar.
