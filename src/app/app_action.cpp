@@ -100,9 +100,12 @@ void onAppAction(const AppInfo* app) {
     }
     // Installed and current: nothing to do. Installed but older: the update takes the usual road.
     AppState& state = appState();
-    const bool failedInstaller = found != tasks.end() && found->second.state == Installed && found->second.installerFailed;
+    // An installed task says nothing of a newer version when its installer failed or the catalogue has
+    // replaced its package since: the registrations decide, as on the card.
+    const bool olderInstall = found != tasks.end() && found->second.state == Installed &&
+                              (found->second.installerFailed || !listsTaskPackage(app, found->second));
     const bool hasTask = found != tasks.end() && found->second.state != Failed && found->second.state != Cancelled &&
-                         !failedInstaller && !replaced;
+                         !olderInstall && !replaced;
     if (const InstallStatus* installed = installStatusOf(state, app->id); installed && !hasTask) {
         if (!updateOffered(state, app->id)) return showToast(L"「" + app->name + L"」已安装", ToastNeutral);
         state.installed.updating[app->id] = installed->registration.displayVersion;

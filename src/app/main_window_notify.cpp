@@ -243,9 +243,10 @@ LRESULT onInstalledRead(WPARAM) {
             continue;
         }
         const InstallStatus* status = installStatusOf(app, it->first);
-        if (state == Installed && !installerFailed && status && status->updatable &&
+        const AppInfo* info = app.catalogue.findApp(it->first);
+        if (state == Installed && !installerFailed && status && status->updatable && info &&
             status->registration.displayVersion == it->second)
-            installed.updateRefused.insert(it->first);
+            installed.updateRefused[it->first] = info->version;
         it = installed.updating.erase(it);
     }
     prepareMainWindowFacesSoon();

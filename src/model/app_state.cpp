@@ -14,7 +14,11 @@ const InstallStatus* installStatusOf(const AppState& app, int32_t appId) {
 
 bool updateOffered(const AppState& app, int32_t appId) {
     const InstallStatus* status = installStatusOf(app, appId);
-    return status && status->updatable && app.installed.updateRefused.count(appId) == 0;
+    if (!status || !status->updatable) return false;
+    const auto refused = app.installed.updateRefused.find(appId);
+    if (refused == app.installed.updateRefused.end()) return true;
+    const AppInfo* info = app.catalogue.findApp(appId);
+    return info && info->version != refused->second;
 }
 
 std::vector<size_t> updatableApps(const AppState& app) {

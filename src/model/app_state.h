@@ -51,9 +51,10 @@ struct InstalledState {
     DWORD readTick = 0;         // when the newest read was started
     bool everRead = false;
     // Updates started from "升 级", by app id, with the version installed before; an update whose
-    // installer succeeded without changing that version is not offered again this session.
+    // installer succeeded without changing that version is not offered again this session, until the
+    // catalogue lists another version than the one refused (kept here by app id).
     std::map<int32_t, std::wstring> updating;
-    std::set<int32_t> updateRefused;
+    std::map<int32_t, std::wstring> updateRefused;
     // Uninstallers started from a card's menu and still running, by app id.
     std::set<int32_t> uninstalling;
     // Apps uninstalled this session, with the generation of their task then: that task's "installed"

@@ -255,7 +255,8 @@ CardButtonLook cardButtonOf(const AppState& state, const TaskMap& tasks, const A
                                     : updateOffered(state, app.id)              ? InstalledLook::Updatable
                                     : installStatusOf(state, app.id) != nullptr ? InstalledLook::Installed
                                                                                 : InstalledLook::NotInstalled;
-    return cardButtonLook(cardTask(state, tasks, app.id), app.hasPackage, hovered, installed);
+    const TaskSnapshot* task = cardTask(state, tasks, app.id);
+    return cardButtonLook(task, app.hasPackage, hovered, installed, !task || listsTaskPackage(&app, *task));
 }
 
 bool paintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std::wstring& heading,

@@ -10,15 +10,18 @@ int progressPercent(int64_t receivedBytes, int64_t totalBytes) {
     return static_cast<int>(receivedBytes * 100 / totalBytes);
 }
 
-CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool hovered, InstalledLook installed) {
+CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool hovered, InstalledLook installed,
+                              bool taskPackageListed) {
     using namespace palette;
     const uint32_t primary = hovered ? kPrimaryHover : kPrimary;
     if (installed == InstalledLook::Uninstalling) return {L"卸载中", kNeutralFill, kTextSecondary, false, 0};
     int state = task && task->state <= InstallFailed ? static_cast<int>(task->state) : -1;
-    // An update whose installer failed leaves the older version: the task's "installed" gives way to it.
-    const bool failedUpdate = state == Installed && task->installerFailed && installed == InstalledLook::Updatable;
+    // An update whose installer failed leaves the older version, and the install of a package the catalogue
+    // has since replaced says nothing of the newer one: the task's "installed" gives way to either.
+    const bool olderInstall = state == Installed && installed == InstalledLook::Updatable &&
+                              (task->installerFailed || !taskPackageListed);
     if (installed != InstalledLook::NotInstalled &&
-        (state < 0 || state == Failed || state == Cancelled || failedUpdate)) {
+        (state < 0 || state == Failed || state == Cancelled || olderInstall)) {
         if (installed == InstalledLook::Updatable && hasPackage)
             return {L"升 级", hovered ? kUpdateHover : kUpdate, kTextWhite, false, 0};
         state = Installed;

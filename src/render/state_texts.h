@@ -26,9 +26,10 @@ struct CardButtonLook {
 enum class InstalledLook { NotInstalled, Installed, Updatable, Uninstalling };
 // The card's action button for an app without a task (task null) or with one. An app without a task,
 // or whose last task failed or was cancelled, that Windows lists as installed shows "已安装", or
-// "升 级" when the catalogue has a newer version; while its uninstaller runs, "卸载中" whatever else.
+// "升 级" when the catalogue has a newer version; while its uninstaller runs, "卸载中" whatever else. An
+// installed task whose package the catalogue no longer lists (taskPackageListed false) gives way to "升 级".
 CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool hovered,
-                              InstalledLook installed = InstalledLook::NotInstalled);
+                              InstalledLook installed = InstalledLook::NotInstalled, bool taskPackageListed = true);
 
 // "12.5 MB · 03-01更新", the size alone, or empty.
 std::wstring cardMetaLine(int64_t packageSize, int64_t updatedAt);

@@ -54,8 +54,9 @@ void paintRow(PaintContext& ctx, const AppInfo& app, int base) {
                                                 app.version, app.packageSize, app.updatedAt);
     canvas.drawText(detail, {298, base - 12, button.left - 16, base + 8}, FontRowStatus, palette::kTextTertiary,
                     kTextLeftCut);
-    const CardButtonLook look = cardButtonLook(ctx.taskFor(app.id), app.hasPackage,
-                                               ctx.hovered(HitKind::UpdateRow, app.id), InstalledLook::Updatable);
+    const TaskSnapshot* task = ctx.taskFor(app.id);
+    const CardButtonLook look = cardButtonLook(task, app.hasPackage, ctx.hovered(HitKind::UpdateRow, app.id),
+                                               InstalledLook::Updatable, !task || listsTaskPackage(&app, *task));
     paintCardButton(canvas, look, button, kRowButtonRadius);
 }
 

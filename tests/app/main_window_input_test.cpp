@@ -348,7 +348,7 @@ TEST_F(MainWindowInput, UpdateAllStartsEveryUpdateThatNeedsNoQuestion) {
         state.catalogue.apps.push_back(wintest::app(id, L"应用" + std::to_wstring(id)));
         state.installed.byId[id] = older;
     }
-    state.installed.updateRefused = {6};
+    state.installed.updateRefused = {{6, L""}};
     TaskSnapshot unverified = wintest::task(4, L"应用4", Completed);
     unverified.unverified = true;
     calls_.tasks = {{2, wintest::task(2, L"应用2", Downloading)},

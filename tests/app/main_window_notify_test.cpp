@@ -446,7 +446,7 @@ TEST_F(InstalledAppsNotify, TheUpdatesPageListsTheAppsWindowsHasAtAnOlderVersion
     calls_.tasks = {{3, wintest::task(3, L"画图", Installed)}, {8, wintest::task(8, L"相机", Installed)}};
     registerApp(L"Camera", L"相机 (64-bit)", L"4.2");
     ASSERT_TRUE(readRegistrations());
-    EXPECT_EQ(state.installed.updateRefused, std::set<int32_t>{3});
+    EXPECT_EQ(state.installed.updateRefused, (std::map<int32_t, std::wstring>{{3, L"2.0.1"}}));
     EXPECT_TRUE(state.installed.updating.empty());
     paintWindow();
     EXPECT_TRUE(updateRows().empty());
@@ -495,7 +495,10 @@ TEST_F(InstalledAppsNotify, AnUpdateUnderWayIsJudgedOnlyOnceItsInstallerEnded) {
     EXPECT_EQ(state.installed.updating, (std::map<int32_t, std::wstring>{{3, L"1.9"}}));
     calls_.tasks = {{3, wintest::task(3, L"画图", Installed)}};
     ASSERT_TRUE(readRegistrations());
-    EXPECT_EQ(state.installed.updateRefused, std::set<int32_t>{3});
+    EXPECT_EQ(state.installed.updateRefused, (std::map<int32_t, std::wstring>{{3, L"2.0"}}));
+    EXPECT_FALSE(updateOffered(state, 3));
+    state.catalogue.apps[0].version = L"2.1";  // a later catalogue lists a newer one: offered again
+    EXPECT_TRUE(updateOffered(state, 3));
 }
 
 }  // namespace

@@ -218,7 +218,7 @@ TEST_F(UpdatesPagePaint, RowsScrollUnderTheHeadingLineAndOnlyTheirShownPartIsCli
     addApp(20, L"未安装", L"c0");
     addUpdatable(21).hasPackage = false;  // nothing to update with
     addUpdatable(22);
-    app.installed.updateRefused.insert(22);  // its update left the version as it was
+    app.installed.updateRefused[22] = L"2.0";  // its update left the version as it was
     app.contentScroll = 100000;
     paint(1000, 660);
     // Eight rows are 766 pixels in a view of 510: the offset is clamped to 270.

@@ -588,7 +588,7 @@ TEST_F(MainWindowPaint, KeptHeaderAndSidebarFollowTheirInputs) {
     const uint32_t idlePill = pixel(1180 - 478, 32), noUpdatesBadge = pixel(1180 - 393, 22);
     paint(1180, 780);
     EXPECT_TRUE(nearColour(pixel(1180 - 393, 22), 0xF53F3F, 2));
-    app.installed.updateRefused.insert(5);
+    app.installed.updateRefused[5] = L"2.0";
     paint(1180, 780);
     EXPECT_EQ(pixel(1180 - 393, 22), noUpdatesBadge);
     app.page = Page::Updates;

@@ -77,6 +77,11 @@ TEST(StateTexts, CardButtonByState) {
     cancelledUpdate.installerFailed = true;
     EXPECT_EQ(cardButtonLook(&cancelledUpdate, true, false, InstalledLook::Updatable).label, L"升 级");
     EXPECT_EQ(cardButtonLook(&cancelledUpdate, true, false, InstalledLook::Installed).label, L"已安装");
+    // Installed from a package the catalogue has replaced since: its newer version is offered.
+    const TaskSnapshot installed = task(Installed, 0, 0);
+    EXPECT_EQ(cardButtonLook(&installed, true, false, InstalledLook::Updatable, false).label, L"升 级");
+    EXPECT_EQ(cardButtonLook(&installed, true, false, InstalledLook::Updatable, true).label, L"已安装");
+    EXPECT_EQ(cardButtonLook(&installed, true, false, InstalledLook::Installed, false).label, L"已安装");
 }
 
 TEST(StateTexts, CardProgressLabelAndPercent) {
