@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 #include "app/main_window_handlers.h"
 #include "app/shell_services.h"
+#include "install/uninstall_snapshot.h"
 #include "model/app_state.h"
 
 namespace {
@@ -26,7 +27,12 @@ void uninstallFromCard(int32_t appId) {
     // Its installer may be about to run or running: the two would work on the same files.
     if (taskBusy(appId)) return showToast(quoted(name) + L"正在下载或安装，请稍后再卸载", ToastNeutral);
 
-    const int answer = shellServices().messageBox(app.mainWnd, L"确定要卸载" + quoted(name) + L"吗？", L"卸载软件",
+    // Windows may list it under a longer name ("Photo Studio (64-bit)"): the question says what will run.
+    std::wstring question = L"确定要卸载" + quoted(name) + L"吗？";
+    const std::wstring& listedAs = installStatusOf(app, appId)->registration.displayName;
+    if (normalizeAppName(listedAs) != normalizeAppName(name))
+        question += L"\n\n将运行 Windows 中" + quoted(listedAs) + L"的卸载程序。";
+    const int answer = shellServices().messageBox(app.mainWnd, question, L"卸载软件",
                                                   MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
     if (answer != IDYES) return;
     // The box was modal: the registrations may have been read again, or an uninstall begun, meanwhile.

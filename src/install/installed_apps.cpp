@@ -12,6 +12,17 @@
 
 namespace {
 
+// Of two registrations matching the normalised name `wanted`, whether `candidate` stands for the app
+// rather than `best`: one named exactly as the app first ("QQ" before "QQ音乐", whatever its version),
+// then the highest version.
+bool betterRegistration(const std::wstring& wanted, const InstalledApp* best, const InstalledApp& candidate) {
+    if (!best) return true;
+    const bool bestExact = normalizeAppName(best->displayName) == wanted;
+    const bool candidateExact = normalizeAppName(candidate.displayName) == wanted;
+    if (bestExact != candidateExact) return candidateExact;
+    return compareVersions(best->displayVersion, candidate.displayVersion).value_or(0) < 0;
+}
+
 // Longer values are refused rather than read: no real name or command comes near it.
 constexpr DWORD kValueCapBytes = 32 * 1024;
 // ExpandEnvironmentStringsW gives at most this many characters.
@@ -211,8 +222,7 @@ const InstalledApp* findInstalledApp(const std::wstring& appName, const std::vec
     const std::wstring wanted = normalizeAppName(appName);
     const InstalledApp* best = nullptr;
     for (const InstalledApp& app : installed) {
-        if (!displayNameMatches(wanted, app.displayName)) continue;
-        if (!best || compareVersions(best->displayVersion, app.displayVersion).value_or(0) < 0) best = &app;
+        if (displayNameMatches(wanted, app.displayName) && betterRegistration(wanted, best, app)) best = &app;
     }
     return best;
 }
@@ -282,9 +292,8 @@ std::unordered_map<int32_t, InstallStatus> matchInstalledApps(const std::vector<
         const InstalledApp* best = nullptr;
         for (auto it = std::lower_bound(names.begin(), names.end(), std::make_pair(wanted, size_t{0}));
              it != names.end() && it->first.compare(0, wanted.size(), wanted) == 0; ++it) {
-            if (!displayNameMatches(wanted, installed[it->second].displayName)) continue;
             const InstalledApp& candidate = installed[it->second];
-            if (!best || compareVersions(best->displayVersion, candidate.displayVersion).value_or(0) < 0)
+            if (displayNameMatches(wanted, candidate.displayName) && betterRegistration(wanted, best, candidate))
                 best = &candidate;
         }
         if (!best) continue;

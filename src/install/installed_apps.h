@@ -32,7 +32,7 @@ struct InstalledApp {
 std::vector<InstalledApp> readInstalledApps(const UninstallRoots& roots = UninstallRoots{});
 
 // The registration an app of this name matches by the name rule of isAppListed; null when none.
-// Of several, the one with the highest version.
+// Of several, one named exactly as the app, then the one with the highest version.
 const InstalledApp* findInstalledApp(const std::wstring& appName, const std::vector<InstalledApp>& installed);
 
 // Compares two version texts: the version starts at the first digit and ends at the first space or
@@ -70,7 +70,7 @@ struct CatalogueName {
 
 // What the registrations say of one catalogue app.
 struct InstallStatus {
-    InstalledApp registration;  // the matched one (of several, the highest version)
+    InstalledApp registration;  // the matched one (of several, as findInstalledApp chooses)
     bool updatable = false;     // its version is readable and lower than the catalogue's
 };
 

@@ -633,6 +633,12 @@ TEST_F(CardMenuInput, UninstallAsksWithNoAsTheDefaultAndRunsOneUninstallerAtATim
     EXPECT_EQ(calls_.boxes[0].flags, static_cast<UINT>(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
     EXPECT_TRUE(calls_.log.empty());
     EXPECT_TRUE(state.installed.uninstalling.empty());
+    state.installed.byId[7].registration.displayName = L"画图 Pro";  // listed under a longer name: named too
+    openMenu();
+    clickItem(CardMenuUninstall);
+    EXPECT_EQ(calls_.boxes.back().text, L"确定要卸载「画图」吗？\n\n将运行 Windows 中「画图 Pro」的卸载程序。");
+    calls_.boxes.pop_back();
+    state.installed.byId[7].registration.displayName = L"画图";
 
     calls_.boxAnswer = IDYES;
     openMenu();

@@ -124,7 +124,7 @@ TEST(MatchInstalledApps, TakesTheHighestVersionOfTheMatchingNamesAndOffersOnlyRe
         entry(L"a", L"Photo Studio (32-bit)", L"1.9"), entry(L"b", L"Photo Studio", L"1.10"),
         entry(L"c", L"Quill Notes", L"最新版"),        entry(L"d", L"星河笔记 2024", L"3.0"),
         entry(L"e", L"Photo Studio Professional Edition 2024", L"9.0"),  // too long a suffix
-        entry(L"f", L"Tide", L"5.0"),
+        entry(L"f", L"Tide", L"5.0"),                  entry(L"g", L"Tide Player", L"9.0"),  // another app
     };
     const std::vector<CatalogueName> apps = {
         {1, L"Photo Studio", L"2.0"}, {2, L"quillnotes", L"2.0"}, {3, L"星河笔记", L"3.0.0"},
@@ -136,6 +136,7 @@ TEST(MatchInstalledApps, TakesTheHighestVersionOfTheMatchingNamesAndOffersOnlyRe
     EXPECT_TRUE(statuses.at(1).updatable);
     EXPECT_FALSE(statuses.at(2).updatable);  // an unreadable installed version is never offered an update
     EXPECT_FALSE(statuses.at(3).updatable);
+    EXPECT_EQ(statuses.at(4).registration.key, L"f");  // its own name before a higher version of a longer one
     EXPECT_TRUE(statuses.at(4).updatable);
     EXPECT_EQ(statuses.count(5), 0u);
 }
