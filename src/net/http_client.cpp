@@ -42,6 +42,7 @@ struct Hop {
     qb::UniqueInternet request;
     std::wstring proxy;   // empty for a direct connection
     int loginSent = 0;    // the generation of the proxy credentials the request carries; 0 for none
+    DWORD loginScheme = 0;  // the scheme they went in
 
     void close() {
         request.reset();
@@ -108,9 +109,13 @@ HttpResult openHop(const HopRequest& request, const UrlParts& parts, Hop& hop, H
     DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     ::WinHttpSetOption(hop.request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy));
     // One connection per request: a connection kept for reuse may hold the unread rest of an answer
-    // that was longer than its Content-Length, or have been closed by the server meanwhile.
-    DWORD disabled = WINHTTP_DISABLE_KEEP_ALIVE;
-    ::WinHttpSetOption(hop.request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof(disabled));
+    // that was longer than its Content-Length, or have been closed by the server meanwhile. Through a
+    // proxy it stays open for the hop's own session, which ends with the hop: NTLM and Negotiate answer
+    // the proxy's challenge on the connection that received it.
+    if (hop.proxy.empty()) {
+        DWORD disabled = WINHTTP_DISABLE_KEEP_ALIVE;
+        ::WinHttpSetOption(hop.request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &disabled, sizeof(disabled));
+    }
     for (const auto& header : request.headers) {
         const std::wstring line = header.first + L": " + header.second;
         ::WinHttpAddRequestHeaders(hop.request.get(), line.c_str(), static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
@@ -118,8 +123,10 @@ HttpResult openHop(const HopRequest& request, const UrlParts& parts, Hop& hop, H
     // Credentials the proxy took before go with the first try, in the scheme it asked for.
     if (!hop.proxy.empty()) {
         const ProxyLogin login = currentProxyLogin(hop.proxy);
-        if (login.generation > 0 && login.scheme != 0 && sendProxyLogin(hop.request.get(), login))
+        if (login.generation > 0 && login.scheme != 0 && sendProxyLogin(hop.request.get(), login)) {
             hop.loginSent = login.generation;
+            hop.loginScheme = login.scheme;
+        }
     }
     return HttpResult::Ok;
 }
@@ -164,10 +171,13 @@ HttpResult sendOnce(const HttpRequest& request, const HopRequest& hopRequest, Ho
     return HttpResult::Ok;
 }
 
-// True when the proxy turned the request down for want of credentials: a 407, or a 401 to a request that
-// carried proxy credentials. tinyproxy 1.11 refuses a wrong password with 401; the program sends no
-// server credentials, so such a 401 is the proxy's.
-bool proxyRefused(int32_t status, const Hop& hop) { return status == 407 || (status == 401 && hop.loginSent > 0); }
+}  // namespace
+
+bool proxyRefusal(int32_t status, DWORD sentScheme) {
+    return status == 407 || (status == 401 && sentScheme == WINHTTP_AUTH_SCHEME_BASIC);
+}
+
+namespace {
 
 // Sends the request, and again with the user's credentials for as long as its proxy refuses it and the
 // session's proxy credentials say to try again. They go to that proxy only (WINHTTP_AUTH_TARGET_PROXY).
@@ -175,13 +185,15 @@ HttpResult exchange(const HttpRequest& request, const HopRequest& hopRequest, Ho
     for (;;) {
         const HttpResult result = sendOnce(request, hopRequest, hop, error);
         if (result != HttpResult::Ok || hop.proxy.empty()) return result;
-        if (!proxyRefused(statusOf(hop.request.get()), hop)) {
+        const int32_t status = statusOf(hop.request.get());
+        if (!proxyRefusal(status, hop.loginScheme)) {
             if (hop.loginSent > 0) proxyLoginAccepted(hop.proxy, hop.loginSent);
             return result;
         }
+        // The schemes a 401 offers are the server's: they never change how the proxy is answered.
+        const DWORD scheme = status == 407 ? proxySchemeOf(hop.request.get()) : 0;
         ProxyLogin login;
-        const ProxyChallenge next =
-            answerProxyChallenge(hop.proxy, hop.loginSent, proxySchemeOf(hop.request.get()), request.cancelFlag, login);
+        const ProxyChallenge next = answerProxyChallenge(hop.proxy, hop.loginSent, scheme, request.cancelFlag, login);
         if (next == ProxyChallenge::Aborted) return HttpResult::Aborted;
         if (next == ProxyChallenge::Fail || login.scheme == 0 || !sendProxyLogin(hop.request.get(), login)) {
             hop.close();
@@ -189,6 +201,7 @@ HttpResult exchange(const HttpRequest& request, const HopRequest& hopRequest, Ho
             return HttpResult::HttpError;
         }
         hop.loginSent = login.generation;
+        hop.loginScheme = login.scheme;
     }
 }
 

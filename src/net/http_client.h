@@ -43,6 +43,11 @@ struct HopRequest {
 std::optional<HopRequest> redirectedRequest(const HopRequest& request, int32_t status, const std::wstring& fromUrl,
                                             const std::wstring& toUrl);
 
+// Whether an answer is the proxy turning the request down for want of credentials: a 407, or a 401 to
+// a request that carried Basic proxy credentials (tinyproxy refuses a wrong password so; the program
+// sends no server credentials). A 401 to credentials in another scheme is the server's.
+bool proxyRefusal(int32_t status, DWORD sentScheme);
+
 // One header query into buffer: *bytes is its size on entry and the value's (or, failing with
 // ERROR_INSUFFICIENT_BUFFER, the size needed) on return, as WinHttpQueryHeaders does it.
 using HeaderQuery = std::function<bool(wchar_t* buffer, DWORD* bytes)>;

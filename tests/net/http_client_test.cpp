@@ -209,6 +209,12 @@ TEST(ProxyAuthTest, AsksOnceAndTwiceMoreAfterARefusalThenFails) {
         const ProxyAuthFacts& f = c.facts;
         EXPECT_EQ(decideProxyAuth(f), c.action) << f.sentGeneration << " " << f.knownGeneration << " " << f.asked;
     }
+    // tinyproxy refuses a wrong Basic password with 401; after Digest or NTLM a 401 is the server's.
+    EXPECT_TRUE(proxyRefusal(407, 0));
+    EXPECT_TRUE(proxyRefusal(401, WINHTTP_AUTH_SCHEME_BASIC));
+    EXPECT_FALSE(proxyRefusal(401, 0));
+    EXPECT_FALSE(proxyRefusal(401, WINHTTP_AUTH_SCHEME_DIGEST));
+    EXPECT_FALSE(proxyRefusal(401, WINHTTP_AUTH_SCHEME_NTLM));
 }
 
 // "记住" keeps the credentials under the proxy's own name in the Credential Manager, password included.
