@@ -46,6 +46,7 @@ updates::StartFacts startFacts() {
     updates::StartFacts facts;
     facts.confirmed = autoRun().confirmed;
     facts.idleMinutes = appState().config.autoUpdateIdleMinutes;
+    facts.metered = !updates::mayCheck(connectionMetered(), appState().config.checkOnMetered);
     LASTINPUTINFO input{};
     input.cbSize = sizeof input;
     if (::GetLastInputInfo(&input)) facts.idleMs = ::GetTickCount() - input.dwTime;

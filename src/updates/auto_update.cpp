@@ -10,7 +10,7 @@ AutoInstall autoInstallFor(const PackageFacts& facts) {
 }
 
 AutoStart autoStartVerdict(const StartFacts& facts) {
-    if (!facts.confirmed) return AutoStart::NotThisCheck;
+    if (!facts.confirmed || facts.metered) return AutoStart::NotThisCheck;
     if (facts.onBattery && facts.batteryPercent >= 0 && facts.batteryPercent < kLowestBatteryPercent)
         return AutoStart::WaitForPower;
     const uint64_t idleNeeded = static_cast<uint64_t>(facts.idleMinutes > 0 ? facts.idleMinutes : 0) * 60 * 1000;

@@ -33,11 +33,12 @@ struct StartFacts {
     int idleMinutes = 0;     // the autoUpdateIdleMinutes setting: 0 means any time
     bool onBattery = false;
     int batteryPercent = -1;  // -1 when the system does not know
+    bool metered = false;     // the connection is metered and the checkOnMetered setting is off
 };
 
 enum class AutoStart {
     Now,
-    NotThisCheck,  // the cached catalogue alone: nothing is installed on its word
+    NotThisCheck,  // the cached catalogue alone (nothing is installed on its word), or a metered connection
     WaitForIdle,   // the user is at the machine: look again later
     WaitForPower,  // on battery below 30 %: look again later
 };

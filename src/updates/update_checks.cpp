@@ -21,9 +21,10 @@ uint64_t msUntilNextCheck(uint64_t nowMs, uint64_t lastCheckMs, int hours) {
 }
 
 bool meteredCost(uint32_t costFlags) {
-    constexpr uint32_t kVariable = 0x4, kOverLimit = 0x10000, kCongested = 0x20000, kRoaming = 0x40000,
+    // "Set as metered connection" in the system's settings reports the fixed cost.
+    constexpr uint32_t kFixed = 0x2, kVariable = 0x4, kOverLimit = 0x10000, kCongested = 0x20000, kRoaming = 0x40000,
                        kNearLimit = 0x80000;
-    return (costFlags & (kVariable | kOverLimit | kCongested | kRoaming | kNearLimit)) != 0;
+    return (costFlags & (kFixed | kVariable | kOverLimit | kCongested | kRoaming | kNearLimit)) != 0;
 }
 
 std::vector<Updatable> toAnnounce(const std::vector<Updatable>& updatable, const Announced& announced) {

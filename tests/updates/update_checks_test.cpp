@@ -26,8 +26,8 @@ TEST(UpdateChecks, RunAtStartThenEveryFewHoursAndNotOnAMeteredConnectionUnlessAl
     EXPECT_TRUE(updates::mayCheck(false, false));
     EXPECT_FALSE(updates::mayCheck(true, false));
     EXPECT_TRUE(updates::mayCheck(true, true));
-    EXPECT_FALSE(updates::meteredCost(0x0) || updates::meteredCost(0x1) || updates::meteredCost(0x2));
-    EXPECT_TRUE(updates::meteredCost(0x4) && updates::meteredCost(0x1 | 0x40000) && updates::meteredCost(0x2 | 0x80000));
+    EXPECT_FALSE(updates::meteredCost(0x0) || updates::meteredCost(0x1));
+    EXPECT_TRUE(updates::meteredCost(0x2) && updates::meteredCost(0x4) && updates::meteredCost(0x1 | 0x40000));
 }
 
 TEST(UpdateChecks, ANoticeNamesEachAppOncePerVersionAcrossARestart) {
@@ -79,6 +79,9 @@ TEST(AutoUpdate, OnlyVouchedSilentPackagesInstallAndOnlyWhenTheCheckWasConfirmed
     for (const auto& s : starts)
         EXPECT_EQ(updates::autoStartVerdict({s.confirmed, s.idleMs, s.idleMinutes, s.onBattery, s.percent}), s.expected)
             << s.idleMs << " " << s.percent;
+    updates::StartFacts metered{true, 0, 0, false, -1};
+    metered.metered = true;  // no package comes over a metered connection unless checks may
+    EXPECT_EQ(updates::autoStartVerdict(metered), AutoStart::NotThisCheck);
 }
 
 }  // namespace
