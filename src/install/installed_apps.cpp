@@ -121,10 +121,37 @@ std::vector<VersionPart> versionParts(const std::wstring& text) {
     return parts;
 }
 
+bool isDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+// Two suffixes in text order, except that runs of digits compare as numbers: "rc9" before "rc10".
+int compareSuffix(const std::wstring& a, const std::wstring& b) {
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (isDigit(a[i]) && isDigit(b[j])) {
+            while (i < a.size() && a[i] == L'0') ++i;
+            while (j < b.size() && b[j] == L'0') ++j;
+            size_t endA = i, endB = j;
+            while (endA < a.size() && isDigit(a[endA])) ++endA;
+            while (endB < b.size() && isDigit(b[endB])) ++endB;
+            if (endA - i != endB - j) return endA - i < endB - j ? -1 : 1;
+            const int order = a.compare(i, endA - i, b, j, endB - j);
+            if (order != 0) return order < 0 ? -1 : 1;
+            i = endA;
+            j = endB;
+        } else if (a[i] != b[j]) {
+            return a[i] < b[j] ? -1 : 1;
+        } else {
+            ++i;
+            ++j;
+        }
+    }
+    return i < a.size() ? 1 : (j < b.size() ? -1 : 0);
+}
+
 int comparePart(const VersionPart& a, const VersionPart& b) {
     if (a.number != b.number) return a.number < b.number ? -1 : 1;
     if (a.suffix.empty() != b.suffix.empty()) return a.suffix.empty() ? 1 : -1;
-    return a.suffix.compare(b.suffix) < 0 ? -1 : (a.suffix == b.suffix ? 0 : 1);
+    return compareSuffix(a.suffix, b.suffix);
 }
 
 std::wstring lower(std::wstring text) {

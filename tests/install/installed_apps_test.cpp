@@ -87,6 +87,8 @@ TEST(CompareVersions, FollowsTheNumbersThenTheSuffixes) {
         {L"1.0", L"1.0.0", 0},                    // trailing zero parts
         {L"1.0.1-beta", L"1.0.1", -1},            // a suffix is lower than none
         {L"1.0.1-beta", L"1.0.1-RC", -1},         // two suffixes: text order, without case
+        {L"1.0.0-rc10", L"1.0.0-rc9", 1},         // ... with their numbers as numbers
+        {L"3.0b02", L"3.0b10", -1},
         {L"1.10", L"1.9", 1},                     // numbers, not text
         {L"2024.1", L"2023.12", 1},               // dates as versions
         {L"20231201", L"20240105", -1},
