@@ -46,8 +46,9 @@ void scrollByPage(AppState& app, const FocusShape& shape, FocusRegion region, in
 void moveKeyboardFocus(FocusKey key) {
     AppState& app = appState();
     const SIZE size = clientSize();
-    const FocusShape shape = focusShape(app, liveInputs(app), size.cx, size.cy);
-    const FocusTarget from = clampFocus(shape, app.focus.target);
+    const PaintInputs inputs = liveInputs(app);
+    const FocusTarget from = holdFocus(app, inputs, size.cx, size.cy);
+    const FocusShape shape = focusShape(app, inputs, size.cx, size.cy);
     if (key == FocusKey::PageUp || key == FocusKey::PageDown)
         scrollByPage(app, shape, from.region, key == FocusKey::PageUp ? -1 : 1);
     setKeyboardFocus(moveFocus(shape, from, key));
@@ -57,8 +58,7 @@ std::optional<FocusControl> focusedControl() {
     AppState& app = appState();
     const SIZE size = clientSize();
     const PaintInputs inputs = liveInputs(app);
-    const FocusTarget target = clampFocus(focusShape(app, inputs, size.cx, size.cy), app.focus.target);
-    return focusControl(app, inputs, target, size.cx, size.cy);
+    return focusControl(app, inputs, holdFocus(app, inputs, size.cx, size.cy), size.cx, size.cy);
 }
 
 void pressFocused(HWND hwnd) {

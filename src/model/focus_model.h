@@ -61,4 +61,8 @@ struct KeyboardFocus {
     RECT ringClip{};
     int ringRadius = 0;
     bool ringOnHeader = false;  // drawn in white: the brand colour does not show on the header's gradient
+    // The content item (its app id) the target named when it was last looked at: while the target stays,
+    // the focus stays on that item when the list changes under it (a download added above it).
+    FocusTarget heldTarget{};
+    int32_t heldId = 0;
 };

@@ -154,6 +154,20 @@ std::optional<FocusControl> contentControl(const AppState& app, const PaintInput
     return std::nullopt;
 }
 
+// Where the content item of this app id stands now; -1 when the shown content has none.
+int contentIndexOf(const AppState& app, const PaintInputs& inputs, int32_t id) {
+    const ContentKind kind = contentKind(app);
+    if (kind == ContentKind::Downloads) {
+        const auto found = inputs.tasks.find(id);
+        return found == inputs.tasks.end() ? -1 : static_cast<int>(std::distance(inputs.tasks.begin(), found));
+    }
+    if (kind == ContentKind::None) return -1;
+    const std::vector<size_t> apps = kind == ContentKind::Grid ? shownApps(app) : updatableApps(app);
+    for (size_t i = 0; i < apps.size(); ++i)
+        if (app.catalogue.apps[apps[i]].id == id) return static_cast<int>(i);
+    return -1;
+}
+
 // The ring stands outside its item: one unit clear of it, two wide, with a soft edge beyond. On a side where the
 // region shows the whole item, the ring may reach past the region's edge (the first row of cards starts on the grid's
 // top edge); where the region cuts the item, the ring is cut there with it.
@@ -234,6 +248,21 @@ std::optional<FocusTarget> focusTargetOf(const AppState& app, const PaintInputs&
     return std::nullopt;
 }
 
+FocusTarget holdFocus(AppState& app, const PaintInputs& inputs, int w, int h) {
+    KeyboardFocus& focus = app.focus;
+    FocusTarget target = focus.target;
+    if (target.region == FocusRegion::Content && target == focus.heldTarget && focus.heldId != 0) {
+        const int now = contentIndexOf(app, inputs, focus.heldId);
+        if (now >= 0) target.index = now;
+    }
+    target = clampFocus(focusShape(app, inputs, w, h), target);
+    const std::optional<FocusControl> control =
+        target.region == FocusRegion::Content ? focusControl(app, inputs, target, w, h) : std::nullopt;
+    focus.target = focus.heldTarget = target;
+    focus.heldId = control ? control->param : 0;
+    return target;
+}
+
 void revealFocus(AppState& app, const PaintInputs& inputs, int w, int h) {
     KeyboardFocus& focus = app.focus;
     if (!focus.revealPending) return;
@@ -254,8 +283,7 @@ void placeFocusRing(AppState& app, const PaintInputs& inputs, int w, int h) {
     KeyboardFocus& focus = app.focus;
     focus.ring = RECT{};
     if (!focus.ringShown) return;
-    const FocusShape shape = focusShape(app, inputs, w, h);
-    focus.target = clampFocus(shape, focus.target);
+    holdFocus(app, inputs, w, h);
     const std::optional<FocusControl> control = focusControl(app, inputs, focus.target, w, h);
     // The search field shows its own focus: the caret and a brighter border.
     if (!control || control->kind == HitKind::SearchField) return;

@@ -24,6 +24,10 @@ std::optional<FocusControl> focusControl(const AppState& app, const PaintInputs&
 std::optional<FocusTarget> focusTargetOf(const AppState& app, const PaintInputs& inputs, const HitRegion& region,
                                          int w, int h);
 
+// The focus target now, kept in app.focus: the page's item it named, wherever a changed list moved it
+// (while the target itself stayed), else as clampFocus places it.
+FocusTarget holdFocus(AppState& app, const PaintInputs& inputs, int w, int h);
+
 // Update step, before the scroll offsets are clamped: scrolls the focused item into view after the
 // keyboard moved the focus.
 void revealFocus(AppState& app, const PaintInputs& inputs, int w, int h);

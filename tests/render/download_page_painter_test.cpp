@@ -2,6 +2,7 @@
 
 #include "render/app_icon.h"
 #include "render/download_page_painter.h"
+#include "render/focus_targets.h"
 #include "render/layout.h"
 #include "render_fixture.h"
 #include "support/paint_surface.h"
@@ -89,6 +90,23 @@ TEST_F(DownloadPagePaint, FifthRowFitsAndTheSixthCannotBeClicked) {
     EXPECT_TRUE(sameRect(regionOf(HitKind::RowCancel, 5).rect, {888, 570, 964, 600}));
     EXPECT_TRUE(sameRect(regionOf(HitKind::RowPause, 5).rect, {802, 570, 878, 600}));
     EXPECT_GE(regionOf(HitKind::RowPause, 6).rect.top, 660);  // below the window: no point of it is in the client
+}
+
+// The keyboard's focus stays on its download when one is added above it, and follows the pointer's moves.
+TEST_F(DownloadPagePaint, TheFocusStaysOnItsRowWhenARowIsAddedAbove) {
+    for (int id : {10, 20}) addTask(id, Downloading, 1, 2);
+    app.focus = KeyboardFocus{FocusTarget{FocusRegion::Content, 1, 1}, true};
+    paint(1000, 660);
+    const FocusControl before = *focusControl(app, inputs, app.focus.target, 1000, 660);
+    addTask(5, Downloading, 1, 2);
+    paint(1000, 660);
+    const std::optional<FocusControl> after = focusControl(app, inputs, app.focus.target, 1000, 660);
+    ASSERT_TRUE(after.has_value());
+    EXPECT_EQ(after->kind, before.kind);  // what Space presses: still app 20's button
+    EXPECT_EQ(after->param, 20);
+    EXPECT_EQ(app.focus.ring.top, regionOf(before.kind, 20).rect.top);
+    app.focus.target.index = 0;  // moved by a key: the new place holds
+    EXPECT_EQ(holdFocus(app, inputs, 1000, 660).index, 0);
 }
 
 // Rows wholly below the window are not drawn, so their icons are not fetched; their buttons stay recorded.
