@@ -15,7 +15,7 @@ import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 from . import testmode
-from .catalogue import FILE_PREFIX, ICON_PREFIX, Catalogue, CatalogueError, open_inside
+from .catalogue import FILE_PREFIX, ICON_PREFIX, Catalogue, CatalogueError, open_inside, unwritable
 from .reports import REPORT_LOG_KEEP, REPORT_LOG_SIZE, REPORTS_KEPT, Reports, StoreFailed
 from .responses import JSON_TYPE, Answer, Body, content_type_for, entity_tag, file_answer, not_modified, text_answer
 
@@ -316,10 +316,13 @@ class Handler(BaseHTTPRequestHandler):
     def _report(self, req):
         try:
             doc = json.loads(req.body.decode("utf-8"))
+            bad = unwritable(doc, "")  # a lone surrogate escape ("\\ud800"): no log line could hold it
         except (ValueError, RecursionError):  # not UTF-8, not JSON, a number too long, nested too deeply
             return json_error(400, "report is not JSON")
         if not isinstance(doc, dict):
             return json_error(400, "report must be an object")
+        if bad:
+            return json_error(400, "report holds text that cannot be written as UTF-8")
         app_id = doc.get("appId")
         if not isinstance(app_id, int) or isinstance(app_id, bool):
             return json_error(400, "appId must be an integer")

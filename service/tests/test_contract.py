@@ -43,7 +43,8 @@ def check_reports(test, peer):
                   b'{"appId":true,"event":"install","channel":"x"}', b'{"appId":1,"event":"install"}',
                   b'{"appId":1,"event":5,"channel":"x"}', b'{"appId":1.5,"event":"a","channel":"x"}',
                   b'\xff\xfe', b"[" * 60000, b'{"appId":' + b"9" * 5000 + b',"event":"a","channel":"x"}',
-                  b'{"appId":1,"event":"' + b"e" * 257 + b'","channel":"x"}']
+                  b'{"appId":1,"event":"' + b"e" * 257 + b'","channel":"x"}',
+                  b'{"appId":1,"event":"\\ud800","channel":"x"}']
     for bad in bad_bodies:
         with test.subTest(body=bad[:60]):
             test.assertEqual(peer.request("POST", "/api/client/report", body=bad)[0], 400)
