@@ -9,6 +9,8 @@ import urllib.parse
 
 _RANGE_RE = re.compile(r"^\s*bytes\s*=\s*(\d*)\s*-\s*(\d*)\s*$", re.IGNORECASE)
 UNSATISFIABLE = "unsatisfiable"
+# Digits of a byte position beyond any file: more cannot change an answer, and may be more than int() converts.
+_POSITION_DIGITS = 19
 JSON_TYPE = "application/json; charset=utf-8"
 
 CONTENT_TYPES = {
@@ -50,6 +52,12 @@ def reason(status):
         return "Status"
 
 
+def _position(digits):
+    """A byte position from its decimal digits; one past any file when they are too many."""
+    digits = digits.lstrip("0") or "0"
+    return int(digits) if len(digits) <= _POSITION_DIGITS else 10 ** _POSITION_DIGITS
+
+
 def parse_range(value, total):
     """(first, last) inclusive for one satisfiable range, UNSATISFIABLE, or None to send it all.
 
@@ -61,16 +69,16 @@ def parse_range(value, total):
         return None
     first, last = m.group(1), m.group(2)
     if first == "":
-        suffix = int(last)
+        suffix = _position(last)
         if suffix == 0 or total == 0:
             return UNSATISFIABLE
         return max(0, total - suffix), total - 1
-    first = int(first)
-    if last != "" and int(last) < first:
+    first = _position(first)
+    if last != "" and _position(last) < first:
         return None
     if first >= total:
         return UNSATISFIABLE
-    last = total - 1 if last == "" else int(last)
+    last = total - 1 if last == "" else _position(last)
     return first, min(last, total - 1)
 
 

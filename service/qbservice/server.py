@@ -61,17 +61,24 @@ class _HeadReader(socket.SocketIO):
         return super().readinto(b)
 
 
-def url_path(raw_path):
-    """The decoded path of a request target, without its query."""
-    return urllib.parse.unquote(urllib.parse.urlsplit(raw_path).path)
+def split_target(raw_path):
+    """The parts of a request target, or None when it cannot be read (an absolute URL with a bad bracket, say)."""
+    try:
+        return urllib.parse.urlsplit(raw_path)
+    except ValueError:
+        return None
+
+
+def url_path(split):
+    """The decoded path of a split request target, without its query."""
+    return urllib.parse.unquote(split.path)
 
 
 class Request:
-    def __init__(self, method, raw_path, headers, body, client):
-        split = urllib.parse.urlsplit(raw_path)
+    def __init__(self, method, raw_path, split, headers, body, client):
         self.method = method
         self.raw_path = raw_path
-        self.path = url_path(raw_path)
+        self.path = url_path(split)
         self.raw_query = split.query
         self.query = urllib.parse.parse_qs(split.query, keep_blank_values=True)
         self.headers = headers
@@ -95,9 +102,10 @@ def is_download_path(path):
 
 
 def parse_app_id(text):
-    """An app id in decimal, negative ones with a leading "-"; None for anything else."""
+    """An app id in decimal, negative ones with a leading "-"; None for anything else, a number of more digits
+    than a 32-bit id has included."""
     digits = text[1:] if text.startswith("-") else text
-    if not digits or not digits.isascii() or not digits.isdigit():
+    if not digits or len(digits) > 10 or not digits.isascii() or not digits.isdigit():
         return None
     return int(text)
 
@@ -137,7 +145,8 @@ class Handler(BaseHTTPRequestHandler):
 
     def handle_expect_100(self):
         # A body that will be refused is not invited.
-        if self._body_error(self._body_limit(self.command, url_path(self.path))):
+        split = split_target(self.path)
+        if split is None or self._body_error(self._body_limit(self.command, url_path(split))):
             return True
         return super().handle_expect_100()
 
@@ -194,14 +203,14 @@ class Handler(BaseHTTPRequestHandler):
         self._status, self._sent, self._dropped, self._entry = 0, 0, False, None
         # A reset from now on ends this answer's stalls, even one that begins after the reset.
         self._wake = svc.state.wake
-        req = Request(self.command, self.path, self.headers, b"", self.client_address[0])
+        split = split_target(self.path)
+        if split is None:
+            return self._refuse_unread(text_answer(400, "bad request target\n"))
+        req = Request(self.command, self.path, split, self.headers, b"", self.client_address[0])
         # Checked before a single body byte is read; a refused body is never read, so the connection closes.
         error = self._body_error(self._body_limit(req.method, req.path))
         if error:
-            self.close_connection = True
-            answer = text_answer(error, _BODY_ERRORS[error])
-            answer.set_header("Connection", "close")
-            return self._send(answer, None)
+            return self._refuse_unread(text_answer(error, _BODY_ERRORS[error]))
         req.body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
         if svc.test_mode and req.path.startswith("/test/"):
             answer = testmode.control(svc.state, svc.reports, req)
@@ -222,6 +231,12 @@ class Handler(BaseHTTPRequestHandler):
                 entry.update(status=self._status, bytes=self._sent, dropped=self._dropped,
                              ms=round((time.time() - started) * 1000))
             self._entry = None
+
+    def _refuse_unread(self, answer):
+        """Sends answer without reading the request's body, and closes the connection."""
+        self.close_connection = True
+        answer.set_header("Connection", "close")
+        self._send(answer, None)
 
     def _handle(self, req, entry):
         svc = self.server.service

@@ -69,6 +69,7 @@ BODY_CASES = [
     ("POST to a route without body", "POST /api/client/bootstrap HTTP/1.1\r\nContent-Length: 2\r\n\r\n", b"", 413),
     ("GET with an empty body", "GET /api/client/bootstrap HTTP/1.1\r\nContent-Length: 0\r\n"
                                "Connection: close\r\n\r\n", b"", 200),
+    ("unreadable target", "POST http://[::1/x HTTP/1.1\r\nContent-Length: 2\r\nExpect: 100-continue\r\n\r\n", b"", 400),
 ]
 REPORT_BODY_CASES = BODY_CASES[:4]
 
@@ -206,7 +207,7 @@ class ContractTest(unittest.TestCase):
         for path in ("/api/client/download/4?channel=x", "/api/client/download/6", "/api/client/download/99",
                      "/api/client/download/abc", "/files/1/other.exe", "/files/99/setup.exe",
                      "/api/client/download/-", "/api/client/download/--3", "/api/client/download/+3",
-                     "/api/client/download/%EF%BC%93", "/files/3/setup.exe"):
+                     "/api/client/download/%EF%BC%93", "/files/3/setup.exe", "/files/%s/setup.exe" % ("1" * 5000)):
             self.assertEqual(self.svc.get(path)[0], 404, path)
 
     def test_ranges(self):
@@ -218,6 +219,8 @@ class ContractTest(unittest.TestCase):
             ("bytes=%d-" % (total - 5), 206, "bytes %d-%d/%d" % (total - 5, total - 1, total), SETUP_A[-5:]),
             ("bytes=-3", 206, "bytes %d-%d/%d" % (total - 3, total - 1, total), SETUP_A[-3:]),
             ("bytes=10-99999999", 206, "bytes 10-%d/%d" % (total - 1, total), SETUP_A[10:]),
+            ("bytes=10-" + "9" * 5000, 206, "bytes 10-%d/%d" % (total - 1, total), SETUP_A[10:]),
+            ("bytes=%s-" % ("9" * 5000), 416, "bytes */%d" % total, None),
             ("bytes=%d-" % total, 416, "bytes */%d" % total, None),
             ("bytes=5-2", 200, None, SETUP_A),
             ("items=0-1", 200, None, SETUP_A),
