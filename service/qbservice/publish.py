@@ -33,47 +33,43 @@ _ADDRESS = re.compile(r"[\w.:\[\]-]+", re.ASCII)
 
 
 class Release:
-    """What one publish puts on the site, each icon and package opened once and checked, then hashed from the open
-    file: what is placed and what the bootstrap says of it are the same bytes. Icons go to media/<tag>/<path>,
-    packages to files/<id>/<tag>/<file name>, the tag taken from the file's SHA-256."""
+    """What one publish puts on the site. Each icon and package is opened once and checked, hashed from the open
+    file and, unless the site holds it already, linked or copied from that open file to a scratch name; then it is
+    closed, so one file at a time is open however many the catalogue has. What is placed and what the bootstrap
+    says of it are the same bytes. Icons go to media/<tag>/<path>, packages to files/<id>/<tag>/<file name>, the
+    tag taken from the file's SHA-256."""
 
-    def __init__(self, catalogue):
-        self.files = {}      # site path -> (open file, stat)
+    def __init__(self, catalogue, out, scratch):
+        self.files = {}      # site path -> scratch name holding its file, or None when the site holds it already
         self.digests = {}    # app id -> Digests of its package
         self.icon_urls = {}  # icon path in the catalogue -> URL path on the site
         self.packages = {}   # app id -> site path of its package
-        self._opened = []
-        try:
-            for rel, full in sorted(catalogue.icons.items()):
-                digests, opened = self._open(catalogue, catalogue.icon_root, full)
-                site = "media/%s/%s" % (digests.sha256[:TAG_LENGTH], rel)
-                self.files[site] = opened
-                self.icon_urls[rel] = "/" + urllib.parse.quote(site)
-            for app_id, pkg in sorted(catalogue.packages.items()):
-                digests, opened = self._open(catalogue, catalogue.package_root, pkg.path)
-                site = "files/%d/%s/%s" % (app_id, digests.sha256[:TAG_LENGTH], pkg.name)
-                self.files[site] = opened
-                self.digests[app_id], self.packages[app_id] = digests, site
-        except BaseException:
-            self.close()
-            raise
+        for rel, full in sorted(catalogue.icons.items()):
+            _, site = self._stage(catalogue, catalogue.icon_root, full, out, scratch,
+                                  lambda d: "media/%s/%s" % (d.sha256[:TAG_LENGTH], rel))
+            self.icon_urls[rel] = "/" + urllib.parse.quote(site)
+        for app_id, pkg in sorted(catalogue.packages.items()):
+            self.digests[app_id], self.packages[app_id] = self._stage(
+                catalogue, catalogue.package_root, pkg.path, out, scratch,
+                lambda d: "files/%d/%s/%s" % (app_id, d.sha256[:TAG_LENGTH], pkg.name))
 
-    def _open(self, catalogue, root, path):
+    def _stage(self, catalogue, root, path, out, scratch, site_path):
+        """Opens, checks and hashes one file, and stages it for its site path, site_path(digests): (digests, site
+        path)."""
         try:
             f, st = open_inside(root, path)
         except OSError as e:
             raise CatalogueError("%s: %s" % (path, e.strerror or e))
-        self._opened.append(f)
-        return catalogue.digests.of_open(path, f, st), (f, st)
+        with f:
+            digests = catalogue.digests.of_open(path, f, st)
+            site = site_path(digests)
+            self.files[site] = stage_file(f, st, os.path.join(out, site), scratch)
+        return digests, site
 
     def generation(self):
         """The record of what the bootstrap of this release names: its files and the download routes."""
         return {"files": sorted(self.files), "downloads": {str(i): p for i, p in sorted(self.packages.items())},
                 "replaced": None}
-
-    def close(self):
-        for f in self._opened:
-            f.close()
 
 
 def _valid_generation(g):
@@ -167,6 +163,10 @@ class Scratch:
         self._count += 1
         return os.path.join(self.folder, str(self._count))
 
+    def close(self):
+        """Removes what is left, such as the files staged by a publish that failed."""
+        shutil.rmtree(self.folder, ignore_errors=True)
+
 
 def _read(path):
     try:
@@ -223,20 +223,18 @@ def _link_open(f, st, temp):
     return False
 
 
-def place_file(f, st, dst, scratch):
-    """Places the open file f (stat st) at dst through a scratch name: a hard link to it, or a copy of it on
-    another file system. False when dst already holds it."""
+def stage_file(f, st, dst, scratch):
+    """The scratch name of the open file f (stat st), staged to be renamed to dst: a hard link to it, or a copy of
+    it on another file system. None when dst already holds it."""
     if _current(f, st, dst):
-        return False
-    os.makedirs(os.path.dirname(dst), exist_ok=True)
+        return None
     temp = scratch.name()
     if not _link_open(f, st, temp):
         with open(os.open(temp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644), "wb") as copy:
             f.seek(0)
             shutil.copyfileobj(f, copy, 1 << 20)
         os.utime(temp, ns=(st.st_atime_ns, st.st_mtime_ns))  # nginx's Last-Modified stays the package's
-    os.replace(temp, dst)
-    return True
+    return temp
 
 
 def swap_bytes(path, data, scratch):
@@ -315,20 +313,22 @@ def publish(catalogue, out, listen, collector, base_url="", reload_command=None,
     BOOTSTRAP_LIFETIME seconds before `now` named. Returns the site paths written and removed."""
     out = os.path.abspath(out)
     check_site(catalogue, out)
-    release = Release(catalogue)
-    try:
-        with site_lock(out):
-            return _publish(catalogue, out, listen, collector, base_url, reload_command, say, release, now)
-    finally:
-        release.close()
+    with site_lock(out):
+        scratch = Scratch(out)
+        try:
+            release = Release(catalogue, out, scratch)
+            return _publish(catalogue, out, listen, collector, base_url, reload_command, say, release, scratch, now)
+        finally:
+            scratch.close()
 
 
-def _publish(catalogue, out, listen, collector, base_url, reload_command, say, release, now):
-    scratch = Scratch(out)
+def _publish(catalogue, out, listen, collector, base_url, reload_command, say, release, scratch, now):
     present = managed_files(out)
     written = []
-    for rel in sorted(release.files):
-        if place_file(*release.files[rel], os.path.join(out, rel), scratch):
+    for rel, staged in sorted(release.files.items()):
+        if staged:
+            os.makedirs(os.path.dirname(os.path.join(out, rel)), exist_ok=True)
+            os.replace(staged, os.path.join(out, rel))
             written.append(rel)
             say("wrote %s" % rel)
     state_path = os.path.join(out, STATE_DIR, STATE_FILE)

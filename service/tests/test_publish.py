@@ -4,6 +4,7 @@ import fcntl
 import json
 import os
 import re
+import resource
 import shutil
 import socket
 import subprocess
@@ -11,7 +12,6 @@ import sys
 import tempfile
 import time
 import unittest
-import unittest.mock
 import urllib.parse
 
 from support import SERVICE, Collector, Peer, Service, run_publish, write_folder
@@ -157,18 +157,23 @@ class PublishTest(unittest.TestCase):
             if not to_link:
                 write_folder(self.folder, CATALOGUE, FILES)
 
-        class HeldBeforePlacing(publish.Scratch):  # the files are open and hashed by then
-            def __init__(self, out):
-                swap()
-                super().__init__(out)
-
         catalogue = Catalogue(self.folder)  # checked and hashed
         swap()
         with self.assertRaisesRegex(CatalogueError, "leads out of the folder"):
             publish.publish(catalogue, self.site, "127.0.0.1:8080", "127.0.0.1:8081", say=lambda _: None)
         swap(to_link=False)
-        with unittest.mock.patch.object(publish, "Scratch", HeldBeforePlacing):
-            publish.publish(Catalogue(self.folder), self.site, "127.0.0.1:8080", "127.0.0.1:8081", say=lambda _: None)
+        catalogue = Catalogue(self.folder)
+        hash_open = catalogue.digests.of_open
+
+        def hashed_then_swapped(path, f, st):  # the file is open, checked and hashed by then, not yet linked
+            digests = hash_open(path, f, st)
+            if path.endswith(("icons/1.png", "pk/a/setup.exe")):
+                os.remove(path)
+                os.symlink(secret, path)
+            return digests
+
+        catalogue.digests.of_open = hashed_then_swapped
+        publish.publish(catalogue, self.site, "127.0.0.1:8080", "127.0.0.1:8081", say=lambda _: None)
         self.assertEqual(routed(self.site, 1), SETUP_A)  # the files that were opened, checked and hashed
         for folder, dirs, names in os.walk(self.site):
             for path in (os.path.join(folder, name) for name in dirs + names):
@@ -177,11 +182,16 @@ class PublishTest(unittest.TestCase):
                     with open(path, "rb") as f:
                         self.assertNotIn(b"outside", f.read(), path)
 
-    def test_names_of_any_length_and_ending_are_published_and_kept(self):
+    def test_names_of_any_length_and_ending_and_more_files_than_may_be_open_are_published_and_kept(self):
         long_name = "p/" + "長" * 81 + ".exe"  # 247 bytes, within the 255 a file name may have
         doc = {"categories": [], "apps": [{"id": 1, "name": "a", "icon": "i/a.png", "package": long_name},
                                           {"id": 2, "name": "b", "icon": "i/a.png.publishing"}]}
-        write_folder(self.folder, doc, {"i/a.png": b"A", "i/a.png.publishing": b"B", long_name: b"MZ"})
+        doc["apps"] += [{"id": 10 + i, "name": "n", "package": "many/%d.exe" % i} for i in range(100)]
+        write_folder(self.folder, doc, {"i/a.png": b"A", "i/a.png.publishing": b"B", long_name: b"MZ",
+                                        **{"many/%d.exe" % i: b"MZ%d" % i for i in range(100)}})
+        limits = resource.getrlimit(resource.RLIMIT_NOFILE)  # inherited by publish
+        resource.setrlimit(resource.RLIMIT_NOFILE, (64, limits[1]))
+        self.addCleanup(resource.setrlimit, resource.RLIMIT_NOFILE, limits)
         self.assertIn("files/1/" + long_name[2:], "\n".join(self.publish()))
         replace_file(os.path.join(self.folder, "i/a.png"), b"AA")
         self.assertNotIn("a.png.publishing", "\n".join(self.publish()))
