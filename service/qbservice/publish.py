@@ -345,16 +345,17 @@ def _publish(catalogue, out, listen, collector, base_url, reload_command, say, r
         if not reload_command and old_conf is not None:
             sys.stderr.write("quillbox-service: warning: %s changed without --reload; nginx serves the new routes only "
                              "once it is reloaded\n" % conf_path)
-        if reload_command:
+        if reload_command and old_conf is None:
+            # There was no configuration for nginx to run with, so none to reload (and reloading an nginx that is
+            # not running fails).
+            print("not reloading nginx: %s is new; start nginx with it" % conf_path)
+        elif reload_command:
             # The new routes must be live before a client can read a bootstrap that names them.
             done = subprocess.run(reload_command, shell=True)
             if done.returncode != 0:
                 # The old configuration goes back, so the next publish sees the change and reloads again, and
                 # the files placed for the new bootstrap go: the site is as it was.
-                if old_conf is None:
-                    os.remove(conf_path)
-                else:
-                    swap_bytes(conf_path, old_conf, scratch)
+                swap_bytes(conf_path, old_conf, scratch)
                 for rel in set(written) - set(present) - {CONF_FILE}:
                     _discard(os.path.join(out, rel))
                 remove_empty_folders(out)
