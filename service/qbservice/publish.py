@@ -6,6 +6,7 @@ an older bootstrap names goes once no client can hold that bootstrap any more.""
 import argparse
 import contextlib
 import fcntl
+import hashlib
 import json
 import os
 import re
@@ -37,32 +38,49 @@ class Release:
     file and, unless the site holds it already, linked or copied from that open file to a scratch name; then it is
     closed, so one file at a time is open however many the catalogue has. What is placed and what the bootstrap
     says of it are the same bytes. Icons go to media/<tag>/<path>, packages to files/<id>/<tag>/<file name>, the
-    tag taken from the file's SHA-256."""
+    tag taken from the file's SHA-256 (see site_path). known: the site paths the site holds or a recent bootstrap
+    names."""
 
-    def __init__(self, catalogue, out, scratch):
+    def __init__(self, catalogue, out, scratch, known):
         self.files = {}      # site path -> scratch name holding its file, or None when the site holds it already
         self.digests = {}    # app id -> Digests of its package
         self.icon_urls = {}  # icon path in the catalogue -> URL path on the site
         self.packages = {}   # app id -> site path of its package
+        self._known = set(known)
+        self._folded = {}    # case-folded site path -> the known paths that fold to it
+        for known_path in self._known:
+            self._folded.setdefault(known_path.casefold(), set()).add(known_path)
         for rel, full in sorted(catalogue.icons.items()):
             _, site = self._stage(catalogue, catalogue.icon_root, full, out, scratch,
-                                  lambda d: "media/%s/%s" % (d.sha256[:TAG_LENGTH], rel))
+                                  lambda tag: "media/%s/%s" % (tag, rel))
             self.icon_urls[rel] = "/" + urllib.parse.quote(site)
         for app_id, pkg in sorted(catalogue.packages.items()):
             self.digests[app_id], self.packages[app_id] = self._stage(
                 catalogue, catalogue.package_root, pkg.path, out, scratch,
-                lambda d: "files/%d/%s/%s" % (app_id, d.sha256[:TAG_LENGTH], pkg.name))
+                lambda tag: "files/%d/%s/%s" % (app_id, tag, pkg.name))
 
-    def _stage(self, catalogue, root, path, out, scratch, site_path):
-        """Opens, checks and hashes one file, and stages it for its site path, site_path(digests): (digests, site
-        path)."""
+    def site_path(self, digests, tagged):
+        """Where a file of these digests goes, tagged(tag) being its path with a tag: the tag is the first digits of
+        the file's SHA-256, unless that path differs only in letter case from one known or placed (nginx's maps,
+        and some file systems and storage, would take them for one). The tag is then taken from the SHA-256 and
+        the path, and kept while a recent bootstrap names the path, so the file's URL stays."""
+        plain = tagged(digests.sha256[:TAG_LENGTH])
+        named = tagged(hashlib.sha256((digests.sha256 + "/" + plain).encode("utf-8")).hexdigest()[:TAG_LENGTH])
+        twins = self._folded.get(plain.casefold(), set()) - {plain}
+        site = named if named in self._known or twins else plain
+        self._known.add(site)
+        self._folded.setdefault(site.casefold(), set()).add(site)
+        return site
+
+    def _stage(self, catalogue, root, path, out, scratch, tagged):
+        """Opens, checks and hashes one file, and stages it for its site path: (digests, site path)."""
         try:
             f, st = open_inside(root, path)
         except OSError as e:
             raise CatalogueError("%s: %s" % (path, e.strerror or e))
         with f:
             digests = catalogue.digests.of_open(path, f, st)
-            site = site_path(digests)
+            site = self.site_path(digests, tagged)
             self.files[site] = stage_file(f, st, os.path.join(out, site), scratch)
         return digests, site
 
@@ -316,14 +334,17 @@ def publish(catalogue, out, listen, collector, base_url="", reload_command=None,
     with site_lock(out):
         scratch = Scratch(out)
         try:
-            release = Release(catalogue, out, scratch)
-            return _publish(catalogue, out, listen, collector, base_url, reload_command, say, release, scratch, now)
+            present = managed_files(out)
+            generations = read_generations(os.path.join(out, STATE_DIR, STATE_FILE))
+            release = Release(catalogue, out, scratch, {p for g in generations for p in g["files"]} | set(present))
+            return _publish(catalogue, out, listen, collector, base_url, reload_command, say, release, scratch,
+                            present, generations, now)
         finally:
             scratch.close()
 
 
-def _publish(catalogue, out, listen, collector, base_url, reload_command, say, release, scratch, now):
-    present = managed_files(out)
+def _publish(catalogue, out, listen, collector, base_url, reload_command, say, release, scratch, present,
+             generations, now):
     written = []
     for rel, staged in sorted(release.files.items()):
         if staged:
@@ -332,7 +353,7 @@ def _publish(catalogue, out, listen, collector, base_url, reload_command, say, r
             written.append(rel)
             say("wrote %s" % rel)
     state_path = os.path.join(out, STATE_DIR, STATE_FILE)
-    kept, gone = next_generations(read_generations(state_path), release.generation(), present,
+    kept, gone = next_generations(generations, release.generation(), present,
                                   time.time() if now is None else now)
     downloads, packages = live_routes(kept)
     conf = nginx_conf(out, os.path.join(out, STATE_DIR), listen, collector,

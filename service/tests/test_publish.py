@@ -195,6 +195,14 @@ class PublishTest(unittest.TestCase):
         self.assertIn("files/1/" + long_name[2:], "\n".join(self.publish()))
         replace_file(os.path.join(self.folder, "i/a.png"), b"AA")
         self.assertNotIn("a.png.publishing", "\n".join(self.publish()))
+        # Renamed in letter case alone, the old name still served: nginx's maps would take both for one key.
+        os.rename(os.path.join(self.folder, long_name), os.path.join(self.folder, long_name[:-3] + "EXE"))
+        doc["apps"][0]["package"] = long_name[:-3] + "EXE"
+        write_folder(self.folder, doc, {})
+        self.publish()
+        with open(os.path.join(self.site, "nginx.conf"), encoding="utf-8") as f:
+            keys = re.findall(r'^ +"(/[^"]*)" ', f.read(), re.M)
+        self.assertEqual(len({k.lower() for k in keys}), len(keys))
 
     def test_a_publish_while_another_holds_the_site_fails_and_writes_nothing(self):
         os.makedirs(os.path.join(self.site, "nginx"))
