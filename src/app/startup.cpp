@@ -135,8 +135,10 @@ void startCatalogueLoad() {
 
 void refreshCatalogue() {
     AppState& app = appState();
-    if (app.catalogueLoading || app.earlyLoadRunning) return;
-    startCatalogueLoadThread(app.config.server, app.mainWnd, app.config.channel);
+    // One load at a time: an older one ending after a newer one would show its outcome (offline, say)
+    // over the newer lists. A load is over once its last step is adopted.
+    if (app.catalogueLoading || app.earlyLoadRunning || !app.catalogueSettled) return;
+    if (startCatalogueLoadThread(app.config.server, app.mainWnd, app.config.channel)) app.catalogueSettled = false;
 }
 
 bool dialogMessageFilter(MSG* msg) { return settingsDialogMessage(msg) || proxyAuthDialogMessage(msg); }
