@@ -110,8 +110,10 @@ void considerAutoUpdate() {
         run.due = false;
         return;
     }
-    const updates::AutoStart verdict = app.batch.active() ? updates::AutoStart::WaitForIdle
-                                                          : updates::autoStartVerdict(startFacts());
+    // It waits while another batch runs, and while an uninstaller the user started runs: Windows Installer
+    // takes one install or removal at a time (1618).
+    const bool busy = app.batch.active() || !app.installed.uninstalling.empty();
+    const updates::AutoStart verdict = busy ? updates::AutoStart::WaitForIdle : updates::autoStartVerdict(startFacts());
     if (verdict == updates::AutoStart::NotThisCheck) run.due = false;
     if (verdict == updates::AutoStart::WaitForIdle || verdict == updates::AutoStart::WaitForPower)
         ::SetTimer(app.mainWnd, kAutoUpdateTimerId, updates::kAutoStartRetryMs, nullptr);
