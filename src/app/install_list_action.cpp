@@ -68,7 +68,8 @@ void queueImport(const ImportPlan& plan) {
 
 void importList(const InstallList& list, bool unattended) {
     AppState& state = appState();
-    if (state.batch.active()) return showToast(L"请等当前的批量安装结束后再导入软件清单", ToastError);
+    constexpr wchar_t kBatchRuns[] = L"请等当前的批量安装结束后再导入软件清单";
+    if (state.batch.active()) return showToast(kBatchRuns, ToastError);
     const ImportPlan plan =
         planImport(list, state.config.server, state.config.channel, state.catalogue.apps, state.installed.byId);
     const bool asks = !unattended || state.lists.confirm || plan.match == ListMatch::ByName;
@@ -83,6 +84,8 @@ void importList(const InstallList& list, bool unattended) {
     if (asks && shellServices().messageBox(listOwner(), importQuestion(plan), kImportCaption,
                                            MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return;
+    // While the question was open, an automatic update or 全部升级 may have started a batch of its own.
+    if (state.batch.active()) return showToast(kBatchRuns, ToastError);
     if (state.settingsWnd) ::DestroyWindow(state.settingsWnd);
     queueImport(plan);
 }

@@ -532,6 +532,22 @@ TEST_F(SettingsWindow, ImportingAListAsksThenQueuesWhatIsNotInstalledAsOneBatch)
     followBatch();
     EXPECT_EQ(state.noticeText, L"已安装 2 款");
     EXPECT_EQ(state.noticeSkipped, L"已跳过：「丙」、「外星」");
+
+    // A batch that began while the question was open (an automatic update) keeps its apps.
+    open();
+    calls_.log.clear();
+    ShellServices& services = shellServices();
+    const auto ask = services.messageBox;
+    services.messageBox = [&](HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
+        state.batch.add(9, L"自动升级");
+        return ask(owner, text, caption, flags);
+    };
+    press(kSettingsImportId);
+    ASSERT_TRUE(answered(4));
+    services.messageBox = ask;
+    EXPECT_TRUE(calls_.log.empty());
+    EXPECT_EQ(state.batch.items.size(), 1u);
+    EXPECT_EQ(state.toastText, L"请等当前的批量安装结束后再导入软件清单");
     qbtest::removeTree(folder);
 }
 
