@@ -84,8 +84,14 @@ void installAfterDownload(int32_t taskId, const TaskSnapshot& task, bool inBatch
 }  // namespace
 
 InstallStart installAndReport(int32_t taskId) {
-    if (deferForRunningApp(taskId)) return InstallStart::Deferred;
     ShellServices& services = shellServices();
+    // Never beside the app's own uninstaller (an update whose app closed while it was asked for).
+    if (appState().installed.uninstalling.count(taskId)) {
+        const AppInfo* app = appState().catalogue.findApp(taskId);
+        showToast(L"「" + (app ? app->name : std::wstring()) + L"」正在卸载，卸载结束后可点击安装", ToastNeutral);
+        return InstallStart::Refused;
+    }
+    if (deferForRunningApp(taskId)) return InstallStart::Deferred;
     const auto tasks = services.taskSnapshot();
     const auto task = tasks.find(taskId);
     if (!services.install(taskId, task == tasks.end() ? InstallRequest{} : installRequestFor(task->second)))

@@ -9,6 +9,7 @@ namespace {
 std::wstring quoted(const std::wstring& name) { return L"「" + name + L"」"; }
 
 bool taskBusy(int32_t appId) {
+    if (appState().restartAfterUpdate.count(appId)) return true;  // its update waits for the app to close
     const auto tasks = shellServices().taskSnapshot();
     const auto task = tasks.find(appId);
     if (task == tasks.end()) return false;
@@ -25,7 +26,8 @@ void uninstallFromCard(int32_t appId) {
     const std::wstring name = info->name;
     if (app.installed.uninstalling.count(appId)) return showToast(quoted(name) + L"正在卸载", ToastNeutral);
     // Its installer may be about to run or running: the two would work on the same files.
-    if (taskBusy(appId)) return showToast(quoted(name) + L"正在下载或安装，请稍后再卸载", ToastNeutral);
+    const std::wstring busy = quoted(name) + L"正在下载或安装，请稍后再卸载";
+    if (taskBusy(appId)) return showToast(busy, ToastNeutral);
 
     // Windows may list it under a longer name ("Photo Studio (64-bit)"): the question says what will run.
     std::wstring question = L"确定要卸载" + quoted(name) + L"吗？";
@@ -38,6 +40,7 @@ void uninstallFromCard(int32_t appId) {
     // The box was modal: the registrations may have been read again, or an uninstall begun, meanwhile.
     const InstallStatus* status = installStatusOf(app, appId);
     if (!status || app.installed.uninstalling.count(appId)) return;
+    if (taskBusy(appId)) return showToast(busy, ToastNeutral);
     if (!shellServices().startUninstall(app.mainWnd, appId, status->registration))
         return showToast(quoted(name) + L"未能卸载", ToastError);
     app.installed.uninstalling.insert(appId);

@@ -676,6 +676,24 @@ TEST_F(CardMenuInput, UninstallAsksWithNoAsTheDefaultAndRunsOneUninstallerAtATim
         EXPECT_TRUE(calls_.log.empty()) << s;
         EXPECT_EQ(state.toastText, L"「画图」正在下载或安装，请稍后再卸载") << s;
     }
+    // Nor while its update waits for the app to close, nor once an installer started during the question.
+    calls_.tasks.clear();
+    state.restartAfterUpdate[7] = {L"paint.exe"};
+    openMenu();
+    clickItem(CardMenuUninstall);
+    EXPECT_TRUE(calls_.log.empty());
+    state.restartAfterUpdate.clear();
+    ShellServices& services = shellServices();
+    const auto ask = services.messageBox;
+    services.messageBox = [&](HWND owner, const std::wstring& text, const std::wstring& caption, UINT flags) {
+        calls_.tasks = {{7, wintest::task(7, L"画图", Installing)}};
+        return ask(owner, text, caption, flags);
+    };
+    openMenu();
+    clickItem(CardMenuUninstall);
+    services.messageBox = ask;
+    EXPECT_TRUE(calls_.log.empty());
+    EXPECT_EQ(state.toastText, L"「画图」正在下载或安装，请稍后再卸载");
 }
 
 }  // namespace
@@ -773,6 +791,11 @@ TEST_F(MainWindowInput, AnUpdateOfARunningAppAsksFirstAndABatchSkipsIt) {
     EXPECT_TRUE(calls_.log.empty());
     EXPECT_FALSE(state.batch.active());
     EXPECT_EQ(state.noticeSkipped, L"已跳过：「画图」");
+    // No installer starts beside the app's own uninstaller, whichever road leads there.
+    state.installed.uninstalling = {7};
+    send(WM_QB_APP_CLOSED, 7, 1);
+    EXPECT_TRUE(calls_.log.empty());
+    EXPECT_EQ(state.toastText, L"「画图」正在卸载，卸载结束后可点击安装");
 }
 
 }  // namespace
