@@ -284,9 +284,11 @@ void save(HWND hwnd, SettingsResources& held) {
     services.setDownloadDirOverride(folder);
     services.setConnectionsPerDownload(app.config.connectionsPerDownload);
     services.setSpeedLimit(app.config.speedLimitKBps);
-    services.saveConfig(app.config);
+    const bool saved = services.saveConfig(app.config);
     ::DestroyWindow(hwnd);
-    showToast(folder.empty() ? L"已恢复默认下载目录" : L"下载目录已保存", ToastSuccess);
+    // A file that could not be written is said so: the settings hold until the program ends, no longer.
+    if (!saved) showToast(L"无法写入配置文件，重启后设置将恢复", ToastError);
+    else showToast(folder.empty() ? L"已恢复默认下载目录" : L"下载目录已保存", ToastSuccess);
     repaintMainWindow();
 }
 

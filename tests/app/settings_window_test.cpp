@@ -359,6 +359,12 @@ TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
     EXPECT_EQ(appState().toastKind, ToastSuccess);
     EXPECT_EQ(qbtest::readFileBytes(configPath_), configFileText(appState().config));  // the format: config tests
     EXPECT_FALSE(appState().config.silentInstall);
+    open();
+    shellServices().saveConfig = [](const AppConfig&) { return false; };  // the file cannot be written
+    press(kSettingsSaveId);
+    expectClosedAndMainEnabled();
+    EXPECT_EQ(appState().toastText, L"无法写入配置文件，重启后设置将恢复");
+    EXPECT_EQ(appState().toastKind, ToastError);
 }
 
 // 自动升级 and 关闭时最小化到托盘 load from and save to config.json, 开机启动 from and to the Run entry,
