@@ -28,11 +28,12 @@ AttemptVerdict decideOk(const AttemptFacts& f) {
             return v;
         }
         v.takeTotalSize = f.hasContentRange && f.totalSize > 0;
+        // A file larger than the probe said goes on to its end from where the answer stopped.
         const bool serverHoldsMore = f.totalSize > 0 && f.position < f.totalSize;
-        if (pastEnd || (answerWhole && !serverHoldsMore)) {
+        if ((pastEnd || answerWhole) && !serverHoldsMore) {
             v.outcome = AttemptOutcome::Done;
         } else {
-            v.outcome = answerWhole ? AttemptOutcome::Continue : AttemptOutcome::Retry;
+            v.outcome = pastEnd || answerWhole ? AttemptOutcome::Continue : AttemptOutcome::Retry;
         }
         return v;
     }

@@ -86,9 +86,11 @@ public:
         // a body that claims less, would otherwise be kept as the file's first bytes.
         const bool wholeFileFromZero = status == 200 && transfer_.acceptFull && attemptStart_ == 0 &&
                                        response_.contentLength == transfer_.end + 1;
-        // A segment's range is part of the file planned only while the server still gives that file's
-        // size: another total means the file was replaced since the probe.
-        const bool sameFile = !transfer_.clip || response_.totalSize < 0 || response_.totalSize == transfer_.end + 1;
+        // Bytes past the first are part of the file planned only while the server still gives that file's
+        // size: another total means the file was replaced since the probe, or since the bytes before them
+        // came (a single connection takes the total of an answer from the first byte).
+        const bool sameFile = response_.totalSize < 0 || transfer_.end < 0 || response_.totalSize == transfer_.end + 1 ||
+                              (!transfer_.clip && attemptStart_ == 0);
         const bool askedRange = status == 206 && response_.rangeStart == attemptStart_ && sameFile;
         if (wholeFileFromZero || askedRange) return true;
         rangeIgnored = true;
@@ -422,7 +424,11 @@ void DownloadJob::applyVerdict(Transfer& transfer, PartCursor& cursor, const Att
             task.resolvedUrl.clear();
         }
     }
-    if (verdict.takeTotalSize) task.totalBytes.store(attempt.response.totalSize);
+    if (verdict.takeTotalSize) {
+        task.totalBytes.store(attempt.response.totalSize);
+        // One connection goes on to the end of the file the answer was part of (only it uses the end then).
+        if (!transfer.clip) transfer.end = attempt.response.totalSize - 1;
+    }
     if (verdict.rewind) rewind(transfer, cursor);
 }
 

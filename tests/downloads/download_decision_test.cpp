@@ -106,6 +106,7 @@ TEST(DownloadDecision, OkAnswersAreCompleteOnlyWhenTheirBytesArrived) {
         {"206 cut short", true, true, false, 206, 4000, 5000, 4999, 1000, 3000, O::Retry, false},
         {"206 whole, server has no more", true, true, false, 206, 2000, 3000, 4999, 1000, 3000, O::Done, false},
         {"206 whole, server has more", true, true, false, 206, 2000, 5000, 4999, 1000, 3000, O::Continue, false},
+        {"206 to the probe's end of a larger file", true, true, false, 206, 4000, 9000, 4999, 1000, 5000, O::Continue, false},
         {"206 whole, total unknown", true, true, false, 206, 2000, -1, 4999, 1000, 3000, O::Done, false},
         {"206 without a known end", true, true, false, 206, -1, -1, -1, 0, 10, O::Done, false},
         {"206 for a part, short", true, false, false, 206, 4000, 5000, 4999, 1000, 3000, O::Retry, false},

@@ -99,6 +99,19 @@ TEST_F(DownloadEngine, DropResumesWithARangeFromTheLastByte) {
     EXPECT_EQ(w[0].receivedBytes, 3000000);
 }
 
+// The first answer came with another total than the resumed one: the file was replaced in between, so the
+// resumed bytes are never written after the first ones; the file starts over, and ends where the server's ends.
+TEST_F(DownloadEngine, AResumedRangeOfAnotherTotalStartsTheFileOver) {
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"dropAfter": 3000000, "headers": {"Content-Range":
+                                            "bytes 0-8388730/9000000"}}])"));
+    start(2, packageMd5(2));
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    EXPECT_EQ(qbtest::readFileBytes(downloaded(L"big-setup.exe")), packageBytes(2));
+    EXPECT_EQ(fileRanges(2), (std::vector<std::string>{"bytes=0-0", kBigRange, "bytes=3000000-8999999",
+                                                       "bytes=0-8999999"}));
+}
+
 TEST_F(DownloadEngine, DropWithoutRangeSupportStartsOverAndCorrectsProgress) {
     ASSERT_TRUE(service.addAppFaults(2, R"([{"ignoreRange": true}, {"ignoreRange": true, "dropAfter": 3000000},
                                             {"ignoreRange": true}])"));
