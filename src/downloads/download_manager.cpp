@@ -41,6 +41,15 @@ void DownloadManager::post(UINT message, WPARAM wParam) {
 void DownloadManager::notifyChanged() { post(WM_QB_REFRESH, 0); }
 
 void DownloadManager::fail(Task& task, TaskState from, const DownloadError& error) {
+    const DownloadFault fault = error.fault;
+    const bool fileSound = fault == DownloadFault::ServiceTrouble || fault == DownloadFault::CannotOpen ||
+                           fault == DownloadFault::CannotWrite || fault == DownloadFault::NoSpace;
+    bool kept = false;
+    if (from == Downloading && fileSound) {
+        std::lock_guard<std::mutex> lock(task.segmentsMutex);
+        kept = writtenBytes(task.segments) > 0;
+    }
+    task.bytesKept.store(kept);  // before the state: whoever sees it failed sees whether its bytes count
     if (!task.advance(from, Failed)) return;
     task.setError(error);
     recordProgressOf(task, true);
@@ -64,14 +73,18 @@ void DownloadManager::startDownload(int32_t appId, const DownloadIdentity& packa
         if (it != tasks.end()) {
             const uint32_t state = it->second->state.load();
             if (state < Completed || state == InstallQueued) return;
-            paused = state == Paused;
+            // The same package as the download that failed with its bytes kept goes on from them too.
+            const DownloadIdentity& failed = it->second->identity;
+            paused = state == Paused || (state == Failed && it->second->bytesKept.load() && failed.md5 == package.md5 &&
+                                         failed.sha256 == package.sha256);
             if (!paused) {
                 previous = std::move(it->second);
                 tasks.erase(it);
             }
         }
     }
-    // A paused download goes on from its bytes on disk; a second one would compete for its file.
+    // A paused download goes on from its bytes on disk (so does a failed one that kept them); a second one
+    // would compete for its file.
     if (paused) return resume(appId);
 
     auto task = std::make_shared<Task>(appId, package);
@@ -315,6 +328,7 @@ std::map<int32_t, TaskSnapshot> DownloadManager::snapshot() {
         s.error = task.error();
         s.retryCount = task.retryCount.load();
         s.installerFailed = task.installerFailed.load();
+        s.bytesKept = s.state == Failed && task.bytesKept.load();
         s.installerType = static_cast<InstallerType>(task.installerType.load());
         s.installerExitCode = task.installerExitCode.load();
         s.restartNeeded = task.restartNeeded.load();

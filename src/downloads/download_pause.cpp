@@ -147,13 +147,13 @@ bool DownloadManager::pauseAll(DWORD milliseconds) {
 
 void DownloadManager::resume(int32_t appId, const std::string& url, const std::vector<std::string>& mirrors) {
     std::shared_ptr<Task> previous = find(appId);
-    if (!previous || previous->state.load() != Paused) return;
+    if (!previous || !previous->goesOnFromDisk()) return;
     const std::shared_ptr<Task> task = resumedTask(*previous, url, mirrors);
     {
         std::lock_guard<std::mutex> lock(tasksMutex);
         // A second click, or a cancel that came first, finds the task replaced or no longer paused.
         const auto it = tasks.find(appId);
-        if (it == tasks.end() || it->second != previous || previous->state.load() != Paused) return;
+        if (it == tasks.end() || it->second != previous || !previous->goesOnFromDisk()) return;
         task->generation = ++lastGeneration;
         it->second = task;
     }

@@ -25,6 +25,11 @@ std::wstring Task::partialPath() {
     return identity.partPath;
 }
 
+bool Task::goesOnFromDisk() const {
+    const uint32_t now = state.load();
+    return now == Paused || (now == Failed && bytesKept.load());
+}
+
 DownloadIdentity Task::currentIdentity() {
     DownloadIdentity current;
     {

@@ -99,6 +99,10 @@ struct Task {
     std::atomic<bool> md5Ok{true};  // false when any digest the catalogue gave differs from the file's
     std::atomic<bool> isArchive{false};
     std::atomic<bool> installerFailed{false};  // its installer's exit code is not one of success
+    // Failed while downloading, for a reason that leaves its ".part" file sound (the network, the
+    // service, the disk), with bytes written: starting it again goes on from them, as from a pause.
+    std::atomic<bool> bytesKept{false};
+    bool goesOnFromDisk() const;  // Paused, or failed with bytes kept
     std::atomic<uint32_t> installerType{static_cast<uint32_t>(InstallerType::Unknown)};  // from its bytes
     std::atomic<uint32_t> installerExitCode{0};
     std::atomic<bool> restartNeeded{false};  // installed; the change takes effect after a restart
@@ -165,6 +169,7 @@ struct TaskSnapshot : DownloadIdentity {
     DownloadError error;  // why it failed
     int32_t retryCount = 0;
     bool installerFailed = false;
+    bool bytesKept = false;  // failed with bytes on disk that starting it again goes on from
     InstallerType installerType = InstallerType::Unknown;
     uint32_t installerExitCode = 0;
     bool restartNeeded = false;

@@ -241,6 +241,20 @@ TEST_F(DownloadJournalTest, PauseKeepsThePartFileAndResumeGoesOnFromTheRecordedB
     EXPECT_TRUE(journalOnDisk(journalPath).empty());  // finished: it left the journal
 }
 
+// The network went away for longer than the retries last: starting the download again goes on from its bytes.
+TEST_F(DownloadJournalTest, ADownloadThatFailedWithItsBytesGoesOnFromThemWhenStartedAgain) {
+    ASSERT_TRUE(service.addAppFaults(2, R"([{}, {"dropAfter": 3000000}, {"status": 503, "repeat": 12}])"));
+    start(2, packageMd5(2));
+    ASSERT_TRUE(finish(2));
+    ASSERT_EQ(task(2).state, Failed);
+    EXPECT_TRUE(task(2).bytesKept);
+    start(2, packageMd5(2));
+    ASSERT_TRUE(finish(2));
+    EXPECT_EQ(task(2).state, Completed);
+    EXPECT_TRUE(qbtest::readFileBytes(downloaded(L"big-setup.exe")) == packageBytes(2));
+    EXPECT_EQ(fileRanges(2).back(), "bytes=3000000-" + std::to_string(kBigSize - 1));
+}
+
 TEST_F(DownloadJournalTest, ANewDownloadIsInTheJournalAsSoonAsItsPartFileExists) {
     // Its first request fails and the retry waits: killed now, the program must still know the
     // ".part" it made (sized for the whole file), or the next start would leave it on disk forever.
