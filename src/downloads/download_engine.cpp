@@ -393,10 +393,12 @@ bool DownloadJob::restartFile(TaskState from) {
     Task& task = *task_;
     keepRecorded_ = false;
     task.md5Ok.store(true);
-    if (!setFileSize(task.partFile.get(), 0) || (presized_ > 0 && !setFileSize(task.partFile.get(), presized_)))
-        return failed(from, systemError(DownloadFault::CannotWrite));
+    // Neither the journal nor the live record may vouch for bytes the file no longer holds.
     manager_.liveProgress.release(task.liveSlot);
     task.liveSlot = -1;
+    if (!forgetRecordedBytes()) return failed(from, {DownloadFault::CannotWrite});
+    if (!setFileSize(task.partFile.get(), 0) || (presized_ > 0 && !setFileSize(task.partFile.get(), presized_)))
+        return failed(from, systemError(DownloadFault::CannotWrite));
     transfer_.stop.store(false);
     transfer_.wholeOffered.store(false);
     transfer_.aloneRunEnded.store(false);
