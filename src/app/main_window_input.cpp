@@ -315,6 +315,7 @@ LRESULT onTimer(HWND hwnd, UINT_PTR id) {
     if (id == kPageRepeatTimerId) onPageRepeatTimer(hwnd);
     if (id == kUpdateCheckTimerId) onUpdateCheckTimer();
     if (id == kAutoUpdateTimerId) onAutoUpdateTimer(hwnd);
+    if (id == kTrayRetryTimerId) onTrayRetryTimer(hwnd);
     if (id == kInstalledReadTimerId) {
         ::KillTimer(hwnd, id);
         startInstalledAppsReadNow();

@@ -88,8 +88,17 @@ bool connectionMetered() {
 
 void trayAtStart(HWND window, bool background) {
     tray().background = background;
-    if (background || appState().config.closeToTray) showTrayIcon(window);
+    if ((background || appState().config.closeToTray) && !showTrayIcon(window))
+        ::SetTimer(window, kTrayRetryTimerId, 5000, nullptr);
     scheduleUpdateChecks(window);
+}
+
+void onTrayRetryTimer(HWND window) {
+    Tray& state = tray();
+    if (showTrayIcon(window) || ++state.addFailures >= 12) {
+        ::KillTimer(window, kTrayRetryTimerId);
+        if (!state.shown && !::IsWindowVisible(window)) showMainWindow(window);
+    }
 }
 
 void showTrayNotice(HWND window, const std::wstring& title, const std::wstring& text) {
@@ -177,9 +186,9 @@ UINT taskbarCreatedMessage() {
 
 void onTaskbarCreated(HWND window) {
     Tray& state = tray();
-    if (!state.shown) return;
+    if (!state.shown && !state.background && !appState().config.closeToTray) return;
     state.shown = false;
-    showTrayIcon(window);
+    if (showTrayIcon(window)) ::KillTimer(window, kTrayRetryTimerId);
 }
 
 void removeTrayIcon(HWND window) {

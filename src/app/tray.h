@@ -25,16 +25,22 @@ std::vector<TrayMenuItem> trayMenuItems(size_t updatable);
 struct Tray {
     bool background = false;  // started with --background: closing the window leaves the program in the tray
     bool shown = false;       // the icon is in the notification area
+    int addFailures = 0;      // tries at adding the icon that failed in a row (a shell not up yet)
     qb::Mailbox<std::vector<updates::Updatable>> toName;  // apps a notice is to name, from the worker that chose them
 };
 Tray& tray();
 
 bool showTrayIcon(HWND window);
 void removeTrayIcon(HWND window);
-// The shell's "TaskbarCreated": a restarted Explorer has lost every icon, so one that was shown is
-// added again.
+// The shell's "TaskbarCreated": a restarted Explorer has lost every icon, so one that was shown, or
+// could not be added yet, is added again.
 UINT taskbarCreatedMessage();
 void onTaskbarCreated(HWND window);
+// An icon the shell did not take at the start (it is not up yet at sign-in) is tried again every
+// 5 s; after a minute without one, a window hidden in the tray is shown instead, so the program is never
+// left running out of reach.
+constexpr UINT_PTR kTrayRetryTimerId = 42;
+void onTrayRetryTimer(HWND window);
 // Shows, restores and brings the window to the front; its first showing paints it for the first time.
 void showMainWindow(HWND window);
 // The close button (or Alt+F4): true when the window went to the tray instead of closing.
