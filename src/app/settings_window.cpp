@@ -18,6 +18,7 @@
 #include "app/sign_in_start.h"
 #include "app/tray.h"
 #include "access/control_object.h"
+#include "base/paths.h"
 #include "base/win_handles.h"
 #include "render/contrast.h"
 #include "base/window_messages.h"
@@ -36,6 +37,7 @@ constexpr wchar_t kAutoUpdateHint[] = L"有可升级的软件时在后台自动�
 constexpr wchar_t kListHint[] = L"导出已安装的软件，在另一台电脑上按清单一次装好";
 constexpr wchar_t kSpeedHint[] = L"所有下载合计，0 表示不限速，保存后立即生效";
 constexpr wchar_t kSignInFailed[] = L"无法设置开机启动，请稍后重试";
+constexpr wchar_t kFolderNotWhole[] = L"请填写完整的文件夹路径";
 constexpr COLORREF kVersionTextColour = 0xA09996;  // #9699A0
 constexpr COLORREF kLabelTextColour = RGB(0x1D, 0x21, 0x29);
 constexpr COLORREF kHintTextColour = RGB(0x86, 0x90, 0x9C);
@@ -238,14 +240,19 @@ void browse(HWND hwnd) {
     if (!folder.empty()) ::SetWindowTextW(appState().settingsDirEdit, folder.c_str());
 }
 
+// Why a save could not go through, under the buttons; the window stays.
+void showProblem(HWND hwnd, const wchar_t* text) {
+    HWND problem = ::GetDlgItem(hwnd, kSettingsProblemId);
+    ::SetWindowTextW(problem, text);
+    ::ShowWindow(problem, SW_SHOW);
+}
+
 // The Run entry follows the switch when it changed; false, with the reason shown, when it could not.
 bool saveSignIn(HWND hwnd, SettingsResources& held) {
     const bool on = switchIsOn(::GetDlgItem(hwnd, kSettingsSignInId));
     if (on == held.startedAtSignIn) return true;
     if (!setStartAtSignIn(on)) {
-        HWND problem = ::GetDlgItem(hwnd, kSettingsProblemId);
-        ::SetWindowTextW(problem, kSignInFailed);
-        ::ShowWindow(problem, SW_SHOW);
+        showProblem(hwnd, kSignInFailed);
         return false;
     }
     held.startedAtSignIn = on;
@@ -263,11 +270,13 @@ void followCloseToTray(const AppState& app) {
 }
 
 void save(HWND hwnd, SettingsResources& held) {
-    if (!saveSignIn(hwnd, held)) return;  // nothing saved: the window stays with the reason
     AppState& app = appState();
     wchar_t text[MAX_PATH] = {};
     ::GetWindowTextW(app.settingsDirEdit, text, MAX_PATH);
     const std::wstring folder = folderToSave(text);
+    // A relative folder would follow the current folder of whoever started the program.
+    if (!folder.empty() && !qb::isAbsolutePath(folder)) return showProblem(hwnd, kFolderNotWhole);
+    if (!saveSignIn(hwnd, held)) return;  // nothing saved: the window stays with the reason
     app.config.downloadDir = folder;
     app.config.connectionsPerDownload = choiceValue(::GetDlgItem(hwnd, kSettingsConnectionsId));
     app.config.silentInstall = switchIsOn(::GetDlgItem(hwnd, kSettingsSilentId));

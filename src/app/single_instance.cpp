@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "base/paths.h"
 #include "base/window_messages.h"
 
 namespace {
@@ -77,12 +78,6 @@ bool handOver(const std::wstring& pipeName, const HandOver& request) {
     return ::WriteFile(pipe.get(), message.data(), bytes, &written, nullptr) && written == bytes;
 }
 
-bool isAbsolutePath(const std::wstring& path) {
-    const bool drive = path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
-    const bool share = path.size() >= 3 && path[0] == L'\\' && path[1] == L'\\';
-    return drive || share;
-}
-
 }  // namespace
 
 InstanceNames instanceNames(const std::wstring& userSid, DWORD sessionId) {
@@ -100,7 +95,7 @@ std::optional<HandOver> decodeHandOver(const std::wstring& message) {
     const std::wstring prefix = std::wstring(kImportWord) + L"\n";
     if (message.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
     HandOver handOver{StartKind::Import, message.substr(prefix.size())};
-    if (!isAbsolutePath(handOver.file) || handOver.file.find_first_of(std::wstring(L"\r\n\0", 3)) != std::wstring::npos)
+    if (!qb::isAbsolutePath(handOver.file) || handOver.file.find_first_of(std::wstring(L"\r\n\0", 3)) != std::wstring::npos)
         return std::nullopt;
     return handOver;
 }

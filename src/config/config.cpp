@@ -6,6 +6,7 @@
 #include <cwctype>
 
 #include "base/atomic_file.h"
+#include "base/paths.h"
 #include "base/win_handles.h"
 #include "json/json.h"
 
@@ -130,7 +131,8 @@ AppConfig parseConfigText(const std::string& bytes) {
     std::wstring downloadDir = memberText(*root, "downloadDir", &present);
     if (present) {
         trimTrailing(downloadDir, L"\\/");
-        if (downloadDir.size() >= 3) config.downloadDir = downloadDir;
+        // A relative folder would follow the current folder of whoever started the program.
+        if (downloadDir.size() >= 3 && qb::isAbsolutePath(downloadDir)) config.downloadDir = downloadDir;
     }
     const json::Value* connections = root->find("connectionsPerDownload");
     if (connections && connections->kind == json::Kind::Number) {

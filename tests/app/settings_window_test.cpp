@@ -360,6 +360,11 @@ TEST_F(SettingsWindow, SavingAFolderStoresItWithoutTheTrailingSeparator) {
     EXPECT_EQ(qbtest::readFileBytes(configPath_), configFileText(appState().config));  // the format: config tests
     EXPECT_FALSE(appState().config.silentInstall);
     open();
+    ::SetWindowTextW(appState().settingsDirEdit, L"Downloads");  // relative: refused, and the window stays
+    press(kSettingsSaveId);
+    ASSERT_NE(appState().settingsWnd, nullptr);
+    EXPECT_EQ(windowText(::GetDlgItem(appState().settingsWnd, kSettingsProblemId)), L"请填写完整的文件夹路径");
+    ::SetWindowTextW(appState().settingsDirEdit, L"D:\\Downloads");
     shellServices().saveConfig = [](const AppConfig&) { return false; };  // the file cannot be written
     press(kSettingsSaveId);
     expectClosedAndMainEnabled();

@@ -29,7 +29,9 @@ TEST(ConfigParse, CleansValuesAndKeepsDefaultsForBadData) {
         {"{\"downloadDir\":\"D:\\\\Soft\\\\\\\\\"}", S, L"default", L"D:\\Soft"},
         {"{\"downloadDir\":\"C:\\\\\"}", S, L"default", L""},
         {"{\"downloadDir\":\"D:/x/\"}", S, L"default", L"D:/x"},
-        {"{\"downloadDir\":\"abc\"}", S, L"default", L"abc"},
+        {"{\"downloadDir\":\"abc\"}", S, L"default", L""},  // relative: it would follow the current folder
+        {"{\"downloadDir\":\"D:abc\"}", S, L"default", L""},
+        {"{\"downloadDir\":\"\\\\\\\\nas\\\\soft\"}", S, L"default", L"\\\\nas\\soft"},
         {"\xEF\xBB\xBF{\"channel\":\"bom\"}", S, L"bom", L""},
         {"{\"channel\":\"a\",\"channel\":\"b\"}", S, L"a", L""},
         {"{\"downloadDir\":\"D:\\\\下载\",\"server\":\"https://例子.cn/\",\"x\":{}}", L"https://例子.cn", L"default",
