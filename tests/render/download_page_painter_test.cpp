@@ -92,19 +92,14 @@ TEST_F(DownloadPagePaint, FifthRowFitsAndTheSixthCannotBeClicked) {
     EXPECT_GE(regionOf(HitKind::RowPause, 6).rect.top, 660);  // below the window: no point of it is in the client
 }
 
-// The keyboard's focus stays on its download when one is added above it, and follows the pointer's moves.
+// The keyboard's focus stays on its download when one is added above it, and follows the keys' moves.
 TEST_F(DownloadPagePaint, TheFocusStaysOnItsRowWhenARowIsAddedAbove) {
     for (int id : {10, 20}) addTask(id, Downloading, 1, 2);
     app.focus = KeyboardFocus{FocusTarget{FocusRegion::Content, 1, 1}, true};
     paint(1000, 660);
-    const FocusControl before = *focusControl(app, inputs, app.focus.target, 1000, 660);
     addTask(5, Downloading, 1, 2);
     paint(1000, 660);
-    const std::optional<FocusControl> after = focusControl(app, inputs, app.focus.target, 1000, 660);
-    ASSERT_TRUE(after.has_value());
-    EXPECT_EQ(after->kind, before.kind);  // what Space presses: still app 20's button
-    EXPECT_EQ(after->param, 20);
-    EXPECT_EQ(app.focus.ring.top, regionOf(before.kind, 20).rect.top);
+    EXPECT_EQ(focusControl(app, inputs, app.focus.target, 1000, 660).value().param, 20);  // what Space presses
     app.focus.target.index = 0;  // moved by a key: the new place holds
     EXPECT_EQ(holdFocus(app, inputs, 1000, 660).index, 0);
 }
