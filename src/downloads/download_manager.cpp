@@ -45,7 +45,8 @@ void DownloadManager::fail(Task& task, TaskState from, const DownloadError& erro
     const bool fileSound = fault == DownloadFault::ServiceTrouble || fault == DownloadFault::CannotOpen ||
                            fault == DownloadFault::CannotWrite || fault == DownloadFault::NoSpace;
     bool kept = false;
-    if (from == Downloading && fileSound) {
+    // Only while the job held the file: one it could not open again (its folder gone) keeps nothing.
+    if (from == Downloading && fileSound && task.partFile) {
         std::lock_guard<std::mutex> lock(task.segmentsMutex);
         kept = writtenBytes(task.segments) > 0;
     }
@@ -85,7 +86,7 @@ void DownloadManager::startDownload(int32_t appId, const DownloadIdentity& packa
     }
     // A paused download goes on from its bytes on disk (so does a failed one that kept them); a second one
     // would compete for its file.
-    if (paused) return resume(appId);
+    if (paused) return resume(appId, package.url, package.mirrors);
 
     auto task = std::make_shared<Task>(appId, package);
     {
