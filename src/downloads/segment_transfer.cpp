@@ -426,8 +426,13 @@ void DownloadJob::applyVerdict(Transfer& transfer, PartCursor& cursor, const Att
     }
     if (verdict.takeTotalSize) {
         task.totalBytes.store(attempt.response.totalSize);
-        // One connection goes on to the end of the file the answer was part of (only it uses the end then).
-        if (!transfer.clip) transfer.end = attempt.response.totalSize - 1;
+        // One connection goes on to the end of the file the answer was part of (only it uses the end then),
+        // and its segment with it, so that the journal records a segment inside the file.
+        if (!transfer.clip) {
+            transfer.end = attempt.response.totalSize - 1;
+            std::lock_guard<std::mutex> lock(task.segmentsMutex);
+            if (cursor.segment != kNoSegment) task.segments[cursor.segment].end = transfer.end;
+        }
     }
     if (verdict.rewind) rewind(transfer, cursor);
 }
