@@ -154,8 +154,10 @@ void actOnRegion(HWND hwnd, const HitRegion& region) {
 void followPointer(HWND hwnd, const HitRegion& hit) {
     AppState& app = appState();
     const SIZE client = clientUnits(hwnd);
-    if (const auto target = focusTargetOf(app, liveInputs(app), hit, client.cx, client.cy))
-        app.focus.target = *target;
+    if (const auto target = focusTargetOf(app, liveInputs(app), hit, client.cx, client.cy)) {
+        app.focus.target = app.focus.heldTarget = *target;
+        app.focus.heldId = target->region == FocusRegion::Content ? hit.param : 0;
+    }
 }
 
 bool anyTransferShown() {

@@ -83,6 +83,7 @@ void openFocusedCardMenu() {
 void setKeyboardFocus(const FocusTarget& target) {
     AppState& app = appState();
     app.focus.target = target;
+    app.focus.heldId = 0;  // the item there now is the one held from here on
     app.focus.ringShown = true;
     app.focus.revealPending = true;
     HWND edit = app.search.edit;
