@@ -36,8 +36,10 @@ bool deferForRunningApp(int32_t taskId) {
         return true;
     }
     if (!services.confirm(state.mainWnd, L"「" + name + L"」正在运行，关闭后继续升级？", L"升级软件", L"关闭并升级",
-                          L"取消"))
+                          L"取消")) {
+        state.restartAfterUpdate.erase(taskId);  // asked again after it came back, and declined
         return true;
+    }
     std::vector<std::wstring> programs;
     for (const RunningProcess& process : running) programs.push_back(process.image);
     state.restartAfterUpdate[taskId] = std::move(programs);
