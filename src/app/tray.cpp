@@ -95,7 +95,8 @@ void trayAtStart(HWND window, bool background) {
 
 void onTrayRetryTimer(HWND window) {
     Tray& state = tray();
-    if (showTrayIcon(window) || ++state.addFailures >= 12) {
+    const bool wanted = state.background || appState().config.closeToTray;
+    if (!wanted || showTrayIcon(window) || ++state.addFailures >= 12) {
         ::KillTimer(window, kTrayRetryTimerId);
         if (!state.shown && !::IsWindowVisible(window)) showMainWindow(window);
     }
