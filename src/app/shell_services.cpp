@@ -106,6 +106,7 @@ void bindDownloads(ShellServices& s) {
         DownloadIdentity package{app.name, downloadUrlFor(config.server, app.id, config.channel), app.md5,
                                  app.sha256, app.packageSize};
         package.pinnedPublisher = app.publisher;
+        package.version = app.version;
         package.mirrors = app.mirrors;
         DownloadManager::instance().startDownload(app.id, package);
     };

@@ -74,10 +74,12 @@ void DownloadManager::startDownload(int32_t appId, const DownloadIdentity& packa
         if (it != tasks.end()) {
             const uint32_t state = it->second->state.load();
             if (state < Completed || state == InstallQueued) return;
-            // The same package as the download that failed with its bytes kept goes on from them too.
+            // The same package as the download that failed with its bytes kept goes on from them too, when
+            // its digests will tell bytes of another package apart.
             const DownloadIdentity& failed = it->second->identity;
-            paused = state == Paused || (state == Failed && it->second->bytesKept.load() && failed.md5 == package.md5 &&
-                                         failed.sha256 == package.sha256);
+            paused = state == Paused || (state == Failed && it->second->bytesKept.load() && package.verifiable() &&
+                                         failed.md5 == package.md5 && failed.sha256 == package.sha256 &&
+                                         failed.version == package.version);
             if (!paused) {
                 previous = std::move(it->second);
                 tasks.erase(it);

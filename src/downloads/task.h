@@ -73,6 +73,7 @@ struct DownloadIdentity {
     std::wstring partPath{};   // the ".part" file beside it
     std::wstring fileName{};   // the name asked for, before a "(n)" made it free
     std::wstring pinnedPublisher{};  // the signer's simple name the catalogue expects; empty: any signer
+    std::wstring version{};  // the catalogue's version of the package; empty where unknown (the journal keeps none)
     // The catalogue's mirrors of the package, in its order; never read from the journal.
     std::vector<std::string> mirrors{};
     // The catalogue gave a digest to check the file against.

@@ -226,7 +226,8 @@ RowBarFill downloadRowBarFill(const TaskSnapshot& task) {
 }
 
 bool listsTaskPackage(const AppInfo* app, const TaskSnapshot& task) {
-    return app && task.md5 == app->md5 && task.sha256 == app->sha256;
+    return app && task.md5 == app->md5 && task.sha256 == app->sha256 &&
+           (task.version.empty() || task.version == app->version);
 }
 
 std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task, bool listed) {

@@ -85,7 +85,8 @@ struct RowButton {
 // `listed`: the catalogue lists the package a paused task's bytes are of; one it no longer lists (or a
 // journal's entry for an app it does not have) offers only 取消 and 重新下载.
 std::vector<RowButton> downloadRowButtons(const TaskSnapshot& task, bool listed = true);
-// Whether the catalogue's record gives the digests the task's bytes are checked against.
+// Whether the catalogue's record gives the digests the task's bytes are checked against, and the version
+// its download was started for (where the task knows it).
 bool listsTaskPackage(const AppInfo* app, const TaskSnapshot& task);
 
 // What the window says when the service lets a download down.

@@ -78,7 +78,13 @@ TEST(StateTexts, CardButtonByState) {
     EXPECT_EQ(cardButtonLook(&cancelledUpdate, true, false, InstalledLook::Updatable).label, L"升 级");
     EXPECT_EQ(cardButtonLook(&cancelledUpdate, true, false, InstalledLook::Installed).label, L"已安装");
     // Installed from a package the catalogue has replaced since: its newer version is offered.
-    const TaskSnapshot installed = task(Installed, 0, 0);
+    TaskSnapshot installed = task(Installed, 0, 0);
+    installed.version = L"1.0";
+    AppInfo newer;
+    newer.version = L"2.0";  // no digests: the version tells the packages apart
+    EXPECT_FALSE(listsTaskPackage(&newer, installed));
+    newer.version = L"1.0";
+    EXPECT_TRUE(listsTaskPackage(&newer, installed));
     EXPECT_EQ(cardButtonLook(&installed, true, false, InstalledLook::Updatable, false).label, L"升 级");
     EXPECT_EQ(cardButtonLook(&installed, true, false, InstalledLook::Updatable, true).label, L"已安装");
     EXPECT_EQ(cardButtonLook(&installed, true, false, InstalledLook::Installed, false).label, L"已安装");
