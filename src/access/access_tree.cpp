@@ -221,10 +221,9 @@ void TreeBuilder::updatesList() {
         item.description = updateRowDetail(installed ? installed->registration.displayVersion : std::wstring(),
                                            info.version, info.packageSize, info.updatedAt);
         const int itemIndex = add(list, std::move(item));
-        const auto found = inputs_.tasks.find(info.id);
-        const TaskSnapshot* task = found == inputs_.tasks.end() ? nullptr : &found->second;
-        const CardButtonLook look = cardButtonLook(task, info.hasPackage, false, InstalledLook::Updatable,
-                                                   !task || listsTaskPackage(&info, *task));
+        const auto task = inputs_.tasks.find(info.id);
+        const CardButtonLook look = cardButtonFor(info, task == inputs_.tasks.end() ? nullptr : &task->second, false,
+                                                  InstalledLook::Updatable);
         AccessNode press = button(id + L"-button", look.label, info.name, layout::updateRowButton(w_, base),
                                   HitKind::UpdateRow, info.id, FocusTarget{FocusRegion::Content, static_cast<int32_t>(k), 0});
         press.states |= buttonStates(look);

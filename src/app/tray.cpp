@@ -63,6 +63,9 @@ LRESULT showUpdateNotice(HWND window) {
     return 0;
 }
 
+// The icon belongs in the tray: the program runs from a background start, or closes to the tray.
+bool trayIconWanted() { return tray().background || appState().config.closeToTray; }
+
 }  // namespace
 
 void scheduleUpdateChecks(HWND window) {
@@ -88,15 +91,14 @@ bool connectionMetered() {
 
 void trayAtStart(HWND window, bool background) {
     tray().background = background;
-    if ((background || appState().config.closeToTray) && !showTrayIcon(window))
+    if (trayIconWanted() && !showTrayIcon(window))
         ::SetTimer(window, kTrayRetryTimerId, 5000, nullptr);
     scheduleUpdateChecks(window);
 }
 
 void onTrayRetryTimer(HWND window) {
     Tray& state = tray();
-    const bool wanted = state.background || appState().config.closeToTray;
-    if (!wanted || showTrayIcon(window) || ++state.addFailures >= 12) {
+    if (!trayIconWanted() || showTrayIcon(window) || ++state.addFailures >= 12) {
         ::KillTimer(window, kTrayRetryTimerId);
         if (!state.shown && !::IsWindowVisible(window)) showMainWindow(window);
     }
@@ -187,7 +189,7 @@ UINT taskbarCreatedMessage() {
 
 void onTaskbarCreated(HWND window) {
     Tray& state = tray();
-    if (!state.shown && !state.background && !appState().config.closeToTray) return;
+    if (!state.shown && !trayIconWanted()) return;
     state.shown = false;
     if (showTrayIcon(window)) ::KillTimer(window, kTrayRetryTimerId);
 }

@@ -12,13 +12,11 @@
 
 namespace {
 
-// Of two registrations matching the normalised name `wanted`, whether `candidate` stands for the app
-// rather than `best`: one named exactly as the app first ("QQ" before "QQ音乐", whatever its version),
-// then the highest version.
-bool betterRegistration(const std::wstring& wanted, const InstalledApp* best, const InstalledApp& candidate) {
+// Of two registrations matching an app's name, whether `candidate` stands for the app rather than `best`
+// (each "exact" when its normalised name is the app's): one named exactly as the app first ("QQ" before
+// "QQ音乐", whatever its version), then the highest version.
+bool betterRegistration(const InstalledApp* best, bool bestExact, const InstalledApp& candidate, bool candidateExact) {
     if (!best) return true;
-    const bool bestExact = normalizeAppName(best->displayName) == wanted;
-    const bool candidateExact = normalizeAppName(candidate.displayName) == wanted;
     if (bestExact != candidateExact) return candidateExact;
     return compareVersions(best->displayVersion, candidate.displayVersion).value_or(0) < 0;
 }
@@ -248,8 +246,14 @@ std::vector<InstalledApp> readInstalledApps(const UninstallRoots& roots) {
 const InstalledApp* findInstalledApp(const std::wstring& appName, const std::vector<InstalledApp>& installed) {
     const std::wstring wanted = normalizeAppName(appName);
     const InstalledApp* best = nullptr;
+    bool bestExact = false;
     for (const InstalledApp& app : installed) {
-        if (displayNameMatches(wanted, app.displayName) && betterRegistration(wanted, best, app)) best = &app;
+        if (!displayNameMatches(wanted, app.displayName)) continue;
+        const bool exact = normalizeAppName(app.displayName) == wanted;
+        if (betterRegistration(best, bestExact, app, exact)) {
+            best = &app;
+            bestExact = exact;
+        }
     }
     return best;
 }
@@ -317,11 +321,15 @@ std::unordered_map<int32_t, InstallStatus> matchInstalledApps(const std::vector<
         const std::wstring wanted = normalizeAppName(app.name);
         if (wanted.empty()) continue;
         const InstalledApp* best = nullptr;
+        bool bestExact = false;
         for (auto it = std::lower_bound(names.begin(), names.end(), std::make_pair(wanted, size_t{0}));
              it != names.end() && it->first.compare(0, wanted.size(), wanted) == 0; ++it) {
             const InstalledApp& candidate = installed[it->second];
-            if (displayNameMatches(wanted, candidate.displayName) && betterRegistration(wanted, best, candidate))
+            const bool exact = it->first == wanted;  // the names are normalised already
+            if (displayNameMatches(wanted, candidate.displayName) && betterRegistration(best, bestExact, candidate, exact)) {
                 best = &candidate;
+                bestExact = exact;
+            }
         }
         if (!best) continue;
         InstallStatus status;

@@ -255,8 +255,7 @@ CardButtonLook cardButtonOf(const AppState& state, const TaskMap& tasks, const A
                                     : updateOffered(state, app.id)              ? InstalledLook::Updatable
                                     : installStatusOf(state, app.id) != nullptr ? InstalledLook::Installed
                                                                                 : InstalledLook::NotInstalled;
-    const TaskSnapshot* task = cardTask(state, tasks, app.id);
-    return cardButtonLook(task, app.hasPackage, hovered, installed, !task || listsTaskPackage(&app, *task));
+    return cardButtonFor(app, cardTask(state, tasks, app.id), hovered, installed);
 }
 
 bool paintAppGrid(PaintContext& ctx, const std::vector<size_t>& apps, const std::wstring& heading,

@@ -226,11 +226,9 @@ std::optional<FocusTarget> focusTargetOf(const AppState& app, const PaintInputs&
                                          int w, int h) {
     if (region.kind == HitKind::Category) return FocusTarget{FocusRegion::Sidebar, region.param, 0};
     if (region.kind == HitKind::CardAction || region.kind == HitKind::UpdateRow) {
-        const std::vector<size_t> apps = region.kind == HitKind::CardAction ? shownApps(app) : updatableApps(app);
-        for (size_t i = 0; i < apps.size(); ++i)
-            if (app.catalogue.apps[apps[i]].id == region.param)
-                return FocusTarget{FocusRegion::Content, static_cast<int32_t>(i), 0};
-        return std::nullopt;
+        const int index = contentIndexOf(app, inputs, region.param);
+        if (index < 0) return std::nullopt;
+        return FocusTarget{FocusRegion::Content, index, 0};
     }
     // The header, the page's buttons and the download rows' buttons: a few dozen at most.
     const FocusShape shape = focusShape(app, inputs, w, h);

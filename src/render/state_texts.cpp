@@ -65,6 +65,10 @@ CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool ho
     return look;
 }
 
+CardButtonLook cardButtonFor(const AppInfo& app, const TaskSnapshot* task, bool hovered, InstalledLook installed) {
+    return cardButtonLook(task, app.hasPackage, hovered, installed, !task || listsTaskPackage(&app, *task));
+}
+
 std::wstring cardMetaLine(int64_t packageSize, int64_t updatedAt) {
     const std::wstring size = packageSize > 0 ? formatSize(packageSize) : std::wstring();
     const std::wstring date = formatDate(updatedAt);

@@ -30,6 +30,8 @@ enum class InstalledLook { NotInstalled, Installed, Updatable, Uninstalling };
 // installed task whose package the catalogue no longer lists (taskPackageListed false) gives way to "升 级".
 CardButtonLook cardButtonLook(const TaskSnapshot* task, bool hasPackage, bool hovered,
                               InstalledLook installed = InstalledLook::NotInstalled, bool taskPackageListed = true);
+// The same for an app's record and its task (null for none), the task's package judged against the record.
+CardButtonLook cardButtonFor(const AppInfo& app, const TaskSnapshot* task, bool hovered, InstalledLook installed);
 
 // "12.5 MB · 03-01更新", the size alone, or empty.
 std::wstring cardMetaLine(int64_t packageSize, int64_t updatedAt);

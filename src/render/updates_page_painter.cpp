@@ -54,9 +54,8 @@ void paintRow(PaintContext& ctx, const AppInfo& app, int base) {
                                                 app.version, app.packageSize, app.updatedAt);
     canvas.drawText(detail, {298, base - 12, button.left - 16, base + 8}, FontRowStatus, palette::kTextTertiary,
                     kTextLeftCut);
-    const TaskSnapshot* task = ctx.taskFor(app.id);
-    const CardButtonLook look = cardButtonLook(task, app.hasPackage, ctx.hovered(HitKind::UpdateRow, app.id),
-                                               InstalledLook::Updatable, !task || listsTaskPackage(&app, *task));
+    const CardButtonLook look =
+        cardButtonFor(app, ctx.taskFor(app.id), ctx.hovered(HitKind::UpdateRow, app.id), InstalledLook::Updatable);
     paintCardButton(canvas, look, button, kRowButtonRadius);
 }
 
